@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+
+namespace varn {
+
+inline constexpr int BufferSize = 70001; // addresses 0..70000
+inline constexpr int BufferLast = BufferSize - 1;
+inline constexpr int MaxDeviceCount = 50;
+inline constexpr int MaxAutoCount = 20;
+inline constexpr qint32 MaxDeviceSize = 65536; // two address bytes on the wire
+inline constexpr int MaxDeviceCode = 159;      // "a" + 159 - 1 is the last byte value
+
+// Function codes shared by auto.cfg, the auto editor and the function list.
+enum FunctionCode : int {
+    FnRead = 0,
+    FnErase = 1,
+    FnBlank = 2,
+    FnProgram = 3,
+    FnVerify = 4,
+    FnLock = 5,
+    FnAuto = 6, // list item only, never stored in auto.cfg
+};
+
+struct DeviceEntry {
+    QString Name;
+    qint16 Code = 0;
+    qint32 Size = 0;
+};
+
+// Everything that more than one window (or the command-line programmer) uses.
+// One object per program run; tests make a fresh one per case.
+class AppState {
+public:
+    AppState() { Buffer.fill(0xFF); }
+
+    std::array<quint8, BufferSize> Buffer;
+    // Element 0 stays empty so that "no device selected" reads as size 0.
+    std::array<DeviceEntry, MaxDeviceCount + 1> DeviceTable{};
+    qint16 DeviceCount = 0;
+    qint16 SelectedDevice = 0;
+    qint16 PortNumber = 1;
+    QString AppDir;
+    qint16 AutoCount = 0;
+    std::array<qint16, MaxAutoCount + 1> AutoList{}; // steps 1..AutoCount
+
+    bool UnitIdentified = false;
+    bool UnitInReset = false; // the unit is assumed to start running
+
+    // Results of the load options dialog; they keep their values between commands.
+    bool FileIsHex = false;
+    bool FileLoadCancelled = false;
+    qint64 FileOffset = 0;   // typed values are unsigned 32-bit
+    qint64 BufferOffset = 0;
+
+    // Results of the fill dialog.
+    bool FillConfirmed = false;
+    quint8 FillByte = 0xFF;
+    qint32 FillStart = 0;
+    qint32 FillLength = 0;
+
+    const DeviceEntry& SelectedEntry() const {
+        static const DeviceEntry none;
+        if (SelectedDevice < 0 || SelectedDevice > MaxDeviceCount)
+            return none;
+        return DeviceTable[SelectedDevice];
+    }
+    // Read at the moment of use so that a new selection takes effect everywhere.
+    qint32 DeviceSize() const { return SelectedEntry().Size; }
+
+    QString ConfigPath(const QString& fileName) const {
+        return AppDir.isEmpty() ? fileName : AppDir + QLatin1Char('/') + fileName;
+    }
+};
+
+} // namespace varn

@@ -1,0 +1,3 @@
+#include "bufferops.h"
+
+namespace varn {} // namespace varn

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "core/appstate.h"
+#include "core/status.h"
+
+namespace varn {
+
+// 16-bit sum of Buffer[0 .. DeviceSize-1].
+quint16 BufferChecksum(const AppState& state);
+// Writes value to Buffer[start .. start+length-1]. A range that reaches past
+// index 70000 (or a negative start or length) writes nothing and fails with a
+// message naming the last valid index.
+Status FillBuffer(AppState& state, qint64 start, qint64 length, quint8 value);
+// Every byte of Buffer back to 0xFF.
+void ClearBuffer(AppState& state);
+
+} // namespace varn

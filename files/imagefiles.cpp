@@ -1,0 +1,3 @@
+#include "imagefiles.h"
+
+namespace varn {} // namespace varn

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "core/appstate.h"
+#include "core/status.h"
+
+#include <QString>
+
+namespace varn {
+
+// Loads an Intel HEX file into Buffer at state.FileOffset / state.BufferOffset.
+// Every check happens before the first byte is stored: a failed load leaves
+// Buffer exactly as it was. A successful load may return a notice (data above
+// 64 KiB left out). Errors name the file, the line and the cause.
+Status OpenHexFile(AppState& state, const QString& path);
+// Loads a binary file: the byte at file offset p >= FileOffset goes to
+// p + BufferOffset.
+Status OpenBinFile(AppState& state, const QString& path);
+// Write the selected device's part of Buffer; the old file is replaced only
+// when the whole new file was written.
+Status SaveHexFile(const AppState& state, const QString& path);
+Status SaveBinFile(const AppState& state, const QString& path);
+
+// The load dialog's preselection: the last three characters are exactly
+// "HEX" or "hex".
+bool PathLooksHex(const QString& path);
+
+} // namespace varn

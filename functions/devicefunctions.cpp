@@ -1,0 +1,3 @@
+#include "devicefunctions.h"
+
+namespace varn {} // namespace varn

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace varn {
+
+// What the unit commands and device functions need from the line to the
+// programmer unit. The serial link implements it over a real port; tests and
+// fuzzers use a scripted unit in the same process.
+class Transport {
+public:
+    virtual ~Transport() = default;
+
+    // False when the port never opened or has been lost; nothing can be sent then.
+    virtual bool isOpen() const = 0;
+    // Why the port is not open (empty while it is).
+    virtual QString notConnectedReason() const = 0;
+
+    // One frame in one write. Returns false and sends nothing when not open.
+    virtual bool send(const QByteArray& frame) = 0;
+    // Count of received bytes not yet taken.
+    virtual int bytesWaiting() = 0;
+    // Takes every waiting byte.
+    virtual QByteArray takeAll() = 0;
+    // Waits until at least expectedBytes are waiting or limitMs have passed
+    // since the call, keeping the program responsive. Returns true when the
+    // limit passed first (timed out). Takes nothing.
+    virtual bool waitForReply(int expectedBytes, int limitMs = 1000) = 0;
+    // A fixed pause that keeps the program responsive.
+    virtual void pause(int ms) = 0;
+};
+
+} // namespace varn

@@ -1,0 +1,3 @@
+#include "unitcommands.h"
+
+namespace varn {} // namespace varn
