@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace varn::test {
+
+// The virtual programmer unit (tools/varn-unit) as a child process on a
+// pseudo-terminal, for tests that talk to a unit over a real serial line.
+//
+//     VirtualUnit unit({"--name", "ABCD"});
+//     QVERIFY2(unit.start(), qPrintable(unit.error()));
+//     link.openPath(unit.path(), "COM1");
+//     ...
+//     QCOMPARE(unit.frames().last(), QByteArray("\x01\x54", 2));
+//
+// The unit always logs every frame it receives to logPath() (a file in a
+// temporary folder of its own); frames() reads that log back. Any other
+// varn-unit option may be given in the arguments (see doc/virtual-unit.md),
+// e.g. "--no-answer", "1" or "--link", dir + "/com1". The destructor stops
+// the unit.
+class VirtualUnit {
+public:
+    explicit VirtualUnit(const QStringList& arguments = {});
+    ~VirtualUnit();
+    VirtualUnit(const VirtualUnit&) = delete;
+    VirtualUnit& operator=(const VirtualUnit&) = delete;
+
+    // Starts the unit and waits (up to timeoutMs) for it to print its
+    // pseudo-terminal path. False with error() set when it did not.
+    bool start(int timeoutMs = 5000);
+    // The pseudo-terminal the host opens (e.g. /dev/pts/7).
+    QString path() const { return m_path; }
+    QString logPath() const;
+    // A folder that lives as long as this object (for --link, --memory, ...).
+    QString tempDir() const { return m_dir.path(); }
+    // Every complete frame received so far, length byte included, in order.
+    QList<QByteArray> frames() const;
+    // Waits until at least n frames are logged; false after timeoutMs.
+    bool waitForFrames(int n, int timeoutMs = 3000) const;
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    // Ends the unit with SIGTERM (it saves --save-memory and removes its
+    // --link) and waits for it to exit.
+    void stop();
+    QString error() const { return m_error; }
+    // The unit's standard error output (diagnostics when a start failed).
+    QString errorOutput();
+
+private:
+    QTemporaryDir m_dir;
+    QStringList m_arguments;
+    QProcess m_process;
+    QString m_path;
+    QString m_error;
+};
+
+} // namespace varn::test
