@@ -1,0 +1,213 @@
+#include "scriptedtransport.h"
+
+namespace varn {
+
+namespace {
+constexpr int MemorySize = 65536;
+constexpr int BlockBytes = 16;
+} // namespace
+
+ScriptedTransport::ScriptedTransport()
+    : Memory(MemorySize, char(0xFF)), Identity("\x00VARN\x00"
+                                               "21",
+                                               8) {}
+
+bool ScriptedTransport::isOpen() const {
+    return open_;
+}
+
+QString ScriptedTransport::notConnectedReason() const {
+    return open_ ? QString() : reason_;
+}
+
+void ScriptedTransport::setOpen(bool open, const QString& reason) {
+    open_ = open;
+    reason_ = open ? QString() : reason;
+}
+
+void ScriptedTransport::deliverDue() {
+    if (lateDue_) {
+        input_.append(late_);
+        late_.clear();
+        lateDue_ = false;
+    }
+}
+
+QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsReply) {
+    bearsReply = false;
+    if (frame.isEmpty() || frame.size() != 1 + quint8(frame[0])) {
+        readPending_ = false;
+        return {};
+    }
+    const bool wasReadPending = readPending_;
+    readPending_ = false;
+
+    if (frame.size() == 2) {
+        switch (frame[1]) {
+        case 'T':
+            bearsReply = true;
+            return Identity;
+        case 'R':
+            readPending_ = true;
+            return {};
+        case 'E':
+            Memory.fill(char(0xFF));
+            Locked = false;
+            return {};
+        case 'L':
+            Locked = true;
+            return {};
+        default:
+            return {};
+        }
+    }
+
+    if (quint8(frame[0]) == 4 && wasReadPending) {
+        bearsReply = true;
+        const int address = quint8(frame[1]) * 256 + quint8(frame[2]);
+        QByteArray answer(1 + BlockBytes, char(0x00));
+        answer[0] = char(1 + BlockBytes);
+        if (!Locked) {
+            for (int j = 0; j < BlockBytes; ++j)
+                answer[1 + j] = Memory[(address + j) % MemorySize];
+        }
+        return answer;
+    }
+
+    if (quint8(frame[0]) == 20) {
+        bearsReply = true;
+        const int address = quint8(frame[1]) * 256 + quint8(frame[2]);
+        const int count = qMin<int>(quint8(frame[4]), frame.size() - 5);
+        for (int j = 0; j < count; ++j) {
+            const int at = (address + j) % MemorySize;
+            Memory[at] = char(quint8(Memory[at]) & quint8(frame[5 + j]));
+        }
+        return QByteArray(1, Ack);
+    }
+    return {};
+}
+
+QByteArray ScriptedTransport::applyFaults(int k, QByteArray answer) {
+    if (!rawQueue_.isEmpty())
+        answer = rawQueue_.takeFirst();
+    else if (rawAllSet_)
+        answer = rawAll_;
+    if (count_.contains(k) && !answer.isEmpty())
+        answer[0] = char(count_.value(k));
+    if (garbage_.contains(k))
+        answer.prepend(garbage_.value(k));
+    if (extra_.contains(k))
+        answer.append(extra_.value(k));
+    if (drop_.contains(k))
+        return {};
+    return answer;
+}
+
+bool ScriptedTransport::send(const QByteArray& frame) {
+    deliverDue();
+    if (open_ && closeFrom_ > 0) {
+        // Peek whether this frame would be request closeFrom_ without
+        // changing the unit: only reply-bearing frames count.
+        const bool isRead = readPending_ && frame.size() == 5 && quint8(frame[0]) == 4;
+        const bool isProgram =
+            !frame.isEmpty() && quint8(frame[0]) == 20 && frame.size() == 1 + quint8(frame[0]);
+        const bool isIdentify = frame.size() == 2 && quint8(frame[0]) == 1 && frame[1] == 'T';
+        if ((isRead || isProgram || isIdentify) && Requests + 1 >= closeFrom_)
+            setOpen(false, QStringLiteral("The unit stopped answering: the line was closed."));
+    }
+    if (!open_) {
+        ++RefusedSends;
+        return false;
+    }
+    Sent.append(frame);
+    bool bearsReply = false;
+    QByteArray answer = answerFor(frame, bearsReply);
+    if (!bearsReply)
+        return true;
+    const int k = ++Requests;
+    answer = applyFaults(k, answer);
+    if (lateAt_.contains(k)) {
+        late_.append(answer);
+        lateDue_ = false;
+    } else {
+        input_.append(answer);
+    }
+    return true;
+}
+
+int ScriptedTransport::bytesWaiting() {
+    deliverDue();
+    return int(input_.size());
+}
+
+QByteArray ScriptedTransport::takeAll() {
+    deliverDue();
+    QByteArray taken;
+    taken.swap(input_);
+    return taken;
+}
+
+bool ScriptedTransport::waitForReply(int expectedBytes, int limitMs) {
+    deliverDue();
+    Waits.append(expectedBytes);
+    if (open_ && input_.size() >= expectedBytes)
+        return false;
+    // Nothing more comes within the limit; a held-back answer arrives just
+    // after it.
+    Clock += limitMs;
+    ++TimeOuts;
+    if (!late_.isEmpty())
+        lateDue_ = true;
+    return true;
+}
+
+void ScriptedTransport::pause(int ms) {
+    deliverDue();
+    Pauses.append(ms);
+    Clock += ms;
+}
+
+QByteArray ScriptedTransport::sentBytes(int from) const {
+    QByteArray all;
+    for (int i = qMax(0, from); i < Sent.size(); ++i)
+        all.append(Sent[i]);
+    return all;
+}
+
+void ScriptedTransport::dropReply(int k) {
+    drop_.insert(k);
+}
+void ScriptedTransport::lateReply(int k) {
+    lateAt_.insert(k);
+}
+void ScriptedTransport::extraAfter(int k, const QByteArray& extra) {
+    extra_.insert(k, extra);
+}
+void ScriptedTransport::countByte(int k, quint8 count) {
+    count_.insert(k, count);
+}
+void ScriptedTransport::garbageBefore(int k, const QByteArray& garbage) {
+    garbage_.insert(k, garbage);
+}
+void ScriptedTransport::closeFrom(int k) {
+    closeFrom_ = k;
+}
+
+void ScriptedTransport::queueRawReply(const QByteArray& raw) {
+    rawQueue_.append(raw);
+}
+void ScriptedTransport::setRawReplyForAll(const QByteArray& raw) {
+    rawAll_ = raw;
+    rawAllSet_ = true;
+}
+void ScriptedTransport::clearRawReplyForAll() {
+    rawAll_.clear();
+    rawAllSet_ = false;
+}
+
+void ScriptedTransport::inject(const QByteArray& bytes) {
+    deliverDue();
+    input_.append(bytes);
+}
+
+} // namespace varn
