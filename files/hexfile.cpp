@@ -1,0 +1,291 @@
+#include "imagefiles.h"
+
+#include "core/hextext.h"
+#include "filesupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace varn {
+
+namespace {
+
+// A file may have at most this many records up to and including the record
+// that ends the reading.
+constexpr int MaxRecordLines = 10000;
+constexpr int MaxDataBytes = 51;
+constexpr int HexRecordBytes = 16;
+constexpr int HexRecordLength = 1 + 2 + 4 + 2 + 2 * HexRecordBytes + 2; // before CR LF
+
+constexpr std::array<qint8, 256> MakeDigitTable() {
+    std::array<qint8, 256> table{};
+    for (auto& v : table)
+        v = -1;
+    for (int c = '0'; c <= '9'; ++c)
+        table[c] = static_cast<qint8>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c)
+        table[c] = static_cast<qint8>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c)
+        table[c] = static_cast<qint8>(c - 'a' + 10);
+    return table;
+}
+constexpr std::array<qint8, 256> DigitTable = MakeDigitTable();
+constexpr char UpperDigits[] = "0123456789ABCDEF";
+
+int DigitValue(char c) {
+    return DigitTable[static_cast<unsigned char>(c)];
+}
+
+// One record as it stands in the file, trimmed, with 1-based character
+// positions as the format describes them.
+class RecordText {
+public:
+    RecordText(const char* text, int length) : text_(text), length_(length) {}
+
+    int length() const { return length_; }
+
+    // The field of `width` characters at `position`, cut off at the end of the
+    // line, read as its leading hex digits; 0 when it does not start with one.
+    // Stray characters thus do not fail on their own; the checksum test catches them.
+    int leadingHex(int position, int width) const {
+        int value = 0;
+        for (int p = position; p < position + width && p <= length_; ++p) {
+            const int digit = DigitValue(text_[p - 1]);
+            if (digit < 0)
+                break;
+            value = value * 16 + digit;
+        }
+        return value;
+    }
+
+    // The address field must be hex through and through: anything else means
+    // the line is not a record at all.
+    bool strictHex(int position, int width, int& value) const {
+        const int end = std::min(position + width - 1, length_);
+        if (end < position)
+            return false;
+        value = 0;
+        for (int p = position; p <= end; ++p) {
+            const int digit = DigitValue(text_[p - 1]);
+            if (digit < 0)
+                return false;
+            value = value * 16 + digit;
+        }
+        return true;
+    }
+
+    // Adds the pairs starting at characters 2, 4, ... up to the last even
+    // position that leaves the two checksum characters out, then the checksum.
+    bool checksumGood() const {
+        int sum = 0;
+        for (int p = 2; p <= length_ - 2; p += 2)
+            sum += leadingHex(p, 2);
+        sum += leadingHex(length_ - 1, 2);
+        return (sum & 0xFF) == 0;
+    }
+
+private:
+    const char* text_;
+    int length_;
+};
+
+struct DataRecord {
+    int lineNumber = 0;
+    qint32 address = 0;
+    int byteCount = 0;
+    std::array<quint8, MaxDataBytes> data{};
+};
+
+bool IsPadding(char c) {
+    return c == ' ' || c == '\t' || c == '\x1A';
+}
+
+QString Where(const QString& shown, int lineNumber) {
+    return QStringLiteral("%1, line %2").arg(shown).arg(lineNumber);
+}
+
+Status LineFailure(const QString& cause, const QString& shown, int lineNumber) {
+    return Status::Fail(cause + QLatin1Char('\n') + Where(shown, lineNumber));
+}
+
+void PutHexByte(char*& out, int value) {
+    *out++ = UpperDigits[(value >> 4) & 0xF];
+    *out++ = UpperDigits[value & 0xF];
+}
+
+} // namespace
+
+Status OpenHexFile(AppState& state, const QString& path) {
+    const QString shown = QDir::toNativeSeparators(path);
+    if (Status offsets = detail::CheckLoadOffsets(state.FileOffset, state.BufferOffset); !offsets)
+        return Status::Fail(offsets.message + QStringLiteral("\n%1").arg(shown));
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return Status::Fail(QStringLiteral("Cannot open %1:\n%2").arg(shown, file.errorString()));
+    }
+    const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return Status::Fail(QStringLiteral("Cannot read %1:\n%2").arg(shown, file.errorString()));
+    }
+    file.close();
+
+    // Pass 1: read and check every record up to the one that ends the reading.
+    // Nothing touches the buffer before all of them have passed.
+    std::vector<DataRecord> records;
+    records.reserve(static_cast<size_t>(content.size() / HexRecordLength + 1));
+    QString notice;
+    int lineNumber = 0;
+    int recordLines = 0;
+    const char* const begin = content.constData();
+    const char* const end = begin + content.size();
+    const char* cursor = begin;
+    while (cursor < end) {
+        // Lines end in CR LF, LF or CR alone.
+        const char* lineEnd = cursor;
+        while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r')
+            ++lineEnd;
+        const char* next = lineEnd;
+        if (next < end && *next == '\r')
+            ++next;
+        if (next < end && *next == '\n' && (next == lineEnd || *lineEnd == '\r'))
+            ++next;
+        const char* first = cursor;
+        const char* last = lineEnd;
+        cursor = next;
+        ++lineNumber;
+
+        while (first < last && IsPadding(*first))
+            ++first;
+        while (last > first && IsPadding(last[-1]))
+            --last;
+        if (first == last)
+            continue;
+
+        if (++recordLines > MaxRecordLines) {
+            return LineFailure(QStringLiteral("The file has more than %1 records before its "
+                                              "end record.")
+                                   .arg(MaxRecordLines),
+                               shown, lineNumber);
+        }
+
+        const RecordText line(first, static_cast<int>(last - first));
+        int address = 0;
+        if (!line.strictHex(4, 4, address)) {
+            return LineFailure(QStringLiteral("The address field is not a four-digit hex number."),
+                               shown, lineNumber);
+        }
+        const int byteCount = line.leadingHex(2, 2);
+        const int recordType = line.leadingHex(8, 2);
+        const bool extendedAddress = recordType == 0x02 || recordType == 0x04;
+        if (recordType != 0x00 && !extendedAddress)
+            break; // end record, start address records and the like end the reading
+
+        if (byteCount > MaxDataBytes) {
+            return LineFailure(QStringLiteral("The record holds %1 data bytes; at most %2 are "
+                                              "allowed.")
+                                   .arg(byteCount)
+                                   .arg(MaxDataBytes),
+                               shown, lineNumber);
+        }
+        if (!line.checksumGood()) {
+            return LineFailure(QStringLiteral("Checksum Error in hex file!"), shown, lineNumber);
+        }
+        // A record cut short can still pass the checksum when the checksum
+        // itself is taken for a data byte; its length gives it away.
+        if (line.length() != 11 + 2 * byteCount) {
+            return LineFailure(QStringLiteral("The record's length does not match its byte count."),
+                               shown, lineNumber);
+        }
+
+        DataRecord record;
+        record.lineNumber = lineNumber;
+        record.address = address;
+        record.byteCount = byteCount;
+        bool anySet = false;
+        for (int k = 0; k < byteCount; ++k) {
+            record.data[k] = static_cast<quint8>(line.leadingHex(10 + 2 * k, 2));
+            anySet = anySet || record.data[k] != 0;
+        }
+        if (extendedAddress) {
+            // A zero base keeps the addresses as they are; many tools start
+            // every file with one. Any other base moves the data beyond what
+            // a 16-bit device can hold.
+            if (!anySet)
+                continue;
+            notice = QStringLiteral("The file holds data above 64 KiB, which was not loaded; "
+                                    "the data before it was loaded.\n") +
+                     Where(shown, lineNumber);
+            break;
+        }
+        records.push_back(record);
+    }
+
+    // Every position must lie in the buffer before the first byte is stored.
+    for (const DataRecord& record : records) {
+        const qint64 skip = std::max<qint64>(0, state.FileOffset - record.address);
+        if (skip >= record.byteCount)
+            continue;
+        const qint64 lastPosition =
+            qint64(record.address) + record.byteCount - 1 + state.BufferOffset;
+        if (lastPosition > BufferLast) {
+            return LineFailure(
+                QStringLiteral("The record's data would reach buffer position "
+                               "%1, past the end of the buffer at %2.")
+                    .arg(HexWord(static_cast<qint32>(lastPosition)), HexWord(BufferLast)),
+                shown, record.lineNumber);
+        }
+    }
+
+    // Pass 2: copy. FileOffset only sets a lower bound on the file addresses
+    // taken; it is not subtracted. Later records win where they overlap.
+    for (const DataRecord& record : records) {
+        for (int k = 0; k < record.byteCount; ++k) {
+            const qint64 fileAddress = qint64(record.address) + k;
+            if (fileAddress < state.FileOffset)
+                continue;
+            state.Buffer[static_cast<size_t>(fileAddress + state.BufferOffset)] = record.data[k];
+        }
+    }
+    return Status::Ok(notice);
+}
+
+Status SaveHexFile(const AppState& state, const QString& path) {
+    const qint32 size = state.DeviceSize();
+    // The record's address field has four digits and no extended address
+    // records are written, so nothing above 64 KiB can be expressed.
+    if (size < 0 || size > MaxDeviceSize) {
+        return Status::Fail(QStringLiteral("Cannot save %1:\nan Intel HEX file written here holds "
+                                           "at most 65536 bytes, the device has %2H.")
+                                .arg(QDir::toNativeSeparators(path), HexWord(size)));
+    }
+    static constexpr char EndRecord[] = ":00000001FF\r\n";
+    const int recordCount = (size + HexRecordBytes - 1) / HexRecordBytes;
+    QByteArray out(qsizetype(recordCount) * (HexRecordLength + 2) + qsizetype(sizeof EndRecord) - 1,
+                   Qt::Uninitialized);
+    char* w = out.data();
+    for (int a = 0; a < size; a += HexRecordBytes) {
+        *w++ = ':';
+        PutHexByte(w, HexRecordBytes);
+        PutHexByte(w, a >> 8);
+        PutHexByte(w, a & 0xFF);
+        PutHexByte(w, 0x00);
+        // Every record carries 16 bytes, even past the end of the device.
+        int sum = HexRecordBytes + (a >> 8) + (a & 0xFF);
+        for (int i = 0; i < HexRecordBytes; ++i) {
+            const int b = state.Buffer[static_cast<size_t>(a + i)];
+            PutHexByte(w, b);
+            sum += b;
+        }
+        PutHexByte(w, (256 - (sum & 0xFF)) & 0xFF);
+        *w++ = '\r';
+        *w++ = '\n';
+    }
+    std::copy(EndRecord, EndRecord + sizeof EndRecord - 1, w);
+    return detail::ReplaceFileContents(path, out);
+}
+
+} // namespace varn
