@@ -65,18 +65,41 @@ public:
 
     // Outcome of the last function, for callers that need more than the lines.
     bool CommunicationFailed = false; // a time-out report was given
-    qint32 MismatchAddress = -1;       // verify / blank check: first wrong address
-    int MismatchExpected = -1;         // buffer byte (0xFF for blank check)
-    int MismatchActual = -1;           // device byte
+    qint32 MismatchAddress = -1;      // verify / blank check: first wrong address
+    int MismatchExpected = -1;        // buffer byte (0xFF for blank check)
+    int MismatchActual = -1;          // device byte
 
     // Leave out 16-byte blocks that are all 0xFF when programming (an erased
     // device already holds them). Off unless a caller asks for it.
     bool SkipBlankBlocks = false;
 
+    // Why function code 0..5 cannot run now (empty when it can): the line is
+    // not open, or the device size is outside what the block exchange can
+    // address. Erase and Lock only need the line.
+    QString refusalReason(int code) const;
+
 private:
+    enum class BlockMode { Read, Verify, Blank };
+
+    // Reports a refusal and returns true when code cannot run now.
+    bool refuse(int code);
+    void runCode(int code);
+    void readBlocks(BlockMode mode, const QString& text);
+    void commandOnly(char letter, const QString& text);
+    bool sendLetter(char letter);
+    void beginFunction(const QString& text);
+    void setLine(const QString& text);
+    void successMark();
+    void timeoutReport();
+    void showProgress();
+
     AppState& state;
     Transport& transport;
     FunctionObserver& observer;
+    // Reused for every request so that a block costs no allocation.
+    QByteArray letterFrame;
+    QByteArray addressFrame;
+    QByteArray SendBlock;
 };
 
 } // namespace varn
