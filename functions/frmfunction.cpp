@@ -1,0 +1,217 @@
+#include "frmfunction.h"
+
+#include "core/hextext.h"
+#include "ui/messagebox.h"
+
+#include <QCloseEvent>
+#include <QFontMetricsF>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace varn {
+
+namespace {
+
+// The layout is kept in twips (15 to a pixel at 96 dpi) and grown with the
+// platform font, which is taller than the 13-pixel font it was drawn for.
+class Twips {
+public:
+    explicit Twips(const QWidget* w)
+        : scale(qMax(1.0, QFontMetricsF(w->font()).height() / 13.0) / 15.0) {}
+    int operator()(int twips) const { return qRound(twips * scale); }
+    QRect operator()(int left, int top, int width, int height) const {
+        return {(*this)(left), (*this)(top), (*this)(width), (*this)(height)};
+    }
+
+private:
+    double scale;
+};
+
+const char* const FunctionNames[] = {"Read", "Erase", "Blank", "Program", "Verify", "Lock", "Auto"};
+
+} // namespace
+
+frmFunction::frmFunction(AppState& appState, Transport& transport, QWidget* parent)
+    : QDialog(parent), state(appState), functions(appState, transport, *this) {
+    setObjectName(QStringLiteral("frmFunction"));
+    setWindowTitle(tr("Function"));
+    const Twips tw(this);
+    setFixedSize(tw(6300), tw(3330));
+
+    listFunction = new QListWidget(this);
+    listFunction->setObjectName(QStringLiteral("listFunction"));
+    listFunction->setGeometry(tw(120, 240, 1455, 2400));
+    for (const char* name : FunctionNames)
+        listFunction->addItem(QString::fromLatin1(name));
+    listFunction->setCurrentRow(FnRead);
+
+    Frame1 = new QGroupBox(tr("Message:"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(tw(1680, 120, 3015, 2535));
+    for (int i = 0; i < 6; ++i) {
+        auto* line = new QLabel(Frame1);
+        line->setObjectName(QStringLiteral("lblMsg%1").arg(i));
+        line->setGeometry(tw(120, 240 + 240 * i, 2775, 255));
+        QPalette pal = line->palette();
+        pal.setColor(QPalette::WindowText, Qt::blue);
+        line->setPalette(pal);
+        lblMsg[i] = line;
+    }
+
+    shpBG = new QFrame(this);
+    shpBG->setObjectName(QStringLiteral("shpBG"));
+    shpBG->setFrameShape(QFrame::Box);
+    shpBG->setGeometry(tw(1680, 2760, 3015, 135));
+    // A child of the bar's frame, so it always grows from the bar's left edge.
+    shpProgress = new QFrame(shpBG);
+    shpProgress->setObjectName(QStringLiteral("shpProgress"));
+    shpProgress->setAutoFillBackground(true);
+    QPalette barPal = shpProgress->palette();
+    barPal.setColor(QPalette::Window, barPal.color(QPalette::Highlight));
+    shpProgress->setPalette(barPal);
+    shpProgress->setGeometry(0, 0, 0, shpBG->height());
+
+    lblProgress = new QLabel(QStringLiteral("0%"), this);
+    lblProgress->setObjectName(QStringLiteral("lblProgress"));
+    QFont courier(QStringLiteral("Courier"));
+    courier.setStyleHint(QFont::TypeWriter);
+    courier.setPointSizeF(9.75);
+    courier.setBold(true);
+    lblProgress->setFont(courier);
+    lblProgress->setAlignment(Qt::AlignCenter);
+    lblProgress->setGeometry(tw(3000, 3000, 615, 255));
+
+    struct Box {
+        const char* label;
+        const char* caption;
+        int labelWidth;
+        const char* box;
+        int top;
+        QLineEdit** edit;
+    };
+    const Box boxes[] = {
+        {"Label1", "Chip Start", 1095, "txtChipStart", 240, &txtChipStart},
+        {"Label2", "Chip End", 855, "txtChipEnd", 840, &txtChipEnd},
+        {"Label3", "Buffer Start", 1095, "txtBufferStart", 1440, &txtBufferStart},
+        {"Label4", "Buffer End", 975, "txtBufferEnd", 2040, &txtBufferEnd},
+    };
+    for (const Box& b : boxes) {
+        auto* label = new QLabel(tr(b.caption), this);
+        label->setObjectName(QString::fromLatin1(b.label));
+        label->setGeometry(tw(5040, b.top, b.labelWidth, 255));
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(QString::fromLatin1(b.box));
+        edit->setGeometry(tw(5040, b.top + 240, 1095, 285));
+        *b.edit = edit;
+    }
+
+    cmdRun = new QPushButton(tr("Run"), this);
+    cmdRun->setObjectName(QStringLiteral("cmdRun"));
+    cmdRun->setGeometry(tw(360, 2760, 975, 375));
+    cmdRun->setDefault(true);
+    cmdRun->setAutoDefault(false);
+    cmdClose = new QPushButton(tr("Close"), this);
+    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    cmdClose->setGeometry(tw(5040, 2760, 975, 375));
+    cmdClose->setAutoDefault(false);
+
+    setTabOrder(listFunction, txtChipStart);
+    setTabOrder(txtChipStart, txtChipEnd);
+    setTabOrder(txtChipEnd, txtBufferStart);
+    setTabOrder(txtBufferStart, txtBufferEnd);
+    setTabOrder(txtBufferEnd, cmdRun);
+    setTabOrder(cmdRun, cmdClose);
+    listFunction->setFocus();
+
+    connect(cmdRun, &QPushButton::clicked, this, &frmFunction::cmdRun_Click);
+    connect(cmdClose, &QPushButton::clicked, this, &frmFunction::cmdClose_Click);
+
+    // Without an identified unit there is nothing to run for the window's life.
+    updateButtons();
+}
+
+void frmFunction::Form_Load() {
+    functions.LoadSequence();
+    functions.Percent = 0;
+    shpProgress->resize(0, shpBG->height());
+    const QString start = HexWord(0);
+    // The end boxes show the size itself, not the last address.
+    const QString end = HexWord(state.DeviceSize());
+    txtChipStart->setText(start);
+    txtChipEnd->setText(end);
+    txtBufferStart->setText(start);
+    txtBufferEnd->setText(end);
+    updateButtons();
+}
+
+void frmFunction::updateButtons() {
+    cmdRun->setEnabled(!running && state.UnitIdentified);
+    cmdClose->setEnabled(!running);
+}
+
+void frmFunction::cmdRun_Click() {
+    if (running || !state.UnitIdentified)
+        return;
+    const int index = listFunction->currentRow();
+    running = true;
+    updateButtons();
+    const bool ran = functions.RunFunction(index);
+    running = false;
+    // A Read from the list hands the new buffer contents to the caller, even
+    // after a time-out; a refused Read read nothing, so the window stays.
+    if (index == FnRead && ran) {
+        reloadWanted = true;
+        accept();
+        return;
+    }
+    updateButtons();
+}
+
+void frmFunction::cmdClose_Click() {
+    reject();
+}
+
+void frmFunction::reject() {
+    // The engine waits inside this window's event processing; closing now
+    // would pull the window from under a running function.
+    if (running)
+        return;
+    QDialog::reject();
+}
+
+void frmFunction::closeEvent(QCloseEvent* event) {
+    if (running) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void frmFunction::setMessage(int line, const QString& text) {
+    if (line < 0 || line > 5)
+        return;
+    lblMsg[line]->setText(text);
+    lblMsg[line]->update();
+}
+
+void frmFunction::showProgress(int percent) {
+    lblProgress->setText(QString::number(percent) + QLatin1Char('%'));
+    const float width = static_cast<float>(percent) * static_cast<float>(shpBG->width()) / 100.0f;
+    shpProgress->resize(qBound(0, static_cast<int>(width), shpBG->width()), shpBG->height());
+    lblProgress->update();
+    shpBG->update();
+}
+
+void frmFunction::communicationError() {
+    ShowMessage(this, tr("Device Error"), tr("Communication Error!"), MsgIcon::Critical);
+}
+
+void frmFunction::refused(const QString& reason) {
+    ShowMessage(this, tr("Device Error"), reason, MsgIcon::Critical);
+}
+
+} // namespace varn

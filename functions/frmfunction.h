@@ -1,0 +1,75 @@
+#pragma once
+
+#include "core/appstate.h"
+#include "functions/devicefunctions.h"
+#include "link/transport.h"
+
+#include <QDialog>
+
+class QCloseEvent;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace varn {
+
+// The window from which the device functions are run. The engine does the
+// work and reports through the observer side of this class; the window only
+// shows what it is told and keeps the buttons from re-entering a run.
+class frmFunction : public QDialog, private FunctionObserver {
+    Q_OBJECT
+public:
+    frmFunction(AppState& state, Transport& transport, QWidget* parent = nullptr);
+
+    // The unit's load exchange (with pauses); the caller runs it before exec().
+    void Form_Load();
+    // True when a Read chosen from the list closed the window: the caller
+    // shows the buffer anew.
+    bool BufferReloadWanted() const { return reloadWanted; }
+    DeviceFunctions& engine() { return functions; }
+    bool isRunning() const { return running; }
+
+public slots:
+    void cmdRun_Click();
+    void cmdClose_Click();
+    void reject() override;
+
+signals:
+    // state.UnitInReset changed during the load sequence. The observer hook
+    // of the same name is overridden by this signal, so the engine's call
+    // emits it directly.
+    void unitStateChanged();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void setMessage(int line, const QString& text) override;
+    void showProgress(int percent) override;
+    void communicationError() override;
+    void refused(const QString& reason) override;
+    void updateButtons();
+
+    AppState& state;
+    DeviceFunctions functions;
+    bool running = false;
+    bool reloadWanted = false;
+
+    QListWidget* listFunction = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QLabel* lblMsg[6] = {};
+    QFrame* shpBG = nullptr;
+    QFrame* shpProgress = nullptr;
+    QLabel* lblProgress = nullptr;
+    QLineEdit* txtChipStart = nullptr;
+    QLineEdit* txtChipEnd = nullptr;
+    QLineEdit* txtBufferStart = nullptr;
+    QLineEdit* txtBufferEnd = nullptr;
+    QPushButton* cmdRun = nullptr;
+    QPushButton* cmdClose = nullptr;
+};
+
+} // namespace varn

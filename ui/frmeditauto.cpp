@@ -1,0 +1,155 @@
+#include "frmeditauto.h"
+
+#include "core/config.h"
+#include "ui/messagebox.h"
+
+#include <QFontMetricsF>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace varn {
+
+namespace {
+
+// The layout is kept in twips (15 to a pixel at 96 dpi) and grown with the
+// platform font, which is taller than the 13-pixel font it was drawn for.
+class Twips {
+public:
+    explicit Twips(const QWidget* w)
+        : scale(qMax(1.0, QFontMetricsF(w->font()).height() / 13.0) / 15.0) {}
+    int operator()(int twips) const { return qRound(twips * scale); }
+    QRect operator()(int left, int top, int width, int height) const {
+        return {(*this)(left), (*this)(top), (*this)(width), (*this)(height)};
+    }
+
+private:
+    double scale;
+};
+
+// Entry texts by function code; the index is what auto.cfg stores.
+const char* const StepNames[] = {"Read", "Erase", "Blank", "Program", "Verify", "Lock"};
+constexpr int StepCodes = 6;
+
+int CodeOf(const QString& text) {
+    for (int code = 0; code < StepCodes; ++code) {
+        if (text == QLatin1String(StepNames[code]))
+            return code;
+    }
+    return -1;
+}
+
+} // namespace
+
+frmEditAuto::frmEditAuto(AppState& appState, QWidget* parent) : QDialog(parent), state(appState) {
+    setObjectName(QStringLiteral("frmEditAuto"));
+    setWindowTitle(tr("Edit Auto"));
+    const Twips tw(this);
+    setFixedSize(tw(4320), tw(2775));
+
+    lstIn = new QListWidget(this);
+    lstIn->setObjectName(QStringLiteral("lstIn"));
+    lstIn->setGeometry(tw(120, 120, 1575, 2010));
+    lstOut = new QListWidget(this);
+    lstOut->setObjectName(QStringLiteral("lstOut"));
+    lstOut->setGeometry(tw(2625, 120, 1575, 2010));
+    for (QListWidget* list : {lstIn, lstOut})
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    auto* cmdOk = new QPushButton(tr("OK"), this);
+    cmdOk->setObjectName(QStringLiteral("cmdOk"));
+    cmdOk->setGeometry(tw(3225, 2280, 975, 375));
+    cmdOk->setAutoDefault(false);
+    cmdOk->setDefault(true);
+    auto* cmdCancel = new QPushButton(tr("Cancel"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdCancel->setGeometry(tw(120, 2280, 975, 375));
+    cmdCancel->setAutoDefault(false);
+
+    struct Mover {
+        QPushButton** button;
+        const char* name;
+        const char* caption;
+        int top;
+    };
+    const Mover movers[] = {{&cmdMoveRight, "cmdMoveRight", ">", 360},
+                            {&cmdMoveLeft, "cmdMoveLeft", "<", 840},
+                            {&cmdMoveLeftAll, "cmdMoveLeftAll", "<<", 1320}};
+    for (const Mover& m : movers) {
+        auto* button = new QPushButton(QString::fromLatin1(m.caption), this);
+        button->setObjectName(QString::fromLatin1(m.name));
+        button->setGeometry(tw(1860, m.top, 600, 375));
+        button->setAutoDefault(false);
+        *m.button = button;
+    }
+
+    setTabOrder(lstIn, lstOut);
+    setTabOrder(lstOut, cmdOk);
+    setTabOrder(cmdOk, cmdCancel);
+    setTabOrder(cmdCancel, cmdMoveRight);
+    setTabOrder(cmdMoveRight, cmdMoveLeft);
+    setTabOrder(cmdMoveLeft, cmdMoveLeftAll);
+
+    connect(cmdMoveRight, &QPushButton::clicked, this, &frmEditAuto::cmdMoveRight_Click);
+    connect(cmdMoveLeft, &QPushButton::clicked, this, &frmEditAuto::cmdMoveLeft_Click);
+    connect(cmdMoveLeftAll, &QPushButton::clicked, this, &frmEditAuto::cmdMoveLeftAll_Click);
+    connect(cmdOk, &QPushButton::clicked, this, &frmEditAuto::cmdOk_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmEditAuto::cmdCancel_Click);
+
+    // Read is not offered: a Read step only comes from a stored sequence.
+    for (int code = FnErase; code <= FnLock; ++code)
+        lstIn->addItem(QString::fromLatin1(StepNames[code]));
+    lstIn->setCurrentRow(0);
+
+    const int count = qBound(0, int(state.AutoCount), MaxAutoCount);
+    for (int step = 1; step <= count; ++step) {
+        const int code = state.AutoList[step];
+        if (code >= 0 && code < StepCodes)
+            lstOut->addItem(QString::fromLatin1(StepNames[code]));
+    }
+    updateButtons();
+}
+
+void frmEditAuto::updateButtons() {
+    const bool any = lstOut->count() > 0;
+    cmdMoveLeft->setEnabled(any);
+    cmdMoveLeftAll->setEnabled(any);
+    // The stored sequence has room for MaxAutoCount steps and no more.
+    cmdMoveRight->setEnabled(lstOut->count() < MaxAutoCount);
+}
+
+void frmEditAuto::cmdMoveRight_Click() {
+    const QList<QListWidgetItem*> chosen = lstIn->selectedItems();
+    if (chosen.isEmpty() || lstOut->count() >= MaxAutoCount)
+        return;
+    lstOut->addItem(chosen.first()->text());
+    updateButtons();
+}
+
+void frmEditAuto::cmdMoveLeft_Click() {
+    const QList<QListWidgetItem*> chosen = lstOut->selectedItems();
+    if (!chosen.isEmpty())
+        delete lstOut->takeItem(lstOut->row(chosen.first()));
+    updateButtons();
+}
+
+void frmEditAuto::cmdMoveLeftAll_Click() {
+    lstOut->clear();
+    updateButtons();
+}
+
+void frmEditAuto::cmdOk_Click() {
+    const int count = qMin(lstOut->count(), MaxAutoCount);
+    state.AutoCount = qint16(count);
+    for (int step = 1; step <= count; ++step)
+        state.AutoList[step] = qint16(CodeOf(lstOut->item(step - 1)->text()));
+    const Status saved = SaveAutoList(state);
+    if (!saved)
+        ShowMessage(this, tr("Edit Auto"), saved.message, MsgIcon::Critical);
+    accept();
+}
+
+void frmEditAuto::cmdCancel_Click() {
+    reject();
+}
+
+} // namespace varn
