@@ -1,0 +1,524 @@
+#include "mdimain.h"
+
+#include "core/config.h"
+#include "editor/bufferops.h"
+#include "editor/frmbuffer.h"
+#include "editor/frmbufferfill.h"
+#include "files/frmfileload.h"
+#include "files/imagefiles.h"
+#include "functions/frmfunction.h"
+#include "link/seriallink.h"
+#include "link/unitcommands.h"
+#include "ui/frmabout.h"
+#include "ui/frmeditauto.h"
+#include "ui/frmselectdevice.h"
+#include "ui/frmsettings.h"
+#include "ui/messagebox.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+
+static void initVarnResources() {
+    Q_INIT_RESOURCE(varn);
+}
+
+namespace varn {
+
+namespace {
+
+const QString PortErrorTitle = QStringLiteral("Communication Port Error");
+
+// The status bar layout is given in twips; 15 twips make one pixel at 96 dpi.
+int twipsToPixels(int twips) {
+    return (twips + 7) / 15;
+}
+
+struct PanelSpec {
+    int widthTwips;
+    const char* initialText;
+    const char* toolTip;
+};
+
+const PanelSpec panelSpecs[5] = {
+    {700, "COM", "Communication Port"},
+    {2000, "Device:", "Selected Device"},
+    {1440, "Size:", "Memory Size of Selected Device"},
+    {5000, "File:", "File Name"},
+    {1000, "", "Device State"},
+};
+
+} // namespace
+
+QString SizePanelText(qint32 size) {
+    return QStringLiteral("Size: ") + QString::number(static_cast<quint32>(size), 16).toUpper() +
+           QLatin1Char('H');
+}
+
+mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(state) {
+    initVarnResources();
+    setObjectName(QStringLiteral("mdiMain"));
+    setWindowTitle(QStringLiteral("VARN ~ Varnet"));
+    setWindowIcon(QIcon(QStringLiteral(":/varn.png")));
+
+    mdiArea = new QMdiArea(this);
+    mdiArea->setObjectName(QStringLiteral("mdiArea"));
+    setCentralWidget(mdiArea);
+
+    totmr = new QTimer(this);
+    totmr->setObjectName(QStringLiteral("totmr"));
+    totmr->setInterval(1000);
+    totmr->setSingleShot(true);
+    cm = new SerialLink(this, totmr);
+    cm->setObjectName(QStringLiteral("cm"));
+    connect(cm, &SerialLink::connectionLost, this, &mdiMain::connectionLost);
+
+    cdia.ShowOpen = [](QWidget* parent) { return QFileDialog::getOpenFileName(parent); };
+    cdia.ShowSave = [](QWidget* parent) { return QFileDialog::getSaveFileName(parent); };
+    HelpFile = QCoreApplication::applicationDirPath() + QStringLiteral("/varn.html");
+    OpenUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+
+    createActions();
+    createStatusBar();
+    UpdateUnitState();
+    resize(760, 520);
+}
+
+mdiMain::~mdiMain() {
+    // The buffer window refers to the state; let it go before anything else.
+    delete bufferSub.data();
+}
+
+void mdiMain::createActions() {
+    struct Item {
+        const char* name;
+        const char* caption;
+        QKeySequence shortcut;
+        void (mdiMain::*handler)();
+    };
+    struct Menu {
+        const char* name;
+        const char* caption;
+        QList<Item> items; // a null name is a separator, caption holds its name
+    };
+    const QList<Menu> menus = {
+        {"File",
+         "&File",
+         {{"FileLoad", "&Load", {}, &mdiMain::FileLoad_Click},
+          {"FileSave", "&Save", {}, &mdiMain::FileSave_Click},
+          {nullptr, "FileS1", {}, nullptr},
+          {"FileExit", "E&xit", {}, &mdiMain::FileExit_Click}}},
+        {"Buffer",
+         "&Buffer",
+         {{"BufferEdit", "&Edit", {}, &mdiMain::BufferEdit_Click},
+          {"BufferClear", "&Clear", {}, &mdiMain::BufferClear_Click},
+          {"BufferFill", "Fill", {}, &mdiMain::BufferFill_Click}}},
+        {"Device",
+         "&Device",
+         {{"DeviceSelect", "Select", {}, &mdiMain::DeviceSelect_Click},
+          {"DeviceFunction", "Function", {}, &mdiMain::DeviceFunction_Click},
+          {nullptr, "DeviceS1", {}, nullptr},
+          {"DeviceRun", "Run", QKeySequence(Qt::Key_F5), &mdiMain::DeviceRun_Click},
+          {"DeviceReset", "Reset", QKeySequence(Qt::Key_F6), &mdiMain::DeviceReset_Click}}},
+        {"Options",
+         "&Options",
+         {{"OptionsEditAuto", "Edit Auto", {}, &mdiMain::OptionsEditAuto_Click},
+          {"OptionsSettings", "Settings", {}, &mdiMain::OptionsSettings_Click}}},
+        {"Help",
+         "&Help",
+         {{"HelpContents", "Contents", QKeySequence(Qt::Key_F1), &mdiMain::HelpContents_Click},
+          {nullptr, "HelpS1", {}, nullptr},
+          {"HelpAbout", "About", {}, &mdiMain::HelpAbout_Click}}},
+    };
+
+    for (const Menu& m : menus) {
+        QMenu* menu = menuBar()->addMenu(QString::fromLatin1(m.caption));
+        menu->setObjectName(QLatin1String(m.name));
+        for (const Item& item : m.items) {
+            if (!item.name) {
+                menu->addSeparator()->setObjectName(QLatin1String(item.caption));
+                continue;
+            }
+            QAction* action = menu->addAction(QString::fromLatin1(item.caption));
+            action->setObjectName(QLatin1String(item.name));
+            if (!item.shortcut.isEmpty()) {
+                action->setShortcut(item.shortcut);
+                // F-keys work wherever the focus is inside the program's windows.
+                action->setShortcutContext(Qt::ApplicationShortcut);
+            }
+            connect(action, &QAction::triggered, this, item.handler);
+            commands.append(action);
+        }
+    }
+    Action(QStringLiteral("DeviceRun"))->setCheckable(true);
+    Action(QStringLiteral("DeviceReset"))->setCheckable(true);
+}
+
+void mdiMain::createStatusBar() {
+    sbar = statusBar();
+    sbar->setObjectName(QStringLiteral("sbar"));
+    sbar->setSizeGripEnabled(true);
+    for (int i = 0; i < 5; ++i) {
+        auto* label = new QLabel(QString::fromLatin1(panelSpecs[i].initialText), sbar);
+        label->setObjectName(QStringLiteral("panel%1").arg(i + 1));
+        label->setToolTip(QString::fromLatin1(panelSpecs[i].toolTip));
+        label->setMinimumWidth(twipsToPixels(panelSpecs[i].widthTwips));
+        label->setFrameShape(QFrame::Panel);
+        label->setFrameShadow(QFrame::Sunken);
+        label->setIndent(2);
+        sbar->addWidget(label, i == 3 ? 1 : 0);
+        panels[i] = label;
+    }
+}
+
+QLabel* mdiMain::Panel(int number) const {
+    return number >= 1 && number <= 5 ? panels[number - 1] : nullptr;
+}
+
+QString mdiMain::PanelText(int number) const {
+    QLabel* label = Panel(number);
+    return label ? label->text() : QString();
+}
+
+QAction* mdiMain::Action(const QString& objectName) const {
+    for (QAction* action : commands)
+        if (action->objectName() == objectName)
+            return action;
+    return nullptr;
+}
+
+frmBuffer* mdiMain::BufferWindow() const {
+    return bufferSub ? qobject_cast<frmBuffer*>(bufferSub->widget()) : nullptr;
+}
+
+void mdiMain::setMenusEnabled(bool enabled) {
+    for (QAction* action : commands)
+        action->setEnabled(enabled);
+    for (QAction* menu : menuBar()->actions())
+        menu->setEnabled(enabled);
+}
+
+// ---- load, activation, unload ----
+
+void mdiMain::MDIForm_Load() {
+    activated = false;
+
+    startupScreen = new frmAbout(this, true);
+    startupScreen->show();
+    QCoreApplication::processEvents();
+
+    state.Buffer.fill(0xFF);
+
+    const Status opened = cm->open(state.PortNumber, state.AppDir);
+    if (!opened) {
+        ShowMessage(this, PortErrorTitle, opened.message, MsgIcon::Critical);
+        unloadStartupScreen();
+        panels[0]->setText(QStringLiteral("FAIL"));
+        state.UnitIdentified = false;
+        return;
+    }
+
+    const Identification id = IdentifyUnit(state, *cm);
+    unloadStartupScreen();
+    identification = id.ok ? id.reply : QByteArray();
+
+    panels[0]->setText(QStringLiteral("COM") + QString::number(state.PortNumber));
+    UpdateDevicePanels();
+    UpdateUnitState();
+}
+
+void mdiMain::unloadStartupScreen() {
+    if (startupScreen) {
+        startupScreen->close();
+        startupScreen->deleteLater();
+        startupScreen = nullptr;
+    }
+}
+
+void mdiMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!activationQueued) {
+        activationQueued = true;
+        // After the window is on screen, so that the report stands over it.
+        QTimer::singleShot(0, this, &mdiMain::MDIForm_Activate);
+    }
+}
+
+void mdiMain::MDIForm_Activate() {
+    if (activated)
+        return;
+    // Set first: the message box below activates the window again.
+    activated = true;
+    if (state.UnitIdentified) {
+        ShowMessage(this, QStringLiteral("VARN"), IdentificationReport(identification),
+                    MsgIcon::None);
+        openBufferWindow();
+    } else {
+        ShowMessage(this, QStringLiteral("Device Error"), QStringLiteral("Communication Error!"),
+                    MsgIcon::Critical);
+    }
+}
+
+void mdiMain::closeEvent(QCloseEvent* event) {
+    if (busy) {
+        // The function window's load exchange is running inside this call
+        // stack; it ends within a second and the user can close then.
+        event->ignore();
+        return;
+    }
+    if (!unloaded) {
+        unloaded = true;
+        const Status saved = SaveSettings(state);
+        if (!saved)
+            ShowMessage(this, QStringLiteral("File Save Error"), saved.message, MsgIcon::Critical);
+    }
+    closeBufferWindow();
+    event->accept();
+}
+
+// ---- status bar ----
+
+void mdiMain::UpdateUnitState() {
+    QAction* run = Action(QStringLiteral("DeviceRun"));
+    QAction* reset = Action(QStringLiteral("DeviceReset"));
+    if (run)
+        run->setChecked(!state.UnitInReset);
+    if (reset)
+        reset->setChecked(state.UnitInReset);
+    panels[4]->setText(UnitStateText(state));
+}
+
+void mdiMain::UpdateDevicePanels() {
+    const DeviceEntry& device = state.SelectedEntry();
+    panels[1]->setText(QStringLiteral("Device: ") + device.Name);
+    panels[2]->setText(SizePanelText(device.Size));
+}
+
+void mdiMain::connectionLost(const QString& reason) {
+    panels[0]->setText(QStringLiteral("FAIL"));
+    ShowMessage(this, PortErrorTitle, reason, MsgIcon::Critical);
+}
+
+void mdiMain::reportNotConnected() {
+    ShowMessage(this, PortErrorTitle, cm->notConnectedReason(), MsgIcon::Critical);
+}
+
+// ---- the buffer window ----
+
+void mdiMain::openBufferWindow() {
+    if (bufferSub)
+        return;
+    auto* buffer = new frmBuffer(state);
+    auto* sub = new QMdiSubWindow;
+    sub->setObjectName(QStringLiteral("frmBufferSubWindow"));
+    sub->setWidget(buffer);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    // The view has one fixed layout; there is nothing to show in more room.
+    sub->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                        Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                        Qt::WindowCloseButtonHint);
+    sub->setWindowTitle(buffer->windowTitle());
+    mdiArea->addSubWindow(sub);
+    sub->resize(sub->sizeHint());
+    sub->setMaximumSize(sub->size());
+    sub->move(0, 0);
+    sub->show();
+    bufferSub = sub;
+}
+
+void mdiMain::closeBufferWindow() {
+    QMdiSubWindow* sub = bufferSub;
+    if (!sub)
+        return;
+    bufferSub = nullptr;
+    // Taken out of the area at once so that a new window can stand at once;
+    // deleted once control is back in the event loop.
+    mdiArea->removeSubWindow(sub);
+    sub->hide();
+    sub->deleteLater();
+}
+
+void mdiMain::reopenBufferWindow() {
+    closeBufferWindow();
+    openBufferWindow();
+}
+
+// ---- File ----
+
+void mdiMain::FileLoad_Click() {
+    const QString path = cdia.ShowOpen ? cdia.ShowOpen(this) : QString();
+    if (path.isEmpty())
+        return;
+    {
+        frmFileLoad dialog(state, path, this);
+        dialog.exec();
+    }
+    if (state.FileLoadCancelled)
+        return;
+    const Status loaded = state.FileIsHex ? OpenHexFile(state, path) : OpenBinFile(state, path);
+    if (!loaded) {
+        ShowMessage(this, QStringLiteral("File Load Error"), loaded.message, MsgIcon::Critical);
+        return;
+    }
+    panels[3]->setText(QStringLiteral("File: ") + path);
+    reopenBufferWindow();
+    if (!loaded.message.isEmpty())
+        ShowMessage(this, QStringLiteral("File Load"), loaded.message, MsgIcon::Information);
+}
+
+void mdiMain::FileSave_Click() {
+    const QString path = cdia.ShowSave ? cdia.ShowSave(this) : QString();
+    if (path.isEmpty())
+        return;
+    {
+        frmFileLoad dialog(state, path, this);
+        dialog.exec();
+    }
+    if (state.FileLoadCancelled)
+        return;
+    const Status saved = state.FileIsHex ? SaveHexFile(state, path) : SaveBinFile(state, path);
+    if (!saved) {
+        ShowMessage(this, QStringLiteral("File Save Error"), saved.message, MsgIcon::Critical);
+        return;
+    }
+    panels[3]->setText(QStringLiteral("File: ") + path);
+    if (!saved.message.isEmpty())
+        ShowMessage(this, QStringLiteral("File Save"), saved.message, MsgIcon::Information);
+}
+
+void mdiMain::FileExit_Click() {
+    close();
+}
+
+// ---- Buffer ----
+
+void mdiMain::BufferEdit_Click() {
+    reopenBufferWindow();
+}
+
+void mdiMain::BufferClear_Click() {
+    ClearBuffer(state);
+    reopenBufferWindow();
+}
+
+void mdiMain::BufferFill_Click() {
+    {
+        frmBufferFill dialog(state, this);
+        dialog.exec();
+    }
+    if (!state.FillConfirmed)
+        return;
+    const Status filled = FillBuffer(state, state.FillStart, state.FillLength, state.FillByte);
+    if (!filled) {
+        ShowMessage(this, QStringLiteral("Buffer Fill"), filled.message, MsgIcon::Critical);
+        return;
+    }
+    // A fill redraws in place; a closed window opens first, at address 0.
+    openBufferWindow();
+    if (frmBuffer* buffer = BufferWindow())
+        buffer->UpdateBuffer();
+}
+
+// ---- Device ----
+
+void mdiMain::DeviceSelect_Click() {
+    frmSelectDevice dialog(state, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    UpdateDevicePanels();
+    // Its layout depends on the device size; the user reopens it.
+    closeBufferWindow();
+}
+
+void mdiMain::DeviceFunction_Click() {
+    frmFunction dialog(state, *cm, this);
+    connect(&dialog, &frmFunction::unitStateChanged, this, &mdiMain::UpdateUnitState);
+    // The load exchange pauses with events flowing: no other command may run
+    // inside it, nor may the window be opened twice.
+    setMenusEnabled(false);
+    busy = true;
+    dialog.Form_Load();
+    busy = false;
+    setMenusEnabled(true);
+    UpdateUnitState();
+    dialog.exec();
+    if (dialog.BufferReloadWanted())
+        reopenBufferWindow();
+}
+
+void mdiMain::DeviceRun_Click() {
+    const bool changed = DeviceRun(state, *cm);
+    // A checkable item toggles itself when chosen; the state decides.
+    UpdateUnitState();
+    if (changed && !cm->isOpen())
+        reportNotConnected();
+}
+
+void mdiMain::DeviceReset_Click() {
+    const bool changed = DeviceReset(state, *cm);
+    UpdateUnitState();
+    if (changed && !cm->isOpen())
+        reportNotConnected();
+}
+
+// ---- Options ----
+
+void mdiMain::OptionsEditAuto_Click() {
+    frmEditAuto dialog(state, this);
+    dialog.exec();
+}
+
+void mdiMain::OptionsSettings_Click() {
+    frmSettings dialog(state, this);
+    dialog.exec();
+}
+
+// ---- Help ----
+
+void mdiMain::HelpContents_Click() {
+    const QFileInfo help(HelpFile);
+    if (help.isFile() && OpenUrl && OpenUrl(QUrl::fromLocalFile(help.absoluteFilePath())))
+        return;
+    const QString where = QDir::toNativeSeparators(help.absoluteFilePath());
+    const QString text = help.isFile()
+                             ? QStringLiteral("No help viewer is available. The help is the "
+                                              "page %1; open it with a web browser.")
+                                   .arg(where)
+                             : QStringLiteral("No help is available: the help page %1 is "
+                                              "missing.")
+                                   .arg(where);
+    ShowMessage(this, QStringLiteral("Help"), text, MsgIcon::Information);
+}
+
+void mdiMain::HelpAbout_Click() {
+    frmAbout about(this, false);
+    about.exec();
+}
+
+// ---- start ----
+
+std::unique_ptr<mdiMain> StartUp(AppState& state, const QString& dir) {
+    const Status read = Main(state, dir);
+    if (!read) {
+        ShowMessage(nullptr, QStringLiteral("VARN"), read.message, MsgIcon::Critical);
+        return nullptr;
+    }
+    auto window = std::make_unique<mdiMain>(state);
+    window->MDIForm_Load();
+    window->show();
+    return window;
+}
+
+} // namespace varn

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "core/appstate.h"
+#include "core/status.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QStatusBar;
+class QTimer;
+class QUrl;
+
+namespace varn {
+
+class SerialLink;
+class frmAbout;
+class frmBuffer;
+
+// The file dialogs of the load and save commands. Each returns the full path
+// chosen, or an empty text when the user cancelled. Tests replace them.
+struct FileDialogs {
+    std::function<QString(QWidget* parent)> ShowOpen;
+    std::function<QString(QWidget* parent)> ShowSave;
+};
+
+// The program's frame window: menus, the five-panel status bar, the MDI area
+// that holds the buffer window, and the serial link every other window uses.
+class mdiMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit mdiMain(AppState& state, QWidget* parent = nullptr);
+    ~mdiMain() override;
+
+    // The serial link to the unit and its one-second time-out timer.
+    SerialLink* cm = nullptr;
+    QTimer* totmr = nullptr;
+    FileDialogs cdia;
+    QStatusBar* sbar = nullptr;
+
+    // The help page and how it is opened; tests point them elsewhere.
+    QString HelpFile;
+    std::function<bool(const QUrl&)> OpenUrl;
+
+    // Load step: start-up screen, empty buffer, port, identification, panels.
+    void MDIForm_Load();
+    // First activation: the identification report (later calls do nothing).
+    void MDIForm_Activate();
+
+    // panel 1..5
+    QLabel* Panel(int number) const;
+    QString PanelText(int number) const;
+
+    QMdiArea* MdiArea() const { return mdiArea; }
+    // The open buffer window, or null.
+    frmBuffer* BufferWindow() const;
+    QAction* Action(const QString& objectName) const;
+
+public slots:
+    void FileLoad_Click();
+    void FileSave_Click();
+    void FileExit_Click();
+    void BufferEdit_Click();
+    void BufferClear_Click();
+    void BufferFill_Click();
+    void DeviceSelect_Click();
+    void DeviceFunction_Click();
+    void DeviceRun_Click();
+    void DeviceReset_Click();
+    void OptionsEditAuto_Click();
+    void OptionsSettings_Click();
+    void HelpContents_Click();
+    void HelpAbout_Click();
+
+    // Menu check marks of Run/Reset and panel 5 from state.UnitInReset.
+    void UpdateUnitState();
+    // Panels 2 and 3 from the selected device.
+    void UpdateDevicePanels();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createActions();
+    void createStatusBar();
+    void setMenusEnabled(bool enabled);
+    void unloadStartupScreen();
+    void connectionLost(const QString& reason);
+    void reportNotConnected();
+
+    void openBufferWindow();
+    void closeBufferWindow();
+    void reopenBufferWindow();
+
+    AppState& state;
+    QMdiArea* mdiArea = nullptr;
+    QLabel* panels[5] = {};
+    QList<QAction*> commands;
+    QPointer<QMdiSubWindow> bufferSub;
+    QPointer<frmAbout> startupScreen;
+    QByteArray identification;
+    bool activated = false;
+    bool activationQueued = false;
+    bool busy = false;
+    bool unloaded = false;
+};
+
+// The program's start: reads the configuration files of dir into state; a
+// fault is shown in a message box titled "VARN" and gives a null window.
+// Otherwise the main window has run its load step and is shown.
+std::unique_ptr<mdiMain> StartUp(AppState& state, const QString& dir);
+
+// "Size: " + the size in upper-case hex without leading zeros + "H".
+QString SizePanelText(qint32 size);
+
+} // namespace varn
