@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+namespace varn {
+
+// varn-cli's output: results and progress texts on standard output, errors on
+// standard error, and a progress bar on standard error while a device
+// function runs, drawn only when standard error is a terminal.
+class CliConsole {
+public:
+    CliConsole(bool quiet, bool progressBar);
+
+    static bool StandardErrorIsTerminal();
+
+    // A status line ("Programming ...   OK!"); left out when quiet.
+    void info(const QString& text);
+    // Output the user asked for (a checksum, the identification); printed
+    // even when quiet, so that a script can capture it.
+    void result(const QString& text);
+    // An error; always printed.
+    void error(const QString& text);
+    // Redraws the bar for the step named by label.
+    void progress(const QString& label, int percent);
+
+private:
+    void clearProgress();
+
+    bool quiet;
+    bool progressBar;
+    bool barShown = false;
+    int shownPercent = -1;
+    QString shownLabel;
+};
+
+} // namespace varn

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "core/status.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace varn {
+
+// One step of the command line, run in the order given.
+struct CliOperation {
+    enum Kind {
+        Load,
+        Save,
+        Fill,
+        Clear,
+        Checksum,
+        Identify,
+        Read,
+        Erase,
+        Blank,
+        Program,
+        Verify,
+        Lock,
+        Auto,
+        Run,
+        Reset,
+    };
+    Kind kind = Clear;
+    QString file;     // load, save
+    qint64 start = 0; // fill
+    qint64 length = 0;
+    quint8 value = 0xFF;
+
+    // Talks to the unit (opens the port and identifies it first).
+    bool needsUnit() const { return kind >= Identify; }
+    // A function of the function window (the load sequence goes first).
+    bool isDeviceFunction() const { return kind >= Read && kind <= Auto; }
+};
+
+struct CliOptions {
+    enum class Format { ByName, Hex, Binary };
+
+    std::optional<int> portNumber; // --port N
+    QString portPath;              // --port PATH
+    QString device;                // --device NAME or table index
+    Format format = Format::ByName;
+    qint64 fileOffset = 0;
+    qint64 bufferOffset = 0;
+    bool skipBlank = false;
+    bool quiet = false;
+    bool help = false;
+    QList<CliOperation> operations;
+};
+
+// Parses the arguments after the program name. A failure's message says what
+// is wrong with which argument, without the program name.
+Status ParseCliArguments(const QStringList& arguments, CliOptions& options);
+
+// The --help text, exit statuses included.
+QString CliUsage();
+
+} // namespace varn

@@ -1,0 +1,331 @@
+#include "cliprogrammer.h"
+
+#include "core/config.h"
+#include "core/hextext.h"
+#include "editor/bufferops.h"
+#include "exitstatus.h"
+#include "files/imagefiles.h"
+#include "link/seriallink.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace varn {
+
+namespace {
+
+const QString SuccessMark = QStringLiteral("OK!");
+const QString FaultMark = QStringLiteral("Device Fault!");
+const QString StartMark = QStringLiteral("...");
+
+QString formatName(bool hex) {
+    return hex ? QStringLiteral("Intel Hex") : QStringLiteral("Binary");
+}
+
+// Messages of the file layer usually name the file; add it where they do not.
+QString withFileName(const QString& path, const QString& message) {
+    if (message.contains(QFileInfo(path).fileName()))
+        return message;
+    return path + QStringLiteral(": ") + message;
+}
+
+// The list index of the function window for each device function.
+int functionIndex(CliOperation::Kind kind) {
+    switch (kind) {
+    case CliOperation::Read:
+        return FnRead;
+    case CliOperation::Erase:
+        return FnErase;
+    case CliOperation::Blank:
+        return FnBlank;
+    case CliOperation::Program:
+        return FnProgram;
+    case CliOperation::Verify:
+        return FnVerify;
+    case CliOperation::Lock:
+        return FnLock;
+    default:
+        return FnAuto;
+    }
+}
+
+} // namespace
+
+CliProgrammer::CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console)
+    : state(state), options(options), console(console) {}
+
+CliProgrammer::~CliProgrammer() {
+    // The functions refer to the link; let them go first.
+    functions.reset();
+    link.reset();
+}
+
+int CliProgrammer::applyOverrides() {
+    if (options.portNumber)
+        state.PortNumber = static_cast<qint16>(*options.portNumber);
+
+    if (options.device.isEmpty())
+        return ExitOk;
+
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    const int count = qBound(0, int(state.DeviceCount), MaxDeviceCount);
+    if (digits.match(options.device).hasMatch()) {
+        const int index = options.device.size() <= 3 ? options.device.toInt() : 0;
+        if (index < 1 || index > count) {
+            console.error(QStringLiteral("varn-cli: --device %1: varn.dev holds devices 1 to %2")
+                              .arg(options.device)
+                              .arg(count));
+            return ExitUsage;
+        }
+        state.SelectedDevice = static_cast<qint16>(index);
+        return ExitOk;
+    }
+
+    // An exact name first, so that two names differing only in case stay apart.
+    for (Qt::CaseSensitivity cs : {Qt::CaseSensitive, Qt::CaseInsensitive}) {
+        for (int i = 1; i <= count; ++i) {
+            if (state.DeviceTable[i].Name.compare(options.device, cs) == 0) {
+                state.SelectedDevice = static_cast<qint16>(i);
+                return ExitOk;
+            }
+        }
+    }
+    QStringList names;
+    for (int i = 1; i <= count; ++i)
+        names.append(state.DeviceTable[i].Name);
+    console.error(QStringLiteral("varn-cli: --device %1: no such device in varn.dev (devices: %2)")
+                      .arg(options.device, names.join(QStringLiteral(", "))));
+    return ExitUsage;
+}
+
+int CliProgrammer::run() {
+    for (const CliOperation& operation : options.operations) {
+        const int status = runOperation(operation);
+        if (status != ExitOk)
+            return status;
+    }
+    return ExitOk;
+}
+
+int CliProgrammer::runOperation(const CliOperation& operation) {
+    if (operation.needsUnit()) {
+        if (const int status = connectUnit(); status != ExitOk)
+            return status;
+    }
+
+    switch (operation.kind) {
+    case CliOperation::Load:
+        return loadFile(operation.file);
+    case CliOperation::Save:
+        return saveFile(operation.file);
+    case CliOperation::Fill: {
+        const Status status = FillBuffer(state, operation.start, operation.length, operation.value);
+        if (!status) {
+            console.error(QStringLiteral("varn-cli: fill: ") + status.message);
+            return ExitUsage;
+        }
+        console.info(QStringLiteral("Filled %1H bytes from %2 with %3")
+                         .arg(HexWord(static_cast<qint32>(operation.length)),
+                              HexWord(static_cast<qint32>(operation.start)),
+                              HexByte(operation.value)));
+        return ExitOk;
+    }
+    case CliOperation::Clear:
+        ClearBuffer(state);
+        console.info(QStringLiteral("Buffer cleared"));
+        return ExitOk;
+    case CliOperation::Checksum:
+        console.result(HexWord(BufferChecksum(state)));
+        return ExitOk;
+    case CliOperation::Identify:
+        for (const QString& line :
+             IdentificationReport(identification.reply).split(QStringLiteral("\r\n")))
+            console.result(line);
+        return ExitOk;
+    case CliOperation::Run:
+    case CliOperation::Reset: {
+        if (operation.kind == CliOperation::Run)
+            DeviceRun(state, *link);
+        else
+            DeviceReset(state, *link);
+        if (!link->isOpen()) {
+            console.error(link->notConnectedReason());
+            return ExitCommunication;
+        }
+        console.info(QStringLiteral("Target: ") + UnitStateText(state));
+        return ExitOk;
+    }
+    default:
+        return runDeviceFunction(functionIndex(operation.kind));
+    }
+}
+
+bool CliProgrammer::fileIsHex(const QString& path) const {
+    switch (options.format) {
+    case CliOptions::Format::Hex:
+        return true;
+    case CliOptions::Format::Binary:
+        return false;
+    default:
+        return PathLooksHex(path);
+    }
+}
+
+int CliProgrammer::loadFile(const QString& path) {
+    state.FileIsHex = fileIsHex(path);
+    state.FileOffset = options.fileOffset;
+    state.BufferOffset = options.bufferOffset;
+    const Status status = state.FileIsHex ? OpenHexFile(state, path) : OpenBinFile(state, path);
+    if (!status) {
+        console.error(withFileName(path, status.message));
+        return ExitFile;
+    }
+    if (!status.message.isEmpty())
+        console.error(withFileName(path, status.message));
+    console.info(QStringLiteral("Loaded %1 (%2)").arg(path, formatName(state.FileIsHex)));
+    return ExitOk;
+}
+
+int CliProgrammer::saveFile(const QString& path) {
+    state.FileIsHex = fileIsHex(path);
+    const Status status = state.FileIsHex ? SaveHexFile(state, path) : SaveBinFile(state, path);
+    if (!status) {
+        console.error(withFileName(path, status.message));
+        return ExitFile;
+    }
+    console.info(QStringLiteral("Saved %1 (%2)").arg(path, formatName(state.FileIsHex)));
+    return ExitOk;
+}
+
+int CliProgrammer::connectUnit() {
+    // One attempt per run: a unit that failed once is not asked again.
+    if (link)
+        return connectStatus;
+
+    link = std::make_unique<SerialLink>();
+    connectStatus = ExitCommunication;
+    const Status opened = options.portPath.isEmpty()
+                              ? link->open(state.PortNumber, state.AppDir)
+                              : link->openPath(options.portPath, options.portPath);
+    if (!opened) {
+        console.error(QStringLiteral("Communication Port Error: ") + opened.message);
+        return ExitCommunication;
+    }
+
+    identification = IdentifyUnit(state, *link);
+    if (!identification.ok) {
+        console.error(QStringLiteral("Communication Error!"));
+        console.error(QStringLiteral("The programmer unit did not answer the identification."));
+        return ExitCommunication;
+    }
+    functions = std::make_unique<DeviceFunctions>(state, *link, *this);
+    connectStatus = ExitOk;
+    return ExitOk;
+}
+
+int CliProgrammer::runDeviceFunction(int index) {
+    communicationErrors = 0;
+    wasRefused = false;
+
+    if (!loadSequenceSent) {
+        loadSequenceSent = true;
+        functions->LoadSequence();
+        if (wasRefused)
+            return ExitCommunication;
+    }
+
+    functions->SkipBlankBlocks = options.skipBlank;
+    const bool ran = functions->RunFunction(index);
+    flushPendingLine();
+
+    if (!ran || wasRefused)
+        return link->isOpen() ? ExitUsage : ExitCommunication;
+    if (communicationErrors > 0)
+        return ExitCommunication;
+    if (functions->FunctionFailed)
+        return ExitMismatch;
+    if (index == FnAuto && state.AutoCount <= 0)
+        console.info(QStringLiteral("Auto: auto.cfg holds no steps"));
+    return ExitOk;
+}
+
+void CliProgrammer::setMessage(int /*line*/, const QString& text) {
+    if (text.endsWith(StartMark)) {
+        // A new step begins; whatever the last one left is final now.
+        flushPendingLine();
+        pendingLine = text;
+        progressLabel = text;
+    } else if (text.endsWith(SuccessMark)) {
+        pendingLine.clear();
+        console.info(text);
+    } else if (text.endsWith(FaultMark)) {
+        pendingLine.clear();
+        console.error(text);
+    } else {
+        // A mismatch: the function has not yet stored the bytes it found, so
+        // the line is printed when it returns.
+        pendingLine = text;
+    }
+}
+
+void CliProgrammer::flushPendingLine() {
+    if (pendingLine.isEmpty())
+        return;
+    QString text = pendingLine;
+    pendingLine.clear();
+    if (!text.endsWith(StartMark) && functions && functions->MismatchAddress >= 0) {
+        if (text.startsWith(QLatin1String("Verify Error")) && functions->MismatchExpected >= 0 &&
+            functions->MismatchActual >= 0) {
+            text +=
+                QStringLiteral(" (buffer %1, device %2)")
+                    .arg(HexByte(functions->MismatchExpected), HexByte(functions->MismatchActual));
+        } else if (functions->MismatchActual >= 0) {
+            text += QStringLiteral(" (device %1)").arg(HexByte(functions->MismatchActual));
+        }
+    }
+    console.error(text);
+}
+
+void CliProgrammer::showProgress(int percent) {
+    console.progress(progressLabel, percent);
+}
+
+void CliProgrammer::communicationError() {
+    ++communicationErrors;
+    console.error(QStringLiteral("Communication Error!"));
+}
+
+void CliProgrammer::refused(const QString& reason) {
+    wasRefused = true;
+    console.error(reason);
+}
+
+int RunCli(const QStringList& arguments) {
+    CliOptions options;
+    if (const Status parsed = ParseCliArguments(arguments, options); !parsed) {
+        CliConsole console(false, false);
+        console.error(QStringLiteral("varn-cli: ") + parsed.message);
+        console.error(QStringLiteral("Try 'varn-cli --help' for more information."));
+        return ExitUsage;
+    }
+    CliConsole console(options.quiet, CliConsole::StandardErrorIsTerminal());
+    if (options.help) {
+        console.result(CliUsage().chopped(1));
+        return ExitOk;
+    }
+
+    // 70 kB of buffer: not on the stack.
+    auto state = std::make_unique<AppState>();
+    if (const Status started = Main(*state, QDir::currentPath()); !started) {
+        console.error(QStringLiteral("varn-cli: ") + started.message);
+        return ExitUsage;
+    }
+
+    CliProgrammer programmer(*state, options, console);
+    if (const int status = programmer.applyOverrides(); status != ExitOk)
+        return status;
+    return programmer.run();
+}
+
+} // namespace varn

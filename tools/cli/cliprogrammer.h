@@ -1,0 +1,66 @@
+#pragma once
+
+#include "cliconsole.h"
+#include "clioptions.h"
+#include "core/appstate.h"
+#include "functions/devicefunctions.h"
+#include "link/unitcommands.h"
+
+#include <QString>
+#include <memory>
+
+namespace varn {
+
+class SerialLink;
+
+// Runs the operations of one command line on the shared engine: the same
+// files, link, unit commands and device functions the desktop program uses,
+// reporting to the console instead of windows.
+class CliProgrammer : public FunctionObserver {
+public:
+    CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console);
+    ~CliProgrammer() override;
+
+    // Applies --port and --device to the configuration read at start-up.
+    // Returns ExitOk or ExitUsage (after printing why).
+    int applyOverrides();
+    // Runs every operation in order and stops at the first that fails.
+    // Returns the exit status.
+    int run();
+
+    // FunctionObserver
+    void setMessage(int line, const QString& text) override;
+    void showProgress(int percent) override;
+    void communicationError() override;
+    void refused(const QString& reason) override;
+
+private:
+    int runOperation(const CliOperation& operation);
+    int loadFile(const QString& path);
+    int saveFile(const QString& path);
+    int connectUnit();
+    int runDeviceFunction(int index);
+    void flushPendingLine();
+    bool fileIsHex(const QString& path) const;
+
+    AppState& state;
+    const CliOptions& options;
+    CliConsole& console;
+
+    std::unique_ptr<SerialLink> link;
+    std::unique_ptr<DeviceFunctions> functions;
+    Identification identification;
+    int connectStatus = 0;
+    bool loadSequenceSent = false;
+
+    // The message line of the running function, printed once it is final.
+    QString pendingLine;
+    QString progressLabel;
+    int communicationErrors = 0;
+    bool wasRefused = false;
+};
+
+// The whole command: parse, --help, start-up reading, operations.
+int RunCli(const QStringList& arguments);
+
+} // namespace varn

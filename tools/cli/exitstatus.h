@@ -1,0 +1,15 @@
+#pragma once
+
+namespace varn {
+
+// What a script sees from varn-cli. Listed in --help and in the README; keep
+// the numbers stable, scripts test them.
+enum ExitStatus : int {
+    ExitOk = 0,            // every operation succeeded
+    ExitMismatch = 1,      // verify or blank check found a wrong byte
+    ExitUsage = 2,         // bad arguments, or varn.cfg / varn.dev / auto.cfg refused
+    ExitCommunication = 3, // port cannot be opened, the unit did not answer
+    ExitFile = 4,          // an image file could not be loaded or saved
+};
+
+} // namespace varn
