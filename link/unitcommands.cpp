@@ -1,3 +1,61 @@
 #include "unitcommands.h"
 
-namespace varn {} // namespace varn
+namespace varn {
+
+namespace {
+constexpr int IdentificationLength = 8;
+constexpr int IdentificationWaitMs = 1000;
+} // namespace
+
+QByteArray CommandFrame(char letter) {
+    QByteArray frame(2, '\x01');
+    frame[1] = letter;
+    return frame;
+}
+
+Identification IdentifyUnit(AppState& state, Transport& transport) {
+    Identification result;
+    transport.send(CommandFrame('T'));
+    // The unit is given its full second even when it answers at once; a
+    // reply of the wrong length is left where it is.
+    transport.pause(IdentificationWaitMs);
+    if (transport.bytesWaiting() == IdentificationLength) {
+        result.reply = transport.takeAll();
+        result.ok = result.reply.size() == IdentificationLength;
+    }
+    state.UnitIdentified = result.ok;
+    return result;
+}
+
+QString IdentificationReport(const QByteArray& reply) {
+    const QByteArray r = reply.leftJustified(IdentificationLength, ' ');
+    return QStringLiteral("Device: ") + QString::fromLatin1(r.mid(1, 4)) +
+           QStringLiteral("\r\nVersion ") + QChar(uchar(r[6])) + QLatin1Char('.') +
+           QChar(uchar(r[7]));
+}
+
+bool DeviceRun(AppState& state, Transport& transport) {
+    if (!state.UnitInReset)
+        return false;
+    // The state follows the user even when the port is closed; the caller
+    // tells the user that nothing reached the unit.
+    state.UnitInReset = false;
+    if (transport.isOpen())
+        transport.send(CommandFrame('+'));
+    return true;
+}
+
+bool DeviceReset(AppState& state, Transport& transport) {
+    if (state.UnitInReset)
+        return false;
+    state.UnitInReset = true;
+    if (transport.isOpen())
+        transport.send(CommandFrame('-'));
+    return true;
+}
+
+QString UnitStateText(const AppState& state) {
+    return state.UnitInReset ? QStringLiteral("RESET") : QStringLiteral("RUN");
+}
+
+} // namespace varn

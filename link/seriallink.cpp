@@ -1,0 +1,277 @@
+#include "seriallink.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QSerialPort>
+#include <QTimer>
+
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <grp.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace varn {
+
+QString PortDeviceName(int portNumber, const QString& appDir) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(appDir);
+    return QStringLiteral("COM") + QString::number(portNumber);
+#else
+    if (portNumber >= 1 && portNumber <= 8) {
+        const QString entry =
+            QDir(appDir).absoluteFilePath(QStringLiteral("com") + QString::number(portNumber));
+        const QFileInfo info(entry);
+        // A dangling link still names the port the user meant; opening it
+        // then fails with a message that shows the link.
+        if (info.exists() || info.isSymLink())
+            return entry;
+    }
+    return QStringLiteral("/dev/ttyS") + QString::number(portNumber - 1);
+#endif
+}
+
+namespace {
+
+#ifdef Q_OS_LINUX
+// How to get access to a device the user may not open: on Linux that is
+// membership of the group that owns it.
+QString PermissionHint(const QString& devicePath) {
+    struct stat st;
+    if (::stat(QFile::encodeName(devicePath).constData(), &st) != 0)
+        return {};
+    QString group = QStringLiteral("dialout");
+    if (const struct group* g = ::getgrgid(st.st_gid))
+        group = QString::fromLocal8Bit(g->gr_name);
+    return QStringLiteral(". The device belongs to the group \"%1\": add your user to it "
+                          "(sudo usermod -aG %1 $USER) and log in again")
+        .arg(group);
+}
+
+// USB serial adapters hold received bytes back for up to 16 ms unless told
+// otherwise; pseudo-terminals and some drivers refuse the request, which is
+// harmless.
+void AskForLowLatency(int fd) {
+    struct serial_struct ss;
+    if (::ioctl(fd, TIOCGSERIAL, &ss) != 0)
+        return;
+    if (ss.flags & ASYNC_LOW_LATENCY)
+        return;
+    ss.flags |= ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &ss);
+}
+
+int PendingInDriver(int fd) {
+    int n = 0;
+    return ::ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
+}
+#endif
+
+} // namespace
+
+struct SerialLink::Private {
+    QSerialPort port;
+    QTimer* totmr = nullptr;
+    QEventLoop* loop = nullptr; // the wait in progress, if any
+    int expected = 0;
+    bool opened = false;       // open succeeded and the line has not been lost
+    bool lossReported = false; // the first read or resource fault has been seen
+    QString shownName;         // "COM3"
+    QString devicePath;        // the path that was opened or tried
+    QString reason;            // why not connected
+};
+
+SerialLink::SerialLink(QObject* parent, QTimer* totmr) : QObject(parent), d(new Private) {
+    d->totmr = totmr ? totmr : new QTimer(this);
+    d->totmr->setSingleShot(true);
+    d->totmr->setInterval(1000);
+    d->reason = QStringLiteral("no port opened");
+
+    connect(d->totmr, &QTimer::timeout, this, [this] {
+        TimedOut = true;
+        if (d->loop)
+            d->loop->quit();
+    });
+    // Only wakes a wait; the bytes stay in the port until they are taken.
+    connect(&d->port, &QSerialPort::readyRead, this, [this] {
+        if (d->loop && d->port.bytesAvailable() >= d->expected)
+            d->loop->quit();
+    });
+    connect(&d->port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
+        if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError)
+            return;
+        if (!d->opened || d->lossReported)
+            return;
+        // Qt 6.4 repeats ReadError without end once the far side has gone,
+        // and the port must not be closed from inside its own signal.
+        d->lossReported = true;
+        d->opened = false;
+        d->reason = d->shownName + QStringLiteral(", ") + d->devicePath +
+                    QStringLiteral(": the line was lost (") + d->port.errorString() +
+                    QStringLiteral(")");
+        if (d->loop)
+            d->loop->quit();
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                d->port.close();
+                emit connectionLost(d->reason);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+SerialLink::~SerialLink() {
+    if (d->port.isOpen())
+        d->port.close();
+    delete d;
+}
+
+Status SerialLink::open(int portNumber, const QString& appDir) {
+    return openPath(PortDeviceName(portNumber, appDir),
+                    QStringLiteral("COM") + QString::number(portNumber));
+}
+
+Status SerialLink::openPath(const QString& devicePath, const QString& shownName) {
+    close();
+    d->shownName = shownName;
+    d->devicePath = devicePath;
+    d->lossReported = false;
+
+    // Open the device a link points to: the port's lock file is named after
+    // the last part of the path, and two links both called com1 would
+    // otherwise lock each other out.
+    QString target = devicePath;
+#ifndef Q_OS_WIN
+    const QString canonical = QFileInfo(devicePath).canonicalFilePath();
+    if (!canonical.isEmpty())
+        target = canonical;
+#endif
+    d->port.setPortName(target);
+    d->port.setBaudRate(QSerialPort::Baud57600);
+    d->port.setDataBits(QSerialPort::Data8);
+    d->port.setParity(QSerialPort::NoParity);
+    d->port.setStopBits(QSerialPort::OneStop);
+    d->port.setFlowControl(QSerialPort::NoFlowControl);
+    d->port.setReadBufferSize(0);
+
+    if (!d->port.open(QIODevice::ReadWrite)) {
+        QString where = devicePath;
+        if (target != devicePath)
+            where += QStringLiteral(" (") + target + QStringLiteral(")");
+        QString text =
+            shownName + QStringLiteral(", ") + where + QStringLiteral(": ") + d->port.errorString();
+#ifdef Q_OS_LINUX
+        if (d->port.error() == QSerialPort::PermissionError &&
+            ::access(QFile::encodeName(target).constData(), R_OK | W_OK) != 0 && errno == EACCES)
+            text += PermissionHint(target);
+#endif
+        d->port.clearError();
+        d->reason = text;
+        return Status::Fail(text);
+    }
+#ifdef Q_OS_LINUX
+    AskForLowLatency(int(d->port.handle()));
+#endif
+    d->port.clearError();
+    d->opened = true;
+    d->reason.clear();
+    return Status::Ok();
+}
+
+void SerialLink::close() {
+    if (d->port.isOpen())
+        d->port.close();
+    if (d->opened)
+        d->reason = d->shownName + QStringLiteral(", ") + d->devicePath +
+                    QStringLiteral(": the port was closed");
+    d->opened = false;
+}
+
+bool SerialLink::isOpen() const {
+    return d->opened;
+}
+
+QString SerialLink::notConnectedReason() const {
+    if (d->opened)
+        return {};
+    return QStringLiteral("The programmer unit is not connected (") + d->reason +
+           QStringLiteral(")");
+}
+
+bool SerialLink::send(const QByteArray& frame) {
+    if (!d->opened)
+        return false;
+    if (d->port.write(frame) != frame.size())
+        return false;
+    // QSerialPort writes from the event loop; hand the frame to the driver
+    // now so it leaves in one write even when no event loop follows.
+    d->port.flush();
+    return d->opened;
+}
+
+int SerialLink::bytesWaiting() {
+#ifdef Q_OS_LINUX
+    // Bytes the driver holds but the port has not read yet count as waiting.
+    if (d->opened && PendingInDriver(int(d->port.handle())) > 0) {
+        d->port.waitForReadyRead(0);
+        if (d->port.error() == QSerialPort::TimeoutError)
+            d->port.clearError();
+    }
+#endif
+    return int(qMin<qint64>(d->port.bytesAvailable(), 32767));
+}
+
+QByteArray SerialLink::takeAll() {
+    bytesWaiting();
+    return d->port.readAll();
+}
+
+bool SerialLink::waitForReply(int expectedBytes, int limitMs) {
+    d->totmr->setInterval(limitMs);
+    TimedOut = false;
+    d->totmr->start();
+
+    qint64 count = d->port.bytesAvailable();
+    if (count < expectedBytes && d->opened) {
+        QEventLoop loop;
+        QEventLoop* outer = d->loop;
+        const int outerExpected = d->expected;
+        d->loop = &loop;
+        d->expected = expectedBytes;
+        loop.exec();
+        d->loop = outer;
+        d->expected = outerExpected;
+        count = d->port.bytesAvailable();
+    }
+
+    if (count >= expectedBytes) {
+        TimedOut = false;
+        // With surplus bytes the timer runs on and marks a late time-out,
+        // which the next wait clears before it starts.
+        if (count == expectedBytes)
+            d->totmr->stop();
+        return false;
+    }
+    // Not enough bytes: the second ran out, or the line is gone and nothing
+    // more can arrive.
+    d->totmr->stop();
+    TimedOut = true;
+    return true;
+}
+
+void SerialLink::pause(int ms) {
+    // A loop of its own: neither arriving bytes nor a late time-out end it.
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(ms);
+    loop.exec();
+}
+
+} // namespace varn
