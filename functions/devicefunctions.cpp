@@ -283,7 +283,6 @@ void DeviceFunctions::ProgramDevice() {
     const qint32 last = RoundHalfEven(size - BlockBytes, BlockBytes);
     SendBlock[3] = 0x00;
     SendBlock[4] = char(BlockBytes);
-    char* data = SendBlock.data() + 5;
 
     for (BlockIndex = 0; BlockIndex <= last; ++BlockIndex) {
         Percent = BlockIndex * 100 / blocks;
@@ -291,6 +290,9 @@ void DeviceFunctions::ProgramDevice() {
         const qint32 address = BlockIndex * BlockBytes;
         SendBlock[1] = char(address / 256);
         SendBlock[2] = char(address % 256);
+        // Taken per block: a transport may keep the frame it was given, and
+        // writing through an older pointer would change that copy too.
+        char* data = SendBlock.data() + 5;
         bool allErased = true;
         for (int j = 0; j < BlockBytes; ++j) {
             data[j] = char(state.Buffer[address + j]);
