@@ -1,0 +1,238 @@
+#include "frmbuffer.h"
+
+#include <QCoreApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTextCursor>
+#include <algorithm>
+#include <cmath>
+
+namespace varn {
+
+namespace {
+
+// The layout was drawn in twips; 15 twips are one pixel at 96 dpi.
+int Px(int twips) {
+    return twips / 15;
+}
+
+QFont ViewFont() {
+    QFont font(QStringLiteral("Courier"));
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    font.setBold(true);
+    font.setPointSizeF(9.75);
+    if (!QFontInfo(font).fixedPitch()) {
+        // The columns only line up in a fixed-pitch font.
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setBold(true);
+        font.setPointSizeF(9.75);
+    }
+    return font;
+}
+
+} // namespace
+
+frmBuffer::frmBuffer(AppState& state, QWidget* parent) : QWidget(parent), m_view(state) {
+    setObjectName(QStringLiteral("frmBuffer"));
+    setWindowTitle(QStringLiteral("Buffer"));
+    BuildControls();
+    ShowView();
+}
+
+void frmBuffer::BuildControls() {
+    const QFont viewFont = ViewFont();
+
+    txtBuffer = new QPlainTextEdit(this);
+    txtBuffer->setObjectName(QStringLiteral("txtBuffer"));
+    txtBuffer->setFont(viewFont);
+    txtBuffer->setReadOnly(true);
+    txtBuffer->setUndoRedoEnabled(false);
+    txtBuffer->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtBuffer->setWordWrapMode(QTextOption::NoWrap);
+    txtBuffer->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    txtBuffer->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    txtBuffer->setTabChangesFocus(true);
+    txtBuffer->setFocusPolicy(Qt::StrongFocus);
+    // A read-only text shows no caret, so the selected digit must stay
+    // visible when the window loses focus as well.
+    QPalette textPalette = txtBuffer->palette();
+    textPalette.setColor(QPalette::Inactive, QPalette::Highlight,
+                         textPalette.color(QPalette::Active, QPalette::Highlight));
+    textPalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                         textPalette.color(QPalette::Active, QPalette::HighlightedText));
+    txtBuffer->setPalette(textPalette);
+    txtBuffer->installEventFilter(this);
+    txtBuffer->viewport()->installEventFilter(this);
+
+    vsc = new QScrollBar(Qt::Vertical, this);
+    vsc->setObjectName(QStringLiteral("vsc"));
+    vsc->setMinimum(0);
+    vsc->setMaximum(m_view.ScrollMaximum());
+    vsc->setSingleStep(1);
+    vsc->setPageStep(1);
+    vsc->setTracking(false); // a dragged thumb redraws when it is released
+    vsc->setFocusPolicy(Qt::TabFocus);
+    connect(vsc, &QScrollBar::valueChanged, this, &frmBuffer::vsc_Change);
+
+    auto* lblAddressCaption = new QLabel(QStringLiteral("Address:"), this);
+    auto* lblCheckSumCaption = new QLabel(QStringLiteral("CheckSum:"), this);
+    lblAddress = new QLabel(QStringLiteral("0000"), this);
+    lblAddress->setObjectName(QStringLiteral("lblAddress"));
+    lblCheckSum = new QLabel(QStringLiteral("0000"), this);
+    lblCheckSum->setObjectName(QStringLiteral("lblCheckSum"));
+    for (QLabel* value : {lblAddress, lblCheckSum}) {
+        value->setFont(viewFont);
+        value->setAlignment(Qt::AlignCenter);
+        value->setAutoFillBackground(true);
+        QPalette palette = value->palette();
+        palette.setColor(QPalette::Window, QColor(0, 0, 128));
+        palette.setColor(QPalette::WindowText, Qt::white);
+        value->setPalette(palette);
+    }
+
+    setTabOrder(txtBuffer, vsc);
+
+    // The drawn sizes assume a font of 8 x 13 pixels; grow everything in
+    // proportion when this platform's font needs more room for the 69
+    // columns and 17 lines.
+    const QFontMetrics metrics(viewFont);
+    const int frame = 2 * txtBuffer->frameWidth();
+    const int margin = 2 * static_cast<int>(std::ceil(txtBuffer->document()->documentMargin()));
+    const int scrollWidth = std::max(Px(255), style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    const int neededWidth =
+        69 * metrics.horizontalAdvance(QLatin1Char('0')) + frame + margin + scrollWidth + 4;
+    const int neededHeight = 17 * metrics.lineSpacing() + frame + margin + 2;
+    const double fx = std::max(1.0, neededWidth / double(Px(9975)));
+    const double fy = std::max(1.0, neededHeight / double(Px(3615)));
+    auto sx = [fx](int twips) { return static_cast<int>(std::lround(Px(twips) * fx)); };
+    auto sy = [fy](int twips) { return static_cast<int>(std::lround(Px(twips) * fy)); };
+
+    txtBuffer->setGeometry(sx(120), sy(360), sx(9975), sy(3615));
+    // The scroll bar lies over the right edge of the text, like its own.
+    const int textRight = sx(120) + sx(9975);
+    vsc->setGeometry(textRight - scrollWidth - txtBuffer->frameWidth(),
+                     sy(360) + txtBuffer->frameWidth(), scrollWidth,
+                     sy(3615) - 2 * txtBuffer->frameWidth());
+    vsc->raise();
+
+    // Bottom line: captions and values left to right, never overlapping.
+    const int y = sy(4080);
+    int x = 0;
+    const struct {
+        QLabel* label;
+        int left, width;
+    } line[] = {{lblAddressCaption, 120, 615},
+                {lblAddress, 840, 615},
+                {lblCheckSumCaption, 1920, 855},
+                {lblCheckSum, 2880, 615}};
+    int lineHeight = sy(255);
+    for (const auto& item : line)
+        lineHeight = std::max(lineHeight, item.label->sizeHint().height());
+    for (const auto& item : line) {
+        const int left = std::max(sx(item.left), x);
+        const int width = std::max(sx(item.width), item.label->sizeHint().width() + 4);
+        item.label->setGeometry(left, y, width, lineHeight);
+        x = left + width + 6;
+    }
+
+    const int clientWidth = std::max(sx(10215), x);
+    const int clientHeight = std::max(sy(4410), y + lineHeight + 4);
+    setFixedSize(clientWidth, clientHeight);
+}
+
+void frmBuffer::UpdateBuffer() {
+    m_view.UpdateBuffer();
+    ShowView();
+}
+
+void frmBuffer::vsc_Change(int value) {
+    m_view.SetTopLine(value);
+    ShowView();
+}
+
+void frmBuffer::ShowView() {
+    if (m_shownRevision != m_view.TextRevision()) {
+        txtBuffer->setPlainText(HexView::DisplayText(m_view.Text()));
+        m_shownRevision = m_view.TextRevision();
+    }
+    if (vsc->value() != m_view.TopLine() || vsc->maximum() != m_view.ScrollMaximum()) {
+        // The view has already redrawn itself for the new row.
+        const QSignalBlocker blocker(vsc);
+        vsc->setMaximum(m_view.ScrollMaximum());
+        vsc->setValue(m_view.TopLine());
+    }
+    const int caret = HexView::ToDisplayPosition(m_view.CaretPos());
+    QTextCursor cursor(txtBuffer->document());
+    cursor.setPosition(caret);
+    cursor.setPosition(caret + 1, QTextCursor::KeepAnchor);
+    txtBuffer->setTextCursor(cursor);
+    lblAddress->setText(m_view.AddressText());
+    lblCheckSum->setText(m_view.CheckSumText());
+}
+
+bool frmBuffer::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtBuffer)
+        return txtBuffer_Key(event);
+    if (watched == txtBuffer->viewport())
+        return txtBuffer_Mouse(event);
+    return QWidget::eventFilter(watched, event);
+}
+
+bool frmBuffer::txtBuffer_Key(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+            return false; // moves the focus to the scroll bar
+        m_view.KeyDown(key->key());
+        const QString typed = key->text();
+        if (typed.size() == 1)
+            m_view.KeyPress(typed.at(0));
+        ShowView();
+        return true; // the text control itself never edits or moves
+    }
+    case QEvent::KeyRelease:
+        ShowView();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool frmBuffer::txtBuffer_Mouse(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        txtBuffer->setFocus(Qt::MouseFocusReason);
+        if (mouse->button() == Qt::LeftButton) {
+            const int shown = txtBuffer->cursorForPosition(mouse->position().toPoint()).position();
+            m_view.Click(HexView::FromDisplayPosition(shown));
+        }
+        ShowView();
+        return true;
+    }
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease:
+        ShowView();
+        return true;
+    case QEvent::MouseMove:
+    case QEvent::ContextMenu:
+        return true; // no drag selection, no Select All
+    case QEvent::Wheel:
+        // The text never scrolls by itself; the wheel moves the rows instead.
+        QCoreApplication::sendEvent(vsc, event);
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace varn

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/appstate.h"
+#include "editor/hexview.h"
+
+#include <QWidget>
+
+class QLabel;
+class QPlainTextEdit;
+class QScrollBar;
+
+namespace varn {
+
+// The buffer window: 256 bytes of the buffer at a time in hex and as
+// characters, a row-wise scroll bar over the selected device's memory, the
+// caret's address and the checksum of the device's part of the buffer.
+// All caret arithmetic lives in HexView; this class mirrors it into controls.
+class frmBuffer : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmBuffer(AppState& state, QWidget* parent = nullptr);
+
+    // Redraws the rows at the current scroll position and the checksum.
+    void UpdateBuffer();
+
+    const HexView& View() const { return m_view; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void vsc_Change(int value);
+    bool txtBuffer_Key(QEvent* event);
+    bool txtBuffer_Mouse(QEvent* event);
+    // Copies the view's text (when it changed), caret, scroll position and
+    // labels into the controls.
+    void ShowView();
+
+    HexView m_view;
+    QPlainTextEdit* txtBuffer = nullptr;
+    QScrollBar* vsc = nullptr;
+    QLabel* lblAddress = nullptr;
+    QLabel* lblCheckSum = nullptr;
+    quint64 m_shownRevision = 0;
+};
+
+} // namespace varn

@@ -1,0 +1,269 @@
+#include "hexview.h"
+
+#include "core/hextext.h"
+
+#include <QtCore/qnamespace.h>
+#include <algorithm>
+#include <cmath>
+
+namespace varn {
+
+namespace {
+
+const char HexDigits[] = "0123456789ABCDEF";
+
+QString HeaderText() {
+    return QStringLiteral("ADDR") + QString(23, QLatin1Char(' ')) + QStringLiteral("HEX") +
+           QString(28, QLatin1Char(' ')) + QStringLiteral("ASCII\r\n");
+}
+
+QChar CharacterOf(quint8 b) {
+    return (b >= 0x20 && b <= 0x7F) ? QChar(b) : QChar(QLatin1Char('.'));
+}
+
+int HexDigitValue(QChar ch) {
+    const char16_t c = ch.unicode();
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+HexView::HexView(AppState& state) : m_state(state) {
+    m_text = HeaderText();
+    m_text.resize(TextLength, QLatin1Char(' '));
+    m_scrollMaximum = ScrollMaximumFor(DeviceSize());
+    UpdateBuffer();
+}
+
+int HexView::ScrollMaximumFor(qint32 deviceSize) {
+    // Rows past 0xFFF0 would need five address digits and break the fixed
+    // row length, so the view never scrolls beyond a 64 KiB device.
+    const qint32 size = std::clamp<qint32>(deviceSize, 0, MaxDeviceSize);
+    const double rows = std::nearbyint(size / 16.0 - 16.0); // default rounding: half to even
+    return std::max(0, static_cast<int>(rows));
+}
+
+qint32 HexView::DeviceSize() const {
+    return std::max<qint32>(0, m_state.DeviceSize());
+}
+
+bool HexView::IsDigitPosition(int pos) {
+    if (pos < HeaderLength || pos >= TextLength)
+        return false;
+    const int column = ColumnOf(pos);
+    return column >= 0 && column <= LastDigitColumn + 1 && column % 3 != 2;
+}
+
+void HexView::UpdateBuffer() {
+    QChar* out = m_text.data() + HeaderLength;
+    const auto& buffer = m_state.Buffer;
+    for (int row = 0; row < RowCount; ++row) {
+        const int base = (m_topLine + row) * BytesPerRow;
+        for (int shift = 12; shift >= 0; shift -= 4)
+            *out++ = QLatin1Char(HexDigits[(base >> shift) & 0xF]);
+        *out++ = QLatin1Char('=');
+        for (int k = 0; k < BytesPerRow; ++k) {
+            const quint8 b = buffer[base + k];
+            *out++ = QLatin1Char(HexDigits[b >> 4]);
+            *out++ = QLatin1Char(HexDigits[b & 0xF]);
+            *out++ = QLatin1Char(' ');
+        }
+        for (int k = 0; k < BytesPerRow; ++k)
+            *out++ = CharacterOf(buffer[base + k]);
+        *out++ = QLatin1Char('\r');
+        *out++ = QLatin1Char('\n');
+    }
+    ++m_revision;
+
+    m_caretPos = FirstDigitPos;
+    m_caretColumn = 0;
+    m_caretAddress = m_topLine * BytesPerRow;
+    m_addressText = HexWord(m_caretAddress);
+
+    const qint32 summed = std::min<qint32>(DeviceSize(), BufferSize);
+    quint32 sum = 0;
+    for (qint32 i = 0; i < summed; ++i)
+        sum += buffer[i];
+    m_checkSum = static_cast<quint16>(sum & 0xFFFF);
+    m_checkSumText = HexWord(m_checkSum);
+}
+
+void HexView::SetTopLine(int line) {
+    ScrollTo(std::clamp(line, 0, m_scrollMaximum));
+}
+
+void HexView::ScrollTo(int line) {
+    m_topLine = line;
+    UpdateBuffer();
+}
+
+qint32 HexView::AddressAt(int pos) const {
+    return (m_topLine + RowOf(pos)) * BytesPerRow + ColumnOf(pos) / 3;
+}
+
+void HexView::ShowCaretAddress() {
+    m_caretAddress = AddressAt(m_caretPos);
+    m_addressText = HexWord(m_caretAddress);
+}
+
+void HexView::KeyDown(int key) {
+    m_caretColumn = ColumnOf(m_caretPos);
+    switch (key) {
+    case Qt::Key_Left:
+        MoveLeft();
+        break;
+    case Qt::Key_Up:
+        MoveUp();
+        break;
+    case Qt::Key_Right:
+        MoveRight();
+        break;
+    case Qt::Key_Down:
+        MoveDown();
+        break;
+    default:
+        break;
+    }
+    ShowCaretAddress();
+}
+
+void HexView::MoveLeft() {
+    m_caretPos -= 1;
+    m_caretColumn = ColumnOf(m_caretPos);
+    if (m_caretColumn >= 0 && m_caretColumn % 3 == 2) {
+        m_caretPos -= 1;
+        m_caretColumn -= 1;
+    } else if (m_caretColumn == -1) {
+        // From the first digit of a row to the last digit of the row above.
+        m_caretPos -= 24;
+        m_caretColumn = ColumnOf(m_caretPos);
+        if (m_caretPos == FirstDigitPos - 25) {
+            if (m_topLine == 0) {
+                m_caretPos = FirstDigitPos;
+                m_caretColumn = 0;
+            } else {
+                ScrollTo(m_topLine - 1);
+                m_caretPos = TopRowLastDigitPos;
+                m_caretColumn = LastDigitColumn;
+            }
+        }
+    }
+}
+
+void HexView::MoveUp() {
+    m_caretPos -= RowLength;
+    m_caretColumn = ColumnOf(m_caretPos);
+    if (m_caretPos >= HeaderLength)
+        return;
+    m_caretPos += RowLength;
+    m_caretColumn = ColumnOf(m_caretPos);
+    if (m_topLine > 0) {
+        const int column = m_caretColumn;
+        ScrollTo(m_topLine - 1);
+        m_caretPos = FirstDigitPos + column;
+        m_caretColumn = column;
+    }
+}
+
+void HexView::MoveRight() {
+    m_caretPos += 1;
+    m_caretColumn = ColumnOf(m_caretPos);
+    if (m_caretColumn < LastDigitColumn + 1 && m_caretColumn % 3 == 2) {
+        m_caretPos += 1;
+        m_caretColumn += 1;
+    }
+    if (m_caretColumn != LastDigitColumn + 1)
+        return;
+    // From the last digit of a row to the first digit of the row below.
+    m_caretPos += 24;
+    m_caretColumn = ColumnOf(m_caretPos);
+    if (m_caretPos <= TextLength)
+        return;
+    // Below the bottom row: scroll, unless the view already shows the
+    // device's end. Sizes that are not whole views of 16-byte rows can make
+    // the device's end unreachable by equality, so the scroll range decides too.
+    const bool atDeviceEnd = (m_topLine + RowCount) * BytesPerRow == DeviceSize();
+    if (atDeviceEnd || !CanScrollDown()) {
+        m_caretPos -= 25;
+        m_caretColumn = ColumnOf(m_caretPos);
+    } else {
+        ScrollTo(m_topLine + 1);
+        m_caretPos = BottomRowFirstDigitPos;
+        m_caretColumn = 0;
+    }
+}
+
+void HexView::MoveDown() {
+    m_caretPos += RowLength;
+    m_caretColumn = ColumnOf(m_caretPos);
+    if (m_caretPos <= TextLength)
+        return;
+    const qint32 below = (m_topLine + RowCount) * BytesPerRow + m_caretColumn / 3;
+    if (below < DeviceSize() && CanScrollDown()) {
+        const int column = m_caretColumn;
+        ScrollTo(m_topLine + 1);
+        m_caretPos = BottomRowFirstDigitPos + column;
+        m_caretColumn = column;
+    } else {
+        m_caretPos -= RowLength;
+        m_caretColumn = ColumnOf(m_caretPos);
+    }
+}
+
+bool HexView::KeyPress(QChar ch) {
+    const int digit = HexDigitValue(ch);
+    if (digit < 0)
+        return false;
+    const int caret = m_caretPos;
+    const int column = ColumnOf(caret);
+    const qint32 address = AddressAt(caret);
+    quint8& byte = m_state.Buffer[address];
+    if (column % 3 == 0)
+        byte = static_cast<quint8>((byte & 0x0F) | (digit << 4));
+    else
+        byte = static_cast<quint8>((byte & 0xF0) | digit);
+    UpdateBuffer();
+    m_caretPos = caret;
+    m_caretColumn = column;
+    ShowCaretAddress();
+    KeyDown(Qt::Key_Right);
+    return true;
+}
+
+void HexView::Click(int pos) {
+    if (!IsDigitPosition(pos))
+        return;
+    m_caretPos = pos;
+    m_caretColumn = ColumnOf(pos);
+    ShowCaretAddress();
+}
+
+QString HexView::DisplayText(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return shown;
+}
+
+int HexView::ToDisplayPosition(int pos) {
+    if (pos < HeaderLength)
+        return std::min(pos, HeaderLength - 2);
+    const int row = (pos - HeaderLength) / RowLength;
+    const int offset = std::min((pos - HeaderLength) % RowLength, RowLength - 2);
+    return (HeaderLength - 1) + row * (RowLength - 1) + offset;
+}
+
+int HexView::FromDisplayPosition(int displayPos) {
+    if (displayPos < HeaderLength - 1)
+        return std::max(displayPos, 0);
+    const int row = (displayPos - (HeaderLength - 1)) / (RowLength - 1);
+    const int offset = (displayPos - (HeaderLength - 1)) % (RowLength - 1);
+    return HeaderLength + row * RowLength + offset;
+}
+
+} // namespace varn

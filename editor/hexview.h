@@ -1,0 +1,96 @@
+#pragma once
+
+#include "core/appstate.h"
+
+#include <QString>
+
+namespace varn {
+
+// The hex view of the buffer window without any widget: the 1,201-character
+// text (header plus 16 rows of 16 bytes, every line ending in CR LF), the
+// caret as a character position in that text, the scroll position and the two
+// label texts. The window only mirrors this state into its controls, so the
+// whole caret arithmetic can be exercised without a window.
+class HexView {
+public:
+    static constexpr int HeaderLength = 65; // 63 characters, CR, LF
+    static constexpr int RowLength = 71;    // 69 characters, CR, LF
+    static constexpr int RowCount = 16;
+    static constexpr int BytesPerRow = 16;
+    static constexpr int TextLength = HeaderLength + RowCount * RowLength; // 1201
+    static constexpr int FirstDigitPos = 70;                               // row 0, column 0
+    static constexpr int TopRowLastDigitPos = 116;                         // row 0, column 46
+    static constexpr int BottomRowFirstDigitPos = 1135;                    // row 15, column 0
+    static constexpr int LastDigitColumn = 46;
+
+    // Starts at row 0 with the scroll range of the device selected now.
+    explicit HexView(AppState& state);
+
+    // Rebuilds the text, puts the caret on the first digit of the top row,
+    // shows the top row's address and recomputes the checksum.
+    void UpdateBuffer();
+    // The scroll bar moved: clamps to 0..ScrollMaximum and redraws.
+    void SetTopLine(int line);
+
+    // A key went down (Qt::Key codes); only the four arrows move the caret.
+    void KeyDown(int key);
+    // A character was typed; hex digits change the byte under the caret.
+    // Returns true when the character was a hex digit.
+    bool KeyPress(QChar ch);
+    // The user clicked at a character position of the text; only a hex digit
+    // takes the caret.
+    void Click(int pos);
+
+    int TopLine() const { return m_topLine; }
+    int ScrollMaximum() const { return m_scrollMaximum; }
+    int CaretPos() const { return m_caretPos; }
+    int CaretColumn() const { return m_caretColumn; }
+    qint32 CaretAddress() const { return m_caretAddress; }
+    quint16 CheckSum() const { return m_checkSum; }
+
+    const QString& Text() const { return m_text; }
+    const QString& AddressText() const { return m_addressText; }
+    const QString& CheckSumText() const { return m_checkSumText; }
+    // Grows by one on every redraw, so a window knows when to replace its text.
+    quint64 TextRevision() const { return m_revision; }
+
+    // Column of a position in a row: -5..-2 address, -1 "=", 3k/3k+1 the
+    // digits of byte k, 3k+2 the space after it, 48..63 the characters.
+    static int ColumnOf(int pos) { return (pos - HeaderLength) % RowLength - 5; }
+    static int RowOf(int pos) { return (pos - HeaderLength) / RowLength; }
+    static bool IsDigitPosition(int pos);
+
+    // Text widgets keep one line break where the text has CR LF; these map
+    // between positions of the text here and of such a widget's plain text.
+    static QString DisplayText(const QString& text);
+    static int ToDisplayPosition(int pos);
+    static int FromDisplayPosition(int displayPos);
+
+    // round-half-even(size / 16 - 16), at least 0.
+    static int ScrollMaximumFor(qint32 deviceSize);
+
+private:
+    qint32 DeviceSize() const;
+    void ScrollTo(int line);
+    void ShowCaretAddress();
+    qint32 AddressAt(int pos) const;
+    bool CanScrollDown() const { return m_topLine < m_scrollMaximum; }
+    void MoveLeft();
+    void MoveUp();
+    void MoveRight();
+    void MoveDown();
+
+    AppState& m_state;
+    QString m_text;
+    QString m_addressText;
+    QString m_checkSumText;
+    int m_topLine = 0;
+    int m_scrollMaximum = 0;
+    int m_caretPos = FirstDigitPos;
+    int m_caretColumn = 0;
+    qint32 m_caretAddress = 0;
+    quint16 m_checkSum = 0;
+    quint64 m_revision = 0;
+};
+
+} // namespace varn
