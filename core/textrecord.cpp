@@ -17,7 +17,11 @@ bool IsLineEnd(char c) {
 
 } // namespace
 
-TextRecordReader::TextRecordReader(QByteArray data) : m_data(std::move(data)) {}
+TextRecordReader::TextRecordReader(QByteArray data) : m_data(std::move(data)) {
+    // Some editors put a UTF-8 byte order mark in front of a file they save.
+    if (m_data.startsWith("\xEF\xBB\xBF"))
+        m_pos = 3;
+}
 
 void TextRecordReader::skipLineEnd() {
     if (m_pos >= m_data.size())

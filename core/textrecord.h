@@ -10,7 +10,8 @@ namespace varn {
 // are skipped, a text item may be enclosed in double quotes (the quotes are
 // not part of the value, a comma between them belongs to the text), and a
 // number is a decimal integer with an optional "-". Blank lines between items
-// are skipped, and so are spaces after an unquoted item.
+// are skipped, and so are spaces after an unquoted item and a leading UTF-8
+// byte order mark.
 class TextRecordReader {
 public:
     enum class Fault {
