@@ -6,6 +6,12 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#include <optional>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 #ifdef Q_OS_LINUX
 #include <cerrno>
 #include <grp.h>
@@ -76,6 +82,7 @@ int PendingInDriver(int fd) {
 struct SerialLink::Private {
     QSerialPort port;
     QTimer* totmr = nullptr;
+    QEventLoop waitLoop;
     QEventLoop* loop = nullptr; // the wait in progress, if any
     int expected = 0;
     bool opened = false;       // open succeeded and the line has not been lost
@@ -206,11 +213,22 @@ QString SerialLink::notConnectedReason() const {
 bool SerialLink::send(const QByteArray& frame) {
     if (!d->opened)
         return false;
-    if (d->port.write(frame) != frame.size())
-        return false;
-    // QSerialPort writes from the event loop; hand the frame to the driver
-    // now so it leaves in one write even when no event loop follows.
-    d->port.flush();
+    qsizetype done = 0;
+#ifdef Q_OS_UNIX
+    // Straight to the driver when nothing is queued: QSerialPort would buffer
+    // the frame and switch its write notifier on and off for every send.
+    if (d->port.bytesToWrite() == 0) {
+        const ssize_t n = ::write(int(d->port.handle()), frame.constData(), size_t(frame.size()));
+        if (n > 0)
+            done = n;
+    }
+#endif
+    if (done < frame.size()) {
+        if (d->port.write(frame.constData() + done, frame.size() - done) != frame.size() - done)
+            return false;
+        // Hand it to the driver now, so it leaves even when no event loop follows.
+        d->port.flush();
+    }
     return d->opened;
 }
 
@@ -238,12 +256,17 @@ bool SerialLink::waitForReply(int expectedBytes, int limitMs) {
 
     qint64 count = d->port.bytesAvailable();
     if (count < expectedBytes && d->opened) {
-        QEventLoop loop;
+        // One loop object serves every wait; only a wait started from inside
+        // another (through the events it processes) needs one of its own.
+        std::optional<QEventLoop> nested;
+        QEventLoop* loop = &d->waitLoop;
+        if (d->loop)
+            loop = &nested.emplace();
         QEventLoop* outer = d->loop;
         const int outerExpected = d->expected;
-        d->loop = &loop;
+        d->loop = loop;
         d->expected = expectedBytes;
-        loop.exec();
+        loop->exec();
         d->loop = outer;
         d->expected = outerExpected;
         count = d->port.bytesAvailable();
