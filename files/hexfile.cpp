@@ -77,13 +77,24 @@ public:
         return true;
     }
 
+    // The pair at `position`, with the fast way for the usual two hex digits.
+    int pair(int position) const {
+        if (position + 1 <= length_) {
+            const int high = DigitValue(text_[position - 1]);
+            const int low = DigitValue(text_[position]);
+            if ((high | low) >= 0)
+                return high * 16 + low;
+        }
+        return leadingHex(position, 2);
+    }
+
     // Adds the pairs starting at characters 2, 4, ... up to the last even
     // position that leaves the two checksum characters out, then the checksum.
     bool checksumGood() const {
         int sum = 0;
         for (int p = 2; p <= length_ - 2; p += 2)
-            sum += leadingHex(p, 2);
-        sum += leadingHex(length_ - 1, 2);
+            sum += pair(p);
+        sum += pair(length_ - 1);
         return (sum & 0xFF) == 0;
     }
 
@@ -178,8 +189,8 @@ Status OpenHexFile(AppState& state, const QString& path) {
             return LineFailure(QStringLiteral("The address field is not a four-digit hex number."),
                                shown, lineNumber);
         }
-        const int byteCount = line.leadingHex(2, 2);
-        const int recordType = line.leadingHex(8, 2);
+        const int byteCount = line.pair(2);
+        const int recordType = line.pair(8);
         const bool extendedAddress = recordType == 0x02 || recordType == 0x04;
         if (recordType != 0x00 && !extendedAddress)
             break; // end record, start address records and the like end the reading
@@ -207,7 +218,7 @@ Status OpenHexFile(AppState& state, const QString& path) {
         record.byteCount = byteCount;
         bool anySet = false;
         for (int k = 0; k < byteCount; ++k) {
-            record.data[k] = static_cast<quint8>(line.leadingHex(10 + 2 * k, 2));
+            record.data[k] = static_cast<quint8>(line.pair(10 + 2 * k));
             anySet = anySet || record.data[k] != 0;
         }
         if (extendedAddress) {
