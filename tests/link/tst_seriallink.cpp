@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 using namespace varn;
 using varn::test::VirtualUnit;
 
@@ -50,6 +52,8 @@ private slots:
     void failedOpen_data();
     void failedOpen();
     void identifyThroughLink();
+    void reopenAfterClose();
+    void permissionFault();
     void readReply_data();
     void readReply();
     void lateReplyStaysWaiting();
@@ -135,6 +139,38 @@ void TestSerialLink::identifyThroughLink() {
     QVERIFY(DeviceReset(state, link));
     QVERIFY(unit.waitForFrames(2));
     QCOMPARE(unit.frames(), (QList<QByteArray>{"\x01T", "\x01-"}));
+}
+
+void TestSerialLink::reopenAfterClose() {
+    VirtualUnit unit;
+    QVERIFY2(unit.start(), qPrintable(unit.error()));
+    SerialLink link;
+    QVERIFY(link.openPath(unit.path(), "COM1").ok);
+    QCOMPARE(ReadBlock(link, 0).size(), 17);
+    link.close();
+    QVERIFY(!link.isOpen());
+    QVERIFY(!link.send(CommandFrame('T')));
+    QVERIFY(link.notConnectedReason().contains(unit.path()));
+    // The unit keeps running while the host's side is closed.
+    const Status again = link.openPath(unit.path(), "COM1");
+    QVERIFY2(again.ok, qPrintable(again.message));
+    QCOMPARE(ReadBlock(link, 0x20).size(), 17);
+    QCOMPARE(unit.frames().size(), 4);
+}
+
+void TestSerialLink::permissionFault() {
+    if (::geteuid() == 0)
+        QSKIP("root may open any device");
+    VirtualUnit unit;
+    QVERIFY2(unit.start(), qPrintable(unit.error()));
+    QVERIFY(QFile::setPermissions(unit.path(), QFileDevice::ReadOwner));
+    SerialLink link;
+    const Status s = link.openPath(unit.path(), "COM3");
+    QVERIFY(!s.ok);
+    QVERIFY2(s.message.startsWith("COM3, " + unit.path() + ": "), qPrintable(s.message));
+    // Says which group gives access and how to join it.
+    QVERIFY2(s.message.contains("group \""), qPrintable(s.message));
+    QVERIFY2(s.message.contains("usermod -aG"), qPrintable(s.message));
 }
 
 void TestSerialLink::readReply_data() {
