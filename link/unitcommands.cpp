@@ -15,7 +15,10 @@ QByteArray CommandFrame(char letter) {
 
 Identification IdentifyUnit(AppState& state, Transport& transport) {
     Identification result;
-    transport.send(CommandFrame('T'));
+    state.UnitIdentified = false;
+    // Nothing can answer on a port that is not open: no second to wait.
+    if (!transport.send(CommandFrame('T')))
+        return result;
     // The unit is given its full second even when it answers at once; a
     // reply of the wrong length is left where it is.
     transport.pause(IdentificationWaitMs);

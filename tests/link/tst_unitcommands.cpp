@@ -41,6 +41,7 @@ private slots:
     void runReset_data();
     void runReset();
     void runResetOnClosedPort();
+    void identifyOnClosedPort();
 };
 
 void TestUnitCommands::identify_data() {
@@ -133,6 +134,17 @@ void TestUnitCommands::runResetOnClosedPort() {
     QVERIFY(DeviceRun(state, unit));
     QVERIFY(!state.UnitInReset);
     QCOMPARE(unit.wire, QByteArray());
+}
+
+void TestUnitCommands::identifyOnClosedPort() {
+    AppState state;
+    state.UnitIdentified = true;
+    FakeTransport unit;
+    unit.open = false;
+    unit.incoming = "TABCD 21";
+    QVERIFY(!IdentifyUnit(state, unit).ok);
+    QVERIFY(!state.UnitIdentified);
+    QCOMPARE(unit.incoming.size(), 8);
 }
 
 QTEST_GUILESS_MAIN(TestUnitCommands)
