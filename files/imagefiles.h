@@ -10,7 +10,11 @@ namespace varn {
 // Loads an Intel HEX file into Buffer at state.FileOffset / state.BufferOffset.
 // Every check happens before the first byte is stored: a failed load leaves
 // Buffer exactly as it was. A successful load may return a notice (data above
-// 64 KiB left out). Errors name the file, the line and the cause.
+// 64 KiB left out). Errors name the file, the line and the cause; a bad
+// checksum's message begins with "Checksum Error in hex file!".
+// Reading ends at the first record that is neither data nor an extended
+// address record of base 0; an extended address of any other base ends it
+// with the notice.
 Status OpenHexFile(AppState& state, const QString& path);
 // Loads a binary file: the byte at file offset p >= FileOffset goes to
 // p + BufferOffset.
