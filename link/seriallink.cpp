@@ -173,9 +173,16 @@ Status SerialLink::openPath(const QString& devicePath, const QString& shownName)
         QString text =
             shownName + QStringLiteral(", ") + where + QStringLiteral(": ") + d->port.errorString();
 #ifdef Q_OS_LINUX
-        if (d->port.error() == QSerialPort::PermissionError &&
-            ::access(QFile::encodeName(target).constData(), R_OK | W_OK) != 0 && errno == EACCES)
-            text += PermissionHint(target);
+        if (d->port.error() == QSerialPort::PermissionError) {
+            if (::access(QFile::encodeName(target).constData(), R_OK | W_OK) != 0) {
+                if (errno == EACCES)
+                    text += PermissionHint(target);
+            } else {
+                // Allowed to open, yet refused: another program holds the
+                // port (its lock file or exclusive mode).
+                text += QStringLiteral(". The port is in use by another program");
+            }
+        }
 #endif
         d->port.clearError();
         d->reason = text;

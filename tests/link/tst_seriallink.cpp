@@ -54,6 +54,7 @@ private slots:
     void identifyThroughLink();
     void reopenAfterClose();
     void permissionFault();
+    void portInUse();
     void readReply_data();
     void readReply();
     void lateReplyStaysWaiting();
@@ -171,6 +172,19 @@ void TestSerialLink::permissionFault() {
     // Says which group gives access and how to join it.
     QVERIFY2(s.message.contains("group \""), qPrintable(s.message));
     QVERIFY2(s.message.contains("usermod -aG"), qPrintable(s.message));
+}
+
+void TestSerialLink::portInUse() {
+    VirtualUnit unit;
+    QVERIFY2(unit.start(), qPrintable(unit.error()));
+    SerialLink first, second;
+    QVERIFY(first.openPath(unit.path(), "COM1").ok);
+    const Status s = second.openPath(unit.path(), "COM1");
+    QVERIFY(!s.ok);
+    QVERIFY2(s.message.startsWith("COM1, " + unit.path() + ": "), qPrintable(s.message));
+    QVERIFY2(s.message.contains("in use by another program"), qPrintable(s.message));
+    QVERIFY(!second.send(CommandFrame('T')));
+    QVERIFY(first.isOpen());
 }
 
 void TestSerialLink::readReply_data() {
