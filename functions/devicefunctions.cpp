@@ -14,19 +14,12 @@ constexpr int LastPauseMs = 1000;
 const QString OkMark = QStringLiteral("   OK!");
 const QString FaultMark = QStringLiteral("   Device Fault!");
 
-// num / den (den > 0) to the nearest integer, a half going to the even
-// neighbour. Device sizes that are not a multiple of 16 depend on this for
-// their block count and percentages.
-qint32 RoundHalfEven(qint32 num, qint32 den) {
-    qint32 q = num / den;
-    qint32 r = num % den;
-    if (r < 0) {
-        --q;
-        r += den;
-    }
-    if (2 * r > den || (2 * r == den && (q & 1)))
-        ++q;
-    return q;
+// Blocks that cover a device of size bytes. A size that is not a multiple of
+// 16 still has its last bytes read, programmed and verified: rounding the
+// block count to the nearest integer would leave them out while the line
+// says "OK!", and would drive the percentage past 100.
+qint32 BlockCount(qint32 size) {
+    return (size + BlockBytes - 1) / BlockBytes;
 }
 
 // Codes whose exchange walks the device block by block.
@@ -221,8 +214,8 @@ void DeviceFunctions::LockDevice() {
 void DeviceFunctions::readBlocks(BlockMode mode, const QString& text) {
     beginFunction(text);
     const qint32 size = state.DeviceSize();
-    const qint32 blocks = RoundHalfEven(size, BlockBytes);
-    const qint32 last = RoundHalfEven(size - BlockBytes, BlockBytes);
+    const qint32 blocks = BlockCount(size);
+    const qint32 last = blocks - 1;
     addressFrame[3] = 0x00;
     addressFrame[4] = char(mode == BlockMode::Read ? BlockBytes : 1);
 
@@ -279,8 +272,8 @@ void DeviceFunctions::ProgramDevice() {
         return timeoutReport();
 
     const qint32 size = state.DeviceSize();
-    const qint32 blocks = RoundHalfEven(size, BlockBytes);
-    const qint32 last = RoundHalfEven(size - BlockBytes, BlockBytes);
+    const qint32 blocks = BlockCount(size);
+    const qint32 last = blocks - 1;
     SendBlock[3] = 0x00;
     SendBlock[4] = char(BlockBytes);
 

@@ -1,3 +1,4 @@
+#include "core/hextext.h"
 #include "functions/devicefunctions.h"
 #include "link/scriptedtransport.h"
 
@@ -272,26 +273,34 @@ void TestDeviceFunctions::lastByteOfRequests() {
 }
 
 void TestDeviceFunctions::oddSizes_data() {
-    // Sizes that are not a multiple of 16 take S/16 and S/16 - 1 to the even
-    // neighbour, so block count and final percentage follow that rounding.
+    // Sizes that are not a multiple of 16: the last, partial block is still
+    // exchanged, so a difference in the device's last byte is found and the
+    // progress ends at exactly 100.
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("requests");
     QTest::addColumn<QList<int>>("progress");
     QTest::newRow("9 bytes") << 9 << 1 << QList<int>{0, 100};
-    QTest::newRow("24 bytes") << 24 << 1 << QList<int>{0, 50};
-    QTest::newRow("40 bytes") << 40 << 3 << QList<int>{0, 50, 100, 150};
-    QTest::newRow("56 bytes, last half block left out") << 56 << 3 << QList<int>{0, 25, 50, 75};
+    QTest::newRow("24 bytes") << 24 << 2 << QList<int>{0, 50, 100};
+    QTest::newRow("40 bytes") << 40 << 3 << QList<int>{0, 33, 66, 100};
+    QTest::newRow("56 bytes") << 56 << 4 << QList<int>{0, 25, 50, 75, 100};
 }
 
 void TestDeviceFunctions::oddSizes() {
     QFETCH(int, size);
     QFETCH(int, requests);
     QFETCH(QList<int>, progress);
+    {
+        Rig rig(size);
+        rig.fn.VerifyDevice();
+        QCOMPARE(rig.addressFrames().size(), requests);
+        QCOMPARE(rig.observer.progress, progress);
+        QCOMPARE(rig.fn.Lines[0], QStringLiteral("Verifying ...") + Ok);
+    }
     Rig rig(size);
+    rig.unit.Memory[size - 1] = 0x00;
     rig.fn.VerifyDevice();
-    QCOMPARE(rig.addressFrames().size(), requests);
-    QCOMPARE(rig.observer.progress, progress);
-    QCOMPARE(rig.fn.Lines[0], QStringLiteral("Verifying ...") + Ok);
+    QCOMPARE(rig.fn.Lines[0], QStringLiteral("Verify Error at ") + HexWord(size - 1));
+    QVERIFY(rig.fn.FunctionFailed);
 }
 
 void TestDeviceFunctions::mismatchReports_data() {
