@@ -92,7 +92,9 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
 
     createActions();
     createStatusBar();
-    UpdateUnitState();
+    // Panel 5 stays empty until the load step has reached the unit.
+    Action(QStringLiteral("DeviceRun"))->setChecked(!state.UnitInReset);
+    Action(QStringLiteral("DeviceReset"))->setChecked(state.UnitInReset);
     resize(760, 520);
 }
 
