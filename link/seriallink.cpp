@@ -9,6 +9,8 @@
 #include <optional>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 #endif
 
@@ -111,25 +113,28 @@ SerialLink::SerialLink(QObject* parent, QTimer* totmr) : QObject(parent), d(new 
     connect(&d->port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
         if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError)
             return;
-        if (!d->opened || d->lossReported)
-            return;
-        // Qt 6.4 repeats ReadError without end once the far side has gone,
-        // and the port must not be closed from inside its own signal.
-        d->lossReported = true;
-        d->opened = false;
-        d->reason = d->shownName + QStringLiteral(", ") + d->devicePath +
-                    QStringLiteral(": the line was lost (") + d->port.errorString() +
-                    QStringLiteral(")");
-        if (d->loop)
-            d->loop->quit();
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                d->port.close();
-                emit connectionLost(d->reason);
-            },
-            Qt::QueuedConnection);
+        lineLost(d->port.errorString());
     });
+}
+
+void SerialLink::lineLost(const QString& why) {
+    if (!d->opened || d->lossReported)
+        return;
+    // Qt 6.4 repeats ReadError without end once the far side has gone, and
+    // the port must not be closed from inside its own signal.
+    d->lossReported = true;
+    d->opened = false;
+    d->reason = d->shownName + QStringLiteral(", ") + d->devicePath +
+                QStringLiteral(": the line was lost (") + why + QStringLiteral(")");
+    if (d->loop)
+        d->loop->quit();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            d->port.close();
+            emit connectionLost(d->reason);
+        },
+        Qt::QueuedConnection);
 }
 
 SerialLink::~SerialLink() {
@@ -226,8 +231,12 @@ bool SerialLink::send(const QByteArray& frame) {
     // the frame and switch its write notifier on and off for every send.
     if (d->port.bytesToWrite() == 0) {
         const ssize_t n = ::write(int(d->port.handle()), frame.constData(), size_t(frame.size()));
-        if (n > 0)
+        if (n > 0) {
             done = n;
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            lineLost(QString::fromLocal8Bit(::strerror(errno)));
+            return false;
+        }
     }
 #endif
     if (done < frame.size()) {

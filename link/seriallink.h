@@ -51,6 +51,10 @@ signals:
     void connectionLost(const QString& reason);
 
 private:
+    // The first sign that the far side is gone: closes the port (queued) and
+    // reports connectionLost once.
+    void lineLost(const QString& why);
+
     struct Private;
     Private* d;
 };

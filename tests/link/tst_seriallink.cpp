@@ -60,6 +60,7 @@ private slots:
     void lateReplyStaysWaiting();
     void noAnswerTimesOut();
     void lostLine();
+    void sendFindsLineGone();
     void memorySemantics_data();
     void memorySemantics();
 };
@@ -281,6 +282,22 @@ void TestSerialLink::lostLine() {
     QVERIFY(link.notConnectedReason().startsWith("The programmer unit is not connected (COM6, "));
     QVERIFY(link.waitForReply(1));
     QCOMPARE(unit.frames(), (QList<QByteArray>{"\x01T", "\x01R"}));
+}
+
+void TestSerialLink::sendFindsLineGone() {
+    VirtualUnit unit({"--close-after", "1"});
+    QVERIFY2(unit.start(), qPrintable(unit.error()));
+    SerialLink link;
+    QVERIFY(link.openPath(unit.path(), "COM2").ok);
+    QSignalSpy lost(&link, &SerialLink::connectionLost);
+    QVERIFY(link.send(CommandFrame('P')));
+    QVERIFY(unit.waitForExit());
+    // No event has told the port yet; the next send finds out itself.
+    QVERIFY(!link.send(CommandFrame('P')));
+    QVERIFY(!link.isOpen());
+    QTRY_COMPARE(lost.count(), 1);
+    QTest::qWait(100);
+    QCOMPARE(lost.count(), 1);
 }
 
 void TestSerialLink::memorySemantics_data() {

@@ -9,10 +9,11 @@ namespace varn::test {
 VirtualUnit::VirtualUnit(const QStringList& arguments) : m_arguments(arguments) {}
 
 VirtualUnit::~VirtualUnit() {
-    if (isRunning()) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    stop();
+}
+
+bool VirtualUnit::waitForExit(int timeoutMs) {
+    return !isRunning() || m_process.waitForFinished(timeoutMs);
 }
 
 QString VirtualUnit::logPath() const {
