@@ -186,6 +186,7 @@ private slots:
     void skipBlank();
     void runAndReset_data();
     void runAndReset();
+    void identify_data();
     void identify();
     void quiet();
     void autoSequence_data();
@@ -617,11 +618,28 @@ void TestCli::runAndReset() {
     QCOMPARE(u.frames(expected.size()), expected);
 }
 
+void TestCli::identify_data() {
+    QTest::addColumn<QString>("linkName");
+    QTest::addColumn<QStringList>("portOption");
+
+    QTest::newRow("device path") << "" << QStringList{"--port", "PATH"};
+    QTest::newRow("port of varn.cfg through com1") << "com1" << QStringList{};
+    QTest::newRow("--port 2 through com2") << "com2" << QStringList{"--port", "2"};
+}
+
 void TestCli::identify() {
+    QFETCH(QString, linkName);
+    QFETCH(QStringList, portOption);
+
     Workspace ws;
-    Unit u(ws, {}, {"--name", "ABCD", "--version", "21"});
+    QStringList unitOptions{"--name", "ABCD", "--version", "21"};
+    if (!linkName.isEmpty())
+        unitOptions << "--link" << ws.path(linkName);
+    Unit u(ws, {}, unitOptions);
     START_UNIT(u);
-    const CliResult r = ws.run({"--port", u.unit.path(), "identify"});
+    portOption.replaceInStrings("PATH", u.unit.path());
+
+    const CliResult r = ws.run(portOption + QStringList{"identify"});
     CHECK_RUN(r, Ok);
     QCOMPARE(r.out, QStringLiteral("Device: ABCD\nVersion 2.1\n"));
     // Identification only: the function window's load sequence is not needed.

@@ -43,7 +43,7 @@ void CliConsole::error(const QString& text) {
 }
 
 void CliConsole::progress(const QString& label, int percent) {
-    if (!progressBar || quiet)
+    if (!progressBar || quiet || label.isEmpty())
         return;
     if (barShown && percent == shownPercent && label == shownLabel)
         return;

@@ -20,12 +20,12 @@ public:
     void result(const QString& text);
     // An error; always printed.
     void error(const QString& text);
-    // Redraws the bar for the step named by label.
+    // Redraws the bar for the step named by label; nothing without a label.
     void progress(const QString& label, int percent);
-
-private:
+    // Takes the bar off the screen.
     void clearProgress();
 
+private:
     bool quiet;
     bool progressBar;
     bool barShown = false;

@@ -238,6 +238,8 @@ int CliProgrammer::runDeviceFunction(int index) {
     functions->SkipBlankBlocks = options.skipBlank;
     const bool ran = functions->RunFunction(index);
     flushPendingLine();
+    progressLabel.clear();
+    console.clearProgress();
 
     if (!ran || wasRefused)
         return link->isOpen() ? ExitUsage : ExitCommunication;
@@ -257,10 +259,13 @@ void CliProgrammer::setMessage(int /*line*/, const QString& text) {
         pendingLine = text;
         progressLabel = text;
     } else if (text.endsWith(SuccessMark)) {
+        // Erase and Lock run their bar after the line is done: no bar then.
         pendingLine.clear();
+        progressLabel.clear();
         console.info(text);
     } else if (text.endsWith(FaultMark)) {
         pendingLine.clear();
+        progressLabel.clear();
         console.error(text);
     } else {
         // A mismatch: the function has not yet stored the bytes it found, so
