@@ -1,5 +1,6 @@
 #include "seriallink.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -85,6 +86,7 @@ struct SerialLink::Private {
     QSerialPort port;
     QTimer* totmr = nullptr;
     QEventLoop waitLoop;
+    QDeadlineTimer deadline;    // of the wait in progress, for a nested one to restore
     QEventLoop* loop = nullptr; // the wait in progress, if any
     int expected = 0;
     bool opened = false;       // open succeeded and the line has not been lost
@@ -275,17 +277,29 @@ bool SerialLink::waitForReply(int expectedBytes, int limitMs) {
         // One loop object serves every wait; only a wait started from inside
         // another (through the events it processes) needs one of its own.
         std::optional<QEventLoop> nested;
-        QEventLoop* loop = &d->waitLoop;
-        if (d->loop)
-            loop = &nested.emplace();
         QEventLoop* outer = d->loop;
         const int outerExpected = d->expected;
+        const QDeadlineTimer outerDeadline = d->deadline;
+        QEventLoop* loop = outer ? &nested.emplace() : &d->waitLoop;
         d->loop = loop;
         d->expected = expectedBytes;
+        d->deadline = QDeadlineTimer(limitMs);
         loop->exec();
+        count = d->port.bytesAvailable();
+        const bool timedOut = count < expectedBytes;
         d->loop = outer;
         d->expected = outerExpected;
-        count = d->port.bytesAvailable();
+        if (outer) {
+            // Give the interrupted wait back its own time limit.
+            d->deadline = outerDeadline;
+            if (!d->opened || d->port.bytesAvailable() >= outerExpected ||
+                outerDeadline.hasExpired())
+                outer->quit();
+            else
+                d->totmr->start(int(outerDeadline.remainingTime()));
+            TimedOut = timedOut;
+            return timedOut;
+        }
     }
 
     if (count >= expectedBytes) {

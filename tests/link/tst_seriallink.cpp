@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -59,6 +60,7 @@ private slots:
     void readReply();
     void lateReplyStaysWaiting();
     void noAnswerTimesOut();
+    void nestedWaitKeepsOuterLimit();
     void lostLine();
     void sendFindsLineGone();
     void memorySemantics_data();
@@ -260,6 +262,28 @@ void TestSerialLink::noAnswerTimesOut() {
     // Only the first request is lost; the next wait clears the flag.
     QCOMPARE(ReadBlock(link, 0).size(), 17);
     QVERIFY(!link.TimedOut);
+}
+
+void TestSerialLink::nestedWaitKeepsOuterLimit() {
+    VirtualUnit unit({"--no-answer", "1"});
+    QVERIFY2(unit.start(), qPrintable(unit.error()));
+    SerialLink link;
+    QVERIFY(link.openPath(unit.path(), "COM1").ok);
+
+    // Something the outer wait lets run starts a short wait of its own.
+    bool innerTimedOut = false;
+    QTimer::singleShot(0, &link, [&] { innerTimedOut = link.waitForReply(1, 50); });
+    // Should the outer wait lose its limit, this answer ends it instead.
+    bool rescued = false;
+    QTimer::singleShot(10000, &link, [&] {
+        rescued = true;
+        link.send(CommandFrame('T'));
+    });
+    QVERIFY(link.send(CommandFrame('T'))); // not answered
+    QVERIFY(link.waitForReply(8, 500));
+    QVERIFY(innerTimedOut);
+    QVERIFY(link.TimedOut);
+    QVERIFY(!rescued);
 }
 
 void TestSerialLink::lostLine() {
