@@ -65,6 +65,7 @@ private slots:
     void sendFindsLineGone();
     void memorySemantics_data();
     void memorySemantics();
+    void savedMemory();
 };
 
 void TestSerialLink::portDeviceName_data() {
@@ -375,6 +376,31 @@ void TestSerialLink::memorySemantics() {
     }
     QCOMPARE(ReadBlock(link, 0), Block(17, at0));
     QCOMPARE(ReadBlock(link, 32), Block(17, at32));
+}
+
+void TestSerialLink::savedMemory() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile dev(dir.filePath("varn.dev"));
+    QVERIFY(dev.open(QIODevice::WriteOnly));
+    dev.write("\"A\",1,8192\r\n\"B\",2,32\r\n");
+    dev.close();
+    const QString saved = dir.filePath("saved.bin");
+    VirtualUnit unit({"--dev", dev.fileName(), "--save-memory", saved});
+    QVERIFY2(unit.start(), qPrintable(unit.error()));
+    SerialLink link;
+    QVERIFY(link.openPath(unit.path(), "COM1").ok);
+    QVERIFY(link.send(CommandFrame('b')));
+    QByteArray data;
+    for (int i = 0; i < 16; ++i)
+        data.append(char(i * 17));
+    QVERIFY(link.send(ProgramFrame(16, data)));
+    QVERIFY(!link.waitForReply(1));
+    unit.stop();
+
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray(16, '\xFF') + data); // device B: 32 bytes
 }
 
 QTEST_GUILESS_MAIN(TestSerialLink)
