@@ -89,6 +89,7 @@ struct SerialLink::Private {
     QDeadlineTimer deadline;    // of the wait in progress, for a nested one to restore
     QEventLoop* loop = nullptr; // the wait in progress, if any
     int expected = 0;
+    int generation = 0;        // counts opens, so a late close spares a reopened port
     bool opened = false;       // open succeeded and the line has not been lost
     bool lossReported = false; // the first read or resource fault has been seen
     QString shownName;         // "COM3"
@@ -132,7 +133,9 @@ void SerialLink::lineLost(const QString& why) {
         d->loop->quit();
     QMetaObject::invokeMethod(
         this,
-        [this] {
+        [this, generation = d->generation] {
+            if (generation != d->generation)
+                return;
             d->port.close();
             emit connectionLost(d->reason);
         },
@@ -152,6 +155,7 @@ Status SerialLink::open(int portNumber, const QString& appDir) {
 
 Status SerialLink::openPath(const QString& devicePath, const QString& shownName) {
     close();
+    ++d->generation;
     d->shownName = shownName;
     d->devicePath = devicePath;
     d->lossReported = false;
