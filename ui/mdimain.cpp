@@ -155,11 +155,8 @@ void mdiMain::createActions() {
             }
             QAction* action = menu->addAction(QString::fromLatin1(item.caption));
             action->setObjectName(QLatin1String(item.name));
-            if (!item.shortcut.isEmpty()) {
+            if (!item.shortcut.isEmpty())
                 action->setShortcut(item.shortcut);
-                // F-keys work wherever the focus is inside the program's windows.
-                action->setShortcutContext(Qt::ApplicationShortcut);
-            }
             connect(action, &QAction::triggered, this, item.handler);
             commands.append(action);
         }

@@ -93,13 +93,14 @@ QByteArray readFile(const QString& path) {
 
 const QByteArray DeviceFile = "\"FLASH 8K\",1,8192\r\n"
                               "\"EPROM 64K\",2,65536\r\n"
-                              "\"NONE\",3,0\r\n";
+                              "\"NONE\",3,0\r\n"
+                              "\"EEPROM 2816\",4,2816\r\n";
 
 // A start folder as the program finds it: settings, three device types, an
 // empty auto sequence.
 void writeConfig(const QString& dir, int port, int selected) {
     writeFile(dir + "/varn.cfg",
-              QStringLiteral("%1\r\n3\r\n%2\r\n").arg(port).arg(selected).toLatin1());
+              QStringLiteral("%1\r\n4\r\n%2\r\n").arg(port).arg(selected).toLatin1());
     writeFile(dir + "/varn.dev", DeviceFile);
     writeFile(dir + "/auto.cfg", "0\r\n");
 }
@@ -108,11 +109,12 @@ void writeConfig(const QString& dir, int port, int selected) {
 void fillState(AppState& state, const QString& dir) {
     state.AppDir = dir;
     state.PortNumber = 1;
-    state.DeviceCount = 3;
+    state.DeviceCount = 4;
     state.SelectedDevice = 1;
     state.DeviceTable[1] = {QStringLiteral("FLASH 8K"), 1, 8192};
     state.DeviceTable[2] = {QStringLiteral("EPROM 64K"), 2, 65536};
     state.DeviceTable[3] = {QStringLiteral("NONE"), 3, 0};
+    state.DeviceTable[4] = {QStringLiteral("EEPROM 2816"), 4, 2816};
 }
 
 // An Intel HEX data record with its checksum.
@@ -270,8 +272,18 @@ private slots:
         QCOMPARE(buffer->windowTitle(), QStringLiteral("Buffer"));
         QCOMPARE(w->MdiArea()->subWindowList().size(), 1);
         QCOMPARE(w->MdiArea()->subWindowList().first()->pos(), QPoint(0, 0));
-        QVERIFY(unit.waitForFrames(1));
-        QCOMPARE(unit.frames(), QList<QByteArray>({frame("0154")}));
+        // F6 and F5 reach the Device menu from inside the buffer window.
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        auto* text = buffer->findChild<QWidget*>("txtBuffer");
+        QVERIFY(text);
+        text->setFocus();
+        QTest::keyClick(text, Qt::Key_F6);
+        QCOMPARE(w->PanelText(5), QStringLiteral("RESET"));
+        QTest::keyClick(text, Qt::Key_F5);
+        QCOMPARE(w->PanelText(5), QStringLiteral("RUN"));
+        QVERIFY(unit.waitForFrames(3));
+        QCOMPARE(unit.frames(), QList<QByteArray>({frame("0154"), frame("012D"), frame("012B")}));
+
         // Showing the window again does not repeat the report.
         w->hide();
         w->show();
@@ -632,6 +644,8 @@ private slots:
                                 << "Size: 10000H";
         QTest::newRow("size 0") << 2 << "Device: NONE"
                                 << "Size: 0H";
+        QTest::newRow("hex letters") << 3 << "Device: EEPROM 2816"
+                                     << "Size: B00H";
         QTest::newRow("cancel") << -1 << "Device: EPROM 64K"
                                 << "Size: 10000H";
     }
@@ -688,7 +702,7 @@ private slots:
         QVERIFY(!w.isVisible());
         if (writable) {
             QVERIFY(messages.isEmpty());
-            QCOMPARE(readFile(dir.path() + "/varn.cfg"), QByteArray("3\r\n3\r\n2\r\n"));
+            QCOMPARE(readFile(dir.path() + "/varn.cfg"), QByteArray("3\r\n4\r\n2\r\n"));
         } else {
             QCOMPARE(messageTitles(), QStringList{"File Save Error"});
             QCOMPARE(messages[0].icon, MsgIcon::Critical);
