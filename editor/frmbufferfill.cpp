@@ -71,13 +71,13 @@ frmBufferFill::frmBufferFill(AppState& state, QWidget* parent) : QDialog(parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     setTabOrder(cmdCancel, cmdOk);
     setTabOrder(cmdOk, txtFillWith);
     setTabOrder(txtFillWith, txtStart);
     setTabOrder(txtStart, txtLength);
     cmdCancel->setFocus(Qt::OtherFocusReason);
+    setFixedSize(sizeHint());
 }
 
 void frmBufferFill::cmdOk_Click() {

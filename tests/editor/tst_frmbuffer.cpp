@@ -1,0 +1,223 @@
+#include "editor/frmbuffer.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QtTest>
+#include <memory>
+
+using namespace varn;
+
+class tst_frmBuffer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void showsTheBuffer();
+    void arrowKeysMoveTheSelection_data();
+    void arrowKeysMoveTheSelection();
+    void typedDigitsChangeTheBuffer();
+    void scrollBarMovesTheView();
+    void clickPicksADigit_data();
+    void clickPicksADigit();
+    void redrawKeepsTheTopRow();
+
+private:
+    // Row r of the text as the widget shows it.
+    QString ShownRow(int row) const { return text->document()->findBlockByNumber(row + 1).text(); }
+    QString Selected() const { return text->textCursor().selectedText(); }
+    // Clicks in the left half of character `column` of shown row `row`.
+    void ClickAt(int row, int column);
+
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<frmBuffer> window;
+    QPlainTextEdit* text = nullptr;
+    QScrollBar* scroll = nullptr;
+    QLabel* lblAddress = nullptr;
+    QLabel* checkSum = nullptr;
+};
+
+void tst_frmBuffer::init() {
+    state = std::make_unique<AppState>();
+    state->DeviceCount = 1;
+    state->DeviceTable[1] = DeviceEntry{QStringLiteral("TEST"), 1, 1024};
+    state->SelectedDevice = 1;
+    for (int i = 0; i < 1024; ++i)
+        state->Buffer[i] = static_cast<quint8>(i / 16);
+    window = std::make_unique<frmBuffer>(*state);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    text = window->findChild<QPlainTextEdit*>(QStringLiteral("txtBuffer"));
+    scroll = window->findChild<QScrollBar*>(QStringLiteral("vsc"));
+    lblAddress = window->findChild<QLabel*>(QStringLiteral("lblAddress"));
+    checkSum = window->findChild<QLabel*>(QStringLiteral("lblCheckSum"));
+    QVERIFY(text && scroll && lblAddress && checkSum);
+    text->setFocus();
+}
+
+void tst_frmBuffer::cleanup() {
+    window.reset();
+    state.reset();
+}
+
+void tst_frmBuffer::ClickAt(int row, int column) {
+    QTextCursor cursor(text->document()->findBlockByNumber(row + 1));
+    cursor.setPosition(cursor.position() + column);
+    const QRect rect = text->cursorRect(cursor);
+    const int charWidth = text->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    QTest::mouseClick(text->viewport(), Qt::LeftButton, {},
+                      QPoint(rect.left() + charWidth / 4, rect.center().y()));
+}
+
+void tst_frmBuffer::showsTheBuffer() {
+    QCOMPARE(window->objectName(), QStringLiteral("frmBuffer"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Buffer"));
+    QCOMPARE(text->document()->firstBlock().text(),
+             QStringLiteral("ADDR                       HEX                            ASCII"));
+    QCOMPARE(ShownRow(0), QStringLiteral("0000=") + QStringLiteral("00 ").repeated(16) +
+                              QString(16, QLatin1Char('.')));
+    QCOMPARE(ShownRow(15), QStringLiteral("00F0=") + QStringLiteral("0F ").repeated(16) +
+                               QString(16, QLatin1Char('.')));
+    // Every line but the header has the 69 characters of a row.
+    for (int r = 0; r < 16; ++r)
+        QCOMPARE(ShownRow(r).size(), 69);
+    QCOMPARE(Selected(), QStringLiteral("0"));
+    QCOMPARE(text->textCursor().selectionStart(), 64 + 5);
+    QCOMPARE(lblAddress->text(), QStringLiteral("0000"));
+    // Bytes 0..1023 are i / 16: sixteen times 0 + 1 + ... + 63 = 32256 = 7E00.
+    QCOMPARE(checkSum->text(), QStringLiteral("7E00"));
+    QCOMPARE(scroll->maximum(), 48);
+    QCOMPARE(scroll->value(), 0);
+}
+
+void tst_frmBuffer::arrowKeysMoveTheSelection_data() {
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("scrollValue");
+    QTest::addColumn<QString>("firstRow");
+    const int L = Qt::Key_Left, U = Qt::Key_Up, R = Qt::Key_Right, D = Qt::Key_Down;
+    QTest::newRow("right twice") << QList<int>{R, R} << "0001" << 0 << "0000";
+    QTest::newRow("left and up at the top") << QList<int>{L, U} << "0000" << 0 << "0000";
+    QTest::newRow("down past the bottom scrolls") << QList<int>(16, D) << "0100" << 1 << "0010";
+    QTest::newRow("and back up") << QList<int>(16, D) + QList<int>(16, U) << "0000" << 0 << "0000";
+    QTest::newRow("home, end, page keys")
+        << QList<int>{R, Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown} << "0000" << 0
+        << "0000";
+}
+
+void tst_frmBuffer::arrowKeysMoveTheSelection() {
+    QFETCH(QList<int>, keys);
+    QFETCH(QString, address);
+    QFETCH(int, scrollValue);
+    QFETCH(QString, firstRow);
+    for (int key : keys)
+        QTest::keyClick(text, Qt::Key(key));
+    QCOMPARE(lblAddress->text(), address);
+    QCOMPARE(scroll->value(), scrollValue);
+    QVERIFY(ShownRow(0).startsWith(firstRow));
+    // The selection is one digit of the byte the address names.
+    QCOMPARE(Selected().size(), 1);
+    const int caret = text->textCursor().selectionStart();
+    const QTextBlock block = text->document()->findBlock(caret);
+    const int column = caret - block.position() - 5;
+    const int shownAddress = block.text().left(4).toInt(nullptr, 16) + column / 3;
+    QCOMPARE(shownAddress, address.toInt(nullptr, 16));
+}
+
+void tst_frmBuffer::typedDigitsChangeTheBuffer() {
+    QTest::keyClick(text, Qt::Key_Down);
+    QTest::keyClicks(text, QStringLiteral("a5"));
+    QCOMPARE(int(state->Buffer[0x10]), 0xA5);
+    QVERIFY(ShownRow(1).startsWith(QStringLiteral("0010=A5 01 ")));
+    QCOMPARE(lblAddress->text(), QStringLiteral("0011"));
+    QCOMPARE(Selected(), QStringLiteral("0"));
+    // 7E00 - 01 + A5 = 7EA4
+    QCOMPARE(checkSum->text(), QStringLiteral("7EA4"));
+    // Keys that are no hex digits neither type nor move.
+    QTest::keyClick(text, Qt::Key_G);
+    QTest::keyClick(text, Qt::Key_Space);
+    QTest::keyClick(text, Qt::Key_Backspace);
+    QTest::keyClick(text, Qt::Key_Return);
+    QCOMPARE(lblAddress->text(), QStringLiteral("0011"));
+    QCOMPARE(int(state->Buffer[0x11]), 0x01);
+    QVERIFY(ShownRow(1).startsWith(QStringLiteral("0010=A5 01 ")));
+}
+
+void tst_frmBuffer::scrollBarMovesTheView() {
+    QTest::keyClick(text, Qt::Key_Right);
+    scroll->setValue(7);
+    QCOMPARE(ShownRow(0).left(5), QStringLiteral("0070="));
+    QCOMPARE(ShownRow(15).left(5), QStringLiteral("0160="));
+    QCOMPARE(lblAddress->text(), QStringLiteral("0070"));
+    QCOMPARE(text->textCursor().selectionStart(), 64 + 5);
+    // The arrow keys then scroll onwards from there.
+    QTest::keyClick(text, Qt::Key_Up);
+    QCOMPARE(scroll->value(), 6);
+    QCOMPARE(ShownRow(0).left(5), QStringLiteral("0060="));
+    QCOMPARE(lblAddress->text(), QStringLiteral("0060"));
+    // The scroll bar's own arrows move one row.
+    scroll->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    QCOMPARE(ShownRow(0).left(5), QStringLiteral("0070="));
+    scroll->setValue(500);
+    QCOMPARE(ShownRow(0).left(5), QStringLiteral("0300="));
+}
+
+void tst_frmBuffer::clickPicksADigit_data() {
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<bool>("highDigit");
+    // Before the click the caret is on the high digit of byte 1 (address 0001).
+    QTest::newRow("high digit") << 2 << 5 + 3 * 4 << "0024"
+                                << "0" << true;
+    QTest::newRow("low digit") << 3 << 5 + 3 * 15 + 1 << "003F"
+                               << "3" << false;
+    QTest::newRow("separator") << 2 << 5 + 2 << "0001"
+                               << "0" << true;
+    QTest::newRow("equals sign") << 2 << 4 << "0001"
+                                 << "0" << true;
+    QTest::newRow("address") << 2 << 1 << "0001"
+                             << "0" << true;
+    QTest::newRow("character column") << 2 << 55 << "0001"
+                                      << "0" << true;
+    QTest::newRow("header") << -1 << 10 << "0001"
+                            << "0" << true;
+}
+
+void tst_frmBuffer::clickPicksADigit() {
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QString, address);
+    QFETCH(QString, selected);
+    QFETCH(bool, highDigit);
+    QTest::keyClick(text, Qt::Key_Right);
+    QTest::keyClick(text, Qt::Key_Right);
+    QCOMPARE(lblAddress->text(), QStringLiteral("0001"));
+    ClickAt(row, column);
+    QCOMPARE(lblAddress->text(), address);
+    QCOMPARE(Selected(), selected);
+    // A double-click selects no word, only the caret.
+    QTest::mouseDClick(text->viewport(), Qt::LeftButton, {},
+                       text->cursorRect(text->textCursor()).center());
+    QCOMPARE(Selected(), selected);
+    // Typing goes to the byte named by the address.
+    QTest::keyClicks(text, QStringLiteral("E"));
+    const int byte = state->Buffer[address.toInt(nullptr, 16)];
+    QCOMPARE(highDigit ? byte >> 4 : byte & 0xF, 0xE);
+}
+
+void tst_frmBuffer::redrawKeepsTheTopRow() {
+    scroll->setValue(3);
+    state->Buffer[0x30] = 0xAB;
+    QVERIFY(ShownRow(0).startsWith(QStringLiteral("0030=03 ")));
+    window->UpdateBuffer();
+    QVERIFY(ShownRow(0).startsWith(QStringLiteral("0030=AB ")));
+    QCOMPARE(scroll->value(), 3);
+    QCOMPARE(lblAddress->text(), QStringLiteral("0030"));
+}
+
+QTEST_MAIN(tst_frmBuffer)
+#include "tst_frmbuffer.moc"
