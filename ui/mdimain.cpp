@@ -27,6 +27,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -215,6 +216,9 @@ void mdiMain::MDIForm_Load() {
     activated = false;
 
     startupScreen = new frmAbout(this, true);
+    startupScreen->adjustSize();
+    if (QScreen* screen = startupScreen->screen())
+        startupScreen->move(screen->availableGeometry().center() - startupScreen->rect().center());
     startupScreen->show();
     QCoreApplication::processEvents();
 
@@ -329,6 +333,7 @@ void mdiMain::openBufferWindow() {
                         Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                         Qt::WindowCloseButtonHint);
     sub->setWindowTitle(buffer->windowTitle());
+    sub->setWindowIcon(windowIcon());
     mdiArea->addSubWindow(sub);
     sub->resize(sub->sizeHint());
     sub->setMaximumSize(sub->size());

@@ -746,13 +746,6 @@ private slots:
         }
     }
 
-    void helpPageShipsBesideTheProgram() {
-        const QByteArray page = readFile(QCoreApplication::applicationDirPath() + "/varn.html");
-        QVERIFY(page.contains("/dev/ttyS"));
-        QVERIFY(page.contains("varn.dev"));
-        QVERIFY(page.contains("dialout"));
-    }
-
     void aboutBox() {
         frmAbout splash(nullptr, true);
         splash.show();
@@ -777,41 +770,6 @@ private slots:
         QVERIFY(about.seen);
         QVERIFY(okVisible);
         QCOMPARE(labels, QStringList({"Varnet", "VARN", "Version 2.0, 15/06/05"}));
-    }
-
-    void menus() {
-        QTemporaryDir dir;
-        AppState state;
-        fillState(state, dir.path());
-        mdiMain w(state);
-        QCOMPARE(w.windowTitle(), QStringLiteral("VARN ~ Varnet"));
-        QStringList shown;
-        for (QAction* menu : w.menuBar()->actions()) {
-            QStringList items;
-            for (QAction* item : menu->menu()->actions()) {
-                QString text = item->isSeparator() ? "-" : item->text();
-                if (!item->shortcut().isEmpty())
-                    text += "\t" + item->shortcut().toString();
-                if (item->isChecked())
-                    text += " [x]";
-                items << text;
-            }
-            shown << menu->text() + ": " + items.join(", ");
-        }
-        QCOMPARE(shown, QStringList({
-                            "&File: &Load, &Save, -, E&xit",
-                            "&Buffer: &Edit, &Clear, Fill",
-                            "&Device: Select, Function, -, Run\tF5 [x], Reset\tF6",
-                            "&Options: Edit Auto, Settings",
-                            "&Help: Contents\tF1, -, About",
-                        }));
-        QStringList tips;
-        for (int i = 1; i <= 5; ++i)
-            tips << w.Panel(i)->toolTip();
-        QCOMPARE(tips,
-                 QStringList({"Communication Port", "Selected Device",
-                              "Memory Size of Selected Device", "File Name", "Device State"}));
-        QCOMPARE(panelTexts(w), QStringList({"COM", "Device:", "Size:", "File:", ""}));
     }
 };
 
