@@ -37,7 +37,8 @@ frmFileLoad::frmFileLoad(AppState& appState, const QString& path, QWidget* paren
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint), state(appState) {
     setObjectName(QStringLiteral("frmFileLoad"));
     setWindowTitle(QString());
-    // Until OK has been pressed the answer is Cancel, however the dialog ends.
+    // Until OK has been pressed the answer is Cancel, however the dialog ends
+    // (its buttons, Esc, a window-manager close, or the owner going away).
     state.FileLoadCancelled = true;
 
     const Twips tw(this);
@@ -129,12 +130,6 @@ void frmFileLoad::cmdOk_Click() {
 
 void frmFileLoad::cmdCancel_Click() {
     reject();
-}
-
-void frmFileLoad::done(int result) {
-    if (result != Accepted)
-        state.FileLoadCancelled = true;
-    QDialog::done(result);
 }
 
 } // namespace varn

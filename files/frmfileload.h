@@ -20,7 +20,6 @@ public:
 public slots:
     void cmdOk_Click();
     void cmdCancel_Click();
-    void done(int result) override;
 
 private:
     AppState& state;

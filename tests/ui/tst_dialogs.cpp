@@ -1,0 +1,459 @@
+#include "core/config.h"
+#include "files/frmfileload.h"
+#include "ui/frmeditauto.h"
+#include "ui/frmselectdevice.h"
+#include "ui/frmsettings.h"
+#include "ui/messagebox.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace varn;
+
+namespace {
+
+template <typename T> T* Child(QWidget& dlg, const QString& name) {
+    T* w = dlg.findChild<T*>(name);
+    if (!w)
+        qFatal("no child %s", qPrintable(name));
+    return w;
+}
+
+QPushButton* Button(QWidget& dlg, const char* name) {
+    return Child<QPushButton>(dlg, QString::fromLatin1(name));
+}
+
+QStringList Texts(const QListWidget* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+void Retype(QLineEdit* box, const QString& text) {
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Delete);
+    QTest::keyClicks(box, text);
+}
+
+// Ends a dialog the way the user would: its buttons, Esc, or the window's
+// close box.
+void Leave(QDialog& dlg, const QString& how) {
+    if (how == QLatin1String("ok"))
+        QTest::mouseClick(Button(dlg, "cmdOk"), Qt::LeftButton);
+    else if (how == QLatin1String("cancel"))
+        QTest::mouseClick(Button(dlg, "cmdCancel"), Qt::LeftButton);
+    else if (how == QLatin1String("esc"))
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+    else
+        dlg.close();
+}
+
+} // namespace
+
+class TestDialogs : public QObject {
+    Q_OBJECT
+
+    AppState state;
+    QList<ShownMessage> messages;
+
+private slots:
+    void init() {
+        state = AppState();
+        messages.clear();
+        SetMessageHandler([this](const ShownMessage& m) { messages.append(m); });
+    }
+    void cleanup() { SetMessageHandler({}); }
+
+    // ---- load options ----
+
+    void fileLoadPreselection_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("hex");
+        QTest::newRow("image.HEX") << QStringLiteral("/data/image.HEX") << true;
+        QTest::newRow("image.hex") << QStringLiteral("/data/image.hex") << true;
+        QTest::newRow("no dot, ends in hex") << QStringLiteral("/data/firmwarehex") << true;
+        QTest::newRow("image.Hex") << QStringLiteral("/data/image.Hex") << false;
+        QTest::newRow("image.bin") << QStringLiteral("/data/image.bin") << false;
+        QTest::newRow("image.h") << QStringLiteral("/data/image.h") << false;
+    }
+    void fileLoadPreselection() {
+        QFETCH(QString, path);
+        QFETCH(bool, hex);
+        frmFileLoad dlg(state, path);
+        dlg.show();
+        QCOMPARE(Child<QRadioButton>(dlg, QStringLiteral("Option1"))->isChecked(), hex);
+        QCOMPARE(Child<QRadioButton>(dlg, QStringLiteral("Option2"))->isChecked(), !hex);
+        QCOMPARE(Child<QLineEdit>(dlg, QStringLiteral("txtBuffer"))->text(), QStringLiteral("0"));
+        QCOMPARE(Child<QLineEdit>(dlg, QStringLiteral("txtFile"))->text(), QStringLiteral("0"));
+        Leave(dlg, QStringLiteral("ok"));
+        QCOMPARE(state.FileIsHex, hex);
+        QVERIFY(!state.FileLoadCancelled);
+
+        // The choice can be changed before OK.
+        frmFileLoad again(state, path);
+        again.show();
+        QTest::mouseClick(
+            Child<QRadioButton>(again, hex ? QStringLiteral("Option2") : QStringLiteral("Option1")),
+            Qt::LeftButton);
+        Leave(again, QStringLiteral("ok"));
+        QCOMPARE(state.FileIsHex, !hex);
+    }
+
+    void fileLoadOffsets_data() {
+        QTest::addColumn<QString>("buffer");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<qint64>("bufferOffset");
+        QTest::addColumn<qint64>("fileOffset");
+        QTest::newRow("file address 800") << "0"
+                                          << "800" << qint64(0) << qint64(0x800);
+        QTest::newRow("buffer address 1000") << "1000"
+                                             << "0" << qint64(0x1000) << qint64(0);
+        QTest::newRow("upper half stays positive") << "8000"
+                                                   << "ffff" << qint64(0x8000) << qint64(0xFFFF);
+        QTest::newRow("empty is zero") << ""
+                                       << " 10 " << qint64(0) << qint64(0x10);
+    }
+    void fileLoadOffsets() {
+        QFETCH(QString, buffer);
+        QFETCH(QString, file);
+        QFETCH(qint64, bufferOffset);
+        QFETCH(qint64, fileOffset);
+        state.FileLoadCancelled = true;
+        frmFileLoad dlg(state, QStringLiteral("image.bin"));
+        dlg.show();
+        Retype(Child<QLineEdit>(dlg, QStringLiteral("txtBuffer")), buffer);
+        Retype(Child<QLineEdit>(dlg, QStringLiteral("txtFile")), file);
+        Leave(dlg, QStringLiteral("ok"));
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(state.BufferOffset, bufferOffset);
+        QCOMPARE(state.FileOffset, fileOffset);
+        QVERIFY(!state.FileIsHex);
+        QVERIFY(!state.FileLoadCancelled);
+        QVERIFY(messages.isEmpty());
+    }
+
+    void fileLoadRefusesBadOffset_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("trailing letter") << QStringLiteral("txtBuffer") << QStringLiteral("1g");
+        QTest::newRow("leading letter") << QStringLiteral("txtFile") << QStringLiteral("x5");
+        QTest::newRow("more than 32 bits")
+            << QStringLiteral("txtFile") << QStringLiteral("100000000");
+    }
+    void fileLoadRefusesBadOffset() {
+        QFETCH(QString, box);
+        QFETCH(QString, text);
+        state.FileOffset = 0x77;
+        state.BufferOffset = 0x66;
+        state.FileIsHex = true;
+        frmFileLoad dlg(state, QStringLiteral("image.bin"));
+        dlg.show();
+        QLineEdit* edit = Child<QLineEdit>(dlg, box);
+        Retype(edit, text);
+        Leave(dlg, QStringLiteral("ok"));
+
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages[0].title, QStringLiteral("File Load"));
+        QCOMPARE(messages[0].icon, MsgIcon::Warning);
+        QVERIFY2(messages[0].text.contains(text), qPrintable(messages[0].text));
+        QCOMPARE(state.FileOffset, qint64(0x77));
+        QCOMPARE(state.BufferOffset, qint64(0x66));
+        QVERIFY(state.FileIsHex);
+
+        // Mended, the same dialog goes through.
+        Retype(edit, QStringLiteral("20"));
+        Leave(dlg, QStringLiteral("ok"));
+        QVERIFY(!dlg.isVisible());
+        QVERIFY(!state.FileLoadCancelled);
+        QCOMPARE(box == QLatin1String("txtFile") ? state.FileOffset : state.BufferOffset,
+                 qint64(0x20));
+    }
+
+    void fileLoadCancelWays_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Cancel button") << QStringLiteral("cancel");
+        QTest::newRow("Esc") << QStringLiteral("esc");
+        QTest::newRow("window closed") << QStringLiteral("close");
+    }
+    void fileLoadCancelWays() {
+        QFETCH(QString, how);
+        state.FileLoadCancelled = false;
+        state.FileIsHex = false;
+        state.FileOffset = 5;
+        state.BufferOffset = 6;
+        frmFileLoad dlg(state, QStringLiteral("image.hex"));
+        dlg.show();
+        Retype(Child<QLineEdit>(dlg, QStringLiteral("txtFile")), QStringLiteral("400"));
+        Leave(dlg, how);
+        QVERIFY(!dlg.isVisible());
+        QVERIFY(state.FileLoadCancelled);
+        QVERIFY(!state.FileIsHex);
+        QCOMPARE(state.FileOffset, qint64(5));
+        QCOMPARE(state.BufferOffset, qint64(6));
+    }
+
+    // ---- device selection ----
+
+    void selectDevice_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<int>("shownRow");
+        QTest::addColumn<QString>("action"); // "ok", "cancel", "esc", "dbl<row>", "pick<row>"
+        QTest::addColumn<int>("result");
+
+        QTest::newRow("OK keeps the current device") << 3 << 2 << 1 << "ok" << 2;
+        QTest::newRow("pick then OK") << 3 << 2 << 1 << "pick0" << 1;
+        QTest::newRow("double-click is OK") << 3 << 1 << 0 << "dbl2" << 3;
+        QTest::newRow("empty table, OK") << 0 << 0 << -1 << "ok" << 0;
+        QTest::newRow("none selected, OK") << 3 << 0 << -1 << "ok" << 0;
+        QTest::newRow("selection beyond table") << 3 << 7 << -1 << "ok" << 0;
+        QTest::newRow("pick then Cancel") << 3 << 2 << 1 << "cancel" << 2;
+        QTest::newRow("Esc") << 3 << 3 << 2 << "esc" << 3;
+    }
+    void selectDevice() {
+        QFETCH(int, count);
+        QFETCH(int, selected);
+        QFETCH(int, shownRow);
+        QFETCH(QString, action);
+        QFETCH(int, result);
+        QStringList names;
+        for (int i = 1; i <= count; ++i) {
+            state.DeviceTable[i] = {QStringLiteral("Part %1, rev B").arg(i), qint16(i), 1024 * i};
+            names << state.DeviceTable[i].Name;
+        }
+        state.DeviceCount = qint16(count);
+        state.SelectedDevice = qint16(selected);
+
+        frmSelectDevice dlg(state);
+        dlg.setWindowModality(Qt::NonModal);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        auto* list = Child<QListWidget>(dlg, QStringLiteral("listDevice"));
+        QCOMPARE(Texts(list), names);
+        const QList<QListWidgetItem*> shown = list->selectedItems();
+        QCOMPARE(shown.isEmpty() ? -1 : list->row(shown.first()), shownRow);
+
+        if (action.startsWith(QLatin1String("dbl"))) {
+            QListWidgetItem* item = list->item(action.mid(3).toInt());
+            const QPoint at = list->visualItemRect(item).center();
+            // An item view takes a double-click only on the item it saw pressed.
+            QTest::mousePress(list->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        } else if (action.startsWith(QLatin1String("pick"))) {
+            list->setCurrentRow(action.mid(4).toInt());
+            Leave(dlg, QStringLiteral("ok"));
+        } else if (action == QLatin1String("cancel")) {
+            list->setCurrentRow(0);
+            Leave(dlg, action);
+        } else {
+            Leave(dlg, action);
+        }
+        QVERIFY(!dlg.isVisible());
+        const bool accepted = action != QLatin1String("cancel") && action != QLatin1String("esc");
+        QCOMPARE(dlg.result(), int(accepted ? QDialog::Accepted : QDialog::Rejected));
+        QCOMPARE(int(state.SelectedDevice), result);
+    }
+
+    // ---- settings ----
+
+    void settings_data() {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("shown"); // element checked at open, -1 none
+        QTest::addColumn<int>("click"); // element clicked, -1 none
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("result");
+
+        QTest::newRow("COM3 shown, OK keeps it") << 3 << 2 << -1 << "ok" << 3;
+        QTest::newRow("COM5 chosen") << 3 << 2 << 4 << "ok" << 5;
+        QTest::newRow("COM1 chosen") << 8 << 7 << 0 << "ok" << 1;
+        QTest::newRow("COM8 chosen") << 2 << 1 << 7 << "ok" << 8;
+        QTest::newRow("port 0: none shown, OK gives 8") << 0 << -1 << -1 << "ok" << 8;
+        QTest::newRow("port 9: none shown, OK gives 8") << 9 << -1 << -1 << "ok" << 8;
+        QTest::newRow("Cancel keeps the port") << 3 << 2 << 5 << "cancel" << 3;
+        QTest::newRow("closed keeps the port") << 4 << 3 << 0 << "close" << 4;
+    }
+    void settings() {
+        QFETCH(int, port);
+        QFETCH(int, shown);
+        QFETCH(int, click);
+        QFETCH(QString, how);
+        QFETCH(int, result);
+        state.PortNumber = qint16(port);
+        frmSettings dlg(state);
+        dlg.show();
+        for (int i = 0; i < 8; ++i) {
+            auto* option = Child<QRadioButton>(dlg, QStringLiteral("optComm%1").arg(i));
+            QCOMPARE(option->text(), QStringLiteral("COM%1").arg(i + 1));
+            QCOMPARE(option->isChecked(), i == shown);
+        }
+        if (click >= 0)
+            QTest::mouseClick(Child<QRadioButton>(dlg, QStringLiteral("optComm%1").arg(click)),
+                              Qt::LeftButton);
+        Leave(dlg, how);
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(int(state.PortNumber), result);
+    }
+
+    // ---- auto sequence editor ----
+
+    void editAuto_data() {
+        QTest::addColumn<QList<qint16>>("stored");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QStringList>("actions"); // ">Name", "<" (nothing selected), "<N", "<<"
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QList<qint16>>("codes"); // AutoList[1..AutoCount] afterwards
+
+        const QStringList rpv{"Read", "Program", "Verify"};
+        const QList<qint16> five{FnErase, FnBlank, FnProgram, FnVerify, FnLock};
+        QTest::newRow("empty, OK") << QList<qint16>{} << QStringList{} << QStringList{} << "ok"
+                                   << QStringList{} << QList<qint16>{};
+        QTest::newRow("stored Read Program Verify kept")
+            << QList<qint16>{FnRead, FnProgram, FnVerify} << rpv << QStringList{} << "ok" << rpv
+            << QList<qint16>{FnRead, FnProgram, FnVerify};
+        QTest::newRow("unknown code shows nothing")
+            << QList<qint16>{FnErase, 9, FnLock} << QStringList{"Erase", "Lock"} << QStringList{}
+            << "ok" << QStringList{"Erase", "Lock"} << QList<qint16>{FnErase, FnLock};
+        QTest::newRow("Program twice")
+            << QList<qint16>{} << QStringList{} << QStringList{">Program", ">Program"} << "ok"
+            << QStringList{"Program", "Program"} << QList<qint16>{FnProgram, FnProgram};
+        QTest::newRow("< with nothing selected")
+            << QList<qint16>{FnRead, FnProgram, FnVerify} << rpv << QStringList{"<"} << "ok" << rpv
+            << QList<qint16>{FnRead, FnProgram, FnVerify};
+        QTest::newRow("< removes the selected step")
+            << QList<qint16>{FnRead, FnProgram, FnVerify} << rpv << QStringList{"<1", ">Blank"}
+            << "ok" << QStringList{"Read", "Verify", "Blank"}
+            << QList<qint16>{FnRead, FnVerify, FnBlank};
+        QTest::newRow("<< then Cancel keeps stored steps")
+            << five << QStringList{"Erase", "Blank", "Program", "Verify", "Lock"}
+            << QStringList{"<<"} << "cancel" << QStringList{} << five;
+        QTest::newRow("<< then title bar close keeps stored steps")
+            << five << QStringList{"Erase", "Blank", "Program", "Verify", "Lock"}
+            << QStringList{"<<", ">Erase"} << "close" << QStringList{"Erase"} << five;
+        QTest::newRow("<< then OK stores nothing")
+            << five << QStringList{"Erase", "Blank", "Program", "Verify", "Lock"}
+            << QStringList{"<<"} << "ok" << QStringList{} << QList<qint16>{};
+    }
+    void editAuto() {
+        QFETCH(QList<qint16>, stored);
+        QFETCH(QStringList, shown);
+        QFETCH(QStringList, actions);
+        QFETCH(QString, how);
+        QFETCH(QStringList, after);
+        QFETCH(QList<qint16>, codes);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        state.AppDir = dir.path();
+        state.AutoCount = qint16(stored.size());
+        for (int i = 0; i < stored.size(); ++i)
+            state.AutoList[i + 1] = stored[i];
+
+        frmEditAuto dlg(state);
+        dlg.show();
+        auto* lstIn = Child<QListWidget>(dlg, QStringLiteral("lstIn"));
+        auto* lstOut = Child<QListWidget>(dlg, QStringLiteral("lstOut"));
+        QCOMPARE(Texts(lstIn), (QStringList{"Erase", "Blank", "Program", "Verify", "Lock"}));
+        QCOMPARE(Texts(lstOut), shown);
+        QCOMPARE(Button(dlg, "cmdMoveLeft")->isEnabled(), !shown.isEmpty());
+        QCOMPARE(Button(dlg, "cmdMoveLeftAll")->isEnabled(), !shown.isEmpty());
+
+        for (const QString& a : actions) {
+            if (a.startsWith(QLatin1Char('>'))) {
+                lstIn->setCurrentItem(lstIn->findItems(a.mid(1), Qt::MatchExactly).value(0));
+                QTest::mouseClick(Button(dlg, "cmdMoveRight"), Qt::LeftButton);
+            } else if (a == QLatin1String("<<")) {
+                QTest::mouseClick(Button(dlg, "cmdMoveLeftAll"), Qt::LeftButton);
+            } else {
+                if (a.size() > 1)
+                    lstOut->setCurrentRow(a.mid(1).toInt());
+                else
+                    lstOut->clearSelection();
+                QTest::mouseClick(Button(dlg, "cmdMoveLeft"), Qt::LeftButton);
+            }
+        }
+        QCOMPARE(Texts(lstOut), after);
+        QCOMPARE(Button(dlg, "cmdMoveLeft")->isEnabled(), !after.isEmpty());
+        QCOMPARE(Button(dlg, "cmdMoveLeftAll")->isEnabled(), !after.isEmpty());
+        QCOMPARE(Texts(lstIn), (QStringList{"Erase", "Blank", "Program", "Verify", "Lock"}));
+
+        Leave(dlg, how);
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(int(state.AutoCount), codes.size());
+        for (int i = 0; i < codes.size(); ++i)
+            QCOMPARE(state.AutoList[i + 1], codes[i]);
+
+        // OK writes auto.cfg; leaving any other way writes nothing.
+        QFile file(state.ConfigPath(QLatin1String(AutoFileName)));
+        QCOMPARE(file.exists(), how == QLatin1String("ok"));
+        if (file.exists()) {
+            AppState reread;
+            reread.AppDir = dir.path();
+            QVERIFY(LoadAutoList(reread));
+            QCOMPARE(int(reread.AutoCount), codes.size());
+            for (int i = 0; i < codes.size(); ++i)
+                QCOMPARE(reread.AutoList[i + 1], codes[i]);
+        }
+        QVERIFY(messages.isEmpty());
+    }
+
+    void editAutoHoldsTwentySteps() {
+        QTemporaryDir dir;
+        state.AppDir = dir.path();
+        state.AutoCount = MaxAutoCount - 1;
+        for (int i = 1; i < MaxAutoCount; ++i)
+            state.AutoList[i] = FnBlank;
+        frmEditAuto dlg(state);
+        dlg.show();
+        auto* lstOut = Child<QListWidget>(dlg, QStringLiteral("lstOut"));
+        QPushButton* right = Button(dlg, "cmdMoveRight");
+        QVERIFY(right->isEnabled());
+        Child<QListWidget>(dlg, QStringLiteral("lstIn"))->setCurrentRow(4); // Lock
+        QTest::mouseClick(right, Qt::LeftButton);
+        QCOMPARE(lstOut->count(), MaxAutoCount);
+        QVERIFY(!right->isEnabled());
+        QTest::mouseClick(right, Qt::LeftButton);
+        QCOMPARE(lstOut->count(), MaxAutoCount);
+
+        // Room again after a removal.
+        lstOut->setCurrentRow(0);
+        QTest::mouseClick(Button(dlg, "cmdMoveLeft"), Qt::LeftButton);
+        QVERIFY(right->isEnabled());
+        QTest::mouseClick(right, Qt::LeftButton);
+        Leave(dlg, QStringLiteral("ok"));
+        QCOMPARE(int(state.AutoCount), MaxAutoCount);
+        QCOMPARE(state.AutoList[MaxAutoCount - 1], qint16(FnLock));
+        QCOMPARE(state.AutoList[MaxAutoCount], qint16(FnLock));
+    }
+
+    void editAutoWriteFailureKeepsValues() {
+        QTemporaryDir dir;
+        state.AppDir = dir.filePath(QStringLiteral("missing"));
+        state.AutoCount = 1;
+        state.AutoList[1] = FnRead;
+        frmEditAuto dlg(state);
+        dlg.show();
+        Child<QListWidget>(dlg, QStringLiteral("lstIn"))->setCurrentRow(2); // Program
+        QTest::mouseClick(Button(dlg, "cmdMoveRight"), Qt::LeftButton);
+        Leave(dlg, QStringLiteral("ok"));
+
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages[0].icon, MsgIcon::Critical);
+        QCOMPARE(messages[0].title, QStringLiteral("Edit Auto"));
+        QVERIFY2(messages[0].text.contains(QLatin1String(AutoFileName)),
+                 qPrintable(messages[0].text));
+        QCOMPARE(int(state.AutoCount), 2);
+        QCOMPARE(state.AutoList[1], qint16(FnRead));
+        QCOMPARE(state.AutoList[2], qint16(FnProgram));
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"
