@@ -1,5 +1,6 @@
 #include "frmbuffer.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -10,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <algorithm>
 #include <cmath>
@@ -109,7 +111,15 @@ void frmBuffer::BuildControls() {
     const int scrollWidth = std::max(Px(255), style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     const int neededWidth =
         69 * metrics.horizontalAdvance(QLatin1Char('0')) + frame + margin + scrollWidth + 4;
-    const int neededHeight = 17 * metrics.lineSpacing() + frame + margin + 2;
+    // A line of the text control can be taller than the font's line spacing;
+    // measure one as the control lays it out.
+    txtBuffer->setPlainText(HexView::DisplayText(m_view.Text()));
+    m_shownRevision = m_view.TextRevision();
+    const QTextBlock header = txtBuffer->document()->firstBlock();
+    const double lineHeight = std::max<double>(
+        metrics.lineSpacing(),
+        txtBuffer->document()->documentLayout()->blockBoundingRect(header).height());
+    const int neededHeight = static_cast<int>(std::ceil(17 * lineHeight)) + frame + margin + 2;
     const double fx = std::max(1.0, neededWidth / double(Px(9975)));
     const double fy = std::max(1.0, neededHeight / double(Px(3615)));
     auto sx = [fx](int twips) { return static_cast<int>(std::lround(Px(twips) * fx)); };
@@ -133,18 +143,18 @@ void frmBuffer::BuildControls() {
                 {lblAddress, 840, 615},
                 {lblCheckSumCaption, 1920, 855},
                 {lblCheckSum, 2880, 615}};
-    int lineHeight = sy(255);
+    int labelHeight = sy(255);
     for (const auto& item : line)
-        lineHeight = std::max(lineHeight, item.label->sizeHint().height());
+        labelHeight = std::max(labelHeight, item.label->sizeHint().height());
     for (const auto& item : line) {
         const int left = std::max(sx(item.left), x);
         const int width = std::max(sx(item.width), item.label->sizeHint().width() + 4);
-        item.label->setGeometry(left, y, width, lineHeight);
+        item.label->setGeometry(left, y, width, labelHeight);
         x = left + width + 6;
     }
 
     const int clientWidth = std::max(sx(10215), x);
-    const int clientHeight = std::max(sy(4410), y + lineHeight + 4);
+    const int clientHeight = std::max(sy(4410), y + labelHeight + 4);
     setFixedSize(clientWidth, clientHeight);
 }
 

@@ -62,7 +62,8 @@ bool HexView::IsDigitPosition(int pos) {
 
 void HexView::UpdateBuffer() {
     QChar* out = m_text.data() + HeaderLength;
-    const auto& buffer = m_state.Buffer;
+    // Raw pointers: this runs after every typed digit, in debug builds too.
+    const quint8* buffer = m_state.Buffer.data();
     for (int row = 0; row < RowCount; ++row) {
         const int base = (m_topLine + row) * BytesPerRow;
         for (int shift = 12; shift >= 0; shift -= 4)
@@ -88,8 +89,8 @@ void HexView::UpdateBuffer() {
 
     const qint32 summed = std::min<qint32>(DeviceSize(), BufferSize);
     quint32 sum = 0;
-    for (qint32 i = 0; i < summed; ++i)
-        sum += buffer[i];
+    for (const quint8 *p = buffer, *end = buffer + summed; p != end; ++p)
+        sum += *p;
     m_checkSum = static_cast<quint16>(sum & 0xFFFF);
     m_checkSumText = HexWord(m_checkSum);
 }
