@@ -1,0 +1,89 @@
+#include "hostbench.h"
+
+#include "functions/devicefunctions.h"
+#include "link/seriallink.h"
+
+#include <ctime>
+
+namespace varn::bench {
+
+namespace {
+
+double Nanoseconds(clockid_t clock) {
+    timespec t;
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
+}
+
+// The function window draws nothing here: the figures are the link's and the
+// engine's own.
+class SilentObserver : public FunctionObserver {
+public:
+    void setMessage(int, const QString&) override {}
+    void showProgress(int) override {}
+    void communicationError() override { ++errors; }
+    void refused(const QString& why) override { refusal = why; }
+    int errors = 0;
+    QString refusal;
+};
+
+} // namespace
+
+struct HostBench::Private {
+    AppState state;
+    SerialLink link;
+    SilentObserver observer;
+    DeviceFunctions functions{state, link, observer};
+};
+
+HostBench::HostBench() : d(new Private) {
+    d->state.DeviceTable[1] = DeviceEntry{QStringLiteral("BENCH64K"), 1, DeviceBytes};
+    d->state.DeviceCount = 1;
+    d->state.SelectedDevice = 1;
+    d->state.UnitIdentified = true;
+    // Neither blank nor uniform, so every block carries data both ways.
+    quint32 seed = 0x2545F491u;
+    for (int i = 0; i < DeviceBytes; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        d->state.Buffer[i] = quint8(seed >> 24);
+    }
+}
+
+HostBench::~HostBench() {
+    delete d;
+}
+
+bool HostBench::open(const QString& path, QString& error) {
+    const Status status = d->link.openPath(path, QStringLiteral("COM1"));
+    if (!status.ok)
+        error = status.message;
+    return status.ok;
+}
+
+void HostBench::close() {
+    d->link.close();
+}
+
+HostRun HostBench::run(int code) {
+    HostRun result;
+    const double wall0 = Nanoseconds(CLOCK_MONOTONIC);
+    const double cpu0 = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
+    const bool started = d->functions.RunFunction(code);
+    const double cpu1 = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
+    const double wall1 = Nanoseconds(CLOCK_MONOTONIC);
+    result.wallNs = wall1 - wall0;
+    result.cpuNs = cpu1 - cpu0;
+    result.line = started ? d->functions.Lines[0] : d->observer.refusal;
+    result.ok = started && result.line.endsWith(QStringLiteral("OK!"));
+    return result;
+}
+
+void HostBench::erase() {
+    d->link.send(QByteArray("\x01"
+                            "E",
+                            2));
+    // The unit takes the command in line order; a short pause lets it leave.
+    d->link.pause(20);
+}
+
+} // namespace varn::bench
