@@ -23,6 +23,7 @@ private slots:
     void clickPicksADigit_data();
     void clickPicksADigit();
     void redrawKeepsTheTopRow();
+    void wheelScrollsRowsNotText();
 
 private:
     // Row r of the text as the widget shows it.
@@ -217,6 +218,22 @@ void tst_frmBuffer::redrawKeepsTheTopRow() {
     QVERIFY(ShownRow(0).startsWith(QStringLiteral("0030=AB ")));
     QCOMPARE(scroll->value(), 3);
     QCOMPARE(lblAddress->text(), QStringLiteral("0030"));
+}
+
+void tst_frmBuffer::wheelScrollsRowsNotText() {
+    const QPoint at = text->viewport()->rect().center();
+    for (int i = 0; i < 3; ++i) {
+        QWheelEvent wheel(at, text->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(text->viewport(), &wheel);
+    }
+    QVERIFY(scroll->value() > 0);
+    // The text itself stays put: the header is still the first line in view,
+    // and the top row is the one the scroll bar names.
+    QCOMPARE(text->cursorForPosition(QPoint(2, 2)).blockNumber(), 0);
+    QCOMPARE(ShownRow(0).left(4),
+             QStringLiteral("%1").arg(scroll->value() * 16, 4, 16, QLatin1Char('0')));
+    QCOMPARE(lblAddress->text(), ShownRow(0).left(4));
 }
 
 QTEST_MAIN(tst_frmBuffer)
