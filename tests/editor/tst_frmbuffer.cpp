@@ -178,12 +178,6 @@ void tst_frmBuffer::clickPicksADigit_data() {
                                << "3" << false;
     QTest::newRow("separator") << 2 << 5 + 2 << "0001"
                                << "0" << true;
-    QTest::newRow("equals sign") << 2 << 4 << "0001"
-                                 << "0" << true;
-    QTest::newRow("address") << 2 << 1 << "0001"
-                             << "0" << true;
-    QTest::newRow("character column") << 2 << 55 << "0001"
-                                      << "0" << true;
     QTest::newRow("header") << -1 << 10 << "0001"
                             << "0" << true;
 }

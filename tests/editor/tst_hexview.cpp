@@ -61,7 +61,6 @@ private slots:
     void randomKeysKeepCaretOnDigits();
     void typing_data();
     void typing();
-    void typingRecomputesChecksum();
     void clicks_data();
     void clicks();
     void displayPositions();
@@ -415,16 +414,6 @@ void tst_HexView::typing() {
     // The view shows the new byte in its row.
     const int row = address / 16 - view.TopLine();
     QCOMPARE(view.Text().mid(65 + 71 * row + 5 + 3 * (address % 16), 2), HexByte(byte));
-}
-
-void tst_HexView::typingRecomputesChecksum() {
-    auto state = StateWithDevice(1024);
-    HexView view(*state);
-    QCOMPARE(view.CheckSumText(), QStringLiteral("FC00"));
-    view.KeyPress(QChar(u'0'));
-    view.KeyPress(QChar(u'0'));
-    QCOMPARE(view.CheckSumText(), QStringLiteral("FB01"));
-    QCOMPARE(view.CheckSum(), quint16(0xFB01));
 }
 
 void tst_HexView::clicks_data() {
