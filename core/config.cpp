@@ -28,7 +28,9 @@ Status WriteWholeFile(const AppState& state, const char* name, const QByteArray&
     };
     if (!file.open(QIODevice::WriteOnly))
         return failed();
-    if (file.write(data) != data.size()) {
+    // QSaveFile buffers small writes and, in Qt 6.4, commits even when the
+    // final flush failed (a full disk): the flush is checked here.
+    if (file.write(data) != data.size() || !file.flush()) {
         const Status status = failed();
         file.cancelWriting();
         return status;

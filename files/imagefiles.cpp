@@ -25,7 +25,10 @@ Status ReplaceFileContents(const QString& path, const QByteArray& bytes) {
     if (!file.open(QIODevice::WriteOnly)) {
         return Status::Fail(QStringLiteral("Cannot create %1:\n%2").arg(shown, file.errorString()));
     }
-    if (file.write(bytes) != bytes.size()) {
+    // QSaveFile buffers small writes and, in Qt 6.4, commits even when the
+    // final flush failed (a full disk), replacing the old file with a cut-off
+    // one; so the flush is checked here.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         return Status::Fail(QStringLiteral("Cannot write %1:\n%2").arg(shown, reason));
