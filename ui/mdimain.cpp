@@ -237,7 +237,10 @@ void mdiMain::MDIForm_Load() {
     unloadStartupScreen();
     identification = id.ok ? id.reply : QByteArray();
 
-    panels[0]->setText(QStringLiteral("COM") + QString::number(state.PortNumber));
+    // The line may have been lost during the identification; the loss was
+    // reported then and the panel must not claim the port again.
+    panels[0]->setText(cm->isOpen() ? QStringLiteral("COM") + QString::number(state.PortNumber)
+                                    : QStringLiteral("FAIL"));
     UpdateDevicePanels();
     UpdateUnitState();
 }
