@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QString>
@@ -22,15 +21,24 @@ namespace varn::fuzz {
     } while (0)
 
 // A folder of this process in memory-backed storage (the readers take paths).
+// Held through a plain pointer so that it outlives every static destructor:
+// libFuzzer ends through exit(), also after a finding, and the folder is
+// removed then.
+inline QString*& ScratchDirSlot() {
+    static QString* slot = nullptr;
+    return slot;
+}
+
 inline QString ScratchDir() {
-    static const QString dir = [] {
+    QString*& slot = ScratchDirSlot();
+    if (!slot) {
         const QString base =
             QDir("/dev/shm").exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
-        const QString d = QStringLiteral("%1/varn-fuzz-%2").arg(base).arg(::getpid());
-        QDir().mkpath(d);
-        return d;
-    }();
-    return dir;
+        slot = new QString(QStringLiteral("%1/varn-fuzz-%2").arg(base).arg(::getpid()));
+        QDir().mkpath(*slot);
+        std::atexit([] { QDir(*ScratchDirSlot()).removeRecursively(); });
+    }
+    return *slot;
 }
 
 inline QString WriteScratch(const QString& name, const QByteArray& bytes) {
