@@ -45,8 +45,10 @@ int HexView::ScrollMaximumFor(qint32 deviceSize) {
     // Rows past 0xFFF0 would need five address digits and break the fixed
     // row length, so the view never scrolls beyond a 64 KiB device.
     const qint32 size = std::clamp<qint32>(deviceSize, 0, MaxDeviceSize);
-    const double rows = std::nearbyint(size / 16.0 - 16.0); // default rounding: half to even
-    return std::max(0, static_cast<int>(rows));
+    // A partial last row still counts as a row: rounding it away would leave
+    // the device's last bytes out of the user's reach.
+    const int rows = (size + 15) / 16;
+    return std::max(0, rows - 16);
 }
 
 qint32 HexView::DeviceSize() const {

@@ -130,8 +130,8 @@ void tst_HexView::scrollMaximum_data() {
     QTest::newRow("0") << 0 << 0;
     QTest::newRow("one view") << 256 << 0;
     QTest::newRow("one row more") << 272 << 1;
-    QTest::newRow("half row, even below") << 10248 << 624;
-    QTest::newRow("half row, even above") << 10264 << 626;
+    QTest::newRow("half row counts as a row") << 10248 << 625;
+    QTest::newRow("another half row") << 10264 << 626;
     QTest::newRow("beyond 64K held at the last row") << 70000 << 4080;
 }
 
@@ -251,11 +251,11 @@ void tst_HexView::keys_data() {
     QTest::newRow("0: down at bottom stays")
         << 0 << 0 << DigitPos(15, 0) << QList<int>{D} << DigitPos(15, 0) << 0 << "00F0";
     // Sizes that are no whole number of rows stop at the scroll maximum.
-    QTest::newRow("10248: right at maximum stays")
-        << 10248 << 624 << DigitPos(15, 15, true) << QList<int>{R} << DigitPos(15, 15, true) << 624
-        << "27FF";
+    QTest::newRow("10248: right reaches the partial last row, then stays")
+        << 10248 << 624 << DigitPos(15, 15, true) << QList<int>(33, R) << DigitPos(15, 15, true)
+        << 625 << "280F";
     QTest::newRow("10248: down at maximum stays")
-        << 10248 << 624 << DigitPos(15, 0) << QList<int>{D} << DigitPos(15, 0) << 624 << "27F0";
+        << 10248 << 625 << DigitPos(15, 0) << QList<int>{D} << DigitPos(15, 0) << 625 << "2800";
     QTest::newRow("10264: right scrolls once, then stays")
         << 10264 << 625 << DigitPos(15, 15, true) << QList<int>(33, R) << DigitPos(15, 15, true)
         << 626 << "281F";
