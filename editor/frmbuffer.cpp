@@ -184,6 +184,9 @@ void frmBuffer::ShowView() {
     cursor.setPosition(caret);
     cursor.setPosition(caret + 1, QTextCursor::KeepAnchor);
     txtBuffer->setTextCursor(cursor);
+    // Keeping the caret visible may have scrolled the control while it was
+    // still being laid out; the header line always stays on top.
+    txtBuffer->verticalScrollBar()->setValue(0);
     lblAddress->setText(m_view.AddressText());
     lblCheckSum->setText(m_view.CheckSumText());
 }

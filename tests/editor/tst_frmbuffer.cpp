@@ -91,6 +91,10 @@ void tst_frmBuffer::showsTheBuffer() {
     QCOMPARE(checkSum->text(), QStringLiteral("7E00"));
     QCOMPARE(scroll->maximum(), 48);
     QCOMPARE(scroll->value(), 0);
+    // The whole view is in sight: the header on the top line, row 15 whole.
+    QCOMPARE(text->cursorForPosition(QPoint(2, 2)).blockNumber(), 0);
+    QTextCursor last(text->document()->findBlockByNumber(16));
+    QVERIFY(text->cursorRect(last).bottom() <= text->viewport()->height());
 }
 
 void tst_frmBuffer::arrowKeysMoveTheSelection_data() {
