@@ -7,7 +7,10 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
 #include <optional>
+#include <thread>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -45,6 +48,15 @@ QString PortDeviceName(int portNumber, const QString& appDir) {
 }
 
 namespace {
+
+// Qt reads in chunks of up to 32 KiB unless the read buffer is bounded; a
+// bound of at most its own block size lets it keep one chunk for every reply
+// instead of allocating (and the C library trimming) 32 KiB per exchange.
+// Replies are 17 bytes at most, so the bound is never reached in practice.
+constexpr qint64 ReadBufferBytes = 16384;
+
+// One byte of 8N1 at 57,600 baud takes ten bit-times.
+constexpr qint64 ByteTimeNs = 10LL * 1000000000LL / 57600;
 
 #ifdef Q_OS_LINUX
 // How to get access to a device the user may not open: on Linux that is
@@ -89,6 +101,7 @@ struct SerialLink::Private {
     QDeadlineTimer deadline;    // of the wait in progress, for a nested one to restore
     QEventLoop* loop = nullptr; // the wait in progress, if any
     int expected = 0;
+    int wakeAt = 0;            // byte count that ends the current turn of the wait
     int generation = 0;        // counts opens, so a late close spares a reopened port
     bool opened = false;       // open succeeded and the line has not been lost
     bool lossReported = false; // the first read or resource fault has been seen
@@ -110,7 +123,7 @@ SerialLink::SerialLink(QObject* parent, QTimer* totmr) : QObject(parent), d(new 
     });
     // Only wakes a wait; the bytes stay in the port until they are taken.
     connect(&d->port, &QSerialPort::readyRead, this, [this] {
-        if (d->loop && d->port.bytesAvailable() >= d->expected)
+        if (d->loop && d->port.bytesAvailable() >= d->wakeAt)
             d->loop->quit();
     });
     connect(&d->port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
@@ -175,7 +188,7 @@ Status SerialLink::openPath(const QString& devicePath, const QString& shownName)
     d->port.setParity(QSerialPort::NoParity);
     d->port.setStopBits(QSerialPort::OneStop);
     d->port.setFlowControl(QSerialPort::NoFlowControl);
-    d->port.setReadBufferSize(0);
+    d->port.setReadBufferSize(ReadBufferBytes);
 
     if (!d->port.open(QIODevice::ReadWrite)) {
         QString where = devicePath;
@@ -267,8 +280,13 @@ int SerialLink::bytesWaiting() {
 }
 
 QByteArray SerialLink::takeAll() {
-    bytesWaiting();
-    return d->port.readAll();
+    // Copied out rather than readAll(): that would hand over the port's own
+    // read chunk, and the next reply would need a fresh one.
+    const qint64 count = std::max<qint64>(bytesWaiting(), d->port.bytesAvailable());
+    QByteArray bytes(count, Qt::Uninitialized);
+    const qint64 got = count > 0 ? d->port.read(bytes.data(), count) : 0;
+    bytes.truncate(std::max<qint64>(got, 0));
+    return bytes;
 }
 
 bool SerialLink::waitForReply(int expectedBytes, int limitMs) {
@@ -283,21 +301,43 @@ bool SerialLink::waitForReply(int expectedBytes, int limitMs) {
         std::optional<QEventLoop> nested;
         QEventLoop* outer = d->loop;
         const int outerExpected = d->expected;
+        const int outerWakeAt = d->wakeAt;
         const QDeadlineTimer outerDeadline = d->deadline;
         QEventLoop* loop = outer ? &nested.emplace() : &d->waitLoop;
         d->loop = loop;
         d->expected = expectedBytes;
-        d->deadline = QDeadlineTimer(limitMs);
+        d->deadline = QDeadlineTimer(limitMs, Qt::PreciseTimer);
+        // The first byte of the reply wakes the wait; the rest cannot come
+        // faster than the line carries them, so the wait sleeps through all
+        // but the last of them instead of waking once per byte. Window events
+        // wait a few milliseconds at most, and the last byte still ends the
+        // wait the moment it arrives. The time-out timer stays active for as
+        // long as the wait's limit has not passed.
+        d->wakeAt = int(count) + 1;
         loop->exec();
         count = d->port.bytesAvailable();
+        const qint64 missing = expectedBytes - count;
+        if (missing > 1 && d->opened && d->totmr->isActive()) {
+            const qint64 sleepNs =
+                std::min((missing - 1) * ByteTimeNs, d->deadline.remainingTimeNSecs());
+            if (sleepNs > 0)
+                std::this_thread::sleep_for(std::chrono::nanoseconds(sleepNs));
+            bytesWaiting(); // what arrived meanwhile
+            count = d->port.bytesAvailable();
+        }
+        if (count < expectedBytes && d->opened && d->totmr->isActive()) {
+            d->wakeAt = expectedBytes;
+            loop->exec();
+            count = d->port.bytesAvailable();
+        }
         const bool timedOut = count < expectedBytes;
         d->loop = outer;
         d->expected = outerExpected;
+        d->wakeAt = outerWakeAt;
         if (outer) {
             // Give the interrupted wait back its own time limit.
             d->deadline = outerDeadline;
-            if (!d->opened || d->port.bytesAvailable() >= outerExpected ||
-                outerDeadline.hasExpired())
+            if (!d->opened || d->port.bytesAvailable() >= outerWakeAt || outerDeadline.hasExpired())
                 outer->quit();
             else
                 d->totmr->start(int(outerDeadline.remainingTime()));
