@@ -36,14 +36,14 @@ struct HostBench::Private {
     DeviceFunctions functions{state, link, observer};
 };
 
-HostBench::HostBench() : d(new Private) {
-    d->state.DeviceTable[1] = DeviceEntry{QStringLiteral("BENCH64K"), 1, DeviceBytes};
+HostBench::HostBench(qint32 deviceBytes) : d(new Private) {
+    d->state.DeviceTable[1] = DeviceEntry{QStringLiteral("BENCH"), 1, deviceBytes};
     d->state.DeviceCount = 1;
     d->state.SelectedDevice = 1;
     d->state.UnitIdentified = true;
     // Neither blank nor uniform, so every block carries data both ways.
     quint32 seed = 0x2545F491u;
-    for (int i = 0; i < DeviceBytes; ++i) {
+    for (int i = 0; i < deviceBytes; ++i) {
         seed = seed * 1664525u + 1013904223u;
         d->state.Buffer[i] = quint8(seed >> 24);
     }

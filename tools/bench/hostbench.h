@@ -16,10 +16,10 @@ struct HostRun {
 
 // The host program's side of a benchmark: a SerialLink on a unit's
 // pseudo-terminal and the device functions engine with an observer that
-// does nothing, on a 64 KiB device whose buffer holds a fixed pattern.
+// does nothing, on a device (64 KiB unless told) whose buffer holds a fixed pattern.
 class HostBench {
 public:
-    HostBench();
+    explicit HostBench(qint32 deviceBytes = 65536);
     ~HostBench();
     HostBench(const HostBench&) = delete;
     HostBench& operator=(const HostBench&) = delete;
@@ -31,9 +31,6 @@ public:
     HostRun run(int code);
     // Sends the unit's erase command (its pause is not part of any figure).
     void erase();
-
-    static constexpr qint32 DeviceBytes = 65536;
-    static constexpr int Blocks = DeviceBytes / 16;
 
 private:
     struct Private;
