@@ -199,15 +199,27 @@ bool frmBuffer::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+// Alt+F opens the File menu and Ctrl+key is a command: neither is a typed
+// hex digit, and the text control must not swallow them as text.
+static bool IsCommandKey(const QKeyEvent* key) {
+    return key->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier);
+}
+
 bool frmBuffer::txtBuffer_Key(QEvent* event) {
     switch (event->type()) {
+    case QEvent::ShortcutOverride:
+        if (IsCommandKey(static_cast<QKeyEvent*>(event))) {
+            event->ignore(); // let the menus have it
+            return true;
+        }
+        return false;
     case QEvent::KeyPress: {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
             return false; // moves the focus to the scroll bar
         m_view.KeyDown(key->key());
         const QString typed = key->text();
-        if (typed.size() == 1)
+        if (typed.size() == 1 && !IsCommandKey(key))
             m_view.KeyPress(typed.at(0));
         ShowView();
         return true; // the text control itself never edits or moves

@@ -24,6 +24,7 @@ private slots:
     void clickPicksADigit();
     void redrawKeepsTheTopRow();
     void wheelScrollsRowsNotText();
+    void commandKeysAreNotDigits();
 
 private:
     // Row r of the text as the widget shows it.
@@ -235,4 +236,22 @@ void tst_frmBuffer::wheelScrollsRowsNotText() {
 }
 
 QTEST_MAIN(tst_frmBuffer)
+void tst_frmBuffer::commandKeysAreNotDigits() {
+    // Alt+F must reach the menu bar, not the text control as the digit F.
+    QKeyEvent overrideEvent(QEvent::ShortcutOverride, Qt::Key_F, Qt::AltModifier,
+                            QStringLiteral("f"));
+    overrideEvent.ignore();
+    QCoreApplication::sendEvent(text, &overrideEvent);
+    QVERIFY(!overrideEvent.isAccepted());
+
+    QTest::keyClick(text, Qt::Key_A, Qt::AltModifier);
+    QTest::keyClick(text, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(state->Buffer[0], quint8(0x00));
+    QCOMPARE(text->textCursor().selectionStart(), 64 + 5);
+    QCOMPARE(lblAddress->text(), QStringLiteral("0000"));
+    // A plain digit still types.
+    QTest::keyClick(text, Qt::Key_A);
+    QCOMPARE(state->Buffer[0], quint8(0xA0));
+}
+
 #include "tst_frmbuffer.moc"
