@@ -236,23 +236,12 @@ public:
 
     // Bytes read from the line; returns false once the unit must close the line.
     bool received(const uint8_t* data, size_t length) {
-        timespec arrival = now();
-        size_t start = input.size();
-        input.insert(input.end(), data, data + length);
-        if (opt.baudEmulation) {
-            // The line was idle until now, or still busy with earlier bytes.
-            if (before(rxClock, arrival))
-                rxClock = arrival;
-            for (size_t i = start; i < input.size(); ++i) {
-                rxClock = addNs(rxClock, ByteTimeNs);
-                arrivedAt.push_back(rxClock);
-            }
-        }
+        accept(data, length);
         size_t pos = 0;
         while (pos < input.size() && pos + 1 + input[pos] <= input.size()) {
             size_t n = input[pos];
             if (opt.baudEmulation)
-                sleepUntil(arrivedAt[pos + n]);
+                receiveUntil(arrivedAt[pos + n]);
             std::vector<uint8_t> frame(input.begin() + pos + 1, input.begin() + pos + 1 + n);
             logFrame(input.data() + pos, n + 1);
             pos += n + 1;
@@ -281,6 +270,57 @@ public:
     }
 
 private:
+    // Queues bytes just read; with emulation each is stamped with the moment
+    // its last bit would have arrived.
+    void accept(const uint8_t* data, size_t length) {
+        timespec arrival = now();
+        size_t start = input.size();
+        input.insert(input.end(), data, data + length);
+        if (opt.baudEmulation) {
+            // The line was idle until now, or still busy with earlier bytes.
+            if (before(rxClock, arrival))
+                rxClock = arrival;
+            for (size_t i = start; i < input.size(); ++i) {
+                rxClock = addNs(rxClock, ByteTimeNs);
+                arrivedAt.push_back(rxClock);
+            }
+        }
+    }
+
+    // Waits for a frame's last byte to come off the emulated line while
+    // taking in whatever the host sends meanwhile: on a real line bytes
+    // written while earlier ones are still on the wire follow them without a
+    // gap, so they must be stamped when they are written, not when this wait
+    // is over.
+    void receiveUntil(const timespec& deadline) {
+        uint8_t chunk[4096];
+        while (!stopRequested) {
+            timespec t = now();
+            if (!before(t, deadline))
+                return;
+            long long leftNs =
+                (deadline.tv_sec - t.tv_sec) * 1000000000LL + (deadline.tv_nsec - t.tv_nsec);
+            timespec timeout{static_cast<time_t>(leftNs / 1000000000LL),
+                             static_cast<long>(leftNs % 1000000000LL)};
+            pollfd p{fd, POLLIN, 0};
+            int r = ppoll(&p, 1, &timeout, nullptr);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0 || !(p.revents & POLLIN)) {
+                // Nothing more to take in (or the host has closed its end).
+                sleepUntil(deadline);
+                return;
+            }
+            ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n > 0)
+                accept(chunk, static_cast<size_t>(n));
+            else if (!(n < 0 && (errno == EINTR || errno == EAGAIN))) {
+                sleepUntil(deadline);
+                return;
+            }
+        }
+    }
+
     void loadMemory() {
         FILE* f = std::fopen(opt.memoryFile.c_str(), "rb");
         if (!f) {
