@@ -331,7 +331,7 @@ void EmulatedLine(Table& table, const Options& options) {
         double cpu = 0, total = 0;
         for (size_t i = 0; i < s.wall.size(); ++i)
             cpu += s.cpu[i], total += s.wall[i];
-        table.target(QStringLiteral("  %1: host CPU while waiting / wall").arg(NameOf(code)),
+        table.target(QStringLiteral("  %1: host CPU time / wall time").arg(NameOf(code)),
                      Percent(cpu / total), QStringLiteral("< 5 %"), cpu / total < 0.05);
     }
     for (ExchangeKind kind : {ExchangeKind::Read, ExchangeKind::Program}) {
