@@ -2,6 +2,7 @@
 
 #include "core/config.h"
 #include "ui/messagebox.h"
+#include "ui/twips.h"
 
 #include <QFontMetricsF>
 #include <QListWidget>
@@ -10,21 +11,6 @@
 namespace varn {
 
 namespace {
-
-// The layout is kept in twips (15 to a pixel at 96 dpi) and grown with the
-// platform font, which is taller than the 13-pixel font it was drawn for.
-class Twips {
-public:
-    explicit Twips(const QWidget* w)
-        : scale(qMax(1.0, QFontMetricsF(w->font()).height() / 13.0) / 15.0) {}
-    int operator()(int twips) const { return qRound(twips * scale); }
-    QRect operator()(int left, int top, int width, int height) const {
-        return {(*this)(left), (*this)(top), (*this)(width), (*this)(height)};
-    }
-
-private:
-    double scale;
-};
 
 // Entry texts by function code; the index is what auto.cfg stores.
 const char* const StepNames[] = {"Read", "Erase", "Blank", "Program", "Verify", "Lock"};
