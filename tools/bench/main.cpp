@@ -156,11 +156,11 @@ ExchangeKind KindOf(int code) {
     return code == FnProgram ? ExchangeKind::Program : ExchangeKind::Read;
 }
 
-// One round: the bare client's two kinds of exchange, then the host's four
+// One round: the bare client's two kinds of exchange, the host's four
 // functions on a freshly erased device (blank check first, program, then
-// read and verify what was programmed).
-void Round(const QString& path, std::map<ExchangeKind, Samples>& bare,
-           std::map<int, Samples>& host) {
+// read and verify what was programmed), and the bare client again, so that a
+// change in the machine's load during the round weighs on both sides alike.
+void Bare(const QString& path, std::map<ExchangeKind, Samples>& bare) {
     for (ExchangeKind kind : {ExchangeKind::Read, ExchangeKind::Program}) {
         const BareResult r = RunBareClientProcess(path.toStdString(), kind, Blocks);
         if (!r.ok) {
@@ -170,6 +170,11 @@ void Round(const QString& path, std::map<ExchangeKind, Samples>& bare,
         bare[kind].wall.push_back(double(r.wallNs));
         bare[kind].cpu.push_back(double(r.cpuNs));
     }
+}
+
+void Round(const QString& path, std::map<ExchangeKind, Samples>& bare,
+           std::map<int, Samples>& host) {
+    Bare(path, bare);
     HostBench bench(Blocks * 16);
     QString error;
     if (!bench.open(path, error)) {
@@ -188,6 +193,7 @@ void Round(const QString& path, std::map<ExchangeKind, Samples>& bare,
         host[code].cpu.push_back(r.cpuNs);
     }
     bench.close();
+    Bare(path, bare);
 }
 
 std::vector<double> PerExchange(const std::vector<double>& totals) {
@@ -388,8 +394,9 @@ int main(int argc, char** argv) {
     std::printf("varn-bench on %d processors (%s), kernel %s; load average at start %s\n",
                 QThread::idealThreadCount(), qPrintable(cpu), qPrintable(QSysInfo::kernelVersion()),
                 qPrintable(LoadAverage()));
-    std::printf("Runs: %d per figure without emulation, %d with 57,600-baud emulation, %d for "
-                "the window, 20 for files; medians shown.\n\n",
+    std::printf("Runs: %d per figure without emulation, %d with 57,600-baud emulation (the bare "
+                "client twice as often: before and after the host), %d for the window, 20 for "
+                "files; medians shown.\n\n",
                 options.repeat, options.baud ? options.baudRepeat : 0, options.editorRepeat);
     std::fflush(stdout);
 
