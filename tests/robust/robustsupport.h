@@ -3,6 +3,8 @@
 #include "core/appstate.h"
 #include "ui/messagebox.h"
 
+#include "support/modalanswer.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QDialog>
@@ -33,36 +35,7 @@ public:
     QList<ShownMessage> shown;
 };
 
-// Answers the modal dialog named `name` once it is shown; any other modal
-// dialog is rejected and remembered so that a wrong dialog fails the test
-// instead of hanging it.
-class ModalAnswer : public QObject {
-public:
-    ModalAnswer(const QString& name, std::function<void(QWidget*)> act)
-        : name(name), act(std::move(act)) {
-        connect(&timer, &QTimer::timeout, this, &ModalAnswer::poll);
-        timer.start(5);
-    }
-    bool seen = false;
-    QStringList unexpected;
-
-private:
-    void poll() {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        if (modal->objectName() == name && !seen) {
-            seen = true;
-            act(modal);
-        } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-            unexpected << modal->objectName();
-            dialog->reject();
-        }
-    }
-    QString name;
-    std::function<void(QWidget*)> act;
-    QTimer timer;
-};
+using test::ModalAnswer;
 
 // The load options dialog answered with a file type and OK.
 inline void AnswerLoadOptions(QWidget* dialog, bool hex) {

@@ -5,6 +5,7 @@
 #include "ui/mdimain.h"
 #include "ui/messagebox.h"
 
+#include "support/modalanswer.h"
 #include "support/virtualunit.h"
 
 #include <QAction>
@@ -35,36 +36,7 @@ using varn::test::VirtualUnit;
 
 namespace {
 
-// Answers the modal dialog named `name` once exec() has shown it. Any other
-// modal dialog that turns up is rejected and remembered, so that a wrong
-// dialog fails the test instead of hanging it.
-class ModalAnswer : public QObject {
-public:
-    ModalAnswer(const QString& name, std::function<void(QWidget*)> act)
-        : name(name), act(std::move(act)) {
-        connect(&timer, &QTimer::timeout, this, &ModalAnswer::poll);
-        timer.start(5);
-    }
-    bool seen = false;
-    QStringList unexpected;
-
-private:
-    void poll() {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        if (modal->objectName() == name && !seen) {
-            seen = true;
-            act(modal);
-        } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-            unexpected << modal->objectName();
-            dialog->reject();
-        }
-    }
-    QString name;
-    std::function<void(QWidget*)> act;
-    QTimer timer;
-};
+using test::ModalAnswer;
 
 void click(QWidget* dialog, const char* button) {
     auto* b = dialog->findChild<QPushButton*>(QLatin1String(button));
