@@ -2,8 +2,6 @@
 
 namespace varn {
 
-namespace {
-
 int HexDigitValue(QChar c) {
     const char16_t u = c.unicode();
     if (u >= u'0' && u <= u'9')
@@ -14,6 +12,8 @@ int HexDigitValue(QChar c) {
         return u - u'a' + 10;
     return -1;
 }
+
+namespace {
 
 // Reads hex digits from the start of text up to the first other character.
 // digits tells how many were taken; false when the value passes 32 bits.

@@ -13,6 +13,9 @@ QString HexByte(int value);
 // two's complement (-1 gives FFFFFFFF).
 QString HexWord(qint32 value);
 
+// 0..15 for a hex digit of either case, -1 for any other character.
+int HexDigitValue(QChar c);
+
 // Lenient reading of typed hex text: the leading hex digits up to the first
 // other character ("1g" gives 1, "x5" and "" give 0). Empty optional when the
 // value does not fit in 32 bits unsigned.

@@ -21,17 +21,6 @@ QChar CharacterOf(quint8 b) {
     return (b >= 0x20 && b <= 0x7F) ? QChar(b) : QChar(QLatin1Char('.'));
 }
 
-int HexDigitValue(QChar ch) {
-    const char16_t c = ch.unicode();
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    return -1;
-}
-
 } // namespace
 
 HexView::HexView(AppState& state) : m_state(state) {
