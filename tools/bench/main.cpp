@@ -79,6 +79,8 @@ Options ParseOptions(int argc, char** argv) {
             o.kib = std::min(64, number());
         else if (arg == "--only" && i + 1 < argc)
             o.only = argv[++i];
+        else if (arg == "--help" || arg == "-h")
+            Usage("benchmarks of the serial link, the device functions and the editor");
         else if (arg == "--no-baud")
             o.baud = false;
         else if (arg == "--unit" && i + 1 < argc)
