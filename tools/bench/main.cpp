@@ -416,7 +416,8 @@ int main(int argc, char** argv) {
     std::printf("%s\n", qPrintable(table.text()));
     std::printf("%d MISS, %d not measured; load average at the end %s\n", table.misses(),
                 table.failures(), qPrintable(LoadAverage()));
-    std::printf("Reproduce: bash scripts/bench.sh   (or: build/bin/varn-bench %s)\n",
-                qPrintable(QCoreApplication::arguments().mid(1).join(QLatin1Char(' '))));
+    const QString arguments = QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
+    std::printf("Reproduce: bash scripts/bench.sh %s   (or, once built: build/bin/varn-bench %s)\n",
+                qPrintable(arguments), qPrintable(arguments));
     return table.failures() ? 1 : 0;
 }
