@@ -57,6 +57,8 @@ constexpr qint64 ReadBufferBytes = 16384;
 
 // One byte of 8N1 at 57,600 baud takes ten bit-times.
 constexpr qint64 ByteTimeNs = 10LL * 1000000000LL / 57600;
+// Longest stretch a reply wait sleeps without looking at the driver.
+constexpr qint64 SleepSliceNs = 400000;
 
 #ifdef Q_OS_LINUX
 // How to get access to a device the user may not open: on Linux that is
@@ -91,6 +93,16 @@ int PendingInDriver(int fd) {
     return ::ioctl(fd, FIONREAD, &n) == 0 ? n : 0;
 }
 #endif
+
+// Received bytes the driver holds that the port has not read yet.
+int PendingBytes(QSerialPort& port) {
+#ifdef Q_OS_LINUX
+    return port.isOpen() ? PendingInDriver(int(port.handle())) : 0;
+#else
+    Q_UNUSED(port);
+    return 0;
+#endif
+}
 
 } // namespace
 
@@ -320,8 +332,17 @@ bool SerialLink::waitForReply(int expectedBytes, int limitMs) {
         if (missing > 1 && d->opened && d->totmr->isActive()) {
             const qint64 sleepNs =
                 std::min((missing - 1) * ByteTimeNs, d->deadline.remainingTimeNSecs());
-            if (sleepNs > 0)
-                std::this_thread::sleep_for(std::chrono::nanoseconds(sleepNs));
+            QDeadlineTimer sleepEnd(std::chrono::nanoseconds(std::max<qint64>(sleepNs, 0)),
+                                    Qt::PreciseTimer);
+            // In slices well under a millisecond: an adapter that held bytes
+            // back may hand over the rest of the reply early, and a complete
+            // reply must not wait for the line time it no longer needs.
+            while (!sleepEnd.hasExpired()) {
+                std::this_thread::sleep_for(std::chrono::nanoseconds(
+                    std::min(SleepSliceNs, sleepEnd.remainingTimeNSecs())));
+                if (d->port.bytesAvailable() + PendingBytes(d->port) >= expectedBytes)
+                    break;
+            }
             bytesWaiting(); // what arrived meanwhile
             count = d->port.bytesAvailable();
         }
