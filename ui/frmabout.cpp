@@ -48,8 +48,13 @@ frmAbout::frmAbout(QWidget* parent, bool startupScreen)
     Label1->setFont(small);
 
     Label2 = makeLabel(this, "Label2", QStringLiteral("VARN"));
-    QFont large(QStringLiteral("Comic Sans MS"));
-    large.setStyleHint(QFont::Fantasy);
+    // Where the drawn face is missing, a plain sans-serif face stands in:
+    // the "fantasy" fallback of some systems is a symbol font that cannot
+    // show the name at all.
+    QFont large;
+    large.setFamilies({QStringLiteral("Comic Sans MS"), QStringLiteral("Comic Neue"),
+                       QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+    large.setStyleHint(QFont::SansSerif);
     large.setPointSize(28);
     large.setBold(true);
     Label2->setFont(large);
