@@ -11,17 +11,14 @@ namespace {
 class FakeTransport : public Transport {
 public:
     bool open = true;
-    QByteArray wire;
-    QByteArray incoming;
+    QByteArray wire, incoming;
     QList<int> pauses;
 
     bool isOpen() const override { return open; }
     QString notConnectedReason() const override { return open ? QString() : "closed"; }
     bool send(const QByteArray& frame) override {
-        if (!open)
-            return false;
-        wire += frame;
-        return true;
+        wire += open ? frame : QByteArray();
+        return open;
     }
     int bytesWaiting() override { return int(incoming.size()); }
     QByteArray takeAll() override { return std::exchange(incoming, {}); }
@@ -34,118 +31,97 @@ public:
 class TestUnitCommands : public QObject {
     Q_OBJECT
 private slots:
-    void identify_data();
-    void identify();
-    void report_data();
-    void report();
-    void runReset_data();
-    void runReset();
-    void runResetOnClosedPort();
-    void identifyOnClosedPort();
-};
-
-void TestUnitCommands::identify_data() {
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<bool>("identified");
-    QTest::newRow("no answer") << QByteArray() << false;
-    QTest::newRow("7 bytes") << QByteArray("TABCD 2") << false;
-    QTest::newRow("8 bytes") << QByteArray("TABCD 21") << true;
-    QTest::newRow("9 bytes") << QByteArray("TABCD 21x") << false;
-}
-
-void TestUnitCommands::identify() {
-    QFETCH(QByteArray, answer);
-    QFETCH(bool, identified);
-    AppState state;
-    state.UnitIdentified = !identified; // must be overwritten either way
-    FakeTransport unit;
-    unit.incoming = answer;
-
-    const Identification id = IdentifyUnit(state, unit);
-
-    QCOMPARE(unit.wire, QByteArray("\x01T"));
-    QCOMPARE(unit.pauses, QList<int>{1000}); // the whole second, even with the answer there
-    QCOMPARE(id.ok, identified);
-    QCOMPARE(state.UnitIdentified, identified);
-    // A reply of the wrong length is not taken.
-    QCOMPARE(id.reply, identified ? answer : QByteArray());
-    QCOMPARE(unit.incoming, identified ? QByteArray() : answer);
-}
-
-void TestUnitCommands::report_data() {
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("name and version") << QByteArray("xABCDx21") << "Device: ABCD\r\nVersion 2.1";
-    QTest::newRow("bytes 0 and 5 ignored") << QByteArray("\x00VARN\x00"
-                                                         "20",
-                                                         8)
-                                           << "Device: VARN\r\nVersion 2.0";
-    QTest::newRow("latin-1 characters") << QByteArray("T\xC4\xD6\xDC\xDF \xB2\xB3")
-                                        << QString::fromUtf8("Device: ÄÖÜß\r\nVersion ².³");
-}
-
-void TestUnitCommands::report() {
-    QFETCH(QByteArray, reply);
-    QFETCH(QString, text);
-    QCOMPARE(IdentificationReport(reply), text);
-}
-
-void TestUnitCommands::runReset_data() {
-    QTest::addColumn<QString>("choices"); // R = Run, S = Reset (menu order)
-    QTest::addColumn<QByteArray>("wire");
-    QTest::addColumn<QString>("states");
-    QTest::addColumn<QString>("changes");
-    QTest::newRow("reset run reset") << "SRS" << QByteArray("\x01-\x01+\x01-") << "RESET RUN RESET"
-                                     << "111";
-    QTest::newRow("run at start sends nothing") << "R" << QByteArray() << "RUN"
-                                                << "0";
-    QTest::newRow("reset twice") << "SS" << QByteArray("\x01-") << "RESET RESET"
-                                 << "10";
-    QTest::newRow("run twice after reset") << "SRR" << QByteArray("\x01-\x01+") << "RESET RUN RUN"
-                                           << "110";
-}
-
-void TestUnitCommands::runReset() {
-    QFETCH(QString, choices);
-    QFETCH(QByteArray, wire);
-    QFETCH(QString, states);
-    QFETCH(QString, changes);
-    AppState state;
-    FakeTransport unit;
-    QCOMPARE(UnitStateText(state), QStringLiteral("RUN"));
-    QStringList shown;
-    QString changed;
-    for (QChar c : choices) {
-        const bool did = c == 'R' ? DeviceRun(state, unit) : DeviceReset(state, unit);
-        changed += did ? '1' : '0';
-        shown << UnitStateText(state);
+    void identify_data() {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("identified");
+        QTest::newRow("no answer") << true << QByteArray() << false;
+        QTest::newRow("7 bytes") << true << QByteArray("TABCD 2") << false;
+        QTest::newRow("8 bytes") << true << QByteArray("TABCD 21") << true;
+        QTest::newRow("9 bytes") << true << QByteArray("TABCD 21x") << false;
+        QTest::newRow("closed port") << false << QByteArray("TABCD 21") << false;
     }
-    QCOMPARE(unit.wire, wire);
-    QCOMPARE(shown.join(' '), states);
-    QCOMPARE(changed, changes);
-}
 
-void TestUnitCommands::runResetOnClosedPort() {
-    AppState state;
-    FakeTransport unit;
-    unit.open = false;
-    QVERIFY(DeviceReset(state, unit));
-    QVERIFY(state.UnitInReset);
-    QVERIFY(DeviceRun(state, unit));
-    QVERIFY(!state.UnitInReset);
-    QCOMPARE(unit.wire, QByteArray());
-}
+    void identify() {
+        QFETCH(bool, open);
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, identified);
+        AppState state;
+        state.UnitIdentified = !identified; // must be overwritten either way
+        FakeTransport unit;
+        unit.open = open;
+        unit.incoming = answer;
 
-void TestUnitCommands::identifyOnClosedPort() {
-    AppState state;
-    state.UnitIdentified = true;
-    FakeTransport unit;
-    unit.open = false;
-    unit.incoming = "TABCD 21";
-    QVERIFY(!IdentifyUnit(state, unit).ok);
-    QVERIFY(!state.UnitIdentified);
-    QCOMPARE(unit.incoming.size(), 8);
-}
+        const Identification id = IdentifyUnit(state, unit);
+
+        QCOMPARE(unit.wire, open ? QByteArray("\x01T") : QByteArray());
+        if (open)
+            QCOMPARE(unit.pauses, QList<int>{1000}); // the whole second, even with the answer there
+        QCOMPARE(id.ok, identified);
+        QCOMPARE(state.UnitIdentified, identified);
+        // A reply of the wrong length is not taken.
+        QCOMPARE(id.reply, identified ? answer : QByteArray());
+        QCOMPARE(unit.incoming, identified ? QByteArray() : answer);
+    }
+
+    void report_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("name and version")
+            << QByteArray("xABCDx21") << "Device: ABCD\r\nVersion 2.1";
+        QTest::newRow("bytes 0 and 5 ignored") << QByteArray("\x00VARN\x00"
+                                                             "20",
+                                                             8)
+                                               << "Device: VARN\r\nVersion 2.0";
+        QTest::newRow("latin-1 characters") << QByteArray("T\xC4\xD6\xDC\xDF \xB2\xB3")
+                                            << QString::fromUtf8("Device: ÄÖÜß\r\nVersion ².³");
+    }
+
+    void report() {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, text);
+        QCOMPARE(IdentificationReport(reply), text);
+    }
+
+    void runReset_data() {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<QString>("choices"); // R = Run, S = Reset (menu order)
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QString>("states");
+        QTest::addColumn<QString>("changes");
+        QTest::newRow("reset run reset")
+            << true << "SRS" << QByteArray("\x01-\x01+\x01-") << "RESET RUN RESET"
+            << "111";
+        QTest::newRow("run at start sends nothing") << true << "R" << QByteArray() << "RUN"
+                                                    << "0";
+        QTest::newRow("reset twice") << true << "SS" << QByteArray("\x01-") << "RESET RESET"
+                                     << "10";
+        QTest::newRow("closed port: state only") << false << "SR" << QByteArray() << "RESET RUN"
+                                                 << "11";
+    }
+
+    void runReset() {
+        QFETCH(bool, open);
+        QFETCH(QString, choices);
+        QFETCH(QByteArray, wire);
+        QFETCH(QString, states);
+        QFETCH(QString, changes);
+        AppState state;
+        FakeTransport unit;
+        unit.open = open;
+        QCOMPARE(UnitStateText(state), QStringLiteral("RUN"));
+        QStringList shown;
+        QString changed;
+        for (QChar c : choices) {
+            const bool did = c == 'R' ? DeviceRun(state, unit) : DeviceReset(state, unit);
+            changed += did ? '1' : '0';
+            shown << UnitStateText(state);
+        }
+        QCOMPARE(unit.wire, wire);
+        QCOMPARE(shown.join(' '), states);
+        QCOMPARE(changed, changes);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestUnitCommands)
 #include "tst_unitcommands.moc"

@@ -5,19 +5,13 @@
 
 #include "support/modalanswer.h"
 
-#include <QApplication>
-#include <QByteArray>
-#include <QDialog>
 #include <QFile>
-#include <QLineEdit>
-#include <QList>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QString>
-#include <QTimer>
-#include <functional>
 
 namespace varn::robust {
+
+using test::ModalAnswer;
 
 // Collects every message box the program shows while it lives.
 class MessageLog {
@@ -32,10 +26,17 @@ public:
             t << m.title;
         return t;
     }
+    // Exactly one box was shown: critical, with this title, naming `named`.
+    bool onlyCritical(const QString& title, const QString& named) const {
+        const bool ok = shown.size() == 1 && shown[0].title == title &&
+                        shown[0].icon == MsgIcon::Critical && shown[0].text.contains(named);
+        if (!ok)
+            qWarning("boxes: %s / %s", qPrintable(titles().join('|')),
+                     qPrintable(shown.isEmpty() ? QString() : shown[0].text));
+        return ok;
+    }
     QList<ShownMessage> shown;
 };
-
-using test::ModalAnswer;
 
 // The load options dialog answered with a file type and OK.
 inline void AnswerLoadOptions(QWidget* dialog, bool hex) {
@@ -62,18 +63,13 @@ inline void PatternBuffer(AppState& state) {
 }
 
 // An Intel HEX data record (with its checksum and CR LF).
-inline QByteArray HexRecord(int address, const QByteArray& data, int type = 0) {
-    QByteArray bytes;
-    bytes.append(char(data.size()));
-    bytes.append(char(address >> 8));
-    bytes.append(char(address & 0xFF));
-    bytes.append(char(type));
-    bytes.append(data);
+inline QByteArray HexRecord(int address, const QByteArray& data) {
+    QByteArray bytes =
+        QByteArray(1, char(data.size())) + char(address >> 8) + char(address & 0xFF) + '\0' + data;
     int sum = 0;
     for (char c : bytes)
         sum += quint8(c);
-    bytes.append(char((256 - (sum & 0xFF)) & 0xFF));
-    return ":" + bytes.toHex().toUpper() + "\r\n";
+    return ":" + (bytes + char(-sum)).toHex().toUpper() + "\r\n";
 }
 
 } // namespace varn::robust
