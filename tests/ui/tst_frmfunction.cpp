@@ -20,18 +20,29 @@ QByteArray Letter(char c) {
 }
 
 struct Window {
-    explicit Window(AppState& state, ScriptedTransport& unit) : dlg(state, unit) {}
-    template <typename T> T* child(const QString& name) {
-        T* w = dlg.findChild<T*>(name);
+    explicit Window(AppState& state, ScriptedTransport& unit)
+        : dlg(state, unit), stateSpy(&dlg, &frmFunction::unitStateChanged) {
+        dlg.Form_Load();
+        dlg.show();
+    }
+    template <typename T = QLabel> T* child(const char* name) {
+        T* w = dlg.findChild<T*>(QLatin1String(name));
         if (!w)
-            qFatal("no child %s", qPrintable(name));
+            qFatal("no child %s", name);
         return w;
     }
-    QString line(int i) { return child<QLabel>(QStringLiteral("lblMsg%1").arg(i))->text(); }
-    QPushButton* run() { return child<QPushButton>(QStringLiteral("cmdRun")); }
-    QPushButton* close() { return child<QPushButton>(QStringLiteral("cmdClose")); }
-    void select(int row) { child<QListWidget>(QStringLiteral("listFunction"))->setCurrentRow(row); }
+    QString text(const char* name) { return child<QLineEdit>(name)->text(); }
+    QString line(int i) {
+        return dlg.findChild<QLabel*>(QStringLiteral("lblMsg%1").arg(i))->text();
+    }
+    QPushButton* run() { return child<QPushButton>("cmdRun"); }
+    QPushButton* close() { return child<QPushButton>("cmdClose"); }
+    void start(int row) {
+        child<QListWidget>("listFunction")->setCurrentRow(row);
+        QTest::mouseClick(run(), Qt::LeftButton);
+    }
     frmFunction dlg;
+    QSignalSpy stateSpy;
 };
 
 } // namespace
@@ -65,61 +76,35 @@ private slots:
 
     void loadSequence_data() {
         QTest::addColumn<bool>("identified");
-        QTest::addColumn<int>("selected");
         QTest::addColumn<QByteArray>("frames");
-        QTest::addColumn<QString>("end");
-
         const QByteArray common = Letter('+') + Letter('-');
         const QByteArray tail = Letter('P') + Letter('P');
-        QTest::newRow("identified, 8 KiB device")
-            << true << 2 << common + Letter('c') + tail << QStringLiteral("2000");
-        QTest::newRow("identified, 4 KiB device")
-            << true << 1 << common + Letter('b') + tail << QStringLiteral("1000");
-        QTest::newRow("not identified: no device select")
-            << false << 2 << common + tail << QStringLiteral("2000");
-        QTest::newRow("no device selected")
-            << true << 0 << common + Letter('`') + tail << QStringLiteral("0000");
+        QTest::newRow("identified") << true << common + Letter('c') + tail;
+        QTest::newRow("not identified: no device select") << false << common + tail;
     }
     void loadSequence() {
         QFETCH(bool, identified);
-        QFETCH(int, selected);
         QFETCH(QByteArray, frames);
-        QFETCH(QString, end);
         state.UnitIdentified = identified;
-        state.SelectedDevice = qint16(selected);
-
         Window w(state, *unit);
-        QSignalSpy stateSpy(&w.dlg, &frmFunction::unitStateChanged);
-        w.dlg.Form_Load();
-
         QCOMPARE(unit->sentBytes(), frames);
         QVERIFY(state.UnitInReset);
-        QCOMPARE(stateSpy.count(), 1);
-        QCOMPARE(w.child<QLineEdit>(QStringLiteral("txtChipStart"))->text(),
-                 QStringLiteral("0000"));
-        QCOMPARE(w.child<QLineEdit>(QStringLiteral("txtBufferStart"))->text(),
-                 QStringLiteral("0000"));
-        QCOMPARE(w.child<QLineEdit>(QStringLiteral("txtChipEnd"))->text(), end);
-        QCOMPARE(w.child<QLineEdit>(QStringLiteral("txtBufferEnd"))->text(), end);
-        QCOMPARE(w.child<QLabel>(QStringLiteral("lblProgress"))->text(), QStringLiteral("0%"));
-        QCOMPARE(w.child<QListWidget>(QStringLiteral("listFunction"))->currentItem()->text(),
+        QCOMPARE(w.stateSpy.count(), 1);
+        QCOMPARE(w.text("txtChipStart") + w.text("txtBufferStart"), QStringLiteral("00000000"));
+        QCOMPARE(w.text("txtChipEnd") + w.text("txtBufferEnd"), QStringLiteral("20002000"));
+        QCOMPARE(w.child("lblProgress")->text(), QStringLiteral("0%"));
+        QCOMPARE(w.child<QListWidget>("listFunction")->currentItem()->text(),
                  QStringLiteral("Read"));
         QCOMPARE(w.run()->isEnabled(), identified);
         QVERIFY(w.close()->isEnabled());
 
         // Enter presses Run only when it may run; otherwise nothing is sent.
-        w.dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
-        w.select(FnErase);
+        w.child<QListWidget>("listFunction")->setCurrentRow(FnErase);
         const int before = unit->Sent.size();
-        QTest::keyClick(w.child<QListWidget>(QStringLiteral("listFunction")), Qt::Key_Return);
-        if (identified) {
-            QCOMPARE(unit->Sent.mid(before).value(0), Letter('E'));
-            QCOMPARE(w.line(0), QStringLiteral("Erasing ...   OK!"));
-        } else {
-            QCOMPARE(unit->Sent.size(), before);
-            QCOMPARE(w.line(0), QString());
-        }
+        QTest::keyClick(w.child<QListWidget>("listFunction"), Qt::Key_Return);
+        QCOMPARE(unit->Sent.mid(before).value(0), identified ? Letter('E') : QByteArray());
+        QCOMPARE(w.line(0), identified ? QStringLiteral("Erasing ...   OK!") : QString());
         QVERIFY(w.dlg.isVisible());
     }
 
@@ -135,11 +120,7 @@ private slots:
         if (timeOut)
             unit->dropReply(3);
         Window w(state, *unit);
-        w.dlg.Form_Load();
-        w.dlg.show();
-        w.select(FnRead);
-        QTest::mouseClick(w.run(), Qt::LeftButton);
-
+        w.start(FnRead);
         QVERIFY(!w.dlg.isVisible());
         QCOMPARE(w.dlg.result(), int(QDialog::Accepted));
         QVERIFY(w.dlg.BufferReloadWanted());
@@ -158,93 +139,60 @@ private slots:
         }
     }
 
-    void functionsKeepWindowOpen_data() {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QList<qint16>>("autoSteps");
-        QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<QString>("progress");
-
-        QTest::newRow("Program") << int(FnProgram) << QList<qint16>{}
-                                 << QStringList{QStringLiteral("Programming ...   OK!")}
-                                 << QStringLiteral("100%");
-        QTest::newRow("Auto with a Read stays open")
-            << int(FnAuto) << QList<qint16>{FnProgram, FnRead, FnVerify}
-            << QStringList{QStringLiteral("Programming ...   OK!"),
-                           QStringLiteral("Reading ...   OK!"),
-                           QStringLiteral("Verifying ...   OK!")}
-            << QStringLiteral("100%");
-        QTest::newRow("empty Auto")
-            << int(FnAuto) << QList<qint16>{} << QStringList{} << QStringLiteral("0%");
-    }
-    void functionsKeepWindowOpen() {
-        QFETCH(int, index);
-        QFETCH(QList<qint16>, autoSteps);
-        QFETCH(QStringList, lines);
-        QFETCH(QString, progress);
-
+    void autoWithReadKeepsWindowOpen() {
+        QByteArray image(8192, 0);
         for (int i = 0; i < 8192; ++i)
-            state.Buffer[i] = quint8(i ^ (i >> 8));
-        state.AutoCount = qint16(autoSteps.size());
-        for (int i = 0; i < autoSteps.size(); ++i)
-            state.AutoList[i + 1] = autoSteps[i];
-
+            state.Buffer[i] = quint8(image[i] = char(i ^ (i >> 8)));
+        state.AutoCount = 3;
+        state.AutoList[1] = FnProgram;
+        state.AutoList[2] = FnRead;
+        state.AutoList[3] = FnVerify;
         Window w(state, *unit);
-        w.dlg.Form_Load();
-        w.dlg.show();
-        w.select(index);
-        QTest::mouseClick(w.run(), Qt::LeftButton);
-
+        w.start(FnAuto);
         QVERIFY(w.dlg.isVisible());
         QVERIFY(!w.dlg.BufferReloadWanted());
         QVERIFY(messages.isEmpty());
+        const QStringList lines{"Programming ...   OK!", "Reading ...   OK!",
+                                "Verifying ...   OK!"};
         for (int i = 0; i < 6; ++i)
             QCOMPARE(w.line(i), lines.value(i));
-        QCOMPARE(w.child<QLabel>(QStringLiteral("lblProgress"))->text(), progress);
-        const int bar = w.child<QFrame>(QStringLiteral("shpBG"))->width();
-        const int fill = w.child<QFrame>(QStringLiteral("shpProgress"))->width();
-        QCOMPARE(fill, progress == QLatin1String("100%") ? bar : 0);
+        QCOMPARE(w.child("lblProgress")->text(), QStringLiteral("100%"));
+        QCOMPARE(w.child<QFrame>("shpProgress")->width(), w.child<QFrame>("shpBG")->width());
         QVERIFY(w.run()->isEnabled());
         QVERIFY(w.close()->isEnabled());
-        if (index == FnProgram)
-            QCOMPARE(unit->Memory.left(8192),
-                     QByteArray(reinterpret_cast<const char*>(state.Buffer.data()), 8192));
+        QCOMPARE(unit->Memory.left(8192), image);
     }
 
     void closeRefusedDuringRun_data() {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("Esc") << QStringLiteral("esc");
-        QTest::newRow("close box") << QStringLiteral("close");
-        QTest::newRow("reject") << QStringLiteral("reject");
+        QTest::addColumn<int>("how");
+        QTest::newRow("Esc") << 0;
+        QTest::newRow("close box") << 1;
+        QTest::newRow("reject") << 2;
     }
     void closeRefusedDuringRun() {
-        QFETCH(QString, how);
+        QFETCH(int, how);
         // 8192 bytes are 512 blocks: block 256 is the half-way mark.
         unit->dropReply(257);
         Window w(state, *unit);
-        w.dlg.Form_Load();
-        w.dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
-        w.select(FnProgram);
-
-        bool visibleAfterTry = false;
-        bool runEnabled = true, closeEnabled = true;
+        bool visibleAfterTry = false, runEnabled = true, closeEnabled = true;
         QString percentShown;
         int fill = -1, bar = -1;
         duringMessage = [&] {
             runEnabled = w.run()->isEnabled();
             closeEnabled = w.close()->isEnabled();
-            percentShown = w.child<QLabel>(QStringLiteral("lblProgress"))->text();
-            fill = w.child<QFrame>(QStringLiteral("shpProgress"))->width();
-            bar = w.child<QFrame>(QStringLiteral("shpBG"))->width();
-            if (how == QLatin1String("esc"))
+            percentShown = w.child("lblProgress")->text();
+            fill = w.child<QFrame>("shpProgress")->width();
+            bar = w.child<QFrame>("shpBG")->width();
+            if (how == 0)
                 QTest::keyClick(&w.dlg, Qt::Key_Escape);
-            else if (how == QLatin1String("close"))
+            else if (how == 1)
                 w.dlg.close();
             else
                 w.dlg.reject();
             visibleAfterTry = w.dlg.isVisible();
         };
-        QTest::mouseClick(w.run(), Qt::LeftButton);
+        w.start(FnProgram);
 
         QCOMPARE(messages.size(), 1);
         QCOMPARE(messages[0].text, QStringLiteral("Communication Error!"));
@@ -254,9 +202,7 @@ private slots:
         QCOMPARE(percentShown, QStringLiteral("50%"));
         QCOMPARE(fill, int(50.0f * float(bar) / 100.0f));
         QCOMPARE(w.line(0), QStringLiteral("Programming ...   Device Fault!"));
-
         // Once the run has ended the same way out works.
-        QVERIFY(w.dlg.isVisible());
         QVERIFY(w.close()->isEnabled());
         duringMessage = nullptr;
         QTest::keyClick(&w.dlg, Qt::Key_Escape);
@@ -265,21 +211,11 @@ private slots:
         QVERIFY(!w.dlg.BufferReloadWanted());
     }
 
-    void refusedRunIsReported_data() {
-        QTest::addColumn<int>("index");
-        QTest::newRow("Read") << int(FnRead);
-        QTest::newRow("Program") << int(FnProgram);
-    }
     void refusedRunIsReported() {
-        QFETCH(int, index);
         Window w(state, *unit);
-        w.dlg.Form_Load();
-        w.dlg.show();
         unit->setOpen(false, QStringLiteral("The unit went away."));
         const int sent = unit->Sent.size();
-        w.select(index);
-        QTest::mouseClick(w.run(), Qt::LeftButton);
-
+        w.start(FnRead);
         QCOMPARE(messages.size(), 1);
         QCOMPARE(messages[0].title, QStringLiteral("Device Error"));
         QCOMPARE(messages[0].text, QStringLiteral("The unit went away."));
@@ -289,7 +225,6 @@ private slots:
         QVERIFY(w.dlg.isVisible());
         QVERIFY(!w.dlg.BufferReloadWanted());
         QVERIFY(w.run()->isEnabled());
-        QVERIFY(w.close()->isEnabled());
     }
 };
 
