@@ -3,7 +3,6 @@
 #include <QTest>
 
 using varn::TextRecordReader;
-using varn::TextRecordWriter;
 using Fault = TextRecordReader::Fault;
 
 // Reads items as the letters of ops say ('T' text, 'I' integer) and returns
@@ -11,17 +10,11 @@ using Fault = TextRecordReader::Fault;
 static QStringList ReadAll(TextRecordReader& reader, const QString& ops) {
     QStringList values;
     for (const QChar op : ops) {
-        if (op == QLatin1Char('T')) {
-            QString text;
-            if (!reader.readText(text))
-                break;
-            values << text;
-        } else {
-            qint64 number = 0;
-            if (!reader.readInteger(number))
-                break;
-            values << QString::number(number);
-        }
+        QString text;
+        qint64 number = 0;
+        if (op == QLatin1Char('T') ? !reader.readText(text) : !reader.readInteger(number))
+            break;
+        values << (op == QLatin1Char('T') ? text : QString::number(number));
     }
     return values;
 }
@@ -35,37 +28,24 @@ private slots:
         QTest::addColumn<QString>("ops");
         QTest::addColumn<QStringList>("expected");
 
-        QTest::newRow("one per line, CR LF")
-            << QByteArray("2\r\n12\r\n3\r\n") << "III" << QStringList{"2", "12", "3"};
-        QTest::newRow("LF only") << QByteArray("2\n12\n3\n") << "III"
-                                 << QStringList{"2", "12", "3"};
+        QTest::newRow("LF only, negatives")
+            << QByteArray("2\n-32768\n3\n") << "III" << QStringList{"2", "-32768", "3"};
         QTest::newRow("no line end after the last value")
             << QByteArray("7\r\n8") << "II" << QStringList{"7", "8"};
         QTest::newRow("quoted name with commas")
             << QByteArray("\"EPROM 8K, low voltage, 2\",5,8192\r\n") << "TII"
             << QStringList{"EPROM 8K, low voltage, 2", "5", "8192"};
-        QTest::newRow("spaces before items") << QByteArray("  \"FLASH 1K\",   1,  1024\r\n")
-                                             << "TII" << QStringList{"FLASH 1K", "1", "1024"};
-        QTest::newRow("trailing spaces after items")
-            << QByteArray("\"FLASH 1K\"  , 1  ,1024   \r\n4 \r\n") << "TIII"
+        QTest::newRow("spaces around items")
+            << QByteArray("  \"FLASH 1K\"  ,   1  ,1024   \r\n4 \r\n") << "TIII"
             << QStringList{"FLASH 1K", "1", "1024", "4"};
-        QTest::newRow("one item per line, unquoted name")
-            << QByteArray("FLASH 2K\r\n2\r\n2048\r\n") << "TII"
-            << QStringList{"FLASH 2K", "2", "2048"};
         QTest::newRow("unquoted name ends at a comma")
             << QByteArray("FLASH, 2K\r\n") << "TT" << QStringList{"FLASH", "2K"};
-        QTest::newRow("negative numbers")
-            << QByteArray("-1\r\n-32768\r\n0\r\n") << "III" << QStringList{"-1", "-32768", "0"};
         QTest::newRow("blank lines between entries")
             << QByteArray("\"A\",1,1\r\n\r\n\r\n\"B\",2,2\r\n") << "TIITII"
             << QStringList{"A", "1", "1", "B", "2", "2"};
         QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF"
                                                        "1\r\n\"\xC3\x84\"\r\n")
                                          << "IT" << QStringList{"1", QStringLiteral("\u00C4")};
-        QTest::newRow("empty quoted text")
-            << QByteArray("\"\",3,4\r\n") << "TII" << QStringList{"", "3", "4"};
-        QTest::newRow("quote inside an unquoted text")
-            << QByteArray("5\" disk,1\r\n") << "TI" << QStringList{"5\" disk", "1"};
         QTest::newRow("largest 64-bit values")
             << QByteArray("9223372036854775807\r\n-9223372036854775808\r\n") << "II"
             << QStringList{"9223372036854775807", "-9223372036854775808"};
@@ -88,20 +68,12 @@ private slots:
         QTest::addColumn<int>("line");
         QTest::addColumn<QString>("message");
 
-        QTest::newRow("past the end") << QByteArray("2\r\n12\r\n") << "III" << 2 << Fault::EndOfData
-                                      << 3 << "value is missing, the file ends";
-        QTest::newRow("empty data") << QByteArray() << "T" << 0 << Fault::EndOfData << 1
-                                    << "value is missing, the file ends";
         QTest::newRow("only blank lines left")
             << QByteArray("1\n\n  \n") << "II" << 1 << Fault::EndOfData << 4
             << "value is missing, the file ends";
         QTest::newRow("letters for a number")
             << QByteArray("2\r\n12x\r\n") << "II" << 1 << Fault::NotANumber << 2
             << "value \"12x\" is not a number";
-        QTest::newRow("plus sign") << QByteArray("+5\r\n") << "I" << 0 << Fault::NotANumber << 1
-                                   << "value \"+5\" is not a number";
-        QTest::newRow("lone minus") << QByteArray("-\r\n") << "I" << 0 << Fault::NotANumber << 1
-                                    << "value \"-\" is not a number";
         QTest::newRow("empty item between commas")
             << QByteArray("\"A\",,8\r\n") << "TI" << 1 << Fault::NotANumber << 1
             << "value is empty instead of a number";
@@ -134,34 +106,6 @@ private slots:
         qint64 number = 42;
         QVERIFY(!reader.readInteger(number));
         QCOMPARE(number, qint64(42));
-    }
-
-    void writesIntegers_data() {
-        QTest::addColumn<QList<qint64>>("values");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("settings") << QList<qint64>{3, 12, 1} << QByteArray("3\r\n12\r\n1\r\n");
-        QTest::newRow("single zero") << QList<qint64>{0} << QByteArray("0\r\n");
-        QTest::newRow("negatives") << QList<qint64>{-1, -32768} << QByteArray("-1\r\n-32768\r\n");
-        QTest::newRow("32-bit") << QList<qint64>{65536, 2147483647}
-                                << QByteArray("65536\r\n2147483647\r\n");
-        QTest::newRow("nothing") << QList<qint64>{} << QByteArray();
-    }
-    void writesIntegers() {
-        QFETCH(QList<qint64>, values);
-        QFETCH(QByteArray, bytes);
-        TextRecordWriter writer;
-        for (qint64 v : values)
-            writer.writeInteger(v);
-        QCOMPARE(writer.data(), bytes);
-
-        // What is written reads back unchanged.
-        TextRecordReader reader(writer.data());
-        for (qint64 v : values) {
-            qint64 read = 0;
-            QVERIFY(reader.readInteger(read));
-            QCOMPARE(read, v);
-        }
-        QVERIFY(reader.atEnd());
     }
 };
 

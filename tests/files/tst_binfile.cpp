@@ -37,210 +37,158 @@ QByteArray ReadFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-QByteArray BufferBytes(const AppState& state, int first, int count) {
-    return QByteArray(reinterpret_cast<const char*>(state.Buffer.data()) + first, count);
-}
-
-using Saver = Status (*)(const AppState&, const QString&);
-
 } // namespace
 
 class TestBinFile : public QObject {
     Q_OBJECT
 
-private slots:
-    void loadPlacesBytes_data();
-    void loadPlacesBytes();
-    void loadRefusedLeavesBuffer_data();
-    void loadRefusedLeavesBuffer();
-    void saveWritesDeviceSize_data();
-    void saveWritesDeviceSize();
-    void failedSaveKeepsOldFile_data();
-    void failedSaveKeepsOldFile();
-    void pathLooksHex_data();
-    void pathLooksHex();
-
-private:
     QTemporaryDir m_dir;
-};
 
-void TestBinFile::loadPlacesBytes_data() {
-    QTest::addColumn<int>("fileSize");
-    QTest::addColumn<qint64>("fileOffset");
-    QTest::addColumn<qint64>("bufferOffset");
-    QTest::addColumn<int>("firstStored"); // buffer position of the first stored byte
-    QTest::addColumn<int>("storedCount");
-
-    QTest::newRow("file address 800") << 4096 << 0x800LL << 0LL << 0x800 << 0x800;
-    QTest::newRow("buffer address 1000") << 4096 << 0LL << 0x1000LL << 0x1000 << 4096;
-    QTest::newRow("both") << 4096 << 0x10LL << 0x100LL << 0x110 << 4096 - 0x10;
-    QTest::newRow("file address at end of file") << 4096 << 4096LL << 0LL << 0 << 0;
-    QTest::newRow("file address past end of file") << 4096 << 0x9000LL << 0x40LL << 0 << 0;
-    QTest::newRow("reaches last position")
-        << 4096 << 0LL << qint64(70001 - 4096) << 70001 - 4096 << 4096;
-    QTest::newRow("empty file") << 0 << 0LL << 0LL << 0 << 0;
-}
-
-void TestBinFile::loadPlacesBytes() {
-    QFETCH(int, fileSize);
-    QFETCH(qint64, fileOffset);
-    QFETCH(qint64, bufferOffset);
-    QFETCH(int, firstStored);
-    QFETCH(int, storedCount);
-
-    const QByteArray content = Pattern(fileSize);
-    const QString path = m_dir.filePath(QStringLiteral("image.bin"));
-    QVERIFY(WriteFile(path, content));
-    auto state = MakeState();
-    auto wanted = state->Buffer;
-    // The file offset is not subtracted: file byte p lands at p + bufferOffset.
-    for (int i = 0; i < storedCount; ++i)
-        wanted[firstStored + i] = quint8(content[firstStored - int(bufferOffset) + i]);
-    state->FileOffset = fileOffset;
-    state->BufferOffset = bufferOffset;
-
-    const Status status = OpenBinFile(*state, path);
-    QVERIFY2(status.ok, qPrintable(status.message));
-    QVERIFY(state->Buffer == wanted);
-}
-
-void TestBinFile::loadRefusedLeavesBuffer_data() {
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<qint64>("fileOffset");
-    QTest::addColumn<qint64>("bufferOffset");
-    QTest::addColumn<QString>("cause");
-
-    QTest::newRow("one byte past the buffer")
-        << "image.bin" << 0LL << qint64(70002 - 4096) << QStringLiteral("does not fit");
-    QTest::newRow("skipped bytes do not help")
-        << "image.bin" << 0x800LL << qint64(70002 - 4096) << QStringLiteral("does not fit");
-    QTest::newRow("negative file address")
-        << "image.bin" << -1LL << 0LL << QStringLiteral("file address");
-    QTest::newRow("negative buffer address")
-        << "image.bin" << 0LL << -16LL << QStringLiteral("buffer address");
-    QTest::newRow("missing file") << "missing.bin" << 0LL << 0LL << QStringLiteral("Cannot open");
-    QTest::newRow("folder") << "." << 0LL << 0LL << QStringLiteral("Cannot open");
-}
-
-void TestBinFile::loadRefusedLeavesBuffer() {
-    QFETCH(QString, fileName);
-    QFETCH(qint64, fileOffset);
-    QFETCH(qint64, bufferOffset);
-    QFETCH(QString, cause);
-
-    QVERIFY(WriteFile(m_dir.filePath(QStringLiteral("image.bin")), Pattern(4096)));
-    const QString path = QDir::cleanPath(m_dir.filePath(fileName));
-    auto state = MakeState();
-    const auto before = state->Buffer;
-    state->FileOffset = fileOffset;
-    state->BufferOffset = bufferOffset;
-
-    const Status status = OpenBinFile(*state, path);
-    QVERIFY(!status.ok);
-    QVERIFY2(status.message.contains(cause), qPrintable(status.message));
-    QVERIFY2(status.message.contains(QDir::toNativeSeparators(path)), qPrintable(status.message));
-    QVERIFY(state->Buffer == before);
-    QVERIFY(fileName != QLatin1String("missing.bin") || !QFile::exists(path));
-}
-
-void TestBinFile::saveWritesDeviceSize_data() {
-    QTest::addColumn<qint32>("deviceSize");
-    QTest::addColumn<QByteArray>("oldContent"); // empty: no file before
-
-    QTest::newRow("size 0") << 0 << QByteArray();
-    QTest::newRow("size 20") << 20 << QByteArray();
-    QTest::newRow("over a longer file") << 0x800 << Pattern(0x3000);
-    QTest::newRow("over a shorter file") << 0x800 << Pattern(0x10);
-    QTest::newRow("64 KiB") << 65536 << QByteArray();
-}
-
-void TestBinFile::saveWritesDeviceSize() {
-    QFETCH(qint32, deviceSize);
-    QFETCH(QByteArray, oldContent);
-
-    const QString path = m_dir.filePath(QStringLiteral("saved.bin"));
-    QFile::remove(path);
-    if (!oldContent.isEmpty())
-        QVERIFY(WriteFile(path, oldContent));
-    auto state = MakeState(deviceSize);
-    state->FileOffset = 0x100; // the dialog's offsets have no effect on saving
-    state->BufferOffset = 0x200;
-
-    QVERIFY(SaveBinFile(*state, path).ok);
-    QCOMPARE(ReadFile(path), BufferBytes(*state, 0, deviceSize));
-}
-
-void TestBinFile::failedSaveKeepsOldFile_data() {
-    QTest::addColumn<bool>("hex");
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<qint32>("deviceSize");
-
-    for (bool hex : {false, true}) {
-        const char* kind = hex ? "hex" : "bin";
-        QTest::addRow("%s: folder that does not exist", kind)
-            << hex << QStringLiteral("nowhere/out.img") << 64;
-        QTest::addRow("%s: target is a folder", kind) << hex << QStringLiteral("folder") << 64;
-        QTest::addRow("%s: read-only folder", kind)
-            << hex << QStringLiteral("locked/out.img") << 64;
+private slots:
+    void loadPlacesBytes_data() {
+        QTest::addColumn<qint64>("fileOffset");
+        QTest::addColumn<qint64>("bufferOffset");
+        QTest::addColumn<int>("firstStored"); // buffer position of the first stored byte
+        QTest::addColumn<int>("storedCount");
+        QTest::newRow("both offsets") << 0x10LL << 0x100LL << 0x110 << 4096 - 0x10;
+        QTest::newRow("file address past end of file") << 0x9000LL << 0x40LL << 0 << 0;
+        QTest::newRow("reaches last position")
+            << 0LL << qint64(70001 - 4096) << 70001 - 4096 << 4096;
     }
-    QTest::newRow("hex: device too large") << true << QStringLiteral("out.img") << 65537;
-    QTest::newRow("bin: device too large") << false << QStringLiteral("out.img") << 70002;
-}
+    void loadPlacesBytes() {
+        QFETCH(qint64, fileOffset);
+        QFETCH(qint64, bufferOffset);
+        QFETCH(int, firstStored);
+        QFETCH(int, storedCount);
+        const QByteArray content = Pattern(4096);
+        const QString path = m_dir.filePath(QStringLiteral("image.bin"));
+        QVERIFY(WriteFile(path, content));
+        auto state = MakeState();
+        auto wanted = state->Buffer;
+        // The file offset is not subtracted: file byte p lands at p + bufferOffset.
+        for (int i = 0; i < storedCount; ++i)
+            wanted[firstStored + i] = quint8(content[firstStored - int(bufferOffset) + i]);
+        state->FileOffset = fileOffset;
+        state->BufferOffset = bufferOffset;
+        const Status status = OpenBinFile(*state, path);
+        QVERIFY2(status.ok, qPrintable(status.message));
+        QVERIFY(state->Buffer == wanted);
+    }
 
-void TestBinFile::failedSaveKeepsOldFile() {
-    QFETCH(bool, hex);
-    QFETCH(QString, target);
-    QFETCH(qint32, deviceSize);
+    void loadRefusedLeavesBuffer_data() {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<qint64>("fileOffset");
+        QTest::addColumn<qint64>("bufferOffset");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("one byte past the buffer")
+            << "image.bin" << 0LL << qint64(70002 - 4096) << QStringLiteral("does not fit");
+        QTest::newRow("skipped bytes do not help")
+            << "image.bin" << 0x800LL << qint64(70002 - 4096) << QStringLiteral("does not fit");
+        QTest::newRow("negative buffer address")
+            << "image.bin" << 0LL << -16LL << QStringLiteral("buffer address");
+        QTest::newRow("missing file")
+            << "missing.bin" << 0LL << 0LL << QStringLiteral("Cannot open");
+    }
+    void loadRefusedLeavesBuffer() {
+        QFETCH(QString, fileName);
+        QFETCH(qint64, fileOffset);
+        QFETCH(qint64, bufferOffset);
+        QFETCH(QString, cause);
+        QVERIFY(WriteFile(m_dir.filePath(QStringLiteral("image.bin")), Pattern(4096)));
+        const QString path = m_dir.filePath(fileName);
+        auto state = MakeState();
+        const auto before = state->Buffer;
+        state->FileOffset = fileOffset;
+        state->BufferOffset = bufferOffset;
+        const Status status = OpenBinFile(*state, path);
+        QVERIFY(!status.ok);
+        QVERIFY2(status.message.contains(cause), qPrintable(status.message));
+        QVERIFY2(status.message.contains(QDir::toNativeSeparators(path)),
+                 qPrintable(status.message));
+        QVERIFY(state->Buffer == before);
+        QVERIFY(fileName != QLatin1String("missing.bin") || !QFile::exists(path));
+    }
 
-    QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("folder/inside")));
-    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("locked")));
-    const QByteArray old("old contents");
-    QVERIFY(WriteFile(dir.filePath(QStringLiteral("out.img")), old));
-    QVERIFY(WriteFile(dir.filePath(QStringLiteral("locked/out.img")), old));
-    const QString locked = dir.filePath(QStringLiteral("locked"));
-    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
-    if (target.startsWith(QLatin1String("locked")) &&
-        WriteFile(dir.filePath(QStringLiteral("locked/probe")), "x"))
-        QSKIP("permission bits do not bind this user");
+    void saveWritesDeviceSize_data() {
+        QTest::addColumn<qint32>("deviceSize");
+        QTest::addColumn<QByteArray>("oldContent"); // empty: no file before
+        QTest::newRow("over a longer file") << 0x800 << Pattern(0x3000);
+        QTest::newRow("64 KiB") << 65536 << QByteArray();
+    }
+    void saveWritesDeviceSize() {
+        QFETCH(qint32, deviceSize);
+        QFETCH(QByteArray, oldContent);
+        const QString path = m_dir.filePath(QStringLiteral("saved.bin"));
+        QFile::remove(path);
+        if (!oldContent.isEmpty())
+            QVERIFY(WriteFile(path, oldContent));
+        auto state = MakeState(deviceSize);
+        state->FileOffset = 0x100; // the dialog's offsets have no effect on saving
+        state->BufferOffset = 0x200;
+        QVERIFY(SaveBinFile(*state, path).ok);
+        QCOMPARE(ReadFile(path),
+                 QByteArray(reinterpret_cast<const char*>(state->Buffer.data()), deviceSize));
+    }
 
-    const QString path = dir.filePath(target);
-    const Saver save = hex ? &SaveHexFile : &SaveBinFile;
-    const Status status = save(*MakeState(deviceSize), path);
-    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    void failedSaveKeepsOldFile_data() {
+        QTest::addColumn<bool>("hex");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<qint32>("deviceSize");
+        for (bool hex : {false, true}) {
+            const char* kind = hex ? "hex" : "bin";
+            QTest::addRow("%s: target is a folder", kind) << hex << QStringLiteral("folder") << 64;
+            QTest::addRow("%s: read-only folder", kind)
+                << hex << QStringLiteral("locked/out.img") << 64;
+        }
+        QTest::newRow("hex: device too large") << true << QStringLiteral("out.img") << 65537;
+        QTest::newRow("bin: device too large") << false << QStringLiteral("out.img") << 70002;
+    }
+    void failedSaveKeepsOldFile() {
+        QFETCH(bool, hex);
+        QFETCH(QString, target);
+        QFETCH(qint32, deviceSize);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("folder/inside")));
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("locked")));
+        const QByteArray old("old contents");
+        QVERIFY(WriteFile(dir.filePath(QStringLiteral("out.img")), old));
+        QVERIFY(WriteFile(dir.filePath(QStringLiteral("locked/out.img")), old));
+        const QString locked = dir.filePath(QStringLiteral("locked"));
+        QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+        if (target.startsWith(QLatin1String("locked")) &&
+            WriteFile(dir.filePath(QStringLiteral("locked/probe")), "x"))
+            QSKIP("permission bits do not bind this user");
 
-    QVERIFY(!status.ok);
-    QVERIFY2(status.message.contains(QDir::toNativeSeparators(path)), qPrintable(status.message));
-    if (QFileInfo(path).isDir())
-        QVERIFY(QFileInfo::exists(path + QStringLiteral("/inside")));
-    else if (QFileInfo::exists(path))
-        QCOMPARE(ReadFile(path), old);
-    // No temporary file is left behind beside the target.
-    const QStringList left = QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files);
-    QVERIFY2(left.isEmpty() || left == QStringList{QStringLiteral("out.img")},
-             qPrintable(left.join(QLatin1Char(' '))));
-}
+        const QString path = dir.filePath(target);
+        const Status status = (hex ? &SaveHexFile : &SaveBinFile)(*MakeState(deviceSize), path);
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(!status.ok);
+        QVERIFY2(status.message.contains(QDir::toNativeSeparators(path)),
+                 qPrintable(status.message));
+        if (QFileInfo(path).isDir())
+            QVERIFY(QFileInfo::exists(path + QStringLiteral("/inside")));
+        else
+            QCOMPARE(ReadFile(path), old);
+        // No temporary file is left behind beside the target.
+        const QStringList left = QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files);
+        QVERIFY2(left.isEmpty() || left == QStringList{QStringLiteral("out.img")},
+                 qPrintable(left.join(QLatin1Char(' '))));
+    }
 
-void TestBinFile::pathLooksHex_data() {
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("looksHex");
-
-    QTest::newRow("upper") << "C:/work/image.HEX" << true;
-    QTest::newRow("lower") << "/tmp/image.hex" << true;
-    QTest::newRow("mixed case") << "image.Hex" << false;
-    QTest::newRow("binary") << "image.bin" << false;
-    QTest::newRow("short extension") << "image.h" << false;
-    QTest::newRow("no dot") << "imagehex" << true;
-    QTest::newRow("only the letters") << "HEX" << true;
-    QTest::newRow("folder named hex") << "/data.hex/image" << false;
-    QTest::newRow("empty") << "" << false;
-}
-
-void TestBinFile::pathLooksHex() {
-    QFETCH(QString, path);
-    QFETCH(bool, looksHex);
-    QCOMPARE(PathLooksHex(path), looksHex);
-}
+    void pathLooksHex_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("looksHex");
+        QTest::newRow("upper") << "C:/work/image.HEX" << true;
+        QTest::newRow("mixed case") << "image.Hex" << false;
+        QTest::newRow("no dot") << "imagehex" << true;
+        QTest::newRow("folder named hex") << "/data.hex/image" << false;
+    }
+    void pathLooksHex() {
+        QFETCH(QString, path);
+        QFETCH(bool, looksHex);
+        QCOMPARE(PathLooksHex(path), looksHex);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestBinFile)
 #include "tst_binfile.moc"
