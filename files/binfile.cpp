@@ -12,13 +12,10 @@ namespace varn {
 
 Status OpenBinFile(AppState& state, const QString& path) {
     const QString shown = QDir::toNativeSeparators(path);
-    if (Status offsets = detail::CheckLoadOffsets(state.FileOffset, state.BufferOffset); !offsets)
-        return Status::Fail(offsets.message + QStringLiteral("\n%1").arg(shown));
-
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return Status::Fail(QStringLiteral("Cannot open %1:\n%2").arg(shown, file.errorString()));
-    }
+    if (Status opened = detail::OpenForLoad(file, state.FileOffset, state.BufferOffset, shown);
+        !opened)
+        return opened;
     const qint64 fileSize = file.size();
     if (state.FileOffset >= fileSize)
         return Status::Ok(); // the file address skips the whole file: nothing to store

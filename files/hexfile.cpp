@@ -131,13 +131,10 @@ void PutHexByte(char*& out, int value) {
 
 Status OpenHexFile(AppState& state, const QString& path) {
     const QString shown = QDir::toNativeSeparators(path);
-    if (Status offsets = detail::CheckLoadOffsets(state.FileOffset, state.BufferOffset); !offsets)
-        return Status::Fail(offsets.message + QStringLiteral("\n%1").arg(shown));
-
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return Status::Fail(QStringLiteral("Cannot open %1:\n%2").arg(shown, file.errorString()));
-    }
+    if (Status opened = detail::OpenForLoad(file, state.FileOffset, state.BufferOffset, shown);
+        !opened)
+        return opened;
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         return Status::Fail(QStringLiteral("Cannot read %1:\n%2").arg(shown, file.errorString()));

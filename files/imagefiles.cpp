@@ -56,6 +56,14 @@ Status CheckLoadOffsets(qint64 fileOffset, qint64 bufferOffset) {
     return Status::Ok();
 }
 
+Status OpenForLoad(QFile& file, qint64 fileOffset, qint64 bufferOffset, const QString& shown) {
+    if (Status offsets = CheckLoadOffsets(fileOffset, bufferOffset); !offsets)
+        return Status::Fail(offsets.message + QStringLiteral("\n%1").arg(shown));
+    if (!file.open(QIODevice::ReadOnly))
+        return Status::Fail(QStringLiteral("Cannot open %1:\n%2").arg(shown, file.errorString()));
+    return Status::Ok();
+}
+
 } // namespace detail
 
 } // namespace varn

@@ -364,15 +364,17 @@ void mdiMain::reopenBufferWindow() {
 
 // ---- File ----
 
+bool mdiMain::askFileType(const QString& path) {
+    frmFileLoad dialog(state, path, this);
+    dialog.exec();
+    return !state.FileLoadCancelled;
+}
+
 void mdiMain::FileLoad_Click() {
     const QString path = cdia.ShowOpen ? cdia.ShowOpen(this) : QString();
     if (path.isEmpty())
         return;
-    {
-        frmFileLoad dialog(state, path, this);
-        dialog.exec();
-    }
-    if (state.FileLoadCancelled)
+    if (!askFileType(path))
         return;
     const Status loaded = state.FileIsHex ? OpenHexFile(state, path) : OpenBinFile(state, path);
     if (!loaded) {
@@ -389,11 +391,7 @@ void mdiMain::FileSave_Click() {
     const QString path = cdia.ShowSave ? cdia.ShowSave(this) : QString();
     if (path.isEmpty())
         return;
-    {
-        frmFileLoad dialog(state, path, this);
-        dialog.exec();
-    }
-    if (state.FileLoadCancelled)
+    if (!askFileType(path))
         return;
     const Status saved = state.FileIsHex ? SaveHexFile(state, path) : SaveBinFile(state, path);
     if (!saved) {

@@ -100,6 +100,8 @@ private:
     void openBufferWindow();
     void closeBufferWindow();
     void reopenBufferWindow();
+    // The load options dialog for path; false when it was cancelled.
+    bool askFileType(const QString& path);
 
     AppState& state;
     QMdiArea* mdiArea = nullptr;
