@@ -1,0 +1,29 @@
+#include "usersettings.h"
+
+#include "appstate.h"
+
+namespace varn {
+
+UserSettings::UserSettings(const AppState& state)
+    : UserSettings(state.ConfigPath(QString::fromLatin1(UserSettingsFileName))) {}
+
+UserSettings::UserSettings(const QString& path) : settings_(path, QSettings::IniFormat) {}
+
+QVariant UserSettings::value(const QString& key, const QVariant& fallback) const {
+    return settings_.value(key, fallback);
+}
+
+void UserSettings::setValue(const QString& key, const QVariant& value) {
+    settings_.setValue(key, value);
+}
+
+bool UserSettings::sync(QString* error) {
+    settings_.sync();
+    if (settings_.status() == QSettings::NoError)
+        return true;
+    if (error)
+        *error = QStringLiteral("Cannot write %1").arg(settings_.fileName());
+    return false;
+}
+
+} // namespace varn
