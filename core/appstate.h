@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
 #include <array>
+#include <bitset>
 
 namespace varn {
 
@@ -37,6 +39,33 @@ public:
     AppState() { Buffer.fill(0xFF); }
 
     std::array<quint8, BufferSize> Buffer;
+    // Which bytes of Buffer the image defines: those stored by a load, a fill,
+    // a typed digit or a Read. Clear forgets all; a load adds to what is there.
+    // With "Only the image" the device functions touch only these bytes (and
+    // the 16-byte blocks that hold them). Anything that writes Buffer marks
+    // what it wrote with markDefined; undo restores the whole set.
+    std::bitset<BufferSize> Defined;
+
+    // Marks Buffer[begin .. end-1] as defined; the range is clipped to the buffer.
+    void markDefined(qint64 begin, qint64 end) {
+        begin = std::max<qint64>(begin, 0);
+        end = std::min<qint64>(end, BufferSize);
+        for (qint64 i = begin; i < end; ++i)
+            Defined.set(static_cast<size_t>(i));
+    }
+    void forgetDefined() { Defined.reset(); }
+    bool isDefined(qint64 address) const {
+        return address >= 0 && address < BufferSize && Defined.test(static_cast<size_t>(address));
+    }
+    // Whether any byte of Buffer[begin .. end-1] is defined.
+    bool anyDefined(qint64 begin, qint64 end) const {
+        begin = std::max<qint64>(begin, 0);
+        end = std::min<qint64>(end, BufferSize);
+        for (qint64 i = begin; i < end; ++i)
+            if (Defined.test(static_cast<size_t>(i)))
+                return true;
+        return false;
+    }
     // Element 0 stays empty so that "no device selected" reads as size 0.
     std::array<DeviceEntry, MaxDeviceCount + 1> DeviceTable{};
     qint16 DeviceCount = 0;
@@ -52,7 +81,7 @@ public:
     // Results of the load options dialog; they keep their values between commands.
     bool FileIsHex = false;
     bool FileLoadCancelled = false;
-    qint64 FileOffset = 0;   // typed values are unsigned 32-bit
+    qint64 FileOffset = 0; // typed values are unsigned 32-bit
     qint64 BufferOffset = 0;
 
     // Results of the fill dialog.

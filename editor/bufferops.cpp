@@ -42,11 +42,13 @@ Status FillBuffer(AppState& state, qint64 start, qint64 length, quint8 value) {
     if (!check)
         return check;
     std::fill_n(state.Buffer.begin() + start, length, value);
+    state.markDefined(start, start + length);
     return Status::Ok();
 }
 
 void ClearBuffer(AppState& state) {
     state.Buffer.fill(0xFF);
+    state.forgetDefined();
 }
 
 } // namespace varn

@@ -15,7 +15,7 @@ Status CheckFillRange(qint64 start, qint64 length);
 // index 70000 (or a negative start or length) writes nothing and fails with a
 // message naming the last valid index.
 Status FillBuffer(AppState& state, qint64 start, qint64 length, quint8 value);
-// Every byte of Buffer back to 0xFF.
+// Every byte of Buffer back to 0xFF, and none of them defined any more.
 void ClearBuffer(AppState& state);
 
 } // namespace varn

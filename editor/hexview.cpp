@@ -220,6 +220,7 @@ bool HexView::KeyPress(QChar ch) {
         byte = static_cast<quint8>((byte & 0x0F) | (digit << 4));
     else
         byte = static_cast<quint8>((byte & 0xF0) | digit);
+    m_state.markDefined(address, address + 1);
     UpdateBuffer();
     m_caretPos = caret;
     m_caretColumn = column;

@@ -43,6 +43,7 @@ Status OpenBinFile(AppState& state, const QString& path) {
                                                 : file.errorString()));
     }
     std::memcpy(state.Buffer.data() + first, bytes.constData(), static_cast<size_t>(count));
+    state.markDefined(first, first + count);
     return Status::Ok();
 }
 

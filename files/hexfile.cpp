@@ -255,7 +255,9 @@ Status OpenHexFile(AppState& state, const QString& path) {
             const qint64 fileAddress = qint64(record.address) + k;
             if (fileAddress < state.FileOffset)
                 continue;
-            state.Buffer[static_cast<size_t>(fileAddress + state.BufferOffset)] = record.data[k];
+            const qint64 position = fileAddress + state.BufferOffset;
+            state.Buffer[static_cast<size_t>(position)] = record.data[k];
+            state.markDefined(position, position + 1);
         }
     }
     return Status::Ok(notice);

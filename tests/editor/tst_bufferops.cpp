@@ -36,7 +36,7 @@ void tst_BufferOps::fill() {
     QCOMPARE(status.message.isEmpty(), written);
     for (qint64 i = 0; i < BufferSize; ++i) {
         const bool inside = written && i >= start && i < start + length;
-        if (state->Buffer[i] != (inside ? 0x5A : 0xFF))
+        if (state->Buffer[i] != (inside ? 0x5A : 0xFF) || state->isDefined(i) != inside)
             QFAIL(qPrintable(QStringLiteral("byte %1 is %2").arg(i).arg(state->Buffer[i])));
     }
     if (!written && start == 0xFFFF)
@@ -46,7 +46,9 @@ void tst_BufferOps::fill() {
 void tst_BufferOps::clear() {
     AppState state;
     state.Buffer.fill(0x00);
+    state.markDefined(0, BufferSize);
     ClearBuffer(state);
+    QCOMPARE(state.Defined.count(), size_t(0));
     QCOMPARE(std::count(state.Buffer.begin(), state.Buffer.end(), quint8(0xFF)), BufferSize);
 }
 

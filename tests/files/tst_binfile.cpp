@@ -70,9 +70,12 @@ private slots:
             wanted[firstStored + i] = quint8(content[firstStored - int(bufferOffset) + i]);
         state->FileOffset = fileOffset;
         state->BufferOffset = bufferOffset;
+        state->markDefined(5, 6); // a load adds to what is defined
         const Status status = OpenBinFile(*state, path);
         QVERIFY2(status.ok, qPrintable(status.message));
         QVERIFY(state->Buffer == wanted);
+        QCOMPARE(int(state->Defined.count()), storedCount + 1);
+        QVERIFY(storedCount == 0 || state->isDefined(firstStored + storedCount - 1));
     }
 
     void loadRefusedLeavesBuffer_data() {

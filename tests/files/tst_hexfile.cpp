@@ -141,6 +141,12 @@ private slots:
                          status.message.contains(QStringLiteral("line %1").arg(warningLine)),
                      qPrintable(status.message));
         QVERIFY(state->Buffer == Expected(expected));
+        qsizetype placed = 0;
+        for (const auto& [at, bytes] : expected) {
+            placed += bytes.size();
+            QVERIFY(state->isDefined(at) && state->isDefined(at + bytes.size() - 1));
+        }
+        QCOMPARE(qsizetype(state->Defined.count()), placed);
     }
 
     void loadRefusedLeavesBuffer_data() {
