@@ -1,7 +1,5 @@
 #include "devicefunctions.h"
 
-#include "core/hextext.h"
-
 namespace varn {
 
 namespace {
@@ -9,10 +7,8 @@ namespace {
 constexpr int BlockBytes = 16;
 constexpr int ReadReplyBytes = 1 + BlockBytes;
 constexpr int AckBytes = 1;
+constexpr int LoadPauseMs = 250;
 constexpr int LastPauseMs = 1000;
-
-const QString OkMark = QStringLiteral("   OK!");
-const QString FaultMark = QStringLiteral("   Device Fault!");
 
 // Blocks that cover a device of size bytes. A size that is not a multiple of
 // 16 still has its last bytes read, programmed and verified: rounding the
@@ -22,29 +18,47 @@ qint32 BlockCount(qint32 size) {
     return (size + BlockBytes - 1) / BlockBytes;
 }
 
+bool IsDeviceFunction(int code) {
+    return code >= FnRead && code <= FnLock;
+}
+
 // Codes whose exchange walks the device block by block.
 bool NeedsBlocks(int code) {
     return code == FnRead || code == FnBlank || code == FnProgram || code == FnVerify;
 }
 
+QDateTime Now() {
+    return QDateTime::currentDateTimeUtc();
+}
+
 } // namespace
 
 DeviceFunctions::DeviceFunctions(AppState& state, Transport& transport, FunctionObserver& observer)
-    : state(state), transport(transport), observer(observer), letterFrame(2, '\0'),
-      addressFrame(5, '\0'), SendBlock(5 + BlockBytes, '\0') {
+    : state(state), transport(transport), observer(observer), pause(LoadPauseMs),
+      letterFrame(2, '\0'), addressFrame(5, '\0'), blockFrame(5 + BlockBytes, '\0') {
     letterFrame[0] = 0x01;
     addressFrame[0] = 0x04;
-    SendBlock[0] = 0x14;
+    blockFrame[0] = 0x14;
 }
 
-QString DeviceFunctions::refusalReason(int code) const {
-    if (code < FnRead || code > FnLock)
+QString DeviceFunctions::refusalReason(int index) const {
+    if (index == FnAuto) {
+        // The whole sequence is refused up front rather than after some steps
+        // have already changed the device.
+        const int steps = qBound(0, int(state.AutoCount), MaxAutoCount);
+        for (int step = 1; step <= steps; ++step) {
+            if (QString why = refusalReason(state.AutoList[step]); !why.isEmpty())
+                return why;
+        }
+        return {};
+    }
+    if (!IsDeviceFunction(index))
         return {};
     if (!transport.isOpen()) {
         const QString why = transport.notConnectedReason();
         return why.isEmpty() ? QStringLiteral("The programmer unit is not connected.") : why;
     }
-    if (!NeedsBlocks(code))
+    if (!NeedsBlocks(index))
         return {};
     const qint32 size = state.DeviceSize();
     if (size <= 8) {
@@ -64,299 +78,256 @@ QString DeviceFunctions::refusalReason(int code) const {
     return {};
 }
 
-bool DeviceFunctions::refuse(int code) {
-    const QString reason = refusalReason(code);
-    if (reason.isEmpty())
-        return false;
-    observer.refused(reason);
-    return true;
-}
-
-void DeviceFunctions::LoadSequence() {
-    DeviceLetter = 'a' + state.SelectedEntry().Code - 1;
+bool DeviceFunctions::LoadSequence() {
+    letter = 'a' + state.SelectedEntry().Code - 1;
     const auto lost = [this] {
-        PauseMs = LastPauseMs;
+        pause = LastPauseMs;
         observer.refused(refusalReason(FnErase));
+        return false;
     };
+    bool complete = true;
     if (!transport.isOpen())
         return lost();
 
     if (!sendLetter('+'))
         return lost();
-    Pause();
+    waitPause();
     if (!sendLetter('-'))
         return lost();
     state.UnitInReset = true;
-    observer.unitStateChanged();
-    Pause();
+    observer.unitRunStateChanged();
+    waitPause();
     if (state.UnitIdentified) {
-        if (DeviceLetter < 0 || DeviceLetter > 255) {
+        if (letter < 0 || letter > 255) {
             // The select command carries one byte; telling the unit a wrong
             // type would be worse than telling it none.
             observer.refused(QStringLiteral("The device code %1 cannot be sent to the unit "
                                             "(codes 1 to %2 are possible).")
                                  .arg(state.SelectedEntry().Code)
                                  .arg(MaxDeviceCode));
-        } else if (!sendLetter(char(DeviceLetter))) {
+            complete = false;
+        } else if (!sendLetter(char(letter))) {
             return lost();
         }
     }
-    Pause();
+    waitPause();
     if (!sendLetter('P'))
         return lost();
-    Pause();
-    PauseMs = LastPauseMs;
+    waitPause();
+    pause = LastPauseMs;
     if (!sendLetter('P'))
         return lost();
+    return complete;
 }
 
-bool DeviceFunctions::RunFunction(int index) {
-    if (index >= FnRead && index <= FnLock) {
-        if (refuse(index))
-            return false;
-    } else if (index == FnAuto) {
-        for (int step = 1; step <= qBound(0, int(state.AutoCount), MaxAutoCount); ++step) {
-            if (refuse(state.AutoList[step]))
-                return false;
-        }
+FunctionResult DeviceFunctions::RunFunction(int index) {
+    FunctionResult run;
+    run.function = index;
+    run.started = Now();
+    if (QString why = refusalReason(index); !why.isEmpty()) {
+        run.outcome = Outcome::Refused;
+        run.refusal = why;
+        run.finished = run.started;
+        observer.refused(why);
+        return run;
     }
 
-    Percent = 0;
-    showProgress();
-    for (int line = 0; line < 6; ++line) {
-        Lines[line].clear();
-        observer.setMessage(line, Lines[line]);
+    observer.functionStarted(run);
+    showProgress(run, 0);
+    if (index == FnAuto) {
+        runAuto(run);
+    } else if (IsDeviceFunction(index)) {
+        runCode(run);
+    } else {
+        finish(run);
     }
-    MsgLine = 0;
-    FunctionFailed = false;
-
-    if (index == FnAuto)
-        RunAuto();
-    else
-        runCode(index);
-    return true;
+    return run;
 }
 
-void DeviceFunctions::runCode(int code) {
-    switch (code) {
-    case FnRead:
-        ReadDevice();
-        break;
-    case FnErase:
-        EraseDevice();
-        break;
-    case FnBlank:
-        BlankCheckDevice();
-        break;
-    case FnProgram:
-        ProgramDevice();
-        break;
-    case FnVerify:
-        VerifyDevice();
-        break;
-    case FnLock:
-        LockDevice();
-        break;
-    default:
-        break;
-    }
-}
-
-void DeviceFunctions::RunAuto() {
+void DeviceFunctions::runAuto(FunctionResult& summary) {
     const int steps = qBound(0, int(state.AutoCount), MaxAutoCount);
-    // Refuse the whole sequence up front rather than after some steps have
-    // already changed the device.
-    for (int step = 1; step <= steps; ++step) {
-        if (refuse(state.AutoList[step]))
-            return;
-    }
-    for (AutoStep = 1; AutoStep <= steps; ++AutoStep) {
-        const int code = state.AutoList[AutoStep];
-        runCode(code);
+    for (int autoStep = 1; autoStep <= steps; ++autoStep) {
+        const int code = state.AutoList[autoStep];
+        // An unknown code does nothing, but still takes its line.
+        if (!IsDeviceFunction(code))
+            continue;
+        FunctionResult step;
+        step.function = code;
+        step.autoStep = autoStep;
+        step.started = Now();
+        observer.functionStarted(step);
+        runCode(step);
         if (code == FnErase || code == FnLock)
-            Pause();
-        if (FunctionFailed)
+            waitPause();
+
+        summary.blocksDone += step.blocksDone;
+        summary.blocksTotal += step.blocksTotal;
+        summary.bytesTransferred += step.bytesTransferred;
+        if (summary.outcome == Outcome::Success && !step.succeeded()) {
+            summary.outcome = step.outcome;
+            summary.linkFault = step.linkFault;
+            summary.differences = step.differences;
+        }
+        const bool mismatch = step.outcome == Outcome::Mismatch;
+        summary.steps.push_back(std::move(step));
+        if (mismatch)
             break;
         // A lost line has been reported by the step that saw it; every later
         // step could only fail the same way.
         if (!transport.isOpen())
             break;
-        if (++MsgLine == 6)
-            MsgLine = 5;
+    }
+    finish(summary);
+}
+
+void DeviceFunctions::runCode(FunctionResult& run) {
+    // Bytes of an earlier exchange that came too late must not be read as
+    // this function's first reply.
+    if (transport.bytesWaiting() > 0)
+        transport.takeAll();
+
+    switch (run.function) {
+    case FnRead:
+        return readBlocks(BlockMode::Read, run);
+    case FnVerify:
+        return readBlocks(BlockMode::Verify, run);
+    case FnBlank:
+        return readBlocks(BlockMode::Blank, run);
+    case FnProgram:
+        return programBlocks(run);
+    case FnErase:
+        return commandOnly('E', run);
+    case FnLock:
+        return commandOnly('L', run);
+    default:
+        return finish(run);
     }
 }
 
-void DeviceFunctions::ReadDevice() {
-    if (!refuse(FnRead))
-        readBlocks(BlockMode::Read, QStringLiteral("Reading ..."));
-}
-
-void DeviceFunctions::VerifyDevice() {
-    if (!refuse(FnVerify))
-        readBlocks(BlockMode::Verify, QStringLiteral("Verifying ..."));
-}
-
-void DeviceFunctions::BlankCheckDevice() {
-    if (!refuse(FnBlank))
-        readBlocks(BlockMode::Blank, QStringLiteral("Blank Checking ..."));
-}
-
-void DeviceFunctions::EraseDevice() {
-    if (!refuse(FnErase))
-        commandOnly('E', QStringLiteral("Erasing ..."));
-}
-
-void DeviceFunctions::LockDevice() {
-    if (!refuse(FnLock))
-        commandOnly('L', QStringLiteral("Locking ..."));
-}
-
-void DeviceFunctions::readBlocks(BlockMode mode, const QString& text) {
-    beginFunction(text);
-    const qint32 size = state.DeviceSize();
-    const qint32 blocks = BlockCount(size);
-    const qint32 last = blocks - 1;
+void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
+    const qint32 blocks = BlockCount(state.DeviceSize());
+    run.blocksTotal = blocks;
     addressFrame[3] = 0x00;
     addressFrame[4] = char(mode == BlockMode::Read ? BlockBytes : 1);
 
-    for (BlockIndex = 0; BlockIndex <= last; ++BlockIndex) {
-        Percent = BlockIndex * 100 / blocks;
-        showProgress();
-        const qint32 address = BlockIndex * BlockBytes;
+    for (qint32 block = 0; block < blocks; ++block) {
+        showProgress(run, block * 100 / blocks);
+        const qint32 address = block * BlockBytes;
         addressFrame[1] = char(address / 256);
         addressFrame[2] = char(address % 256);
         if (!sendLetter('R') || !transport.send(addressFrame) ||
             transport.waitForReply(ReadReplyBytes)) {
-            return timeoutReport();
+            return failLink(run, LinkFault::None);
         }
-        Reply = transport.takeAll();
+        const QByteArray reply = transport.takeAll();
 
         // The count byte includes itself. Only bytes actually taken are used;
         // with at most 255 announced and the last block at 0xFFF0 every
         // position stays inside Buffer.
-        const int announced = Reply.isEmpty() ? 0 : qMax(0, quint8(Reply[0]) - 1);
-        const int present = qMin(announced, int(Reply.size()) - 1);
+        const int announced = reply.isEmpty() ? 0 : qMax(0, quint8(reply[0]) - 1);
+        const int present = qMin(announced, int(reply.size()) - 1);
+        run.bytesTransferred += qMax(0, present);
         for (int j = 1; j <= present; ++j) {
             const qint32 at = address + j - 1;
-            const quint8 byte = quint8(Reply[j]);
+            const quint8 byte = quint8(reply[j]);
             if (mode == BlockMode::Read) {
                 state.Buffer[at] = byte;
                 continue;
             }
             const quint8 expected = mode == BlockMode::Verify ? state.Buffer[at] : 0xFF;
             if (byte != expected) {
-                MismatchAddress = at;
-                MismatchExpected = expected;
-                MismatchActual = byte;
-                FunctionFailed = true;
-                setLine((mode == BlockMode::Verify ? QStringLiteral("Verify Error at ")
-                                                   : QStringLiteral("Device not blank at ")) +
-                        HexWord(at));
-                return;
+                run.outcome = Outcome::Mismatch;
+                run.differences.append(ByteDifference{at, expected, byte});
+                return finish(run);
             }
         }
         // A block that did not arrive whole counts as a lost reply.
         if (present < announced)
-            return timeoutReport();
+            return failLink(run, LinkFault::ShortReply);
+        ++run.blocksDone;
     }
-    Percent = (last + 1) * 100 / blocks;
-    showProgress();
-    successMark();
+    showProgress(run, 100);
+    finish(run);
 }
 
-void DeviceFunctions::ProgramDevice() {
-    if (refuse(FnProgram))
-        return;
-    beginFunction(QStringLiteral("Programming ..."));
+void DeviceFunctions::programBlocks(FunctionResult& run) {
     if (!sendLetter('W'))
-        return timeoutReport();
+        return failLink(run, LinkFault::None);
 
-    const qint32 size = state.DeviceSize();
-    const qint32 blocks = BlockCount(size);
-    const qint32 last = blocks - 1;
-    SendBlock[3] = 0x00;
-    SendBlock[4] = char(BlockBytes);
+    const qint32 blocks = BlockCount(state.DeviceSize());
+    run.blocksTotal = blocks;
+    blockFrame[3] = 0x00;
+    blockFrame[4] = char(BlockBytes);
 
-    for (BlockIndex = 0; BlockIndex <= last; ++BlockIndex) {
-        Percent = BlockIndex * 100 / blocks;
-        showProgress();
-        const qint32 address = BlockIndex * BlockBytes;
-        SendBlock[1] = char(address / 256);
-        SendBlock[2] = char(address % 256);
+    for (qint32 block = 0; block < blocks; ++block) {
+        showProgress(run, block * 100 / blocks);
+        const qint32 address = block * BlockBytes;
+        blockFrame[1] = char(address / 256);
+        blockFrame[2] = char(address % 256);
         // Taken per block: a transport may keep the frame it was given, and
         // writing through an older pointer would change that copy too.
-        char* data = SendBlock.data() + 5;
+        char* data = blockFrame.data() + 5;
         bool allErased = true;
         for (int j = 0; j < BlockBytes; ++j) {
             data[j] = char(state.Buffer[address + j]);
             allErased = allErased && state.Buffer[address + j] == 0xFF;
         }
-        if (SkipBlankBlocks && allErased)
+        if (runOptions.skipBlankBlocks && allErased) {
+            ++run.blocksDone; // an erased device already holds it
             continue;
-        if (!transport.send(SendBlock) || transport.waitForReply(AckBytes))
-            return timeoutReport();
+        }
+        if (!transport.send(blockFrame) || transport.waitForReply(AckBytes))
+            return failLink(run, LinkFault::None);
         // The acknowledgement's value carries no meaning; its arrival does.
-        Reply = transport.takeAll();
+        transport.takeAll();
+        run.bytesTransferred += BlockBytes;
+        ++run.blocksDone;
     }
     if (!sendLetter('W'))
-        return timeoutReport();
-    Percent = (last + 1) * 100 / blocks;
-    showProgress();
-    successMark();
+        return failLink(run, LinkFault::None);
+    showProgress(run, 100);
+    finish(run);
 }
 
-void DeviceFunctions::commandOnly(char letter, const QString& text) {
-    beginFunction(text);
-    if (!sendLetter(letter))
-        return timeoutReport();
-    // Nothing comes back from the unit, so the line is marked at once.
-    successMark();
-    for (int k = 1; k <= 100; ++k) {
-        Percent = k;
-        showProgress();
-    }
-    Pause();
+void DeviceFunctions::commandOnly(char command, FunctionResult& run) {
+    if (!sendLetter(command))
+        return failLink(run, LinkFault::None);
+    // Nothing comes back from the unit, so the run is done once the command
+    // is out; the bar and the pause give the unit its time.
+    finish(run);
+    for (int k = 1; k <= 100; ++k)
+        showProgress(run, k);
+    waitPause();
 }
 
-void DeviceFunctions::Pause() {
-    transport.pause(PauseMs);
+void DeviceFunctions::waitPause() {
+    transport.pause(pause);
 }
 
-bool DeviceFunctions::sendLetter(char letter) {
-    letterFrame[1] = letter;
+bool DeviceFunctions::sendLetter(char command) {
+    letterFrame[1] = command;
     return transport.send(letterFrame);
 }
 
-void DeviceFunctions::beginFunction(const QString& text) {
-    // Bytes of an earlier exchange that came too late must not be read as
-    // this function's first reply.
-    if (transport.bytesWaiting() > 0)
-        transport.takeAll();
-    CommunicationFailed = false;
-    MismatchAddress = -1;
-    MismatchExpected = -1;
-    MismatchActual = -1;
-    setLine(text);
+void DeviceFunctions::showProgress(const FunctionResult& run, int percent) {
+    observer.functionProgress(run, percent);
 }
 
-void DeviceFunctions::setLine(const QString& text) {
-    const int line = qBound(0, MsgLine, 5);
-    Lines[line] = text;
-    observer.setMessage(line, Lines[line]);
+void DeviceFunctions::failLink(FunctionResult& run, LinkFault cause) {
+    if (cause == LinkFault::None) {
+        if (!transport.isOpen())
+            cause = LinkFault::LineLost;
+        else
+            cause = transport.bytesWaiting() > 0 ? LinkFault::ShortReply : LinkFault::NoReply;
+    }
+    run.outcome = Outcome::CommunicationFailure;
+    run.linkFault = cause;
+    finish(run);
 }
 
-void DeviceFunctions::successMark() {
-    setLine(Lines[qBound(0, MsgLine, 5)] + OkMark);
-}
-
-void DeviceFunctions::timeoutReport() {
-    CommunicationFailed = true;
-    observer.communicationError();
-    setLine(Lines[qBound(0, MsgLine, 5)] + FaultMark);
-}
-
-void DeviceFunctions::showProgress() {
-    observer.showProgress(Percent);
+void DeviceFunctions::finish(FunctionResult& run) {
+    run.finished = Now();
+    observer.functionFinished(run);
 }
 
 } // namespace varn

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/appstate.h"
+#include "functions/functionresult.h"
 #include "link/transport.h"
 
 #include <QByteArray>
@@ -9,97 +10,88 @@
 namespace varn {
 
 // Where the device functions report to: the function window, the
-// command-line programmer or a test.
+// command-line programmer or a test. A run reports functionStarted, any
+// number of functionProgress and one functionFinished; an Auto sequence wraps
+// the events of its steps in those of the sequence (autoStep 0). A refused
+// run reports only refused().
 class FunctionObserver {
 public:
     virtual ~FunctionObserver() = default;
-    // lblMsg(line) = text, line 0..5.
-    virtual void setMessage(int line, const QString& text) = 0;
-    // Percent changed (ShowProgress).
-    virtual void showProgress(int percent) = 0;
-    // The time-out report's message box: "Communication Error!", title
-    // "Device Error"; returns when the user has closed it.
-    virtual void communicationError() = 0;
-    // The run driver refused to run (device too small or too large, unit not
-    // connected); reason is the text for a message box titled "Device Error".
+    // run holds the function, the step and the start time.
+    virtual void functionStarted(const FunctionResult& run) = 0;
+    // The bar's new percentage; run holds the blocks done so far.
+    virtual void functionProgress(const FunctionResult& run, int percent) = 0;
+    virtual void functionFinished(const FunctionResult& result) = 0;
+    // The engine refused to run a function, or the load sequence could not be
+    // completed; reason is the text for a message box titled "Device Error".
     virtual void refused(const QString& reason) = 0;
     // The Run/Reset state in state.UnitInReset changed during the load sequence.
-    virtual void unitStateChanged() {}
+    virtual void unitRunStateChanged() {}
+};
+
+// How the functions run; a caller sets them before a run.
+struct FunctionOptions {
+    // Leave out 16-byte blocks that are all 0xFF when programming (an erased
+    // device already holds them).
+    bool skipBlankBlocks = false;
 };
 
 // The function window's engine: load sequence, run driver, Auto runner and
-// the six device functions, with the state the window keeps while loaded.
+// the six device functions. Each instance keeps its own state and touches
+// only the AppState and Transport it was given, so engines for several units
+// may run on several threads.
 class DeviceFunctions {
 public:
     DeviceFunctions(AppState& state, Transport& transport, FunctionObserver& observer);
 
     // Form_Load's exchange: run, pause, reset (state.UnitInReset = true),
     // pause, device select (only when identified), pause, "P", pause, "P".
-    // Pauses are PauseMs (250) and PauseMs becomes 1000 afterwards.
-    void LoadSequence();
+    // Pauses are 250 ms and 1000 ms afterwards. Returns false when the unit
+    // was not told everything (the line was lost, or the device code does not
+    // fit the select command); the reason has gone to refused().
+    bool LoadSequence();
 
-    // cmdRun_Click without the buttons: Percent = 0, ShowProgress, the six
-    // lines cleared, MsgLine = 0, FunctionFailed = false, then the function of
-    // list index 0..6. Returns false when it refused to run.
-    bool RunFunction(int index);
+    // cmdRun_Click without the buttons: the function of list index 0..6, or
+    // a refusal when it cannot run now.
+    FunctionResult RunFunction(int index);
 
-    void ReadDevice();
-    void VerifyDevice();
-    void EraseDevice();
-    void BlankCheckDevice();
-    void LockDevice();
-    void ProgramDevice();
-    void RunAuto();
-    void Pause();
+    // Why list index 0..6 cannot run now (empty when it can): the line is not
+    // open, or the device size is outside what the block exchange can
+    // address. Erase and Lock only need the line; Auto needs what its steps need.
+    QString refusalReason(int index) const;
 
-    // Dialog state.
-    int Percent = 0;
-    qint32 BlockIndex = 0;
-    int MsgLine = 0;
-    bool FunctionFailed = false;
-    int AutoStep = 0;
-    int DeviceLetter = 0;
-    int PauseMs = 250;
-    QByteArray Reply;
-    QString Lines[6];
-
-    // Outcome of the last function, for callers that need more than the lines.
-    bool CommunicationFailed = false; // a time-out report was given
-    qint32 MismatchAddress = -1;      // verify / blank check: first wrong address
-    int MismatchExpected = -1;        // buffer byte (0xFF for blank check)
-    int MismatchActual = -1;          // device byte
-
-    // Leave out 16-byte blocks that are all 0xFF when programming (an erased
-    // device already holds them). Off unless a caller asks for it.
-    bool SkipBlankBlocks = false;
-
-    // Why function code 0..5 cannot run now (empty when it can): the line is
-    // not open, or the device size is outside what the block exchange can
-    // address. Erase and Lock only need the line.
-    QString refusalReason(int code) const;
+    void setOptions(const FunctionOptions& options) { runOptions = options; }
+    const FunctionOptions& options() const { return runOptions; }
+    // The pause after Erase, Lock and between load steps.
+    int pauseMs() const { return pause; }
+    void setPauseMs(int ms) { pause = ms; }
+    // The device select letter of the last load sequence.
+    int deviceLetter() const { return letter; }
 
 private:
     enum class BlockMode { Read, Verify, Blank };
 
-    // Reports a refusal and returns true when code cannot run now.
-    bool refuse(int code);
-    void runCode(int code);
-    void readBlocks(BlockMode mode, const QString& text);
-    void commandOnly(char letter, const QString& text);
-    bool sendLetter(char letter);
-    void beginFunction(const QString& text);
-    void setLine(const QString& text);
-    void successMark();
-    void timeoutReport();
-    void showProgress();
+    void runAuto(FunctionResult& summary);
+    void runCode(FunctionResult& run);
+    void readBlocks(BlockMode mode, FunctionResult& run);
+    void programBlocks(FunctionResult& run);
+    void commandOnly(char command, FunctionResult& run);
+    bool sendLetter(char command);
+    void showProgress(const FunctionResult& run, int percent);
+    void failLink(FunctionResult& run, LinkFault cause);
+    void finish(FunctionResult& run);
+    void waitPause();
 
     AppState& state;
     Transport& transport;
     FunctionObserver& observer;
+    FunctionOptions runOptions;
+    int pause = 250;
+    int letter = 0;
     // Reused for every request so that a block costs no allocation.
     QByteArray letterFrame;
     QByteArray addressFrame;
-    QByteArray SendBlock;
+    QByteArray blockFrame;
 };
 
 } // namespace varn

@@ -15,12 +15,6 @@
 
 namespace varn {
 
-namespace {
-
-const char* const FunctionNames[] = {"Read", "Erase", "Blank", "Program", "Verify", "Lock", "Auto"};
-
-} // namespace
-
 frmFunction::frmFunction(AppState& appState, Transport& transport, QWidget* parent)
     : QDialog(parent), state(appState), functions(appState, transport, *this) {
     setObjectName(QStringLiteral("frmFunction"));
@@ -31,8 +25,8 @@ frmFunction::frmFunction(AppState& appState, Transport& transport, QWidget* pare
     listFunction = new QListWidget(this);
     listFunction->setObjectName(QStringLiteral("listFunction"));
     listFunction->setGeometry(tw(120, 240, 1455, 2400));
-    for (const char* name : FunctionNames)
-        listFunction->addItem(QString::fromLatin1(name));
+    for (int code = FnRead; code <= FnAuto; ++code)
+        listFunction->addItem(FunctionName(code));
     listFunction->setCurrentRow(FnRead);
 
     Frame1 = new QGroupBox(tr("Message:"), this);
@@ -122,7 +116,6 @@ frmFunction::frmFunction(AppState& appState, Transport& transport, QWidget* pare
 
 void frmFunction::Form_Load() {
     functions.LoadSequence();
-    functions.Percent = 0;
     shpProgress->resize(0, shpBG->height());
     const QString start = HexWord(0);
     // The end boxes show the size itself, not the last address.
@@ -145,7 +138,7 @@ void frmFunction::cmdRun_Click() {
     const int index = listFunction->currentRow();
     running = true;
     updateButtons();
-    const bool ran = functions.RunFunction(index);
+    const bool ran = functions.RunFunction(index).outcome != Outcome::Refused;
     running = false;
     // A Read from the list hands the new buffer contents to the caller, even
     // after a time-out; a refused Read read nothing, so the window stays.
@@ -177,14 +170,21 @@ void frmFunction::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-void frmFunction::setMessage(int line, const QString& text) {
-    if (line < 0 || line > 5)
-        return;
-    lblMsg[line]->setText(text);
-    lblMsg[line]->update();
+void frmFunction::showLines() {
+    for (int i = 0; i < FunctionLines::Count; ++i) {
+        if (lblMsg[i]->text() != lines.line(i)) {
+            lblMsg[i]->setText(lines.line(i));
+            lblMsg[i]->update();
+        }
+    }
 }
 
-void frmFunction::showProgress(int percent) {
+void frmFunction::functionStarted(const FunctionResult& run) {
+    lines.started(run);
+    showLines();
+}
+
+void frmFunction::functionProgress(const FunctionResult& /*run*/, int percent) {
     lblProgress->setText(QString::number(percent) + QLatin1Char('%'));
     const float width = static_cast<float>(percent) * static_cast<float>(shpBG->width()) / 100.0f;
     shpProgress->resize(qBound(0, static_cast<int>(width), shpBG->width()), shpBG->height());
@@ -192,8 +192,13 @@ void frmFunction::showProgress(int percent) {
     shpBG->update();
 }
 
-void frmFunction::communicationError() {
-    ShowMessage(this, tr("Device Error"), tr("Communication Error!"), MsgIcon::Critical);
+void frmFunction::functionFinished(const FunctionResult& result) {
+    // The box comes before the line is marked; a sequence's summary repeats
+    // what its step has already reported.
+    if (result.outcome == Outcome::CommunicationFailure && result.function != FnAuto)
+        ShowMessage(this, tr("Device Error"), tr("Communication Error!"), MsgIcon::Critical);
+    lines.finished(result);
+    showLines();
 }
 
 void frmFunction::refused(const QString& reason) {

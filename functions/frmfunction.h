@@ -2,6 +2,7 @@
 
 #include "core/appstate.h"
 #include "functions/devicefunctions.h"
+#include "functions/functiontext.h"
 #include "link/transport.h"
 
 #include <QDialog>
@@ -29,8 +30,6 @@ public:
     // True when a Read chosen from the list closed the window: the caller
     // shows the buffer anew.
     bool BufferReloadWanted() const { return reloadWanted; }
-    DeviceFunctions& engine() { return functions; }
-    bool isRunning() const { return running; }
 
 public slots:
     void cmdRun_Click();
@@ -38,23 +37,24 @@ public slots:
     void reject() override;
 
 signals:
-    // state.UnitInReset changed during the load sequence. The observer hook
-    // of the same name is overridden by this signal, so the engine's call
-    // emits it directly.
+    // state.UnitInReset changed during the load sequence.
     void unitStateChanged();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void setMessage(int line, const QString& text) override;
-    void showProgress(int percent) override;
-    void communicationError() override;
+    void functionStarted(const FunctionResult& run) override;
+    void functionProgress(const FunctionResult& run, int percent) override;
+    void functionFinished(const FunctionResult& result) override;
     void refused(const QString& reason) override;
+    void unitRunStateChanged() override { emit unitStateChanged(); }
+    void showLines();
     void updateButtons();
 
     AppState& state;
     DeviceFunctions functions;
+    FunctionLines lines;
     bool running = false;
     bool reloadWanted = false;
 

@@ -8,6 +8,7 @@
 
 #include "core/appstate.h"
 #include "functions/devicefunctions.h"
+#include "functions/functiontext.h"
 #include "link/scriptedtransport.h"
 
 #include <array>
@@ -23,17 +24,21 @@ constexpr qint32 Sizes[16] = {0,   8,   9,   15,   16,   17,    24,    40,
 
 class Observer : public FunctionObserver {
 public:
-    void setMessage(int line, const QString& text) override {
-        VARN_FUZZ_CHECK(line >= 0 && line < 6);
-        lines[line] = text;
+    void functionStarted(const FunctionResult& run) override { lines.started(run); }
+    void functionProgress(const FunctionResult& run, int percent) override {
+        VARN_FUZZ_CHECK(percent >= 0 && percent <= 100);
+        VARN_FUZZ_CHECK(run.blocksDone <= run.blocksTotal);
     }
-    void showProgress(int percent) override { VARN_FUZZ_CHECK(percent >= 0 && percent <= 100); }
-    void communicationError() override { ++errors; }
+    void functionFinished(const FunctionResult& result) override {
+        if (result.outcome == Outcome::CommunicationFailure)
+            ++errors;
+        lines.finished(result);
+    }
     void refused(const QString& reason) override {
         VARN_FUZZ_CHECK(!reason.isEmpty());
         ++refusals;
     }
-    QString lines[6];
+    FunctionLines lines;
     int errors = 0;
     int refusals = 0;
 };
@@ -105,12 +110,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     Observer observer;
     DeviceFunctions functions(*state, unit, observer);
-    functions.SkipBlankBlocks = (flags & 4) != 0;
+    functions.setOptions(FunctionOptions{(flags & 4) != 0});
     if (function & 0x80) {
         state->UnitIdentified = true;
         functions.LoadSequence();
     }
-    const bool ran = functions.RunFunction(index);
+    const FunctionResult result = functions.RunFunction(index);
+    const bool ran = result.outcome != Outcome::Refused;
 
     // Only well-formed frames go out.
     for (const QByteArray& frame : unit.Sent)
@@ -139,16 +145,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 VARN_FUZZ_CHECK(quint8(frame[j]) == state->Buffer[size_t(address + j - 5)]);
         }
     }
-    if (functions.CommunicationFailed) {
+    if (result.outcome == Outcome::CommunicationFailure) {
         VARN_FUZZ_CHECK(observer.errors > 0);
+        VARN_FUZZ_CHECK(result.linkFault != LinkFault::None);
         bool marked = false;
-        for (const QString& line : observer.lines)
-            marked = marked || line.endsWith(QLatin1String("   Device Fault!"));
+        for (int i = 0; i < FunctionLines::Count; ++i)
+            marked = marked || observer.lines.line(i).endsWith(QLatin1String("   Device Fault!"));
         VARN_FUZZ_CHECK(marked);
     }
-    if (functions.MismatchAddress >= 0) {
-        VARN_FUZZ_CHECK(functions.MismatchAddress < deviceSize + 255);
-        VARN_FUZZ_CHECK(functions.MismatchExpected != functions.MismatchActual);
+    if (result.outcome == Outcome::Mismatch) {
+        const ByteDifference& d = result.firstDifference();
+        VARN_FUZZ_CHECK(d.address < deviceSize + 255);
+        VARN_FUZZ_CHECK(d.expected != d.actual);
     }
     return 0;
 }

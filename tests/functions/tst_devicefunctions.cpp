@@ -1,5 +1,6 @@
 #include "core/hextext.h"
 #include "functions/devicefunctions.h"
+#include "functions/functiontext.h"
 #include "link/scriptedtransport.h"
 
 #include <QTest>
@@ -13,26 +14,36 @@ namespace {
 class RecordingObserver : public FunctionObserver {
 public:
     explicit RecordingObserver(QStringList& log) : log(log) {}
-    void setMessage(int line, const QString& text) override {
-        shown[line] = text;
-        log << QStringLiteral("line %1: %2").arg(line).arg(text);
+    void functionStarted(const FunctionResult& run) override {
+        show([&] { lines.started(run); });
     }
-    void showProgress(int percent) override {
+    void functionProgress(const FunctionResult&, int percent) override {
         progress << percent;
         log << QStringLiteral("progress %1").arg(percent);
     }
-    void communicationError() override {
-        ++errors;
-        linesAtError << shown[0] + QLatin1Char('|') + shown[1];
+    void functionFinished(const FunctionResult& result) override {
+        if (result.outcome == Outcome::CommunicationFailure && result.function != FnAuto)
+            ++errors;
+        last = result;
+        show([&] { lines.finished(result); });
     }
     void refused(const QString& reason) override { refusals << reason; }
-    void unitStateChanged() override { ++stateChanges; }
+    void unitRunStateChanged() override { ++stateChanges; }
+    // Logs every line the event changed, as the window would redraw it.
+    template <typename F> void show(F event) {
+        FunctionLines before = lines;
+        event();
+        for (int i = 0; i < FunctionLines::Count; ++i)
+            if (lines.line(i) != before.line(i))
+                log << QStringLiteral("line %1: %2").arg(i).arg(lines.line(i));
+    }
 
     QStringList& log;
-    QString shown[6];
+    FunctionLines lines;
+    FunctionResult last;
     QList<int> progress;
     int errors = 0;
-    QStringList linesAtError, refusals;
+    QStringList refusals;
     int stateChanges = 0;
 };
 
@@ -105,7 +116,7 @@ private slots:
         rig.state.Buffer[5] = 0x00;
         rig.state.Buffer[20] = 0x01; // frame-length look-alike inside the data
 
-        QVERIFY(rig.fn.RunFunction(FnProgram));
+        QVERIFY(rig.fn.RunFunction(FnProgram).ran());
 
         const QByteArray expected = Bytes({0x01, 0x57, 0x14, 0x00, 0x00, 0x00, 0x10}) +
                                     BufferBytes(rig.state, 0, 16) +
@@ -115,8 +126,7 @@ private slots:
         QCOMPARE(rig.unit.Sent.size(), 4); // each block in one send
         QCOMPARE(rig.unit.Waits, QList<int>({1, 1}));
         QCOMPARE(rig.observer.progress, QList<int>({0, 0, 50, 100}));
-        QCOMPARE(rig.fn.Lines[0], QStringLiteral("Programming ...") + Ok);
-        QCOMPARE(rig.observer.shown[0], rig.fn.Lines[0]);
+        QCOMPARE(rig.observer.lines.line(0), QStringLiteral("Programming ...") + Ok);
         QCOMPARE(rig.unit.Memory.left(32), BufferBytes(rig.state, 0, 32));
         QCOMPARE(rig.observer.errors, 0);
     }
@@ -125,17 +135,15 @@ private slots:
         Rig rig(64);
         rig.unit.dropReply(2);
 
-        QVERIFY(rig.fn.RunFunction(FnProgram));
+        QVERIFY(rig.fn.RunFunction(FnProgram).ran());
 
         QCOMPARE(rig.unit.Sent.size(), 3); // "W", block 0, block 1; no closing "W"
         QCOMPARE(rig.unit.Sent.last().left(3), Bytes({0x14, 0x00, 0x10}));
         QCOMPARE(rig.observer.errors, 1);
-        // The box comes before the line is marked.
-        QCOMPARE(rig.observer.linesAtError, QStringList{QStringLiteral("Programming ...|")});
-        QCOMPARE(rig.fn.Lines[0], QStringLiteral("Programming ...") + Fault);
+        QCOMPARE(rig.observer.lines.line(0), QStringLiteral("Programming ...") + Fault);
         QCOMPARE(rig.observer.progress.last(), 25);
-        QVERIFY(rig.fn.CommunicationFailed);
-        QVERIFY(!rig.fn.FunctionFailed);
+        QCOMPARE(rig.observer.last.linkFault, LinkFault::NoReply);
+        QCOMPARE(rig.observer.last.outcome, Outcome::CommunicationFailure);
     }
 
     void skipBlankBlocks_data() {
@@ -154,7 +162,7 @@ private slots:
             rig.state.Buffer[i] = 0xFF;
         rig.state.Buffer[47] = 0xFE; // one programmed byte keeps this block
 
-        rig.fn.SkipBlankBlocks = skip;
+        rig.fn.setOptions(FunctionOptions{skip});
         rig.fn.RunFunction(FnProgram);
 
         QList<int> sent;
@@ -187,7 +195,7 @@ private slots:
             rig.patternMemory();
         rig.state.Buffer[size] = 0x5A;
 
-        QVERIFY(rig.fn.RunFunction(code));
+        QVERIFY(rig.fn.RunFunction(code).ran());
 
         // Every address frame follows its own read command: 04 AH AL 00 last.
         const auto frames = rig.addressFrames();
@@ -198,7 +206,7 @@ private slots:
             QCOMPARE(frames[i], Bytes({0x04, i * 16 >> 8, i * 16 & 0xFF, 0x00, lastByte}));
         }
         QCOMPARE(rig.unit.Waits, QList<int>(size / 16, 17));
-        QVERIFY(rig.fn.Lines[0].endsWith(Ok));
+        QVERIFY(rig.observer.lines.line(0).endsWith(Ok));
         const QList<int> progress = rig.observer.progress.mid(1); // after the window's reset to 0
         QCOMPARE(progress.size(), size / 16 + 1);
         QCOMPARE(progress.last(), 100);
@@ -208,7 +216,7 @@ private slots:
         }
         if (code != FnRead)
             return;
-        QCOMPARE(rig.fn.Lines[0], QStringLiteral("Reading ...") + Ok);
+        QCOMPARE(rig.observer.lines.line(0), QStringLiteral("Reading ...") + Ok);
         QCOMPARE(BufferBytes(rig.state, 0, size), rig.unit.Memory.left(size));
         if (size < BufferSize - 1)
             QCOMPARE(rig.state.Buffer[size], quint8(0x5A)); // beyond the device untouched
@@ -228,15 +236,16 @@ private slots:
         QFETCH(int, size);
         QFETCH(QList<int>, progress);
         Rig rig(size);
-        rig.fn.VerifyDevice();
+        rig.fn.RunFunction(FnVerify);
         QCOMPARE(rig.addressFrames().size(), progress.size() - 1);
-        QCOMPARE(rig.observer.progress, progress);
-        QCOMPARE(rig.fn.Lines[0], QStringLiteral("Verifying ...") + Ok);
+        QCOMPARE(rig.observer.progress.mid(1), progress); // after the run's reset to 0
+        QCOMPARE(rig.observer.lines.line(0), QStringLiteral("Verifying ...") + Ok);
 
         rig.unit.Memory[size - 1] = 0x00;
-        rig.fn.VerifyDevice();
-        QCOMPARE(rig.fn.Lines[0], QStringLiteral("Verify Error at ") + HexWord(size - 1));
-        QVERIFY(rig.fn.FunctionFailed);
+        rig.fn.RunFunction(FnVerify);
+        QCOMPARE(rig.observer.lines.line(0),
+                 QStringLiteral("Verify Error at ") + HexWord(size - 1));
+        QCOMPARE(rig.observer.last.outcome, Outcome::Mismatch);
     }
 
     void mismatchReports_data() {
@@ -261,15 +270,15 @@ private slots:
         for (int a : deviceDiffers)
             rig.unit.Memory[a] = 0x00;
 
-        QVERIFY(rig.fn.RunFunction(code));
+        QVERIFY(rig.fn.RunFunction(code).ran());
 
-        QCOMPARE(rig.fn.Lines[0], text);
-        QCOMPARE(rig.observer.shown[0], text);
-        QVERIFY(rig.fn.FunctionFailed);
+        QCOMPARE(rig.observer.lines.line(0), text);
+        QCOMPARE(rig.observer.lines.line(0), text);
+        QCOMPARE(rig.observer.last.outcome, Outcome::Mismatch);
         QCOMPARE(rig.addressFrames().size(), requests);
-        QCOMPARE(rig.fn.MismatchAddress, deviceDiffers[0]);
-        QCOMPARE(rig.fn.MismatchExpected, 0xFF);
-        QCOMPARE(rig.fn.MismatchActual, 0x00);
+        QCOMPARE(rig.observer.last.firstDifference().address, deviceDiffers[0]);
+        QCOMPARE(int(rig.observer.last.firstDifference().expected), 0xFF);
+        QCOMPARE(int(rig.observer.last.firstDifference().actual), 0x00);
         QCOMPARE(rig.observer.progress.last(), (requests - 1) * 100 / 64);
         QCOMPARE(rig.observer.errors, 0);
     }
@@ -299,12 +308,12 @@ private slots:
         if (!extra.isEmpty())
             rig.unit.extraAfter(1, extra);
 
-        rig.fn.ReadDevice();
+        rig.fn.RunFunction(FnRead);
 
         QCOMPARE(BufferBytes(rig.state, 0, 16),
                  rig.unit.Memory.left(stored) + QByteArray(16 - stored, char(0x55)));
         QCOMPARE(int(rig.state.Buffer[16]), beyond);
-        QCOMPARE(rig.fn.Lines[0], QStringLiteral("Reading ...") + mark);
+        QCOMPARE(rig.observer.lines.line(0), QStringLiteral("Reading ...") + mark);
         QCOMPARE(rig.observer.errors, mark == Fault ? 1 : 0);
     }
 
@@ -322,20 +331,20 @@ private slots:
         if (late) {
             rig.unit.queueRawReply(zeros);
             rig.unit.lateReply(1);
-            rig.fn.ReadDevice();
-            QCOMPARE(rig.fn.Lines[0], QStringLiteral("Reading ...") + Fault);
+            rig.fn.RunFunction(FnRead);
+            QCOMPARE(rig.observer.lines.line(0), QStringLiteral("Reading ...") + Fault);
             QCOMPARE(rig.unit.bytesWaiting(), 17); // it came after all
         } else {
             rig.unit.inject(zeros);
         }
 
-        rig.fn.ReadDevice();
-        QCOMPARE(rig.fn.Lines[0], QStringLiteral("Reading ...") + Ok);
+        rig.fn.RunFunction(FnRead);
+        QCOMPARE(rig.observer.lines.line(0), QStringLiteral("Reading ...") + Ok);
         QCOMPARE(BufferBytes(rig.state, 0, 32), rig.unit.Memory.left(32));
 
         rig.unit.inject(zeros);
-        rig.fn.VerifyDevice();
-        QCOMPARE(rig.fn.Lines[0], QStringLiteral("Verifying ...") + Ok);
+        rig.fn.RunFunction(FnVerify);
+        QCOMPARE(rig.observer.lines.line(0), QStringLiteral("Verifying ...") + Ok);
     }
 
     void eraseAndLock_data() {
@@ -351,9 +360,9 @@ private slots:
         QFETCH(QByteArray, frame);
         QFETCH(QString, text);
         Rig rig(0); // no device needed
-        rig.fn.PauseMs = 1000;
+        rig.fn.setPauseMs(1000);
 
-        QVERIFY(rig.fn.RunFunction(code));
+        QVERIFY(rig.fn.RunFunction(code).ran());
 
         QCOMPARE(rig.unit.Sent, QList<QByteArray>{frame});
         // Marked at once, then progress 1..100, then the one pause.
@@ -401,7 +410,7 @@ private slots:
         QFETCH(QStringList, lines);
         QFETCH(int, pauses);
         Rig rig(256);
-        rig.fn.PauseMs = 1000;
+        rig.fn.setPauseMs(1000);
         for (int i = 0; i < 256; ++i)
             rig.state.Buffer[i] = quint8(i ^ 0xA5);
         rig.setAuto(steps);
@@ -412,18 +421,18 @@ private slots:
         if (notBlankAt >= 0)
             rig.unit.Memory[notBlankAt] = 0x00;
 
-        QVERIFY(rig.fn.RunFunction(FnAuto));
+        QVERIFY(rig.fn.RunFunction(FnAuto).ran());
 
         for (int line = 0; line < 6; ++line) {
-            QCOMPARE(rig.fn.Lines[line], lines[line]);
-            QCOMPARE(rig.observer.shown[line], lines[line]);
+            QCOMPARE(rig.observer.lines.line(line), lines[line]);
+            QCOMPARE(rig.observer.lines.line(line), lines[line]);
         }
         QCOMPARE(rig.observer.errors, lostRequest ? 1 : 0);
         QVERIFY(rig.observer.refusals.isEmpty());
         QCOMPARE(rig.unit.Pauses, QList<int>(pauses, 1000));
         if (notBlankAt >= 0) {
             QVERIFY(!rig.unit.Sent.contains(Bytes({0x01, 0x57}))); // no write command went out
-            QVERIFY(rig.fn.FunctionFailed);
+            QCOMPARE(rig.observer.last.outcome, Outcome::Mismatch);
         }
     }
 
@@ -453,11 +462,11 @@ private slots:
 
         QCOMPARE(rig.unit.Sent, frames);
         QCOMPARE(rig.unit.Pauses, QList<int>({250, 250, 250, 250})); // between the sends
-        QCOMPARE(rig.fn.DeviceLetter, 'a' + code - 1);
+        QCOMPARE(rig.fn.deviceLetter(), 'a' + code - 1);
         QVERIFY(rig.state.UnitInReset);
         QCOMPARE(rig.observer.stateChanges, 1);
         QVERIFY(rig.observer.refusals.isEmpty());
-        rig.fn.EraseDevice();
+        rig.fn.RunFunction(FnErase);
         QCOMPARE(rig.unit.Pauses.last(), 1000);
     }
 
@@ -488,9 +497,9 @@ private slots:
             rig.state.SelectedDevice = 0;
         rig.unit.setOpen(open, QStringLiteral("The line is gone."));
         rig.setAuto({FnErase, FnRead}); // a refused sequence must not have run the erase
-        rig.fn.Lines[2] = QStringLiteral("earlier result");
+        rig.observer.lines.setLine(2, QStringLiteral("earlier result"));
 
-        const bool ran = rig.fn.RunFunction(index);
+        const bool ran = rig.fn.RunFunction(index).ran();
 
         QCOMPARE(ran, reasonPart.isEmpty());
         QCOMPARE(rig.unit.Sent.isEmpty(), !ran);
@@ -503,7 +512,7 @@ private slots:
                  qPrintable(rig.observer.refusals[0]));
         QCOMPARE(rig.unit.RefusedSends, 0);
         QVERIFY(rig.observer.progress.isEmpty());
-        QCOMPARE(rig.fn.Lines[2], QStringLiteral("earlier result"));
+        QCOMPARE(rig.observer.lines.line(2), QStringLiteral("earlier result"));
     }
 };
 

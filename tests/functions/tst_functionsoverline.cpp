@@ -4,6 +4,7 @@
 #include "core/appstate.h"
 #include "core/hextext.h"
 #include "functions/devicefunctions.h"
+#include "functions/functiontext.h"
 #include "link/seriallink.h"
 #include "link/unitcommands.h"
 
@@ -20,12 +21,15 @@ namespace {
 
 class Lines : public FunctionObserver {
 public:
-    void setMessage(int line, const QString& text) override { shown[line] = text; }
-    void showProgress(int percent) override { last = percent; }
-    void communicationError() override { ++errors; }
+    void functionStarted(const FunctionResult& run) override { shown.started(run); }
+    void functionProgress(const FunctionResult&, int percent) override { last = percent; }
+    void functionFinished(const FunctionResult& result) override {
+        errors += result.outcome == Outcome::CommunicationFailure ? 1 : 0;
+        shown.finished(result);
+    }
     void refused(const QString& reason) override { refusals << reason; }
 
-    QString shown[6];
+    FunctionLines shown;
     int last = -1;
     int errors = 0;
     QStringList refusals;
@@ -73,27 +77,25 @@ void TestFunctionsOverLine::programVerifyAndReadBackWholeDevice() {
 
     Lines lines;
     DeviceFunctions fn(state, link, lines);
-    fn.PauseMs = 1; // the load sequence's pauses are not under test here
+    fn.setPauseMs(1); // the load sequence's pauses are not under test here
     fn.LoadSequence();
-    QVERIFY(fn.RunFunction(FnProgram));
-    QCOMPARE(lines.shown[0], QStringLiteral("Programming ...   OK!"));
+    QVERIFY(fn.RunFunction(FnProgram).ran());
+    QCOMPARE(lines.shown.line(0), QStringLiteral("Programming ...   OK!"));
     QCOMPARE(lines.last, 100);
 
-    QVERIFY(fn.RunFunction(FnVerify));
-    QCOMPARE(lines.shown[0], QStringLiteral("Verifying ...   OK!"));
-    QVERIFY(!fn.FunctionFailed);
+    QCOMPARE(fn.RunFunction(FnVerify).outcome, Outcome::Success);
+    QCOMPARE(lines.shown.line(0), QStringLiteral("Verifying ...   OK!"));
 
     // A byte near the end that the device does not hold.
     state.Buffer[0xFFF3] ^= 0x01;
-    QVERIFY(fn.RunFunction(FnVerify));
-    QCOMPARE(lines.shown[0], QStringLiteral("Verify Error at FFF3"));
-    QVERIFY(fn.FunctionFailed);
+    QCOMPARE(fn.RunFunction(FnVerify).outcome, Outcome::Mismatch);
+    QCOMPARE(lines.shown.line(0), QStringLiteral("Verify Error at FFF3"));
 
     // Read into a cleared buffer brings the image back; past the device the
     // buffer keeps its 0xFF.
     state.Buffer.fill(0xFF);
-    QVERIFY(fn.RunFunction(FnRead));
-    QCOMPARE(lines.shown[0], QStringLiteral("Reading ...   OK!"));
+    QVERIFY(fn.RunFunction(FnRead).ran());
+    QCOMPARE(lines.shown.line(0), QStringLiteral("Reading ...   OK!"));
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(state.Buffer.data()), 65536), image);
     QCOMPARE(state.Buffer[65536], quint8(0xFF));
     QCOMPARE(state.Buffer[BufferLast], quint8(0xFF));
@@ -130,7 +132,7 @@ void TestFunctionsOverLine::loadSequenceSelectsTheDevice() {
     QVERIFY(link.openPath(unit.path(), QStringLiteral("COM1")).ok);
     Lines lines;
     DeviceFunctions fn(state, link, lines);
-    fn.PauseMs = 1;
+    fn.setPauseMs(1);
     fn.LoadSequence();
     QVERIFY(state.UnitInReset);
     QVERIFY(unit.waitForFrames(identified ? 5 : 4));

@@ -3,6 +3,7 @@
 // case checks what the user is told and what the buffer and files hold.
 #include "core/config.h"
 #include "functions/devicefunctions.h"
+#include "functions/functiontext.h"
 #include "link/seriallink.h"
 #include "robust/robustsupport.h"
 #include "support/virtualunit.h"
@@ -31,10 +32,17 @@ quint8 UnitByte(int address) {
 
 class Observer : public FunctionObserver {
 public:
-    void setMessage(int, const QString&) override {}
-    void showProgress(int percent) override { progress << percent; }
-    void communicationError() override { ++errors; }
+    void functionStarted(const FunctionResult& run) override { lines.started(run); }
+    void functionProgress(const FunctionResult&, int percent) override { progress << percent; }
+    void functionFinished(const FunctionResult& result) override {
+        if (result.outcome == Outcome::CommunicationFailure && result.function != FnAuto)
+            ++errors;
+        lines.finished(result);
+        last = result;
+    }
     void refused(const QString& reason) override { refusals << reason; }
+    FunctionLines lines;
+    FunctionResult last;
     QList<int> progress;
     int errors = 0;
     QStringList refusals;
@@ -110,9 +118,9 @@ private slots:
         // Read keeps the blocks that arrived; nothing else touches the buffer.
         const auto expected = rig.withUnitBytes(0, function == FnRead ? blocksDone * 16 : 0);
 
-        QVERIFY(rig.fn.RunFunction(function));
+        QVERIFY(rig.fn.RunFunction(function).ran());
 
-        QCOMPARE(rig.fn.Lines[0], (function == FnRead ? Reading : Programming) + Fault);
+        QCOMPARE(rig.observer.lines.line(0), (function == FnRead ? Reading : Programming) + Fault);
         QCOMPARE(rig.observer.errors, 1);
         QVERIFY(rig.unit.waitForExit());
         QCOMPARE(rig.unit.frames().size(), closeAtFrame);
@@ -121,7 +129,7 @@ private slots:
         QVERIFY(rig.state.Buffer == expected);
 
         // The next function is refused with the reason instead of sending into nothing.
-        QVERIFY(!rig.fn.RunFunction(FnVerify));
+        QVERIFY(!rig.fn.RunFunction(FnVerify).ran());
         QCOMPARE(rig.observer.refusals.size(), 1);
         const QString reason = rig.observer.refusals[0];
         QVERIFY2(reason.startsWith("The programmer unit is not connected (COM1, "),
@@ -182,16 +190,16 @@ private slots:
         rig.state.Buffer = rig.withUnitBytes(0, DeviceBytes);
         const auto before = rig.state.Buffer;
 
-        QVERIFY(rig.fn.RunFunction(FnVerify));
-        QCOMPARE(rig.fn.Lines[0], Verifying + Fault);
+        QVERIFY(rig.fn.RunFunction(FnVerify).ran());
+        QCOMPARE(rig.observer.lines.line(0), Verifying + Fault);
         QCOMPARE(rig.observer.errors, 1);
-        QCOMPARE(rig.fn.MismatchAddress, -1);
+        QVERIFY(rig.observer.last.differences.isEmpty());
         QCOMPARE(rig.observer.progress.last(), 7 * 100 / 16);
-        QVERIFY(!rig.fn.FunctionFailed);
+        QVERIFY(rig.observer.last.outcome != Outcome::Mismatch);
 
         // The unit answers again: the same Verify now goes through.
-        QVERIFY(rig.fn.RunFunction(FnVerify));
-        QCOMPARE(rig.fn.Lines[0], Verifying + Ok);
+        QVERIFY(rig.fn.RunFunction(FnVerify).ran());
+        QCOMPARE(rig.observer.lines.line(0), Verifying + Ok);
         QCOMPARE(rig.observer.errors, 1);
         QVERIFY(rig.state.Buffer == before);
     }
@@ -202,16 +210,16 @@ private slots:
         const auto firstTwoBlocks = rig.withUnitBytes(0, 32),
                    all = rig.withUnitBytes(0, DeviceBytes);
 
-        QVERIFY(rig.fn.RunFunction(FnRead));
-        QCOMPARE(rig.fn.Lines[0], Reading + Fault);
+        QVERIFY(rig.fn.RunFunction(FnRead).ran());
+        QCOMPARE(rig.observer.lines.line(0), Reading + Fault);
         QCOMPARE(rig.observer.errors, 1);
         QVERIFY(rig.state.Buffer == firstTwoBlocks);
 
         // The late block arrives while nothing waits for it...
         QTRY_COMPARE_WITH_TIMEOUT(rig.link.bytesWaiting(), 17, 5000);
         // ...and must not be taken for the first block of the next Read.
-        QVERIFY(rig.fn.RunFunction(FnRead));
-        QCOMPARE(rig.fn.Lines[0], Reading + Ok);
+        QVERIFY(rig.fn.RunFunction(FnRead).ran());
+        QCOMPARE(rig.observer.lines.line(0), Reading + Ok);
         QCOMPARE(rig.observer.errors, 1);
         QVERIFY(rig.state.Buffer == all);
     }
@@ -227,12 +235,12 @@ private slots:
         rig.state.AutoList[3] = FnVerify;
         rig.state.AutoList[4] = FnRead;
         const auto programmed = rig.state.Buffer;
-        QVERIFY(rig.fn.RunFunction(FnAuto));
+        QVERIFY(rig.fn.RunFunction(FnAuto).ran());
 
-        QCOMPARE(rig.fn.Lines[0], QStringLiteral("Erasing ...") + Ok);
-        QCOMPARE(rig.fn.Lines[1], Programming + Ok);
-        QCOMPARE(rig.fn.Lines[2], Verifying + Ok);
-        QCOMPARE(rig.fn.Lines[3], Reading + Ok);
+        QCOMPARE(rig.observer.lines.line(0), QStringLiteral("Erasing ...") + Ok);
+        QCOMPARE(rig.observer.lines.line(1), Programming + Ok);
+        QCOMPARE(rig.observer.lines.line(2), Verifying + Ok);
+        QCOMPARE(rig.observer.lines.line(3), Reading + Ok);
         QCOMPARE(rig.observer.errors, 0);
         QVERIFY(rig.state.Buffer == programmed);
     }
@@ -262,9 +270,9 @@ private slots:
             for (int j = 0; j < perBlock; ++j)
                 expected[size_t(block * 16 + j)] = UnitByte(block * 16 + j);
 
-        QVERIFY(rig.fn.RunFunction(FnRead));
+        QVERIFY(rig.fn.RunFunction(FnRead).ran());
 
-        QCOMPARE(rig.fn.Lines[0], Reading + (fault ? Fault : Ok));
+        QCOMPARE(rig.observer.lines.line(0), Reading + (fault ? Fault : Ok));
         QCOMPARE(rig.observer.errors, fault ? 1 : 0);
         QVERIFY(rig.state.Buffer == expected);
     }
@@ -284,17 +292,17 @@ private slots:
             rig.state.Buffer = rig.withUnitBytes(0, DeviceBytes);
         auto expected = rig.state.Buffer;
 
-        QVERIFY(rig.fn.RunFunction(function));
+        QVERIFY(rig.fn.RunFunction(function).ran());
 
         if (function == FnVerify) {
             // The flood's first byte is taken for the count, the next for data.
-            QCOMPARE(rig.fn.Lines[0], QStringLiteral("Verify Error at 0020"));
-            QVERIFY(rig.fn.FunctionFailed);
+            QCOMPARE(rig.observer.lines.line(0), QStringLiteral("Verify Error at 0020"));
+            QCOMPARE(rig.observer.last.outcome, Outcome::Mismatch);
             QCOMPARE(rig.observer.errors, 0);
         } else {
             // Count A5 announces 164 bytes; the 56 that came are stored from the
             // block's address, and the rest counts as a lost reply.
-            QCOMPARE(rig.fn.Lines[0], Reading + Fault);
+            QCOMPARE(rig.observer.lines.line(0), Reading + Fault);
             QCOMPARE(rig.observer.errors, 1);
             for (int i = 0; i < 32; ++i)
                 expected[size_t(i)] = UnitByte(i);
@@ -307,8 +315,8 @@ private slots:
 
         // Nothing of the flood is left to spoil the next function.
         rig.state.Buffer = rig.withUnitBytes(0, DeviceBytes);
-        QVERIFY(rig.fn.RunFunction(FnVerify));
-        QCOMPARE(rig.fn.Lines[0], Verifying + Ok);
+        QVERIFY(rig.fn.RunFunction(FnVerify).ran());
+        QCOMPARE(rig.observer.lines.line(0), Verifying + Ok);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "hostbench.h"
 
 #include "functions/devicefunctions.h"
+#include "functions/functiontext.h"
 #include "link/seriallink.h"
 
 #include <ctime>
@@ -19,12 +20,10 @@ double Nanoseconds(clockid_t clock) {
 // engine's own.
 class SilentObserver : public FunctionObserver {
 public:
-    void setMessage(int, const QString&) override {}
-    void showProgress(int) override {}
-    void communicationError() override { ++errors; }
-    void refused(const QString& why) override { refusal = why; }
-    int errors = 0;
-    QString refusal;
+    void functionStarted(const FunctionResult&) override {}
+    void functionProgress(const FunctionResult&, int) override {}
+    void functionFinished(const FunctionResult&) override {}
+    void refused(const QString&) override {}
 };
 
 } // namespace
@@ -68,13 +67,13 @@ HostRun HostBench::run(int code) {
     HostRun result;
     const double wall0 = Nanoseconds(CLOCK_MONOTONIC);
     const double cpu0 = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
-    const bool started = d->functions.RunFunction(code);
+    const FunctionResult run = d->functions.RunFunction(code);
     const double cpu1 = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
     const double wall1 = Nanoseconds(CLOCK_MONOTONIC);
     result.wallNs = wall1 - wall0;
     result.cpuNs = cpu1 - cpu0;
-    result.line = started ? d->functions.Lines[0] : d->observer.refusal;
-    result.ok = started && result.line.endsWith(QStringLiteral("OK!"));
+    result.line = ResultText(run);
+    result.ok = run.succeeded();
     return result;
 }
 

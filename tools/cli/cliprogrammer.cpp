@@ -5,6 +5,7 @@
 #include "editor/bufferops.h"
 #include "exitstatus.h"
 #include "files/imagefiles.h"
+#include "functions/functiontext.h"
 #include "link/seriallink.h"
 
 #include <QDir>
@@ -14,10 +15,6 @@
 namespace varn {
 
 namespace {
-
-const QString SuccessMark = QStringLiteral("OK!");
-const QString FaultMark = QStringLiteral("Device Fault!");
-const QString StartMark = QStringLiteral("...");
 
 QString formatName(bool hex) {
     return hex ? QStringLiteral("Intel Hex") : QStringLiteral("Binary");
@@ -225,84 +222,61 @@ int CliProgrammer::connectUnit() {
 }
 
 int CliProgrammer::runDeviceFunction(int index) {
-    communicationErrors = 0;
-    wasRefused = false;
-
     if (!loadSequenceSent) {
         loadSequenceSent = true;
-        functions->LoadSequence();
-        if (wasRefused)
+        if (!functions->LoadSequence())
             return ExitCommunication;
     }
 
-    functions->SkipBlankBlocks = options.skipBlank;
-    const bool ran = functions->RunFunction(index);
-    flushPendingLine();
+    functions->setOptions(FunctionOptions{options.skipBlank});
+    const FunctionResult result = functions->RunFunction(index);
     progressLabel.clear();
     console.clearProgress();
 
-    if (!ran || wasRefused)
+    switch (result.outcome) {
+    case Outcome::Refused:
         return link->isOpen() ? ExitUsage : ExitCommunication;
-    if (communicationErrors > 0)
+    case Outcome::CommunicationFailure:
         return ExitCommunication;
-    if (functions->FunctionFailed)
+    case Outcome::Mismatch:
         return ExitMismatch;
-    if (index == FnAuto && state.AutoCount <= 0)
+    case Outcome::Success:
+        break;
+    }
+    if (result.function == FnAuto && result.steps.empty())
         console.info(QStringLiteral("Auto: auto.cfg holds no steps"));
     return ExitOk;
 }
 
-void CliProgrammer::setMessage(int /*line*/, const QString& text) {
-    if (text.endsWith(StartMark)) {
-        // A new step begins; whatever the last one left is final now.
-        flushPendingLine();
-        pendingLine = text;
-        progressLabel = text;
-    } else if (text.endsWith(SuccessMark)) {
-        // Erase and Lock run their bar after the line is done: no bar then.
-        pendingLine.clear();
-        progressLabel.clear();
-        console.info(text);
-    } else if (text.endsWith(FaultMark)) {
-        pendingLine.clear();
-        progressLabel.clear();
-        console.error(text);
-    } else {
-        // A mismatch: the function has not yet stored the bytes it found, so
-        // the line is printed when it returns.
-        pendingLine = text;
-    }
+void CliProgrammer::functionStarted(const FunctionResult& run) {
+    progressLabel = StartText(run.function);
 }
 
-void CliProgrammer::flushPendingLine() {
-    if (pendingLine.isEmpty())
-        return;
-    QString text = pendingLine;
-    pendingLine.clear();
-    if (!text.endsWith(StartMark) && functions && functions->MismatchAddress >= 0) {
-        if (text.startsWith(QLatin1String("Verify Error")) && functions->MismatchExpected >= 0 &&
-            functions->MismatchActual >= 0) {
-            text +=
-                QStringLiteral(" (buffer %1, device %2)")
-                    .arg(HexByte(functions->MismatchExpected), HexByte(functions->MismatchActual));
-        } else if (functions->MismatchActual >= 0) {
-            text += QStringLiteral(" (device %1)").arg(HexByte(functions->MismatchActual));
-        }
-    }
-    console.error(text);
-}
-
-void CliProgrammer::showProgress(int percent) {
+void CliProgrammer::functionProgress(const FunctionResult& /*run*/, int percent) {
     console.progress(progressLabel, percent);
 }
 
-void CliProgrammer::communicationError() {
-    ++communicationErrors;
-    console.error(QStringLiteral("Communication Error!"));
+void CliProgrammer::functionFinished(const FunctionResult& result) {
+    // Erase and Lock run their bar after the result: no bar then.
+    progressLabel.clear();
+    // A sequence's summary repeats what its steps have printed.
+    if (result.function == FnAuto)
+        return;
+    switch (result.outcome) {
+    case Outcome::Success:
+        console.info(ResultReport(result));
+        break;
+    case Outcome::CommunicationFailure:
+        console.error(QStringLiteral("Communication Error!"));
+        console.error(ResultReport(result));
+        break;
+    default:
+        console.error(ResultReport(result));
+        break;
+    }
 }
 
 void CliProgrammer::refused(const QString& reason) {
-    wasRefused = true;
     console.error(reason);
 }
 

@@ -29,9 +29,9 @@ public:
     int run();
 
     // FunctionObserver
-    void setMessage(int line, const QString& text) override;
-    void showProgress(int percent) override;
-    void communicationError() override;
+    void functionStarted(const FunctionResult& run) override;
+    void functionProgress(const FunctionResult& run, int percent) override;
+    void functionFinished(const FunctionResult& result) override;
     void refused(const QString& reason) override;
 
 private:
@@ -40,7 +40,6 @@ private:
     int saveFile(const QString& path);
     int connectUnit();
     int runDeviceFunction(int index);
-    void flushPendingLine();
     bool fileIsHex(const QString& path) const;
 
     AppState& state;
@@ -53,11 +52,8 @@ private:
     int connectStatus = 0;
     bool loadSequenceSent = false;
 
-    // The message line of the running function, printed once it is final.
-    QString pendingLine;
+    // The bar's label while a function runs; empty once it has finished.
     QString progressLabel;
-    int communicationErrors = 0;
-    bool wasRefused = false;
 };
 
 // The whole command: parse, --help, start-up reading, operations.

@@ -1,0 +1,94 @@
+#include "functiontext.h"
+
+#include "core/appstate.h"
+#include "core/hextext.h"
+
+namespace varn {
+
+namespace {
+
+struct FunctionWords {
+    const char* name;
+    const char* start;
+};
+
+// By function code.
+constexpr FunctionWords Words[] = {
+    {"Read", "Reading ..."},
+    {"Erase", "Erasing ..."},
+    {"Blank", "Blank Checking ..."},
+    {"Program", "Programming ..."},
+    {"Verify", "Verifying ..."},
+    {"Lock", "Locking ..."},
+    {"Auto", ""},
+};
+
+const FunctionWords* wordsOf(int code) {
+    if (code < 0 || code >= int(std::size(Words)))
+        return nullptr;
+    return &Words[code];
+}
+
+} // namespace
+
+QString FunctionName(int code) {
+    const FunctionWords* words = wordsOf(code);
+    return words ? QString::fromLatin1(words->name) : QString();
+}
+
+QString StartText(int code) {
+    const FunctionWords* words = wordsOf(code);
+    return words ? QString::fromLatin1(words->start) : QString();
+}
+
+QString ResultText(const FunctionResult& result) {
+    switch (result.outcome) {
+    case Outcome::Success:
+        return StartText(result.function) + QStringLiteral("   OK!");
+    case Outcome::CommunicationFailure:
+        return StartText(result.function) + QStringLiteral("   Device Fault!");
+    case Outcome::Mismatch:
+        return (result.function == FnBlank ? QStringLiteral("Device not blank at ")
+                                           : QStringLiteral("Verify Error at ")) +
+               HexWord(result.firstDifference().address);
+    case Outcome::Refused:
+        break;
+    }
+    return result.refusal;
+}
+
+QString ResultReport(const FunctionResult& result) {
+    QString text = ResultText(result);
+    if (result.outcome != Outcome::Mismatch)
+        return text;
+    const ByteDifference& d = result.firstDifference();
+    if (result.function == FnBlank)
+        return text + QStringLiteral(" (device %1)").arg(HexByte(d.actual));
+    return text +
+           QStringLiteral(" (buffer %1, device %2)").arg(HexByte(d.expected), HexByte(d.actual));
+}
+
+int FunctionLines::lineOf(const FunctionResult& run) {
+    return qBound(0, run.autoStep - 1, Count - 1);
+}
+
+bool FunctionLines::started(const FunctionResult& run) {
+    const bool newRun = run.autoStep == 0;
+    if (newRun) {
+        for (QString& line : lines)
+            line.clear();
+    }
+    if (run.function >= FnRead && run.function <= FnLock)
+        lines[lineOf(run)] = StartText(run.function);
+    return newRun;
+}
+
+void FunctionLines::finished(const FunctionResult& result) {
+    // A sequence's summary repeats what its last step already wrote; a
+    // code that is no device function wrote nothing.
+    if (result.function < FnRead || result.function > FnLock || result.outcome == Outcome::Refused)
+        return;
+    lines[lineOf(result)] = ResultText(result);
+}
+
+} // namespace varn
