@@ -146,6 +146,74 @@ private slots:
         QCOMPARE(rig.observer.last.outcome, Outcome::CommunicationFailure);
     }
 
+    void resultValues_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("fault"); // 0 none, 1 drop reply 2, 2 short block 1, 3 line lost at 2
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("linkFault");
+        QTest::addColumn<int>("blocksDone");
+        QTest::addColumn<int>("bytes");
+        using O = Outcome;
+        using L = LinkFault;
+        QTest::newRow("read") << int(FnRead) << 0 << int(O::Success) << int(L::None) << 4 << 64;
+        QTest::newRow("program") << int(FnProgram) << 0 << int(O::Success) << int(L::None) << 4
+                                 << 64;
+        QTest::newRow("no reply") << int(FnRead) << 1 << int(O::CommunicationFailure)
+                                  << int(L::NoReply) << 1 << 16;
+        QTest::newRow("short block")
+            << int(FnVerify) << 2 << int(O::CommunicationFailure) << int(L::ShortReply) << 0 << 16;
+        QTest::newRow("line lost")
+            << int(FnProgram) << 3 << int(O::CommunicationFailure) << int(L::LineLost) << 1 << 16;
+        QTest::newRow("mismatch") << int(FnBlank) << 4 << int(O::Mismatch) << int(L::None) << 2
+                                  << 48;
+    }
+
+    void resultValues() {
+        QFETCH(int, code);
+        QFETCH(int, fault);
+        QFETCH(int, outcome);
+        QFETCH(int, linkFault);
+        QFETCH(int, blocksDone);
+        QFETCH(int, bytes);
+        Rig rig(64);
+        if (fault == 1)
+            rig.unit.dropReply(2);
+        else if (fault == 2)
+            rig.unit.countByte(1, 255);
+        else if (fault == 3)
+            rig.unit.closeFrom(2);
+        else if (fault == 4)
+            rig.unit.Memory[0x23] = 0x5A;
+
+        const FunctionResult r = rig.fn.RunFunction(code);
+
+        QCOMPARE(int(r.outcome), outcome);
+        QCOMPARE(int(r.linkFault), linkFault);
+        QCOMPARE(r.blocksDone, blocksDone);
+        QCOMPARE(r.blocksTotal, 4);
+        QCOMPARE(r.bytesTransferred, qint64(bytes));
+        QVERIFY(r.started.isValid() && r.started <= r.finished);
+        QCOMPARE(r.autoStep, 0);
+        if (fault == 4)
+            QCOMPARE(ResultReport(r), QStringLiteral("Device not blank at 0023 (device 5A)"));
+    }
+
+    void autoResultHoldsItsSteps() {
+        Rig rig(64);
+        rig.setAuto({FnErase, 9, FnRead, FnVerify});
+        rig.unit.Memory[0x31] = 0x00; // read brings it into the buffer: verify passes
+
+        const FunctionResult r = rig.fn.RunFunction(FnAuto);
+
+        QCOMPARE(r.function, int(FnAuto));
+        QCOMPARE(r.outcome, Outcome::Success);
+        QCOMPARE(r.steps.size(), size_t(3));
+        QCOMPARE(r.steps[1].function, int(FnRead));
+        QCOMPARE(r.steps[1].autoStep, 3);
+        QCOMPARE(r.blocksDone, 8);
+        QCOMPARE(r.bytesTransferred, qint64(128));
+    }
+
     void skipBlankBlocks_data() {
         QTest::addColumn<bool>("skip");
         QTest::addColumn<QList<int>>("blockAddresses");
