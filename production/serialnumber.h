@@ -1,0 +1,57 @@
+#pragma once
+
+#include "core/status.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace varn {
+
+class AppState;
+class UserSettings;
+
+// Where and how each chip's own number goes into the buffer before Program.
+// The numbers themselves come from the production log (see ProductionLog),
+// so that stations sharing a database never hand out the same one.
+struct SerialSettings {
+    enum class Order { MostSignificantFirst, LeastSignificantFirst };
+    enum class Encoding { Binary, PackedBcd, AsciiDecimal };
+
+    bool enabled = false;
+    qint64 address = 0;
+    int length = 4; // bytes, 1..8
+    Order order = Order::MostSignificantFirst;
+    Encoding encoding = Encoding::Binary;
+    qint64 first = 1;
+    qint64 step = 1;
+
+    // Numbers with the same first number and step form one series: the log
+    // counts each series on its own.
+    QString series() const;
+    // The largest number the length and encoding can hold (the log stores
+    // numbers as signed 64-bit values, so never more than 2^63 - 1).
+    qint64 maximum() const;
+    // Why these settings cannot be used with a device of deviceSize bytes
+    // (0: size not known yet, only the settings themselves are checked).
+    Status check(qint64 deviceSize = 0) const;
+
+    // "serial/..." keys of varn.ini.
+    static SerialSettings load(const UserSettings& settings);
+    void save(UserSettings& settings) const;
+};
+
+// The bytes of number as they go into the buffer, in the configured order.
+// An ASCII number is padded with leading zeros to the length.
+QByteArray EncodeSerial(const SerialSettings& settings, qint64 number);
+// Writes number into state.Buffer at settings.address.
+Status WriteSerial(AppState& state, const SerialSettings& settings, qint64 number);
+
+// Names used on the command line, in varn.ini and in the log: "msb"/"lsb",
+// "binary"/"bcd"/"ascii". Parsing is case-insensitive; false for an unknown
+// name.
+QString OrderName(SerialSettings::Order order);
+QString EncodingName(SerialSettings::Encoding encoding);
+bool ParseOrder(const QString& text, SerialSettings::Order* order);
+bool ParseEncoding(const QString& text, SerialSettings::Encoding* encoding);
+
+} // namespace varn

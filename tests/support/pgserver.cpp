@@ -1,0 +1,139 @@
+#include "pgserver.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace varn::test {
+
+namespace {
+
+// Debian keeps initdb and pg_ctl in a versioned folder off PATH.
+QString findBinFolder() {
+    const QDir root(QStringLiteral("/usr/lib/postgresql"));
+    const QStringList versions = root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (auto it = versions.crbegin(); it != versions.crend(); ++it) {
+        const QString bin = root.filePath(*it + QStringLiteral("/bin"));
+        if (QFile::exists(bin + QStringLiteral("/initdb")) &&
+            QFile::exists(bin + QStringLiteral("/pg_ctl")))
+            return bin;
+    }
+    return {};
+}
+
+int freePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        close(fd);
+    return port;
+}
+
+} // namespace
+
+PgServer::~PgServer() {
+    stop();
+}
+
+bool PgServer::run(const QString& program, const QStringList& arguments, int timeoutMs) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    if (m_asPostgres)
+        process.start(QStringLiteral("runuser"),
+                      QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
+                                  QStringLiteral("--"), program} +
+                          arguments);
+    else
+        process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        m_error = QStringLiteral("%1 failed: %2")
+                      .arg(QFileInfo(program).fileName(),
+                           QString::fromLocal8Bit(process.readAll()).trimmed());
+        process.kill();
+        process.waitForFinished(1000);
+        return false;
+    }
+    return true;
+}
+
+bool PgServer::start() {
+    m_bin = findBinFolder();
+    if (m_bin.isEmpty()) {
+        m_error = QStringLiteral("PostgreSQL is not installed (Debian package postgresql; "
+                                 "scripts/setup.sh installs it)");
+        return false;
+    }
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("cannot create a temporary folder");
+        return false;
+    }
+    m_asPostgres = geteuid() == 0;
+    if (m_asPostgres) {
+        const passwd* user = getpwnam("postgres");
+        if (!user) {
+            m_error = QStringLiteral("running as root and there is no postgres user to run the "
+                                     "server as");
+            return false;
+        }
+        if (chown(QFile::encodeName(m_dir.path()).constData(), user->pw_uid, user->pw_gid) != 0) {
+            m_error = QStringLiteral("cannot hand the temporary folder to postgres");
+            return false;
+        }
+    }
+    const QString data = m_dir.filePath(QStringLiteral("data"));
+    if (!run(m_bin + QStringLiteral("/initdb"),
+             {QStringLiteral("-D"), data, QStringLiteral("-A"), QStringLiteral("trust"),
+              QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("--no-sync")},
+             60000))
+        return false;
+    // A port just seen free may be taken again by the time the server binds
+    // it; try a few.
+    for (int attempt = 0; attempt < 5 && !m_running; ++attempt) {
+        m_port = freePort();
+        QString options = QStringLiteral("-k %1 -c listen_addresses=127.0.0.1 -p %2")
+                              .arg(m_dir.path())
+                              .arg(m_port);
+        if (!m_durable)
+            options += QStringLiteral(" -c fsync=off");
+        m_running = run(m_bin + QStringLiteral("/pg_ctl"),
+                        {QStringLiteral("-D"), data, QStringLiteral("-o"), options,
+                         QStringLiteral("-l"), m_dir.filePath(QStringLiteral("log")),
+                         QStringLiteral("-w"), QStringLiteral("start")},
+                        60000);
+    }
+    if (!m_running) {
+        QFile log(m_dir.filePath(QStringLiteral("log")));
+        if (log.open(QIODevice::ReadOnly))
+            m_error += QStringLiteral("\n") + QString::fromLocal8Bit(log.readAll().right(2000));
+    }
+    return m_running;
+}
+
+void PgServer::stop() {
+    if (!m_running)
+        return;
+    m_running = false;
+    run(m_bin + QStringLiteral("/pg_ctl"),
+        {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-m"),
+         QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("stop")},
+        30000);
+}
+
+QString PgServer::url() const {
+    return QStringLiteral("postgresql://postgres@127.0.0.1:%1/postgres").arg(m_port);
+}
+
+} // namespace varn::test

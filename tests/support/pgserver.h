@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+namespace varn::test {
+
+// A throwaway PostgreSQL server for one test, in a temporary data folder,
+// listening on 127.0.0.1 and a socket in that folder; the system's own
+// cluster is never touched. The server refuses to run as root, so under root
+// it runs as the "postgres" user that Debian's package creates.
+//
+//     PgServer server;
+//     if (!server.start())
+//         QSKIP(qPrintable(server.error()));
+//     log.open(server.url());
+class PgServer {
+public:
+    PgServer() = default;
+    ~PgServer();
+    PgServer(const PgServer&) = delete;
+    PgServer& operator=(const PgServer&) = delete;
+
+    // initdb + pg_ctl start; false with error() when the server cannot run
+    // here (not installed, no postgres user).
+    bool start();
+    // Tests run with fsync off (faster, nothing to survive); a benchmark of
+    // the cost of a durable record turns it back on before start().
+    void setDurable(bool durable) { m_durable = durable; }
+    void stop();
+    // postgresql://postgres@127.0.0.1:PORT/postgres
+    QString url() const;
+    int port() const { return m_port; }
+    QString error() const { return m_error; }
+
+private:
+    bool run(const QString& program, const QStringList& arguments, int timeoutMs);
+
+    QTemporaryDir m_dir;
+    QString m_bin;
+    QString m_error;
+    int m_port = 0;
+    bool m_running = false;
+    bool m_asPostgres = false;
+    bool m_durable = false;
+};
+
+} // namespace varn::test
