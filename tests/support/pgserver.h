@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDir>
+#include <QFileInfo>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -31,6 +33,8 @@ public:
     // postgresql://postgres@127.0.0.1:PORT/postgres
     QString url() const;
     int port() const { return m_port; }
+    // The server's major version, from Debian's versioned folder ("15").
+    QString version() const { return QFileInfo(m_bin).dir().dirName(); }
     QString error() const { return m_error; }
 
 private:

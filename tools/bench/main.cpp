@@ -3,11 +3,12 @@
 // figure is measured in this run.
 //
 //   varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] [--no-baud]
-//              [--unit PATH]
+//              [--log-records N] [--unit PATH]
 
 #include "bare.h"
 #include "editorbench.h"
 #include "hostbench.h"
+#include "logbench.h"
 #include "report.h"
 
 #include <QApplication>
@@ -43,6 +44,7 @@ struct Options {
     int baudRepeat = 1;
     int editorRepeat = 200;
     int kib = 64;
+    int logRecords = 200;
     std::string only; // "line", "baud" or "editor": that part alone
     bool baud = true;
     std::string unit = VARN_UNIT_PATH;
@@ -52,7 +54,8 @@ struct Options {
     std::fprintf(stderr,
                  "varn-bench: %s\n"
                  "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
-                 "[--kib N] [--no-baud] [--only line|baud|editor] [--unit PATH]\n",
+                 "[--kib N] [--log-records N] [--no-baud] [--only line|baud|editor|log] "
+                 "[--unit PATH]\n",
                  why);
     std::exit(2);
 }
@@ -75,6 +78,8 @@ Options ParseOptions(int argc, char** argv) {
             o.baudRepeat = number();
         else if (arg == "--editor-repeat")
             o.editorRepeat = number();
+        else if (arg == "--log-records")
+            o.logRecords = number();
         else if (arg == "--kib")
             o.kib = std::min(64, number());
         else if (arg == "--only" && i + 1 < argc)
@@ -412,6 +417,8 @@ int main(int argc, char** argv) {
         EmulatedLine(table, options);
     if (wanted("editor"))
         Editor(table, options);
+    if (wanted("log"))
+        MeasureProductionLog(table, options.logRecords);
 
     std::printf("%s\n", qPrintable(table.text()));
     std::printf("%d MISS, %d not measured; load average at the end %s\n", table.misses(),
