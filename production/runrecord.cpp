@@ -1,0 +1,106 @@
+#include "runrecord.h"
+
+#include "core/appstate.h"
+#include "core/crc32.h"
+#include "editor/bufferops.h"
+#include "functions/functiontext.h"
+
+#include <QSysInfo>
+
+namespace varn {
+
+namespace {
+
+QString linkFaultText(LinkFault fault) {
+    switch (fault) {
+    case LinkFault::NoReply:
+        return QStringLiteral("the unit did not answer");
+    case LinkFault::ShortReply:
+        return QStringLiteral("the unit's reply was incomplete");
+    case LinkFault::LineLost:
+        return QStringLiteral("the line was lost");
+    default:
+        return QString();
+    }
+}
+
+} // namespace
+
+ChipRecord StartRecord(const AppState& state, const RunContext& context) {
+    ChipRecord record;
+    record.time = QDateTime::currentDateTimeUtc();
+    record.station = QSysInfo::machineHostName();
+    record.port = context.port;
+    record.unitName = context.unitName;
+    record.unitVersion = context.unitVersion;
+    record.deviceType = state.SelectedEntry().Name;
+    record.deviceSize = state.DeviceSize();
+    record.imageFile = context.imageFile;
+    record.imageCrc32 = BufferCrc32(state);
+    record.imageChecksum = BufferChecksum(state);
+    record.passed = true;
+    record.programVersion = QStringLiteral(VARN_VERSION);
+    return record;
+}
+
+void AddResult(ChipRecord& record, const FunctionResult& result) {
+    if (result.function == FnAuto) {
+        for (const FunctionResult& step : result.steps)
+            AddResult(record, step);
+        // A refused sequence has no steps but still failed.
+        if (result.outcome == Outcome::Refused && result.steps.empty())
+            AddFailure(record, FunctionName(FnAuto), ChipRecord::Failure::Refused, result.refusal);
+        return;
+    }
+    record.functions.append(FunctionName(result.function));
+    if (result.succeeded() || !record.passed)
+        return;
+    switch (result.outcome) {
+    case Outcome::Mismatch:
+        AddFailure(record, FunctionName(result.function), ChipRecord::Failure::Mismatch,
+                   ResultReport(result));
+        if (!result.differences.isEmpty()) {
+            const ByteDifference& first = result.firstDifference();
+            record.failureAddress = first.address;
+            record.expectedByte = first.expected;
+            record.actualByte = first.actual;
+        }
+        break;
+    case Outcome::CommunicationFailure:
+        AddFailure(record, FunctionName(result.function), ChipRecord::Failure::Communication,
+                   linkFaultText(result.linkFault));
+        break;
+    default:
+        AddFailure(record, FunctionName(result.function), ChipRecord::Failure::Refused,
+                   result.refusal);
+        break;
+    }
+}
+
+void AddFailure(ChipRecord& record, const QString& step, ChipRecord::Failure failure,
+                const QString& detail) {
+    if (!record.passed)
+        return;
+    record.passed = false;
+    record.failedStep = step;
+    record.failure = failure;
+    record.failureDetail = detail;
+}
+
+void FinishRecord(ChipRecord& record) {
+    record.durationMs = record.time.msecsTo(QDateTime::currentDateTimeUtc());
+}
+
+bool RunPrograms(const AppState& state, int index) {
+    if (index == FnProgram)
+        return true;
+    if (index != FnAuto)
+        return false;
+    for (int i = 1; i <= qMin(int(state.AutoCount), MaxAutoCount); ++i) {
+        if (state.AutoList[i] == FnProgram)
+            return true;
+    }
+    return false;
+}
+
+} // namespace varn
