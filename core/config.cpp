@@ -1,42 +1,28 @@
 #include "config.h"
 
 #include "textrecord.h"
-
-#include <QFile>
-#include <QSaveFile>
+#include "wholefile.h"
 
 namespace varn {
 
 namespace {
 
-Status ReadWholeFile(const AppState& state, const char* name, QByteArray& data) {
-    QFile file(state.ConfigPath(QLatin1String(name)));
-    if (!file.open(QIODevice::ReadOnly))
-        return Status::Fail(QStringLiteral("%1: cannot be read: %2").arg(name, file.errorString()));
-    data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return Status::Fail(QStringLiteral("%1: cannot be read: %2").arg(name, file.errorString()));
+// Far above any valid configuration file (50 device entries take a few
+// kilobytes), far below what would strain the memory.
+constexpr qint64 MaxConfigBytes = 1024 * 1024;
+
+Status ReadConfigFile(const AppState& state, const char* name, QByteArray& data) {
+    WholeFileRead file = ReadWholeFile(state.ConfigPath(QLatin1String(name)), MaxConfigBytes);
+    if (!file)
+        return Status::Fail(
+            QStringLiteral("%1: cannot be read: %2").arg(name, file.describe(MaxConfigBytes)));
+    data = std::move(file.bytes);
     return Status::Ok();
 }
 
-// QSaveFile keeps the old file whole when anything on the way fails.
-Status WriteWholeFile(const AppState& state, const char* name, const QByteArray& data) {
-    QSaveFile file(state.ConfigPath(QLatin1String(name)));
-    const auto failed = [&] {
-        return Status::Fail(
-            QStringLiteral("%1: cannot be written: %2").arg(name, file.errorString()));
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return failed();
-    // QSaveFile buffers small writes and, in Qt 6.4, commits even when the
-    // final flush failed (a full disk): the flush is checked here.
-    if (file.write(data) != data.size() || !file.flush()) {
-        const Status status = failed();
-        file.cancelWriting();
-        return status;
-    }
-    if (!file.commit())
-        return failed();
+Status WriteConfigFile(const AppState& state, const char* name, const QByteArray& data) {
+    if (Status written = WriteWholeFile(state.ConfigPath(QLatin1String(name)), data); !written)
+        return Status::Fail(QStringLiteral("%1: cannot be written: %2").arg(name, written.message));
     return Status::Ok();
 }
 
@@ -79,7 +65,7 @@ Status LineFault(const char* name, const TextRecordReader& reader, const QString
 
 Status LoadSettings(AppState& state) {
     QByteArray data;
-    if (Status status = ReadWholeFile(state, SettingsFileName, data); !status)
+    if (Status status = ReadConfigFile(state, SettingsFileName, data); !status)
         return status;
     TextRecordReader reader(data);
     qint64 port = 0, count = 0, selected = 0;
@@ -99,12 +85,12 @@ Status SaveSettings(const AppState& state) {
     writer.writeInteger(state.PortNumber);
     writer.writeInteger(state.DeviceCount);
     writer.writeInteger(state.SelectedDevice);
-    return WriteWholeFile(state, SettingsFileName, writer.data());
+    return WriteConfigFile(state, SettingsFileName, writer.data());
 }
 
 Status LoadDeviceTable(AppState& state) {
     QByteArray data;
-    if (Status status = ReadWholeFile(state, DeviceFileName, data); !status)
+    if (Status status = ReadConfigFile(state, DeviceFileName, data); !status)
         return status;
     TextRecordReader reader(data);
     // Built aside so that a faulty file leaves the table as it was.
@@ -143,7 +129,7 @@ Status LoadDeviceTable(AppState& state) {
 
 Status LoadAutoList(AppState& state) {
     QByteArray data;
-    if (Status status = ReadWholeFile(state, AutoFileName, data); !status)
+    if (Status status = ReadConfigFile(state, AutoFileName, data); !status)
         return status;
     TextRecordReader reader(data);
     qint64 count = 0;
@@ -174,7 +160,7 @@ Status SaveAutoList(const AppState& state) {
     writer.writeInteger(state.AutoCount);
     for (int i = 1; i <= state.AutoCount; ++i)
         writer.writeInteger(state.AutoList[i]);
-    return WriteWholeFile(state, AutoFileName, writer.data());
+    return WriteConfigFile(state, AutoFileName, writer.data());
 }
 
 Status Main(AppState& state, const QString& dir) {

@@ -1,24 +1,70 @@
 #pragma once
 
+#include "core/appstate.h"
 #include "core/status.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
+#include <array>
+#include <vector>
 
 namespace varn::detail {
 
-// Replaces the file at path with bytes in one step: the bytes go to a
-// temporary file beside the target, which takes the target's place only when
-// all of them were written, so a failed save leaves the old file as it was.
-Status ReplaceFileContents(const QString& path, const QByteArray& bytes);
+// Writes the whole new file in one step (see WriteWholeFile); the failure
+// names the file as shown to the user.
+Status SaveWholeFile(const QString& path, const QByteArray& bytes);
 
 // The offsets typed into the load dialog are unsigned 32-bit values; anything
 // else would come from a caller's mistake and must not reach the buffer.
 Status CheckLoadOffsets(qint64 fileOffset, qint64 bufferOffset);
 
-// The first steps of every load: the offsets checked, then the file opened
-// for reading. Failures name the file as shown to the user.
-Status OpenForLoad(QFile& file, qint64 fileOffset, qint64 bufferOffset, const QString& shown);
+// The first steps of every text image load: the offsets checked, then the
+// whole file read, refused unread when it holds more than limit bytes.
+// Failures name the file as shown to the user.
+Status ReadForLoad(const QString& path, qint64 fileOffset, qint64 bufferOffset, qint64 limit,
+                   QByteArray& bytes);
+
+// Far more than the longest valid text image (10,000 records of the longest
+// kind with room for padding), far less than would strain the memory.
+inline constexpr qint64 MaxTextImageBytes = 16 * 1024 * 1024;
+
+} // namespace varn::detail
+
+namespace varn::detail {
+
+// The data records of a text image (Intel HEX, S-records) as read, each at
+// its full file address, before any of them is placed: a reader collects
+// them, PlaceRecords checks them all, CopyRecords stores them. A failed load
+// thus leaves the buffer as it was.
+struct ImageRecord {
+    int lineNumber = 0;
+    qint64 address = 0;  // the file address of the first byte
+    qsizetype first = 0; // where its bytes start in ImageRecords::data
+    int count = 0;
+};
+
+struct ImageRecords {
+    std::vector<ImageRecord> records;
+    QByteArray data;
+
+    void add(int lineNumber, qint64 address, const QByteArray& bytes) {
+        records.push_back({lineNumber, address, data.size(), int(bytes.size())});
+        data.append(bytes);
+    }
+};
+
+// Checks that every byte the load stores lies in the buffer. Bytes below the
+// file offset are skipped; bytes whose file address lies beyond the buffer
+// are left out, and notice then says so, naming the first such record's line.
+// A record that the buffer offset pushes past the buffer's end is refused.
+Status PlaceRecords(const ImageRecords& image, qint64 fileOffset, qint64 bufferOffset,
+                    const QString& shown, QString& notice);
+// Stores what PlaceRecords accepted at state.FileOffset / state.BufferOffset:
+// file address a goes to a + BufferOffset and is marked defined; later
+// records win where they overlap.
+void CopyRecords(const ImageRecords& image, AppState& state);
+
+// "<file>, line <n>": where a text image's message points.
+QString FileLine(const QString& shown, int lineNumber);
 
 } // namespace varn::detail

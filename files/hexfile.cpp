@@ -4,10 +4,8 @@
 #include "filesupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <algorithm>
 #include <array>
-#include <vector>
 
 namespace varn {
 
@@ -103,54 +101,30 @@ private:
     int length_;
 };
 
-struct DataRecord {
-    int lineNumber = 0;
-    qint32 address = 0;
-    int byteCount = 0;
-    std::array<quint8, MaxDataBytes> data{};
-};
-
 bool IsPadding(char c) {
     return c == ' ' || c == '\t' || c == '\x1A';
 }
 
-QString Where(const QString& shown, int lineNumber) {
-    return QStringLiteral("%1, line %2").arg(shown).arg(lineNumber);
-}
-
 Status LineFailure(const QString& cause, const QString& shown, int lineNumber) {
-    return Status::Fail(cause + QLatin1Char('\n') + Where(shown, lineNumber));
+    return Status::Fail(cause + QLatin1Char('\n') + detail::FileLine(shown, lineNumber));
 }
 
-void PutHexByte(char*& out, int value) {
-    *out++ = UpperDigits[(value >> 4) & 0xF];
-    *out++ = UpperDigits[value & 0xF];
-}
-
-} // namespace
-
-Status OpenHexFile(AppState& state, const QString& path) {
-    const QString shown = QDir::toNativeSeparators(path);
-    QFile file(path);
-    if (Status opened = detail::OpenForLoad(file, state.FileOffset, state.BufferOffset, shown);
-        !opened)
-        return opened;
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        return Status::Fail(QStringLiteral("Cannot read %1:\n%2").arg(shown, file.errorString()));
-    }
-    file.close();
-
-    // Pass 1: read and check every record up to the one that ends the reading.
-    // Nothing touches the buffer before all of them have passed.
-    std::vector<DataRecord> records;
-    records.reserve(static_cast<size_t>(content.size() / HexRecordLength + 1));
-    QString notice;
+// Reads and checks every record up to the one that ends the reading, each data
+// record at its full address: the 16-bit address field plus the base that the
+// last extended address record set (type 02: segment x 16, type 04: upper 16
+// bits). Nothing is placed yet.
+Status ReadHexRecords(const QByteArray& content, const QString& shown,
+                      detail::ImageRecords& image) {
+    image.records.reserve(static_cast<size_t>(
+        std::min<qsizetype>(content.size() / HexRecordLength + 1, MaxRecordLines)));
+    image.data.reserve(
+        std::min<qsizetype>(content.size() / 2, qsizetype(MaxRecordLines) * MaxDataBytes));
+    qint64 base = 0;
     int lineNumber = 0;
     int recordLines = 0;
-    const char* const begin = content.constData();
-    const char* const end = begin + content.size();
-    const char* cursor = begin;
+    QByteArray bytes;
+    const char* const end = content.constData() + content.size();
+    const char* cursor = content.constData();
     while (cursor < end) {
         // Lines end in CR LF, LF or CR alone.
         const char* lineEnd = cursor;
@@ -209,57 +183,49 @@ Status OpenHexFile(AppState& state, const QString& path) {
                                shown, lineNumber);
         }
 
-        DataRecord record;
-        record.lineNumber = lineNumber;
-        record.address = address;
-        record.byteCount = byteCount;
-        bool anySet = false;
-        for (int k = 0; k < byteCount; ++k) {
-            record.data[k] = static_cast<quint8>(line.pair(10 + 2 * k));
-            anySet = anySet || record.data[k] != 0;
-        }
-        if (extendedAddress) {
-            // A zero base keeps the addresses as they are; many tools start
-            // every file with one. Any other base moves the data beyond what
-            // a 16-bit device can hold.
-            if (!anySet)
-                continue;
-            notice = QStringLiteral("The file holds data above 64 KiB, which was not loaded; "
-                                    "the data before it was loaded.\n") +
-                     Where(shown, lineNumber);
-            break;
-        }
-        records.push_back(record);
-    }
-
-    // Every position must lie in the buffer before the first byte is stored.
-    for (const DataRecord& record : records) {
-        const qint64 skip = std::max<qint64>(0, state.FileOffset - record.address);
-        if (skip >= record.byteCount)
+        bytes.resize(byteCount);
+        for (int k = 0; k < byteCount; ++k)
+            bytes[k] = static_cast<char>(line.pair(10 + 2 * k));
+        if (!extendedAddress) {
+            image.add(lineNumber, base + address, bytes);
             continue;
-        const qint64 lastPosition =
-            qint64(record.address) + record.byteCount - 1 + state.BufferOffset;
-        if (lastPosition > BufferLast) {
-            return LineFailure(
-                QStringLiteral("The record's data would reach buffer position "
-                               "%1, past the end of the buffer at %2.")
-                    .arg(HexWord(static_cast<qint32>(lastPosition)), HexWord(BufferLast)),
-                shown, record.lineNumber);
         }
+        if (byteCount != 2) {
+            return LineFailure(QStringLiteral("An extended address record holds two data bytes, "
+                                              "this one %1.")
+                                   .arg(byteCount),
+                               shown, lineNumber);
+        }
+        const qint64 value = quint8(bytes[0]) * 256 + quint8(bytes[1]);
+        base = recordType == 0x02 ? value * 16 : value << 16;
     }
+    return Status::Ok();
+}
 
-    // Pass 2: copy. FileOffset only sets a lower bound on the file addresses
-    // taken; it is not subtracted. Later records win where they overlap.
-    for (const DataRecord& record : records) {
-        for (int k = 0; k < record.byteCount; ++k) {
-            const qint64 fileAddress = qint64(record.address) + k;
-            if (fileAddress < state.FileOffset)
-                continue;
-            const qint64 position = fileAddress + state.BufferOffset;
-            state.Buffer[static_cast<size_t>(position)] = record.data[k];
-            state.markDefined(position, position + 1);
-        }
-    }
+void PutHexByte(char*& out, int value) {
+    *out++ = UpperDigits[(value >> 4) & 0xF];
+    *out++ = UpperDigits[value & 0xF];
+}
+
+} // namespace
+
+Status OpenHexFile(AppState& state, const QString& path) {
+    const QString shown = QDir::toNativeSeparators(path);
+    QByteArray content;
+    if (Status read = detail::ReadForLoad(path, state.FileOffset, state.BufferOffset,
+                                          detail::MaxTextImageBytes, content);
+        !read)
+        return read;
+
+    detail::ImageRecords image;
+    if (Status read = ReadHexRecords(content, shown, image); !read)
+        return read;
+    QString notice;
+    if (Status placed =
+            detail::PlaceRecords(image, state.FileOffset, state.BufferOffset, shown, notice);
+        !placed)
+        return placed;
+    detail::CopyRecords(image, state);
     return Status::Ok(notice);
 }
 
@@ -295,7 +261,7 @@ Status SaveHexFile(const AppState& state, const QString& path) {
         *w++ = '\n';
     }
     std::copy(EndRecord, EndRecord + sizeof EndRecord - 1, w);
-    return detail::ReplaceFileContents(path, out);
+    return detail::SaveWholeFile(path, out);
 }
 
 } // namespace varn

@@ -1,10 +1,13 @@
 #include "imagefiles.h"
 
 #include "core/hextext.h"
+#include "core/wholefile.h"
 #include "filesupport.h"
 
 #include <QDir>
-#include <QSaveFile>
+
+#include <algorithm>
+#include <cstring>
 
 namespace varn {
 
@@ -16,26 +19,10 @@ bool PathLooksHex(const QString& path) {
 
 namespace detail {
 
-Status ReplaceFileContents(const QString& path, const QByteArray& bytes) {
-    const QString shown = QDir::toNativeSeparators(path);
-    QSaveFile file(path);
-    // Never fall back to writing the target in place: that would destroy the
-    // old file when the write fails half way.
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return Status::Fail(QStringLiteral("Cannot create %1:\n%2").arg(shown, file.errorString()));
-    }
-    // QSaveFile buffers small writes and, in Qt 6.4, commits even when the
-    // final flush failed (a full disk), replacing the old file with a cut-off
-    // one; so the flush is checked here.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return Status::Fail(QStringLiteral("Cannot write %1:\n%2").arg(shown, reason));
-    }
-    if (!file.commit()) {
-        return Status::Fail(QStringLiteral("Cannot write %1:\n%2").arg(shown, file.errorString()));
-    }
+Status SaveWholeFile(const QString& path, const QByteArray& bytes) {
+    if (Status written = WriteWholeFile(path, bytes); !written)
+        return Status::Fail(QStringLiteral("Cannot write %1:\n%2")
+                                .arg(QDir::toNativeSeparators(path), written.message));
     return Status::Ok();
 }
 
@@ -56,12 +43,77 @@ Status CheckLoadOffsets(qint64 fileOffset, qint64 bufferOffset) {
     return Status::Ok();
 }
 
-Status OpenForLoad(QFile& file, qint64 fileOffset, qint64 bufferOffset, const QString& shown) {
+Status ReadForLoad(const QString& path, qint64 fileOffset, qint64 bufferOffset, qint64 limit,
+                   QByteArray& bytes) {
+    const QString shown = QDir::toNativeSeparators(path);
     if (Status offsets = CheckLoadOffsets(fileOffset, bufferOffset); !offsets)
         return Status::Fail(offsets.message + QStringLiteral("\n%1").arg(shown));
-    if (!file.open(QIODevice::ReadOnly))
-        return Status::Fail(QStringLiteral("Cannot open %1:\n%2").arg(shown, file.errorString()));
+    WholeFileRead file = ReadWholeFile(path, limit);
+    if (!file) {
+        return Status::Fail((file.outcome == WholeFileRead::CannotOpen
+                                 ? QStringLiteral("Cannot open %1:\n%2")
+                                 : QStringLiteral("Cannot read %1:\n%2"))
+                                .arg(shown, file.describe(limit)));
+    }
+    bytes = std::move(file.bytes);
     return Status::Ok();
+}
+
+namespace {
+
+// The file addresses of a record's bytes that the load stores, [from, to];
+// from > to when none.
+struct StoredRange {
+    qint64 from, to;
+};
+
+StoredRange Stored(const ImageRecord& record, qint64 fileOffset) {
+    return {std::max(record.address, fileOffset),
+            std::min<qint64>(record.address + record.count - 1, BufferLast)};
+}
+
+} // namespace
+
+QString FileLine(const QString& shown, int lineNumber) {
+    return QStringLiteral("%1, line %2").arg(shown).arg(lineNumber);
+}
+
+Status PlaceRecords(const ImageRecords& image, qint64 fileOffset, qint64 bufferOffset,
+                    const QString& shown, QString& notice) {
+    notice.clear();
+    for (const ImageRecord& record : image.records) {
+        if (notice.isEmpty() && record.address + record.count - 1 > BufferLast) {
+            notice = QStringLiteral("The file holds data at addresses beyond the buffer's end "
+                                    "(%1), which was not loaded; the rest was loaded.\n%2")
+                         .arg(HexWord(BufferLast), FileLine(shown, record.lineNumber));
+        }
+        const StoredRange range = Stored(record, fileOffset);
+        if (range.from > range.to)
+            continue;
+        const qint64 lastPosition = range.to + bufferOffset;
+        if (lastPosition > BufferLast) {
+            return Status::Fail(
+                QStringLiteral("The record's data would reach buffer position "
+                               "%1, past the end of the buffer at %2.\n%3")
+                    .arg(HexWord(static_cast<qint32>(std::min<qint64>(lastPosition, 0x7FFFFFFF))),
+                         HexWord(BufferLast), FileLine(shown, record.lineNumber)));
+        }
+    }
+    return Status::Ok();
+}
+
+void CopyRecords(const ImageRecords& image, AppState& state) {
+    for (const ImageRecord& record : image.records) {
+        const StoredRange range = Stored(record, state.FileOffset);
+        if (range.from > range.to)
+            continue;
+        const qint64 position = range.from + state.BufferOffset;
+        const qint64 count = range.to - range.from + 1;
+        std::memcpy(state.Buffer.data() + position,
+                    image.data.constData() + record.first + (range.from - record.address),
+                    size_t(count));
+        state.markDefined(position, position + count);
+    }
 }
 
 } // namespace detail

@@ -6,6 +6,10 @@
 #include <QTest>
 #include <memory>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 using namespace varn;
 
 namespace {
@@ -176,6 +180,89 @@ private slots:
         const QStringList left = QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files);
         QVERIFY2(left.isEmpty() || left == QStringList{QStringLiteral("out.img")},
                  qPrintable(left.join(QLatin1Char(' '))));
+    }
+
+    // A pipe (what process substitution and /dev/stdin give) says size 0: it
+    // is read to its end, and only as far as a file that fits can reach.
+    void loadReadsStream_data() {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("ends within the buffer") << 100 << true;
+        QTest::newRow("goes on past the buffer") << 101 << false;
+    }
+    void loadReadsStream() {
+        QFETCH(int, length);
+        QFETCH(bool, fits);
+        int ends[2];
+        QCOMPARE(::pipe(ends), 0);
+        const QByteArray bytes = Pattern(length);
+        QCOMPARE(::write(ends[1], bytes.constData(), size_t(length)), ssize_t(length));
+        ::close(ends[1]);
+        auto state = MakeState();
+        auto expected = state->Buffer;
+        state->FileOffset = 1;
+        state->BufferOffset = BufferSize - 100; // room for exactly 100 file bytes
+        const Status status = OpenBinFile(*state, QStringLiteral("/dev/fd/%1").arg(ends[0]));
+        ::close(ends[0]);
+        QCOMPARE(status.ok, fits);
+        if (fits)
+            std::copy(bytes.begin() + 1, bytes.end(), expected.begin() + BufferSize - 99);
+        else
+            QVERIFY2(status.message.contains(QStringLiteral("does not fit")),
+                     qPrintable(status.message));
+        QVERIFY(state->Buffer == expected);
+    }
+
+    // A save replaces only a regular file or makes a new one; a link to a
+    // regular file is saved through and stays a link.
+    void saveOnlyOntoRegularFile_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("named"); // empty: saved
+        QTest::newRow("FIFO") << "fifo"
+                              << "FIFO";
+        QTest::newRow("character device") << "device"
+                                          << "character device";
+        QTest::newRow("symbolic link loop") << "loop"
+                                            << "loop";
+        QTest::newRow("link to a regular file") << "link" << QString();
+    }
+    void saveOnlyOntoRegularFile() {
+        QFETCH(QString, kind);
+        QFETCH(QString, named);
+        QTemporaryDir dir;
+        const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("out.bin")));
+        const QByteArray other = QFile::encodeName(dir.filePath(QStringLiteral("other.bin")));
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(path.constData(), 0666), 0);
+        if (kind == "device" && ::mknod(path.constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+            QSKIP("making a device node needs root");
+        if (kind == "loop" || kind == "link")
+            QCOMPARE(::symlink("other.bin", path.constData()), 0);
+        if (kind == "loop")
+            QCOMPARE(::symlink("out.bin", other.constData()), 0);
+        if (kind == "link")
+            QVERIFY(WriteFile(QFile::decodeName(other), "old"));
+        struct stat before {};
+        QCOMPARE(::lstat(path.constData(), &before), 0);
+
+        auto state = MakeState(64);
+        const Status status = SaveBinFile(*state, QFile::decodeName(path));
+
+        struct stat after {};
+        QCOMPARE(::lstat(path.constData(), &after), 0);
+        QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
+        if (named.isEmpty()) {
+            QVERIFY2(status.ok, qPrintable(status.message));
+            QCOMPARE(ReadFile(QFile::decodeName(other)),
+                     QByteArray(reinterpret_cast<const char*>(state->Buffer.data()), 64));
+        } else {
+            QVERIFY(!status.ok);
+            QVERIFY2(status.message.contains(named), qPrintable(status.message));
+        }
+        QCOMPARE(QDir(dir.path())
+                     .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                     .size(),
+                 kind == "fifo" || kind == "device" ? 1 : 2);
     }
 
     void pathLooksHex_data() {

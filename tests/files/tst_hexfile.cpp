@@ -113,14 +113,26 @@ private slots:
             << Record(0xFFFF, "\x42") << 0LL << qint64(70000 - 0xFFFF) << Placement{{70000, "\x42"}}
             << 0;
         const QByteArray r100n = r100 + "\r\n";
-        QTest::newRow("linear above zero after data")
-            << r100n + ":020000040001F9\r\n" + Record(0x200, "\x01") << 0LL << 0LL
-            << Placement{{0x100, "\x12\x34"}} << 2;
-        QTest::newRow("segment above zero after data")
-            << r100n + Record(0, "\x10\x00", 2) + "\r\n" + Record(0x200, "\x01") << 0LL << 0LL
-            << Placement{{0x100, "\x12\x34"}} << 2;
-        QTest::newRow("linear above zero first")
-            << ":020000040001F9\r\n" + r100n << 0LL << 0LL << Placement{} << 1;
+        const QByteArray linear1 = ":020000040001F9\r\n";
+        QTest::newRow("linear base 0001 moves data up by 10000")
+            << r100n + linear1 + Record(0x200, "\x01") << 0LL << 0LL
+            << Placement{{0x100, "\x12\x34"}, {0x10200, "\x01"}} << 0;
+        QTest::newRow("segment base 0001 moves data up by 16")
+            << Record(0, QByteArray("\x00\x01", 2), 2) + "\r\n" + r100n << 0LL << 0LL
+            << Placement{{0x110, "\x12\x34"}} << 0;
+        QTest::newRow("linear base with both offsets")
+            << linear1 + Record(0x0FFE, Bytes(4, 4)) << 0x10FFFLL << 0x10LL
+            << Placement{{0x1100F, Bytes(4, 4).mid(1)}} << 0;
+        QTest::newRow("data beyond the buffer left out, the rest loaded")
+            << r100n + ":020000040002F8\r\n" + Record(0x200, "\x01") + "\r\n" +
+                   ":020000040000FA\r\n" + Record(0x300, "\x05")
+            << 0LL << 0LL << Placement{{0x100, "\x12\x34"}, {0x300, "\x05"}} << 3;
+        QTest::newRow("segment base beyond the buffer")
+            << Record(0, QByteArray("\x20\x00", 2), 2) + "\r\n" + r100n << 0LL << 0LL << Placement{}
+            << 2;
+        QTest::newRow("record across the buffer's end")
+            << linear1 + Record(0x116E, Bytes(6, 4)) << 0LL << 0LL
+            << Placement{{0x1116E, Bytes(6, 3)}} << 2;
     }
 
     void loadPlacesBytes() {
@@ -137,7 +149,7 @@ private slots:
         if (warningLine == 0)
             QCOMPARE(status.message, QString());
         else
-            QVERIFY2(status.message.contains(QStringLiteral("64 KiB")) &&
+            QVERIFY2(status.message.contains(QStringLiteral("beyond the buffer")) &&
                          status.message.contains(QStringLiteral("line %1").arg(warningLine)),
                      qPrintable(status.message));
         QVERIFY(state->Buffer == Expected(expected));
@@ -160,6 +172,8 @@ private slots:
         const QString checksum = QStringLiteral("Checksum Error in hex file!");
         QTest::newRow("bad checksum first")
             << QByteArray(":020100001234B8\r\n") << 0LL << checksum << 1;
+        QTest::newRow("checksum wrong only in its top bit")
+            << QByteArray(":02010000123437\r\n") << 0LL << checksum << 1;
         QTest::newRow("bad checksum only in last record, blank lines counted")
             << "\r\n\r\n" + good + ":020120001234B7\r\n" + End << 0LL << checksum << 5;
         QTest::newRow("52 data bytes")
@@ -168,6 +182,11 @@ private slots:
             << good + ":0200000000FE" << 0LL << QStringLiteral("length") << 3;
         QTest::newRow("past buffer end") << good + Record(0xFFF8, Bytes(0, 16)) << 0x1200LL
                                          << QStringLiteral("past the end") << 3;
+        QTest::newRow("linear base pushed past the end by the buffer offset")
+            << ":020000040001F9\r\n" + Record(0x100, "\x01") << 0x2000LL
+            << QStringLiteral("past the end") << 2;
+        QTest::newRow("extended address of one byte")
+            << Record(0, "\x01", 4) << 0LL << QStringLiteral("two data bytes") << 1;
         QTest::newRow("one past last position")
             << Record(0xFFFF, "\x42\x43") << qint64(70000 - 0xFFFF) << QStringLiteral("11171") << 1;
     }

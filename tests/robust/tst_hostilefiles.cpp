@@ -295,6 +295,7 @@ private slots:
 
         QVERIFY(log.onlyCritical("File Save Error", settings ? QString(SettingsFileName)
                                                              : QDir::toNativeSeparators(path)));
+        QVERIFY2(log.shown[0].text.contains("the disk is full"), qPrintable(log.shown[0].text));
         QCOMPARE(ReadAll(path), old);
         QVERIFY(state.Buffer == before);
         // Nothing half-written is left behind: the old file and the filler only.

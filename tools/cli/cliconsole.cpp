@@ -1,5 +1,7 @@
 #include "cliconsole.h"
 
+#include "core/wholefile.h"
+
 #include <QByteArray>
 #include <cstdio>
 #include <unistd.h>
@@ -11,7 +13,8 @@ namespace {
 constexpr int BarWidth = 30;
 
 void writeLine(FILE* stream, const QString& text) {
-    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    // File names in the text come out as the bytes they were given as.
+    const QByteArray bytes = EncodeFileName(text) + '\n';
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
     // Scripts and test harnesses read both streams as they come.
     std::fflush(stream);

@@ -1,4 +1,5 @@
 #include "cliprogrammer.h"
+#include "core/wholefile.h"
 
 #include <QCoreApplication>
 
@@ -6,5 +7,10 @@ int main(int argc, char* argv[]) {
     // The link's waits run a local event loop; no windows are needed.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varn-cli"));
-    return varn::RunCli(QCoreApplication::arguments().mid(1));
+    // QCoreApplication::arguments() would turn a file name that is not UTF-8
+    // into another name.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << varn::DecodeFileName(QByteArray(argv[i]));
+    return varn::RunCli(arguments);
 }
