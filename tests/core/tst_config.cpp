@@ -164,19 +164,36 @@ private slots:
         QCOMPARE(status.message, message);
     }
 
-    void missingFileStopsStart_data() {
-        QTest::addColumn<QString>("missing");
+    void unreadableFileStopsStart_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("cause");
         for (const char* name : {SettingsFileName, DeviceFileName, AutoFileName})
-            QTest::newRow(name) << QString::fromLatin1(name);
+            QTest::addRow("%s missing", name) << QString::fromLatin1(name) << "missing"
+                                              << "";
+        // Refused by their size before they are read, however long they go on.
+        QTest::newRow("varn.dev of 2 MiB") << QString(DeviceFileName) << "large"
+                                           << "2097152 bytes";
+        QTest::newRow("auto.cfg endless") << QString(AutoFileName) << "endless"
+                                          << "goes on past";
     }
-    void missingFileStopsStart() {
-        QFETCH(QString, missing);
+    void unreadableFileStopsStart() {
+        QFETCH(QString, name);
+        QFETCH(QString, how);
+        QFETCH(QString, cause);
         writeAll(GoodCfg, GoodDev, GoodAuto);
-        QVERIFY(QFile::remove(m_dir.filePath(missing)));
+        const QString file = m_dir.filePath(name);
+        if (how == "large")
+            QVERIFY(QFile::resize(file, 2 * 1024 * 1024));
+        else
+            QVERIFY(QFile::remove(file));
+        if (how == "endless")
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file));
         AppState state;
         const Status status = Main(state, m_dir.path());
         QVERIFY(!status.ok);
-        QVERIFY2(status.message.startsWith(missing + QStringLiteral(": cannot be read: ")),
+        QVERIFY2(status.message.startsWith(name + QStringLiteral(": cannot be read: ")) &&
+                     status.message.contains(cause),
                  qPrintable(status.message));
     }
 

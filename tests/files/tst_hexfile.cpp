@@ -209,6 +209,30 @@ private slots:
         QVERIFY(state->Buffer == before);
     }
 
+    // Refused before anything of the size is held, however long the input goes on.
+    void loadTooLargeRefused_data() {
+        QTest::addColumn<QString>("path"); // empty: a sparse file of 17 MiB
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("/dev/zero") << "/dev/zero"
+                                   << "goes on past 16777216 bytes";
+        QTest::newRow("17 MiB file") << ""
+                                     << "17825792 bytes";
+    }
+    void loadTooLargeRefused() {
+        QFETCH(QString, path);
+        QFETCH(QString, cause);
+        if (path.isEmpty()) {
+            path = WriteFile(m_dir, End);
+            QVERIFY(QFile::resize(path, 17 * 1024 * 1024));
+        }
+        auto state = MakeState();
+        const auto before = state->Buffer;
+        const Status status = OpenHexFile(*state, path);
+        QVERIFY(!status.ok);
+        QVERIFY2(status.message.contains(cause), qPrintable(status.message));
+        QVERIFY(state->Buffer == before);
+    }
+
     void lineLimit_data() {
         QTest::addColumn<int>("dataRecords");
         QTest::addColumn<bool>("withEnd");
