@@ -526,6 +526,28 @@ private slots:
         QCOMPARE(frames.contains(programBlock(image, 0)), programmed);
     }
 
+    // A load that left data out must not go on to program half an image.
+    void partialLoad_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("status");
+        QTest::newRow("refused") << QStringList{} << FileError;
+        QTest::newRow("--allow-partial") << QStringList{"--allow-partial"} << Ok;
+    }
+    void partialLoad() {
+        QFETCH(QStringList, options);
+        QFETCH(int, status);
+        Workspace ws;
+        const QByteArray image = pattern(256, 4);
+        // One record at 20000 (beyond the buffer), then the image at 0.
+        ws.write("part.hex",
+                 ":020000040002F8\r\n:0100000042BD\r\n:020000040000FA\r\n" + hexText(image));
+        const CliResult r = ws.run(options + QStringList{"load", "part.hex", "save", "out.bin"});
+        CHECK_RUN(r, status);
+        QVERIFY2(r.err.contains("beyond the buffer") && r.err.contains("line 2"),
+                 qPrintable(r.err));
+        QCOMPARE(ws.read("out.bin"), status == Ok ? image : QByteArray());
+    }
+
     // Names are bytes: one that is not UTF-8 is loaded and saved under itself.
     void latin1FileNames() {
         Workspace ws;

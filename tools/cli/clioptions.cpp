@@ -91,6 +91,15 @@ constexpr OptionEntry optionTable[] = {
          return readHexArgument(name, value, options.bufferOffset);
      },
      "--buffer-offset HEX", "load: add HEX to every file address", nullptr},
+    {"--allow-partial", nullptr, OptionValue::None,
+     [](const QString&, const QString&, CliOptions& options) {
+         options.allowPartial = true;
+         return Status::Ok();
+     },
+     "--allow-partial",
+     "load: go on when the file holds data beyond the\n"
+     "buffer, which is left out (without it, a file error)",
+     nullptr},
     {"--skip-blank", nullptr, OptionValue::None,
      [](const QString&, const QString&, CliOptions& options) {
          options.skipBlank = true;
@@ -325,7 +334,8 @@ QString CliUsage() {
                       "  1  verify or blank check found a wrong byte\n"
                       "  2  usage or configuration error\n"
                       "  3  communication error (port cannot be opened, the unit did not answer)\n"
-                      "  4  file error (an image file could not be loaded or saved)\n");
+                      "  4  file error (an image file could not be loaded or saved,\n"
+                      "     or a load left data out without --allow-partial)\n");
 }
 
 } // namespace varn

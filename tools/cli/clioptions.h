@@ -50,6 +50,7 @@ struct CliOptions {
     qint64 fileOffset = 0;
     qint64 bufferOffset = 0;
     bool skipBlank = false;
+    bool allowPartial = false; // a load that left data out still succeeds
     bool quiet = false;
     bool help = false;
     QList<CliOperation> operations;

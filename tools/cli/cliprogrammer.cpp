@@ -178,8 +178,12 @@ int CliProgrammer::loadFile(const QString& path) {
         console.error(withFileName(path, status.message));
         return ExitFile;
     }
-    if (!status.message.isEmpty())
+    if (!status.message.isEmpty()) {
         console.error(withFileName(path, status.message));
+        // A production line must not program a chip with half an image.
+        if (!options.allowPartial)
+            return ExitFile;
+    }
     console.info(QStringLiteral("Loaded %1 (%2)").arg(path, formatName(state.FileIsHex)));
     return ExitOk;
 }

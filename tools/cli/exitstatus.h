@@ -9,7 +9,7 @@ enum ExitStatus : int {
     ExitMismatch = 1,      // verify or blank check found a wrong byte
     ExitUsage = 2,         // bad arguments, or varn.cfg / varn.dev / auto.cfg refused
     ExitCommunication = 3, // port cannot be opened, the unit did not answer
-    ExitFile = 4,          // an image file could not be loaded or saved
+    ExitFile = 4,          // an image file could not be loaded or saved, or left data out
 };
 
 } // namespace varn
