@@ -549,31 +549,19 @@ private slots:
     }
 
     // Names are bytes: one that is not UTF-8 is loaded and saved under itself.
+    // The shell hands them over as they are; QProcess would re-encode them.
     void latin1FileNames() {
         Workspace ws;
         const QByteArray image = pattern(256, 5);
-        const QByteArray in = QFile::encodeName(ws.dir.path()) + "/caf\xE9.bin";
-        const QByteArray out = QFile::encodeName(ws.dir.path()) + "/caf\xE9.hex";
-        FILE* f = std::fopen(in.constData(), "wb");
-        QVERIFY(f && std::fwrite(image.constData(), 1, 256, f) == 256);
-        std::fclose(f);
+        ws.write("image.bin", image);
         QProcess process;
         process.setWorkingDirectory(ws.dir.path());
-        // The shell hands the bytes over as they are; QProcess would re-encode them.
         process.start("sh", {"-c",
-                             "exec \"$0\" load \"$(printf 'caf\\351.bin')\" save "
-                             "\"$(printf 'caf\\351.hex')\"",
+                             "n=$(printf 'caf\\351') && cp image.bin \"$n.bin\" && "
+                             "\"$0\" -q load \"$n.bin\" save \"$n.hex\" && cat \"$n.hex\"",
                              VARN_CLI_PATH});
         QVERIFY(process.waitForFinished(30000));
-        QVERIFY2(process.exitCode() == Ok, process.readAllStandardError().constData());
-        f = std::fopen(out.constData(), "rb");
-        QVERIFY(f);
-        QByteArray saved(4096, '\0');
-        saved.resize(qsizetype(std::fread(saved.data(), 1, 4096, f)));
-        std::fclose(f);
-        QCOMPARE(saved, hexText(image));
-        // Not under the name a UTF-8 reading of the argument makes of it.
-        QVERIFY(!QFile::exists(ws.path(QStringLiteral("caf\uFFFD.hex"))));
+        QCOMPARE(process.readAllStandardOutput(), hexText(image));
     }
 };
 
