@@ -30,6 +30,8 @@ public:
     // True when a Read chosen from the list closed the window: the caller
     // shows the buffer anew.
     bool BufferReloadWanted() const { return reloadWanted; }
+    // A function is under way (the main window's reconnect waits for it).
+    bool isRunning() const { return running; }
 
 public slots:
     void cmdRun_Click();

@@ -1,5 +1,7 @@
 #include "seriallink.h"
 
+#include "portinfo.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
@@ -20,7 +22,6 @@
 
 #ifdef Q_OS_LINUX
 #include <cerrno>
-#include <grp.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -61,20 +62,6 @@ constexpr qint64 ByteTimeNs = 10LL * 1000000000LL / 57600;
 constexpr qint64 SleepSliceNs = 400000;
 
 #ifdef Q_OS_LINUX
-// How to get access to a device the user may not open: on Linux that is
-// membership of the group that owns it.
-QString PermissionHint(const QString& devicePath) {
-    struct stat st;
-    if (::stat(QFile::encodeName(devicePath).constData(), &st) != 0)
-        return {};
-    QString group = QStringLiteral("dialout");
-    if (const struct group* g = ::getgrgid(st.st_gid))
-        group = QString::fromLocal8Bit(g->gr_name);
-    return QStringLiteral(". The device belongs to the group \"%1\": add your user to it "
-                          "(sudo usermod -aG %1 $USER) and log in again")
-        .arg(group);
-}
-
 // USB serial adapters hold received bytes back for up to 16 ms unless told
 // otherwise; pseudo-terminals and some drivers refuse the request, which is
 // harmless.
@@ -231,6 +218,14 @@ Status SerialLink::openPath(const QString& devicePath, const QString& shownName)
     d->opened = true;
     d->reason.clear();
     return Status::Ok();
+}
+
+Status SerialLink::reopen() {
+    if (d->devicePath.isEmpty())
+        return Status::Fail(QStringLiteral("no port was opened before"));
+    const QString path = d->devicePath;
+    const QString name = d->shownName;
+    return openPath(path, name);
 }
 
 void SerialLink::close() {

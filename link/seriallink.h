@@ -34,6 +34,10 @@ public:
     // Opens a device path directly (command-line programmer, tests).
     Status openPath(const QString& devicePath, const QString& shownName);
     void close();
+    // Opens again what open() or openPath() last opened or tried, following a
+    // comN link afresh: after a lost line, a replugged adapter or a new unit
+    // on the same link is found again. Fails when nothing was ever opened.
+    Status reopen();
 
     bool isOpen() const override;
     QString notConnectedReason() const override;

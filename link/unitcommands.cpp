@@ -1,5 +1,7 @@
 #include "unitcommands.h"
 
+#include "seriallink.h"
+
 namespace varn {
 
 namespace {
@@ -28,6 +30,14 @@ Identification IdentifyUnit(AppState& state, Transport& transport) {
     }
     state.UnitIdentified = result.ok;
     return result;
+}
+
+Identification ReconnectUnit(AppState& state, SerialLink& link) {
+    state.UnitIdentified = false;
+    if (!link.reopen())
+        return {};
+    state.UnitInReset = false;
+    return IdentifyUnit(state, link);
 }
 
 QString IdentificationReport(const QByteArray& reply) {

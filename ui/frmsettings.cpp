@@ -1,40 +1,87 @@
 #include "frmsettings.h"
 
+#include "link/portinfo.h"
+#include "ui/messagebox.h"
 #include "ui/twips.h"
+
 #include <QButtonGroup>
-#include <QFontMetricsF>
+#include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 
 namespace varn {
 
+namespace {
+
+// One line per port found: the name that survives replugging first.
+QString PortChoiceText(const PortEntry& port) {
+    QString text = port.stableName.isEmpty() ? port.path : port.stableName;
+    if (!port.description.isEmpty())
+        text += QStringLiteral("  ") + port.description;
+    if (!port.comEntries.isEmpty())
+        text += QStringLiteral("  (now ") + port.comEntries.join(QStringLiteral(", ")) +
+                QLatin1Char(')');
+    if (port.exists && !port.accessible)
+        text += QStringLiteral("  [no access: group %1]").arg(port.group);
+    return text;
+}
+
+} // namespace
+
 frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent), state(appState) {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(tr("Settings"));
     const Twips tw(this);
-    setFixedSize(tw(3015), tw(2415));
+#ifdef Q_OS_WIN
+    const bool links = false;
+#else
+    const bool links = true;
+#endif
+    const int rows = 8 * 330;
+    const int portsTop = 240 + rows + 240;
+    const int buttonsTop = portsTop + (links ? 900 : 0);
+    setFixedSize(tw(7455), tw(buttonsTop + 495));
 
     auto* Frame1 = new QGroupBox(tr("Select Port:"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(tw(240, 120, 2535, 1695));
+    Frame1->setGeometry(tw(240, 120, 6975, rows + 360));
     auto* group = new QButtonGroup(this);
-    const int rowTops[] = {240, 600, 960, 1320};
     for (int i = 0; i < 8; ++i) {
         auto* option = new QRadioButton(QStringLiteral("COM%1").arg(i + 1), Frame1);
         option->setObjectName(QStringLiteral("optComm%1").arg(i));
-        option->setGeometry(tw(i < 4 ? 120 : 1320, rowTops[i % 4], 855, 255));
+        option->setGeometry(tw(120, 240 + i * 330, 855, 255));
         group->addButton(option, i);
         optComm[i] = option;
+        auto* label = new QLabel(Frame1);
+        label->setObjectName(QStringLiteral("lblPort%1").arg(i));
+        label->setGeometry(tw(1080, 240 + i * 330, 5775, 255));
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        lblPort[i] = label;
+    }
+
+    if (links) {
+        auto* Frame2 = new QGroupBox(tr("Point the selected port at:"), this);
+        Frame2->setObjectName(QStringLiteral("Frame2"));
+        Frame2->setGeometry(tw(240, portsTop, 6975, 780));
+        cboPorts = new QComboBox(Frame2);
+        cboPorts->setObjectName(QStringLiteral("cboPorts"));
+        cboPorts->setGeometry(tw(120, 300, 6735, 330));
+        cboPorts->addItem(tr("(leave it as it is)"));
+        for (const PortEntry& port : ListPorts(state.AppDir, SystemPorts())) {
+            if (port.exists)
+                cboPorts->addItem(PortChoiceText(port), port.path);
+        }
     }
 
     auto* cmdCancel = new QPushButton(tr("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setGeometry(tw(360, 1920, 975, 375));
+    cmdCancel->setGeometry(tw(4440, buttonsTop, 1215, 375));
     cmdCancel->setAutoDefault(false);
     auto* cmdOk = new QPushButton(tr("OK"), this);
     cmdOk->setObjectName(QStringLiteral("cmdOk"));
-    cmdOk->setGeometry(tw(1680, 1920, 975, 375));
+    cmdOk->setGeometry(tw(6000, buttonsTop, 1215, 375));
     cmdOk->setAutoDefault(false);
     cmdOk->setDefault(true);
 
@@ -43,6 +90,12 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
 
     if (state.PortNumber >= 1 && state.PortNumber <= 8)
         optComm[state.PortNumber - 1]->setChecked(true);
+    showPortNumbers();
+}
+
+void frmSettings::showPortNumbers() {
+    for (int i = 0; i < 8; ++i)
+        lblPort[i]->setText(PortNumberText(DescribePortNumber(i + 1, state.AppDir)));
 }
 
 void frmSettings::cmdOk_Click() {
@@ -52,6 +105,14 @@ void frmSettings::cmdOk_Click() {
         if (optComm[i]->isChecked()) {
             port = qint16(i + 1);
             break;
+        }
+    }
+    if (cboPorts && cboPorts->currentIndex() > 0) {
+        const Status pointed =
+            PointPortNumberAt(port, state.AppDir, cboPorts->currentData().toString());
+        if (!pointed) {
+            ShowMessage(this, windowTitle(), pointed.message, MsgIcon::Critical);
+            return;
         }
     }
     state.PortNumber = port;

@@ -4,11 +4,15 @@
 
 #include <QDialog>
 
+class QComboBox;
+class QLabel;
 class QRadioButton;
 
 namespace varn {
 
-// Chooses the serial port (COM1..COM8) used from the next start on.
+// Chooses the serial port (COM1..COM8) used from the next start on, shows
+// what each number stands for in the working folder, and can point the
+// chosen number at one of the ports found (a comN link on Linux).
 class frmSettings : public QDialog {
     Q_OBJECT
 public:
@@ -19,8 +23,12 @@ public slots:
     void cmdCancel_Click();
 
 private:
+    void showPortNumbers();
+
     AppState& state;
     QRadioButton* optComm[8] = {};
+    QLabel* lblPort[8] = {};
+    QComboBox* cboPorts = nullptr;
 };
 
 } // namespace varn

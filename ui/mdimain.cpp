@@ -1,6 +1,7 @@
 #include "mdimain.h"
 
 #include "core/config.h"
+#include "core/datafiles.h"
 #include "editor/bufferops.h"
 #include "editor/frmbuffer.h"
 #include "editor/frmbufferfill.h"
@@ -88,7 +89,7 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
 
     cdia.ShowOpen = [](QWidget* parent) { return QFileDialog::getOpenFileName(parent); };
     cdia.ShowSave = [](QWidget* parent) { return QFileDialog::getSaveFileName(parent); };
-    HelpFile = QCoreApplication::applicationDirPath() + QStringLiteral("/varn.html");
+    HelpFile = FindDataFile(QCoreApplication::applicationDirPath(), QStringLiteral("varn.html"));
     OpenUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 
     createActions();
@@ -134,7 +135,9 @@ void mdiMain::createActions() {
           {"DeviceFunction", "Function", {}, &mdiMain::DeviceFunction_Click},
           {nullptr, "DeviceS1", {}, nullptr},
           {"DeviceRun", "Run", QKeySequence(Qt::Key_F5), &mdiMain::DeviceRun_Click},
-          {"DeviceReset", "Reset", QKeySequence(Qt::Key_F6), &mdiMain::DeviceReset_Click}}},
+          {"DeviceReset", "Reset", QKeySequence(Qt::Key_F6), &mdiMain::DeviceReset_Click},
+          {nullptr, "DeviceS2", {}, nullptr},
+          {"DeviceReconnect", "Reconnect", {}, &mdiMain::DeviceReconnect_Click}}},
         {"Options",
          "&Options",
          {{"OptionsEditAuto", "Edit Auto", {}, &mdiMain::OptionsEditAuto_Click},
@@ -314,7 +317,14 @@ void mdiMain::UpdateDevicePanels() {
 
 void mdiMain::connectionLost(const QString& reason) {
     panels[0]->setText(QStringLiteral("FAIL"));
-    ShowMessage(this, PortErrorTitle, reason, MsgIcon::Critical);
+    offerReconnect(reason);
+}
+
+void mdiMain::offerReconnect(const QString& reason) {
+    const int chosen = AskMessage(this, PortErrorTitle, reason, MsgIcon::Critical,
+                                  {QStringLiteral("Reconnect"), QStringLiteral("OK")});
+    if (chosen == 0)
+        QTimer::singleShot(0, this, &mdiMain::DeviceReconnect_Click);
 }
 
 void mdiMain::reportNotConnected() {
@@ -476,6 +486,49 @@ void mdiMain::DeviceReset_Click() {
     UpdateUnitState();
     if (changed && !cm->isOpen())
         reportNotConnected();
+}
+
+void mdiMain::DeviceReconnect_Click() {
+    // The line may be lost in the middle of a function or of the function
+    // window's load exchange; both end at once without a line, and the
+    // reconnect follows as soon as they have.
+    const auto* function = findChild<frmFunction*>();
+    if (busy || (function && function->isRunning())) {
+        QTimer::singleShot(50, this, &mdiMain::DeviceReconnect_Click);
+        return;
+    }
+    setMenusEnabled(false);
+    busy = true;
+    panels[0]->setText(QString());
+    // The port number of the settings, which may name another port since
+    // the start; otherwise the same as the link's own reconnect.
+    state.UnitIdentified = false;
+    Identification id;
+    const Status opened = cm->open(state.PortNumber, state.AppDir);
+    if (opened) {
+        state.UnitInReset = false;
+        id = IdentifyUnit(state, *cm);
+    }
+    busy = false;
+    setMenusEnabled(true);
+    panels[0]->setText(cm->isOpen() ? QStringLiteral("COM") + QString::number(state.PortNumber)
+                                    : QStringLiteral("FAIL"));
+    UpdateDevicePanels();
+    UpdateUnitState();
+    if (!opened) {
+        offerReconnect(opened.message);
+        return;
+    }
+    if (!cm->isOpen())
+        return; // lost again during the identification, and offered then
+    if (!id.ok) {
+        ShowMessage(this, QStringLiteral("Device Error"), QStringLiteral("Communication Error!"),
+                    MsgIcon::Critical);
+        return;
+    }
+    identification = id.reply;
+    ShowMessage(this, QStringLiteral("VARN"), IdentificationReport(identification), MsgIcon::None);
+    openBufferWindow();
 }
 
 // ---- Options ----

@@ -75,6 +75,8 @@ public slots:
     void DeviceFunction_Click();
     void DeviceRun_Click();
     void DeviceReset_Click();
+    // Opens the port again, identifies the unit and restores the status bar.
+    void DeviceReconnect_Click();
     void OptionsEditAuto_Click();
     void OptionsSettings_Click();
     void HelpContents_Click();
@@ -96,6 +98,8 @@ private:
     void unloadStartupScreen();
     void connectionLost(const QString& reason);
     void reportNotConnected();
+    // A port fault with the offer to reconnect.
+    void offerReconnect(const QString& reason);
 
     void openBufferWindow();
     void closeBufferWindow();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -13,15 +14,25 @@ struct ShownMessage {
     QString title;
     QString text;
     MsgIcon icon = MsgIcon::None;
+    QStringList buttons; // AskMessage's choices; empty for a plain message
 };
 
 // Every window shows its message boxes (one OK button) through here, so that
 // tests can read and answer them without a modal loop.
 void ShowMessage(QWidget* parent, const QString& title, const QString& text, MsgIcon icon);
 
+// A message with a choice: buttons are shown in order (the last one closes
+// the box, as Escape does). Returns the index of the button chosen.
+int AskMessage(QWidget* parent, const QString& title, const QString& text, MsgIcon icon,
+               const QStringList& buttons);
+
 // A test installs a handler that receives each message instead of a box;
 // passing an empty function restores real message boxes.
 using MessageHandler = std::function<void(const ShownMessage&)>;
 void SetMessageHandler(MessageHandler handler);
+// Answers AskMessage in tests. Without one, a message handler still receives
+// the message, and the answer is the last button.
+using ChoiceHandler = std::function<int(const ShownMessage&)>;
+void SetChoiceHandler(ChoiceHandler handler);
 
 } // namespace varn

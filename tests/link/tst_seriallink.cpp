@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
 #include <unistd.h>
 
 using namespace varn;
@@ -110,7 +111,7 @@ private slots:
     void openRefused_data() {
         QTest::addColumn<bool>("inUse"); // else: no permission
         QTest::addColumn<QStringList>("hints");
-        QTest::newRow("no permission") << false << QStringList{"group \"", "usermod -aG"};
+        QTest::newRow("no permission") << false << QStringList{"group \"", "usermod -aG", "id -nG"};
         QTest::newRow("in use") << true << QStringList{"in use by another program"};
     }
 
@@ -154,6 +155,26 @@ private slots:
         QVERIFY(DeviceReset(state, link));
         QVERIFY(unit.waitForFrames(2));
         QCOMPARE(unit.frames(), (QList<QByteArray>{"\x01T", "\x01-"}));
+    }
+
+    // The unit vanishes and another takes its link: the link's reconnect
+    // follows the link afresh and identifies the newcomer.
+    void reconnectFindsNewUnitOnLink() {
+        QTemporaryDir dir;
+        auto first = std::make_unique<VirtualUnit>(QStringList{"--link", dir.filePath("com2")});
+        QVERIFY2(first->start(), qPrintable(first->error()));
+        SerialLink link;
+        QVERIFY(link.open(2, dir.path()).ok);
+        AppState state;
+        QVERIFY(DeviceReset(state, link));
+        first.reset();
+        QTRY_VERIFY(!link.isOpen());
+        VirtualUnit second({"--name", "WXYZ", "--link", dir.filePath("com2")});
+        QVERIFY2(second.start(), qPrintable(second.error()));
+        const Identification id = ReconnectUnit(state, link);
+        QVERIFY(id.ok && state.UnitIdentified && !state.UnitInReset);
+        QCOMPARE(IdentificationReport(id.reply), QStringLiteral("Device: WXYZ\r\nVersion 2.0"));
+        QCOMPARE(second.frames(), QList<QByteArray>{"\x01T"});
     }
 
     void reopenAfterClose() {

@@ -127,6 +127,7 @@ private slots:
     }
     void cleanup() {
         SetMessageHandler({});
+        SetChoiceHandler({});
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (QWidget* w : QApplication::topLevelWidgets())
             QVERIFY2(!w->isVisible() || w->objectName().isEmpty(), qPrintable(w->objectName()));
@@ -276,6 +277,55 @@ private slots:
         QCOMPARE(messages[0].icon, MsgIcon::Critical);
         QTest::qWait(100);
         QCOMPARE(messages.size(), 1);
+    }
+
+    // The unit vanishes and a new one takes its link; Reconnect (the lost
+    // line's message button or the menu) finds it and Program works on it.
+    void reconnectAfterLostLine_data() {
+        QTest::addColumn<bool>("fromMessage");
+        QTest::newRow("message button") << true;
+        QTest::newRow("Device > Reconnect") << false;
+    }
+    void reconnectAfterLostLine() {
+        QFETCH(bool, fromMessage);
+        QTemporaryDir dir;
+        auto first = std::make_unique<VirtualUnit>(unitArgs(dir.path()));
+        AppState state;
+        auto w = startWithUnit(state, *first, dir.path());
+        QVERIFY(w);
+        QList<QStringList> offers;
+        SetChoiceHandler([&](const ShownMessage& m) {
+            offers << m.buttons;
+            return fromMessage ? 0 : 1;
+        });
+        first->stop();
+        VirtualUnit second(unitArgs(dir.path()));
+        QVERIFY2(second.start(), qPrintable(second.error()));
+        QTRY_COMPARE(offers.size(), 1);
+        QCOMPARE(offers[0], QStringList({"Reconnect", "OK"}));
+        if (!fromMessage) {
+            QCOMPARE(w->PanelText(1), QStringLiteral("FAIL"));
+            w->Action("DeviceReconnect")->trigger();
+        }
+        QTRY_COMPARE(messageTitles(), QStringList{"VARN"});
+        QCOMPARE(messages[0].text, QStringLiteral("Device: VARN\r\nVersion 2.0"));
+        QCOMPARE(w->PanelText(1), QStringLiteral("COM1"));
+        QVERIFY(w->Action("DeviceFunction")->isEnabled());
+
+        for (int i = 0; i < 16; ++i)
+            state.Buffer[i] = quint8(0x30 + i);
+        QString line;
+        ModalAnswer answer("frmFunction", [&](QWidget* dialog) {
+            dialog->findChild<QListWidget*>("listFunction")->setCurrentRow(FnProgram);
+            click(dialog, "cmdRun");
+            line = dialog->findChild<QLabel*>("lblMsg0")->text();
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        w->DeviceFunction_Click();
+        QCOMPARE(line, QStringLiteral("Programming ...   OK!"));
+        QVERIFY(second.frames().contains(frame("1400000010") +
+                                         frame("303132333435363738393a3b3c3d3e3f")));
+        QCOMPARE(offers.size(), 1);
     }
 
     void functionWindowReadReloadsBuffer() {

@@ -1,0 +1,66 @@
+# The program version for --version, the install rules and the Debian
+# package. Included once at the end of the top CMakeLists.txt, after every
+# target exists.
+
+include(GNUInstallDirs)
+
+configure_file(${CMAKE_CURRENT_LIST_DIR}/version.h.in ${PROJECT_BINARY_DIR}/generated/varn_version.h)
+target_include_directories(varn_core PUBLIC ${PROJECT_BINARY_DIR}/generated)
+
+# The help page beside the program in the build tree; installed it lives in
+# share/varn, where the program looks second (core/datafiles.h).
+configure_file(${PROJECT_SOURCE_DIR}/ui/help/varn.html ${PROJECT_BINARY_DIR}/bin/varn.html COPYONLY)
+
+# The manual page of varn-cli, kept as roff source in the repository.
+set(VARN_MANPAGE ${PROJECT_BINARY_DIR}/man/varn-cli.1)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/varn-cli.1 ${VARN_MANPAGE} @ONLY)
+add_custom_command(OUTPUT ${VARN_MANPAGE}.gz
+  COMMAND gzip -9n -c ${VARN_MANPAGE} > ${VARN_MANPAGE}.gz
+  DEPENDS ${VARN_MANPAGE} VERBATIM)
+add_custom_target(varn_manpage ALL DEPENDS ${VARN_MANPAGE}.gz)
+
+install(TARGETS varn varn-cli varn-unit RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/ui/help/varn.html DESTINATION ${CMAKE_INSTALL_DATADIR}/varn)
+install(FILES ${PROJECT_SOURCE_DIR}/demo/varn.cfg ${PROJECT_SOURCE_DIR}/demo/varn.dev
+              ${PROJECT_SOURCE_DIR}/demo/auto.cfg ${PROJECT_SOURCE_DIR}/demo/sample.hex
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/varn/demo)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/varn.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/ui/varn.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
+install(FILES ${VARN_MANPAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+if(VARN_BUILD_TESTS)
+  # The manual page renders without a warning and the menu entry validates.
+  add_test(NAME varn_manpage COMMAND sh -c
+    "out=$(MANWIDTH=80 man -l \"$1\" 2>&1) && echo \"$out\" | grep -q -- --list-ports && test -z \"$(groff -man -ww -z \"$1\" 2>&1)\""
+    sh ${VARN_MANPAGE})
+  add_test(NAME varn_desktop_entry COMMAND desktop-file-validate ${CMAKE_CURRENT_LIST_DIR}/varn.desktop)
+endif()
+
+# Debian package: bash scripts/package.sh
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME varn)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "VARN developers <varn@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "host program for the VARN device programmer unit")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Loads Intel HEX and binary images into a buffer, edits them in a hex view,\n\
+and programs, verifies, reads, erases, blank-checks and locks chips through\n\
+the VARN programmer unit on a serial port. Includes varn-cli, a command-line\n\
+programmer for scripts and production lines, and varn-unit, a virtual unit\n\
+on a pseudo-terminal for trying the program without hardware.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The Qt libraries come from dpkg-shlibdeps; plugins that Qt loads at run time
+# do not show up there and are named here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(_plugins qt6-qpa-plugins)
+if(TARGET Qt6::Sql)
+  list(APPEND _plugins libqt6sql6-sqlite)
+endif()
+string(REPLACE ";" ", " CPACK_DEBIAN_PACKAGE_DEPENDS "${_plugins}")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+set(CPACK_STRIP_FILES ON)
+include(CPack)
