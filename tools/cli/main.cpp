@@ -1,12 +1,23 @@
 #include "cliprogrammer.h"
 #include "core/wholefile.h"
+#include "varn_version.h"
 
 #include <QCoreApplication>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char* argv[]) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("varn-cli %s\n", VARN_VERSION);
+            return 0;
+        }
+    }
     // The link's waits run a local event loop; no windows are needed.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varn-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VARN_VERSION));
     // QCoreApplication::arguments() would turn a file name that is not UTF-8
     // into another name.
     QStringList arguments;
