@@ -2,6 +2,7 @@
 // and the frames the virtual programmer unit receives over a pseudo-terminal.
 
 #include "support/virtualunit.h"
+#include "varn_version.h"
 
 #include <QFile>
 #include <QProcess>
@@ -192,6 +193,23 @@ private slots:
             QCOMPARE(ws.read("varn.cfg"), QByteArray("1\r\n3\r\n1\r\n"));
         else if (message != QLatin1String("varn.cfg"))
             QVERIFY(r.err.contains("--help"));
+    }
+
+    // Runs without configuration files; a pseudo-terminal, which the system
+    // does not list, shows through its comN entries.
+    void listPortsAndVersion() {
+        Workspace ws(false);
+        VirtualUnit unit({"--link", ws.path("com3")});
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
+        QVERIFY(QFile::link(unit.path(), ws.path("com7")));
+        CliResult r = ws.run({"--list-ports"});
+        CHECK_RUN(r, 0);
+        QVERIFY2(r.out.contains(unit.path() + " (pseudo-terminal)\n  access:       yes\n"
+                                              "  com entries:  com3, com7\n"),
+                 qPrintable(r.out));
+        r = ws.run({"--version"});
+        CHECK_RUN(r, 0);
+        QCOMPARE(r.out, QStringLiteral("varn-cli " VARN_VERSION "\n"));
     }
 
     void checksumOfDeviceBytes_data() {

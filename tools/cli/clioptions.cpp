@@ -124,6 +124,22 @@ constexpr OptionEntry optionTable[] = {
          return Status::Ok();
      },
      "-h, --help", "print this help", nullptr},
+    {"--version", nullptr, OptionValue::Ignored,
+     [](const QString&, const QString&, CliOptions& options) {
+         options.version = true;
+         return Status::Ok();
+     },
+     "--version", "print the program version", nullptr},
+    {"--list-ports", nullptr, OptionValue::None,
+     [](const QString&, const QString&, CliOptions& options) {
+         options.listPorts = true;
+         return Status::Ok();
+     },
+     "--list-ports",
+     "list the serial ports: name, adapter, stable\n"
+     "by-id name, access, and the comN entries of the\n"
+     "current folder that point to each",
+     nullptr},
 };
 
 const OptionEntry* findOption(const QString& name) {
@@ -302,7 +318,7 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
         options.operations.append(operation);
     }
 
-    if (options.operations.isEmpty() && !options.help)
+    if (options.operations.isEmpty() && !options.help && !options.version && !options.listPorts)
         return Status::Fail(QStringLiteral("no operation given"));
     return Status::Ok();
 }

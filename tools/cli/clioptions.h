@@ -53,6 +53,8 @@ struct CliOptions {
     bool allowPartial = false; // a load that left data out still succeeds
     bool quiet = false;
     bool help = false;
+    bool version = false;
+    bool listPorts = false; // --list-ports: the ports and comN entries, nothing else
     QList<CliOperation> operations;
 };
 

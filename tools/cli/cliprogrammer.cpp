@@ -6,7 +6,9 @@
 #include "exitstatus.h"
 #include "files/imagefiles.h"
 #include "functions/functiontext.h"
+#include "link/portinfo.h"
 #include "link/seriallink.h"
+#include "varn_version.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -295,6 +297,15 @@ int RunCli(const QStringList& arguments) {
     CliConsole console(options.quiet, CliConsole::StandardErrorIsTerminal());
     if (options.help) {
         console.result(CliUsage().chopped(1));
+        return ExitOk;
+    }
+    if (options.version) {
+        console.result(QStringLiteral("varn-cli " VARN_VERSION));
+        return ExitOk;
+    }
+    if (options.listPorts) {
+        // Needs no configuration: it is how a user finds the port to configure.
+        console.result(FormatPortList(ListPorts(QDir::currentPath(), SystemPorts())).chopped(1));
         return ExitOk;
     }
 

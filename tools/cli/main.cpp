@@ -4,16 +4,7 @@
 
 #include <QCoreApplication>
 
-#include <cstdio>
-#include <cstring>
-
 int main(int argc, char* argv[]) {
-    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("varn-cli %s\n", VARN_VERSION);
-            return 0;
-        }
-    }
     // The link's waits run a local event loop; no windows are needed.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("varn-cli"));
