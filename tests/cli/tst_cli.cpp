@@ -1,11 +1,14 @@
 // varn-cli run as a process: arguments, files, exit statuses, texts printed,
 // and the frames the virtual programmer unit receives over a pseudo-terminal.
 
+#include "production/productionlog.h"
 #include "support/virtualunit.h"
 #include "varn_version.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -14,7 +17,7 @@ using varn::test::VirtualUnit;
 namespace {
 
 // Exit statuses as documented in --help and the README.
-constexpr int Ok = 0, Mismatch = 1, Usage = 2, Communication = 3, FileError = 4;
+constexpr int Ok = 0, Mismatch = 1, Usage = 2, Communication = 3, FileError = 4, LogError = 5;
 
 // varn.dev of every test: index 1 is selected in varn.cfg.
 const char* const DeviceTable = "\"T256\",3,256\r\n"
@@ -580,6 +583,128 @@ private slots:
                              VARN_CLI_PATH});
         QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.readAllStandardOutput(), hexText(image));
+    }
+
+    // Four chips through one log: each record and each chip's number in the
+    // unit's saved memory; the chip that fails verify gives its number on.
+    void productionRecords() {
+        Workspace ws;
+        const QByteArray image = pattern(256, 3);
+        ws.write("image.bin", image);
+        const QStringList serial{"--serial-address",  "10",  "--serial-length", "2",
+                                 "--serial-encoding", "bcd", "--serial-first",  "1200",
+                                 "--serial-step",     "5"};
+        QByteArray planted = blank(65536);
+        planted[0x80] = 0; // programming only clears bits: verify finds 00
+        const QList<QByteArray> memories{blank(65536), planted, blank(65536), blank(65536)};
+        const QList<QByteArray> numbers{bytes({0x12, 0x00}), bytes({0x12, 0x05}),
+                                        bytes({0x12, 0x05}), bytes({0x12, 0x10})};
+        for (int i = 0; i < memories.size(); ++i) {
+            Unit u(ws, memories[i], {"--save-memory", ws.path("saved.bin")});
+            START_UNIT(u);
+            const CliResult r =
+                ws.run(QStringList{"--port", u.unit.path(), "--log", "line.sqlite"} + serial +
+                       QStringList{"load", "image.bin", "program", "verify"});
+            CHECK_RUN(r, i == 1 ? Mismatch : Ok);
+            u.unit.stop();
+            QCOMPARE(ws.read("saved.bin").mid(0x10, 2), numbers[i]);
+        }
+
+        varn::ProductionLog log;
+        QVERIFY(log.open(ws.path("line.sqlite")));
+        QList<varn::ChipRecord> records;
+        QVERIFY(log.records(&records));
+        QCOMPARE(records.size(), 4);
+        QList<qint64> serials;
+        for (const varn::ChipRecord& record : records)
+            serials.append(record.serial);
+        QCOMPARE(serials, (QList<qint64>{1200, 1205, 1205, 1210}));
+        const varn::ChipRecord& good = records[0];
+        QVERIFY(good.passed);
+        QCOMPARE(good.functions, (QStringList{"Program", "Verify"}));
+        QCOMPARE(good.deviceType, QStringLiteral("T256"));
+        QCOMPARE(good.deviceSize, qint64(256));
+        QCOMPARE(good.imageFile, QStringLiteral("image.bin"));
+        QCOMPARE(good.unitName, QStringLiteral("VARN"));
+        QVERIFY(good.imageCrc32 != 0);
+        const varn::ChipRecord& bad = records[1];
+        QVERIFY(!bad.passed);
+        QCOMPARE(bad.failedStep, QStringLiteral("Verify"));
+        QCOMPARE(bad.failure, varn::ChipRecord::Failure::Mismatch);
+        QCOMPARE(bad.failureAddress, qint64(0x80));
+        QCOMPARE(bad.expectedByte, int(quint8(image[0x80])));
+        QCOMPARE(bad.actualByte, 0);
+        // The image's figures are those of the image, not of each chip's number.
+        QCOMPARE(bad.imageCrc32, good.imageCrc32);
+
+        const CliResult csv =
+            ws.run({"--log", "line.sqlite", "--from", "2000-01-01", "export", "-"});
+        CHECK_RUN(csv, Ok);
+        QCOMPARE(csv.out.count(QStringLiteral("\r\n")), 5);
+        QVERIFY(csv.out.contains(QStringLiteral(",fail,Verify,mismatch,128,")));
+        const CliResult none =
+            ws.run({"--log", "line.sqlite", "--to", "2000-01-01", "export", "-"});
+        QCOMPARE(none.out.count(QStringLiteral("\r\n")), 1);
+    }
+
+    void logFailures_data() {
+        QTest::addColumn<QStringList>("unitOptions");
+        QTest::addColumn<QString>("log"); // "refuse": a log whose table refuses records
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<int>("framesSent");
+        QTest::newRow("unit stops answering") << QStringList{"--no-answer", "3"} << "log.sqlite"
+                                              << QStringList{} << Communication << "" << -1;
+        QTest::newRow("log cannot be opened")
+            << QStringList{} << "missing/log.sqlite" << QStringList{} << LogError
+            << "Nothing was sent" << 0;
+        QTest::newRow("record cannot be written")
+            << QStringList{} << "refuse" << QStringList{"--serial-address", "20"} << LogError
+            << "serial_number=1 " << -1;
+        QTest::newRow("serial number without log")
+            << QStringList{} << "" << QStringList{"--serial-address", "20"} << Usage
+            << "need the production log" << 0;
+    }
+    void logFailures() {
+        QFETCH(QStringList, unitOptions);
+        QFETCH(QString, log);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, err);
+        QFETCH(int, framesSent);
+        Workspace ws;
+        ws.write("image.bin", pattern(256, 4));
+        if (log == QLatin1String("refuse")) {
+            log = ws.path("refuse.sqlite");
+            varn::ProductionLog made;
+            QVERIFY(made.open(log));
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "refuse");
+            db.setDatabaseName(log);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec("CREATE TRIGGER full BEFORE INSERT ON chip_records "
+                                       "BEGIN SELECT RAISE(ABORT, 'disk full'); END"));
+        }
+        QSqlDatabase::removeDatabase("refuse");
+        Unit u(ws, blank(65536), unitOptions);
+        START_UNIT(u);
+        if (!log.isEmpty())
+            arguments << "--log" << log;
+        const CliResult r = ws.run(arguments + QStringList{"--port", u.unit.path(), "load",
+                                                           "image.bin", "program", "verify"});
+        CHECK_RUN(r, status);
+        QVERIFY2(r.err.contains(err), qPrintable(r.err));
+        if (framesSent >= 0)
+            QCOMPARE(u.frames(0).size(), framesSent);
+        if (status != Communication)
+            return;
+        varn::ProductionLog opened;
+        QVERIFY(opened.open(ws.path(log)));
+        QList<varn::ChipRecord> records;
+        QVERIFY(opened.records(&records));
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].failure, varn::ChipRecord::Failure::Communication);
+        QCOMPARE(records[0].failedStep, QStringLiteral("Program"));
     }
 };
 

@@ -3,6 +3,7 @@
 #include "core/hextext.h"
 
 #include <QRegularExpression>
+#include <limits>
 
 namespace varn {
 
@@ -27,7 +28,9 @@ Status readHexArgument(const QString& what, const QString& text, qint64& value) 
 
 using ApplyOption = Status (*)(const QString& name, const QString& value, CliOptions& options);
 
-enum class OptionValue { None, Required, Ignored };
+// Optional: "--name=value", or the next argument unless it is an option or
+// an operation word.
+enum class OptionValue { None, Required, Optional, Ignored };
 
 struct OptionEntry {
     const char* name;
@@ -38,6 +41,62 @@ struct OptionEntry {
     const char* help;     // "\n" starts a continuation line
     const char* excludes; // an earlier row's option this one cannot go with, or nullptr
 };
+
+Status readNumberArgument(const QString& name, const QString& value, qint64 low, qint64 high,
+                          qint64& out) {
+    bool ok = false;
+    const qint64 number = value.toLongLong(&ok);
+    if (!ok || number < low || number > high)
+        return Status::Fail(QStringLiteral("%1 %2: a number from %3 to %4 is needed")
+                                .arg(name, value)
+                                .arg(low)
+                                .arg(high));
+    out = number;
+    return Status::Ok();
+}
+
+// A date (a whole day) or a date and time, in UTC unless it names its offset.
+Status readTimeArgument(const QString& name, const QString& value, bool endOfDay, QDateTime& out) {
+    const QDate date = QDate::fromString(value, Qt::ISODate);
+    if (date.isValid()) {
+        out = QDateTime(endOfDay ? date.addDays(1) : date, QTime(0, 0), Qt::UTC);
+        return Status::Ok();
+    }
+    QDateTime time = QDateTime::fromString(value, Qt::ISODateWithMs);
+    if (!time.isValid())
+        return Status::Fail(QStringLiteral("%1 %2: give a date (2026-12-06) or a UTC date and "
+                                           "time (2026-12-06T14:30)")
+                                .arg(name, value));
+    if (time.timeSpec() == Qt::LocalTime)
+        time.setTimeSpec(Qt::UTC);
+    out = time.toUTC();
+    return Status::Ok();
+}
+
+Status applySerial(const QString& name, const QString& value, CliOptions& options) {
+    SerialSettings& serial = options.serial;
+    if (name == QLatin1String("--serial-address")) {
+        serial.enabled = true;
+        return readHexArgument(name, value, serial.address);
+    }
+    if (name == QLatin1String("--serial-length")) {
+        qint64 length = 0;
+        const Status status = readNumberArgument(name, value, 1, 8, length);
+        serial.length = int(length);
+        return status;
+    }
+    if (name == QLatin1String("--serial-order"))
+        return ParseOrder(value, &serial.order)
+                   ? Status::Ok()
+                   : Status::Fail(QStringLiteral("%1 %2: msb or lsb").arg(name, value));
+    if (name == QLatin1String("--serial-encoding"))
+        return ParseEncoding(value, &serial.encoding)
+                   ? Status::Ok()
+                   : Status::Fail(QStringLiteral("%1 %2: binary, bcd or ascii").arg(name, value));
+    if (name == QLatin1String("--serial-first"))
+        return readNumberArgument(name, value, 0, std::numeric_limits<qint64>::max(), serial.first);
+    return readNumberArgument(name, value, 1, std::numeric_limits<qint64>::max(), serial.step);
+}
 
 Status applyPort(const QString& name, const QString& value, CliOptions& options) {
     if (isAllDigits(value)) {
@@ -118,6 +177,42 @@ constexpr OptionEntry optionTable[] = {
      "print only errors and the output of checksum\n"
      "and identify",
      nullptr},
+    {"--log", nullptr, OptionValue::Optional,
+     [](const QString&, const QString& value, CliOptions& options) {
+         options.log = value;
+         return Status::Ok();
+     },
+     "--log [PATH|URL]",
+     "write a record of the run to the production log: an\n"
+     "SQLite file (varn-log.sqlite here when none is given) or\n"
+     "postgresql://user@host:port/dbname (password from\n"
+     "PGPASSWORD or ~/.pgpass); when it cannot be opened\n"
+     "nothing is sent to the unit",
+     nullptr},
+    {"--serial-address", nullptr, OptionValue::Required, applySerial, "--serial-address HEX",
+     "give each programmed chip the next serial number from\n"
+     "the log, written into the buffer at HEX before program",
+     nullptr},
+    {"--serial-length", nullptr, OptionValue::Required, applySerial, "--serial-length N",
+     "bytes of the serial number, 1 to 8 (default 4)", nullptr},
+    {"--serial-order", nullptr, OptionValue::Required, applySerial, "--serial-order msb|lsb",
+     "most (default) or least significant byte first", nullptr},
+    {"--serial-encoding", nullptr, OptionValue::Required, applySerial, "--serial-encoding ENC",
+     "binary (default), bcd (packed) or ascii (decimal)", nullptr},
+    {"--serial-first", nullptr, OptionValue::Required, applySerial, "--serial-first N",
+     "first number of the series (default 1)", nullptr},
+    {"--serial-step", nullptr, OptionValue::Required, applySerial, "--serial-step N",
+     "step between numbers (default 1)", nullptr},
+    {"--from", nullptr, OptionValue::Required,
+     [](const QString& name, const QString& value, CliOptions& options) {
+         return readTimeArgument(name, value, false, options.exportFrom);
+     },
+     "--from DATE[THH:MM]", "export: records from this time on (UTC)", nullptr},
+    {"--to", nullptr, OptionValue::Required,
+     [](const QString& name, const QString& value, CliOptions& options) {
+         return readTimeArgument(name, value, true, options.exportTo);
+     },
+     "--to DATE[THH:MM]", "export: records before this time (a date: to its end)", nullptr},
     {"--help", "-h", OptionValue::Ignored,
      [](const QString&, const QString&, CliOptions& options) {
          options.help = true;
@@ -196,6 +291,8 @@ constexpr OperationEntry operationTable[] = {
     {"clear", CliOperation::Clear, "", nullptr, "set the whole buffer to FF"},
     {"checksum", CliOperation::Checksum, "", nullptr,
      "print the 16-bit checksum of the device's part"},
+    {"export", CliOperation::Export, "FILE", takeFile,
+     "write the production log's records as CSV (- for\nstandard output)"},
     {"identify", CliOperation::Identify, "", nullptr,
      "print the name and version of the programmer unit"},
     {"read", CliOperation::Read, "", nullptr, "read the device into the buffer"},
@@ -271,6 +368,12 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
                     value = arguments.at(++i);
                 if (value.isEmpty())
                     return Status::Fail(QStringLiteral("%1 needs a value").arg(name));
+            } else if (option->value == OptionValue::Optional) {
+                if (inlineValue)
+                    value = *inlineValue;
+                else if (i + 1 < arguments.size() && !arguments.at(i + 1).startsWith('-') &&
+                         !findOperation(arguments.at(i + 1)))
+                    value = arguments.at(++i);
             } else if (inlineValue && option->value == OptionValue::None) {
                 return Status::Fail(QStringLiteral("%1 takes no value").arg(name));
             }
@@ -320,6 +423,12 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
 
     if (options.operations.isEmpty() && !options.help && !options.version && !options.listPorts)
         return Status::Fail(QStringLiteral("no operation given"));
+    if (options.serial.enabled) {
+        if (!options.log)
+            return Status::Fail(QStringLiteral("serial numbers need the production log (--log)"));
+        if (Status status = options.serial.check(); !status)
+            return status;
+    }
     return Status::Ok();
 }
 
@@ -351,7 +460,10 @@ QString CliUsage() {
                       "  2  usage or configuration error\n"
                       "  3  communication error (port cannot be opened, the unit did not answer)\n"
                       "  4  file error (an image file could not be loaded or saved,\n"
-                      "     or a load left data out without --allow-partial)\n");
+                      "     or a load left data out without --allow-partial)\n"
+                      "  5  production log error (it cannot be opened, so nothing was sent;\n"
+                      "     or the record could not be written: the record goes to\n"
+                      "     standard error)\n");
 }
 
 } // namespace varn

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/status.h"
+#include "production/serialnumber.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -17,6 +19,7 @@ struct CliOperation {
         Fill,
         Clear,
         Checksum,
+        Export,
         Identify,
         Read,
         Erase,
@@ -29,7 +32,7 @@ struct CliOperation {
         Reset,
     };
     Kind kind = Clear;
-    QString file;     // load, save
+    QString file;     // load, save, export
     qint64 start = 0; // fill
     qint64 length = 0;
     quint8 value = 0xFF;
@@ -55,6 +58,12 @@ struct CliOptions {
     bool help = false;
     bool version = false;
     bool listPorts = false; // --list-ports: the ports and comN entries, nothing else
+    // --log [PATH|URL]: an empty value means varn-log.sqlite in the current
+    // folder. Unset: no record is written (export still reads the default).
+    std::optional<QString> log;
+    SerialSettings serial; // --serial-*; enabled by --serial-address
+    QDateTime exportFrom;  // --from, --to: export's time range (UTC)
+    QDateTime exportTo;
     QList<CliOperation> operations;
 };
 

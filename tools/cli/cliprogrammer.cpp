@@ -8,6 +8,7 @@
 #include "functions/functiontext.h"
 #include "link/portinfo.h"
 #include "link/seriallink.h"
+#include "production/csvexport.h"
 #include "varn_version.h"
 
 #include <QDir>
@@ -99,18 +100,93 @@ int CliProgrammer::applyOverrides() {
 }
 
 int CliProgrammer::run() {
+    // Nothing goes to the unit unless its record can be kept.
+    if (const int status = openLog(); status != ExitOk)
+        return status;
+    int status = ExitOk;
     for (const CliOperation& operation : options.operations) {
-        const int status = runOperation(operation);
+        status = runOperation(operation);
         if (status != ExitOk)
-            return status;
+            break;
     }
+    return finishRecord(status);
+}
+
+int CliProgrammer::openLog() {
+    bool exports = false;
+    for (const CliOperation& operation : options.operations)
+        exports = exports || operation.kind == CliOperation::Export;
+    if (!options.log && !exports)
+        return ExitOk;
+    const QString location = options.log.value_or(QString()).isEmpty()
+                                 ? state.ConfigPath(QString::fromLatin1(DefaultLogFileName))
+                                 : *options.log;
+    log = std::make_unique<ProductionLog>();
+    if (const Status opened = log->open(location); !opened) {
+        console.error(opened.message);
+        if (options.log)
+            console.error(QStringLiteral("Nothing was sent to the programmer unit."));
+        return ExitLog;
+    }
+    if (options.log)
+        recorded = std::make_unique<RecordedRun>(*log, options.serial);
     return ExitOk;
 }
 
+int CliProgrammer::exportRecords(const QString& path) {
+    QList<ChipRecord> records;
+    if (const Status read = log->records(&records, options.exportFrom, options.exportTo); !read) {
+        console.error(read.message);
+        return ExitLog;
+    }
+    const QByteArray csv = RecordsToCsv(records);
+    QFile file;
+    const bool opened = path == QLatin1String("-")
+                            ? file.open(stdout, QIODevice::WriteOnly)
+                            : (file.setFileName(path), file.open(QIODevice::WriteOnly));
+    if (!opened || file.write(csv) != csv.size() || !file.flush()) {
+        console.error(QStringLiteral("%1: cannot write: %2").arg(path, file.errorString()));
+        return ExitFile;
+    }
+    if (path != QLatin1String("-"))
+        console.info(QStringLiteral("Exported %1 records to %2").arg(records.size()).arg(path));
+    return ExitOk;
+}
+
+int CliProgrammer::finishRecord(int status) {
+    if (!recorded || !recorded->active())
+        return status;
+    if (const Status written = recorded->finish(); !written) {
+        // The chip may be programmed: its record must not be lost.
+        console.error(written.message);
+        console.error(recorded->record().toText());
+        return status == ExitOk ? ExitLog : status;
+    }
+    return status;
+}
+
 int CliProgrammer::runOperation(const CliOperation& operation) {
+    if (operation.isDeviceFunction() && recorded && !recorded->active()) {
+        RunContext context;
+        context.port = options.portPath.isEmpty() ? QStringLiteral("COM%1").arg(state.PortNumber)
+                                                  : options.portPath;
+        context.imageFile = imageFile;
+        recorded->start(state, context);
+    }
     if (operation.needsUnit()) {
-        if (const int status = connectUnit(); status != ExitOk)
+        if (const int status = connectUnit(); status != ExitOk) {
+            if (recorded && recorded->active())
+                recorded->addFailure(QStringLiteral("Identify"), ChipRecord::Failure::Communication,
+                                     QStringLiteral("the unit did not answer"));
             return status;
+        }
+        if (recorded && recorded->active() && recorded->record().unitName.isEmpty()) {
+            // "Device: NAME\r\nVersion a.b"
+            const QStringList lines =
+                IdentificationReport(identification.reply).split(QStringLiteral("\r\n"));
+            recorded->record().unitName = lines.value(0).section(QLatin1Char(' '), 1);
+            recorded->record().unitVersion = lines.value(1).section(QLatin1Char(' '), 1);
+        }
     }
 
     switch (operation.kind) {
@@ -134,6 +210,8 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
         ClearBuffer(state);
         console.info(QStringLiteral("Buffer cleared"));
         return ExitOk;
+    case CliOperation::Export:
+        return exportRecords(operation.file);
     case CliOperation::Checksum:
         console.result(HexWord(BufferChecksum(state)));
         return ExitOk;
@@ -186,6 +264,7 @@ int CliProgrammer::loadFile(const QString& path) {
         if (!options.allowPartial)
             return ExitFile;
     }
+    imageFile = QFileInfo(path).fileName();
     console.info(QStringLiteral("Loaded %1 (%2)").arg(path, formatName(state.FileIsHex)));
     return ExitOk;
 }
@@ -230,12 +309,28 @@ int CliProgrammer::connectUnit() {
 int CliProgrammer::runDeviceFunction(int index) {
     if (!loadSequenceSent) {
         loadSequenceSent = true;
-        if (!functions->LoadSequence())
+        if (!functions->LoadSequence()) {
+            if (recorded)
+                recorded->addFailure(QStringLiteral("Load sequence"),
+                                     ChipRecord::Failure::Communication,
+                                     QStringLiteral("the unit could not be prepared"));
             return ExitCommunication;
+        }
+    }
+    if (recorded) {
+        const qint64 before = recorded->record().serial;
+        if (const Status prepared = recorded->prepare(state, index); !prepared) {
+            console.error(prepared.message);
+            return ExitLog;
+        }
+        if (recorded->record().serial != before)
+            console.info(QStringLiteral("Serial number %1").arg(recorded->record().serial));
     }
 
     functions->setOptions(FunctionOptions{options.skipBlank});
     const FunctionResult result = functions->RunFunction(index);
+    if (recorded)
+        recorded->add(result);
     progressLabel.clear();
     console.clearProgress();
 

@@ -5,6 +5,7 @@
 #include "core/appstate.h"
 #include "functions/devicefunctions.h"
 #include "link/unitcommands.h"
+#include "production/recordedrun.h"
 
 #include <QString>
 #include <memory>
@@ -40,6 +41,11 @@ private:
     int saveFile(const QString& path);
     int connectUnit();
     int runDeviceFunction(int index);
+    int openLog();
+    int exportRecords(const QString& path);
+    // Writes the run's record, if one was started; returns the run's status,
+    // or ExitLog when a record that could not be written turns a good run bad.
+    int finishRecord(int status);
     bool fileIsHex(const QString& path) const;
 
     AppState& state;
@@ -51,6 +57,11 @@ private:
     Identification identification;
     int connectStatus = 0;
     bool loadSequenceSent = false;
+
+    // The production log (--log, or export) and the record of this run.
+    std::unique_ptr<ProductionLog> log;
+    std::unique_ptr<RecordedRun> recorded;
+    QString imageFile;
 
     // The bar's label while a function runs; empty once it has finished.
     QString progressLabel;

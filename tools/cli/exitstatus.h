@@ -10,6 +10,7 @@ enum ExitStatus : int {
     ExitUsage = 2,         // bad arguments, or varn.cfg / varn.dev / auto.cfg refused
     ExitCommunication = 3, // port cannot be opened, the unit did not answer
     ExitFile = 4,          // an image file could not be loaded or saved, or left data out
+    ExitLog = 5,           // the production log cannot be opened or written
 };
 
 } // namespace varn
