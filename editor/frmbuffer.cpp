@@ -232,14 +232,36 @@ bool frmBuffer::txtBuffer_Key(QEvent* event) {
     }
 }
 
+int frmBuffer::CharacterAt(const QPoint& point) const {
+    // The text control answers with the nearest gap between characters: the
+    // right half of a digit would give the next one. The character under the
+    // pointer starts at that gap or ends at it.
+    const QTextCursor nearest = txtBuffer->cursorForPosition(point);
+    const QTextBlock block = nearest.block();
+    for (const int at : {nearest.position() - 1, nearest.position()}) {
+        if (at < block.position() || at >= block.position() + block.length() - 1)
+            continue;
+        QTextCursor from(txtBuffer->document());
+        from.setPosition(at);
+        QTextCursor to(from);
+        to.movePosition(QTextCursor::NextCharacter);
+        const QRect left = txtBuffer->cursorRect(from), right = txtBuffer->cursorRect(to);
+        if (point.x() >= left.left() && point.x() < right.left() && point.y() >= left.top() &&
+            point.y() <= left.bottom())
+            return at;
+    }
+    return -1;
+}
+
 bool frmBuffer::txtBuffer_Mouse(QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         auto* mouse = static_cast<QMouseEvent*>(event);
         txtBuffer->setFocus(Qt::MouseFocusReason);
         if (mouse->button() == Qt::LeftButton) {
-            const int shown = txtBuffer->cursorForPosition(mouse->position().toPoint()).position();
-            m_view.Click(HexView::FromDisplayPosition(shown));
+            const int shown = CharacterAt(mouse->position().toPoint());
+            if (shown >= 0)
+                m_view.Click(HexView::FromDisplayPosition(shown));
         }
         ShowView();
         return true;

@@ -33,6 +33,9 @@ private:
     void vsc_Change(int value);
     bool txtBuffer_Key(QEvent* event);
     bool txtBuffer_Mouse(QEvent* event);
+    // Display position of the character under a point of the text's
+    // viewport; -1 when there is none (beyond a line's end, below the text).
+    int CharacterAt(const QPoint& point) const;
     // Copies the view's text (when it changed), caret, scroll position and
     // labels into the controls.
     void ShowView();

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <optional>
 #include <thread>
 
@@ -91,16 +92,38 @@ int PendingBytes(QSerialPort& port) {
 #endif
 }
 
+// Milliseconds a timer must run so that it does not end before the deadline.
+int MsUntil(const QDeadlineTimer& deadline) {
+    const qint64 ns = std::max<qint64>(deadline.remainingTimeNSecs(), 0);
+    return int(std::min<qint64>((ns + 999999) / 1000000, std::numeric_limits<int>::max()));
+}
+
 } // namespace
 
 struct SerialLink::Private {
+    // One reply wait in progress: what ends its current turn and when its
+    // time is up.
+    struct Wait {
+        QEventLoop* loop = nullptr;
+        int expected = 0;
+        int wakeAt = 0; // byte count that ends the current turn of the wait
+        QDeadlineTimer deadline;
+    };
+    class WaitScope;
+
+    // Starts the time-out timer for a deadline. The timer alone may not end
+    // a wait: it rounds to milliseconds, and the one a caller passes in may
+    // be a coarse timer that fires early.
+    void armTimeOut(const QDeadlineTimer& end) {
+        timeOutEnd = end;
+        totmr->start(MsUntil(end));
+    }
+
     QSerialPort port;
     QTimer* totmr = nullptr;
+    QDeadlineTimer timeOutEnd; // when the running time-out timer's time is really up
     QEventLoop waitLoop;
-    QDeadlineTimer deadline;    // of the wait in progress, for a nested one to restore
-    QEventLoop* loop = nullptr; // the wait in progress, if any
-    int expected = 0;
-    int wakeAt = 0;            // byte count that ends the current turn of the wait
+    Wait wait;
     int generation = 0;        // counts opens, so a late close spares a reopened port
     bool opened = false;       // open succeeded and the line has not been lost
     bool lossReported = false; // the first read or resource fault has been seen
@@ -109,21 +132,57 @@ struct SerialLink::Private {
     QString reason;            // why not connected
 };
 
+// Makes a wait the one in progress for as long as it lives. A wait started
+// from inside another (through the events the outer one processes) gets a
+// loop of its own, and on leaving gives the outer wait back its own limit:
+// the outer wait ends at once when its bytes came or its time ran out
+// meanwhile, otherwise the timer runs on to the outer deadline.
+class SerialLink::Private::WaitScope {
+public:
+    WaitScope(Private& d, int expected, const QDeadlineTimer& deadline) : d(d), outer(d.wait) {
+        // One loop object serves every wait that is not nested.
+        d.wait = {outer.loop ? &nested.emplace() : &d.waitLoop, expected, 0, deadline};
+    }
+    ~WaitScope() {
+        d.wait = outer;
+        if (!outer.loop)
+            return;
+        if (!d.opened || d.port.bytesAvailable() >= outer.wakeAt || outer.deadline.hasExpired())
+            outer.loop->quit();
+        else
+            d.armTimeOut(outer.deadline);
+    }
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+
+    bool isNested() const { return outer.loop != nullptr; }
+
+private:
+    Private& d;
+    const Wait outer;
+    std::optional<QEventLoop> nested;
+};
+
 SerialLink::SerialLink(QObject* parent, QTimer* totmr) : QObject(parent), d(new Private) {
     d->totmr = totmr ? totmr : new QTimer(this);
     d->totmr->setSingleShot(true);
+    d->totmr->setTimerType(Qt::PreciseTimer);
     d->totmr->setInterval(1000);
     d->reason = QStringLiteral("no port opened");
 
     connect(d->totmr, &QTimer::timeout, this, [this] {
+        if (!d->timeOutEnd.hasExpired()) {
+            d->totmr->start(MsUntil(d->timeOutEnd));
+            return;
+        }
         TimedOut = true;
-        if (d->loop)
-            d->loop->quit();
+        if (d->wait.loop)
+            d->wait.loop->quit();
     });
     // Only wakes a wait; the bytes stay in the port until they are taken.
     connect(&d->port, &QSerialPort::readyRead, this, [this] {
-        if (d->loop && d->port.bytesAvailable() >= d->wakeAt)
-            d->loop->quit();
+        if (d->wait.loop && d->port.bytesAvailable() >= d->wait.wakeAt)
+            d->wait.loop->quit();
     });
     connect(&d->port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
         if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError)
@@ -141,8 +200,8 @@ void SerialLink::lineLost(const QString& why) {
     d->opened = false;
     d->reason = d->shownName + QStringLiteral(", ") + d->devicePath +
                 QStringLiteral(": the line was lost (") + why + QStringLiteral(")");
-    if (d->loop)
-        d->loop->quit();
+    if (d->wait.loop)
+        d->wait.loop->quit();
     QMetaObject::invokeMethod(
         this,
         [this, generation = d->generation] {
@@ -297,68 +356,17 @@ QByteArray SerialLink::takeAll() {
 }
 
 bool SerialLink::waitForReply(int expectedBytes, int limitMs) {
-    d->totmr->setInterval(limitMs);
     TimedOut = false;
-    d->totmr->start();
+    const QDeadlineTimer deadline(limitMs, Qt::PreciseTimer);
+    d->armTimeOut(deadline);
 
     qint64 count = d->port.bytesAvailable();
     if (count < expectedBytes && d->opened) {
-        // One loop object serves every wait; only a wait started from inside
-        // another (through the events it processes) needs one of its own.
-        std::optional<QEventLoop> nested;
-        QEventLoop* outer = d->loop;
-        const int outerExpected = d->expected;
-        const int outerWakeAt = d->wakeAt;
-        const QDeadlineTimer outerDeadline = d->deadline;
-        QEventLoop* loop = outer ? &nested.emplace() : &d->waitLoop;
-        d->loop = loop;
-        d->expected = expectedBytes;
-        d->deadline = QDeadlineTimer(limitMs, Qt::PreciseTimer);
-        // The first byte of the reply wakes the wait; the rest cannot come
-        // faster than the line carries them, so the wait sleeps through all
-        // but the last of them instead of waking once per byte. Window events
-        // wait a few milliseconds at most, and the last byte still ends the
-        // wait the moment it arrives. The time-out timer stays active for as
-        // long as the wait's limit has not passed.
-        d->wakeAt = int(count) + 1;
-        loop->exec();
-        count = d->port.bytesAvailable();
-        const qint64 missing = expectedBytes - count;
-        if (missing > 1 && d->opened && d->totmr->isActive()) {
-            const qint64 sleepNs =
-                std::min((missing - 1) * ByteTimeNs, d->deadline.remainingTimeNSecs());
-            QDeadlineTimer sleepEnd(std::chrono::nanoseconds(std::max<qint64>(sleepNs, 0)),
-                                    Qt::PreciseTimer);
-            // In slices well under a millisecond: an adapter that held bytes
-            // back may hand over the rest of the reply early, and a complete
-            // reply must not wait for the line time it no longer needs.
-            while (!sleepEnd.hasExpired()) {
-                std::this_thread::sleep_for(std::chrono::nanoseconds(
-                    std::min(SleepSliceNs, sleepEnd.remainingTimeNSecs())));
-                if (d->port.bytesAvailable() + PendingBytes(d->port) >= expectedBytes)
-                    break;
-            }
-            bytesWaiting(); // what arrived meanwhile
-            count = d->port.bytesAvailable();
-        }
-        if (count < expectedBytes && d->opened && d->totmr->isActive()) {
-            d->wakeAt = expectedBytes;
-            loop->exec();
-            count = d->port.bytesAvailable();
-        }
-        const bool timedOut = count < expectedBytes;
-        d->loop = outer;
-        d->expected = outerExpected;
-        d->wakeAt = outerWakeAt;
-        if (outer) {
-            // Give the interrupted wait back its own time limit.
-            d->deadline = outerDeadline;
-            if (!d->opened || d->port.bytesAvailable() >= outerWakeAt || outerDeadline.hasExpired())
-                outer->quit();
-            else
-                d->totmr->start(int(outerDeadline.remainingTime()));
-            TimedOut = timedOut;
-            return timedOut;
+        const Private::WaitScope scope(*d, expectedBytes, deadline);
+        count = collectReply(expectedBytes);
+        if (scope.isNested()) {
+            TimedOut = count < expectedBytes;
+            return TimedOut;
         }
     }
 
@@ -370,21 +378,67 @@ bool SerialLink::waitForReply(int expectedBytes, int limitMs) {
             d->totmr->stop();
         return false;
     }
-    // Not enough bytes: the second ran out, or the line is gone and nothing
+    // Not enough bytes: the time ran out, or the line is gone and nothing
     // more can arrive.
     d->totmr->stop();
     TimedOut = true;
     return true;
 }
 
+qint64 SerialLink::collectReply(int expectedBytes) {
+    Private::Wait& wait = d->wait;
+    // The first byte of the reply wakes the wait; the rest cannot come faster
+    // than the line carries them, so the wait sleeps through all but the last
+    // of them instead of waking once per byte. Window events wait a few
+    // milliseconds at most, and the last byte still ends the wait the moment
+    // it arrives.
+    wait.wakeAt = int(d->port.bytesAvailable()) + 1;
+    wait.loop->exec();
+    qint64 count = d->port.bytesAvailable();
+    const qint64 missing = expectedBytes - count;
+    if (missing > 1 && d->opened && !wait.deadline.hasExpired()) {
+        const qint64 sleepNs =
+            std::min((missing - 1) * ByteTimeNs, wait.deadline.remainingTimeNSecs());
+        QDeadlineTimer sleepEnd(std::chrono::nanoseconds(std::max<qint64>(sleepNs, 0)),
+                                Qt::PreciseTimer);
+        // In slices well under a millisecond: an adapter that held bytes
+        // back may hand over the rest of the reply early, and a complete
+        // reply must not wait for the line time it no longer needs.
+        while (!sleepEnd.hasExpired()) {
+            std::this_thread::sleep_for(
+                std::chrono::nanoseconds(std::min(SleepSliceNs, sleepEnd.remainingTimeNSecs())));
+            if (d->port.bytesAvailable() + PendingBytes(d->port) >= expectedBytes)
+                break;
+        }
+        bytesWaiting(); // what arrived meanwhile
+        count = d->port.bytesAvailable();
+    }
+    if (count < expectedBytes && d->opened && !wait.deadline.hasExpired()) {
+        wait.wakeAt = expectedBytes;
+        wait.loop->exec();
+        count = d->port.bytesAvailable();
+    }
+    // A reply the driver holds when the time is up was complete within it,
+    // even if no event has reported it yet.
+    if (count < expectedBytes && d->opened) {
+        bytesWaiting();
+        count = d->port.bytesAvailable();
+    }
+    return count;
+}
+
 void SerialLink::pause(int ms) {
     // A loop of its own: neither arriving bytes nor a late time-out end it.
+    const QDeadlineTimer end(ms, Qt::PreciseTimer);
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
     connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(ms);
-    loop.exec();
+    while (!end.hasExpired()) {
+        timer.start(MsUntil(end));
+        loop.exec();
+    }
 }
 
 } // namespace varn

@@ -58,6 +58,8 @@ private:
     // The first sign that the far side is gone: closes the port (queued) and
     // reports connectionLost once.
     void lineLost(const QString& why);
+    // The turns of a reply wait; returns the count of bytes then waiting.
+    qint64 collectReply(int expectedBytes);
 
     struct Private;
     Private* d;

@@ -47,7 +47,7 @@ struct Options {
     bool baudEmulation = false;
     int programDelayMs = 0;
     int noAnswer = 0;  // K-th reply-bearing request gets no answer
-    int lateIndex = 0; // K-th reply comes lateMs late
+    int lateIndex = 0; // K-th reply comes lateMs late; 0: every reply
     int lateMs = 0;
     bool extraByte = false;
     int countByte = ReadReplyLength;
@@ -61,7 +61,7 @@ struct Options {
                  "varn-unit: %s\n"
                  "usage: varn-unit [--name ABCD] [--version 21] [--dev FILE] [--link DIR/comN]\n"
                  "  [--memory FILE] [--save-memory FILE] [--log FILE] [--baud-emulation]\n"
-                 "  [--program-delay MS] [--no-answer K] [--late K:MS] [--extra-byte]\n"
+                 "  [--program-delay MS] [--no-answer K] [--late MS | --late K:MS] [--extra-byte]\n"
                  "  [--count N] [--garbage N | --garbage K:N] [--close-after K]\n",
                  message);
     std::exit(2);
@@ -122,7 +122,7 @@ Options parseOptions(int argc, char** argv) {
         } else if (arg == "--no-answer") {
             o.noAnswer = toInt(value(), "--no-answer");
         } else if (arg == "--late") {
-            toPair(value(), "--late", false, o.lateIndex, o.lateMs);
+            toPair(value(), "--late", true, o.lateIndex, o.lateMs);
         } else if (arg == "--extra-byte") {
             o.extraByte = true;
         } else if (arg == "--count") {
@@ -422,7 +422,7 @@ private:
         ++replies;
         if (opt.noAnswer == replies)
             return;
-        if (opt.lateIndex == replies)
+        if (opt.lateIndex == 0 || opt.lateIndex == replies)
             sleepMs(opt.lateMs);
         if (opt.garbageBytes > 0 && (opt.garbageIndex == 0 || opt.garbageIndex == replies))
             reply.insert(reply.begin(), static_cast<size_t>(opt.garbageBytes), 0xA5);
@@ -483,6 +483,13 @@ void makeRaw(int fd) {
         cfsetospeed(&t, B57600);
         tcsetattr(fd, TCSANOW, &t);
     }
+}
+
+// Where a symbolic link points; empty when it is none (any more).
+std::string linkTarget(const std::string& path) {
+    char target[4096];
+    const ssize_t n = readlink(path.c_str(), target, sizeof target);
+    return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
 }
 
 } // namespace
@@ -553,7 +560,9 @@ int main(int argc, char** argv) {
     }
 
     unit.saveMemory();
-    if (linked)
+    // A unit started later with the same --link has replaced it; that link
+    // is the other unit's to remove.
+    if (linked && linkTarget(opt.linkPath) == slaveName)
         unlink(opt.linkPath.c_str());
     close(master);
     close(slave);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -18,13 +20,18 @@ struct ShownMessage {
 };
 
 // Every window shows its message boxes (one OK button) through here, so that
-// tests can read and answer them without a modal loop.
+// tests can read and answer them without a modal loop. A box stands centred
+// on its parent's window (on the screen while that is not shown) and is wide
+// enough for its title to show in a title bar.
 void ShowMessage(QWidget* parent, const QString& title, const QString& text, MsgIcon icon);
 
 // A message with a choice: buttons are shown in order (the last one closes
 // the box, as Escape does). Returns the index of the button chosen.
 int AskMessage(QWidget* parent, const QString& title, const QString& text, MsgIcon icon,
                const QStringList& buttons);
+
+// Where a box of this size stands centred on owner, kept inside screen.
+QPoint CentredPosition(const QRect& owner, const QSize& box, const QRect& screen);
 
 // A test installs a handler that receives each message instead of a box;
 // passing an empty function restores real message boxes.

@@ -151,31 +151,39 @@ void tst_frmBuffer::scrollBarMovesTheView() {
 void tst_frmBuffer::clickPicksADigit_data() {
     QTest::addColumn<int>("row");
     QTest::addColumn<int>("column");
+    QTest::addColumn<int>("part"); // of the character: 0 left edge, 1 middle, 2 right edge
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("selected");
     QTest::addColumn<bool>("highDigit");
     // Before the click the caret is on the high digit of byte 1 (address 0001).
-    QTest::newRow("high digit") << 2 << 5 + 3 * 4 << "0024" << QString("0") << true;
-    QTest::newRow("low digit") << 3 << 5 + 3 * 15 + 1 << "003F" << QString("3") << false;
-    QTest::newRow("separator") << 2 << 5 + 2 << "0001" << QString("0") << true;
-    QTest::newRow("header") << -1 << 10 << "0001" << QString("0") << true;
+    const char* const parts[] = {"left edge", "middle", "right edge"};
+    for (int part = 0; part < 3; ++part) {
+        QTest::addRow("high digit, %s", parts[part])
+            << 2 << 5 + 3 * 4 << part << "0024" << QString("0") << true;
+        QTest::addRow("low digit, %s", parts[part])
+            << 3 << 5 + 3 * 15 + 1 << part << "003F" << QString("3") << false;
+        QTest::addRow("separator, %s", parts[part])
+            << 2 << 5 + 2 << part << "0001" << QString("0") << true;
+    }
+    QTest::newRow("header") << -1 << 10 << 1 << "0001" << QString("0") << true;
 }
 
 void tst_frmBuffer::clickPicksADigit() {
     QFETCH(int, row);
     QFETCH(int, column);
+    QFETCH(int, part);
     QFETCH(QString, address);
     QFETCH(QString, selected);
     QFETCH(bool, highDigit);
     QTest::keyClick(text, Qt::Key_Right);
     QTest::keyClick(text, Qt::Key_Right);
-    // Click in the left half of the character.
     QTextCursor cursor(text->document()->findBlockByNumber(row + 1));
     cursor.setPosition(cursor.position() + column);
     const QRect rect = text->cursorRect(cursor);
-    const int charWidth = text->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    QTest::mouseClick(text->viewport(), Qt::LeftButton, {},
-                      QPoint(rect.left() + charWidth / 4, rect.center().y()));
+    cursor.movePosition(QTextCursor::NextCharacter);
+    const int right = text->cursorRect(cursor).left() - 1;
+    const int x = part == 0 ? rect.left() : part == 1 ? (rect.left() + right) / 2 : right;
+    QTest::mouseClick(text->viewport(), Qt::LeftButton, {}, QPoint(x, rect.center().y()));
     QCOMPARE(lblAddress->text(), address);
     QCOMPARE(Selected(), selected);
     // A double-click selects no word, only the caret.

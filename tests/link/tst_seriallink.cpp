@@ -2,7 +2,9 @@
 #include "link/unitcommands.h"
 #include "support/virtualunit.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -177,6 +179,18 @@ private slots:
         QCOMPARE(second.frames(), QList<QByteArray>{"\x01T"});
     }
 
+    // A second unit on the same link takes it over; the first, ending, leaves it be.
+    void linkBelongsToItsLastUnit() {
+        QTemporaryDir dir;
+        const QString com = dir.filePath("com1");
+        VirtualUnit first({"--link", com}), second({"--link", com});
+        QVERIFY2(first.start() && second.start(), qPrintable(first.error() + second.error()));
+        first.stop();
+        QCOMPARE(QFileInfo(com).symLinkTarget(), second.path());
+        second.stop();
+        QVERIFY(!QFileInfo(com).isSymLink());
+    }
+
     void reopenAfterClose() {
         VirtualUnit unit;
         SerialLink link;
@@ -230,6 +244,31 @@ private slots:
         QTRY_COMPARE((got += link.takeAll()).size(), 34);
         QCOMPARE(got.mid(17), Block(QByteArray(16, '\xFF')));
         QCOMPARE(unit.frames().size(), 4);
+    }
+
+    // Timers may fire early unless told otherwise: a reply complete within
+    // the second must still be taken, every time.
+    void lateButWithinTheSecond() {
+        VirtualUnit unit({"--late", "950"}); // every reply
+        SerialLink link;
+        QVERIFY(Start(unit, link));
+        AppState state;
+        for (int run = 0; run < 5; ++run) {
+            if (run % 2 == 0)
+                QVERIFY2(IdentifyUnit(state, link).ok, qPrintable(QString::number(run)));
+            else
+                QCOMPARE(ReadBlock(link, 0x10 * run).size(), 17);
+        }
+    }
+
+    void pausesNeverEndEarly() {
+        SerialLink link;
+        QElapsedTimer clock;
+        for (const int ms : {250, 250, 250, 250, 1000, 1000}) {
+            clock.start();
+            link.pause(ms);
+            QVERIFY2(clock.nsecsElapsed() >= ms * 1000000LL, qPrintable(QString::number(ms)));
+        }
     }
 
     void noAnswerTimesOut() {

@@ -442,6 +442,43 @@ private slots:
         QCOMPARE(state.AutoList[1], qint16(FnRead));
         QCOMPARE(state.AutoList[2], qint16(FnProgram));
     }
+
+    // ---- message boxes ----
+
+    void messageBoxOnItsOwner_data() {
+        QTest::addColumn<bool>("ownerShown"); // else: centred on the screen
+        QTest::newRow("identification over the main window") << true;
+        QTest::newRow("before any window is shown") << false;
+    }
+
+    void messageBoxOnItsOwner() {
+        QFETCH(bool, ownerShown);
+        SetMessageHandler({});
+        QWidget owner;
+        owner.setGeometry(40, 30, 760, 520);
+        if (ownerShown) {
+            owner.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        }
+        QRect box;
+        QTimer::singleShot(50, this, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                box = modal->frameGeometry();
+                modal->close();
+            }
+        });
+        ShowMessage(&owner, "VARN", "Device: ABCD\r\nVersion 2.1", MsgIcon::None);
+        const QRect around =
+            ownerShown ? owner.frameGeometry() : owner.screen()->availableGeometry();
+        QVERIFY2((box.center() - around.center()).manhattanLength() <= 2,
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(box.x())
+                                .arg(box.y())
+                                .arg(box.width())
+                                .arg(box.height())));
+        // Room for the title beside a title bar's icon and buttons.
+        QVERIFY(box.width() >= QFontMetrics(owner.font()).horizontalAdvance("VARN") + 120);
+    }
 };
 
 QTEST_MAIN(TestDialogs)
