@@ -82,6 +82,12 @@ bool DeviceFunctions::LoadSequence() {
     letter = 'a' + state.SelectedEntry().Code - 1;
     const auto lost = [this] {
         pause = LastPauseMs;
+        // The load step holds the unit in reset whether or not its commands
+        // reach it: the state follows the user, as with Run and Reset.
+        if (!state.UnitInReset) {
+            state.UnitInReset = true;
+            observer.unitRunStateChanged();
+        }
         observer.refused(refusalReason(FnErase));
         return false;
     };
@@ -183,8 +189,7 @@ void DeviceFunctions::runAuto(FunctionResult& summary) {
 void DeviceFunctions::runCode(FunctionResult& run) {
     // Bytes of an earlier exchange that came too late must not be read as
     // this function's first reply.
-    if (transport.bytesWaiting() > 0)
-        transport.takeAll();
+    discardWaiting();
 
     switch (run.function) {
     case FnRead:
@@ -215,6 +220,7 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
         const qint32 address = block * BlockBytes;
         addressFrame[1] = char(address / 256);
         addressFrame[2] = char(address % 256);
+        discardWaiting();
         if (!sendLetter('R') || !transport.send(addressFrame) ||
             transport.waitForReply(ReadReplyBytes)) {
             return failLink(run, LinkFault::None);
@@ -276,6 +282,7 @@ void DeviceFunctions::programBlocks(FunctionResult& run) {
             ++run.blocksDone; // an erased device already holds it
             continue;
         }
+        discardWaiting();
         if (!transport.send(blockFrame) || transport.waitForReply(AckBytes))
             return failLink(run, LinkFault::None);
         // The acknowledgement's value carries no meaning; its arrival does.
@@ -298,6 +305,13 @@ void DeviceFunctions::commandOnly(char command, FunctionResult& run) {
     for (int k = 1; k <= 100; ++k)
         showProgress(run, k);
     waitPause();
+}
+
+void DeviceFunctions::discardWaiting() {
+    // The previous reply was complete: whatever came after it (a unit that
+    // sends a byte too many) is no answer to the next request.
+    if (transport.bytesWaiting() > 0)
+        transport.takeAll();
 }
 
 void DeviceFunctions::waitPause() {

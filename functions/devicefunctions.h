@@ -81,6 +81,8 @@ private:
     void failLink(FunctionResult& run, LinkFault cause);
     void finish(FunctionResult& run);
     void waitPause();
+    // Takes and drops every byte waiting before a request.
+    void discardWaiting();
 
     AppState& state;
     Transport& transport;

@@ -16,7 +16,7 @@
 namespace varn {
 
 frmFunction::frmFunction(AppState& appState, Transport& transport, QWidget* parent)
-    : QDialog(parent), state(appState), functions(appState, transport, *this) {
+    : QDialog(parent), state(appState), link(transport), functions(appState, transport, *this) {
     setObjectName(QStringLiteral("frmFunction"));
     setWindowTitle(tr("Function"));
     const Twips tw(this);
@@ -202,7 +202,10 @@ void frmFunction::functionFinished(const FunctionResult& result) {
 }
 
 void frmFunction::refused(const QString& reason) {
-    ShowMessage(this, tr("Device Error"), reason, MsgIcon::Critical);
+    // A closed line is the port's fault, told as F5 and F6 tell it; the rest
+    // is about the device.
+    const QString title = link.isOpen() ? tr("Device Error") : tr("Communication Port Error");
+    ShowMessage(this, title, reason, MsgIcon::Critical);
 }
 
 } // namespace varn

@@ -55,6 +55,7 @@ private:
     void updateButtons();
 
     AppState& state;
+    Transport& link;
     DeviceFunctions functions;
     FunctionLines lines;
     bool running = false;

@@ -337,6 +337,9 @@ private slots:
             << QStringList{"--no-answer", "3"} << QByteArray() << program << Communication
             << QStringList{"Communication Error!", "Programming ...   Device Fault!"} << ""
             << 6 + 1 + 2;
+        QTest::newRow("line lost at the first block")
+            << QStringList{"--close-after", "8"} << QByteArray() << program << Communication
+            << QStringList{"Communication Error!"} << "the line was lost" << -1;
         QTest::newRow("no such port")
             << QStringList{} << QByteArray()
             << QStringList{"--port", "no-such-tty", "load", "image.bin", "program"} << Communication

@@ -12,6 +12,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <chrono>
+#include <thread>
 
 using namespace varn;
 using namespace varn::robust;
@@ -33,7 +35,12 @@ quint8 UnitByte(int address) {
 class Observer : public FunctionObserver {
 public:
     void functionStarted(const FunctionResult& run) override { lines.started(run); }
-    void functionProgress(const FunctionResult&, int percent) override { progress << percent; }
+    void functionProgress(const FunctionResult&, int percent) override {
+        progress << percent;
+        // A window repainting its bar: stray bytes have come by the next request.
+        if (slow)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     void functionFinished(const FunctionResult& result) override {
         if (result.outcome == Outcome::CommunicationFailure && result.function != FnAuto)
             ++errors;
@@ -44,6 +51,7 @@ public:
     FunctionLines lines;
     FunctionResult last;
     QList<int> progress;
+    bool slow = false;
     int errors = 0;
     QStringList refusals;
 };
@@ -225,24 +233,22 @@ private slots:
     }
 
     void extraByteAfterEveryReply() {
-        Rig rig({"--extra-byte"});
+        Rig rig({"--extra-byte", "--baud-emulation"});
         QVERIFY(rig.start());
-        // Erase, Program, Verify, Read in one Auto run: every reply carries a
-        // stray byte, and none of the steps may take it for data.
-        rig.state.AutoCount = 4;
-        rig.state.AutoList[1] = FnErase;
-        rig.state.AutoList[2] = FnProgram;
-        rig.state.AutoList[3] = FnVerify;
-        rig.state.AutoList[4] = FnRead;
+        QVERIFY(rig.fn.RunFunction(FnErase).succeeded());
+        // Every reply carries a stray byte a byte-time after it, and no step
+        // may take it for the start of its next reply.
+        rig.observer.slow = true;
+        rig.state.AutoCount = 2;
+        rig.state.AutoList[1] = FnProgram;
+        rig.state.AutoList[2] = FnVerify;
         const auto programmed = rig.state.Buffer;
-        QVERIFY(rig.fn.RunFunction(FnAuto).ran());
-
-        QCOMPARE(rig.observer.lines.line(0), QStringLiteral("Erasing ...") + Ok);
-        QCOMPARE(rig.observer.lines.line(1), Programming + Ok);
-        QCOMPARE(rig.observer.lines.line(2), Verifying + Ok);
-        QCOMPARE(rig.observer.lines.line(3), Reading + Ok);
+        QVERIFY(rig.fn.RunFunction(FnAuto).succeeded());
+        rig.state.Buffer.fill(0);
+        QVERIFY(rig.fn.RunFunction(FnRead).succeeded());
         QCOMPARE(rig.observer.errors, 0);
-        QVERIFY(rig.state.Buffer == programmed);
+        QVERIFY(std::equal(programmed.begin(), programmed.begin() + DeviceBytes,
+                           rig.state.Buffer.begin()));
     }
 
     void countByte_data() {

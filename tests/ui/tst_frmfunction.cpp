@@ -211,13 +211,24 @@ private slots:
         QVERIFY(!w.dlg.BufferReloadWanted());
     }
 
+    // Held in reset all the same: the menu and panel 5 follow the user.
+    void loadSequenceOnClosedPort() {
+        unit->setOpen(false, QStringLiteral("The unit went away."));
+        Window w(state, *unit);
+        QVERIFY(unit->Sent.isEmpty());
+        QVERIFY(state.UnitInReset);
+        QCOMPARE(w.stateSpy.count(), 1);
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages[0].title, QStringLiteral("Communication Port Error"));
+    }
+
     void refusedRunIsReported() {
         Window w(state, *unit);
         unit->setOpen(false, QStringLiteral("The unit went away."));
         const int sent = unit->Sent.size();
         w.start(FnRead);
         QCOMPARE(messages.size(), 1);
-        QCOMPARE(messages[0].title, QStringLiteral("Device Error"));
+        QCOMPARE(messages[0].title, QStringLiteral("Communication Port Error"));
         QCOMPARE(messages[0].text, QStringLiteral("The unit went away."));
         QCOMPARE(messages[0].icon, MsgIcon::Critical);
         QCOMPARE(unit->Sent.size(), sent);

@@ -369,6 +369,10 @@ void CliProgrammer::functionFinished(const FunctionResult& result) {
         break;
     case Outcome::CommunicationFailure:
         console.error(QStringLiteral("Communication Error!"));
+        // Why, when the line is gone: the desktop program tells it in a box
+        // of its own.
+        if (link && !link->isOpen())
+            console.error(link->notConnectedReason());
         console.error(ResultReport(result));
         break;
     default:
