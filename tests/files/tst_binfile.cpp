@@ -1,4 +1,5 @@
 #include "files/imagefiles.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 using namespace varn;
+using namespace varn::test;
 
 namespace {
 
@@ -28,17 +30,6 @@ std::unique_ptr<AppState> MakeState(qint32 deviceSize = 0) {
     for (int i = 0; i < BufferSize; ++i)
         state->Buffer[i] = quint8(0x5A ^ (i >> 8));
     return state;
-}
-
-bool WriteFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(content) == content.size();
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "files/imagefiles.h"
+#include "support/testsupport.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -7,22 +8,11 @@
 #include <memory>
 
 using namespace varn;
+using namespace varn::test;
 
 namespace {
 
 using Placement = QList<QPair<int, QByteArray>>; // buffer position, bytes expected there
-
-// An Intel HEX record with a correct checksum, built independently of the writer.
-QByteArray Record(int address, const QByteArray& data, int type = 0) {
-    QByteArray bytes;
-    bytes.append(char(data.size())).append(char(address >> 8)).append(char(address & 0xFF));
-    bytes.append(char(type)).append(data);
-    int sum = 0;
-    for (char b : bytes)
-        sum += quint8(b);
-    bytes.append(char(-sum & 0xFF));
-    return ':' + bytes.toHex().toUpper();
-}
 
 QByteArray Bytes(int first, int count) {
     QByteArray out;
@@ -50,18 +40,11 @@ auto Expected(const Placement& placement) {
     return buffer;
 }
 
-QString WriteFile(const QTemporaryDir& dir, const QByteArray& content) {
+QString WriteHex(const QTemporaryDir& dir, const QByteArray& content) {
     const QString path = dir.filePath(QStringLiteral("image.hex"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(content) != content.size())
+    if (!WriteFile(path, content))
         qFatal("cannot write test file");
     return path;
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 const QByteArray End = ":00000001FF\r\n";
@@ -81,57 +64,55 @@ private slots:
         QTest::addColumn<Placement>("expected");
         QTest::addColumn<int>("warningLine"); // 0: no warning
 
-        const QByteArray r100 = Record(0x0100, "\x12\x34");
+        const QByteArray r100 = HexRecord(0x0100, "\x12\x34");
         const Placement both{{0x100, "\x12\x34"}, {0x200, "\x01"}};
         QTest::newRow("two bytes") << QByteArray(":020100001234B7\r\n") + End << 0LL << 0LL
                                    << Placement{{0x100, "\x12\x34"}} << 0;
         QTest::newRow("lower-case digits, LF only, no end record")
             << QByteArray(":0201000012ab40\n:02010200343c8b\n") << 0LL << 0LL
             << Placement{{0x100, "\x12\xAB\x34\x3C"}} << 0;
-        QTest::newRow("blank lines and spaces")
-            << "\r\n  " + r100 + " \t\r\n\r\n\n" + Record(0x200, "\x01") + "\r\n  \r\n" + End << 0LL
-            << 0LL << both << 0;
+        QTest::newRow("blank lines and spaces") << "\r\n  " + r100.chopped(2) + " \t\r\n\r\n\n" +
+                                                       HexRecord(0x200, "\x01") + "\r\n  \r\n" + End
+                                                << 0LL << 0LL << both << 0;
         QTest::newRow("nothing read after end record")
-            << r100 + "\r\n" + End + Record(0x200, "\x01") + "\r\nnot a record\r\n"
+            << r100 + End + HexRecord(0x200, "\x01") + "\r\nnot a record\r\n"
             << 0LL << 0LL << Placement{{0x100, "\x12\x34"}} << 0;
         QTest::newRow("zero extended linear address first")
-            << ":020000040000FA\r\n" + r100 + "\r\n" + End << 0LL << 0LL
-            << Placement{{0x100, "\x12\x34"}} << 0;
+            << ":020000040000FA\r\n" + r100 + End << 0LL << 0LL << Placement{{0x100, "\x12\x34"}}
+            << 0;
         QTest::newRow("zero extended segment address between data")
-            << r100 + "\r\n" + Record(0, QByteArray(2, 0), 2) + "\r\n" + Record(0x200, "\x01")
-            << 0LL << 0LL << both << 0;
-        QTest::newRow("no wrap at FFF8")
-            << Record(0xFFF8, Bytes(3, 16)) << 0LL << 0LL << Placement{{0xFFF8, Bytes(3, 16)}} << 0;
+            << r100 + HexRecord(0, QByteArray(2, 0), 2) + HexRecord(0x200, "\x01") << 0LL << 0LL
+            << both << 0;
+        QTest::newRow("no wrap at FFF8") << HexRecord(0xFFF8, Bytes(3, 16)) << 0LL << 0LL
+                                         << Placement{{0xFFF8, Bytes(3, 16)}} << 0;
         QTest::newRow("51 data bytes")
-            << Record(0x40, Bytes(9, 51)) << 0LL << 0LL << Placement{{0x40, Bytes(9, 51)}} << 0;
+            << HexRecord(0x40, Bytes(9, 51)) << 0LL << 0LL << Placement{{0x40, Bytes(9, 51)}} << 0;
         QTest::newRow("file offset inside a record")
-            << Record(0xF8, Bytes(5, 16)) << 0x100LL << 0LL
+            << HexRecord(0xF8, Bytes(5, 16)) << 0x100LL << 0LL
             << Placement{{0x100, Bytes(5, 16).mid(8)}} << 0;
-        QTest::newRow("both offsets") << Record(0x0FFE, Bytes(4, 4)) << 0x1000LL << 0x2000LL
+        QTest::newRow("both offsets") << HexRecord(0x0FFE, Bytes(4, 4)) << 0x1000LL << 0x2000LL
                                       << Placement{{0x3000, Bytes(4, 4).mid(2)}} << 0;
         QTest::newRow("last buffer position")
-            << Record(0xFFFF, "\x42") << 0LL << qint64(70000 - 0xFFFF) << Placement{{70000, "\x42"}}
-            << 0;
-        const QByteArray r100n = r100 + "\r\n";
+            << HexRecord(0xFFFF, "\x42") << 0LL << qint64(70000 - 0xFFFF)
+            << Placement{{70000, "\x42"}} << 0;
         const QByteArray linear1 = ":020000040001F9\r\n";
         QTest::newRow("linear base 0001 moves data up by 10000")
-            << r100n + linear1 + Record(0x200, "\x01") << 0LL << 0LL
+            << r100 + linear1 + HexRecord(0x200, "\x01") << 0LL << 0LL
             << Placement{{0x100, "\x12\x34"}, {0x10200, "\x01"}} << 0;
         QTest::newRow("segment base 0001 moves data up by 16")
-            << Record(0, QByteArray("\x00\x01", 2), 2) + "\r\n" + r100n << 0LL << 0LL
+            << HexRecord(0, QByteArray("\x00\x01", 2), 2) + r100 << 0LL << 0LL
             << Placement{{0x110, "\x12\x34"}} << 0;
         QTest::newRow("linear base with both offsets")
-            << linear1 + Record(0x0FFE, Bytes(4, 4)) << 0x10FFFLL << 0x10LL
+            << linear1 + HexRecord(0x0FFE, Bytes(4, 4)) << 0x10FFFLL << 0x10LL
             << Placement{{0x1100F, Bytes(4, 4).mid(1)}} << 0;
         QTest::newRow("data beyond the buffer left out, the rest loaded")
-            << r100n + ":020000040002F8\r\n" + Record(0x200, "\x01") + "\r\n" +
-                   ":020000040000FA\r\n" + Record(0x300, "\x05")
+            << r100 + ":020000040002F8\r\n" + HexRecord(0x200, "\x01") + ":020000040000FA\r\n" +
+                   HexRecord(0x300, "\x05")
             << 0LL << 0LL << Placement{{0x100, "\x12\x34"}, {0x300, "\x05"}} << 3;
         QTest::newRow("segment base beyond the buffer")
-            << Record(0, QByteArray("\x20\x00", 2), 2) + "\r\n" + r100n << 0LL << 0LL << Placement{}
-            << 2;
+            << HexRecord(0, QByteArray("\x20\x00", 2), 2) + r100 << 0LL << 0LL << Placement{} << 2;
         QTest::newRow("record across the buffer's end")
-            << linear1 + Record(0x116E, Bytes(6, 4)) << 0LL << 0LL
+            << linear1 + HexRecord(0x116E, Bytes(6, 4)) << 0LL << 0LL
             << Placement{{0x1116E, Bytes(6, 3)}} << 2;
     }
 
@@ -144,7 +125,7 @@ private slots:
         auto state = MakeState();
         state->FileOffset = fileOffset;
         state->BufferOffset = bufferOffset;
-        const Status status = OpenHexFile(*state, WriteFile(m_dir, content));
+        const Status status = OpenHexFile(*state, WriteHex(m_dir, content));
         QVERIFY2(status.ok, qPrintable(status.message));
         if (warningLine == 0)
             QCOMPARE(status.message, QString());
@@ -167,8 +148,7 @@ private slots:
         QTest::addColumn<QString>("cause");
         QTest::addColumn<int>("line");
 
-        const QByteArray good =
-            Record(0x100, Bytes(1, 16)) + "\r\n" + Record(0x110, Bytes(2, 16)) + "\r\n";
+        const QByteArray good = HexRecord(0x100, Bytes(1, 16)) + HexRecord(0x110, Bytes(2, 16));
         const QString checksum = QStringLiteral("Checksum Error in hex file!");
         QTest::newRow("bad checksum first")
             << QByteArray(":020100001234B8\r\n") << 0LL << checksum << 1;
@@ -177,18 +157,19 @@ private slots:
         QTest::newRow("bad checksum only in last record, blank lines counted")
             << "\r\n\r\n" + good + ":020120001234B7\r\n" + End << 0LL << checksum << 5;
         QTest::newRow("52 data bytes")
-            << good + Record(0x200, Bytes(0, 52)) << 0LL << QStringLiteral("52 data bytes") << 3;
+            << good + HexRecord(0x200, Bytes(0, 52)) << 0LL << QStringLiteral("52 data bytes") << 3;
         QTest::newRow("record cut short passes checksum")
             << good + ":0200000000FE" << 0LL << QStringLiteral("length") << 3;
-        QTest::newRow("past buffer end") << good + Record(0xFFF8, Bytes(0, 16)) << 0x1200LL
+        QTest::newRow("past buffer end") << good + HexRecord(0xFFF8, Bytes(0, 16)) << 0x1200LL
                                          << QStringLiteral("past the end") << 3;
         QTest::newRow("linear base pushed past the end by the buffer offset")
-            << ":020000040001F9\r\n" + Record(0x100, "\x01") << 0x2000LL
+            << ":020000040001F9\r\n" + HexRecord(0x100, "\x01") << 0x2000LL
             << QStringLiteral("past the end") << 2;
         QTest::newRow("extended address of one byte")
-            << Record(0, "\x01", 4) << 0LL << QStringLiteral("two data bytes") << 1;
+            << HexRecord(0, "\x01", 4) << 0LL << QStringLiteral("two data bytes") << 1;
         QTest::newRow("one past last position")
-            << Record(0xFFFF, "\x42\x43") << qint64(70000 - 0xFFFF) << QStringLiteral("11171") << 1;
+            << HexRecord(0xFFFF, "\x42\x43") << qint64(70000 - 0xFFFF) << QStringLiteral("11171")
+            << 1;
     }
     void loadRefusedLeavesBuffer() {
         QFETCH(QByteArray, content);
@@ -198,7 +179,7 @@ private slots:
         auto state = MakeState();
         const auto before = state->Buffer;
         state->BufferOffset = bufferOffset;
-        const Status status = OpenHexFile(*state, WriteFile(m_dir, content));
+        const Status status = OpenHexFile(*state, WriteHex(m_dir, content));
         QVERIFY(!status.ok);
         QVERIFY2(status.message.contains(cause), qPrintable(status.message));
         if (cause.startsWith(QLatin1String("Checksum")))
@@ -222,7 +203,7 @@ private slots:
         QFETCH(QString, path);
         QFETCH(QString, cause);
         if (path.isEmpty()) {
-            path = WriteFile(m_dir, End);
+            path = WriteHex(m_dir, End);
             QVERIFY(QFile::resize(path, 17 * 1024 * 1024));
         }
         auto state = MakeState();
@@ -247,12 +228,12 @@ private slots:
         QFETCH(bool, loads);
         QByteArray content;
         for (int i = 0; i < dataRecords; ++i)
-            content += Record(i * 4, QByteArray::number(i % 10000).rightJustified(4, '0')) + "\r\n";
+            content += HexRecord(i * 4, QByteArray::number(i % 10000).rightJustified(4, '0'));
         if (withEnd)
             content += End;
         auto state = MakeState();
         const auto before = state->Buffer;
-        const Status status = OpenHexFile(*state, WriteFile(m_dir, content));
+        const Status status = OpenHexFile(*state, WriteHex(m_dir, content));
         QCOMPARE(status.ok, loads);
         if (loads) {
             QCOMPARE(QByteArray(reinterpret_cast<const char*>(&state->Buffer[9999 * 4]), 4),

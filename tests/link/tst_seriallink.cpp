@@ -1,5 +1,6 @@
 #include "link/seriallink.h"
 #include "link/unitcommands.h"
+#include "support/testsupport.h"
 #include "support/virtualunit.h"
 
 #include <QElapsedTimer>
@@ -42,9 +43,7 @@ QByteArray Block(const QByteArray& data) {
 }
 
 QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
-    QFile f(dir.filePath(name));
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? f.fileName()
-                                                                          : QString();
+    return varn::test::WriteFile(dir.filePath(name), bytes) ? dir.filePath(name) : QString();
 }
 
 // Starts the unit and opens the link to its pseudo-terminal.
@@ -70,7 +69,6 @@ private slots:
         QTest::addColumn<QString>("expected"); // "@" stands for AppDir
         QTest::newRow("no entry, port 1") << "" << 1 << "/dev/ttyS0";
         QTest::newRow("com3 link, port 3") << "com3" << 3 << "@/com3";
-        QTest::newRow("com3 link, port 1") << "com3" << 1 << "/dev/ttyS0";
         QTest::newRow("upper case is not it") << "COM3" << 3 << "/dev/ttyS2";
         QTest::newRow("only com1..com8") << "com9" << 9 << "/dev/ttyS8";
     }
@@ -139,26 +137,6 @@ private slots:
         QCOMPARE(first.isOpen(), inUse);
     }
 
-    void identifyThroughLink() {
-        QTemporaryDir dir;
-        VirtualUnit unit({"--name", "ABCD", "--version", "21", "--link", dir.filePath("com4")});
-        QVERIFY2(unit.start(), qPrintable(unit.error()));
-        SerialLink link;
-        const Status s = link.open(4, dir.path());
-        QVERIFY2(s.ok, qPrintable(s.message));
-        QVERIFY(link.notConnectedReason().isEmpty());
-
-        AppState state;
-        const Identification id = IdentifyUnit(state, link);
-        QVERIFY(id.ok);
-        QVERIFY(state.UnitIdentified);
-        QCOMPARE(IdentificationReport(id.reply), QStringLiteral("Device: ABCD\r\nVersion 2.1"));
-        QCOMPARE(link.bytesWaiting(), 0);
-        QVERIFY(DeviceReset(state, link));
-        QVERIFY(unit.waitForFrames(2));
-        QCOMPARE(unit.frames(), (QList<QByteArray>{"\x01T", "\x01-"}));
-    }
-
     // The unit vanishes and another takes its link: the link's reconnect
     // follows the link afresh and identifies the newcomer.
     void reconnectFindsNewUnitOnLink() {
@@ -223,27 +201,6 @@ private slots:
         QCOMPARE(ReadBlock(link, 0x1FF0, last), Block(QByteArray(16, '\xFF')));
         QVERIFY(!link.TimedOut);
         QCOMPARE(unit.frames(), (QList<QByteArray>{"\x01R", ReadFrame(0x1FF0, last)}));
-    }
-
-    void lateReplyStaysWaiting() {
-        QTemporaryDir dir;
-        VirtualUnit unit(
-            {"--late", "1:2500", "--memory", WriteFile(dir, "memory.bin", QByteArray(16, '\x11'))});
-        SerialLink link;
-        QVERIFY(Start(unit, link));
-
-        QVERIFY(ReadBlock(link, 0).isEmpty());
-        QVERIFY(link.TimedOut);
-        QCOMPARE(link.bytesWaiting(), 0);
-        // The late reply stays waiting; the next exchange finds its 17 bytes at
-        // once and takes them as its own (its real reply, if already there, is
-        // taken with them; otherwise it is left behind).
-        QTRY_COMPARE_WITH_TIMEOUT(link.bytesWaiting(), 17, 5000);
-        QByteArray got = ReadBlock(link, 0x10);
-        QCOMPARE(got.left(17), Block(QByteArray(16, '\x11')));
-        QTRY_COMPARE((got += link.takeAll()).size(), 34);
-        QCOMPARE(got.mid(17), Block(QByteArray(16, '\xFF')));
-        QCOMPARE(unit.frames().size(), 4);
     }
 
     // Timers may fire early unless told otherwise: a reply complete within
