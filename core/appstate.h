@@ -26,6 +26,9 @@ enum FunctionCode : int {
     FnAuto = 6, // list item only, never stored in auto.cfg
 };
 
+// The file formats the load and save commands know.
+enum class FileFormat : int { IntelHex, Binary, SRecord };
+
 struct DeviceEntry {
     QString Name;
     qint16 Code = 0;
@@ -79,7 +82,7 @@ public:
     bool UnitInReset = false; // the unit is assumed to start running
 
     // Results of the load options dialog; they keep their values between commands.
-    bool FileIsHex = false;
+    FileFormat FileType = FileFormat::Binary;
     bool FileLoadCancelled = false;
     qint64 FileOffset = 0; // typed values are unsigned 32-bit
     qint64 BufferOffset = 0;

@@ -15,16 +15,18 @@
 
 namespace varn {
 
-frmFileLoad::frmFileLoad(AppState& appState, const QString& path, QWidget* parent)
+frmFileLoad::frmFileLoad(AppState& appState, const QString& path, QWidget* parent, Purpose purpose)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint), state(appState) {
     setObjectName(QStringLiteral("frmFileLoad"));
     setWindowTitle(QString());
     // Until OK has been pressed the answer is Cancel, however the dialog ends
     // (its buttons, Esc, a window-manager close, or the owner going away).
     state.FileLoadCancelled = true;
+    const bool loading = purpose == Purpose::Load;
 
     const Twips tw(this);
-    setFixedSize(tw(4935), tw(1935));
+    // Saving has no offsets: the dialog keeps only the file type and narrows.
+    setFixedSize(tw(loading ? 4935 : 2535), tw(1935));
 
     // Without a title bar the dialog draws its own edge.
     auto* edge = new QFrame(this);
@@ -33,29 +35,34 @@ frmFileLoad::frmFileLoad(AppState& appState, const QString& path, QWidget* paren
 
     auto* Frame1 = new QGroupBox(tr("File Type:"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(tw(120, 120, 1815, 1095));
+    Frame1->setGeometry(tw(120, 120, loading ? 1815 : 2295, 1095));
     Option1 = new QRadioButton(tr("Intel Hex"), Frame1);
     Option1->setObjectName(QStringLiteral("Option1"));
-    Option1->setGeometry(tw(240, 300, 1455, 255));
+    Option1->setGeometry(tw(240, 240, 1455, 255));
     Option2 = new QRadioButton(tr("Binary"), Frame1);
     Option2->setObjectName(QStringLiteral("Option2"));
-    Option2->setGeometry(tw(240, 660, 1455, 255));
+    Option2->setGeometry(tw(240, 510, 1455, 255));
+    Option3 = new QRadioButton(tr("S-Record"), Frame1);
+    Option3->setObjectName(QStringLiteral("Option3"));
+    Option3->setGeometry(tw(240, 780, 1455, 255));
 
-    auto* Frame2 = new QGroupBox(tr("Load Offset:"), this);
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    Frame2->setGeometry(tw(2040, 120, 2775, 1095));
-    auto* Label1 = new QLabel(tr("Buffer Address:"), Frame2);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(tw(120, 300, 1335, 255));
-    txtBuffer = new QLineEdit(QStringLiteral("0"), Frame2);
-    txtBuffer->setObjectName(QStringLiteral("txtBuffer"));
-    txtBuffer->setGeometry(tw(1560, 285, 1095, 285));
-    auto* Label2 = new QLabel(tr("File Address:"), Frame2);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setGeometry(tw(120, 660, 1335, 255));
-    txtFile = new QLineEdit(QStringLiteral("0"), Frame2);
-    txtFile->setObjectName(QStringLiteral("txtFile"));
-    txtFile->setGeometry(tw(1560, 645, 1095, 285));
+    if (loading) {
+        auto* Frame2 = new QGroupBox(tr("Load Offset:"), this);
+        Frame2->setObjectName(QStringLiteral("Frame2"));
+        Frame2->setGeometry(tw(2040, 120, 2775, 1095));
+        auto* Label1 = new QLabel(tr("Buffer Address:"), Frame2);
+        Label1->setObjectName(QStringLiteral("Label1"));
+        Label1->setGeometry(tw(120, 300, 1335, 255));
+        txtBuffer = new QLineEdit(QStringLiteral("0"), Frame2);
+        txtBuffer->setObjectName(QStringLiteral("txtBuffer"));
+        txtBuffer->setGeometry(tw(1560, 285, 1095, 285));
+        auto* Label2 = new QLabel(tr("File Address:"), Frame2);
+        Label2->setObjectName(QStringLiteral("Label2"));
+        Label2->setGeometry(tw(120, 660, 1335, 255));
+        txtFile = new QLineEdit(QStringLiteral("0"), Frame2);
+        txtFile->setObjectName(QStringLiteral("txtFile"));
+        txtFile->setGeometry(tw(1560, 645, 1095, 285));
+    }
 
     auto* cmdCancel = new QPushButton(tr("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
@@ -63,23 +70,34 @@ frmFileLoad::frmFileLoad(AppState& appState, const QString& path, QWidget* paren
     cmdCancel->setAutoDefault(false);
     auto* cmdOk = new QPushButton(tr("OK"), this);
     cmdOk->setObjectName(QStringLiteral("cmdOk"));
-    cmdOk->setGeometry(tw(3720, 1380, 1095, 375));
+    cmdOk->setGeometry(tw(loading ? 3720 : 1320, 1380, 1095, 375));
     cmdOk->setAutoDefault(false);
     cmdOk->setDefault(true);
 
-    setTabOrder(Option1, Option2);
-    setTabOrder(Option2, txtBuffer);
-    setTabOrder(txtBuffer, txtFile);
-    setTabOrder(txtFile, cmdCancel);
-    setTabOrder(cmdCancel, cmdOk);
+    QWidget* order[] = {Option1, Option2, Option3, txtBuffer, txtFile, cmdCancel, cmdOk};
+    QWidget* previous = nullptr;
+    for (QWidget* w : order) {
+        if (!w)
+            continue;
+        if (previous)
+            setTabOrder(previous, w);
+        previous = w;
+    }
 
     connect(cmdOk, &QPushButton::clicked, this, &frmFileLoad::cmdOk_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmFileLoad::cmdCancel_Click);
 
-    if (PathLooksHex(path))
+    switch (FormatForPath(path)) {
+    case FileFormat::IntelHex:
         Option1->setChecked(true);
-    else
+        break;
+    case FileFormat::SRecord:
+        Option3->setChecked(true);
+        break;
+    case FileFormat::Binary:
         Option2->setChecked(true);
+        break;
+    }
 }
 
 void frmFileLoad::cmdOk_Click() {
@@ -94,6 +112,8 @@ void frmFileLoad::cmdOk_Click() {
     } fields[] = {{txtBuffer, tr("Buffer Address"), &bufferOffset},
                   {txtFile, tr("File Address"), &fileOffset}};
     for (const auto& f : fields) {
+        if (!f.box)
+            continue; // saving: the offsets stay as they were
         const Status read = ReadTypedOffset(f.box->text(), *f.value);
         if (!read) {
             ShowMessage(this, tr("File Load"), f.name + QStringLiteral(": ") + read.message,
@@ -103,9 +123,13 @@ void frmFileLoad::cmdOk_Click() {
             return;
         }
     }
-    state.FileIsHex = Option1->isChecked();
-    state.BufferOffset = bufferOffset;
-    state.FileOffset = fileOffset;
+    state.FileType = Option1->isChecked()   ? FileFormat::IntelHex
+                     : Option3->isChecked() ? FileFormat::SRecord
+                                            : FileFormat::Binary;
+    if (txtBuffer) {
+        state.BufferOffset = bufferOffset;
+        state.FileOffset = fileOffset;
+    }
     state.FileLoadCancelled = false;
     accept();
 }

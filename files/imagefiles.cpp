@@ -17,6 +17,48 @@ bool PathLooksHex(const QString& path) {
            path.endsWith(QLatin1String("hex"), Qt::CaseSensitive);
 }
 
+FileFormat FormatForPath(const QString& path) {
+    if (PathLooksHex(path))
+        return FileFormat::IntelHex;
+    return PathLooksSRecord(path) ? FileFormat::SRecord : FileFormat::Binary;
+}
+
+QString FormatName(FileFormat format) {
+    switch (format) {
+    case FileFormat::IntelHex:
+        return QStringLiteral("Intel Hex");
+    case FileFormat::SRecord:
+        return QStringLiteral("S-Record");
+    case FileFormat::Binary:
+        break;
+    }
+    return QStringLiteral("Binary");
+}
+
+Status OpenImageFile(AppState& state, FileFormat format, const QString& path) {
+    switch (format) {
+    case FileFormat::IntelHex:
+        return OpenHexFile(state, path);
+    case FileFormat::SRecord:
+        return OpenSRecordFile(state, path);
+    case FileFormat::Binary:
+        break;
+    }
+    return OpenBinFile(state, path);
+}
+
+Status SaveImageFile(const AppState& state, FileFormat format, const QString& path) {
+    switch (format) {
+    case FileFormat::IntelHex:
+        return SaveHexFile(state, path);
+    case FileFormat::SRecord:
+        return SaveSRecordFile(state, path);
+    case FileFormat::Binary:
+        break;
+    }
+    return SaveBinFile(state, path);
+}
+
 namespace detail {
 
 Status SaveWholeFile(const QString& path, const QByteArray& bytes) {

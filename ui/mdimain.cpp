@@ -374,8 +374,9 @@ void mdiMain::reopenBufferWindow() {
 
 // ---- File ----
 
-bool mdiMain::askFileType(const QString& path) {
-    frmFileLoad dialog(state, path, this);
+bool mdiMain::askFileType(const QString& path, bool saving) {
+    frmFileLoad dialog(state, path, this,
+                       saving ? frmFileLoad::Purpose::Save : frmFileLoad::Purpose::Load);
     dialog.exec();
     return !state.FileLoadCancelled;
 }
@@ -386,7 +387,7 @@ void mdiMain::FileLoad_Click() {
         return;
     if (!askFileType(path))
         return;
-    const Status loaded = state.FileIsHex ? OpenHexFile(state, path) : OpenBinFile(state, path);
+    const Status loaded = OpenImageFile(state, state.FileType, path);
     if (!loaded) {
         ShowMessage(this, QStringLiteral("File Load Error"), loaded.message, MsgIcon::Critical);
         return;
@@ -401,9 +402,9 @@ void mdiMain::FileSave_Click() {
     const QString path = cdia.ShowSave ? cdia.ShowSave(this) : QString();
     if (path.isEmpty())
         return;
-    if (!askFileType(path))
+    if (!askFileType(path, true))
         return;
-    const Status saved = state.FileIsHex ? SaveHexFile(state, path) : SaveBinFile(state, path);
+    const Status saved = SaveImageFile(state, state.FileType, path);
     if (!saved) {
         ShowMessage(this, QStringLiteral("File Save Error"), saved.message, MsgIcon::Critical);
         return;

@@ -104,8 +104,8 @@ private:
     void openBufferWindow();
     void closeBufferWindow();
     void reopenBufferWindow();
-    // The load options dialog for path; false when it was cancelled.
-    bool askFileType(const QString& path);
+    // The load (or save) options dialog for path; false when it was cancelled.
+    bool askFileType(const QString& path, bool saving = false);
 
     AppState& state;
     QMdiArea* mdiArea = nullptr;

@@ -32,6 +32,22 @@ QByteArray blank(int size) {
     return QByteArray(size, char(0xFF));
 }
 
+// As the S-record writer lays it out: S0 "varn", 16-byte S1 records, S5, S9.
+QByteArray srecText(const QByteArray& data) {
+    auto record = [](char type, const QByteArray& body) {
+        QByteArray r = char(body.size() + 1) + body;
+        int sum = 0;
+        for (char c : r)
+            sum += quint8(c);
+        return "S" + QByteArray(1, type) + (r + char(~sum)).toHex().toUpper() + "\r\n";
+    };
+    QByteArray text = record('0', bytes({0, 0}) + "varn");
+    for (int a = 0; a < data.size(); a += 16)
+        text += record('1', bytes({a >> 8, a & 0xFF}) + data.mid(a, 16));
+    const int count = (data.size() + 15) / 16;
+    return text + record('5', bytes({count >> 8, count & 0xFF})) + record('9', bytes({0, 0}));
+}
+
 QString checksumText(const QByteArray& deviceBytes) {
     int sum = 0;
     for (char c : deviceBytes)
@@ -112,6 +128,8 @@ private slots:
             << false << QStringList{"--port", "9", "read"} << "a port number is 1 to 8";
         QTest::newRow("hex and bin") << false << QStringList{"--hex", "--bin", "load", "a"}
                                      << "--hex and --bin exclude each other";
+        QTest::newRow("bin and srec") << false << QStringList{"--bin", "--srec", "load", "a"}
+                                      << "--bin and --srec exclude each other";
         QTest::newRow("unknown option")
             << false << QStringList{"--bogus", "read"} << "unknown option --bogus";
         QTest::newRow("no varn.cfg") << false << QStringList{"checksum"} << "varn.cfg";
@@ -192,6 +210,11 @@ private slots:
             << "IMAGE.HEX" << HexText(image) << QStringList{} << "out.HEX.bin" << image;
         QTest::newRow("--hex forces Intel HEX")
             << "image.dat" << HexText(image) << QStringList{"--hex"} << "out.txt" << HexText(image);
+        QTest::newRow("bin to S-record by name")
+            << "image.bin" << image << QStringList{} << "out.S19" << srecText(image);
+        QTest::newRow("--srec forces S-record")
+            << "image.dat" << srecText(image) << QStringList{"--srec"} << "out.txt"
+            << srecText(image);
         QTest::newRow("hex with both offsets")
             << "half.hex" << HexText(half)
             << QStringList{"--file-offset", "10", "--buffer-offset", "20"} << "out.bin"

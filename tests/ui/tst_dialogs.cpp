@@ -81,21 +81,26 @@ private slots:
 
     void fileLoadOptions_data() {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("hex");
+        QTest::addColumn<FileFormat>("format");
         QTest::addColumn<QString>("buffer"); // typed; null: the shown 0 is kept
         QTest::addColumn<QString>("file");
         QTest::addColumn<qint64>("bufferOffset");
         QTest::addColumn<qint64>("fileOffset");
-        QTest::newRow("image.HEX")
-            << "/data/image.HEX" << true << QString() << QString() << 0ll << 0ll;
-        QTest::newRow("upper half stays positive") << "image.bin" << false << "8000"
+        const auto hex = FileFormat::IntelHex, bin = FileFormat::Binary, srec = FileFormat::SRecord;
+        for (const auto& [name, format] : {std::pair{"image.HEX", hex},
+                                           {"image.s28", srec},
+                                           {"image.Srec", srec},
+                                           {"image.s1", bin}})
+            QTest::newRow(name) << QStringLiteral("/data/%1").arg(name) << format << QString()
+                                << QString() << 0ll << 0ll;
+        QTest::newRow("upper half stays positive") << "image.bin" << bin << "8000"
                                                    << "ffff" << 0x8000ll << 0xFFFFll;
-        QTest::newRow("empty is zero") << "image.bin" << false << ""
+        QTest::newRow("empty is zero") << "image.bin" << bin << ""
                                        << " 10 " << 0ll << 0x10ll;
     }
     void fileLoadOptions() {
         QFETCH(QString, path);
-        QFETCH(bool, hex);
+        QFETCH(FileFormat, format);
         QFETCH(QString, buffer);
         QFETCH(QString, file);
         QFETCH(qint64, bufferOffset);
@@ -104,8 +109,9 @@ private slots:
         state.FileOffset = state.BufferOffset = 9;
         frmFileLoad dlg(state, path);
         dlg.show();
-        QCOMPARE(Child<QRadioButton>(dlg, "Option1")->isChecked(), hex);
-        QCOMPARE(Child<QRadioButton>(dlg, "Option2")->isChecked(), !hex);
+        QCOMPARE(Child<QRadioButton>(dlg, "Option1")->isChecked(), format == FileFormat::IntelHex);
+        QCOMPARE(Child<QRadioButton>(dlg, "Option2")->isChecked(), format == FileFormat::Binary);
+        QCOMPARE(Child<QRadioButton>(dlg, "Option3")->isChecked(), format == FileFormat::SRecord);
         QCOMPARE(Child<QLineEdit>(dlg, "txtBuffer")->text(), QStringLiteral("0"));
         QCOMPARE(Child<QLineEdit>(dlg, "txtFile")->text(), QStringLiteral("0"));
         if (!buffer.isNull()) {
@@ -114,7 +120,7 @@ private slots:
         }
         Leave(dlg, QStringLiteral("ok"));
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
-        QCOMPARE(state.FileIsHex, hex);
+        QCOMPARE(state.FileType, format);
         QCOMPARE(state.BufferOffset, bufferOffset);
         QCOMPARE(state.FileOffset, fileOffset);
         QVERIFY(!state.FileLoadCancelled);
@@ -133,7 +139,7 @@ private slots:
         QFETCH(QString, text);
         state.FileOffset = 0x77;
         state.BufferOffset = 0x66;
-        state.FileIsHex = true;
+        state.FileType = FileFormat::IntelHex;
         frmFileLoad dlg(state, QStringLiteral("image.bin"));
         dlg.show();
         QLineEdit* edit = Child<QLineEdit>(dlg, box);
@@ -145,7 +151,7 @@ private slots:
         QVERIFY2((*messages)[0].text.contains(text), qPrintable((*messages)[0].text));
         QCOMPARE(state.FileOffset, qint64(0x77));
         QCOMPARE(state.BufferOffset, qint64(0x66));
-        QVERIFY(state.FileIsHex);
+        QCOMPARE(state.FileType, FileFormat::IntelHex);
         // Mended, the same dialog goes through.
         Retype(edit, QStringLiteral("20"));
         Leave(dlg, QStringLiteral("ok"));
@@ -169,8 +175,24 @@ private slots:
         Leave(dlg, how);
         QVERIFY(!dlg.isVisible());
         QVERIFY(state.FileLoadCancelled);
-        QVERIFY(!state.FileIsHex);
+        QCOMPARE(state.FileType, FileFormat::Binary);
         QCOMPARE(state.FileOffset, qint64(5));
+    }
+
+    void fileSaveOptionsHaveNoOffsets() {
+        state.FileOffset = 5;
+        state.BufferOffset = 6;
+        frmFileLoad dlg(state, QStringLiteral("image.hex"), nullptr, frmFileLoad::Purpose::Save);
+        dlg.show();
+        QVERIFY(!dlg.findChild<QLineEdit*>());
+        QVERIFY(!dlg.findChild<QWidget*>(QStringLiteral("Frame2")));
+        QVERIFY(Child<QRadioButton>(dlg, "Option1")->isChecked());
+        Child<QRadioButton>(dlg, "Option3")->setChecked(true);
+        Leave(dlg, QStringLiteral("ok"));
+        QCOMPARE(state.FileType, FileFormat::SRecord);
+        QVERIFY(!state.FileLoadCancelled);
+        QCOMPARE(state.FileOffset, qint64(5));
+        QCOMPARE(state.BufferOffset, qint64(6));
     }
 
     // ---- device selection ----

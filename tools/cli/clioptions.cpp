@@ -98,6 +98,17 @@ Status applySerial(const QString& name, const QString& value, CliOptions& option
     return readNumberArgument(name, value, 1, std::numeric_limits<qint64>::max(), serial.step);
 }
 
+// The three format options exclude each other; the same one twice is fine.
+template <CliOptions::Format format>
+Status applyFormat(const QString& name, const QString&, CliOptions& options) {
+    static const char* const names[] = {nullptr, "--hex", "--bin", "--srec"};
+    if (options.format != CliOptions::Format::ByName && options.format != format)
+        return Status::Fail(QStringLiteral("%1 and %2 exclude each other")
+                                .arg(QLatin1String(names[int(options.format)]), name));
+    options.format = format;
+    return Status::Ok();
+}
+
 Status applyPort(const QString& name, const QString& value, CliOptions& options) {
     if (isAllDigits(value)) {
         const int number = value.size() <= 3 ? value.toInt() : 0;
@@ -125,21 +136,17 @@ constexpr OptionEntry optionTable[] = {
          return Status::Ok();
      },
      "--device NAME|INDEX", "device type of varn.dev, by name or table index", nullptr},
-    {"--hex", nullptr, OptionValue::None,
-     [](const QString&, const QString&, CliOptions& options) {
-         options.format = CliOptions::Format::Hex;
-         return Status::Ok();
-     },
-     "--hex, --bin",
+    {"--hex", nullptr, OptionValue::None, applyFormat<CliOptions::Format::Hex>,
+     "--hex, --bin, --srec",
      "file format for load and save; without them a name\n"
-     "ending in HEX or hex is Intel HEX, any other binary",
+     "ending in HEX or hex is Intel HEX, one ending in .s19,\n"
+     ".s28, .s37, .srec, .mot or .s (any case) Motorola\n"
+     "S-record, any other binary",
      nullptr},
-    {"--bin", nullptr, OptionValue::None,
-     [](const QString&, const QString&, CliOptions& options) {
-         options.format = CliOptions::Format::Binary;
-         return Status::Ok();
-     },
-     nullptr, nullptr, "--hex"},
+    {"--bin", nullptr, OptionValue::None, applyFormat<CliOptions::Format::Binary>, nullptr, nullptr,
+     nullptr},
+    {"--srec", nullptr, OptionValue::None, applyFormat<CliOptions::Format::SRecord>, nullptr,
+     nullptr, nullptr},
     {"--file-offset", nullptr, OptionValue::Required,
      [](const QString& name, const QString& value, CliOptions& options) {
          return readHexArgument(name, value, options.fileOffset);
@@ -284,7 +291,7 @@ Status parseFill(const QStringList& parameters, CliOperation& operation) {
 
 constexpr OperationEntry operationTable[] = {
     {"load", CliOperation::Load, "FILE", takeFile,
-     "load an Intel HEX or binary file into the buffer"},
+     "load an Intel HEX, S-record or binary file into the buffer"},
     {"save", CliOperation::Save, "FILE", takeFile, "save the selected device's part of the buffer"},
     {"fill", CliOperation::Fill, "START LENGTH BYTE", parseFill,
      "fill LENGTH bytes from START with BYTE (hexadecimal)"},

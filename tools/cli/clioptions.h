@@ -44,7 +44,7 @@ struct CliOperation {
 };
 
 struct CliOptions {
-    enum class Format { ByName, Hex, Binary };
+    enum class Format { ByName, Hex, Binary, SRecord };
 
     std::optional<int> portNumber; // --port N
     QString portPath;              // --port PATH

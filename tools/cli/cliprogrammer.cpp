@@ -19,10 +19,6 @@ namespace varn {
 
 namespace {
 
-QString formatName(bool hex) {
-    return hex ? QStringLiteral("Intel Hex") : QStringLiteral("Binary");
-}
-
 // Messages of the file layer usually name the file; add it where they do not.
 QString withFileName(const QString& path, const QString& message) {
     if (message.contains(QFileInfo(path).fileName()))
@@ -238,22 +234,24 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
     }
 }
 
-bool CliProgrammer::fileIsHex(const QString& path) const {
+FileFormat CliProgrammer::fileFormat(const QString& path) const {
     switch (options.format) {
     case CliOptions::Format::Hex:
-        return true;
+        return FileFormat::IntelHex;
     case CliOptions::Format::Binary:
-        return false;
+        return FileFormat::Binary;
+    case CliOptions::Format::SRecord:
+        return FileFormat::SRecord;
     default:
-        return PathLooksHex(path);
+        return FormatForPath(path);
     }
 }
 
 int CliProgrammer::loadFile(const QString& path) {
-    state.FileIsHex = fileIsHex(path);
+    state.FileType = fileFormat(path);
     state.FileOffset = options.fileOffset;
     state.BufferOffset = options.bufferOffset;
-    const Status status = state.FileIsHex ? OpenHexFile(state, path) : OpenBinFile(state, path);
+    const Status status = OpenImageFile(state, state.FileType, path);
     if (!status) {
         console.error(withFileName(path, status.message));
         return ExitFile;
@@ -265,18 +263,18 @@ int CliProgrammer::loadFile(const QString& path) {
             return ExitFile;
     }
     imageFile = QFileInfo(path).fileName();
-    console.info(QStringLiteral("Loaded %1 (%2)").arg(path, formatName(state.FileIsHex)));
+    console.info(QStringLiteral("Loaded %1 (%2)").arg(path, FormatName(state.FileType)));
     return ExitOk;
 }
 
 int CliProgrammer::saveFile(const QString& path) {
-    state.FileIsHex = fileIsHex(path);
-    const Status status = state.FileIsHex ? SaveHexFile(state, path) : SaveBinFile(state, path);
+    state.FileType = fileFormat(path);
+    const Status status = SaveImageFile(state, state.FileType, path);
     if (!status) {
         console.error(withFileName(path, status.message));
         return ExitFile;
     }
-    console.info(QStringLiteral("Saved %1 (%2)").arg(path, formatName(state.FileIsHex)));
+    console.info(QStringLiteral("Saved %1 (%2)").arg(path, FormatName(state.FileType)));
     return ExitOk;
 }
 

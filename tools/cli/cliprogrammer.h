@@ -46,7 +46,7 @@ private:
     // Writes the run's record, if one was started; returns the run's status,
     // or ExitLog when a record that could not be written turns a good run bad.
     int finishRecord(int status);
-    bool fileIsHex(const QString& path) const;
+    FileFormat fileFormat(const QString& path) const;
 
     AppState& state;
     const CliOptions& options;

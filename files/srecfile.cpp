@@ -1,0 +1,224 @@
+#include "imagefiles.h"
+
+#include "core/hextext.h"
+#include "filesupport.h"
+
+#include <QDir>
+#include <algorithm>
+#include <vector>
+
+namespace varn {
+
+namespace {
+
+// Bounds the work a hostile file can cause; a full 64 KiB device written with
+// one byte per record still fits.
+constexpr int MaxRecordLines = 100000;
+constexpr int SaveRecordBytes = 16;
+
+int DigitValue(char c) {
+    return HexDigitValue(QLatin1Char(c));
+}
+
+bool IsPadding(char c) {
+    return c == ' ' || c == '\t' || c == '\x1A';
+}
+
+Status LineFailure(const QString& cause, const QString& shown, int lineNumber) {
+    return Status::Fail(cause + QLatin1Char('\n') + detail::FileLine(shown, lineNumber));
+}
+
+// The digits of the address field by record type; 0 where the type has none
+// this reader accepts (S4).
+int AddressBytes(int type) {
+    static constexpr int bytes[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
+    return bytes[type];
+}
+
+// One record line, already trimmed: "S", the type digit, then pairs of hex
+// digits (count, address, data, checksum). Fills the bytes after the type
+// digit; the failure names what is wrong with the line.
+Status DecodeLine(const char* text, int length, int& type, std::vector<quint8>& bytes) {
+    if (text[0] != 'S' && text[0] != 's')
+        return Status::Fail(QStringLiteral("The line is not an S-record: it does not start "
+                                           "with S."));
+    if (length < 2 || text[1] < '0' || text[1] > '9' || text[1] == '4')
+        return Status::Fail(QStringLiteral("The record type is not one of S0-S3, S5-S9."));
+    type = text[1] - '0';
+    if (length % 2 != 0)
+        return Status::Fail(QStringLiteral("The record has an odd number of characters."));
+    bytes.clear();
+    for (int p = 2; p < length; p += 2) {
+        const int high = DigitValue(text[p]);
+        const int low = DigitValue(text[p + 1]);
+        if ((high | low) < 0)
+            return Status::Fail(
+                QStringLiteral("The record holds a character that is not a hex digit."));
+        bytes.push_back(static_cast<quint8>(high * 16 + low));
+    }
+    // count, address, checksum at the least
+    if (bytes.size() < size_t(2 + AddressBytes(type)) || bytes[0] != bytes.size() - 1)
+        return Status::Fail(QStringLiteral("The record's length does not match its byte count."));
+    int sum = 0;
+    for (const quint8 b : bytes)
+        sum += b;
+    if ((sum & 0xFF) != 0xFF)
+        return Status::Fail(QStringLiteral("Checksum Error in S-record file!"));
+    return Status::Ok();
+}
+
+qint64 AddressOf(const std::vector<quint8>& bytes, int type) {
+    qint64 address = 0;
+    for (int k = 1; k <= AddressBytes(type); ++k)
+        address = address * 256 + bytes[size_t(k)];
+    return address;
+}
+
+void PutHexByte(QByteArray& out, int value) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    out.append(digits[(value >> 4) & 0xF]).append(digits[value & 0xF]);
+}
+
+// One record of `type` with a `width`-byte address and its checksum.
+void PutRecord(QByteArray& out, int type, int width, qint64 address, const quint8* data,
+               int count) {
+    out.append('S').append(char('0' + type));
+    const int length = width + count + 1;
+    int sum = length;
+    PutHexByte(out, length);
+    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8) {
+        const int b = int((address >> shift) & 0xFF);
+        PutHexByte(out, b);
+        sum += b;
+    }
+    for (int k = 0; k < count; ++k) {
+        PutHexByte(out, data[k]);
+        sum += data[k];
+    }
+    PutHexByte(out, ~sum & 0xFF);
+    out.append("\r\n");
+}
+
+// Pass 1 of a load: every record up to the end record read and checked into
+// image; nothing touches the buffer.
+Status ReadSRecords(const QByteArray& content, const QString& shown, detail::ImageRecords& image) {
+    std::vector<quint8> bytes;
+    int lineNumber = 0;
+    int recordLines = 0;
+    int dataRecords = 0;
+    const char* const end = content.constData() + content.size();
+    const char* cursor = content.constData();
+    while (cursor < end) {
+        // Lines end in CR LF, LF or CR alone.
+        const char* lineEnd = cursor;
+        while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r')
+            ++lineEnd;
+        const char* next = lineEnd;
+        if (next < end && *next == '\r')
+            ++next;
+        if (next < end && *next == '\n' && (next == lineEnd || *lineEnd == '\r'))
+            ++next;
+        const char* first = cursor;
+        const char* last = lineEnd;
+        cursor = next;
+        ++lineNumber;
+        while (first < last && IsPadding(*first))
+            ++first;
+        while (last > first && IsPadding(last[-1]))
+            --last;
+        if (first == last)
+            continue;
+        if (++recordLines > MaxRecordLines) {
+            return LineFailure(QStringLiteral("The file has more than %1 records before its "
+                                              "end record.")
+                                   .arg(MaxRecordLines),
+                               shown, lineNumber);
+        }
+
+        int type = 0;
+        if (Status decoded = DecodeLine(first, int(last - first), type, bytes); !decoded)
+            return LineFailure(decoded.message, shown, lineNumber);
+        if (type >= 7)
+            break; // the end record, which carries only a start address
+        if (type == 5 || type == 6) {
+            const qint64 counted = AddressOf(bytes, type);
+            if (counted != dataRecords) {
+                return LineFailure(QStringLiteral("The count record says %1 data records; "
+                                                  "%2 came before it.")
+                                       .arg(counted)
+                                       .arg(dataRecords),
+                                   shown, lineNumber);
+            }
+            continue;
+        }
+        if (type == 0)
+            continue; // the header names the file or its maker; nothing to load
+        ++dataRecords;
+        const int skip = 1 + AddressBytes(type);
+        image.add(lineNumber, AddressOf(bytes, type),
+                  QByteArray(reinterpret_cast<const char*>(bytes.data()) + skip,
+                             qsizetype(bytes.size()) - skip - 1));
+    }
+    return Status::Ok();
+}
+
+} // namespace
+
+bool PathLooksSRecord(const QString& path) {
+    static const char* const endings[] = {".s19", ".s28", ".s37", ".srec", ".mot", ".s"};
+    return std::any_of(std::begin(endings), std::end(endings), [&](const char* ending) {
+        return path.endsWith(QLatin1String(ending), Qt::CaseInsensitive);
+    });
+}
+
+Status OpenSRecordFile(AppState& state, const QString& path) {
+    const QString shown = QDir::toNativeSeparators(path);
+    QByteArray content;
+    if (Status read = detail::ReadForLoad(path, state.FileOffset, state.BufferOffset,
+                                          detail::MaxTextImageBytes, content);
+        !read)
+        return read;
+    detail::ImageRecords image;
+    if (Status read = ReadSRecords(content, shown, image); !read)
+        return read;
+    // As for Intel HEX: FileOffset is a lower bound on the file addresses
+    // taken, not subtracted; data beyond the buffer is left out with a notice.
+    QString notice;
+    if (Status placed =
+            detail::PlaceRecords(image, state.FileOffset, state.BufferOffset, shown, notice);
+        !placed)
+        return placed;
+    detail::CopyRecords(image, state);
+    return Status::Ok(notice);
+}
+
+Status SaveSRecordFile(const AppState& state, const QString& path) {
+    const qint32 size = state.DeviceSize();
+    if (size < 0 || size > BufferSize) {
+        return Status::Fail(
+            QStringLiteral("Cannot save %1:\nthe device size %2 exceeds the buffer.")
+                .arg(QDir::toNativeSeparators(path), HexWord(size)));
+    }
+    // Two address bytes reach 64 KiB; anything above needs three, and the
+    // end record then takes the matching width.
+    const bool wide = size > 0x10000;
+    const int width = wide ? 3 : 2;
+    QByteArray out;
+    out.reserve((size / SaveRecordBytes + 4) * (12 + 2 * SaveRecordBytes));
+    static constexpr quint8 header[] = {'v', 'a', 'r', 'n'};
+    PutRecord(out, 0, 2, 0, header, int(sizeof header));
+    int records = 0;
+    for (qint32 a = 0; a < size; a += SaveRecordBytes, ++records) {
+        PutRecord(out, wide ? 2 : 1, width, a, state.Buffer.data() + a,
+                  std::min(SaveRecordBytes, size - a));
+    }
+    // A count above 16 bits needs the wider count record.
+    if (records <= 0xFFFF)
+        PutRecord(out, 5, 2, records, nullptr, 0);
+    else
+        PutRecord(out, 6, 3, records, nullptr, 0);
+    PutRecord(out, wide ? 8 : 9, width, 0, nullptr, 0);
+    return detail::SaveWholeFile(path, out);
+}
+
+} // namespace varn

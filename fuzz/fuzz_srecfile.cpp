@@ -1,0 +1,7 @@
+// The S-record reader with every offset pair the load dialog can produce.
+#include "imagefuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return varn::fuzz::FuzzImageReader(data, size, varn::OpenSRecordFile, varn::SaveSRecordFile,
+                                       QStringLiteral("s19"));
+}

@@ -1,0 +1,233 @@
+#include "files/imagefiles.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace varn;
+
+namespace {
+
+using Placement = QList<QPair<int, QByteArray>>; // buffer position, bytes expected there
+
+// An S-record with a correct count and checksum, built independently of the writer.
+QByteArray Rec(int type, qint64 address, const QByteArray& data = {}) {
+    const int width = type == 2 || type == 6 || type == 8 ? 3 : type == 3 || type == 7 ? 4 : 2;
+    QByteArray bytes(1, char(width + data.size() + 1));
+    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
+        bytes.append(char(address >> shift));
+    bytes.append(data);
+    int sum = 0;
+    for (char b : bytes)
+        sum += quint8(b);
+    bytes.append(char(~sum));
+    return "S" + QByteArray::number(type) + bytes.toHex().toUpper() + "\r\n";
+}
+
+QByteArray Bytes(int first, int count) {
+    QByteArray out;
+    for (int i = 0; i < count; ++i)
+        out.append(char((first + i * 7) & 0xFF));
+    return out;
+}
+
+std::unique_ptr<AppState> MakeState(qint32 deviceSize = 0) {
+    auto state = std::make_unique<AppState>();
+    state->DeviceTable[1] = {QStringLiteral("TEST"), 1, deviceSize};
+    state->SelectedDevice = 1;
+    for (int i = 0; i < BufferSize; ++i)
+        state->Buffer[i] = quint8(0xA5 ^ (i & 0x3F));
+    return state;
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(content) != content.size())
+        qFatal("cannot write test file");
+}
+
+// Runs a tool the setup script installs; a missing tool fails the test.
+bool Run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        qWarning() << program << arguments << process.errorString()
+                   << process.readAllStandardError();
+        return false;
+    }
+    return true;
+}
+
+const QByteArray Header = Rec(0, 0, "hdr");
+
+} // namespace
+
+class TestSRecordFile : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString pathOf(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
+
+private slots:
+    void loadPlacesBytes_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<qint64>("fileOffset");
+        QTest::addColumn<qint64>("bufferOffset");
+        QTest::addColumn<Placement>("expected");
+        QTest::addColumn<QString>("notice"); // expected in the message; empty: none
+
+        QTest::newRow("S1 with header, count and end")
+            << Header + Rec(1, 0x100, "\x12\x34") + Rec(1, 0x200, "\x56") + Rec(5, 2) + Rec(9, 0)
+            << 0LL << 0LL << Placement{{0x100, "\x12\x34"}, {0x200, "\x56"}} << QString();
+        QTest::newRow("lower case, LF, CR, spaces, no end record")
+            << Rec(1, 0x10, "\xAB").toLower().replace("\r\n", "\n") + "  \r" +
+                   Rec(1, 0x11, "\xCD").replace("\r\n", "\r") + "\t" + Rec(1, 0x12, "\xEF")
+            << 0LL << 0LL << Placement{{0x10, "\xAB\xCD\xEF"}} << QString();
+        QTest::newRow("S2 and S3 addresses, S6 count")
+            << Rec(2, 0x00F000, Bytes(1, 16)) + Rec(3, 0x00010000, "\x99") + Rec(6, 2) + Rec(7, 0)
+            << 0LL << 0LL << Placement{{0xF000, Bytes(1, 16)}, {0x10000, "\x99"}} << QString();
+        QTest::newRow("nothing read after the end record")
+            << Rec(1, 0x100, "\x12") + Rec(8, 0) + Rec(1, 0x200, "\x01") + "junk\r\n"
+            << 0LL << 0LL << Placement{{0x100, "\x12"}} << QString();
+        QTest::newRow("file offset inside a record, buffer offset")
+            << Rec(1, 0x0FFE, Bytes(4, 4)) << 0x1000LL << 0x2000LL
+            << Placement{{0x3000, Bytes(4, 4).mid(2)}} << QString();
+        QTest::newRow("data below the file offset may lie past the buffer")
+            << Rec(3, 0x20000, "\x01") + Rec(1, 0x40, "\x02") << 0x30000LL << 0LL << Placement{}
+            << QString();
+        QTest::newRow("last buffer position")
+            << Rec(3, 70000, "\x42") << 0LL << 0LL << Placement{{70000, "\x42"}} << QString();
+        QTest::newRow("32-bit address left out with a notice")
+            << Rec(1, 0x10, "\x01") + Rec(3, 0xFFFFFFFF, "\x01") << 0LL << 0LL
+            << Placement{{0x10, "\x01"}}
+            << "beyond the buffer's end (11170), which was not "
+               "loaded; the rest was loaded.\nin.s19, line 2";
+    }
+    void loadPlacesBytes() {
+        QFETCH(QByteArray, content);
+        QFETCH(qint64, fileOffset);
+        QFETCH(qint64, bufferOffset);
+        QFETCH(Placement, expected);
+        QFETCH(QString, notice);
+        auto state = MakeState();
+        auto wanted = state->Buffer;
+        for (const auto& [position, bytes] : expected)
+            for (int i = 0; i < bytes.size(); ++i)
+                wanted[position + i] = quint8(bytes[i]);
+        state->FileOffset = fileOffset;
+        state->BufferOffset = bufferOffset;
+        WriteFile(pathOf("in.s19"), content);
+        const Status status = OpenSRecordFile(*state, pathOf("in.s19"));
+        QVERIFY2(status.ok, qPrintable(status.message));
+        QCOMPARE(status.message.isEmpty(), notice.isEmpty());
+        QVERIFY2(status.message.contains(notice), qPrintable(status.message));
+        QVERIFY(state->Buffer == wanted);
+    }
+
+    void loadRefusedLeavesBuffer_data() {
+        QTest::addColumn<QByteArray>("bad");
+        QTest::addColumn<qint64>("bufferOffset");
+        QTest::addColumn<QString>("cause");
+
+        QByteArray badSum = Rec(1, 0x120, "\x01\x02");
+        badSum[badSum.size() - 3] = badSum[badSum.size() - 3] == '0' ? '1' : '0';
+        QByteArray wrongCount = Rec(1, 0x120, "\x01\x02");
+        wrongCount[3] = '6'; // 05 -> 06, the checksum no longer holds either
+        QTest::newRow("bad checksum") << badSum << 0LL << "Checksum Error in S-record file!";
+        QTest::newRow("count larger than the record")
+            << wrongCount << 0LL << "length does not match";
+        QTest::newRow("odd length") << QByteArray("S1050120010\r\n") << 0LL << "odd number";
+        QTest::newRow("not hex") << QByteArray("S1050120G102D6\r\n") << 0LL << "not a hex digit";
+        QTest::newRow("S4") << Rec(1, 0, "x").replace("S1", "S4") << 0LL << "record type";
+        QTest::newRow("not a record") << QByteArray(":0000000000\r\n") << 0LL << "start with S";
+        QTest::newRow("S5 count wrong") << Rec(5, 3) << 0LL << "says 3 data records; 2 came";
+        QTest::newRow("past the buffer")
+            << Rec(1, 0xFFF8, Bytes(0, 16)) << 0x1200LL << "past the end";
+        QTest::newRow("one past the last position") << Rec(3, 70000, "\x42\x43") << 0LL << "11171";
+    }
+    void loadRefusedLeavesBuffer() {
+        QFETCH(QByteArray, bad);
+        QFETCH(qint64, bufferOffset);
+        QFETCH(QString, cause);
+        // Two good records and a blank line first: the bad one is on line 4.
+        const QByteArray content =
+            Rec(1, 0x100, Bytes(1, 16)) + "\r\n" + Rec(1, 0x110, Bytes(2, 16)) + bad + Rec(9, 0);
+        auto state = MakeState();
+        const auto before = state->Buffer;
+        state->BufferOffset = bufferOffset;
+        WriteFile(pathOf("bad.s19"), content);
+        const Status status = OpenSRecordFile(*state, pathOf("bad.s19"));
+        QVERIFY(!status.ok);
+        QVERIFY2(status.message.contains(cause), qPrintable(status.message));
+        QVERIFY2(status.message.contains(QStringLiteral("bad.s19, line 4")),
+                 qPrintable(status.message));
+        QVERIFY(state->Buffer == before);
+    }
+
+    void saveWritesExactText() {
+        auto state = MakeState(20);
+        for (int i = 0; i < 32; ++i)
+            state->Buffer[i] = quint8(i);
+        QVERIFY(SaveSRecordFile(*state, pathOf("out.s19")).ok);
+        QCOMPARE(ReadFile(pathOf("out.s19")),
+                 QByteArray("S00700007661726E41\r\n"
+                            "S1130000000102030405060708090A0B0C0D0E0F74\r\n"
+                            "S107001010111213A2\r\n"
+                            "S5030002FA\r\n"
+                            "S9030000FC\r\n"));
+    }
+
+    // Files from the common tools load byte for byte, and ours read back in
+    // srec_cat. The image sits at 0x100 so that a misplaced address shows.
+    void toolsInterop_data() {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments"); // IN and OUT stand for the paths
+        const QStringList srecCat{"IN", "-binary", "-offset", "0x100", "-o", "OUT", "-motorola"};
+        QTest::newRow("srec_cat S19") << "srec_cat" << srecCat + QStringList{"-address-length=2"};
+        QTest::newRow("srec_cat S28") << "srec_cat" << srecCat + QStringList{"-address-length=3"};
+        QTest::newRow("srec_cat S37") << "srec_cat" << srecCat + QStringList{"-address-length=4"};
+        const QStringList objcopy{"-I", "binary", "-O", "srec", "--change-addresses", "0x100"};
+        QTest::newRow("objcopy S19") << "objcopy" << objcopy + QStringList{"IN", "OUT"};
+        QTest::newRow("objcopy S37")
+            << "objcopy" << objcopy + QStringList{"--srec-forceS3", "IN", "OUT"};
+    }
+    void toolsInterop() {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QByteArray image(4000, Qt::Uninitialized);
+        for (char& b : image)
+            b = char(QRandomGenerator::global()->bounded(256));
+        WriteFile(pathOf("image.bin"), image);
+        arguments.replaceInStrings(QRegularExpression("^IN$"), pathOf("image.bin"));
+        arguments.replaceInStrings(QRegularExpression("^OUT$"), pathOf("tool.srec"));
+        QVERIFY(Run(program, arguments));
+
+        auto state = MakeState(0x100 + 4000);
+        const Status loaded = OpenSRecordFile(*state, pathOf("tool.srec"));
+        QVERIFY2(loaded.ok, qPrintable(loaded.message));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(&state->Buffer[0x100]), 4000), image);
+        QCOMPARE(state->Buffer[0xFF], quint8(0xA5 ^ 0x3F));
+
+        // Ours, read by srec_cat into a binary from address 0.
+        QVERIFY(SaveSRecordFile(*state, pathOf("ours.s19")).ok);
+        QVERIFY(Run("srec_cat",
+                    {pathOf("ours.s19"), "-motorola", "-o", pathOf("back.bin"), "-binary"}));
+        QCOMPARE(ReadFile(pathOf("back.bin")),
+                 QByteArray(reinterpret_cast<const char*>(state->Buffer.data()), 0x100 + 4000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSRecordFile)
+#include "tst_srecfile.moc"
