@@ -123,9 +123,10 @@ private slots:
         QFETCH(QString, notice);
         auto state = MakeState();
         auto wanted = state->Buffer;
+        std::bitset<BufferSize> defined;
         for (const auto& [position, bytes] : expected)
             for (int i = 0; i < bytes.size(); ++i)
-                wanted[position + i] = quint8(bytes[i]);
+                wanted[position + i] = quint8(bytes[i]), defined.set(position + i);
         state->FileOffset = fileOffset;
         state->BufferOffset = bufferOffset;
         WriteFile(pathOf("in.s19"), content);
@@ -134,6 +135,7 @@ private slots:
         QCOMPARE(status.message.isEmpty(), notice.isEmpty());
         QVERIFY2(status.message.contains(notice), qPrintable(status.message));
         QVERIFY(state->Buffer == wanted);
+        QVERIFY(state->Defined == defined);
     }
 
     void loadRefusedLeavesBuffer_data() {
