@@ -41,11 +41,11 @@ QByteArray srecText(const QByteArray& data) {
             sum += quint8(c);
         return "S" + QByteArray(1, type) + (r + char(~sum)).toHex().toUpper() + "\r\n";
     };
-    QByteArray text = record('0', bytes({0, 0}) + "varn");
+    auto word = [](int v) { return QByteArray(1, char(v >> 8)) + char(v & 0xFF); };
+    QByteArray text = record('0', word(0) + "varn");
     for (int a = 0; a < data.size(); a += 16)
-        text += record('1', bytes({a >> 8, a & 0xFF}) + data.mid(a, 16));
-    const int count = (data.size() + 15) / 16;
-    return text + record('5', bytes({count >> 8, count & 0xFF})) + record('9', bytes({0, 0}));
+        text += record('1', word(a) + data.mid(a, 16));
+    return text + record('5', word((data.size() + 15) / 16)) + record('9', word(0));
 }
 
 QString checksumText(const QByteArray& deviceBytes) {
