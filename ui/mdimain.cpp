@@ -120,8 +120,8 @@ void mdiMain::createActions() {
     const QList<Menu> menus = {
         {"File",
          "&File",
-         {{"FileLoad", "&Load", {}, &mdiMain::FileLoad_Click},
-          {"FileSave", "&Save", {}, &mdiMain::FileSave_Click},
+         {{"FileLoad", "&Load", QKeySequence(Qt::CTRL | Qt::Key_O), &mdiMain::FileLoad_Click},
+          {"FileSave", "&Save", QKeySequence(Qt::CTRL | Qt::Key_S), &mdiMain::FileSave_Click},
           {nullptr, "FileS1", {}, nullptr},
           {"FileExit", "E&xit", {}, &mdiMain::FileExit_Click}}},
         {"Buffer",
