@@ -221,10 +221,10 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
         addressFrame[1] = char(address / 256);
         addressFrame[2] = char(address % 256);
         discardWaiting();
-        if (!sendLetter('R') || !transport.send(addressFrame) ||
-            transport.waitForReply(ReadReplyBytes)) {
+        letterFrame[1] = 'R';
+        if (!SendRequest(transport, runOptions.replies, {&letterFrame, &addressFrame},
+                         ReadReplyBytes, &run.resent))
             return failLink(run, LinkFault::None);
-        }
         const QByteArray reply = transport.takeAll();
 
         // The count byte includes itself. Only bytes actually taken are used;
@@ -283,7 +283,7 @@ void DeviceFunctions::programBlocks(FunctionResult& run) {
             continue;
         }
         discardWaiting();
-        if (!transport.send(blockFrame) || transport.waitForReply(AckBytes))
+        if (!SendRequest(transport, runOptions.replies, {&blockFrame}, AckBytes, &run.resent))
             return failLink(run, LinkFault::None);
         // The acknowledgement's value carries no meaning; its arrival does.
         transport.takeAll();

@@ -2,6 +2,7 @@
 
 #include "core/appstate.h"
 #include "functions/functionresult.h"
+#include "link/replypolicy.h"
 #include "link/transport.h"
 
 #include <QByteArray>
@@ -34,6 +35,9 @@ struct FunctionOptions {
     // Leave out 16-byte blocks that are all 0xFF when programming (an erased
     // device already holds them).
     bool skipBlankBlocks = false;
+    // The reply wait of block reads and program blocks, and how often such a
+    // request is sent again when its reply did not come.
+    ReplyPolicy replies;
 };
 
 // The function window's engine: load sequence, run driver, Auto runner and

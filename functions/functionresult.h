@@ -48,6 +48,8 @@ struct FunctionResult {
     // Device bytes moved over the line: read from it or written to it,
     // frame bytes not counted.
     qint64 bytesTransferred = 0;
+    // Block requests sent again because their reply did not come.
+    int resent = 0;
     QDateTime started; // UTC
     QDateTime finished;
     // FnAuto: the result of every step that ran, in order.

@@ -8,10 +8,13 @@
 #include "varn_version.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
+#include <vector>
 
 using namespace varn::test;
 
@@ -523,6 +526,60 @@ private slots:
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].failure, varn::ChipRecord::Failure::Communication);
         QCOMPARE(records[0].failedStep, QStringLiteral("Program"));
+    }
+
+    // Several --port: every unit runs the same operations at once; a failing
+    // one leaves the others to finish, and the status is the most severe.
+    void severalUnits_data() {
+        QTest::addColumn<QList<int>>("faults"); // per unit: 0 none, 1 bad chip, 2 silent, 3 no port
+        QTest::addColumn<int>("status");
+        QTest::newRow("both pass") << QList<int>{0, 0} << Ok;
+        QTest::newRow("second chip bad") << QList<int>{0, 1} << Mismatch;
+        QTest::newRow("second unit silent") << QList<int>{0, 2} << Communication;
+        QTest::newRow("bad chip and missing unit") << QList<int>{1, 3} << Communication;
+    }
+    void severalUnits() {
+        QFETCH(QList<int>, faults);
+        QFETCH(int, status);
+        Workspace ws;
+        const QByteArray image = pattern(256, 3);
+        ws.write("image.bin", image);
+        // A chip whose byte 0x10 cannot take the image's value: programming
+        // only clears bits.
+        QByteArray badChip = blank(65536);
+        badChip[0x10] = char(0x00);
+        std::vector<std::unique_ptr<VirtualUnit>> units;
+        QStringList arguments;
+        for (int i = 0; i < faults.size(); ++i) {
+            const QString memory = ws.path(QStringLiteral("memory%1.bin").arg(i));
+            ws.write(QStringLiteral("memory%1.bin").arg(i),
+                     faults[i] == 1 ? badChip : blank(65536));
+            QStringList options{"--dev",         ws.path("varn.dev"),
+                                "--memory",      memory,
+                                "--save-memory", ws.path(QStringLiteral("saved%1.bin").arg(i))};
+            if (faults[i] == 2)
+                options << "--no-answer"
+                        << "5";
+            units.push_back(std::make_unique<VirtualUnit>(options));
+            QVERIFY2(units.back()->start(), qPrintable(units.back()->error()));
+            arguments << "--port"
+                      << (faults[i] == 3 ? ws.path("no-such-tty") : units.back()->path());
+        }
+        const CliResult r =
+            ws.run(arguments + QStringList{"load", "image.bin", "program", "verify"});
+        CHECK_RUN(r, status);
+        const QStringList rows = r.out.split('\n');
+        for (int i = 0; i < faults.size(); ++i) {
+            const QString port = arguments[2 * i + 1];
+            const bool pass = faults[i] == 0;
+            QCOMPARE(r.out.contains(port + ": Verifying ...   OK!\n"), pass);
+            const QStringList row = rows.filter(QRegularExpression(
+                "^" + QRegularExpression::escape(port) + " +[A-Z-]+ +- +[0-9.]+ s"));
+            QVERIFY2(row.size() == 1, qPrintable(r.out));
+            QCOMPARE(row[0].contains(" PASS "), pass);
+            units[i]->stop();
+            QCOMPARE(ws.read(QStringLiteral("saved%1.bin").arg(i)) == image, pass);
+        }
     }
 };
 

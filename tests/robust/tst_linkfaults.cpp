@@ -237,6 +237,51 @@ private slots:
                            rig.state.Buffer.begin()));
     }
 
+    // --retries: a block request whose reply did not come goes out again,
+    // byte for byte, and the blocks after it still line up.
+    void retriesResendAMissingReply_data() {
+        QTest::addColumn<int>("function");
+        QTest::addColumn<QStringList>("fault");
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<int>("frameCount");
+        QTest::addColumn<int>("repeatedAt"); // first frame of the repeated request, or -1
+        const QStringList dropThird{"--no-answer", "3"};
+        // 16 blocks: two frames per read request.
+        QTest::newRow("read, reply dropped, one retry") << int(FnRead) << dropThird << 1 << 34 << 4;
+        QTest::newRow("read, reply dropped, no retry") << int(FnRead) << dropThird << 0 << 6 << -1;
+        // Later than the time-out: the first reply and, one line time after
+        // it, the repetition's both arrive.
+        QTest::newRow("read, reply late, one retry")
+            << int(FnRead) << QStringList{"--late", "3:150", "--baud-emulation"} << 1 << 34 << 4;
+        QTest::newRow("program, ack dropped, one retry")
+            << int(FnProgram) << dropThird << 1 << 19 << 3;
+    }
+    void retriesResendAMissingReply() {
+        QFETCH(int, function);
+        QFETCH(QStringList, fault);
+        QFETCH(int, retries);
+        QFETCH(int, frameCount);
+        QFETCH(int, repeatedAt);
+        Rig rig(fault);
+        QVERIFY(rig.start());
+        FunctionOptions options;
+        options.replies = ReplyPolicy{100, retries};
+        rig.fn.setOptions(options);
+        const FunctionResult result = rig.fn.RunFunction(function);
+
+        const bool ok = repeatedAt >= 0;
+        QCOMPARE(result.outcome, ok ? Outcome::Success : Outcome::CommunicationFailure);
+        QCOMPARE(result.resent, ok ? 1 : 0);
+        if (function == FnRead && ok)
+            QVERIFY(rig.state.Buffer == rig.withUnitBytes(0, DeviceBytes));
+        QVERIFY(rig.unit.waitForFrames(frameCount));
+        const QList<QByteArray> frames = rig.unit.frames();
+        QCOMPARE(frames.size(), frameCount);
+        const int size = function == FnRead ? 2 : 1;
+        if (ok)
+            QCOMPARE(frames.mid(repeatedAt + size, size), frames.mid(repeatedAt, size));
+    }
+
     void garbageBeforeReply_data() {
         QTest::addColumn<int>("function");
         QTest::newRow("verify") << int(FnVerify);

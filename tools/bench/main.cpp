@@ -3,12 +3,13 @@
 // figure is measured in this run.
 //
 //   varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] [--no-baud]
-//              [--log-records N] [--unit PATH]
+//              [--log-records N] [--units N] [--unit PATH] [--cli PATH]
 
 #include "bare.h"
 #include "editorbench.h"
 #include "hostbench.h"
 #include "logbench.h"
+#include "multibench.h"
 #include "report.h"
 
 #include <QApplication>
@@ -47,15 +48,17 @@ struct Options {
     int logRecords = 200;
     std::string only; // "line", "baud" or "editor": that part alone
     bool baud = true;
+    int units = 8;
     std::string unit = VARN_UNIT_PATH;
+    std::string cli = VARN_CLI_PATH;
 };
 
 [[noreturn]] void Usage(const char* why) {
     std::fprintf(stderr,
                  "varn-bench: %s\n"
                  "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
-                 "[--kib N] [--log-records N] [--no-baud] [--only line|baud|editor|log] "
-                 "[--unit PATH]\n",
+                 "[--kib N] [--log-records N] [--no-baud] "
+                 "[--only line|baud|editor|log|units] [--units N] [--unit PATH] [--cli PATH]\n",
                  why);
     std::exit(2);
 }
@@ -90,6 +93,10 @@ Options ParseOptions(int argc, char** argv) {
             o.baud = false;
         else if (arg == "--unit" && i + 1 < argc)
             o.unit = argv[++i];
+        else if (arg == "--units")
+            o.units = number();
+        else if (arg == "--cli" && i + 1 < argc)
+            o.cli = argv[++i];
         else
             Usage(("unknown option " + arg).c_str());
     }
@@ -419,6 +426,9 @@ int main(int argc, char** argv) {
         Editor(table, options);
     if (wanted("log"))
         MeasureProductionLog(table, options.logRecords);
+    if (options.baud && wanted("units"))
+        MeasureSeveralUnits(table, options.units, options.kib, QString::fromStdString(options.cli),
+                            QString::fromStdString(options.unit));
 
     std::printf("%s\n", qPrintable(table.text()));
     std::printf("%d MISS, %d not measured; load average at the end %s\n", table.misses(),

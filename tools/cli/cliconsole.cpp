@@ -32,17 +32,18 @@ void CliConsole::info(const QString& text) {
     if (quiet)
         return;
     clearProgress();
-    writeLine(stdout, text);
+    writeLine(stdout, prefix + text);
 }
 
 void CliConsole::result(const QString& text) {
     clearProgress();
-    writeLine(stdout, text);
+    writeLine(stdout, prefix + text);
 }
 
 void CliConsole::error(const QString& text) {
     clearProgress();
-    writeLine(stderr, text);
+    lastErrorText = text;
+    writeLine(stderr, prefix + text);
 }
 
 void CliConsole::progress(const QString& label, int percent) {

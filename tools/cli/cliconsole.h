@@ -25,12 +25,20 @@ public:
     // Takes the bar off the screen.
     void clearProgress();
 
+    // Put before every line, so that the lines of several units told apart
+    // ("/dev/ttyUSB1: Programming ...   OK!").
+    void setPrefix(const QString& text) { prefix = text; }
+    // The last error printed (without the prefix), for a summary.
+    QString lastError() const { return lastErrorText; }
+
 private:
     bool quiet;
     bool progressBar;
     bool barShown = false;
     int shownPercent = -1;
     QString shownLabel;
+    QString prefix;
+    QString lastErrorText;
 };
 
 } // namespace varn

@@ -1,6 +1,7 @@
 #include "clioptions.h"
 
 #include "core/hextext.h"
+#include "link/replypolicy.h"
 
 #include <QRegularExpression>
 #include <limits>
@@ -122,13 +123,47 @@ Status applyPort(const QString& name, const QString& value, CliOptions& options)
         options.portPath = value;
         options.portNumber.reset();
     }
+    if (options.ports.contains(value))
+        return Status::Fail(QStringLiteral("%1 %2 is given twice").arg(name, value));
+    options.ports.append(value);
+    return Status::Ok();
+}
+
+Status applyReplyNumber(const QString& name, const QString& value, CliOptions& options) {
+    const bool timeout = name == QLatin1String("--timeout");
+    const int low = timeout ? 1 : 0;
+    const int high = timeout ? ReplyPolicy::MaxTimeoutMs : ReplyPolicy::MaxRetries;
+    const int number = isAllDigits(value) && value.size() <= 6 ? value.toInt() : -1;
+    if (number < low || number > high)
+        return Status::Fail(
+            QStringLiteral("%1 %2: give %3 to %4").arg(name, value).arg(low).arg(high));
+    (timeout ? options.timeoutMs : options.retries) = number;
     return Status::Ok();
 }
 
 constexpr OptionEntry optionTable[] = {
     {"--port", nullptr, OptionValue::Required, applyPort, "--port N|PATH",
      "port number 1 to 8 (a comN link in the current folder\n"
-     "or the system's port N), or a device path",
+     "or the system's port N), or a device path; given more\n"
+     "than once, the operations run on every unit at the\n"
+     "same time, each line is prefixed with its port, and a\n"
+     "table of the results ends the run",
+     nullptr},
+    {"--repeat", nullptr, OptionValue::None,
+     [](const QString&, const QString&, CliOptions& options) {
+         options.repeat = true;
+         return Status::Ok();
+     },
+     "--repeat",
+     "after each run ask for the next chip(s): Enter runs\n"
+     "again (the units are connected afresh), q ends and\n"
+     "prints the counts and the yield",
+     nullptr},
+    {"--timeout", nullptr, OptionValue::Required, applyReplyNumber, "--timeout MS",
+     "wait for each block's reply up to MS (default 1000)", nullptr},
+    {"--retries", nullptr, OptionValue::Required, applyReplyNumber, "--retries N",
+     "send a block request whose reply did not come again,\n"
+     "up to N times (default 0)",
      nullptr},
     {"--device", nullptr, OptionValue::Required,
      [](const QString&, const QString& value, CliOptions& options) {
@@ -339,6 +374,10 @@ QString usageRows(const QString& synopsis, const QString& help) {
 
 } // namespace
 
+bool IsPortNumber(const QString& port) {
+    return isAllDigits(port);
+}
+
 Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
     options = CliOptions{};
     bool optionsEnded = false;
@@ -436,6 +475,14 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
         if (Status status = options.serial.check(); !status)
             return status;
     }
+    if (options.ports.size() > 1) {
+        for (const CliOperation& operation : options.operations) {
+            if (operation.kind == CliOperation::Save)
+                return Status::Fail(
+                    QStringLiteral("save %1: several units would all write the same file")
+                        .arg(operation.file));
+        }
+    }
     return Status::Ok();
 }
 
@@ -462,7 +509,7 @@ QString CliUsage() {
     return text + QStringLiteral(
                       "\n"
                       "Exit status:\n"
-                      "  0  every operation succeeded\n"
+                      "  0  every operation succeeded (on every unit)\n"
                       "  1  verify or blank check found a wrong byte\n"
                       "  2  usage or configuration error\n"
                       "  3  communication error (port cannot be opened, the unit did not answer)\n"
@@ -470,7 +517,9 @@ QString CliUsage() {
                       "     or a load left data out without --allow-partial)\n"
                       "  5  production log error (it cannot be opened, so nothing was sent;\n"
                       "     or the record could not be written: the record goes to\n"
-                      "     standard error)\n");
+                      "     standard error)\n"
+                      "With several units or --repeat the status is the most severe of any\n"
+                      "unit and run: 2, then 5, then 4, then 3, then 1.\n");
 }
 
 } // namespace varn

@@ -46,8 +46,12 @@ struct CliOperation {
 struct CliOptions {
     enum class Format { ByName, Hex, Binary, SRecord };
 
-    std::optional<int> portNumber; // --port N
+    std::optional<int> portNumber; // --port N (the last one given)
     QString portPath;              // --port PATH
+    QStringList ports;             // every --port in order: several units at once
+    bool repeat = false;           // --repeat: ask for the next chip(s) after each run
+    int timeoutMs = 1000;          // --timeout MS: reply wait of block requests
+    int retries = 0;               // --retries N: block requests sent again
     QString device;                // --device NAME or table index
     Format format = Format::ByName;
     qint64 fileOffset = 0;
@@ -66,6 +70,9 @@ struct CliOptions {
     QDateTime exportTo;
     QList<CliOperation> operations;
 };
+
+// A --port value that names a port number rather than a device path.
+bool IsPortNumber(const QString& port);
 
 // Parses the arguments after the program name. A failure's message says what
 // is wrong with which argument, without the program name.

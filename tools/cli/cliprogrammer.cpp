@@ -8,6 +8,7 @@
 #include "functions/functiontext.h"
 #include "link/portinfo.h"
 #include "link/seriallink.h"
+#include "multiunit.h"
 #include "production/csvexport.h"
 #include "varn_version.h"
 
@@ -106,6 +107,10 @@ int CliProgrammer::run() {
             break;
     }
     return finishRecord(status);
+}
+
+qint64 CliProgrammer::serialNumber() const {
+    return recorded ? recorded->record().serial : -1;
 }
 
 int CliProgrammer::openLog() {
@@ -325,7 +330,8 @@ int CliProgrammer::runDeviceFunction(int index) {
             console.info(QStringLiteral("Serial number %1").arg(recorded->record().serial));
     }
 
-    functions->setOptions(FunctionOptions{options.skipBlank});
+    functions->setOptions(
+        FunctionOptions{options.skipBlank, ReplyPolicy{options.timeoutMs, options.retries}});
     const FunctionResult result = functions->RunFunction(index);
     if (recorded)
         recorded->add(result);
@@ -416,6 +422,8 @@ int RunCli(const QStringList& arguments) {
     CliProgrammer programmer(*state, options, console);
     if (const int status = programmer.applyOverrides(); status != ExitOk)
         return status;
+    if (options.ports.size() > 1 || options.repeat)
+        return RunSeveralUnits(*state, options, console);
     return programmer.run();
 }
 

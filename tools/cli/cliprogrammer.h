@@ -28,6 +28,9 @@ public:
     // Runs every operation in order and stops at the first that fails.
     // Returns the exit status.
     int run();
+    // The serial number the run's chip was given (with --log and a serial
+    // number setting), or -1.
+    qint64 serialNumber() const;
 
     // FunctionObserver
     void functionStarted(const FunctionResult& run) override;

@@ -1,0 +1,64 @@
+#include "replypolicy.h"
+
+namespace varn {
+
+namespace {
+
+// A reply, or the tail of one, keeps arriving at line rate (0.17 ms a byte);
+// this much silence means the unit has stopped talking.
+constexpr int QuietMs = 20;
+// A unit that never stops sending is not waited for without end.
+constexpr int MaxQuietTurns = 50;
+
+bool SendAll(Transport& transport, std::initializer_list<const QByteArray*> frames) {
+    for (const QByteArray* frame : frames) {
+        if (!transport.send(*frame))
+            return false;
+    }
+    return true;
+}
+
+// Lets the line fall silent, dropping what arrives meanwhile, so that the
+// tail of a late reply is not read as the start of the next one.
+void DrainUntilQuiet(Transport& transport) {
+    for (int turn = 0; turn < MaxQuietTurns && transport.isOpen(); ++turn) {
+        transport.takeAll();
+        if (transport.waitForReply(1, QuietMs))
+            return;
+    }
+}
+
+// After a repeated request the reply to the first one may still come, ahead
+// of the reply to the repetition (the unit answers in order). Both are left
+// waiting together, so the caller reads the first whole reply and the next
+// request starts on a silent line.
+void WaitUntilQuiet(Transport& transport) {
+    for (int turn = 0; turn < MaxQuietTurns && transport.isOpen(); ++turn) {
+        if (transport.waitForReply(transport.bytesWaiting() + 1, QuietMs))
+            return;
+    }
+}
+
+} // namespace
+
+bool SendRequest(Transport& transport, const ReplyPolicy& policy,
+                 std::initializer_list<const QByteArray*> frames, int expectedBytes, int* resent) {
+    const int retries = qBound(0, policy.retries, ReplyPolicy::MaxRetries);
+    const int timeoutMs = qBound(1, policy.timeoutMs, ReplyPolicy::MaxTimeoutMs);
+    for (int attempt = 0;; ++attempt) {
+        if (!SendAll(transport, frames))
+            return false;
+        if (!transport.waitForReply(expectedBytes, timeoutMs)) {
+            if (attempt > 0)
+                WaitUntilQuiet(transport);
+            return true;
+        }
+        if (attempt >= retries || !transport.isOpen())
+            return false;
+        DrainUntilQuiet(transport);
+        if (resent)
+            ++*resent;
+    }
+}
+
+} // namespace varn
