@@ -1,5 +1,7 @@
 #include "replypolicy.h"
 
+#include "core/usersettings.h"
+
 namespace varn {
 
 namespace {
@@ -39,7 +41,28 @@ void WaitUntilQuiet(Transport& transport) {
     }
 }
 
+const QString TimeoutKey = QStringLiteral("link/timeoutMs");
+const QString RetriesKey = QStringLiteral("link/retries");
+
 } // namespace
+
+ReplyPolicy ReadReplyPolicy(const UserSettings& settings) {
+    ReplyPolicy policy;
+    // A value someone typed wrong into the file keeps the default.
+    const auto read = [&settings](const QString& key, int fallback, int low, int high) {
+        bool ok = false;
+        const int value = settings.value(key).toInt(&ok);
+        return ok ? qBound(low, value, high) : fallback;
+    };
+    policy.timeoutMs = read(TimeoutKey, policy.timeoutMs, 1, ReplyPolicy::MaxTimeoutMs);
+    policy.retries = read(RetriesKey, policy.retries, 0, ReplyPolicy::MaxRetries);
+    return policy;
+}
+
+void WriteReplyPolicy(UserSettings& settings, const ReplyPolicy& policy) {
+    settings.setValue(TimeoutKey, policy.timeoutMs);
+    settings.setValue(RetriesKey, policy.retries);
+}
 
 bool SendRequest(Transport& transport, const ReplyPolicy& policy,
                  std::initializer_list<const QByteArray*> frames, int expectedBytes, int* resent) {

@@ -7,6 +7,8 @@
 
 namespace varn {
 
+class UserSettings;
+
 // How long a request waits for its reply, and how often a request whose
 // reply did not come is sent again. The defaults are the unit's own: one
 // second and no second attempt, so the bytes on the wire stay as they were.
@@ -25,6 +27,11 @@ struct ReplyPolicy {
 // read, a block program: programming only clears bits) may go through here.
 // Returns true when the reply is waiting in the transport; resent (when
 // given) is increased by each repetition.
+// The desktop program keeps the two in varn.ini ("link/timeoutMs",
+// "link/retries"); values outside the allowed range read as the nearest bound.
+ReplyPolicy ReadReplyPolicy(const UserSettings& settings);
+void WriteReplyPolicy(UserSettings& settings, const ReplyPolicy& policy);
+
 bool SendRequest(Transport& transport, const ReplyPolicy& policy,
                  std::initializer_list<const QByteArray*> frames, int expectedBytes,
                  int* resent = nullptr);

@@ -1,6 +1,8 @@
 #include "frmsettings.h"
 
+#include "core/usersettings.h"
 #include "link/portinfo.h"
+#include "link/replypolicy.h"
 #include "ui/messagebox.h"
 #include "ui/twips.h"
 
@@ -10,6 +12,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 
 namespace varn {
 
@@ -41,7 +44,8 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
 #endif
     const int rows = 8 * 330;
     const int portsTop = 240 + rows + 240;
-    const int buttonsTop = portsTop + (links ? 900 : 0);
+    const int repliesTop = portsTop + (links ? 900 : 0);
+    const int buttonsTop = repliesTop + 780;
     setFixedSize(tw(7455), tw(buttonsTop + 495));
 
     auto* Frame1 = new QGroupBox(tr("Select Port:"), this);
@@ -73,6 +77,33 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
             if (port.exists)
                 cboPorts->addItem(PortChoiceText(port), port.path);
         }
+    }
+
+    auto* Frame3 = new QGroupBox(tr("Replies:"), this);
+    Frame3->setObjectName(QStringLiteral("Frame3"));
+    Frame3->setGeometry(tw(240, repliesTop, 6975, 660));
+    const ReplyPolicy policy = ReadReplyPolicy(UserSettings(state));
+    struct Row {
+        const char* caption;
+        const char* name;
+        int left, low, high, value;
+        QSpinBox** box;
+    };
+    const Row replyRows[] = {
+        {"Time-out (ms):", "txtTimeout", 120, 1, ReplyPolicy::MaxTimeoutMs, policy.timeoutMs,
+         &txtTimeout},
+        {"Retries:", "txtRetries", 3600, 0, ReplyPolicy::MaxRetries, policy.retries, &txtRetries},
+    };
+    for (const Row& r : replyRows) {
+        auto* label = new QLabel(tr(r.caption), Frame3);
+        label->setGeometry(tw(r.left, 270, 1275, 285));
+        auto* box = new QSpinBox(Frame3);
+        box->setObjectName(QLatin1String(r.name));
+        box->setRange(r.low, r.high);
+        box->setValue(r.value);
+        box->setGeometry(tw(r.left + 1320, 240, 1095, 315));
+        label->setBuddy(box);
+        *r.box = box;
     }
 
     auto* cmdCancel = new QPushButton(tr("Cancel"), this);
@@ -116,6 +147,10 @@ void frmSettings::cmdOk_Click() {
         }
     }
     state.PortNumber = port;
+    UserSettings settings(state);
+    WriteReplyPolicy(settings, ReplyPolicy{txtTimeout->value(), txtRetries->value()});
+    if (QString error; !settings.sync(&error))
+        ShowMessage(this, tr("Settings"), error, MsgIcon::Critical);
     accept();
 }
 

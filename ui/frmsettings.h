@@ -7,12 +7,15 @@
 class QComboBox;
 class QLabel;
 class QRadioButton;
+class QSpinBox;
 
 namespace varn {
 
 // Chooses the serial port (COM1..COM8) used from the next start on, shows
 // what each number stands for in the working folder, and can point the
 // chosen number at one of the ports found (a comN link on Linux).
+// Also how long and how often a block request waits for its reply (kept
+// in varn.ini).
 class frmSettings : public QDialog {
     Q_OBJECT
 public:
@@ -29,6 +32,8 @@ private:
     QRadioButton* optComm[8] = {};
     QLabel* lblPort[8] = {};
     QComboBox* cboPorts = nullptr;
+    QSpinBox* txtTimeout = nullptr;
+    QSpinBox* txtRetries = nullptr;
 };
 
 } // namespace varn

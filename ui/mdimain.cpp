@@ -2,12 +2,15 @@
 
 #include "core/config.h"
 #include "core/datafiles.h"
+#include "core/usersettings.h"
 #include "editor/bufferops.h"
 #include "editor/frmbuffer.h"
 #include "editor/frmbufferfill.h"
 #include "files/frmfileload.h"
 #include "files/imagefiles.h"
 #include "functions/frmfunction.h"
+#include "functions/frmproduction.h"
+#include "link/replypolicy.h"
 #include "link/seriallink.h"
 #include "link/unitcommands.h"
 #include "ui/frmabout.h"
@@ -133,6 +136,7 @@ void mdiMain::createActions() {
          "&Device",
          {{"DeviceSelect", "Select", {}, &mdiMain::DeviceSelect_Click},
           {"DeviceFunction", "Function", {}, &mdiMain::DeviceFunction_Click},
+          {"DeviceProduction", "Production", {}, &mdiMain::DeviceProduction_Click},
           {nullptr, "DeviceS1", {}, nullptr},
           {"DeviceRun", "Run", QKeySequence(Qt::Key_F5), &mdiMain::DeviceRun_Click},
           {"DeviceReset", "Reset", QKeySequence(Qt::Key_F6), &mdiMain::DeviceReset_Click},
@@ -460,6 +464,7 @@ void mdiMain::DeviceSelect_Click() {
 
 void mdiMain::DeviceFunction_Click() {
     frmFunction dialog(state, *cm, this);
+    dialog.engine().Replies = ReadReplyPolicy(UserSettings(state));
     connect(&dialog, &frmFunction::unitStateChanged, this, &mdiMain::UpdateUnitState);
     // The load exchange pauses with events flowing: no other command may run
     // inside it, nor may the window be opened twice.
@@ -472,6 +477,18 @@ void mdiMain::DeviceFunction_Click() {
     dialog.exec();
     if (dialog.BufferReloadWanted())
         reopenBufferWindow();
+}
+
+void mdiMain::DeviceProduction_Click() {
+    frmProduction dialog(state, *cm, this);
+    dialog.engine().Replies = ReadReplyPolicy(UserSettings(state));
+    setMenusEnabled(false);
+    busy = true;
+    dialog.Form_Load();
+    busy = false;
+    setMenusEnabled(true);
+    UpdateUnitState();
+    dialog.exec();
 }
 
 void mdiMain::DeviceRun_Click() {

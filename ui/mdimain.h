@@ -73,6 +73,7 @@ public slots:
     void BufferFill_Click();
     void DeviceSelect_Click();
     void DeviceFunction_Click();
+    void DeviceProduction_Click();
     void DeviceRun_Click();
     void DeviceReset_Click();
     // Opens the port again, identifies the unit and restores the status bar.

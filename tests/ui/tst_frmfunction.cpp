@@ -1,4 +1,5 @@
 #include "functions/frmfunction.h"
+#include "functions/frmproduction.h"
 #include "link/scriptedtransport.h"
 #include "ui/messagebox.h"
 
@@ -8,6 +9,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QtTest>
 #include <optional>
 
@@ -236,6 +238,54 @@ private slots:
         QVERIFY(w.dlg.isVisible());
         QVERIFY(!w.dlg.BufferReloadWanted());
         QVERIFY(w.run()->isEnabled());
+    }
+
+    // The Production window: Space runs Auto on the next chip, the counts
+    // follow, and failures in a row stop it until Resume is clicked.
+    void production_data() {
+        QTest::addColumn<bool>("goodChips");
+        QTest::addColumn<int>("stopAfter"); // 0: never
+        QTest::addColumn<int>("chipsRun");  // after three presses of Space
+        QTest::addColumn<QString>("verdict");
+        QTest::newRow("good chips") << true << 2 << 3 << "PASS";
+        QTest::newRow("bad chips, stop after two") << false << 2 << 2 << "STOPPED";
+        QTest::newRow("bad chips, never stop") << false << 0 << 3 << "FAIL";
+    }
+    void production() {
+        QFETCH(bool, goodChips);
+        QFETCH(int, stopAfter);
+        QFETCH(int, chipsRun);
+        QFETCH(QString, verdict);
+        state.AutoCount = 2;
+        state.AutoList[1] = FnProgram;
+        state.AutoList[2] = FnVerify;
+        state.Buffer[5] = 0x5A;
+        if (!goodChips)
+            unit->Memory[5] = 0x00; // a bit programming cannot set
+        frmProduction dlg(state, *unit);
+        dlg.Form_Load();
+        dlg.show();
+        dlg.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg)); // shortcuts need an active window
+        dlg.findChild<QSpinBox*>("txtStopAfter")->setValue(stopAfter);
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(&dlg, Qt::Key_Space);
+        const auto text = [&dlg](const char* name) { return dlg.findChild<QLabel*>(name)->text(); };
+        QCOMPARE(text("lblVerdict"), verdict);
+        const int passed = goodChips ? chipsRun : 0;
+        QCOMPARE(text("lblCounts"),
+                 QStringLiteral("Chips: %1    Passed: %2    Failed: %3    Yield: %4 %")
+                     .arg(chipsRun)
+                     .arg(passed)
+                     .arg(chipsRun - passed)
+                     .arg(goodChips ? "100.0" : "0.0"));
+        QCOMPARE(text("lblReason").startsWith("Verify Error at 0005"), !goodChips);
+        QVERIFY(messages.isEmpty());
+        if (verdict == "STOPPED") {
+            QTest::mouseClick(dlg.findChild<QPushButton*>("cmdStart"), Qt::LeftButton);
+            QCOMPARE(dlg.session().chips(), chipsRun + 1);
+            QCOMPARE(text("lblVerdict"), QStringLiteral("FAIL"));
+        }
     }
 };
 
