@@ -1,6 +1,7 @@
 #include "frmfunction.h"
 
 #include "core/hextext.h"
+#include "core/usersettings.h"
 #include "ui/messagebox.h"
 #include "ui/twips.h"
 
@@ -17,6 +18,9 @@ namespace varn {
 
 frmFunction::frmFunction(AppState& appState, Transport& transport, QWidget* parent)
     : QDialog(parent), state(appState), link(transport), functions(appState, transport, *this) {
+    FunctionOptions options;
+    options.replies = ReadReplyPolicy(UserSettings(appState));
+    functions.setOptions(options);
     setObjectName(QStringLiteral("frmFunction"));
     setWindowTitle(tr("Function"));
     const Twips tw(this);

@@ -1,5 +1,7 @@
 #include "frmproduction.h"
 
+#include "core/usersettings.h"
+#include "functions/functiontext.h"
 #include "ui/messagebox.h"
 
 #include <QCloseEvent>
@@ -28,6 +30,9 @@ frmProduction::frmProduction(AppState& appState, Transport& transport, QWidget* 
     : QDialog(parent), state(appState), functions(appState, transport, *this),
       run(appState, functions) {
     setObjectName(QStringLiteral("frmProduction"));
+    FunctionOptions options;
+    options.replies = ReadReplyPolicy(UserSettings(appState));
+    functions.setOptions(options);
     setWindowTitle(tr("Production"));
 
     lblVerdict = new QLabel(this);
@@ -186,17 +191,19 @@ void frmProduction::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-void frmProduction::setMessage(int /*line*/, const QString& text) {
-    if (!text.isEmpty())
+void frmProduction::functionStarted(const FunctionResult& run) {
+    if (const QString text = StartText(run.function); !text.isEmpty())
         lblStep->setText(text);
 }
 
-void frmProduction::showProgress(int percent) {
+void frmProduction::functionProgress(const FunctionResult& /*run*/, int percent) {
     barProgress->setValue(qBound(0, percent, 100));
 }
 
-void frmProduction::communicationError() {
-    // No box to close between chips: the FAIL and its reason say it.
+void frmProduction::functionFinished(const FunctionResult& result) {
+    // No box to close between chips: the FAIL and its reason say it all.
+    if (result.function != FnAuto)
+        lblStep->setText(ResultText(result));
 }
 
 void frmProduction::refused(const QString& reason) {

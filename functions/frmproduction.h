@@ -26,7 +26,6 @@ public:
 
     // The unit's load exchange; the caller runs it before exec().
     void Form_Load();
-    DeviceFunctions& engine() { return functions; }
     const ProductionRun& session() const { return run; }
     bool isRunning() const { return running; }
 
@@ -40,9 +39,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void setMessage(int line, const QString& text) override;
-    void showProgress(int percent) override;
-    void communicationError() override;
+    void functionStarted(const FunctionResult& run) override;
+    void functionProgress(const FunctionResult& run, int percent) override;
+    void functionFinished(const FunctionResult& result) override;
     void refused(const QString& reason) override;
     void showSession();
 

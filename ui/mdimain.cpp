@@ -2,7 +2,6 @@
 
 #include "core/config.h"
 #include "core/datafiles.h"
-#include "core/usersettings.h"
 #include "editor/bufferops.h"
 #include "editor/frmbuffer.h"
 #include "editor/frmbufferfill.h"
@@ -10,7 +9,6 @@
 #include "files/imagefiles.h"
 #include "functions/frmfunction.h"
 #include "functions/frmproduction.h"
-#include "link/replypolicy.h"
 #include "link/seriallink.h"
 #include "link/unitcommands.h"
 #include "ui/frmabout.h"
@@ -464,7 +462,6 @@ void mdiMain::DeviceSelect_Click() {
 
 void mdiMain::DeviceFunction_Click() {
     frmFunction dialog(state, *cm, this);
-    dialog.engine().Replies = ReadReplyPolicy(UserSettings(state));
     connect(&dialog, &frmFunction::unitStateChanged, this, &mdiMain::UpdateUnitState);
     // The load exchange pauses with events flowing: no other command may run
     // inside it, nor may the window be opened twice.
@@ -481,7 +478,6 @@ void mdiMain::DeviceFunction_Click() {
 
 void mdiMain::DeviceProduction_Click() {
     frmProduction dialog(state, *cm, this);
-    dialog.engine().Replies = ReadReplyPolicy(UserSettings(state));
     setMenusEnabled(false);
     busy = true;
     dialog.Form_Load();
