@@ -110,7 +110,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     Observer observer;
     DeviceFunctions functions(*state, unit, observer);
-    functions.setOptions(FunctionOptions{(flags & 4) != 0});
+    FunctionOptions options;
+    options.skipBlankBlocks = (flags & 4) != 0;
+    functions.setOptions(options);
     if (function & 0x80) {
         state->UnitIdentified = true;
         functions.LoadSequence();

@@ -196,7 +196,9 @@ private slots:
             rig.state.Buffer[i] = 0xFF;
         rig.state.Buffer[47] = 0xFE; // one programmed byte keeps this block
 
-        rig.fn.setOptions(FunctionOptions{skip});
+        FunctionOptions options;
+        options.skipBlankBlocks = skip;
+        rig.fn.setOptions(options);
         rig.fn.RunFunction(FnProgram);
 
         QList<int> sent;
