@@ -79,6 +79,8 @@ UnitOutcome RunUnit(const AppState& base, CliOptions options, const QString& por
         outcome.status = programmer.applyOverrides();
         if (outcome.status == ExitOk)
             outcome.status = programmer.run();
+        if (const qint64 serial = programmer.serialNumber(); serial >= 0)
+            outcome.serial = QString::number(serial);
     }
     if (outcome.status != ExitOk)
         outcome.detail = console.lastError();
