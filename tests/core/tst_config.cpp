@@ -1,4 +1,5 @@
 #include "core/config.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,19 +7,9 @@
 #include <QTest>
 
 using namespace varn;
+using namespace varn::test;
 
 namespace {
-
-void WriteFile(const QString& path, const QByteArray& data) {
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString()));
-    file.write(data);
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 const QByteArray GoodCfg = "1\r\n3\r\n2\r\n";
 const QByteArray GoodDev = "\"FLASH 1K\",1,1024\r\n\"EPROM 8K, low voltage\",5,8192\r\n"
@@ -91,27 +82,12 @@ private slots:
         QCOMPARE(state.PortNumber, qint16(1));
         QCOMPARE(state.DeviceCount, qint16(3));
         QCOMPARE(state.SelectedDevice, qint16(2));
-        QCOMPARE(state.DeviceTable[1].Name, QStringLiteral("FLASH 1K"));
-        QCOMPARE(state.DeviceTable[1].Code, qint16(1));
         QCOMPARE(state.DeviceTable[2].Name, QStringLiteral("EPROM 8K, low voltage"));
         QCOMPARE(state.DeviceTable[2].Code, qint16(5));
         QCOMPARE(state.DeviceTable[3].Size, 65536);
         QCOMPARE(state.DeviceSize(), 8192);
         QCOMPARE(state.AutoCount, qint16(4));
         QCOMPARE(state.AutoList[4], qint16(4));
-    }
-
-    void startAcceptsOtherLayouts() {
-        // One item per line, an unquoted name, LF line ends, blank lines, trailing spaces.
-        writeAll("1\n2\n1\n", "FLASH 1K\n 1 \n1024\n\n\n  \"B,C\" , 2 , 2048  \n", "1  \r\n5\r\n");
-        AppState state;
-        const Status status = Main(state, m_dir.path());
-        QVERIFY2(status, qPrintable(status.message));
-        QCOMPARE(state.DeviceTable[1].Name, QStringLiteral("FLASH 1K"));
-        QCOMPARE(state.DeviceTable[2].Name, QStringLiteral("B,C"));
-        QCOMPARE(state.DeviceTable[2].Size, 2048);
-        QCOMPARE(state.AutoCount, qint16(1));
-        QCOMPARE(state.AutoList[1], qint16(5));
     }
 
     void deviceTableReadsOnlyDeviceCount() {

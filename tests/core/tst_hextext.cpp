@@ -12,10 +12,8 @@ private slots:
         QTest::addColumn<bool>("word");
         QTest::addColumn<qint32>("value");
         QTest::addColumn<QString>("text");
-        QTest::newRow("byte 0") << false << 0 << "00";
         QTest::newRow("byte 15") << false << 15 << "0F";
         QTest::newRow("byte 255") << false << 255 << "FF";
-        QTest::newRow("word 0") << true << 0 << "0000";
         QTest::newRow("word 4095") << true << 4095 << "0FFF";
         QTest::newRow("word 65535") << true << 65535 << "FFFF";
         QTest::newRow("word 65536") << true << 65536 << "10000";
@@ -71,14 +69,12 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("empty") << "" << qint64(0) << "";
         QTest::newRow("8000 unsigned") << "8000" << qint64(32768) << "";
-        QTest::newRow("FFFF unsigned") << "FFFF" << qint64(65535) << "";
         QTest::newRow("FFFFFFFF unsigned") << "FFFFFFFF" << qint64(0xFFFFFFFFll) << "";
         QTest::newRow("leading zeros") << "0000000001" << qint64(1) << "";
         QTest::newRow("100000000")
             << "100000000" << qint64(-7)
             << "100000000 does not fit in 32 bits; the largest offset is FFFFFFFF.";
         QTest::newRow("1g") << "1g" << qint64(-7) << "\"1g\" is not a hexadecimal number.";
-        QTest::newRow("x5") << "x5" << qint64(-7) << "\"x5\" is not a hexadecimal number.";
         QTest::newRow("space inside")
             << " 12 34 " << qint64(-7) << "\"12 34\" is not a hexadecimal number.";
     }

@@ -287,8 +287,6 @@ private slots:
             << int(FnVerify) << QList<int>{0x10, 0x20} << "Verify Error at 0010" << 2;
         QTest::newRow("blank at 0123")
             << int(FnBlank) << QList<int>{0x123} << "Device not blank at 0123" << 19;
-        QTest::newRow("blank at 0000")
-            << int(FnBlank) << QList<int>{0} << "Device not blank at 0000" << 1;
     }
 
     void mismatchReports() {
@@ -318,7 +316,6 @@ private slots:
         QTest::addColumn<int>("stored"); // device bytes stored from address 0
         QTest::addColumn<int>("beyond"); // Buffer(16) afterwards
         QTest::addColumn<QString>("mark");
-        QTest::newRow("1") << 1 << QByteArray() << 0 << 0x55 << Ok;
         QTest::newRow("9") << 9 << QByteArray() << 8 << 0x55 << Ok;
         QTest::newRow("18, one more byte came") << 18 << Bytes({0x77}) << 16 << 0x77 << Ok;
         QTest::newRow("255") << 255 << QByteArray() << 16 << 0x55 << Fault;
@@ -471,8 +468,6 @@ private slots:
                          p = Bytes({0x01, 0x50});
         QTest::newRow("identified, code 3")
             << true << 3 << QList<QByteArray>{run, reset, Bytes({0x01, 'c'}), p, p};
-        QTest::newRow("identified, no device")
-            << true << 0 << QList<QByteArray>{run, reset, Bytes({0x01, 96}), p, p};
         QTest::newRow("identified, code 159")
             << true << 159 << QList<QByteArray>{run, reset, Bytes({0x01, 0xFF}), p, p};
         QTest::newRow("not identified") << false << 3 << QList<QByteArray>{run, reset, p, p};

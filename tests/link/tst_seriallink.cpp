@@ -306,7 +306,6 @@ private slots:
         const QByteArray mem0(16, '\xF0'), mem32(16, '\x5A'), ff(16, '\xFF'), zero(16, '\0');
         QTest::newRow("program clears bits only")
             << QStringList{"P:3C"} << QByteArray(16, '\x30') << mem32;
-        QTest::newRow("programmed twice") << QStringList{"P:3C", "P:C3"} << zero << mem32;
         QTest::newRow("lock hides the data") << QStringList{"L"} << zero << zero;
         QTest::newRow("erase unlocks") << QStringList{"L", "E"} << ff << ff;
         QTest::newRow("32-byte device ends at 32") << QStringList{"S:a"} << mem0 << ff;
