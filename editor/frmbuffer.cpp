@@ -1,5 +1,7 @@
 #include "frmbuffer.h"
 
+#include "core/hextext.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QFontDatabase>
@@ -13,6 +15,7 @@
 #include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -80,8 +83,9 @@ void frmBuffer::BuildControls() {
     vsc->setMaximum(m_view.ScrollMaximum());
     vsc->setSingleStep(1);
     vsc->setPageStep(1);
-    vsc->setTracking(false); // a dragged thumb redraws when it is released
+    vsc->setTracking(true); // the rows follow a dragged thumb
     vsc->setFocusPolicy(Qt::TabFocus);
+    vsc->installEventFilter(this);
     connect(vsc, &QScrollBar::valueChanged, this, &frmBuffer::vsc_Change);
 
     auto* lblAddressCaption = new QLabel(QStringLiteral("Address:"), this);
@@ -163,6 +167,24 @@ void frmBuffer::UpdateBuffer() {
     ShowView();
 }
 
+void frmBuffer::SetHistory(BufferHistory* history) {
+    m_history = history;
+    MarkDigits();
+}
+
+bool frmBuffer::GoTo(qint32 address) {
+    if (!m_view.GoTo(address))
+        return false;
+    ShowView();
+    return true;
+}
+
+void frmBuffer::ShowFound(qint32 address, int length) {
+    m_view.SetFound(address, length);
+    GoTo(address);
+    ShowView();
+}
+
 void frmBuffer::vsc_Change(int value) {
     m_view.SetTopLine(value);
     ShowView();
@@ -189,9 +211,44 @@ void frmBuffer::ShowView() {
     txtBuffer->verticalScrollBar()->setValue(0);
     lblAddress->setText(m_view.AddressText());
     lblCheckSum->setText(m_view.CheckSumText());
+    MarkDigits();
+}
+
+void frmBuffer::MarkDigits() {
+    QList<QTextEdit::ExtraSelection> marks;
+    auto mark = [&](int pos, int length, const QTextCharFormat& format) {
+        QTextEdit::ExtraSelection selection;
+        selection.cursor = QTextCursor(txtBuffer->document());
+        selection.cursor.setPosition(HexView::ToDisplayPosition(pos));
+        selection.cursor.setPosition(HexView::ToDisplayPosition(pos) + length,
+                                     QTextCursor::KeepAnchor);
+        selection.format = format;
+        marks.append(selection);
+    };
+    const qint32 top = m_view.TopLine() * HexView::BytesPerRow;
+    const qint32 shown = HexView::RowCount * HexView::BytesPerRow;
+    QTextCharFormat found;
+    found.setBackground(QColor(255, 230, 120));
+    for (qint32 a = std::max(top, m_view.FoundAddress());
+         a < std::min(top + shown, m_view.FoundAddress() + m_view.FoundLength()); ++a)
+        mark(m_view.PositionOf(a), 2, found);
+    if (m_history) {
+        QTextCharFormat changed;
+        changed.setForeground(QColor(200, 0, 0));
+        for (qint32 a = top; a < top + shown; ++a) {
+            const int pos = m_view.PositionOf(a);
+            if (m_history->HighDigitChanged(a))
+                mark(pos, 1, changed);
+            if (m_history->LowDigitChanged(a))
+                mark(pos + 1, 1, changed);
+        }
+    }
+    txtBuffer->setExtraSelections(marks);
 }
 
 bool frmBuffer::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel && (watched == vsc || watched == txtBuffer->viewport()))
+        return Wheel(event);
     if (watched == txtBuffer)
         return txtBuffer_Key(event);
     if (watched == txtBuffer->viewport())
@@ -217,10 +274,15 @@ bool frmBuffer::txtBuffer_Key(QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
             return false; // moves the focus to the scroll bar
-        m_view.KeyDown(key->key());
+        m_view.KeyDown(key->key(), key->modifiers() & Qt::ControlModifier);
         const QString typed = key->text();
-        if (typed.size() == 1 && !IsCommandKey(key))
+        if (typed.size() == 1 && !IsCommandKey(key) && HexDigitValue(typed.at(0)) >= 0) {
+            if (m_history)
+                m_history->Begin();
             m_view.KeyPress(typed.at(0));
+            if (m_history)
+                m_history->Commit(BufferHistory::Kind::Edit);
+        }
         ShowView();
         return true; // the text control itself never edits or moves
     }
@@ -251,6 +313,14 @@ int frmBuffer::CharacterAt(const QPoint& point) const {
             return at;
     }
     return -1;
+}
+
+// The wheel moves the rows a fixed three a notch, whatever the desktop's
+// setting for text, over the rows and over the scroll bar alike.
+bool frmBuffer::Wheel(QEvent* event) {
+    m_view.Wheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
+    ShowView();
+    return true;
 }
 
 bool frmBuffer::txtBuffer_Mouse(QEvent* event) {

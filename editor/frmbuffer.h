@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/appstate.h"
+#include "editor/bufferhistory.h"
 #include "editor/hexview.h"
 
 #include <QWidget>
@@ -22,6 +23,13 @@ public:
 
     // Redraws the rows at the current scroll position and the checksum.
     void UpdateBuffer();
+    // Typed digits become undoable steps of history, whose reference also
+    // tells which digits to show as changed. The history outlives the window.
+    void SetHistory(BufferHistory* history);
+    // The caret to the byte at address (false outside the device).
+    bool GoTo(qint32 address);
+    // Marks length bytes from address as found, with the caret on the first.
+    void ShowFound(qint32 address, int length);
 
     const HexView& View() const { return m_view; }
 
@@ -36,6 +44,9 @@ private:
     // Display position of the character under a point of the text's
     // viewport; -1 when there is none (beyond a line's end, below the text).
     int CharacterAt(const QPoint& point) const;
+    bool Wheel(QEvent* event);
+    // Changed digits in their own colour, found bytes on their own background.
+    void MarkDigits();
     // Copies the view's text (when it changed), caret, scroll position and
     // labels into the controls.
     void ShowView();
@@ -46,6 +57,7 @@ private:
     QLabel* lblAddress = nullptr;
     QLabel* lblCheckSum = nullptr;
     quint64 m_shownRevision = 0;
+    BufferHistory* m_history = nullptr;
 };
 
 } // namespace varn

@@ -104,9 +104,36 @@ void HexView::ShowCaretAddress() {
     m_addressText = HexWord(m_caretAddress);
 }
 
-void HexView::KeyDown(int key) {
+void HexView::KeyDown(int key, bool control) {
     m_caretColumn = ColumnOf(m_caretPos);
+    const qint32 address = AddressAt(m_caretPos);
+    const qint32 rowStart = address - address % BytesPerRow;
+    const qint32 last = DeviceSize() - 1;
     switch (key) {
+    case Qt::Key_Home:
+        GoTo(control ? 0 : rowStart);
+        return;
+    case Qt::Key_End:
+        GoTo(control ? last : std::min(rowStart + BytesPerRow - 1, last));
+        return;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+        // The caret keeps its place in the view while the rows move under
+        // it; where the view cannot move far enough, the caret goes the rest.
+        const int step = key == Qt::Key_PageUp ? -RowCount : RowCount;
+        const int screenRow = RowOf(m_caretPos);
+        const int column = m_caretColumn;
+        const int top = std::clamp(m_topLine + step, 0, m_scrollMaximum);
+        const int wantedRow = m_topLine + screenRow + step;
+        const int rows = std::max(1, (DeviceSize() + BytesPerRow - 1) / BytesPerRow);
+        const int row = std::clamp(wantedRow, 0, rows - 1);
+        if (top != m_topLine)
+            ScrollTo(top);
+        m_caretPos =
+            FirstDigitPos + std::clamp(row - m_topLine, 0, RowCount - 1) * RowLength + column;
+        m_caretColumn = column;
+        break;
+    }
     case Qt::Key_Left:
         MoveLeft();
         break;
@@ -123,6 +150,43 @@ void HexView::KeyDown(int key) {
         break;
     }
     ShowCaretAddress();
+}
+
+bool HexView::GoTo(qint32 address) {
+    if (address < 0 || address >= DeviceSize())
+        return false;
+    const int row = address / BytesPerRow;
+    if (row < m_topLine || row >= m_topLine + RowCount)
+        ScrollTo(std::clamp(row, 0, m_scrollMaximum));
+    PlaceCaret(address);
+    return true;
+}
+
+void HexView::PlaceCaret(qint32 address) {
+    m_caretPos = PositionOf(address);
+    m_caretColumn = ColumnOf(m_caretPos);
+    ShowCaretAddress();
+}
+
+int HexView::PositionOf(qint32 address) const {
+    const int row = address / BytesPerRow - m_topLine;
+    if (address < 0 || row < 0 || row >= RowCount)
+        return -1;
+    return FirstDigitPos + row * RowLength + (address % BytesPerRow) * 3;
+}
+
+void HexView::Wheel(int angleDelta) {
+    m_wheelRest += angleDelta;
+    const int notches = m_wheelRest / 120;
+    if (notches == 0)
+        return;
+    m_wheelRest -= notches * 120;
+    SetTopLine(m_topLine - notches * WheelRows);
+}
+
+void HexView::SetFound(qint32 address, int length) {
+    m_foundAddress = address;
+    m_foundLength = std::max(0, length);
 }
 
 void HexView::MoveLeft() {

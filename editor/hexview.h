@@ -22,6 +22,7 @@ public:
     static constexpr int TopRowLastDigitPos = 116;                         // row 0, column 46
     static constexpr int BottomRowFirstDigitPos = 1135;                    // row 15, column 0
     static constexpr int LastDigitColumn = 46;
+    static constexpr int WheelRows = 3;
 
     // Starts at row 0 with the scroll range of the device selected now.
     explicit HexView(AppState& state);
@@ -32,8 +33,25 @@ public:
     // The scroll bar moved: clamps to 0..ScrollMaximum and redraws.
     void SetTopLine(int line);
 
-    // A key went down (Qt::Key codes); only the four arrows move the caret.
-    void KeyDown(int key);
+    // A key went down (Qt::Key codes): the four arrows move the caret one
+    // digit or row; Home/End go to the row's first and last byte, Page Up and
+    // Page Down a view's height, and with control Home/End go to the device's
+    // first and last byte.
+    void KeyDown(int key, bool control = false);
+    // Puts the caret on the high digit of the byte at address, scrolling only
+    // when its row is not in view. False (nothing moves) outside the device.
+    bool GoTo(qint32 address);
+    // The mouse wheel turned by angleDelta eighths of a degree (120 a notch,
+    // positive away from the user): three rows a notch; touchpads' partial
+    // notches add up.
+    void Wheel(int angleDelta);
+    // The bytes a Find matched, for the window to mark; length 0 for none.
+    void SetFound(qint32 address, int length);
+    qint32 FoundAddress() const { return m_foundAddress; }
+    int FoundLength() const { return m_foundLength; }
+    // The text position of the high digit of the byte at address, or -1 when
+    // its row is not in view.
+    int PositionOf(qint32 address) const;
     // A character was typed; hex digits change the byte under the caret.
     // Returns true when the character was a hex digit.
     bool KeyPress(QChar ch);
@@ -79,6 +97,7 @@ private:
     void MoveUp();
     void MoveRight();
     void MoveDown();
+    void PlaceCaret(qint32 address);
 
     AppState& m_state;
     QString m_text;
@@ -91,6 +110,9 @@ private:
     qint32 m_caretAddress = 0;
     quint16 m_checkSum = 0;
     quint64 m_revision = 0;
+    int m_wheelRest = 0;
+    qint32 m_foundAddress = 0;
+    int m_foundLength = 0;
 };
 
 } // namespace varn

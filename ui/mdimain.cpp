@@ -2,11 +2,14 @@
 
 #include "core/config.h"
 #include "core/datafiles.h"
+#include "editor/bufferhistory.h"
 #include "editor/bufferops.h"
+#include "editor/buffersearch.h"
 #include "editor/frmbuffer.h"
 #include "editor/frmbufferfill.h"
 #include "files/frmfileload.h"
 #include "files/imagefiles.h"
+#include "files/recentfiles.h"
 #include "functions/frmfunction.h"
 #include "functions/frmproduction.h"
 #include "link/seriallink.h"
@@ -22,17 +25,23 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 
 static void initVarnResources() {
     Q_INIT_RESOURCE(varn);
@@ -88,8 +97,22 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
     cm->setObjectName(QStringLiteral("cm"));
     connect(cm, &SerialLink::connectionLost, this, &mdiMain::connectionLost);
 
-    cdia.ShowOpen = [](QWidget* parent) { return QFileDialog::getOpenFileName(parent); };
-    cdia.ShowSave = [](QWidget* parent) { return QFileDialog::getSaveFileName(parent); };
+    history = std::make_unique<BufferHistory>(state);
+    recent = std::make_unique<RecentFiles>(state);
+    // The dialogs start where the last file was loaded or saved.
+    static const QString filters =
+        QStringLiteral("Intel HEX (*.hex *.ihx);;S-record (*.s19 *.s28 *.s37 *.srec *.mot *.s);;"
+                       "Binary (*.bin);;All files (*)");
+    cdia.ShowOpen = [this](QWidget* parent) {
+        return QFileDialog::getOpenFileName(parent, QString(), recent->LastFolder(), filters);
+    };
+    cdia.ShowSave = [this](QWidget* parent) {
+        return QFileDialog::getSaveFileName(parent, QString(), recent->LastFolder(), filters);
+    };
+    cdia.AskText = [](QWidget* parent, const QString& title, const QString& label) {
+        return QInputDialog::getText(parent, title, label);
+    };
+    setAcceptDrops(true);
     HelpFile = FindDataFile(QCoreApplication::applicationDirPath(), QStringLiteral("varn.html"));
     OpenUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 
@@ -129,7 +152,17 @@ void mdiMain::createActions() {
          "&Buffer",
          {{"BufferEdit", "&Edit", {}, &mdiMain::BufferEdit_Click},
           {"BufferClear", "&Clear", {}, &mdiMain::BufferClear_Click},
-          {"BufferFill", "Fill", {}, &mdiMain::BufferFill_Click}}},
+          {"BufferFill", "Fill", {}, &mdiMain::BufferFill_Click},
+          {nullptr, "BufferS1", {}, nullptr},
+          {"BufferUndo", "&Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &mdiMain::BufferUndo_Click},
+          {"BufferRedo", "&Redo", QKeySequence(Qt::CTRL | Qt::Key_Y), &mdiMain::BufferRedo_Click},
+          {nullptr, "BufferS2", {}, nullptr},
+          {"BufferGoTo", "&Go To...", QKeySequence(Qt::CTRL | Qt::Key_G),
+           &mdiMain::BufferGoTo_Click},
+          {"BufferFind", "&Find...", QKeySequence(Qt::CTRL | Qt::Key_F),
+           &mdiMain::BufferFind_Click},
+          {"BufferFindNext", "Find &Next", QKeySequence(Qt::Key_F3),
+           &mdiMain::BufferFindNext_Click}}},
         {"Device",
          "&Device",
          {{"DeviceSelect", "Select", {}, &mdiMain::DeviceSelect_Click},
@@ -169,6 +202,77 @@ void mdiMain::createActions() {
     }
     Action(QStringLiteral("DeviceRun"))->setCheckable(true);
     Action(QStringLiteral("DeviceReset"))->setCheckable(true);
+
+    // The recent files stand between Save and Exit, hidden while unused.
+    QMenu* file = menuBar()->findChild<QMenu*>(QStringLiteral("File"));
+    QAction* exitSeparator = file->findChild<QAction*>(QStringLiteral("FileS1"));
+    for (int i = 0; i < RecentFiles::Max; ++i) {
+        auto* action = new QAction(file);
+        action->setObjectName(QStringLiteral("FileRecent%1").arg(i + 1));
+        connect(action, &QAction::triggered, this, [this, i] {
+            if (i < recent->Paths().size())
+                LoadFile(recent->Paths().at(i));
+        });
+        file->insertAction(exitSeparator, action);
+        recentActions.append(action);
+        commands.append(action);
+    }
+    auto* recentSeparator = new QAction(file);
+    recentSeparator->setSeparator(true);
+    recentSeparator->setObjectName(QStringLiteral("FileS2"));
+    file->insertAction(recentActions.first(), recentSeparator);
+    recentActions.append(recentSeparator);
+    updateRecentMenu();
+}
+
+void mdiMain::updateRecentMenu() {
+    const QStringList& paths = recent->Paths();
+    for (int i = 0; i < RecentFiles::Max; ++i) {
+        recentActions[i]->setVisible(i < paths.size());
+        if (i < paths.size())
+            recentActions[i]->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(paths.at(i)));
+    }
+    recentActions.last()->setVisible(!paths.isEmpty());
+}
+
+void mdiMain::showFileName(const QString& path) {
+    shownFile = path;
+    QLabel* panel = panels[3];
+    panel->setToolTip(path.isEmpty() ? QString::fromLatin1(panelSpecs[3].toolTip)
+                                     : QDir::toNativeSeparators(path));
+    const QString caption = QStringLiteral("File: ");
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    const QString folder = QDir::toNativeSeparators(info.path()) + QDir::separator();
+    const QFontMetrics metrics(panel->font());
+    // The name always whole; the folder gives up its middle to what is left.
+    const int width = std::max(panel->contentsRect().width(), panel->minimumWidth());
+    const int room = width - 8 - metrics.horizontalAdvance(caption + name);
+    const QString shortFolder =
+        path.isEmpty() ? QString() : metrics.elidedText(folder, Qt::ElideMiddle, std::max(0, room));
+    panel->setText(path.isEmpty() ? caption.trimmed() : caption + shortFolder + name);
+}
+
+void mdiMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (!shownFile.isEmpty())
+        QTimer::singleShot(0, this, [this] { showFileName(shownFile); });
+}
+
+void mdiMain::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void mdiMain::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile() || busy)
+        return;
+    event->acceptProposedAction();
+    const QString path = urls.first().toLocalFile();
+    // The drag's source waits for the drop to return; the dialog comes after.
+    QTimer::singleShot(0, this, [this, path] { LoadFile(path); });
 }
 
 void mdiMain::createStatusBar() {
@@ -339,6 +443,7 @@ void mdiMain::openBufferWindow() {
     if (bufferSub)
         return;
     auto* buffer = new frmBuffer(state);
+    buffer->SetHistory(history.get());
     auto* sub = new QMdiSubWindow;
     sub->setObjectName(QStringLiteral("frmBufferSubWindow"));
     sub->setWidget(buffer);
@@ -385,16 +490,23 @@ bool mdiMain::askFileType(const QString& path, bool saving) {
 
 void mdiMain::FileLoad_Click() {
     const QString path = cdia.ShowOpen ? cdia.ShowOpen(this) : QString();
-    if (path.isEmpty())
-        return;
+    if (!path.isEmpty())
+        LoadFile(path);
+}
+
+void mdiMain::LoadFile(const QString& path) {
     if (!askFileType(path))
         return;
+    history->Begin();
     const Status loaded = OpenImageFile(state, state.FileType, path);
+    history->Commit(loaded ? BufferHistory::Kind::Replace : BufferHistory::Kind::Edit);
     if (!loaded) {
         ShowMessage(this, QStringLiteral("File Load Error"), loaded.message, MsgIcon::Critical);
         return;
     }
-    panels[3]->setText(QStringLiteral("File: ") + path);
+    showFileName(path);
+    recent->Add(path);
+    updateRecentMenu();
     reopenBufferWindow();
     if (!loaded.message.isEmpty())
         ShowMessage(this, QStringLiteral("File Load"), loaded.message, MsgIcon::Information);
@@ -411,7 +523,9 @@ void mdiMain::FileSave_Click() {
         ShowMessage(this, QStringLiteral("File Save Error"), saved.message, MsgIcon::Critical);
         return;
     }
-    panels[3]->setText(QStringLiteral("File: ") + path);
+    showFileName(path);
+    recent->Add(path);
+    updateRecentMenu();
     if (!saved.message.isEmpty())
         ShowMessage(this, QStringLiteral("File Save"), saved.message, MsgIcon::Information);
 }
@@ -427,8 +541,75 @@ void mdiMain::BufferEdit_Click() {
 }
 
 void mdiMain::BufferClear_Click() {
+    history->Begin();
     ClearBuffer(state);
+    history->Commit(BufferHistory::Kind::Replace);
     reopenBufferWindow();
+}
+
+void mdiMain::showHistoryStep(qint32 address) {
+    if (address < 0)
+        return;
+    openBufferWindow();
+    if (frmBuffer* buffer = BufferWindow()) {
+        buffer->UpdateBuffer();
+        buffer->GoTo(address);
+    }
+}
+
+void mdiMain::BufferUndo_Click() {
+    showHistoryStep(history->Undo());
+}
+
+void mdiMain::BufferRedo_Click() {
+    showHistoryStep(history->Redo());
+}
+
+void mdiMain::BufferGoTo_Click() {
+    const QString typed =
+        cdia.AskText(this, QStringLiteral("Go To"), QStringLiteral("Address (hex):")).trimmed();
+    if (typed.isEmpty())
+        return;
+    bool ok = false;
+    const qint32 address = typed.toInt(&ok, 16);
+    openBufferWindow();
+    frmBuffer* buffer = BufferWindow();
+    if (!ok || !buffer || !buffer->GoTo(address))
+        ShowMessage(this, QStringLiteral("Go To"),
+                    QStringLiteral("There is no address %1 in this device.").arg(typed),
+                    MsgIcon::Warning);
+}
+
+void mdiMain::BufferFind_Click() {
+    const QString typed =
+        cdia.AskText(this, QStringLiteral("Find"), QStringLiteral("Hex bytes or text:"));
+    if (typed.isEmpty())
+        return;
+    findPattern = ParseSearchText(typed);
+    openBufferWindow();
+    if (frmBuffer* buffer = BufferWindow())
+        buffer->ShowFound(-1, 0);
+    BufferFindNext_Click();
+}
+
+void mdiMain::BufferFindNext_Click() {
+    if (findPattern.isEmpty())
+        return BufferFind_Click();
+    openBufferWindow();
+    frmBuffer* buffer = BufferWindow();
+    if (!buffer)
+        return;
+    // Next means after the bytes found last; a new search starts at the caret.
+    const HexView& view = buffer->View();
+    const qint32 from = view.FoundLength() > 0 ? view.FoundAddress() + 1 : view.CaretAddress();
+    const qint32 found = FindInBuffer(state, findPattern, from, state.DeviceSize());
+    if (found < 0) {
+        buffer->ShowFound(-1, 0);
+        ShowMessage(this, QStringLiteral("Find"), QStringLiteral("Not found."),
+                    MsgIcon::Information);
+        return;
+    }
+    buffer->ShowFound(found, int(findPattern.size()));
 }
 
 void mdiMain::BufferFill_Click() {
@@ -438,7 +619,9 @@ void mdiMain::BufferFill_Click() {
     }
     if (!state.FillConfirmed)
         return;
+    history->Begin();
     const Status filled = FillBuffer(state, state.FillStart, state.FillLength, state.FillByte);
+    history->Commit(BufferHistory::Kind::Edit);
     if (!filled) {
         ShowMessage(this, QStringLiteral("Buffer Fill"), filled.message, MsgIcon::Critical);
         return;
@@ -471,9 +654,15 @@ void mdiMain::DeviceFunction_Click() {
     busy = false;
     setMenusEnabled(true);
     UpdateUnitState();
+    history->Begin();
     dialog.exec();
-    if (dialog.BufferReloadWanted())
+    // A Read replaces the buffer: one undoable step, no file named any more.
+    history->Commit(dialog.BufferReloadWanted() ? BufferHistory::Kind::Replace
+                                                : BufferHistory::Kind::Edit);
+    if (dialog.BufferReloadWanted()) {
+        showFileName(QString());
         reopenBufferWindow();
+    }
 }
 
 void mdiMain::DeviceProduction_Click() {

@@ -12,6 +12,9 @@
 #include <memory>
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
+class QResizeEvent;
 class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
@@ -24,12 +27,16 @@ namespace varn {
 class SerialLink;
 class frmAbout;
 class frmBuffer;
+class BufferHistory;
+class RecentFiles;
 
 // The file dialogs of the load and save commands. Each returns the full path
 // chosen, or an empty text when the user cancelled. Tests replace them.
 struct FileDialogs {
     std::function<QString(QWidget* parent)> ShowOpen;
     std::function<QString(QWidget* parent)> ShowSave;
+    // Go To and Find ask for one line of text; empty when cancelled.
+    std::function<QString(QWidget* parent, const QString& title, const QString& label)> AskText;
 };
 
 // The program's frame window: menus, the five-panel status bar, the MDI area
@@ -71,6 +78,15 @@ public slots:
     void BufferEdit_Click();
     void BufferClear_Click();
     void BufferFill_Click();
+    void BufferUndo_Click();
+    void BufferRedo_Click();
+    void BufferGoTo_Click();
+    void BufferFind_Click();
+    void BufferFindNext_Click();
+    // Loads path through the load options dialog, as File Load does after
+    // its file dialog (recent files and dropped files come here).
+    void LoadFile(const QString& path);
+    const RecentFiles& Recent() const { return *recent; }
     void DeviceSelect_Click();
     void DeviceFunction_Click();
     void DeviceProduction_Click();
@@ -91,6 +107,9 @@ public slots:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void createActions();
@@ -107,12 +126,22 @@ private:
     void reopenBufferWindow();
     // The load (or save) options dialog for path; false when it was cancelled.
     bool askFileType(const QString& path, bool saving = false);
+    // Panel 4 names the file (empty: none); the folder part shortens first.
+    void showFileName(const QString& path);
+    void updateRecentMenu();
+    // The buffer window shows the step undone or redone at its address.
+    void showHistoryStep(qint32 address);
 
     AppState& state;
     QMdiArea* mdiArea = nullptr;
     QLabel* panels[5] = {};
     QList<QAction*> commands;
     QPointer<QMdiSubWindow> bufferSub;
+    std::unique_ptr<BufferHistory> history;
+    std::unique_ptr<RecentFiles> recent;
+    QList<QAction*> recentActions;
+    QString shownFile;
+    QByteArray findPattern;
     QPointer<frmAbout> startupScreen;
     QByteArray identification;
     bool activated = false;

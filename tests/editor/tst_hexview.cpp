@@ -62,6 +62,10 @@ private slots:
     void clicks_data();
     void clicks();
     void displayPositions();
+    void goTo_data();
+    void goTo();
+    void wheel_data();
+    void wheel();
 };
 
 void tst_HexView::textLayout() {
@@ -174,8 +178,20 @@ void tst_HexView::keys_data() {
         << 10264 << 625 << P(15, 9) << "D" << P(15, 9) << 625 << "2809";
     QTest::newRow("10264: down inside the device")
         << 10264 << 625 << P(15, 7) << "D" << P(15, 7) << 626 << "2817";
-    QTest::newRow("home, end, page keys, delete")
-        << 1024 << 3 << P(4, 2) << "HEPNX" << P(4, 2) << 3 << "0072";
+    QTest::newRow("home") << 1024 << 3 << P(4, 5, 1) << "H" << P(4, 0) << 3 << "0070";
+    QTest::newRow("end") << 1024 << 3 << P(4, 5) << "E" << P(4, 15) << 3 << "007F";
+    QTest::newRow("page down") << 1024 << 3 << P(4, 2) << "N" << P(4, 2) << 19 << "0172";
+    QTest::newRow("page down to the last view")
+        << 1024 << 40 << P(4, 2) << "N" << P(12, 2) << 48 << "03C2";
+    QTest::newRow("page down in the last view")
+        << 1024 << 48 << P(10, 2) << "N" << P(15, 2) << 48 << "03F2";
+    QTest::newRow("page up in the first view")
+        << 1024 << 0 << P(5, 1) << "P" << P(0, 1) << 0 << "0001";
+    QTest::newRow("ctrl+home") << 1024 << 30 << P(7, 7) << "h" << P(0, 0) << 0 << "0000";
+    QTest::newRow("ctrl+end") << 1024 << 0 << P(3, 3) << "e" << P(15, 15) << 48 << "03FF";
+    QTest::newRow("ctrl+end, partial last row")
+        << 10248 << 0 << P(3, 3) << "e" << P(15, 7) << 625 << "2807";
+    QTest::newRow("delete does nothing") << 1024 << 3 << P(4, 2) << "X" << P(4, 2) << 3 << "0072";
 }
 
 void tst_HexView::keys() {
@@ -189,7 +205,8 @@ void tst_HexView::keys() {
     static const QHash<QChar, int> code{
         {u'L', Qt::Key_Left},   {u'U', Qt::Key_Up},       {u'R', Qt::Key_Right},
         {u'D', Qt::Key_Down},   {u'H', Qt::Key_Home},     {u'E', Qt::Key_End},
-        {u'P', Qt::Key_PageUp}, {u'N', Qt::Key_PageDown}, {u'X', Qt::Key_Delete}};
+        {u'P', Qt::Key_PageUp}, {u'N', Qt::Key_PageDown}, {u'X', Qt::Key_Delete},
+        {u'h', Qt::Key_Home},   {u'e', Qt::Key_End}};
 
     auto state = StateWithDevice(size);
     HexView view(*state);
@@ -197,7 +214,7 @@ void tst_HexView::keys() {
     view.Click(start);
     QCOMPARE(view.CaretPos(), start);
     for (QChar key : keys)
-        view.KeyDown(code.value(key));
+        view.KeyDown(code.value(key), key.isLower()); // lower case: with control
     QCOMPARE(view.CaretPos(), caret);
     QCOMPARE(view.TopLine(), endTop);
     QCOMPARE(view.AddressText(), address);
@@ -324,6 +341,55 @@ void tst_HexView::displayPositions() {
         QCOMPARE(shown.at(at), logical.at(pos));
         QCOMPARE(HexView::FromDisplayPosition(at), pos);
     }
+}
+
+void tst_HexView::goTo_data() {
+    QTest::addColumn<int>("top");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("endTop"); // -1: refused, nothing moves
+    QTest::addColumn<int>("caret");
+    QTest::newRow("in view: no scrolling") << 3 << 0x45 << 3 << P(1, 5);
+    QTest::newRow("below: row on top") << 3 << 0x200 << 32 << P(0, 0);
+    QTest::newRow("above: row on top") << 20 << 0x12 << 1 << P(0, 2);
+    QTest::newRow("last bytes: last view") << 0 << 0x3FF << 48 << P(15, 15);
+    QTest::newRow("past the device") << 3 << 0x400 << -1 << P(0, 1);
+}
+
+void tst_HexView::goTo() {
+    QFETCH(int, top);
+    QFETCH(int, address);
+    QFETCH(int, endTop);
+    QFETCH(int, caret);
+    auto state = StateWithDevice(1024);
+    HexView view(*state);
+    view.SetTopLine(top);
+    view.Click(P(0, 1));
+    QCOMPARE(view.GoTo(address), endTop >= 0);
+    QCOMPARE(view.TopLine(), endTop >= 0 ? endTop : top);
+    QCOMPARE(view.CaretPos(), caret);
+    QCOMPARE(view.CaretAddress(), AddressAt(view.TopLine(), caret));
+}
+
+void tst_HexView::wheel_data() {
+    QTest::addColumn<int>("top");
+    QTest::addColumn<QList<int>>("deltas");
+    QTest::addColumn<int>("endTop");
+    QTest::newRow("one notch down") << 10 << QList<int>{-120} << 13;
+    QTest::newRow("half notches add up") << 10 << QList<int>{-60, -60} << 13;
+    QTest::newRow("stops at the start") << 1 << QList<int>{120} << 0;
+    QTest::newRow("stops at the end") << 47 << QList<int>{-240} << 48;
+}
+
+void tst_HexView::wheel() {
+    QFETCH(int, top);
+    QFETCH(QList<int>, deltas);
+    QFETCH(int, endTop);
+    auto state = StateWithDevice(1024);
+    HexView view(*state);
+    view.SetTopLine(top);
+    for (int delta : deltas)
+        view.Wheel(delta);
+    QCOMPARE(view.TopLine(), endTop);
 }
 
 QTEST_GUILESS_MAIN(tst_HexView)

@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -373,6 +374,52 @@ private slots:
         if (!pathIsFolder)
             QCOMPARE(ReadFile(path),
                      HexText(QByteArray(reinterpret_cast<const char*>(state.Buffer.data()), 32)));
+    }
+
+    // A dropped file loads through the options dialog, becomes the first
+    // recent file of the next run, and the load is undone with its checksum.
+    void dropRecentAndUndo() {
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/image.hex";
+        WriteFile(path, ":0400100011223344"
+                        "42\r\n:00000001FF\r\n");
+        AppState state;
+        fillState(state, dir.path());
+        auto w = std::make_unique<mdiMain>(state);
+        w->BufferEdit_Click();
+        const QString emptySum = w->BufferWindow()->View().CheckSumText();
+        auto load = [&](const std::function<void()>& start) {
+            ModalAnswer options("frmFileLoad", [](QWidget* d) { click(d, "cmdOk"); });
+            start();
+            QTRY_VERIFY(options.seen);
+            QTRY_COMPARE(state.Buffer[0x13], quint8(0x44));
+        };
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        // A drop goes to the widget that accepted the drag's entry.
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        load([&] {
+            QCoreApplication::sendEvent(w.get(), &enter);
+            QCoreApplication::sendEvent(w.get(), &drop);
+        });
+        QCOMPARE(w->PanelText(4), "File: " + path);
+        const QString loadedSum = w->BufferWindow()->View().CheckSumText();
+        QVERIFY(loadedSum != emptySum);
+        w->Action("BufferUndo")->trigger();
+        QVERIFY(allBytes(state, 0xFF));
+        QCOMPARE(w->BufferWindow()->View().CheckSumText(), emptySum);
+        w->Action("BufferRedo")->trigger();
+        QCOMPARE(w->BufferWindow()->View().CheckSumText(), loadedSum);
+
+        w.reset();
+        state.Buffer.fill(0xFF);
+        mdiMain again(state);
+        QAction* first = again.Action("FileRecent1");
+        QVERIFY(first && first->isVisible() && first->text().endsWith(path));
+        QVERIFY(!again.Action("FileRecent2")->isVisible());
+        load([&] { first->trigger(); });
     }
 
     void clearAndEditReopenTheBufferWindow_data() {

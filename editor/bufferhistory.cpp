@@ -1,0 +1,108 @@
+#include "bufferhistory.h"
+
+#include <algorithm>
+
+namespace varn {
+
+namespace {
+// Differing bytes closer than this share one run: fewer runs, a few bytes more.
+constexpr int RunGap = 16;
+} // namespace
+
+BufferHistory::BufferHistory(AppState& state)
+    : m_state(state), m_reference(std::make_shared<const Bytes>(state.Buffer)) {}
+
+void BufferHistory::Begin() {
+    if (!m_snapshot)
+        m_snapshot = std::make_unique<Bytes>();
+    *m_snapshot = m_state.Buffer;
+    m_definedSnapshot = std::make_unique<Mask>(m_state.Defined);
+}
+
+void BufferHistory::Commit(Kind kind) {
+    if (!m_snapshot)
+        return;
+    const Bytes& before = *m_snapshot;
+    const Bytes& after = m_state.Buffer;
+    Step step;
+    for (qint32 i = 0; i < BufferSize;) {
+        if (before[size_t(i)] == after[size_t(i)]) {
+            ++i;
+            continue;
+        }
+        // Extend the run while the next difference lies within the gap.
+        qint32 end = i + 1;
+        for (qint32 j = end; j < BufferSize && j < end + RunGap; ++j) {
+            if (before[size_t(j)] != after[size_t(j)])
+                end = j + 1;
+        }
+        Run run;
+        run.start = i;
+        run.before = QByteArray(reinterpret_cast<const char*>(&before[size_t(i)]), end - i);
+        run.after = QByteArray(reinterpret_cast<const char*>(&after[size_t(i)]), end - i);
+        step.runs.push_back(std::move(run));
+        i = end;
+    }
+    if (kind == Kind::Replace && *m_reference != after) {
+        step.referenceBefore = m_reference;
+        step.referenceAfter = std::make_shared<const Bytes>(after);
+        m_reference = step.referenceAfter;
+    }
+    if (*m_definedSnapshot != m_state.Defined) {
+        step.definedBefore = std::make_shared<const Mask>(*m_definedSnapshot);
+        step.definedAfter = std::make_shared<const Mask>(m_state.Defined);
+    }
+    m_snapshot.reset();
+    m_definedSnapshot.reset();
+    if (step.runs.empty() && !step.referenceAfter && !step.definedAfter)
+        return;
+    m_steps.resize(m_done);
+    m_steps.push_back(std::move(step));
+    if (m_steps.size() > size_t(MaxSteps))
+        m_steps.erase(m_steps.begin());
+    m_done = m_steps.size();
+}
+
+qint32 BufferHistory::Apply(const Step& step, bool undo) {
+    qint32 lowest = step.runs.empty() ? 0 : step.runs.front().start;
+    for (const Run& run : step.runs) {
+        const QByteArray& bytes = undo ? run.before : run.after;
+        std::copy(bytes.begin(), bytes.end(), m_state.Buffer.begin() + run.start);
+        lowest = std::min(lowest, run.start);
+    }
+    if (step.definedAfter)
+        m_state.Defined = undo ? *step.definedBefore : *step.definedAfter;
+    if (step.referenceAfter)
+        m_reference = undo ? step.referenceBefore : step.referenceAfter;
+    return lowest;
+}
+
+qint32 BufferHistory::Undo() {
+    if (!CanUndo())
+        return -1;
+    --m_done;
+    return Apply(m_steps[m_done], true);
+}
+
+qint32 BufferHistory::Redo() {
+    if (!CanRedo())
+        return -1;
+    ++m_done;
+    return Apply(m_steps[m_done - 1], false);
+}
+
+quint8 BufferHistory::Differences(qint32 address) const {
+    if (address < 0 || address >= BufferSize)
+        return 0;
+    return m_state.Buffer[size_t(address)] ^ (*m_reference)[size_t(address)];
+}
+
+bool BufferHistory::HighDigitChanged(qint32 address) const {
+    return Differences(address) & 0xF0;
+}
+
+bool BufferHistory::LowDigitChanged(qint32 address) const {
+    return Differences(address) & 0x0F;
+}
+
+} // namespace varn
