@@ -236,11 +236,11 @@ void frmBuffer::MarkDigits() {
         QTextCharFormat changed;
         changed.setForeground(QColor(200, 0, 0));
         for (qint32 a = top; a < top + shown; ++a) {
-            const int pos = m_view.PositionOf(a);
-            if (m_history->HighDigitChanged(a))
-                mark(pos, 1, changed);
-            if (m_history->LowDigitChanged(a))
-                mark(pos + 1, 1, changed);
+            // Both digits in one mark: the text control draws only the first
+            // of two adjoining one-character marks.
+            const bool high = m_history->HighDigitChanged(a), low = m_history->LowDigitChanged(a);
+            if (high || low)
+                mark(m_view.PositionOf(a) + (high ? 0 : 1), high && low ? 2 : 1, changed);
         }
     }
     txtBuffer->setExtraSelections(marks);
