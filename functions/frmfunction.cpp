@@ -2,6 +2,7 @@
 
 #include "core/hextext.h"
 #include "core/usersettings.h"
+#include "production/recordedrun.h"
 #include "ui/messagebox.h"
 #include "ui/twips.h"
 
@@ -140,10 +141,49 @@ void frmFunction::cmdRun_Click() {
     if (running || !state.UnitIdentified)
         return;
     const int index = listFunction->currentRow();
+
+    // With the production log on, nothing goes to the unit unless the run's
+    // record can be kept.
+    const UserSettings settings(state);
+    std::unique_ptr<ProductionLog> log;
+    std::unique_ptr<RecordedRun> recorded;
+    if (LogEnabled(settings)) {
+        log = std::make_unique<ProductionLog>();
+        if (const Status opened = log->open(ConfiguredLogLocation(state, settings)); !opened) {
+            ShowMessage(this, QStringLiteral("Production Log"),
+                        opened.message +
+                            QStringLiteral("\n\nNothing was sent to the programmer unit."),
+                        MsgIcon::Critical);
+            return;
+        }
+        recorded = std::make_unique<RecordedRun>(*log, SerialSettings::load(settings));
+        RunContext context;
+        context.port = QStringLiteral("COM%1").arg(state.PortNumber);
+        recorded->start(state, context);
+    }
+
     running = true;
     updateButtons();
-    const bool ran = functions.RunFunction(index).outcome != Outcome::Refused;
+    bool ran = false;
+    const Status prepared = recorded ? recorded->prepare(state, index) : Status::Ok();
+    if (prepared) {
+        serialWritten = serialWritten || (recorded && recorded->record().serial >= 0);
+        const FunctionResult result = functions.RunFunction(index);
+        ran = result.outcome != Outcome::Refused;
+        if (recorded)
+            recorded->add(result);
+    }
     running = false;
+    if (!prepared)
+        ShowMessage(this, QStringLiteral("Serial Number"), prepared.message, MsgIcon::Critical);
+    if (recorded) {
+        if (const Status written = recorded->finish(); !written)
+            // The chip may be programmed: show the record so that it is not lost.
+            ShowMessage(this, QStringLiteral("Production Log"),
+                        written.message + QStringLiteral("\n\nThe run counts as failed. ") +
+                            recorded->record().toText(),
+                        MsgIcon::Critical);
+    }
     // A Read from the list hands the new buffer contents to the caller, even
     // after a time-out; a refused Read read nothing, so the window stays.
     if (index == FnRead && ran) {

@@ -29,7 +29,7 @@ public:
     void Form_Load();
     // True when a Read chosen from the list closed the window: the caller
     // shows the buffer anew.
-    bool BufferReloadWanted() const { return reloadWanted; }
+    bool BufferReloadWanted() const { return reloadWanted || serialWritten; }
     // A function is under way (the main window's reconnect waits for it).
     bool isRunning() const { return running; }
 
@@ -60,6 +60,8 @@ private:
     FunctionLines lines;
     bool running = false;
     bool reloadWanted = false;
+    // A serial number went into the buffer: the buffer window shows it anew.
+    bool serialWritten = false;
 
     QListWidget* listFunction = nullptr;
     QGroupBox* Frame1 = nullptr;

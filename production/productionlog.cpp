@@ -1,5 +1,8 @@
 #include "productionlog.h"
 
+#include "core/appstate.h"
+#include "core/usersettings.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -63,6 +66,16 @@ QString LogLocation::text() const {
     if (port >= 0)
         url += QLatin1Char(':') + QString::number(port);
     return url + QLatin1Char('/') + QString::fromUtf8(QUrl::toPercentEncoding(database));
+}
+
+bool LogEnabled(const UserSettings& settings) {
+    return settings.value(QStringLiteral("log/enabled"), false).toBool();
+}
+
+QString ConfiguredLogLocation(const AppState& state, const UserSettings& settings) {
+    const QString location = settings.value(QStringLiteral("log/url")).toString();
+    return location.isEmpty() ? state.ConfigPath(QString::fromLatin1(DefaultLogFileName))
+                              : location;
 }
 
 Status ParseLogLocation(const QString& text, LogLocation* location) {
@@ -325,7 +338,7 @@ Status ProductionLog::writeRecord(const ChipRecord& record) {
                   .arg(names.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))),
               values))
         return failed();
-    if (!record.passed && record.serial >= 0 &&
+    if (!record.passed && record.serial >= 0 && !record.serialSeries.isEmpty() &&
         !exec(query,
               QStringLiteral("INSERT INTO serial_returned (series, number) VALUES (?, ?) "
                              "ON CONFLICT (series, number) DO NOTHING"),

@@ -28,6 +28,15 @@ struct LogLocation {
     QString text() const;
 };
 
+class AppState;
+class UserSettings;
+
+// The desktop program's log settings in varn.ini: "log/enabled" and
+// "log/url" (a path or URL; empty means varn-log.sqlite in the working
+// folder).
+bool LogEnabled(const UserSettings& settings);
+QString ConfiguredLogLocation(const AppState& state, const UserSettings& settings);
+
 // Accepts a file path or a postgresql:// (or postgres://) URL; a percent
 // sign in the URL's host encodes a socket folder, as libpq allows.
 Status ParseLogLocation(const QString& text, LogLocation* location);

@@ -16,6 +16,7 @@
 #include "link/unitcommands.h"
 #include "ui/frmabout.h"
 #include "ui/frmeditauto.h"
+#include "ui/frmproductionlog.h"
 #include "ui/frmselectdevice.h"
 #include "ui/frmsettings.h"
 #include "ui/messagebox.h"
@@ -176,7 +177,8 @@ void mdiMain::createActions() {
         {"Options",
          "&Options",
          {{"OptionsEditAuto", "Edit Auto", {}, &mdiMain::OptionsEditAuto_Click},
-          {"OptionsSettings", "Settings", {}, &mdiMain::OptionsSettings_Click}}},
+          {"OptionsSettings", "Settings", {}, &mdiMain::OptionsSettings_Click},
+          {"OptionsProductionLog", "Production Log...", {}, &mdiMain::OptionsProductionLog_Click}}},
         {"Help",
          "&Help",
          {{"HelpContents", "Contents", QKeySequence(Qt::Key_F1), &mdiMain::HelpContents_Click},
@@ -743,6 +745,11 @@ void mdiMain::OptionsEditAuto_Click() {
 
 void mdiMain::OptionsSettings_Click() {
     frmSettings dialog(state, this);
+    dialog.exec();
+}
+
+void mdiMain::OptionsProductionLog_Click() {
+    frmProductionLog dialog(state, this);
     dialog.exec();
 }
 

@@ -96,6 +96,7 @@ public slots:
     void DeviceReconnect_Click();
     void OptionsEditAuto_Click();
     void OptionsSettings_Click();
+    void OptionsProductionLog_Click();
     void HelpContents_Click();
     void HelpAbout_Click();
 

@@ -1,10 +1,14 @@
 #include "core/config.h"
+#include "core/usersettings.h"
 #include "files/frmfileload.h"
+#include "production/serialnumber.h"
 #include "support/messagelog.h"
 #include "ui/frmeditauto.h"
+#include "ui/frmproductionlog.h"
 #include "ui/frmselectdevice.h"
 #include "ui/frmsettings.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
@@ -12,6 +16,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -478,6 +484,56 @@ private slots:
         QVERIFY((box.center() - around.center()).manhattanLength() <= 2);
         // Room for the title beside a title bar's icon and buttons.
         QVERIFY(box.width() >= QFontMetrics(owner.font()).horizontalAdvance("VARN") + 120);
+    }
+
+    // ---- production log ----
+
+    void productionLog_data() {
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<bool>("serial");
+        QTest::addColumn<QString>("shown"); // start of the test line, or of the message
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("sqlite with serial") << "log.sqlite" << true << "Connected: " << true;
+        QTest::newRow("password in the URL")
+            << "postgresql://u:pw@h/d" << false << "Production log postgresql://u" << false;
+        QTest::newRow("serial without the log") << "" << true << "Connected: " << false;
+    }
+    void productionLog() {
+        QFETCH(QString, location);
+        QFETCH(bool, serial);
+        QFETCH(QString, shown);
+        QFETCH(bool, saved);
+        QTemporaryDir dir;
+        state.AppDir = dir.path();
+        frmProductionLog dlg(state);
+        const bool logOn = !location.isEmpty();
+        Child<QCheckBox>(dlg, "chkEnabled")->setChecked(logOn);
+        Child<QLineEdit>(dlg, "txtLocation")
+            ->setText(location.contains(QLatin1Char(':'))
+                          ? location
+                          : (location.isEmpty() ? QString() : dir.filePath(location)));
+        Child<QCheckBox>(dlg, "chkSerial")->setChecked(serial);
+        Child<QLineEdit>(dlg, "txtAddress")->setText(QStringLiteral("7FF0"));
+        Child<QSpinBox>(dlg, "spnLength")->setValue(3);
+        Child<QComboBox>(dlg, "cboEncoding")->setCurrentIndex(2);
+        Child<QLineEdit>(dlg, "txtFirst")->setText(QStringLiteral("500"));
+        QTest::mouseClick(Button(dlg, "cmdTest"), Qt::LeftButton);
+        QVERIFY2(Child<QLabel>(dlg, "lblTest")->text().startsWith(shown),
+                 qPrintable(Child<QLabel>(dlg, "lblTest")->text()));
+        QVERIFY(!Child<QLabel>(dlg, "lblTest")->text().contains(QLatin1String("pw")));
+        dlg.cmdOK_Click();
+        QCOMPARE(dlg.result() == QDialog::Accepted, saved);
+        QCOMPARE(messages->isEmpty(), saved);
+        const UserSettings settings(state);
+        QCOMPARE(settings.value(QStringLiteral("log/enabled")).toBool(), saved);
+        if (!saved)
+            return;
+        const SerialSettings read = SerialSettings::load(settings);
+        QVERIFY(read.enabled);
+        QCOMPARE(read.address, qint64(0x7FF0));
+        QCOMPARE(read.length, 3);
+        QCOMPARE(read.encoding, SerialSettings::Encoding::AsciiDecimal);
+        QCOMPARE(read.first, qint64(500));
     }
 };
 

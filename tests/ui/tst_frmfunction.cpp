@@ -1,7 +1,10 @@
+#include "core/usersettings.h"
 #include "functions/frmfunction.h"
 #include "functions/frmproduction.h"
 #include "link/scriptedtransport.h"
 #include "support/messagelog.h"
+#include "production/productionlog.h"
+#include "ui/messagebox.h"
 
 #include <QFrame>
 #include <QLabel>
@@ -10,6 +13,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <optional>
 
@@ -277,6 +281,42 @@ private slots:
             QCOMPARE(dlg.session().chips(), chipsRun + 1);
             QCOMPARE(text("lblVerdict"), QStringLiteral("FAIL"));
         }
+    }
+
+    // With the production log on: a log that cannot be opened sends nothing;
+    // one that opens gets one record per run.
+    void productionLog_data() {
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<int>("records"); // -1: the log cannot be opened
+        QTest::newRow("opens") << "log.sqlite" << 1;
+        QTest::newRow("folder missing") << "missing/log.sqlite" << -1;
+    }
+    void productionLog() {
+        QFETCH(QString, location);
+        QFETCH(int, records);
+        QTemporaryDir dir;
+        state.AppDir = dir.path();
+        UserSettings settings(state);
+        settings.setValue(QStringLiteral("log/enabled"), true);
+        settings.setValue(QStringLiteral("log/url"), dir.filePath(location));
+        QVERIFY(settings.sync());
+        Window w(state, *unit);
+        const int before = unit->Sent.size();
+        w.start(FnErase);
+        QCOMPARE(unit->Sent.size() - before, records < 0 ? 0 : 1);
+        QCOMPARE(messages->size(), records < 0 ? 1 : 0);
+        if (records < 0) {
+            QVERIFY((*messages)[0].text.contains(QLatin1String("Nothing was sent")));
+            return;
+        }
+        ProductionLog log;
+        QVERIFY(log.open(dir.filePath(location)));
+        QList<ChipRecord> written;
+        QVERIFY(log.records(&written));
+        QCOMPARE(written.size(), records);
+        QCOMPARE(written[0].functions, QStringList{QStringLiteral("Erase")});
+        QCOMPARE(written[0].deviceType, QStringLiteral("Eight K"));
+        QVERIFY(written[0].passed);
     }
 };
 
