@@ -90,11 +90,20 @@ void frmBuffer::BuildControls() {
 
     auto* lblAddressCaption = new QLabel(QStringLiteral("Address:"), this);
     auto* lblCheckSumCaption = new QLabel(QStringLiteral("CheckSum:"), this);
+    auto* lblCrc32Caption = new QLabel(QStringLiteral("CRC-32:"), this);
     lblAddress = new QLabel(QStringLiteral("0000"), this);
     lblAddress->setObjectName(QStringLiteral("lblAddress"));
     lblCheckSum = new QLabel(QStringLiteral("0000"), this);
     lblCheckSum->setObjectName(QStringLiteral("lblCheckSum"));
-    for (QLabel* value : {lblAddress, lblCheckSum}) {
+    lblCrc32 = new QLabel(QStringLiteral("00000000"), this);
+    lblCrc32->setObjectName(QStringLiteral("lblCrc32"));
+    // The sum misses two swapped bytes; the CRC is what a build or a
+    // production record names the image by.
+    const QString crcTip =
+        QStringLiteral("CRC-32 of the device's part of the buffer (IEEE, as zlib and srec_cat)");
+    lblCrc32->setToolTip(crcTip);
+    lblCrc32Caption->setToolTip(crcTip);
+    for (QLabel* value : {lblAddress, lblCheckSum, lblCrc32}) {
         value->setFont(viewFont);
         value->setAlignment(Qt::AlignCenter);
         value->setAutoFillBackground(true);
@@ -143,10 +152,9 @@ void frmBuffer::BuildControls() {
     const struct {
         QLabel* label;
         int left, width;
-    } line[] = {{lblAddressCaption, 120, 615},
-                {lblAddress, 840, 615},
-                {lblCheckSumCaption, 1920, 855},
-                {lblCheckSum, 2880, 615}};
+    } line[] = {{lblAddressCaption, 120, 615},   {lblAddress, 840, 615},
+                {lblCheckSumCaption, 1920, 855}, {lblCheckSum, 2880, 615},
+                {lblCrc32Caption, 3720, 735},    {lblCrc32, 4560, 1095}};
     int labelHeight = sy(255);
     for (const auto& item : line)
         labelHeight = std::max(labelHeight, item.label->sizeHint().height());
@@ -211,6 +219,7 @@ void frmBuffer::ShowView() {
     txtBuffer->verticalScrollBar()->setValue(0);
     lblAddress->setText(m_view.AddressText());
     lblCheckSum->setText(m_view.CheckSumText());
+    lblCrc32->setText(m_view.Crc32Text());
     MarkDigits();
 }
 
@@ -244,6 +253,12 @@ void frmBuffer::MarkDigits() {
         }
     }
     txtBuffer->setExtraSelections(marks);
+}
+
+void frmBuffer::ShowAddress(qint32 address) {
+    m_view.ShowAddress(address);
+    ShowView();
+    txtBuffer->setFocus(Qt::OtherFocusReason);
 }
 
 bool frmBuffer::eventFilter(QObject* watched, QEvent* event) {

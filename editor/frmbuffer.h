@@ -32,6 +32,8 @@ public:
     void ShowFound(qint32 address, int length);
 
     const HexView& View() const { return m_view; }
+    // Shows address with the caret on it (a chosen difference, for example).
+    void ShowAddress(qint32 address);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -56,6 +58,7 @@ private:
     QScrollBar* vsc = nullptr;
     QLabel* lblAddress = nullptr;
     QLabel* lblCheckSum = nullptr;
+    QLabel* lblCrc32 = nullptr;
     quint64 m_shownRevision = 0;
     BufferHistory* m_history = nullptr;
 };

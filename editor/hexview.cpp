@@ -1,5 +1,6 @@
 #include "hexview.h"
 
+#include "core/crc32.h"
 #include "core/hextext.h"
 
 #include <QtCore/qnamespace.h>
@@ -84,6 +85,18 @@ void HexView::UpdateBuffer() {
         sum += *p;
     m_checkSum = static_cast<quint16>(sum & 0xFFFF);
     m_checkSumText = HexWord(m_checkSum);
+    m_crc32Text =
+        QStringLiteral("%1").arg(Crc32(buffer, size_t(summed)), 8, 16, QLatin1Char('0')).toUpper();
+}
+
+void HexView::ShowAddress(qint32 address) {
+    if (address < 0 || address >= std::min<qint32>(DeviceSize(), MaxDeviceSize))
+        return;
+    ScrollTo(std::min(address / BytesPerRow, m_scrollMaximum));
+    m_caretPos = FirstDigitPos + (address / BytesPerRow - m_topLine) * RowLength +
+                 3 * (address % BytesPerRow);
+    m_caretColumn = ColumnOf(m_caretPos);
+    ShowCaretAddress();
 }
 
 void HexView::SetTopLine(int line) {

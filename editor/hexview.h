@@ -58,6 +58,10 @@ public:
     // The user clicked at a character position of the text; only a hex digit
     // takes the caret.
     void Click(int pos);
+    // Scrolls so that address is shown (on the top row where the scroll range
+    // allows) and puts the caret on its first digit. Addresses outside the
+    // device are ignored.
+    void ShowAddress(qint32 address);
 
     int TopLine() const { return m_topLine; }
     int ScrollMaximum() const { return m_scrollMaximum; }
@@ -69,6 +73,8 @@ public:
     const QString& Text() const { return m_text; }
     const QString& AddressText() const { return m_addressText; }
     const QString& CheckSumText() const { return m_checkSumText; }
+    // CRC-32 of the device's part of the buffer, eight hex digits.
+    const QString& Crc32Text() const { return m_crc32Text; }
     // Grows by one on every redraw, so a window knows when to replace its text.
     quint64 TextRevision() const { return m_revision; }
 
@@ -103,6 +109,7 @@ private:
     QString m_text;
     QString m_addressText;
     QString m_checkSumText;
+    QString m_crc32Text;
     int m_topLine = 0;
     int m_scrollMaximum = 0;
     int m_caretPos = FirstDigitPos;

@@ -3,10 +3,13 @@
 #include "core/config.h"
 #include "core/datafiles.h"
 #include "editor/bufferhistory.h"
+#include "core/usersettings.h"
 #include "editor/bufferops.h"
 #include "editor/buffersearch.h"
 #include "editor/frmbuffer.h"
 #include "editor/frmbufferfill.h"
+#include "editor/frmdifferences.h"
+#include "files/filecompare.h"
 #include "files/frmfileload.h"
 #include "files/imagefiles.h"
 #include "files/recentfiles.h"
@@ -147,6 +150,7 @@ void mdiMain::createActions() {
          "&File",
          {{"FileLoad", "&Load", QKeySequence(Qt::CTRL | Qt::Key_O), &mdiMain::FileLoad_Click},
           {"FileSave", "&Save", QKeySequence(Qt::CTRL | Qt::Key_S), &mdiMain::FileSave_Click},
+          {"FileCompare", "&Compare with File...", {}, &mdiMain::FileCompare_Click},
           {nullptr, "FileS1", {}, nullptr},
           {"FileExit", "E&xit", {}, &mdiMain::FileExit_Click}}},
         {"Buffer",
@@ -530,6 +534,50 @@ void mdiMain::FileSave_Click() {
     updateRecentMenu();
     if (!saved.message.isEmpty())
         ShowMessage(this, QStringLiteral("File Save"), saved.message, MsgIcon::Information);
+}
+
+void mdiMain::FileCompare_Click() {
+    const QString path = cdia.ShowOpen ? cdia.ShowOpen(this) : QString();
+    if (path.isEmpty() || !askFileType(path))
+        return;
+    DifferenceReport report;
+    const Status compared = CompareWithFile(state, path, state.FileType, false, report);
+    if (!compared) {
+        ShowMessage(this, QStringLiteral("File Load Error"), compared.message, MsgIcon::Critical);
+        return;
+    }
+    showDifferences(QStringLiteral("Compare with ") + QFileInfo(path).fileName(), report);
+}
+
+void mdiMain::showDifferences(const QString& title, const DifferenceReport& report) {
+    if (differencesSub) {
+        mdiArea->removeSubWindow(differencesSub);
+        differencesSub->deleteLater();
+    }
+    // The buffer window stands at the top left; the list goes below it so that
+    // a chosen range and the list stay in view together.
+    openBufferWindow();
+    auto* list = new frmDifferences(title, report);
+    connect(list, &frmDifferences::addressChosen, this, [this](qint32 address) {
+        openBufferWindow();
+        if (frmBuffer* buffer = BufferWindow()) {
+            mdiArea->setActiveSubWindow(bufferSub);
+            buffer->ShowAddress(address);
+        }
+    });
+    auto* sub = new QMdiSubWindow;
+    sub->setObjectName(QStringLiteral("frmDifferencesSubWindow"));
+    sub->setWidget(list);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->setWindowTitle(title);
+    sub->setWindowIcon(windowIcon());
+    mdiArea->addSubWindow(sub);
+    const int top = bufferSub ? bufferSub->frameGeometry().bottom() + 1 : 0;
+    sub->resize(list->width(), std::max(140, std::min(sub->sizeHint().height(),
+                                                      mdiArea->viewport()->height() - top)));
+    sub->move(0, top);
+    sub->show();
+    differencesSub = sub;
 }
 
 void mdiMain::FileExit_Click() {

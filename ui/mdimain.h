@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/appstate.h"
+#include "core/differences.h"
 #include "core/status.h"
 
 #include <QByteArray>
@@ -74,6 +75,7 @@ public:
 public slots:
     void FileLoad_Click();
     void FileSave_Click();
+    void FileCompare_Click();
     void FileExit_Click();
     void BufferEdit_Click();
     void BufferClear_Click();
@@ -132,6 +134,8 @@ private:
     void updateRecentMenu();
     // The buffer window shows the step undone or redone at its address.
     void showHistoryStep(qint32 address);
+    // Replaces the differences window with one for report.
+    void showDifferences(const QString& title, const DifferenceReport& report);
 
     AppState& state;
     QMdiArea* mdiArea = nullptr;
@@ -143,6 +147,7 @@ private:
     QList<QAction*> recentActions;
     QString shownFile;
     QByteArray findPattern;
+    QPointer<QMdiSubWindow> differencesSub;
     QPointer<frmAbout> startupScreen;
     QByteArray identification;
     bool activated = false;

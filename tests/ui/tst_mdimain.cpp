@@ -347,6 +347,43 @@ private slots:
         QVERIFY(w.BufferWindow());
     }
 
+    void compareWithFile_data() {
+        QTest::addColumn<QList<int>>("changed"); // file bytes that differ from the buffer
+        QTest::newRow("same image") << QList<int>{};
+        QTest::newRow("three differences") << QList<int>{0x10, 0x200, 0x3F0};
+    }
+    void compareWithFile() {
+        QFETCH(QList<int>, changed);
+        QTemporaryDir dir;
+        AppState state;
+        fillState(state, dir.path());
+        QByteArray image(8192, '\0');
+        for (int i = 0; i < image.size(); ++i)
+            state.Buffer[i] = quint8(image[i] = char(i * 3));
+        for (int a : changed)
+            image[a] = char(~image[a]);
+        WriteFile(dir.path() + "/image.bin", image);
+        mdiMain w(state);
+        w.cdia.ShowOpen = [&](QWidget*) { return dir.path() + "/image.bin"; };
+        ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
+        const auto before = state.Buffer;
+        w.FileCompare_Click();
+        QVERIFY(options.seen && messages->isEmpty());
+        QVERIFY(state.Buffer == before);
+        auto* list = w.findChild<QListWidget*>("lstRanges");
+        QVERIFY(list);
+        QCOMPARE(list->count(), changed.size());
+        QCOMPARE(w.findChild<QLabel*>("lblSummary")->text().section('.', 0, 0),
+                 changed.isEmpty() ? QStringLiteral("No differences")
+                                   : QStringLiteral("3 bytes differ in 3 ranges"));
+        if (changed.isEmpty())
+            return;
+        emit list->itemActivated(list->item(1));
+        QVERIFY(w.BufferWindow());
+        QCOMPARE(w.BufferWindow()->View().AddressText(), QStringLiteral("0200"));
+        QCOMPARE(w.BufferWindow()->View().CaretAddress(), 0x200);
+    }
+
     void fileSave_data() {
         QTest::addColumn<bool>("pathIsFolder");
         QTest::newRow("intel hex") << false;

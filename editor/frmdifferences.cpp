@@ -1,0 +1,46 @@
+#include "frmdifferences.h"
+
+#include <QFontDatabase>
+#include <QLabel>
+#include <QListWidget>
+#include <QVBoxLayout>
+
+namespace varn {
+
+frmDifferences::frmDifferences(const QString& title, const DifferenceReport& report,
+                               QWidget* parent)
+    : QWidget(parent) {
+    setObjectName(QStringLiteral("frmDifferences"));
+    setWindowTitle(title);
+
+    lblSummary = new QLabel(DifferenceSummary(report) +
+                                (report.empty() ? QString()
+                                                : QStringLiteral("  Pairs read buffer/other; "
+                                                                 "choose a range to show it.")),
+                            this);
+    lblSummary->setObjectName(QStringLiteral("lblSummary"));
+    lstRanges = new QListWidget(this);
+    lstRanges->setObjectName(QStringLiteral("lstRanges"));
+    lstRanges->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
+    QStringList lines = DifferenceLines(report, MaxListed);
+    lines.removeLast(); // the summary stands above the list
+    lstRanges->addItems(lines);
+    for (size_t i = 0; i < report.ranges.size() && i < size_t(MaxListed); ++i)
+        firstAddresses.push_back(report.ranges[i].first);
+
+    auto choose = [this](QListWidgetItem* item) {
+        const int row = lstRanges->row(item);
+        if (row >= 0 && size_t(row) < firstAddresses.size())
+            emit addressChosen(firstAddresses[size_t(row)]);
+    };
+    connect(lstRanges, &QListWidget::itemActivated, this, choose);
+    connect(lstRanges, &QListWidget::itemClicked, this, choose);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lblSummary);
+    layout->addWidget(lstRanges);
+    resize(520, 260);
+}
+
+} // namespace varn

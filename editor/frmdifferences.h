@@ -1,0 +1,34 @@
+#pragma once
+
+#include "core/differences.h"
+
+#include <QWidget>
+#include <vector>
+
+class QLabel;
+class QListWidget;
+
+namespace varn {
+
+// Lists the ranges of a difference report (device or file against the
+// buffer). Choosing a range asks, through addressChosen, for its first
+// address to be shown in the buffer window.
+class frmDifferences : public QWidget {
+    Q_OBJECT
+public:
+    frmDifferences(const QString& title, const DifferenceReport& report, QWidget* parent = nullptr);
+
+    // Ranges listed before the rest is only counted: a wholly wrong device
+    // would otherwise fill the list with tens of thousands of lines.
+    static constexpr int MaxListed = 1000;
+
+signals:
+    void addressChosen(qint32 address);
+
+private:
+    QLabel* lblSummary = nullptr;
+    QListWidget* lstRanges = nullptr;
+    std::vector<qint32> firstAddresses;
+};
+
+} // namespace varn
