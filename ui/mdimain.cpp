@@ -510,6 +510,7 @@ void mdiMain::LoadFile(const QString& path) {
         ShowMessage(this, QStringLiteral("File Load Error"), loaded.message, MsgIcon::Critical);
         return;
     }
+    lastLoaded = LoadedFile::Take(path, state.FileIsHex, state.FileOffset, state.BufferOffset);
     showFileName(path);
     recent->Add(path);
     updateRecentMenu();
@@ -534,6 +535,38 @@ void mdiMain::FileSave_Click() {
     updateRecentMenu();
     if (!saved.message.isEmpty())
         ShowMessage(this, QStringLiteral("File Save"), saved.message, MsgIcon::Information);
+}
+
+bool mdiMain::offerReload() {
+    if (!lastLoaded.isSet() || !lastLoaded.changedOnDisk())
+        return true;
+    const QString shown = QDir::toNativeSeparators(lastLoaded.path);
+    // Yes loads again, No programs the buffer as it is, Cancel stops.
+    const int answer = AskMessage(
+        this, QStringLiteral("File Changed"),
+        QStringLiteral("%1\nhas changed on disk since it was loaded.\n\nLoad it again with the "
+                       "same options first?\nNo programs the buffer as it is.")
+            .arg(shown),
+        MsgIcon::Warning,
+        {QStringLiteral("&Yes"), QStringLiteral("&No"), QStringLiteral("Cancel")});
+    if (answer == 2)
+        return false;
+    if (answer == 1)
+        return true;
+    state.FileIsHex = lastLoaded.hex;
+    state.FileOffset = lastLoaded.fileOffset;
+    state.BufferOffset = lastLoaded.bufferOffset;
+    const Status loaded =
+        state.FileIsHex ? OpenHexFile(state, lastLoaded.path) : OpenBinFile(state, lastLoaded.path);
+    if (!loaded) {
+        ShowMessage(this, QStringLiteral("File Load Error"), loaded.message, MsgIcon::Critical);
+        return false;
+    }
+    lastLoaded = LoadedFile::Take(lastLoaded.path, lastLoaded.hex, lastLoaded.fileOffset,
+                                  lastLoaded.bufferOffset);
+    if (frmBuffer* buffer = BufferWindow())
+        buffer->UpdateBuffer();
+    return true;
 }
 
 void mdiMain::FileCompare_Click() {

@@ -3,6 +3,7 @@
 #include "core/appstate.h"
 #include "core/differences.h"
 #include "core/status.h"
+#include "files/loadedfile.h"
 
 #include <QByteArray>
 #include <QList>
@@ -134,6 +135,10 @@ private:
     void updateRecentMenu();
     // The buffer window shows the step undone or redone at its address.
     void showHistoryStep(qint32 address);
+    // Before Program or Auto: when the file loaded last has changed on disk,
+    // asks whether to load it again first. False when the user cancelled or
+    // the new load failed.
+    bool offerReload();
     // Replaces the differences window with one for report.
     void showDifferences(const QString& title, const DifferenceReport& report);
 
@@ -148,6 +153,7 @@ private:
     QString shownFile;
     QByteArray findPattern;
     QPointer<QMdiSubWindow> differencesSub;
+    LoadedFile lastLoaded;
     QPointer<frmAbout> startupScreen;
     QByteArray identification;
     bool activated = false;

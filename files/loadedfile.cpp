@@ -1,0 +1,40 @@
+#include "loadedfile.h"
+
+#include "core/crc32.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace varn {
+
+namespace {
+// The content's CRC, so that a rewrite within the file system's time
+// resolution and of the same size is still seen. -1 size: unreadable.
+bool Stamp(const QString& path, QDateTime& modified, qint64& size, quint32& crc) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    modified = QFileInfo(file).lastModified();
+    size = bytes.size();
+    crc = Crc32(reinterpret_cast<const quint8*>(bytes.constData()), size_t(bytes.size()));
+    return true;
+}
+} // namespace
+
+LoadedFile LoadedFile::Take(const QString& path, bool hex, qint64 fileOffset, qint64 bufferOffset) {
+    LoadedFile loaded{path, hex, fileOffset, bufferOffset, {}, -1, 0};
+    Stamp(path, loaded.modified, loaded.size, loaded.crc);
+    return loaded;
+}
+
+bool LoadedFile::changedOnDisk() const {
+    QDateTime nowModified;
+    qint64 nowSize = -1;
+    quint32 nowCrc = 0;
+    if (!Stamp(path, nowModified, nowSize, nowCrc))
+        return true;
+    return nowModified != modified || nowSize != size || nowCrc != crc;
+}
+
+} // namespace varn

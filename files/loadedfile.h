@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+namespace varn {
+
+// What the program knows about the file it loaded last, so that it can tell
+// when a build has rewritten the file since: the options it was loaded with
+// (to load it again the same way) and its time, size and CRC-32 then.
+struct LoadedFile {
+    QString path;
+    bool hex = false;
+    qint64 fileOffset = 0;
+    qint64 bufferOffset = 0;
+    QDateTime modified;
+    qint64 size = -1;
+    quint32 crc = 0;
+
+    bool isSet() const { return !path.isEmpty(); }
+    // Notes the file at path as it is on disk now.
+    static LoadedFile Take(const QString& path, bool hex, qint64 fileOffset, qint64 bufferOffset);
+    // Whether the file's time, size or content differs from what was noted;
+    // a file that has gone counts as changed.
+    bool changedOnDisk() const;
+};
+
+} // namespace varn
