@@ -22,8 +22,9 @@ bool Stamp(const QString& path, QDateTime& modified, qint64& size, quint32& crc)
 }
 } // namespace
 
-LoadedFile LoadedFile::Take(const QString& path, bool hex, qint64 fileOffset, qint64 bufferOffset) {
-    LoadedFile loaded{path, hex, fileOffset, bufferOffset, {}, -1, 0};
+LoadedFile LoadedFile::Take(const QString& path, FileFormat format, qint64 fileOffset,
+                            qint64 bufferOffset) {
+    LoadedFile loaded{path, format, fileOffset, bufferOffset, {}, -1, 0};
     Stamp(path, loaded.modified, loaded.size, loaded.crc);
     return loaded;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/appstate.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -10,7 +12,7 @@ namespace varn {
 // (to load it again the same way) and its time, size and CRC-32 then.
 struct LoadedFile {
     QString path;
-    bool hex = false;
+    FileFormat format = FileFormat::Binary;
     qint64 fileOffset = 0;
     qint64 bufferOffset = 0;
     QDateTime modified;
@@ -19,7 +21,8 @@ struct LoadedFile {
 
     bool isSet() const { return !path.isEmpty(); }
     // Notes the file at path as it is on disk now.
-    static LoadedFile Take(const QString& path, bool hex, qint64 fileOffset, qint64 bufferOffset);
+    static LoadedFile Take(const QString& path, FileFormat format, qint64 fileOffset,
+                           qint64 bufferOffset);
     // Whether the file's time, size or content differs from what was noted;
     // a file that has gone counts as changed.
     bool changedOnDisk() const;

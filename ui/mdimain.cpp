@@ -510,7 +510,7 @@ void mdiMain::LoadFile(const QString& path) {
         ShowMessage(this, QStringLiteral("File Load Error"), loaded.message, MsgIcon::Critical);
         return;
     }
-    lastLoaded = LoadedFile::Take(path, state.FileIsHex, state.FileOffset, state.BufferOffset);
+    lastLoaded = LoadedFile::Take(path, state.FileType, state.FileOffset, state.BufferOffset);
     showFileName(path);
     recent->Add(path);
     updateRecentMenu();
@@ -553,16 +553,15 @@ bool mdiMain::offerReload() {
         return false;
     if (answer == 1)
         return true;
-    state.FileIsHex = lastLoaded.hex;
+    state.FileType = lastLoaded.format;
     state.FileOffset = lastLoaded.fileOffset;
     state.BufferOffset = lastLoaded.bufferOffset;
-    const Status loaded =
-        state.FileIsHex ? OpenHexFile(state, lastLoaded.path) : OpenBinFile(state, lastLoaded.path);
+    const Status loaded = OpenImageFile(state, state.FileType, lastLoaded.path);
     if (!loaded) {
         ShowMessage(this, QStringLiteral("File Load Error"), loaded.message, MsgIcon::Critical);
         return false;
     }
-    lastLoaded = LoadedFile::Take(lastLoaded.path, lastLoaded.hex, lastLoaded.fileOffset,
+    lastLoaded = LoadedFile::Take(lastLoaded.path, lastLoaded.format, lastLoaded.fileOffset,
                                   lastLoaded.bufferOffset);
     if (frmBuffer* buffer = BufferWindow())
         buffer->UpdateBuffer();
