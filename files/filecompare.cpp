@@ -6,8 +6,8 @@
 
 namespace varn {
 
-Status CompareWithFile(const AppState& state, const QString& path, FileFormat format, bool onlyImage,
-                       DifferenceReport& report) {
+Status CompareWithFile(const AppState& state, const QString& path, FileFormat format,
+                       bool onlyImage, DifferenceReport& report) {
     auto file = std::make_unique<AppState>(); // 70 kB: not on the stack
     file->FileOffset = state.FileOffset;
     file->BufferOffset = state.BufferOffset;

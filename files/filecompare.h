@@ -14,7 +14,7 @@ namespace varn {
 // file's missing bytes read as FF. With onlyImage, only the bytes the file
 // defines are compared. The buffer is not changed; a file that cannot be
 // loaded fails with the load's message.
-Status CompareWithFile(const AppState& state, const QString& path, FileFormat format, bool onlyImage,
-                       DifferenceReport& report);
+Status CompareWithFile(const AppState& state, const QString& path, FileFormat format,
+                       bool onlyImage, DifferenceReport& report);
 
 } // namespace varn

@@ -141,6 +141,8 @@ void frmFunction::cmdRun_Click() {
     if (running || !state.UnitIdentified)
         return;
     const int index = listFunction->currentRow();
+    if ((index == FnProgram || index == FnAuto) && BeforeProgram && !BeforeProgram())
+        return;
 
     // With the production log on, nothing goes to the unit unless the run's
     // record can be kept.

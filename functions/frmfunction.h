@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "core/appstate.h"
 #include "functions/devicefunctions.h"
 #include "functions/functiontext.h"
@@ -32,6 +34,9 @@ public:
     bool BufferReloadWanted() const { return reloadWanted || serialWritten; }
     // A function is under way (the main window's reconnect waits for it).
     bool isRunning() const { return running; }
+    // Asked before Program or Auto; false stops the run before anything is sent
+    // (the main window offers to load a file that changed on disk again).
+    std::function<bool()> BeforeProgram;
 
 public slots:
     void cmdRun_Click();

@@ -728,6 +728,7 @@ void mdiMain::DeviceSelect_Click() {
 void mdiMain::DeviceFunction_Click() {
     frmFunction dialog(state, *cm, this);
     connect(&dialog, &frmFunction::unitStateChanged, this, &mdiMain::UpdateUnitState);
+    dialog.BeforeProgram = [this] { return offerReload(); };
     // The load exchange pauses with events flowing: no other command may run
     // inside it, nor may the window be opened twice.
     setMenusEnabled(false);

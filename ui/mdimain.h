@@ -75,6 +75,9 @@ public:
 
 public slots:
     void FileLoad_Click();
+    // Before Program or Auto: when the file loaded last changed on disk, asks
+    // whether to load it again first; false means the user cancelled.
+    bool offerReload();
     void FileSave_Click();
     void FileCompare_Click();
     void FileExit_Click();
@@ -138,7 +141,6 @@ private:
     // Before Program or Auto: when the file loaded last has changed on disk,
     // asks whether to load it again first. False when the user cancelled or
     // the new load failed.
-    bool offerReload();
     // Replaces the differences window with one for report.
     void showDifferences(const QString& title, const DifferenceReport& report);
 

@@ -384,6 +384,47 @@ private slots:
         QCOMPARE(w.BufferWindow()->View().CaretAddress(), 0x200);
     }
 
+    // The file loaded last changed on disk: Yes loads it again, No keeps the
+    // buffer, Cancel stops the run; an unchanged file asks nothing.
+    void changedFileOffersReload_data() {
+        QTest::addColumn<bool>("change");
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<bool>("proceeds");
+        QTest::addColumn<char>("byte0"); // buffer[0] afterwards
+        QTest::newRow("unchanged") << false << -1 << true << char(0x11);
+        QTest::newRow("yes") << true << 0 << true << char(0x22);
+        QTest::newRow("no") << true << 1 << true << char(0x11);
+        QTest::newRow("cancel") << true << 2 << false << char(0x11);
+    }
+    void changedFileOffersReload() {
+        QFETCH(bool, change);
+        QFETCH(int, choice);
+        QFETCH(bool, proceeds);
+        QFETCH(char, byte0);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/image.bin";
+        WriteFile(path, QByteArray(16, char(0x11)));
+        AppState state;
+        fillState(state, dir.path());
+        mdiMain w(state);
+        w.cdia.ShowOpen = [&](QWidget*) { return path; };
+        ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
+        w.FileLoad_Click();
+        QCOMPARE(state.Buffer[0], quint8(0x11));
+        if (change)
+            WriteFile(path, QByteArray(16, char(0x22))); // same size, maybe the same second
+        int asked = 0;
+        SetChoiceHandler([&](const ShownMessage&) {
+            ++asked;
+            return choice;
+        });
+        const bool result = w.offerReload();
+        SetChoiceHandler({});
+        QCOMPARE(asked, change ? 1 : 0);
+        QCOMPARE(result, proceeds);
+        QCOMPARE(state.Buffer[0], quint8(byte0));
+    }
+
     void fileSave_data() {
         QTest::addColumn<bool>("pathIsFolder");
         QTest::newRow("intel hex") << false;
