@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/protocol.h"
+
 #include <QByteArray>
 #include <QString>
 #include <algorithm>
@@ -12,8 +14,8 @@ inline constexpr int BufferSize = 70001; // addresses 0..70000
 inline constexpr int BufferLast = BufferSize - 1;
 inline constexpr int MaxDeviceCount = 50;
 inline constexpr int MaxAutoCount = 20;
-inline constexpr qint32 MaxDeviceSize = 65536; // two address bytes on the wire
-inline constexpr int MaxDeviceCode = 159;      // "a" + 159 - 1 is the last byte value
+inline constexpr qint32 MaxDeviceSize = wire::DeviceLimit;
+inline constexpr int MaxDeviceCode = 159; // "a" + 159 - 1 is the last byte value
 
 // Function codes shared by auto.cfg, the auto editor and the function list.
 enum FunctionCode : int {

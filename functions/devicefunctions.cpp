@@ -1,12 +1,12 @@
 #include "devicefunctions.h"
 
+#include "core/protocol.h"
+
 namespace varn {
 
 namespace {
 
-constexpr int BlockBytes = 16;
-constexpr int ReadReplyBytes = 1 + BlockBytes;
-constexpr int AckBytes = 1;
+using wire::BlockBytes;
 constexpr int LoadPauseMs = 250;
 constexpr int LastPauseMs = 1000;
 
@@ -35,10 +35,11 @@ QDateTime Now() {
 
 DeviceFunctions::DeviceFunctions(AppState& state, Transport& transport, FunctionObserver& observer)
     : state(state), transport(transport), observer(observer), pause(LoadPauseMs),
-      letterFrame(2, '\0'), addressFrame(5, '\0'), blockFrame(5 + BlockBytes, '\0') {
-    letterFrame[0] = 0x01;
-    addressFrame[0] = 0x04;
-    blockFrame[0] = 0x14;
+      letterFrame(wire::CommandFrameBytes, '\0'), addressFrame(wire::AddressFrameBytes, '\0'),
+      blockFrame(wire::BlockFrameBytes, '\0') {
+    letterFrame[0] = char(wire::CommandLength);
+    addressFrame[0] = char(wire::AddressLength);
+    blockFrame[0] = char(wire::BlockLength);
 }
 
 QString DeviceFunctions::refusalReason(int index) const {
@@ -79,7 +80,7 @@ QString DeviceFunctions::refusalReason(int index) const {
 }
 
 bool DeviceFunctions::LoadSequence() {
-    letter = 'a' + state.SelectedEntry().Code - 1;
+    letter = wire::DeviceSelectBase + state.SelectedEntry().Code;
     const auto lost = [this] {
         pause = LastPauseMs;
         // The load step holds the unit in reset whether or not its commands
@@ -95,10 +96,10 @@ bool DeviceFunctions::LoadSequence() {
     if (!transport.isOpen())
         return lost();
 
-    if (!sendLetter('+'))
+    if (!sendLetter(wire::Run))
         return lost();
     waitPause();
-    if (!sendLetter('-'))
+    if (!sendLetter(wire::Reset))
         return lost();
     state.UnitInReset = true;
     observer.unitRunStateChanged();
@@ -117,11 +118,11 @@ bool DeviceFunctions::LoadSequence() {
         }
     }
     waitPause();
-    if (!sendLetter('P'))
+    if (!sendLetter(wire::Prepare))
         return lost();
     waitPause();
     pause = LastPauseMs;
-    if (!sendLetter('P'))
+    if (!sendLetter(wire::Prepare))
         return lost();
     return complete;
 }
@@ -201,9 +202,9 @@ void DeviceFunctions::runCode(FunctionResult& run) {
     case FnProgram:
         return programBlocks(run);
     case FnErase:
-        return commandOnly('E', run);
+        return commandOnly(wire::Erase, run);
     case FnLock:
-        return commandOnly('L', run);
+        return commandOnly(wire::Lock, run);
     default:
         return finish(run);
     }
@@ -221,9 +222,9 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
         addressFrame[1] = char(address / 256);
         addressFrame[2] = char(address % 256);
         discardWaiting();
-        letterFrame[1] = 'R';
+        letterFrame[1] = wire::Read;
         if (!SendRequest(transport, runOptions.replies, {&letterFrame, &addressFrame},
-                         ReadReplyBytes, &run.resent))
+                         wire::ReadReplyBytes, &run.resent))
             return failLink(run, LinkFault::None);
         const QByteArray reply = transport.takeAll();
 
@@ -257,7 +258,7 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
 }
 
 void DeviceFunctions::programBlocks(FunctionResult& run) {
-    if (!sendLetter('W'))
+    if (!sendLetter(wire::Write))
         return failLink(run, LinkFault::None);
 
     const qint32 blocks = BlockCount(state.DeviceSize());
@@ -272,7 +273,7 @@ void DeviceFunctions::programBlocks(FunctionResult& run) {
         blockFrame[2] = char(address % 256);
         // Taken per block: a transport may keep the frame it was given, and
         // writing through an older pointer would change that copy too.
-        char* data = blockFrame.data() + 5;
+        char* data = blockFrame.data() + wire::BlockHeaderBytes;
         bool allErased = true;
         for (int j = 0; j < BlockBytes; ++j) {
             data[j] = char(state.Buffer[address + j]);
@@ -283,14 +284,14 @@ void DeviceFunctions::programBlocks(FunctionResult& run) {
             continue;
         }
         discardWaiting();
-        if (!SendRequest(transport, runOptions.replies, {&blockFrame}, AckBytes, &run.resent))
+        if (!SendRequest(transport, runOptions.replies, {&blockFrame}, wire::AckBytes, &run.resent))
             return failLink(run, LinkFault::None);
         // The acknowledgement's value carries no meaning; its arrival does.
         transport.takeAll();
         run.bytesTransferred += BlockBytes;
         ++run.blocksDone;
     }
-    if (!sendLetter('W'))
+    if (!sendLetter(wire::Write))
         return failLink(run, LinkFault::None);
     showProgress(run, 100);
     finish(run);

@@ -1,10 +1,12 @@
 #include "scriptedtransport.h"
 
+#include "core/protocol.h"
+
 namespace varn {
 
 namespace {
-constexpr int MemorySize = 65536;
-constexpr int BlockBytes = 16;
+constexpr int MemorySize = wire::DeviceLimit;
+using wire::BlockBytes;
 } // namespace
 
 ScriptedTransport::ScriptedTransport()
@@ -42,19 +44,19 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
     const bool wasReadPending = readPending_;
     readPending_ = false;
 
-    if (frame.size() == 2) {
+    if (frame.size() == wire::CommandFrameBytes) {
         switch (frame[1]) {
-        case 'T':
+        case wire::Identify:
             bearsReply = true;
             return Identity;
-        case 'R':
+        case wire::Read:
             readPending_ = true;
             return {};
-        case 'E':
+        case wire::Erase:
             Memory.fill(char(0xFF));
             Locked = false;
             return {};
-        case 'L':
+        case wire::Lock:
             Locked = true;
             return {};
         default:
@@ -62,11 +64,11 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
         }
     }
 
-    if (quint8(frame[0]) == 4 && wasReadPending) {
+    if (quint8(frame[0]) == wire::AddressLength && wasReadPending) {
         bearsReply = true;
         const int address = quint8(frame[1]) * 256 + quint8(frame[2]);
-        QByteArray answer(1 + BlockBytes, char(0x00));
-        answer[0] = char(1 + BlockBytes);
+        QByteArray answer(wire::ReadReplyBytes, char(0x00));
+        answer[0] = char(wire::ReadReplyBytes);
         if (!Locked) {
             for (int j = 0; j < BlockBytes; ++j)
                 answer[1 + j] = Memory[(address + j) % MemorySize];
@@ -74,13 +76,13 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
         return answer;
     }
 
-    if (quint8(frame[0]) == 20) {
+    if (quint8(frame[0]) == wire::BlockLength) {
         bearsReply = true;
         const int address = quint8(frame[1]) * 256 + quint8(frame[2]);
-        const int count = qMin<int>(quint8(frame[4]), frame.size() - 5);
+        const int count = qMin<int>(quint8(frame[4]), frame.size() - wire::BlockHeaderBytes);
         for (int j = 0; j < count; ++j) {
             const int at = (address + j) % MemorySize;
-            Memory[at] = char(quint8(Memory[at]) & quint8(frame[5 + j]));
+            Memory[at] = char(quint8(Memory[at]) & quint8(frame[wire::BlockHeaderBytes + j]));
         }
         return QByteArray(1, Ack);
     }
@@ -108,10 +110,13 @@ bool ScriptedTransport::send(const QByteArray& frame) {
     if (open_ && closeFrom_ > 0) {
         // Peek whether this frame would be request closeFrom_ without
         // changing the unit: only reply-bearing frames count.
-        const bool isRead = readPending_ && frame.size() == 5 && quint8(frame[0]) == 4;
-        const bool isProgram =
-            !frame.isEmpty() && quint8(frame[0]) == 20 && frame.size() == 1 + quint8(frame[0]);
-        const bool isIdentify = frame.size() == 2 && quint8(frame[0]) == 1 && frame[1] == 'T';
+        const bool isRead = readPending_ && frame.size() == wire::AddressFrameBytes &&
+                            quint8(frame[0]) == wire::AddressLength;
+        const bool isProgram = !frame.isEmpty() && quint8(frame[0]) == wire::BlockLength &&
+                               frame.size() == 1 + quint8(frame[0]);
+        const bool isIdentify = frame.size() == wire::CommandFrameBytes &&
+                                quint8(frame[0]) == wire::CommandLength &&
+                                frame[1] == wire::Identify;
         if ((isRead || isProgram || isIdentify) && Requests + 1 >= closeFrom_)
             setOpen(false, QStringLiteral("The unit stopped answering: the line was closed."));
     }

@@ -2,6 +2,8 @@
 
 #include "portinfo.h"
 
+#include "core/protocol.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
@@ -57,8 +59,7 @@ namespace {
 // Replies are 17 bytes at most, so the bound is never reached in practice.
 constexpr qint64 ReadBufferBytes = 16384;
 
-// One byte of 8N1 at 57,600 baud takes ten bit-times.
-constexpr qint64 ByteTimeNs = 10LL * 1000000000LL / 57600;
+constexpr qint64 ByteTimeNs = wire::ByteTimeNs;
 // Longest stretch a reply wait sleeps without looking at the driver.
 constexpr qint64 SleepSliceNs = 400000;
 
@@ -241,7 +242,7 @@ Status SerialLink::openPath(const QString& devicePath, const QString& shownName)
         target = canonical;
 #endif
     d->port.setPortName(target);
-    d->port.setBaudRate(QSerialPort::Baud57600);
+    d->port.setBaudRate(wire::BaudRate);
     d->port.setDataBits(QSerialPort::Data8);
     d->port.setParity(QSerialPort::NoParity);
     d->port.setStopBits(QSerialPort::OneStop);

@@ -2,15 +2,17 @@
 
 #include "seriallink.h"
 
+#include "core/protocol.h"
+
 namespace varn {
 
 namespace {
-constexpr int IdentificationLength = 8;
+constexpr int IdentificationLength = wire::IdentifyReplyBytes;
 constexpr int IdentificationWaitMs = 1000;
 } // namespace
 
 QByteArray CommandFrame(char letter) {
-    QByteArray frame(2, '\x01');
+    QByteArray frame(wire::CommandFrameBytes, char(wire::CommandLength));
     frame[1] = letter;
     return frame;
 }
@@ -19,7 +21,7 @@ Identification IdentifyUnit(AppState& state, Transport& transport) {
     Identification result;
     state.UnitIdentified = false;
     // Nothing can answer on a port that is not open: no second to wait.
-    if (!transport.send(CommandFrame('T')))
+    if (!transport.send(CommandFrame(wire::Identify)))
         return result;
     // The unit is given its full second even when it answers at once; a
     // reply of the wrong length is left where it is.
@@ -54,7 +56,7 @@ bool DeviceRun(AppState& state, Transport& transport) {
     // tells the user that nothing reached the unit.
     state.UnitInReset = false;
     if (transport.isOpen())
-        transport.send(CommandFrame('+'));
+        transport.send(CommandFrame(wire::Run));
     return true;
 }
 
@@ -63,7 +65,7 @@ bool DeviceReset(AppState& state, Transport& transport) {
         return false;
     state.UnitInReset = true;
     if (transport.isOpen())
-        transport.send(CommandFrame('-'));
+        transport.send(CommandFrame(wire::Reset));
     return true;
 }
 

@@ -7,6 +7,8 @@
 //
 // Plain POSIX on purpose: it starts fast and keeps its own timing.
 
+#include "core/protocol.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -26,9 +28,10 @@
 
 namespace {
 
-constexpr int MemoryLimit = 65536;  // two address bytes on the wire
-constexpr long ByteTimeNs = 173611; // 10 bit-times at 57,600 baud
-constexpr int ReadReplyLength = 17; // count byte + 16 data bytes
+namespace wire = varn::wire;
+constexpr int MemoryLimit = wire::DeviceLimit;
+constexpr long ByteTimeNs = wire::ByteTimeNs;
+constexpr int ReadReplyLength = wire::ReadReplyBytes;
 
 volatile sig_atomic_t stopRequested = 0;
 
@@ -343,48 +346,48 @@ private:
     }
 
     void handle(const std::vector<uint8_t>& frame) {
-        if (frame.size() == 1)
+        if (frame.size() == wire::CommandLength)
             command(frame[0]);
-        else if (frame.size() == 4)
+        else if (frame.size() == wire::AddressLength)
             readBlock(frame);
-        else if (frame.size() == 20)
+        else if (frame.size() == wire::BlockLength)
             programBlock(frame);
         // Anything else is not part of the protocol and is ignored.
     }
 
     void command(uint8_t letter) {
         switch (letter) {
-        case 'T': {
-            std::vector<uint8_t> reply = {'T'};
+        case wire::Identify: {
+            std::vector<uint8_t> reply = {wire::Identify};
             reply.insert(reply.end(), opt.name.begin(), opt.name.end());
             reply.push_back(' ');
             reply.insert(reply.end(), opt.version.begin(), opt.version.end());
             answer(reply);
             break;
         }
-        case '+':
+        case wire::Run:
             running = true;
             break;
-        case '-':
+        case wire::Reset:
             running = false;
             break;
-        case 'P':
+        case wire::Prepare:
             break;
-        case 'R':
+        case wire::Read:
             break; // the address frame follows
-        case 'W':
+        case wire::Write:
             writeOpen = !writeOpen;
             break;
-        case 'E':
+        case wire::Erase:
             std::fill(memory.begin(), memory.end(), 0xFF);
             locked = false;
             break;
-        case 'L':
+        case wire::Lock:
             locked = true;
             break;
         default:
-            if (letter >= 0x60) {
-                int code = letter - 'a' + 1;
+            if (letter >= wire::DeviceSelectBase) {
+                int code = letter - wire::DeviceSelectBase;
                 auto it = deviceSizes.find(code);
                 deviceSize = MemoryLimit;
                 if (it != deviceSizes.end() && it->second > 0 && it->second < MemoryLimit)
@@ -398,7 +401,7 @@ private:
         int address = frame[0] * 256 + frame[1];
         std::vector<uint8_t> reply(ReadReplyLength);
         reply[0] = static_cast<uint8_t>(opt.countByte);
-        for (int i = 0; i < 16; ++i) {
+        for (int i = 0; i < wire::BlockBytes; ++i) {
             int a = address + i;
             reply[1 + i] = locked ? 0x00 : (a < deviceSize ? memory[a] : 0xFF);
         }
@@ -408,10 +411,11 @@ private:
     void programBlock(const std::vector<uint8_t>& frame) {
         int address = frame[0] * 256 + frame[1];
         if (!locked) {
-            for (int i = 0; i < 16; ++i) {
+            for (int i = 0; i < wire::BlockBytes; ++i) {
                 int a = address + i;
                 if (a < deviceSize)
-                    memory[a] &= frame[4 + i]; // programming only clears bits
+                    memory[a] &=
+                        frame[wire::BlockHeaderBytes - 1 + i]; // programming only clears bits
             }
         }
         sleepMs(opt.programDelayMs);

@@ -1,5 +1,7 @@
 #include "bare.h"
 
+#include "core/protocol.h"
+
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -108,9 +110,9 @@ int RunResponder() {
     // bookkeeping and no more.
     unsigned char input[8192];
     size_t have = 0;
-    unsigned char readReply[17];
-    readReply[0] = 17;
-    std::memset(readReply + 1, 0xFF, 16);
+    unsigned char readReply[wire::ReadReplyBytes];
+    readReply[0] = wire::ReadReplyBytes;
+    std::memset(readReply + 1, 0xFF, wire::BlockBytes);
     const unsigned char ack = 0x00;
     while (!stopRequested) {
         const ssize_t n = ::read(master, input + have, sizeof input - have);
@@ -129,10 +131,10 @@ int RunResponder() {
         size_t pos = 0;
         while (pos < have && pos + 1 + input[pos] <= have) {
             const size_t length = input[pos];
-            if (length == 4)
+            if (length == wire::AddressLength)
                 WriteAll(master, readReply, sizeof readReply);
-            else if (length == 20)
-                WriteAll(master, &ack, 1);
+            else if (length == wire::BlockLength)
+                WriteAll(master, &ack, wire::AckBytes);
             pos += 1 + length;
         }
         std::memmove(input, input + pos, have - pos);
@@ -162,40 +164,43 @@ int RunBareClient(int argc, char** argv) {
     MakeRaw(fd);
     tcflush(fd, TCIOFLUSH);
 
-    unsigned char request[21] = {};
-    unsigned char reply[17];
-    const unsigned char writeCommand[2] = {0x01, 'W'};
+    unsigned char request[wire::BlockFrameBytes] = {};
+    unsigned char reply[wire::ReadReplyBytes];
+    const unsigned char writeCommand[wire::CommandFrameBytes] = {wire::CommandLength, wire::Write};
     long long done = 0;
     bool ok = true;
 
     const long long wall0 = Nanoseconds(CLOCK_MONOTONIC);
     const long long cpu0 = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
     if (program) {
-        request[0] = 0x14;
+        request[0] = wire::BlockLength;
         request[3] = 0x00;
-        request[4] = 0x10;
-        for (int j = 0; j < 16; ++j)
-            request[5 + j] = static_cast<unsigned char>(0x5A ^ j);
-        ok = WriteAll(fd, writeCommand, 2);
+        request[4] = wire::BlockBytes;
+        for (int j = 0; j < wire::BlockBytes; ++j)
+            request[wire::BlockHeaderBytes + j] = static_cast<unsigned char>(0x5A ^ j);
+        ok = WriteAll(fd, writeCommand, sizeof writeCommand);
         for (long i = 0; ok && i < blocks; ++i) {
-            const long address = i * 16;
+            const long address = i * wire::BlockBytes;
             request[1] = static_cast<unsigned char>(address / 256);
             request[2] = static_cast<unsigned char>(address % 256);
-            ok = WriteAll(fd, request, 21) && ReadExactly(fd, reply, 1);
+            ok = WriteAll(fd, request, sizeof request) && ReadExactly(fd, reply, wire::AckBytes);
             done += ok;
         }
-        ok = ok && WriteAll(fd, writeCommand, 2);
+        ok = ok && WriteAll(fd, writeCommand, sizeof writeCommand);
     } else {
-        request[0] = 0x01;
-        request[1] = 'R';
-        request[2] = 0x04;
+        // The read command and its address frame in one write.
+        request[0] = wire::CommandLength;
+        request[1] = wire::Read;
+        request[2] = wire::AddressLength;
         request[5] = 0x00;
-        request[6] = 0x10;
+        request[6] = wire::BlockBytes;
+        constexpr int requestBytes = wire::CommandFrameBytes + wire::AddressFrameBytes;
         for (long i = 0; ok && i < blocks; ++i) {
-            const long address = i * 16;
+            const long address = i * wire::BlockBytes;
             request[3] = static_cast<unsigned char>(address / 256);
             request[4] = static_cast<unsigned char>(address % 256);
-            ok = WriteAll(fd, request, 7) && ReadExactly(fd, reply, 17) && reply[0] == 17;
+            ok = WriteAll(fd, request, requestBytes) &&
+                 ReadExactly(fd, reply, wire::ReadReplyBytes) && reply[0] == wire::ReadReplyBytes;
             done += ok;
         }
     }

@@ -12,6 +12,8 @@
 #include "multibench.h"
 #include "report.h"
 
+#include "core/protocol.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QSysInfo>
@@ -28,16 +30,16 @@ using namespace varn::bench;
 
 namespace {
 
-// 10 bit-times of 8N1 at 57,600 baud.
-constexpr double ByteNs = 10.0 / 57600.0 * 1e9;
+constexpr double ByteNs = double(wire::BitsPerByte) / wire::BaudRate * 1e9;
 // 4,096 blocks of a 64 KiB device unless --kib asks for a smaller one (for
 // quick looks; the targets are meant for 64 KiB).
 int Blocks = 4096;
 double ReadLineBytes() {
-    return double(Blocks) * (7 + 17);
+    return double(Blocks) *
+           (wire::CommandFrameBytes + wire::AddressFrameBytes + wire::ReadReplyBytes);
 }
 double ProgramLineBytes() {
-    return double(Blocks) * (21 + 1) + 4;
+    return double(Blocks) * (wire::BlockFrameBytes + wire::AckBytes) + 2 * wire::CommandFrameBytes;
 }
 
 struct Options {
