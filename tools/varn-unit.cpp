@@ -3,7 +3,7 @@
 // It answers the unit's serial protocol so that the host program, its
 // command-line tool and the tests can run without the hardware. Every
 // transmission from the host is a frame: a length byte N, then N bytes.
-// See doc/virtual-unit.md for the options.
+// The README lists the options; --help prints them.
 //
 // Plain POSIX on purpose: it starts fast and keeps its own timing.
 

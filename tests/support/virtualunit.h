@@ -20,7 +20,7 @@ namespace varn::test {
 //
 // The unit always logs every frame it receives to logPath() (a file in a
 // temporary folder of its own); frames() reads that log back. Any other
-// varn-unit option may be given in the arguments (see doc/virtual-unit.md),
+// varn-unit option may be given in the arguments (see the README's options),
 // e.g. "--no-answer", "1" or "--link", dir + "/com1". The destructor stops
 // the unit.
 class VirtualUnit {
