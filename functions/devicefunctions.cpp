@@ -48,6 +48,10 @@ QString DeviceFunctions::refusalReason(int index) const {
         // have already changed the device.
         const int steps = qBound(0, int(state.AutoCount), MaxAutoCount);
         for (int step = 1; step <= steps; ++step) {
+            // A step that names Auto itself is no device function and is
+            // skipped when the sequence runs; asking about it would recurse.
+            if (state.AutoList[step] == FnAuto)
+                continue;
             if (QString why = refusalReason(state.AutoList[step]); !why.isEmpty())
                 return why;
         }

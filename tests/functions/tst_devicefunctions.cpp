@@ -423,6 +423,9 @@ private slots:
         QTest::newRow("unknown code writes nothing, next step moves on")
             << QList<int>{9, FnLock} << 0 << false << -1 << QStringList{no, lk + Ok, no, no, no, no}
             << 2;
+        QTest::newRow("a step naming Auto itself is skipped")
+            << QList<int>{FnAuto, FnLock} << 0 << false << -1
+            << QStringList{no, lk + Ok, no, no, no, no} << 2;
         QTest::newRow("line lost in step 1 ends the sequence")
             << QList<int>{FnBlank, FnErase, FnVerify} << 3 << true << -1
             << QStringList{bl + Fault, no, no, no, no, no} << 0;
