@@ -66,5 +66,24 @@ void CopyRecords(const ImageRecords& image, AppState& state);
 
 // "<file>, line <n>": where a text image's message points.
 QString FileLine(const QString& shown, int lineNumber);
+// A message about one line: the cause, then where it points.
+Status LineFailure(const QString& cause, const QString& shown, int lineNumber);
+
+// The lines of a text image, ending in CR LF, LF or CR alone, with blanks,
+// tabs and end-of-file marks trimmed from both ends. Blank lines are skipped
+// but counted, so that messages name the line an editor shows.
+class TextLines {
+public:
+    explicit TextLines(const QByteArray& content)
+        : cursor_(content.constData()), end_(cursor_ + content.size()) {}
+    // The next line that is not blank as [first, last); false at the end.
+    bool next(const char*& first, const char*& last);
+    int lineNumber() const { return lineNumber_; }
+
+private:
+    const char* cursor_;
+    const char* end_;
+    int lineNumber_ = 0;
+};
 
 } // namespace varn::detail

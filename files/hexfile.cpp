@@ -101,13 +101,7 @@ private:
     int length_;
 };
 
-bool IsPadding(char c) {
-    return c == ' ' || c == '\t' || c == '\x1A';
-}
-
-Status LineFailure(const QString& cause, const QString& shown, int lineNumber) {
-    return Status::Fail(cause + QLatin1Char('\n') + detail::FileLine(shown, lineNumber));
-}
+using detail::LineFailure;
 
 // Reads and checks every record up to the one that ends the reading, each data
 // record at its full address: the 16-bit address field plus the base that the
@@ -120,33 +114,13 @@ Status ReadHexRecords(const QByteArray& content, const QString& shown,
     image.data.reserve(
         std::min<qsizetype>(content.size() / 2, qsizetype(MaxRecordLines) * MaxDataBytes));
     qint64 base = 0;
-    int lineNumber = 0;
     int recordLines = 0;
     QByteArray bytes;
-    const char* const end = content.constData() + content.size();
-    const char* cursor = content.constData();
-    while (cursor < end) {
-        // Lines end in CR LF, LF or CR alone.
-        const char* lineEnd = cursor;
-        while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r')
-            ++lineEnd;
-        const char* next = lineEnd;
-        if (next < end && *next == '\r')
-            ++next;
-        if (next < end && *next == '\n' && (next == lineEnd || *lineEnd == '\r'))
-            ++next;
-        const char* first = cursor;
-        const char* last = lineEnd;
-        cursor = next;
-        ++lineNumber;
-
-        while (first < last && IsPadding(*first))
-            ++first;
-        while (last > first && IsPadding(last[-1]))
-            --last;
-        if (first == last)
-            continue;
-
+    detail::TextLines lines(content);
+    const char* first = nullptr;
+    const char* last = nullptr;
+    while (lines.next(first, last)) {
+        const int lineNumber = lines.lineNumber();
         if (++recordLines > MaxRecordLines) {
             return LineFailure(QStringLiteral("The file has more than %1 records before its "
                                               "end record.")

@@ -120,6 +120,35 @@ QString FileLine(const QString& shown, int lineNumber) {
     return QStringLiteral("%1, line %2").arg(shown).arg(lineNumber);
 }
 
+Status LineFailure(const QString& cause, const QString& shown, int lineNumber) {
+    return Status::Fail(cause + QLatin1Char('\n') + FileLine(shown, lineNumber));
+}
+
+bool TextLines::next(const char*& first, const char*& last) {
+    const auto padding = [](char c) { return c == ' ' || c == '\t' || c == '\x1A'; };
+    while (cursor_ < end_) {
+        const char* lineEnd = cursor_;
+        while (lineEnd < end_ && *lineEnd != '\n' && *lineEnd != '\r')
+            ++lineEnd;
+        const char* next = lineEnd;
+        if (next < end_ && *next == '\r')
+            ++next;
+        if (next < end_ && *next == '\n' && (next == lineEnd || *lineEnd == '\r'))
+            ++next;
+        first = cursor_;
+        last = lineEnd;
+        cursor_ = next;
+        ++lineNumber_;
+        while (first < last && padding(*first))
+            ++first;
+        while (last > first && padding(last[-1]))
+            --last;
+        if (first != last)
+            return true;
+    }
+    return false;
+}
+
 Status PlaceRecords(const ImageRecords& image, qint64 fileOffset, qint64 bufferOffset,
                     const QString& shown, QString& notice) {
     notice.clear();

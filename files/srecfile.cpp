@@ -20,13 +20,7 @@ int DigitValue(char c) {
     return HexDigitValue(QLatin1Char(c));
 }
 
-bool IsPadding(char c) {
-    return c == ' ' || c == '\t' || c == '\x1A';
-}
-
-Status LineFailure(const QString& cause, const QString& shown, int lineNumber) {
-    return Status::Fail(cause + QLatin1Char('\n') + detail::FileLine(shown, lineNumber));
-}
+using detail::LineFailure;
 
 // The digits of the address field by record type; 0 where the type has none
 // this reader accepts (S4).
@@ -103,31 +97,13 @@ void PutRecord(QByteArray& out, int type, int width, qint64 address, const quint
 // image; nothing touches the buffer.
 Status ReadSRecords(const QByteArray& content, const QString& shown, detail::ImageRecords& image) {
     std::vector<quint8> bytes;
-    int lineNumber = 0;
     int recordLines = 0;
     int dataRecords = 0;
-    const char* const end = content.constData() + content.size();
-    const char* cursor = content.constData();
-    while (cursor < end) {
-        // Lines end in CR LF, LF or CR alone.
-        const char* lineEnd = cursor;
-        while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r')
-            ++lineEnd;
-        const char* next = lineEnd;
-        if (next < end && *next == '\r')
-            ++next;
-        if (next < end && *next == '\n' && (next == lineEnd || *lineEnd == '\r'))
-            ++next;
-        const char* first = cursor;
-        const char* last = lineEnd;
-        cursor = next;
-        ++lineNumber;
-        while (first < last && IsPadding(*first))
-            ++first;
-        while (last > first && IsPadding(last[-1]))
-            --last;
-        if (first == last)
-            continue;
+    detail::TextLines lines(content);
+    const char* first = nullptr;
+    const char* last = nullptr;
+    while (lines.next(first, last)) {
+        const int lineNumber = lines.lineNumber();
         if (++recordLines > MaxRecordLines) {
             return LineFailure(QStringLiteral("The file has more than %1 records before its "
                                               "end record.")
