@@ -51,4 +51,8 @@ quint32 BufferCrc32(const AppState& state) {
     return Crc32(state.Buffer.data(), static_cast<std::size_t>(size));
 }
 
+QString Crc32Text(quint32 crc) {
+    return QStringLiteral("%1").arg(crc, 8, 16, QLatin1Char('0')).toUpper();
+}
+
 } // namespace varn

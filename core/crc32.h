@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 #include <cstddef>
 
@@ -17,5 +18,8 @@ quint32 Crc32(const quint8* data, std::size_t size, quint32 crc = 0);
 // CRC-32 of Buffer[0 .. DeviceSize-1], the bytes a Program sends; 0 for no
 // device (the CRC of nothing).
 quint32 BufferCrc32(const AppState& state);
+
+// Eight upper-case hexadecimal digits, as the buffer window shows it.
+QString Crc32Text(quint32 crc);
 
 } // namespace varn

@@ -288,6 +288,72 @@ private slots:
         QVERIFY(!QFile::exists(ws.path("after.bin")));
     }
 
+    // The image's identity without the unit (crc32, diff), and before it:
+    // a wrong --expect-crc32 sends nothing. CRCs as Python's zlib.crc32 gives them.
+    void imageIdentity_data() {
+        QTest::addColumn<QStringList>("arguments"); // PORT: the unit's line
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("outEnd"); // prefixes of the last lines of stdout
+        QTest::addColumn<int>("outLines");
+        QTest::addColumn<QString>("err");
+        const QStringList load{"--device", "2", "load", "image.bin"};
+        QTest::newRow("crc32 of the device")
+            << load + QStringList{"crc32"} << Ok << QStringList{"4F8558EB"} << 2 << "";
+        QTest::newRow("crc32 of the device's part only")
+            << QStringList{"load", "image.bin", "crc32"} << Ok << QStringList{"E4E43FDC"} << 2
+            << "";
+        QTest::newRow("diff with the same image as HEX")
+            << load + QStringList{"diff", "image.hex"} << Ok << QStringList{"No differences."} << 2
+            << "";
+        QTest::newRow("diff two ranges")
+            << load + QStringList{"diff", "two.bin"} << Mismatch
+            << QStringList{"0010-0011  2 bytes  75/00 7C/00", "0080  1 byte   05/FF",
+                           "3 bytes differ in 2 ranges."}
+            << 4 << "";
+        QTest::newRow("diff lists 20 ranges, counts the rest")
+            << load + QStringList{"diff", "many.bin"} << Mismatch
+            << QStringList{"... and 2 more ranges", "22 bytes differ in 22 ranges."} << 23 << "";
+        QTest::newRow("diff missing file") << load + QStringList{"diff", "missing.bin"} << FileError
+                                           << QStringList{} << 1 << "missing.bin";
+        const QStringList program{"--port", "PORT", "load", "image.bin", "program"};
+        QTest::newRow("expected crc")
+            << QStringList{"--device", "2", "--expect-crc32", "4f8558eb"} + program << Ok
+            << QStringList{"Programming ...   OK!"} << 2 << "";
+        QTest::newRow("wrong crc sends nothing")
+            << QStringList{"--device", "2", "--expect-crc32", "0x4F8558EA"} + program << FileError
+            << QStringList{} << 1 << "Image CRC-32 4F8558EB, expected 4F8558EA: nothing was sent";
+    }
+    void imageIdentity() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QStringList, outEnd);
+        QFETCH(int, outLines);
+        QFETCH(QString, err);
+        Workspace ws;
+        const QByteArray image = pattern(1024, 5);
+        ws.write("image.bin", image);
+        ws.write("image.hex", HexText(image));
+        QByteArray two = image, many = image;
+        two[0x10] = two[0x11] = 0;
+        two[0x80] = char(0xFF);
+        for (int i = 0; i < 22; ++i)
+            many[i * 32] = char(0x80);
+        ws.write("two.bin", two);
+        ws.write("many.bin", many);
+        VirtualUnit unit(ws.unitArguments({}));
+        START_UNIT(unit);
+        arguments.replaceInStrings("PORT", unit.path());
+        const CliResult r = ws.run(arguments);
+        CHECK_RUN(r, status);
+        const QStringList out = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(out.size(), outLines);
+        for (qsizetype i = 0; i < outEnd.size(); ++i)
+            QVERIFY2(out[out.size() - outEnd.size() + i].startsWith(outEnd[i]), qPrintable(r.out));
+        QVERIFY2(r.err.contains(err), qPrintable(r.err));
+        // Whether the unit was reached at all.
+        QCOMPARE(unit.waitForFrames(1, 300), arguments.contains("program") && status == Ok);
+    }
+
     // --skip-blank reaches the engine: only the blocks with data go out.
     void programSkipsBlankBlocks() {
         Workspace ws;
@@ -362,7 +428,8 @@ private slots:
         const CliResult r = ws.run({"--port", unit.path(), "load", "image.bin", "auto"});
         CHECK_RUN(r, Mismatch);
         QCOMPARE(r.out, QStringLiteral("Loaded image.bin (Binary)\n"));
-        QCOMPARE(r.err, QStringLiteral("Verify Error at 0000 (buffer 01, device FF)\n"));
+        QCOMPARE(r.err, QStringLiteral("Verify Error at 0000 (buffer 01, device FF)\n"
+                                       "The operation compare lists all differences.\n"));
         QVERIFY(unit.waitForFrames(8));
         QVERIFY(!unit.frames().contains("\x01W"));
     }

@@ -210,6 +210,21 @@ constexpr OptionEntry optionTable[] = {
      "program: leave out 16-byte blocks that are all FF\n"
      "(for a device erased before)",
      nullptr},
+    {"--expect-crc32", nullptr, OptionValue::Required,
+     [](const QString& name, const QString& value, CliOptions& options) {
+         static const QRegularExpression crc(QStringLiteral("^(0[xX])?([0-9A-Fa-f]{1,8})$"));
+         const QRegularExpressionMatch match = crc.match(value);
+         if (!match.hasMatch())
+             return Status::Fail(
+                 QStringLiteral("%1 %2: 1 to 8 hexadecimal digits are needed").arg(name, value));
+         options.expectCrc32 = match.captured(2).toUInt(nullptr, 16);
+         return Status::Ok();
+     },
+     "--expect-crc32 HEX",
+     "before the first device function, end the run with\n"
+     "the file status when the CRC-32 of the device's part\n"
+     "of the buffer is not HEX (nothing is sent to the unit)",
+     nullptr},
     {"--quiet", "-q", OptionValue::None,
      [](const QString&, const QString&, CliOptions& options) {
          options.quiet = true;
@@ -335,6 +350,11 @@ constexpr OperationEntry operationTable[] = {
      "print the 16-bit checksum of the device's part"},
     {"export", CliOperation::Export, "FILE", takeFile,
      "write the production log's records as CSV (- for\nstandard output)"},
+    {"diff", CliOperation::Diff, "FILE", takeFile,
+     "list the differences between the device's part of the\n"
+     "buffer and an image file (loaded as load would)"},
+    {"crc32", CliOperation::Crc32, "", nullptr,
+     "print the CRC-32 of the device's part (as zlib computes it)"},
     {"identify", CliOperation::Identify, "", nullptr,
      "print the name and version of the programmer unit"},
     {"read", CliOperation::Read, "", nullptr, "read the device into the buffer"},
@@ -510,11 +530,12 @@ QString CliUsage() {
                       "\n"
                       "Exit status:\n"
                       "  0  every operation succeeded (on every unit)\n"
-                      "  1  verify or blank check found a wrong byte\n"
+                      "  1  verify or blank check found a wrong byte, or diff a difference\n"
                       "  2  usage or configuration error\n"
                       "  3  communication error (port cannot be opened, the unit did not answer)\n"
                       "  4  file error (an image file could not be loaded or saved,\n"
-                      "     or a load left data out without --allow-partial)\n"
+                      "     or a load left data out without --allow-partial,\n"
+                      "     or the buffer's CRC-32 is not that of --expect-crc32)\n"
                       "  5  production log error (it cannot be opened, so nothing was sent;\n"
                       "     or the record could not be written: the record goes to\n"
                       "     standard error)\n"

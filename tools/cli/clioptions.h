@@ -20,6 +20,8 @@ struct CliOperation {
         Clear,
         Checksum,
         Export,
+        Diff,
+        Crc32,
         Identify,
         Read,
         Erase,
@@ -32,7 +34,7 @@ struct CliOperation {
         Reset,
     };
     Kind kind = Clear;
-    QString file;     // load, save, export
+    QString file;     // load, save, export, diff
     qint64 start = 0; // fill
     qint64 length = 0;
     quint8 value = 0xFF;
@@ -62,6 +64,8 @@ struct CliOptions {
     bool help = false;
     bool version = false;
     bool listPorts = false; // --list-ports: the ports and comN entries, nothing else
+    // --expect-crc32 HEX: the buffer's CRC-32 checked before the first device function.
+    std::optional<quint32> expectCrc32;
     // --log [PATH|URL]: an empty value means varn-log.sqlite in the current
     // folder. Unset: no record is written (export still reads the default).
     std::optional<QString> log;

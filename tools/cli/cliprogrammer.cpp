@@ -1,9 +1,11 @@
 #include "cliprogrammer.h"
 
 #include "core/config.h"
+#include "core/crc32.h"
 #include "core/hextext.h"
 #include "editor/bufferops.h"
 #include "exitstatus.h"
+#include "files/filecompare.h"
 #include "files/imagefiles.h"
 #include "functions/functiontext.h"
 #include "link/portinfo.h"
@@ -19,6 +21,9 @@
 namespace varn {
 
 namespace {
+
+// Range lines diff prints before it only counts the rest.
+constexpr int MaxDifferenceLines = 20;
 
 // Messages of the file layer usually name the file; add it where they do not.
 QString withFileName(const QString& path, const QString& message) {
@@ -166,7 +171,25 @@ int CliProgrammer::finishRecord(int status) {
     return status;
 }
 
+int CliProgrammer::checkImageCrc() {
+    if (!options.expectCrc32 || imageCrcChecked)
+        return ExitOk;
+    imageCrcChecked = true;
+    const quint32 crc = BufferCrc32(state);
+    if (crc == *options.expectCrc32)
+        return ExitOk;
+    console.error(QStringLiteral("Image CRC-32 %1, expected %2: nothing was sent to the "
+                                 "programmer unit.")
+                      .arg(Crc32Text(crc), Crc32Text(*options.expectCrc32)));
+    return ExitFile;
+}
+
 int CliProgrammer::runOperation(const CliOperation& operation) {
+    // The wrong image must not reach a chip: checked before anything is sent.
+    if (operation.isDeviceFunction()) {
+        if (const int status = checkImageCrc(); status != ExitOk)
+            return status;
+    }
     if (operation.isDeviceFunction() && recorded && !recorded->active()) {
         RunContext context;
         context.port = options.portPath.isEmpty() ? QStringLiteral("COM%1").arg(state.PortNumber)
@@ -216,6 +239,11 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
     case CliOperation::Checksum:
         console.result(HexWord(BufferChecksum(state)));
         return ExitOk;
+    case CliOperation::Crc32:
+        console.result(Crc32Text(BufferCrc32(state)));
+        return ExitOk;
+    case CliOperation::Diff:
+        return diffFile(operation.file);
     case CliOperation::Identify:
         for (const QString& line :
              IdentificationReport(identification.reply).split(QStringLiteral("\r\n")))
@@ -281,6 +309,23 @@ int CliProgrammer::saveFile(const QString& path) {
     }
     console.info(QStringLiteral("Saved %1 (%2)").arg(path, FormatName(state.FileType)));
     return ExitOk;
+}
+
+int CliProgrammer::diffFile(const QString& path) {
+    state.FileOffset = options.fileOffset;
+    state.BufferOffset = options.bufferOffset;
+    DifferenceReport report;
+    const Status compared = CompareWithFile(state, path, fileFormat(path), false, report);
+    if (!compared || (!compared.message.isEmpty() && !options.allowPartial)) {
+        // As load: a file that left data out is no image to judge by.
+        console.error(withFileName(path, compared.message));
+        return ExitFile;
+    }
+    if (!compared.message.isEmpty())
+        console.error(withFileName(path, compared.message));
+    for (const QString& line : DifferenceLines(report, MaxDifferenceLines))
+        console.result(line);
+    return report.empty() ? ExitOk : ExitMismatch;
 }
 
 int CliProgrammer::connectUnit() {
@@ -381,6 +426,9 @@ void CliProgrammer::functionFinished(const FunctionResult& result) {
         break;
     default:
         console.error(ResultReport(result));
+        // Verify stops at the first wrong byte; stored scripts rely on that line.
+        if (result.outcome == Outcome::Mismatch && result.function == FnVerify)
+            console.error(QStringLiteral("The operation compare lists all differences."));
         break;
     }
 }

@@ -42,6 +42,9 @@ private:
     int runOperation(const CliOperation& operation);
     int loadFile(const QString& path);
     int saveFile(const QString& path);
+    int diffFile(const QString& path);
+    // --expect-crc32, before the first device function: ExitOk or ExitFile.
+    int checkImageCrc();
     int connectUnit();
     int runDeviceFunction(int index);
     int openLog();
@@ -60,6 +63,7 @@ private:
     Identification identification;
     int connectStatus = 0;
     bool loadSequenceSent = false;
+    bool imageCrcChecked = false;
 
     // The production log (--log, or export) and the record of this run.
     std::unique_ptr<ProductionLog> log;

@@ -6,10 +6,11 @@ namespace varn {
 // the numbers stable, scripts test them.
 enum ExitStatus : int {
     ExitOk = 0,            // every operation succeeded
-    ExitMismatch = 1,      // verify or blank check found a wrong byte
+    ExitMismatch = 1,      // verify or blank check found a wrong byte, diff a difference
     ExitUsage = 2,         // bad arguments, or varn.cfg / varn.dev / auto.cfg refused
     ExitCommunication = 3, // port cannot be opened, the unit did not answer
-    ExitFile = 4,          // an image file could not be loaded or saved, or left data out
+    ExitFile = 4,          // an image file could not be loaded or saved, or left data out, or the
+                           // buffer is not the image --expect-crc32 names
     ExitLog = 5,           // the production log cannot be opened or written
 };
 
