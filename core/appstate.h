@@ -26,6 +26,9 @@ enum FunctionCode : int {
     FnVerify = 4,
     FnLock = 5,
     FnAuto = 6, // list item only, never stored in auto.cfg
+    // The Device menu's Compare and varn-cli's compare: neither a list item
+    // nor an Auto step, so the list and auto.cfg stay as they are.
+    FnCompare = 7,
 };
 
 // The file formats the load and save commands know.

@@ -1,6 +1,7 @@
 #include "devicefunctions.h"
 
 #include "core/protocol.h"
+#include "core/usersettings.h"
 
 namespace varn {
 
@@ -22,9 +23,16 @@ bool IsDeviceFunction(int code) {
     return code >= FnRead && code <= FnLock;
 }
 
+// What RunFunction runs: the list's functions and Compare, which is no list
+// item and no Auto step.
+bool IsRunnable(int code) {
+    return IsDeviceFunction(code) || code == FnCompare;
+}
+
 // Codes whose exchange walks the device block by block.
 bool NeedsBlocks(int code) {
-    return code == FnRead || code == FnBlank || code == FnProgram || code == FnVerify;
+    return code == FnRead || code == FnBlank || code == FnProgram || code == FnVerify ||
+           code == FnCompare;
 }
 
 QDateTime Now() {
@@ -32,6 +40,13 @@ QDateTime Now() {
 }
 
 } // namespace
+
+FunctionOptions SettingsFunctionOptions(const UserSettings& settings) {
+    FunctionOptions options;
+    options.replies = ReadReplyPolicy(settings);
+    options.onlyImage = settings.value(QLatin1String(OnlyImageKey), false).toBool();
+    return options;
+}
 
 DeviceFunctions::DeviceFunctions(AppState& state, Transport& transport, FunctionObserver& observer)
     : state(state), transport(transport), observer(observer), pause(LoadPauseMs),
@@ -57,7 +72,7 @@ QString DeviceFunctions::refusalReason(int index) const {
         }
         return {};
     }
-    if (!IsDeviceFunction(index))
+    if (!IsRunnable(index))
         return {};
     if (!transport.isOpen()) {
         const QString why = transport.notConnectedReason();
@@ -80,7 +95,26 @@ QString DeviceFunctions::refusalReason(int index) const {
                               "addresses at most %2 bytes.")
             .arg(size)
             .arg(MaxDeviceSize);
+    // A failed or forgotten load would otherwise let Program send nothing and
+    // Verify pass without having looked at a single byte.
+    if (runOptions.onlyImage && index != FnRead && !state.anyDefined(0, size))
+        return QStringLiteral("Only the Image is on, but no byte of the device's part of the "
+                              "buffer comes from an image. Load a file first.");
     return {};
+}
+
+std::vector<qint32> DeviceFunctions::blocksFor(int code) const {
+    const qint32 size = state.DeviceSize();
+    const qint32 count = BlockCount(size);
+    const bool filter = runOptions.onlyImage && code != FnRead;
+    std::vector<qint32> blocks;
+    blocks.reserve(size_t(count));
+    for (qint32 block = 0; block < count; ++block) {
+        const qint32 address = block * BlockBytes;
+        if (!filter || state.anyDefined(address, std::min(address + BlockBytes, size)))
+            blocks.push_back(address);
+    }
+    return blocks;
 }
 
 bool DeviceFunctions::LoadSequence() {
@@ -147,7 +181,7 @@ FunctionResult DeviceFunctions::RunFunction(int index) {
     showProgress(run, 0);
     if (index == FnAuto) {
         runAuto(run);
-    } else if (IsDeviceFunction(index)) {
+    } else if (IsRunnable(index)) {
         runCode(run);
     } else {
         finish(run);
@@ -203,6 +237,8 @@ void DeviceFunctions::runCode(FunctionResult& run) {
         return readBlocks(BlockMode::Verify, run);
     case FnBlank:
         return readBlocks(BlockMode::Blank, run);
+    case FnCompare:
+        return readBlocks(BlockMode::Compare, run);
     case FnProgram:
         return programBlocks(run);
     case FnErase:
@@ -215,14 +251,26 @@ void DeviceFunctions::runCode(FunctionResult& run) {
 }
 
 void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
-    const qint32 blocks = BlockCount(state.DeviceSize());
-    run.blocksTotal = blocks;
+    const std::vector<qint32> blocks = blocksFor(run.function);
+    const qint32 total = qint32(blocks.size());
+    const qint32 size = state.DeviceSize();
+    run.blocksTotal = total;
+    const bool wholeBlock = mode == BlockMode::Read || mode == BlockMode::Compare;
     addressFrame[3] = 0x00;
-    addressFrame[4] = char(mode == BlockMode::Read ? BlockBytes : 1);
+    addressFrame[4] = char(wholeBlock ? BlockBytes : 1);
+    // Only the image: Verify and Compare judge the bytes the image defines;
+    // Blank check still wants a block's every byte erased, since Program sends
+    // it whole.
+    const bool definedOnly = runOptions.onlyImage && mode != BlockMode::Blank;
+    // Compare collects the device's bytes here and judges them at the end;
+    // bytes never read count as equal.
+    std::vector<quint8> device;
+    if (mode == BlockMode::Compare)
+        device.assign(state.Buffer.begin(), state.Buffer.begin() + size);
 
-    for (qint32 block = 0; block < blocks; ++block) {
-        showProgress(run, block * 100 / blocks);
-        const qint32 address = block * BlockBytes;
+    for (qint32 i = 0; i < total; ++i) {
+        showProgress(run, i * 100 / total);
+        const qint32 address = blocks[size_t(i)];
         addressFrame[1] = char(address / 256);
         addressFrame[2] = char(address % 256);
         discardWaiting();
@@ -245,6 +293,13 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
                 state.Buffer[at] = byte;
                 continue;
             }
+            if (mode == BlockMode::Compare) {
+                if (at < size)
+                    device[size_t(at)] = byte;
+                continue;
+            }
+            if (definedOnly && !state.isDefined(at))
+                continue;
             const quint8 expected = mode == BlockMode::Verify ? state.Buffer[at] : 0xFF;
             if (byte != expected) {
                 run.outcome = Outcome::Mismatch;
@@ -252,27 +307,50 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
                 return finish(run);
             }
         }
+        // What a Read stored is the buffer's image from now on.
+        if (mode == BlockMode::Read)
+            state.markDefined(address, address + qMax(0, present));
         // A block that did not arrive whole counts as a lost reply.
         if (present < announced)
             return failLink(run, LinkFault::ShortReply);
         ++run.blocksDone;
     }
+    if (mode == BlockMode::Compare)
+        judgeComparison(device, run);
     showProgress(run, 100);
     finish(run);
+}
+
+void DeviceFunctions::judgeComparison(const std::vector<quint8>& device, FunctionResult& run) {
+    const qint32 size = qint32(device.size());
+    run.report = CompareImages(state.Buffer.data(), device.data(), size,
+                               runOptions.onlyImage ? &state.Defined : nullptr);
+    for (const DifferenceRange& range : run.report.ranges) {
+        for (qint32 at = range.first; at <= range.last; ++at) {
+            if (state.Buffer[at] != device[size_t(at)] &&
+                (!runOptions.onlyImage || state.isDefined(at)))
+                run.differences.append(ByteDifference{at, state.Buffer[at], device[size_t(at)]});
+        }
+    }
+    if (!run.report.empty())
+        run.outcome = Outcome::Mismatch;
 }
 
 void DeviceFunctions::programBlocks(FunctionResult& run) {
     if (!sendLetter(wire::Write))
         return failLink(run, LinkFault::None);
 
-    const qint32 blocks = BlockCount(state.DeviceSize());
-    run.blocksTotal = blocks;
+    const std::vector<qint32> blocks = blocksFor(run.function);
+    const qint32 total = qint32(blocks.size());
+    run.blocksTotal = total;
     blockFrame[3] = 0x00;
     blockFrame[4] = char(BlockBytes);
 
-    for (qint32 block = 0; block < blocks; ++block) {
-        showProgress(run, block * 100 / blocks);
-        const qint32 address = block * BlockBytes;
+    // Every block frame carries its own address, so the unit takes the blocks
+    // of an image with gaps as they come.
+    for (qint32 i = 0; i < total; ++i) {
+        showProgress(run, i * 100 / total);
+        const qint32 address = blocks[size_t(i)];
         blockFrame[1] = char(address / 256);
         blockFrame[2] = char(address % 256);
         // Taken per block: a transport may keep the frame it was given, and

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <vector>
 
 namespace varn {
 
@@ -38,7 +39,19 @@ struct FunctionOptions {
     // The reply wait of block reads and program blocks, and how often such a
     // request is sent again when its reply did not come.
     ReplyPolicy replies;
+    // Only the image: Program, Verify, Blank check and Compare exchange only
+    // the 16-byte blocks that hold a byte of AppState::Defined (Program sends
+    // them whole), and Verify and Compare judge only the defined bytes. Read,
+    // Erase and Lock do not change. Off: every block, as always.
+    bool onlyImage = false;
 };
+
+class UserSettings;
+// The varn.ini key of the "Only the Image" setting.
+inline constexpr const char* OnlyImageKey = "device/onlyImage";
+// The options the desktop windows run with: the reply policy and Only the
+// Image from the settings file.
+FunctionOptions SettingsFunctionOptions(const UserSettings& settings);
 
 // The function window's engine: load sequence, run driver, Auto runner and
 // the six device functions. Each instance keeps its own state and touches
@@ -56,12 +69,15 @@ public:
     bool LoadSequence();
 
     // cmdRun_Click without the buttons: the function of list index 0..6, or
-    // a refusal when it cannot run now.
+    // FnCompare, or a refusal when it cannot run now. Compare reads the device
+    // with Read's requests, leaves the buffer alone and reports every
+    // differing byte (FunctionResult::report); anything different is a Mismatch.
     FunctionResult RunFunction(int index);
 
-    // Why list index 0..6 cannot run now (empty when it can): the line is not
-    // open, or the device size is outside what the block exchange can
-    // address. Erase and Lock only need the line; Auto needs what its steps need.
+    // Why list index 0..6 or FnCompare cannot run now (empty when it can): the
+    // line is not open, the device size is outside what the block exchange
+    // can address, or only the image is asked for and the buffer holds none.
+    // Erase and Lock only need the line; Auto needs what its steps need.
     QString refusalReason(int index) const;
 
     void setOptions(const FunctionOptions& options) { runOptions = options; }
@@ -73,11 +89,16 @@ public:
     int deviceLetter() const { return letter; }
 
 private:
-    enum class BlockMode { Read, Verify, Blank };
+    enum class BlockMode { Read, Verify, Blank, Compare };
 
+    // The first addresses of the blocks a function exchanges, in order: all
+    // of the device, or with only the image those holding a defined byte.
+    std::vector<qint32> blocksFor(int code) const;
     void runAuto(FunctionResult& summary);
     void runCode(FunctionResult& run);
     void readBlocks(BlockMode mode, FunctionResult& run);
+    // Compare's verdict: the buffer against the device bytes read.
+    void judgeComparison(const std::vector<quint8>& device, FunctionResult& run);
     void programBlocks(FunctionResult& run);
     void commandOnly(char command, FunctionResult& run);
     bool sendLetter(char command);

@@ -19,9 +19,7 @@ namespace varn {
 
 frmFunction::frmFunction(AppState& appState, Transport& transport, QWidget* parent)
     : QDialog(parent), state(appState), link(transport), functions(appState, transport, *this) {
-    FunctionOptions options;
-    options.replies = ReadReplyPolicy(UserSettings(appState));
-    functions.setOptions(options);
+    functions.setOptions(SettingsFunctionOptions(UserSettings(appState)));
     setObjectName(QStringLiteral("frmFunction"));
     setWindowTitle(tr("Function"));
     const Twips tw(this);

@@ -30,9 +30,7 @@ frmProduction::frmProduction(AppState& appState, Transport& transport, QWidget* 
     : QDialog(parent), state(appState), functions(appState, transport, *this),
       run(appState, functions) {
     setObjectName(QStringLiteral("frmProduction"));
-    FunctionOptions options;
-    options.replies = ReadReplyPolicy(UserSettings(appState));
-    functions.setOptions(options);
+    functions.setOptions(SettingsFunctionOptions(UserSettings(appState)));
     setWindowTitle(tr("Production"));
 
     lblVerdict = new QLabel(this);

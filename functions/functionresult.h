@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/differences.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -12,7 +14,7 @@ enum class Outcome {
     Success,
     Refused,              // nothing was sent: see FunctionResult::refusal
     CommunicationFailure, // see FunctionResult::linkFault
-    Mismatch,             // verify or blank check found a wrong byte
+    Mismatch,             // verify, blank check or compare found a wrong byte
 };
 
 // Why the unit's reply was not there.
@@ -41,10 +43,13 @@ struct FunctionResult {
     QString refusal;                       // Refused: why
     LinkFault linkFault = LinkFault::None; // CommunicationFailure: why
     // Mismatch: the wrong bytes found, in address order. Verify and blank
-    // check stop at the first.
+    // check stop at the first; Compare lists every one.
     QList<ByteDifference> differences;
+    // FnCompare: the differences merged into ranges (empty when the device
+    // matches, or when the run ended before it was read).
+    DifferenceReport report;
     qint32 blocksDone = 0;  // 16-byte blocks exchanged whole
-    qint32 blocksTotal = 0; // blocks the device needs
+    qint32 blocksTotal = 0; // blocks the run exchanges (with only the image: those it touches)
     // Device bytes moved over the line: read from it or written to it,
     // frame bytes not counted.
     qint64 bytesTransferred = 0;

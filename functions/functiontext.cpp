@@ -21,6 +21,7 @@ constexpr FunctionWords Words[] = {
     {"Verify", "Verifying ..."},
     {"Lock", "Locking ..."},
     {"Auto", ""},
+    {"Compare", "Comparing ..."},
 };
 
 const FunctionWords* wordsOf(int code) {
@@ -48,6 +49,8 @@ QString ResultText(const FunctionResult& result) {
     case Outcome::CommunicationFailure:
         return StartText(result.function) + QStringLiteral("   Device Fault!");
     case Outcome::Mismatch:
+        if (result.function == FnCompare)
+            return StartText(FnCompare) + QStringLiteral("   ") + DifferenceSummary(result.report);
         return (result.function == FnBlank ? QStringLiteral("Device not blank at ")
                                            : QStringLiteral("Verify Error at ")) +
                HexWord(result.firstDifference().address);
@@ -59,7 +62,7 @@ QString ResultText(const FunctionResult& result) {
 
 QString ResultReport(const FunctionResult& result) {
     QString text = ResultText(result);
-    if (result.outcome != Outcome::Mismatch)
+    if (result.outcome != Outcome::Mismatch || result.function == FnCompare)
         return text;
     const ByteDifference& d = result.firstDifference();
     if (result.function == FnBlank)
@@ -78,7 +81,7 @@ bool FunctionLines::started(const FunctionResult& run) {
         for (QString& line : lines)
             line.clear();
     }
-    if (run.function >= FnRead && run.function <= FnLock)
+    if ((run.function >= FnRead && run.function <= FnLock) || run.function == FnCompare)
         lines[lineOf(run)] = StartText(run.function);
     return newRun;
 }
@@ -86,7 +89,9 @@ bool FunctionLines::started(const FunctionResult& run) {
 void FunctionLines::finished(const FunctionResult& result) {
     // A sequence's summary repeats what its last step already wrote; a
     // code that is no device function wrote nothing.
-    if (result.function < FnRead || result.function > FnLock || result.outcome == Outcome::Refused)
+    const bool shown =
+        (result.function >= FnRead && result.function <= FnLock) || result.function == FnCompare;
+    if (!shown || result.outcome == Outcome::Refused)
         return;
     lines[lineOf(result)] = ResultText(result);
 }

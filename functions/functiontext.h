@@ -9,14 +9,15 @@ namespace varn {
 // The one place where function runs become text: the function window and
 // the command-line programmer show the same words for the same results.
 
-// "Read" ... "Lock", "Auto" for list index 0..6; empty for any other code.
+// "Read" ... "Lock", "Auto" for list index 0..6, "Compare" for FnCompare;
+// empty for any other code.
 QString FunctionName(int code);
 // The line shown while a function runs ("Reading ..."); empty for FnAuto and
 // unknown codes.
 QString StartText(int code);
 // The line a finished function leaves: "Reading ...   OK!",
 // "Programming ...   Device Fault!", "Verify Error at 01A3",
-// "Device not blank at 0123".
+// "Device not blank at 0123", "Comparing ...   3 bytes differ in 3 ranges.".
 QString ResultText(const FunctionResult& result);
 // ResultText with the bytes of a mismatch, for a report that has no buffer
 // beside it: "Verify Error at 01A3 (buffer 5A, device 00)".

@@ -212,6 +212,132 @@ private slots:
         QCOMPARE(rig.unit.Memory.left(64), BufferBytes(rig.state, 0, 64));
     }
 
+    void compareListsEveryDifference_data() {
+        QTest::addColumn<QList<int>>("bad");    // device addresses that hold 0x00
+        QTest::addColumn<QList<int>>("ranges"); // first, last of each range
+        QTest::addColumn<bool>("onlyImage");
+        QTest::newRow("three planted")
+            << QList<int>{0x10, 0x200, 0x3F0} << QList<int>{0x10, 0x10, 0x200, 0x200, 0x3F0, 0x3F0}
+            << false;
+        QList<int> run40;
+        for (int a = 0x123; a < 0x123 + 40; ++a)
+            run40 << a;
+        QTest::newRow("40 in a row") << run40 << QList<int>{0x123, 0x14A} << false;
+        QTest::newRow("none") << QList<int>{} << QList<int>{} << false;
+        // The image is 0x000..0x1FF: the byte at 0x3F0 is not its business.
+        QTest::newRow("only the image")
+            << QList<int>{0x10, 0x200, 0x3F0} << QList<int>{0x10, 0x10} << true;
+    }
+
+    void compareListsEveryDifference() {
+        QFETCH(QList<int>, bad);
+        QFETCH(QList<int>, ranges);
+        QFETCH(bool, onlyImage);
+        Rig rig(1024);
+        rig.patternMemory();
+        for (int a = 0; a < 1024; ++a)
+            rig.state.Buffer[a] = quint8(rig.unit.Memory[a]);
+        rig.state.markDefined(0, 0x200);
+        for (int a : bad)
+            rig.unit.Memory[a] = 0x00;
+        const QByteArray before = BufferBytes(rig.state, 0, 1024);
+        FunctionOptions options;
+        options.onlyImage = onlyImage;
+        rig.fn.setOptions(options);
+
+        const FunctionResult r = rig.fn.RunFunction(FnCompare);
+
+        QList<int> got;
+        for (const DifferenceRange& range : r.report.ranges)
+            got << range.first << range.last;
+        QCOMPARE(got, ranges);
+        QCOMPARE(r.outcome, ranges.isEmpty() ? Outcome::Success : Outcome::Mismatch);
+        QCOMPARE(r.report.count, qint64(r.differences.size()));
+        if (!onlyImage)
+            QCOMPARE(r.report.count, qint64(bad.size()));
+        QCOMPARE(BufferBytes(rig.state, 0, 1024), before); // the buffer stays
+        // Read's requests: 04 hi lo 00 10; with only the image just 0x000..0x1F0.
+        const auto frames = rig.addressFrames();
+        const int last = (onlyImage ? 32 : 64) * 16 - 16;
+        QCOMPARE(frames.size(), last / 16 + 1);
+        QCOMPARE(frames.last(), Bytes({0x04, last >> 8, last & 0xFF, 0x00, 0x10}));
+        QCOMPARE(rig.observer.progress.last(), 100);
+        QCOMPARE(r.blocksTotal, frames.size());
+    }
+
+    void onlyImageBlocks_data() {
+        // The image: 0x005 and 0x0FF..0x100 (blocks 000, 0F0, 100) on a
+        // 1 KiB device; the device is erased except where a row plants a byte.
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("wrongAt"); // -1: none
+        QTest::addColumn<QString>("line");
+        QTest::newRow("program") << int(FnProgram) << -1 << "Programming ...   OK!";
+        QTest::newRow("verify") << int(FnVerify) << -1 << "Verifying ...   OK!";
+        QTest::newRow("verify, wrong image byte")
+            << int(FnVerify) << 0x100 << "Verify Error at 0100";
+        QTest::newRow("verify, other byte of an image block")
+            << int(FnVerify) << 0x0F3 << "Verifying ...   OK!";
+        QTest::newRow("blank, other byte of an image block")
+            << int(FnBlank) << 0x0F3 << "Device not blank at 00F3";
+        QTest::newRow("blank, outside the image")
+            << int(FnBlank) << 0x200 << "Blank Checking ...   OK!";
+    }
+
+    void onlyImageBlocks() {
+        QFETCH(int, code);
+        QFETCH(int, wrongAt);
+        QFETCH(QString, line);
+        Rig rig(1024);
+        rig.state.Buffer.fill(0x00);
+        for (int a : {0x005, 0x0FF, 0x100}) {
+            rig.state.Buffer[a] = quint8(a);
+            rig.state.markDefined(a, a + 1);
+        }
+        if (code == FnVerify)
+            for (int i = 0; i < 1024; ++i)
+                rig.unit.Memory[i] = char(rig.state.Buffer[i]);
+        if (wrongAt >= 0)
+            rig.unit.Memory[wrongAt] = char(0x5A);
+        FunctionOptions options;
+        options.onlyImage = true;
+        rig.fn.setOptions(options);
+
+        const FunctionResult r = rig.fn.RunFunction(code);
+
+        QCOMPARE(rig.observer.line(), line);
+        QList<int> blocks;
+        for (const QByteArray& f : rig.unit.Sent)
+            if (f[0] == 0x04 || f[0] == 0x14)
+                blocks << (quint8(f[1]) * 256 + quint8(f[2]));
+        if (r.succeeded()) {
+            QCOMPARE(blocks, QList<int>({0x000, 0x0F0, 0x100}));
+            QCOMPARE(rig.observer.progress.mid(1), QList<int>({0, 33, 66, 100}));
+        }
+        if (code == FnProgram) // whole blocks as the buffer holds them
+            QCOMPARE(rig.unit.Memory.left(0x110), BufferBytes(rig.state, 0, 16) +
+                                                      QByteArray(0xE0, char(0xFF)) +
+                                                      BufferBytes(rig.state, 0xF0, 0x20));
+    }
+
+    void readMarksWhatItStored() {
+        Rig rig(40);
+        FunctionOptions options;
+        options.onlyImage = true; // Read reads the whole device all the same
+        rig.fn.setOptions(options);
+        QVERIFY(rig.fn.refusalReason(FnVerify).contains("Load a file"));
+        rig.state.markDefined(100, 101); // beyond the device: still no image
+        QVERIFY(rig.fn.refusalReason(FnCompare).contains("Load a file"));
+        rig.unit.closeFrom(3); // the third block never comes
+
+        rig.fn.RunFunction(FnRead);
+
+        QCOMPARE(rig.addressFrames().size(), 2);
+        for (int a : {0, 31, 100})
+            QVERIFY(rig.state.isDefined(a));
+        for (int a : {32, 39, 99})
+            QVERIFY(!rig.state.isDefined(a));
+    }
+
     void readRequests_data() {
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("lastByte");
