@@ -376,6 +376,89 @@ private slots:
                  (QList<QByteArray>{QByteArray::fromHex("140000"), QByteArray::fromHex("1400F0")}));
     }
 
+    void compareListsRanges_data() {
+        QTest::addColumn<QList<int>>("bad"); // device bytes that differ from the image
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("lines"); // in stdout, in this order
+        QTest::newRow("three") << QList<int>{0x10, 0x200, 0x3F0} << Mismatch
+                               << QStringList{"0010  1 byte ", "0200  1 byte ", "03F0  1 byte ",
+                                              "3 bytes differ in 3 ranges.\n"};
+        QList<int> many;
+        for (int a = 0; a < 25 * 0x20; a += 0x20)
+            many << a;
+        QTest::newRow("25 ranges, 20 shown")
+            << many << Mismatch
+            << QStringList{"0260  1 byte ",
+                           "\n... and 5 more ranges\n25 bytes differ in 25 ranges."};
+        QTest::newRow("equal") << QList<int>{} << Ok << QStringList{"No differences.\n"};
+    }
+    void compareListsRanges() {
+        QFETCH(QList<int>, bad);
+        QFETCH(int, status);
+        QFETCH(QStringList, lines);
+        Workspace ws;
+        const QByteArray image = pattern(1024, 2);
+        ws.write("image.bin", image);
+        QByteArray memory = image + blank(65536 - 1024);
+        for (int a : bad)
+            memory[a] = char(0xC5); // the pattern stays below 80
+        VirtualUnit unit(ws.unitArguments(memory));
+        START_UNIT(unit);
+
+        const CliResult r = ws.run(
+            {"--quiet", "--device", "2", "--port", unit.path(), "load", "image.bin", "compare"});
+        CHECK_RUN(r, status);
+        qsizetype at = 0;
+        for (const QString& line : lines) {
+            at = r.out.indexOf(line, at);
+            QVERIFY2(at >= 0, qPrintable(line + " not in " + r.out));
+        }
+        QVERIFY(!r.out.contains("0280")); // the 21st range is counted, not listed
+    }
+
+    // --only-image: every block function exchanges exactly the image's blocks.
+    void onlyImageBlocks_data() {
+        QTest::addColumn<int>("wrongAt"); // -1: none
+        QTest::addColumn<QStringList>("operations");
+        QTest::addColumn<int>("status");
+        QTest::newRow("whole cycle")
+            << -1 << QStringList{"erase", "blank", "program", "verify", "compare"} << Ok;
+        QTest::newRow("wrong image byte") << 0x100 << QStringList{"verify"} << Mismatch;
+    }
+    void onlyImageBlocks() {
+        QFETCH(int, wrongAt);
+        QFETCH(QStringList, operations);
+        QFETCH(int, status);
+        Workspace ws;
+        QByteArray image = blank(0x101);
+        image[0x05] = 0x12;
+        image[0xFF] = 0x34;
+        image[0x100] = 0x56;
+        ws.write("image.hex", HexRecord(0x05, image.mid(0x05, 1)) +
+                                  HexRecord(0xFF, image.mid(0xFF, 2)) + ":00000001FF\r\n");
+        QByteArray memory = image + blank(65536 - 0x101);
+        if (wrongAt >= 0)
+            memory[wrongAt] = 0x00;
+        VirtualUnit unit(ws.unitArguments(memory));
+        START_UNIT(unit);
+
+        const CliResult r = ws.run(QStringList{"--only-image", "--device", "2", "--port",
+                                               unit.path(), "load", "image.hex"} +
+                                   operations);
+        CHECK_RUN(r, status);
+        QList<QByteArray> blocks;
+        for (const QByteArray& f : unit.frames())
+            if (f.startsWith('\x14') || f.startsWith('\x04'))
+                blocks << f.left(3).toHex();
+        if (wrongAt >= 0) {
+            QVERIFY2(r.err.contains("Verify Error at 0100"), qPrintable(r.err));
+            return;
+        }
+        const QList<QByteArray> image3{"040000", "0400f0", "040100"};
+        const QList<QByteArray> program{"140000", "1400f0", "140100"};
+        QCOMPARE(blocks, image3 + program + image3 + image3);
+    }
+
     void identifyAndReset_data() {
         QTest::addColumn<QString>("linkName");
         QTest::addColumn<QStringList>("portOption");

@@ -225,6 +225,16 @@ constexpr OptionEntry optionTable[] = {
      "the file status when the CRC-32 of the device's part\n"
      "of the buffer is not HEX (nothing is sent to the unit)",
      nullptr},
+    {"--only-image", nullptr, OptionValue::None,
+     [](const QString&, const QString&, CliOptions& options) {
+         options.onlyImage = true;
+         return Status::Ok();
+     },
+     "--only-image",
+     "program, verify, blank, compare: only the 16-byte\n"
+     "blocks holding bytes of the loaded image (verify and\n"
+     "compare judge only those bytes)",
+     nullptr},
     {"--quiet", "-q", OptionValue::None,
      [](const QString&, const QString&, CliOptions& options) {
          options.quiet = true;
@@ -364,6 +374,8 @@ constexpr OperationEntry operationTable[] = {
     {"verify", CliOperation::Verify, "", nullptr, "compare the device with the buffer"},
     {"lock", CliOperation::Lock, "", nullptr, "lock the device"},
     {"auto", CliOperation::Auto, "", nullptr, "run the auto sequence of auto.cfg"},
+    {"compare", CliOperation::Compare, "", nullptr,
+     "read the device and list every difference from the\nbuffer (at most 20 ranges)"},
     {"run", CliOperation::Run, "", nullptr, "let the target run"},
     {"reset", CliOperation::Reset, "", nullptr, "hold the target in reset"},
 };
@@ -530,7 +542,8 @@ QString CliUsage() {
                       "\n"
                       "Exit status:\n"
                       "  0  every operation succeeded (on every unit)\n"
-                      "  1  verify or blank check found a wrong byte, or diff a difference\n"
+                      "  1  verify, blank check or compare found a wrong byte, or diff a\n"
+                      "     difference\n"
                       "  2  usage or configuration error\n"
                       "  3  communication error (port cannot be opened, the unit did not answer)\n"
                       "  4  file error (an image file could not be loaded or saved,\n"

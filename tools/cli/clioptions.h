@@ -30,6 +30,7 @@ struct CliOperation {
         Verify,
         Lock,
         Auto,
+        Compare,
         Run,
         Reset,
     };
@@ -42,7 +43,7 @@ struct CliOperation {
     // Talks to the unit (opens the port and identifies it first).
     bool needsUnit() const { return kind >= Identify; }
     // A function of the function window (the load sequence goes first).
-    bool isDeviceFunction() const { return kind >= Read && kind <= Auto; }
+    bool isDeviceFunction() const { return kind >= Read && kind <= Compare; }
 };
 
 struct CliOptions {
@@ -59,6 +60,7 @@ struct CliOptions {
     qint64 fileOffset = 0;
     qint64 bufferOffset = 0;
     bool skipBlank = false;
+    bool onlyImage = false;    // --only-image: program, verify, blank, compare
     bool allowPartial = false; // a load that left data out still succeeds
     bool quiet = false;
     bool help = false;

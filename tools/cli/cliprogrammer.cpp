@@ -47,6 +47,8 @@ int functionIndex(CliOperation::Kind kind) {
         return FnVerify;
     case CliOperation::Lock:
         return FnLock;
+    case CliOperation::Compare:
+        return FnCompare;
     default:
         return FnAuto;
     }
@@ -375,13 +377,21 @@ int CliProgrammer::runDeviceFunction(int index) {
             console.info(QStringLiteral("Serial number %1").arg(recorded->record().serial));
     }
 
-    functions->setOptions(
-        FunctionOptions{options.skipBlank, ReplyPolicy{options.timeoutMs, options.retries}});
+    FunctionOptions runOptions;
+    runOptions.skipBlankBlocks = options.skipBlank;
+    runOptions.replies = ReplyPolicy{options.timeoutMs, options.retries};
+    runOptions.onlyImage = options.onlyImage;
+    functions->setOptions(runOptions);
     const FunctionResult result = functions->RunFunction(index);
     if (recorded)
         recorded->add(result);
     progressLabel.clear();
     console.clearProgress();
+    // The ranges are what the user asked for: printed even when quiet.
+    if (index == FnCompare && (result.succeeded() || result.outcome == Outcome::Mismatch)) {
+        for (const QString& line : DifferenceLines(result.report, MaxDifferenceLines))
+            console.result(line);
+    }
 
     switch (result.outcome) {
     case Outcome::Refused:
@@ -409,8 +419,10 @@ void CliProgrammer::functionProgress(const FunctionResult& /*run*/, int percent)
 void CliProgrammer::functionFinished(const FunctionResult& result) {
     // Erase and Lock run their bar after the result: no bar then.
     progressLabel.clear();
-    // A sequence's summary repeats what its steps have printed.
-    if (result.function == FnAuto)
+    // A sequence's summary repeats what its steps have printed; a comparison
+    // prints its ranges when it is over.
+    if (result.function == FnAuto ||
+        (result.function == FnCompare && result.outcome != Outcome::CommunicationFailure))
         return;
     switch (result.outcome) {
     case Outcome::Success:

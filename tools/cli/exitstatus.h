@@ -6,7 +6,7 @@ namespace varn {
 // the numbers stable, scripts test them.
 enum ExitStatus : int {
     ExitOk = 0,            // every operation succeeded
-    ExitMismatch = 1,      // verify or blank check found a wrong byte, diff a difference
+    ExitMismatch = 1,      // verify, blank check or compare found a wrong byte, diff a difference
     ExitUsage = 2,         // bad arguments, or varn.cfg / varn.dev / auto.cfg refused
     ExitCommunication = 3, // port cannot be opened, the unit did not answer
     ExitFile = 4,          // an image file could not be loaded or saved, or left data out, or the
