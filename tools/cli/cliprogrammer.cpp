@@ -22,7 +22,7 @@ namespace varn {
 
 namespace {
 
-// Range lines diff prints before it only counts the rest.
+// Range lines diff and compare print before they only count the rest.
 constexpr int MaxDifferenceLines = 20;
 
 // Messages of the file layer usually name the file; add it where they do not.
