@@ -1,8 +1,8 @@
 #include "frmbufferfill.h"
 
 #include "core/hextext.h"
-#include "editor/bufferops.h"
-#include "ui/messagebox.h"
+#include "core/bufferops.h"
+#include "widgets/messagebox.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

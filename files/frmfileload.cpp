@@ -2,8 +2,8 @@
 
 #include "core/hextext.h"
 #include "files/imagefiles.h"
-#include "ui/messagebox.h"
-#include "ui/twips.h"
+#include "widgets/messagebox.h"
+#include "widgets/twips.h"
 
 #include <QFontMetricsF>
 #include <QFrame>

@@ -3,8 +3,8 @@
 #include "core/hextext.h"
 #include "core/usersettings.h"
 #include "production/recordedrun.h"
-#include "ui/messagebox.h"
-#include "ui/twips.h"
+#include "widgets/messagebox.h"
+#include "widgets/twips.h"
 
 #include <QCloseEvent>
 #include <QFontMetricsF>

@@ -2,7 +2,7 @@
 
 #include "core/usersettings.h"
 #include "functions/functiontext.h"
-#include "ui/messagebox.h"
+#include "widgets/messagebox.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>

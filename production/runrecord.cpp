@@ -2,7 +2,7 @@
 
 #include "core/appstate.h"
 #include "core/crc32.h"
-#include "editor/bufferops.h"
+#include "core/bufferops.h"
 #include "functions/functiontext.h"
 
 #include <QSysInfo>

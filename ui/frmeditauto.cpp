@@ -1,8 +1,8 @@
 #include "frmeditauto.h"
 
 #include "core/config.h"
-#include "ui/messagebox.h"
-#include "ui/twips.h"
+#include "widgets/messagebox.h"
+#include "widgets/twips.h"
 
 #include <QFontMetricsF>
 #include <QListWidget>

@@ -3,7 +3,7 @@
 #include "core/hextext.h"
 #include "core/usersettings.h"
 #include "production/productionlog.h"
-#include "ui/messagebox.h"
+#include "widgets/messagebox.h"
 
 #include <QCheckBox>
 #include <QComboBox>

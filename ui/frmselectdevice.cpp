@@ -1,6 +1,6 @@
 #include "frmselectdevice.h"
 
-#include "ui/twips.h"
+#include "widgets/twips.h"
 #include <QFontMetricsF>
 #include <QListWidget>
 #include <QPushButton>

@@ -3,8 +3,8 @@
 #include "core/usersettings.h"
 #include "link/portinfo.h"
 #include "link/replypolicy.h"
-#include "ui/messagebox.h"
-#include "ui/twips.h"
+#include "widgets/messagebox.h"
+#include "widgets/twips.h"
 
 #include <QButtonGroup>
 #include <QComboBox>

@@ -4,7 +4,7 @@
 #include "core/datafiles.h"
 #include "editor/bufferhistory.h"
 #include "core/usersettings.h"
-#include "editor/bufferops.h"
+#include "core/bufferops.h"
 #include "editor/buffersearch.h"
 #include "editor/frmbuffer.h"
 #include "editor/frmbufferfill.h"
@@ -22,7 +22,7 @@
 #include "ui/frmproductionlog.h"
 #include "ui/frmselectdevice.h"
 #include "ui/frmsettings.h"
-#include "ui/messagebox.h"
+#include "widgets/messagebox.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -1,5 +1,5 @@
 #include "editor/bufferhistory.h"
-#include "editor/bufferops.h"
+#include "core/bufferops.h"
 #include "editor/buffersearch.h"
 
 #include <QtTest>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/messagebox.h"
+#include "widgets/messagebox.h"
 
 #include <QStringList>
 #include <functional>

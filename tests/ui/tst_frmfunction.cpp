@@ -4,7 +4,7 @@
 #include "link/scriptedtransport.h"
 #include "support/messagelog.h"
 #include "production/productionlog.h"
-#include "ui/messagebox.h"
+#include "widgets/messagebox.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -3,7 +3,7 @@
 #include "core/config.h"
 #include "core/crc32.h"
 #include "core/hextext.h"
-#include "editor/bufferops.h"
+#include "core/bufferops.h"
 #include "exitstatus.h"
 #include "files/filecompare.h"
 #include "files/imagefiles.h"

@@ -1,4 +1,4 @@
-#include "editor/bufferops.h"
+#include "core/bufferops.h"
 
 #include <QtTest>
 #include <memory>
