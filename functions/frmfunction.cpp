@@ -194,6 +194,30 @@ void frmFunction::cmdRun_Click() {
     updateButtons();
 }
 
+FunctionResult frmFunction::RunAlone(int code) {
+    if (!state.UnitIdentified) {
+        FunctionResult result;
+        result.function = code;
+        result.outcome = Outcome::Refused;
+        result.refusal = tr("The programmer unit has not answered its identification. "
+                            "Reconnect it first (Device > Reconnect).");
+        refused(result.refusal);
+        return result;
+    }
+    setWindowTitle(FunctionName(code));
+    listFunction->setCurrentItem(nullptr);
+    listFunction->setEnabled(false);
+    // The engine lets events flow while it waits: nothing else may be used.
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    running = true;
+    updateButtons();
+    const FunctionResult result = functions.RunFunction(code);
+    running = false;
+    hide();
+    return result;
+}
+
 void frmFunction::cmdClose_Click() {
     reject();
 }

@@ -32,6 +32,10 @@ public:
     // True when a Read chosen from the list closed the window: the caller
     // shows the buffer anew.
     bool BufferReloadWanted() const { return reloadWanted || serialWritten; }
+    // Runs one function without the list (the Device menu's Compare): the
+    // window shows its progress while it runs and closes when it is done.
+    // Call after Form_Load(); a unit that was not identified refuses it.
+    FunctionResult RunAlone(int code);
     // A function is under way (the main window's reconnect waits for it).
     bool isRunning() const { return running; }
     // Asked before Program or Auto; false stops the run before anything is sent

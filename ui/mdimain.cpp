@@ -172,6 +172,7 @@ void mdiMain::createActions() {
          "&Device",
          {{"DeviceSelect", "Select", {}, &mdiMain::DeviceSelect_Click},
           {"DeviceFunction", "Function", {}, &mdiMain::DeviceFunction_Click},
+          {"DeviceCompare", "Compare", {}, &mdiMain::DeviceCompare_Click},
           {"DeviceProduction", "Production", {}, &mdiMain::DeviceProduction_Click},
           {nullptr, "DeviceS1", {}, nullptr},
           {"DeviceRun", "Run", QKeySequence(Qt::Key_F5), &mdiMain::DeviceRun_Click},
@@ -182,7 +183,9 @@ void mdiMain::createActions() {
          "&Options",
          {{"OptionsEditAuto", "Edit Auto", {}, &mdiMain::OptionsEditAuto_Click},
           {"OptionsSettings", "Settings", {}, &mdiMain::OptionsSettings_Click},
-          {"OptionsProductionLog", "Production Log...", {}, &mdiMain::OptionsProductionLog_Click}}},
+          {"OptionsProductionLog", "Production Log...", {}, &mdiMain::OptionsProductionLog_Click},
+          {nullptr, "OptionsS1", {}, nullptr},
+          {"OptionsOnlyImage", "Only the &Image", {}, &mdiMain::OptionsOnlyImage_Click}}},
         {"Help",
          "&Help",
          {{"HelpContents", "Contents", QKeySequence(Qt::Key_F1), &mdiMain::HelpContents_Click},
@@ -208,6 +211,9 @@ void mdiMain::createActions() {
     }
     Action(QStringLiteral("DeviceRun"))->setCheckable(true);
     Action(QStringLiteral("DeviceReset"))->setCheckable(true);
+    QAction* onlyImage = Action(QStringLiteral("OptionsOnlyImage"));
+    onlyImage->setCheckable(true);
+    onlyImage->setChecked(UserSettings(state).value(QLatin1String(OnlyImageKey), false).toBool());
 
     // The recent files stand between Save and Exit, hidden while unused.
     QMenu* file = menuBar()->findChild<QMenu*>(QStringLiteral("File"));
@@ -748,6 +754,25 @@ void mdiMain::DeviceFunction_Click() {
     }
 }
 
+void mdiMain::DeviceCompare_Click() {
+    frmFunction dialog(state, *cm, this);
+    connect(&dialog, &frmFunction::unitStateChanged, this, &mdiMain::UpdateUnitState);
+    setMenusEnabled(false);
+    busy = true;
+    dialog.Form_Load();
+    const FunctionResult result = dialog.RunAlone(FnCompare);
+    busy = false;
+    setMenusEnabled(true);
+    UpdateUnitState();
+    if (result.outcome == Outcome::Mismatch)
+        showDifferences(QStringLiteral("Compare with the device"), result.report);
+    else if (result.succeeded())
+        ShowMessage(this, QStringLiteral("Compare"),
+                    QStringLiteral("The device matches the buffer (%1 bytes compared).")
+                        .arg(result.bytesTransferred),
+                    MsgIcon::Information);
+}
+
 void mdiMain::DeviceProduction_Click() {
     frmProduction dialog(state, *cm, this);
     setMenusEnabled(false);
@@ -832,6 +857,15 @@ void mdiMain::OptionsSettings_Click() {
 void mdiMain::OptionsProductionLog_Click() {
     frmProductionLog dialog(state, this);
     dialog.exec();
+}
+
+void mdiMain::OptionsOnlyImage_Click() {
+    UserSettings settings(state);
+    settings.setValue(QLatin1String(OnlyImageKey),
+                      Action(QStringLiteral("OptionsOnlyImage"))->isChecked());
+    QString error;
+    if (!settings.sync(&error))
+        ShowMessage(this, QStringLiteral("Settings"), error, MsgIcon::Critical);
 }
 
 // ---- Help ----

@@ -95,6 +95,8 @@ public slots:
     const RecentFiles& Recent() const { return *recent; }
     void DeviceSelect_Click();
     void DeviceFunction_Click();
+    // Reads the device and lists where it differs from the buffer.
+    void DeviceCompare_Click();
     void DeviceProduction_Click();
     void DeviceRun_Click();
     void DeviceReset_Click();
@@ -103,6 +105,8 @@ public slots:
     void OptionsEditAuto_Click();
     void OptionsSettings_Click();
     void OptionsProductionLog_Click();
+    // Only the Image: kept in varn.ini for every later run.
+    void OptionsOnlyImage_Click();
     void HelpContents_Click();
     void HelpAbout_Click();
 

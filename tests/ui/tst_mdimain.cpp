@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
@@ -281,6 +282,71 @@ private slots:
         QTRY_VERIFY(before.isNull());
         QVERIFY(w->BufferWindow());
         QVERIFY(messages->isEmpty());
+    }
+
+    void deviceCompare_data() {
+        QTest::addColumn<QList<int>>("changed"); // device bytes that differ from the buffer
+        QTest::addColumn<bool>("onlyImage");     // the image is 0000-01FF
+        QTest::newRow("device matches") << QList<int>{} << false;
+        QTest::newRow("three differences") << QList<int>{0x10, 0x200, 0x3F0} << false;
+        QTest::newRow("only the image") << QList<int>{0x10, 0x200, 0x3F0} << true;
+    }
+    void deviceCompare() {
+        QFETCH(QList<int>, changed);
+        QFETCH(bool, onlyImage);
+        QTemporaryDir dir;
+        WriteFile(dir.path() + "/varn.ini", onlyImage ? "[device]\nonlyImage=true\n" : "");
+        QByteArray memory(8192, '\0');
+        for (int i = 0; i < memory.size(); ++i)
+            memory[i] = char(i * 5 + 1);
+        QByteArray device = memory;
+        for (int a : changed)
+            device[a] = char(~device[a]);
+        WriteFile(dir.path() + "/memory.bin", device);
+        VirtualUnit unit(unitArgs(dir.path()) +
+                         QStringList{"--memory", dir.path() + "/memory.bin"});
+        AppState state;
+        auto w = startWithUnit(state, unit, dir.path());
+        QVERIFY(w);
+        messages->clear();
+        std::copy(memory.begin(), memory.end(), state.Buffer.begin());
+        state.markDefined(0, 0x200);
+        const auto before = state.Buffer;
+        // Below Function in the Device menu.
+        const QList<QAction*> items = w->findChild<QMenu*>("Device")->actions();
+        QCOMPARE(items.indexOf(w->Action("DeviceCompare")),
+                 items.indexOf(w->Action("DeviceFunction")) + 1);
+
+        w->Action("DeviceCompare")->trigger();
+
+        QVERIFY(state.Buffer == before);
+        auto* list = w->findChild<QListWidget*>("lstRanges");
+        if (changed.isEmpty()) {
+            QVERIFY(!list);
+            QCOMPARE(messages->titles(), QStringList{"Compare"});
+            QVERIFY((*messages)[0].text.startsWith("The device matches the buffer"));
+            return;
+        }
+        QVERIFY(messages->isEmpty());
+        QVERIFY(list);
+        QCOMPARE(list->count(), onlyImage ? 1 : 3);
+        QVERIFY(list->item(list->count() - 1)->text().startsWith(onlyImage ? "0010" : "03F0"));
+    }
+
+    // Only the Image is a check item kept in varn.ini.
+    void onlyImageSetting() {
+        QTemporaryDir dir;
+        AppState state;
+        fillState(state, dir.path());
+        {
+            mdiMain w(state);
+            QAction* item = w.Action("OptionsOnlyImage");
+            QVERIFY(item->isCheckable() && !item->isChecked());
+            item->trigger();
+        }
+        QVERIFY(ReadFile(dir.path() + "/varn.ini").contains("onlyImage=true"));
+        mdiMain again(state);
+        QVERIFY(again.Action("OptionsOnlyImage")->isChecked());
     }
 
     void fileLoad_data() {
