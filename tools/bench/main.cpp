@@ -8,6 +8,7 @@
 #include "bare.h"
 #include "editorbench.h"
 #include "hostbench.h"
+#include "imagebench.h"
 #include "logbench.h"
 #include "multibench.h"
 #include "report.h"
@@ -56,12 +57,13 @@ struct Options {
 };
 
 [[noreturn]] void Usage(const char* why) {
-    std::fprintf(stderr,
-                 "varn-bench: %s\n"
-                 "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
-                 "[--kib N] [--log-records N] [--no-baud] "
-                 "[--only line|baud|editor|log|units] [--units N] [--unit PATH] [--cli PATH]\n",
-                 why);
+    std::fprintf(
+        stderr,
+        "varn-bench: %s\n"
+        "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
+        "[--kib N] [--log-records N] [--no-baud] "
+        "[--only line|baud|editor|log|units|image] [--units N] [--unit PATH] [--cli PATH]\n",
+        why);
     std::exit(2);
 }
 
@@ -428,6 +430,10 @@ int main(int argc, char** argv) {
         Editor(table, options);
     if (wanted("log"))
         MeasureProductionLog(table, options.logRecords);
+    if (options.baud && wanted("image"))
+        MeasureImageCycle(table, options.baudRepeat < 3 ? 3 : options.baudRepeat,
+                          QString::fromStdString(options.cli),
+                          QString::fromStdString(options.unit));
     if (options.baud && wanted("units"))
         MeasureSeveralUnits(table, options.units, options.kib, QString::fromStdString(options.cli),
                             QString::fromStdString(options.unit));
