@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <memory>
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -13,26 +12,6 @@
 
 using namespace varn;
 using namespace varn::test;
-
-namespace {
-
-QByteArray Pattern(int size) {
-    QByteArray out(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        out[i] = char((i * 7 + 3) & 0xFF);
-    return out;
-}
-
-std::unique_ptr<AppState> MakeState(qint32 deviceSize = 0) {
-    auto state = std::make_unique<AppState>();
-    state->DeviceTable[1] = {QStringLiteral("TEST"), 1, deviceSize};
-    state->SelectedDevice = 1;
-    for (int i = 0; i < BufferSize; ++i)
-        state->Buffer[i] = quint8(0x5A ^ (i >> 8));
-    return state;
-}
-
-} // namespace
 
 class TestBinFile : public QObject {
     Q_OBJECT
@@ -55,10 +34,10 @@ private slots:
         QFETCH(qint64, bufferOffset);
         QFETCH(int, firstStored);
         QFETCH(int, storedCount);
-        const QByteArray content = Pattern(4096);
+        const QByteArray content = Bytes(3, 4096);
         const QString path = m_dir.filePath(QStringLiteral("image.bin"));
         QVERIFY(WriteFile(path, content));
-        auto state = MakeState();
+        auto state = ImageState();
         auto wanted = state->Buffer;
         // The file offset is not subtracted: file byte p lands at p + bufferOffset.
         for (int i = 0; i < storedCount; ++i)
@@ -92,9 +71,9 @@ private slots:
         QFETCH(qint64, fileOffset);
         QFETCH(qint64, bufferOffset);
         QFETCH(QString, cause);
-        QVERIFY(WriteFile(m_dir.filePath(QStringLiteral("image.bin")), Pattern(4096)));
+        QVERIFY(WriteFile(m_dir.filePath(QStringLiteral("image.bin")), Bytes(3, 4096)));
         const QString path = m_dir.filePath(fileName);
-        auto state = MakeState();
+        auto state = ImageState();
         const auto before = state->Buffer;
         state->FileOffset = fileOffset;
         state->BufferOffset = bufferOffset;
@@ -110,7 +89,7 @@ private slots:
     void saveWritesDeviceSize_data() {
         QTest::addColumn<qint32>("deviceSize");
         QTest::addColumn<QByteArray>("oldContent"); // empty: no file before
-        QTest::newRow("over a longer file") << 0x800 << Pattern(0x3000);
+        QTest::newRow("over a longer file") << 0x800 << Bytes(3, 0x3000);
         QTest::newRow("64 KiB") << 65536 << QByteArray();
     }
     void saveWritesDeviceSize() {
@@ -120,7 +99,7 @@ private slots:
         QFile::remove(path);
         if (!oldContent.isEmpty())
             QVERIFY(WriteFile(path, oldContent));
-        auto state = MakeState(deviceSize);
+        auto state = ImageState(deviceSize);
         state->FileOffset = 0x100; // the dialog's offsets have no effect on saving
         state->BufferOffset = 0x200;
         QVERIFY(SaveBinFile(*state, path).ok);
@@ -158,7 +137,7 @@ private slots:
             QSKIP("permission bits do not bind this user");
 
         const QString path = dir.filePath(target);
-        const Status status = (hex ? &SaveHexFile : &SaveBinFile)(*MakeState(deviceSize), path);
+        const Status status = (hex ? &SaveHexFile : &SaveBinFile)(*ImageState(deviceSize), path);
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QVERIFY(!status.ok);
         QVERIFY2(status.message.contains(QDir::toNativeSeparators(path)),
@@ -186,10 +165,10 @@ private slots:
         QFETCH(bool, fits);
         int ends[2];
         QCOMPARE(::pipe(ends), 0);
-        const QByteArray bytes = Pattern(length);
+        const QByteArray bytes = Bytes(3, length);
         QCOMPARE(::write(ends[1], bytes.constData(), size_t(length)), ssize_t(length));
         ::close(ends[1]);
-        auto state = MakeState();
+        auto state = ImageState();
         auto expected = state->Buffer;
         state->FileOffset = 1;
         state->BufferOffset = BufferSize - 100; // room for exactly 100 file bytes
@@ -236,7 +215,7 @@ private slots:
         struct stat before {};
         QCOMPARE(::lstat(path.constData(), &before), 0);
 
-        auto state = MakeState(64);
+        auto state = ImageState(64);
         const Status status = SaveBinFile(*state, QFile::decodeName(path));
 
         struct stat after {};

@@ -1,14 +1,14 @@
 #include "files/imagefiles.h"
+#include "support/testsupport.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <memory>
 
 using namespace varn;
+using namespace varn::test;
 
 namespace {
 
@@ -26,34 +26,6 @@ QByteArray Rec(int type, qint64 address, const QByteArray& data = {}) {
         sum += quint8(b);
     bytes.append(char(~sum));
     return "S" + QByteArray::number(type) + bytes.toHex().toUpper() + "\r\n";
-}
-
-QByteArray Bytes(int first, int count) {
-    QByteArray out;
-    for (int i = 0; i < count; ++i)
-        out.append(char((first + i * 7) & 0xFF));
-    return out;
-}
-
-std::unique_ptr<AppState> MakeState(qint32 deviceSize = 0) {
-    auto state = std::make_unique<AppState>();
-    state->DeviceTable[1] = {QStringLiteral("TEST"), 1, deviceSize};
-    state->SelectedDevice = 1;
-    for (int i = 0; i < BufferSize; ++i)
-        state->Buffer[i] = quint8(0xA5 ^ (i & 0x3F));
-    return state;
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(content) != content.size())
-        qFatal("cannot write test file");
 }
 
 // Runs a tool the setup script installs; a missing tool fails the test.
@@ -116,7 +88,7 @@ private slots:
         QFETCH(qint64, bufferOffset);
         QFETCH(Placement, expected);
         QFETCH(QString, notice);
-        auto state = MakeState();
+        auto state = ImageState();
         auto wanted = state->Buffer;
         std::bitset<BufferSize> defined;
         for (const auto& [position, bytes] : expected)
@@ -124,7 +96,7 @@ private slots:
                 wanted[position + i] = quint8(bytes[i]), defined.set(position + i);
         state->FileOffset = fileOffset;
         state->BufferOffset = bufferOffset;
-        WriteFile(pathOf("in.s19"), content);
+        QVERIFY(WriteFile(pathOf("in.s19"), content));
         const Status status = OpenSRecordFile(*state, pathOf("in.s19"));
         QVERIFY2(status.ok, qPrintable(status.message));
         QCOMPARE(status.message.isEmpty(), notice.isEmpty());
@@ -162,10 +134,10 @@ private slots:
         // Two good records and a blank line first: the bad one is on line 4.
         const QByteArray content =
             Rec(1, 0x100, Bytes(1, 16)) + "\r\n" + Rec(1, 0x110, Bytes(2, 16)) + bad + Rec(9, 0);
-        auto state = MakeState();
+        auto state = ImageState();
         const auto before = state->Buffer;
         state->BufferOffset = bufferOffset;
-        WriteFile(pathOf("bad.s19"), content);
+        QVERIFY(WriteFile(pathOf("bad.s19"), content));
         const Status status = OpenSRecordFile(*state, pathOf("bad.s19"));
         QVERIFY(!status.ok);
         QVERIFY2(status.message.contains(cause), qPrintable(status.message));
@@ -175,7 +147,7 @@ private slots:
     }
 
     void saveWritesExactText() {
-        auto state = MakeState(20);
+        auto state = ImageState(20);
         for (int i = 0; i < 32; ++i)
             state->Buffer[i] = quint8(i);
         QVERIFY(SaveSRecordFile(*state, pathOf("out.s19")).ok);
@@ -207,12 +179,12 @@ private slots:
         QByteArray image(4000, Qt::Uninitialized);
         for (char& b : image)
             b = char(QRandomGenerator::global()->bounded(256));
-        WriteFile(pathOf("image.bin"), image);
+        QVERIFY(WriteFile(pathOf("image.bin"), image));
         arguments.replaceInStrings(QRegularExpression("^IN$"), pathOf("image.bin"));
         arguments.replaceInStrings(QRegularExpression("^OUT$"), pathOf("tool.srec"));
         QVERIFY(Run(program, arguments));
 
-        auto state = MakeState(0x100 + 4000);
+        auto state = ImageState(0x100 + 4000);
         const Status loaded = OpenSRecordFile(*state, pathOf("tool.srec"));
         QVERIFY2(loaded.ok, qPrintable(loaded.message));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(&state->Buffer[0x100]), 4000), image);

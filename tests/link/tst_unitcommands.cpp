@@ -1,32 +1,9 @@
+#include "link/scriptedtransport.h"
 #include "link/unitcommands.h"
 
 #include <QTest>
 
 using namespace varn;
-
-namespace {
-
-// A unit in the same process: records what is sent, and what it "receives"
-// is whatever the test put into `incoming`.
-class FakeTransport : public Transport {
-public:
-    bool open = true;
-    QByteArray wire, incoming;
-    QList<int> pauses;
-
-    bool isOpen() const override { return open; }
-    QString notConnectedReason() const override { return open ? QString() : "closed"; }
-    bool send(const QByteArray& frame) override {
-        wire += open ? frame : QByteArray();
-        return open;
-    }
-    int bytesWaiting() override { return int(incoming.size()); }
-    QByteArray takeAll() override { return std::exchange(incoming, {}); }
-    bool waitForReply(int expectedBytes, int) override { return incoming.size() < expectedBytes; }
-    void pause(int ms) override { pauses << ms; }
-};
-
-} // namespace
 
 class TestUnitCommands : public QObject {
     Q_OBJECT
@@ -48,20 +25,20 @@ private slots:
         QFETCH(bool, identified);
         AppState state;
         state.UnitIdentified = !identified; // must be overwritten either way
-        FakeTransport unit;
-        unit.open = open;
-        unit.incoming = answer;
+        ScriptedTransport unit;
+        unit.setOpen(open);
+        unit.queueRawReply(answer);
 
         const Identification id = IdentifyUnit(state, unit);
 
-        QCOMPARE(unit.wire, open ? QByteArray("\x01T") : QByteArray());
+        QCOMPARE(unit.sentBytes(), open ? QByteArray("\x01T") : QByteArray());
         if (open)
-            QCOMPARE(unit.pauses, QList<int>{1000}); // the whole second, even with the answer there
+            QCOMPARE(unit.Pauses, QList<int>{1000}); // the whole second, even with the answer there
         QCOMPARE(id.ok, identified);
         QCOMPARE(state.UnitIdentified, identified);
         // A reply of the wrong length is not taken.
         QCOMPARE(id.reply, identified ? answer : QByteArray());
-        QCOMPARE(unit.incoming, identified ? QByteArray() : answer);
+        QCOMPARE(unit.takeAll(), identified || !open ? QByteArray() : answer);
     }
 
     void report_data() {
@@ -107,8 +84,8 @@ private slots:
         QFETCH(QString, states);
         QFETCH(QString, changes);
         AppState state;
-        FakeTransport unit;
-        unit.open = open;
+        ScriptedTransport unit;
+        unit.setOpen(open);
         QCOMPARE(UnitStateText(state), QStringLiteral("RUN"));
         QStringList shown;
         QString changed;
@@ -117,7 +94,7 @@ private slots:
             changed += did ? '1' : '0';
             shown << UnitStateText(state);
         }
-        QCOMPARE(unit.wire, wire);
+        QCOMPARE(unit.sentBytes(), wire);
         QCOMPARE(shown.join(' '), states);
         QCOMPARE(changed, changes);
     }

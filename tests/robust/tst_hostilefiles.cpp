@@ -116,39 +116,6 @@ private slots:
         }
     }
 
-    void fileVanishesBeforeLoad_data() {
-        QTest::addColumn<bool>("hex");
-        QTest::newRow("intel hex") << true;
-        QTest::newRow("binary") << false;
-    }
-
-    void fileVanishesBeforeLoad() {
-        QFETCH(bool, hex);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(hex ? "image.hex" : "image.bin");
-        QVERIFY(WriteFile(path, hex ? HexRecord(0, "\x01\x02\x03\x04") + ":00000001FF\r\n"
-                                    : QByteArray("\x01\x02\x03\x04")));
-        AppState state;
-        FillState(state, dir.path());
-        const auto before = state.Buffer;
-        MessageLog log;
-        mdiMain w(state);
-        const QString panelBefore = w.PanelText(4);
-        w.cdia.ShowOpen = [&](QWidget*) { return path; };
-        // The file goes while the user looks at the load options.
-        ModalAnswer options("frmFileLoad", [&](QWidget* dialog) {
-            QVERIFY(QFile::remove(path));
-            AnswerLoadOptions(dialog, hex);
-        });
-        w.FileLoad_Click();
-
-        QVERIFY(options.seen);
-        QVERIFY(options.unexpected.isEmpty());
-        QVERIFY(state.Buffer == before);
-        QVERIFY(log.onlyCritical("File Load Error", QDir::toNativeSeparators(path)));
-        QCOMPARE(w.PanelText(4), panelBefore);
-    }
-
     // The old file cannot be replaced (immutable): it stays as it was.
     void saveCannotReplace_data() {
         QTest::addColumn<bool>("hex");

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "core/appstate.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <memory>
 
 namespace varn::test {
 
@@ -19,6 +22,25 @@ inline bool WriteFile(const QString& path, const QByteArray& bytes) {
 inline QByteArray ReadFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// first, first + 7, first + 14, ... (mod 256): neighbours always differ.
+inline QByteArray Bytes(int first, int count) {
+    QByteArray out;
+    for (int i = 0; i < count; ++i)
+        out.append(char((first + i * 7) & 0xFF));
+    return out;
+}
+
+// One device of deviceSize bytes, selected; the buffer holds a pattern that
+// no test file writes, so that untouched positions can be told apart.
+inline std::unique_ptr<AppState> ImageState(qint32 deviceSize = 0) {
+    auto state = std::make_unique<AppState>();
+    state->DeviceTable[1] = {QStringLiteral("TEST"), 1, deviceSize};
+    state->SelectedDevice = 1;
+    for (int i = 0; i < BufferSize; ++i)
+        state->Buffer[i] = quint8(0xA5 ^ (i & 0x3F));
+    return state;
 }
 
 // An Intel HEX record with its checksum and CR LF, built independently of
