@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -116,6 +117,7 @@ private slots:
             QTest::addRow("%s: target is a folder", kind) << hex << QStringLiteral("folder") << 64;
             QTest::addRow("%s: read-only folder", kind)
                 << hex << QStringLiteral("locked/out.img") << 64;
+            QTest::addRow("%s: immutable file", kind) << hex << QStringLiteral("out.img") << 64;
         }
         QTest::newRow("hex: device too large") << true << QStringLiteral("out.img") << 65537;
         QTest::newRow("bin: device too large") << false << QStringLiteral("out.img") << 70002;
@@ -137,8 +139,19 @@ private slots:
             QSKIP("permission bits do not bind this user");
 
         const QString path = dir.filePath(target);
+        // The rename over an immutable file fails after the new one is written.
+        const bool immutable = deviceSize == 64 && target == QLatin1String("out.img");
+        const auto chattr = [&](const char* flag) {
+            return QProcess::execute(QStringLiteral("chattr"), {QLatin1String(flag), path}) == 0;
+        };
+        if (immutable && (!chattr("+i") || QFile(path).open(QIODevice::Append))) {
+            chattr("-i");
+            QSKIP("no immutable flag here");
+        }
         const Status status = (hex ? &SaveHexFile : &SaveBinFile)(*ImageState(deviceSize), path);
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (immutable)
+            chattr("-i");
         QVERIFY(!status.ok);
         QVERIFY2(status.message.contains(QDir::toNativeSeparators(path)),
                  qPrintable(status.message));

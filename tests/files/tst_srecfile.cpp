@@ -166,10 +166,8 @@ private slots:
         QTest::addColumn<QStringList>("arguments"); // IN and OUT stand for the paths
         const QStringList srecCat{"IN", "-binary", "-offset", "0x100", "-o", "OUT", "-motorola"};
         QTest::newRow("srec_cat S19") << "srec_cat" << srecCat + QStringList{"-address-length=2"};
-        QTest::newRow("srec_cat S28") << "srec_cat" << srecCat + QStringList{"-address-length=3"};
         QTest::newRow("srec_cat S37") << "srec_cat" << srecCat + QStringList{"-address-length=4"};
         const QStringList objcopy{"-I", "binary", "-O", "srec", "--change-addresses", "0x100"};
-        QTest::newRow("objcopy S19") << "objcopy" << objcopy + QStringList{"IN", "OUT"};
         QTest::newRow("objcopy S37")
             << "objcopy" << objcopy + QStringList{"--srec-forceS3", "IN", "OUT"};
     }

@@ -9,10 +9,8 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -45,14 +43,6 @@ qint64 PeakResidentKiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-bool RunQuietly(const QString& program, const QStringList& arguments) {
-    if (QStandardPaths::findExecutable(program).isEmpty())
-        return false;
-    QProcess p;
-    p.start(program, arguments);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 // Undoes a change to the system before the temporary folder goes away.
@@ -114,47 +104,6 @@ private slots:
             QVERIFY2(status.message.contains(QDir::toNativeSeparators(path)),
                      qPrintable(status.message));
         }
-    }
-
-    // The old file cannot be replaced (immutable): it stays as it was.
-    void saveCannotReplace_data() {
-        QTest::addColumn<bool>("hex");
-        QTest::newRow("binary") << false;
-        QTest::newRow("intel hex") << true;
-    }
-
-    void saveCannotReplace() {
-        QFETCH(bool, hex);
-        QTemporaryDir dir;
-        Undo undo;
-        const QByteArray old = "old contents that must survive\r\n";
-        const QString path = dir.filePath(hex ? "old.hex" : "old.bin"), oldFile = path;
-        QVERIFY(WriteFile(path, old));
-        if (!RunQuietly("chattr", {"+i", path}))
-            QSKIP("chattr +i is not available here");
-        undo.action = [path] { RunQuietly("chattr", {"-i", path}); };
-        QFile probe(path); // chattr may succeed on a file system that ignores the flag
-        if (probe.open(QIODevice::Append))
-            QSKIP("the immutable flag does not stop writes on this file system");
-
-        AppState state;
-        FillState(state, dir.path());
-        const auto before = state.Buffer;
-        MessageLog log;
-        mdiMain w(state);
-        const QString panelBefore = w.PanelText(4);
-        w.cdia.ShowSave = [&](QWidget*) { return path; };
-        ModalAnswer options("frmFileLoad",
-                            [&](QWidget* dialog) { AnswerLoadOptions(dialog, hex); });
-        w.FileSave_Click();
-
-        QVERIFY(options.seen);
-        QVERIFY(log.onlyCritical("File Save Error", QDir::toNativeSeparators(path)));
-        QCOMPARE(ReadFile(oldFile), old);
-        QVERIFY(state.Buffer == before);
-        QCOMPARE(w.PanelText(4), panelBefore);
-        // No temporary file is left beside the old one.
-        QCOMPARE(QFileInfo(oldFile).dir().entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 
     void saveOnFullDisk_data() {
