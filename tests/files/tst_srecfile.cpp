@@ -115,6 +115,8 @@ private slots:
         QByteArray wrongCount = Rec(1, 0x120, "\x01\x02");
         wrongCount[3] = '6'; // 05 -> 06, the checksum no longer holds either
         QTest::newRow("bad checksum") << badSum << 0LL << "Checksum Error in S-record file!";
+        QTest::newRow("checksum wrong only in its top bit")
+            << QByteArray("S1050120010256\r\n") << 0LL << "Checksum Error in S-record file!";
         QTest::newRow("count larger than the record")
             << wrongCount << 0LL << "length does not match";
         QTest::newRow("odd length") << QByteArray("S1050120010\r\n") << 0LL << "odd number";

@@ -103,14 +103,23 @@ private slots:
         QCOMPARE(first.isOpen(), kind == "in use");
     }
 
-    // A second unit on the same link takes it over; the first, ending, leaves it be.
+    // A second unit on the same link takes it over; the first, ending, leaves
+    // it be, and the reconnect follows the link afresh to the newcomer.
     void linkBelongsToItsLastUnit() {
         QTemporaryDir dir;
         const QString com = dir.filePath("com1");
-        VirtualUnit first({"--link", com}), second({"--link", com});
-        QVERIFY2(first.start() && second.start(), qPrintable(first.error() + second.error()));
+        VirtualUnit first({"--link", com}), second({"--name", "WXYZ", "--link", com});
+        QVERIFY2(first.start(), qPrintable(first.error()));
+        SerialLink link;
+        AppState state;
+        QVERIFY(link.open(1, dir.path()).ok && DeviceReset(state, link));
+        QVERIFY2(second.start(), qPrintable(second.error()));
         first.stop();
         QCOMPARE(QFileInfo(com).symLinkTarget(), second.path());
+        QTRY_VERIFY(!link.isOpen());
+        const Identification id = ReconnectUnit(state, link);
+        QVERIFY(id.ok && state.UnitIdentified && !state.UnitInReset);
+        QCOMPARE(IdentificationReport(id.reply), QStringLiteral("Device: WXYZ\r\nVersion 2.0"));
         second.stop();
         QVERIFY(!QFileInfo(com).isSymLink());
     }
@@ -144,7 +153,7 @@ private slots:
     void pausesNeverEndEarly() {
         SerialLink link;
         QElapsedTimer clock;
-        for (const int ms : {250, 250, 250, 250, 1000, 1000}) {
+        for (const int ms : {100, 100, 100, 100, 100, 100, 100, 100, 250, 250, 250, 1000}) {
             clock.start();
             link.pause(ms);
             QVERIFY2(clock.nsecsElapsed() >= ms * 1000000LL, qPrintable(QString::number(ms)));

@@ -136,6 +136,8 @@ void TestProductionLog::testEncodeSerial_data() {
                                        << "binary" << QByteArray::fromHex("ff");
     QTest::newRow("binary too large") << qint64(256) << 1 << "msb"
                                       << "binary" << QByteArray();
+    QTest::newRow("binary 8 bytes") << qint64(0x0102030405060708) << 8 << "lsb"
+                                    << "binary" << QByteArray::fromHex("0807060504030201");
     QTest::newRow("bcd msb") << qint64(1234567) << 4 << "msb"
                              << "bcd" << QByteArray::fromHex("01234567");
     QTest::newRow("bcd max") << qint64(9999) << 2 << "msb"

@@ -66,7 +66,6 @@ private slots:
         QTest::addColumn<qint64>("bufferOffset");
         QTest::addColumn<bool>("refused");
         QTest::newRow("whole file") << qint64(0) << qint64(0) << true;
-        QTest::newRow("into the buffer's end") << qint64(0) << qint64(BufferLast) << true;
         QTest::newRow("file address past its end") << qint64(-1) << qint64(0) << false;
     }
 
@@ -109,7 +108,6 @@ private slots:
     void saveOnFullDisk_data() {
         QTest::addColumn<QString>("what");
         QTest::newRow("binary image") << "bin";
-        QTest::newRow("intel hex image") << "hex";
         QTest::newRow("settings at exit") << "cfg";
     }
 

@@ -154,21 +154,6 @@ private slots:
         QCOMPARE(lost.size(), 1);
     }
 
-    void lateAnswerThenNewFunction() {
-        Rig rig({"--late", "3:1500"}); // block 2 answers after the second is over
-        QVERIFY(rig.start());
-        QVERIFY(rig.fn.RunFunction(FnRead).ran());
-        QCOMPARE(rig.observer.line(), Reading + Fault);
-        QVERIFY(rig.state.Buffer == rig.withUnitBytes(0, 32));
-
-        // The late block arrives while nothing waits for it...
-        QTRY_COMPARE_WITH_TIMEOUT(rig.link.bytesWaiting(), 17, 5000);
-        // ...and must not be taken for the first block of the next Read.
-        QVERIFY(rig.fn.RunFunction(FnRead).ran());
-        QCOMPARE(rig.observer.line(), Reading + Ok);
-        QVERIFY(rig.state.Buffer == rig.withUnitBytes(0, DeviceBytes));
-    }
-
     void extraByteAfterEveryReply() {
         Rig rig({"--extra-byte", "--baud-emulation"});
         QVERIFY(rig.start());
