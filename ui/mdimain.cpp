@@ -768,7 +768,7 @@ void mdiMain::DeviceCompare_Click() {
         showDifferences(QStringLiteral("Compare with the device"), result.report);
     else if (result.succeeded())
         ShowMessage(this, QStringLiteral("Compare"),
-                    QStringLiteral("The device matches the buffer (%1 bytes compared).")
+                    QStringLiteral("The device matches the buffer (%1 bytes read).")
                         .arg(result.bytesTransferred),
                     MsgIcon::Information);
 }
