@@ -4,8 +4,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <tuple>
 
 using namespace varn;
+
+using FindCase = std::tuple<bool, bool, QString>;
 
 class tst_datafiles : public QObject {
     Q_OBJECT
@@ -14,17 +17,14 @@ private slots:
     // The help page beside the program (build tree) wins over the installed
     // one (PREFIX/share/varn); with neither, the message names the first.
     void findDataFile_data() {
-        QTest::addColumn<bool>("beside");
-        QTest::addColumn<bool>("installed");
-        QTest::addColumn<QString>("found");
-        QTest::newRow("build tree") << true << true << "bin/varn.html";
-        QTest::newRow("installed") << false << true << "share/varn/varn.html";
-        QTest::newRow("neither") << false << false << "bin/varn.html";
+        QTest::addColumn<FindCase>("testCase");
+        QTest::newRow("build tree") << FindCase{true, true, "bin/varn.html"};
+        QTest::newRow("installed") << FindCase{false, true, "share/varn/varn.html"};
+        QTest::newRow("neither") << FindCase{false, false, "bin/varn.html"};
     }
     void findDataFile() {
-        QFETCH(bool, beside);
-        QFETCH(bool, installed);
-        QFETCH(QString, found);
+        QFETCH(FindCase, testCase);
+        auto [beside, installed, found] = testCase;
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath("bin") && QDir(dir.path()).mkpath("share/varn"));
         for (auto [wanted, path] :

@@ -3,8 +3,12 @@
 
 #include <QTest>
 #include <memory>
+#include <tuple>
 
 using namespace varn;
+
+// bad: addresses made to differ; only: empty: every byte compared
+using CompareCase = std::tuple<QList<int>, QList<int>, QStringList, int>;
 
 class TestDifferences : public QObject {
     Q_OBJECT
@@ -38,28 +42,22 @@ private slots:
     }
 
     void compare_data() {
-        QTest::addColumn<QList<int>>("bad");  // addresses made to differ
-        QTest::addColumn<QList<int>>("only"); // empty: every byte compared
-        QTest::addColumn<QStringList>("ranges");
-        QTest::addColumn<int>("count");
-        QTest::newRow("three planted") << QList<int>{0x10, 0x200, 0x3F0} << QList<int>{}
-                                       << QStringList{"0010", "0200", "03F0"} << 3;
+        QTest::addColumn<CompareCase>("testCase");
+        QTest::newRow("three planted") << CompareCase{QList<int>{0x10, 0x200, 0x3F0}, QList<int>{},
+                                                      QStringList{"0010", "0200", "03F0"}, 3};
         QList<int> run;
         for (int a = 0x100; a < 0x128; ++a)
             run << a;
-        QTest::newRow("run of 40") << run << QList<int>{} << QStringList{"0100-0127"} << 40;
-        QTest::newRow("gap of 15 merges, 16 splits") << QList<int>{0x20, 0x2F, 0x3F} << QList<int>{}
-                                                     << QStringList{"0020-002F", "003F"} << 3;
-        QTest::newRow("only defined bytes")
-            << QList<int>{0x10, 0x11, 0x200} << QList<int>{0x11, 0x200}
-            << QStringList{"0011", "0200"} << 2;
-        QTest::newRow("none") << QList<int>{} << QList<int>{} << QStringList{} << 0;
+        QTest::newRow("run of 40") << CompareCase{run, QList<int>{}, QStringList{"0100-0127"}, 40};
+        QTest::newRow("gap of 15 merges, 16 splits") << CompareCase{
+            QList<int>{0x20, 0x2F, 0x3F}, QList<int>{}, QStringList{"0020-002F", "003F"}, 3};
+        QTest::newRow("only defined bytes") << CompareCase{
+            QList<int>{0x10, 0x11, 0x200}, QList<int>{0x11, 0x200}, QStringList{"0011", "0200"}, 2};
+        QTest::newRow("none") << CompareCase{QList<int>{}, QList<int>{}, QStringList{}, 0};
     }
     void compare() {
-        QFETCH(QList<int>, bad);
-        QFETCH(QList<int>, only);
-        QFETCH(QStringList, ranges);
-        QFETCH(int, count);
+        QFETCH(CompareCase, testCase);
+        auto [bad, only, ranges, count] = testCase;
         std::vector<quint8> buffer(0x400), device(0x400);
         for (int a = 0; a < 0x400; ++a)
             buffer[a] = device[a] = quint8(a * 7);

@@ -1,45 +1,47 @@
 #include "core/hextext.h"
 
 #include <QTest>
+#include <tuple>
 
 using namespace varn;
+
+// value: -7: refused, left as it was
+using OffsetCase = std::tuple<QString, qint64, QString>;
+
+using HexCase = std::tuple<bool, qint32, QString>;
+
+using LenientCase = std::tuple<QString, bool, quint32>;
 
 class TestHexText : public QObject {
     Q_OBJECT
 
 private slots:
     void hexByteAndWord_data() {
-        QTest::addColumn<bool>("word");
-        QTest::addColumn<qint32>("value");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("byte 15") << false << 15 << "0F";
-        QTest::newRow("byte 255") << false << 255 << "FF";
-        QTest::newRow("word 4095") << true << 4095 << "0FFF";
-        QTest::newRow("word 65535") << true << 65535 << "FFFF";
-        QTest::newRow("word 65536") << true << 65536 << "10000";
-        QTest::newRow("word -1") << true << -1 << "FFFFFFFF";
+        QTest::addColumn<HexCase>("testCase");
+        QTest::newRow("byte 15") << HexCase{false, 15, "0F"};
+        QTest::newRow("byte 255") << HexCase{false, 255, "FF"};
+        QTest::newRow("word 4095") << HexCase{true, 4095, "0FFF"};
+        QTest::newRow("word 65535") << HexCase{true, 65535, "FFFF"};
+        QTest::newRow("word 65536") << HexCase{true, 65536, "10000"};
+        QTest::newRow("word -1") << HexCase{true, -1, "FFFFFFFF"};
     }
     void hexByteAndWord() {
-        QFETCH(bool, word);
-        QFETCH(qint32, value);
-        QFETCH(QString, text);
+        QFETCH(HexCase, testCase);
+        auto [word, value, text] = testCase;
         QCOMPARE(word ? HexWord(value) : HexByte(value), text);
     }
 
     void lenientHex_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("fits");
-        QTest::addColumn<quint32>("value");
-        QTest::newRow("1g") << "1g" << true << 1u;
-        QTest::newRow("x5") << "x5" << true << 0u;
-        QTest::newRow("empty") << "" << true << 0u;
-        QTest::newRow("FFFFFFFF") << "FFFFFFFF" << true << 0xFFFFFFFFu;
-        QTest::newRow("100000000") << "100000000" << false << 0u;
+        QTest::addColumn<LenientCase>("testCase");
+        QTest::newRow("1g") << LenientCase{"1g", true, 1u};
+        QTest::newRow("x5") << LenientCase{"x5", true, 0u};
+        QTest::newRow("empty") << LenientCase{"", true, 0u};
+        QTest::newRow("FFFFFFFF") << LenientCase{"FFFFFFFF", true, 0xFFFFFFFFu};
+        QTest::newRow("100000000") << LenientCase{"100000000", false, 0u};
     }
     void lenientHex() {
-        QFETCH(QString, text);
-        QFETCH(bool, fits);
-        QFETCH(quint32, value);
+        QFETCH(LenientCase, testCase);
+        auto [text, fits, value] = testCase;
         const std::optional<quint32> read = LenientHex(text);
         QCOMPARE(read.has_value(), fits);
         if (fits)
@@ -64,24 +66,21 @@ private slots:
     }
 
     void typedOffset_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<qint64>("value"); // -7: refused, left as it was
-        QTest::addColumn<QString>("message");
-        QTest::newRow("empty") << "" << qint64(0) << "";
-        QTest::newRow("8000 unsigned") << "8000" << qint64(32768) << "";
-        QTest::newRow("FFFFFFFF unsigned") << "FFFFFFFF" << qint64(0xFFFFFFFFll) << "";
-        QTest::newRow("leading zeros") << "0000000001" << qint64(1) << "";
+        QTest::addColumn<OffsetCase>("testCase");
+        QTest::newRow("empty") << OffsetCase{"", qint64(0), ""};
+        QTest::newRow("8000 unsigned") << OffsetCase{"8000", qint64(32768), ""};
+        QTest::newRow("FFFFFFFF unsigned") << OffsetCase{"FFFFFFFF", qint64(0xFFFFFFFFll), ""};
+        QTest::newRow("leading zeros") << OffsetCase{"0000000001", qint64(1), ""};
         QTest::newRow("100000000")
-            << "100000000" << qint64(-7)
-            << "100000000 does not fit in 32 bits; the largest offset is FFFFFFFF.";
-        QTest::newRow("1g") << "1g" << qint64(-7) << "\"1g\" is not a hexadecimal number.";
+            << OffsetCase{"100000000", qint64(-7),
+                          "100000000 does not fit in 32 bits; the largest offset is FFFFFFFF."};
+        QTest::newRow("1g") << OffsetCase{"1g", qint64(-7), "\"1g\" is not a hexadecimal number."};
         QTest::newRow("space inside")
-            << " 12 34 " << qint64(-7) << "\"12 34\" is not a hexadecimal number.";
+            << OffsetCase{" 12 34 ", qint64(-7), "\"12 34\" is not a hexadecimal number."};
     }
     void typedOffset() {
-        QFETCH(QString, text);
-        QFETCH(qint64, value);
-        QFETCH(QString, message);
+        QFETCH(OffsetCase, testCase);
+        auto [text, value, message] = testCase;
         qint64 read = -7;
         const Status status = ReadTypedOffset(text, read);
         QCOMPARE(status.ok, message.isEmpty());

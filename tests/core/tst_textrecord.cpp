@@ -1,6 +1,7 @@
 #include "core/textrecord.h"
 
 #include <QTest>
+#include <tuple>
 
 using varn::TextRecordReader;
 using Fault = TextRecordReader::Fault;
@@ -19,41 +20,43 @@ static QStringList ReadAll(TextRecordReader& reader, const QString& ops) {
     return values;
 }
 
+using FaultCase = std::tuple<QByteArray, QString, int, Fault, int, QString>;
+
+using ItemsCase = std::tuple<QByteArray, QString, QStringList>;
+
 class TestTextRecord : public QObject {
     Q_OBJECT
 
 private slots:
     void readsItems_data() {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QString>("ops");
-        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<ItemsCase>("testCase");
 
         QTest::newRow("LF only, negatives")
-            << QByteArray("2\n-32768\n3\n") << "III" << QStringList{"2", "-32768", "3"};
+            << ItemsCase{QByteArray("2\n-32768\n3\n"), "III", QStringList{"2", "-32768", "3"}};
         QTest::newRow("no line end after the last value")
-            << QByteArray("7\r\n8") << "II" << QStringList{"7", "8"};
+            << ItemsCase{QByteArray("7\r\n8"), "II", QStringList{"7", "8"}};
         QTest::newRow("quoted name with commas")
-            << QByteArray("\"EPROM 8K, low voltage, 2\",5,8192\r\n") << "TII"
-            << QStringList{"EPROM 8K, low voltage, 2", "5", "8192"};
+            << ItemsCase{QByteArray("\"EPROM 8K, low voltage, 2\",5,8192\r\n"), "TII",
+                         QStringList{"EPROM 8K, low voltage, 2", "5", "8192"}};
         QTest::newRow("spaces around items")
-            << QByteArray("  \"FLASH 1K\"  ,   1  ,1024   \r\n4 \r\n") << "TIII"
-            << QStringList{"FLASH 1K", "1", "1024", "4"};
+            << ItemsCase{QByteArray("  \"FLASH 1K\"  ,   1  ,1024   \r\n4 \r\n"), "TIII",
+                         QStringList{"FLASH 1K", "1", "1024", "4"}};
         QTest::newRow("unquoted name ends at a comma")
-            << QByteArray("FLASH, 2K\r\n") << "TT" << QStringList{"FLASH", "2K"};
+            << ItemsCase{QByteArray("FLASH, 2K\r\n"), "TT", QStringList{"FLASH", "2K"}};
         QTest::newRow("blank lines between entries")
-            << QByteArray("\"A\",1,1\r\n\r\n\r\n\"B\",2,2\r\n") << "TIITII"
-            << QStringList{"A", "1", "1", "B", "2", "2"};
-        QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF"
-                                                       "1\r\n\"\xC3\x84\"\r\n")
-                                         << "IT" << QStringList{"1", QStringLiteral("\u00C4")};
+            << ItemsCase{QByteArray("\"A\",1,1\r\n\r\n\r\n\"B\",2,2\r\n"), "TIITII",
+                         QStringList{"A", "1", "1", "B", "2", "2"}};
+        QTest::newRow("byte order mark")
+            << ItemsCase{QByteArray("\xEF\xBB\xBF"
+                                    "1\r\n\"\xC3\x84\"\r\n"),
+                         "IT", QStringList{"1", QStringLiteral("\u00C4")}};
         QTest::newRow("largest 64-bit values")
-            << QByteArray("9223372036854775807\r\n-9223372036854775808\r\n") << "II"
-            << QStringList{"9223372036854775807", "-9223372036854775808"};
+            << ItemsCase{QByteArray("9223372036854775807\r\n-9223372036854775808\r\n"), "II",
+                         QStringList{"9223372036854775807", "-9223372036854775808"}};
     }
     void readsItems() {
-        QFETCH(QByteArray, data);
-        QFETCH(QString, ops);
-        QFETCH(QStringList, expected);
+        QFETCH(ItemsCase, testCase);
+        auto [data, ops, expected] = testCase;
         TextRecordReader reader(data);
         QCOMPARE(ReadAll(reader, ops), expected);
         QCOMPARE(reader.fault(), Fault::None);
@@ -61,39 +64,34 @@ private slots:
     }
 
     void reportsFaults_data() {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QString>("ops");
-        QTest::addColumn<int>("readBeforeFault");
-        QTest::addColumn<Fault>("fault");
-        QTest::addColumn<int>("line");
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<FaultCase>("testCase");
 
         QTest::newRow("only blank lines left")
-            << QByteArray("1\n\n  \n") << "II" << 1 << Fault::EndOfData << 4
-            << "value is missing, the file ends";
+            << FaultCase{QByteArray("1\n\n  \n"), "II", 1,
+                         Fault::EndOfData,        4,    "value is missing, the file ends"};
         QTest::newRow("letters for a number")
-            << QByteArray("2\r\n12x\r\n") << "II" << 1 << Fault::NotANumber << 2
-            << "value \"12x\" is not a number";
+            << FaultCase{QByteArray("2\r\n12x\r\n"), "II", 1,
+                         Fault::NotANumber,          2,    "value \"12x\" is not a number"};
         QTest::newRow("empty item between commas")
-            << QByteArray("\"A\",,8\r\n") << "TI" << 1 << Fault::NotANumber << 1
-            << "value is empty instead of a number";
+            << FaultCase{QByteArray("\"A\",,8\r\n"), "TI", 1,
+                         Fault::NotANumber,          1,    "value is empty instead of a number"};
         QTest::newRow("too large for 64 bits")
-            << QByteArray("9223372036854775808\r\n") << "I" << 0 << Fault::NumberTooLarge << 1
-            << "value 9223372036854775808 is too large";
-        QTest::newRow("quote not closed on its line")
-            << QByteArray("1\r\n\"FLASH 1K,1,1024\r\n\"x\"\r\n") << "IT" << 1
-            << Fault::NoClosingQuote << 2 << "value \"FLASH 1K,1,1024 has no closing quote";
+            << FaultCase{QByteArray("9223372036854775808\r\n"),   "I", 0, Fault::NumberTooLarge, 1,
+                         "value 9223372036854775808 is too large"};
+        QTest::newRow("quote not closed on its line") << FaultCase{
+            QByteArray("1\r\n\"FLASH 1K,1,1024\r\n\"x\"\r\n"), "IT", 1, Fault::NoClosingQuote, 2,
+            "value \"FLASH 1K,1,1024 has no closing quote"};
         QTest::newRow("text after the closing quote")
-            << QByteArray("\"FLASH\" 1K,1\r\n") << "T" << 0 << Fault::TextAfterQuote << 1
-            << "value \"FLASH\" 1 has text after its closing quote";
+            << FaultCase{QByteArray("\"FLASH\" 1K,1\r\n"),
+                         "T",
+                         0,
+                         Fault::TextAfterQuote,
+                         1,
+                         "value \"FLASH\" 1 has text after its closing quote"};
     }
     void reportsFaults() {
-        QFETCH(QByteArray, data);
-        QFETCH(QString, ops);
-        QFETCH(int, readBeforeFault);
-        QFETCH(Fault, fault);
-        QFETCH(int, line);
-        QFETCH(QString, message);
+        QFETCH(FaultCase, testCase);
+        auto [data, ops, readBeforeFault, fault, line, message] = testCase;
         TextRecordReader reader(data);
         QCOMPARE(ReadAll(reader, ops).size(), readBeforeFault);
         QCOMPARE(reader.fault(), fault);

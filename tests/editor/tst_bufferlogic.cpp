@@ -1,9 +1,10 @@
-#include "editor/bufferhistory.h"
 #include "core/bufferops.h"
+#include "editor/bufferhistory.h"
 #include "editor/buffersearch.h"
 
 #include <QtTest>
 #include <memory>
+#include <tuple>
 
 using namespace varn;
 
@@ -19,6 +20,9 @@ std::unique_ptr<AppState> StateWithDevice(qint32 size) {
 }
 
 } // namespace
+
+// at: where the test puts the pattern; -1 nowhere; from: where the search starts
+using FindCase = std::tuple<QByteArray, int, int, int>;
 
 class tst_BufferLogic : public QObject {
     Q_OBJECT
@@ -41,24 +45,19 @@ private slots:
     }
 
     void findInBuffer_data() {
-        QTest::addColumn<QByteArray>("pattern");
-        QTest::addColumn<int>("at");   // where the test puts the pattern; -1 nowhere
-        QTest::addColumn<int>("from"); // where the search starts
-        QTest::addColumn<int>("found");
-        QTest::newRow("ahead") << QByteArray("\x01\x02\x03") << 0x40 << 0x10 << 0x40;
-        QTest::newRow("across two rows") << QByteArray("\xAA\xBB\xCC\xDD") << 0x1E << 0 << 0x1E;
-        QTest::newRow("at the caret") << QByteArray("\x01\x02\x03") << 0x40 << 0x40 << 0x40;
+        QTest::addColumn<FindCase>("testCase");
+        QTest::newRow("ahead") << FindCase{QByteArray("\x01\x02\x03"), 0x40, 0x10, 0x40};
+        QTest::newRow("across two rows") << FindCase{QByteArray("\xAA\xBB\xCC\xDD"), 0x1E, 0, 0x1E};
+        QTest::newRow("at the caret") << FindCase{QByteArray("\x01\x02\x03"), 0x40, 0x40, 0x40};
         QTest::newRow("behind: from the start again")
-            << QByteArray("\x01\x02") << 0x20 << 0x21 << 0x20;
-        QTest::newRow("ends on the last byte") << QByteArray("\x05\x06") << 0x3FE << 0 << 0x3FE;
-        QTest::newRow("past the device end") << QByteArray("\x05\x06") << 0x3FF << 0 << -1;
-        QTest::newRow("nowhere") << QByteArray("\x01\x02\x03") << -1 << 0 << -1;
+            << FindCase{QByteArray("\x01\x02"), 0x20, 0x21, 0x20};
+        QTest::newRow("ends on the last byte") << FindCase{QByteArray("\x05\x06"), 0x3FE, 0, 0x3FE};
+        QTest::newRow("past the device end") << FindCase{QByteArray("\x05\x06"), 0x3FF, 0, -1};
+        QTest::newRow("nowhere") << FindCase{QByteArray("\x01\x02\x03"), -1, 0, -1};
     }
     void findInBuffer() {
-        QFETCH(QByteArray, pattern);
-        QFETCH(int, at);
-        QFETCH(int, from);
-        QFETCH(int, found);
+        QFETCH(FindCase, testCase);
+        auto [pattern, at, from, found] = testCase;
         auto state = StateWithDevice(0x400);
         state->Buffer.fill(0);
         if (at >= 0)

@@ -6,6 +6,7 @@
 #include <QTextBlock>
 #include <QtTest>
 #include <memory>
+#include <tuple>
 
 using namespace varn;
 
@@ -15,20 +16,12 @@ QString Hex4(int value) {
 }
 } // namespace
 
+// part: of the character: 0 left edge, 1 middle, 2 right edge
+using ClickCase = std::tuple<int, int, int, QString, QString, bool>;
+
 class tst_frmBuffer : public QObject {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup() { window.reset(); }
-    void showsTheBuffer();
-    void keysReachTheView();
-    void scrollBarMovesTheView();
-    void clickPicksADigit_data();
-    void clickPicksADigit();
-    void wheelScrollsRowsNotText();
-
-private:
     // Row r of the text as the widget shows it.
     QString ShownRow(int row) const { return text->document()->findBlockByNumber(row + 1).text(); }
     QString Selected() const { return text->textCursor().selectedText(); }
@@ -38,154 +31,145 @@ private:
     QPlainTextEdit* text = nullptr;
     QScrollBar* scroll = nullptr;
     QLabel* lblAddress = nullptr;
+
+private slots:
+    void cleanup() { window.reset(); }
+
+    void init() {
+        state = std::make_unique<AppState>();
+        state->DeviceCount = 1;
+        state->DeviceTable[1] = DeviceEntry{QStringLiteral("TEST"), 1, 1024};
+        state->SelectedDevice = 1;
+        for (int i = 0; i < 1024; ++i)
+            state->Buffer[i] = static_cast<quint8>(i / 16);
+        window = std::make_unique<frmBuffer>(*state);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        text = window->findChild<QPlainTextEdit*>(QStringLiteral("txtBuffer"));
+        scroll = window->findChild<QScrollBar*>(QStringLiteral("vsc"));
+        lblAddress = window->findChild<QLabel*>(QStringLiteral("lblAddress"));
+        QVERIFY(text && scroll && lblAddress);
+        text->setFocus();
+    }
+
+    void showsTheBuffer() {
+        QCOMPARE(ShownRow(15).left(8), QStringLiteral("00F0=0F "));
+        QCOMPARE(Selected(), QStringLiteral("0"));
+        QCOMPARE(text->textCursor().selectionStart(), 64 + 5);
+        // Bytes 0..1023 are i / 16: sixteen times 0 + 1 + ... + 63 = 32256 = 7E00.
+        QCOMPARE(window->findChild<QLabel*>(QStringLiteral("lblCheckSum"))->text(),
+                 QStringLiteral("7E00"));
+        QCOMPARE(scroll->maximum(), 48);
+        // The whole view is in sight: the header on the top line, row 15 whole.
+        QCOMPARE(text->cursorForPosition(QPoint(2, 2)).blockNumber(), 0);
+        QTextCursor last(text->document()->findBlockByNumber(16));
+        QVERIFY(text->cursorRect(last).bottom() <= text->viewport()->height());
+    }
+
+    // The caret model has tests of its own; here the widget must hand keys to it
+    // and show the result: selection, address, rows, scroll bar and checksum.
+    void keysReachTheView() {
+        for (int i = 0; i < 16; ++i)
+            QTest::keyClick(text, Qt::Key_Down);
+        QCOMPARE(scroll->value(), 1);
+        QCOMPARE(ShownRow(0).left(5), QStringLiteral("0010="));
+        QCOMPARE(lblAddress->text(), QStringLiteral("0100"));
+        QTest::keyClicks(text, QStringLiteral("a5"));
+        QCOMPARE(int(state->Buffer[0x100]), 0xA5);
+        QVERIFY(ShownRow(15).startsWith(QStringLiteral("0100=A5 10 ")));
+        QCOMPARE(lblAddress->text(), QStringLiteral("0101"));
+        QCOMPARE(Selected(), QStringLiteral("1"));
+        // 7E00 - 10 + A5 = 7E95
+        QCOMPARE(window->findChild<QLabel*>(QStringLiteral("lblCheckSum"))->text(),
+                 QStringLiteral("7E95"));
+        // Alt+F must reach the menu bar, not the text control as the digit F;
+        // nor may Alt or Ctrl with a digit type.
+        QKeyEvent overrideEvent(QEvent::ShortcutOverride, Qt::Key_F, Qt::AltModifier,
+                                QStringLiteral("f"));
+        overrideEvent.ignore();
+        QCoreApplication::sendEvent(text, &overrideEvent);
+        QVERIFY(!overrideEvent.isAccepted());
+        QTest::keyClick(text, Qt::Key_A, Qt::AltModifier);
+        QTest::keyClick(text, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(int(state->Buffer[0x101]), 0x10);
+        QCOMPARE(lblAddress->text(), QStringLiteral("0101"));
+    }
+
+    void scrollBarMovesTheView() {
+        QTest::keyClick(text, Qt::Key_Right);
+        scroll->setValue(7);
+        QCOMPARE(ShownRow(0).left(5), QStringLiteral("0070="));
+        QCOMPARE(ShownRow(15).left(5), QStringLiteral("0160="));
+        QCOMPARE(lblAddress->text(), QStringLiteral("0070"));
+        QCOMPARE(text->textCursor().selectionStart(), 64 + 5);
+        // The arrow keys then scroll onwards from there.
+        QTest::keyClick(text, Qt::Key_Up);
+        QCOMPARE(scroll->value(), 6);
+        QCOMPARE(ShownRow(0).left(5), QStringLiteral("0060="));
+        scroll->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        QCOMPARE(ShownRow(0).left(5), QStringLiteral("0070="));
+        scroll->setValue(500);
+        QCOMPARE(ShownRow(0).left(8), QStringLiteral("0300=30 "));
+        // A redraw shows the new bytes and keeps the top row.
+        state->Buffer[0x300] = 0xAB;
+        window->UpdateBuffer();
+        QCOMPARE(ShownRow(0).left(8), QStringLiteral("0300=AB "));
+        QCOMPARE(scroll->value(), 48);
+    }
+
+    void clickPicksADigit_data() {
+        QTest::addColumn<ClickCase>("testCase");
+        const char* const parts[] = {"left edge", "middle", "right edge"};
+        for (int part = 0; part < 3; ++part) {
+            QTest::addRow("high digit, %s", parts[part])
+                << ClickCase{2, 5 + 3 * 4, part, "0024", QString("0"), true};
+            QTest::addRow("low digit, %s", parts[part])
+                << ClickCase{3, 5 + 3 * 15 + 1, part, "003F", QString("3"), false};
+            QTest::addRow("separator, %s", parts[part])
+                << ClickCase{2, 5 + 2, part, "0001", QString("0"), true};
+        }
+        QTest::newRow("header") << ClickCase{-1, 10, 1, "0001", QString("0"), true};
+        QTest::newRow("character column") << ClickCase{2, 53, 1, "0001", QString("0"), true};
+    }
+
+    void clickPicksADigit() {
+        QFETCH(ClickCase, testCase);
+        auto [row, column, part, address, selected, highDigit] = testCase;
+        QTest::keyClick(text, Qt::Key_Right);
+        QTest::keyClick(text, Qt::Key_Right);
+        QTextCursor cursor(text->document()->findBlockByNumber(row + 1));
+        cursor.setPosition(cursor.position() + column);
+        const QRect rect = text->cursorRect(cursor);
+        cursor.movePosition(QTextCursor::NextCharacter);
+        const int right = text->cursorRect(cursor).left() - 1;
+        const int x = part == 0 ? rect.left() : part == 1 ? (rect.left() + right) / 2 : right;
+        QTest::mouseClick(text->viewport(), Qt::LeftButton, {}, QPoint(x, rect.center().y()));
+        QCOMPARE(lblAddress->text(), address);
+        QCOMPARE(Selected(), selected);
+        // A double-click selects no word, only the caret.
+        QTest::mouseDClick(text->viewport(), Qt::LeftButton, {},
+                           text->cursorRect(text->textCursor()).center());
+        QCOMPARE(Selected(), selected);
+        // Typing goes to the byte named by the address.
+        QTest::keyClicks(text, QStringLiteral("E"));
+        const int byte = state->Buffer[address.toInt(nullptr, 16)];
+        QCOMPARE(highDigit ? byte >> 4 : byte & 0xF, 0xE);
+    }
+
+    void wheelScrollsRowsNotText() {
+        const QPoint at = text->viewport()->rect().center();
+        for (int i = 0; i < 3; ++i) {
+            QWheelEvent wheel(at, text->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(text->viewport(), &wheel);
+        }
+        QVERIFY(scroll->value() > 0);
+        // The header stays the first line in view; the top row is the scroll bar's.
+        QCOMPARE(text->cursorForPosition(QPoint(2, 2)).blockNumber(), 0);
+        QCOMPARE(ShownRow(0).left(4), Hex4(scroll->value() * 16));
+        QCOMPARE(lblAddress->text(), ShownRow(0).left(4));
+    }
 };
-
-void tst_frmBuffer::init() {
-    state = std::make_unique<AppState>();
-    state->DeviceCount = 1;
-    state->DeviceTable[1] = DeviceEntry{QStringLiteral("TEST"), 1, 1024};
-    state->SelectedDevice = 1;
-    for (int i = 0; i < 1024; ++i)
-        state->Buffer[i] = static_cast<quint8>(i / 16);
-    window = std::make_unique<frmBuffer>(*state);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    text = window->findChild<QPlainTextEdit*>(QStringLiteral("txtBuffer"));
-    scroll = window->findChild<QScrollBar*>(QStringLiteral("vsc"));
-    lblAddress = window->findChild<QLabel*>(QStringLiteral("lblAddress"));
-    QVERIFY(text && scroll && lblAddress);
-    text->setFocus();
-}
-
-void tst_frmBuffer::showsTheBuffer() {
-    QCOMPARE(text->document()->firstBlock().text(),
-             QStringLiteral("ADDR                       HEX                            ASCII"));
-    QCOMPARE(ShownRow(15), QStringLiteral("00F0=") + QStringLiteral("0F ").repeated(16) +
-                               QString(16, QLatin1Char('.')));
-    QCOMPARE(Selected(), QStringLiteral("0"));
-    QCOMPARE(text->textCursor().selectionStart(), 64 + 5);
-    // Bytes 0..1023 are i / 16: sixteen times 0 + 1 + ... + 63 = 32256 = 7E00.
-    QCOMPARE(window->findChild<QLabel*>(QStringLiteral("lblCheckSum"))->text(),
-             QStringLiteral("7E00"));
-    QCOMPARE(scroll->maximum(), 48);
-    // The whole view is in sight: the header on the top line, row 15 whole.
-    QCOMPARE(text->cursorForPosition(QPoint(2, 2)).blockNumber(), 0);
-    QTextCursor last(text->document()->findBlockByNumber(16));
-    QVERIFY(text->cursorRect(last).bottom() <= text->viewport()->height());
-}
-
-// The caret model has tests of its own; here the widget must hand keys to it
-// and show the result: selection, address, rows, scroll bar and checksum.
-void tst_frmBuffer::keysReachTheView() {
-    for (int i = 0; i < 16; ++i)
-        QTest::keyClick(text, Qt::Key_Down);
-    QCOMPARE(scroll->value(), 1);
-    QCOMPARE(ShownRow(0).left(5), QStringLiteral("0010="));
-    QCOMPARE(lblAddress->text(), QStringLiteral("0100"));
-    QTest::keyClicks(text, QStringLiteral("a5"));
-    QCOMPARE(int(state->Buffer[0x100]), 0xA5);
-    QVERIFY(ShownRow(15).startsWith(QStringLiteral("0100=A5 10 ")));
-    QCOMPARE(lblAddress->text(), QStringLiteral("0101"));
-    QCOMPARE(Selected(), QStringLiteral("1"));
-    // 7E00 - 10 + A5 = 7E95
-    QCOMPARE(window->findChild<QLabel*>(QStringLiteral("lblCheckSum"))->text(),
-             QStringLiteral("7E95"));
-    // Alt+F must reach the menu bar, not the text control as the digit F;
-    // nor may Alt or Ctrl with a digit type.
-    QKeyEvent overrideEvent(QEvent::ShortcutOverride, Qt::Key_F, Qt::AltModifier,
-                            QStringLiteral("f"));
-    overrideEvent.ignore();
-    QCoreApplication::sendEvent(text, &overrideEvent);
-    QVERIFY(!overrideEvent.isAccepted());
-    QTest::keyClick(text, Qt::Key_A, Qt::AltModifier);
-    QTest::keyClick(text, Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(int(state->Buffer[0x101]), 0x10);
-    QCOMPARE(lblAddress->text(), QStringLiteral("0101"));
-}
-
-void tst_frmBuffer::scrollBarMovesTheView() {
-    QTest::keyClick(text, Qt::Key_Right);
-    scroll->setValue(7);
-    QCOMPARE(ShownRow(0).left(5), QStringLiteral("0070="));
-    QCOMPARE(ShownRow(15).left(5), QStringLiteral("0160="));
-    QCOMPARE(lblAddress->text(), QStringLiteral("0070"));
-    QCOMPARE(text->textCursor().selectionStart(), 64 + 5);
-    // The arrow keys then scroll onwards from there.
-    QTest::keyClick(text, Qt::Key_Up);
-    QCOMPARE(scroll->value(), 6);
-    QCOMPARE(ShownRow(0).left(5), QStringLiteral("0060="));
-    scroll->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    QCOMPARE(ShownRow(0).left(5), QStringLiteral("0070="));
-    scroll->setValue(500);
-    QCOMPARE(ShownRow(0).left(8), QStringLiteral("0300=30 "));
-    // A redraw shows the new bytes and keeps the top row.
-    state->Buffer[0x300] = 0xAB;
-    window->UpdateBuffer();
-    QCOMPARE(ShownRow(0).left(8), QStringLiteral("0300=AB "));
-    QCOMPARE(scroll->value(), 48);
-}
-
-void tst_frmBuffer::clickPicksADigit_data() {
-    QTest::addColumn<int>("row");
-    QTest::addColumn<int>("column");
-    QTest::addColumn<int>("part"); // of the character: 0 left edge, 1 middle, 2 right edge
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QString>("selected");
-    QTest::addColumn<bool>("highDigit");
-    // Before the click the caret is on the high digit of byte 1 (address 0001).
-    const char* const parts[] = {"left edge", "middle", "right edge"};
-    for (int part = 0; part < 3; ++part) {
-        QTest::addRow("high digit, %s", parts[part])
-            << 2 << 5 + 3 * 4 << part << "0024" << QString("0") << true;
-        QTest::addRow("low digit, %s", parts[part])
-            << 3 << 5 + 3 * 15 + 1 << part << "003F" << QString("3") << false;
-        QTest::addRow("separator, %s", parts[part])
-            << 2 << 5 + 2 << part << "0001" << QString("0") << true;
-    }
-    QTest::newRow("header") << -1 << 10 << 1 << "0001" << QString("0") << true;
-}
-
-void tst_frmBuffer::clickPicksADigit() {
-    QFETCH(int, row);
-    QFETCH(int, column);
-    QFETCH(int, part);
-    QFETCH(QString, address);
-    QFETCH(QString, selected);
-    QFETCH(bool, highDigit);
-    QTest::keyClick(text, Qt::Key_Right);
-    QTest::keyClick(text, Qt::Key_Right);
-    QTextCursor cursor(text->document()->findBlockByNumber(row + 1));
-    cursor.setPosition(cursor.position() + column);
-    const QRect rect = text->cursorRect(cursor);
-    cursor.movePosition(QTextCursor::NextCharacter);
-    const int right = text->cursorRect(cursor).left() - 1;
-    const int x = part == 0 ? rect.left() : part == 1 ? (rect.left() + right) / 2 : right;
-    QTest::mouseClick(text->viewport(), Qt::LeftButton, {}, QPoint(x, rect.center().y()));
-    QCOMPARE(lblAddress->text(), address);
-    QCOMPARE(Selected(), selected);
-    // A double-click selects no word, only the caret.
-    QTest::mouseDClick(text->viewport(), Qt::LeftButton, {},
-                       text->cursorRect(text->textCursor()).center());
-    QCOMPARE(Selected(), selected);
-    // Typing goes to the byte named by the address.
-    QTest::keyClicks(text, QStringLiteral("E"));
-    const int byte = state->Buffer[address.toInt(nullptr, 16)];
-    QCOMPARE(highDigit ? byte >> 4 : byte & 0xF, 0xE);
-}
-
-void tst_frmBuffer::wheelScrollsRowsNotText() {
-    const QPoint at = text->viewport()->rect().center();
-    for (int i = 0; i < 3; ++i) {
-        QWheelEvent wheel(at, text->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120),
-                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        QCoreApplication::sendEvent(text->viewport(), &wheel);
-    }
-    QVERIFY(scroll->value() > 0);
-    // The header stays the first line in view; the top row is the scroll bar's.
-    QCOMPARE(text->cursorForPosition(QPoint(2, 2)).blockNumber(), 0);
-    QCOMPARE(ShownRow(0).left(4), Hex4(scroll->value() * 16));
-    QCOMPARE(lblAddress->text(), ShownRow(0).left(4));
-}
 
 QTEST_MAIN(tst_frmBuffer)
 #include "tst_frmbuffer.moc"

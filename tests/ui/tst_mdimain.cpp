@@ -1,4 +1,5 @@
 #include "core/appstate.h"
+#include "core/config.h"
 #include "editor/frmbuffer.h"
 #include "ui/frmabout.h"
 #include "ui/mdimain.h"
@@ -24,6 +25,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
+#include <tuple>
 
 using namespace varn;
 using namespace varn::test;
@@ -48,14 +50,8 @@ void writeConfig(const QString& dir) {
 
 // The state a window sees after a start from writeConfig(dir).
 void fillState(AppState& state, const QString& dir) {
-    state.AppDir = dir;
-    state.PortNumber = 1;
-    state.DeviceCount = 4;
-    state.SelectedDevice = 1;
-    state.DeviceTable[1] = {QStringLiteral("FLASH 8K"), 1, 8192};
-    state.DeviceTable[2] = {QStringLiteral("EPROM 64K"), 2, 65536};
-    state.DeviceTable[3] = {QStringLiteral("NONE"), 3, 0};
-    state.DeviceTable[4] = {QStringLiteral("EEPROM 2816"), 4, 2816};
+    writeConfig(dir);
+    QVERIFY(Main(state, dir));
 }
 
 QStringList panelTexts(const mdiMain& w) {
@@ -75,6 +71,19 @@ bool allBytes(const AppState& state, quint8 value) {
 }
 
 } // namespace
+
+// answer: "" = file dialog cancelled; bufferOffset: typed into the options dialog; at: where the
+// data lands; -1: nowhere
+using LoadCase = std::tuple<QString, QByteArray, QString, QString, int, QString>;
+
+// boxes: value, start, length, then OK; empty: Cancel
+using FillCase = std::tuple<bool, QStringList, int, int, int>;
+
+// byte0: buffer[0] afterwards
+using ReloadCase = std::tuple<bool, int, bool, char>;
+
+// row: -1: Cancel
+using SelectCase = std::tuple<int, QStringList>;
 
 class tst_mdimain : public QObject {
     Q_OBJECT
@@ -179,21 +188,6 @@ private slots:
         QCOMPARE(messages->size(), 1);
     }
 
-    void connectionLostIsReportedOnce() {
-        QTemporaryDir dir;
-        VirtualUnit unit(unitArgs(dir.path()));
-        AppState state;
-        auto w = startWithUnit(state, unit, dir.path());
-        QVERIFY(w);
-        messages->clear();
-        unit.stop();
-        QTRY_COMPARE(w->PanelText(1), QStringLiteral("FAIL"));
-        QTRY_COMPARE(messages->size(), 1);
-        QCOMPARE((*messages)[0].title, QStringLiteral("Communication Port Error"));
-        QTest::qWait(100);
-        QCOMPARE(messages->size(), 1);
-    }
-
     // The unit vanishes and a new one takes its link; Reconnect (the lost
     // line's message button or the menu) finds it and Program works on it.
     void reconnectAfterLostLine_data() {
@@ -211,14 +205,14 @@ private slots:
         messages->clear();
         QList<QStringList> offers;
         SetChoiceHandler([&](const ShownMessage& m) {
-            offers << m.buttons;
+            offers << (QStringList{m.title} + m.buttons);
             return fromMessage ? 0 : 1;
         });
         first->stop();
         VirtualUnit second(unitArgs(dir.path()));
         QVERIFY2(second.start(), qPrintable(second.error()));
         QTRY_COMPARE(offers.size(), 1);
-        QCOMPARE(offers[0], QStringList({"Reconnect", "OK"}));
+        QCOMPARE(offers[0], QStringList({"Communication Port Error", "Reconnect", "OK"}));
         if (!fromMessage) {
             QCOMPARE(w->PanelText(1), QStringLiteral("FAIL"));
             w->Action("DeviceReconnect")->trigger();
@@ -350,36 +344,23 @@ private slots:
     }
 
     void fileLoad_data() {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("answer");       // "" = file dialog cancelled
-        QTest::addColumn<QString>("bufferOffset"); // typed into the options dialog
-        QTest::addColumn<int>("at");               // where the data lands; -1: nowhere
-        QTest::addColumn<QString>("errorTitle");
+        QTest::addColumn<LoadCase>("testCase");
         const QByteArray hex = ":0400100011223344"
                                "42\r\n:00000001FF\r\n";
         // A good record, then one with a bad checksum: nothing may change.
         const QByteArray bad = ":04000000787878781C\r\n:0400100011223344"
                                "43\r\n:00000001FF\r\n";
         const QByteArray bin = QByteArray::fromHex("11223344");
-        QTest::newRow("HEX at offset") << "image.HEX" << hex << "cmdOk"
-                                       << "1000" << 0x1010 << "";
-        QTest::newRow("binary at offset") << "image.bin" << bin << "cmdOk"
-                                          << "20" << 0x20 << "";
-        QTest::newRow("bad checksum") << "bad.hex" << bad << "cmdOk"
-                                      << "0" << -1 << "File Load Error";
-        QTest::newRow("options cancelled") << "image.hex" << hex << "cmdCancel"
-                                           << "0" << -1 << "";
-        QTest::newRow("file dialog cancelled") << "image.hex" << hex << ""
-                                               << "0" << -1 << "";
+        QTest::newRow("HEX at offset") << LoadCase{"image.HEX", hex, "cmdOk", "1000", 0x1010, ""};
+        QTest::newRow("binary at offset") << LoadCase{"image.bin", bin, "cmdOk", "20", 0x20, ""};
+        QTest::newRow("bad checksum")
+            << LoadCase{"bad.hex", bad, "cmdOk", "0", -1, "File Load Error"};
+        QTest::newRow("options cancelled") << LoadCase{"image.hex", hex, "cmdCancel", "0", -1, ""};
+        QTest::newRow("file dialog cancelled") << LoadCase{"image.hex", hex, "", "0", -1, ""};
     }
     void fileLoad() {
-        QFETCH(QString, fileName);
-        QFETCH(QByteArray, content);
-        QFETCH(QString, answer);
-        QFETCH(QString, bufferOffset);
-        QFETCH(int, at);
-        QFETCH(QString, errorTitle);
+        QFETCH(LoadCase, testCase);
+        auto [fileName, content, answer, bufferOffset, at, errorTitle] = testCase;
         QTemporaryDir dir;
         const QString path = dir.path() + "/" + fileName;
         WriteFile(path, content);
@@ -453,20 +434,15 @@ private slots:
     // The file loaded last changed on disk: Yes loads it again, No keeps the
     // buffer, Cancel stops the run; an unchanged file asks nothing.
     void changedFileOffersReload_data() {
-        QTest::addColumn<bool>("change");
-        QTest::addColumn<int>("choice");
-        QTest::addColumn<bool>("proceeds");
-        QTest::addColumn<char>("byte0"); // buffer[0] afterwards
-        QTest::newRow("unchanged") << false << -1 << true << char(0x11);
-        QTest::newRow("yes") << true << 0 << true << char(0x22);
-        QTest::newRow("no") << true << 1 << true << char(0x11);
-        QTest::newRow("cancel") << true << 2 << false << char(0x11);
+        QTest::addColumn<ReloadCase>("testCase");
+        QTest::newRow("unchanged") << ReloadCase{false, -1, true, char(0x11)};
+        QTest::newRow("yes") << ReloadCase{true, 0, true, char(0x22)};
+        QTest::newRow("no") << ReloadCase{true, 1, true, char(0x11)};
+        QTest::newRow("cancel") << ReloadCase{true, 2, false, char(0x11)};
     }
     void changedFileOffersReload() {
-        QFETCH(bool, change);
-        QFETCH(int, choice);
-        QFETCH(bool, proceeds);
-        QFETCH(char, byte0);
+        QFETCH(ReloadCase, testCase);
+        auto [change, choice, proceeds, byte0] = testCase;
         QTemporaryDir dir;
         const QString path = dir.path() + "/image.bin";
         WriteFile(path, QByteArray(16, char(0x11)));
@@ -491,33 +467,28 @@ private slots:
         QCOMPARE(state.Buffer[0], quint8(byte0));
     }
 
-    void fileSave_data() {
-        QTest::addColumn<bool>("pathIsFolder");
-        QTest::newRow("intel hex") << false;
-        QTest::newRow("unwritable") << true;
-    }
+    // A folder cannot be written: the error, and nothing changes; then a file.
     void fileSave() {
-        QFETCH(bool, pathIsFolder);
         QTemporaryDir dir;
         AppState state;
         fillState(state, dir.path());
         state.DeviceTable[1].Size = 32;
         for (int i = 0; i < 40; ++i)
             state.Buffer[i] = quint8(i);
-        const QString path = pathIsFolder ? dir.path() : dir.path() + "/out.hex";
         mdiMain w(state);
-        w.cdia.ShowSave = [&](QWidget*) { return path; };
-        ModalAnswer options("frmFileLoad", [&](QWidget* dialog) {
-            dialog->findChild<QRadioButton*>("Option1")->setChecked(true);
-            click(dialog, "cmdOk");
-        });
-        w.FileSave_Click();
-        QVERIFY(options.seen);
-        QCOMPARE(messages->titles(), pathIsFolder ? QStringList{"File Save Error"} : QStringList());
-        QCOMPARE(w.PanelText(4), pathIsFolder ? QStringLiteral("File:") : "File: " + path);
-        if (!pathIsFolder)
-            QCOMPARE(ReadFile(path),
-                     HexText(QByteArray(reinterpret_cast<const char*>(state.Buffer.data()), 32)));
+        for (const QString& path : {dir.path(), dir.path() + "/out.hex"}) {
+            w.cdia.ShowSave = [&](QWidget*) { return path; };
+            ModalAnswer options("frmFileLoad", [&](QWidget* dialog) {
+                dialog->findChild<QRadioButton*>("Option1")->setChecked(true);
+                click(dialog, "cmdOk");
+            });
+            w.FileSave_Click();
+            QVERIFY(options.seen);
+        }
+        QCOMPARE(messages->titles(), QStringList{"File Save Error"});
+        QCOMPARE(w.PanelText(4), "File: " + dir.path() + "/out.hex");
+        QCOMPARE(ReadFile(dir.path() + "/out.hex"),
+                 HexText(QByteArray(reinterpret_cast<const char*>(state.Buffer.data()), 32)));
     }
 
     // A dropped file loads through the options dialog, becomes the first
@@ -594,26 +565,16 @@ private slots:
     }
 
     void bufferFill_data() {
-        QTest::addColumn<bool>("windowOpen");
-        QTest::addColumn<QStringList>("boxes"); // value, start, length, then OK; empty: Cancel
-        QTest::addColumn<int>("from");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("value");
+        QTest::addColumn<FillCase>("testCase");
         QTest::newRow("100 for 10 with 0")
-            << true << QStringList{"0", "100", "10"} << 0x100 << 0x10 << 0x00;
-        QTest::newRow("length 0 opens the window")
-            << false << QStringList{"AB", "10", "0"} << 0 << 0 << 0;
+            << FillCase{true, QStringList{"0", "100", "10"}, 0x100, 0x10, 0x00};
         QTest::newRow("fill opens the window")
-            << false << QStringList{"a", "FFF0", "10"} << 0xFFF0 << 16 << 0x0A;
-        QTest::newRow("cancel") << true << QStringList() << 0 << 0 << 0;
-        QTest::newRow("cancel, window closed") << false << QStringList() << 0 << 0 << 0;
+            << FillCase{false, QStringList{"a", "FFF0", "10"}, 0xFFF0, 16, 0x0A};
+        QTest::newRow("cancel, window closed") << FillCase{false, QStringList(), 0, 0, 0};
     }
     void bufferFill() {
-        QFETCH(bool, windowOpen);
-        QFETCH(QStringList, boxes);
-        QFETCH(int, from);
-        QFETCH(int, count);
-        QFETCH(int, value);
+        QFETCH(FillCase, testCase);
+        auto [windowOpen, boxes, from, count, value] = testCase;
         QTemporaryDir dir;
         AppState state;
         fillState(state, dir.path());
@@ -654,15 +615,15 @@ private slots:
     }
 
     void deviceSelection_data() {
-        QTest::addColumn<int>("row"); // -1: Cancel
-        QTest::addColumn<QStringList>("panels");
-        QTest::newRow("size 0") << 2 << QStringList{"Device: NONE", "Size: 0H"};
-        QTest::newRow("hex letters") << 3 << QStringList{"Device: EEPROM 2816", "Size: B00H"};
-        QTest::newRow("cancel") << -1 << QStringList{"Device: EPROM 64K", "Size: 10000H"};
+        QTest::addColumn<SelectCase>("testCase");
+        QTest::newRow("size 0") << SelectCase{2, QStringList{"Device: NONE", "Size: 0H"}};
+        QTest::newRow("hex letters")
+            << SelectCase{3, QStringList{"Device: EEPROM 2816", "Size: B00H"}};
+        QTest::newRow("cancel") << SelectCase{-1, QStringList{"Device: EPROM 64K", "Size: 10000H"}};
     }
     void deviceSelection() {
-        QFETCH(int, row);
-        QFETCH(QStringList, panels);
+        QFETCH(SelectCase, testCase);
+        auto [row, panels] = testCase;
         QTemporaryDir dir;
         AppState state;
         fillState(state, dir.path());
@@ -716,29 +677,6 @@ private slots:
         // Closing the window's frame does the same, once.
         w.close();
         QCOMPARE(messages->size(), writable ? 0 : 1);
-    }
-
-    void helpContents_data() {
-        QTest::addColumn<bool>("fileThere");
-        QTest::newRow("shown") << true;
-        QTest::newRow("no help file") << false;
-    }
-    void helpContents() {
-        QFETCH(bool, fileThere);
-        QTemporaryDir dir;
-        AppState state;
-        fillState(state, dir.path());
-        const QString page = dir.path() + "/varn.html";
-        if (fileThere)
-            WriteFile(page, "<html></html>");
-        mdiMain w(state);
-        w.HelpFile = page;
-        QList<QUrl> opened;
-        w.OpenUrl = [&](const QUrl& url) { return opened << url, true; };
-        w.Action("HelpContents")->trigger();
-        QCOMPARE(opened, fileThere ? QList<QUrl>{QUrl::fromLocalFile(page)} : QList<QUrl>{});
-        QCOMPARE(messages->titles(), fileThere ? QStringList() : QStringList{"Help"});
-        QVERIFY(fileThere || (*messages)[0].text.contains(page));
     }
 };
 
