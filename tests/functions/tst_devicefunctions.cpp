@@ -81,6 +81,7 @@ private slots:
             rig.state.Buffer[i] = quint8(i * 37 + 1);
         rig.state.Buffer[5] = 0x00;
         rig.state.Buffer[20] = 0x01; // frame-length look-alike inside the data
+        rig.state.markDefined(0, 1); // an image, but Only the Image is off
 
         QVERIFY(rig.fn.RunFunction(FnProgram).ran());
 
@@ -336,6 +337,7 @@ private slots:
             rig.patternMemory();
             rig.state.Buffer[size] = 0x5A;
         }
+        rig.state.markDefined(0, 1); // an image, but Only the Image is off
 
         QVERIFY(rig.fn.RunFunction(code).ran());
 
