@@ -1,6 +1,7 @@
 #include "frmbuffer.h"
 
 #include "core/hextext.h"
+#include "widgets/twips.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
@@ -23,10 +24,8 @@ namespace varn {
 
 namespace {
 
-// The layout was drawn in twips; 15 twips are one pixel at 96 dpi.
-int Px(int twips) {
-    return twips / 15;
-}
+// The layout as drawn; Resize fits it to the text's font itself.
+const Twips Px;
 
 QFont ViewFont() {
     QFont font(QStringLiteral("Courier"));

@@ -1,5 +1,6 @@
 #include "hexview.h"
 
+#include "core/bufferops.h"
 #include "core/crc32.h"
 #include "core/hextext.h"
 
@@ -10,8 +11,6 @@
 namespace varn {
 
 namespace {
-
-const char HexDigits[] = "0123456789ABCDEF";
 
 QString HeaderText() {
     return QStringLiteral("ADDR") + QString(23, QLatin1Char(' ')) + QStringLiteral("HEX") +
@@ -80,10 +79,7 @@ void HexView::UpdateBuffer() {
     m_addressText = HexWord(m_caretAddress);
 
     const qint32 summed = std::min<qint32>(DeviceSize(), BufferSize);
-    quint32 sum = 0;
-    for (const quint8 *p = buffer, *end = buffer + summed; p != end; ++p)
-        sum += *p;
-    m_checkSum = static_cast<quint16>(sum & 0xFFFF);
+    m_checkSum = BufferChecksum(m_state);
     m_checkSumText = HexWord(m_checkSum);
     m_crc32Text =
         QStringLiteral("%1").arg(Crc32(buffer, size_t(summed)), 8, 16, QLatin1Char('0')).toUpper();

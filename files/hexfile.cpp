@@ -18,23 +18,8 @@ constexpr int MaxDataBytes = 51;
 constexpr int HexRecordBytes = 16;
 constexpr int HexRecordLength = 1 + 2 + 4 + 2 + 2 * HexRecordBytes + 2; // before CR LF
 
-constexpr std::array<qint8, 256> MakeDigitTable() {
-    std::array<qint8, 256> table{};
-    for (auto& v : table)
-        v = -1;
-    for (int c = '0'; c <= '9'; ++c)
-        table[c] = static_cast<qint8>(c - '0');
-    for (int c = 'A'; c <= 'F'; ++c)
-        table[c] = static_cast<qint8>(c - 'A' + 10);
-    for (int c = 'a'; c <= 'f'; ++c)
-        table[c] = static_cast<qint8>(c - 'a' + 10);
-    return table;
-}
-constexpr std::array<qint8, 256> DigitTable = MakeDigitTable();
-constexpr char UpperDigits[] = "0123456789ABCDEF";
-
 int DigitValue(char c) {
-    return DigitTable[static_cast<unsigned char>(c)];
+    return HexDigitValue(c);
 }
 
 // One record as it stands in the file, trimmed, with 1-based character
@@ -177,8 +162,8 @@ Status ReadHexRecords(const QByteArray& content, const QString& shown,
 }
 
 void PutHexByte(char*& out, int value) {
-    *out++ = UpperDigits[(value >> 4) & 0xF];
-    *out++ = UpperDigits[value & 0xF];
+    *out++ = HexDigits[(value >> 4) & 0xF];
+    *out++ = HexDigits[value & 0xF];
 }
 
 } // namespace

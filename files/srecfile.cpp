@@ -17,7 +17,7 @@ constexpr int MaxRecordLines = 100000;
 constexpr int SaveRecordBytes = 16;
 
 int DigitValue(char c) {
-    return HexDigitValue(QLatin1Char(c));
+    return HexDigitValue(c);
 }
 
 using detail::LineFailure;
@@ -69,8 +69,7 @@ qint64 AddressOf(const std::vector<quint8>& bytes, int type) {
 }
 
 void PutHexByte(QByteArray& out, int value) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    out.append(digits[(value >> 4) & 0xF]).append(digits[value & 0xF]);
+    out.append(HexDigits[(value >> 4) & 0xF]).append(HexDigits[value & 0xF]);
 }
 
 // One record of `type` with a `width`-byte address and its checksum.

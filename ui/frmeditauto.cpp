@@ -1,6 +1,7 @@
 #include "frmeditauto.h"
 
 #include "core/config.h"
+#include "functions/functiontext.h"
 #include "widgets/messagebox.h"
 #include "widgets/twips.h"
 
@@ -12,13 +13,13 @@ namespace varn {
 
 namespace {
 
-// Entry texts by function code; the index is what auto.cfg stores.
-const char* const StepNames[] = {"Read", "Erase", "Blank", "Program", "Verify", "Lock"};
+// Entries are the function names of codes 0..5 (Read .. Lock); the code is
+// what auto.cfg stores.
 constexpr int StepCodes = 6;
 
 int CodeOf(const QString& text) {
     for (int code = 0; code < StepCodes; ++code) {
-        if (text == QLatin1String(StepNames[code]))
+        if (text == FunctionName(code))
             return code;
     }
     return -1;
@@ -83,14 +84,14 @@ frmEditAuto::frmEditAuto(AppState& appState, QWidget* parent) : QDialog(parent),
 
     // Read is not offered: a Read step only comes from a stored sequence.
     for (int code = FnErase; code <= FnLock; ++code)
-        lstIn->addItem(QString::fromLatin1(StepNames[code]));
+        lstIn->addItem(FunctionName(code));
     lstIn->setCurrentRow(0);
 
     const int count = qBound(0, int(state.AutoCount), MaxAutoCount);
     for (int step = 1; step <= count; ++step) {
         const int code = state.AutoList[step];
         if (code >= 0 && code < StepCodes)
-            lstOut->addItem(QString::fromLatin1(StepNames[code]));
+            lstOut->addItem(FunctionName(code));
     }
     updateButtons();
 }

@@ -1,10 +1,10 @@
 #include "mdimain.h"
 
+#include "core/bufferops.h"
 #include "core/config.h"
 #include "core/datafiles.h"
-#include "editor/bufferhistory.h"
 #include "core/usersettings.h"
-#include "core/bufferops.h"
+#include "editor/bufferhistory.h"
 #include "editor/buffersearch.h"
 #include "editor/frmbuffer.h"
 #include "editor/frmbufferfill.h"
@@ -23,6 +23,7 @@
 #include "ui/frmselectdevice.h"
 #include "ui/frmsettings.h"
 #include "widgets/messagebox.h"
+#include "widgets/twips.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -57,10 +58,8 @@ namespace {
 
 const QString PortErrorTitle = QStringLiteral("Communication Port Error");
 
-// The status bar layout is given in twips; 15 twips make one pixel at 96 dpi.
-int twipsToPixels(int twips) {
-    return (twips + 7) / 15;
-}
+// The status bar's panel widths as drawn, in twips.
+const Twips twipsToPixels;
 
 struct PanelSpec {
     int widthTwips;

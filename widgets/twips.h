@@ -6,11 +6,15 @@
 
 namespace varn {
 
-// Window layouts are kept in twips (15 to a pixel at 96 dpi) and grown with
-// the platform font, which is taller than the 13-pixel font they were drawn
-// for.
+// Window layouts are kept in twips, 15 to a pixel at 96 dpi, rounded to the
+// nearest pixel. Dialogs grow them with the platform font, which is taller
+// than the 13-pixel font they were drawn for; a window that fits its layout
+// to its own contents takes the drawn size as it is.
 class Twips {
 public:
+    // The drawn size, unscaled.
+    Twips() = default;
+    // Grown with w's font.
     explicit Twips(const QWidget* w)
         : scale(qMax(1.0, QFontMetricsF(w->font()).height() / 13.0) / 15.0) {}
     int operator()(int twips) const { return qRound(twips * scale); }
@@ -19,7 +23,7 @@ public:
     }
 
 private:
-    double scale;
+    double scale = 1.0 / 15.0;
 };
 
 } // namespace varn
