@@ -66,7 +66,6 @@ public:
     int TopLine() const { return m_topLine; }
     int ScrollMaximum() const { return m_scrollMaximum; }
     int CaretPos() const { return m_caretPos; }
-    int CaretColumn() const { return m_caretColumn; }
     qint32 CaretAddress() const { return m_caretAddress; }
     quint16 CheckSum() const { return m_checkSum; }
 
@@ -90,7 +89,8 @@ public:
     static int ToDisplayPosition(int pos);
     static int FromDisplayPosition(int displayPos);
 
-    // round-half-even(size / 16 - 16), at least 0.
+    // The device's rows (a partial last row counts as one) less the 16 in
+    // view, at least 0; a device past 64 KiB scrolls as one of 64 KiB.
     static int ScrollMaximumFor(qint32 deviceSize);
 
 private:

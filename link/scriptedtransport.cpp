@@ -7,12 +7,14 @@ namespace varn {
 namespace {
 constexpr int MemorySize = wire::DeviceLimit;
 using wire::BlockBytes;
+// The identify answer and the program block acknowledgement.
+const QByteArray Identity("\x00VARN\x00"
+                          "21",
+                          8);
+constexpr char Ack = 0x00;
 } // namespace
 
-ScriptedTransport::ScriptedTransport()
-    : Memory(MemorySize, char(0xFF)), Identity("\x00VARN\x00"
-                                               "21",
-                                               8) {}
+ScriptedTransport::ScriptedTransport() : Memory(MemorySize, char(0xFF)) {}
 
 bool ScriptedTransport::isOpen() const {
     return open_;
@@ -54,10 +56,10 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
             return {};
         case wire::Erase:
             Memory.fill(char(0xFF));
-            Locked = false;
+            locked_ = false;
             return {};
         case wire::Lock:
-            Locked = true;
+            locked_ = true;
             return {};
         default:
             return {};
@@ -69,7 +71,7 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
         const int address = quint8(frame[1]) * 256 + quint8(frame[2]);
         QByteArray answer(wire::ReadReplyBytes, char(0x00));
         answer[0] = char(wire::ReadReplyBytes);
-        if (!Locked) {
+        if (!locked_) {
             for (int j = 0; j < BlockBytes; ++j)
                 answer[1 + j] = Memory[(address + j) % MemorySize];
         }
@@ -96,8 +98,6 @@ QByteArray ScriptedTransport::applyFaults(int k, QByteArray answer) {
         answer = rawAll_;
     if (count_.contains(k) && !answer.isEmpty())
         answer[0] = char(count_.value(k));
-    if (garbage_.contains(k))
-        answer.prepend(garbage_.value(k));
     if (extra_.contains(k))
         answer.append(extra_.value(k));
     if (drop_.contains(k))
@@ -117,7 +117,7 @@ bool ScriptedTransport::send(const QByteArray& frame) {
         const bool isIdentify = frame.size() == wire::CommandFrameBytes &&
                                 quint8(frame[0]) == wire::CommandLength &&
                                 frame[1] == wire::Identify;
-        if ((isRead || isProgram || isIdentify) && Requests + 1 >= closeFrom_)
+        if ((isRead || isProgram || isIdentify) && requests_ + 1 >= closeFrom_)
             setOpen(false, QStringLiteral("The unit stopped answering: the line was closed."));
     }
     if (!open_) {
@@ -129,7 +129,7 @@ bool ScriptedTransport::send(const QByteArray& frame) {
     QByteArray answer = answerFor(frame, bearsReply);
     if (!bearsReply)
         return true;
-    const int k = ++Requests;
+    const int k = ++requests_;
     answer = applyFaults(k, answer);
     if (lateAt_.contains(k)) {
         late_.append(answer);
@@ -152,15 +152,13 @@ QByteArray ScriptedTransport::takeAll() {
     return taken;
 }
 
-bool ScriptedTransport::waitForReply(int expectedBytes, int limitMs) {
+bool ScriptedTransport::waitForReply(int expectedBytes, int /*limitMs*/) {
     deliverDue();
     Waits.append(expectedBytes);
     if (open_ && input_.size() >= expectedBytes)
         return false;
     // Nothing more comes within the limit; a held-back answer arrives just
     // after it.
-    Clock += limitMs;
-    ++TimeOuts;
     if (!late_.isEmpty())
         lateDue_ = true;
     return true;
@@ -169,7 +167,6 @@ bool ScriptedTransport::waitForReply(int expectedBytes, int limitMs) {
 void ScriptedTransport::pause(int ms) {
     deliverDue();
     Pauses.append(ms);
-    Clock += ms;
 }
 
 QByteArray ScriptedTransport::sentBytes(int from) const {
@@ -191,9 +188,6 @@ void ScriptedTransport::extraAfter(int k, const QByteArray& extra) {
 void ScriptedTransport::countByte(int k, quint8 count) {
     count_.insert(k, count);
 }
-void ScriptedTransport::garbageBefore(int k, const QByteArray& garbage) {
-    garbage_.insert(k, garbage);
-}
 void ScriptedTransport::closeFrom(int k) {
     closeFrom_ = k;
 }
@@ -204,10 +198,6 @@ void ScriptedTransport::queueRawReply(const QByteArray& raw) {
 void ScriptedTransport::setRawReplyForAll(const QByteArray& raw) {
     rawAll_ = raw;
     rawAllSet_ = true;
-}
-void ScriptedTransport::clearRawReplyForAll() {
-    rawAll_.clear();
-    rawAllSet_ = false;
 }
 
 void ScriptedTransport::inject(const QByteArray& bytes) {

@@ -12,8 +12,8 @@ namespace varn {
 
 // A programmer unit inside the process, for tests and fuzzers. It answers the
 // unit's protocol from a 64 KiB memory and can be told to misbehave on chosen
-// requests. Time is virtual: pauses and time-outs move Clock on and return at
-// once, so nothing ever sleeps.
+// requests. Time is virtual: pauses and time-outs return at once, so nothing
+// ever sleeps.
 //
 // Requests that bear a reply are numbered from 1 in the order they are sent:
 // the identify frame (0x01 "T"), the address frame of a read (0x04 ..., only
@@ -22,11 +22,11 @@ namespace varn {
 //
 // Each send is taken as one whole frame (length byte and that many bytes).
 // Answers:
-//   0x01 "T"                    8 bytes: Identity
+//   0x01 "T"                    8 bytes: 00 "VARN" 00 "21"
 //   0x01 "R", 0x04 hi lo 00 n   17 bytes: 17, then 16 memory bytes from hi:lo
 //                               (all 0x00 while locked)
 //   0x14 hi lo 00 n + data      programs min(n, data) bytes (new = old AND
-//                               data), answers 1 byte (Ack)
+//                               data), answers 1 byte (00)
 //   0x01 "E"                    memory all 0xFF, unlocked; no answer
 //   0x01 "L"                    locked; no answer
 //   anything else               no answer
@@ -45,18 +45,12 @@ public:
 
     // --- The unit ---
     QByteArray Memory; // 65536 bytes, 0xFF at start
-    bool Locked = false;
-    QByteArray Identity; // the 8-byte identify answer
-    char Ack = 0x00;     // the program block acknowledgement
 
     // --- What happened ---
     QList<QByteArray> Sent; // every frame accepted, in order
     int RefusedSends = 0;   // sends made while the line was closed
     QList<int> Pauses;      // ms of every pause()
     QList<int> Waits;       // expectedBytes of every waitForReply()
-    int TimeOuts = 0;       // waits that ran into their limit
-    qint64 Clock = 0;       // virtual milliseconds
-    int Requests = 0;       // reply-bearing requests seen so far
 
     // Frames sent since index `from`, concatenated (convenient for comparing
     // a whole exchange with the expected bytes).
@@ -67,15 +61,13 @@ public:
     void lateReply(int k);                           // answer after the limit
     void extraAfter(int k, const QByteArray& extra); // more bytes after the answer
     void countByte(int k, quint8 count);             // read answer's byte 0
-    void garbageBefore(int k, const QByteArray& garbage);
-    void closeFrom(int k); // request k and every send after it is refused
+    void closeFrom(int k);                           // request k and every send after it is refused
 
     // Raw answers instead of the unit's own: the queue is used first, one
     // entry per reply-bearing request; when it is empty and a raw answer for
     // every request is set, that is used. An empty raw answer means none.
     void queueRawReply(const QByteArray& raw);
     void setRawReplyForAll(const QByteArray& raw);
-    void clearRawReplyForAll();
 
     // Bytes arriving unasked, waiting at once.
     void inject(const QByteArray& bytes);
@@ -88,6 +80,8 @@ private:
     QByteArray applyFaults(int k, QByteArray answer);
     void deliverDue();
 
+    bool locked_ = false;
+    int requests_ = 0; // reply-bearing requests seen so far
     bool open_ = true;
     QString reason_;
     int closeFrom_ = 0;
@@ -103,7 +97,6 @@ private:
     QSet<int> lateAt_;
     QHash<int, QByteArray> extra_;
     QHash<int, quint8> count_;
-    QHash<int, QByteArray> garbage_;
 };
 
 } // namespace varn

@@ -366,18 +366,12 @@ private:
             break;
         }
         case wire::Run:
-            running = true;
-            break;
         case wire::Reset:
-            running = false;
-            break;
         case wire::Prepare:
-            break;
+        case wire::Write:
+            break; // nothing a host could observe changes
         case wire::Read:
             break; // the address frame follows
-        case wire::Write:
-            writeOpen = !writeOpen;
-            break;
         case wire::Erase:
             std::fill(memory.begin(), memory.end(), 0xFF);
             locked = false;
@@ -474,8 +468,6 @@ private:
     FILE* log = nullptr;
     int requests = 0;
     int replies = 0;
-    bool running = true;
-    bool writeOpen = false;
     bool locked = false;
 };
 

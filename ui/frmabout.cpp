@@ -23,8 +23,7 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
 }
 } // namespace
 
-frmAbout::frmAbout(QWidget* parent, bool startupScreen)
-    : QDialog(parent), startupScreen(startupScreen) {
+frmAbout::frmAbout(QWidget* parent, bool startupScreen) : QDialog(parent) {
     initVarnResources();
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QString());

@@ -15,13 +15,10 @@ class frmAbout : public QDialog {
 public:
     explicit frmAbout(QWidget* parent = nullptr, bool startupScreen = false);
 
-    bool isStartupScreen() const { return startupScreen; }
-
 public slots:
     void cmdOk_Click();
 
 private:
-    bool startupScreen;
     QLabel* Image1 = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
