@@ -401,36 +401,6 @@ private slots:
         QCOMPARE(rig.observer.errors, mark == Fault ? 1 : 0);
     }
 
-    void staleInputDiscarded_data() {
-        QTest::addColumn<bool>("late");
-        QTest::newRow("late reply of an earlier read") << true;
-        QTest::newRow("bytes nobody asked for") << false;
-    }
-
-    void staleInputDiscarded() {
-        QFETCH(bool, late);
-        Rig rig(32);
-        rig.patternMemory();
-        const QByteArray zeros = Bytes({17}) + QByteArray(16, '\0'); // looks like a whole block
-        if (late) {
-            rig.unit.queueRawReply(zeros);
-            rig.unit.lateReply(1);
-            rig.fn.RunFunction(FnRead);
-            QCOMPARE(rig.observer.line(), QStringLiteral("Reading ...") + Fault);
-            QCOMPARE(rig.unit.bytesWaiting(), 17); // it came after all
-        } else {
-            rig.unit.inject(zeros);
-        }
-
-        rig.fn.RunFunction(FnRead);
-        QCOMPARE(rig.observer.line(), QStringLiteral("Reading ...") + Ok);
-        QCOMPARE(BufferBytes(rig.state, 0, 32), rig.unit.Memory.left(32));
-
-        rig.unit.inject(zeros);
-        rig.fn.RunFunction(FnVerify);
-        QCOMPARE(rig.observer.line(), QStringLiteral("Verifying ...") + Ok);
-    }
-
     void eraseAndLock_data() {
         QTest::addColumn<int>("code");
         QTest::addColumn<QByteArray>("frame");

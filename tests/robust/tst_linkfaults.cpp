@@ -1,6 +1,6 @@
 // The device functions over a real serial line (the virtual unit on a
 // pseudo-terminal): a whole device, and a unit that misbehaves -- lost lines,
-// lost, late, padded and garbled replies. Each case checks what the user is
+// lost, late and padded replies. Each case checks what the user is
 // told and what the buffer holds.
 #include "link/seriallink.h"
 #include "link/unitcommands.h"
@@ -216,20 +216,6 @@ private slots:
         const int size = function == FnRead ? 2 : 1;
         if (ok)
             QCOMPARE(frames.mid(repeatedAt + size, size), frames.mid(repeatedAt, size));
-    }
-
-    // A flood before the reply of block 2: its first byte is taken for the
-    // count, the next for data; nothing of it is left for the next function.
-    void garbageBeforeReply() {
-        Rig rig({"--garbage", "3:40"});
-        QVERIFY(rig.start());
-        rig.state.Buffer = rig.withUnitBytes(0, DeviceBytes);
-        QVERIFY(rig.fn.RunFunction(FnVerify).ran());
-        QCOMPARE(rig.observer.line(), QStringLiteral("Verify Error at 0020"));
-        QCOMPARE(rig.observer.errors, 0);
-        QVERIFY(rig.state.Buffer == rig.withUnitBytes(0, DeviceBytes));
-        QVERIFY(rig.fn.RunFunction(FnVerify).ran());
-        QCOMPARE(rig.observer.line(), Verifying + Ok);
     }
 };
 
