@@ -157,8 +157,9 @@ void frmFunction::cmdRun_Click() {
             return;
         }
         recorded = std::make_unique<RecordedRun>(*log, SerialSettings::load(settings));
-        RunContext context;
-        context.port = QStringLiteral("COM%1").arg(state.PortNumber);
+        RunContext context = recordContext;
+        if (context.port.isEmpty())
+            context.port = QStringLiteral("COM%1").arg(state.PortNumber);
         recorded->start(state, context);
     }
 

@@ -6,6 +6,7 @@
 #include "functions/devicefunctions.h"
 #include "functions/functiontext.h"
 #include "link/transport.h"
+#include "production/runrecord.h"
 
 #include <QDialog>
 
@@ -41,6 +42,9 @@ public:
     // Asked before Program or Auto; false stops the run before anything is sent
     // (the main window offers to load a file that changed on disk again).
     std::function<bool()> BeforeProgram;
+    // What the production log's records name besides the buffer: the port,
+    // the unit and the file last loaded.
+    void setRecordContext(const RunContext& context) { recordContext = context; }
 
 public slots:
     void cmdRun_Click();
@@ -71,6 +75,7 @@ private:
     bool reloadWanted = false;
     // A serial number went into the buffer: the buffer window shows it anew.
     bool serialWritten = false;
+    RunContext recordContext;
 
     QListWidget* listFunction = nullptr;
     QGroupBox* Frame1 = nullptr;

@@ -55,6 +55,10 @@ frmProduction::frmProduction(AppState& appState, Transport& transport, QWidget* 
     QFont countsFont = lblCounts->font();
     countsFont.setPointSizeF(countsFont.pointSizeF() * 1.4);
     lblCounts->setFont(countsFont);
+    lblSerial = new QLabel(this);
+    lblSerial->setObjectName(QStringLiteral("lblSerial"));
+    lblSerial->setAlignment(Qt::AlignCenter);
+    lblSerial->setFont(countsFont);
     lblStep = new QLabel(this);
     lblStep->setObjectName(QStringLiteral("lblStep"));
     barProgress = new QProgressBar(this);
@@ -88,6 +92,7 @@ frmProduction::frmProduction(AppState& appState, Transport& transport, QWidget* 
     layout->addWidget(lblVerdict, 1);
     layout->addWidget(lblReason);
     layout->addWidget(lblCounts);
+    layout->addWidget(lblSerial);
     layout->addSpacing(8);
     layout->addWidget(lblStep);
     layout->addWidget(barProgress);
@@ -114,8 +119,25 @@ frmProduction::frmProduction(AppState& appState, Transport& transport, QWidget* 
         showSession();
     });
     run.setStopAfter(txtStopAfter->value());
+
+    // Every chip gets its record: a log that cannot be opened keeps Start off.
+    const UserSettings settings(state);
+    if (LogEnabled(settings)) {
+        log = std::make_unique<ProductionLog>();
+        if (const Status opened = log->open(ConfiguredLogLocation(state, settings)); opened) {
+            logged = std::make_unique<LoggedChips>(*log, SerialSettings::load(settings));
+            run.setRecorder(logged.get());
+        } else {
+            logError = opened.message;
+        }
+    }
     cmdStart->setFocus();
     showSession();
+}
+
+void frmProduction::setRecordContext(const RunContext& context) {
+    if (logged)
+        logged->setContext(context);
 }
 
 void frmProduction::Form_Load() {
@@ -124,7 +146,7 @@ void frmProduction::Form_Load() {
 }
 
 void frmProduction::cmdStart_Click() {
-    if (running || !state.UnitIdentified)
+    if (running || !state.UnitIdentified || !logError.isEmpty())
         return;
     if (run.stopped())
         run.resume();
@@ -161,7 +183,13 @@ void frmProduction::showSession() {
                           .arg(run.failuresInRow());
         if (!state.UnitIdentified)
             reason = tr("The programmer unit did not answer: production cannot start.");
+        if (!logError.isEmpty())
+            reason = logError + tr("\nNothing is sent to the programmer unit without the "
+                                   "production log.");
         lblReason->setText(reason.trimmed());
+        const qint64 next = logged ? logged->nextSerial() : -1;
+        lblSerial->setText(next >= 0 ? tr("Next serial number: %1").arg(next) : QString());
+        lblSerial->setVisible(next >= 0);
     }
     lblCounts->setText(tr("Chips: %1    Passed: %2    Failed: %3    Yield: %4 %")
                            .arg(run.chips())
@@ -169,7 +197,7 @@ void frmProduction::showSession() {
                            .arg(run.failed())
                            .arg(run.yieldPercent(), 0, 'f', 1));
     cmdStart->setText(run.stopped() ? tr("Resume") : tr("Start"));
-    cmdStart->setEnabled(!running && state.UnitIdentified);
+    cmdStart->setEnabled(!running && state.UnitIdentified && logError.isEmpty());
     cmdClose->setEnabled(!running);
     txtStopAfter->setEnabled(!running);
 }

@@ -4,8 +4,10 @@
 #include "functions/devicefunctions.h"
 #include "functions/productionrun.h"
 #include "link/transport.h"
+#include "production/recordedrun.h"
 
 #include <QDialog>
+#include <memory>
 
 class QCloseEvent;
 class QLabel;
@@ -28,6 +30,10 @@ public:
     void Form_Load();
     const ProductionRun& session() const { return run; }
     bool isRunning() const { return running; }
+    // What each chip's record names besides the buffer (port, unit, file).
+    void setRecordContext(const RunContext& context);
+    // A serial number went into the buffer: the caller shows the buffer anew.
+    bool BufferChanged() const { return logged && logged->serialWritten(); }
 
 public slots:
     // Start (Space or Enter): the next chip. After a stop only the button
@@ -49,10 +55,16 @@ private:
     DeviceFunctions functions;
     ProductionRun run;
     bool running = false;
+    // With the production log on: the open log and its recorder, or why the
+    // log could not be opened (then nothing is sent).
+    std::unique_ptr<ProductionLog> log;
+    std::unique_ptr<LoggedChips> logged;
+    QString logError;
 
     QLabel* lblVerdict = nullptr;
     QLabel* lblReason = nullptr;
     QLabel* lblCounts = nullptr;
+    QLabel* lblSerial = nullptr;
     QLabel* lblStep = nullptr;
     QProgressBar* barProgress = nullptr;
     QSpinBox* txtStopAfter = nullptr;

@@ -8,19 +8,34 @@ ProductionRun::Verdict ProductionRun::runChip() {
     // An empty sequence would pass a chip nothing was done to.
     if (stopped() || state.AutoCount <= 0)
         return Verdict::None;
-    const FunctionResult result = functions.RunFunction(FnAuto);
-    if (!result.ran())
-        return Verdict::None;
-    lastReason_.clear();
-    if (result.succeeded()) {
-        ++passed_;
-        failuresInRow_ = 0;
-        last_ = Verdict::Pass;
-        return last_;
+    if (recorder_) {
+        if (const Status begun = recorder_->beginChip(state); !begun) {
+            const Status written = recorder_->endChip(nullptr);
+            return fail(written ? begun.message
+                                : begun.message + QLatin1Char('\n') + written.message);
+        }
     }
-    // The failing step names what went wrong ("Verify Error at 0123 (buffer
-    // 5A, device 00)", "Programming ...   Device Fault!").
-    lastReason_ = result.steps.empty() ? ResultReport(result) : ResultReport(result.steps.back());
+    const FunctionResult result = functions.RunFunction(FnAuto);
+    const Status written = recorder_ ? recorder_->endChip(&result) : Status::Ok();
+    if (!result.ran())
+        return written ? Verdict::None : fail(written.message);
+    if (!result.succeeded())
+        // The failing step names what went wrong ("Verify Error at 0123
+        // (buffer 5A, device 00)", "Programming ...   Device Fault!").
+        return fail(result.steps.empty() ? ResultReport(result)
+                                         : ResultReport(result.steps.back()));
+    // A chip programmed without its record is not traceable: it fails.
+    if (!written)
+        return fail(written.message);
+    lastReason_.clear();
+    ++passed_;
+    failuresInRow_ = 0;
+    last_ = Verdict::Pass;
+    return last_;
+}
+
+ProductionRun::Verdict ProductionRun::fail(const QString& reason) {
+    lastReason_ = reason;
     ++failed_;
     ++failuresInRow_;
     last_ = Verdict::Fail;

@@ -2,9 +2,27 @@
 
 #include "functions/devicefunctions.h"
 
+#include "core/status.h"
+
 #include <QString>
 
 namespace varn {
+
+// What a record-keeper does around each chip of a bench session (the
+// production log implements it; the session knows nothing of databases).
+class ChipRecorder {
+public:
+    virtual ~ChipRecorder() = default;
+    // Before the chip's run (a serial number goes into the buffer here). A
+    // failure stops the chip before anything is sent; endChip(nullptr)
+    // follows.
+    virtual Status beginChip(AppState& state) = 0;
+    // After it, with its result: a failure means the record was not kept and
+    // the chip counts as failed; the message holds the record.
+    virtual Status endChip(const FunctionResult* result) = 0;
+    // The serial number the next chip will get, or -1.
+    virtual qint64 nextSerial() = 0;
+};
 
 // A bench session of the Production window: runs the Auto sequence once per
 // chip and keeps the counts since the window opened. No window of its own,
@@ -13,13 +31,18 @@ class ProductionRun {
 public:
     enum class Verdict { None, Pass, Fail };
 
-    ProductionRun(const AppState& state, DeviceFunctions& functions)
+    ProductionRun(AppState& state, DeviceFunctions& functions)
         : state(state), functions(functions) {}
+
+    // Every chip from now on is recorded (nullptr: none is).
+    void setRecorder(ChipRecorder* recorder) { recorder_ = recorder; }
+    ChipRecorder* recorder() const { return recorder_; }
 
     // Runs Auto for the next chip and counts it. Returns its verdict; None
     // (nothing counted) when the sequence was refused or the session is
-    // stopped, or auto.cfg holds no steps. A communication error, a mismatch or a lost line fails
-    // the chip.
+    // stopped, or auto.cfg holds no steps. A communication error, a mismatch,
+    // a lost line, a serial number that could not be given or a record that
+    // could not be kept fails the chip.
     Verdict runChip();
 
     int chips() const { return passed_ + failed_; }
@@ -42,8 +65,11 @@ public:
     void resume() { failuresInRow_ = 0; }
 
 private:
-    const AppState& state;
+    Verdict fail(const QString& reason);
+
+    AppState& state;
     DeviceFunctions& functions;
+    ChipRecorder* recorder_ = nullptr;
     int passed_ = 0;
     int failed_ = 0;
     int failuresInRow_ = 0;

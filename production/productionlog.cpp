@@ -313,6 +313,36 @@ Status ProductionLog::allocateSerial(const SerialSettings& settings, qint64* num
     return Status::Ok();
 }
 
+Status ProductionLog::peekSerial(const SerialSettings& settings, qint64* number) {
+    if (const Status valid = settings.check(); !valid)
+        return valid;
+    if (!isOpen())
+        return fail(QStringLiteral("cannot read the next serial number"),
+                    QStringLiteral("not open"));
+    QSqlQuery query(db_);
+    const QString series = settings.series();
+    // A returned number goes out first, as in allocateSerial.
+    if (!exec(query, QStringLiteral("SELECT MIN(number) FROM serial_returned WHERE series = ?"),
+              {series}) ||
+        !query.next())
+        return fail(QStringLiteral("cannot read the next serial number"),
+                    lastError(query.lastError()));
+    if (!query.value(0).isNull()) {
+        *number = query.value(0).toLongLong();
+        return Status::Ok();
+    }
+    if (!exec(query, QStringLiteral("SELECT next_number FROM serial_counters WHERE series = ?"),
+              {series}))
+        return fail(QStringLiteral("cannot read the next serial number"),
+                    lastError(query.lastError()));
+    const qint64 next = query.next() ? query.value(0).toLongLong() : settings.first;
+    if (next > settings.maximum())
+        return fail(QStringLiteral("cannot read the next serial number"),
+                    QStringLiteral("the series %1 is used up").arg(series));
+    *number = next;
+    return Status::Ok();
+}
+
 Status ProductionLog::writeRecord(const ChipRecord& record) {
     if (!isOpen())
         return fail(QStringLiteral("cannot write the record"), QStringLiteral("not open"));

@@ -68,6 +68,9 @@ public:
     // get the same number. A number given back by a failed chip's record
     // goes out again first.
     Status allocateSerial(const SerialSettings& settings, qint64* number);
+    // The number allocateSerial would hand out now, without handing it out
+    // (for display: another station may take it first).
+    Status peekSerial(const SerialSettings& settings, qint64* number);
 
     // Stores one record. A failed run's serial number goes back to its series
     // in the same transaction, for the next chip.

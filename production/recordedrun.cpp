@@ -2,6 +2,8 @@
 
 #include "core/appstate.h"
 
+#include <algorithm>
+
 namespace varn {
 
 void RecordedRun::start(const AppState& state, const RunContext& context) {
@@ -31,6 +33,36 @@ Status RecordedRun::finish() {
     started = false;
     FinishRecord(current);
     return log.writeRecord(current);
+}
+
+Status LoggedChips::beginChip(AppState& state) {
+    // The record's CRC-32 and checksum are the image's: the last chip's
+    // number leaves the buffer first.
+    const qint64 end = serial.address + serial.length;
+    if (serial.enabled && serial.address >= 0 && end <= BufferSize) {
+        auto field = state.Buffer.begin() + serial.address;
+        if (imageField.isEmpty())
+            imageField = QByteArray(reinterpret_cast<const char*>(&*field), serial.length);
+        std::copy(imageField.begin(), imageField.end(), field);
+    }
+    run.start(state, context);
+    const Status prepared = run.prepare(state, FnAuto);
+    wroteSerial = wroteSerial || (prepared && run.record().serial >= 0);
+    return prepared;
+}
+
+Status LoggedChips::endChip(const FunctionResult* result) {
+    if (result)
+        run.add(*result);
+    if (const Status written = run.finish(); !written)
+        return Status::Fail(written.message + QStringLiteral("\nThe chip counts as failed. ") +
+                            run.record().toText());
+    return Status::Ok();
+}
+
+qint64 LoggedChips::nextSerial() {
+    qint64 number = -1;
+    return serial.enabled && log.peekSerial(serial, &number) ? number : -1;
 }
 
 } // namespace varn

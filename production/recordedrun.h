@@ -1,5 +1,6 @@
 #pragma once
 
+#include "functions/productionrun.h"
 #include "productionlog.h"
 #include "runrecord.h"
 
@@ -44,6 +45,30 @@ private:
     SerialSettings serial;
     ChipRecord current;
     bool started = false;
+};
+
+// The Production window's chips in the log: one record per chip, with the
+// next serial number when serial numbers are set up.
+class LoggedChips : public ChipRecorder {
+public:
+    LoggedChips(ProductionLog& log, const SerialSettings& serial)
+        : log(log), serial(serial), run(log, serial) {}
+    void setContext(const RunContext& context) { this->context = context; }
+
+    Status beginChip(AppState& state) override;
+    Status endChip(const FunctionResult* result) override;
+    qint64 nextSerial() override;
+    // Whether a chip's serial number has gone into the buffer.
+    bool serialWritten() const { return wroteSerial; }
+
+private:
+    ProductionLog& log;
+    SerialSettings serial;
+    RunContext context;
+    RecordedRun run;
+    bool wroteSerial = false;
+    // The image's bytes where the numbers go, from before the first number.
+    QByteArray imageField;
 };
 
 } // namespace varn

@@ -4,6 +4,7 @@
 #include "core/crc32.h"
 #include "core/bufferops.h"
 #include "functions/functiontext.h"
+#include "link/unitcommands.h"
 
 #include <QSysInfo>
 
@@ -25,6 +26,13 @@ QString linkFaultText(LinkFault fault) {
 }
 
 } // namespace
+
+void RunContext::setUnit(const QByteArray& identification) {
+    // "Device: NAME\r\nVersion a.b", as the unit's report reads.
+    const QStringList lines = IdentificationReport(identification).split(QStringLiteral("\r\n"));
+    unitName = lines.value(0).section(QLatin1Char(' '), 1);
+    unitVersion = lines.value(1).section(QLatin1Char(' '), 1);
+}
 
 ChipRecord StartRecord(const AppState& state, const RunContext& context) {
     ChipRecord record;

@@ -13,6 +13,9 @@ struct RunContext {
     QString unitName;
     QString unitVersion;
     QString imageFile;
+
+    // The unit's name and version from its 8-byte identification reply.
+    void setUnit(const QByteArray& identification);
 };
 
 // A record for a run that begins now: station, device, and the image's CRC-32

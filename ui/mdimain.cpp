@@ -734,6 +734,7 @@ void mdiMain::DeviceFunction_Click() {
     frmFunction dialog(state, *cm, this);
     connect(&dialog, &frmFunction::unitStateChanged, this, &mdiMain::UpdateUnitState);
     dialog.BeforeProgram = [this] { return offerReload(); };
+    dialog.setRecordContext(recordContext());
     // The load exchange pauses with events flowing: no other command may run
     // inside it, nor may the window be opened twice.
     setMenusEnabled(false);
@@ -772,15 +773,31 @@ void mdiMain::DeviceCompare_Click() {
                     MsgIcon::Information);
 }
 
+RunContext mdiMain::recordContext() const {
+    RunContext context;
+    context.port = QStringLiteral("COM%1").arg(state.PortNumber);
+    context.setUnit(identification);
+    // The file last loaded, even when a Read has replaced the buffer since:
+    // the record's CRC-32 tells which it was.
+    context.imageFile = QFileInfo(lastLoaded.path).fileName();
+    return context;
+}
+
 void mdiMain::DeviceProduction_Click() {
     frmProduction dialog(state, *cm, this);
+    dialog.setRecordContext(recordContext());
     setMenusEnabled(false);
     busy = true;
     dialog.Form_Load();
     busy = false;
     setMenusEnabled(true);
     UpdateUnitState();
+    history->Begin();
     dialog.exec();
+    // Each chip's serial number went into the buffer.
+    history->Commit(BufferHistory::Kind::Edit);
+    if (dialog.BufferChanged())
+        reopenBufferWindow();
 }
 
 void mdiMain::DeviceRun_Click() {

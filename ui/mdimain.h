@@ -4,6 +4,7 @@
 #include "core/differences.h"
 #include "core/status.h"
 #include "files/loadedfile.h"
+#include "production/runrecord.h"
 
 #include <QByteArray>
 #include <QList>
@@ -78,6 +79,8 @@ public slots:
     // Before Program or Auto: when the file loaded last changed on disk, asks
     // whether to load it again first; false means the user cancelled.
     bool offerReload();
+    // What a production record names besides the buffer: port, unit, file.
+    RunContext recordContext() const;
     void FileSave_Click();
     void FileCompare_Click();
     void FileExit_Click();

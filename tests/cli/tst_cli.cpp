@@ -63,10 +63,12 @@ struct Workspace {
     }
     QByteArray read(const QString& name) const { return ReadFile(path(name)); }
 
-    CliResult run(const QStringList& arguments) const {
+    CliResult run(const QStringList& arguments, const QByteArray& input = {}) const {
         QProcess process;
         process.setWorkingDirectory(dir.path());
         process.start(QStringLiteral(VARN_CLI_PATH), arguments);
+        process.write(input);
+        process.closeWriteChannel();
         CliResult result;
         if (!process.waitForStarted(10000) || !process.waitForFinished(120000)) {
             process.kill();
@@ -614,6 +616,41 @@ private slots:
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].failure, varn::ChipRecord::Failure::Communication);
         QCOMPARE(records[0].failedStep, QStringLiteral("Program"));
+    }
+
+    // --repeat: Enter runs the next chip, q or the end of the input ends;
+    // the counts and the yield close the run.
+    void repeat_data() {
+        QTest::addColumn<bool>("badChip");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("total");
+        QTest::newRow("Enter, then q") << false << QByteArray("\nq\n") << Ok
+                                       << "Total: 2 chips, 2 passed, 0 failed, yield 100.0 %";
+        QTest::newRow("end of input")
+            << false << QByteArray() << Ok << "Total: 1 chips, 1 passed, 0 failed, yield 100.0 %";
+        QTest::newRow("bad chip three times") << true << QByteArray("\n\nQ\n") << Mismatch
+                                              << "Total: 3 chips, 0 passed, 3 failed, yield 0.0 %";
+    }
+    void repeat() {
+        QFETCH(bool, badChip);
+        QFETCH(QByteArray, input);
+        QFETCH(int, status);
+        QFETCH(QString, total);
+        Workspace ws;
+        ws.write("image.bin", pattern(256, 3));
+        QByteArray memory = blank(65536);
+        if (badChip)
+            memory[0x10] = 0;
+        VirtualUnit unit(ws.unitArguments(memory));
+        START_UNIT(unit);
+        const CliResult r = ws.run(
+            {"--repeat", "--port", unit.path(), "load", "image.bin", "program", "verify"}, input);
+        CHECK_RUN(r, status);
+        QVERIFY2(r.out.endsWith(total + "\n"), qPrintable(r.out));
+        const int rounds = total.section(' ', 1, 1).toInt();
+        QCOMPARE(int(r.err.count("Next chip: Enter continues, q ends.")), rounds);
+        QCOMPARE(int(r.out.count(badChip ? " MISMATCH " : " PASS ")), rounds);
     }
 
     // Several --port: every unit runs the same operations at once; a failing

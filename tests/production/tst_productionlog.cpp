@@ -283,10 +283,14 @@ void TestProductionLog::testSerialAllocation() {
 
     QList<qint64> got;
     const SerialSettings s = series(97, 2, 2, SerialSettings::Encoding::AsciiDecimal);
+    // What the Production window shows next is what the next chip gets.
+    qint64 peeked = -1;
     for (int i = 0; i < 2; ++i) {
         qint64 n = -1;
+        QVERIFY(log.peekSerial(s, &peeked));
         const Status allocated = log.allocateSerial(s, &n);
         QVERIFY2(allocated.ok, qPrintable(allocated.message));
+        QCOMPARE(n, peeked);
         got.append(n);
     }
     // The chip with 99 failed: 99 goes to the next chip, then the series is used up.
@@ -295,9 +299,12 @@ void TestProductionLog::testSerialAllocation() {
     failed.serialSeries = s.series();
     QVERIFY(log.writeRecord(failed));
     qint64 n = -1;
+    QVERIFY(log.peekSerial(s, &peeked));
     QVERIFY(log.allocateSerial(s, &n));
     got.append(n);
     QCOMPARE(got, (QList<qint64>{97, 99, 99}));
+    QCOMPARE(peeked, qint64(99));
+    QVERIFY(!log.peekSerial(s, &peeked));
     QVERIFY(!log.allocateSerial(s, &n));
     // Another series counts on its own.
     QVERIFY(log.allocateSerial(series(5, 10), &n));

@@ -1,3 +1,4 @@
+#include "core/crc32.h"
 #include "core/usersettings.h"
 #include "functions/frmfunction.h"
 #include "functions/frmproduction.h"
@@ -272,40 +273,101 @@ private slots:
         }
     }
 
-    // With the production log on: a log that cannot be opened sends nothing;
-    // one that opens gets one record per run.
+    // With the production log on, in the function window (Erase) and the
+    // Production window (two chips, serial numbers 100 and 105): a log that
+    // cannot be opened sends nothing; one that opens gets one whole record
+    // per run.
     void productionLog_data() {
+        QTest::addColumn<bool>("production");
         QTest::addColumn<QString>("location");
         QTest::addColumn<int>("records"); // -1: the log cannot be opened
-        QTest::newRow("opens") << "log.sqlite" << 1;
-        QTest::newRow("folder missing") << "missing/log.sqlite" << -1;
+        QTest::newRow("function window") << false << "log.sqlite" << 1;
+        QTest::newRow("function window, folder missing") << false << "missing/log.sqlite" << -1;
+        QTest::newRow("production window") << true << "log.sqlite" << 2;
+        QTest::newRow("production window, folder missing") << true << "missing/log.sqlite" << -1;
     }
     void productionLog() {
+        QFETCH(bool, production);
         QFETCH(QString, location);
         QFETCH(int, records);
         QTemporaryDir dir;
         state.AppDir = dir.path();
+        state.AutoCount = 3;
+        state.AutoList[1] = FnErase;
+        state.AutoList[2] = FnProgram;
+        state.AutoList[3] = FnVerify;
+        state.Buffer[0x20] = 0x5A;
         UserSettings settings(state);
         settings.setValue(QStringLiteral("log/enabled"), true);
         settings.setValue(QStringLiteral("log/url"), dir.filePath(location));
+        SerialSettings serial;
+        serial.enabled = production;
+        serial.address = 0x10;
+        serial.length = 2;
+        serial.first = 100;
+        serial.step = 5;
+        serial.save(settings);
         QVERIFY(settings.sync());
-        Window w(state, *unit);
-        const int before = unit->Sent.size();
-        w.start(FnErase);
-        QCOMPARE(unit->Sent.size() - before, records < 0 ? 0 : 1);
-        QCOMPARE(messages->size(), records < 0 ? 1 : 0);
+        RunContext context;
+        context.imageFile = QStringLiteral("image.hex");
+        context.port = QStringLiteral("COM3");
+        context.setUnit(QByteArray("\x01"
+                                   "ABCD\x00"
+                                   "21",
+                                   8));
+        const quint32 crc = BufferCrc32(state);
+        qsizetype before = 0; // frames after the load sequence
+        std::optional<Window> w;
+        std::optional<frmProduction> p;
+        QString reason;
+        if (production) {
+            p.emplace(state, *unit);
+            p->setRecordContext(context);
+            p->Form_Load();
+            before = unit->Sent.size();
+            const auto text = [&p](const char* name) {
+                return p->findChild<QLabel*>(name)->text();
+            };
+            QCOMPARE(text("lblSerial"), records < 0 ? "" : "Next serial number: 100");
+            for (int i = 0; i < 2; ++i)
+                QTest::mouseClick(p->findChild<QPushButton*>("cmdStart"), Qt::LeftButton);
+            QCOMPARE(text("lblSerial"), records < 0 ? "" : "Next serial number: 110");
+            reason = text("lblReason");
+            QCOMPARE(p->BufferChanged(), records > 0);
+        } else {
+            w.emplace(state, *unit);
+            w->dlg.setRecordContext(context);
+            before = unit->Sent.size();
+            w->start(FnErase);
+            reason = messages->isEmpty() ? QString() : (*messages)[0].text;
+        }
         if (records < 0) {
-            QVERIFY((*messages)[0].text.contains(QLatin1String("Nothing was sent")));
+            QCOMPARE(unit->Sent.size(), before);
+            QVERIFY2(reason.contains(QLatin1String("Nothing")), qPrintable(reason));
             return;
         }
+        QVERIFY(messages->isEmpty());
         ProductionLog log;
         QVERIFY(log.open(dir.filePath(location)));
         QList<ChipRecord> written;
         QVERIFY(log.records(&written));
         QCOMPARE(written.size(), records);
-        QCOMPARE(written[0].functions, QStringList{QStringLiteral("Erase")});
-        QCOMPARE(written[0].deviceType, QStringLiteral("Eight K"));
-        QVERIFY(written[0].passed);
+        const QStringList functions =
+            production ? QStringList{"Erase", "Program", "Verify"} : QStringList{"Erase"};
+        for (const ChipRecord& r : written) {
+            QVERIFY(r.passed);
+            QCOMPARE(r.functions, functions);
+            QCOMPARE(r.deviceType + r.unitName + r.unitVersion + r.imageFile,
+                     QStringLiteral("Eight KABCD2.1image.hex"));
+            QCOMPARE(r.deviceSize, qint64(8192));
+            QCOMPARE(r.port, QStringLiteral("COM3"));
+            QCOMPARE(r.imageCrc32, crc);
+            QVERIFY(r.imageChecksum > 0);
+        }
+        if (production) {
+            QCOMPARE(written[1].serial, qint64(105));
+            QCOMPARE(unit->Memory.mid(0x10, 2), QByteArray::fromHex("0069"));
+        }
     }
 };
 

@@ -207,11 +207,10 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
             return status;
         }
         if (recorded && recorded->active() && recorded->record().unitName.isEmpty()) {
-            // "Device: NAME\r\nVersion a.b"
-            const QStringList lines =
-                IdentificationReport(identification.reply).split(QStringLiteral("\r\n"));
-            recorded->record().unitName = lines.value(0).section(QLatin1Char(' '), 1);
-            recorded->record().unitVersion = lines.value(1).section(QLatin1Char(' '), 1);
+            RunContext unit;
+            unit.setUnit(identification.reply);
+            recorded->record().unitName = unit.unitName;
+            recorded->record().unitVersion = unit.unitVersion;
         }
     }
 
