@@ -17,31 +17,31 @@ bool IsLineEnd(char c) {
 
 } // namespace
 
-TextRecordReader::TextRecordReader(QByteArray data) : m_data(std::move(data)) {
+TextRecordReader::TextRecordReader(QByteArray data) : content(std::move(data)) {
     // Some editors put a UTF-8 byte order mark in front of a file they save.
-    if (m_data.startsWith("\xEF\xBB\xBF"))
-        m_pos = 3;
+    if (content.startsWith("\xEF\xBB\xBF"))
+        pos = 3;
 }
 
 void TextRecordReader::skipLineEnd() {
-    if (m_pos >= m_data.size())
+    if (pos >= content.size())
         return;
-    if (m_data[m_pos] == '\r') {
-        ++m_pos;
-        if (m_pos < m_data.size() && m_data[m_pos] == '\n')
-            ++m_pos;
-        ++m_currentLine;
-    } else if (m_data[m_pos] == '\n') {
-        ++m_pos;
-        ++m_currentLine;
+    if (content[pos] == '\r') {
+        ++pos;
+        if (pos < content.size() && content[pos] == '\n')
+            ++pos;
+        ++currentLine;
+    } else if (content[pos] == '\n') {
+        ++pos;
+        ++currentLine;
     }
 }
 
 void TextRecordReader::skipBlanks() {
-    while (m_pos < m_data.size()) {
-        const char c = m_data[m_pos];
+    while (pos < content.size()) {
+        const char c = content[pos];
         if (IsBlank(c))
-            ++m_pos;
+            ++pos;
         else if (IsLineEnd(c))
             skipLineEnd();
         else
@@ -50,56 +50,56 @@ void TextRecordReader::skipBlanks() {
 }
 
 bool TextRecordReader::atEnd() const {
-    for (qsizetype i = m_pos; i < m_data.size(); ++i) {
-        if (!IsBlank(m_data[i]) && !IsLineEnd(m_data[i]))
+    for (qsizetype i = pos; i < content.size(); ++i) {
+        if (!IsBlank(content[i]) && !IsLineEnd(content[i]))
             return false;
     }
     return true;
 }
 
 bool TextRecordReader::fail(Fault fault, const QByteArray& item) {
-    m_fault = fault;
-    m_faultItem = item;
+    lastFault = fault;
+    lastFaultItem = item;
     return false;
 }
 
 bool TextRecordReader::readItem(QByteArray& item) {
-    m_fault = Fault::None;
-    m_faultItem.clear();
+    lastFault = Fault::None;
+    lastFaultItem.clear();
     skipBlanks();
-    m_itemLine = m_currentLine;
-    if (m_pos >= m_data.size())
+    itemLine = currentLine;
+    if (pos >= content.size())
         return fail(Fault::EndOfData, {});
 
-    if (m_data[m_pos] == '"') {
-        const qsizetype start = m_pos + 1;
+    if (content[pos] == '"') {
+        const qsizetype start = pos + 1;
         qsizetype end = start;
-        while (end < m_data.size() && m_data[end] != '"' && !IsLineEnd(m_data[end]))
+        while (end < content.size() && content[end] != '"' && !IsLineEnd(content[end]))
             ++end;
-        if (end >= m_data.size() || m_data[end] != '"') {
-            m_pos = end;
-            return fail(Fault::NoClosingQuote, m_data.mid(start - 1, end - start + 1));
+        if (end >= content.size() || content[end] != '"') {
+            pos = end;
+            return fail(Fault::NoClosingQuote, content.mid(start - 1, end - start + 1));
         }
-        item = m_data.mid(start, end - start);
-        m_pos = end + 1;
-        while (m_pos < m_data.size() && IsBlank(m_data[m_pos]))
-            ++m_pos;
-        if (m_pos < m_data.size() && m_data[m_pos] != ',' && !IsLineEnd(m_data[m_pos]))
-            return fail(Fault::TextAfterQuote, m_data.mid(start - 1, m_pos - start + 2));
+        item = content.mid(start, end - start);
+        pos = end + 1;
+        while (pos < content.size() && IsBlank(content[pos]))
+            ++pos;
+        if (pos < content.size() && content[pos] != ',' && !IsLineEnd(content[pos]))
+            return fail(Fault::TextAfterQuote, content.mid(start - 1, pos - start + 2));
     } else {
-        const qsizetype start = m_pos;
-        while (m_pos < m_data.size() && m_data[m_pos] != ',' && !IsLineEnd(m_data[m_pos]))
-            ++m_pos;
-        qsizetype end = m_pos;
-        while (end > start && IsBlank(m_data[end - 1]))
+        const qsizetype start = pos;
+        while (pos < content.size() && content[pos] != ',' && !IsLineEnd(content[pos]))
+            ++pos;
+        qsizetype end = pos;
+        while (end > start && IsBlank(content[end - 1]))
             --end;
-        item = m_data.mid(start, end - start);
+        item = content.mid(start, end - start);
     }
 
     // One separator belongs to the item: a comma or a line end.
-    if (m_pos < m_data.size()) {
-        if (m_data[m_pos] == ',')
-            ++m_pos;
+    if (pos < content.size()) {
+        if (content[pos] == ',')
+            ++pos;
         else
             skipLineEnd();
     }
@@ -147,7 +147,7 @@ bool TextRecordReader::readInteger(qint64& value) {
 
 QString TextRecordReader::faultMessage(const QString& what) const {
     const QString item = faultItem();
-    switch (m_fault) {
+    switch (lastFault) {
     case Fault::None:
         return {};
     case Fault::EndOfData:
@@ -167,8 +167,8 @@ QString TextRecordReader::faultMessage(const QString& what) const {
 }
 
 void TextRecordWriter::writeInteger(qint64 value) {
-    m_data += QByteArray::number(value);
-    m_data += "\r\n";
+    written += QByteArray::number(value);
+    written += "\r\n";
 }
 
 } // namespace varn

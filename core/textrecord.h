@@ -35,10 +35,10 @@ public:
 
     // The line (from 1) on which the last item read, or attempted, begins;
     // at the end of the data, the line the data ends on.
-    int line() const { return m_itemLine; }
-    Fault fault() const { return m_fault; }
+    int line() const { return itemLine; }
+    Fault fault() const { return lastFault; }
     // The offending item as it stands in the file (empty for EndOfData).
-    QString faultItem() const { return QString::fromUtf8(m_faultItem); }
+    QString faultItem() const { return QString::fromUtf8(lastFaultItem); }
     // The last fault as a phrase about the value named by what, for example
     // "size \"8K\" is not a number".
     QString faultMessage(const QString& what) const;
@@ -49,12 +49,12 @@ private:
     void skipLineEnd();
     bool fail(Fault fault, const QByteArray& item);
 
-    QByteArray m_data;
-    qsizetype m_pos = 0;
-    int m_currentLine = 1;
-    int m_itemLine = 1;
-    Fault m_fault = Fault::None;
-    QByteArray m_faultItem;
+    QByteArray content;
+    qsizetype pos = 0;
+    int currentLine = 1;
+    int itemLine = 1;
+    Fault lastFault = Fault::None;
+    QByteArray lastFaultItem;
 };
 
 // Writes values the way the configuration files hold them: each integer in
@@ -62,10 +62,10 @@ private:
 class TextRecordWriter {
 public:
     void writeInteger(qint64 value);
-    const QByteArray& data() const { return m_data; }
+    const QByteArray& data() const { return written; }
 
 private:
-    QByteArray m_data;
+    QByteArray written;
 };
 
 } // namespace varn

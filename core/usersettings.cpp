@@ -7,22 +7,22 @@ namespace varn {
 UserSettings::UserSettings(const AppState& state)
     : UserSettings(state.ConfigPath(QString::fromLatin1(UserSettingsFileName))) {}
 
-UserSettings::UserSettings(const QString& path) : settings_(path, QSettings::IniFormat) {}
+UserSettings::UserSettings(const QString& path) : settings(path, QSettings::IniFormat) {}
 
 QVariant UserSettings::value(const QString& key, const QVariant& fallback) const {
-    return settings_.value(key, fallback);
+    return settings.value(key, fallback);
 }
 
 void UserSettings::setValue(const QString& key, const QVariant& value) {
-    settings_.setValue(key, value);
+    settings.setValue(key, value);
 }
 
 bool UserSettings::sync(QString* error) {
-    settings_.sync();
-    if (settings_.status() == QSettings::NoError)
+    settings.sync();
+    if (settings.status() == QSettings::NoError)
         return true;
     if (error)
-        *error = QStringLiteral("Cannot write %1").arg(settings_.fileName());
+        *error = QStringLiteral("Cannot write %1").arg(settings.fileName());
     return false;
 }
 

@@ -24,10 +24,10 @@ public:
     void setValue(const QString& key, const QVariant& value);
     // Writes pending changes; false (with a reason) when the file cannot be written.
     bool sync(QString* error = nullptr);
-    QString path() const { return settings_.fileName(); }
+    QString path() const { return settings.fileName(); }
 
 private:
-    QSettings settings_;
+    QSettings settings;
 };
 
 } // namespace varn

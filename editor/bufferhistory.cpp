@@ -9,21 +9,21 @@ namespace {
 constexpr int RunGap = 16;
 } // namespace
 
-BufferHistory::BufferHistory(AppState& state)
-    : m_state(state), m_reference(std::make_shared<const Bytes>(state.Buffer)) {}
+BufferHistory::BufferHistory(AppState& appState)
+    : state(appState), reference(std::make_shared<const Bytes>(appState.Buffer)) {}
 
 void BufferHistory::Begin() {
-    if (!m_snapshot)
-        m_snapshot = std::make_unique<Bytes>();
-    *m_snapshot = m_state.Buffer;
-    m_definedSnapshot = std::make_unique<Mask>(m_state.Defined);
+    if (!snapshot)
+        snapshot = std::make_unique<Bytes>();
+    *snapshot = state.Buffer;
+    definedSnapshot = std::make_unique<Mask>(state.Defined);
 }
 
 void BufferHistory::Commit(Kind kind) {
-    if (!m_snapshot)
+    if (!snapshot)
         return;
-    const Bytes& before = *m_snapshot;
-    const Bytes& after = m_state.Buffer;
+    const Bytes& before = *snapshot;
+    const Bytes& after = state.Buffer;
     Step step;
     for (qint32 i = 0; i < BufferSize;) {
         if (before[size_t(i)] == after[size_t(i)]) {
@@ -43,58 +43,58 @@ void BufferHistory::Commit(Kind kind) {
         step.runs.push_back(std::move(run));
         i = end;
     }
-    if (kind == Kind::Replace && *m_reference != after) {
-        step.referenceBefore = m_reference;
+    if (kind == Kind::Replace && *reference != after) {
+        step.referenceBefore = reference;
         step.referenceAfter = std::make_shared<const Bytes>(after);
-        m_reference = step.referenceAfter;
+        reference = step.referenceAfter;
     }
-    if (*m_definedSnapshot != m_state.Defined) {
-        step.definedBefore = std::make_shared<const Mask>(*m_definedSnapshot);
-        step.definedAfter = std::make_shared<const Mask>(m_state.Defined);
+    if (*definedSnapshot != state.Defined) {
+        step.definedBefore = std::make_shared<const Mask>(*definedSnapshot);
+        step.definedAfter = std::make_shared<const Mask>(state.Defined);
     }
-    m_snapshot.reset();
-    m_definedSnapshot.reset();
+    snapshot.reset();
+    definedSnapshot.reset();
     if (step.runs.empty() && !step.referenceAfter && !step.definedAfter)
         return;
-    m_steps.resize(m_done);
-    m_steps.push_back(std::move(step));
-    if (m_steps.size() > size_t(MaxSteps))
-        m_steps.erase(m_steps.begin());
-    m_done = m_steps.size();
+    steps.resize(done);
+    steps.push_back(std::move(step));
+    if (steps.size() > size_t(MaxSteps))
+        steps.erase(steps.begin());
+    done = steps.size();
 }
 
 qint32 BufferHistory::Apply(const Step& step, bool undo) {
     qint32 lowest = step.runs.empty() ? 0 : step.runs.front().start;
     for (const Run& run : step.runs) {
         const QByteArray& bytes = undo ? run.before : run.after;
-        std::copy(bytes.begin(), bytes.end(), m_state.Buffer.begin() + run.start);
+        std::copy(bytes.begin(), bytes.end(), state.Buffer.begin() + run.start);
         lowest = std::min(lowest, run.start);
     }
     if (step.definedAfter)
-        m_state.Defined = undo ? *step.definedBefore : *step.definedAfter;
+        state.Defined = undo ? *step.definedBefore : *step.definedAfter;
     if (step.referenceAfter)
-        m_reference = undo ? step.referenceBefore : step.referenceAfter;
+        reference = undo ? step.referenceBefore : step.referenceAfter;
     return lowest;
 }
 
 qint32 BufferHistory::Undo() {
     if (!CanUndo())
         return -1;
-    --m_done;
-    return Apply(m_steps[m_done], true);
+    --done;
+    return Apply(steps[done], true);
 }
 
 qint32 BufferHistory::Redo() {
     if (!CanRedo())
         return -1;
-    ++m_done;
-    return Apply(m_steps[m_done - 1], false);
+    ++done;
+    return Apply(steps[done - 1], false);
 }
 
 quint8 BufferHistory::Differences(qint32 address) const {
     if (address < 0 || address >= BufferSize)
         return 0;
-    return m_state.Buffer[size_t(address)] ^ (*m_reference)[size_t(address)];
+    return state.Buffer[size_t(address)] ^ (*reference)[size_t(address)];
 }
 
 bool BufferHistory::HighDigitChanged(qint32 address) const {

@@ -30,8 +30,8 @@ public:
     // steps. Nothing is recorded when an Edit changed nothing.
     void Commit(Kind kind);
 
-    bool CanUndo() const { return m_done > 0; }
-    bool CanRedo() const { return m_done < m_steps.size(); }
+    bool CanUndo() const { return done > 0; }
+    bool CanRedo() const { return done < steps.size(); }
     // Each returns the lowest address the step changed (0 when it changed
     // no byte, only the reference), or -1 when there is nothing to do.
     qint32 Undo();
@@ -63,12 +63,12 @@ private:
     qint32 Apply(const Step& step, bool undo);
     quint8 Differences(qint32 address) const;
 
-    AppState& m_state;
-    std::unique_ptr<Bytes> m_snapshot;
-    std::unique_ptr<Mask> m_definedSnapshot;
-    std::shared_ptr<const Bytes> m_reference;
-    std::vector<Step> m_steps;
-    size_t m_done = 0; // steps [0, m_done) are applied
+    AppState& state;
+    std::unique_ptr<Bytes> snapshot;
+    std::unique_ptr<Mask> definedSnapshot;
+    std::shared_ptr<const Bytes> reference;
+    std::vector<Step> steps;
+    size_t done = 0; // steps [0, done) are applied
 };
 
 } // namespace varn

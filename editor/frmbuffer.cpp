@@ -44,7 +44,7 @@ QFont ViewFont() {
 
 } // namespace
 
-frmBuffer::frmBuffer(AppState& state, QWidget* parent) : QWidget(parent), m_view(state) {
+frmBuffer::frmBuffer(AppState& state, QWidget* parent) : QWidget(parent), view(state) {
     setObjectName(QStringLiteral("frmBuffer"));
     setWindowTitle(QStringLiteral("Buffer"));
     BuildControls();
@@ -79,7 +79,7 @@ void frmBuffer::BuildControls() {
     vsc = new QScrollBar(Qt::Vertical, this);
     vsc->setObjectName(QStringLiteral("vsc"));
     vsc->setMinimum(0);
-    vsc->setMaximum(m_view.ScrollMaximum());
+    vsc->setMaximum(view.ScrollMaximum());
     vsc->setSingleStep(1);
     vsc->setPageStep(1);
     vsc->setTracking(true); // the rows follow a dragged thumb
@@ -125,8 +125,8 @@ void frmBuffer::BuildControls() {
         69 * metrics.horizontalAdvance(QLatin1Char('0')) + frame + margin + scrollWidth + 4;
     // A line of the text control can be taller than the font's line spacing;
     // measure one as the control lays it out.
-    txtBuffer->setPlainText(HexView::DisplayText(m_view.Text()));
-    m_shownRevision = m_view.TextRevision();
+    txtBuffer->setPlainText(HexView::DisplayText(view.Text()));
+    shownRevision = view.TextRevision();
     const QTextBlock header = txtBuffer->document()->firstBlock();
     const double lineHeight = std::max<double>(
         metrics.lineSpacing(),
@@ -170,45 +170,45 @@ void frmBuffer::BuildControls() {
 }
 
 void frmBuffer::UpdateBuffer() {
-    m_view.UpdateBuffer();
+    view.UpdateBuffer();
     ShowView();
 }
 
-void frmBuffer::SetHistory(BufferHistory* history) {
-    m_history = history;
+void frmBuffer::SetHistory(BufferHistory* shared) {
+    history = shared;
     MarkDigits();
 }
 
 bool frmBuffer::GoTo(qint32 address) {
-    if (!m_view.GoTo(address))
+    if (!view.GoTo(address))
         return false;
     ShowView();
     return true;
 }
 
 void frmBuffer::ShowFound(qint32 address, int length) {
-    m_view.SetFound(address, length);
+    view.SetFound(address, length);
     GoTo(address);
     ShowView();
 }
 
 void frmBuffer::vsc_Change(int value) {
-    m_view.SetTopLine(value);
+    view.SetTopLine(value);
     ShowView();
 }
 
 void frmBuffer::ShowView() {
-    if (m_shownRevision != m_view.TextRevision()) {
-        txtBuffer->setPlainText(HexView::DisplayText(m_view.Text()));
-        m_shownRevision = m_view.TextRevision();
+    if (shownRevision != view.TextRevision()) {
+        txtBuffer->setPlainText(HexView::DisplayText(view.Text()));
+        shownRevision = view.TextRevision();
     }
-    if (vsc->value() != m_view.TopLine() || vsc->maximum() != m_view.ScrollMaximum()) {
+    if (vsc->value() != view.TopLine() || vsc->maximum() != view.ScrollMaximum()) {
         // The view has already redrawn itself for the new row.
         const QSignalBlocker blocker(vsc);
-        vsc->setMaximum(m_view.ScrollMaximum());
-        vsc->setValue(m_view.TopLine());
+        vsc->setMaximum(view.ScrollMaximum());
+        vsc->setValue(view.TopLine());
     }
-    const int caret = HexView::ToDisplayPosition(m_view.CaretPos());
+    const int caret = HexView::ToDisplayPosition(view.CaretPos());
     QTextCursor cursor(txtBuffer->document());
     cursor.setPosition(caret);
     cursor.setPosition(caret + 1, QTextCursor::KeepAnchor);
@@ -216,9 +216,9 @@ void frmBuffer::ShowView() {
     // Keeping the caret visible may have scrolled the control while it was
     // still being laid out; the header line always stays on top.
     txtBuffer->verticalScrollBar()->setValue(0);
-    lblAddress->setText(m_view.AddressText());
-    lblCheckSum->setText(m_view.CheckSumText());
-    lblCrc32->setText(m_view.Crc32Text());
+    lblAddress->setText(view.AddressText());
+    lblCheckSum->setText(view.CheckSumText());
+    lblCrc32->setText(view.Crc32Text());
     MarkDigits();
 }
 
@@ -233,29 +233,29 @@ void frmBuffer::MarkDigits() {
         selection.format = format;
         marks.append(selection);
     };
-    const qint32 top = m_view.TopLine() * HexView::BytesPerRow;
+    const qint32 top = view.TopLine() * HexView::BytesPerRow;
     const qint32 shown = HexView::RowCount * HexView::BytesPerRow;
     QTextCharFormat found;
     found.setBackground(QColor(255, 230, 120));
-    for (qint32 a = std::max(top, m_view.FoundAddress());
-         a < std::min(top + shown, m_view.FoundAddress() + m_view.FoundLength()); ++a)
-        mark(m_view.PositionOf(a), 2, found);
-    if (m_history) {
+    for (qint32 a = std::max(top, view.FoundAddress());
+         a < std::min(top + shown, view.FoundAddress() + view.FoundLength()); ++a)
+        mark(view.PositionOf(a), 2, found);
+    if (history) {
         QTextCharFormat changed;
         changed.setForeground(QColor(200, 0, 0));
         for (qint32 a = top; a < top + shown; ++a) {
             // Both digits in one mark: the text control draws only the first
             // of two adjoining one-character marks.
-            const bool high = m_history->HighDigitChanged(a), low = m_history->LowDigitChanged(a);
+            const bool high = history->HighDigitChanged(a), low = history->LowDigitChanged(a);
             if (high || low)
-                mark(m_view.PositionOf(a) + (high ? 0 : 1), high && low ? 2 : 1, changed);
+                mark(view.PositionOf(a) + (high ? 0 : 1), high && low ? 2 : 1, changed);
         }
     }
     txtBuffer->setExtraSelections(marks);
 }
 
 void frmBuffer::ShowAddress(qint32 address) {
-    m_view.ShowAddress(address);
+    view.ShowAddress(address);
     ShowView();
     txtBuffer->setFocus(Qt::OtherFocusReason);
 }
@@ -288,14 +288,14 @@ bool frmBuffer::txtBuffer_Key(QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
             return false; // moves the focus to the scroll bar
-        m_view.KeyDown(key->key(), key->modifiers() & Qt::ControlModifier);
+        view.KeyDown(key->key(), key->modifiers() & Qt::ControlModifier);
         const QString typed = key->text();
         if (typed.size() == 1 && !IsCommandKey(key) && HexDigitValue(typed.at(0)) >= 0) {
-            if (m_history)
-                m_history->Begin();
-            m_view.KeyPress(typed.at(0));
-            if (m_history)
-                m_history->Commit(BufferHistory::Kind::Edit);
+            if (history)
+                history->Begin();
+            view.KeyPress(typed.at(0));
+            if (history)
+                history->Commit(BufferHistory::Kind::Edit);
         }
         ShowView();
         return true; // the text control itself never edits or moves
@@ -332,7 +332,7 @@ int frmBuffer::CharacterAt(const QPoint& point) const {
 // The wheel moves the rows a fixed three a notch, whatever the desktop's
 // setting for text, over the rows and over the scroll bar alike.
 bool frmBuffer::Wheel(QEvent* event) {
-    m_view.Wheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
+    view.Wheel(static_cast<QWheelEvent*>(event)->angleDelta().y());
     ShowView();
     return true;
 }
@@ -345,7 +345,7 @@ bool frmBuffer::txtBuffer_Mouse(QEvent* event) {
         if (mouse->button() == Qt::LeftButton) {
             const int shown = CharacterAt(mouse->position().toPoint());
             if (shown >= 0)
-                m_view.Click(HexView::FromDisplayPosition(shown));
+                view.Click(HexView::FromDisplayPosition(shown));
         }
         ShowView();
         return true;

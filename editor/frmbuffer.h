@@ -31,7 +31,7 @@ public:
     // Marks length bytes from address as found, with the caret on the first.
     void ShowFound(qint32 address, int length);
 
-    const HexView& View() const { return m_view; }
+    const HexView& View() const { return view; }
     // Shows address with the caret on it (a chosen difference, for example).
     void ShowAddress(qint32 address);
 
@@ -53,14 +53,14 @@ private:
     // labels into the controls.
     void ShowView();
 
-    HexView m_view;
+    HexView view;
     QPlainTextEdit* txtBuffer = nullptr;
     QScrollBar* vsc = nullptr;
     QLabel* lblAddress = nullptr;
     QLabel* lblCheckSum = nullptr;
     QLabel* lblCrc32 = nullptr;
-    quint64 m_shownRevision = 0;
-    BufferHistory* m_history = nullptr;
+    quint64 shownRevision = 0;
+    BufferHistory* history = nullptr;
 };
 
 } // namespace varn

@@ -1,7 +1,7 @@
 #include "frmbufferfill.h"
 
-#include "core/hextext.h"
 #include "core/bufferops.h"
+#include "core/hextext.h"
 #include "widgets/messagebox.h"
 
 #include <QGridLayout>
@@ -26,13 +26,14 @@ QLineEdit* HexBox(QWidget* parent, const char* name, const QString& text, int ma
 
 } // namespace
 
-frmBufferFill::frmBufferFill(AppState& state, QWidget* parent) : QDialog(parent), m_state(state) {
+frmBufferFill::frmBufferFill(AppState& appState, QWidget* parent)
+    : QDialog(parent), state(appState) {
     setObjectName(QStringLiteral("frmBufferFill"));
     setWindowTitle(QStringLiteral("Buffer Fill"));
     setModal(true);
 
-    m_state.FillConfirmed = false;
-    m_state.FillByte = 0xFF;
+    state.FillConfirmed = false;
+    state.FillByte = 0xFF;
 
     txtFillWith = HexBox(this, "txtFillWith", QStringLiteral("FF"), 2);
     txtStart = HexBox(this, "txtStart", QStringLiteral("0000"), 4);
@@ -114,10 +115,10 @@ void frmBufferFill::cmdOk_Click() {
         return;
     }
 
-    m_state.FillByte = value;
-    m_state.FillStart = read[0];
-    m_state.FillLength = read[1];
-    m_state.FillConfirmed = true;
+    state.FillByte = value;
+    state.FillStart = read[0];
+    state.FillLength = read[1];
+    state.FillConfirmed = true;
     accept();
 }
 

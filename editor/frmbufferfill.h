@@ -20,7 +20,7 @@ public:
 private:
     void cmdOk_Click();
 
-    AppState& m_state;
+    AppState& state;
     QLineEdit* txtFillWith = nullptr;
     QLineEdit* txtStart = nullptr;
     QLineEdit* txtLength = nullptr;

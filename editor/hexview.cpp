@@ -23,10 +23,10 @@ QChar CharacterOf(quint8 b) {
 
 } // namespace
 
-HexView::HexView(AppState& state) : m_state(state) {
-    m_text = HeaderText();
-    m_text.resize(TextLength, QLatin1Char(' '));
-    m_scrollMaximum = ScrollMaximumFor(DeviceSize());
+HexView::HexView(AppState& appState) : state(appState) {
+    text = HeaderText();
+    text.resize(TextLength, QLatin1Char(' '));
+    scrollMaximum = ScrollMaximumFor(DeviceSize());
     UpdateBuffer();
 }
 
@@ -41,7 +41,7 @@ int HexView::ScrollMaximumFor(qint32 deviceSize) {
 }
 
 qint32 HexView::DeviceSize() const {
-    return std::max<qint32>(0, m_state.DeviceSize());
+    return std::max<qint32>(0, state.DeviceSize());
 }
 
 bool HexView::IsDigitPosition(int pos) {
@@ -52,11 +52,11 @@ bool HexView::IsDigitPosition(int pos) {
 }
 
 void HexView::UpdateBuffer() {
-    QChar* out = m_text.data() + HeaderLength;
+    QChar* out = text.data() + HeaderLength;
     // Raw pointers: this runs after every typed digit, in debug builds too.
-    const quint8* buffer = m_state.Buffer.data();
+    const quint8* buffer = state.Buffer.data();
     for (int row = 0; row < RowCount; ++row) {
-        const int base = (m_topLine + row) * BytesPerRow;
+        const int base = (topLine + row) * BytesPerRow;
         for (int shift = 12; shift >= 0; shift -= 4)
             *out++ = QLatin1Char(HexDigits[(base >> shift) & 0xF]);
         *out++ = QLatin1Char('=');
@@ -71,51 +71,51 @@ void HexView::UpdateBuffer() {
         *out++ = QLatin1Char('\r');
         *out++ = QLatin1Char('\n');
     }
-    ++m_revision;
+    ++revision;
 
-    m_caretPos = FirstDigitPos;
-    m_caretColumn = 0;
-    m_caretAddress = m_topLine * BytesPerRow;
-    m_addressText = HexWord(m_caretAddress);
+    caretPos = FirstDigitPos;
+    caretColumn = 0;
+    caretAddress = topLine * BytesPerRow;
+    addressText = HexWord(caretAddress);
 
     const qint32 summed = std::min<qint32>(DeviceSize(), BufferSize);
-    m_checkSum = BufferChecksum(m_state);
-    m_checkSumText = HexWord(m_checkSum);
-    m_crc32Text =
+    checkSum = BufferChecksum(state);
+    checkSumText = HexWord(checkSum);
+    crc32Text =
         QStringLiteral("%1").arg(Crc32(buffer, size_t(summed)), 8, 16, QLatin1Char('0')).toUpper();
 }
 
 void HexView::ShowAddress(qint32 address) {
     if (address < 0 || address >= std::min<qint32>(DeviceSize(), MaxDeviceSize))
         return;
-    ScrollTo(std::min(address / BytesPerRow, m_scrollMaximum));
-    m_caretPos = FirstDigitPos + (address / BytesPerRow - m_topLine) * RowLength +
-                 3 * (address % BytesPerRow);
-    m_caretColumn = ColumnOf(m_caretPos);
+    ScrollTo(std::min(address / BytesPerRow, scrollMaximum));
+    caretPos =
+        FirstDigitPos + (address / BytesPerRow - topLine) * RowLength + 3 * (address % BytesPerRow);
+    caretColumn = ColumnOf(caretPos);
     ShowCaretAddress();
 }
 
 void HexView::SetTopLine(int line) {
-    ScrollTo(std::clamp(line, 0, m_scrollMaximum));
+    ScrollTo(std::clamp(line, 0, scrollMaximum));
 }
 
 void HexView::ScrollTo(int line) {
-    m_topLine = line;
+    topLine = line;
     UpdateBuffer();
 }
 
 qint32 HexView::AddressAt(int pos) const {
-    return (m_topLine + RowOf(pos)) * BytesPerRow + ColumnOf(pos) / 3;
+    return (topLine + RowOf(pos)) * BytesPerRow + ColumnOf(pos) / 3;
 }
 
 void HexView::ShowCaretAddress() {
-    m_caretAddress = AddressAt(m_caretPos);
-    m_addressText = HexWord(m_caretAddress);
+    caretAddress = AddressAt(caretPos);
+    addressText = HexWord(caretAddress);
 }
 
 void HexView::KeyDown(int key, bool control) {
-    m_caretColumn = ColumnOf(m_caretPos);
-    const qint32 address = AddressAt(m_caretPos);
+    caretColumn = ColumnOf(caretPos);
+    const qint32 address = AddressAt(caretPos);
     const qint32 rowStart = address - address % BytesPerRow;
     const qint32 last = DeviceSize() - 1;
     switch (key) {
@@ -130,17 +130,16 @@ void HexView::KeyDown(int key, bool control) {
         // The caret keeps its place in the view while the rows move under
         // it; where the view cannot move far enough, the caret goes the rest.
         const int step = key == Qt::Key_PageUp ? -RowCount : RowCount;
-        const int screenRow = RowOf(m_caretPos);
-        const int column = m_caretColumn;
-        const int top = std::clamp(m_topLine + step, 0, m_scrollMaximum);
-        const int wantedRow = m_topLine + screenRow + step;
+        const int screenRow = RowOf(caretPos);
+        const int column = caretColumn;
+        const int top = std::clamp(topLine + step, 0, scrollMaximum);
+        const int wantedRow = topLine + screenRow + step;
         const int rows = std::max(1, (DeviceSize() + BytesPerRow - 1) / BytesPerRow);
         const int row = std::clamp(wantedRow, 0, rows - 1);
-        if (top != m_topLine)
+        if (top != topLine)
             ScrollTo(top);
-        m_caretPos =
-            FirstDigitPos + std::clamp(row - m_topLine, 0, RowCount - 1) * RowLength + column;
-        m_caretColumn = column;
+        caretPos = FirstDigitPos + std::clamp(row - topLine, 0, RowCount - 1) * RowLength + column;
+        caretColumn = column;
         break;
     }
     case Qt::Key_Left:
@@ -165,119 +164,119 @@ bool HexView::GoTo(qint32 address) {
     if (address < 0 || address >= DeviceSize())
         return false;
     const int row = address / BytesPerRow;
-    if (row < m_topLine || row >= m_topLine + RowCount)
-        ScrollTo(std::clamp(row, 0, m_scrollMaximum));
+    if (row < topLine || row >= topLine + RowCount)
+        ScrollTo(std::clamp(row, 0, scrollMaximum));
     PlaceCaret(address);
     return true;
 }
 
 void HexView::PlaceCaret(qint32 address) {
-    m_caretPos = PositionOf(address);
-    m_caretColumn = ColumnOf(m_caretPos);
+    caretPos = PositionOf(address);
+    caretColumn = ColumnOf(caretPos);
     ShowCaretAddress();
 }
 
 int HexView::PositionOf(qint32 address) const {
-    const int row = address / BytesPerRow - m_topLine;
+    const int row = address / BytesPerRow - topLine;
     if (address < 0 || row < 0 || row >= RowCount)
         return -1;
     return FirstDigitPos + row * RowLength + (address % BytesPerRow) * 3;
 }
 
 void HexView::Wheel(int angleDelta) {
-    m_wheelRest += angleDelta;
-    const int notches = m_wheelRest / 120;
+    wheelRest += angleDelta;
+    const int notches = wheelRest / 120;
     if (notches == 0)
         return;
-    m_wheelRest -= notches * 120;
-    SetTopLine(m_topLine - notches * WheelRows);
+    wheelRest -= notches * 120;
+    SetTopLine(topLine - notches * WheelRows);
 }
 
 void HexView::SetFound(qint32 address, int length) {
-    m_foundAddress = address;
-    m_foundLength = std::max(0, length);
+    foundAddress = address;
+    foundLength = std::max(0, length);
 }
 
 void HexView::MoveLeft() {
-    m_caretPos -= 1;
-    m_caretColumn = ColumnOf(m_caretPos);
-    if (m_caretColumn >= 0 && m_caretColumn % 3 == 2) {
-        m_caretPos -= 1;
-        m_caretColumn -= 1;
-    } else if (m_caretColumn == -1) {
+    caretPos -= 1;
+    caretColumn = ColumnOf(caretPos);
+    if (caretColumn >= 0 && caretColumn % 3 == 2) {
+        caretPos -= 1;
+        caretColumn -= 1;
+    } else if (caretColumn == -1) {
         // From the first digit of a row to the last digit of the row above.
-        m_caretPos -= 24;
-        m_caretColumn = ColumnOf(m_caretPos);
-        if (m_caretPos == FirstDigitPos - 25) {
-            if (m_topLine == 0) {
-                m_caretPos = FirstDigitPos;
-                m_caretColumn = 0;
+        caretPos -= 24;
+        caretColumn = ColumnOf(caretPos);
+        if (caretPos == FirstDigitPos - 25) {
+            if (topLine == 0) {
+                caretPos = FirstDigitPos;
+                caretColumn = 0;
             } else {
-                ScrollTo(m_topLine - 1);
-                m_caretPos = TopRowLastDigitPos;
-                m_caretColumn = LastDigitColumn;
+                ScrollTo(topLine - 1);
+                caretPos = TopRowLastDigitPos;
+                caretColumn = LastDigitColumn;
             }
         }
     }
 }
 
 void HexView::MoveUp() {
-    m_caretPos -= RowLength;
-    m_caretColumn = ColumnOf(m_caretPos);
-    if (m_caretPos >= HeaderLength)
+    caretPos -= RowLength;
+    caretColumn = ColumnOf(caretPos);
+    if (caretPos >= HeaderLength)
         return;
-    m_caretPos += RowLength;
-    m_caretColumn = ColumnOf(m_caretPos);
-    if (m_topLine > 0) {
-        const int column = m_caretColumn;
-        ScrollTo(m_topLine - 1);
-        m_caretPos = FirstDigitPos + column;
-        m_caretColumn = column;
+    caretPos += RowLength;
+    caretColumn = ColumnOf(caretPos);
+    if (topLine > 0) {
+        const int column = caretColumn;
+        ScrollTo(topLine - 1);
+        caretPos = FirstDigitPos + column;
+        caretColumn = column;
     }
 }
 
 void HexView::MoveRight() {
-    m_caretPos += 1;
-    m_caretColumn = ColumnOf(m_caretPos);
-    if (m_caretColumn < LastDigitColumn + 1 && m_caretColumn % 3 == 2) {
-        m_caretPos += 1;
-        m_caretColumn += 1;
+    caretPos += 1;
+    caretColumn = ColumnOf(caretPos);
+    if (caretColumn < LastDigitColumn + 1 && caretColumn % 3 == 2) {
+        caretPos += 1;
+        caretColumn += 1;
     }
-    if (m_caretColumn != LastDigitColumn + 1)
+    if (caretColumn != LastDigitColumn + 1)
         return;
     // From the last digit of a row to the first digit of the row below.
-    m_caretPos += 24;
-    m_caretColumn = ColumnOf(m_caretPos);
-    if (m_caretPos <= TextLength)
+    caretPos += 24;
+    caretColumn = ColumnOf(caretPos);
+    if (caretPos <= TextLength)
         return;
     // Below the bottom row: scroll, unless the view already shows the
     // device's end. Sizes that are not whole views of 16-byte rows can make
     // the device's end unreachable by equality, so the scroll range decides too.
-    const bool atDeviceEnd = (m_topLine + RowCount) * BytesPerRow == DeviceSize();
+    const bool atDeviceEnd = (topLine + RowCount) * BytesPerRow == DeviceSize();
     if (atDeviceEnd || !CanScrollDown()) {
-        m_caretPos -= 25;
-        m_caretColumn = ColumnOf(m_caretPos);
+        caretPos -= 25;
+        caretColumn = ColumnOf(caretPos);
     } else {
-        ScrollTo(m_topLine + 1);
-        m_caretPos = BottomRowFirstDigitPos;
-        m_caretColumn = 0;
+        ScrollTo(topLine + 1);
+        caretPos = BottomRowFirstDigitPos;
+        caretColumn = 0;
     }
 }
 
 void HexView::MoveDown() {
-    m_caretPos += RowLength;
-    m_caretColumn = ColumnOf(m_caretPos);
-    if (m_caretPos <= TextLength)
+    caretPos += RowLength;
+    caretColumn = ColumnOf(caretPos);
+    if (caretPos <= TextLength)
         return;
-    const qint32 below = (m_topLine + RowCount) * BytesPerRow + m_caretColumn / 3;
+    const qint32 below = (topLine + RowCount) * BytesPerRow + caretColumn / 3;
     if (below < DeviceSize() && CanScrollDown()) {
-        const int column = m_caretColumn;
-        ScrollTo(m_topLine + 1);
-        m_caretPos = BottomRowFirstDigitPos + column;
-        m_caretColumn = column;
+        const int column = caretColumn;
+        ScrollTo(topLine + 1);
+        caretPos = BottomRowFirstDigitPos + column;
+        caretColumn = column;
     } else {
-        m_caretPos -= RowLength;
-        m_caretColumn = ColumnOf(m_caretPos);
+        caretPos -= RowLength;
+        caretColumn = ColumnOf(caretPos);
     }
 }
 
@@ -285,18 +284,18 @@ bool HexView::KeyPress(QChar ch) {
     const int digit = HexDigitValue(ch);
     if (digit < 0)
         return false;
-    const int caret = m_caretPos;
+    const int caret = caretPos;
     const int column = ColumnOf(caret);
     const qint32 address = AddressAt(caret);
-    quint8& byte = m_state.Buffer[address];
+    quint8& byte = state.Buffer[address];
     if (column % 3 == 0)
         byte = static_cast<quint8>((byte & 0x0F) | (digit << 4));
     else
         byte = static_cast<quint8>((byte & 0xF0) | digit);
-    m_state.markDefined(address, address + 1);
+    state.markDefined(address, address + 1);
     UpdateBuffer();
-    m_caretPos = caret;
-    m_caretColumn = column;
+    caretPos = caret;
+    caretColumn = column;
     ShowCaretAddress();
     KeyDown(Qt::Key_Right);
     return true;
@@ -305,8 +304,8 @@ bool HexView::KeyPress(QChar ch) {
 void HexView::Click(int pos) {
     if (!IsDigitPosition(pos))
         return;
-    m_caretPos = pos;
-    m_caretColumn = ColumnOf(pos);
+    caretPos = pos;
+    caretColumn = ColumnOf(pos);
     ShowCaretAddress();
 }
 

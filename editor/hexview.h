@@ -47,8 +47,8 @@ public:
     void Wheel(int angleDelta);
     // The bytes a Find matched, for the window to mark; length 0 for none.
     void SetFound(qint32 address, int length);
-    qint32 FoundAddress() const { return m_foundAddress; }
-    int FoundLength() const { return m_foundLength; }
+    qint32 FoundAddress() const { return foundAddress; }
+    int FoundLength() const { return foundLength; }
     // The text position of the high digit of the byte at address, or -1 when
     // its row is not in view.
     int PositionOf(qint32 address) const;
@@ -63,19 +63,19 @@ public:
     // device are ignored.
     void ShowAddress(qint32 address);
 
-    int TopLine() const { return m_topLine; }
-    int ScrollMaximum() const { return m_scrollMaximum; }
-    int CaretPos() const { return m_caretPos; }
-    qint32 CaretAddress() const { return m_caretAddress; }
-    quint16 CheckSum() const { return m_checkSum; }
+    int TopLine() const { return topLine; }
+    int ScrollMaximum() const { return scrollMaximum; }
+    int CaretPos() const { return caretPos; }
+    qint32 CaretAddress() const { return caretAddress; }
+    quint16 CheckSum() const { return checkSum; }
 
-    const QString& Text() const { return m_text; }
-    const QString& AddressText() const { return m_addressText; }
-    const QString& CheckSumText() const { return m_checkSumText; }
+    const QString& Text() const { return text; }
+    const QString& AddressText() const { return addressText; }
+    const QString& CheckSumText() const { return checkSumText; }
     // CRC-32 of the device's part of the buffer, eight hex digits.
-    const QString& Crc32Text() const { return m_crc32Text; }
+    const QString& Crc32Text() const { return crc32Text; }
     // Grows by one on every redraw, so a window knows when to replace its text.
-    quint64 TextRevision() const { return m_revision; }
+    quint64 TextRevision() const { return revision; }
 
     // Column of a position in a row: -5..-2 address, -1 "=", 3k/3k+1 the
     // digits of byte k, 3k+2 the space after it, 48..63 the characters.
@@ -98,28 +98,28 @@ private:
     void ScrollTo(int line);
     void ShowCaretAddress();
     qint32 AddressAt(int pos) const;
-    bool CanScrollDown() const { return m_topLine < m_scrollMaximum; }
+    bool CanScrollDown() const { return topLine < scrollMaximum; }
     void MoveLeft();
     void MoveUp();
     void MoveRight();
     void MoveDown();
     void PlaceCaret(qint32 address);
 
-    AppState& m_state;
-    QString m_text;
-    QString m_addressText;
-    QString m_checkSumText;
-    QString m_crc32Text;
-    int m_topLine = 0;
-    int m_scrollMaximum = 0;
-    int m_caretPos = FirstDigitPos;
-    int m_caretColumn = 0;
-    qint32 m_caretAddress = 0;
-    quint16 m_checkSum = 0;
-    quint64 m_revision = 0;
-    int m_wheelRest = 0;
-    qint32 m_foundAddress = 0;
-    int m_foundLength = 0;
+    AppState& state;
+    QString text;
+    QString addressText;
+    QString checkSumText;
+    QString crc32Text;
+    int topLine = 0;
+    int scrollMaximum = 0;
+    int caretPos = FirstDigitPos;
+    int caretColumn = 0;
+    qint32 caretAddress = 0;
+    quint16 checkSum = 0;
+    quint64 revision = 0;
+    int wheelRest = 0;
+    qint32 foundAddress = 0;
+    int foundLength = 0;
 };
 
 } // namespace varn

@@ -75,15 +75,15 @@ Status LineFailure(const QString& cause, const QString& shown, int lineNumber);
 class TextLines {
 public:
     explicit TextLines(const QByteArray& content)
-        : cursor_(content.constData()), end_(cursor_ + content.size()) {}
+        : cursor(content.constData()), end(cursor + content.size()) {}
     // The next line that is not blank as [first, last); false at the end.
     bool next(const char*& first, const char*& last);
-    int lineNumber() const { return lineNumber_; }
+    int lineNumber() const { return currentLine; }
 
 private:
-    const char* cursor_;
-    const char* end_;
-    int lineNumber_ = 0;
+    const char* cursor;
+    const char* end;
+    int currentLine = 0;
 };
 
 } // namespace varn::detail

@@ -126,19 +126,19 @@ Status LineFailure(const QString& cause, const QString& shown, int lineNumber) {
 
 bool TextLines::next(const char*& first, const char*& last) {
     const auto padding = [](char c) { return c == ' ' || c == '\t' || c == '\x1A'; };
-    while (cursor_ < end_) {
-        const char* lineEnd = cursor_;
-        while (lineEnd < end_ && *lineEnd != '\n' && *lineEnd != '\r')
+    while (cursor < end) {
+        const char* lineEnd = cursor;
+        while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r')
             ++lineEnd;
         const char* next = lineEnd;
-        if (next < end_ && *next == '\r')
+        if (next < end && *next == '\r')
             ++next;
-        if (next < end_ && *next == '\n' && (next == lineEnd || *lineEnd == '\r'))
+        if (next < end && *next == '\n' && (next == lineEnd || *lineEnd == '\r'))
             ++next;
-        first = cursor_;
+        first = cursor;
         last = lineEnd;
-        cursor_ = next;
-        ++lineNumber_;
+        cursor = next;
+        ++currentLine;
         while (first < last && padding(*first))
             ++first;
         while (last > first && padding(last[-1]))

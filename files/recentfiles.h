@@ -15,18 +15,18 @@ public:
 
     explicit RecentFiles(const AppState& state);
 
-    const QStringList& Paths() const { return m_paths; }
+    const QStringList& Paths() const { return paths; }
     // The folder of the file last loaded or saved; empty before the first.
-    QString LastFolder() const { return m_lastFolder; }
+    QString LastFolder() const { return lastFolder; }
     // Puts path first (once), keeps Max, and writes the settings at once, so
     // a program that ends abnormally still remembers. False when the
     // settings file cannot be written (the list in memory is still updated).
     bool Add(const QString& path);
 
 private:
-    const AppState& m_state;
-    QStringList m_paths;
-    QString m_lastFolder;
+    const AppState& state;
+    QStringList paths;
+    QString lastFolder;
 };
 
 } // namespace varn

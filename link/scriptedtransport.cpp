@@ -17,34 +17,34 @@ constexpr char Ack = 0x00;
 ScriptedTransport::ScriptedTransport() : Memory(MemorySize, char(0xFF)) {}
 
 bool ScriptedTransport::isOpen() const {
-    return open_;
+    return lineOpen;
 }
 
 QString ScriptedTransport::notConnectedReason() const {
-    return open_ ? QString() : reason_;
+    return lineOpen ? QString() : closedReason;
 }
 
 void ScriptedTransport::setOpen(bool open, const QString& reason) {
-    open_ = open;
-    reason_ = open ? QString() : reason;
+    lineOpen = open;
+    closedReason = open ? QString() : reason;
 }
 
 void ScriptedTransport::deliverDue() {
-    if (lateDue_) {
-        input_.append(late_);
-        late_.clear();
-        lateDue_ = false;
+    if (heldBackDue) {
+        input.append(heldBack);
+        heldBack.clear();
+        heldBackDue = false;
     }
 }
 
 QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsReply) {
     bearsReply = false;
     if (frame.isEmpty() || frame.size() != 1 + quint8(frame[0])) {
-        readPending_ = false;
+        readPending = false;
         return {};
     }
-    const bool wasReadPending = readPending_;
-    readPending_ = false;
+    const bool wasReadPending = readPending;
+    readPending = false;
 
     if (frame.size() == wire::CommandFrameBytes) {
         switch (frame[1]) {
@@ -52,14 +52,14 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
             bearsReply = true;
             return Identity;
         case wire::Read:
-            readPending_ = true;
+            readPending = true;
             return {};
         case wire::Erase:
             Memory.fill(char(0xFF));
-            locked_ = false;
+            locked = false;
             return {};
         case wire::Lock:
-            locked_ = true;
+            locked = true;
             return {};
         default:
             return {};
@@ -71,7 +71,7 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
         const int address = quint8(frame[1]) * 256 + quint8(frame[2]);
         QByteArray answer(wire::ReadReplyBytes, char(0x00));
         answer[0] = char(wire::ReadReplyBytes);
-        if (!locked_) {
+        if (!locked) {
             for (int j = 0; j < BlockBytes; ++j)
                 answer[1 + j] = Memory[(address + j) % MemorySize];
         }
@@ -92,35 +92,35 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
 }
 
 QByteArray ScriptedTransport::applyFaults(int k, QByteArray answer) {
-    if (!rawQueue_.isEmpty())
-        answer = rawQueue_.takeFirst();
-    else if (rawAllSet_)
-        answer = rawAll_;
-    if (count_.contains(k) && !answer.isEmpty())
-        answer[0] = char(count_.value(k));
-    if (extra_.contains(k))
-        answer.append(extra_.value(k));
-    if (drop_.contains(k))
+    if (!rawQueue.isEmpty())
+        answer = rawQueue.takeFirst();
+    else if (rawForAllSet)
+        answer = rawForAll;
+    if (countAt.contains(k) && !answer.isEmpty())
+        answer[0] = char(countAt.value(k));
+    if (extraAt.contains(k))
+        answer.append(extraAt.value(k));
+    if (dropAt.contains(k))
         return {};
     return answer;
 }
 
 bool ScriptedTransport::send(const QByteArray& frame) {
     deliverDue();
-    if (open_ && closeFrom_ > 0) {
-        // Peek whether this frame would be request closeFrom_ without
+    if (lineOpen && closingRequest > 0) {
+        // Peek whether this frame would be request closingRequest without
         // changing the unit: only reply-bearing frames count.
-        const bool isRead = readPending_ && frame.size() == wire::AddressFrameBytes &&
+        const bool isRead = readPending && frame.size() == wire::AddressFrameBytes &&
                             quint8(frame[0]) == wire::AddressLength;
         const bool isProgram = !frame.isEmpty() && quint8(frame[0]) == wire::BlockLength &&
                                frame.size() == 1 + quint8(frame[0]);
         const bool isIdentify = frame.size() == wire::CommandFrameBytes &&
                                 quint8(frame[0]) == wire::CommandLength &&
                                 frame[1] == wire::Identify;
-        if ((isRead || isProgram || isIdentify) && requests_ + 1 >= closeFrom_)
+        if ((isRead || isProgram || isIdentify) && requests + 1 >= closingRequest)
             setOpen(false, QStringLiteral("The unit stopped answering: the line was closed."));
     }
-    if (!open_) {
+    if (!lineOpen) {
         ++RefusedSends;
         return false;
     }
@@ -129,38 +129,38 @@ bool ScriptedTransport::send(const QByteArray& frame) {
     QByteArray answer = answerFor(frame, bearsReply);
     if (!bearsReply)
         return true;
-    const int k = ++requests_;
+    const int k = ++requests;
     answer = applyFaults(k, answer);
-    if (lateAt_.contains(k)) {
-        late_.append(answer);
-        lateDue_ = false;
+    if (lateAt.contains(k)) {
+        heldBack.append(answer);
+        heldBackDue = false;
     } else {
-        input_.append(answer);
+        input.append(answer);
     }
     return true;
 }
 
 int ScriptedTransport::bytesWaiting() {
     deliverDue();
-    return int(input_.size());
+    return int(input.size());
 }
 
 QByteArray ScriptedTransport::takeAll() {
     deliverDue();
     QByteArray taken;
-    taken.swap(input_);
+    taken.swap(input);
     return taken;
 }
 
 bool ScriptedTransport::waitForReply(int expectedBytes, int /*limitMs*/) {
     deliverDue();
     Waits.append(expectedBytes);
-    if (open_ && input_.size() >= expectedBytes)
+    if (lineOpen && input.size() >= expectedBytes)
         return false;
     // Nothing more comes within the limit; a held-back answer arrives just
     // after it.
-    if (!late_.isEmpty())
-        lateDue_ = true;
+    if (!heldBack.isEmpty())
+        heldBackDue = true;
     return true;
 }
 
@@ -177,32 +177,32 @@ QByteArray ScriptedTransport::sentBytes(int from) const {
 }
 
 void ScriptedTransport::dropReply(int k) {
-    drop_.insert(k);
+    dropAt.insert(k);
 }
 void ScriptedTransport::lateReply(int k) {
-    lateAt_.insert(k);
+    lateAt.insert(k);
 }
 void ScriptedTransport::extraAfter(int k, const QByteArray& extra) {
-    extra_.insert(k, extra);
+    extraAt.insert(k, extra);
 }
 void ScriptedTransport::countByte(int k, quint8 count) {
-    count_.insert(k, count);
+    countAt.insert(k, count);
 }
 void ScriptedTransport::closeFrom(int k) {
-    closeFrom_ = k;
+    closingRequest = k;
 }
 
 void ScriptedTransport::queueRawReply(const QByteArray& raw) {
-    rawQueue_.append(raw);
+    rawQueue.append(raw);
 }
 void ScriptedTransport::setRawReplyForAll(const QByteArray& raw) {
-    rawAll_ = raw;
-    rawAllSet_ = true;
+    rawForAll = raw;
+    rawForAllSet = true;
 }
 
 void ScriptedTransport::inject(const QByteArray& bytes) {
     deliverDue();
-    input_.append(bytes);
+    input.append(bytes);
 }
 
 } // namespace varn

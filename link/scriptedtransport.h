@@ -80,23 +80,23 @@ private:
     QByteArray applyFaults(int k, QByteArray answer);
     void deliverDue();
 
-    bool locked_ = false;
-    int requests_ = 0; // reply-bearing requests seen so far
-    bool open_ = true;
-    QString reason_;
-    int closeFrom_ = 0;
-    bool readPending_ = false;
-    QByteArray input_;
-    QByteArray late_; // held back until the next wait has timed out
-    bool lateDue_ = false;
-    QList<QByteArray> rawQueue_;
-    QByteArray rawAll_;
-    bool rawAllSet_ = false;
+    bool locked = false;
+    int requests = 0; // reply-bearing requests seen so far
+    bool lineOpen = true;
+    QString closedReason;
+    int closingRequest = 0;
+    bool readPending = false;
+    QByteArray input;
+    QByteArray heldBack; // held back until the next wait has timed out
+    bool heldBackDue = false;
+    QList<QByteArray> rawQueue;
+    QByteArray rawForAll;
+    bool rawForAllSet = false;
 
-    QSet<int> drop_;
-    QSet<int> lateAt_;
-    QHash<int, QByteArray> extra_;
-    QHash<int, quint8> count_;
+    QSet<int> dropAt;
+    QSet<int> lateAt;
+    QHash<int, QByteArray> extraAt;
+    QHash<int, quint8> countAt;
 };
 
 } // namespace varn
