@@ -156,7 +156,10 @@ void frmFunction::cmdRun_Click() {
                         MsgIcon::Critical);
             return;
         }
-        recorded = std::make_unique<RecordedRun>(*log, SerialSettings::load(settings));
+        const SerialSettings serial = SerialSettings::load(settings);
+        recorded = std::make_unique<RecordedRun>(*log, serial);
+        if (RunPrograms(state, index))
+            RestoreImageField(state, serial, imageField);
         RunContext context = recordContext;
         if (context.port.isEmpty())
             context.port = QStringLiteral("COM%1").arg(state.PortNumber);

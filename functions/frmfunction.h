@@ -76,6 +76,8 @@ private:
     // A serial number went into the buffer: the buffer window shows it anew.
     bool serialWritten = false;
     RunContext recordContext;
+    // The image's bytes where serial numbers go, from before the first one.
+    QByteArray imageField;
 
     QListWidget* listFunction = nullptr;
     QGroupBox* Frame1 = nullptr;

@@ -35,16 +35,19 @@ Status RecordedRun::finish() {
     return log.writeRecord(current);
 }
 
-Status LoggedChips::beginChip(AppState& state) {
-    // The record's CRC-32 and checksum are the image's: the last chip's
-    // number leaves the buffer first.
+void RestoreImageField(AppState& state, const SerialSettings& serial, QByteArray& imageField) {
     const qint64 end = serial.address + serial.length;
-    if (serial.enabled && serial.address >= 0 && end <= BufferSize) {
-        auto field = state.Buffer.begin() + serial.address;
-        if (imageField.isEmpty())
-            imageField = QByteArray(reinterpret_cast<const char*>(&*field), serial.length);
-        std::copy(imageField.begin(), imageField.end(), field);
-    }
+    if (!serial.enabled || serial.address < 0 || end > BufferSize)
+        return;
+    auto field = state.Buffer.begin() + serial.address;
+    if (imageField.isEmpty())
+        imageField = QByteArray(reinterpret_cast<const char*>(&*field), serial.length);
+    std::copy(imageField.begin(), imageField.end(), field);
+}
+
+Status LoggedChips::beginChip(AppState& state) {
+    if (RunPrograms(state, FnAuto))
+        RestoreImageField(state, serial, imageField);
     run.start(state, context);
     const Status prepared = run.prepare(state, FnAuto);
     wroteSerial = wroteSerial || (prepared && run.record().serial >= 0);

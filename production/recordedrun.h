@@ -47,6 +47,11 @@ private:
     bool started = false;
 };
 
+// Puts the image's own bytes back where the last chip's serial number went
+// (noted in imageField the first time), so that a record's CRC-32 and
+// checksum are the image's. Only before a run that writes the next number.
+void RestoreImageField(AppState& state, const SerialSettings& serial, QByteArray& imageField);
+
 // The Production window's chips in the log: one record per chip, with the
 // next serial number when serial numbers are set up.
 class LoggedChips : public ChipRecorder {
