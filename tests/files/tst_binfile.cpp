@@ -1,4 +1,5 @@
 #include "files/imagefiles.h"
+#include "support/rows.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -21,20 +22,17 @@ class TestBinFile : public QObject {
 
 private slots:
     void loadPlacesBytes_data() {
-        QTest::addColumn<qint64>("fileOffset");
-        QTest::addColumn<qint64>("bufferOffset");
-        QTest::addColumn<int>("firstStored"); // buffer position of the first stored byte
-        QTest::addColumn<int>("storedCount");
+        // firstStored: buffer position of the first stored byte
+        Columns<qint64, qint64, int, int>("fileOffset", "bufferOffset", "firstStored",
+                                          "storedCount");
         QTest::newRow("both offsets") << 0x10LL << 0x100LL << 0x110 << 4096 - 0x10;
         QTest::newRow("file address past end of file") << 0x9000LL << 0x40LL << 0 << 0;
         QTest::newRow("reaches last position")
             << 0LL << qint64(70001 - 4096) << 70001 - 4096 << 4096;
     }
     void loadPlacesBytes() {
-        QFETCH(qint64, fileOffset);
-        QFETCH(qint64, bufferOffset);
-        QFETCH(int, firstStored);
-        QFETCH(int, storedCount);
+        auto [fileOffset, bufferOffset, firstStored, storedCount] = Row<qint64, qint64, int, int>(
+            "fileOffset", "bufferOffset", "firstStored", "storedCount");
         const QByteArray content = Bytes(3, 4096);
         const QString path = m_dir.filePath(QStringLiteral("image.bin"));
         QVERIFY(WriteFile(path, content));
@@ -54,10 +52,8 @@ private slots:
     }
 
     void loadRefusedLeavesBuffer_data() {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<qint64>("fileOffset");
-        QTest::addColumn<qint64>("bufferOffset");
-        QTest::addColumn<QString>("cause");
+        Columns<QString, qint64, qint64, QString>("fileName", "fileOffset", "bufferOffset",
+                                                  "cause");
         QTest::newRow("one byte past the buffer")
             << "image.bin" << 0LL << qint64(70002 - 4096) << QStringLiteral("does not fit");
         QTest::newRow("skipped bytes do not help")
@@ -68,10 +64,8 @@ private slots:
             << "missing.bin" << 0LL << 0LL << QStringLiteral("Cannot open");
     }
     void loadRefusedLeavesBuffer() {
-        QFETCH(QString, fileName);
-        QFETCH(qint64, fileOffset);
-        QFETCH(qint64, bufferOffset);
-        QFETCH(QString, cause);
+        auto [fileName, fileOffset, bufferOffset, cause] = Row<QString, qint64, qint64, QString>(
+            "fileName", "fileOffset", "bufferOffset", "cause");
         QVERIFY(WriteFile(m_dir.filePath(QStringLiteral("image.bin")), Bytes(3, 4096)));
         const QString path = m_dir.filePath(fileName);
         auto state = ImageState();
@@ -88,14 +82,13 @@ private slots:
     }
 
     void saveWritesDeviceSize_data() {
-        QTest::addColumn<qint32>("deviceSize");
-        QTest::addColumn<QByteArray>("oldContent"); // empty: no file before
+        // oldContent: empty: no file before
+        Columns<qint32, QByteArray>("deviceSize", "oldContent");
         QTest::newRow("over a longer file") << 0x800 << Bytes(3, 0x3000);
         QTest::newRow("64 KiB") << 65536 << QByteArray();
     }
     void saveWritesDeviceSize() {
-        QFETCH(qint32, deviceSize);
-        QFETCH(QByteArray, oldContent);
+        auto [deviceSize, oldContent] = Row<qint32, QByteArray>("deviceSize", "oldContent");
         const QString path = m_dir.filePath(QStringLiteral("saved.bin"));
         QFile::remove(path);
         if (!oldContent.isEmpty())
@@ -104,14 +97,11 @@ private slots:
         state->FileOffset = 0x100; // the dialog's offsets have no effect on saving
         state->BufferOffset = 0x200;
         QVERIFY(SaveBinFile(*state, path).ok);
-        QCOMPARE(ReadFile(path),
-                 QByteArray(reinterpret_cast<const char*>(state->Buffer.data()), deviceSize));
+        QCOMPARE(ReadFile(path), BufferBytes(*state, 0, deviceSize));
     }
 
     void failedSaveKeepsOldFile_data() {
-        QTest::addColumn<bool>("hex");
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<qint32>("deviceSize");
+        Columns<bool, QString, qint32>("hex", "target", "deviceSize");
         for (bool hex : {false, true}) {
             const char* kind = hex ? "hex" : "bin";
             QTest::addRow("%s: target is a folder", kind) << hex << QStringLiteral("folder") << 64;
@@ -123,9 +113,7 @@ private slots:
         QTest::newRow("bin: device too large") << false << QStringLiteral("out.img") << 70002;
     }
     void failedSaveKeepsOldFile() {
-        QFETCH(bool, hex);
-        QFETCH(QString, target);
-        QFETCH(qint32, deviceSize);
+        auto [hex, target, deviceSize] = Row<bool, QString, qint32>("hex", "target", "deviceSize");
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("folder/inside")));
         QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("locked")));
@@ -168,14 +156,12 @@ private slots:
     // A pipe (what process substitution and /dev/stdin give) says size 0: it
     // is read to its end, and only as far as a file that fits can reach.
     void loadReadsStream_data() {
-        QTest::addColumn<int>("length");
-        QTest::addColumn<bool>("fits");
+        Columns<int, bool>("length", "fits");
         QTest::newRow("ends within the buffer") << 100 << true;
         QTest::newRow("goes on past the buffer") << 101 << false;
     }
     void loadReadsStream() {
-        QFETCH(int, length);
-        QFETCH(bool, fits);
+        auto [length, fits] = Row<int, bool>("length", "fits");
         int ends[2];
         QCOMPARE(::pipe(ends), 0);
         const QByteArray bytes = Bytes(3, length);
@@ -199,19 +185,15 @@ private slots:
     // A save replaces only a regular file or makes a new one; a link to a
     // regular file is saved through and stays a link.
     void saveOnlyOntoRegularFile_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("named"); // empty: saved
-        QTest::newRow("FIFO") << "fifo"
-                              << "FIFO";
-        QTest::newRow("character device") << "device"
-                                          << "character device";
-        QTest::newRow("symbolic link loop") << "loop"
-                                            << "loop";
+        // named: empty: saved
+        Columns<QString, QString>("kind", "named");
+        QTest::newRow("FIFO") << QStringLiteral("fifo") << "FIFO";
+        QTest::newRow("character device") << QStringLiteral("device") << "character device";
+        QTest::newRow("symbolic link loop") << QStringLiteral("loop") << "loop";
         QTest::newRow("link to a regular file") << "link" << QString();
     }
     void saveOnlyOntoRegularFile() {
-        QFETCH(QString, kind);
-        QFETCH(QString, named);
+        auto [kind, named] = Row<QString, QString>("kind", "named");
         QTemporaryDir dir;
         const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("out.bin")));
         const QByteArray other = QFile::encodeName(dir.filePath(QStringLiteral("other.bin")));
@@ -236,8 +218,7 @@ private slots:
         QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
         if (named.isEmpty()) {
             QVERIFY2(status.ok, qPrintable(status.message));
-            QCOMPARE(ReadFile(QFile::decodeName(other)),
-                     QByteArray(reinterpret_cast<const char*>(state->Buffer.data()), 64));
+            QCOMPARE(ReadFile(QFile::decodeName(other)), BufferBytes(*state, 0, 64));
         } else {
             QVERIFY(!status.ok);
             QVERIFY2(status.message.contains(named), qPrintable(status.message));
@@ -249,16 +230,14 @@ private slots:
     }
 
     void pathLooksHex_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("looksHex");
+        Columns<QString, bool>("path", "looksHex");
         QTest::newRow("upper") << "C:/work/image.HEX" << true;
         QTest::newRow("mixed case") << "image.Hex" << false;
         QTest::newRow("no dot") << "imagehex" << true;
         QTest::newRow("folder named hex") << "/data.hex/image" << false;
     }
     void pathLooksHex() {
-        QFETCH(QString, path);
-        QFETCH(bool, looksHex);
+        auto [path, looksHex] = Row<QString, bool>("path", "looksHex");
         QCOMPARE(PathLooksHex(path), looksHex);
     }
 };

@@ -1,4 +1,5 @@
 #include "files/imagefiles.h"
+#include "support/rows.h"
 #include "support/testsupport.h"
 
 #include <QFile>
@@ -40,11 +41,9 @@ class TestHexFile : public QObject {
 
 private slots:
     void loadPlacesBytes_data() {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<qint64>("fileOffset");
-        QTest::addColumn<qint64>("bufferOffset");
-        QTest::addColumn<Placement>("expected");
-        QTest::addColumn<int>("warningLine"); // 0: no warning
+        // warningLine: 0: no warning
+        Columns<QByteArray, qint64, qint64, Placement, int>("content", "fileOffset", "bufferOffset",
+                                                            "expected", "warningLine");
 
         const QByteArray r100 = HexRecord(0x0100, "\x12\x34");
         const Placement both{{0x100, "\x12\x34"}, {0x200, "\x01"}};
@@ -89,11 +88,9 @@ private slots:
     }
 
     void loadPlacesBytes() {
-        QFETCH(QByteArray, content);
-        QFETCH(qint64, fileOffset);
-        QFETCH(qint64, bufferOffset);
-        QFETCH(Placement, expected);
-        QFETCH(int, warningLine);
+        auto [content, fileOffset, bufferOffset, expected, warningLine] =
+            Row<QByteArray, qint64, qint64, Placement, int>("content", "fileOffset", "bufferOffset",
+                                                            "expected", "warningLine");
         auto state = ImageState();
         state->FileOffset = fileOffset;
         state->BufferOffset = bufferOffset;
@@ -115,10 +112,7 @@ private slots:
     }
 
     void loadRefusedLeavesBuffer_data() {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<qint64>("bufferOffset");
-        QTest::addColumn<QString>("cause");
-        QTest::addColumn<int>("line");
+        Columns<QByteArray, qint64, QString, int>("content", "bufferOffset", "cause", "line");
 
         const QByteArray good = HexRecord(0x100, Bytes(1, 16)) + HexRecord(0x110, Bytes(2, 16));
         const QString checksum = QStringLiteral("Checksum Error in hex file!");
@@ -142,10 +136,8 @@ private slots:
             << 1;
     }
     void loadRefusedLeavesBuffer() {
-        QFETCH(QByteArray, content);
-        QFETCH(qint64, bufferOffset);
-        QFETCH(QString, cause);
-        QFETCH(int, line);
+        auto [content, bufferOffset, cause, line] =
+            Row<QByteArray, qint64, QString, int>("content", "bufferOffset", "cause", "line");
         auto state = ImageState();
         const auto before = state->Buffer;
         state->BufferOffset = bufferOffset;
@@ -160,18 +152,16 @@ private slots:
         QVERIFY(state->Buffer == before);
     }
 
-    // Refused before anything of the size is held, however long the input goes on.
+    // Refused before anything of the size is held, however long the input goes
+    // on.
     void loadTooLargeRefused_data() {
-        QTest::addColumn<QString>("path"); // empty: a sparse file of 17 MiB
-        QTest::addColumn<QString>("cause");
-        QTest::newRow("/dev/zero") << "/dev/zero"
-                                   << "goes on past 16777216 bytes";
-        QTest::newRow("17 MiB file") << ""
-                                     << "17825792 bytes";
+        // path: empty: a sparse file of 17 MiB
+        Columns<QString, QString>("path", "cause");
+        QTest::newRow("/dev/zero") << QStringLiteral("/dev/zero") << "goes on past 16777216 bytes";
+        QTest::newRow("17 MiB file") << QString() << "17825792 bytes";
     }
     void loadTooLargeRefused() {
-        QFETCH(QString, path);
-        QFETCH(QString, cause);
+        auto [path, cause] = Row<QString, QString>("path", "cause");
         if (path.isEmpty()) {
             path = WriteHex(m_dir, End);
             QVERIFY(QFile::resize(path, 17 * 1024 * 1024));
@@ -185,17 +175,14 @@ private slots:
     }
 
     void lineLimit_data() {
-        QTest::addColumn<int>("dataRecords");
-        QTest::addColumn<bool>("withEnd");
-        QTest::addColumn<bool>("loads");
+        Columns<int, bool, bool>("dataRecords", "withEnd", "loads");
         QTest::newRow("10000 + end") << 10000 << true << false;
         QTest::newRow("10000 without end") << 10000 << false << true;
         QTest::newRow("10001 without end") << 10001 << false << false;
     }
     void lineLimit() {
-        QFETCH(int, dataRecords);
-        QFETCH(bool, withEnd);
-        QFETCH(bool, loads);
+        auto [dataRecords, withEnd, loads] =
+            Row<int, bool, bool>("dataRecords", "withEnd", "loads");
         QByteArray content;
         for (int i = 0; i < dataRecords; ++i)
             content += HexRecord(i * 4, QByteArray::number(i % 10000).rightJustified(4, '0'));
@@ -205,19 +192,16 @@ private slots:
         const auto before = state->Buffer;
         const Status status = OpenHexFile(*state, WriteHex(m_dir, content));
         QCOMPARE(status.ok, loads);
-        if (loads) {
-            QCOMPARE(QByteArray(reinterpret_cast<const char*>(&state->Buffer[9999 * 4]), 4),
-                     QByteArray("9999"));
-        } else {
+        if (loads)
+            QCOMPARE(BufferBytes(*state, 9999 * 4, 4), QByteArray("9999"));
+        else {
             QVERIFY(status.message.contains(QStringLiteral("line 10001")));
             QVERIFY(state->Buffer == before);
         }
     }
 
     void saveWritesExactText_data() {
-        QTest::addColumn<qint32>("deviceSize");
-        QTest::addColumn<bool>("allFF");
-        QTest::addColumn<QByteArray>("expected");
+        Columns<qint32, bool, QByteArray>("deviceSize", "allFF", "expected");
         QTest::newRow("32-byte example") << 32 << true
                                          << ":10000000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00\r\n"
                                             ":10001000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF0\r\n" +
@@ -229,9 +213,8 @@ private slots:
                    End;
     }
     void saveWritesExactText() {
-        QFETCH(qint32, deviceSize);
-        QFETCH(bool, allFF);
-        QFETCH(QByteArray, expected);
+        auto [deviceSize, allFF, expected] =
+            Row<qint32, bool, QByteArray>("deviceSize", "allFF", "expected");
         auto state = ImageState(deviceSize);
         for (int i = 0; i < 32; ++i)
             state->Buffer[i] = allFF ? 0xFF : quint8(i);

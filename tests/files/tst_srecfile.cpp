@@ -1,4 +1,5 @@
 #include "files/imagefiles.h"
+#include "support/rows.h"
 #include "support/testsupport.h"
 
 #include <QProcess>
@@ -14,7 +15,8 @@ namespace {
 
 using Placement = QList<QPair<int, QByteArray>>; // buffer position, bytes expected there
 
-// An S-record with a correct count and checksum, built independently of the writer.
+// An S-record with a correct count and checksum, built independently of the
+// writer.
 QByteArray Rec(int type, qint64 address, const QByteArray& data = {}) {
     const int width = type == 2 || type == 6 || type == 8 ? 3 : type == 3 || type == 7 ? 4 : 2;
     QByteArray bytes(1, char(width + data.size() + 1));
@@ -54,11 +56,9 @@ class TestSRecordFile : public QObject {
 
 private slots:
     void loadPlacesBytes_data() {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<qint64>("fileOffset");
-        QTest::addColumn<qint64>("bufferOffset");
-        QTest::addColumn<Placement>("expected");
-        QTest::addColumn<QString>("notice"); // expected in the message; empty: none
+        // notice: expected in the message; empty: none
+        Columns<QByteArray, qint64, qint64, Placement, QString>(
+            "content", "fileOffset", "bufferOffset", "expected", "notice");
 
         QTest::newRow("S1 with header, count and end")
             << Header + Rec(1, 0x100, "\x12\x34") + Rec(1, 0x200, "\x56") + Rec(5, 2) + Rec(9, 0)
@@ -83,11 +83,9 @@ private slots:
             << Placement{{0x10, "\x01"}} << "in.s19, line 2";
     }
     void loadPlacesBytes() {
-        QFETCH(QByteArray, content);
-        QFETCH(qint64, fileOffset);
-        QFETCH(qint64, bufferOffset);
-        QFETCH(Placement, expected);
-        QFETCH(QString, notice);
+        auto [content, fileOffset, bufferOffset, expected, notice] =
+            Row<QByteArray, qint64, qint64, Placement, QString>(
+                "content", "fileOffset", "bufferOffset", "expected", "notice");
         auto state = ImageState();
         auto wanted = state->Buffer;
         std::bitset<BufferSize> defined;
@@ -106,9 +104,7 @@ private slots:
     }
 
     void loadRefusedLeavesBuffer_data() {
-        QTest::addColumn<QByteArray>("bad");
-        QTest::addColumn<qint64>("bufferOffset");
-        QTest::addColumn<QString>("cause");
+        Columns<QByteArray, qint64, QString>("bad", "bufferOffset", "cause");
 
         QByteArray badSum = Rec(1, 0x120, "\x01\x02");
         badSum[badSum.size() - 3] = badSum[badSum.size() - 3] == '0' ? '1' : '0';
@@ -130,9 +126,8 @@ private slots:
             << Rec(1, 0xFFFF, "\x42\x43") << qint64(70000 - 0xFFFF) << "11171";
     }
     void loadRefusedLeavesBuffer() {
-        QFETCH(QByteArray, bad);
-        QFETCH(qint64, bufferOffset);
-        QFETCH(QString, cause);
+        auto [bad, bufferOffset, cause] =
+            Row<QByteArray, qint64, QString>("bad", "bufferOffset", "cause");
         // Two good records and a blank line first: the bad one is on line 4.
         const QByteArray content =
             Rec(1, 0x100, Bytes(1, 16)) + "\r\n" + Rec(1, 0x110, Bytes(2, 16)) + bad + Rec(9, 0);
@@ -164,8 +159,8 @@ private slots:
     // Files from the common tools load byte for byte, and ours read back in
     // srec_cat. The image sits at 0x100 so that a misplaced address shows.
     void toolsInterop_data() {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QStringList>("arguments"); // IN and OUT stand for the paths
+        // arguments: IN and OUT stand for the paths
+        Columns<QString, QStringList>("program", "arguments");
         const QStringList srecCat{"IN", "-binary", "-offset", "0x100", "-o", "OUT", "-motorola"};
         QTest::newRow("srec_cat S19") << "srec_cat" << srecCat + QStringList{"-address-length=2"};
         QTest::newRow("srec_cat S37") << "srec_cat" << srecCat + QStringList{"-address-length=4"};
@@ -174,8 +169,7 @@ private slots:
             << "objcopy" << objcopy + QStringList{"--srec-forceS3", "IN", "OUT"};
     }
     void toolsInterop() {
-        QFETCH(QString, program);
-        QFETCH(QStringList, arguments);
+        auto [program, arguments] = Row<QString, QStringList>("program", "arguments");
         QByteArray image(4000, Qt::Uninitialized);
         for (char& b : image)
             b = char(QRandomGenerator::global()->bounded(256));
@@ -187,15 +181,14 @@ private slots:
         auto state = ImageState(0x100 + 4000);
         const Status loaded = OpenSRecordFile(*state, pathOf("tool.srec"));
         QVERIFY2(loaded.ok, qPrintable(loaded.message));
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(&state->Buffer[0x100]), 4000), image);
+        QCOMPARE(BufferBytes(*state, 0x100, 4000), image);
         QCOMPARE(state->Buffer[0xFF], quint8(0xA5 ^ 0x3F));
 
         // Ours, read by srec_cat into a binary from address 0.
         QVERIFY(SaveSRecordFile(*state, pathOf("ours.s19")).ok);
         QVERIFY(Run("srec_cat",
                     {pathOf("ours.s19"), "-motorola", "-o", pathOf("back.bin"), "-binary"}));
-        QCOMPARE(ReadFile(pathOf("back.bin")),
-                 QByteArray(reinterpret_cast<const char*>(state->Buffer.data()), 0x100 + 4000));
+        QCOMPARE(ReadFile(pathOf("back.bin")), BufferBytes(*state, 0, 0x100 + 4000));
     }
 };
 

@@ -3,10 +3,13 @@
 #include "functions/functiontext.h"
 #include "link/scriptedtransport.h"
 #include "support/recorder.h"
+#include "support/rows.h"
+#include "support/testsupport.h"
 
 #include <QTest>
 
 using namespace varn;
+using namespace varn::test;
 using varn::test::Recorder;
 
 namespace {
@@ -45,6 +48,14 @@ struct Rig {
         for (int i = 0; i < steps.size(); ++i)
             state.AutoList[i + 1] = qint16(steps[i]);
     }
+    // The block addresses of the frames that start with one of `kinds`.
+    QList<int> blockAddresses(QByteArray kinds) const {
+        QList<int> addresses;
+        for (const QByteArray& f : unit.Sent)
+            if (f.size() > 2 && kinds.contains(f[0]))
+                addresses << (quint8(f[1]) * 256 + quint8(f[2]));
+        return addresses;
+    }
     // Address frames (the second frame of every read request), in order.
     QList<QByteArray> addressFrames() const {
         QList<QByteArray> frames;
@@ -60,10 +71,6 @@ QByteArray Bytes(std::initializer_list<int> values) {
     for (int v : values)
         bytes.append(char(v));
     return bytes;
-}
-
-QByteArray BufferBytes(const AppState& state, int from, int count) {
-    return QByteArray(reinterpret_cast<const char*>(state.Buffer.data()) + from, count);
 }
 
 const QString Ok = QStringLiteral("   OK!");
@@ -99,12 +106,9 @@ private slots:
     }
 
     void resultValues_data() {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("fault"); // 1 drop reply 2, 2 short block 1, 3 line lost at 2, ...
-        QTest::addColumn<int>("outcome");
-        QTest::addColumn<int>("linkFault");
-        QTest::addColumn<int>("blocksDone");
-        QTest::addColumn<int>("bytes");
+        // fault: 1 drop reply 2, 2 short block 1, 3 line lost at 2, ...
+        Columns<int, int, int, int, int, int>("code", "fault", "outcome", "linkFault", "blocksDone",
+                                              "bytes");
         using O = Outcome;
         using L = LinkFault;
         QTest::newRow("read") << int(FnRead) << 0 << int(O::Success) << int(L::None) << 4 << 64;
@@ -123,12 +127,9 @@ private slots:
     }
 
     void resultValues() {
-        QFETCH(int, code);
-        QFETCH(int, fault);
-        QFETCH(int, outcome);
-        QFETCH(int, linkFault);
-        QFETCH(int, blocksDone);
-        QFETCH(int, bytes);
+        auto [code, fault, outcome, linkFault, blocksDone, bytes] =
+            Row<int, int, int, int, int, int>("code", "fault", "outcome", "linkFault", "blocksDone",
+                                              "bytes");
         Rig rig(64);
         if (fault == 1)
             rig.unit.dropReply(2);
@@ -157,31 +158,23 @@ private slots:
     }
 
     void skipBlankBlocks_data() {
-        QTest::addColumn<bool>("skip");
-        QTest::addColumn<QList<int>>("blockAddresses");
+        Columns<bool, QList<int>>("skip", "blockAddresses");
         QTest::newRow("all blocks by default") << false << QList<int>{0x00, 0x10, 0x20, 0x30};
         QTest::newRow("erased blocks left out") << true << QList<int>{0x00, 0x20, 0x30};
     }
 
     void skipBlankBlocks() {
-        QFETCH(bool, skip);
-        QFETCH(QList<int>, blockAddresses);
+        auto [skip, blockAddresses] = Row<bool, QList<int>>("skip", "blockAddresses");
         Rig rig(64);
         rig.state.Buffer.fill(0x12);
         for (int i = 16; i < 48; ++i)
             rig.state.Buffer[i] = 0xFF;
         rig.state.Buffer[47] = 0xFE; // one programmed byte keeps this block
 
-        FunctionOptions options;
-        options.skipBlankBlocks = skip;
-        rig.fn.setOptions(options);
+        rig.fn.setOptions({.skipBlankBlocks = skip, .replies = {}});
         rig.fn.RunFunction(FnProgram);
 
-        QList<int> sent;
-        for (const QByteArray& f : rig.unit.Sent)
-            if (f[0] == 0x14)
-                sent << (quint8(f[1]) * 256 + quint8(f[2]));
-        QCOMPARE(sent, blockAddresses);
+        QCOMPARE(rig.blockAddresses("\x14"), blockAddresses);
         QCOMPARE(rig.unit.Sent.first(), Bytes({0x01, 0x57}));
         QCOMPARE(rig.unit.Sent.last(), Bytes({0x01, 0x57}));
         QCOMPARE(rig.observer.progress, QList<int>({0, 0, 25, 50, 75, 100}));
@@ -189,9 +182,9 @@ private slots:
     }
 
     void compareListsEveryDifference_data() {
-        QTest::addColumn<QList<int>>("bad");    // device addresses that hold 0x00
-        QTest::addColumn<QList<int>>("ranges"); // first, last of each range
-        QTest::addColumn<bool>("onlyImage");
+        // bad: device addresses that hold 0x00
+        // ranges: first, last of each range
+        Columns<QList<int>, QList<int>, bool>("bad", "ranges", "onlyImage");
         QTest::newRow("three planted")
             << QList<int>{0x10, 0x200, 0x3F0} << QList<int>{0x10, 0x10, 0x200, 0x200, 0x3F0, 0x3F0}
             << false;
@@ -206,9 +199,8 @@ private slots:
     }
 
     void compareListsEveryDifference() {
-        QFETCH(QList<int>, bad);
-        QFETCH(QList<int>, ranges);
-        QFETCH(bool, onlyImage);
+        auto [bad, ranges, onlyImage] =
+            Row<QList<int>, QList<int>, bool>("bad", "ranges", "onlyImage");
         Rig rig(1024);
         rig.patternMemory();
         for (int a = 0; a < 1024; ++a)
@@ -217,9 +209,7 @@ private slots:
         for (int a : bad)
             rig.unit.Memory[a] = 0x00;
         const QByteArray before = BufferBytes(rig.state, 0, 1024);
-        FunctionOptions options;
-        options.onlyImage = onlyImage;
-        rig.fn.setOptions(options);
+        rig.fn.setOptions({.replies = {}, .onlyImage = onlyImage});
 
         const FunctionResult r = rig.fn.RunFunction(FnCompare);
 
@@ -244,9 +234,8 @@ private slots:
     void onlyImageBlocks_data() {
         // The image: 0x005 and 0x0FF..0x100 (blocks 000, 0F0, 100) on a
         // 1 KiB device; the device is erased except where a row plants a byte.
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("wrongAt"); // -1: none
-        QTest::addColumn<QString>("line");
+        // wrongAt: -1: none
+        Columns<int, int, QString>("code", "wrongAt", "line");
         QTest::newRow("program") << int(FnProgram) << -1 << "Programming ...   OK!";
         QTest::newRow("verify") << int(FnVerify) << -1 << "Verifying ...   OK!";
         QTest::newRow("verify, wrong image byte")
@@ -260,9 +249,7 @@ private slots:
     }
 
     void onlyImageBlocks() {
-        QFETCH(int, code);
-        QFETCH(int, wrongAt);
-        QFETCH(QString, line);
+        auto [code, wrongAt, line] = Row<int, int, QString>("code", "wrongAt", "line");
         Rig rig(1024);
         rig.state.Buffer.fill(0x00);
         for (int a : {0x005, 0x0FF, 0x100}) {
@@ -274,19 +261,13 @@ private slots:
                 rig.unit.Memory[i] = char(rig.state.Buffer[i]);
         if (wrongAt >= 0)
             rig.unit.Memory[wrongAt] = char(0x5A);
-        FunctionOptions options;
-        options.onlyImage = true;
-        rig.fn.setOptions(options);
+        rig.fn.setOptions({.replies = {}, .onlyImage = true});
 
         const FunctionResult r = rig.fn.RunFunction(code);
 
         QCOMPARE(rig.observer.line(), line);
-        QList<int> blocks;
-        for (const QByteArray& f : rig.unit.Sent)
-            if (f[0] == 0x04 || f[0] == 0x14)
-                blocks << (quint8(f[1]) * 256 + quint8(f[2]));
         if (r.succeeded()) {
-            QCOMPARE(blocks, QList<int>({0x000, 0x0F0, 0x100}));
+            QCOMPARE(rig.blockAddresses("\x04\x14"), QList<int>({0x000, 0x0F0, 0x100}));
             QCOMPARE(rig.observer.progress.mid(1), QList<int>({0, 33, 66, 100}));
         }
         if (code == FnProgram) // whole blocks as the buffer holds them
@@ -297,9 +278,8 @@ private slots:
 
     void readMarksWhatItStored() {
         Rig rig(40);
-        FunctionOptions options;
-        options.onlyImage = true; // Read reads the whole device all the same
-        rig.fn.setOptions(options);
+        rig.fn.setOptions(
+            {.replies = {}, .onlyImage = true}); // Read reads the whole device all the same
         QVERIFY(rig.fn.refusalReason(FnVerify).contains("Load a file"));
         rig.state.markDefined(100, 101); // beyond the device: still no image
         QVERIFY(rig.fn.refusalReason(FnCompare).contains("Load a file"));
@@ -308,19 +288,15 @@ private slots:
         rig.fn.RunFunction(FnRead);
 
         QCOMPARE(rig.addressFrames().size(), 2);
-        for (int a : {0, 31, 100})
-            QVERIFY(rig.state.isDefined(a));
-        for (int a : {32, 39, 99})
-            QVERIFY(!rig.state.isDefined(a));
+        for (int a : {0, 31, 100, 32, 39, 99})
+            QCOMPARE(rig.state.isDefined(a), a < 32 || a == 100);
     }
 
     // The last, partial block is still exchanged, so a difference in the
     // device's last byte is found and the progress ends at exactly 100.
     void readRequests_data() {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("lastByte");
-        QTest::addColumn<QList<int>>("progress"); // after the window's reset to 0
+        // progress: after the window's reset to 0
+        Columns<int, int, int, QList<int>>("code", "size", "lastByte", "progress");
         QTest::newRow("read 8 KiB") << int(FnRead) << 8192 << 0x10 << QList<int>();
         QTest::newRow("verify 9") << int(FnVerify) << 9 << 0x01 << QList<int>{0, 100};
         QTest::newRow("verify 24") << int(FnVerify) << 24 << 0x01 << QList<int>{0, 50, 100};
@@ -328,10 +304,8 @@ private slots:
     }
 
     void readRequests() {
-        QFETCH(int, code);
-        QFETCH(int, size);
-        QFETCH(int, lastByte);
-        QFETCH(QList<int>, progress);
+        auto [code, size, lastByte, progress] =
+            Row<int, int, int, QList<int>>("code", "size", "lastByte", "progress");
         Rig rig(size);
         if (code == FnRead) { // else buffer and device are all 0xFF
             rig.patternMemory();
@@ -356,7 +330,8 @@ private slots:
             QCOMPARE(rig.observer.progress.mid(1, 8), QList<int>({0, 0, 0, 0, 0, 0, 1, 1}));
             QCOMPARE(rig.observer.progress.mid(512), QList<int>({99, 100}));
             QCOMPARE(BufferBytes(rig.state, 0, size), rig.unit.Memory.left(size));
-            QCOMPARE(rig.state.Buffer[size], quint8(0x5A)); // beyond the device untouched
+            QCOMPARE(rig.state.Buffer[size],
+                     quint8(0x5A)); // beyond the device untouched
             return;
         }
         QCOMPARE(rig.observer.progress.mid(1), progress);
@@ -369,22 +344,17 @@ private slots:
     }
 
     void countBytes_data() {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<QByteArray>("extra");
-        QTest::addColumn<int>("stored"); // device bytes stored from address 0
-        QTest::addColumn<int>("beyond"); // Buffer(16) afterwards
-        QTest::addColumn<QString>("mark");
+        // stored: device bytes stored from address 0
+        // beyond: Buffer(16) afterwards
+        Columns<int, QByteArray, int, int, QString>("count", "extra", "stored", "beyond", "mark");
         QTest::newRow("9") << 9 << QByteArray() << 8 << 0x55 << Ok;
         QTest::newRow("18, one more byte came") << 18 << Bytes({0x77}) << 16 << 0x77 << Ok;
         QTest::newRow("255") << 255 << QByteArray() << 16 << 0x55 << Fault;
     }
 
     void countBytes() {
-        QFETCH(int, count);
-        QFETCH(QByteArray, extra);
-        QFETCH(int, stored);
-        QFETCH(int, beyond);
-        QFETCH(QString, mark);
+        auto [count, extra, stored, beyond, mark] =
+            Row<int, QByteArray, int, int, QString>("count", "extra", "stored", "beyond", "mark");
         Rig rig(16);
         rig.patternMemory();
         rig.state.Buffer.fill(0x55);
@@ -402,17 +372,13 @@ private slots:
     }
 
     void eraseAndLock_data() {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QString>("text");
+        Columns<int, QByteArray, QString>("code", "frame", "text");
         QTest::newRow("erase") << int(FnErase) << Bytes({0x01, 0x45}) << "Erasing ...";
         QTest::newRow("lock") << int(FnLock) << Bytes({0x01, 0x4C}) << "Locking ...";
     }
 
     void eraseAndLock() {
-        QFETCH(int, code);
-        QFETCH(QByteArray, frame);
-        QFETCH(QString, text);
+        auto [code, frame, text] = Row<int, QByteArray, QString>("code", "frame", "text");
         Rig rig(0); // no device needed
         rig.fn.setPauseMs(1000);
 
@@ -429,12 +395,11 @@ private slots:
     }
 
     void autoSequences_data() {
-        QTest::addColumn<QList<int>>("steps");
-        QTest::addColumn<int>("lostRequest"); // 0: none
-        QTest::addColumn<bool>("lineCloses"); // at it, else only its reply is lost
-        QTest::addColumn<int>("notBlankAt");  // -1: device erased
-        QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<int>("pauses");
+        // lostRequest: 0: none
+        // lineCloses: at it, else only its reply is lost
+        // notBlankAt: -1: device erased
+        Columns<QList<int>, int, bool, int, QStringList, int>("steps", "lostRequest", "lineCloses",
+                                                              "notBlankAt", "lines", "pauses");
         const QString rd = "Reading ...", bl = "Blank Checking ...", er = "Erasing ...",
                       pr = "Programming ...", ve = "Verifying ...", lk = "Locking ...", no;
 
@@ -460,12 +425,9 @@ private slots:
     }
 
     void autoSequences() {
-        QFETCH(QList<int>, steps);
-        QFETCH(int, lostRequest);
-        QFETCH(bool, lineCloses);
-        QFETCH(int, notBlankAt);
-        QFETCH(QStringList, lines);
-        QFETCH(int, pauses);
+        auto [steps, lostRequest, lineCloses, notBlankAt, lines, pauses] =
+            Row<QList<int>, int, bool, int, QStringList, int>("steps", "lostRequest", "lineCloses",
+                                                              "notBlankAt", "lines", "pauses");
         Rig rig(256);
         rig.fn.setPauseMs(1000);
         for (int i = 0; i < 256; ++i)
@@ -492,9 +454,7 @@ private slots:
     }
 
     void loadSequence_data() {
-        QTest::addColumn<bool>("identified");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QList<QByteArray>>("frames");
+        Columns<bool, int, QList<QByteArray>>("identified", "code", "frames");
         const QByteArray run = Bytes({0x01, 0x2B}), reset = Bytes({0x01, 0x2D}),
                          p = Bytes({0x01, 0x50});
         QTest::newRow("identified, code 3")
@@ -505,9 +465,8 @@ private slots:
     }
 
     void loadSequence() {
-        QFETCH(bool, identified);
-        QFETCH(int, code);
-        QFETCH(QList<QByteArray>, frames);
+        auto [identified, code, frames] =
+            Row<bool, int, QList<QByteArray>>("identified", "code", "frames");
         Rig rig(8192, qint16(code));
         rig.state.UnitIdentified = identified;
 
@@ -524,10 +483,8 @@ private slots:
     }
 
     void refusals_data() {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<bool>("open");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("reasonPart"); // empty: runs
+        // reasonPart: empty: runs
+        Columns<int, bool, int, QString>("size", "open", "index", "reasonPart");
         const QString closed = QStringLiteral("line is gone");
         QTest::newRow("size 8, read") << 8 << true << int(FnRead) << "8 bytes";
         QTest::newRow("too large, verify") << 65537 << true << int(FnVerify) << "65537";
@@ -539,10 +496,8 @@ private slots:
     }
 
     void refusals() {
-        QFETCH(int, size);
-        QFETCH(bool, open);
-        QFETCH(int, index);
-        QFETCH(QString, reasonPart);
+        auto [size, open, index, reasonPart] =
+            Row<int, bool, int, QString>("size", "open", "index", "reasonPart");
         Rig rig(size);
         if (size == 0)
             rig.state.SelectedDevice = 0;

@@ -1,4 +1,5 @@
 #include "link/portinfo.h"
+#include "support/rows.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 using namespace varn;
+using namespace varn::test;
 
 namespace {
 
@@ -68,15 +70,14 @@ private slots:
     }
 
     void pointPortNumber_data() {
-        QTest::addColumn<QString>("before"); // "", "stale" link, "file"
-        QTest::addColumn<bool>("byId");
+        // before: "", "stale" link, "file"
+        Columns<QString, bool>("before", "byId");
         QTest::newRow("new link") << "" << false;
         QTest::newRow("stale link replaced, by-id preferred") << "stale" << true;
         QTest::newRow("plain file left alone") << "file" << false;
     }
     void pointPortNumber() {
-        QFETCH(QString, before);
-        QFETCH(bool, byId);
+        auto [before, byId] = Row<QString, bool>("before", "byId");
         QTemporaryDir dir;
         const QString device = dir.filePath("ttyUSB3");
         const QString stable = dir.filePath("by-id/usb-X-port0");

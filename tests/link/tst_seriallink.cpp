@@ -1,5 +1,6 @@
 #include "link/seriallink.h"
 #include "link/unitcommands.h"
+#include "support/rows.h"
 #include "support/virtualunit.h"
 
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 using namespace varn;
+using namespace varn::test;
 using varn::test::VirtualUnit;
 
 namespace {
@@ -44,9 +46,9 @@ class TestSerialLink : public QObject {
     Q_OBJECT
 private slots:
     void portDeviceName_data() {
-        QTest::addColumn<QString>("entry"); // file placed in AppDir, if any
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("expected"); // "@" stands for AppDir
+        // entry: file placed in AppDir, if any
+        // expected: "@" stands for AppDir
+        Columns<QString, int, QString>("entry", "port", "expected");
         QTest::newRow("no entry, port 1") << "" << 1 << "/dev/ttyS0";
         QTest::newRow("com3 link, port 3") << "com3" << 3 << "@/com3";
         QTest::newRow("upper case is not it") << "COM3" << 3 << "/dev/ttyS2";
@@ -54,9 +56,7 @@ private slots:
     }
 
     void portDeviceName() {
-        QFETCH(QString, entry);
-        QFETCH(int, port);
-        QFETCH(QString, expected);
+        auto [entry, port, expected] = Row<QString, int, QString>("entry", "port", "expected");
         QTemporaryDir dir;
         if (!entry.isEmpty())
             QVERIFY(QFile::link("/dev/null", dir.filePath(entry)));
@@ -64,8 +64,8 @@ private slots:
     }
 
     void openFails_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QStringList>("hints"); // the first starts the message
+        // hints: the first starts the message
+        Columns<QString, QStringList>("kind", "hints");
         QTest::newRow("missing device behind com2") << "dangling" << QStringList{"COM2, "};
         QTest::newRow("missing device path") << "missing" << QStringList{"COM3, "};
         QTest::newRow("in use") << "in use" << QStringList{"COM3, ", "in use by another program"};
@@ -74,8 +74,7 @@ private slots:
     }
 
     void openFails() {
-        QFETCH(QString, kind);
-        QFETCH(QStringList, hints);
+        auto [kind, hints] = Row<QString, QStringList>("kind", "hints");
         if (kind == "denied" && ::geteuid() == 0)
             QSKIP("root may open any device");
         QTemporaryDir dir;

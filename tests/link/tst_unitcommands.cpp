@@ -1,17 +1,17 @@
 #include "link/scriptedtransport.h"
 #include "link/unitcommands.h"
+#include "support/rows.h"
 
 #include <QTest>
 
 using namespace varn;
+using namespace varn::test;
 
 class TestUnitCommands : public QObject {
     Q_OBJECT
 private slots:
     void identify_data() {
-        QTest::addColumn<bool>("open");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<bool>("identified");
+        Columns<bool, QByteArray, bool>("open", "answer", "identified");
         QTest::newRow("no answer") << true << QByteArray() << false;
         QTest::newRow("7 bytes") << true << QByteArray("TABCD 2") << false;
         QTest::newRow("8 bytes") << true << QByteArray("TABCD 21") << true;
@@ -20,9 +20,8 @@ private slots:
     }
 
     void identify() {
-        QFETCH(bool, open);
-        QFETCH(QByteArray, answer);
-        QFETCH(bool, identified);
+        auto [open, answer, identified] =
+            Row<bool, QByteArray, bool>("open", "answer", "identified");
         AppState state;
         state.UnitIdentified = !identified; // must be overwritten either way
         ScriptedTransport unit;
@@ -42,8 +41,7 @@ private slots:
     }
 
     void report_data() {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QString>("text");
+        Columns<QByteArray, QString>("reply", "text");
         QTest::newRow("name and version")
             << QByteArray("xABCDx21") << "Device: ABCD\r\nVersion 2.1";
         QTest::newRow("bytes 0 and 5 ignored") << QByteArray("\x00VARN\x00"
@@ -55,17 +53,14 @@ private slots:
     }
 
     void report() {
-        QFETCH(QByteArray, reply);
-        QFETCH(QString, text);
+        auto [reply, text] = Row<QByteArray, QString>("reply", "text");
         QCOMPARE(IdentificationReport(reply), text);
     }
 
     void runReset_data() {
-        QTest::addColumn<bool>("open");
-        QTest::addColumn<QString>("choices"); // R = Run, S = Reset (menu order)
-        QTest::addColumn<QByteArray>("wire");
-        QTest::addColumn<QString>("states");
-        QTest::addColumn<QString>("changes");
+        // choices: R = Run, S = Reset (menu order)
+        Columns<bool, QString, QByteArray, QString, QString>("open", "choices", "wire", "states",
+                                                             "changes");
         QTest::newRow("reset run reset")
             << true << "SRS" << QByteArray("\x01-\x01+\x01-") << "RESET RUN RESET"
             << "111";
@@ -78,11 +73,9 @@ private slots:
     }
 
     void runReset() {
-        QFETCH(bool, open);
-        QFETCH(QString, choices);
-        QFETCH(QByteArray, wire);
-        QFETCH(QString, states);
-        QFETCH(QString, changes);
+        auto [open, choices, wire, states, changes] =
+            Row<bool, QString, QByteArray, QString, QString>("open", "choices", "wire", "states",
+                                                             "changes");
         AppState state;
         ScriptedTransport unit;
         unit.setOpen(open);

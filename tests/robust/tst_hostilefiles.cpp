@@ -4,6 +4,7 @@
 #include "files/imagefiles.h"
 #include "support/messagelog.h"
 #include "support/modalanswer.h"
+#include "support/rows.h"
 #include "support/testsupport.h"
 #include "ui/mdimain.h"
 
@@ -62,17 +63,15 @@ private slots:
     void cleanup() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
     void hugeBinary_data() {
-        QTest::addColumn<qint64>("fileOffset"); // -1: the file's size
-        QTest::addColumn<qint64>("bufferOffset");
-        QTest::addColumn<bool>("refused");
+        // fileOffset: -1: the file's size
+        Columns<qint64, qint64, bool>("fileOffset", "bufferOffset", "refused");
         QTest::newRow("whole file") << qint64(0) << qint64(0) << true;
         QTest::newRow("file address past its end") << qint64(-1) << qint64(0) << false;
     }
 
     void hugeBinary() {
-        QFETCH(qint64, fileOffset);
-        QFETCH(qint64, bufferOffset);
-        QFETCH(bool, refused);
+        auto [fileOffset, bufferOffset, refused] =
+            Row<qint64, qint64, bool>("fileOffset", "bufferOffset", "refused");
         constexpr qint64 FileBytes = 100'000'000;
         QTemporaryDir dir;
         const QString path = dir.filePath("huge.bin");

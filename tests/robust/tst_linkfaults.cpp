@@ -5,6 +5,7 @@
 #include "link/seriallink.h"
 #include "link/unitcommands.h"
 #include "support/recorder.h"
+#include "support/rows.h"
 #include "support/testsupport.h"
 #include "support/virtualunit.h"
 
@@ -106,7 +107,7 @@ private slots:
         rig.state.Buffer[65536] = beyond;
         QVERIFY(rig.fn.RunFunction(FnRead).ran());
         QCOMPARE(rig.observer.line(), Reading + Ok);
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(rig.state.Buffer.data()), 65536), image);
+        QCOMPARE(BufferBytes(rig.state, 0, 65536), image);
         QCOMPARE(rig.state.Buffer[65536], beyond);
         QCOMPARE(rig.observer.errors, 0);
         // Identification, five load frames, Erase, Program, two Verifies, one Read.
@@ -116,17 +117,17 @@ private slots:
     }
 
     void lineClosedDuringFunction_data() {
-        QTest::addColumn<int>("function");
-        QTest::addColumn<int>("closeAtFrame"); // the frame the unit dies on
-        QTest::addColumn<int>("blocksDone");   // blocks answered before
-        // Program: "W", then one frame per block. Read: "R" and an address frame per block.
+        // closeAtFrame: the frame the unit dies on
+        // blocksDone: blocks answered before
+        Columns<int, int, int>("function", "closeAtFrame", "blocksDone");
+        // Program: "W", then one frame per block. Read: "R" and an address frame
+        // per block.
         QTest::newRow("program, at block 3") << int(FnProgram) << 5 << 3;
         QTest::newRow("read, at block 3") << int(FnRead) << 8 << 3;
     }
     void lineClosedDuringFunction() {
-        QFETCH(int, function);
-        QFETCH(int, closeAtFrame);
-        QFETCH(int, blocksDone);
+        auto [function, closeAtFrame, blocksDone] =
+            Row<int, int, int>("function", "closeAtFrame", "blocksDone");
         Rig rig({"--close-after", QString::number(closeAtFrame)});
         QVERIFY(rig.start());
         QSignalSpy lost(&rig.link, &SerialLink::connectionLost);
@@ -143,7 +144,8 @@ private slots:
         QTRY_COMPARE(lost.size(), 1);
         QVERIFY(rig.state.Buffer == expected);
 
-        // The next function is refused with the reason instead of sending into nothing.
+        // The next function is refused with the reason instead of sending into
+        // nothing.
         QVERIFY(!rig.fn.RunFunction(FnVerify).ran());
         QCOMPARE(rig.observer.refusals.size(), 1);
         const QString reason = rig.observer.refusals[0];
@@ -176,11 +178,9 @@ private slots:
     // --retries: a block request whose reply did not come goes out again,
     // byte for byte, and the blocks after it still line up.
     void retriesResendAMissingReply_data() {
-        QTest::addColumn<int>("function");
-        QTest::addColumn<QStringList>("fault");
-        QTest::addColumn<int>("retries");
-        QTest::addColumn<int>("frameCount");
-        QTest::addColumn<int>("repeatedAt"); // first frame of the repeated request, or -1
+        // repeatedAt: first frame of the repeated request, or -1
+        Columns<int, QStringList, int, int, int>("function", "fault", "retries", "frameCount",
+                                                 "repeatedAt");
         const QStringList dropThird{"--no-answer", "3"};
         // 16 blocks: two frames per read request.
         QTest::newRow("read, reply dropped, one retry") << int(FnRead) << dropThird << 1 << 34 << 4;
@@ -193,11 +193,9 @@ private slots:
             << int(FnProgram) << dropThird << 1 << 19 << 3;
     }
     void retriesResendAMissingReply() {
-        QFETCH(int, function);
-        QFETCH(QStringList, fault);
-        QFETCH(int, retries);
-        QFETCH(int, frameCount);
-        QFETCH(int, repeatedAt);
+        auto [function, fault, retries, frameCount, repeatedAt] =
+            Row<int, QStringList, int, int, int>("function", "fault", "retries", "frameCount",
+                                                 "repeatedAt");
         Rig rig(fault);
         QVERIFY(rig.start());
         FunctionOptions options;

@@ -32,6 +32,11 @@ inline QByteArray Bytes(int first, int count) {
     return out;
 }
 
+// Bytes [from, from + count) of the buffer.
+inline QByteArray BufferBytes(const AppState& state, int from, int count) {
+    return QByteArray(reinterpret_cast<const char*>(state.Buffer.data()) + from, count);
+}
+
 // One device of deviceSize bytes, selected; the buffer holds a pattern that
 // no test file writes, so that untouched positions can be told apart.
 inline std::unique_ptr<AppState> ImageState(qint32 deviceSize = 0) {
