@@ -34,7 +34,7 @@ private slots:
         auto [fileOffset, bufferOffset, firstStored, storedCount] = Row<qint64, qint64, int, int>(
             "fileOffset", "bufferOffset", "firstStored", "storedCount");
         const QByteArray content = Bytes(3, 4096);
-        const QString path = m_dir.filePath(QStringLiteral("image.bin"));
+        const QString path = m_dir.filePath("image.bin");
         QVERIFY(WriteFile(path, content));
         auto state = ImageState();
         auto wanted = state->Buffer;
@@ -66,7 +66,7 @@ private slots:
     void loadRefusedLeavesBuffer() {
         auto [fileName, fileOffset, bufferOffset, cause] = Row<QString, qint64, qint64, QString>(
             "fileName", "fileOffset", "bufferOffset", "cause");
-        QVERIFY(WriteFile(m_dir.filePath(QStringLiteral("image.bin")), Bytes(3, 4096)));
+        QVERIFY(WriteFile(m_dir.filePath("image.bin"), Bytes(3, 4096)));
         const QString path = m_dir.filePath(fileName);
         auto state = ImageState();
         const auto before = state->Buffer;
@@ -74,9 +74,8 @@ private slots:
         state->BufferOffset = bufferOffset;
         const Status status = OpenBinFile(*state, path);
         QVERIFY(!status.ok);
-        QVERIFY2(status.message.contains(cause), qPrintable(status.message));
-        QVERIFY2(status.message.contains(QDir::toNativeSeparators(path)),
-                 qPrintable(status.message));
+        VERIFY_CONTAINS(status.message, cause);
+        VERIFY_CONTAINS(status.message, QDir::toNativeSeparators(path));
         QVERIFY(state->Buffer == before);
         QVERIFY(fileName != QLatin1String("missing.bin") || !QFile::exists(path));
     }
@@ -89,7 +88,7 @@ private slots:
     }
     void saveWritesDeviceSize() {
         auto [deviceSize, oldContent] = Row<qint32, QByteArray>("deviceSize", "oldContent");
-        const QString path = m_dir.filePath(QStringLiteral("saved.bin"));
+        const QString path = m_dir.filePath("saved.bin");
         QFile::remove(path);
         if (!oldContent.isEmpty())
             QVERIFY(WriteFile(path, oldContent));
@@ -115,15 +114,14 @@ private slots:
     void failedSaveKeepsOldFile() {
         auto [hex, target, deviceSize] = Row<bool, QString, qint32>("hex", "target", "deviceSize");
         QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("folder/inside")));
-        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("locked")));
+        QVERIFY(QDir(dir.path()).mkpath("folder/inside"));
+        QVERIFY(QDir(dir.path()).mkpath("locked"));
         const QByteArray old("old contents");
-        QVERIFY(WriteFile(dir.filePath(QStringLiteral("out.img")), old));
-        QVERIFY(WriteFile(dir.filePath(QStringLiteral("locked/out.img")), old));
-        const QString locked = dir.filePath(QStringLiteral("locked"));
+        QVERIFY(WriteFile(dir.filePath("out.img"), old));
+        QVERIFY(WriteFile(dir.filePath("locked/out.img"), old));
+        const QString locked = dir.filePath("locked");
         QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
-        if (target.startsWith(QLatin1String("locked")) &&
-            WriteFile(dir.filePath(QStringLiteral("locked/probe")), "x"))
+        if (target.startsWith("locked") && WriteFile(dir.filePath("locked/probe"), "x"))
             QSKIP("permission bits do not bind this user");
 
         const QString path = dir.filePath(target);
@@ -141,8 +139,7 @@ private slots:
         if (immutable)
             chattr("-i");
         QVERIFY(!status.ok);
-        QVERIFY2(status.message.contains(QDir::toNativeSeparators(path)),
-                 qPrintable(status.message));
+        VERIFY_CONTAINS(status.message, QDir::toNativeSeparators(path));
         if (QFileInfo(path).isDir())
             QVERIFY(QFileInfo::exists(path + QStringLiteral("/inside")));
         else
@@ -177,8 +174,7 @@ private slots:
         if (fits)
             std::copy(bytes.begin() + 1, bytes.end(), expected.begin() + BufferSize - 99);
         else
-            QVERIFY2(status.message.contains(QStringLiteral("does not fit")),
-                     qPrintable(status.message));
+            VERIFY_CONTAINS(status.message, "does not fit");
         QVERIFY(state->Buffer == expected);
     }
 
@@ -195,8 +191,8 @@ private slots:
     void saveOnlyOntoRegularFile() {
         auto [kind, named] = Row<QString, QString>("kind", "named");
         QTemporaryDir dir;
-        const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("out.bin")));
-        const QByteArray other = QFile::encodeName(dir.filePath(QStringLiteral("other.bin")));
+        const QByteArray path = QFile::encodeName(dir.filePath("out.bin"));
+        const QByteArray other = QFile::encodeName(dir.filePath("other.bin"));
         if (kind == "fifo")
             QCOMPARE(::mkfifo(path.constData(), 0666), 0);
         if (kind == "device" && ::mknod(path.constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
@@ -221,7 +217,7 @@ private slots:
             QCOMPARE(ReadFile(QFile::decodeName(other)), BufferBytes(*state, 0, 64));
         } else {
             QVERIFY(!status.ok);
-            QVERIFY2(status.message.contains(named), qPrintable(status.message));
+            VERIFY_CONTAINS(status.message, named);
         }
         QCOMPARE(QDir(dir.path())
                      .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)

@@ -12,19 +12,8 @@ using namespace varn::test;
 
 namespace {
 
-using Placement = QList<QPair<int, QByteArray>>; // buffer position, bytes expected there
-
-// The buffer of a fresh state with the expected bytes placed into it.
-auto Expected(const Placement& placement) {
-    auto buffer = ImageState()->Buffer;
-    for (const auto& [position, bytes] : placement)
-        for (int i = 0; i < bytes.size(); ++i)
-            buffer[position + i] = quint8(bytes[i]);
-    return buffer;
-}
-
 QString WriteHex(const QTemporaryDir& dir, const QByteArray& content) {
-    const QString path = dir.filePath(QStringLiteral("image.hex"));
+    const QString path = dir.filePath("image.hex");
     if (!WriteFile(path, content))
         qFatal("cannot write test file");
     return path;
@@ -99,16 +88,10 @@ private slots:
         if (warningLine == 0)
             QCOMPARE(status.message, QString());
         else
-            QVERIFY2(status.message.contains(QStringLiteral("beyond the buffer")) &&
+            QVERIFY2(status.message.contains("beyond the buffer") &&
                          status.message.contains(QStringLiteral("line %1").arg(warningLine)),
                      qPrintable(status.message));
-        QVERIFY(state->Buffer == Expected(expected));
-        qsizetype placed = 0;
-        for (const auto& [at, bytes] : expected) {
-            placed += bytes.size();
-            QVERIFY(state->isDefined(at) && state->isDefined(at + bytes.size() - 1));
-        }
-        QCOMPARE(qsizetype(state->Defined.count()), placed);
+        QVERIFY(LoadedAsPlaced(*state, expected));
     }
 
     void loadRefusedLeavesBuffer_data() {
@@ -143,12 +126,11 @@ private slots:
         state->BufferOffset = bufferOffset;
         const Status status = OpenHexFile(*state, WriteHex(m_dir, content));
         QVERIFY(!status.ok);
-        QVERIFY2(status.message.contains(cause), qPrintable(status.message));
-        if (cause.startsWith(QLatin1String("Checksum")))
+        VERIFY_CONTAINS(status.message, cause);
+        if (cause.startsWith("Checksum"))
             QVERIFY(status.message.startsWith(cause));
-        QVERIFY2(status.message.contains(QStringLiteral("image.hex")), qPrintable(status.message));
-        QVERIFY2(status.message.contains(QStringLiteral("line %1").arg(line)),
-                 qPrintable(status.message));
+        VERIFY_CONTAINS(status.message, "image.hex");
+        VERIFY_CONTAINS(status.message, QStringLiteral("line %1").arg(line));
         QVERIFY(state->Buffer == before);
     }
 
@@ -170,7 +152,7 @@ private slots:
         const auto before = state->Buffer;
         const Status status = OpenHexFile(*state, path);
         QVERIFY(!status.ok);
-        QVERIFY2(status.message.contains(cause), qPrintable(status.message));
+        VERIFY_CONTAINS(status.message, cause);
         QVERIFY(state->Buffer == before);
     }
 
@@ -195,7 +177,7 @@ private slots:
         if (loads)
             QCOMPARE(BufferBytes(*state, 9999 * 4, 4), QByteArray("9999"));
         else {
-            QVERIFY(status.message.contains(QStringLiteral("line 10001")));
+            QVERIFY(status.message.contains("line 10001"));
             QVERIFY(state->Buffer == before);
         }
     }
@@ -220,7 +202,7 @@ private slots:
             state->Buffer[i] = allFF ? 0xFF : quint8(i);
         state->FileOffset = 0x10; // the dialog's offsets have no effect on saving
         state->BufferOffset = 0x20;
-        const QString path = m_dir.filePath(QStringLiteral("saved.hex"));
+        const QString path = m_dir.filePath("saved.hex");
         QVERIFY(SaveHexFile(*state, path).ok);
         QCOMPARE(ReadFile(path), expected);
     }
@@ -230,7 +212,7 @@ private slots:
         auto saved = ImageState(deviceSize);
         for (auto& b : saved->Buffer)
             b = quint8(QRandomGenerator::global()->bounded(256));
-        const QString path = m_dir.filePath(QStringLiteral("round.hex"));
+        const QString path = m_dir.filePath("round.hex");
         QVERIFY(SaveHexFile(*saved, path).ok);
         const int records = (deviceSize + 15) / 16;
         QCOMPARE(QFileInfo(path).size(), qint64(records) * 45 + End.size());

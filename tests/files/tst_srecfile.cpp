@@ -13,8 +13,6 @@ using namespace varn::test;
 
 namespace {
 
-using Placement = QList<QPair<int, QByteArray>>; // buffer position, bytes expected there
-
 // An S-record with a correct count and checksum, built independently of the
 // writer.
 QByteArray Rec(int type, qint64 address, const QByteArray& data = {}) {
@@ -87,20 +85,14 @@ private slots:
             Row<QByteArray, qint64, qint64, Placement, QString>(
                 "content", "fileOffset", "bufferOffset", "expected", "notice");
         auto state = ImageState();
-        auto wanted = state->Buffer;
-        std::bitset<BufferSize> defined;
-        for (const auto& [position, bytes] : expected)
-            for (int i = 0; i < bytes.size(); ++i)
-                wanted[position + i] = quint8(bytes[i]), defined.set(position + i);
         state->FileOffset = fileOffset;
         state->BufferOffset = bufferOffset;
         QVERIFY(WriteFile(pathOf("in.s19"), content));
         const Status status = OpenSRecordFile(*state, pathOf("in.s19"));
         QVERIFY2(status.ok, qPrintable(status.message));
         QCOMPARE(status.message.isEmpty(), notice.isEmpty());
-        QVERIFY2(status.message.contains(notice), qPrintable(status.message));
-        QVERIFY(state->Buffer == wanted);
-        QVERIFY(state->Defined == defined);
+        VERIFY_CONTAINS(status.message, notice);
+        QVERIFY(LoadedAsPlaced(*state, expected));
     }
 
     void loadRefusedLeavesBuffer_data() {
@@ -137,9 +129,8 @@ private slots:
         QVERIFY(WriteFile(pathOf("bad.s19"), content));
         const Status status = OpenSRecordFile(*state, pathOf("bad.s19"));
         QVERIFY(!status.ok);
-        QVERIFY2(status.message.contains(cause), qPrintable(status.message));
-        QVERIFY2(status.message.contains(QStringLiteral("bad.s19, line 4")),
-                 qPrintable(status.message));
+        VERIFY_CONTAINS(status.message, cause);
+        VERIFY_CONTAINS(status.message, "bad.s19, line 4");
         QVERIFY(state->Buffer == before);
     }
 

@@ -1,5 +1,6 @@
 #include "link/portinfo.h"
 #include "support/rows.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,15 +14,6 @@
 using namespace varn;
 using namespace varn::test;
 
-namespace {
-
-bool Touch(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly);
-}
-
-} // namespace
-
 class tst_portinfo : public QObject {
     Q_OBJECT
 
@@ -31,7 +23,7 @@ private slots:
     void listPorts() {
         QTemporaryDir dir;
         const QString usb = dir.filePath("ttyUSB0");
-        QVERIFY(Touch(usb));
+        QVERIFY(WriteFile(usb, {}));
         QVERIFY(QDir(dir.path()).mkdir("by-id") && QDir(dir.path()).mkdir("app"));
         const QString byId = dir.filePath("by-id/usb-FTDI_A1-if00-port0");
         QVERIFY(QFile::link("../ttyUSB0", byId));
@@ -43,7 +35,7 @@ private slots:
         QVERIFY(QFile::link(usb, app + "/com1") && QFile::link(pts, app + "/com2") &&
                 QFile::link(pts, app + "/com12") &&
                 QFile::link(dir.filePath("gone"), app + "/com3"));
-        QVERIFY(Touch(app + "/comx") && Touch(app + "/com0"));
+        QVERIFY(WriteFile(app + "/comx", {}) && WriteFile(app + "/com0", {}));
 
         PortEntry system;
         system.path = usb;
@@ -66,7 +58,7 @@ private slots:
              QStringList{usb + "\n  description:  FT232R USB UART\n  stable name:  " + byId,
                          pts + " (pseudo-terminal)\n", "  com entries:  com2, com12\n",
                          dir.filePath("gone") + " (missing)\n  com entries:  com3\n"})
-            QVERIFY2(text.contains(part), qPrintable(text));
+            VERIFY_CONTAINS(text, part);
     }
 
     void pointPortNumber_data() {
@@ -79,24 +71,22 @@ private slots:
     void pointPortNumber() {
         auto [before, byId] = Row<QString, bool>("before", "byId");
         QTemporaryDir dir;
-        const QString device = dir.filePath("ttyUSB3");
-        const QString stable = dir.filePath("by-id/usb-X-port0");
-        QVERIFY(Touch(device) && QDir(dir.path()).mkdir("by-id"));
+        const QString device = dir.filePath("ttyUSB3"), stable = dir.filePath("by-id/usb-X-port0");
+        QVERIFY(WriteFile(device, {}) && QDir(dir.path()).mkdir("by-id"));
         if (byId)
             QVERIFY(QFile::link(device, stable));
         const QString entry = dir.filePath("com4");
         if (before == "stale")
             QVERIFY(QFile::link(dir.filePath("ttyUSB9"), entry));
         if (before == "file")
-            QVERIFY(Touch(entry));
+            QVERIFY(WriteFile(entry, {}));
 
         const Status s = PointPortNumberAt(4, dir.path(), device, dir.filePath("by-id"));
         QCOMPARE(s.ok, before != "file");
-        QCOMPARE(QFileInfo(entry).symLinkTarget(), before == "file" ? QString()
-                                                   : byId           ? stable
-                                                                    : device);
+        const QString target = before == "file" ? QString() : byId ? stable : device;
+        QCOMPARE(QFileInfo(entry).symLinkTarget(), target);
         QCOMPARE(PortNumberText(DescribePortNumber(4, dir.path())),
-                 before == "file" ? "com4" : "com4 -> " + (byId ? stable : device));
+                 target.isEmpty() ? "com4" : "com4 -> " + target);
         QVERIFY(!QFileInfo::exists(entry + ".new"));
     }
 };

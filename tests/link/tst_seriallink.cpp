@@ -29,12 +29,8 @@ QByteArray ReadBlock(SerialLink& link, int address) {
 }
 
 // Starts the unit and opens the link to its pseudo-terminal.
-bool Start(VirtualUnit& unit, SerialLink& link, const QString& port = "COM1") {
-    if (!unit.start()) {
-        qWarning("%s", qPrintable(unit.error()));
-        return false;
-    }
-    const Status s = link.openPath(unit.path(), port);
+bool Start(VirtualUnit& unit, SerialLink& link) {
+    const Status s = unit.start() ? link.openPath(unit.path(), "COM1") : Status::Fail(unit.error());
     if (!s.ok)
         qWarning("%s", qPrintable(s.message));
     return s.ok;
@@ -46,8 +42,7 @@ class TestSerialLink : public QObject {
     Q_OBJECT
 private slots:
     void portDeviceName_data() {
-        // entry: file placed in AppDir, if any
-        // expected: "@" stands for AppDir
+        // entry: file placed in AppDir, if any; expected: "@" stands for AppDir
         Columns<QString, int, QString>("entry", "port", "expected");
         QTest::newRow("no entry, port 1") << "" << 1 << "/dev/ttyS0";
         QTest::newRow("com3 link, port 3") << "com3" << 3 << "@/com3";
@@ -96,7 +91,7 @@ private slots:
         QVERIFY(!s.ok && !link.isOpen() && !link.send("\x01T"));
         QVERIFY2(s.message.startsWith(hints[0] + named), qPrintable(s.message));
         for (const QString& hint : hints)
-            QVERIFY2(s.message.contains(hint), qPrintable(s.message));
+            VERIFY_CONTAINS(s.message, hint);
         QVERIFY(link.notConnectedReason().startsWith("The programmer unit is not connected (" +
                                                      hints[0] + named));
         QCOMPARE(first.isOpen(), kind == "in use");

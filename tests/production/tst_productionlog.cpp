@@ -164,7 +164,7 @@ private slots:
         const Status status = ParseLogLocation(text, &location);
         QCOMPARE(status.ok, ok);
         if (!ok) {
-            QVERIFY(!status.message.contains(QLatin1String("secret")));
+            QVERIFY(!status.message.contains("secret"));
             return;
         }
         const QString got = location.postgres ? QStringLiteral("pg|%1|%2|%3|%4")
@@ -221,7 +221,7 @@ private slots:
 
     void testOpenRefused() {
         ProductionLog log;
-        QVERIFY(!log.open(dir.filePath(QStringLiteral("missing/log.sqlite"))));
+        QVERIFY(!log.open(dir.filePath("missing/log.sqlite")));
         QVERIFY(WriteFile(dir.filePath("junk.sqlite"), QByteArray(4096, 'x')));
         QVERIFY(!log.open(dir.filePath("junk.sqlite")));
 
@@ -239,8 +239,7 @@ private slots:
         QSqlDatabase::removeDatabase(QStringLiteral("raw"));
         const Status status = log.open(newer);
         QVERIFY(!status);
-        QVERIFY2(status.message.contains(QLatin1String("newer program")),
-                 qPrintable(status.message));
+        VERIFY_CONTAINS(status.message, "newer program");
     }
 
     void testSerialAllocation_data() { addKinds(); }

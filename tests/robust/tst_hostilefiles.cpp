@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -46,15 +47,6 @@ qint64 PeakResidentKiB() {
     return usage.ru_maxrss;
 }
 
-// Undoes a change to the system before the temporary folder goes away.
-struct Undo {
-    ~Undo() {
-        if (action)
-            action();
-    }
-    std::function<void()> action;
-};
-
 } // namespace
 
 class TestHostileFiles : public QObject {
@@ -75,14 +67,7 @@ private slots:
         constexpr qint64 FileBytes = 100'000'000;
         QTemporaryDir dir;
         const QString path = dir.filePath("huge.bin");
-        {
-            QFile f(path); // sparse: the disk holds only the last block
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            QVERIFY(f.resize(FileBytes - 16));
-            QVERIFY(f.seek(FileBytes - 16));
-            QCOMPARE(f.write(QByteArray(16, char(0x42))), qint64(16));
-        }
-        QCOMPARE(QFileInfo(path).size(), FileBytes);
+        QVERIFY(WriteFile(path, {}) && QFile::resize(path, FileBytes)); // sparse: no disk used
 
         AppState state;
         FillState(state, dir.path());
@@ -98,9 +83,8 @@ private slots:
         QVERIFY2(grewKiB < 16 * 1024, qPrintable(QStringLiteral("%1 KiB").arg(grewKiB)));
         QCOMPARE(!status.ok, refused);
         if (refused) {
-            QVERIFY2(status.message.contains("does not fit"), qPrintable(status.message));
-            QVERIFY2(status.message.contains(QDir::toNativeSeparators(path)),
-                     qPrintable(status.message));
+            VERIFY_CONTAINS(status.message, "does not fit");
+            VERIFY_CONTAINS(status.message, QDir::toNativeSeparators(path));
         }
     }
 
@@ -113,7 +97,6 @@ private slots:
     void saveOnFullDisk() {
         QFETCH(QString, what);
         QTemporaryDir dir;
-        Undo undo;
         const QString disk = dir.filePath("disk");
         QVERIFY(QDir().mkpath(disk));
         if (::geteuid() != 0)
@@ -121,7 +104,9 @@ private slots:
         if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=64k") != 0)
             QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here: ") +
                              QString::fromLocal8Bit(strerror(errno))));
-        undo.action = [disk] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); };
+        // Unmounted before the temporary folder goes away.
+        const auto unmount =
+            qScopeGuard([disk] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); });
 
         // An old file, then a filler that leaves no room for the new one.
         const bool settings = what == "cfg";
@@ -157,7 +142,7 @@ private slots:
 
         QVERIFY(log.onlyCritical("File Save Error", settings ? QString(SettingsFileName)
                                                              : QDir::toNativeSeparators(path)));
-        QVERIFY2(log.shown[0].text.contains("the disk is full"), qPrintable(log.shown[0].text));
+        VERIFY_CONTAINS(log.shown[0].text, "the disk is full");
         QCOMPARE(ReadFile(path), old);
         QVERIFY(state.Buffer == before);
         // Nothing half-written is left behind: the old file and the filler only.

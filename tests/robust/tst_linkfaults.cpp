@@ -23,7 +23,6 @@ constexpr int DeviceBytes = 256; // 16 blocks
 const QString Ok = QStringLiteral("   OK!");
 const QString Fault = QStringLiteral("   Device Fault!");
 const QString Reading = QStringLiteral("Reading ...");
-const QString Verifying = QStringLiteral("Verifying ...");
 const QString Programming = QStringLiteral("Programming ...");
 
 quint8 UnitByte(int address) {
@@ -49,11 +48,8 @@ struct Rig {
         return dir.filePath("memory.bin");
     }
     bool start() {
-        if (!unit.start()) {
-            qWarning("%s", qPrintable(unit.error() + unit.errorOutput()));
-            return false;
-        }
-        const Status opened = link.openPath(unit.path(), QStringLiteral("COM1"));
+        const Status opened = unit.start() ? link.openPath(unit.path(), "COM1")
+                                           : Status::Fail(unit.error() + unit.errorOutput());
         if (!opened)
             qWarning("%s", qPrintable(opened.message));
         return opened.ok;
@@ -117,11 +113,9 @@ private slots:
     }
 
     void lineClosedDuringFunction_data() {
-        // closeAtFrame: the frame the unit dies on
-        // blocksDone: blocks answered before
+        // closeAtFrame: the frame the unit dies on; blocksDone: blocks answered before
         Columns<int, int, int>("function", "closeAtFrame", "blocksDone");
-        // Program: "W", then one frame per block. Read: "R" and an address frame
-        // per block.
+        // Program: "W", then a frame per block; Read: "R" and an address frame per block.
         QTest::newRow("program, at block 3") << int(FnProgram) << 5 << 3;
         QTest::newRow("read, at block 3") << int(FnRead) << 8 << 3;
     }
@@ -144,8 +138,7 @@ private slots:
         QTRY_COMPARE(lost.size(), 1);
         QVERIFY(rig.state.Buffer == expected);
 
-        // The next function is refused with the reason instead of sending into
-        // nothing.
+        // The next function is refused with its reason, not sent into nothing.
         QVERIFY(!rig.fn.RunFunction(FnVerify).ran());
         QCOMPARE(rig.observer.refusals.size(), 1);
         const QString reason = rig.observer.refusals[0];
@@ -164,8 +157,7 @@ private slots:
         // may take it for the start of its next reply.
         rig.observer.slow = true;
         rig.state.AutoCount = 2;
-        rig.state.AutoList[1] = FnProgram;
-        rig.state.AutoList[2] = FnVerify;
+        rig.state.AutoList = {0, FnProgram, FnVerify};
         const auto programmed = rig.state.Buffer;
         QVERIFY(rig.fn.RunFunction(FnAuto).succeeded());
         rig.state.Buffer.fill(0);

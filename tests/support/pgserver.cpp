@@ -47,57 +47,46 @@ PgServer::~PgServer() {
     stop();
 }
 
+bool PgServer::fail(const QString& error) {
+    m_error = error;
+    return false;
+}
+
 bool PgServer::run(const QString& program, const QStringList& arguments, int timeoutMs) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     if (m_asPostgres)
-        process.start(QStringLiteral("runuser"),
-                      QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
-                                  QStringLiteral("--"), program} +
-                          arguments);
+        process.start("runuser", QStringList{"-u", "postgres", "--", program} + arguments);
     else
         process.start(program, arguments);
     if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0) {
-        m_error = QStringLiteral("%1 failed: %2")
-                      .arg(QFileInfo(program).fileName(),
-                           QString::fromLocal8Bit(process.readAll()).trimmed());
         process.kill();
         process.waitForFinished(1000);
-        return false;
+        return fail(QStringLiteral("%1 failed: %2")
+                        .arg(QFileInfo(program).fileName(),
+                             QString::fromLocal8Bit(process.readAll()).trimmed()));
     }
     return true;
 }
 
 bool PgServer::start() {
     m_bin = findBinFolder();
-    if (m_bin.isEmpty()) {
-        m_error = QStringLiteral("PostgreSQL is not installed (Debian package postgresql; "
-                                 "scripts/setup.sh installs it)");
-        return false;
-    }
-    if (!m_dir.isValid()) {
-        m_error = QStringLiteral("cannot create a temporary folder");
-        return false;
-    }
+    if (m_bin.isEmpty())
+        return fail("PostgreSQL is not installed (Debian package postgresql; scripts/setup.sh "
+                    "installs it)");
+    if (!m_dir.isValid())
+        return fail("cannot create a temporary folder");
     m_asPostgres = geteuid() == 0;
     if (m_asPostgres) {
         const passwd* user = getpwnam("postgres");
-        if (!user) {
-            m_error = QStringLiteral("running as root and there is no postgres user to run the "
-                                     "server as");
-            return false;
-        }
-        if (chown(QFile::encodeName(m_dir.path()).constData(), user->pw_uid, user->pw_gid) != 0) {
-            m_error = QStringLiteral("cannot hand the temporary folder to postgres");
-            return false;
-        }
+        if (!user)
+            return fail("running as root and there is no postgres user to run the server as");
+        if (chown(QFile::encodeName(m_dir.path()).constData(), user->pw_uid, user->pw_gid) != 0)
+            return fail("cannot hand the temporary folder to postgres");
     }
-    const QString data = m_dir.filePath(QStringLiteral("data"));
-    if (!run(m_bin + QStringLiteral("/initdb"),
-             {QStringLiteral("-D"), data, QStringLiteral("-A"), QStringLiteral("trust"),
-              QStringLiteral("-U"), QStringLiteral("postgres"), QStringLiteral("--no-sync")},
-             60000))
+    const QString data = m_dir.filePath("data");
+    if (!run(m_bin + "/initdb", {"-D", data, "-A", "trust", "-U", "postgres", "--no-sync"}, 60000))
         return false;
     // A port just seen free may be taken again by the time the server binds
     // it; try a few.
@@ -107,18 +96,14 @@ bool PgServer::start() {
                               .arg(m_dir.path())
                               .arg(m_port);
         if (!m_durable)
-            options += QStringLiteral(" -c fsync=off");
-        m_running = run(m_bin + QStringLiteral("/pg_ctl"),
-                        {QStringLiteral("-D"), data, QStringLiteral("-o"), options,
-                         QStringLiteral("-l"), m_dir.filePath(QStringLiteral("log")),
-                         QStringLiteral("-w"), QStringLiteral("start")},
-                        60000);
+            options += " -c fsync=off";
+        m_running =
+            run(m_bin + "/pg_ctl",
+                {"-D", data, "-o", options, "-l", m_dir.filePath("log"), "-w", "start"}, 60000);
     }
-    if (!m_running) {
-        QFile log(m_dir.filePath(QStringLiteral("log")));
-        if (log.open(QIODevice::ReadOnly))
-            m_error += QStringLiteral("\n") + QString::fromLocal8Bit(log.readAll().right(2000));
-    }
+    QFile log(m_dir.filePath("log"));
+    if (!m_running && log.open(QIODevice::ReadOnly))
+        m_error += "\n" + QString::fromLocal8Bit(log.readAll().right(2000));
     return m_running;
 }
 
@@ -126,12 +111,8 @@ void PgServer::stop() {
     if (!m_running)
         return;
     m_running = false;
-    run(m_bin + QStringLiteral("/pg_ctl"),
-        {QStringLiteral("-D"), m_dir.filePath(QStringLiteral("data")), QStringLiteral("-m"),
-         QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("stop")},
-        30000);
+    run(m_bin + "/pg_ctl", {"-D", m_dir.filePath("data"), "-m", "fast", "-w", "stop"}, 30000);
 }
-
 QString PgServer::url() const {
     return QStringLiteral("postgresql://postgres@127.0.0.1:%1/postgres").arg(m_port);
 }

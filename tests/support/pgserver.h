@@ -38,6 +38,7 @@ public:
     QString error() const { return m_error; }
 
 private:
+    bool fail(const QString& error);
     bool run(const QString& program, const QStringList& arguments, int timeoutMs);
 
     QTemporaryDir m_dir;

@@ -3,6 +3,9 @@
 #include <QTest>
 #include <tuple>
 
+// Fails with the whole text when it lacks the part.
+#define VERIFY_CONTAINS(text, part) QVERIFY2((text).contains(part), qPrintable(text))
+
 namespace varn::test {
 
 // A data-driven test's columns in one line: Columns<int, QString>("size", "name").

@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <memory>
 
@@ -46,6 +48,18 @@ inline std::unique_ptr<AppState> ImageState(qint32 deviceSize = 0) {
     for (int i = 0; i < BufferSize; ++i)
         state->Buffer[i] = quint8(0xA5 ^ (i & 0x3F));
     return state;
+}
+
+using Placement = QList<QPair<int, QByteArray>>; // buffer position, bytes expected there
+
+// Whether a load into a fresh ImageState() placed exactly these bytes, marked
+// them defined, and left everything else as it was.
+inline bool LoadedAsPlaced(const AppState& state, const Placement& placement) {
+    auto fresh = ImageState();
+    for (const auto& [position, bytes] : placement)
+        for (int i = 0; i < bytes.size(); ++i)
+            fresh->Buffer[position + i] = quint8(bytes[i]), fresh->Defined.set(position + i);
+    return state.Buffer == fresh->Buffer && state.Defined == fresh->Defined;
 }
 
 // An Intel HEX record with its checksum and CR LF, built independently of

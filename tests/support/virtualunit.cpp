@@ -17,27 +17,24 @@ bool VirtualUnit::waitForExit(int timeoutMs) {
 }
 
 QString VirtualUnit::logPath() const {
-    return m_dir.filePath(QStringLiteral("frames.log"));
+    return m_dir.filePath("frames.log");
+}
+
+bool VirtualUnit::fail(const QString& error) {
+    m_error = error;
+    return false;
 }
 
 bool VirtualUnit::start(int timeoutMs) {
-    if (!m_dir.isValid()) {
-        m_error = QStringLiteral("no temporary folder");
-        return false;
-    }
-    QStringList args = m_arguments;
-    args << QStringLiteral("--log") << logPath();
-    m_process.start(QStringLiteral(VARN_UNIT_PATH), args);
-    if (!m_process.waitForStarted(timeoutMs)) {
-        m_error = QStringLiteral("varn-unit did not start: ") + m_process.errorString();
-        return false;
-    }
+    if (!m_dir.isValid())
+        return fail("no temporary folder");
+    m_process.start(QStringLiteral(VARN_UNIT_PATH), m_arguments + QStringList{"--log", logPath()});
+    if (!m_process.waitForStarted(timeoutMs))
+        return fail("varn-unit did not start: " + m_process.errorString());
     QDeadlineTimer deadline(timeoutMs);
     while (!m_process.canReadLine()) {
-        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) {
-            m_error = QStringLiteral("varn-unit printed no path: ") + errorOutput();
-            return false;
-        }
+        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
+            return fail("varn-unit printed no path: " + errorOutput());
         m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
     }
     m_path = QString::fromLocal8Bit(m_process.readLine()).trimmed();
@@ -49,16 +46,9 @@ QList<QByteArray> VirtualUnit::frames() const {
     QFile file(logPath());
     if (!file.open(QIODevice::ReadOnly))
         return result;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.trimmed().isEmpty())
-            continue;
-        QByteArray frame;
-        for (const QByteArray& hex : line.split(' '))
-            if (!hex.isEmpty())
-                frame.append(char(hex.toUInt(nullptr, 16)));
-        result.append(frame);
-    }
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (!line.trimmed().isEmpty())
+            result.append(QByteArray::fromHex(line)); // "04 FF F0": fromHex skips the spaces
     return result;
 }
 

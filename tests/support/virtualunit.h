@@ -53,6 +53,7 @@ public:
     QString errorOutput();
 
 private:
+    bool fail(const QString& error);
     QTemporaryDir m_dir;
     QStringList m_arguments;
     QProcess m_process;
