@@ -346,6 +346,7 @@ private slots:
         Columns<int, QByteArray, int, int, QString>("count", "extra", "stored", "beyond", "mark");
         QTest::newRow("9") << 9 << QByteArray() << 8 << 0x55 << Ok;
         QTest::newRow("18, one more byte came") << 18 << Bytes({0x77}) << 16 << 0x77 << Ok;
+        QTest::newRow("18, one byte short") << 18 << QByteArray() << 16 << 0x55 << Fault;
         QTest::newRow("255") << 255 << QByteArray() << 16 << 0x55 << Fault;
     }
 
