@@ -110,35 +110,20 @@ private slots:
         QVERIFY(w.dlg.isVisible());
     }
 
-    void readFromListClosesWindow_data() {
-        QTest::addColumn<bool>("timeOut");
-        QTest::newRow("read completes") << false;
-        QTest::newRow("read times out") << true;
-    }
+    // A Read from the list closes the window even when it fails: the buffer
+    // may hold part of the device. (tst_mdimain reads through it whole.)
     void readFromListClosesWindow() {
-        QFETCH(bool, timeOut);
-        for (int i = 0; i < 8192; ++i)
-            unit->Memory[i] = char(i * 7 + 3);
-        if (timeOut)
-            unit->dropReply(3);
+        unit->dropReply(3);
         Window w(state, *unit);
         w.start(FnRead);
         QVERIFY(!w.dlg.isVisible());
         QCOMPARE(w.dlg.result(), int(QDialog::Accepted));
         QVERIFY(w.dlg.BufferReloadWanted());
-        if (timeOut) {
-            QCOMPARE(messages->size(), 1);
-            QCOMPARE((*messages)[0].title, QStringLiteral("Device Error"));
-            QCOMPARE((*messages)[0].text, QStringLiteral("Communication Error!"));
-            QCOMPARE((*messages)[0].icon, MsgIcon::Critical);
-            QCOMPARE(w.line(0), QStringLiteral("Reading ...   Device Fault!"));
-        } else {
-            QVERIFY(messages->isEmpty());
-            QCOMPARE(w.line(0), QStringLiteral("Reading ...   OK!"));
-            QCOMPARE(QByteArray(reinterpret_cast<const char*>(state.Buffer.data()), 8192),
-                     unit->Memory.left(8192));
-            QCOMPARE(state.Buffer[8192], quint8(0xFF));
-        }
+        QCOMPARE(messages->size(), 1);
+        QCOMPARE((*messages)[0].title, QStringLiteral("Device Error"));
+        QCOMPARE((*messages)[0].text, QStringLiteral("Communication Error!"));
+        QCOMPARE((*messages)[0].icon, MsgIcon::Critical);
+        QCOMPARE(w.line(0), QStringLiteral("Reading ...   Device Fault!"));
     }
 
     void autoWithReadKeepsWindowOpen() {
@@ -168,6 +153,7 @@ private slots:
     void closeRefusedDuringRun_data() {
         QTest::addColumn<int>("how");
         QTest::newRow("Esc") << 0;
+        QTest::newRow("close box") << 1;
         QTest::newRow("reject") << 2;
     }
     void closeRefusedDuringRun() {

@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
+#include <optional>
 #include <tuple>
 
 using namespace varn;
@@ -89,24 +90,31 @@ class tst_mdimain : public QObject {
     Q_OBJECT
 
     std::unique_ptr<MessageLog> messages;
+    // Each test's start folder, and the state a start from it gives.
+    std::optional<QTemporaryDir> dir;
+    AppState state;
 
     // Starts a unit linked as com1 in dir and the program on it; waits for
     // the identification report.
-    std::unique_ptr<mdiMain> startWithUnit(AppState& state, VirtualUnit& unit, const QString& dir) {
-        writeConfig(dir);
+    std::unique_ptr<mdiMain> startWithUnit(VirtualUnit& unit) {
         if (!unit.start()) {
             qWarning("%s", qPrintable(unit.error()));
             return nullptr;
         }
-        auto w = StartUp(state, dir);
+        auto w = StartUp(state, dir->path());
         return QTest::qWaitFor([&] { return !messages->isEmpty(); }) ? std::move(w) : nullptr;
     }
-    static QStringList unitArgs(const QString& dir) {
-        return {"--link", dir + "/com1", "--dev", dir + "/varn.dev"};
+    QStringList unitArgs() const {
+        return {"--link", dir->path() + "/com1", "--dev", dir->path() + "/varn.dev"};
     }
 
 private slots:
-    void init() { messages = std::make_unique<MessageLog>(); }
+    void init() {
+        messages = std::make_unique<MessageLog>();
+        dir.emplace();
+        state = AppState();
+        fillState(state, dir->path());
+    }
     void cleanup() {
         messages.reset();
         SetChoiceHandler({});
@@ -116,20 +124,16 @@ private slots:
     }
 
     void startupFaultEndsBeforeWindow() {
-        QTemporaryDir dir;
-        AppState state;
-        QVERIFY(!StartUp(state, dir.path()));
+        QVERIFY(QFile::remove(dir->path() + "/varn.cfg"));
+        QVERIFY(!StartUp(state, dir->path()));
         QVERIFY(messages->onlyCritical("VARN", "varn.cfg"));
         for (QWidget* top : QApplication::topLevelWidgets())
             QVERIFY(!qobject_cast<mdiMain*>(top));
     }
 
     void startupPortFails() {
-        QTemporaryDir dir;
-        writeConfig(dir.path());
-        QVERIFY(QFile::link(dir.path() + "/no-such-tty", dir.path() + "/com1"));
-        AppState state;
-        auto w = StartUp(state, dir.path());
+        QVERIFY(QFile::link(dir->path() + "/no-such-tty", dir->path() + "/com1"));
+        auto w = StartUp(state, dir->path());
         QVERIFY(w);
         QTRY_COMPARE(messages->size(), 2);
         QCOMPARE(messages->titles(), QStringList({"Communication Port Error", "Device Error"}));
@@ -151,10 +155,8 @@ private slots:
     }
 
     void startupWithUnit() {
-        QTemporaryDir dir;
-        VirtualUnit unit(unitArgs(dir.path()));
-        AppState state;
-        auto w = startWithUnit(state, unit, dir.path());
+        VirtualUnit unit(unitArgs());
+        auto w = startWithUnit(unit);
         QVERIFY(w);
         QCOMPARE(messages->size(), 1);
         QCOMPARE((*messages)[0].title, QStringLiteral("VARN"));
@@ -197,10 +199,8 @@ private slots:
     }
     void reconnectAfterLostLine() {
         QFETCH(bool, fromMessage);
-        QTemporaryDir dir;
-        auto first = std::make_unique<VirtualUnit>(unitArgs(dir.path()));
-        AppState state;
-        auto w = startWithUnit(state, *first, dir.path());
+        auto first = std::make_unique<VirtualUnit>(unitArgs());
+        auto w = startWithUnit(*first);
         QVERIFY(w);
         messages->clear();
         QList<QStringList> offers;
@@ -209,7 +209,7 @@ private slots:
             return fromMessage ? 0 : 1;
         });
         first->stop();
-        VirtualUnit second(unitArgs(dir.path()));
+        VirtualUnit second(unitArgs());
         QVERIFY2(second.start(), qPrintable(second.error()));
         QTRY_COMPARE(offers.size(), 1);
         QCOMPARE(offers[0], QStringList({"Communication Port Error", "Reconnect", "OK"}));
@@ -239,15 +239,12 @@ private slots:
     }
 
     void functionWindowReadReloadsBuffer() {
-        QTemporaryDir dir;
         QByteArray memory(8192, '\0');
         for (int i = 0; i < memory.size(); ++i)
             memory[i] = char((i * 7 + (i >> 8)) & 0xFF);
-        WriteFile(dir.path() + "/memory.bin", memory);
-        VirtualUnit unit(unitArgs(dir.path()) +
-                         QStringList{"--memory", dir.path() + "/memory.bin"});
-        AppState state;
-        auto w = startWithUnit(state, unit, dir.path());
+        WriteFile(dir->path() + "/memory.bin", memory);
+        VirtualUnit unit(unitArgs() + QStringList{"--memory", dir->path() + "/memory.bin"});
+        auto w = startWithUnit(unit);
         QVERIFY(w);
         messages->clear();
         QPointer<frmBuffer> before = w->BufferWindow();
@@ -288,19 +285,16 @@ private slots:
     void deviceCompare() {
         QFETCH(QList<int>, changed);
         QFETCH(bool, onlyImage);
-        QTemporaryDir dir;
-        WriteFile(dir.path() + "/varn.ini", onlyImage ? "[device]\nonlyImage=true\n" : "");
+        WriteFile(dir->path() + "/varn.ini", onlyImage ? "[device]\nonlyImage=true\n" : "");
         QByteArray memory(8192, '\0');
         for (int i = 0; i < memory.size(); ++i)
             memory[i] = char(i * 5 + 1);
         QByteArray device = memory;
         for (int a : changed)
             device[a] = char(~device[a]);
-        WriteFile(dir.path() + "/memory.bin", device);
-        VirtualUnit unit(unitArgs(dir.path()) +
-                         QStringList{"--memory", dir.path() + "/memory.bin"});
-        AppState state;
-        auto w = startWithUnit(state, unit, dir.path());
+        WriteFile(dir->path() + "/memory.bin", device);
+        VirtualUnit unit(unitArgs() + QStringList{"--memory", dir->path() + "/memory.bin"});
+        auto w = startWithUnit(unit);
         QVERIFY(w);
         messages->clear();
         std::copy(memory.begin(), memory.end(), state.Buffer.begin());
@@ -329,16 +323,13 @@ private slots:
 
     // Only the Image is a check item kept in varn.ini.
     void onlyImageSetting() {
-        QTemporaryDir dir;
-        AppState state;
-        fillState(state, dir.path());
         {
             mdiMain w(state);
             QAction* item = w.Action("OptionsOnlyImage");
             QVERIFY(item->isCheckable() && !item->isChecked());
             item->trigger();
         }
-        QVERIFY(ReadFile(dir.path() + "/varn.ini").contains("onlyImage=true"));
+        QVERIFY(ReadFile(dir->path() + "/varn.ini").contains("onlyImage=true"));
         mdiMain again(state);
         QVERIFY(again.Action("OptionsOnlyImage")->isChecked());
     }
@@ -361,11 +352,8 @@ private slots:
     void fileLoad() {
         QFETCH(LoadCase, testCase);
         auto [fileName, content, answer, bufferOffset, at, errorTitle] = testCase;
-        QTemporaryDir dir;
-        const QString path = dir.path() + "/" + fileName;
+        const QString path = dir->path() + "/" + fileName;
         WriteFile(path, content);
-        AppState state;
-        fillState(state, dir.path());
         mdiMain w(state);
         w.cdia.ShowOpen = [&](QWidget*) { return answer.isEmpty() ? QString() : path; };
         w.BufferEdit_Click();
@@ -401,17 +389,14 @@ private slots:
     }
     void compareWithFile() {
         QFETCH(QList<int>, changed);
-        QTemporaryDir dir;
-        AppState state;
-        fillState(state, dir.path());
         QByteArray image(8192, '\0');
         for (int i = 0; i < image.size(); ++i)
             state.Buffer[i] = quint8(image[i] = char(i * 3));
         for (int a : changed)
             image[a] = char(~image[a]);
-        WriteFile(dir.path() + "/image.bin", image);
+        WriteFile(dir->path() + "/image.bin", image);
         mdiMain w(state);
-        w.cdia.ShowOpen = [&](QWidget*) { return dir.path() + "/image.bin"; };
+        w.cdia.ShowOpen = [&](QWidget*) { return dir->path() + "/image.bin"; };
         ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
         const auto before = state.Buffer;
         w.FileCompare_Click();
@@ -443,11 +428,8 @@ private slots:
     void changedFileOffersReload() {
         QFETCH(ReloadCase, testCase);
         auto [change, choice, proceeds, byte0] = testCase;
-        QTemporaryDir dir;
-        const QString path = dir.path() + "/image.bin";
+        const QString path = dir->path() + "/image.bin";
         WriteFile(path, QByteArray(16, char(0x11)));
-        AppState state;
-        fillState(state, dir.path());
         mdiMain w(state);
         w.cdia.ShowOpen = [&](QWidget*) { return path; };
         ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
@@ -469,14 +451,11 @@ private slots:
 
     // A folder cannot be written: the error, and nothing changes; then a file.
     void fileSave() {
-        QTemporaryDir dir;
-        AppState state;
-        fillState(state, dir.path());
         state.DeviceTable[1].Size = 32;
         for (int i = 0; i < 40; ++i)
             state.Buffer[i] = quint8(i);
         mdiMain w(state);
-        for (const QString& path : {dir.path(), dir.path() + "/out.hex"}) {
+        for (const QString& path : {dir->path(), dir->path() + "/out.hex"}) {
             w.cdia.ShowSave = [&](QWidget*) { return path; };
             ModalAnswer options("frmFileLoad", [&](QWidget* dialog) {
                 dialog->findChild<QRadioButton*>("Option1")->setChecked(true);
@@ -486,20 +465,17 @@ private slots:
             QVERIFY(options.seen);
         }
         QCOMPARE(messages->titles(), QStringList{"File Save Error"});
-        QCOMPARE(w.PanelText(4), "File: " + dir.path() + "/out.hex");
-        QCOMPARE(ReadFile(dir.path() + "/out.hex"),
+        QCOMPARE(w.PanelText(4), "File: " + dir->path() + "/out.hex");
+        QCOMPARE(ReadFile(dir->path() + "/out.hex"),
                  HexText(QByteArray(reinterpret_cast<const char*>(state.Buffer.data()), 32)));
     }
 
     // A dropped file loads through the options dialog, becomes the first
     // recent file of the next run, and the load is undone with its checksum.
     void dropRecentAndUndo() {
-        QTemporaryDir dir;
-        const QString path = dir.path() + "/image.hex";
+        const QString path = dir->path() + "/image.hex";
         WriteFile(path, ":0400100011223344"
                         "42\r\n:00000001FF\r\n");
-        AppState state;
-        fillState(state, dir.path());
         auto w = std::make_unique<mdiMain>(state);
         w->BufferEdit_Click();
         const QString emptySum = w->BufferWindow()->View().CheckSumText();
@@ -544,9 +520,6 @@ private slots:
     }
     void clearAndEditReopenTheBufferWindow() {
         QFETCH(QString, command);
-        QTemporaryDir dir;
-        AppState state;
-        fillState(state, dir.path());
         state.Buffer.fill(0x5A);
         mdiMain w(state);
         w.BufferEdit_Click();
@@ -575,9 +548,6 @@ private slots:
     void bufferFill() {
         QFETCH(FillCase, testCase);
         auto [windowOpen, boxes, from, count, value] = testCase;
-        QTemporaryDir dir;
-        AppState state;
-        fillState(state, dir.path());
         state.Buffer.fill(0x11);
         mdiMain w(state);
         if (windowOpen)
@@ -624,9 +594,6 @@ private slots:
     void deviceSelection() {
         QFETCH(SelectCase, testCase);
         auto [row, panels] = testCase;
-        QTemporaryDir dir;
-        AppState state;
-        fillState(state, dir.path());
         state.SelectedDevice = 2;
         mdiMain w(state);
         w.UpdateDevicePanels();
@@ -652,14 +619,11 @@ private slots:
     }
     void exitWritesSettings() {
         QFETCH(bool, writable);
-        QTemporaryDir dir;
-        AppState state;
-        fillState(state, dir.path());
         state.PortNumber = 3;
         state.SelectedDevice = 2;
         if (!writable) {
             // A folder that is a regular file cannot hold varn.cfg, whoever runs the test.
-            state.AppDir = dir.path() + "/plain-file";
+            state.AppDir = dir->path() + "/plain-file";
             WriteFile(state.AppDir, "x");
         }
         mdiMain w(state);
@@ -670,13 +634,32 @@ private slots:
         QVERIFY(!w.isVisible());
         if (writable) {
             QVERIFY(messages->isEmpty());
-            QCOMPARE(ReadFile(dir.path() + "/varn.cfg"), QByteArray("3\r\n4\r\n2\r\n"));
+            QCOMPARE(ReadFile(dir->path() + "/varn.cfg"), QByteArray("3\r\n4\r\n2\r\n"));
         } else {
             QVERIFY(messages->onlyCritical("File Save Error", "varn.cfg"));
         }
         // Closing the window's frame does the same, once.
         w.close();
         QCOMPARE(messages->size(), writable ? 0 : 1);
+    }
+    void helpContents_data() {
+        QTest::addColumn<bool>("fileThere");
+        QTest::newRow("shown") << true;
+        QTest::newRow("no help file") << false;
+    }
+    void helpContents() {
+        QFETCH(bool, fileThere);
+        const QString page = dir->path() + "/varn.html";
+        if (fileThere)
+            WriteFile(page, "<html></html>");
+        mdiMain w(state);
+        w.HelpFile = page;
+        QList<QUrl> opened;
+        w.OpenUrl = [&](const QUrl& url) { return opened << url, true; };
+        w.Action("HelpContents")->trigger();
+        QCOMPARE(opened, fileThere ? QList<QUrl>{QUrl::fromLocalFile(page)} : QList<QUrl>{});
+        QCOMPARE(messages->titles(), fileThere ? QStringList() : QStringList{"Help"});
+        QVERIFY(fileThere || (*messages)[0].text.contains(page));
     }
 };
 
