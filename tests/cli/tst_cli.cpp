@@ -471,6 +471,17 @@ private slots:
         QCOMPARE(r.err, QStringLiteral("Device not blank at 0040 (device 00)\n"));
     }
 
+    // auto runs auto.cfg's steps (the engine's own tests run whole sequences).
+    void autoRunsTheStoredSteps() {
+        Workspace ws;
+        ws.write("auto.cfg", "1\r\n2\r\n"); // Blank
+        VirtualUnit unit(ws.unitArguments({}));
+        START_UNIT(unit);
+        const CliResult r = ws.run({"--port", unit.path(), "auto"});
+        CHECK_RUN(r, Ok);
+        QVERIFY2(r.out.endsWith("Blank Checking ...   OK!\n"), qPrintable(r.out));
+    }
+
     // A load that left data out must not go on to program half an image.
     void partialLoad_data() {
         QTest::addColumn<QStringList>("options");

@@ -296,6 +296,13 @@ private slots:
                         C{FnRead, FnVerify, FnBlank}};
         QTest::newRow("<< then Cancel keeps stored steps")
             << AutoCase{five, S{"<<"}, "cancel", S{}, five};
+        // Twenty steps fill the sequence; a removal makes room again.
+        const C full(MaxAutoCount, FnBlank), nineteen(MaxAutoCount - 1, FnBlank);
+        const S blanks(MaxAutoCount - 1, QStringLiteral("Blank"));
+        QTest::newRow("twentieth step, no more") << AutoCase{
+            nineteen, S{">Lock", ">Lock"}, "ok", blanks + S{"Lock"}, nineteen + C{FnLock}};
+        QTest::newRow("room again after a removal")
+            << AutoCase{full, S{"<0", ">Lock"}, "ok", blanks + S{"Lock"}, nineteen + C{FnLock}};
     }
     void editAuto() {
         QFETCH(AutoCase, testCase);
@@ -328,6 +335,7 @@ private slots:
         }
         QCOMPARE(Texts(lstOut), after);
         QCOMPARE(Button(dlg, "cmdMoveLeftAll")->isEnabled(), !after.isEmpty());
+        QCOMPARE(Button(dlg, "cmdMoveRight")->isEnabled(), after.size() < MaxAutoCount);
 
         Leave(dlg, how);
         QVERIFY(!dlg.isVisible());
@@ -345,29 +353,20 @@ private slots:
         QVERIFY(messages->isEmpty());
     }
 
-    void editAutoHoldsTwentySteps() {
-        state.AutoCount = MaxAutoCount - 1;
-        for (int i = 1; i < MaxAutoCount; ++i)
-            state.AutoList[i] = FnBlank;
+    // A write that fails says so; the steps stay as chosen.
+    void editAutoWriteFailureKeepsValues() {
+        state.AppDir = dir->filePath(QStringLiteral("missing"));
+        state.AutoCount = 1;
+        state.AutoList[1] = FnRead;
         frmEditAuto dlg(state);
         dlg.show();
-        auto* lstOut = Child<QListWidget>(dlg, "lstOut");
-        QPushButton* right = Button(dlg, "cmdMoveRight");
-        QVERIFY(right->isEnabled());
-        Child<QListWidget>(dlg, "lstIn")->setCurrentRow(4); // Lock
-        QTest::mouseClick(right, Qt::LeftButton);
-        QCOMPARE(lstOut->count(), MaxAutoCount);
-        QVERIFY(!right->isEnabled());
-        QTest::mouseClick(right, Qt::LeftButton);
-        QCOMPARE(lstOut->count(), MaxAutoCount);
-
-        // Room again after a removal.
-        lstOut->setCurrentRow(0);
-        QTest::mouseClick(Button(dlg, "cmdMoveLeft"), Qt::LeftButton);
-        QVERIFY(right->isEnabled());
+        Child<QListWidget>(dlg, "lstIn")->setCurrentRow(2); // Program
+        QTest::mouseClick(Button(dlg, "cmdMoveRight"), Qt::LeftButton);
         Leave(dlg, QStringLiteral("ok"));
-        QCOMPARE(int(state.AutoCount), MaxAutoCount - 1);
-        QCOMPARE(state.AutoList[MaxAutoCount - 1], qint16(FnLock));
+        QVERIFY(!dlg.isVisible());
+        QVERIFY(messages->onlyCritical("Edit Auto", AutoFileName));
+        QCOMPARE(int(state.AutoCount), 2);
+        QCOMPARE(state.AutoList[2], qint16(FnProgram));
     }
 
     // ---- message boxes ----
