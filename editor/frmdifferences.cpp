@@ -8,15 +8,16 @@
 namespace varn {
 
 frmDifferences::frmDifferences(const QString& title, const DifferenceReport& report,
-                               QWidget* parent)
+                               const QString& other, QWidget* parent)
     : QWidget(parent) {
     setObjectName(QStringLiteral("frmDifferences"));
     setWindowTitle(title);
 
     lblSummary = new QLabel(DifferenceSummary(report) +
                                 (report.empty() ? QString()
-                                                : QStringLiteral("  Pairs read buffer/other; "
-                                                                 "choose a range to show it.")),
+                                                : QStringLiteral("  Pairs read buffer/%1; "
+                                                                 "choose a range to show it.")
+                                                      .arg(other)),
                             this);
     lblSummary->setObjectName(QStringLiteral("lblSummary"));
     lstRanges = new QListWidget(this);

@@ -16,7 +16,10 @@ namespace varn {
 class frmDifferences : public QWidget {
     Q_OBJECT
 public:
-    frmDifferences(const QString& title, const DifferenceReport& report, QWidget* parent = nullptr);
+    // other names the side the buffer was compared with ("file", "device"):
+    // the pairs list the buffer's byte first.
+    frmDifferences(const QString& title, const DifferenceReport& report, const QString& other,
+                   QWidget* parent = nullptr);
 
     // Ranges listed before the rest is only counted: a wholly wrong device
     // would otherwise fill the list with tens of thousands of lines.

@@ -583,10 +583,12 @@ void mdiMain::FileCompare_Click() {
         ShowMessage(this, QStringLiteral("File Load Error"), compared.message, MsgIcon::Critical);
         return;
     }
-    showDifferences(QStringLiteral("Compare with ") + QFileInfo(path).fileName(), report);
+    showDifferences(QStringLiteral("Compare with ") + QFileInfo(path).fileName(), report,
+                    QStringLiteral("file"));
 }
 
-void mdiMain::showDifferences(const QString& title, const DifferenceReport& report) {
+void mdiMain::showDifferences(const QString& title, const DifferenceReport& report,
+                              const QString& other) {
     if (differencesSub) {
         mdiArea->removeSubWindow(differencesSub);
         differencesSub->deleteLater();
@@ -594,7 +596,7 @@ void mdiMain::showDifferences(const QString& title, const DifferenceReport& repo
     // The buffer window stands at the top left; the list goes below it so that
     // a chosen range and the list stay in view together.
     openBufferWindow();
-    auto* list = new frmDifferences(title, report);
+    auto* list = new frmDifferences(title, report, other);
     connect(list, &frmDifferences::addressChosen, this, [this](qint32 address) {
         openBufferWindow();
         if (frmBuffer* buffer = BufferWindow()) {
@@ -765,7 +767,8 @@ void mdiMain::DeviceCompare_Click() {
     setMenusEnabled(true);
     UpdateUnitState();
     if (result.outcome == Outcome::Mismatch)
-        showDifferences(QStringLiteral("Compare with the device"), result.report);
+        showDifferences(QStringLiteral("Compare with the device"), result.report,
+                        QStringLiteral("device"));
     else if (result.succeeded())
         ShowMessage(this, QStringLiteral("Compare"),
                     QStringLiteral("The device matches the buffer (%1 bytes read).")

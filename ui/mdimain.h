@@ -149,7 +149,8 @@ private:
     // asks whether to load it again first. False when the user cancelled or
     // the new load failed.
     // Replaces the differences window with one for report.
-    void showDifferences(const QString& title, const DifferenceReport& report);
+    void showDifferences(const QString& title, const DifferenceReport& report,
+                         const QString& other);
 
     AppState& state;
     QMdiArea* mdiArea = nullptr;

@@ -318,6 +318,7 @@ private slots:
         QVERIFY(messages->isEmpty());
         QVERIFY(list);
         QCOMPARE(list->count(), onlyImage ? 1 : 3);
+        QVERIFY(w->findChild<QLabel*>("lblSummary")->text().contains("buffer/device"));
         QVERIFY(list->item(list->count() - 1)->text().startsWith(onlyImage ? "0010" : "03F0"));
     }
 

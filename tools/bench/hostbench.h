@@ -8,7 +8,7 @@ namespace varn::bench {
 
 // One whole-device function run through the real link and engine.
 struct HostRun {
-    bool ok = false; // the function ended with "OK!"
+    bool ok = false; // the function succeeded
     QString line;    // its message line
     double wallNs = 0;
     double cpuNs = 0; // process CPU time while it ran
