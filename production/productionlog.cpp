@@ -3,17 +3,24 @@
 #include "core/appstate.h"
 #include "core/usersettings.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QUrl>
 #include <atomic>
 
 namespace varn {
 
 namespace {
+
+// How long a station waits for another one's lock on the SQLite file.
+constexpr int SqliteBusyMs = 10000;
+// SQLITE_BUSY; its extended codes share the low byte.
+constexpr int SqliteBusy = 5;
 
 QString lastError(const QSqlError& error) {
     QString text = error.databaseText().trimmed();
@@ -167,7 +174,7 @@ Status ProductionLog::open(const LogLocation& location) {
             return fail(QStringLiteral("cannot open"), QStringLiteral("the folder does not exist"));
         db_.setDatabaseName(location.path);
         // Another station process may hold the write lock for a moment.
-        db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(SqliteBusyMs));
     }
     if (!db_.open()) {
         const Status status = fail(QStringLiteral("cannot open"), lastError(db_.lastError()));
@@ -177,9 +184,18 @@ Status ProductionLog::open(const LogLocation& location) {
     if (!location.postgres) {
         QSqlQuery query(db_);
         // A committed record survives a power cut: the write-ahead log is
-        // synced on every commit.
-        if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
-            !query.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
+        // synced on every commit. Switching a new file to the write-ahead log
+        // reports "locked" at once, without the busy wait, while a second
+        // station process opens the same file; try again for as long as the
+        // busy wait would have waited.
+        QDeadlineTimer patience(SqliteBusyMs);
+        bool set = false;
+        while (!(set = query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) &&
+                       query.exec(QStringLiteral("PRAGMA synchronous=FULL"))) &&
+               (query.lastError().nativeErrorCode().toInt() & 0xff) == SqliteBusy &&
+               !patience.hasExpired())
+            QThread::msleep(5);
+        if (!set) {
             const Status status = fail(QStringLiteral("cannot open"), lastError(query.lastError()));
             close();
             return status;
