@@ -28,19 +28,6 @@ QByteArray Rec(int type, qint64 address, const QByteArray& data = {}) {
     return "S" + QByteArray::number(type) + bytes.toHex().toUpper() + "\r\n";
 }
 
-// Runs a tool the setup script installs; a missing tool fails the test.
-bool Run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        qWarning() << program << arguments << process.errorString()
-                   << process.readAllStandardError();
-        return false;
-    }
-    return true;
-}
-
 const QByteArray Header = Rec(0, 0, "hdr");
 
 } // namespace
@@ -167,7 +154,7 @@ private slots:
         QVERIFY(WriteFile(pathOf("image.bin"), image));
         arguments.replaceInStrings(QRegularExpression("^IN$"), pathOf("image.bin"));
         arguments.replaceInStrings(QRegularExpression("^OUT$"), pathOf("tool.srec"));
-        QVERIFY(Run(program, arguments));
+        QCOMPARE(QProcess::execute(program, arguments), 0); // a tool missing fails the test
 
         auto state = ImageState(0x100 + 4000);
         const Status loaded = OpenSRecordFile(*state, pathOf("tool.srec"));
@@ -177,8 +164,9 @@ private slots:
 
         // Ours, read by srec_cat into a binary from address 0.
         QVERIFY(SaveSRecordFile(*state, pathOf("ours.s19")).ok);
-        QVERIFY(Run("srec_cat",
-                    {pathOf("ours.s19"), "-motorola", "-o", pathOf("back.bin"), "-binary"}));
+        QCOMPARE(QProcess::execute("srec_cat", {pathOf("ours.s19"), "-motorola", "-o",
+                                                pathOf("back.bin"), "-binary"}),
+                 0);
         QCOMPARE(ReadFile(pathOf("back.bin")), BufferBytes(*state, 0, 0x100 + 4000));
     }
 };

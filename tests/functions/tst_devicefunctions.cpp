@@ -107,29 +107,27 @@ private slots:
 
     void resultValues_data() {
         // fault: 1 drop reply 2, 2 short block 1, 3 line lost at 2, ...
-        Columns<int, int, int, int, int, int>("code", "fault", "outcome", "linkFault", "blocksDone",
-                                              "bytes");
+        Columns<int, int, Outcome, LinkFault, int, int>("code", "fault", "outcome", "linkFault",
+                                                        "blocksDone", "bytes");
         using O = Outcome;
         using L = LinkFault;
-        QTest::newRow("read") << int(FnRead) << 0 << int(O::Success) << int(L::None) << 4 << 64;
-        QTest::newRow("program") << int(FnProgram) << 0 << int(O::Success) << int(L::None) << 4
-                                 << 64;
-        QTest::newRow("no reply") << int(FnProgram) << 1 << int(O::CommunicationFailure)
-                                  << int(L::NoReply) << 1 << 16;
+        QTest::newRow("read") << int(FnRead) << 0 << O::Success << L::None << 4 << 64;
+        QTest::newRow("program") << int(FnProgram) << 0 << O::Success << L::None << 4 << 64;
+        QTest::newRow("no reply") << int(FnProgram) << 1 << O::CommunicationFailure << L::NoReply
+                                  << 1 << 16;
         QTest::newRow("short block")
-            << int(FnVerify) << 2 << int(O::CommunicationFailure) << int(L::ShortReply) << 0 << 16;
+            << int(FnVerify) << 2 << O::CommunicationFailure << L::ShortReply << 0 << 16;
         QTest::newRow("line lost")
-            << int(FnProgram) << 3 << int(O::CommunicationFailure) << int(L::LineLost) << 1 << 16;
-        QTest::newRow("mismatch") << int(FnBlank) << 4 << int(O::Mismatch) << int(L::None) << 2
-                                  << 48;
+            << int(FnProgram) << 3 << O::CommunicationFailure << L::LineLost << 1 << 16;
+        QTest::newRow("mismatch") << int(FnBlank) << 4 << O::Mismatch << L::None << 2 << 48;
         // Erase, an unknown code, Read, Verify: the result sums the steps.
-        QTest::newRow("auto") << int(FnAuto) << 5 << int(O::Success) << int(L::None) << 8 << 128;
+        QTest::newRow("auto") << int(FnAuto) << 5 << O::Success << L::None << 8 << 128;
     }
 
     void resultValues() {
         auto [code, fault, outcome, linkFault, blocksDone, bytes] =
-            Row<int, int, int, int, int, int>("code", "fault", "outcome", "linkFault", "blocksDone",
-                                              "bytes");
+            Row<int, int, Outcome, LinkFault, int, int>("code", "fault", "outcome", "linkFault",
+                                                        "blocksDone", "bytes");
         Rig rig(64);
         if (fault == 1)
             rig.unit.dropReply(2);
@@ -143,8 +141,8 @@ private slots:
 
         const FunctionResult r = rig.fn.RunFunction(code);
 
-        QCOMPARE(int(r.outcome), outcome);
-        QCOMPARE(int(r.linkFault), linkFault);
+        QCOMPARE(r.outcome, outcome);
+        QCOMPARE(r.linkFault, linkFault);
         QCOMPARE(r.blocksDone, blocksDone);
         QCOMPARE(r.blocksTotal, code == FnAuto ? 8 : 4);
         QCOMPARE(r.bytesTransferred, qint64(bytes));

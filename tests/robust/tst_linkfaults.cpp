@@ -190,9 +190,7 @@ private slots:
                                                  "repeatedAt");
         Rig rig(fault);
         QVERIFY(rig.start());
-        FunctionOptions options;
-        options.replies = ReplyPolicy{100, retries};
-        rig.fn.setOptions(options);
+        rig.fn.setOptions({.replies = {100, retries}});
         const FunctionResult result = rig.fn.RunFunction(function);
 
         const bool ok = repeatedAt >= 0;
