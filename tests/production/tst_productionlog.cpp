@@ -208,14 +208,12 @@ private slots:
         QCOMPARE(range[0].passed, false);
 
         const QList<QByteArray> lines = RecordsToCsv(all).split('\n');
-        QCOMPARE(lines.size(),
-                 4); // header, two records, nothing after the last CR LF
+        // A header, two records, nothing after the last CR LF.
+        QCOMPARE(lines.size(), 4);
         QVERIFY(lines[0].startsWith("recorded_at,station,port,"));
         QVERIFY(lines[2].startsWith(
-            "2026-12-06T10:00:00.250Z,bench-1,/dev/ttyUSB0,ABCD,2.1,27C512,65536,"
-            "\"fw, \"\"rev "
-            "B\"\".hex\",CBF43926,0FA3,\"Program,Verify\",fail,Verify,mismatch,4660,"
-            "90,255,"));
+            "2026-12-06T10:00:00.250Z,bench-1,/dev/ttyUSB0,ABCD,2.1,27C512,65536,\"fw, \"\"rev "
+            "B\"\".hex\",CBF43926,0FA3,\"Program,Verify\",fail,Verify,mismatch,4660,90,255,"));
         QVERIFY(lines[1].contains(",pass,,,,,,,100,"));
     }
 
