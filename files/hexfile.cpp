@@ -26,17 +26,17 @@ int DigitValue(char c) {
 // positions as the format describes them.
 class RecordText {
 public:
-    RecordText(const char* text, int length) : text_(text), length_(length) {}
+    RecordText(const char* text, int length) : chars(text), charCount(length) {}
 
-    int length() const { return length_; }
+    int length() const { return charCount; }
 
     // The field of `width` characters at `position`, cut off at the end of the
     // line, read as its leading hex digits; 0 when it does not start with one.
     // Stray characters thus do not fail on their own; the checksum test catches them.
     int leadingHex(int position, int width) const {
         int value = 0;
-        for (int p = position; p < position + width && p <= length_; ++p) {
-            const int digit = DigitValue(text_[p - 1]);
+        for (int p = position; p < position + width && p <= charCount; ++p) {
+            const int digit = DigitValue(chars[p - 1]);
             if (digit < 0)
                 break;
             value = value * 16 + digit;
@@ -47,12 +47,12 @@ public:
     // The address field must be hex through and through: anything else means
     // the line is not a record at all.
     bool strictHex(int position, int width, int& value) const {
-        const int end = std::min(position + width - 1, length_);
+        const int end = std::min(position + width - 1, charCount);
         if (end < position)
             return false;
         value = 0;
         for (int p = position; p <= end; ++p) {
-            const int digit = DigitValue(text_[p - 1]);
+            const int digit = DigitValue(chars[p - 1]);
             if (digit < 0)
                 return false;
             value = value * 16 + digit;
@@ -62,9 +62,9 @@ public:
 
     // The pair at `position`, with the fast way for the usual two hex digits.
     int pair(int position) const {
-        if (position + 1 <= length_) {
-            const int high = DigitValue(text_[position - 1]);
-            const int low = DigitValue(text_[position]);
+        if (position + 1 <= charCount) {
+            const int high = DigitValue(chars[position - 1]);
+            const int low = DigitValue(chars[position]);
             if ((high | low) >= 0)
                 return high * 16 + low;
         }
@@ -75,15 +75,15 @@ public:
     // position that leaves the two checksum characters out, then the checksum.
     bool checksumGood() const {
         int sum = 0;
-        for (int p = 2; p <= length_ - 2; p += 2)
+        for (int p = 2; p <= charCount - 2; p += 2)
             sum += pair(p);
-        sum += pair(length_ - 1);
+        sum += pair(charCount - 1);
         return (sum & 0xFF) == 0;
     }
 
 private:
-    const char* text_;
-    int length_;
+    const char* chars;
+    int charCount;
 };
 
 using detail::LineFailure;

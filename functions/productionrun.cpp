@@ -8,15 +8,15 @@ ProductionRun::Verdict ProductionRun::runChip() {
     // An empty sequence would pass a chip nothing was done to.
     if (stopped() || state.AutoCount <= 0)
         return Verdict::None;
-    if (recorder_) {
-        if (const Status begun = recorder_->beginChip(state); !begun) {
-            const Status written = recorder_->endChip(nullptr);
+    if (chipRecorder) {
+        if (const Status begun = chipRecorder->beginChip(state); !begun) {
+            const Status written = chipRecorder->endChip(nullptr);
             return fail(written ? begun.message
                                 : begun.message + QLatin1Char('\n') + written.message);
         }
     }
     const FunctionResult result = functions.RunFunction(FnAuto);
-    const Status written = recorder_ ? recorder_->endChip(&result) : Status::Ok();
+    const Status written = chipRecorder ? chipRecorder->endChip(&result) : Status::Ok();
     if (!result.ran())
         return written ? Verdict::None : fail(written.message);
     if (!result.succeeded())
@@ -27,23 +27,23 @@ ProductionRun::Verdict ProductionRun::runChip() {
     // A chip programmed without its record is not traceable: it fails.
     if (!written)
         return fail(written.message);
-    lastReason_.clear();
-    ++passed_;
-    failuresInRow_ = 0;
-    last_ = Verdict::Pass;
-    return last_;
+    failReason.clear();
+    ++passedCount;
+    consecutiveFailures = 0;
+    lastVerdict = Verdict::Pass;
+    return lastVerdict;
 }
 
 ProductionRun::Verdict ProductionRun::fail(const QString& reason) {
-    lastReason_ = reason;
-    ++failed_;
-    ++failuresInRow_;
-    last_ = Verdict::Fail;
-    return last_;
+    failReason = reason;
+    ++failedCount;
+    ++consecutiveFailures;
+    lastVerdict = Verdict::Fail;
+    return lastVerdict;
 }
 
 double ProductionRun::yieldPercent() const {
-    return chips() ? 100.0 * passed_ / chips() : 0.0;
+    return chips() ? 100.0 * passedCount / chips() : 0.0;
 }
 
 } // namespace varn

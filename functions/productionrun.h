@@ -31,12 +31,12 @@ class ProductionRun {
 public:
     enum class Verdict { None, Pass, Fail };
 
-    ProductionRun(AppState& state, DeviceFunctions& functions)
-        : state(state), functions(functions) {}
+    ProductionRun(AppState& appState, DeviceFunctions& engine)
+        : state(appState), functions(engine) {}
 
     // Every chip from now on is recorded (nullptr: none is).
-    void setRecorder(ChipRecorder* recorder) { recorder_ = recorder; }
-    ChipRecorder* recorder() const { return recorder_; }
+    void setRecorder(ChipRecorder* recorder) { chipRecorder = recorder; }
+    ChipRecorder* recorder() const { return chipRecorder; }
 
     // Runs Auto for the next chip and counts it. Returns its verdict; None
     // (nothing counted) when the sequence was refused or the session is
@@ -45,37 +45,37 @@ public:
     // could not be kept fails the chip.
     Verdict runChip();
 
-    int chips() const { return passed_ + failed_; }
-    int passed() const { return passed_; }
-    int failed() const { return failed_; }
-    int failuresInRow() const { return failuresInRow_; }
+    int chips() const { return passedCount + failedCount; }
+    int passed() const { return passedCount; }
+    int failed() const { return failedCount; }
+    int failuresInRow() const { return consecutiveFailures; }
     // Percent of chips that passed; 0 before the first chip.
     double yieldPercent() const;
-    Verdict last() const { return last_; }
+    Verdict last() const { return lastVerdict; }
     // Why the last chip failed, in the engine's words ("Verify Error at 0123").
-    QString lastReason() const { return lastReason_; }
+    QString lastReason() const { return failReason; }
 
     // Stops the session after this many failures in a row (0: never). A
     // stopped session runs no chip until resume().
-    void setStopAfter(int failures) { stopAfter_ = failures < 0 ? 0 : failures; }
-    int stopAfter() const { return stopAfter_; }
-    bool stopped() const { return stopAfter_ > 0 && failuresInRow_ >= stopAfter_; }
+    void setStopAfter(int failures) { stopLimit = failures < 0 ? 0 : failures; }
+    int stopAfter() const { return stopLimit; }
+    bool stopped() const { return stopLimit > 0 && consecutiveFailures >= stopLimit; }
     // The technician has looked at the bench: the count of failures in a row
     // starts again.
-    void resume() { failuresInRow_ = 0; }
+    void resume() { consecutiveFailures = 0; }
 
 private:
     Verdict fail(const QString& reason);
 
     AppState& state;
     DeviceFunctions& functions;
-    ChipRecorder* recorder_ = nullptr;
-    int passed_ = 0;
-    int failed_ = 0;
-    int failuresInRow_ = 0;
-    int stopAfter_ = 0;
-    Verdict last_ = Verdict::None;
-    QString lastReason_;
+    ChipRecorder* chipRecorder = nullptr;
+    int passedCount = 0;
+    int failedCount = 0;
+    int consecutiveFailures = 0;
+    int stopLimit = 0;
+    Verdict lastVerdict = Verdict::None;
+    QString failReason;
 };
 
 } // namespace varn

@@ -45,20 +45,20 @@ public:
 
 class Input {
 public:
-    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    bool more() const { return pos_ < size_; }
-    quint8 byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+    Input(const uint8_t* data, size_t size) : input(data), inputSize(size) {}
+    bool more() const { return consumed < inputSize; }
+    quint8 byte() { return consumed < inputSize ? input[consumed++] : 0; }
     QByteArray bytes(size_t n) {
-        n = std::min(n, size_ - pos_);
-        QByteArray out(reinterpret_cast<const char*>(data_ + pos_), qsizetype(n));
-        pos_ += n;
+        n = std::min(n, inputSize - consumed);
+        QByteArray out(reinterpret_cast<const char*>(input + consumed), qsizetype(n));
+        consumed += n;
         return out;
     }
 
 private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
+    const uint8_t* input;
+    size_t inputSize;
+    size_t consumed = 0;
 };
 
 } // namespace

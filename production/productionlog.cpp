@@ -124,7 +124,7 @@ Status ParseLogLocation(const QString& text, LogLocation* location) {
 
 ProductionLog::ProductionLog() {
     static std::atomic<int> counter{0};
-    connection_ = QStringLiteral("varn-log-%1").arg(counter.fetch_add(1));
+    connectionName = QStringLiteral("varn-log-%1").arg(counter.fetch_add(1));
 }
 
 ProductionLog::~ProductionLog() {
@@ -132,16 +132,16 @@ ProductionLog::~ProductionLog() {
 }
 
 void ProductionLog::close() {
-    if (!db_.isValid())
+    if (!db.isValid())
         return;
-    db_.close();
-    db_ = QSqlDatabase();
-    QSqlDatabase::removeDatabase(connection_);
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName);
 }
 
 Status ProductionLog::fail(const QString& what, const QString& reason) {
     return Status::Fail(
-        QStringLiteral("Production log %1: %2: %3").arg(location_.text(), what, reason));
+        QStringLiteral("Production log %1: %2: %3").arg(logLocation.text(), what, reason));
 }
 
 Status ProductionLog::open(const QString& location) {
@@ -153,36 +153,36 @@ Status ProductionLog::open(const QString& location) {
 
 Status ProductionLog::open(const LogLocation& location) {
     close();
-    location_ = location;
+    logLocation = location;
     const QString driver = location.postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
     if (!QSqlDatabase::isDriverAvailable(driver))
         return fail(QStringLiteral("cannot open"),
                     QStringLiteral("the Qt SQL driver %1 is not installed (Debian package %2)")
                         .arg(driver, location.postgres ? QStringLiteral("libqt6sql6-psql")
                                                        : QStringLiteral("libqt6sql6-sqlite")));
-    db_ = QSqlDatabase::addDatabase(driver, connection_);
+    db = QSqlDatabase::addDatabase(driver, connectionName);
     if (location.postgres) {
-        db_.setHostName(location.host);
+        db.setHostName(location.host);
         if (location.port >= 0)
-            db_.setPort(location.port);
-        db_.setUserName(location.user);
-        db_.setDatabaseName(location.database);
-        db_.setConnectOptions(QStringLiteral("connect_timeout=5"));
+            db.setPort(location.port);
+        db.setUserName(location.user);
+        db.setDatabaseName(location.database);
+        db.setConnectOptions(QStringLiteral("connect_timeout=5"));
     } else {
         const QFileInfo info(location.path);
         if (!info.dir().exists())
             return fail(QStringLiteral("cannot open"), QStringLiteral("the folder does not exist"));
-        db_.setDatabaseName(location.path);
+        db.setDatabaseName(location.path);
         // Another station process may hold the write lock for a moment.
-        db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(SqliteBusyMs));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(SqliteBusyMs));
     }
-    if (!db_.open()) {
-        const Status status = fail(QStringLiteral("cannot open"), lastError(db_.lastError()));
+    if (!db.open()) {
+        const Status status = fail(QStringLiteral("cannot open"), lastError(db.lastError()));
         close();
         return status;
     }
     if (!location.postgres) {
-        QSqlQuery query(db_);
+        QSqlQuery query(db);
         // A committed record survives a power cut: the write-ahead log is
         // synced on every commit. Switching a new file to the write-ahead log
         // reports "locked" at once, without the busy wait, while a second
@@ -209,34 +209,35 @@ Status ProductionLog::open(const LogLocation& location) {
 }
 
 bool ProductionLog::begin() {
-    QSqlQuery query(db_);
+    QSqlQuery query(db);
     // SQLite: take the write lock at once, so that two processes reading the
     // counter cannot both go on to write it.
-    return query.exec(location_.postgres ? QStringLiteral("BEGIN")
-                                         : QStringLiteral("BEGIN IMMEDIATE"));
+    return query.exec(logLocation.postgres ? QStringLiteral("BEGIN")
+                                           : QStringLiteral("BEGIN IMMEDIATE"));
 }
 
 bool ProductionLog::commit() {
-    QSqlQuery query(db_);
+    QSqlQuery query(db);
     return query.exec(QStringLiteral("COMMIT"));
 }
 
 void ProductionLog::rollback() {
-    QSqlQuery query(db_);
+    QSqlQuery query(db);
     query.exec(QStringLiteral("ROLLBACK"));
 }
 
 Status ProductionLog::createOrUpgrade() {
     if (!begin())
-        return fail(QStringLiteral("cannot open"), lastError(db_.lastError()));
-    QSqlQuery query(db_);
+        return fail(QStringLiteral("cannot open"), lastError(db.lastError()));
+    QSqlQuery query(db);
     const auto failed = [&](const QString& what) {
         const Status status = fail(what, lastError(query.lastError()));
         rollback();
         return status;
     };
     // Two stations starting together must not both create the tables.
-    if (location_.postgres && !exec(query, QStringLiteral("SELECT pg_advisory_xact_lock(7310013)")))
+    if (logLocation.postgres &&
+        !exec(query, QStringLiteral("SELECT pg_advisory_xact_lock(7310013)")))
         return failed(QStringLiteral("cannot lock the schema"));
     if (!exec(query,
               QStringLiteral(
@@ -254,7 +255,7 @@ Status ProductionLog::createOrUpgrade() {
                         .arg(SchemaVersion));
     }
     for (int step = version + 1; step <= SchemaVersion; ++step) {
-        for (const QString& statement : schemaStep(step, location_.postgres)) {
+        for (const QString& statement : schemaStep(step, logLocation.postgres)) {
             if (!exec(query, statement))
                 return failed(QStringLiteral("cannot create the tables"));
         }
@@ -277,8 +278,8 @@ Status ProductionLog::allocateSerial(const SerialSettings& settings, qint64* num
     if (!isOpen())
         return fail(QStringLiteral("cannot allocate a serial number"), QStringLiteral("not open"));
     if (!begin())
-        return fail(QStringLiteral("cannot allocate a serial number"), lastError(db_.lastError()));
-    QSqlQuery query(db_);
+        return fail(QStringLiteral("cannot allocate a serial number"), lastError(db.lastError()));
+    QSqlQuery query(db);
     const auto failed = [&](const QString& reason) {
         rollback();
         return fail(QStringLiteral("cannot allocate a serial number"), reason);
@@ -292,7 +293,7 @@ Status ProductionLog::allocateSerial(const SerialSettings& settings, qint64* num
         return failed(lastError(query.lastError()));
     // Locking the counter row also guards the series' returned numbers.
     QString lockSql = QStringLiteral("SELECT next_number FROM serial_counters WHERE series = ?");
-    if (location_.postgres)
+    if (logLocation.postgres)
         lockSql += QStringLiteral(" FOR UPDATE");
     if (!exec(query, lockSql, {series}) || !query.next())
         return failed(lastError(query.lastError()));
@@ -324,7 +325,7 @@ Status ProductionLog::allocateSerial(const SerialSettings& settings, qint64* num
             return failed(lastError(query.lastError()));
     }
     if (!commit())
-        return failed(lastError(db_.lastError()));
+        return failed(lastError(db.lastError()));
     *number = chosen;
     return Status::Ok();
 }
@@ -335,7 +336,7 @@ Status ProductionLog::peekSerial(const SerialSettings& settings, qint64* number)
     if (!isOpen())
         return fail(QStringLiteral("cannot read the next serial number"),
                     QStringLiteral("not open"));
-    QSqlQuery query(db_);
+    QSqlQuery query(db);
     const QString series = settings.series();
     // A returned number goes out first, as in allocateSerial.
     if (!exec(query, QStringLiteral("SELECT MIN(number) FROM serial_returned WHERE series = ?"),
@@ -371,8 +372,8 @@ Status ProductionLog::writeRecord(const ChipRecord& record) {
         values.append(column.get(record));
     }
     if (!begin())
-        return fail(QStringLiteral("cannot write the record"), lastError(db_.lastError()));
-    QSqlQuery query(db_);
+        return fail(QStringLiteral("cannot write the record"), lastError(db.lastError()));
+    QSqlQuery query(db);
     const auto failed = [&]() {
         const Status status =
             fail(QStringLiteral("cannot write the record"), lastError(query.lastError()));
@@ -402,7 +403,7 @@ Status ProductionLog::select(const QString& sqlTail, const QList<QVariant>& valu
     QStringList names;
     for (const RecordColumn& column : RecordColumns())
         names.append(QString::fromLatin1(column.name));
-    QSqlQuery query(db_);
+    QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!exec(query,
               QStringLiteral("SELECT %1 FROM chip_records %2")

@@ -60,8 +60,8 @@ public:
     Status open(const LogLocation& location);
     Status open(const QString& location);
     void close();
-    bool isOpen() const { return db_.isOpen(); }
-    const LogLocation& location() const { return location_; }
+    bool isOpen() const { return db.isOpen(); }
+    const LogLocation& location() const { return logLocation; }
 
     // Hands out the next number of the series in one transaction that locks
     // the series' counter row (SELECT ... FOR UPDATE), so two stations never
@@ -89,9 +89,9 @@ private:
     Status createOrUpgrade();
     Status select(const QString& sqlTail, const QList<QVariant>& values, QList<ChipRecord>* out);
 
-    QString connection_;
-    QSqlDatabase db_;
-    LogLocation location_;
+    QString connectionName;
+    QSqlDatabase db;
+    LogLocation logLocation;
 };
 
 } // namespace varn

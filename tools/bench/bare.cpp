@@ -236,85 +236,85 @@ bool ChildProcess::start(const std::vector<std::string>& argv, std::string& erro
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+    const int rc = posix_spawn(&childPid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     if (rc != 0) {
         close(pipeFds[0]);
-        pid_ = -1;
+        childPid = -1;
         error = "cannot start " + argv[0] + ": " + std::strerror(rc);
         return false;
     }
-    out_ = pipeFds[0];
+    outFd = pipeFds[0];
     return true;
 }
 
 std::string ChildProcess::readLine(int timeoutMs) {
     const long long deadline = Nanoseconds(CLOCK_MONOTONIC) + timeoutMs * 1000000LL;
-    while (out_ >= 0) {
-        const auto eol = pending_.find('\n');
+    while (outFd >= 0) {
+        const auto eol = pendingText.find('\n');
         if (eol != std::string::npos) {
-            std::string line = pending_.substr(0, eol);
-            pending_.erase(0, eol + 1);
+            std::string line = pendingText.substr(0, eol);
+            pendingText.erase(0, eol + 1);
             return line;
         }
         const long long left = (deadline - Nanoseconds(CLOCK_MONOTONIC)) / 1000000LL;
         if (left <= 0)
             return {};
-        pollfd p{out_, POLLIN, 0};
+        pollfd p{outFd, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(left)) <= 0)
             continue;
         char chunk[512];
-        const ssize_t n = ::read(out_, chunk, sizeof chunk);
+        const ssize_t n = ::read(outFd, chunk, sizeof chunk);
         if (n <= 0)
             return {};
-        pending_.append(chunk, static_cast<size_t>(n));
+        pendingText.append(chunk, static_cast<size_t>(n));
     }
     return {};
 }
 
 std::string ChildProcess::readAllAndWait(int timeoutMs) {
     const long long deadline = Nanoseconds(CLOCK_MONOTONIC) + timeoutMs * 1000000LL;
-    std::string all = pending_;
-    pending_.clear();
-    while (out_ >= 0) {
+    std::string all = pendingText;
+    pendingText.clear();
+    while (outFd >= 0) {
         const long long left = (deadline - Nanoseconds(CLOCK_MONOTONIC)) / 1000000LL;
         if (left <= 0)
             break;
-        pollfd p{out_, POLLIN, 0};
+        pollfd p{outFd, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(left)) <= 0)
             continue;
         char chunk[512];
-        const ssize_t n = ::read(out_, chunk, sizeof chunk);
+        const ssize_t n = ::read(outFd, chunk, sizeof chunk);
         if (n <= 0)
             break;
         all.append(chunk, static_cast<size_t>(n));
     }
-    if (pid_ > 0) {
+    if (childPid > 0) {
         int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, &status, 0);
+        if (waitpid(childPid, &status, WNOHANG) == 0) {
+            kill(childPid, SIGTERM);
+            waitpid(childPid, &status, 0);
         }
-        pid_ = -1;
+        childPid = -1;
     }
-    if (out_ >= 0) {
-        close(out_);
-        out_ = -1;
+    if (outFd >= 0) {
+        close(outFd);
+        outFd = -1;
     }
     return all;
 }
 
 void ChildProcess::stop() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
+    if (childPid > 0) {
+        kill(childPid, SIGTERM);
         int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
+        waitpid(childPid, &status, 0);
+        childPid = -1;
     }
-    if (out_ >= 0) {
-        close(out_);
-        out_ = -1;
+    if (outFd >= 0) {
+        close(outFd);
+        outFd = -1;
     }
 }
 

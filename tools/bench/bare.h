@@ -51,9 +51,9 @@ public:
     void stop();
 
 private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string pending_;
+    pid_t childPid = -1;
+    int outFd = -1;
+    std::string pendingText;
 };
 
 // The executable of this process (to start it again in a bare mode).

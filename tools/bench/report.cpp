@@ -80,29 +80,30 @@ QString Percent(double fraction) {
 }
 
 void Table::section(const QString& title) {
-    rows_.push_back({true, title, {}, {}, {}});
+    tableRows.push_back({true, title, {}, {}, {}});
 }
 
 void Table::info(const QString& figure, const QString& measured, const QString& note) {
-    rows_.push_back({false, figure, measured, note, {}});
+    tableRows.push_back({false, figure, measured, note, {}});
 }
 
 void Table::target(const QString& figure, const QString& measured, const QString& target,
                    bool pass) {
-    rows_.push_back(
+    tableRows.push_back(
         {false, figure, measured, target, pass ? QStringLiteral("PASS") : QStringLiteral("MISS")});
     if (!pass)
-        ++misses_;
+        ++missCount;
 }
 
 void Table::failed(const QString& figure, const QString& why) {
-    rows_.push_back({false, figure, QStringLiteral("not measured"), why, QStringLiteral("FAIL")});
-    ++failures_;
+    tableRows.push_back(
+        {false, figure, QStringLiteral("not measured"), why, QStringLiteral("FAIL")});
+    ++failureCount;
 }
 
 QString Table::text() const {
     qsizetype w0 = 6, w1 = 8, w2 = 6;
-    for (const Row& r : rows_) {
+    for (const Row& r : tableRows) {
         if (r.isSection)
             continue;
         w0 = std::max(w0, r.figure.size());
@@ -120,7 +121,7 @@ QString Table::text() const {
                        QStringLiteral("Target"), QStringLiteral("Result"));
     out += line(QString(w0, QLatin1Char('-')), QString(w1, QLatin1Char('-')),
                 QString(w2, QLatin1Char('-')), QString(6, QLatin1Char('-')));
-    for (const Row& r : rows_) {
+    for (const Row& r : tableRows) {
         if (r.isSection)
             out += line(QStringLiteral("**") + r.figure + QStringLiteral("**"), {}, {}, {});
         else

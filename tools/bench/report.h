@@ -30,17 +30,17 @@ public:
     void failed(const QString& figure, const QString& why);
 
     QString text() const;
-    int misses() const { return misses_; }
-    int failures() const { return failures_; }
+    int misses() const { return missCount; }
+    int failures() const { return failureCount; }
 
 private:
     struct Row {
         bool isSection = false;
         QString figure, measured, target, result;
     };
-    std::vector<Row> rows_;
-    int misses_ = 0;
-    int failures_ = 0;
+    std::vector<Row> tableRows;
+    int missCount = 0;
+    int failureCount = 0;
 };
 
 } // namespace varn::bench
