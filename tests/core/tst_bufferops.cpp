@@ -15,10 +15,10 @@ private slots:
     void fill_data() {
         QTest::addColumn<FillCase>("testCase");
         // The buffer's end: tst_frmbufferfill's rows. The dialog never passes negatives.
-        QTest::newRow("100 for 10") << FillCase{qint64(0x100), qint64(0x10), true};
-        QTest::newRow("length 0 at FFFF") << FillCase{qint64(0xFFFF), qint64(0), true};
-        QTest::newRow("negative start") << FillCase{qint64(-1), qint64(2), false};
-        QTest::newRow("negative length") << FillCase{qint64(5), qint64(-1), false};
+        QTest::newRow("100 for 10") << FillCase(qint64(0x100), qint64(0x10), true);
+        QTest::newRow("length 0 at FFFF") << FillCase(qint64(0xFFFF), qint64(0), true);
+        QTest::newRow("negative start") << FillCase(qint64(-1), qint64(2), false);
+        QTest::newRow("negative length") << FillCase(qint64(5), qint64(-1), false);
     }
     void fill() {
         QFETCH(FillCase, testCase);

@@ -107,26 +107,25 @@ private slots:
         QTest::addColumn<FaultCase>("testCase");
 
         QTest::newRow("cfg too few values")
-            << FaultCase{QByteArray("1\r\n3\r\n"), GoodDev, GoodAuto,
-                         "varn.cfg: line 3: selected device is missing, the file ends"};
+            << FaultCase("1\r\n3\r\n", GoodDev, GoodAuto,
+                         "varn.cfg: line 3: selected device is missing, the file ends");
         QTest::newRow("cfg port not a number")
-            << FaultCase{QByteArray("COM1\r\n3\r\n2\r\n"), GoodDev, GoodAuto,
-                         "varn.cfg: line 1: port number \"COM1\" is not a number"};
+            << FaultCase("COM1\r\n3\r\n2\r\n", GoodDev, GoodAuto,
+                         "varn.cfg: line 1: port number \"COM1\" is not a number");
         QTest::newRow("cfg device count 51")
-            << FaultCase{QByteArray("1\r\n51\r\n2\r\n"), GoodDev, GoodAuto,
-                         "varn.cfg: line 2: device count 51 is outside 0..50"};
+            << FaultCase("1\r\n51\r\n2\r\n", GoodDev, GoodAuto,
+                         "varn.cfg: line 2: device count 51 is outside 0..50");
         QTest::newRow("cfg selected device -1")
-            << FaultCase{QByteArray("1\r\n3\r\n-1\r\n"), GoodDev, GoodAuto,
-                         "varn.cfg: line 3: selected device -1 is outside 0..50"};
+            << FaultCase("1\r\n3\r\n-1\r\n", GoodDev, GoodAuto,
+                         "varn.cfg: line 3: selected device -1 is outside 0..50");
         QTest::newRow("dev size too large")
-            << FaultCase{GoodCfg, QByteArray("\"A\",1,1\r\n\"B\",2,70001\r\n\"C\",3,3\r\n"),
-                         GoodAuto, "varn.dev: entry 2 of 3: size 70001 is larger than 65536 bytes"};
+            << FaultCase(GoodCfg, "\"A\",1,1\r\n\"B\",2,70001\r\n\"C\",3,3\r\n", GoodAuto,
+                         "varn.dev: entry 2 of 3: size 70001 is larger than 65536 bytes");
         QTest::newRow("dev code 160")
-            << FaultCase{GoodCfg, QByteArray("\"A\",160,1\r\n"), GoodAuto,
-                         "varn.dev: entry 1 of 3: code 160 is outside 0..159"};
-        QTest::newRow("auto count 21")
-            << FaultCase{GoodCfg, GoodDev, QByteArray("21\r\n"),
-                         "auto.cfg: line 1: step count 21 is outside 0..20"};
+            << FaultCase(GoodCfg, "\"A\",160,1\r\n", GoodAuto,
+                         "varn.dev: entry 1 of 3: code 160 is outside 0..159");
+        QTest::newRow("auto count 21") << FaultCase(
+            GoodCfg, GoodDev, "21\r\n", "auto.cfg: line 1: step count 21 is outside 0..20");
     }
     void startFaults() {
         QFETCH(FaultCase, testCase);
@@ -142,12 +141,12 @@ private slots:
         QTest::addColumn<UnreadableCase>("testCase");
         for (const char* name : {SettingsFileName, DeviceFileName, AutoFileName})
             QTest::addRow("%s missing", name)
-                << UnreadableCase{QString::fromLatin1(name), "missing", ""};
+                << UnreadableCase(QString::fromLatin1(name), "missing", "");
         // Refused by their size before they are read, however long they go on.
         QTest::newRow("varn.dev of 2 MiB")
-            << UnreadableCase{QString(DeviceFileName), "large", "2097152 bytes"};
+            << UnreadableCase(QString(DeviceFileName), "large", "2097152 bytes");
         QTest::newRow("auto.cfg endless")
-            << UnreadableCase{QString(AutoFileName), "endless", "goes on past"};
+            << UnreadableCase(QString(AutoFileName), "endless", "goes on past");
     }
     void unreadableFileStopsStart() {
         QFETCH(UnreadableCase, testCase);

@@ -18,9 +18,9 @@ private slots:
     // one (PREFIX/share/varn); with neither, the message names the first.
     void findDataFile_data() {
         QTest::addColumn<FindCase>("testCase");
-        QTest::newRow("build tree") << FindCase{true, true, "bin/varn.html"};
-        QTest::newRow("installed") << FindCase{false, true, "share/varn/varn.html"};
-        QTest::newRow("neither") << FindCase{false, false, "bin/varn.html"};
+        QTest::newRow("build tree") << FindCase(true, true, "bin/varn.html");
+        QTest::newRow("installed") << FindCase(false, true, "share/varn/varn.html");
+        QTest::newRow("neither") << FindCase(false, false, "bin/varn.html");
     }
     void findDataFile() {
         QFETCH(FindCase, testCase);

@@ -43,17 +43,17 @@ private slots:
 
     void compare_data() {
         QTest::addColumn<CompareCase>("testCase");
-        QTest::newRow("three planted") << CompareCase{QList<int>{0x10, 0x200, 0x3F0}, QList<int>{},
-                                                      QStringList{"0010", "0200", "03F0"}, 3};
+        QTest::newRow("three planted")
+            << CompareCase({0x10, 0x200, 0x3F0}, {}, {"0010", "0200", "03F0"}, 3);
         QList<int> run;
         for (int a = 0x100; a < 0x128; ++a)
             run << a;
-        QTest::newRow("run of 40") << CompareCase{run, QList<int>{}, QStringList{"0100-0127"}, 40};
-        QTest::newRow("gap of 15 merges, 16 splits") << CompareCase{
-            QList<int>{0x20, 0x2F, 0x3F}, QList<int>{}, QStringList{"0020-002F", "003F"}, 3};
-        QTest::newRow("only defined bytes") << CompareCase{
-            QList<int>{0x10, 0x11, 0x200}, QList<int>{0x11, 0x200}, QStringList{"0011", "0200"}, 2};
-        QTest::newRow("none") << CompareCase{QList<int>{}, QList<int>{}, QStringList{}, 0};
+        QTest::newRow("run of 40") << CompareCase(run, {}, {"0100-0127"}, 40);
+        QTest::newRow("gap of 15 merges, 16 splits")
+            << CompareCase({0x20, 0x2F, 0x3F}, {}, {"0020-002F", "003F"}, 3);
+        QTest::newRow("only defined bytes")
+            << CompareCase({0x10, 0x11, 0x200}, {0x11, 0x200}, {"0011", "0200"}, 2);
+        QTest::newRow("none") << CompareCase({}, {}, {}, 0);
     }
     void compare() {
         QFETCH(CompareCase, testCase);

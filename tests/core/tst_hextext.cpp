@@ -18,12 +18,12 @@ class TestHexText : public QObject {
 private slots:
     void hexByteAndWord_data() {
         QTest::addColumn<HexCase>("testCase");
-        QTest::newRow("byte 15") << HexCase{false, 15, "0F"};
-        QTest::newRow("byte 255") << HexCase{false, 255, "FF"};
-        QTest::newRow("word 4095") << HexCase{true, 4095, "0FFF"};
-        QTest::newRow("word 65535") << HexCase{true, 65535, "FFFF"};
-        QTest::newRow("word 65536") << HexCase{true, 65536, "10000"};
-        QTest::newRow("word -1") << HexCase{true, -1, "FFFFFFFF"};
+        QTest::newRow("byte 15") << HexCase(false, 15, "0F");
+        QTest::newRow("byte 255") << HexCase(false, 255, "FF");
+        QTest::newRow("word 4095") << HexCase(true, 4095, "0FFF");
+        QTest::newRow("word 65535") << HexCase(true, 65535, "FFFF");
+        QTest::newRow("word 65536") << HexCase(true, 65536, "10000");
+        QTest::newRow("word -1") << HexCase(true, -1, "FFFFFFFF");
     }
     void hexByteAndWord() {
         QFETCH(HexCase, testCase);
@@ -33,11 +33,11 @@ private slots:
 
     void lenientHex_data() {
         QTest::addColumn<LenientCase>("testCase");
-        QTest::newRow("1g") << LenientCase{"1g", true, 1u};
-        QTest::newRow("x5") << LenientCase{"x5", true, 0u};
-        QTest::newRow("empty") << LenientCase{"", true, 0u};
-        QTest::newRow("FFFFFFFF") << LenientCase{"FFFFFFFF", true, 0xFFFFFFFFu};
-        QTest::newRow("100000000") << LenientCase{"100000000", false, 0u};
+        QTest::newRow("1g") << LenientCase("1g", true, 1u);
+        QTest::newRow("x5") << LenientCase("x5", true, 0u);
+        QTest::newRow("empty") << LenientCase("", true, 0u);
+        QTest::newRow("FFFFFFFF") << LenientCase("FFFFFFFF", true, 0xFFFFFFFFu);
+        QTest::newRow("100000000") << LenientCase("100000000", false, 0u);
     }
     void lenientHex() {
         QFETCH(LenientCase, testCase);
@@ -67,16 +67,16 @@ private slots:
 
     void typedOffset_data() {
         QTest::addColumn<OffsetCase>("testCase");
-        QTest::newRow("empty") << OffsetCase{"", qint64(0), ""};
-        QTest::newRow("8000 unsigned") << OffsetCase{"8000", qint64(32768), ""};
-        QTest::newRow("FFFFFFFF unsigned") << OffsetCase{"FFFFFFFF", qint64(0xFFFFFFFFll), ""};
-        QTest::newRow("leading zeros") << OffsetCase{"0000000001", qint64(1), ""};
+        QTest::newRow("empty") << OffsetCase("", qint64(0), "");
+        QTest::newRow("8000 unsigned") << OffsetCase("8000", qint64(32768), "");
+        QTest::newRow("FFFFFFFF unsigned") << OffsetCase("FFFFFFFF", qint64(0xFFFFFFFFll), "");
+        QTest::newRow("leading zeros") << OffsetCase("0000000001", qint64(1), "");
         QTest::newRow("100000000")
-            << OffsetCase{"100000000", qint64(-7),
-                          "100000000 does not fit in 32 bits; the largest offset is FFFFFFFF."};
-        QTest::newRow("1g") << OffsetCase{"1g", qint64(-7), "\"1g\" is not a hexadecimal number."};
+            << OffsetCase("100000000", qint64(-7),
+                          "100000000 does not fit in 32 bits; the largest offset is FFFFFFFF.");
+        QTest::newRow("1g") << OffsetCase("1g", qint64(-7), "\"1g\" is not a hexadecimal number.");
         QTest::newRow("space inside")
-            << OffsetCase{" 12 34 ", qint64(-7), "\"12 34\" is not a hexadecimal number."};
+            << OffsetCase(" 12 34 ", qint64(-7), "\"12 34\" is not a hexadecimal number.");
     }
     void typedOffset() {
         QFETCH(OffsetCase, testCase);

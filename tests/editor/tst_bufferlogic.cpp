@@ -46,14 +46,13 @@ private slots:
 
     void findInBuffer_data() {
         QTest::addColumn<FindCase>("testCase");
-        QTest::newRow("ahead") << FindCase{QByteArray("\x01\x02\x03"), 0x40, 0x10, 0x40};
-        QTest::newRow("across two rows") << FindCase{QByteArray("\xAA\xBB\xCC\xDD"), 0x1E, 0, 0x1E};
-        QTest::newRow("at the caret") << FindCase{QByteArray("\x01\x02\x03"), 0x40, 0x40, 0x40};
-        QTest::newRow("behind: from the start again")
-            << FindCase{QByteArray("\x01\x02"), 0x20, 0x21, 0x20};
-        QTest::newRow("ends on the last byte") << FindCase{QByteArray("\x05\x06"), 0x3FE, 0, 0x3FE};
-        QTest::newRow("past the device end") << FindCase{QByteArray("\x05\x06"), 0x3FF, 0, -1};
-        QTest::newRow("nowhere") << FindCase{QByteArray("\x01\x02\x03"), -1, 0, -1};
+        QTest::newRow("ahead") << FindCase("\x01\x02\x03", 0x40, 0x10, 0x40);
+        QTest::newRow("across two rows") << FindCase("\xAA\xBB\xCC\xDD", 0x1E, 0, 0x1E);
+        QTest::newRow("at the caret") << FindCase("\x01\x02\x03", 0x40, 0x40, 0x40);
+        QTest::newRow("behind: from the start again") << FindCase("\x01\x02", 0x20, 0x21, 0x20);
+        QTest::newRow("ends on the last byte") << FindCase("\x05\x06", 0x3FE, 0, 0x3FE);
+        QTest::newRow("past the device end") << FindCase("\x05\x06", 0x3FF, 0, -1);
+        QTest::newRow("nowhere") << FindCase("\x01\x02\x03", -1, 0, -1);
     }
     void findInBuffer() {
         QFETCH(FindCase, testCase);

@@ -122,14 +122,14 @@ private slots:
         const char* const parts[] = {"left edge", "middle", "right edge"};
         for (int part = 0; part < 3; ++part) {
             QTest::addRow("high digit, %s", parts[part])
-                << ClickCase{2, 5 + 3 * 4, part, "0024", QString("0"), true};
+                << ClickCase(2, 5 + 3 * 4, part, "0024", QString("0"), true);
             QTest::addRow("low digit, %s", parts[part])
-                << ClickCase{3, 5 + 3 * 15 + 1, part, "003F", QString("3"), false};
+                << ClickCase(3, 5 + 3 * 15 + 1, part, "003F", QString("3"), false);
             QTest::addRow("separator, %s", parts[part])
-                << ClickCase{2, 5 + 2, part, "0001", QString("0"), true};
+                << ClickCase(2, 5 + 2, part, "0001", QString("0"), true);
         }
-        QTest::newRow("header") << ClickCase{-1, 10, 1, "0001", QString("0"), true};
-        QTest::newRow("character column") << ClickCase{2, 53, 1, "0001", QString("0"), true};
+        QTest::newRow("header") << ClickCase(-1, 10, 1, "0001", QString("0"), true);
+        QTest::newRow("character column") << ClickCase(2, 53, 1, "0001", QString("0"), true);
     }
 
     void clickPicksADigit() {

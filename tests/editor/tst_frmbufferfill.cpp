@@ -57,21 +57,16 @@ private slots:
         // The three boxes' texts, then the value, start and length read, or the
         // part of the warning when the dialog stays open.
         QTest::addColumn<BoxesCase>("testCase");
-        using L = QStringList;
-        QTest::newRow("empty fill value")
-            << BoxesCase{L{"", "0000", "1"}, QList<int>{0xFF, 0, 1}, ""};
-        QTest::newRow("lower case")
-            << BoxesCase{L{"a", "abcd", "ef"}, QList<int>{0x0A, 0xABCD, 0xEF}, ""};
-        QTest::newRow("digit then junk")
-            << BoxesCase{L{"1G", "0", "0"}, QList<int>{0x01, 0, 0}, ""};
-        QTest::newRow("junk only")
-            << BoxesCase{L{"G", "FFFF", "0"}, QList<int>{0x00, 0xFFFF, 0}, ""};
+        QTest::newRow("empty fill value") << BoxesCase({"", "0000", "1"}, {0xFF, 0, 1}, "");
+        QTest::newRow("lower case") << BoxesCase({"a", "abcd", "ef"}, {0x0A, 0xABCD, 0xEF}, "");
+        QTest::newRow("digit then junk") << BoxesCase({"1G", "0", "0"}, {0x01, 0, 0}, "");
+        QTest::newRow("junk only") << BoxesCase({"G", "FFFF", "0"}, {0x00, 0xFFFF, 0}, "");
         QTest::newRow("up to the last index")
-            << BoxesCase{L{"00", "FFFF", "1172"}, QList<int>{0x00, 0xFFFF, 0x1172}, ""};
-        QTest::newRow("empty start") << BoxesCase{L{"00", "", "1"}, QList<int>{}, "start"};
-        QTest::newRow("spaced length") << BoxesCase{L{"00", "0", " 1"}, QList<int>{}, "length"};
+            << BoxesCase({"00", "FFFF", "1172"}, {0x00, 0xFFFF, 0x1172}, "");
+        QTest::newRow("empty start") << BoxesCase({"00", "", "1"}, {}, "start");
+        QTest::newRow("spaced length") << BoxesCase({"00", "0", " 1"}, {}, "length");
         QTest::newRow("one past the buffer")
-            << BoxesCase{L{"00", "FFFF", "1173"}, QList<int>{}, "FFFF..11171"};
+            << BoxesCase({"00", "FFFF", "1173"}, {}, "FFFF..11171");
     }
 
     void okReadsTheBoxes() {

@@ -63,10 +63,10 @@ class tst_HexView : public QObject {
 private slots:
     void scrollMaximum_data() {
         QTest::addColumn<ScrollCase>("testCase");
-        QTest::newRow("65536") << ScrollCase{65536, 4080};
-        QTest::newRow("128") << ScrollCase{128, 0};
-        QTest::newRow("half row counts as a row") << ScrollCase{10248, 625};
-        QTest::newRow("beyond 64K held at the last row") << ScrollCase{70000, 4080};
+        QTest::newRow("65536") << ScrollCase(65536, 4080);
+        QTest::newRow("128") << ScrollCase(128, 0);
+        QTest::newRow("half row counts as a row") << ScrollCase(10248, 625);
+        QTest::newRow("beyond 64K held at the last row") << ScrollCase(70000, 4080);
     }
 
     void scrollMaximum() {
@@ -83,10 +83,10 @@ private slots:
 
     void checksum_data() {
         QTest::addColumn<SumCase>("testCase");
-        QTest::newRow("1024 x FF") << SumCase{1024, -1, "FC00"};
+        QTest::newRow("1024 x FF") << SumCase(1024, -1, "FC00");
         // 128 x FF = 7F80; the bytes past the device do not count.
-        QTest::newRow("128, byte past device") << SumCase{128, 128, "7F80"};
-        QTest::newRow("128, last byte of device") << SumCase{128, 127, "7E81"};
+        QTest::newRow("128, byte past device") << SumCase(128, 128, "7F80");
+        QTest::newRow("128, last byte of device") << SumCase(128, 127, "7E81");
     }
 
     void checksum() {
@@ -124,39 +124,39 @@ private slots:
     void keys_data() {
         // keys: L/U/R/D arrows, H Home, E End, P PageUp, N PageDown.
         QTest::addColumn<KeyCase>("testCase");
-        QTest::newRow("up at top, row 0") << KeyCase{1024, 0, 73, "U", 73, 0, "0001"};
-        QTest::newRow("left at top scrolls") << KeyCase{1024, 5, 70, "L", 116, 4, "004F"};
+        QTest::newRow("up at top, row 0") << KeyCase(1024, 0, 73, "U", 73, 0, "0001");
+        QTest::newRow("left at top scrolls") << KeyCase(1024, 5, 70, "L", 116, 4, "004F");
         QTest::newRow("up at top scrolls")
-            << KeyCase{1024, 5, P(0, 3, 1), "U", P(0, 3, 1), 4, "0043"};
-        QTest::newRow("left wraps") << KeyCase{1024, 0, P(1, 0), "L", 116, 0, "000F"};
-        QTest::newRow("right wraps") << KeyCase{1024, 0, 116, "R", P(1, 0), 0, "0010"};
+            << KeyCase(1024, 5, P(0, 3, 1), "U", P(0, 3, 1), 4, "0043");
+        QTest::newRow("left wraps") << KeyCase(1024, 0, P(1, 0), "L", 116, 0, "000F");
+        QTest::newRow("right wraps") << KeyCase(1024, 0, 116, "R", P(1, 0), 0, "0010");
         QTest::newRow("right at bottom scrolls")
-            << KeyCase{1024, 0, P(15, 15, 1), "R", 1135, 1, "0100"};
+            << KeyCase(1024, 0, P(15, 15, 1), "R", 1135, 1, "0100");
         QTest::newRow("down at bottom scrolls")
-            << KeyCase{1024, 0, P(15, 1), "D", P(15, 1), 1, "0101"};
+            << KeyCase(1024, 0, P(15, 1), "D", P(15, 1), 1, "0101");
         QTest::newRow("right at device end")
-            << KeyCase{1024, 48, P(15, 15, 1), "R", P(15, 15, 1), 48, "03FF"};
+            << KeyCase(1024, 48, P(15, 15, 1), "R", P(15, 15, 1), 48, "03FF");
         QTest::newRow("down at device end")
-            << KeyCase{1024, 48, P(15, 1), "D", P(15, 1), 48, "03F1"};
+            << KeyCase(1024, 48, P(15, 1), "D", P(15, 1), 48, "03F1");
         QTest::newRow("10248: partial last row reached")
-            << KeyCase{10248, 624, P(15, 15, 1), QString(33, u'R'), P(15, 15, 1), 625, "280F"};
+            << KeyCase(10248, 624, P(15, 15, 1), QString(33, u'R'), P(15, 15, 1), 625, "280F");
         QTest::newRow("10264: down below the end")
-            << KeyCase{10264, 625, P(15, 9), "D", P(15, 9), 625, "2809"};
+            << KeyCase(10264, 625, P(15, 9), "D", P(15, 9), 625, "2809");
         QTest::newRow("10264: down inside the device")
-            << KeyCase{10264, 625, P(15, 7), "D", P(15, 7), 626, "2817"};
-        QTest::newRow("home") << KeyCase{1024, 3, P(4, 5, 1), "H", P(4, 0), 3, "0070"};
-        QTest::newRow("end") << KeyCase{1024, 3, P(4, 5), "E", P(4, 15), 3, "007F"};
-        QTest::newRow("page down") << KeyCase{1024, 3, P(4, 2), "N", P(4, 2), 19, "0172"};
+            << KeyCase(10264, 625, P(15, 7), "D", P(15, 7), 626, "2817");
+        QTest::newRow("home") << KeyCase(1024, 3, P(4, 5, 1), "H", P(4, 0), 3, "0070");
+        QTest::newRow("end") << KeyCase(1024, 3, P(4, 5), "E", P(4, 15), 3, "007F");
+        QTest::newRow("page down") << KeyCase(1024, 3, P(4, 2), "N", P(4, 2), 19, "0172");
         QTest::newRow("page down to the last view")
-            << KeyCase{1024, 40, P(4, 2), "N", P(12, 2), 48, "03C2"};
+            << KeyCase(1024, 40, P(4, 2), "N", P(12, 2), 48, "03C2");
         QTest::newRow("page down in the last view")
-            << KeyCase{1024, 48, P(10, 2), "N", P(15, 2), 48, "03F2"};
+            << KeyCase(1024, 48, P(10, 2), "N", P(15, 2), 48, "03F2");
         QTest::newRow("page up in the first view")
-            << KeyCase{1024, 0, P(5, 1), "P", P(0, 1), 0, "0001"};
-        QTest::newRow("ctrl+home") << KeyCase{1024, 30, P(7, 7), "h", P(0, 0), 0, "0000"};
-        QTest::newRow("ctrl+end") << KeyCase{1024, 0, P(3, 3), "e", P(15, 15), 48, "03FF"};
+            << KeyCase(1024, 0, P(5, 1), "P", P(0, 1), 0, "0001");
+        QTest::newRow("ctrl+home") << KeyCase(1024, 30, P(7, 7), "h", P(0, 0), 0, "0000");
+        QTest::newRow("ctrl+end") << KeyCase(1024, 0, P(3, 3), "e", P(15, 15), 48, "03FF");
         QTest::newRow("ctrl+end, partial last row")
-            << KeyCase{10248, 0, P(3, 3), "e", P(15, 7), 625, "2807"};
+            << KeyCase(10248, 0, P(3, 3), "e", P(15, 7), 625, "2807");
     }
 
     void keys() {
@@ -209,17 +209,17 @@ private slots:
 
     void typing_data() {
         QTest::addColumn<TypingCase>("testCase");
-        QTest::newRow("a then 5 on FF") << TypingCase{1024, 0, 70, "a5", 0, 0xA5, 73, 0};
+        QTest::newRow("a then 5 on FF") << TypingCase(1024, 0, 70, "a5", 0, 0xA5, 73, 0);
         QTest::newRow("digits 0 and 9")
-            << TypingCase{1024, 2, P(3, 4), "09", 0x54, 0x09, P(3, 5), 2};
+            << TypingCase(1024, 2, P(3, 4), "09", 0x54, 0x09, P(3, 5), 2);
         QTest::newRow("g, space, enter, backspace ignored")
-            << TypingCase{1024, 0, 70, "g \r\b", 0, 0xFF, 70, 0};
+            << TypingCase(1024, 0, 70, "g \r\b", 0, 0xFF, 70, 0);
         QTest::newRow("end of row wraps")
-            << TypingCase{1024, 0, P(0, 15), "3C", 0x0F, 0x3C, P(1, 0), 0};
+            << TypingCase(1024, 0, P(0, 15), "3C", 0x0F, 0x3C, P(1, 0), 0);
         QTest::newRow("bottom row scrolls")
-            << TypingCase{1024, 0, P(15, 15), "12", 0xFF, 0x12, 1135, 1};
+            << TypingCase(1024, 0, P(15, 15), "12", 0xFF, 0x12, 1135, 1);
         QTest::newRow("device end keeps low digit")
-            << TypingCase{1024, 48, P(15, 15), "7E", 0x3FF, 0x7E, P(15, 15, 1), 48};
+            << TypingCase(1024, 48, P(15, 15), "7E", 0x3FF, 0x7E, P(15, 15, 1), 48);
     }
 
     void typing() {
@@ -264,11 +264,11 @@ private slots:
 
     void goTo_data() {
         QTest::addColumn<GoToCase>("testCase");
-        QTest::newRow("in view: no scrolling") << GoToCase{3, 0x45, 3, P(1, 5)};
-        QTest::newRow("below: row on top") << GoToCase{3, 0x200, 32, P(0, 0)};
-        QTest::newRow("above: row on top") << GoToCase{20, 0x12, 1, P(0, 2)};
-        QTest::newRow("last bytes: last view") << GoToCase{0, 0x3FF, 48, P(15, 15)};
-        QTest::newRow("past the device") << GoToCase{3, 0x400, -1, P(0, 1)};
+        QTest::newRow("in view: no scrolling") << GoToCase(3, 0x45, 3, P(1, 5));
+        QTest::newRow("below: row on top") << GoToCase(3, 0x200, 32, P(0, 0));
+        QTest::newRow("above: row on top") << GoToCase(20, 0x12, 1, P(0, 2));
+        QTest::newRow("last bytes: last view") << GoToCase(0, 0x3FF, 48, P(15, 15));
+        QTest::newRow("past the device") << GoToCase(3, 0x400, -1, P(0, 1));
     }
 
     void goTo() {
@@ -286,10 +286,10 @@ private slots:
 
     void wheel_data() {
         QTest::addColumn<WheelCase>("testCase");
-        QTest::newRow("one notch down") << WheelCase{10, QList<int>{-120}, 13};
-        QTest::newRow("half notches add up") << WheelCase{10, QList<int>{-60, -60}, 13};
-        QTest::newRow("stops at the start") << WheelCase{1, QList<int>{120}, 0};
-        QTest::newRow("stops at the end") << WheelCase{47, QList<int>{-240}, 48};
+        QTest::newRow("one notch down") << WheelCase(10, {-120}, 13);
+        QTest::newRow("half notches add up") << WheelCase(10, {-60, -60}, 13);
+        QTest::newRow("stops at the start") << WheelCase(1, {120}, 0);
+        QTest::newRow("stops at the end") << WheelCase(47, {-240}, 48);
     }
 
     void wheel() {

@@ -105,11 +105,11 @@ private slots:
                                            {"image.s28", srec},
                                            {"image.Srec", srec},
                                            {"image.s1", bin}})
-            QTest::newRow(name) << LoadCase{
-                QStringLiteral("/data/%1").arg(name), format, QString(), QString(), 0ll, 0ll};
+            QTest::newRow(name) << LoadCase(QStringLiteral("/data/%1").arg(name), format, QString(),
+                                            QString(), 0ll, 0ll);
         QTest::newRow("upper half stays positive")
-            << LoadCase{"image.bin", bin, "8000", "ffff", 0x8000ll, 0xFFFFll};
-        QTest::newRow("empty is zero") << LoadCase{"image.bin", bin, "", " 10 ", 0ll, 0x10ll};
+            << LoadCase("image.bin", bin, "8000", "ffff", 0x8000ll, 0xFFFFll);
+        QTest::newRow("empty is zero") << LoadCase("image.bin", bin, "", " 10 ", 0ll, 0x10ll);
     }
     void fileLoadOptions() {
         QFETCH(LoadCase, testCase);
@@ -138,7 +138,7 @@ private slots:
 
     // The offset's own messages are ReadTypedOffset's (tst_hextext).
     void fileLoadRefusesBadOffset() {
-        const QString text = QStringLiteral("100000000");
+        const QString text = QStringLiteral("100000000"); // one digit too many
         state.FileOffset = 0x77;
         state.BufferOffset = 0x66;
         state.FileType = FileFormat::IntelHex;
@@ -151,8 +151,7 @@ private slots:
         QCOMPARE(messages->titles(), QStringList{"File Load"});
         QCOMPARE((*messages)[0].icon, MsgIcon::Warning);
         QVERIFY2((*messages)[0].text.contains(text), qPrintable((*messages)[0].text));
-        QCOMPARE(state.FileOffset, qint64(0x77));
-        QCOMPARE(state.BufferOffset, qint64(0x66));
+        QVERIFY(state.FileOffset == 0x77 && state.BufferOffset == 0x66);
         QCOMPARE(state.FileType, FileFormat::IntelHex);
         // Mended, the same dialog goes through.
         Retype(edit, QStringLiteral("20"));
@@ -166,12 +165,12 @@ private slots:
     void selectDevice_data() {
         QTest::addColumn<SelectCase>("testCase");
 
-        QTest::newRow("OK keeps the current device") << SelectCase{3, 2, 1, "ok", 2};
-        QTest::newRow("pick then OK") << SelectCase{3, 2, 1, "pick0", 1};
-        QTest::newRow("double-click is OK") << SelectCase{3, 1, 0, "dbl2", 3};
-        QTest::newRow("empty table, OK") << SelectCase{0, 0, -1, "ok", 0};
-        QTest::newRow("selection beyond table") << SelectCase{3, 7, -1, "ok", 0};
-        QTest::newRow("pick then Cancel") << SelectCase{3, 2, 1, "cancel", 2};
+        QTest::newRow("OK keeps the current device") << SelectCase(3, 2, 1, "ok", 2);
+        QTest::newRow("pick then OK") << SelectCase(3, 2, 1, "pick0", 1);
+        QTest::newRow("double-click is OK") << SelectCase(3, 1, 0, "dbl2", 3);
+        QTest::newRow("empty table, OK") << SelectCase(0, 0, -1, "ok", 0);
+        QTest::newRow("selection beyond table") << SelectCase(3, 7, -1, "ok", 0);
+        QTest::newRow("pick then Cancel") << SelectCase(3, 2, 1, "cancel", 2);
     }
     void selectDevice() {
         QFETCH(SelectCase, testCase);
@@ -218,11 +217,11 @@ private slots:
     void settings_data() {
         QTest::addColumn<SettingsCase>("testCase");
 
-        QTest::newRow("COM3 shown, OK keeps it") << SettingsCase{3, 2, -1, "ok", 3};
-        QTest::newRow("COM5 chosen") << SettingsCase{3, 2, 4, "ok", 5};
-        QTest::newRow("port 0: none shown, OK gives 8") << SettingsCase{0, -1, -1, "ok", 8};
-        QTest::newRow("port 9: none shown, OK gives 8") << SettingsCase{9, -1, -1, "ok", 8};
-        QTest::newRow("Cancel keeps the port") << SettingsCase{3, 2, 5, "cancel", 3};
+        QTest::newRow("COM3 shown, OK keeps it") << SettingsCase(3, 2, -1, "ok", 3);
+        QTest::newRow("COM5 chosen") << SettingsCase(3, 2, 4, "ok", 5);
+        QTest::newRow("port 0: none shown, OK gives 8") << SettingsCase(0, -1, -1, "ok", 8);
+        QTest::newRow("port 9: none shown, OK gives 8") << SettingsCase(9, -1, -1, "ok", 8);
+        QTest::newRow("Cancel keeps the port") << SettingsCase(3, 2, 5, "cancel", 3);
     }
     void settings() {
         QFETCH(SettingsCase, testCase);
@@ -285,24 +284,22 @@ private slots:
         using S = QStringList;
         const C rpv{FnRead, FnProgram, FnVerify};
         const C five{FnErase, FnBlank, FnProgram, FnVerify, FnLock};
-        QTest::newRow("stored kept")
-            << AutoCase{rpv, S{}, "ok", S{"Read", "Program", "Verify"}, rpv};
-        QTest::newRow("Program twice") << AutoCase{
-            C{}, S{">Program", ">Program"}, "ok", S{"Program", "Program"}, C{FnProgram, FnProgram}};
+        QTest::newRow("stored kept") << AutoCase(rpv, {}, "ok", {"Read", "Program", "Verify"}, rpv);
+        QTest::newRow("Program twice") << AutoCase({}, {">Program", ">Program"}, "ok",
+                                                   {"Program", "Program"}, {FnProgram, FnProgram});
         QTest::newRow("< with nothing selected")
-            << AutoCase{rpv, S{"<"}, "ok", S{"Read", "Program", "Verify"}, rpv};
-        QTest::newRow("< removes the selected step")
-            << AutoCase{rpv, S{"<1", ">Blank"}, "ok", S{"Read", "Verify", "Blank"},
-                        C{FnRead, FnVerify, FnBlank}};
+            << AutoCase(rpv, {"<"}, "ok", {"Read", "Program", "Verify"}, rpv);
+        QTest::newRow("< removes the selected step") << AutoCase(
+            rpv, {"<1", ">Blank"}, "ok", {"Read", "Verify", "Blank"}, {FnRead, FnVerify, FnBlank});
         QTest::newRow("<< then Cancel keeps stored steps")
-            << AutoCase{five, S{"<<"}, "cancel", S{}, five};
+            << AutoCase(five, {"<<"}, "cancel", {}, five);
         // Twenty steps fill the sequence; a removal makes room again.
         const C full(MaxAutoCount, FnBlank), nineteen(MaxAutoCount - 1, FnBlank);
         const S blanks(MaxAutoCount - 1, QStringLiteral("Blank"));
-        QTest::newRow("twentieth step, no more") << AutoCase{
-            nineteen, S{">Lock", ">Lock"}, "ok", blanks + S{"Lock"}, nineteen + C{FnLock}};
+        QTest::newRow("twentieth step, no more") << AutoCase(
+            nineteen, {">Lock", ">Lock"}, "ok", blanks + S{"Lock"}, nineteen + C{FnLock});
         QTest::newRow("room again after a removal")
-            << AutoCase{full, S{"<0", ">Lock"}, "ok", blanks + S{"Lock"}, nineteen + C{FnLock}};
+            << AutoCase(full, {"<0", ">Lock"}, "ok", blanks + S{"Lock"}, nineteen + C{FnLock});
     }
     void editAuto() {
         QFETCH(AutoCase, testCase);
@@ -405,10 +402,10 @@ private slots:
 
     void productionLog_data() {
         QTest::addColumn<LogCase>("testCase");
-        QTest::newRow("sqlite with serial") << LogCase{"log.sqlite", true, "Connected: ", true};
+        QTest::newRow("sqlite with serial") << LogCase("log.sqlite", true, "Connected: ", true);
         QTest::newRow("password in the URL")
-            << LogCase{"postgresql://u:pw@h/d", false, "Production log postgresql://u", false};
-        QTest::newRow("serial without the log") << LogCase{"", true, "Connected: ", false};
+            << LogCase("postgresql://u:pw@h/d", false, "Production log postgresql://u", false);
+        QTest::newRow("serial without the log") << LogCase("", true, "Connected: ", false);
     }
     void productionLog() {
         QFETCH(LogCase, testCase);
@@ -416,10 +413,8 @@ private slots:
         frmProductionLog dlg(state);
         const bool logOn = !location.isEmpty();
         Child<QCheckBox>(dlg, "chkEnabled")->setChecked(logOn);
-        Child<QLineEdit>(dlg, "txtLocation")
-            ->setText(location.contains(QLatin1Char(':'))
-                          ? location
-                          : (location.isEmpty() ? QString() : dir->filePath(location)));
+        const bool url = location.isEmpty() || location.contains(QLatin1Char(':'));
+        Child<QLineEdit>(dlg, "txtLocation")->setText(url ? location : dir->filePath(location));
         Child<QCheckBox>(dlg, "chkSerial")->setChecked(serial);
         Child<QLineEdit>(dlg, "txtAddress")->setText(QStringLiteral("7FF0"));
         Child<QSpinBox>(dlg, "spnLength")->setValue(3);

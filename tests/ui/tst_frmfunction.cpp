@@ -78,6 +78,10 @@ private slots:
         messages.emplace();
     }
     void cleanup() { messages.reset(); }
+    void setAuto(const QList<qint16>& steps) {
+        state.AutoCount = qint16(steps.size());
+        std::copy(steps.begin(), steps.end(), state.AutoList.begin() + 1);
+    }
 
     void loadSequence_data() {
         QTest::addColumn<bool>("identified");
@@ -119,10 +123,7 @@ private slots:
         QVERIFY(!w.dlg.isVisible());
         QCOMPARE(w.dlg.result(), int(QDialog::Accepted));
         QVERIFY(w.dlg.BufferReloadWanted());
-        QCOMPARE(messages->size(), 1);
-        QCOMPARE((*messages)[0].title, QStringLiteral("Device Error"));
-        QCOMPARE((*messages)[0].text, QStringLiteral("Communication Error!"));
-        QCOMPARE((*messages)[0].icon, MsgIcon::Critical);
+        QVERIFY(messages->onlyCritical("Device Error", "Communication Error!"));
         QCOMPARE(w.line(0), QStringLiteral("Reading ...   Device Fault!"));
     }
 
@@ -130,10 +131,7 @@ private slots:
         QByteArray image(8192, 0);
         for (int i = 0; i < 8192; ++i)
             state.Buffer[i] = quint8(image[i] = char(i ^ (i >> 8)));
-        state.AutoCount = 3;
-        state.AutoList[1] = FnProgram;
-        state.AutoList[2] = FnRead;
-        state.AutoList[3] = FnVerify;
+        setAuto({FnProgram, FnRead, FnVerify});
         Window w(state, *unit);
         w.start(FnAuto);
         QVERIFY(w.dlg.isVisible());
@@ -184,8 +182,7 @@ private slots:
         QCOMPARE(messages->size(), 1);
         QCOMPARE((*messages)[0].text, QStringLiteral("Communication Error!"));
         QVERIFY(visibleAfterTry);
-        QVERIFY(!runEnabled);
-        QVERIFY(!closeEnabled);
+        QVERIFY(!runEnabled && !closeEnabled);
         QCOMPARE(percentShown, QStringLiteral("50%"));
         QCOMPARE(fill, int(50.0f * float(bar) / 100.0f));
         QCOMPARE(w.line(0), QStringLiteral("Programming ...   Device Fault!"));
@@ -220,16 +217,14 @@ private slots:
     // follow, and failures in a row stop it until Resume is clicked.
     void production_data() {
         QTest::addColumn<ProductionCase>("testCase");
-        QTest::newRow("good chips") << ProductionCase{true, 2, 3, "PASS"};
-        QTest::newRow("bad chips, stop after two") << ProductionCase{false, 2, 2, "STOPPED"};
-        QTest::newRow("bad chips, never stop") << ProductionCase{false, 0, 3, "FAIL"};
+        QTest::newRow("good chips") << ProductionCase(true, 2, 3, "PASS");
+        QTest::newRow("bad chips, stop after two") << ProductionCase(false, 2, 2, "STOPPED");
+        QTest::newRow("bad chips, never stop") << ProductionCase(false, 0, 3, "FAIL");
     }
     void production() {
         QFETCH(ProductionCase, testCase);
         auto [goodChips, stopAfter, chipsRun, verdict] = testCase;
-        state.AutoCount = 2;
-        state.AutoList[1] = FnProgram;
-        state.AutoList[2] = FnVerify;
+        setAuto({FnProgram, FnVerify});
         state.Buffer[5] = 0x5A;
         if (!goodChips)
             unit->Memory[5] = 0x00; // a bit programming cannot set
@@ -246,10 +241,8 @@ private slots:
         const int passed = goodChips ? chipsRun : 0;
         QCOMPARE(text("lblCounts"),
                  QStringLiteral("Chips: %1    Passed: %2    Failed: %3    Yield: %4 %")
-                     .arg(chipsRun)
-                     .arg(passed)
-                     .arg(chipsRun - passed)
-                     .arg(goodChips ? "100.0" : "0.0"));
+                     .arg(QString::number(chipsRun), QString::number(passed),
+                          QString::number(chipsRun - passed), goodChips ? "100.0" : "0.0"));
         QCOMPARE(text("lblReason").startsWith("Verify Error at 0005"), !goodChips);
         QVERIFY(messages->isEmpty());
         if (verdict == "STOPPED") {
@@ -278,29 +271,18 @@ private slots:
         QFETCH(int, records);
         QTemporaryDir dir;
         state.AppDir = dir.path();
-        state.AutoCount = 3;
-        state.AutoList[1] = FnErase;
-        state.AutoList[2] = FnProgram;
-        state.AutoList[3] = FnVerify;
+        setAuto({FnErase, FnProgram, FnVerify});
         state.Buffer[0x20] = 0x5A;
         UserSettings settings(state);
         settings.setValue(QStringLiteral("log/enabled"), true);
         settings.setValue(QStringLiteral("log/url"), dir.filePath(location));
-        SerialSettings serial;
-        serial.enabled = true;
-        serial.address = 0x10;
-        serial.length = 2;
-        serial.first = 100;
-        serial.step = 5;
-        serial.save(settings);
+        SerialSettings{.enabled = true, .address = 0x10, .length = 2, .first = 100, .step = 5}.save(
+            settings);
         QVERIFY(settings.sync());
         RunContext context;
         context.imageFile = QStringLiteral("image.hex");
         context.port = QStringLiteral("COM3");
-        context.setUnit(QByteArray("\x01"
-                                   "ABCD\x00"
-                                   "21",
-                                   8));
+        context.setUnit(QByteArray::fromHex("0141424344003231")); // ABCD, version 21
         const quint32 crc = BufferCrc32(state);
         qsizetype before = 0; // frames after the load sequence
         std::optional<Window> w;

@@ -49,21 +49,11 @@ void writeConfig(const QString& dir) {
     WriteFile(dir + "/auto.cfg", "0\r\n");
 }
 
-// The state a window sees after a start from writeConfig(dir).
-void fillState(AppState& state, const QString& dir) {
-    writeConfig(dir);
-    QVERIFY(Main(state, dir));
-}
-
 QStringList panelTexts(const mdiMain& w) {
     QStringList texts;
     for (int i = 1; i <= 5; ++i)
         texts << w.PanelText(i);
     return texts;
-}
-
-QByteArray frame(const char* hex) {
-    return QByteArray::fromHex(hex);
 }
 
 bool allBytes(const AppState& state, quint8 value) {
@@ -113,7 +103,8 @@ private slots:
         messages = std::make_unique<MessageLog>();
         dir.emplace();
         state = AppState();
-        fillState(state, dir->path());
+        writeConfig(dir->path());
+        QVERIFY(Main(state, dir->path()));
     }
     void cleanup() {
         messages.reset();
@@ -180,8 +171,7 @@ private slots:
         QVERIFY(w->Action("DeviceRun")->isChecked() && !w->Action("DeviceReset")->isChecked());
         w->Action("DeviceReset")->trigger();
         QVERIFY(unit.waitForFrames(4));
-        QCOMPARE(unit.frames(),
-                 QList<QByteArray>({frame("0154"), frame("012D"), frame("012B"), frame("012D")}));
+        QCOMPARE(unit.frames(), (QList<QByteArray>{"\x01T", "\x01-", "\x01+", "\x01-"}));
         // Showing the window again does not repeat the report.
         w->hide();
         w->show();
@@ -233,8 +223,8 @@ private slots:
         });
         w->DeviceFunction_Click();
         QCOMPARE(line, QStringLiteral("Programming ...   OK!"));
-        QVERIFY(second.frames().contains(frame("1400000010") +
-                                         frame("303132333435363738393a3b3c3d3e3f")));
+        QVERIFY(second.frames().contains(
+            QByteArray::fromHex("1400000010303132333435363738393a3b3c3d3e3f")));
         QCOMPARE(offers.size(), 1);
     }
 
@@ -343,12 +333,12 @@ private slots:
         const QByteArray bad = ":04000000787878781C\r\n:0400100011223344"
                                "43\r\n:00000001FF\r\n";
         const QByteArray bin = QByteArray::fromHex("11223344");
-        QTest::newRow("HEX at offset") << LoadCase{"image.HEX", hex, "cmdOk", "1000", 0x1010, ""};
-        QTest::newRow("binary at offset") << LoadCase{"image.bin", bin, "cmdOk", "20", 0x20, ""};
+        QTest::newRow("HEX at offset") << LoadCase("image.HEX", hex, "cmdOk", "1000", 0x1010, "");
+        QTest::newRow("binary at offset") << LoadCase("image.bin", bin, "cmdOk", "20", 0x20, "");
         QTest::newRow("bad checksum")
-            << LoadCase{"bad.hex", bad, "cmdOk", "0", -1, "File Load Error"};
-        QTest::newRow("options cancelled") << LoadCase{"image.hex", hex, "cmdCancel", "0", -1, ""};
-        QTest::newRow("file dialog cancelled") << LoadCase{"image.hex", hex, "", "0", -1, ""};
+            << LoadCase("bad.hex", bad, "cmdOk", "0", -1, "File Load Error");
+        QTest::newRow("options cancelled") << LoadCase("image.hex", hex, "cmdCancel", "0", -1, "");
+        QTest::newRow("file dialog cancelled") << LoadCase("image.hex", hex, "", "0", -1, "");
     }
     void fileLoad() {
         QFETCH(LoadCase, testCase);
@@ -421,10 +411,10 @@ private slots:
     // buffer, Cancel stops the run; an unchanged file asks nothing.
     void changedFileOffersReload_data() {
         QTest::addColumn<ReloadCase>("testCase");
-        QTest::newRow("unchanged") << ReloadCase{false, -1, true, char(0x11)};
-        QTest::newRow("yes") << ReloadCase{true, 0, true, char(0x22)};
-        QTest::newRow("no") << ReloadCase{true, 1, true, char(0x11)};
-        QTest::newRow("cancel") << ReloadCase{true, 2, false, char(0x11)};
+        QTest::newRow("unchanged") << ReloadCase(false, -1, true, char(0x11));
+        QTest::newRow("yes") << ReloadCase(true, 0, true, char(0x22));
+        QTest::newRow("no") << ReloadCase(true, 1, true, char(0x11));
+        QTest::newRow("cancel") << ReloadCase(true, 2, false, char(0x11));
     }
     void changedFileOffersReload() {
         QFETCH(ReloadCase, testCase);
@@ -540,11 +530,10 @@ private slots:
 
     void bufferFill_data() {
         QTest::addColumn<FillCase>("testCase");
-        QTest::newRow("100 for 10 with 0")
-            << FillCase{true, QStringList{"0", "100", "10"}, 0x100, 0x10, 0x00};
+        QTest::newRow("100 for 10 with 0") << FillCase(true, {"0", "100", "10"}, 0x100, 0x10, 0x00);
         QTest::newRow("fill opens the window")
-            << FillCase{false, QStringList{"a", "FFF0", "10"}, 0xFFF0, 16, 0x0A};
-        QTest::newRow("cancel, window closed") << FillCase{false, QStringList(), 0, 0, 0};
+            << FillCase(false, {"a", "FFF0", "10"}, 0xFFF0, 16, 0x0A);
+        QTest::newRow("cancel, window closed") << FillCase(false, {}, 0, 0, 0);
     }
     void bufferFill() {
         QFETCH(FillCase, testCase);
@@ -587,10 +576,9 @@ private slots:
 
     void deviceSelection_data() {
         QTest::addColumn<SelectCase>("testCase");
-        QTest::newRow("size 0") << SelectCase{2, QStringList{"Device: NONE", "Size: 0H"}};
-        QTest::newRow("hex letters")
-            << SelectCase{3, QStringList{"Device: EEPROM 2816", "Size: B00H"}};
-        QTest::newRow("cancel") << SelectCase{-1, QStringList{"Device: EPROM 64K", "Size: 10000H"}};
+        QTest::newRow("size 0") << SelectCase(2, {"Device: NONE", "Size: 0H"});
+        QTest::newRow("hex letters") << SelectCase(3, {"Device: EEPROM 2816", "Size: B00H"});
+        QTest::newRow("cancel") << SelectCase(-1, {"Device: EPROM 64K", "Size: 10000H"});
     }
     void deviceSelection() {
         QFETCH(SelectCase, testCase);
