@@ -80,9 +80,8 @@ private slots:
         const Status status = Main(state, m_dir.path());
         QVERIFY2(status, qPrintable(status.message));
         QCOMPARE(state.AppDir, m_dir.path());
-        QCOMPARE(state.PortNumber, qint16(1));
-        QCOMPARE(state.DeviceCount, qint16(3));
-        QCOMPARE(state.SelectedDevice, qint16(2));
+        QCOMPARE(QList<int>({state.PortNumber, state.DeviceCount, state.SelectedDevice}),
+                 QList<int>({1, 3, 2}));
         QCOMPARE(state.DeviceTable[2].Name, QStringLiteral("EPROM 8K, low voltage"));
         QCOMPARE(state.DeviceTable[2].Code, qint16(5));
         QCOMPARE(state.DeviceTable[3].Size, 65536);
