@@ -432,11 +432,8 @@ private slots:
         if (!saved)
             return;
         const SerialSettings read = SerialSettings::load(settings);
-        QVERIFY(read.enabled);
-        QCOMPARE(read.address, qint64(0x7FF0));
-        QCOMPARE(read.length, 3);
+        QVERIFY(read.enabled && read.address == 0x7FF0 && read.length == 3 && read.first == 500);
         QCOMPARE(read.encoding, SerialSettings::Encoding::AsciiDecimal);
-        QCOMPARE(read.first, qint64(500));
     }
 };
 

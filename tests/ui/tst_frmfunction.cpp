@@ -134,17 +134,14 @@ private slots:
         setAuto({FnProgram, FnRead, FnVerify});
         Window w(state, *unit);
         w.start(FnAuto);
-        QVERIFY(w.dlg.isVisible());
-        QVERIFY(!w.dlg.BufferReloadWanted());
-        QVERIFY(messages->isEmpty());
+        QVERIFY(w.dlg.isVisible() && !w.dlg.BufferReloadWanted() && messages->isEmpty());
         const QStringList lines{"Programming ...   OK!", "Reading ...   OK!",
                                 "Verifying ...   OK!"};
         for (int i = 0; i < 6; ++i)
             QCOMPARE(w.line(i), lines.value(i));
         QCOMPARE(w.child("lblProgress")->text(), QStringLiteral("100%"));
         QCOMPARE(w.child<QFrame>("shpProgress")->width(), w.child<QFrame>("shpBG")->width());
-        QVERIFY(w.run()->isEnabled());
-        QVERIFY(w.close()->isEnabled());
+        QVERIFY(w.run()->isEnabled() && w.close()->isEnabled());
         QCOMPARE(unit->Memory.left(8192), image);
     }
 
@@ -209,8 +206,7 @@ private slots:
         QCOMPARE((*messages)[1].text, QStringLiteral("The unit went away."));
         QCOMPARE((*messages)[1].icon, MsgIcon::Critical);
         // Nothing was read, so there is nothing to reload.
-        QVERIFY(w.dlg.isVisible());
-        QVERIFY(!w.dlg.BufferReloadWanted());
+        QVERIFY(w.dlg.isVisible() && !w.dlg.BufferReloadWanted());
     }
 
     // The Production window: Space runs Auto on the next chip, the counts

@@ -254,15 +254,13 @@ private slots:
         });
         w->DeviceFunction_Click();
         probe.stop();
-        QVERIFY(answer.seen && answer.unexpected.isEmpty());
-        QVERIFY(sawLocked);
+        QVERIFY(answer.seen && answer.unexpected.isEmpty() && sawLocked);
         QVERIFY(w->Action("DeviceFunction")->isEnabled());
         QCOMPARE(w->PanelText(5), QStringLiteral("RESET"));
         QVERIFY(w->Action("DeviceReset")->isChecked());
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(state.Buffer.data()), 8192), memory);
         QTRY_VERIFY(before.isNull());
-        QVERIFY(w->BufferWindow());
-        QVERIFY(messages->isEmpty());
+        QVERIFY(w->BufferWindow() && messages->isEmpty());
     }
 
     void deviceCompare_data() {
