@@ -71,8 +71,6 @@ struct Workspace {
         process.closeWriteChannel();
         CliResult result;
         if (!process.waitForStarted(10000) || !process.waitForFinished(120000)) {
-            process.kill();
-            process.waitForFinished();
             result.err = QStringLiteral("varn-cli did not finish");
             return result;
         }

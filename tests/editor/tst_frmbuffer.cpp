@@ -1,3 +1,4 @@
+#include "core/hextext.h"
 #include "editor/frmbuffer.h"
 
 #include <QLabel>
@@ -9,12 +10,6 @@
 #include <tuple>
 
 using namespace varn;
-
-namespace {
-QString Hex4(int value) {
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
-}
-} // namespace
 
 // part: of the character: 0 left edge, 1 middle, 2 right edge
 using ClickCase = std::tuple<int, int, int, QString, QString, bool>;
@@ -166,7 +161,7 @@ private slots:
         QVERIFY(scroll->value() > 0);
         // The header stays the first line in view; the top row is the scroll bar's.
         QCOMPARE(text->cursorForPosition(QPoint(2, 2)).blockNumber(), 0);
-        QCOMPARE(ShownRow(0).left(4), Hex4(scroll->value() * 16));
+        QCOMPARE(ShownRow(0).left(4), HexWord(scroll->value() * 16));
         QCOMPARE(lblAddress->text(), ShownRow(0).left(4));
     }
 };
