@@ -131,8 +131,7 @@ private slots:
         QVERIFY2((*messages)[0].text.startsWith("COM1, "), qPrintable((*messages)[0].text));
         QCOMPARE((*messages)[1].text, QStringLiteral("Communication Error!"));
         QCOMPARE(panelTexts(*w), QStringList({"FAIL", "Device:", "Size:", "File:", ""}));
-        QVERIFY(!w->BufferWindow());
-        QVERIFY(!state.UnitIdentified);
+        QVERIFY(!w->BufferWindow() && !state.UnitIdentified);
         QTRY_VERIFY(!w->findChild<frmAbout*>());
         // The buffer is emptied by the load step whatever the port does.
         QVERIFY(allBytes(state, 0xFF));
@@ -149,13 +148,11 @@ private slots:
         VirtualUnit unit(unitArgs());
         auto w = startWithUnit(unit);
         QVERIFY(w);
-        QCOMPARE(messages->size(), 1);
-        QCOMPARE((*messages)[0].title, QStringLiteral("VARN"));
+        QCOMPARE(messages->titles(), QStringList{"VARN"});
         QCOMPARE((*messages)[0].text, QStringLiteral("Device: VARN\r\nVersion 2.0"));
         QCOMPARE(panelTexts(*w),
                  QStringList({"COM1", "Device: FLASH 8K", "Size: 2000H", "File:", "RUN"}));
-        QVERIFY(state.UnitIdentified);
-        QVERIFY(w->BufferWindow());
+        QVERIFY(state.UnitIdentified && w->BufferWindow());
         QCOMPARE(w->MdiArea()->subWindowList().size(), 1);
         // F6 and F5 reach the Device menu from inside the buffer window; a
         // second F5 sends nothing.
@@ -303,8 +300,7 @@ private slots:
             QVERIFY((*messages)[0].text.startsWith("The device matches the buffer"));
             return;
         }
-        QVERIFY(messages->isEmpty());
-        QVERIFY(list);
+        QVERIFY(messages->isEmpty() && list);
         QCOMPARE(list->count(), onlyImage ? 1 : 3);
         QVERIFY(w->findChild<QLabel*>("lblSummary")->text().contains("buffer/device"));
         QVERIFY(list->item(list->count() - 1)->text().startsWith(onlyImage ? "0010" : "03F0"));
