@@ -10,8 +10,6 @@ using OffsetCase = std::tuple<QString, qint64, QString>;
 
 using HexCase = std::tuple<bool, qint32, QString>;
 
-using LenientCase = std::tuple<QString, bool, quint32>;
-
 class TestHexText : public QObject {
     Q_OBJECT
 
@@ -29,23 +27,6 @@ private slots:
         QFETCH(HexCase, testCase);
         auto [word, value, text] = testCase;
         QCOMPARE(word ? HexWord(value) : HexByte(value), text);
-    }
-
-    void lenientHex_data() {
-        QTest::addColumn<LenientCase>("testCase");
-        QTest::newRow("1g") << LenientCase("1g", true, 1u);
-        QTest::newRow("x5") << LenientCase("x5", true, 0u);
-        QTest::newRow("empty") << LenientCase("", true, 0u);
-        QTest::newRow("FFFFFFFF") << LenientCase("FFFFFFFF", true, 0xFFFFFFFFu);
-        QTest::newRow("100000000") << LenientCase("100000000", false, 0u);
-    }
-    void lenientHex() {
-        QFETCH(LenientCase, testCase);
-        auto [text, fits, value] = testCase;
-        const std::optional<quint32> read = LenientHex(text);
-        QCOMPARE(read.has_value(), fits);
-        if (fits)
-            QCOMPARE(*read, value);
     }
 
     void strictHex_data() {
