@@ -1,9 +1,9 @@
 #include "core/appstate.h"
 #include "production/csvexport.h"
 #include "production/productionlog.h"
-#include "support/pgserver.h"
 #include "support/rows.h"
 #include "support/testsupport.h"
+#include "tools/pgserver/pgserver.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -102,7 +102,7 @@ private:
     }
 
     QTemporaryDir dir;
-    test::PgServer pg;
+    PgServer pg;
     bool pgStarted = false;
     QString pgError;
     int sqliteCounter = 0;

@@ -1,7 +1,7 @@
 #include "logbench.h"
 
 #include "production/productionlog.h"
-#include "support/pgserver.h"
+#include "tools/pgserver/pgserver.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -86,7 +86,7 @@ void MeasureProductionLog(Table& table, int records) {
     Measure(table, QStringLiteral("SQLite, WAL, synchronous=FULL (%1)").arg(fs),
             dir.filePath(QStringLiteral("varn-log.sqlite")), records, QStringLiteral("< 20 ms"));
 
-    test::PgServer server;
+    PgServer server;
     server.setDurable(true);
     if (!server.start()) {
         table.failed(QStringLiteral("PostgreSQL, local throwaway server"), server.error());

@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace varn::test {
+namespace varn {
 
 namespace {
 
@@ -48,14 +48,14 @@ PgServer::~PgServer() {
 }
 
 bool PgServer::fail(const QString& error) {
-    m_error = error;
+    errorText = error;
     return false;
 }
 
 bool PgServer::run(const QString& program, const QStringList& arguments, int timeoutMs) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    if (m_asPostgres)
+    if (asPostgres)
         process.start("runuser", QStringList{"-u", "postgres", "--", program} + arguments);
     else
         process.start(program, arguments);
@@ -71,50 +71,50 @@ bool PgServer::run(const QString& program, const QStringList& arguments, int tim
 }
 
 bool PgServer::start() {
-    m_bin = findBinFolder();
-    if (m_bin.isEmpty())
+    binDir = findBinFolder();
+    if (binDir.isEmpty())
         return fail("PostgreSQL is not installed (Debian package postgresql; scripts/setup.sh "
                     "installs it)");
-    if (!m_dir.isValid())
+    if (!dataDir.isValid())
         return fail("cannot create a temporary folder");
-    m_asPostgres = geteuid() == 0;
-    if (m_asPostgres) {
+    asPostgres = geteuid() == 0;
+    if (asPostgres) {
         const passwd* user = getpwnam("postgres");
         if (!user)
             return fail("running as root and there is no postgres user to run the server as");
-        if (chown(QFile::encodeName(m_dir.path()).constData(), user->pw_uid, user->pw_gid) != 0)
+        if (chown(QFile::encodeName(dataDir.path()).constData(), user->pw_uid, user->pw_gid) != 0)
             return fail("cannot hand the temporary folder to postgres");
     }
-    const QString data = m_dir.filePath("data");
-    if (!run(m_bin + "/initdb", {"-D", data, "-A", "trust", "-U", "postgres", "--no-sync"}, 60000))
+    const QString data = dataDir.filePath("data");
+    if (!run(binDir + "/initdb", {"-D", data, "-A", "trust", "-U", "postgres", "--no-sync"}, 60000))
         return false;
     // A port just seen free may be taken again by the time the server binds
     // it; try a few.
-    for (int attempt = 0; attempt < 5 && !m_running; ++attempt) {
-        m_port = freePort();
+    for (int attempt = 0; attempt < 5 && !running; ++attempt) {
+        portNumber = freePort();
         QString options = QStringLiteral("-k %1 -c listen_addresses=127.0.0.1 -p %2")
-                              .arg(m_dir.path())
-                              .arg(m_port);
-        if (!m_durable)
+                              .arg(dataDir.path())
+                              .arg(portNumber);
+        if (!durable)
             options += " -c fsync=off";
-        m_running =
-            run(m_bin + "/pg_ctl",
-                {"-D", data, "-o", options, "-l", m_dir.filePath("log"), "-w", "start"}, 60000);
+        running =
+            run(binDir + "/pg_ctl",
+                {"-D", data, "-o", options, "-l", dataDir.filePath("log"), "-w", "start"}, 60000);
     }
-    QFile log(m_dir.filePath("log"));
-    if (!m_running && log.open(QIODevice::ReadOnly))
-        m_error += "\n" + QString::fromLocal8Bit(log.readAll().right(2000));
-    return m_running;
+    QFile log(dataDir.filePath("log"));
+    if (!running && log.open(QIODevice::ReadOnly))
+        errorText += "\n" + QString::fromLocal8Bit(log.readAll().right(2000));
+    return running;
 }
 
 void PgServer::stop() {
-    if (!m_running)
+    if (!running)
         return;
-    m_running = false;
-    run(m_bin + "/pg_ctl", {"-D", m_dir.filePath("data"), "-m", "fast", "-w", "stop"}, 30000);
+    running = false;
+    run(binDir + "/pg_ctl", {"-D", dataDir.filePath("data"), "-m", "fast", "-w", "stop"}, 30000);
 }
 QString PgServer::url() const {
-    return QStringLiteral("postgresql://postgres@127.0.0.1:%1/postgres").arg(m_port);
+    return QStringLiteral("postgresql://postgres@127.0.0.1:%1/postgres").arg(portNumber);
 }
 
-} // namespace varn::test
+} // namespace varn

@@ -5,9 +5,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-namespace varn::test {
+namespace varn {
 
-// A throwaway PostgreSQL server for one test, in a temporary data folder,
+// A throwaway PostgreSQL server for one test or benchmark run, in a temporary data folder,
 // listening on 127.0.0.1 and a socket in that folder; the system's own
 // cluster is never touched. The server refuses to run as root, so under root
 // it runs as the "postgres" user that Debian's package creates.
@@ -28,26 +28,26 @@ public:
     bool start();
     // Tests run with fsync off (faster, nothing to survive); a benchmark of
     // the cost of a durable record turns it back on before start().
-    void setDurable(bool durable) { m_durable = durable; }
+    void setDurable(bool on) { durable = on; }
     void stop();
     // postgresql://postgres@127.0.0.1:PORT/postgres
     QString url() const;
-    int port() const { return m_port; }
+    int port() const { return portNumber; }
     // The server's major version, from Debian's versioned folder ("15").
-    QString version() const { return QFileInfo(m_bin).dir().dirName(); }
-    QString error() const { return m_error; }
+    QString version() const { return QFileInfo(binDir).dir().dirName(); }
+    QString error() const { return errorText; }
 
 private:
     bool fail(const QString& error);
     bool run(const QString& program, const QStringList& arguments, int timeoutMs);
 
-    QTemporaryDir m_dir;
-    QString m_bin;
-    QString m_error;
-    int m_port = 0;
-    bool m_running = false;
-    bool m_asPostgres = false;
-    bool m_durable = false;
+    QTemporaryDir dataDir;
+    QString binDir;
+    QString errorText;
+    int portNumber = 0;
+    bool running = false;
+    bool asPostgres = false;
+    bool durable = false;
 };
 
-} // namespace varn::test
+} // namespace varn
