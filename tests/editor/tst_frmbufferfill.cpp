@@ -45,14 +45,6 @@ private slots:
         messages.reset();
     }
 
-    void opensWithDefaults() {
-        QCOMPARE(state->FillConfirmed, false);
-        QCOMPARE(int(state->FillByte), 0xFF);
-        const QList<QLineEdit*> boxes{Box("txtFillWith"), Box("txtStart"), Box("txtLength")};
-        QCOMPARE(boxes[0]->text() + boxes[1]->text() + boxes[2]->text(), QStringLiteral("FF00001"));
-        QCOMPARE(dialog->focusWidget(), Button("cmdCancel"));
-    }
-
     void okReadsTheBoxes_data() {
         // The three boxes' texts, then the value, start and length read, or the
         // part of the warning when the dialog stays open.
@@ -60,7 +52,6 @@ private slots:
         QTest::newRow("empty fill value") << BoxesCase({"", "0000", "1"}, {0xFF, 0, 1}, "");
         QTest::newRow("lower case") << BoxesCase({"a", "abcd", "ef"}, {0x0A, 0xABCD, 0xEF}, "");
         QTest::newRow("digit then junk") << BoxesCase({"1G", "0", "0"}, {0x01, 0, 0}, "");
-        QTest::newRow("junk only") << BoxesCase({"G", "FFFF", "0"}, {0x00, 0xFFFF, 0}, "");
         QTest::newRow("up to the last index")
             << BoxesCase({"00", "FFFF", "1172"}, {0x00, 0xFFFF, 0x1172}, "");
         QTest::newRow("empty start") << BoxesCase({"00", "", "1"}, {}, "start");

@@ -1,7 +1,6 @@
 #include "core/hextext.h"
 #include "editor/hexview.h"
 
-#include <QRandomGenerator>
 #include <QtTest>
 #include <memory>
 #include <tuple>
@@ -53,8 +52,6 @@ using GoToCase = std::tuple<int, int, int, int>;
 
 using ScrollCase = std::tuple<int, int>;
 
-using SumCase = std::tuple<int, int, QString>;
-
 using WheelCase = std::tuple<int, QList<int>, int>;
 
 class tst_HexView : public QObject {
@@ -79,23 +76,6 @@ private slots:
         QCOMPARE(view.TopLine(), maximum);
         view.SetTopLine(-3);
         QCOMPARE(view.TopLine(), 0);
-    }
-
-    void checksum_data() {
-        QTest::addColumn<SumCase>("testCase");
-        QTest::newRow("1024 x FF") << SumCase(1024, -1, "FC00");
-        // 128 x FF = 7F80; the bytes past the device do not count.
-        QTest::newRow("128, byte past device") << SumCase(128, 128, "7F80");
-        QTest::newRow("128, last byte of device") << SumCase(128, 127, "7E81");
-    }
-
-    void checksum() {
-        QFETCH(SumCase, testCase);
-        auto [size, zeroAt, shown] = testCase;
-        auto state = StateWithDevice(size);
-        if (zeroAt >= 0)
-            state->Buffer[zeroAt] = 0;
-        QCOMPARE(HexView(*state).CheckSumText(), shown);
     }
 
     // Rows at any top line, every byte value shown; a scroll or a redraw
@@ -126,8 +106,6 @@ private slots:
         QTest::addColumn<KeyCase>("testCase");
         QTest::newRow("up at top, row 0") << KeyCase(1024, 0, 73, "U", 73, 0, "0001");
         QTest::newRow("left at top scrolls") << KeyCase(1024, 5, 70, "L", 116, 4, "004F");
-        QTest::newRow("up at top scrolls")
-            << KeyCase(1024, 5, P(0, 3, 1), "U", P(0, 3, 1), 4, "0043");
         QTest::newRow("left wraps") << KeyCase(1024, 0, P(1, 0), "L", 116, 0, "000F");
         QTest::newRow("right wraps") << KeyCase(1024, 0, 116, "R", P(1, 0), 0, "0010");
         QTest::newRow("right at bottom scrolls")
@@ -136,8 +114,6 @@ private slots:
             << KeyCase(1024, 0, P(15, 1), "D", P(15, 1), 1, "0101");
         QTest::newRow("right at device end")
             << KeyCase(1024, 48, P(15, 15, 1), "R", P(15, 15, 1), 48, "03FF");
-        QTest::newRow("down at device end")
-            << KeyCase(1024, 48, P(15, 1), "D", P(15, 1), 48, "03F1");
         QTest::newRow("10248: partial last row reached")
             << KeyCase(10248, 624, P(15, 15, 1), QString(33, u'R'), P(15, 15, 1), 625, "280F");
         QTest::newRow("10264: down below the end")
@@ -182,31 +158,6 @@ private slots:
         QCOMPARE(view.Text().mid(65, 4), HexWord(endTop * 16));
     }
 
-    void randomKeysKeepCaretOnDigits_data() {
-        QTest::addColumn<int>("size");
-        for (int size : {0, 200, 10248, 10264})
-            QTest::newRow(qPrintable(QString::number(size))) << size;
-    }
-
-    void randomKeysKeepCaretOnDigits() {
-        QFETCH(int, size);
-        auto state = StateWithDevice(size);
-        HexView view(*state);
-        QRandomGenerator random(size + 1);
-        const int keys[] = {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down};
-        for (int i = 0; i < 20000; ++i) {
-            // Biased towards right and down so the bottom is reached.
-            const int pick = random.bounded(10);
-            view.KeyDown(keys[pick < 2 ? 0 : pick < 3 ? 1 : pick < 7 ? 2 : 3]);
-            const int pos = view.CaretPos();
-            QVERIFY2(HexView::IsDigitPosition(pos), qPrintable(QString::number(pos)));
-            QVERIFY(view.TopLine() >= 0 && view.TopLine() <= view.ScrollMaximum());
-            const int expected = AddressAt(view.TopLine(), pos);
-            QCOMPARE(view.CaretAddress(), expected);
-            QCOMPARE(view.AddressText(), HexWord(expected));
-        }
-    }
-
     void typing_data() {
         QTest::addColumn<TypingCase>("testCase");
         QTest::newRow("a then 5 on FF") << TypingCase(1024, 0, 70, "a5", 0, 0xA5, 73, 0);
@@ -243,23 +194,6 @@ private slots:
         QCOMPARE(state->isDefined(address), changed == 1);
         const int row = address / 16 - view.TopLine();
         QCOMPARE(view.Text().mid(65 + 71 * row + 5 + 3 * (address % 16), 2), HexByte(byte));
-    }
-
-    void displayPositions() {
-        auto state = StateWithDevice(1024);
-        for (int i = 0; i < 1024; ++i)
-            state->Buffer[i] = static_cast<quint8>(i);
-        const QString logical = HexView(*state).Text();
-        const QString shown = HexView::DisplayText(logical);
-        QCOMPARE(shown.size(), 1201 - 17);
-        QVERIFY(!shown.contains(QLatin1Char('\r')));
-        for (int pos = 0; pos < logical.size(); ++pos) {
-            if (logical.at(pos) == QLatin1Char('\r') || logical.at(pos) == QLatin1Char('\n'))
-                continue;
-            const int at = HexView::ToDisplayPosition(pos);
-            QCOMPARE(shown.at(at), logical.at(pos));
-            QCOMPARE(HexView::FromDisplayPosition(at), pos);
-        }
     }
 
     void goTo_data() {

@@ -10,7 +10,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -22,9 +21,6 @@
 #include <QtTest>
 #include <optional>
 #include <tuple>
-
-#include <pty.h>
-#include <unistd.h>
 
 using namespace varn;
 using varn::test::MessageLog;
@@ -109,7 +105,6 @@ private slots:
                                             QString(), 0ll, 0ll);
         QTest::newRow("upper half stays positive")
             << LoadCase("image.bin", bin, "8000", "ffff", 0x8000ll, 0xFFFFll);
-        QTest::newRow("empty is zero") << LoadCase("image.bin", bin, "", " 10 ", 0ll, 0x10ll);
     }
     void fileLoadOptions() {
         QFETCH(LoadCase, testCase);
@@ -238,42 +233,6 @@ private slots:
         Leave(dlg, how);
         QVERIFY(!dlg.isVisible());
         QCOMPARE(int(state.PortNumber), result);
-    }
-
-    // Each number shows what it stands for; a port found through a comN link
-    // (a pseudo-terminal here) can become another number's link on OK.
-    void settingsPointsPort_data() {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("OK replaces the stale link") << "ok";
-        QTest::newRow("Cancel leaves it") << "cancel";
-    }
-    void settingsPointsPort() {
-        QFETCH(QString, how);
-        int master = -1, slave = -1;
-        char name[128];
-        QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
-        const QString pts = QString::fromLatin1(name);
-        const QString gone = dir->filePath("ttyUSB7");
-        QVERIFY(QFile::link(pts, dir->filePath("com5")) &&
-                QFile::link(gone, dir->filePath("com2")));
-        state.PortNumber = 1;
-        frmSettings dlg(state);
-        dlg.show();
-        QCOMPARE(Child<QLabel>(dlg, "lblPort1")->text(), "com2 -> " + gone + " (missing)");
-        QCOMPARE(Child<QLabel>(dlg, "lblPort4")->text(), "com5 -> " + pts);
-        QCOMPARE(Child<QLabel>(dlg, "lblPort6")->text().left(10), QStringLiteral("/dev/ttyS6"));
-        auto* ports = Child<QComboBox>(dlg, "cboPorts");
-        const int item = ports->findData(pts);
-        QVERIFY(item > 0);
-        QVERIFY(ports->itemText(item).endsWith("(now com5)"));
-        QTest::mouseClick(Child<QRadioButton>(dlg, "optComm1"), Qt::LeftButton);
-        ports->setCurrentIndex(item);
-        Leave(dlg, how);
-        ::close(slave);
-        ::close(master);
-        QVERIFY(!dlg.isVisible());
-        QCOMPARE(QFileInfo(dir->filePath("com2")).symLinkTarget(), how == "ok" ? pts : gone);
-        QCOMPARE(int(state.PortNumber), how == "ok" ? 2 : 1);
     }
 
     // ---- auto sequence editor ----

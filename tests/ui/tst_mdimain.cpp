@@ -74,7 +74,6 @@ using FillCase = std::tuple<bool, QStringList, int, int, int>;
 using ReloadCase = std::tuple<bool, int, bool, char>;
 
 // row: -1: Cancel
-using SelectCase = std::tuple<int, QStringList>;
 
 class tst_mdimain : public QObject {
     Q_OBJECT
@@ -456,7 +455,8 @@ private slots:
     }
 
     // A dropped file loads through the options dialog, becomes the first
-    // recent file of the next run, and the load is undone with its checksum.
+    // recent file of the next run, and the load is undone with its checksum;
+    // Clear empties the buffer.
     void dropRecentAndUndo() {
         const QString path = dir->path() + "/image.hex";
         WriteFile(path, ":0400100011223344"
@@ -488,6 +488,8 @@ private slots:
         QCOMPARE(w->BufferWindow()->View().CheckSumText(), emptySum);
         w->Action("BufferRedo")->trigger();
         QCOMPARE(w->BufferWindow()->View().CheckSumText(), loadedSum);
+        w->Action("BufferClear")->trigger();
+        QVERIFY(allBytes(state, 0xFF) && w->BufferWindow());
 
         w.reset();
         state.Buffer.fill(0xFF);
@@ -496,30 +498,6 @@ private slots:
         QVERIFY(first && first->isVisible() && first->text().endsWith(path));
         QVERIFY(!again.Action("FileRecent2")->isVisible());
         load([&] { first->trigger(); });
-    }
-
-    void clearAndEditReopenTheBufferWindow_data() {
-        QTest::addColumn<QString>("command");
-        QTest::newRow("clear") << "BufferClear";
-        QTest::newRow("edit") << "BufferEdit";
-    }
-    void clearAndEditReopenTheBufferWindow() {
-        QFETCH(QString, command);
-        state.Buffer.fill(0x5A);
-        mdiMain w(state);
-        w.BufferEdit_Click();
-        QPointer<frmBuffer> before = w.BufferWindow();
-        w.Action(command)->trigger();
-        QVERIFY(allBytes(state, command == "BufferClear" ? 0xFF : 0x5A));
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(before.isNull());
-        QCOMPARE(w.MdiArea()->subWindowList().size(), 1);
-        // The command opens the window even when it was closed.
-        w.MdiArea()->closeAllSubWindows();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!w.BufferWindow());
-        w.Action(command)->trigger();
-        QVERIFY(w.BufferWindow());
     }
 
     void bufferFill_data() {
@@ -568,33 +546,6 @@ private slots:
         }
     }
 
-    void deviceSelection_data() {
-        QTest::addColumn<SelectCase>("testCase");
-        QTest::newRow("size 0") << SelectCase(2, {"Device: NONE", "Size: 0H"});
-        QTest::newRow("hex letters") << SelectCase(3, {"Device: EEPROM 2816", "Size: B00H"});
-        QTest::newRow("cancel") << SelectCase(-1, {"Device: EPROM 64K", "Size: 10000H"});
-    }
-    void deviceSelection() {
-        QFETCH(SelectCase, testCase);
-        auto [row, panels] = testCase;
-        state.SelectedDevice = 2;
-        mdiMain w(state);
-        w.UpdateDevicePanels();
-        w.BufferEdit_Click();
-        ModalAnswer select("frmSelectDevice", [&](QWidget* dialog) {
-            if (row < 0)
-                return click(dialog, "cmdCancel");
-            dialog->findChild<QListWidget*>("listDevice")->setCurrentRow(row);
-            click(dialog, "cmdOk");
-        });
-        w.DeviceSelect_Click();
-        QVERIFY(select.seen);
-        QCOMPARE(QStringList({w.PanelText(2), w.PanelText(3)}), panels);
-        QCOMPARE(state.SelectedDevice, qint16(row < 0 ? 2 : row + 1));
-        // A new selection closes the buffer window; Cancel leaves it open.
-        QCOMPARE(bool(w.BufferWindow()), row < 0);
-    }
-
     void exitWritesSettings_data() {
         QTest::addColumn<bool>("writable");
         QTest::newRow("written") << true;
@@ -624,25 +575,6 @@ private slots:
         // Closing the window's frame does the same, once.
         w.close();
         QCOMPARE(messages->size(), writable ? 0 : 1);
-    }
-    void helpContents_data() {
-        QTest::addColumn<bool>("fileThere");
-        QTest::newRow("shown") << true;
-        QTest::newRow("no help file") << false;
-    }
-    void helpContents() {
-        QFETCH(bool, fileThere);
-        const QString page = dir->path() + "/varn.html";
-        if (fileThere)
-            WriteFile(page, "<html></html>");
-        mdiMain w(state);
-        w.HelpFile = page;
-        QList<QUrl> opened;
-        w.OpenUrl = [&](const QUrl& url) { return opened << url, true; };
-        w.Action("HelpContents")->trigger();
-        QCOMPARE(opened, fileThere ? QList<QUrl>{QUrl::fromLocalFile(page)} : QList<QUrl>{});
-        QCOMPARE(messages->titles(), fileThere ? QStringList() : QStringList{"Help"});
-        QVERIFY(fileThere || (*messages)[0].text.contains(page));
     }
 };
 
