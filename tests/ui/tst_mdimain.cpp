@@ -1,7 +1,6 @@
 #include "core/appstate.h"
 #include "core/config.h"
 #include "editor/frmbuffer.h"
-#include "ui/frmabout.h"
 #include "ui/mdimain.h"
 
 #include "support/messagelog.h"
@@ -131,7 +130,6 @@ private slots:
         QCOMPARE((*messages)[1].text, QStringLiteral("Communication Error!"));
         QCOMPARE(panelTexts(*w), QStringList({"FAIL", "Device:", "Size:", "File:", ""}));
         QVERIFY(!w->BufferWindow() && !state.UnitIdentified);
-        QTRY_VERIFY(!w->findChild<frmAbout*>());
         // The buffer is emptied by the load step whatever the port does.
         QVERIFY(allBytes(state, 0xFF));
 
@@ -544,6 +542,22 @@ private slots:
             };
             QCOMPARE(sum(w.BufferWindow()) == sum(&fresh), confirmed || count == 0);
         }
+    }
+
+    // A new device shows in the panels and closes the buffer window, whose
+    // layout depends on the device size.
+    void deviceSelection() {
+        state.SelectedDevice = 2;
+        mdiMain w(state);
+        w.BufferEdit_Click();
+        ModalAnswer select("frmSelectDevice", [&](QWidget* dialog) {
+            dialog->findChild<QListWidget*>("listDevice")->setCurrentRow(3);
+            click(dialog, "cmdOk");
+        });
+        w.DeviceSelect_Click();
+        QVERIFY(select.seen && !w.BufferWindow());
+        QCOMPARE(QStringList({w.PanelText(2), w.PanelText(3)}),
+                 QStringList({"Device: EEPROM 2816", "Size: B00H"}));
     }
 
     void exitWritesSettings_data() {
