@@ -144,6 +144,18 @@ private slots:
         QVERIFY(r.out.isEmpty());
     }
 
+    void listPorts() {
+        Workspace ws(false);
+        VirtualUnit unit({"--link", ws.path("com3")});
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
+        QVERIFY(QFile::link(unit.path(), ws.path("com7")));
+        const CliResult r = ws.run({"--list-ports"});
+        CHECK_RUN(r, 0);
+        QVERIFY2(r.out.contains(unit.path() + " (pseudo-terminal)\n  access:       yes\n"
+                                              "  com entries:  com3, com7\n"),
+                 qPrintable(r.out));
+    }
+
     void checksumOfDeviceBytes_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("device");

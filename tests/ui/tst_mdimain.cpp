@@ -590,6 +590,26 @@ private slots:
         w.close();
         QCOMPARE(messages->size(), writable ? 0 : 1);
     }
+
+    void helpContents_data() {
+        QTest::addColumn<bool>("fileThere");
+        QTest::newRow("shown") << true;
+        QTest::newRow("no help file") << false;
+    }
+    void helpContents() {
+        QFETCH(bool, fileThere);
+        const QString page = dir->path() + "/varn.html";
+        if (fileThere)
+            WriteFile(page, "<html></html>");
+        mdiMain w(state);
+        w.HelpFile = page;
+        QList<QUrl> opened;
+        w.OpenUrl = [&](const QUrl& url) { return opened << url, true; };
+        w.Action("HelpContents")->trigger();
+        QCOMPARE(opened, fileThere ? QList<QUrl>{QUrl::fromLocalFile(page)} : QList<QUrl>{});
+        QCOMPARE(messages->titles(), fileThere ? QStringList() : QStringList{"Help"});
+        QVERIFY(fileThere || (*messages)[0].text.contains(page));
+    }
 };
 
 QTEST_MAIN(tst_mdimain)
