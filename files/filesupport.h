@@ -64,6 +64,16 @@ Status PlaceRecords(const ImageRecords& image, qint64 fileOffset, qint64 bufferO
 // records win where they overlap.
 void CopyRecords(const ImageRecords& image, AppState& state);
 
+// A text image's reader: every record of content at its full address, or the
+// first bad line's message.
+using RecordReader = Status (*)(const QByteArray& content, const QString& shown,
+                                ImageRecords& image);
+// The whole load of a text image (Intel HEX, S-record): the bounded read,
+// readRecords, PlaceRecords and CopyRecords at state.FileOffset /
+// state.BufferOffset. Nothing is stored unless every step passed; a notice of
+// data left out comes back as the message of a successful Status.
+Status OpenTextImage(AppState& state, const QString& path, RecordReader readRecords);
+
 // "<file>, line <n>": where a text image's message points.
 QString FileLine(const QString& shown, int lineNumber);
 // A message about one line: the cause, then where it points.

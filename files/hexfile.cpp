@@ -169,23 +169,7 @@ void PutHexByte(char*& out, int value) {
 } // namespace
 
 Status OpenHexFile(AppState& state, const QString& path) {
-    const QString shown = QDir::toNativeSeparators(path);
-    QByteArray content;
-    if (Status read = detail::ReadForLoad(path, state.FileOffset, state.BufferOffset,
-                                          detail::MaxTextImageBytes, content);
-        !read)
-        return read;
-
-    detail::ImageRecords image;
-    if (Status read = ReadHexRecords(content, shown, image); !read)
-        return read;
-    QString notice;
-    if (Status placed =
-            detail::PlaceRecords(image, state.FileOffset, state.BufferOffset, shown, notice);
-        !placed)
-        return placed;
-    detail::CopyRecords(image, state);
-    return Status::Ok(notice);
+    return detail::OpenTextImage(state, path, ReadHexRecords);
 }
 
 Status SaveHexFile(const AppState& state, const QString& path) {

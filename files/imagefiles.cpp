@@ -173,6 +173,26 @@ Status PlaceRecords(const ImageRecords& image, qint64 fileOffset, qint64 bufferO
     return Status::Ok();
 }
 
+Status OpenTextImage(AppState& state, const QString& path, RecordReader readRecords) {
+    const QString shown = QDir::toNativeSeparators(path);
+    QByteArray content;
+    if (Status read =
+            ReadForLoad(path, state.FileOffset, state.BufferOffset, MaxTextImageBytes, content);
+        !read)
+        return read;
+    ImageRecords image;
+    if (Status read = readRecords(content, shown, image); !read)
+        return read;
+    // FileOffset is a lower bound on the file addresses taken, not
+    // subtracted; data beyond the buffer is left out with a notice.
+    QString notice;
+    if (Status placed = PlaceRecords(image, state.FileOffset, state.BufferOffset, shown, notice);
+        !placed)
+        return placed;
+    CopyRecords(image, state);
+    return Status::Ok(notice);
+}
+
 void CopyRecords(const ImageRecords& image, AppState& state) {
     for (const ImageRecord& record : image.records) {
         const StoredRange range = Stored(record, state.FileOffset);

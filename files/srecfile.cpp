@@ -147,24 +147,7 @@ bool PathLooksSRecord(const QString& path) {
 }
 
 Status OpenSRecordFile(AppState& state, const QString& path) {
-    const QString shown = QDir::toNativeSeparators(path);
-    QByteArray content;
-    if (Status read = detail::ReadForLoad(path, state.FileOffset, state.BufferOffset,
-                                          detail::MaxTextImageBytes, content);
-        !read)
-        return read;
-    detail::ImageRecords image;
-    if (Status read = ReadSRecords(content, shown, image); !read)
-        return read;
-    // As for Intel HEX: FileOffset is a lower bound on the file addresses
-    // taken, not subtracted; data beyond the buffer is left out with a notice.
-    QString notice;
-    if (Status placed =
-            detail::PlaceRecords(image, state.FileOffset, state.BufferOffset, shown, notice);
-        !placed)
-        return placed;
-    detail::CopyRecords(image, state);
-    return Status::Ok(notice);
+    return detail::OpenTextImage(state, path, ReadSRecords);
 }
 
 Status SaveSRecordFile(const AppState& state, const QString& path) {

@@ -737,14 +737,7 @@ void mdiMain::DeviceFunction_Click() {
     connect(&dialog, &frmFunction::unitStateChanged, this, &mdiMain::UpdateUnitState);
     dialog.BeforeProgram = [this] { return offerReload(); };
     dialog.setRecordContext(recordContext());
-    // The load exchange pauses with events flowing: no other command may run
-    // inside it, nor may the window be opened twice.
-    setMenusEnabled(false);
-    busy = true;
-    dialog.Form_Load();
-    busy = false;
-    setMenusEnabled(true);
-    UpdateUnitState();
+    whileBusy([&] { dialog.Form_Load(); });
     history->Begin();
     dialog.exec();
     // A Read replaces the buffer: one undoable step, no file named any more.
@@ -759,13 +752,11 @@ void mdiMain::DeviceFunction_Click() {
 void mdiMain::DeviceCompare_Click() {
     frmFunction dialog(state, *cm, this);
     connect(&dialog, &frmFunction::unitStateChanged, this, &mdiMain::UpdateUnitState);
-    setMenusEnabled(false);
-    busy = true;
-    dialog.Form_Load();
-    const FunctionResult result = dialog.RunAlone(FnCompare);
-    busy = false;
-    setMenusEnabled(true);
-    UpdateUnitState();
+    FunctionResult result;
+    whileBusy([&] {
+        dialog.Form_Load();
+        result = dialog.RunAlone(FnCompare);
+    });
     if (result.outcome == Outcome::Mismatch)
         showDifferences(QStringLiteral("Compare with the device"), result.report,
                         QStringLiteral("device"));
@@ -774,6 +765,17 @@ void mdiMain::DeviceCompare_Click() {
                     QStringLiteral("The device matches the buffer (%1 bytes read).")
                         .arg(result.bytesTransferred),
                     MsgIcon::Information);
+}
+
+void mdiMain::whileBusy(const std::function<void()>& exchange) {
+    // The unit's exchanges pause with events flowing: no other command may run
+    // inside them, nor may a device window be opened twice.
+    setMenusEnabled(false);
+    busy = true;
+    exchange();
+    busy = false;
+    setMenusEnabled(true);
+    UpdateUnitState();
 }
 
 RunContext mdiMain::recordContext() const {
@@ -789,12 +791,7 @@ RunContext mdiMain::recordContext() const {
 void mdiMain::DeviceProduction_Click() {
     frmProduction dialog(state, *cm, this);
     dialog.setRecordContext(recordContext());
-    setMenusEnabled(false);
-    busy = true;
-    dialog.Form_Load();
-    busy = false;
-    setMenusEnabled(true);
-    UpdateUnitState();
+    whileBusy([&] { dialog.Form_Load(); });
     history->Begin();
     dialog.exec();
     // Each chip's serial number went into the buffer.

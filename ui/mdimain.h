@@ -129,6 +129,9 @@ private:
     void createActions();
     void createStatusBar();
     void setMenusEnabled(bool enabled);
+    // Runs an exchange with the unit (a load sequence, a function) with the
+    // menus off, then shows the unit's state.
+    void whileBusy(const std::function<void()>& exchange);
     void unloadStartupScreen();
     void connectionLost(const QString& reason);
     void reportNotConnected();
