@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -316,6 +317,40 @@ void ChildProcess::stop() {
         close(outFd);
         outFd = -1;
     }
+}
+
+double MonotonicNs() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
+}
+
+double ChildrenCpuNs() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    auto ns = [](const timeval& tv) { return double(tv.tv_sec) * 1e9 + double(tv.tv_usec) * 1e3; };
+    return ns(usage.ru_utime) + ns(usage.ru_stime);
+}
+
+TimedRun RunTimed(const std::string& folder, const std::vector<std::string>& argv, int timeoutMs) {
+    TimedRun run;
+    char before[PATH_MAX];
+    if (!getcwd(before, sizeof before) || chdir(folder.c_str()) != 0) {
+        run.error = "cannot change to " + folder;
+        return run;
+    }
+    ChildProcess child;
+    const double cpu0 = ChildrenCpuNs();
+    const double start = MonotonicNs();
+    const bool started = child.start(argv, run.error);
+    if (chdir(before) != 0 && started)
+        run.error = "cannot change back to " + std::string(before);
+    if (!started)
+        return run;
+    run.out = child.readAllAndWait(timeoutMs);
+    run.wallNs = MonotonicNs() - start;
+    run.cpuNs = ChildrenCpuNs() - cpu0;
+    return run;
 }
 
 std::string SelfPath() {

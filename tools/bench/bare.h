@@ -56,6 +56,22 @@ private:
     std::string pendingText;
 };
 
+// CLOCK_MONOTONIC in nanoseconds.
+double MonotonicNs();
+// User and system time of the ended children, in nanoseconds.
+double ChildrenCpuNs();
+
+// One whole run of a program started in folder (varn-cli reads its
+// configuration from the current folder): its output, the wall time from
+// start to exit and the CPU time it took. error names a start that failed.
+struct TimedRun {
+    std::string error;
+    std::string out;
+    double wallNs = 0;
+    double cpuNs = 0;
+};
+TimedRun RunTimed(const std::string& folder, const std::vector<std::string>& argv, int timeoutMs);
+
 // The executable of this process (to start it again in a bare mode).
 std::string SelfPath();
 

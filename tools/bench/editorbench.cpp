@@ -1,5 +1,7 @@
 #include "editorbench.h"
 
+#include "bare.h"
+
 #include "core/appstate.h"
 #include "editor/frmbuffer.h"
 #include "editor/hexview.h"
@@ -18,12 +20,6 @@ namespace varn::bench {
 namespace {
 
 constexpr qint32 DeviceBytes = 65536;
-
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
-}
 
 void SelectDevice(AppState& state) {
     state.DeviceTable[1] = DeviceEntry{QStringLiteral("BENCH64K"), 1, DeviceBytes};
@@ -59,10 +55,10 @@ void MeasureWindow(AppState& state, int repetitions, EditorTimes& times) {
     // UpdateBuffer after the buffer changed, as after a fill.
     for (int i = 0; i < repetitions; ++i) {
         state.Buffer[i % 256] = quint8(state.Buffer[i % 256] + 1);
-        const double t0 = Now();
+        const double t0 = MonotonicNs();
         window->UpdateBuffer();
         Settle();
-        times.updateBuffer.push_back(Now() - t0);
+        times.updateBuffer.push_back(MonotonicNs() - t0);
     }
     const QString expected = HexView(state).Text();
     if (window->View().Text() != expected) {
@@ -76,13 +72,13 @@ void MeasureWindow(AppState& state, int repetitions, EditorTimes& times) {
         const bool five = i % 2 == 0;
         const auto key = five ? Qt::Key_5 : Qt::Key_A;
         const QString character = five ? QStringLiteral("5") : QStringLiteral("a");
-        const double t0 = Now();
+        const double t0 = MonotonicNs();
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, character);
         QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, character);
         QApplication::sendEvent(text, &press);
         QApplication::sendEvent(text, &release);
         Settle();
-        times.typedDigit.push_back(Now() - t0);
+        times.typedDigit.push_back(MonotonicNs() - t0);
     }
     int changed = 0;
     for (int i = 0; i < DeviceBytes; ++i)
@@ -96,9 +92,9 @@ void MeasureViewOnly(AppState& state, int repetitions, EditorTimes& times) {
     HexView view(state);
     for (int i = 0; i < repetitions; ++i) {
         state.Buffer[i % 256] = quint8(state.Buffer[i % 256] + 1);
-        const double t0 = Now();
+        const double t0 = MonotonicNs();
         view.UpdateBuffer();
-        times.viewOnly.push_back(Now() - t0);
+        times.viewOnly.push_back(MonotonicNs() - t0);
     }
 }
 
@@ -111,9 +107,9 @@ void MeasureFiles(AppState& state, int repetitions, EditorTimes& times) {
     const QString path = dir.filePath(QStringLiteral("bench.hex"));
     const auto original = state.Buffer;
     for (int i = 0; i < repetitions; ++i) {
-        const double t0 = Now();
+        const double t0 = MonotonicNs();
         const Status saved = SaveHexFile(state, path);
-        times.hexSave.push_back(Now() - t0);
+        times.hexSave.push_back(MonotonicNs() - t0);
         if (!saved.ok) {
             times.error = QStringLiteral("SaveHexFile: ") + saved.message;
             return;
@@ -132,9 +128,9 @@ void MeasureFiles(AppState& state, int repetitions, EditorTimes& times) {
     state.BufferOffset = 0;
     for (int i = 0; i < repetitions; ++i) {
         state.Buffer.fill(0x00);
-        const double t0 = Now();
+        const double t0 = MonotonicNs();
         const Status loaded = OpenHexFile(state, path);
-        times.hexLoad.push_back(Now() - t0);
+        times.hexLoad.push_back(MonotonicNs() - t0);
         if (!loaded.ok) {
             times.error = QStringLiteral("OpenHexFile: ") + loaded.message;
             return;

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <time.h>
 #include <vector>
 
 namespace varn::bench {
@@ -24,12 +23,6 @@ constexpr double IdentifyWaitNs = 1000e6;
 constexpr double LoadPausesNs = 4 * 250e6;
 constexpr double ErasePauseNs = 1000e6;
 constexpr double WaitsNs = IdentifyWaitNs + LoadPausesNs + ErasePauseNs;
-
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
-}
 
 bool Write(const QString& path, const QByteArray& bytes) {
     QFile file(path);
@@ -82,19 +75,13 @@ CycleRun RunCycle(const QString& folder, const QString& cliPath, const QString& 
     for (const char* word : {"load", "image.hex", "erase", "blank", "program", "verify"})
         argv.emplace_back(word);
     CycleRun run;
-    const QString before = QDir::currentPath();
-    QDir::setCurrent(folder);
-    ChildProcess cli;
-    std::string why;
-    const double start = Now();
-    const bool started = cli.start(argv, why);
-    QDir::setCurrent(before);
-    if (!started) {
-        run.error = QString::fromStdString(why);
+    const TimedRun timed = RunTimed(folder.toStdString(), argv, 5 * 60 * 1000);
+    if (!timed.error.empty()) {
+        run.error = QString::fromStdString(timed.error);
         return run;
     }
-    const QString out = QString::fromStdString(cli.readAllAndWait(5 * 60 * 1000));
-    run.wallNs = Now() - start;
+    const QString out = QString::fromStdString(timed.out);
+    run.wallNs = timed.wallNs;
     // Quiet: a good run prints nothing.
     run.ok = out.trimmed().isEmpty();
     if (!run.ok)
@@ -139,10 +126,10 @@ void MeasureImageCycle(Table& table, int repeat, const QString& cliPath, const Q
                Duration(BoundNs(deviceBlocks)),
                QStringLiteral("%1 bytes on the line + 3 s of fixed waits")
                    .arg(qint64(LineBytes(deviceBlocks))));
-    table.info(
-        QStringLiteral("Bound, only the image (%1 blocks)").arg(imageBlocks),
-        Duration(BoundNs(imageBlocks)),
-        QStringLiteral("%1 bytes on the line + 3 s of fixed waits").arg(qint64(LineBytes(imageBlocks))));
+    table.info(QStringLiteral("Bound, only the image (%1 blocks)").arg(imageBlocks),
+               Duration(BoundNs(imageBlocks)),
+               QStringLiteral("%1 bytes on the line + 3 s of fixed waits")
+                   .arg(qint64(LineBytes(imageBlocks))));
 
     // The whole device once (it takes most of a minute), the image as often
     // as asked.

@@ -7,8 +7,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <memory>
-#include <sys/resource.h>
-#include <time.h>
 #include <vector>
 
 namespace varn::bench {
@@ -21,19 +19,6 @@ struct CliRun {
     double cpuNs = 0; // user + system time of varn-cli
     QString error;
 };
-
-double Now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
-}
-
-double ChildrenCpuNs() {
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    auto ns = [](const timeval& tv) { return double(tv.tv_sec) * 1e9 + double(tv.tv_usec) * 1e3; };
-    return ns(usage.ru_utime) + ns(usage.ru_stime);
-}
 
 bool Write(const QString& path, const QByteArray& bytes) {
     QFile file(path);
@@ -51,23 +36,15 @@ CliRun RunCli(const QString& folder, const QString& cliPath, const QStringList& 
         argv.emplace_back(word);
 
     CliRun run;
-    const QString before = QDir::currentPath();
-    QDir::setCurrent(folder);
-    ChildProcess cli;
-    std::string why;
-    const double cpu0 = ChildrenCpuNs();
-    const double start = Now();
-    const bool started = cli.start(argv, why);
-    QDir::setCurrent(before);
-    if (!started) {
-        run.error = QString::fromStdString(why);
+    const TimedRun timed = RunTimed(folder.toStdString(), argv, 10 * 60 * 1000);
+    if (!timed.error.empty()) {
+        run.error = QString::fromStdString(timed.error);
         return run;
     }
-    const std::string out = cli.readAllAndWait(10 * 60 * 1000);
-    run.wallNs = Now() - start;
-    run.cpuNs = ChildrenCpuNs() - cpu0;
+    run.wallNs = timed.wallNs;
+    run.cpuNs = timed.cpuNs;
     // Quiet: one summary row per unit when there are several, nothing else.
-    const QString text = QString::fromStdString(out);
+    const QString text = QString::fromStdString(timed.out);
     const int passes = int(text.count(QStringLiteral(" PASS ")));
     run.ok = ports.size() == 1 ? text.trimmed().isEmpty() : passes == ports.size();
     if (!run.ok)
