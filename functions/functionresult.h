@@ -15,6 +15,7 @@ enum class Outcome {
     Refused,              // nothing was sent: see FunctionResult::refusal
     CommunicationFailure, // see FunctionResult::linkFault
     Mismatch,             // verify, blank check or compare found a wrong byte
+    Stopped,              // the user stopped it at a block boundary: see FunctionResult::stoppedAt
 };
 
 // Why the unit's reply was not there.
@@ -55,6 +56,8 @@ struct FunctionResult {
     qint64 bytesTransferred = 0;
     // Block requests sent again because their reply did not come.
     int resent = 0;
+    // Stopped: the address of the first block not exchanged.
+    qint32 stoppedAt = -1;
     QDateTime started; // UTC
     QDateTime finished;
     // FnAuto: the result of every step that ran, in order.

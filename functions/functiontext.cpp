@@ -54,6 +54,9 @@ QString ResultText(const FunctionResult& result) {
         return (result.function == FnBlank ? QStringLiteral("Device not blank at ")
                                            : QStringLiteral("Verify Error at ")) +
                HexWord(result.firstDifference().address);
+    case Outcome::Stopped:
+        return StartText(result.function) + QStringLiteral("   Stopped at ") +
+               HexWord(result.stoppedAt);
     case Outcome::Refused:
         break;
     }

@@ -32,6 +32,8 @@ QString FailureName(ChipRecord::Failure failure) {
         return QStringLiteral("communication");
     case ChipRecord::Failure::Refused:
         return QStringLiteral("refused");
+    case ChipRecord::Failure::Stopped:
+        return QStringLiteral("stopped");
     default:
         return QString();
     }
@@ -39,7 +41,7 @@ QString FailureName(ChipRecord::Failure failure) {
 
 ChipRecord::Failure ParseFailure(const QString& name) {
     for (auto f : {ChipRecord::Failure::Mismatch, ChipRecord::Failure::Communication,
-                   ChipRecord::Failure::Refused}) {
+                   ChipRecord::Failure::Refused, ChipRecord::Failure::Stopped}) {
         if (name == FailureName(f))
             return f;
     }

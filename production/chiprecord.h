@@ -12,7 +12,7 @@ namespace varn {
 // enough to say, for any board, which image went into its chip, when, on
 // which station, with which serial number, and whether it passed.
 struct ChipRecord {
-    enum class Failure { None, Mismatch, Communication, Refused };
+    enum class Failure { None, Mismatch, Communication, Refused, Stopped };
 
     QDateTime time; // UTC, when the run began
     QString station;
@@ -29,7 +29,7 @@ struct ChipRecord {
     // Only for a failed run:
     QString failedStep;
     Failure failure = Failure::None;
-    qint64 failureAddress = -1; // mismatch: first wrong address
+    qint64 failureAddress = -1; // mismatch: first wrong address; stopped: the address reached
     int expectedByte = -1;      // mismatch: buffer byte (0xFF for blank check)
     int actualByte = -1;        // mismatch: device byte
     QString failureDetail;      // the cause in words

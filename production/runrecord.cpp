@@ -78,6 +78,11 @@ void AddResult(ChipRecord& record, const FunctionResult& result) {
         AddFailure(record, FunctionName(result.function), ChipRecord::Failure::Communication,
                    linkFaultText(result.linkFault));
         break;
+    case Outcome::Stopped:
+        AddFailure(record, FunctionName(result.function), ChipRecord::Failure::Stopped,
+                   ResultReport(result));
+        record.failureAddress = result.stoppedAt;
+        break;
     default:
         AddFailure(record, FunctionName(result.function), ChipRecord::Failure::Refused,
                    result.refusal);

@@ -399,6 +399,8 @@ int CliProgrammer::runDeviceFunction(int index) {
         return ExitCommunication;
     case Outcome::Mismatch:
         return ExitMismatch;
+    case Outcome::Stopped:
+        return ExitInterrupted;
     case Outcome::Success:
         break;
     }

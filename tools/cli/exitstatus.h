@@ -12,6 +12,9 @@ enum ExitStatus : int {
     ExitFile = 4,          // an image file could not be loaded or saved, or left data out, or the
                            // buffer is not the image --expect-crc32 names
     ExitLog = 5,           // the production log cannot be opened or written
+    // As shells report a command ended by SIGINT or SIGTERM (128 + signal).
+    ExitInterrupted = 130, // stopped by Ctrl+C (SIGINT)
+    ExitTerminated = 143,  // stopped by SIGTERM
 };
 
 } // namespace varn
