@@ -148,8 +148,9 @@ void frmFunction::cmdRun_Click() {
     std::unique_ptr<ProductionLog> log;
     std::unique_ptr<RecordedRun> recorded;
     if (LogEnabled(settings)) {
-        log = std::make_unique<ProductionLog>();
-        if (const Status opened = log->open(ConfiguredLogLocation(state, settings)); !opened) {
+        Status opened;
+        log = ProductionLog::open(ConfiguredLogLocation(state, settings), {}, &opened);
+        if (!log) {
             ShowMessage(this, QStringLiteral("Production Log"),
                         opened.message +
                             QStringLiteral("\n\nNothing was sent to the programmer unit."),

@@ -123,8 +123,9 @@ frmProduction::frmProduction(AppState& appState, Transport& transport, QWidget* 
     // Every chip gets its record: a log that cannot be opened keeps Start off.
     const UserSettings settings(state);
     if (LogEnabled(settings)) {
-        log = std::make_unique<ProductionLog>();
-        if (const Status opened = log->open(ConfiguredLogLocation(state, settings)); opened) {
+        Status opened;
+        log = ProductionLog::open(ConfiguredLogLocation(state, settings), {}, &opened);
+        if (log) {
             logged = std::make_unique<LoggedChips>(*log, SerialSettings::load(settings));
             run.setRecorder(logged.get());
         } else {

@@ -17,16 +17,11 @@ QByteArray field(const QString& text) {
 } // namespace
 
 QByteArray RecordsToCsv(const QList<ChipRecord>& records) {
-    const QList<RecordColumn>& columns = RecordColumns();
-    QByteArray csv;
-    for (int i = 0; i < columns.size(); ++i)
-        csv += (i ? "," : "") + QByteArray(columns[i].name);
-    csv += "\r\n";
+    QByteArray csv = ExportColumnNames().join(QLatin1Char(',')).toUtf8() + "\r\n";
     for (const ChipRecord& record : records) {
-        for (int i = 0; i < columns.size(); ++i) {
-            const QVariant value = columns[i].get(record);
-            csv += (i ? "," : "") + (value.isNull() ? QByteArray() : field(value.toString()));
-        }
+        csv += QByteArray::number(record.id);
+        for (const RecordColumn& column : RecordColumns())
+            csv += ',' + field(column.text(record));
         csv += "\r\n";
     }
     return csv;

@@ -8,8 +8,9 @@
 namespace varn {
 
 // The records as CSV for a spreadsheet: a header line of the log's column
-// names, then one line per record, fields quoted where RFC 4180 asks for it,
-// lines ended by CR LF, UTF-8.
+// names (the record's id first), then one line per record, fields quoted where
+// RFC 4180 asks for it, lines ended by CR LF, UTF-8. Bytes, addresses and
+// CRCs are hexadecimal; a record never closed reads "interrupted".
 QByteArray RecordsToCsv(const QList<ChipRecord>& records);
 
 } // namespace varn

@@ -6,8 +6,8 @@
 
 #include <QDateTime>
 #include <QList>
-#include <QSqlDatabase>
 #include <QString>
+#include <memory>
 
 namespace varn {
 
@@ -15,14 +15,17 @@ namespace varn {
 inline constexpr const char* DefaultLogFileName = "varn-log.sqlite";
 
 // Where the log lives: an SQLite file, or a PostgreSQL database shared by the
-// stations of a line, given as postgresql://user@host:port/dbname. A URL
-// never carries a password: libpq takes it from PGPASSWORD or ~/.pgpass, so
-// it is never written to a settings file.
+// stations of a line, given as postgresql://user@host:port/dbname?param=value.
+// A URL never carries a password: libpq takes it from PGPASSWORD or
+// ~/.pgpass, so it is never written to a settings file or shown in a message.
 struct LogLocation {
     bool postgres = false;
     QString path; // SQLite file
     QString user, host, database;
     int port = -1; // PostgreSQL's default when -1
+    // Connection parameters after "?" (sslmode=require, ...), for the driver,
+    // in the order given.
+    QList<QPair<QString, QString>> parameters;
 
     // Path or URL as the user gave it (for settings and messages).
     QString text() const;
@@ -38,60 +41,122 @@ bool LogEnabled(const UserSettings& settings);
 QString ConfiguredLogLocation(const AppState& state, const UserSettings& settings);
 
 // Accepts a file path or a postgresql:// (or postgres://) URL; a percent
-// sign in the URL's host encodes a socket folder, as libpq allows.
+// sign in the URL's host encodes a socket folder, as libpq allows. Query
+// parameters go to the driver; a password is refused, and no message repeats
+// it.
 Status ParseLogLocation(const QString& text, LogLocation* location);
 
-// One connection to the production log. An object belongs to the thread that
-// opened it and shares nothing with other objects: a program that runs units
-// in several threads opens one ProductionLog per thread (each gets a
-// connection name of its own). Every write is one transaction, so a run
-// killed at any moment leaves only whole records.
+// What the station itself puts into each record, besides what the run
+// knows: the station's name (the host name when not set), the operator, the
+// lot, the work order and the product. The desktop program keeps them in
+// varn.ini ("record/station", "record/operator", "record/lot",
+// "record/workOrder", "record/product"); varn-cli takes --station,
+// --operator, --lot, --work-order and --product.
+struct LineFields {
+    QString station;
+    QString operatorName;
+    QString lot;
+    QString workOrder;
+    QString product;
+
+    // The station's name as records carry it: the one set, or the host name.
+    QString stationName() const;
+    static LineFields load(const UserSettings& settings);
+    void save(UserSettings& settings) const;
+};
+
+// The local journal: an SQLite file in the user's data folder
+// (~/.local/share/varn/journal.sqlite on Linux).
+QString DefaultJournalPath();
+
+struct LogOpenOptions {
+    // A log file that does not exist is created only when asked, so that a
+    // mistyped path cannot start a new numbering; a PostgreSQL database gets
+    // its tables either way (it exists on purpose).
+    bool create = false;
+    // Where records go while the database cannot be reached; empty: the
+    // default journal. Records waiting there for this log are sent on when
+    // it opens.
+    QString journalPath;
+    bool useJournal = true;
+};
+
+// The production log. SQLite and PostgreSQL implement it (sqllog.h); a third
+// backend is one class more, and one line in open(). An object belongs to the
+// thread that opened it and shares nothing with other objects: a program
+// that runs units in several threads opens one log per thread. Every write
+// is one transaction, so a run killed at any moment leaves only whole
+// records. Every failure names the driver's reason.
 class ProductionLog {
 public:
-    static constexpr int SchemaVersion = 1;
+    // 1: records written when the run ended. 2: records opened before the
+    // first byte, spent numbers, named series, the fields a line needs.
+    static constexpr int SchemaVersion = 2;
 
-    ProductionLog();
-    ~ProductionLog();
-    ProductionLog(const ProductionLog&) = delete;
-    ProductionLog& operator=(const ProductionLog&) = delete;
+    virtual ~ProductionLog();
 
-    // Connects, and creates or upgrades the tables. SQLite runs in WAL mode
-    // with synchronous=FULL: a record is on disk when writeRecord returns.
-    Status open(const LogLocation& location);
-    Status open(const QString& location);
-    void close();
-    bool isOpen() const { return db.isOpen(); }
-    const LogLocation& location() const { return logLocation; }
+    // Opens the log the user named (file path or postgresql:// URL), and
+    // creates or upgrades its tables. A file that does not exist is an error
+    // unless options.create; a damaged SQLite file is refused here (PRAGMA
+    // quick_check), before anything is sent to a unit. Records waiting in the
+    // local journal for this log are sent on now: the status's message says
+    // so (and why, when they cannot be). nullptr on failure.
+    static std::unique_ptr<ProductionLog> open(const QString& location,
+                                               const LogOpenOptions& options, Status* status);
 
-    // Hands out the next number of the series in one transaction that locks
-    // the series' counter row (SELECT ... FOR UPDATE), so two stations never
-    // get the same number. A number given back by a failed chip's record
-    // goes out again first.
-    Status allocateSerial(const SerialSettings& settings, qint64* number);
+    virtual const LogLocation& location() const = 0;
+
+    // --- serial numbers ---------------------------------------------------
+    // A new series; fails when the name is taken (a series is never changed
+    // behind the back of the chips numbered from it).
+    virtual Status createSeries(const SerialSettings& series) = 0;
+    virtual Status seriesList(QList<SerialSettings>* out) = 0;
+    // Fills serial's definition (first, step, maximum, length, encoding,
+    // order) from the series it names; fails when the log has no such
+    // series. Address and enabled stay as they are.
+    virtual Status loadSeries(SerialSettings& serial) = 0;
+
+    // Hands out the next number of the series serial names, in one
+    // transaction that locks the series' row (SELECT ... FOR UPDATE), so two
+    // stations never get the same number. A number given back (its chip
+    // received no program byte) goes out again first. Fails when serial's
+    // length, encoding or order differ from the series'.
+    virtual Status allocateSerial(const SerialSettings& serial, qint64* number) = 0;
     // The number allocateSerial would hand out now, without handing it out
     // (for display: another station may take it first).
-    Status peekSerial(const SerialSettings& settings, qint64* number);
+    virtual Status peekSerial(const SerialSettings& serial, qint64* number) = 0;
 
-    // Stores one record. A failed run's serial number goes back to its series
-    // in the same transaction, for the next chip.
-    Status writeRecord(const ChipRecord& record);
+    // --- records ----------------------------------------------------------
+    // Inserts the record as open before anything is sent to the unit; sets
+    // record.id, uid and state. A record never closed (crash, kill -9, power
+    // cut) reads as "interrupted" in every view and export. Ok with a
+    // message: the database could not be reached and the record waits in the
+    // local journal (record.id is then negative).
+    virtual Status openRecord(ChipRecord& record) = 0;
+    // The final state of a record opened before. A number whose chip received
+    // no program byte (!record.programBytesSent) goes back to its series; a
+    // spent number never does. The database enforces it: (series, serial) is
+    // unique among records with programBytesSent (and open ones). Ok with a
+    // message: kept in the local journal, to be sent on later.
+    virtual Status closeRecord(ChipRecord& record) = 0;
+    // A record opened and closed at once (a chip refused before anything
+    // was sent, or a run recorded at its end).
+    virtual Status writeRecord(ChipRecord& record) = 0;
 
     // Records with from <= time < to (an invalid bound is open), oldest first.
-    Status records(QList<ChipRecord>* out, const QDateTime& from = {}, const QDateTime& to = {});
+    virtual Status records(QList<ChipRecord>* out, const QDateTime& from = {},
+                           const QDateTime& to = {}) = 0;
     // The last count records, newest first.
-    Status lastRecords(int count, QList<ChipRecord>* out);
+    virtual Status lastRecords(int count, QList<ChipRecord>* out) = 0;
 
-private:
-    Status fail(const QString& what, const QString& reason);
-    bool begin();
-    bool commit();
-    void rollback();
-    Status createOrUpgrade();
-    Status select(const QString& sqlTail, const QList<QVariant>& values, QList<ChipRecord>* out);
+    // Sends on what waits in the local journal for this log; *sent: how many
+    // records. Ok with nothing to send.
+    virtual Status sync(int* sent) = 0;
 
-    QString connectionName;
-    QSqlDatabase db;
-    LogLocation logLocation;
+protected:
+    ProductionLog() = default;
+    ProductionLog(const ProductionLog&) = delete;
+    ProductionLog& operator=(const ProductionLog&) = delete;
 };
 
 } // namespace varn

@@ -23,6 +23,7 @@ Status RecordedRun::prepare(AppState& state, int index) {
         current.serial = number;
         current.serialSeries = serial.series();
         status = WriteSerial(state, serial, number);
+        NoteSerialField(current, state, serial);
     }
     if (!status)
         AddFailure(current, step, ChipRecord::Failure::Refused, status.message);

@@ -1,12 +1,12 @@
 #include "runrecord.h"
 
 #include "core/appstate.h"
-#include "core/crc32.h"
 #include "core/bufferops.h"
+#include "core/crc32.h"
 #include "functions/functiontext.h"
 #include "link/unitcommands.h"
 
-#include <QSysInfo>
+#include <QCryptographicHash>
 
 namespace varn {
 
@@ -37,14 +37,27 @@ void RunContext::setUnit(const QByteArray& identification) {
 ChipRecord StartRecord(const AppState& state, const RunContext& context) {
     ChipRecord record;
     record.time = QDateTime::currentDateTimeUtc();
-    record.station = QSysInfo::machineHostName();
+    record.station = context.fields.stationName();
+    record.operatorName = context.fields.operatorName;
+    record.lot = context.fields.lot;
+    record.workOrder = context.fields.workOrder;
+    record.product = context.fields.product;
     record.port = context.port;
+    record.adapterId = context.adapterId;
     record.unitName = context.unitName;
     record.unitVersion = context.unitVersion;
     record.deviceType = state.SelectedEntry().Name;
     record.deviceSize = state.DeviceSize();
     record.imageFile = context.imageFile;
+    record.imagePath = context.imagePath;
     record.imageCrc32 = BufferCrc32(state);
+    record.programmedCrc32 = record.imageCrc32;
+    record.imageSha256 = QString::fromLatin1(
+        QCryptographicHash::hash(
+            QByteArrayView(reinterpret_cast<const char*>(state.Buffer.data()),
+                           qMax<qint64>(0, qMin<qint64>(state.DeviceSize(), BufferSize))),
+            QCryptographicHash::Sha256)
+            .toHex());
     record.imageChecksum = BufferChecksum(state);
     record.passed = true;
     record.programVersion = QStringLiteral(VARN_VERSION);
@@ -61,6 +74,12 @@ void AddResult(ChipRecord& record, const FunctionResult& result) {
         return;
     }
     record.functions.append(FunctionName(result.function));
+    record.retries += result.resent;
+    // A block on the line may have reached the chip: its number is spent.
+    if (result.function == FnProgram && result.ran() &&
+        (result.blocksDone > 0 ||
+         (result.outcome != Outcome::Success && result.outcome != Outcome::Stopped)))
+        record.programBytesSent = true;
     if (result.succeeded() || !record.passed)
         return;
     switch (result.outcome) {
@@ -102,6 +121,14 @@ void AddFailure(ChipRecord& record, const QString& step, ChipRecord::Failure fai
 
 void FinishRecord(ChipRecord& record) {
     record.durationMs = record.time.msecsTo(QDateTime::currentDateTimeUtc());
+}
+
+void NoteSerialField(ChipRecord& record, const AppState& state, const SerialSettings& serial) {
+    record.serialAddress = serial.address;
+    record.serialLength = serial.length;
+    record.serialEncoding =
+        EncodingName(serial.encoding) + QLatin1Char(' ') + OrderName(serial.order);
+    record.programmedCrc32 = BufferCrc32(state);
 }
 
 bool RunPrograms(const AppState& state, int index) {

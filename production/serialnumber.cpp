@@ -3,6 +3,7 @@
 #include "core/appstate.h"
 #include "core/usersettings.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <limits>
 
@@ -26,10 +27,20 @@ qint64 decimalLimit(int digits) {
 } // namespace
 
 QString SerialSettings::series() const {
-    return QStringLiteral("%1+%2").arg(first).arg(step);
+    return name.isEmpty() ? QStringLiteral("%1+%2").arg(first).arg(step) : name;
 }
 
 qint64 SerialSettings::maximum() const {
+    const qint64 largest = encodingMaximum();
+    return limit >= 0 && limit < largest ? limit : largest;
+}
+
+bool SerialSettings::sameSeries(const SerialSettings& other) const {
+    return first == other.first && step == other.step && maximum() == other.maximum() &&
+           length == other.length && encoding == other.encoding && order == other.order;
+}
+
+qint64 SerialSettings::encodingMaximum() const {
     switch (encoding) {
     case Encoding::PackedBcd:
         return decimalLimit(2 * length);
@@ -45,11 +56,19 @@ Status SerialSettings::check(qint64 deviceSize) const {
         return Status::Fail(QStringLiteral("serial number length must be 1 to 8 bytes"));
     if (step < 1)
         return Status::Fail(QStringLiteral("serial number step must be at least 1"));
-    if (first < 0 || first > maximum())
+    if (first < 0 || first > encodingMaximum())
         return Status::Fail(QStringLiteral("first serial number %1 does not fit in %2 %3 bytes")
                                 .arg(first)
                                 .arg(length)
                                 .arg(EncodingName(encoding)));
+    if (limit >= 0 && limit < first)
+        return Status::Fail(
+            QStringLiteral("serial number maximum %1 lies below the first number %2")
+                .arg(limit)
+                .arg(first));
+    if (!name.isEmpty())
+        if (const Status named = CheckSeriesName(name); !named)
+            return named;
     const qint64 limit = deviceSize > 0 ? deviceSize : qint64(BufferSize);
     if (address < 0 || address + length > limit)
         return Status::Fail(
@@ -69,6 +88,7 @@ SerialSettings SerialSettings::load(const UserSettings& settings) {
     ParseEncoding(settings.value(QStringLiteral("serial/encoding")).toString(), &s.encoding);
     s.first = settings.value(QStringLiteral("serial/first"), 1).toLongLong();
     s.step = settings.value(QStringLiteral("serial/step"), 1).toLongLong();
+    s.name = settings.value(QStringLiteral("serial/series")).toString();
     return s;
 }
 
@@ -80,6 +100,7 @@ void SerialSettings::save(UserSettings& settings) const {
     settings.setValue(QStringLiteral("serial/encoding"), EncodingName(encoding));
     settings.setValue(QStringLiteral("serial/first"), first);
     settings.setValue(QStringLiteral("serial/step"), step);
+    settings.setValue(QStringLiteral("serial/series"), name);
 }
 
 QByteArray EncodeSerial(const SerialSettings& settings, qint64 number) {
@@ -157,6 +178,15 @@ bool ParseEncoding(const QString& text, SerialSettings::Encoding* encoding) {
         }
     }
     return false;
+}
+
+Status CheckSeriesName(const QString& name) {
+    static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9._+-]{1,64}$"));
+    if (!allowed.match(name).hasMatch())
+        return Status::Fail(QStringLiteral("serial series name \"%1\": 1 to 64 letters, digits, "
+                                           "\".\", \"_\", \"+\" or \"-\"")
+                                .arg(name));
+    return Status::Ok();
 }
 
 } // namespace varn

@@ -11,12 +11,19 @@ class AppState;
 class UserSettings;
 
 // Where and how each chip's own number goes into the buffer before Program.
-// The numbers themselves come from the production log (see ProductionLog),
-// so that stations sharing a database never hand out the same one.
+// The numbers themselves come from a named series in the production log (see
+// ProductionLog), so that stations sharing a database never hand out the same
+// one. A series (name, first, step, maximum, length, encoding, byte order) is
+// created on purpose; a run names it and gives the address.
 struct SerialSettings {
     enum class Order { MostSignificantFirst, LeastSignificantFirst };
     enum class Encoding { Binary, PackedBcd, AsciiDecimal };
 
+    // The series in the log. Empty: settings of an earlier version, whose
+    // series was known by its first number and step only.
+    QString name = QString();
+    // The series' own last number; -1: the largest the length and encoding hold.
+    qint64 limit = -1;
     bool enabled = false;
     qint64 address = 0;
     int length = 4; // bytes, 1..8
@@ -25,12 +32,15 @@ struct SerialSettings {
     qint64 first = 1;
     qint64 step = 1;
 
-    // Numbers with the same first number and step form one series: the log
-    // counts each series on its own.
+    // The series' name in the log ("FIRST+STEP" when it has none).
     QString series() const;
-    // The largest number the length and encoding can hold (the log stores
-    // numbers as signed 64-bit values, so never more than 2^63 - 1).
+    // The largest number handed out: the limit, or the largest the length and
+    // encoding can hold (the log stores numbers as signed 64-bit values, so
+    // never more than 2^63 - 1).
     qint64 maximum() const;
+    qint64 encodingMaximum() const;
+    // The series' definition (not name, address or enabled) equals other's.
+    bool sameSeries(const SerialSettings& other) const;
     // Why these settings cannot be used with a device of deviceSize bytes
     // (0: size not known yet, only the settings themselves are checked).
     Status check(qint64 deviceSize = 0) const;
@@ -53,5 +63,7 @@ QString OrderName(SerialSettings::Order order);
 QString EncodingName(SerialSettings::Encoding encoding);
 bool ParseOrder(const QString& text, SerialSettings::Order* order);
 bool ParseEncoding(const QString& text, SerialSettings::Encoding* encoding);
+// A series name: letters, digits, "-", "_", ".", "+", 1 to 64 characters.
+Status CheckSeriesName(const QString& name);
 
 } // namespace varn

@@ -121,24 +121,24 @@ QString frmProductionLog::location() const {
 }
 
 void frmProductionLog::cmdTest_Click() {
-    ProductionLog log;
-    const Status opened = log.open(location());
-    lblTest->setText(opened ? QStringLiteral("Connected: %1").arg(log.location().text())
-                            : opened.message);
-    if (opened)
+    Status opened;
+    const std::unique_ptr<ProductionLog> log = ProductionLog::open(location(), {}, &opened);
+    lblTest->setText(log ? QStringLiteral("Connected: %1").arg(log->location().text())
+                         : opened.message);
+    if (log)
         showRecords();
 }
 
 void frmProductionLog::showRecords() {
-    ProductionLog log;
+    const std::unique_ptr<ProductionLog> log = ProductionLog::open(location(), {}, nullptr);
     QList<ChipRecord> records;
-    if (!log.open(location()) || !log.lastRecords(ShownRecords, &records))
+    if (!log || !log->lastRecords(ShownRecords, &records))
         records.clear();
     tblRecords->setRowCount(int(records.size()));
     for (int row = 0; row < records.size(); ++row) {
         const ChipRecord& r = records[row];
         const QStringList cells{r.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                                r.passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"),
+                                r.resultText().toUpper(),
                                 r.serial >= 0 ? QString::number(r.serial) : QString(),
                                 r.deviceType,
                                 r.functions.join(QStringLiteral(", ")),

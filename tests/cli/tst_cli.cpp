@@ -464,23 +464,24 @@ private slots:
         QByteArray planted = blank(65536);
         planted[0x80] = 0; // programming only clears bits: verify finds 00
         const QList<QByteArray> memories{blank(65536), planted, blank(65536), blank(65536)};
-        const QList<qint64> serials{1200, 1205, 1205, 1210}; // BCD: the same digits in hex
+        // The chip that failed verify was programmed: its number stays spent.
+        const QList<qint64> serials{1200, 1205, 1210, 1215}; // BCD: the same digits in hex
         for (int i = 0; i < memories.size(); ++i) {
             VirtualUnit unit(
                 ws.unitArguments(memories[i], {"--save-memory", ws.path("saved.bin")}));
             START_UNIT(unit);
             const CliResult r =
-                ws.run(QStringList{"--port", unit.path(), "--log", "line.sqlite"} + serial +
-                       QStringList{"load", "image.bin", "program", "verify"});
+                ws.run(QStringList{"--port", unit.path(), "--log", "line.sqlite", "--create-log"} +
+                       serial + QStringList{"load", "image.bin", "program", "verify"});
             CHECK_RUN(r, i == 1 ? Mismatch : Ok);
             unit.stop();
             QCOMPARE(ws.read("saved.bin").mid(0x10, 2).toHex().toLongLong(), serials[i]);
         }
 
-        varn::ProductionLog log;
-        QVERIFY(log.open(ws.path("line.sqlite")));
+        const auto log = varn::ProductionLog::open(ws.path("line.sqlite"), {}, nullptr);
+        QVERIFY(log);
         QList<varn::ChipRecord> records;
-        QVERIFY(log.records(&records));
+        QVERIFY(log->records(&records));
         QCOMPARE(records.size(), 4);
         for (int i = 0; i < 4; ++i)
             QCOMPARE(records[i].serial, serials[i]);
@@ -499,7 +500,7 @@ private slots:
         CHECK_RUN(csv, Ok);
         QCOMPARE(csv.out.count(QStringLiteral("\r\n")), 5);
         // The second chip: failed at Verify on a mismatch at 0x80.
-        QVERIFY(csv.out.contains(QStringLiteral(",fail,Verify,mismatch,128,")));
+        QVERIFY(csv.out.contains(QStringLiteral(",fail,Verify,mismatch,0080,")));
         const CliResult none =
             ws.run({"--log", "line.sqlite", "--to", "2000-01-01", "export", "-"});
         QCOMPARE(none.out.count(QStringLiteral("\r\n")), 1);
@@ -508,7 +509,7 @@ private slots:
     void logFailures_data() {
         QTest::addColumn<LogCase>("testCase");
         QTest::newRow("unit stops answering")
-            << LogCase({"--no-answer", "3"}, "log.sqlite", {}, Communication, "", -1);
+            << LogCase({"--no-answer", "3"}, "log.sqlite", {"--create-log"}, Communication, "", -1);
         QTest::newRow("log cannot be opened")
             << LogCase({}, "missing/log.sqlite", {}, LogError, "Nothing was sent", 0);
         QTest::newRow("record cannot be written")
@@ -523,8 +524,9 @@ private slots:
         ws.write("image.bin", pattern(256, 4));
         if (log == QLatin1String("refuse")) {
             log = ws.path("refuse.sqlite");
-            varn::ProductionLog made;
-            QVERIFY(made.open(log));
+            varn::LogOpenOptions create;
+            create.create = true;
+            QVERIFY(varn::ProductionLog::open(log, create, nullptr));
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "refuse");
             db.setDatabaseName(log);
             QVERIFY(db.open());
@@ -544,10 +546,10 @@ private slots:
             QCOMPARE(unit.frames().size(), framesSent);
         if (status != Communication)
             return;
-        varn::ProductionLog opened;
-        QVERIFY(opened.open(ws.path(log)));
+        const auto opened = varn::ProductionLog::open(ws.path(log), {}, nullptr);
+        QVERIFY(opened);
         QList<varn::ChipRecord> records;
-        QVERIFY(opened.records(&records));
+        QVERIFY(opened->records(&records));
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].failure, varn::ChipRecord::Failure::Communication);
         QCOMPARE(records[0].failedStep, QStringLiteral("Program"));

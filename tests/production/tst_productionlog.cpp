@@ -1,6 +1,7 @@
 #include "core/appstate.h"
 #include "production/csvexport.h"
 #include "production/productionlog.h"
+#include "production/runrecord.h"
 #include "support/rows.h"
 #include "support/testsupport.h"
 #include "tools/pgserver/pgserver.h"
@@ -11,6 +12,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstdio>
@@ -20,10 +22,11 @@ using namespace varn::test;
 
 namespace {
 
-SerialSettings series(qint64 first, qint64 step, int length = 4,
+SerialSettings series(const QString& name, qint64 first, qint64 step, int length = 4,
                       SerialSettings::Encoding encoding = SerialSettings::Encoding::Binary) {
     SerialSettings s;
     s.enabled = true;
+    s.name = name;
     s.first = first;
     s.step = step;
     s.length = length;
@@ -31,7 +34,7 @@ SerialSettings series(qint64 first, qint64 step, int length = 4,
     return s;
 }
 
-ChipRecord sampleRecord(bool passed, qint64 serial = -1) {
+ChipRecord sampleRecord(bool passed, qint64 serial = -1, bool bytesSent = true) {
     ChipRecord r;
     r.time = QDateTime(QDate(2026, 12, 6), QTime(10, 0, 0, 250), Qt::UTC);
     r.station = QStringLiteral("bench-1");
@@ -54,28 +57,41 @@ ChipRecord sampleRecord(bool passed, qint64 serial = -1) {
         r.failureDetail = QStringLiteral("Verify Error at 1234H");
     }
     r.serial = serial;
-    r.serialSeries = serial >= 0 ? series(100, 1).series() : QString();
+    r.serialSeries = serial >= 0 ? QStringLiteral("line") : QString();
+    r.programBytesSent = bytesSent;
     r.durationMs = 812;
     r.programVersion = QStringLiteral("2.0");
     return r;
 }
 
-// Child mode: allocate count numbers one transaction each and print them.
-int allocateChild(const QString& location, int count) {
-    ProductionLog log;
-    if (const Status s = log.open(location); !s) {
-        std::fprintf(stderr, "%s\n", qPrintable(s.message));
-        return 1;
-    }
-    for (int i = 0; i < count; ++i) {
+LogOpenOptions options(const QString& journal = {}) {
+    LogOpenOptions o;
+    o.create = true;
+    o.journalPath = journal;
+    o.useJournal = !journal.isEmpty();
+    return o;
+}
+
+// Child modes: allocate count numbers one transaction each and print them;
+// or open the log and end (what it prints on its own is the test).
+int child(const QString& mode, const QString& location, int count) {
+    Status status;
+    const std::unique_ptr<ProductionLog> log = ProductionLog::open(location, options(), &status);
+    for (int i = 0; log && mode == QLatin1String("--allocate") && i < count; ++i) {
         qint64 number = -1;
-        if (const Status s = log.allocateSerial(series(1000, 3), &number); !s) {
-            std::fprintf(stderr, "%s\n", qPrintable(s.message));
-            return 1;
-        }
+        if (status = log->allocateSerial(series("shared", 1000, 3), &number); !status)
+            break;
         std::printf("%lld\n", number);
     }
-    return 0;
+    if (!status)
+        std::fprintf(stderr, "%s\n", qPrintable(status.message));
+    return status ? 0 : 1;
+}
+
+// The text after "what: " in a message, which must name the driver's reason.
+QString reasonAfter(const QString& message, const QString& what) {
+    const qsizetype at = message.indexOf(what + QStringLiteral(": "));
+    return at < 0 ? QString() : message.mid(at + what.size() + 2).section(QLatin1Char('\n'), 0, 0);
 }
 
 } // namespace
@@ -84,6 +100,11 @@ int allocateChild(const QString& location, int count) {
     const QString where = location(kind);                                                          \
     if (where.isEmpty())                                                                           \
         QSKIP(qPrintable(QStringLiteral("no PostgreSQL server for the test: ") + pgError));
+
+#define OPEN_LOG(log, where, opts)                                                                 \
+    Status log##Status;                                                                            \
+    const std::unique_ptr<ProductionLog> log = ProductionLog::open(where, opts, &log##Status);     \
+    QVERIFY2(log, qPrintable(log##Status.message));
 
 class TestProductionLog : public QObject {
     Q_OBJECT
@@ -99,6 +120,26 @@ private:
         QTest::addColumn<QString>("kind");
         QTest::newRow("sqlite") << QStringLiteral("sqlite");
         QTest::newRow("postgresql") << QStringLiteral("postgresql");
+    }
+    // A connection of its own, beside the log's, to look at or spoil the tables.
+    QSqlDatabase raw(const QString& where) {
+        QSqlDatabase db;
+        if (where.startsWith(QLatin1String("postgresql"))) {
+            db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("raw"));
+            db.setHostName(QStringLiteral("127.0.0.1"));
+            db.setPort(pg.port());
+            db.setUserName(QStringLiteral("postgres"));
+            db.setDatabaseName(where.section(QLatin1Char('/'), -1));
+        } else {
+            db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+            db.setDatabaseName(where);
+        }
+        db.open();
+        return db;
+    }
+    void dropRaw() {
+        QSqlDatabase::database(QStringLiteral("raw"), false).close();
+        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
     }
 
     QTemporaryDir dir;
@@ -145,16 +186,21 @@ private slots:
     }
 
     void testParseLocation_data() {
-        // fields: postgres|user|host|port|database or the path
+        // fields: postgres|user|host|port|database|parameters or the path
         Columns<QString, bool, QString>("text", "ok", "fields");
 
         QTest::newRow("file") << "logs/varn-log.sqlite" << true << "logs/varn-log.sqlite";
         QTest::newRow("url") << "postgresql://line@db.local:5433/production" << true
-                             << "pg|line|db.local|5433|production";
-        QTest::newRow("short scheme, no port") << "postgres://u@h/d" << true << "pg|u|h|-1|d";
+                             << "pg|line|db.local|5433|production|";
+        QTest::newRow("short scheme, no port") << "postgres://u@h/d" << true << "pg|u|h|-1|d|";
         QTest::newRow("socket folder") << "postgresql://postgres@%2Frun%2Fpg/postgres" << true
-                                       << "pg|postgres|/run/pg|-1|postgres";
+                                       << "pg|postgres|/run/pg|-1|postgres|";
+        QTest::newRow("parameters") << "postgresql://u@h/d?sslmode=require&application_name=a%20b"
+                                    << true << "pg|u|h|-1|d|sslmode=require,application_name=a b";
         QTest::newRow("password refused") << "postgresql://u:secret@h/d" << false << "";
+        QTest::newRow("password parameter refused")
+            << "postgresql://u@h/d?sslmode=disable&password=secret" << false << "";
+        QTest::newRow("password in a bad URL") << "postgresql://u:secret@h:x/d" << false << "";
         QTest::newRow("bad port") << "postgresql://u@h:99999/d" << false << "";
     }
 
@@ -164,115 +210,376 @@ private slots:
         const Status status = ParseLogLocation(text, &location);
         QCOMPARE(status.ok, ok);
         if (!ok) {
-            QVERIFY(!status.message.contains("secret"));
+            QVERIFY2(!status.message.contains("secret"), qPrintable(status.message));
             return;
         }
-        const QString got = location.postgres ? QStringLiteral("pg|%1|%2|%3|%4")
+        QStringList parameters;
+        for (const auto& [key, value] : location.parameters)
+            parameters.append(key + '=' + value);
+        const QString got = location.postgres ? QStringLiteral("pg|%1|%2|%3|%4|%5")
                                                     .arg(location.user, location.host)
                                                     .arg(location.port)
-                                                    .arg(location.database)
+                                                    .arg(location.database, parameters.join(','))
                                               : location.path;
         QCOMPARE(got, fields);
     }
 
+    // Records read back as written, by time range (times of day count), with
+    // an id; bytes in hexadecimal; a record never closed reads "interrupted".
     void testRecordsAndExport() {
         const QString path = location(QStringLiteral("sqlite"));
         ChipRecord early = sampleRecord(true, 100);
         early.time = early.time.addSecs(-3600);
-        const ChipRecord failed = sampleRecord(false, 101);
+        ChipRecord failed = sampleRecord(false, 101);
+        ChipRecord cut = sampleRecord(true, 102);
+        cut.time = cut.time.addSecs(3600);
         {
-            ProductionLog log;
-            QVERIFY2(log.open(path), "open");
-            QVERIFY(log.writeRecord(early));
-            QVERIFY(log.writeRecord(failed));
+            OPEN_LOG(log, path, options());
+            QVERIFY(log->writeRecord(early));
+            QVERIFY(log->writeRecord(failed));
+            QVERIFY(log->openRecord(cut)); // and the station loses power
+            QVERIFY(early.id > 0 && failed.id > early.id && cut.id > failed.id);
         }
         // A second program run finds the same records.
-        ProductionLog log;
-        QVERIFY(log.open(path));
+        LogOpenOptions existing;
+        existing.useJournal = false;
+        OPEN_LOG(log, path, existing);
         QList<ChipRecord> all;
-        QVERIFY(log.records(&all));
-        QCOMPARE(all.size(), 2);
+        QVERIFY(log->records(&all));
+        QCOMPARE(all.size(), 3);
         QCOMPARE(all[1].toText(), failed.toText());
         QCOMPARE(all[1].time, failed.time);
         QCOMPARE(all[0].toText(), early.toText());
+        QVERIFY(all[2].interrupted());
 
         QList<ChipRecord> range;
-        QVERIFY(log.records(&range, failed.time.addSecs(-60), failed.time.addSecs(60)));
+        QVERIFY(log->records(&range, failed.time.addSecs(-60), failed.time.addSecs(60)));
         QCOMPARE(range.size(), 1);
         QCOMPARE(range[0].serial, qint64(101));
-        QVERIFY(log.records(&range, {}, failed.time));
+        QVERIFY(log->records(&range, {}, failed.time));
         QCOMPARE(range.size(), 1);
         QCOMPARE(range[0].serial, qint64(100));
-        QVERIFY(log.lastRecords(1, &range));
-        QCOMPARE(range.size(), 1);
-        QCOMPARE(range[0].passed, false);
+        QVERIFY(log->lastRecords(2, &range));
+        QCOMPARE(range.size(), 2);
+        QCOMPARE(range[0].resultText(), QStringLiteral("interrupted"));
 
         const QList<QByteArray> lines = RecordsToCsv(all).split('\n');
-        // A header, two records, nothing after the last CR LF.
-        QCOMPARE(lines.size(), 4);
-        QVERIFY(lines[0].startsWith("recorded_at,station,port,"));
-        QVERIFY(lines[2].startsWith(
-            "2026-12-06T10:00:00.250Z,bench-1,/dev/ttyUSB0,ABCD,2.1,27C512,65536,\"fw, \"\"rev "
-            "B\"\".hex\",CBF43926,0FA3,\"Program,Verify\",fail,Verify,mismatch,4660,90,255,"));
-        QVERIFY(lines[1].contains(",pass,,,,,,,100,"));
+        // A header, three records, nothing after the last CR LF.
+        QCOMPARE(lines.size(), 5);
+        QVERIFY(lines[0].startsWith("id,recorded_at,station,port,"));
+        VERIFY_CONTAINS(
+            QString::fromUtf8(lines[2]),
+            QString::number(failed.id) +
+                ",2026-12-06T10:00:00.250Z,bench-1,/dev/ttyUSB0,ABCD,2.1,27C512,65536,\"fw, "
+                "\"\"rev B\"\".hex\",CBF43926,0FA3,\"Program,Verify\",fail,Verify,mismatch,1234,5A,"
+                "FF,");
+        VERIFY_CONTAINS(QString::fromUtf8(lines[1]), ",pass,,,,,,,100,");
+        VERIFY_CONTAINS(QString::fromUtf8(lines[3]), ",interrupted,");
     }
 
+    void testOpenRefused_data() {
+        Columns<QString, QString>("file", "message");
+        QTest::newRow("folder missing") << "missing/log.sqlite"
+                                        << "the folder does not exist";
+        QTest::newRow("mistyped name") << "Log.sqlite"
+                                       << "no such file";
+        QTest::newRow("not a database") << "junk"
+                                        << "cannot be read as a log";
+        QTest::newRow("damaged") << "damaged"
+                                 << "damaged (PRAGMA quick_check";
+        QTest::newRow("newer program") << "newer"
+                                       << "newer program";
+    }
     void testOpenRefused() {
-        ProductionLog log;
-        QVERIFY(!log.open(dir.filePath("missing/log.sqlite")));
-        QVERIFY(WriteFile(dir.filePath("junk.sqlite"), QByteArray(4096, 'x')));
-        QVERIFY(!log.open(dir.filePath("junk.sqlite")));
-
-        // A log written by a newer program is left alone.
-        const QString newer = location(QStringLiteral("sqlite"));
-        QVERIFY(log.open(newer));
-        log.close();
+        auto [file, message] = Row<QString, QString>("file", "message");
+        const QString path = location(QStringLiteral("sqlite"));
         {
-            auto db = QSqlDatabase::addDatabase("QSQLITE", "raw");
-            db.setDatabaseName(newer);
-            QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec("UPDATE varn_log_schema SET version = 99"));
-            db.close();
+            OPEN_LOG(log, path, options());
+            for (int i = 0; i < 200; ++i) {
+                ChipRecord r = sampleRecord(true, i);
+                QVERIFY(log->writeRecord(r));
+            }
         }
-        QSqlDatabase::removeDatabase(QStringLiteral("raw"));
-        const Status status = log.open(newer);
-        QVERIFY(!status);
-        VERIFY_CONTAINS(status.message, "newer program");
+        QFile spoiled(path);
+        if (file == QLatin1String("junk")) {
+            QVERIFY(WriteFile(path, QByteArray(4096, 'x')));
+        } else if (file == QLatin1String("damaged")) {
+            // The last page's b-tree header: the schema still reads.
+            QVERIFY(spoiled.open(QIODevice::ReadWrite));
+            QVERIFY(spoiled.seek(spoiled.size() - 4096));
+            spoiled.write(QByteArray(16, '\x7f'));
+            spoiled.close();
+        } else if (file == QLatin1String("newer")) {
+            QVERIFY(QSqlQuery(raw(path)).exec("UPDATE varn_log_schema SET version = 99"));
+            dropRaw();
+        }
+        const QString opened = file.endsWith(QLatin1String(".sqlite")) ? dir.filePath(file) : path;
+        Status status;
+        QVERIFY(!ProductionLog::open(opened, LogOpenOptions{}, &status));
+        VERIFY_CONTAINS(status.message, message);
+        QVERIFY(status.message.startsWith(QStringLiteral("Production log ") + opened));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Log.sqlite"))));
     }
 
-    void testSerialAllocation_data() { addKinds(); }
-    void testSerialAllocation() {
+    // Named series; a number whose chip received program bytes is spent, one
+    // whose chip received none goes to the next chip; the end of the series.
+    void testSerialNumbers_data() { addKinds(); }
+    void testSerialNumbers() {
         QFETCH(QString, kind);
         NEED_LOCATION(kind, where);
-        ProductionLog log;
-        QVERIFY2(log.open(where).ok, qPrintable(log.open(where).message));
-
+        OPEN_LOG(log, where, options());
         // One number for the next chip: -2 when refused. What the Production
         // window shows first (peekSerial) must be that number, or -3.
         const auto next = [&log](const SerialSettings& s) -> qint64 {
             qint64 shown = -1, n = -1;
-            const bool peeked = log.peekSerial(s, &shown).ok, given = log.allocateSerial(s, &n).ok;
+            const bool peeked = log->peekSerial(s, &shown).ok,
+                       given = log->allocateSerial(s, &n).ok;
             if (peeked != given || (given && shown != n))
                 return -3;
             return given ? n : -2;
         };
-        const SerialSettings s = series(97, 2, 2, SerialSettings::Encoding::AsciiDecimal);
+        const QString name = QStringLiteral("board-") + kind;
+        SerialSettings s = series(name, 97, 2, 3, SerialSettings::Encoding::AsciiDecimal);
+        s.limit = 101;
+        QCOMPARE(next(s), -2); // not created yet
+        QVERIFY(log->createSeries(s));
+        VERIFY_CONTAINS(log->createSeries(s).message, "already");
+        SerialSettings run;
+        run.name = name;
+        QVERIFY(log->loadSeries(run));
+        QVERIFY(run.sameSeries(s));
+        SerialSettings wrong = s;
+        wrong.encoding = SerialSettings::Encoding::PackedBcd;
+        qint64 number = -1;
+        VERIFY_CONTAINS(log->allocateSerial(wrong, &number).message, "3-byte ascii msb");
+
         QCOMPARE(next(s), 97);
+        // Programmed, then a lost reply: the number stays with that chip.
+        ChipRecord spent = sampleRecord(false, 97);
+        spent.serialSeries = name;
+        QVERIFY(log->openRecord(spent));
+        QVERIFY(log->closeRecord(spent));
         QCOMPARE(next(s), 99);
-        // The chip with 99 failed: 99 goes to the next chip, then the series is used up.
-        ChipRecord failed = sampleRecord(false);
-        failed.serial = 99;
-        failed.serialSeries = s.series();
-        QVERIFY(log.writeRecord(failed));
+        // Refused before any program byte: the next chip gets it.
+        ChipRecord unspent = sampleRecord(false, 99, false);
+        unspent.serialSeries = name;
+        QVERIFY(log->openRecord(unspent));
+        QVERIFY(log->closeRecord(unspent));
         QCOMPARE(next(s), 99);
-        QCOMPARE(next(s), -2);
-        QCOMPARE(next(series(5, 10)), 5); // another series counts on its own
+        QCOMPARE(next(s), 101);
+        QCOMPARE(next(s), -2); // beyond the series' maximum
+        QVERIFY(log->createSeries(series(name + "-b", 5, 10)));
+        QCOMPARE(next(series(name + "-b", 5, 10)), 5); // another series counts on its own
+        QList<SerialSettings> all;
+        QVERIFY(log->seriesList(&all));
+        QVERIFY(all.size() >= 2);
+    }
+
+    // The database itself keeps a number in one chip: among records whose
+    // chip received program bytes, and records still open.
+    void testSpentNumberUnique_data() { addKinds(); }
+    void testSpentNumberUnique() {
+        QFETCH(QString, kind);
+        NEED_LOCATION(kind, where);
+        OPEN_LOG(log, where, options());
+        const qint64 n = 7000 + sqliteCounter;
+        ChipRecord first = sampleRecord(true, n), second = sampleRecord(true, n);
+        ChipRecord refused = sampleRecord(false, n, false);
+        QVERIFY(log->openRecord(first));
+        VERIFY_CONTAINS(log->openRecord(second).message, "cannot open the record: ");
+        QVERIFY(log->closeRecord(first));
+        QVERIFY(log->writeRecord(refused)); // no byte: holds nothing
+        ChipRecord again = sampleRecord(false, n);
+        const Status status = log->writeRecord(again);
+        QVERIFY(!status);
+        QVERIFY2(!reasonAfter(status.message, "cannot write the record").isEmpty(),
+                 qPrintable(status.message));
+    }
+
+    // The driver's reason follows every "cannot ...:".
+    void testFailureReasons_data() {
+        Columns<QString, QString>("table", "what");
+        QTest::newRow("record") << "chip_records"
+                                << "cannot write the record";
+        QTest::newRow("serial number") << "serial_series"
+                                       << "cannot allocate a serial number";
+    }
+    void testFailureReasons() {
+        auto [table, what] = Row<QString, QString>("table", "what");
+        const QString path = location(QStringLiteral("sqlite"));
+        OPEN_LOG(log, path, options());
+        QVERIFY(log->createSeries(series("full", 1, 1)));
+        QVERIFY(QSqlQuery(raw(path)).exec(
+            QStringLiteral("CREATE TRIGGER full BEFORE %1 ON %2 BEGIN SELECT "
+                           "RAISE(ABORT, 'database or disk is full'); END")
+                .arg(table == "chip_records" ? "INSERT" : "UPDATE", table)));
+        dropRaw();
+        qint64 number = -1;
+        ChipRecord record = sampleRecord(true);
+        const Status status = table == QLatin1String("chip_records")
+                                  ? log->writeRecord(record)
+                                  : log->allocateSerial(series("full", 1, 1), &number);
+        QVERIFY(!status);
+        QCOMPARE(reasonAfter(status.message, what), QStringLiteral("database or disk is full"));
+    }
+
+    // A log of the first version opens, keeps every record, and counts on.
+    void testUpgradeFromVersion1() {
+        const QString path = location(QStringLiteral("sqlite"));
+        {
+            QSqlDatabase db = raw(path);
+            QSqlQuery q(db);
+            QString columns = QStringLiteral("id INTEGER PRIMARY KEY");
+            QStringList names;
+            for (const RecordColumn& c : RecordColumns()) {
+                if (c.since == 1) {
+                    columns += QStringLiteral(", %1 %2").arg(c.name, c.sqlType);
+                    names.append(c.name);
+                }
+            }
+            QVERIFY(q.exec("CREATE TABLE varn_log_schema (version INTEGER NOT NULL)"));
+            QVERIFY(q.exec("INSERT INTO varn_log_schema VALUES (1)"));
+            QVERIFY(q.exec("CREATE TABLE chip_records (" + columns + ")"));
+            QVERIFY(q.exec("CREATE TABLE serial_counters (series TEXT PRIMARY KEY, next_number "
+                           "BIGINT NOT NULL)"));
+            QVERIFY(q.exec("CREATE TABLE serial_returned (series TEXT NOT NULL, number BIGINT NOT "
+                           "NULL, PRIMARY KEY (series, number))"));
+            QVERIFY(q.exec("INSERT INTO serial_counters VALUES ('100+1', 102)"));
+            QVERIFY(q.exec("INSERT INTO serial_returned VALUES ('100+1', 101)"));
+            for (const ChipRecord& r : {sampleRecord(true, 100), sampleRecord(false, 101)}) {
+                QVERIFY(q.prepare(
+                    QStringLiteral("INSERT INTO chip_records (%1) VALUES (%2)")
+                        .arg(names.join(','), QString("?,").repeated(names.size()).chopped(1))));
+                for (const RecordColumn& c : RecordColumns())
+                    if (c.since == 1)
+                        q.addBindValue(c.get(r));
+                QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+            }
+        }
+        dropRaw();
+        OPEN_LOG(log, path, LogOpenOptions{});
+        QList<ChipRecord> records;
+        QVERIFY(log->records(&records));
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records[0].id, 1);
+        QCOMPARE(records[1].resultText() + records[1].failedStep, QStringLiteral("failVerify"));
+        QCOMPARE(records[1].serial, 101);
+        QVERIFY(!records[0].interrupted());
+        // Version 1 gave failed chips' numbers back, programmed or not: dropped.
+        SerialSettings old = series(QString(), 100, 1);
+        qint64 number = -1;
+        QVERIFY(log->allocateSerial(old, &number));
+        QCOMPARE(number, 102);
+    }
+
+    // The database away: records wait in the local journal, and reach the log
+    // at the next open and with sync, once each.
+    void testJournal() {
+        NEED_LOCATION(QStringLiteral("postgresql"), where);
+        const QString journal = dir.filePath(QStringLiteral("journal.sqlite"));
+        OPEN_LOG(log, where, options(journal));
+        ChipRecord opened = sampleRecord(true, 9001), away = sampleRecord(false, 9002, false);
+        opened.serialSeries = away.serialSeries = QStringLiteral("journal");
+        QVERIFY(log->createSeries(series("journal", 9001, 1)));
+        QVERIFY(log->openRecord(opened));
+        pg.stop();
+        for (ChipRecord* r : {&opened, &away}) {
+            const Status kept = r == &opened ? log->closeRecord(*r) : log->writeRecord(*r);
+            QVERIFY2(kept, qPrintable(kept.message));
+            VERIFY_CONTAINS(kept.message, "kept in the local journal " + journal);
+            QVERIFY2(reasonAfter(kept.message, "cannot write the record").size() > 3,
+                     qPrintable(kept.message));
+        }
+        QVERIFY(away.id < 0);
+        qint64 number = -1;
+        const Status refused = log->allocateSerial(series("journal", 9001, 1), &number);
+        QVERIFY(!refused);
+        QVERIFY2(reasonAfter(refused.message, "cannot allocate a serial number").size() > 3,
+                 qPrintable(refused.message));
+        QVERIFY(pg.resume());
+        OPEN_LOG(next, where, options(journal));
+        VERIFY_CONTAINS(nextStatus.message, "2 record(s) from the local journal");
+        int sent = -1;
+        QVERIFY(log->sync(&sent));
+        QCOMPARE(sent, 0);
+        QList<ChipRecord> records;
+        QVERIFY(next->records(&records));
+        QList<ChipRecord> mine;
+        for (const ChipRecord& r : records)
+            if (r.serialSeries == QLatin1String("journal"))
+                mine.append(r);
+        QCOMPARE(mine.size(), 2);
+        QCOMPARE(mine[0].resultText() + mine[1].resultText(), QStringLiteral("passfail"));
+        QCOMPARE(mine[0].id, opened.id);
+        // The unspent number went back when its record arrived.
+        QVERIFY(next->allocateSerial(series("journal", 9001, 1), &number));
+        QCOMPARE(number, 9002);
+    }
+
+    // What the PostgreSQL driver is told, and what it says.
+    void testPostgresConnection_data() {
+        Columns<QString, QString>("parameters", "expected");
+        QTest::newRow("parameter passed") << "?application_name=varn-station-7"
+                                          << "varn-station-7";
+        QTest::newRow("sslmode passed") << "?sslmode=require"
+                                        << "SSL";
+        QTest::newRow("no notice on standard error") << ""
+                                                     << "";
+    }
+    void testPostgresConnection() {
+        NEED_LOCATION(QStringLiteral("postgresql"), where);
+        auto [parameters, expected] = Row<QString, QString>("parameters", "expected");
+        if (parameters.isEmpty()) {
+            // The second open finds the tables: the server has a notice to give.
+            for (int i = 0; i < 2; ++i) {
+                QProcess p;
+                p.start(QCoreApplication::applicationFilePath(), {"--open", where, "0"});
+                QVERIFY(p.waitForFinished(30000));
+                QCOMPARE(p.exitCode(), 0);
+                QCOMPARE(p.readAllStandardError(), QByteArray());
+            }
+            return;
+        }
+        Status status;
+        const std::unique_ptr<ProductionLog> log =
+            ProductionLog::open(where + parameters, options(), &status);
+        if (!log) {
+            VERIFY_CONTAINS(status.message, expected);
+            return;
+        }
+        QSqlQuery q(raw(where));
+        QVERIFY(q.exec("SELECT count(*) FROM pg_stat_activity WHERE application_name = '" +
+                       expected + "'") &&
+                q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        dropRaw();
+    }
+
+    void testStation_data() {
+        Columns<QString, QString>("set", "recorded");
+        QTest::newRow("host name by default") << "" << QSysInfo::machineHostName();
+        QTest::newRow("set") << "line-2 station 3"
+                             << "line-2 station 3";
+    }
+    void testStation() {
+        auto [set, recorded] = Row<QString, QString>("set", "recorded");
+        auto state = std::make_unique<AppState>();
+        RunContext context;
+        context.fields.station = set;
+        context.fields.lot = QStringLiteral("L-17");
+        const ChipRecord r = StartRecord(*state, context);
+        QCOMPARE(r.station, recorded);
+        QCOMPARE(r.lot, QStringLiteral("L-17"));
     }
 
     void testConcurrentAllocation_data() { addKinds(); }
     void testConcurrentAllocation() {
         QFETCH(QString, kind);
         NEED_LOCATION(kind, where);
+        {
+            OPEN_LOG(log, where, options());
+            QVERIFY(log->createSeries(series("shared", 1000, 3)));
+        }
         const int perProcess = 40;
         QProcess a, b;
         for (QProcess* p : {&a, &b})
@@ -294,11 +601,10 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    if (argc == 4 && QByteArray(argv[1]) == "--allocate") {
-        QCoreApplication app(argc, argv);
-        return allocateChild(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
-    }
     QCoreApplication app(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]).startsWith("--"))
+        return child(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]),
+                     QByteArray(argv[3]).toInt());
     TestProductionLog test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,6 +1,7 @@
 #include "core/config.h"
 #include "core/usersettings.h"
 #include "files/frmfileload.h"
+#include "production/productionlog.h"
 #include "production/serialnumber.h"
 #include "support/messagelog.h"
 #include "ui/frmeditauto.h"
@@ -374,6 +375,12 @@ private slots:
         Child<QCheckBox>(dlg, "chkEnabled")->setChecked(logOn);
         const bool url = location.isEmpty() || location.contains(QLatin1Char(':'));
         Child<QLineEdit>(dlg, "txtLocation")->setText(url ? location : dir->filePath(location));
+        LogOpenOptions create;
+        create.create = true;
+        if (!location.contains(QLatin1Char(':')))
+            QVERIFY(ProductionLog::open(
+                dir->filePath(location.isEmpty() ? QStringLiteral("varn-log.sqlite") : location),
+                create, nullptr));
         Child<QCheckBox>(dlg, "chkSerial")->setChecked(serial);
         Child<QLineEdit>(dlg, "txtAddress")->setText(QStringLiteral("7FF0"));
         Child<QSpinBox>(dlg, "spnLength")->setValue(3);

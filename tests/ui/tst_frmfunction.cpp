@@ -273,6 +273,9 @@ private slots:
         SerialSettings{.enabled = true, .address = 0x10, .length = 2, .first = 100, .step = 5}.save(
             settings);
         QVERIFY(settings.sync());
+        LogOpenOptions create;
+        create.create = true;
+        ProductionLog::open(dir.filePath(location), create, nullptr);
         RunContext context;
         context.imageFile = QStringLiteral("image.hex");
         context.port = QStringLiteral("COM3");
@@ -310,10 +313,10 @@ private slots:
             return;
         }
         QVERIFY(messages->isEmpty());
-        ProductionLog log;
-        QVERIFY(log.open(dir.filePath(location)));
+        const auto log = ProductionLog::open(dir.filePath(location), {}, nullptr);
+        QVERIFY(log);
         QList<ChipRecord> written;
-        QVERIFY(log.records(&written));
+        QVERIFY(log->records(&written));
         QCOMPARE(written.size(), records);
         const QStringList functions =
             production ? QStringList{"Erase", "Program", "Verify"} : QStringList{"Program"};

@@ -37,8 +37,12 @@ ChipRecord TypicalRecord(int i) {
 
 void Measure(Table& table, const QString& name, const QString& location, int records,
              const QString& target) {
-    ProductionLog log;
-    if (const Status opened = log.open(location); !opened) {
+    Status opened;
+    LogOpenOptions options;
+    options.create = true;
+    options.useJournal = false;
+    const std::unique_ptr<ProductionLog> log = ProductionLog::open(location, options, &opened);
+    if (!log) {
         table.failed(name, opened.message);
         return;
     }
@@ -50,13 +54,14 @@ void Measure(Table& table, const QString& name, const QString& location, int rec
         QElapsedTimer timer;
         timer.start();
         qint64 number = 0;
-        if (const Status s = log.allocateSerial(serial, &number); !s) {
+        if (const Status s = log->allocateSerial(serial, &number); !s) {
             table.failed(name, s.message);
             return;
         }
         allocate.push_back(double(timer.nsecsElapsed()));
         timer.restart();
-        if (const Status s = log.writeRecord(TypicalRecord(i)); !s) {
+        ChipRecord record = TypicalRecord(i);
+        if (const Status s = log->writeRecord(record); !s) {
             table.failed(name, s.message);
             return;
         }

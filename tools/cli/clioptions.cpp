@@ -256,6 +256,15 @@ constexpr OptionEntry optionTable[] = {
      "PGPASSWORD or ~/.pgpass); when it cannot be opened\n"
      "nothing is sent to the unit",
      nullptr},
+    {"--create-log", nullptr, OptionValue::None,
+     [](const QString&, const QString&, CliOptions& options) {
+         options.createLog = true;
+         return Status::Ok();
+     },
+     "--create-log",
+     "start a new log file when the --log file does not exist\n"
+     "(without it, a missing file is an error)",
+     nullptr},
     {"--serial-address", nullptr, OptionValue::Required, applySerial, "--serial-address HEX",
      "give each programmed chip the next serial number from\n"
      "the log, written into the buffer at HEX before program",

@@ -71,8 +71,9 @@ struct CliOptions {
     // --log [PATH|URL]: an empty value means varn-log.sqlite in the current
     // folder. Unset: no record is written (export still reads the default).
     std::optional<QString> log;
-    SerialSettings serial; // --serial-*; enabled by --serial-address
-    QDateTime exportFrom;  // --from, --to: export's time range (UTC)
+    bool createLog = false; // --create-log: a log file that does not exist is started
+    SerialSettings serial;  // --serial-*; enabled by --serial-address
+    QDateTime exportFrom;   // --from, --to: export's time range (UTC)
     QDateTime exportTo;
     QList<CliOperation> operations;
 };

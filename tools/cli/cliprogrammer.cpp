@@ -1,9 +1,9 @@
 #include "cliprogrammer.h"
 
+#include "core/bufferops.h"
 #include "core/config.h"
 #include "core/crc32.h"
 #include "core/hextext.h"
-#include "core/bufferops.h"
 #include "exitstatus.h"
 #include "files/filecompare.h"
 #include "files/imagefiles.h"
@@ -129,13 +129,18 @@ int CliProgrammer::openLog() {
     const QString location = options.log.value_or(QString()).isEmpty()
                                  ? state.ConfigPath(QString::fromLatin1(DefaultLogFileName))
                                  : *options.log;
-    log = std::make_unique<ProductionLog>();
-    if (const Status opened = log->open(location); !opened) {
+    Status opened;
+    LogOpenOptions logOptions;
+    logOptions.create = options.createLog;
+    log = ProductionLog::open(location, logOptions, &opened);
+    if (!log) {
         console.error(opened.message);
         if (options.log)
             console.error(QStringLiteral("Nothing was sent to the programmer unit."));
         return ExitLog;
     }
+    if (!opened.message.isEmpty())
+        console.error(opened.message);
     if (options.log)
         recorded = std::make_unique<RecordedRun>(*log, options.serial);
     return ExitOk;

@@ -92,18 +92,29 @@ bool PgServer::start() {
     // it; try a few.
     for (int attempt = 0; attempt < 5 && !running; ++attempt) {
         portNumber = freePort();
-        QString options = QStringLiteral("-k %1 -c listen_addresses=127.0.0.1 -p %2")
-                              .arg(dataDir.path())
-                              .arg(portNumber);
-        if (!durable)
-            options += " -c fsync=off";
-        running =
-            run(binDir + "/pg_ctl",
-                {"-D", data, "-o", options, "-l", dataDir.filePath("log"), "-w", "start"}, 60000);
+        running = launch();
     }
     QFile log(dataDir.filePath("log"));
     if (!running && log.open(QIODevice::ReadOnly))
         errorText += "\n" + QString::fromLocal8Bit(log.readAll().right(2000));
+    return running;
+}
+
+bool PgServer::launch() {
+    QString options = QStringLiteral("-k %1 -c listen_addresses=127.0.0.1 -p %2")
+                          .arg(dataDir.path())
+                          .arg(portNumber);
+    if (!durable)
+        options += " -c fsync=off";
+    return run(binDir + "/pg_ctl",
+               {"-D", dataDir.filePath("data"), "-o", options, "-l", dataDir.filePath("log"), "-w",
+                "start"},
+               60000);
+}
+
+bool PgServer::resume() {
+    if (!running && portNumber != 0)
+        running = launch();
     return running;
 }
 

@@ -30,6 +30,9 @@ public:
     // the cost of a durable record turns it back on before start().
     void setDurable(bool on) { durable = on; }
     void stop();
+    // Starts the server again after stop(), on the same data and port (a
+    // database restart as a line sees it).
+    bool resume();
     // postgresql://postgres@127.0.0.1:PORT/postgres
     QString url() const;
     int port() const { return portNumber; }
@@ -40,6 +43,7 @@ public:
 private:
     bool fail(const QString& error);
     bool run(const QString& program, const QStringList& arguments, int timeoutMs);
+    bool launch();
 
     QTemporaryDir dataDir;
     QString binDir;
