@@ -2,6 +2,7 @@
 
 #include "core/protocol.h"
 #include "core/usersettings.h"
+#include "functions/functiontable.h"
 
 namespace varn {
 
@@ -19,20 +20,22 @@ qint32 BlockCount(qint32 size) {
     return (size + BlockBytes - 1) / BlockBytes;
 }
 
+// A step auto.cfg may name.
 bool IsDeviceFunction(int code) {
-    return code >= FnRead && code <= FnLock;
+    const FunctionRow* row = FindFunction(code);
+    return row && row->autoStep;
 }
 
-// What RunFunction runs: the list's functions and Compare, which is no list
-// item and no Auto step.
+// What RunFunction runs by itself: every function but the sequence.
 bool IsRunnable(int code) {
-    return IsDeviceFunction(code) || code == FnCompare;
+    const FunctionRow* row = FindFunction(code);
+    return row && row->exchange != Exchange::Sequence;
 }
 
 // Codes whose exchange walks the device block by block.
 bool NeedsBlocks(int code) {
-    return code == FnRead || code == FnBlank || code == FnProgram || code == FnVerify ||
-           code == FnCompare;
+    const FunctionRow* row = FindFunction(code);
+    return row && NeedsBlocks(*row);
 }
 
 QDateTime Now() {
@@ -237,24 +240,24 @@ void DeviceFunctions::runCode(FunctionResult& run) {
     // this function's first reply.
     discardWaiting();
 
-    switch (run.function) {
-    case FnRead:
+    const FunctionRow* row = FindFunction(run.function);
+    switch (row ? row->exchange : Exchange::Sequence) {
+    case Exchange::Read:
         return readBlocks(BlockMode::Read, run);
-    case FnVerify:
+    case Exchange::Verify:
         return readBlocks(BlockMode::Verify, run);
-    case FnBlank:
+    case Exchange::Blank:
         return readBlocks(BlockMode::Blank, run);
-    case FnCompare:
+    case Exchange::Compare:
         return readBlocks(BlockMode::Compare, run);
-    case FnProgram:
+    case Exchange::Program:
         return programBlocks(run);
-    case FnErase:
-        return commandOnly(wire::Erase, run);
-    case FnLock:
-        return commandOnly(wire::Lock, run);
-    default:
-        return finish(run);
+    case Exchange::Command:
+        return commandOnly(row->letter, run);
+    case Exchange::Sequence:
+        break;
     }
+    finish(run);
 }
 
 void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {

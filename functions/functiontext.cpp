@@ -2,44 +2,18 @@
 
 #include "core/appstate.h"
 #include "core/hextext.h"
+#include "functions/functiontable.h"
 
 namespace varn {
 
-namespace {
-
-struct FunctionWords {
-    const char* name;
-    const char* start;
-};
-
-// By function code.
-constexpr FunctionWords Words[] = {
-    {"Read", "Reading ..."},
-    {"Erase", "Erasing ..."},
-    {"Blank", "Blank Checking ..."},
-    {"Program", "Programming ..."},
-    {"Verify", "Verifying ..."},
-    {"Lock", "Locking ..."},
-    {"Auto", ""},
-    {"Compare", "Comparing ..."},
-};
-
-const FunctionWords* wordsOf(int code) {
-    if (code < 0 || code >= int(std::size(Words)))
-        return nullptr;
-    return &Words[code];
-}
-
-} // namespace
-
 QString FunctionName(int code) {
-    const FunctionWords* words = wordsOf(code);
-    return words ? QString::fromLatin1(words->name) : QString();
+    const FunctionRow* row = FindFunction(code);
+    return row ? QString::fromLatin1(row->name) : QString();
 }
 
 QString StartText(int code) {
-    const FunctionWords* words = wordsOf(code);
-    return words ? QString::fromLatin1(words->start) : QString();
+    const FunctionRow* row = FindFunction(code);
+    return row ? QString::fromLatin1(row->start) : QString();
 }
 
 QString ResultText(const FunctionResult& result) {

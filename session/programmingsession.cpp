@@ -80,10 +80,11 @@ Status ProgrammingSession::connectUnit() {
     engine.reset();
     transport.reset();
     unit.UnitIdentified = false;
-    Status opened;
-    transport = openLink(&opened);
-    if (!transport || !opened) {
-        connected = Status::Fail(opened.message);
+    Status status;
+    transport = openLink(unit, &status);
+    portOpen = transport && status;
+    if (!portOpen) {
+        connected = Status::Fail(status.message);
         return connected;
     }
     engine = std::make_unique<DeviceFunctions>(unit, *transport, observer);
@@ -114,20 +115,28 @@ Status ProgrammingSession::reconnect() {
 bool ProgrammingSession::prepareUnit() {
     if (prepared)
         return true;
-    if (!connectUnit())
+    // A unit that did not answer still gets the sequence (without the device
+    // select): the target is held in reset as the user expects.
+    connectUnit();
+    if (!engine)
         return false;
     prepared = engine->LoadSequence();
     return prepared;
 }
 
 bool ProgrammingSession::setTargetRunning(bool running) {
-    if (!transport)
-        return false;
-    if (running)
-        DeviceRun(unit, *transport);
-    else
-        DeviceReset(unit, *transport);
-    return transport->isOpen();
+    if (!transport) {
+        const bool changed = unit.UnitInReset == running;
+        unit.UnitInReset = !running;
+        return changed;
+    }
+    return running ? DeviceRun(unit, *transport) : DeviceReset(unit, *transport);
+}
+
+QString ProgrammingSession::notConnectedReason() const {
+    if (transport && !transport->isOpen())
+        return transport->notConnectedReason();
+    return transport ? QString() : connected.message;
 }
 
 Status ProgrammingSession::openLog() {
@@ -171,9 +180,11 @@ QString ProgrammingSession::checkBeforeChip(int function, const AppState& image)
     return {};
 }
 
-ChipReport ProgrammingSession::refuse(int function, const QString& reason) {
+ChipReport ProgrammingSession::refuse(int function, ChipReport::Stage stage,
+                                      const QString& reason) {
     ChipReport report;
     report.function = function;
+    report.stage = stage;
     report.verdict = ChipReport::Verdict::None;
     report.reason = reason;
     report.result.function = function;
@@ -192,25 +203,25 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
     unit.UnitInReset = inResetNow;
 
     if (stopRequested())
-        return refuse(function, QStringLiteral("Stopped before the chip was started."));
+        return refuse(function, ChipReport::Stage::Run,
+                      QStringLiteral("Stopped before the chip was started."));
     if (halted())
-        return refuse(function, QStringLiteral("%1 chips failed in a row: look at the bench, "
+        return refuse(function, ChipReport::Stage::Run, QStringLiteral("%1 chips failed in a row: look at the bench, "
                                                "then go on.")
                                     .arg(tally.failuresInRow));
     if (QString why = checkBeforeChip(function, image); !why.isEmpty()) {
-        observer.refused(why);
-        ChipReport report = refuse(function, why);
+        ChipReport report = refuse(function, ChipReport::Stage::Image, why);
         keepRecord(report, false);
         return finish(report);
     }
     if (current.logLocation) {
-        if (const Status opened = openLog(); !opened) {
-            observer.refused(opened.message);
-            return finish(refuse(function, opened.message));
-        }
+        if (const Status opened = openLog(); !opened)
+            return finish(refuse(function, ChipReport::Stage::Log,
+                                 opened.message + QStringLiteral("\nNothing was sent to the "
+                                                                 "programmer unit.")));
     }
     if (const Status up = connectUnit(); !up) {
-        ChipReport report = refuse(function, up.message);
+        ChipReport report = refuse(function, ChipReport::Stage::Unit, up.message);
         report.result.outcome = Outcome::CommunicationFailure;
         observer.refused(up.message);
         keepRecord(report, false);
@@ -229,7 +240,7 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
         if (!report.recorded) {
             // Nothing goes to the unit unless the chip's record can be kept.
             report.verdict = ChipReport::Verdict::None;
-            observer.refused(report.reason);
+            report.stage = ChipReport::Stage::Log;
             return finish(report);
         }
     }
@@ -242,9 +253,9 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
             given = WriteChipFields(unit, current.serial, number);
         if (!given) {
             report.reason = given.message;
+            report.stage = ChipReport::Stage::Serial;
             AddFailure(report.record, QStringLiteral("Serial number"), ChipRecord::Failure::Refused,
                        given.message);
-            observer.refused(given.message);
             keepRecord(report, false);
             report.verdict = ChipReport::Verdict::None;
             return finish(report);
@@ -268,6 +279,7 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
             AddFailure(report.record, QStringLiteral("Load sequence"),
                        ChipRecord::Failure::Communication, report.reason);
         report.verdict = ChipReport::Verdict::Fail;
+        report.stage = ChipReport::Stage::Unit;
         keepRecord(report, false);
         return finish(report);
     }
@@ -280,6 +292,10 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
         report.record.programmedCrc32 = BufferCrc32(unit);
         report.record.retries = report.result.resent;
     }
+    if (function == FnRead && report.result.ran())
+        report.readBack = std::make_shared<const AppState>(unit);
+    if (!report.result.succeeded())
+        report.stage = ChipReport::Stage::Run;
     switch (report.result.outcome) {
     case Outcome::Success:
         report.verdict = ChipReport::Verdict::Pass;
@@ -350,12 +366,15 @@ void ProgrammingSession::keepRecord(ChipReport& report, bool open) {
     // record is shown so that it is not lost.
     if (report.verdict == ChipReport::Verdict::Pass)
         report.verdict = ChipReport::Verdict::Fail;
+    report.stage = ChipReport::Stage::Record;
     report.reason = QStringLiteral("cannot write the record: ") + closed.message +
                     QStringLiteral("\nThe chip counts as failed. ") + report.record.toText();
 }
 
 ChipReport ProgrammingSession::finish(ChipReport report) {
     count(report);
+    report.counts = tally;
+    report.halted = halted();
     observer.chipFinished(report);
     return report;
 }

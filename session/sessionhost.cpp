@@ -16,7 +16,10 @@ public:
     void functionFinished(const FunctionResult& result) override {
         emit host.functionFinished(result);
     }
-    void refused(const QString& reason) override { emit host.refused(reason); }
+    void refused(const QString& reason) override {
+        const Transport* link = host.session ? host.session->link() : nullptr;
+        emit host.refused(reason, link && link->isOpen());
+    }
     void unitRunStateChanged() override {
         emit host.unitRunStateChanged(host.session && host.session->inReset());
     }
@@ -43,8 +46,8 @@ SessionHost::SessionHost(const AppState& setup, ProgrammingSession::TransportFac
     connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
     thread.start();
     // A lost line is told by the serial link itself, outside any function.
-    auto opener = [this, open = std::move(open)](Status* status) {
-        std::unique_ptr<Transport> link = open(status);
+    auto opener = [this, open = std::move(open)](const AppState& setup, Status* status) {
+        std::unique_ptr<Transport> link = open(setup, status);
         if (auto* serial = dynamic_cast<SerialLink*>(link.get()))
             connect(serial, &SerialLink::connectionLost, this, &SessionHost::connectionLost);
         return link;

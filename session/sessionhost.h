@@ -39,7 +39,8 @@ signals:
     void functionStarted(const varn::FunctionResult& run);
     void functionProgress(const varn::FunctionResult& run, int percent);
     void functionFinished(const varn::FunctionResult& result);
-    void refused(const QString& reason);
+    // lineOpen: false when the refusal is the closed line's.
+    void refused(const QString& reason, bool lineOpen);
     void unitRunStateChanged(bool inReset);
     void unitIdentified(const QByteArray& reply);
     void serialAssigned(qint64 serial);

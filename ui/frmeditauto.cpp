@@ -1,7 +1,7 @@
 #include "frmeditauto.h"
 
 #include "core/config.h"
-#include "functions/functiontext.h"
+#include "functions/functiontable.h"
 #include "widgets/messagebox.h"
 #include "widgets/twips.h"
 
@@ -13,14 +13,12 @@ namespace varn {
 
 namespace {
 
-// Entries are the function names of codes 0..5 (Read .. Lock); the code is
-// what auto.cfg stores.
-constexpr int StepCodes = 6;
-
+// Entries are the names of the functions a step may be; the code is what
+// auto.cfg stores.
 int CodeOf(const QString& text) {
-    for (int code = 0; code < StepCodes; ++code) {
-        if (text == FunctionName(code))
-            return code;
+    for (const FunctionRow& row : FunctionTable()) {
+        if (row.autoStep && text == QLatin1String(row.name))
+            return row.code;
     }
     return -1;
 }
@@ -83,15 +81,16 @@ frmEditAuto::frmEditAuto(AppState& appState, QWidget* parent) : QDialog(parent),
     connect(cmdCancel, &QPushButton::clicked, this, &frmEditAuto::cmdCancel_Click);
 
     // Read is not offered: a Read step only comes from a stored sequence.
-    for (int code = FnErase; code <= FnLock; ++code)
-        lstIn->addItem(FunctionName(code));
+    for (const FunctionRow& row : FunctionTable())
+        if (row.offered)
+            lstIn->addItem(QString::fromLatin1(row.name));
     lstIn->setCurrentRow(0);
 
     const int count = qBound(0, int(state.AutoCount), MaxAutoCount);
     for (int step = 1; step <= count; ++step) {
         const int code = state.AutoList[step];
-        if (code >= 0 && code < StepCodes)
-            lstOut->addItem(FunctionName(code));
+        if (const FunctionRow* row = FindFunction(code); row && row->autoStep)
+            lstOut->addItem(QString::fromLatin1(row->name));
     }
     updateButtons();
 }

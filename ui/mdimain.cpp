@@ -13,12 +13,13 @@
 #include "files/frmfileload.h"
 #include "files/imagefiles.h"
 #include "files/recentfiles.h"
-#include "functions/frmfunction.h"
-#include "functions/frmproduction.h"
-#include "link/seriallink.h"
 #include "link/unitcommands.h"
+#include "session/openlink.h"
+#include "session/sessionhost.h"
 #include "ui/frmabout.h"
 #include "ui/frmeditauto.h"
+#include "ui/frmfunction.h"
+#include "ui/frmproduction.h"
 #include "ui/frmproductionlog.h"
 #include "ui/frmselectdevice.h"
 #include "ui/frmsettings.h"
@@ -92,13 +93,15 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
     mdiArea->setObjectName(QStringLiteral("mdiArea"));
     setCentralWidget(mdiArea);
 
-    totmr = new QTimer(this);
-    totmr->setObjectName(QStringLiteral("totmr"));
-    totmr->setInterval(1000);
-    totmr->setSingleShot(true);
-    cm = new SerialLink(this, totmr);
-    cm->setObjectName(QStringLiteral("cm"));
-    connect(cm, &SerialLink::connectionLost, this, &mdiMain::connectionLost);
+    // The port of the settings, read from the session's copy of them.
+    unit = new SessionHost(
+        state,
+        [](const AppState& setup, Status* status) {
+            return OpenUnitLink(QString::number(setup.PortNumber), setup.AppDir, status);
+        },
+        this);
+    unit->setObjectName(QStringLiteral("unit"));
+    connect(unit, &SessionHost::connectionLost, this, &mdiMain::connectionLost);
 
     history = std::make_unique<BufferHistory>(state);
     recent = std::make_unique<RecentFiles>(state);
@@ -278,7 +281,7 @@ void mdiMain::dragEnterEvent(QDragEnterEvent* event) {
 
 void mdiMain::dropEvent(QDropEvent* event) {
     const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() != 1 || !urls.first().isLocalFile() || busy)
+    if (urls.size() != 1 || !urls.first().isLocalFile() || unit->busy())
         return;
     event->acceptProposedAction();
     const QString path = urls.first().toLocalFile();
@@ -344,23 +347,32 @@ void mdiMain::MDIForm_Load() {
 
     state.Buffer.fill(0xFF);
 
-    const Status opened = cm->open(state.PortNumber, state.AppDir);
-    if (!opened) {
-        ShowMessage(this, PortErrorTitle, opened.message, MsgIcon::Critical);
+    Status connected;
+    bool portOpened = false;
+    bool lineOpen = false;
+    const AppState setup = state;
+    unit->call([&](ProgrammingSession& session) {
+        session.setConfiguration(setup);
+        connected = session.connectUnit();
+        portOpened = session.portOpened();
+        lineOpen = session.link() && session.link()->isOpen();
+        identification = session.identification();
+        state.UnitIdentified = session.identified();
+        state.UnitInReset = session.inReset();
+    });
+    if (!portOpened) {
+        ShowMessage(this, PortErrorTitle, connected.message, MsgIcon::Critical);
         unloadStartupScreen();
         panels[0]->setText(QStringLiteral("FAIL"));
         state.UnitIdentified = false;
         return;
     }
-
-    const Identification id = IdentifyUnit(state, *cm);
     unloadStartupScreen();
-    identification = id.ok ? id.reply : QByteArray();
 
     // The line may have been lost during the identification; the loss was
     // reported then and the panel must not claim the port again.
-    panels[0]->setText(cm->isOpen() ? QStringLiteral("COM") + QString::number(state.PortNumber)
-                                    : QStringLiteral("FAIL"));
+    panels[0]->setText(lineOpen ? QStringLiteral("COM") + QString::number(state.PortNumber)
+                                : QStringLiteral("FAIL"));
     UpdateDevicePanels();
     UpdateUnitState();
 }
@@ -398,9 +410,8 @@ void mdiMain::MDIForm_Activate() {
 }
 
 void mdiMain::closeEvent(QCloseEvent* event) {
-    if (busy) {
-        // The function window's load exchange is running inside this call
-        // stack; it ends within a second and the user can close then.
+    if (unit->busy()) {
+        // A chip is being programmed; its window offers Stop.
         event->ignore();
         return;
     }
@@ -445,7 +456,9 @@ void mdiMain::offerReconnect(const QString& reason) {
 }
 
 void mdiMain::reportNotConnected() {
-    ShowMessage(this, PortErrorTitle, cm->notConnectedReason(), MsgIcon::Critical);
+    QString reason;
+    unit->call([&](ProgrammingSession& session) { reason = session.notConnectedReason(); });
+    ShowMessage(this, PortErrorTitle, reason, MsgIcon::Critical);
 }
 
 // ---- the buffer window ----
@@ -733,30 +746,33 @@ void mdiMain::DeviceSelect_Click() {
 }
 
 void mdiMain::DeviceFunction_Click() {
-    frmFunction dialog(state, *cm, this);
+    frmFunction dialog(state, *unit, this);
     connect(&dialog, &frmFunction::unitStateChanged, this, &mdiMain::UpdateUnitState);
     dialog.BeforeProgram = [this] { return offerReload(); };
     dialog.setRecordContext(recordContext());
-    whileBusy([&] { dialog.Form_Load(); });
+    dialog.Form_Load();
     history->Begin();
     dialog.exec();
     // A Read replaces the buffer: one undoable step, no file named any more.
+    // A run's serial numbers went only into the chips' copies.
     history->Commit(dialog.BufferReloadWanted() ? BufferHistory::Kind::Replace
                                                 : BufferHistory::Kind::Edit);
     if (dialog.BufferReloadWanted()) {
         showFileName(QString());
         reopenBufferWindow();
     }
+    UpdateUnitState();
 }
 
 void mdiMain::DeviceCompare_Click() {
-    frmFunction dialog(state, *cm, this);
+    frmFunction dialog(state, *unit, this);
     connect(&dialog, &frmFunction::unitStateChanged, this, &mdiMain::UpdateUnitState);
-    FunctionResult result;
-    whileBusy([&] {
-        dialog.Form_Load();
-        result = dialog.RunAlone(FnCompare);
-    });
+    dialog.setRecordContext(recordContext());
+    dialog.Form_Load();
+    if (dialog.RunAlone(FnCompare))
+        dialog.exec();
+    UpdateUnitState();
+    const FunctionResult& result = dialog.AloneResult();
     if (result.outcome == Outcome::Mismatch)
         showDifferences(QStringLiteral("Compare with the device"), result.report,
                         QStringLiteral("device"));
@@ -765,17 +781,6 @@ void mdiMain::DeviceCompare_Click() {
                     QStringLiteral("The device matches the buffer (%1 bytes read).")
                         .arg(result.bytesTransferred),
                     MsgIcon::Information);
-}
-
-void mdiMain::whileBusy(const std::function<void()>& exchange) {
-    // The unit's exchanges pause with events flowing: no other command may run
-    // inside them, nor may a device window be opened twice.
-    setMenusEnabled(false);
-    busy = true;
-    exchange();
-    busy = false;
-    setMenusEnabled(true);
-    UpdateUnitState();
 }
 
 RunContext mdiMain::recordContext() const {
@@ -789,71 +794,76 @@ RunContext mdiMain::recordContext() const {
 }
 
 void mdiMain::DeviceProduction_Click() {
-    frmProduction dialog(state, *cm, this);
+    frmProduction dialog(state, *unit, this);
     dialog.setRecordContext(recordContext());
-    whileBusy([&] { dialog.Form_Load(); });
-    history->Begin();
+    dialog.Form_Load();
     dialog.exec();
-    // Each chip's serial number went into the buffer.
-    history->Commit(BufferHistory::Kind::Edit);
-    if (dialog.BufferChanged())
-        reopenBufferWindow();
+    UpdateUnitState();
 }
 
 void mdiMain::DeviceRun_Click() {
-    const bool changed = DeviceRun(state, *cm);
-    // A checkable item toggles itself when chosen; the state decides.
-    UpdateUnitState();
-    if (changed && !cm->isOpen())
-        reportNotConnected();
+    setTarget(true);
 }
 
 void mdiMain::DeviceReset_Click() {
-    const bool changed = DeviceReset(state, *cm);
+    setTarget(false);
+}
+
+void mdiMain::setTarget(bool running) {
+    bool changed = false;
+    bool lineOpen = false;
+    unit->call([&](ProgrammingSession& session) {
+        changed = session.setTargetRunning(running);
+        lineOpen = session.link() && session.link()->isOpen();
+        state.UnitInReset = session.inReset();
+    });
+    // A checkable item toggles itself when chosen; the state decides.
     UpdateUnitState();
-    if (changed && !cm->isOpen())
+    if (changed && !lineOpen)
         reportNotConnected();
 }
 
 void mdiMain::DeviceReconnect_Click() {
-    // The line may be lost in the middle of a function or of the function
-    // window's load exchange; both end at once without a line, and the
-    // reconnect follows as soon as they have.
-    const auto* function = findChild<frmFunction*>();
-    if (busy || (function && function->isRunning())) {
+    // The line may be lost in the middle of a function; it ends at once
+    // without a line, and the reconnect follows as soon as it has.
+    if (unit->busy()) {
         QTimer::singleShot(50, this, &mdiMain::DeviceReconnect_Click);
         return;
     }
     setMenusEnabled(false);
-    busy = true;
     panels[0]->setText(QString());
     // The port number of the settings, which may name another port since
-    // the start; otherwise the same as the link's own reconnect.
-    state.UnitIdentified = false;
-    Identification id;
-    const Status opened = cm->open(state.PortNumber, state.AppDir);
-    if (opened) {
-        state.UnitInReset = false;
-        id = IdentifyUnit(state, *cm);
-    }
-    busy = false;
+    // the start.
+    Status connected;
+    bool portOpened = false;
+    bool lineOpen = false;
+    const AppState setup = state;
+    unit->call([&](ProgrammingSession& session) {
+        session.setConfiguration(setup);
+        connected = session.reconnect();
+        portOpened = session.portOpened();
+        lineOpen = session.link() && session.link()->isOpen();
+        if (connected)
+            identification = session.identification();
+        state.UnitIdentified = session.identified();
+        state.UnitInReset = session.inReset();
+    });
     setMenusEnabled(true);
-    panels[0]->setText(cm->isOpen() ? QStringLiteral("COM") + QString::number(state.PortNumber)
-                                    : QStringLiteral("FAIL"));
+    panels[0]->setText(lineOpen ? QStringLiteral("COM") + QString::number(state.PortNumber)
+                                : QStringLiteral("FAIL"));
     UpdateDevicePanels();
     UpdateUnitState();
-    if (!opened) {
-        offerReconnect(opened.message);
+    if (!portOpened) {
+        offerReconnect(connected.message);
         return;
     }
-    if (!cm->isOpen())
+    if (!lineOpen)
         return; // lost again during the identification, and offered then
-    if (!id.ok) {
+    if (!connected) {
         ShowMessage(this, QStringLiteral("Device Error"), QStringLiteral("Communication Error!"),
                     MsgIcon::Critical);
         return;
     }
-    identification = id.reply;
     ShowMessage(this, QStringLiteral("VARN"), IdentificationReport(identification), MsgIcon::None);
     openBufferWindow();
 }

@@ -27,7 +27,7 @@ class QUrl;
 
 namespace varn {
 
-class SerialLink;
+class SessionHost;
 class frmAbout;
 class frmBuffer;
 class BufferHistory;
@@ -43,16 +43,16 @@ struct FileDialogs {
 };
 
 // The program's frame window: menus, the five-panel status bar, the MDI area
-// that holds the buffer window, and the serial link every other window uses.
+// that holds the buffer window, and the unit's session every other window
+// uses.
 class mdiMain : public QMainWindow {
     Q_OBJECT
 public:
     explicit mdiMain(AppState& state, QWidget* parent = nullptr);
     ~mdiMain() override;
 
-    // The serial link to the unit and its one-second time-out timer.
-    SerialLink* cm = nullptr;
-    QTimer* totmr = nullptr;
+    // The unit's programming session and its link, on a thread of their own.
+    SessionHost* unit = nullptr;
     FileDialogs cdia;
     QStatusBar* sbar = nullptr;
 
@@ -103,6 +103,8 @@ public slots:
     void DeviceProduction_Click();
     void DeviceRun_Click();
     void DeviceReset_Click();
+    // Run (true) or Reset through the session; tells a closed line.
+    void setTarget(bool running);
     // Opens the port again, identifies the unit and restores the status bar.
     void DeviceReconnect_Click();
     void OptionsEditAuto_Click();
@@ -131,7 +133,6 @@ private:
     void setMenusEnabled(bool enabled);
     // Runs an exchange with the unit (a load sequence, a function) with the
     // menus off, then shows the unit's state.
-    void whileBusy(const std::function<void()>& exchange);
     void unloadStartupScreen();
     void connectionLost(const QString& reason);
     void reportNotConnected();
@@ -171,7 +172,6 @@ private:
     QByteArray identification;
     bool activated = false;
     bool activationQueued = false;
-    bool busy = false;
     bool unloaded = false;
 };
 

@@ -1,10 +1,13 @@
 #include "core/crc32.h"
 #include "core/usersettings.h"
-#include "functions/frmfunction.h"
-#include "functions/frmproduction.h"
 #include "link/scriptedtransport.h"
 #include "production/productionlog.h"
+#include "session/sessionhost.h"
+#include "support/borrowedtransport.h"
 #include "support/messagelog.h"
+#include "support/rows.h"
+#include "ui/frmfunction.h"
+#include "ui/frmproduction.h"
 #include "widgets/messagebox.h"
 
 #include <QFrame>
@@ -15,11 +18,13 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #include <optional>
 #include <tuple>
 
 using namespace varn;
+using varn::test::BorrowedTransport;
 using varn::test::MessageLog;
 
 namespace {
@@ -28,12 +33,24 @@ QByteArray Letter(char c) {
     return QByteArray(1, '\x01') + c;
 }
 
+// The unit's session on its thread, connected as the main window connects
+// it at start; frames counts what was sent after the identification.
+struct Unit {
+    Unit(AppState& state, Transport& link) : host(state, BorrowedTransport::Factory(link)) {
+        host.call([&](ProgrammingSession& s) { s.connectUnit(); });
+    }
+    SessionHost host;
+};
+
 struct Window {
     explicit Window(AppState& state, ScriptedTransport& unit)
-        : dlg(state, unit), stateSpy(&dlg, &frmFunction::unitStateChanged) {
+        : link(state, unit), identified(unit.Sent.size()), dlg(state, link.host),
+          stateSpy(&dlg, &frmFunction::unitStateChanged) {
         dlg.Form_Load();
         dlg.show();
+        waitIdle();
     }
+    void waitIdle() { QTRY_VERIFY(!dlg.isRunning()); }
     template <typename T = QLabel> T* child(const char* name) {
         T* w = dlg.findChild<T*>(QLatin1String(name));
         if (!w)
@@ -49,12 +66,25 @@ struct Window {
     void start(int row) {
         child<QListWidget>("listFunction")->setCurrentRow(row);
         QTest::mouseClick(run(), Qt::LeftButton);
+        waitIdle();
     }
+    Unit link;
+    qsizetype identified;
     frmFunction dlg;
     QSignalSpy stateSpy;
 };
 
 } // namespace
+
+// A unit whose replies take a few milliseconds, so that a window can act
+// while a run is under way.
+class SlowUnit : public ScriptedTransport {
+public:
+    bool waitForReply(int expectedBytes, int limitMs) override {
+        QThread::msleep(3);
+        return ScriptedTransport::waitForReply(expectedBytes, limitMs);
+    }
+};
 
 // stopAfter: 0: never; chipsRun: after three presses of Space
 using ProductionCase = std::tuple<bool, int, int, QString>;
@@ -95,8 +125,10 @@ private slots:
         QFETCH(bool, identified);
         QFETCH(QByteArray, frames);
         state.UnitIdentified = identified;
+        if (!identified)
+            unit->dropReply(1);
         Window w(state, *unit);
-        QCOMPARE(unit->sentBytes(), frames);
+        QCOMPARE(unit->sentBytes(int(w.identified)), frames);
         QVERIFY(state.UnitInReset);
         QCOMPARE(w.stateSpy.count(), 1);
         QCOMPARE(w.text("txtChipStart") + w.text("txtBufferStart"), QStringLiteral("00000000"));
@@ -109,6 +141,7 @@ private slots:
         w.child<QListWidget>("listFunction")->setCurrentRow(FnErase);
         const int before = unit->Sent.size();
         QTest::keyClick(w.child<QListWidget>("listFunction"), Qt::Key_Return);
+        w.waitIdle();
         QCOMPARE(unit->Sent.mid(before).value(0), identified ? Letter('E') : QByteArray());
         QCOMPARE(w.line(0), identified ? QStringLiteral("Erasing ...   OK!") : QString());
         QVERIFY(w.dlg.isVisible());
@@ -151,8 +184,9 @@ private slots:
     }
     void closeRefusedDuringRun() {
         QFETCH(int, how);
-        // 8192 bytes are 512 blocks: block 256 is the half-way mark.
-        unit->dropReply(257);
+        // 8192 bytes are 512 blocks: block 256 is the half-way mark (request
+        // 1 is the identification).
+        unit->dropReply(258);
         Window w(state, *unit);
         QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
         bool visibleAfterTry = false, runEnabled = true, closeEnabled = true;
@@ -190,6 +224,37 @@ private slots:
         QVERIFY(!w.dlg.BufferReloadWanted());
     }
 
+    // Stop (the button, or Esc) ends a run at the next block: the line says
+    // where, the write is closed, and the window can be closed again.
+    void stopEndsTheRun_data() {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("Stop button") << false;
+        QTest::newRow("Esc") << true;
+    }
+    void stopEndsTheRun() {
+        QFETCH(bool, escape);
+        SlowUnit slow;
+        Window w(state, slow);
+        QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
+        w.child<QListWidget>("listFunction")->setCurrentRow(FnProgram);
+        QTest::mouseClick(w.run(), Qt::LeftButton);
+        auto* stop = w.child<QPushButton>("cmdStop");
+        QTRY_VERIFY(w.child("lblProgress")->text() == QStringLiteral("10%"));
+        QVERIFY(stop->isVisible() && !w.close()->isVisible());
+        if (escape)
+            QTest::keyClick(&w.dlg, Qt::Key_Escape);
+        else
+            QTest::mouseClick(stop, Qt::LeftButton);
+        w.waitIdle();
+        QVERIFY(w.dlg.isVisible());
+        VERIFY_CONTAINS(w.line(0), QStringLiteral("Programming ...   Stopped at "));
+        const int at = w.line(0).right(4).toInt(nullptr, 16);
+        QVERIFY(at > 0 && at < 8192);
+        QCOMPARE(slow.Sent.last(), Letter('W'));
+        QVERIFY(!stop->isVisible() && w.close()->isVisible() && w.close()->isEnabled());
+        QVERIFY(messages->isEmpty());
+    }
+
     // Closed before the window opens: held in reset all the same (the menu
     // and panel 5 follow the user); Run then says why and sends nothing.
     void closedPort() {
@@ -222,14 +287,18 @@ private slots:
         state.Buffer[5] = 0x5A;
         if (!goodChips)
             unit->Memory[5] = 0x00; // a bit programming cannot set
-        frmProduction dlg(state, *unit);
+        Unit link(state, *unit);
+        frmProduction dlg(state, link.host);
         dlg.Form_Load();
         dlg.show();
         dlg.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&dlg)); // shortcuts need an active window
+        QTRY_VERIFY(!dlg.isRunning());
         dlg.findChild<QSpinBox*>("txtStopAfter")->setValue(stopAfter);
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 3; ++i) {
             QTest::keyClick(&dlg, Qt::Key_Space);
+            QTRY_VERIFY(!dlg.isRunning());
+        }
         const auto text = [&dlg](const char* name) { return dlg.findChild<QLabel*>(name)->text(); };
         QCOMPARE(text("lblVerdict"), verdict);
         const int passed = goodChips ? chipsRun : 0;
@@ -241,7 +310,8 @@ private slots:
         QVERIFY(messages->isEmpty());
         if (verdict == "STOPPED") {
             QTest::mouseClick(dlg.findChild<QPushButton*>("cmdStart"), Qt::LeftButton);
-            QCOMPARE(dlg.session().chips(), chipsRun + 1);
+            QTRY_VERIFY(!dlg.isRunning());
+            QCOMPARE(dlg.counts().chips, chipsRun + 1);
             QCOMPARE(text("lblVerdict"), QStringLiteral("FAIL"));
         }
     }

@@ -1,7 +1,8 @@
 #include "frmproduction.h"
 
-#include "core/usersettings.h"
 #include "functions/functiontext.h"
+#include "session/desktopsettings.h"
+#include "session/sessionhost.h"
 #include "widgets/messagebox.h"
 
 #include <QCloseEvent>
@@ -26,11 +27,9 @@ void Paint(QLabel* label, const QColor& color) {
 
 } // namespace
 
-frmProduction::frmProduction(AppState& appState, Transport& transport, QWidget* parent)
-    : QDialog(parent), state(appState), functions(appState, transport, *this),
-      run(appState, functions) {
+frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidget* parent)
+    : QDialog(parent), state(appState), host(sessionHost) {
     setObjectName(QStringLiteral("frmProduction"));
-    functions.setOptions(SettingsFunctionOptions(UserSettings(appState)));
     setWindowTitle(tr("Production"));
 
     lblVerdict = new QLabel(this);
@@ -76,6 +75,10 @@ frmProduction::frmProduction(AppState& appState, Transport& transport, QWidget* 
     cmdStart = new QPushButton(tr("Start"), this);
     cmdStart->setObjectName(QStringLiteral("cmdStart"));
     cmdStart->setDefault(true);
+    cmdStop = new QPushButton(tr("Stop"), this);
+    cmdStop->setObjectName(QStringLiteral("cmdStop"));
+    cmdStop->setAutoDefault(false);
+    cmdStop->setToolTip(tr("Ends the chip at the next block (Esc)"));
     cmdClose = new QPushButton(tr("Close"), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     cmdClose->setAutoDefault(false);
@@ -86,6 +89,7 @@ frmProduction::frmProduction(AppState& appState, Transport& transport, QWidget* 
     stopRow->addStretch(1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(cmdStart);
+    buttons->addWidget(cmdStop);
     buttons->addStretch(1);
     buttons->addWidget(cmdClose);
     auto* layout = new QVBoxLayout(this);
@@ -108,110 +112,153 @@ frmProduction::frmProduction(AppState& appState, Transport& transport, QWidget* 
         // After a stop only the button resumes: a key pressed out of habit
         // must not feed the next chip to a broken bench.
         connect(shortcut, &QShortcut::activated, this, [this] {
-            if (!run.stopped())
+            if (!halted)
                 cmdStart_Click();
         });
     }
     connect(cmdStart, &QPushButton::clicked, this, &frmProduction::cmdStart_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &frmProduction::cmdStop_Click);
     connect(cmdClose, &QPushButton::clicked, this, &frmProduction::reject);
-    connect(txtStopAfter, &QSpinBox::valueChanged, this, [this](int n) {
-        run.setStopAfter(n);
-        showSession();
-    });
-    run.setStopAfter(txtStopAfter->value());
+    connect(txtStopAfter, &QSpinBox::valueChanged, this, [this] { showSession(); });
 
-    // Every chip gets its record: a log that cannot be opened keeps Start off.
-    const UserSettings settings(state);
-    if (LogEnabled(settings)) {
-        Status opened;
-        log = ProductionLog::open(ConfiguredLogLocation(state, settings), {}, &opened);
-        if (log) {
-            logged = std::make_unique<LoggedChips>(*log, SerialSettings::load(settings));
-            run.setRecorder(logged.get());
-        } else {
-            logError = opened.message;
-        }
-    }
+    connect(&host, &SessionHost::functionStarted, this, &frmProduction::functionStarted);
+    connect(&host, &SessionHost::functionProgress, this, &frmProduction::functionProgress);
+    connect(&host, &SessionHost::functionFinished, this, &frmProduction::functionFinished);
+    connect(&host, &SessionHost::refused, this,
+            [this](const QString& reason, bool) { refused(reason); });
+    connect(&host, &SessionHost::unitRunStateChanged, this,
+            [this](bool inReset) { state.UnitInReset = inReset; });
+    connect(&host, &SessionHost::chipFinished, this, &frmProduction::chipFinished);
     cmdStart->setFocus();
     showSession();
 }
 
-void frmProduction::setRecordContext(const RunContext& context) {
-    if (logged)
-        logged->setContext(context);
+SessionSettings frmProduction::settings() const {
+    SessionSettings chosen = DesktopSessionSettings(state, recordContext);
+    chosen.stopAfterFailures = txtStopAfter->value();
+    return chosen;
 }
 
 void frmProduction::Form_Load() {
-    functions.LoadSequence();
+    // Every chip gets its record: a log that cannot be opened keeps Start off.
+    const SessionSettings chosen = settings();
+    Status opened;
+    host.call([&](ProgrammingSession& session) {
+        session.setSettings(chosen);
+        opened = session.openLog();
+        next = session.nextSerial();
+    });
+    logError = opened ? QString() : opened.message;
+    const AppState setup = state;
+    loading = host.post([setup](ProgrammingSession& session) {
+        session.setConfiguration(setup);
+        session.prepareUnit();
+    });
+    if (loading)
+        connect(&host, &SessionHost::finished, this, [this] {
+            loading = false;
+            showSession();
+        }, Qt::SingleShotConnection);
     showSession();
 }
 
 void frmProduction::cmdStart_Click() {
-    if (running || !state.UnitIdentified || !logError.isEmpty())
+    if (running || loading || !state.UnitIdentified || !logError.isEmpty())
         return;
-    if (run.stopped())
-        run.resume();
-    running = true;
+    const bool resume = halted;
+    const auto image = std::make_shared<const AppState>(state);
+    const SessionSettings chosen = settings();
+    running = host.post([image, chosen, resume](ProgrammingSession& session) {
+        session.setSettings(chosen);
+        session.setConfiguration(*image);
+        if (resume)
+            session.resume();
+        session.runChip(FnAuto, *image);
+    });
+    if (!running)
+        return;
+    halted = false;
     lblVerdict->setText(tr("BUSY"));
     Paint(lblVerdict, palette().color(QPalette::WindowText));
     lblReason->clear();
     showSession();
-    run.runChip();
+}
+
+void frmProduction::cmdStop_Click() {
+    if (running)
+        host.stop();
+}
+
+void frmProduction::chipFinished(const ChipReport& report) {
+    if (!running)
+        return;
     running = false;
+    tally = report.counts;
+    halted = report.halted;
+    last = report.verdict;
+    lastReason = report.reason;
+    // The next number, read while the session is idle again.
+    host.call([this](ProgrammingSession& session) { next = session.nextSerial(); });
     showSession();
 }
 
 void frmProduction::showSession() {
     if (!running) {
-        switch (run.last()) {
-        case ProductionRun::Verdict::Pass:
+        switch (last) {
+        case ChipReport::Verdict::Pass:
             lblVerdict->setText(tr("PASS"));
             Paint(lblVerdict, QColor(0, 140, 0));
             break;
-        case ProductionRun::Verdict::Fail:
-            lblVerdict->setText(run.stopped() ? tr("STOPPED") : tr("FAIL"));
+        case ChipReport::Verdict::Fail:
+        case ChipReport::Verdict::Stopped:
+            lblVerdict->setText(halted || last == ChipReport::Verdict::Stopped ? tr("STOPPED")
+                                                                               : tr("FAIL"));
             Paint(lblVerdict, QColor(200, 0, 0));
             break;
-        case ProductionRun::Verdict::None:
+        case ChipReport::Verdict::None:
             lblVerdict->setText(tr("READY"));
             Paint(lblVerdict, palette().color(QPalette::WindowText));
             break;
         }
-        QString reason = run.last() == ProductionRun::Verdict::Fail ? run.lastReason() : QString();
-        if (run.stopped())
+        QString reason = last == ChipReport::Verdict::Pass ? QString() : lastReason;
+        if (halted)
             reason += tr("\n%1 failures in a row: check the unit, the socket and the image, "
                          "then click Resume.")
-                          .arg(run.failuresInRow());
+                          .arg(tally.failuresInRow);
         if (!state.UnitIdentified)
             reason = tr("The programmer unit did not answer: production cannot start.");
         if (!logError.isEmpty())
             reason = logError + tr("\nNothing is sent to the programmer unit without the "
                                    "production log.");
         lblReason->setText(reason.trimmed());
-        const qint64 next = logged ? logged->nextSerial() : -1;
         lblSerial->setText(next >= 0 ? tr("Next serial number: %1").arg(next) : QString());
         lblSerial->setVisible(next >= 0);
     }
     lblCounts->setText(tr("Chips: %1    Passed: %2    Failed: %3    Yield: %4 %")
-                           .arg(run.chips())
-                           .arg(run.passed())
-                           .arg(run.failed())
-                           .arg(run.yieldPercent(), 0, 'f', 1));
-    cmdStart->setText(run.stopped() ? tr("Resume") : tr("Start"));
-    cmdStart->setEnabled(!running && state.UnitIdentified && logError.isEmpty());
-    cmdClose->setEnabled(!running);
+                           .arg(tally.chips)
+                           .arg(tally.passed)
+                           .arg(tally.failed())
+                           .arg(tally.yieldPercent(), 0, 'f', 1));
+    cmdStart->setText(halted ? tr("Resume") : tr("Start"));
+    cmdStart->setEnabled(!running && !loading && state.UnitIdentified && logError.isEmpty());
+    cmdStop->setEnabled(running);
+    cmdClose->setEnabled(!running && !loading);
     txtStopAfter->setEnabled(!running);
 }
 
 void frmProduction::reject() {
-    // The engine waits inside this window's event processing.
-    if (running)
+    // Esc during a chip is Stop; the window closes only between chips.
+    if (running) {
+        cmdStop_Click();
+        return;
+    }
+    if (loading)
         return;
     QDialog::reject();
 }
 
 void frmProduction::closeEvent(QCloseEvent* event) {
-    if (running) {
+    if (running || loading) {
         event->ignore();
         return;
     }

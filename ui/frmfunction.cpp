@@ -1,8 +1,9 @@
 #include "frmfunction.h"
 
 #include "core/hextext.h"
-#include "core/usersettings.h"
-#include "production/recordedrun.h"
+#include "functions/functiontable.h"
+#include "session/desktopsettings.h"
+#include "session/sessionhost.h"
 #include "widgets/messagebox.h"
 #include "widgets/twips.h"
 
@@ -17,9 +18,8 @@
 
 namespace varn {
 
-frmFunction::frmFunction(AppState& appState, Transport& transport, QWidget* parent)
-    : QDialog(parent), state(appState), link(transport), functions(appState, transport, *this) {
-    functions.setOptions(SettingsFunctionOptions(UserSettings(appState)));
+frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* parent)
+    : QDialog(parent), state(appState), host(sessionHost) {
     setObjectName(QStringLiteral("frmFunction"));
     setWindowTitle(tr("Function"));
     const Twips tw(this);
@@ -28,8 +28,10 @@ frmFunction::frmFunction(AppState& appState, Transport& transport, QWidget* pare
     listFunction = new QListWidget(this);
     listFunction->setObjectName(QStringLiteral("listFunction"));
     listFunction->setGeometry(tw(120, 240, 1455, 2400));
-    for (int code = FnRead; code <= FnAuto; ++code)
-        listFunction->addItem(FunctionName(code));
+    // The rows in list order; the row number is the function's code.
+    for (const FunctionRow& row : FunctionTable())
+        if (row.listRow >= 0)
+            listFunction->insertItem(row.listRow, QString::fromLatin1(row.name));
     listFunction->setCurrentRow(FnRead);
 
     Frame1 = new QGroupBox(tr("Message:"), this);
@@ -101,6 +103,12 @@ frmFunction::frmFunction(AppState& appState, Transport& transport, QWidget* pare
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     cmdClose->setGeometry(tw(5040, 2760, 975, 375));
     cmdClose->setAutoDefault(false);
+    cmdStop = new QPushButton(tr("Stop"), this);
+    cmdStop->setObjectName(QStringLiteral("cmdStop"));
+    cmdStop->setGeometry(cmdClose->geometry());
+    cmdStop->setAutoDefault(false);
+    cmdStop->setToolTip(tr("Ends the function at the next block (Esc)"));
+    cmdStop->hide();
 
     setTabOrder(listFunction, txtChipStart);
     setTabOrder(txtChipStart, txtChipEnd);
@@ -112,13 +120,25 @@ frmFunction::frmFunction(AppState& appState, Transport& transport, QWidget* pare
 
     connect(cmdRun, &QPushButton::clicked, this, &frmFunction::cmdRun_Click);
     connect(cmdClose, &QPushButton::clicked, this, &frmFunction::cmdClose_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &frmFunction::cmdStop_Click);
+
+    // The session's events arrive queued from its thread while this window
+    // is open; they stop with the window.
+    connect(&host, &SessionHost::functionStarted, this, &frmFunction::functionStarted);
+    connect(&host, &SessionHost::functionProgress, this, &frmFunction::functionProgress);
+    connect(&host, &SessionHost::functionFinished, this, &frmFunction::functionFinished);
+    connect(&host, &SessionHost::refused, this, &frmFunction::refused);
+    connect(&host, &SessionHost::unitRunStateChanged, this, [this](bool inReset) {
+        state.UnitInReset = inReset;
+        emit unitStateChanged();
+    });
+    connect(&host, &SessionHost::chipFinished, this, &frmFunction::chipFinished);
 
     // Without an identified unit there is nothing to run for the window's life.
     updateButtons();
 }
 
 void frmFunction::Form_Load() {
-    functions.LoadSequence();
     shpProgress->resize(0, shpBG->height());
     const QString start = HexWord(0);
     // The end boxes show the size itself, not the last address.
@@ -127,116 +147,125 @@ void frmFunction::Form_Load() {
     txtChipEnd->setText(end);
     txtBufferStart->setText(start);
     txtBufferEnd->setText(end);
+    const AppState setup = state;
+    loading = host.post([setup](ProgrammingSession& session) {
+        session.setConfiguration(setup);
+        session.prepareUnit();
+    });
+    if (loading) {
+        connect(&host, &SessionHost::finished, this, [this] {
+            loading = false;
+            updateButtons();
+        }, Qt::SingleShotConnection);
+    }
     updateButtons();
 }
 
 void frmFunction::updateButtons() {
-    cmdRun->setEnabled(!running && state.UnitIdentified);
-    cmdClose->setEnabled(!running);
+    cmdRun->setEnabled(!running && !loading && state.UnitIdentified);
+    cmdClose->setEnabled(!running && !loading);
+    cmdClose->setVisible(!running);
+    cmdStop->setVisible(running);
+    cmdStop->setEnabled(running);
 }
 
 void frmFunction::cmdRun_Click() {
-    if (running || !state.UnitIdentified)
+    if (running || loading || !state.UnitIdentified)
         return;
     const int index = listFunction->currentRow();
     if ((index == FnProgram || index == FnAuto) && BeforeProgram && !BeforeProgram())
         return;
+    start(index);
+}
 
-    // With the production log on, nothing goes to the unit unless the run's
-    // record can be kept.
-    const UserSettings settings(state);
-    std::unique_ptr<ProductionLog> log;
-    std::unique_ptr<RecordedRun> recorded;
-    if (LogEnabled(settings)) {
-        Status opened;
-        log = ProductionLog::open(ConfiguredLogLocation(state, settings), {}, &opened);
-        if (!log) {
-            ShowMessage(this, QStringLiteral("Production Log"),
-                        opened.message +
-                            QStringLiteral("\n\nNothing was sent to the programmer unit."),
-                        MsgIcon::Critical);
-            return;
-        }
-        const SerialSettings serial = SerialSettings::load(settings);
-        recorded = std::make_unique<RecordedRun>(*log, serial);
-        if (RunPrograms(state, index))
-            RestoreImageField(state, serial, imageField);
-        RunContext context = recordContext;
-        if (context.port.isEmpty())
-            context.port = QStringLiteral("COM%1").arg(state.PortNumber);
-        recorded->start(state, context);
-    }
-
-    running = true;
+void frmFunction::start(int code) {
+    // The chip gets a copy: whatever the run writes into it (a serial
+    // number) never reaches the buffer.
+    const auto image = std::make_shared<const AppState>(state);
+    const SessionSettings settings = DesktopSessionSettings(state, recordContext);
+    running = host.post([image, settings, code](ProgrammingSession& session) {
+        session.setSettings(settings);
+        session.setConfiguration(*image);
+        session.runChip(code, *image);
+    });
     updateButtons();
-    bool ran = false;
-    const Status prepared = recorded ? recorded->prepare(state, index) : Status::Ok();
-    if (prepared) {
-        serialWritten = serialWritten || (recorded && recorded->record().serial >= 0);
-        const FunctionResult result = functions.RunFunction(index);
-        ran = result.outcome != Outcome::Refused;
-        if (recorded)
-            recorded->add(result);
-    }
+    if (running)
+        cmdStop->setFocus();
+}
+
+void frmFunction::chipFinished(const ChipReport& report) {
+    if (!running)
+        return;
     running = false;
-    if (!prepared)
-        ShowMessage(this, QStringLiteral("Serial Number"), prepared.message, MsgIcon::Critical);
-    if (recorded) {
-        if (const Status written = recorded->finish(); !written)
-            // The chip may be programmed: show the record so that it is not lost.
-            ShowMessage(this, QStringLiteral("Production Log"),
-                        written.message + QStringLiteral("\n\nThe run counts as failed. ") +
-                            recorded->record().toText(),
-                        MsgIcon::Critical);
+    updateButtons();
+    using Stage = ChipReport::Stage;
+    if (report.stage == Stage::Log || report.stage == Stage::Record)
+        // The chip may be programmed: the record is shown so that it is not lost.
+        ShowMessage(this, QStringLiteral("Production Log"), report.reason, MsgIcon::Critical);
+    else if (report.stage == Stage::Serial || report.stage == Stage::Image)
+        ShowMessage(this, QStringLiteral("Serial Number"), report.reason, MsgIcon::Critical);
+    if (alone) {
+        aloneResult = report.result;
+        accept();
+        return;
     }
-    // A Read from the list hands the new buffer contents to the caller, even
+    // A Read from the list hands what the chip gave to the buffer, even
     // after a time-out; a refused Read read nothing, so the window stays.
-    if (index == FnRead && ran) {
+    if (report.function == FnRead && report.readBack) {
+        state.Buffer = report.readBack->Buffer;
+        state.Defined = report.readBack->Defined;
         reloadWanted = true;
         accept();
         return;
     }
-    updateButtons();
+    listFunction->setFocus();
 }
 
-FunctionResult frmFunction::RunAlone(int code) {
+bool frmFunction::RunAlone(int code) {
+    aloneResult = FunctionResult();
+    aloneResult.function = code;
+    aloneResult.outcome = Outcome::Refused;
     if (!state.UnitIdentified) {
-        FunctionResult result;
-        result.function = code;
-        result.outcome = Outcome::Refused;
-        result.refusal = tr("The programmer unit has not answered its identification. "
-                            "Reconnect it first (Device > Reconnect).");
-        refused(result.refusal);
-        return result;
+        aloneResult.refusal = tr("The programmer unit has not answered its identification. "
+                                 "Reconnect it first (Device > Reconnect).");
+        refused(aloneResult.refusal, true);
+        return false;
     }
     setWindowTitle(FunctionName(code));
     listFunction->setCurrentItem(nullptr);
     listFunction->setEnabled(false);
-    // The engine lets events flow while it waits: nothing else may be used.
-    setWindowModality(Qt::ApplicationModal);
-    show();
-    running = true;
-    updateButtons();
-    const FunctionResult result = functions.RunFunction(code);
-    running = false;
-    hide();
-    return result;
+    alone = true;
+    // After the load exchange that Form_Load started.
+    if (loading)
+        connect(&host, &SessionHost::finished, this, [this, code] { start(code); },
+                Qt::SingleShotConnection);
+    else
+        start(code);
+    return true;
 }
 
 void frmFunction::cmdClose_Click() {
     reject();
 }
 
-void frmFunction::reject() {
-    // The engine waits inside this window's event processing; closing now
-    // would pull the window from under a running function.
+void frmFunction::cmdStop_Click() {
     if (running)
+        host.stop();
+}
+
+void frmFunction::reject() {
+    // Esc during a run is Stop; the window closes only between runs.
+    if (running) {
+        cmdStop_Click();
+        return;
+    }
+    if (loading)
         return;
     QDialog::reject();
 }
 
 void frmFunction::closeEvent(QCloseEvent* event) {
-    if (running) {
+    if (running || loading) {
         event->ignore();
         return;
     }
@@ -245,10 +274,8 @@ void frmFunction::closeEvent(QCloseEvent* event) {
 
 void frmFunction::showLines() {
     for (int i = 0; i < FunctionLines::Count; ++i) {
-        if (lblMsg[i]->text() != lines.line(i)) {
+        if (lblMsg[i]->text() != lines.line(i))
             lblMsg[i]->setText(lines.line(i));
-            lblMsg[i]->update();
-        }
     }
 }
 
@@ -261,8 +288,6 @@ void frmFunction::functionProgress(const FunctionResult& /*run*/, int percent) {
     lblProgress->setText(QString::number(percent) + QLatin1Char('%'));
     const float width = static_cast<float>(percent) * static_cast<float>(shpBG->width()) / 100.0f;
     shpProgress->resize(qBound(0, static_cast<int>(width), shpBG->width()), shpBG->height());
-    lblProgress->update();
-    shpBG->update();
 }
 
 void frmFunction::functionFinished(const FunctionResult& result) {
@@ -274,10 +299,10 @@ void frmFunction::functionFinished(const FunctionResult& result) {
     showLines();
 }
 
-void frmFunction::refused(const QString& reason) {
+void frmFunction::refused(const QString& reason, bool lineOpen) {
     // A closed line is the port's fault, told as F5 and F6 tell it; the rest
     // is about the device.
-    const QString title = link.isOpen() ? tr("Device Error") : tr("Communication Port Error");
+    const QString title = lineOpen ? tr("Device Error") : tr("Communication Port Error");
     ShowMessage(this, title, reason, MsgIcon::Critical);
 }
 

@@ -1,0 +1,50 @@
+#include "functiontable.h"
+
+#include "core/appstate.h"
+#include "core/protocol.h"
+
+#include <iterator>
+
+namespace varn {
+
+namespace {
+
+// By code: auto.cfg's numbers 0..5 keep their meaning; Auto and Compare are
+// never stored.
+constexpr FunctionRow Rows[] = {
+    {FnRead, "Read", "Reading ...", "read", "read the device into the buffer", 0, true, false,
+     Exchange::Read, 0},
+    {FnErase, "Erase", "Erasing ...", "erase", "erase the device", 1, true, true,
+     Exchange::Command, wire::Erase},
+    {FnBlank, "Blank", "Blank Checking ...", "blank", "check that the device is blank", 2, true,
+     true, Exchange::Blank, 0},
+    {FnProgram, "Program", "Programming ...", "program", "write the buffer into the device", 3,
+     true, true, Exchange::Program, 0},
+    {FnVerify, "Verify", "Verifying ...", "verify", "compare the device with the buffer", 4, true,
+     true, Exchange::Verify, 0},
+    {FnLock, "Lock", "Locking ...", "lock", "lock the device", 5, true, true, Exchange::Command,
+     wire::Lock},
+    {FnAuto, "Auto", "", "auto", "run the auto sequence of auto.cfg", 6, false, false,
+     Exchange::Sequence, 0},
+    {FnCompare, "Compare", "Comparing ...", "compare",
+     "read the device and list every difference from the\nbuffer (at most 20 ranges)", -1, false,
+     false, Exchange::Compare, 0},
+};
+
+} // namespace
+
+std::span<const FunctionRow> FunctionTable() {
+    return Rows;
+}
+
+const FunctionRow* FindFunction(int code) {
+    if (code < 0 || code >= int(std::size(Rows)))
+        return nullptr;
+    return &Rows[code];
+}
+
+bool NeedsBlocks(const FunctionRow& row) {
+    return row.exchange != Exchange::Command && row.exchange != Exchange::Sequence;
+}
+
+} // namespace varn

@@ -1,0 +1,358 @@
+// The programming session against the scripted unit and a real SQLite log:
+// what each chip receives on the wire, which serial number it holds, what
+// its record says, and what the counts make of it. Every front-end runs its
+// chips through this, so none of them repeats these cases.
+#include "core/crc32.h"
+#include "link/scriptedtransport.h"
+#include "production/productionlog.h"
+#include "session/openlink.h"
+#include "session/programmingsession.h"
+#include "session/sessionhost.h"
+#include "support/borrowedtransport.h"
+#include "support/rows.h"
+#include "support/virtualunit.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtEndian>
+#include <QtTest>
+
+using namespace varn;
+using namespace varn::test;
+
+namespace {
+
+constexpr qint32 DeviceBytes = 1024;
+constexpr qint64 SerialAt = 0x300; // outside the image's blocks
+
+struct Events : SessionObserver {
+    void functionStarted(const FunctionResult& run) override {
+        if (onStart)
+            onStart(run);
+    }
+    void functionProgress(const FunctionResult& run, int percent) override {
+        if (onProgress)
+            onProgress(run, percent);
+    }
+    void functionFinished(const FunctionResult&) override {}
+    void refused(const QString& reason) override { refusals << reason; }
+    void serialAssigned(qint64 serial) override { serials << serial; }
+    std::function<void(const FunctionResult&)> onStart;
+    std::function<void(const FunctionResult&, int)> onProgress;
+    QStringList refusals;
+    QList<qint64> serials;
+};
+
+struct Rig {
+    Rig() {
+        image.DeviceTable[1] = {QStringLiteral("Test"), 2, DeviceBytes};
+        image.DeviceCount = 1;
+        image.SelectedDevice = 1;
+        image.AutoCount = 3;
+        image.AutoList[1] = FnErase;
+        image.AutoList[2] = FnProgram;
+        image.AutoList[3] = FnVerify;
+        // The image: 0x40 bytes at 0x100.
+        for (int i = 0; i < 0x40; ++i)
+            image.Buffer[size_t(0x100 + i)] = quint8(i * 5 + 1);
+        image.markDefined(0x100, 0x140);
+
+        settings.logLocation = dir.filePath(QStringLiteral("log.sqlite"));
+        settings.createLog = true;
+        settings.serial.enabled = true;
+        settings.serial.name = QStringLiteral("board");
+        settings.serial.address = SerialAt;
+        settings.serial.length = 4;
+        Status created;
+        auto log = ProductionLog::open(*settings.logLocation, LogOpenOptions{true, {}, false},
+                                       &created);
+        if (!log || !log->createSeries(settings.serial))
+            qFatal("no log");
+        session.setSettings(settings);
+    }
+    // The 16 data bytes of the program frame for block `address`, or empty.
+    QByteArray programmed(qint64 address) const {
+        for (const QByteArray& f : unit.Sent)
+            if (f.size() == 21 && f[0] == 0x14 && quint8(f[1]) * 256 + quint8(f[2]) == address)
+                return f.mid(5);
+        return {};
+    }
+    QList<ChipRecord> records() {
+        Status opened;
+        auto log = ProductionLog::open(*settings.logLocation, LogOpenOptions{}, &opened);
+        QList<ChipRecord> out;
+        if (!log || !log->records(&out))
+            qFatal("cannot read the log");
+        return out;
+    }
+
+    QTemporaryDir dir;
+    AppState image;
+    ScriptedTransport unit;
+    Events events;
+    SessionSettings settings;
+    ProgrammingSession session{image, events, BorrowedTransport::Factory(unit)};
+};
+
+QByteArray Serial(quint32 n) {
+    QByteArray bytes(4, '\0');
+    qToBigEndian(n, bytes.data());
+    return bytes;
+}
+
+} // namespace
+
+class TestProgrammingSession : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The serial number goes into that chip's bytes only: the caller's image
+    // never holds it, each record's image CRC-32 is the image's own, and the
+    // CRC of what went out includes the number.
+    void serialNumberInTheChipOnly() {
+        Rig rig;
+        const AppState before = rig.image;
+        for (int chip = 1; chip <= 2; ++chip) {
+            const ChipReport report = rig.session.runChip(FnAuto, rig.image);
+            QVERIFY2(report.passed(), qPrintable(report.reason));
+            QCOMPARE(report.serial, qint64(chip));
+            QCOMPARE(rig.unit.Memory.mid(SerialAt, 4), Serial(quint32(chip)));
+        }
+        QVERIFY(rig.image.Buffer == before.Buffer && rig.image.Defined == before.Defined);
+        const QList<ChipRecord> records = rig.records();
+        QCOMPARE(records.size(), 2);
+        AppState second = rig.image;
+        second.Buffer[SerialAt + 3] = 2;
+        for (const ChipRecord& r : records) {
+            QCOMPARE(r.imageCrc32, BufferCrc32(rig.image));
+            QVERIFY(r.programBytesSent);
+            QCOMPARE(r.serialAddress, SerialAt);
+        }
+        QCOMPARE(records[1].programmedCrc32, BufferCrc32(second));
+        QCOMPARE(rig.session.counts().passed, 2);
+    }
+
+    // With Only the Image, the serial field's block is programmed and
+    // verified like the image's own blocks.
+    void onlyImageProgramsTheSerialField() {
+        Rig rig;
+        rig.settings.functions.onlyImage = true;
+        rig.session.setSettings(rig.settings);
+        QVERIFY(rig.session.runChip(FnAuto, rig.image).passed());
+        QCOMPARE(rig.programmed(SerialAt), Serial(1) + QByteArray(12, '\xFF'));
+        QVERIFY(rig.programmed(0x100) != QByteArray());
+        QCOMPARE(rig.programmed(0x200), QByteArray()); // neither image nor field
+        QCOMPARE(rig.unit.Memory.mid(SerialAt, 4), Serial(1));
+        // Verify asks for the field's block too (one byte is judged per request).
+        QVERIFY(rig.unit.Sent.contains(QByteArray::fromHex("0403000001")));
+        QVERIFY(!rig.unit.Sent.contains(QByteArray::fromHex("0402000001")));
+    }
+
+    // A number is spent once a block carrying it has gone out; only a chip
+    // that received no program byte gives its number to the next one.
+    void spentNumbers_data() {
+        // fault: the reply-bearing request after the blank check's 64 that
+        // gets no answer (0: none; program blocks come first, then verify's);
+        // notBlank: the first chip is not blank, so Auto stops before Program.
+        Columns<int, bool, bool, qint64>("fault", "notBlank", "spent", "nextSerial");
+        QTest::newRow("verify reply lost after program") << 64 + 3 << false << true << qint64(2);
+        QTest::newRow("first program block unanswered") << 1 << false << true << qint64(2);
+        QTest::newRow("blank check fails before program") << 0 << true << false << qint64(1);
+    }
+    void spentNumbers() {
+        const auto [fault, notBlank, spent, nextSerial] =
+            Row<int, bool, bool, qint64>("fault", "notBlank", "spent", "nextSerial");
+        Rig rig;
+        rig.image.AutoCount = 3;
+        rig.image.AutoList[1] = FnBlank;
+        rig.image.AutoList[2] = FnProgram;
+        rig.image.AutoList[3] = FnVerify;
+        if (notBlank)
+            rig.unit.Memory[5] = 0;
+        if (fault) {
+            rig.settings.functions.replies.retries = 0;
+            rig.session.setSettings(rig.settings);
+            // Request 1 is the identification.
+            rig.unit.dropReply(1 + 64 + fault);
+        }
+        const ChipReport first = rig.session.runChip(FnAuto, rig.image);
+        QCOMPARE(first.verdict, ChipReport::Verdict::Fail);
+        QCOMPARE(first.serial, qint64(1));
+        QCOMPARE(first.record.programBytesSent, spent);
+        rig.unit.Memory.fill('\xFF');
+        const ChipReport second = rig.session.runChip(FnAuto, rig.image);
+        QVERIFY2(second.passed(), qPrintable(second.reason));
+        QCOMPARE(second.serial, nextSerial);
+        const QList<ChipRecord> records = rig.records();
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records[0].serial, qint64(1));
+        QVERIFY(!records[0].passed);
+    }
+
+    // The record exists, open, before the first byte reaches the unit; a
+    // stopped chip's record says so and where.
+    void recordOpenBeforeFirstByteAndStopped() {
+        Rig rig;
+        int openWhenStarted = -1;
+        rig.events.onStart = [&](const FunctionResult& run) {
+            if (run.autoStep != 0)
+                return;
+            int open = 0;
+            for (const ChipRecord& r : rig.records())
+                open += r.interrupted() ? 1 : 0;
+            openWhenStarted = open;
+        };
+        rig.events.onProgress = [&](const FunctionResult& run, int percent) {
+            if (run.function == FnProgram && percent >= 50)
+                rig.session.stop();
+        };
+        const ChipReport report = rig.session.runChip(FnAuto, rig.image);
+        QCOMPARE(openWhenStarted, 1);
+        QCOMPARE(report.verdict, ChipReport::Verdict::Stopped);
+        const QList<ChipRecord> records = rig.records();
+        QCOMPARE(records.size(), 1);
+        QVERIFY(!records[0].interrupted());
+        QCOMPARE(records[0].failure, ChipRecord::Failure::Stopped);
+        QCOMPARE(records[0].failureAddress, qint64(32 * 16));
+        // A stopped chip counts, but not as a failure in a row.
+        QCOMPARE(rig.session.counts().chips, 1);
+        QCOMPARE(rig.session.counts().failuresInRow, 0);
+    }
+
+    // Checks before anything is sent: nothing reaches the unit, the refusal
+    // is recorded, and the round does not count towards the yield.
+    void refusedBeforeAnythingIsSent_data() {
+        Columns<qint64, bool, quint32, QString>("serialAt", "overwrite", "expectCrc", "says");
+        QTest::newRow("field over image bytes") << qint64(0x13E) << false << 0u << "covers";
+        QTest::newRow("field past the device") << qint64(DeviceBytes - 2) << false << 0u << "";
+        QTest::newRow("wrong image") << SerialAt << false << 1u << "expected 00000001";
+    }
+    void refusedBeforeAnythingIsSent() {
+        const auto [serialAt, overwrite, expectCrc, says] =
+            Row<qint64, bool, quint32, QString>("serialAt", "overwrite", "expectCrc", "says");
+        Rig rig;
+        rig.settings.serial.address = serialAt;
+        rig.settings.serialOverwrite = overwrite;
+        if (expectCrc)
+            rig.settings.expectCrc32 = expectCrc;
+        rig.session.setSettings(rig.settings);
+        const ChipReport report = rig.session.runChip(FnAuto, rig.image);
+        QCOMPARE(report.verdict, ChipReport::Verdict::None);
+        QCOMPARE(report.stage, ChipReport::Stage::Image);
+        VERIFY_CONTAINS(report.reason, says);
+        QCOMPARE(rig.unit.Sent.size(), 0);
+        QCOMPARE(rig.session.counts().chips, 0);
+        const QList<ChipRecord> records = rig.records();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].failure, ChipRecord::Failure::Refused);
+        QCOMPARE(records[0].serial, qint64(-1));
+    }
+
+    // Allowed to overwrite, the field takes the image's bytes in the chip.
+    void serialMayOverwriteWhenAsked() {
+        Rig rig;
+        rig.settings.serial.address = 0x13E;
+        rig.settings.serialOverwrite = true;
+        rig.session.setSettings(rig.settings);
+        QVERIFY(rig.session.runChip(FnAuto, rig.image).passed());
+        QCOMPARE(rig.unit.Memory.mid(0x13E, 4), Serial(1));
+    }
+
+    // After too many failures in a row nothing runs until resume().
+    void haltsAfterFailuresInRow() {
+        Rig rig;
+        rig.settings.stopAfterFailures = 2;
+        rig.settings.logLocation.reset();
+        rig.session.setSettings(rig.settings);
+        rig.image.AutoCount = 1;
+        rig.image.AutoList[1] = FnBlank;
+        rig.unit.Memory[3] = 0;
+        QCOMPARE(rig.session.runChip(FnAuto, rig.image).verdict, ChipReport::Verdict::Fail);
+        QVERIFY(!rig.session.halted());
+        const ChipReport second = rig.session.runChip(FnAuto, rig.image);
+        QVERIFY(second.halted);
+        const int sent = int(rig.unit.Sent.size());
+        QCOMPARE(rig.session.runChip(FnAuto, rig.image).verdict, ChipReport::Verdict::None);
+        QCOMPARE(rig.unit.Sent.size(), sent);
+        rig.session.resume();
+        rig.unit.Memory[3] = char(0xFF);
+        QVERIFY(rig.session.runChip(FnAuto, rig.image).passed());
+        QCOMPARE(rig.session.counts().chips, 3);
+    }
+
+    // On its host's thread a Program at the real line rate leaves the
+    // caller's thread free: its timer keeps firing throughout, and Stop ends
+    // the run at a block boundary with the unit between requests.
+    void hostKeepsTheCallerResponsiveAndStops() {
+        VirtualUnit unit({QStringLiteral("--baud-emulation")});
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
+        AppState setup;
+        setup.DeviceTable[1] = {QStringLiteral("Eight K"), 3, 8192};
+        setup.DeviceCount = 1;
+        setup.SelectedDevice = 1;
+        const QString path = unit.path();
+        SessionHost host(setup, [path](const AppState& s, Status* status) {
+            return OpenUnitLink(path, s.AppDir, status);
+        });
+        Status connected;
+        host.call([&](ProgrammingSession& session) { connected = session.connectUnit(); });
+        QVERIFY2(connected, qPrintable(connected.message));
+
+        QElapsedTimer clock;
+        qint64 last = 0, longestGap = 0;
+        int ticks = 0;
+        QTimer timer;
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            longestGap = std::max(longestGap, clock.elapsed() - last);
+            last = clock.elapsed();
+            ++ticks;
+        });
+        QList<ChipReport> reports;
+        QObject::connect(&host, &SessionHost::chipFinished,
+                         [&](const ChipReport& r) { reports << r; });
+        // The first run goes through; the second is stopped a quarter in.
+        QObject::connect(&host, &SessionHost::functionProgress,
+                         [&](const FunctionResult&, int percent) {
+                             if (reports.size() == 1 && percent >= 25)
+                                 host.stop();
+                         });
+        for (int run = 0; run < 2; ++run) {
+            QSignalSpy done(&host, &SessionHost::finished);
+            clock.start();
+            last = 0;
+            timer.start();
+            QVERIFY(host.post([&setup](ProgrammingSession& s) { s.runChip(FnProgram, setup); }));
+            QVERIFY(!host.post([](ProgrammingSession&) {})); // one run at a time
+            QVERIFY(done.wait(20000));
+            timer.stop();
+            // 512 blocks of 21 bytes take more than 1.8 s on the line.
+            if (run == 0) {
+                QVERIFY(clock.elapsed() > 1800);
+                QVERIFY2(ticks > clock.elapsed() / 20 / 2,
+                         qPrintable(QStringLiteral("%1 ticks in %2 ms")
+                                        .arg(ticks)
+                                        .arg(clock.elapsed())));
+                QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
+            }
+            ticks = 0;
+        }
+        QCOMPARE(reports.size(), 2);
+        QVERIFY(reports[0].passed());
+        const ChipReport& stopped = reports[1];
+        QCOMPARE(stopped.verdict, ChipReport::Verdict::Stopped);
+        const qint32 at = stopped.result.stoppedAt;
+        QVERIFY(at >= 8192 / 4 && at < 8192 && at % 16 == 0);
+        // The last block sent was acknowledged, then the write was closed.
+        QVERIFY(unit.waitForFrames(1));
+        const QList<QByteArray> frames = unit.frames();
+        QCOMPARE(frames.last(), QByteArray("\x01W", 2));
+        const QByteArray lastBlock = frames[frames.size() - 2];
+        QCOMPARE(quint8(lastBlock[1]) * 256 + quint8(lastBlock[2]), at - 16);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProgrammingSession)
+#include "tst_programmingsession.moc"

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "core/appstate.h"
+#include "functions/functiontext.h"
+#include "session/programmingsession.h"
+
+#include <QDialog>
+#include <functional>
+
+class QCloseEvent;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace varn {
+
+class SessionHost;
+
+// The window from which the device functions are run. The unit's session does
+// the work on its own thread; the window shows the events it is sent, offers
+// Stop (Esc) while a function runs, and keeps the buttons from re-entering a
+// run.
+class frmFunction : public QDialog {
+    Q_OBJECT
+public:
+    frmFunction(AppState& state, SessionHost& host, QWidget* parent = nullptr);
+
+    // Starts the unit's load exchange (with pauses) on the session's thread;
+    // Run is enabled once it is over. The caller calls it before exec().
+    void Form_Load();
+    // True when a Read chosen from the list closed the window: the buffer
+    // holds what the chip gave.
+    bool BufferReloadWanted() const { return reloadWanted; }
+    // Runs one function without the list (the Device menu's Compare) once
+    // the load exchange is over: the caller then shows the window with
+    // exec(), which ends when the function is done. False (nothing started)
+    // when the unit was not identified.
+    bool RunAlone(int code);
+    const FunctionResult& AloneResult() const { return aloneResult; }
+    // A function or the load exchange is under way.
+    bool isRunning() const { return running || loading; }
+    // Ends the running function at the next block boundary.
+    void cmdStop_Click();
+    // Asked before Program or Auto; false stops the run before anything is sent
+    // (the main window offers to load a file that changed on disk again).
+    std::function<bool()> BeforeProgram;
+    // What the production log's records name besides the buffer: the port,
+    // the unit and the file last loaded.
+    void setRecordContext(const RunContext& context) { recordContext = context; }
+
+public slots:
+    void cmdRun_Click();
+    void cmdClose_Click();
+    void reject() override;
+
+signals:
+    // state.UnitInReset changed during the load sequence.
+    void unitStateChanged();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void functionStarted(const FunctionResult& run);
+    void functionProgress(const FunctionResult& run, int percent);
+    void functionFinished(const FunctionResult& result);
+    void refused(const QString& reason, bool lineOpen);
+    void chipFinished(const ChipReport& report);
+    void start(int code);
+    void showLines();
+    void updateButtons();
+
+    AppState& state;
+    SessionHost& host;
+    FunctionLines lines;
+    bool running = false;
+    bool loading = false;
+    bool reloadWanted = false;
+    // Compare from the Device menu: the window closes with the result.
+    bool alone = false;
+    FunctionResult aloneResult;
+    RunContext recordContext;
+
+    QListWidget* listFunction = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QLabel* lblMsg[6] = {};
+    QFrame* shpBG = nullptr;
+    QFrame* shpProgress = nullptr;
+    QLabel* lblProgress = nullptr;
+    QLineEdit* txtChipStart = nullptr;
+    QLineEdit* txtChipEnd = nullptr;
+    QLineEdit* txtBufferStart = nullptr;
+    QLineEdit* txtBufferEnd = nullptr;
+    QPushButton* cmdRun = nullptr;
+    QPushButton* cmdClose = nullptr;
+    // In Close's place while a function runs.
+    QPushButton* cmdStop = nullptr;
+};
+
+} // namespace varn

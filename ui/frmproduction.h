@@ -1,0 +1,81 @@
+#pragma once
+
+#include "core/appstate.h"
+#include "session/programmingsession.h"
+
+#include <QDialog>
+
+class QCloseEvent;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+
+namespace varn {
+
+class SessionHost;
+
+// The Production window: one chip after another on one unit, each with the
+// Auto sequence. A large PASS or FAIL for the last chip, the counts and the
+// yield since the window opened, and a stop after a set number of failures in
+// a row, so that a broken socket or a wrong image does not eat a tray of chips.
+// Each chip runs on the unit's session thread; Stop (Esc) ends the chip at
+// the next block boundary.
+class frmProduction : public QDialog {
+    Q_OBJECT
+public:
+    frmProduction(AppState& state, SessionHost& host, QWidget* parent = nullptr);
+
+    // Opens the log (a log that cannot be opened keeps Start off) and starts
+    // the unit's load exchange; the caller calls it before exec().
+    void Form_Load();
+    const SessionCounts& counts() const { return tally; }
+    bool isRunning() const { return running || loading; }
+    // What each chip's record names besides the buffer (port, unit, file).
+    void setRecordContext(const RunContext& context) { recordContext = context; }
+
+public slots:
+    // Start (Space or Enter): the next chip. After a stop only the button
+    // works, as Resume.
+    void cmdStart_Click();
+    void cmdStop_Click();
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void functionStarted(const FunctionResult& run);
+    void functionProgress(const FunctionResult& run, int percent);
+    void functionFinished(const FunctionResult& result);
+    void refused(const QString& reason);
+    void chipFinished(const ChipReport& report);
+    SessionSettings settings() const;
+    void showSession();
+
+    AppState& state;
+    SessionHost& host;
+    RunContext recordContext;
+    bool running = false;
+    bool loading = false;
+    SessionCounts tally;
+    bool halted = false;
+    ChipReport::Verdict last = ChipReport::Verdict::None;
+    QString lastReason;
+    qint64 next = -1;
+    // Why the log could not be opened (then nothing is sent).
+    QString logError;
+
+    QLabel* lblVerdict = nullptr;
+    QLabel* lblReason = nullptr;
+    QLabel* lblCounts = nullptr;
+    QLabel* lblSerial = nullptr;
+    QLabel* lblStep = nullptr;
+    QProgressBar* barProgress = nullptr;
+    QSpinBox* txtStopAfter = nullptr;
+    QPushButton* cmdStart = nullptr;
+    QPushButton* cmdStop = nullptr;
+    QPushButton* cmdClose = nullptr;
+};
+
+} // namespace varn
