@@ -14,8 +14,8 @@ namespace {
 constexpr FunctionRow Rows[] = {
     {FnRead, "Read", "Reading ...", "read", "read the device into the buffer", 0, true, false,
      Exchange::Read, 0},
-    {FnErase, "Erase", "Erasing ...", "erase", "erase the device", 1, true, true,
-     Exchange::Command, wire::Erase},
+    {FnErase, "Erase", "Erasing ...", "erase", "erase the device", 1, true, true, Exchange::Command,
+     wire::Erase},
     {FnBlank, "Blank", "Blank Checking ...", "blank", "check that the device is blank", 2, true,
      true, Exchange::Blank, 0},
     {FnProgram, "Program", "Programming ...", "program", "write the buffer into the device", 3,

@@ -28,7 +28,7 @@ struct FunctionRow {
     bool autoStep;     // may be a step of auto.cfg
     bool offered;      // offered by the Auto editor (Read comes only from a stored file)
     Exchange exchange;
-    char letter;       // Command: the letter sent
+    char letter; // Command: the letter sent
 };
 
 // Every function, in code order.

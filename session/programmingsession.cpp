@@ -206,9 +206,10 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
         return refuse(function, ChipReport::Stage::Run,
                       QStringLiteral("Stopped before the chip was started."));
     if (halted())
-        return refuse(function, ChipReport::Stage::Run, QStringLiteral("%1 chips failed in a row: look at the bench, "
-                                               "then go on.")
-                                    .arg(tally.failuresInRow));
+        return refuse(function, ChipReport::Stage::Run,
+                      QStringLiteral("%1 chips failed in a row: look at the bench, "
+                                     "then go on.")
+                          .arg(tally.failuresInRow));
     if (QString why = checkBeforeChip(function, image); !why.isEmpty()) {
         ChipReport report = refuse(function, ChipReport::Stage::Image, why);
         keepRecord(report, false);
@@ -231,7 +232,8 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
     ChipReport report;
     report.function = function;
     report.result.function = function;
-    const bool records = bool(log);
+    // Compare changes no chip: it leaves no record.
+    const bool records = log && function != FnCompare;
     if (records) {
         RunContext context = current.context;
         report.record = StartRecord(unit, context);

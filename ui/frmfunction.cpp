@@ -153,10 +153,13 @@ void frmFunction::Form_Load() {
         session.prepareUnit();
     });
     if (loading) {
-        connect(&host, &SessionHost::finished, this, [this] {
-            loading = false;
-            updateButtons();
-        }, Qt::SingleShotConnection);
+        connect(
+            &host, &SessionHost::finished, this,
+            [this] {
+                loading = false;
+                updateButtons();
+            },
+            Qt::SingleShotConnection);
     }
     updateButtons();
 }
@@ -237,8 +240,9 @@ bool frmFunction::RunAlone(int code) {
     alone = true;
     // After the load exchange that Form_Load started.
     if (loading)
-        connect(&host, &SessionHost::finished, this, [this, code] { start(code); },
-                Qt::SingleShotConnection);
+        connect(
+            &host, &SessionHost::finished, this, [this, code] { start(code); },
+            Qt::SingleShotConnection);
     else
         start(code);
     return true;

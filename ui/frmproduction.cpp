@@ -155,10 +155,13 @@ void frmProduction::Form_Load() {
         session.prepareUnit();
     });
     if (loading)
-        connect(&host, &SessionHost::finished, this, [this] {
-            loading = false;
-            showSession();
-        }, Qt::SingleShotConnection);
+        connect(
+            &host, &SessionHost::finished, this,
+            [this] {
+                loading = false;
+                showSession();
+            },
+            Qt::SingleShotConnection);
     showSession();
 }
 

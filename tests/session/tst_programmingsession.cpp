@@ -66,8 +66,8 @@ struct Rig {
         settings.serial.address = SerialAt;
         settings.serial.length = 4;
         Status created;
-        auto log = ProductionLog::open(*settings.logLocation, LogOpenOptions{true, {}, false},
-                                       &created);
+        auto log =
+            ProductionLog::open(*settings.logLocation, LogOpenOptions{true, {}, false}, &created);
         if (!log || !log->createSeries(settings.serial))
             qFatal("no log");
         session.setSettings(settings);
@@ -332,9 +332,8 @@ private slots:
             if (run == 0) {
                 QVERIFY(clock.elapsed() > 1800);
                 QVERIFY2(ticks > clock.elapsed() / 20 / 2,
-                         qPrintable(QStringLiteral("%1 ticks in %2 ms")
-                                        .arg(ticks)
-                                        .arg(clock.elapsed())));
+                         qPrintable(
+                             QStringLiteral("%1 ticks in %2 ms").arg(ticks).arg(clock.elapsed())));
                 QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
             }
             ticks = 0;

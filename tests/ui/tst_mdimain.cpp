@@ -39,7 +39,6 @@ void WaitIdle(QWidget* dialog) {
     QTRY_VERIFY_WITH_TIMEOUT(!static_cast<varn::frmFunction*>(dialog)->isRunning(), 30000);
 }
 
-
 void click(QWidget* dialog, const char* button) {
     dialog->findChild<QPushButton*>(QLatin1String(button))->click();
 }
