@@ -2,6 +2,7 @@
 
 #include "core/bufferops.h"
 #include "core/config.h"
+#include "core/crc32.h"
 #include "core/datafiles.h"
 #include "core/usersettings.h"
 #include "editor/bufferhistory.h"
@@ -75,6 +76,20 @@ const PanelSpec panelSpecs[5] = {
     {5000, "File:", "File Name"},
     {1000, "", "Device State"},
 };
+
+} // namespace
+
+namespace {
+
+// The whole buffer and which bytes are defined, in one figure.
+quint32 BufferFingerprint(const AppState& state) {
+    QByteArray mask((BufferSize + 7) / 8, '\0');
+    for (int i = 0; i < BufferSize; ++i)
+        if (state.Defined.test(size_t(i)))
+            mask[i / 8] = char(mask[i / 8] | (1 << (i % 8)));
+    const quint32 bytes = Crc32(state.Buffer.data(), state.Buffer.size());
+    return Crc32(reinterpret_cast<const quint8*>(mask.constData()), size_t(mask.size()), bytes);
+}
 
 } // namespace
 
@@ -521,6 +536,7 @@ void mdiMain::FileLoad_Click() {
 void mdiMain::LoadFile(const QString& path) {
     if (!askFileType(path))
         return;
+    const bool ontoEmpty = state.Defined.none();
     history->Begin();
     const Status loaded = OpenImageFile(state, state.FileType, path);
     history->Commit(loaded ? BufferHistory::Kind::Replace : BufferHistory::Kind::Edit);
@@ -529,6 +545,8 @@ void mdiMain::LoadFile(const QString& path) {
         return;
     }
     lastLoaded = LoadedFile::Take(path, state.FileType, state.FileOffset, state.BufferOffset);
+    loadedAlone = ontoEmpty;
+    loadedFingerprint = BufferFingerprint(state);
     showFileName(path);
     recent->Add(path);
     updateRecentMenu();
@@ -559,28 +577,47 @@ bool mdiMain::offerReload() {
     if (!lastLoaded.isSet() || !lastLoaded.changedOnDisk())
         return true;
     const QString shown = QDir::toNativeSeparators(lastLoaded.path);
-    // Yes loads again, No programs the buffer as it is, Cancel stops.
-    const int answer = AskMessage(
-        this, QStringLiteral("File Changed"),
-        QStringLiteral("%1\nhas changed on disk since it was loaded.\n\nLoad it again with the "
-                       "same options first?\nNo programs the buffer as it is.")
-            .arg(shown),
-        MsgIcon::Warning,
-        {QStringLiteral("&Yes"), QStringLiteral("&No"), QStringLiteral("Cancel")});
-    if (answer == 2)
+    // The new version replaces the old one whole: bytes the old one had and
+    // the new one lacks must not reach a chip. Edits or other files in the
+    // buffer are kept only when the user says so.
+    const bool alone = loadedAlone && BufferFingerprint(state) == loadedFingerprint;
+    QString text = QStringLiteral("%1\nhas changed on disk since it was loaded.\n\nLoad it again "
+                                  "with the same options first?\nNo programs the buffer as it is.")
+                       .arg(shown);
+    QStringList buttons{QStringLiteral("&Yes"), QStringLiteral("&No"), QStringLiteral("Cancel")};
+    if (!alone) {
+        text += QStringLiteral("\n\nThe buffer also holds edits or bytes of other files. Yes "
+                               "loads the file alone, as after a Clear; Keep loads it over them.");
+        buttons.insert(1, QStringLiteral("&Keep"));
+    }
+    const int answer = AskMessage(this, QStringLiteral("File Changed"), text, MsgIcon::Warning,
+                                  buttons);
+    const QString chosen = buttons.value(answer);
+    if (chosen == QLatin1String("Cancel") || answer < 0)
         return false;
-    if (answer == 1)
+    if (chosen == QLatin1String("&No"))
         return true;
+    const bool keep = chosen == QLatin1String("&Keep");
     state.FileType = lastLoaded.format;
     state.FileOffset = lastLoaded.fileOffset;
     state.BufferOffset = lastLoaded.bufferOffset;
-    const Status loaded = OpenImageFile(state, state.FileType, lastLoaded.path);
+    // Read into a copy first: a file that no longer loads leaves the buffer.
+    AppState reloaded = state;
+    if (!keep)
+        ClearBuffer(reloaded);
+    const Status loaded = OpenImageFile(reloaded, reloaded.FileType, lastLoaded.path);
     if (!loaded) {
         ShowMessage(this, QStringLiteral("File Load Error"), loaded.message, MsgIcon::Critical);
         return false;
     }
+    history->Begin();
+    state.Buffer = reloaded.Buffer;
+    state.Defined = reloaded.Defined;
+    history->Commit(BufferHistory::Kind::Replace);
     lastLoaded = LoadedFile::Take(lastLoaded.path, lastLoaded.format, lastLoaded.fileOffset,
                                   lastLoaded.bufferOffset);
+    loadedAlone = !keep;
+    loadedFingerprint = BufferFingerprint(state);
     if (frmBuffer* buffer = BufferWindow())
         buffer->UpdateBuffer();
     return true;

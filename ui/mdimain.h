@@ -168,6 +168,10 @@ private:
     QByteArray findPattern;
     QPointer<QMdiSubWindow> differencesSub;
     LoadedFile lastLoaded;
+    // The buffer right after that load, and whether the load went into an
+    // empty buffer: while both still hold, the buffer is that file alone.
+    quint32 loadedFingerprint = 0;
+    bool loadedAlone = false;
     QPointer<frmAbout> startupScreen;
     QByteArray identification;
     bool activated = false;

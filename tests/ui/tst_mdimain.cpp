@@ -431,6 +431,48 @@ private slots:
         QCOMPARE(state.Buffer[0], quint8(byte0));
     }
 
+    // Loading the changed file again gives exactly the new version: bytes
+    // only the old one had do not stay. Edits or other files in the buffer
+    // are named in the question and kept only with Keep.
+    void reloadGivesExactlyTheFile_data() {
+        QTest::addColumn<bool>("edited");
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<int>("byte20"); // only the old version had it
+        QTest::addColumn<int>("byte100"); // the user's edit
+        QTest::newRow("file alone, yes") << false << "&Yes" << 0xFF << 0xFF;
+        QTest::newRow("edited, yes") << true << "&Yes" << 0xFF << 0xFF;
+        QTest::newRow("edited, keep") << true << "&Keep" << 0x11 << 0x5A;
+    }
+    void reloadGivesExactlyTheFile() {
+        QFETCH(bool, edited);
+        QFETCH(QString, choice);
+        QFETCH(int, byte20);
+        QFETCH(int, byte100);
+        const QString path = dir->path() + "/image.bin";
+        WriteFile(path, QByteArray(32, char(0x11)));
+        mdiMain w(state);
+        w.cdia.ShowOpen = [&](QWidget*) { return path; };
+        ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
+        w.FileLoad_Click();
+        if (edited) {
+            state.Buffer[100] = 0x5A;
+            state.markDefined(100, 101);
+        }
+        WriteFile(path, QByteArray(16, char(0x22)));
+        QStringList offered;
+        SetChoiceHandler([&](const ShownMessage& m) {
+            offered = m.buttons;
+            return int(m.buttons.indexOf(choice));
+        });
+        QVERIFY(w.offerReload());
+        SetChoiceHandler({});
+        QCOMPARE(offered.contains("&Keep"), edited);
+        QCOMPARE(state.Buffer[0], quint8(0x22));
+        QCOMPARE(int(state.Buffer[20]), byte20);
+        QCOMPARE(state.isDefined(20), byte20 != 0xFF);
+        QCOMPARE(int(state.Buffer[100]), byte100);
+    }
+
     // A folder cannot be written: the error, and nothing changes; then a file.
     void fileSave() {
         state.DeviceTable[1].Size = 32;
