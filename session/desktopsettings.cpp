@@ -10,6 +10,7 @@ SessionSettings DesktopSessionSettings(const AppState& state, const RunContext& 
     SessionSettings settings;
     settings.functions = SettingsFunctionOptions(ini);
     settings.context = context;
+    settings.context.fields = LineFields::load(ini);
     if (LogEnabled(ini)) {
         settings.logLocation = ConfiguredLogLocation(state, ini);
         settings.serial = SerialSettings::load(ini);

@@ -58,6 +58,9 @@ ProgrammingSession::~ProgrammingSession() {
 void ProgrammingSession::setSettings(const SessionSettings& settings) {
     const bool logChanged = settings.logLocation != current.logLocation;
     current = settings;
+    // The unit's own word on its name and version.
+    if (!identity.isEmpty())
+        current.context.setUnit(identity);
     if (logChanged)
         log.reset();
     if (engine)
@@ -210,16 +213,17 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
                       QStringLiteral("%1 chips failed in a row: look at the bench, "
                                      "then go on.")
                           .arg(tally.failuresInRow));
-    if (QString why = checkBeforeChip(function, image); !why.isEmpty()) {
-        ChipReport report = refuse(function, ChipReport::Stage::Image, why);
-        keepRecord(report, false);
-        return finish(report);
-    }
     if (current.logLocation) {
         if (const Status opened = openLog(); !opened)
             return finish(refuse(function, ChipReport::Stage::Log,
                                  opened.message + QStringLiteral("\nNothing was sent to the "
                                                                  "programmer unit.")));
+    }
+    // A refusal is recorded as one.
+    if (QString why = checkBeforeChip(function, image); !why.isEmpty()) {
+        ChipReport report = refuse(function, ChipReport::Stage::Image, why);
+        keepRecord(report, false);
+        return finish(report);
     }
     if (const Status up = connectUnit(); !up) {
         ChipReport report = refuse(function, ChipReport::Stage::Unit, up.message);
@@ -265,9 +269,7 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
         report.serial = number;
         report.record.serial = number;
         report.record.serialSeries = current.serial.series();
-        report.record.serialAddress = current.serial.address;
-        report.record.serialLength = current.serial.length;
-        report.record.serialEncoding = EncodingName(current.serial.encoding);
+        NoteSerialField(report.record, unit, current.serial);
         observer.serialAssigned(number);
     }
 
@@ -290,9 +292,10 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
     report.result = engine->RunFunction(function);
     if (records) {
         AddResult(report.record, report.result);
-        report.record.programBytesSent = report.result.programSent;
+        // A block carrying image bytes went out, acknowledged or not.
+        report.record.programBytesSent =
+            report.record.programBytesSent || report.result.programSent;
         report.record.programmedCrc32 = BufferCrc32(unit);
-        report.record.retries = report.result.resent;
     }
     if (function == FnRead && report.result.ran())
         report.readBack = std::make_shared<const AppState>(unit);

@@ -89,6 +89,17 @@ bool SessionHost::post(const std::function<void(ProgrammingSession&)>& task) {
     return true;
 }
 
+bool SessionHost::post(const std::function<void(ProgrammingSession&)>& task, QObject* context,
+                       std::function<void()> done) {
+    // Connected first: the task may be over before post() returns.
+    const auto connection =
+        connect(this, &SessionHost::finished, context, std::move(done), Qt::SingleShotConnection);
+    if (post(task))
+        return true;
+    disconnect(connection);
+    return false;
+}
+
 void SessionHost::stop() {
     if (running.load() && session)
         session->stop();

@@ -31,6 +31,9 @@ public:
     // Starts task on the session's thread and returns at once; finished()
     // follows when it is done. Refused (false) while another task runs.
     bool post(const std::function<void(ProgrammingSession&)>& task);
+    // The same, and then done() on context's thread once the task is over.
+    bool post(const std::function<void(ProgrammingSession&)>& task, QObject* context,
+              std::function<void()> done);
     bool busy() const { return running.load(); }
     // Ends the running task at the next block boundary. Any thread.
     void stop();

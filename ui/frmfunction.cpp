@@ -140,27 +140,28 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
 
 void frmFunction::Form_Load() {
     shpProgress->resize(0, shpBG->height());
-    const QString start = HexWord(0);
+    const QString first = HexWord(0);
     // The end boxes show the size itself, not the last address.
     const QString end = HexWord(state.DeviceSize());
-    txtChipStart->setText(start);
+    txtChipStart->setText(first);
     txtChipEnd->setText(end);
-    txtBufferStart->setText(start);
+    txtBufferStart->setText(first);
     txtBufferEnd->setText(end);
     const AppState setup = state;
-    loading = host.post([setup](ProgrammingSession& session) {
-        session.setConfiguration(setup);
-        session.prepareUnit();
-    });
-    if (loading) {
-        connect(
-            &host, &SessionHost::finished, this,
-            [this] {
-                loading = false;
-                updateButtons();
-            },
-            Qt::SingleShotConnection);
-    }
+    loading = host.post(
+        [setup](ProgrammingSession& session) {
+            session.setConfiguration(setup);
+            session.prepareUnit();
+        },
+        this,
+        [this] {
+            loading = false;
+            updateButtons();
+            if (const int code = pendingStart; code >= 0) {
+                pendingStart = -1;
+                start(code);
+            }
+        });
     updateButtons();
 }
 
@@ -240,9 +241,7 @@ bool frmFunction::RunAlone(int code) {
     alone = true;
     // After the load exchange that Form_Load started.
     if (loading)
-        connect(
-            &host, &SessionHost::finished, this, [this, code] { start(code); },
-            Qt::SingleShotConnection);
+        pendingStart = code;
     else
         start(code);
     return true;

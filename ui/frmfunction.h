@@ -81,6 +81,8 @@ private:
     bool reloadWanted = false;
     // Compare from the Device menu: the window closes with the result.
     bool alone = false;
+    // Asked for while the load exchange still ran.
+    int pendingStart = -1;
     FunctionResult aloneResult;
     RunContext recordContext;
 

@@ -150,18 +150,16 @@ void frmProduction::Form_Load() {
     });
     logError = opened ? QString() : opened.message;
     const AppState setup = state;
-    loading = host.post([setup](ProgrammingSession& session) {
-        session.setConfiguration(setup);
-        session.prepareUnit();
-    });
-    if (loading)
-        connect(
-            &host, &SessionHost::finished, this,
-            [this] {
-                loading = false;
-                showSession();
-            },
-            Qt::SingleShotConnection);
+    loading = host.post(
+        [setup](ProgrammingSession& session) {
+            session.setConfiguration(setup);
+            session.prepareUnit();
+        },
+        this,
+        [this] {
+            loading = false;
+            showSession();
+        });
     showSession();
 }
 

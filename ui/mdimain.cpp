@@ -590,8 +590,8 @@ bool mdiMain::offerReload() {
                                "loads the file alone, as after a Clear; Keep loads it over them.");
         buttons.insert(1, QStringLiteral("&Keep"));
     }
-    const int answer = AskMessage(this, QStringLiteral("File Changed"), text, MsgIcon::Warning,
-                                  buttons);
+    const int answer =
+        AskMessage(this, QStringLiteral("File Changed"), text, MsgIcon::Warning, buttons);
     const QString chosen = buttons.value(answer);
     if (chosen == QLatin1String("Cancel") || answer < 0)
         return false;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -26,17 +27,24 @@ public:
 private:
     void poll() {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
+        // An answer may wait for the dialog's work, with events flowing.
+        // The dialog answered may stay open while its work goes on.
+        if (!modal || !modal->isVisible() || acting || modal == answered)
             return;
         if (modal->objectName() == name && !seen) {
             seen = true;
+            answered = modal;
+            acting = true;
             act(modal);
+            acting = false;
         } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
             unexpected << modal->objectName();
             dialog->reject();
         }
     }
     QString name;
+    bool acting = false;
+    QPointer<QWidget> answered;
     std::function<void(QWidget*)> act;
     QTimer timer;
 };

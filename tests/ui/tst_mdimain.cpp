@@ -437,7 +437,7 @@ private slots:
     void reloadGivesExactlyTheFile_data() {
         QTest::addColumn<bool>("edited");
         QTest::addColumn<QString>("choice");
-        QTest::addColumn<int>("byte20"); // only the old version had it
+        QTest::addColumn<int>("byte20");  // only the old version had it
         QTest::addColumn<int>("byte100"); // the user's edit
         QTest::newRow("file alone, yes") << false << "&Yes" << 0xFF << 0xFF;
         QTest::newRow("edited, yes") << true << "&Yes" << 0xFF << 0xFF;
