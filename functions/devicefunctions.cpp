@@ -196,6 +196,10 @@ void DeviceFunctions::runAuto(FunctionResult& summary) {
         // An unknown code does nothing, but still takes its line.
         if (!IsDeviceFunction(code))
             continue;
+        if (stopRequested()) {
+            summary.outcome = Outcome::Stopped;
+            break;
+        }
         FunctionResult step;
         step.function = code;
         step.autoStep = autoStep;
@@ -208,12 +212,15 @@ void DeviceFunctions::runAuto(FunctionResult& summary) {
         summary.blocksDone += step.blocksDone;
         summary.blocksTotal += step.blocksTotal;
         summary.bytesTransferred += step.bytesTransferred;
+        summary.resent += step.resent;
+        summary.programSent = summary.programSent || step.programSent;
         if (summary.outcome == Outcome::Success && !step.succeeded()) {
             summary.outcome = step.outcome;
             summary.linkFault = step.linkFault;
             summary.differences = step.differences;
+            summary.stoppedAt = step.stoppedAt;
         }
-        const bool mismatch = step.outcome == Outcome::Mismatch;
+        const bool mismatch = step.outcome == Outcome::Mismatch || step.outcome == Outcome::Stopped;
         summary.steps.push_back(std::move(step));
         if (mismatch)
             break;
@@ -271,6 +278,8 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
     for (qint32 i = 0; i < total; ++i) {
         showProgress(run, i * 100 / total);
         const qint32 address = blocks[size_t(i)];
+        if (stopRequested())
+            return stopAt(run, address);
         addressFrame[1] = char(address / 256);
         addressFrame[2] = char(address % 256);
         discardWaiting();
@@ -351,6 +360,12 @@ void DeviceFunctions::programBlocks(FunctionResult& run) {
     for (qint32 i = 0; i < total; ++i) {
         showProgress(run, i * 100 / total);
         const qint32 address = blocks[size_t(i)];
+        if (stopRequested()) {
+            // The write the unit opened is closed, as after the last block.
+            if (!sendLetter(wire::Write))
+                return failLink(run, LinkFault::None);
+            return stopAt(run, address);
+        }
         blockFrame[1] = char(address / 256);
         blockFrame[2] = char(address % 256);
         // Taken per block: a transport may keep the frame it was given, and
@@ -366,6 +381,7 @@ void DeviceFunctions::programBlocks(FunctionResult& run) {
             continue;
         }
         discardWaiting();
+        run.programSent = true;
         if (!SendRequest(transport, runOptions.replies, {&blockFrame}, wire::AckBytes, &run.resent))
             return failLink(run, LinkFault::None);
         // The acknowledgement's value carries no meaning; its arrival does.
@@ -388,6 +404,12 @@ void DeviceFunctions::commandOnly(char command, FunctionResult& run) {
     for (int k = 1; k <= 100; ++k)
         showProgress(run, k);
     waitPause();
+}
+
+void DeviceFunctions::stopAt(FunctionResult& run, qint32 address) {
+    run.outcome = Outcome::Stopped;
+    run.stoppedAt = address;
+    finish(run);
 }
 
 void DeviceFunctions::discardWaiting() {

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <vector>
 
 namespace varn {
@@ -81,6 +82,11 @@ public:
     QString refusalReason(int index) const;
 
     void setOptions(const FunctionOptions& options) { runOptions = options; }
+    // A flag another thread (or a signal handler) raises to stop the run at
+    // the next block boundary: the reply in flight is awaited, so the unit is
+    // left between requests. The run ends Stopped with the address reached;
+    // an Auto sequence runs no further step. Null: runs cannot be stopped.
+    void setStopFlag(const std::atomic<bool>* flag) { stopFlag = flag; }
     const FunctionOptions& options() const { return runOptions; }
     // The pause after Erase, Lock and between load steps.
     int pauseMs() const { return pause; }
@@ -101,6 +107,8 @@ private:
     void judgeComparison(const std::vector<quint8>& device, FunctionResult& run);
     void programBlocks(FunctionResult& run);
     void commandOnly(char command, FunctionResult& run);
+    bool stopRequested() const { return stopFlag && stopFlag->load(std::memory_order_relaxed); }
+    void stopAt(FunctionResult& run, qint32 address);
     bool sendLetter(char command);
     void showProgress(const FunctionResult& run, int percent);
     void failLink(FunctionResult& run, LinkFault cause);
@@ -115,6 +123,7 @@ private:
     FunctionOptions runOptions;
     int pause = 250;
     int letter = 0;
+    const std::atomic<bool>* stopFlag = nullptr;
     // Reused for every request so that a block costs no allocation.
     QByteArray letterFrame;
     QByteArray addressFrame;

@@ -58,6 +58,9 @@ struct FunctionResult {
     int resent = 0;
     // Stopped: the address of the first block not exchanged.
     qint32 stoppedAt = -1;
+    // Program: a block frame carrying image bytes went to the unit (whether or
+    // not it was acknowledged). From then on the chip may hold them.
+    bool programSent = false;
     QDateTime started; // UTC
     QDateTime finished;
     // FnAuto: the result of every step that ran, in order.

@@ -73,6 +73,10 @@ QByteArray Bytes(std::initializer_list<int> values) {
     return bytes;
 }
 
+QByteArray Letter(char c) {
+    return QByteArray(1, '\x01') + c;
+}
+
 const QString Ok = QStringLiteral("   OK!");
 const QString Fault = QStringLiteral("   Device Fault!");
 
@@ -509,6 +513,53 @@ private slots:
         QCOMPARE(rig.unit.RefusedSends, 0);
         QVERIFY(rig.observer.progress.isEmpty());
         QCOMPARE(rig.observer.lines.line(2), QStringLiteral("earlier result"));
+    }
+
+    void stopEndsAtBlockBoundary_data() {
+        // stopAtPercent: the progress event that raises the flag (before that
+        // block goes out); blocks: what went out before the stop.
+        Columns<int, int, int, QByteArray>("code", "stopAtPercent", "blocks", "tail");
+        QTest::newRow("program") << int(FnProgram) << 50 << 2 << Letter('W');
+        QTest::newRow("verify") << int(FnVerify) << 25 << 1
+                                << QByteArray("\x04\x00\x00\x00\x01", 5);
+        QTest::newRow("read") << int(FnRead) << 75 << 3 << QByteArray("\x04\x00\x20\x00\x10", 5);
+        QTest::newRow("auto, in its program step") << int(FnAuto) << 50 << 2 << Letter('W');
+    }
+    void stopEndsAtBlockBoundary() {
+        const auto [code, stopAtPercent, blocks, tail] =
+            Row<int, int, int, QByteArray>("code", "stopAtPercent", "blocks", "tail");
+        Rig rig(64);
+        rig.setAuto({FnErase, FnProgram, FnVerify});
+        std::atomic<bool> stop{false};
+        rig.fn.setStopFlag(&stop);
+        struct Stopper : Recorder {
+            std::atomic<bool>* flag = nullptr;
+            int at = 0;
+            void functionProgress(const FunctionResult& run, int percent) override {
+                Recorder::functionProgress(run, percent);
+                if (percent == at && run.function != FnErase)
+                    flag->store(true);
+            }
+        } stopper;
+        stopper.flag = &stop;
+        stopper.at = stopAtPercent;
+        DeviceFunctions fn(rig.state, rig.unit, stopper);
+        fn.setStopFlag(&stop);
+        fn.setPauseMs(0);
+        const FunctionResult result = fn.RunFunction(code);
+
+        QCOMPARE(result.outcome, Outcome::Stopped);
+        QCOMPARE(result.stoppedAt, blocks * 16);
+        QCOMPARE(rig.blockAddresses(code == FnRead || code == FnVerify ? "\x04" : "\x14").size(),
+                 blocks);
+        // The reply of the last request was awaited and nothing followed it
+        // but the close of an opened write.
+        QCOMPARE(rig.unit.Sent.last(), tail);
+        QVERIFY(stopper.line(code == FnAuto ? 1 : 0)
+                    .endsWith(QStringLiteral("Stopped at %1").arg(HexWord(blocks * 16))));
+        if (code == FnAuto) // no step after the stopped one
+            QCOMPARE(result.steps.size(), size_t(2));
+        QCOMPARE(result.programSent, code == FnProgram || code == FnAuto);
     }
 };
 
