@@ -1,0 +1,375 @@
+#include "programmingsession.h"
+
+#include "core/crc32.h"
+#include "core/hextext.h"
+#include "functions/functiontext.h"
+#include "production/productionlog.h"
+
+#include <QCryptographicHash>
+
+namespace varn {
+
+namespace {
+
+QString Sha256Text(const AppState& state) {
+    const qint32 size = qBound(0, state.DeviceSize(), BufferSize);
+    return QString::fromLatin1(QCryptographicHash::hash(QByteArrayView(state.Buffer.data(), size),
+                                                        QCryptographicHash::Sha256)
+                                   .toHex());
+}
+
+// What a chip gets besides the image: the serial field, marked as part of
+// what is programmed so that Only the Image sends and verifies its blocks.
+Status WriteChipFields(AppState& chip, const SerialSettings& serial, qint64 number) {
+    if (const Status written = WriteSerial(chip, serial, number); !written)
+        return written;
+    chip.markDefined(serial.address, serial.address + serial.length);
+    return Status::Ok();
+}
+
+} // namespace
+
+QString SerialFieldProblem(const SerialSettings& serial, const AppState& image, bool overwrite) {
+    if (const Status fits = serial.check(image.DeviceSize()); !fits)
+        return fits.message;
+    const qint64 end = serial.address + serial.length;
+    if (overwrite || !image.anyDefined(serial.address, end))
+        return {};
+    qint64 first = serial.address;
+    while (first < end && !image.isDefined(first))
+        ++first;
+    return QStringLiteral("The serial number field %1..%2 covers bytes of the image (the first "
+                          "at %3). Move the field, or allow it to overwrite them.")
+        .arg(HexWord(qint32(serial.address)), HexWord(qint32(end - 1)), HexWord(qint32(first)));
+}
+
+ProgrammingSession::ProgrammingSession(const AppState& setup, SessionObserver& observer,
+                                       TransportFactory open)
+    : unit(setup), observer(observer), openLink(std::move(open)) {
+    unit.UnitIdentified = false;
+}
+
+ProgrammingSession::~ProgrammingSession() {
+    // The engine refers to the link.
+    engine.reset();
+    transport.reset();
+}
+
+void ProgrammingSession::setSettings(const SessionSettings& settings) {
+    const bool logChanged = settings.logLocation != current.logLocation;
+    current = settings;
+    if (logChanged)
+        log.reset();
+    if (engine)
+        engine->setOptions(current.functions);
+}
+
+void ProgrammingSession::setConfiguration(const AppState& setup) {
+    const bool identifiedNow = unit.UnitIdentified;
+    const bool inResetNow = unit.UnitInReset;
+    unit = setup;
+    unit.UnitIdentified = identifiedNow;
+    unit.UnitInReset = inResetNow;
+}
+
+Status ProgrammingSession::connectUnit() {
+    if (triedConnect)
+        return connected;
+    triedConnect = true;
+    prepared = false;
+    engine.reset();
+    transport.reset();
+    unit.UnitIdentified = false;
+    Status opened;
+    transport = openLink(&opened);
+    if (!transport || !opened) {
+        connected = Status::Fail(opened.message);
+        return connected;
+    }
+    engine = std::make_unique<DeviceFunctions>(unit, *transport, observer);
+    engine->setOptions(current.functions);
+    engine->setStopFlag(&stopFlag);
+    const Identification id = IdentifyUnit(unit, *transport);
+    if (!id.ok) {
+        connected = Status::Fail(transport->isOpen()
+                                     ? QStringLiteral("The programmer unit did not answer the "
+                                                      "identification.")
+                                     : transport->notConnectedReason());
+        return connected;
+    }
+    identity = id.reply;
+    current.context.setUnit(identity);
+    observer.unitIdentified(identity);
+    connected = Status::Ok();
+    return connected;
+}
+
+Status ProgrammingSession::reconnect() {
+    triedConnect = false;
+    // A unit that was switched off or replaced starts with its target running.
+    unit.UnitInReset = false;
+    return connectUnit();
+}
+
+bool ProgrammingSession::prepareUnit() {
+    if (prepared)
+        return true;
+    if (!connectUnit())
+        return false;
+    prepared = engine->LoadSequence();
+    return prepared;
+}
+
+bool ProgrammingSession::setTargetRunning(bool running) {
+    if (!transport)
+        return false;
+    if (running)
+        DeviceRun(unit, *transport);
+    else
+        DeviceReset(unit, *transport);
+    return transport->isOpen();
+}
+
+Status ProgrammingSession::openLog() {
+    if (!current.logLocation)
+        return Status::Ok();
+    if (log)
+        return Status::Ok();
+    LogOpenOptions options;
+    options.create = current.createLog;
+    Status status;
+    log = ProductionLog::open(*current.logLocation, options, &status);
+    if (!log || !status) {
+        log.reset();
+        return Status::Fail(status.message);
+    }
+    return status;
+}
+
+qint64 ProgrammingSession::nextSerial() {
+    qint64 number = -1;
+    if (!current.serial.enabled || !openLog() || !log)
+        return -1;
+    return log->peekSerial(current.serial, &number) ? number : -1;
+}
+
+bool ProgrammingSession::halted() const {
+    return current.stopAfterFailures > 0 && tally.failuresInRow >= current.stopAfterFailures;
+}
+
+QString ProgrammingSession::checkBeforeChip(int function, const AppState& image) const {
+    // The wrong image must not reach a chip.
+    if (current.expectCrc32 && BufferCrc32(image) != *current.expectCrc32)
+        return QStringLiteral("Image CRC-32 %1, expected %2: nothing was sent to the programmer "
+                              "unit.")
+            .arg(Crc32Text(BufferCrc32(image)), Crc32Text(*current.expectCrc32));
+    if (current.logLocation && current.serial.enabled && RunPrograms(image, function)) {
+        if (QString why = SerialFieldProblem(current.serial, image, current.serialOverwrite);
+            !why.isEmpty())
+            return why;
+    }
+    return {};
+}
+
+ChipReport ProgrammingSession::refuse(int function, const QString& reason) {
+    ChipReport report;
+    report.function = function;
+    report.verdict = ChipReport::Verdict::None;
+    report.reason = reason;
+    report.result.function = function;
+    report.result.outcome = Outcome::Refused;
+    report.result.refusal = reason;
+    return report;
+}
+
+ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
+    // The chip's own copy: its serial number never reaches the user's buffer,
+    // and the next chip starts from the image again.
+    const bool identifiedNow = unit.UnitIdentified;
+    const bool inResetNow = unit.UnitInReset;
+    unit = image;
+    unit.UnitIdentified = identifiedNow;
+    unit.UnitInReset = inResetNow;
+
+    if (stopRequested())
+        return refuse(function, QStringLiteral("Stopped before the chip was started."));
+    if (halted())
+        return refuse(function, QStringLiteral("%1 chips failed in a row: look at the bench, "
+                                               "then go on.")
+                                    .arg(tally.failuresInRow));
+    if (QString why = checkBeforeChip(function, image); !why.isEmpty()) {
+        observer.refused(why);
+        ChipReport report = refuse(function, why);
+        keepRecord(report, false);
+        return finish(report);
+    }
+    if (current.logLocation) {
+        if (const Status opened = openLog(); !opened) {
+            observer.refused(opened.message);
+            return finish(refuse(function, opened.message));
+        }
+    }
+    if (const Status up = connectUnit(); !up) {
+        ChipReport report = refuse(function, up.message);
+        report.result.outcome = Outcome::CommunicationFailure;
+        observer.refused(up.message);
+        keepRecord(report, false);
+        return finish(report);
+    }
+
+    ChipReport report;
+    report.function = function;
+    report.result.function = function;
+    const bool records = bool(log);
+    if (records) {
+        RunContext context = current.context;
+        report.record = StartRecord(unit, context);
+        report.record.imageSha256 = Sha256Text(unit);
+        keepRecord(report, true);
+        if (!report.recorded) {
+            // Nothing goes to the unit unless the chip's record can be kept.
+            report.verdict = ChipReport::Verdict::None;
+            observer.refused(report.reason);
+            return finish(report);
+        }
+    }
+
+    // The serial number, written into this chip's copy only.
+    if (records && current.serial.enabled && RunPrograms(unit, function)) {
+        qint64 number = -1;
+        Status given = log->allocateSerial(current.serial, &number);
+        if (given)
+            given = WriteChipFields(unit, current.serial, number);
+        if (!given) {
+            report.reason = given.message;
+            AddFailure(report.record, QStringLiteral("Serial number"), ChipRecord::Failure::Refused,
+                       given.message);
+            observer.refused(given.message);
+            keepRecord(report, false);
+            report.verdict = ChipReport::Verdict::None;
+            return finish(report);
+        }
+        report.serial = number;
+        report.record.serial = number;
+        report.record.serialSeries = current.serial.series();
+        report.record.serialAddress = current.serial.address;
+        report.record.serialLength = current.serial.length;
+        report.record.serialEncoding = EncodingName(current.serial.encoding);
+        observer.serialAssigned(number);
+    }
+
+    if (!prepareUnit()) {
+        report.result.outcome = Outcome::CommunicationFailure;
+        report.result.linkFault = transport->isOpen() ? LinkFault::None : LinkFault::LineLost;
+        report.reason = QStringLiteral("The load sequence could not be sent: ") +
+                        (transport->isOpen() ? QStringLiteral("the device cannot be selected")
+                                             : transport->notConnectedReason());
+        if (records)
+            AddFailure(report.record, QStringLiteral("Load sequence"),
+                       ChipRecord::Failure::Communication, report.reason);
+        report.verdict = ChipReport::Verdict::Fail;
+        keepRecord(report, false);
+        return finish(report);
+    }
+
+    engine->setOptions(current.functions);
+    report.result = engine->RunFunction(function);
+    if (records) {
+        AddResult(report.record, report.result);
+        report.record.programBytesSent = report.result.programSent;
+        report.record.programmedCrc32 = BufferCrc32(unit);
+        report.record.retries = report.result.resent;
+    }
+    switch (report.result.outcome) {
+    case Outcome::Success:
+        report.verdict = ChipReport::Verdict::Pass;
+        break;
+    case Outcome::Refused:
+        report.verdict = ChipReport::Verdict::None;
+        report.reason = report.result.refusal;
+        break;
+    case Outcome::Stopped:
+        report.verdict = ChipReport::Verdict::Stopped;
+        report.reason = ResultReport(report.result);
+        break;
+    default: {
+        report.verdict = ChipReport::Verdict::Fail;
+        // The failing step names what went wrong ("Verify Error at 0123 ...").
+        const FunctionResult& failed =
+            report.result.steps.empty() ? report.result : report.result.steps.back();
+        report.reason = ResultReport(failed);
+        break;
+    }
+    }
+    keepRecord(report, false);
+    return finish(report);
+}
+
+void ProgrammingSession::keepRecord(ChipReport& report, bool open) {
+    if (!log)
+        return;
+    if (open) {
+        const Status opened = log->openRecord(report.record);
+        report.recorded = opened.ok;
+        if (!opened) {
+            report.reason = QStringLiteral("The production log cannot keep this chip's record: ") +
+                            opened.message +
+                            QStringLiteral("\nNothing was sent to the "
+                                           "programmer unit.");
+            return;
+        }
+        report.recordNotice = opened.message;
+        observer.recordWritten(report.record, opened.message);
+        return;
+    }
+    if (report.record.time.isNull()) {
+        // A chip refused before its record was opened: the refusal is kept.
+        report.record = StartRecord(unit, current.context);
+        AddFailure(report.record, FunctionName(report.function),
+                   report.result.outcome == Outcome::CommunicationFailure
+                       ? ChipRecord::Failure::Communication
+                       : ChipRecord::Failure::Refused,
+                   report.reason);
+        FinishRecord(report.record);
+        const Status written = log->writeRecord(report.record);
+        report.recorded = written.ok;
+        report.recordNotice = written.message;
+        if (written)
+            observer.recordWritten(report.record, written.message);
+        return;
+    }
+    FinishRecord(report.record);
+    const Status closed = log->closeRecord(report.record);
+    report.recorded = closed.ok;
+    report.recordNotice = closed.message;
+    if (closed) {
+        observer.recordWritten(report.record, closed.message);
+        return;
+    }
+    // A chip that may be programmed must not pass without its record; the
+    // record is shown so that it is not lost.
+    if (report.verdict == ChipReport::Verdict::Pass)
+        report.verdict = ChipReport::Verdict::Fail;
+    report.reason = QStringLiteral("cannot write the record: ") + closed.message +
+                    QStringLiteral("\nThe chip counts as failed. ") + report.record.toText();
+}
+
+ChipReport ProgrammingSession::finish(ChipReport report) {
+    count(report);
+    observer.chipFinished(report);
+    return report;
+}
+
+void ProgrammingSession::count(const ChipReport& report) {
+    if (!report.counted())
+        return;
+    ++tally.chips;
+    if (report.passed()) {
+        ++tally.passed;
+        tally.failuresInRow = 0;
+    } else if (report.verdict == ChipReport::Verdict::Fail) {
+        ++tally.failuresInRow;
+    }
+}
+
+} // namespace varn

@@ -1,0 +1,184 @@
+#pragma once
+
+#include "core/appstate.h"
+#include "core/status.h"
+#include "functions/devicefunctions.h"
+#include "link/unitcommands.h"
+#include "production/chiprecord.h"
+#include "production/runrecord.h"
+#include "production/serialnumber.h"
+
+#include <QByteArray>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace varn {
+
+class ProductionLog;
+
+// What one chip came to. A plain value: it crosses from the session's thread
+// to the window that shows it.
+struct ChipReport {
+    enum class Verdict {
+        None,    // refused before anything was sent: no chip was touched
+        Pass,    // every function succeeded and the record (if kept) is written
+        Fail,    // a function failed, or the record of a touched chip was lost
+        Stopped, // the user stopped it at a block boundary
+    };
+    Verdict verdict = Verdict::None;
+    int function = 0;      // what was asked: list index 0..6 or FnCompare
+    FunctionResult result; // the function's or sequence's result (Refused when none ran)
+    // Why it did not pass, in the engine's or the log's words.
+    QString reason;
+    qint64 serial = -1;
+    // The record as kept (or, when it could not be kept, as it should read).
+    bool recorded = false;
+    ChipRecord record;
+    // True when the record went to the local journal instead of the database.
+    QString recordNotice;
+
+    bool passed() const { return verdict == Verdict::Pass; }
+    // The chip received something: it counts towards the yield.
+    bool counted() const { return verdict != Verdict::None; }
+};
+
+// Where a session reports to, beyond the device functions' own events. The
+// session calls these on its own thread; a window forwards them queued.
+class SessionObserver : public FunctionObserver {
+public:
+    virtual void unitIdentified(const QByteArray& /*reply*/) {}
+    virtual void serialAssigned(qint64 /*serial*/) {}
+    // A record was opened (id known) or closed; notice non-empty when it went
+    // to the local journal.
+    virtual void recordWritten(const ChipRecord& /*record*/, const QString& /*notice*/) {}
+    virtual void chipFinished(const ChipReport& /*report*/) {}
+};
+
+// How a session runs, set by its front-end from its options or settings.
+struct SessionSettings {
+    FunctionOptions functions;
+    // The production log: off unless a location is given.
+    std::optional<QString> logLocation;
+    bool createLog = false;
+    // Serial numbers (used only with the log, which hands them out).
+    SerialSettings serial;
+    // The serial field may cover bytes the image defines.
+    bool serialOverwrite = false;
+    // The record's context: port as the user named it, station, image file...
+    RunContext context;
+    // The image must have this CRC-32 before anything is sent.
+    std::optional<quint32> expectCrc32;
+    // Stop after this many failed chips in a row (0: never).
+    int stopAfterFailures = 0;
+};
+
+// Counts since the session began.
+struct SessionCounts {
+    int chips = 0; // chips that received something
+    int passed = 0;
+    int failuresInRow = 0;
+    int failed() const { return chips - passed; }
+    double yieldPercent() const { return chips ? 100.0 * passed / chips : 0.0; }
+};
+
+// Everything from "the user asked for a run" to "the result is final", for
+// one unit: the link and its identification, the checks before anything is
+// sent, the load sequence, the functions, the per-chip bytes written into
+// that chip's copy of the image, the record and the counts. The desktop
+// windows and varn-cli are front-ends that call it and show its events; none
+// of them talks to the log or the serial numbers.
+//
+// A session and its link belong to the thread that created them. stop() may
+// be called from any thread and from a signal handler.
+class ProgrammingSession {
+public:
+    using TransportFactory = std::function<std::unique_ptr<Transport>(Status* status)>;
+
+    // setup: the configuration (device table, selection, Auto steps); the
+    // session keeps its own copy. open: makes the link when first needed.
+    ProgrammingSession(const AppState& setup, SessionObserver& observer, TransportFactory open);
+    ~ProgrammingSession();
+    ProgrammingSession(const ProgrammingSession&) = delete;
+    ProgrammingSession& operator=(const ProgrammingSession&) = delete;
+
+    void setSettings(const SessionSettings& settings);
+    const SessionSettings& settings() const { return current; }
+    // The configuration's device table, selection and Auto steps (the image
+    // bytes come with each chip).
+    void setConfiguration(const AppState& setup);
+
+    // Opens the link and identifies the unit, once: later calls return the
+    // first answer until reconnect().
+    Status connectUnit();
+    // Opens the port again and identifies the unit afresh (after a lost line,
+    // a replugged adapter or another unit on the same port).
+    Status reconnect();
+    bool identified() const { return unit.UnitIdentified; }
+    const QByteArray& identification() const { return identity; }
+    bool inReset() const { return unit.UnitInReset; }
+    Transport* link() const { return transport.get(); }
+
+    // The load sequence, once per connection; false when it could not be
+    // completed (already reported to the observer).
+    bool prepareUnit();
+    // Run / Reset of the target; false when the line is not open.
+    bool setTargetRunning(bool running);
+
+    // Opens the log when one is set, so that a front-end can refuse to start
+    // before any chip ("cannot open the log"); runChip opens it too.
+    Status openLog();
+    // The number the next chip would get, or -1 (no series, or no log).
+    qint64 nextSerial();
+
+    // One chip: image holds the buffer and its defined bytes as the user has
+    // them (never changed by the run). function: list index 0..6 or FnCompare.
+    ChipReport runChip(int function, const AppState& image);
+
+    // After a Read: the bytes and defined mask the chip gave.
+    const AppState& lastImage() const { return unit; }
+
+    void stop() { stopFlag.store(true); }
+    // Before the front-end asks for the next chip: a stop belongs to one run.
+    void resetStop() { stopFlag.store(false); }
+    bool stopRequested() const { return stopFlag.load(); }
+    const std::atomic<bool>* stopSignal() const { return &stopFlag; }
+
+    const SessionCounts& counts() const { return tally; }
+    // Too many failures in a row: no further chip runs until resume().
+    bool halted() const;
+    void resume() { tally.failuresInRow = 0; }
+
+private:
+    // Why this chip must not start (empty when it may).
+    QString checkBeforeChip(int function, const AppState& image) const;
+    ChipReport refuse(int function, const QString& reason);
+    void count(const ChipReport& report);
+    void keepRecord(ChipReport& report, bool open);
+    // Delivers the report and counts it.
+    ChipReport finish(ChipReport report);
+
+    class Events;
+    AppState unit; // the configuration plus the chip's image during a run
+    SessionObserver& observer;
+    TransportFactory openLink;
+    std::unique_ptr<Transport> transport;
+    std::unique_ptr<Events> events;
+    std::unique_ptr<DeviceFunctions> engine;
+    std::unique_ptr<ProductionLog> log;
+    SessionSettings current;
+    Status connected = Status::Fail(QString());
+    bool triedConnect = false;
+    bool prepared = false;
+    QByteArray identity;
+    SessionCounts tally;
+    std::atomic<bool> stopFlag{false};
+};
+
+// The serial field of settings against the device and the image: it must lie
+// inside the device, and may cover image bytes only when overwrite is set.
+QString SerialFieldProblem(const SerialSettings& serial, const AppState& image, bool overwrite);
+
+} // namespace varn

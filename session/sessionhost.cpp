@@ -1,0 +1,94 @@
+#include "sessionhost.h"
+
+#include "link/seriallink.h"
+
+namespace varn {
+
+// The session's observer on the worker thread: every event becomes a signal
+// of the host, which lives on the window's thread, so Qt queues it there.
+class SessionHost::Bridge : public SessionObserver {
+public:
+    explicit Bridge(SessionHost& host) : host(host) {}
+    void functionStarted(const FunctionResult& run) override { emit host.functionStarted(run); }
+    void functionProgress(const FunctionResult& run, int percent) override {
+        emit host.functionProgress(run, percent);
+    }
+    void functionFinished(const FunctionResult& result) override {
+        emit host.functionFinished(result);
+    }
+    void refused(const QString& reason) override { emit host.refused(reason); }
+    void unitRunStateChanged() override {
+        emit host.unitRunStateChanged(host.session && host.session->inReset());
+    }
+    void unitIdentified(const QByteArray& reply) override { emit host.unitIdentified(reply); }
+    void serialAssigned(qint64 serial) override { emit host.serialAssigned(serial); }
+    void recordWritten(const ChipRecord& record, const QString& notice) override {
+        emit host.recordWritten(record, notice);
+    }
+    void chipFinished(const ChipReport& report) override { emit host.chipFinished(report); }
+
+private:
+    SessionHost& host;
+};
+
+SessionHost::SessionHost(const AppState& setup, ProgrammingSession::TransportFactory open,
+                         QObject* parent)
+    : QObject(parent), bridge(std::make_unique<Bridge>(*this)) {
+    qRegisterMetaType<FunctionResult>();
+    qRegisterMetaType<ChipReport>();
+    qRegisterMetaType<ChipRecord>();
+    thread.setObjectName(QStringLiteral("unit session"));
+    worker = new QObject;
+    worker->moveToThread(&thread);
+    connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+    thread.start();
+    // A lost line is told by the serial link itself, outside any function.
+    auto opener = [this, open = std::move(open)](Status* status) {
+        std::unique_ptr<Transport> link = open(status);
+        if (auto* serial = dynamic_cast<SerialLink*>(link.get()))
+            connect(serial, &SerialLink::connectionLost, this, &SessionHost::connectionLost);
+        return link;
+    };
+    // Created on the thread, so that the link it makes belongs there.
+    QMetaObject::invokeMethod(
+        worker,
+        [this, setup, opener] {
+            session = std::make_unique<ProgrammingSession>(setup, *bridge, opener);
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+SessionHost::~SessionHost() {
+    stop();
+    QMetaObject::invokeMethod(
+        worker, [this] { session.reset(); }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+}
+
+void SessionHost::call(const std::function<void(ProgrammingSession&)>& task) {
+    QMetaObject::invokeMethod(
+        worker, [this, &task] { task(*session); }, Qt::BlockingQueuedConnection);
+}
+
+bool SessionHost::post(const std::function<void(ProgrammingSession&)>& task) {
+    if (running.exchange(true))
+        return false;
+    session->resetStop();
+    QMetaObject::invokeMethod(
+        worker,
+        [this, task] {
+            task(*session);
+            running.store(false);
+            emit finished();
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+void SessionHost::stop() {
+    if (running.load() && session)
+        session->stop();
+}
+
+} // namespace varn

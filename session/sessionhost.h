@@ -1,0 +1,66 @@
+#pragma once
+
+#include "programmingsession.h"
+
+#include <QObject>
+#include <QThread>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+namespace varn {
+
+// A programming session on a worker thread, for a window: the session and its
+// link live on the thread, the window posts work to it and hears its events
+// through queued signals, so no exchange with the unit ever runs inside the
+// window's event processing. One host per unit; it outlives the windows that
+// use it.
+class SessionHost : public QObject {
+    Q_OBJECT
+public:
+    // setup: the configuration the session starts with; open: makes the link
+    // (called on the worker thread).
+    SessionHost(const AppState& setup, ProgrammingSession::TransportFactory open,
+                QObject* parent = nullptr);
+    ~SessionHost() override;
+
+    // Runs task on the session's thread and waits for it. Only for short
+    // exchanges (an identification, Run/Reset) and never while a posted task
+    // runs: the window does not paint meanwhile.
+    void call(const std::function<void(ProgrammingSession&)>& task);
+    // Starts task on the session's thread and returns at once; finished()
+    // follows when it is done. Refused (false) while another task runs.
+    bool post(const std::function<void(ProgrammingSession&)>& task);
+    bool busy() const { return running.load(); }
+    // Ends the running task at the next block boundary. Any thread.
+    void stop();
+
+signals:
+    void functionStarted(const varn::FunctionResult& run);
+    void functionProgress(const varn::FunctionResult& run, int percent);
+    void functionFinished(const varn::FunctionResult& result);
+    void refused(const QString& reason);
+    void unitRunStateChanged(bool inReset);
+    void unitIdentified(const QByteArray& reply);
+    void serialAssigned(qint64 serial);
+    void recordWritten(const varn::ChipRecord& record, const QString& notice);
+    void chipFinished(const varn::ChipReport& report);
+    // The line was lost (unplugged adapter, closed line), once per loss.
+    void connectionLost(const QString& reason);
+    // A posted task has ended.
+    void finished();
+
+private:
+    class Bridge;
+    QThread thread;
+    QObject* worker = nullptr; // lives on the thread
+    std::unique_ptr<Bridge> bridge;
+    std::unique_ptr<ProgrammingSession> session;
+    std::atomic<bool> running{false};
+};
+
+} // namespace varn
+
+Q_DECLARE_METATYPE(varn::FunctionResult)
+Q_DECLARE_METATYPE(varn::ChipReport)
+Q_DECLARE_METATYPE(varn::ChipRecord)
