@@ -27,6 +27,15 @@ Status WriteChipFields(AppState& chip, const SerialSettings& serial, qint64 numb
     return Status::Ok();
 }
 
+// Whether any of the functions programs the chip (and so needs its number).
+bool AnyPrograms(const AppState& state, const QList<int>& functions) {
+    for (const int function : functions) {
+        if (RunPrograms(state, function))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 QString SerialFieldProblem(const SerialSettings& serial, const AppState& image, bool overwrite) {
@@ -80,10 +89,11 @@ Status ProgrammingSession::connectUnit() {
     engine.reset();
     transport.reset();
     unit.UnitIdentified = false;
-    Status opened;
-    transport = openLink(&opened);
-    if (!transport || !opened) {
-        connected = Status::Fail(opened.message);
+    Status status;
+    transport = openLink(unit, &status);
+    portOpen = transport && status;
+    if (!portOpen) {
+        connected = Status::Fail(status.message);
         return connected;
     }
     engine = std::make_unique<DeviceFunctions>(unit, *transport, observer);
@@ -121,13 +131,18 @@ bool ProgrammingSession::prepareUnit() {
 }
 
 bool ProgrammingSession::setTargetRunning(bool running) {
-    if (!transport)
-        return false;
-    if (running)
-        DeviceRun(unit, *transport);
-    else
-        DeviceReset(unit, *transport);
-    return transport->isOpen();
+    if (!transport) {
+        const bool changed = unit.UnitInReset == running;
+        unit.UnitInReset = !running;
+        return changed;
+    }
+    return running ? DeviceRun(unit, *transport) : DeviceReset(unit, *transport);
+}
+
+QString ProgrammingSession::notConnectedReason() const {
+    if (transport && !transport->isOpen())
+        return transport->notConnectedReason();
+    return transport ? QString() : connected.message;
 }
 
 Status ProgrammingSession::openLog() {
@@ -157,13 +172,14 @@ bool ProgrammingSession::halted() const {
     return current.stopAfterFailures > 0 && tally.failuresInRow >= current.stopAfterFailures;
 }
 
-QString ProgrammingSession::checkBeforeChip(int function, const AppState& image) const {
+QString ProgrammingSession::checkBeforeChip(const QList<int>& functions,
+                                            const AppState& image) const {
     // The wrong image must not reach a chip.
     if (current.expectCrc32 && BufferCrc32(image) != *current.expectCrc32)
         return QStringLiteral("Image CRC-32 %1, expected %2: nothing was sent to the programmer "
                               "unit.")
             .arg(Crc32Text(BufferCrc32(image)), Crc32Text(*current.expectCrc32));
-    if (current.logLocation && current.serial.enabled && RunPrograms(image, function)) {
+    if (current.logLocation && current.serial.enabled && AnyPrograms(image, functions)) {
         if (QString why = SerialFieldProblem(current.serial, image, current.serialOverwrite);
             !why.isEmpty())
             return why;
@@ -171,9 +187,11 @@ QString ProgrammingSession::checkBeforeChip(int function, const AppState& image)
     return {};
 }
 
-ChipReport ProgrammingSession::refuse(int function, const QString& reason) {
+ChipReport ProgrammingSession::refuse(int function, ChipReport::Stage stage,
+                                      const QString& reason) {
     ChipReport report;
     report.function = function;
+    report.stage = stage;
     report.verdict = ChipReport::Verdict::None;
     report.reason = reason;
     report.result.function = function;
@@ -183,6 +201,40 @@ ChipReport ProgrammingSession::refuse(int function, const QString& reason) {
 }
 
 ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
+    return runChip(QList<int>{function}, image);
+}
+
+FunctionResult ProgrammingSession::runFunctions(const QList<int>& functions) {
+    if (functions.size() == 1)
+        return engine->RunFunction(functions.front());
+    FunctionResult summary;
+    summary.function = FnAuto;
+    summary.started = QDateTime::currentDateTimeUtc();
+    for (const int function : functions) {
+        FunctionResult step = engine->RunFunction(function);
+        summary.blocksDone += step.blocksDone;
+        summary.blocksTotal += step.blocksTotal;
+        summary.bytesTransferred += step.bytesTransferred;
+        summary.resent += step.resent;
+        summary.programSent = summary.programSent || step.programSent;
+        const bool ended = !step.succeeded();
+        if (ended) {
+            summary.outcome = step.outcome;
+            summary.refusal = step.refusal;
+            summary.linkFault = step.linkFault;
+            summary.differences = step.differences;
+            summary.stoppedAt = step.stoppedAt;
+        }
+        summary.steps.push_back(std::move(step));
+        if (ended)
+            break;
+    }
+    summary.finished = QDateTime::currentDateTimeUtc();
+    return summary;
+}
+
+ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppState& image) {
+    const int function = functions.isEmpty() ? FnAuto : functions.front();
     // The chip's own copy: its serial number never reaches the user's buffer,
     // and the next chip starts from the image again.
     const bool identifiedNow = unit.UnitIdentified;
@@ -192,27 +244,27 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
     unit.UnitInReset = inResetNow;
 
     if (stopRequested())
-        return refuse(function, QStringLiteral("Stopped before the chip was started."));
+        return refuse(function, ChipReport::Stage::Run,
+                      QStringLiteral("Stopped before the chip was started."));
     if (halted())
-        return refuse(function, QStringLiteral("%1 chips failed in a row: look at the bench, "
-                                               "then go on.")
-                                    .arg(tally.failuresInRow));
-    if (QString why = checkBeforeChip(function, image); !why.isEmpty()) {
-        observer.refused(why);
-        ChipReport report = refuse(function, why);
+        return refuse(function, ChipReport::Stage::Run,
+                      QStringLiteral("%1 chips failed in a row: look at the bench, "
+                                     "then go on.")
+                          .arg(tally.failuresInRow));
+    if (QString why = checkBeforeChip(functions, image); !why.isEmpty()) {
+        ChipReport report = refuse(function, ChipReport::Stage::Image, why);
         keepRecord(report, false);
         return finish(report);
     }
     if (current.logLocation) {
-        if (const Status opened = openLog(); !opened) {
-            observer.refused(opened.message);
-            return finish(refuse(function, opened.message));
-        }
+        if (const Status opened = openLog(); !opened)
+            return finish(refuse(function, ChipReport::Stage::Log,
+                                 opened.message + QStringLiteral("\nNothing was sent to the "
+                                                                 "programmer unit.")));
     }
     if (const Status up = connectUnit(); !up) {
-        ChipReport report = refuse(function, up.message);
+        ChipReport report = refuse(function, ChipReport::Stage::Unit, up.message);
         report.result.outcome = Outcome::CommunicationFailure;
-        observer.refused(up.message);
         keepRecord(report, false);
         return finish(report);
     }
@@ -229,22 +281,22 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
         if (!report.recorded) {
             // Nothing goes to the unit unless the chip's record can be kept.
             report.verdict = ChipReport::Verdict::None;
-            observer.refused(report.reason);
+            report.stage = ChipReport::Stage::Log;
             return finish(report);
         }
     }
 
     // The serial number, written into this chip's copy only.
-    if (records && current.serial.enabled && RunPrograms(unit, function)) {
+    if (records && current.serial.enabled && AnyPrograms(unit, functions)) {
         qint64 number = -1;
         Status given = log->allocateSerial(current.serial, &number);
         if (given)
             given = WriteChipFields(unit, current.serial, number);
         if (!given) {
             report.reason = given.message;
+            report.stage = ChipReport::Stage::Serial;
             AddFailure(report.record, QStringLiteral("Serial number"), ChipRecord::Failure::Refused,
                        given.message);
-            observer.refused(given.message);
             keepRecord(report, false);
             report.verdict = ChipReport::Verdict::None;
             return finish(report);
@@ -268,18 +320,23 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
             AddFailure(report.record, QStringLiteral("Load sequence"),
                        ChipRecord::Failure::Communication, report.reason);
         report.verdict = ChipReport::Verdict::Fail;
+        report.stage = ChipReport::Stage::Unit;
         keepRecord(report, false);
         return finish(report);
     }
 
     engine->setOptions(current.functions);
-    report.result = engine->RunFunction(function);
+    report.result = runFunctions(functions);
     if (records) {
         AddResult(report.record, report.result);
         report.record.programBytesSent = report.result.programSent;
         report.record.programmedCrc32 = BufferCrc32(unit);
         report.record.retries = report.result.resent;
     }
+    if (functions.contains(FnRead) && report.result.ran())
+        report.readBack = std::make_shared<const AppState>(unit);
+    if (!report.result.succeeded())
+        report.stage = ChipReport::Stage::Run;
     switch (report.result.outcome) {
     case Outcome::Success:
         report.verdict = ChipReport::Verdict::Pass;
@@ -350,12 +407,15 @@ void ProgrammingSession::keepRecord(ChipReport& report, bool open) {
     // record is shown so that it is not lost.
     if (report.verdict == ChipReport::Verdict::Pass)
         report.verdict = ChipReport::Verdict::Fail;
+    report.stage = ChipReport::Stage::Record;
     report.reason = QStringLiteral("cannot write the record: ") + closed.message +
                     QStringLiteral("\nThe chip counts as failed. ") + report.record.toText();
 }
 
 ChipReport ProgrammingSession::finish(ChipReport report) {
     count(report);
+    report.counts = tally;
+    report.halted = halted();
     observer.chipFinished(report);
     return report;
 }

@@ -19,6 +19,15 @@ namespace varn {
 
 class ProductionLog;
 
+// Counts since the session began.
+struct SessionCounts {
+    int chips = 0; // chips that received something
+    int passed = 0;
+    int failuresInRow = 0;
+    int failed() const { return chips - passed; }
+    double yieldPercent() const { return chips ? 100.0 * passed / chips : 0.0; }
+};
+
 // What one chip came to. A plain value: it crosses from the session's thread
 // to the window that shows it.
 struct ChipReport {
@@ -28,7 +37,19 @@ struct ChipReport {
         Fail,    // a function failed, or the record of a touched chip was lost
         Stopped, // the user stopped it at a block boundary
     };
+    // Where a chip that did not pass was held up: the windows title their
+    // message by it.
+    enum class Stage {
+        None,
+        Image,  // the image is not the one expected, or the serial field does not fit it
+        Log,    // the production log cannot be opened or cannot open the chip's record
+        Serial, // no serial number could be given
+        Unit,   // the unit cannot be reached or prepared
+        Run,    // a device function failed, was refused by the engine, or was stopped
+        Record, // the chip ran but its record could not be kept
+    };
     Verdict verdict = Verdict::None;
+    Stage stage = Stage::None;
     int function = 0;      // what was asked: list index 0..6 or FnCompare
     FunctionResult result; // the function's or sequence's result (Refused when none ran)
     // Why it did not pass, in the engine's or the log's words.
@@ -37,8 +58,13 @@ struct ChipReport {
     // The record as kept (or, when it could not be kept, as it should read).
     bool recorded = false;
     ChipRecord record;
-    // True when the record went to the local journal instead of the database.
+    // Non-empty when the record went to the local journal instead of the database.
     QString recordNotice;
+    // After a Read that ran: the bytes and defined mask the chip gave.
+    std::shared_ptr<const AppState> readBack;
+    // The session's counts with this chip, and whether they now stop it.
+    SessionCounts counts;
+    bool halted = false;
 
     bool passed() const { return verdict == Verdict::Pass; }
     // The chip received something: it counts towards the yield.
@@ -75,15 +101,6 @@ struct SessionSettings {
     int stopAfterFailures = 0;
 };
 
-// Counts since the session began.
-struct SessionCounts {
-    int chips = 0; // chips that received something
-    int passed = 0;
-    int failuresInRow = 0;
-    int failed() const { return chips - passed; }
-    double yieldPercent() const { return chips ? 100.0 * passed / chips : 0.0; }
-};
-
 // Everything from "the user asked for a run" to "the result is final", for
 // one unit: the link and its identification, the checks before anything is
 // sent, the load sequence, the functions, the per-chip bytes written into
@@ -95,7 +112,10 @@ struct SessionCounts {
 // be called from any thread and from a signal handler.
 class ProgrammingSession {
 public:
-    using TransportFactory = std::function<std::unique_ptr<Transport>(Status* status)>;
+    // Makes the link for the session's configuration (its port number and
+    // working folder); status says why it did not open.
+    using TransportFactory =
+        std::function<std::unique_ptr<Transport>(const AppState& setup, Status* status)>;
 
     // setup: the configuration (device table, selection, Auto steps); the
     // session keeps its own copy. open: makes the link when first needed.
@@ -117,6 +137,11 @@ public:
     // a replugged adapter or another unit on the same port).
     Status reconnect();
     bool identified() const { return unit.UnitIdentified; }
+    // Whether the port opened at the last connect (false: the port itself
+    // failed, not the unit).
+    bool portOpened() const { return portOpen; }
+    // Why the line is not open (empty while it is).
+    QString notConnectedReason() const;
     const QByteArray& identification() const { return identity; }
     bool inReset() const { return unit.UnitInReset; }
     Transport* link() const { return transport.get(); }
@@ -124,7 +149,8 @@ public:
     // The load sequence, once per connection; false when it could not be
     // completed (already reported to the observer).
     bool prepareUnit();
-    // Run / Reset of the target; false when the line is not open.
+    // Run / Reset of the target, sent only on a change. Returns whether the
+    // state changed; the state follows the user even with the line closed.
     bool setTargetRunning(bool running);
 
     // Opens the log when one is set, so that a front-end can refuse to start
@@ -136,6 +162,11 @@ public:
     // One chip: image holds the buffer and its defined bytes as the user has
     // them (never changed by the run). function: list index 0..6 or FnCompare.
     ChipReport runChip(int function, const AppState& image);
+    // One chip through several functions in a row (varn-cli's "program
+    // verify"): one record listing each, one serial number when any of them
+    // programs, and the first that does not succeed ends the chip. The
+    // report's result is then a sequence (FnAuto) holding each function's.
+    ChipReport runChip(const QList<int>& functions, const AppState& image);
 
     // After a Read: the bytes and defined mask the chip gave.
     const AppState& lastImage() const { return unit; }
@@ -153,24 +184,25 @@ public:
 
 private:
     // Why this chip must not start (empty when it may).
-    QString checkBeforeChip(int function, const AppState& image) const;
-    ChipReport refuse(int function, const QString& reason);
+    QString checkBeforeChip(const QList<int>& functions, const AppState& image) const;
+    // The functions one after another, as the engine runs an Auto sequence.
+    FunctionResult runFunctions(const QList<int>& functions);
+    ChipReport refuse(int function, ChipReport::Stage stage, const QString& reason);
     void count(const ChipReport& report);
     void keepRecord(ChipReport& report, bool open);
     // Delivers the report and counts it.
     ChipReport finish(ChipReport report);
 
-    class Events;
     AppState unit; // the configuration plus the chip's image during a run
     SessionObserver& observer;
     TransportFactory openLink;
     std::unique_ptr<Transport> transport;
-    std::unique_ptr<Events> events;
     std::unique_ptr<DeviceFunctions> engine;
     std::unique_ptr<ProductionLog> log;
     SessionSettings current;
     Status connected = Status::Fail(QString());
     bool triedConnect = false;
+    bool portOpen = false;
     bool prepared = false;
     QByteArray identity;
     SessionCounts tally;

@@ -43,8 +43,8 @@ SessionHost::SessionHost(const AppState& setup, ProgrammingSession::TransportFac
     connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
     thread.start();
     // A lost line is told by the serial link itself, outside any function.
-    auto opener = [this, open = std::move(open)](Status* status) {
-        std::unique_ptr<Transport> link = open(status);
+    auto opener = [this, open = std::move(open)](const AppState& setup, Status* status) {
+        std::unique_ptr<Transport> link = open(setup, status);
         if (auto* serial = dynamic_cast<SerialLink*>(link.get()))
             connect(serial, &SerialLink::connectionLost, this, &SessionHost::connectionLost);
         return link;
