@@ -30,6 +30,8 @@ public:
     void setPrefix(const QString& text) { prefix = text; }
     // The last error printed (without the prefix), for a summary.
     QString lastError() const { return lastErrorText; }
+    // A new round of the same command line: its own last error.
+    void forgetLastError() { lastErrorText.clear(); }
 
 private:
     bool quiet;

@@ -279,6 +279,15 @@ constexpr OptionEntry optionTable[] = {
      "first number of the series (default 1)", nullptr},
     {"--serial-step", nullptr, OptionValue::Required, applySerial, "--serial-step N",
      "step between numbers (default 1)", nullptr},
+    {"--serial-overwrite", nullptr, OptionValue::None,
+     [](const QString&, const QString&, CliOptions& options) {
+         options.serialOverwrite = true;
+         return Status::Ok();
+     },
+     "--serial-overwrite",
+     "let the serial number cover bytes of the image (without\n"
+     "it, such a field is refused before anything is sent)",
+     nullptr},
     {"--from", nullptr, OptionValue::Required,
      [](const QString& name, const QString& value, CliOptions& options) {
          return readTimeArgument(name, value, false, options.exportFrom);

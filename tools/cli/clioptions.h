@@ -71,9 +71,10 @@ struct CliOptions {
     // --log [PATH|URL]: an empty value means varn-log.sqlite in the current
     // folder. Unset: no record is written (export still reads the default).
     std::optional<QString> log;
-    bool createLog = false; // --create-log: a log file that does not exist is started
-    SerialSettings serial;  // --serial-*; enabled by --serial-address
-    QDateTime exportFrom;   // --from, --to: export's time range (UTC)
+    bool createLog = false;       // --create-log: a log file that does not exist is started
+    SerialSettings serial;        // --serial-*; enabled by --serial-address
+    bool serialOverwrite = false; // --serial-overwrite: the field may cover image bytes
+    QDateTime exportFrom;         // --from, --to: export's time range (UTC)
     QDateTime exportTo;
     QList<CliOperation> operations;
 };
