@@ -7,6 +7,8 @@
 #include "support/virtualunit.h"
 #include "varn_version.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -107,6 +109,32 @@ QList<varn::ChipRecord> readRecords(const QString& path) {
     if (!log || !log->records(&records))
         qWarning("cannot read the log %s: %s", qPrintable(path), qPrintable(opened.message));
     return records;
+}
+
+// Every line varn-cli --json printed: valid against the schema in doc/ (with
+// Debian's python3-jsonschema), and each an object. Returns the objects.
+QList<QJsonObject> checkJsonLines(const QByteArray& out) {
+    QList<QJsonObject> objects;
+    for (const QByteArray& line : out.split('\n')) {
+        if (!line.isEmpty())
+            objects.append(QJsonDocument::fromJson(line).object());
+    }
+    QProcess python;
+    python.start("/usr/bin/python3",
+                 {"-c",
+                  "import json, sys, jsonschema\n"
+                  "v = jsonschema.Draft7Validator(json.load(open(sys.argv[1])))\n"
+                  "for n, line in enumerate(sys.stdin, 1):\n"
+                  "    for e in v.iter_errors(json.loads(line)):\n"
+                  "        sys.exit('line %d: %s: %s' % (n, e.message, line))\n",
+                  VARN_SOURCE_DIR "/doc/varn-cli-events.schema.json"});
+    python.write(out);
+    python.closeWriteChannel();
+    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+        qWarning("%s", python.readAllStandardError().constData());
+    if (python.exitCode() != 0)
+        objects.clear();
+    return objects;
 }
 
 #define START_UNIT(u) QVERIFY2((u).start(), qPrintable((u).error()))
@@ -691,11 +719,15 @@ private slots:
             ::signal(SIGINT, SIG_DFL);
             ::signal(SIGTERM, SIG_DFL);
         });
-        process.start(VARN_CLI_PATH, {"--port", unit.path(), "--device", "3", "--log", "log.sqlite",
-                                      "--create-log", "load", "image.bin", "program", "verify"});
+        process.start(VARN_CLI_PATH,
+                      {"--json", "--port", unit.path(), "--device", "3", "--log", "log.sqlite",
+                       "--create-log", "load", "image.bin", "program", "verify"});
         QVERIFY(process.waitForStarted());
         // Identification, the load sequence, then program blocks.
-        QVERIFY(unit.waitForFrames(80, 30000));
+        QVERIFY2(unit.waitForFrames(80, 30000),
+                 qPrintable(QStringLiteral("%1 frames; %2")
+                                .arg(unit.frames().size())
+                                .arg(QString::fromLocal8Bit(process.readAllStandardError()))));
         ::kill(pid_t(process.processId()), signal);
         QVERIFY(process.waitForFinished(30000));
         const QString err = QString::fromLocal8Bit(process.readAllStandardError());
@@ -711,6 +743,52 @@ private slots:
                      stopped.failureAddress % 16 == 0,
                  qPrintable(QString::number(stopped.failureAddress)));
         QCOMPARE(stopped.functions, QStringList{"Program"});
+        const QList<QJsonObject> objects = checkJsonLines(process.readAllStandardOutput());
+        QVERIFY(!objects.isEmpty());
+        QCOMPARE(objects.last()["outcome"].toString(), QStringLiteral("stopped"));
+    }
+
+    // --json: the run's events as JSON Lines on standard output, every line
+    // valid against the schema; people's text on standard error.
+    void jsonLines_data() {
+        QTest::addColumn<QList<int>>("faults"); // per unit: 0 none, 1 bad chip, 2 line lost
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("event"); // one the run must have printed
+        QTest::newRow("pass") << QList<int>{0} << Ok << "serial-assigned";
+        QTest::newRow("mismatch") << QList<int>{1} << Mismatch << "\"differences\":[{";
+        QTest::newRow("line lost") << QList<int>{2} << Communication << "\"linkFault\"";
+        QTest::newRow("several units") << QList<int>{0, 1} << Mismatch << "\"type\":\"summary\"";
+    }
+    void jsonLines() {
+        QFETCH(QList<int>, faults);
+        QFETCH(int, status);
+        QFETCH(QString, event);
+        Workspace ws;
+        ws.write("image.bin", pattern(256, 3));
+        QByteArray badChip = blank(65536);
+        badChip[0x10] = 0;
+        std::vector<std::unique_ptr<VirtualUnit>> units;
+        QStringList arguments{"--json",           "--log", "log.sqlite",        "--create-log",
+                              "--serial-address", "F0",    "--serial-overwrite"};
+        for (const int fault : faults) {
+            units.push_back(std::make_unique<VirtualUnit>(
+                ws.unitArguments(fault == 1 ? badChip : QByteArray(),
+                                 fault == 2 ? QStringList{"--close-after", "12"} : QStringList{})));
+            START_UNIT(*units.back());
+            arguments << "--port" << units.back()->path();
+        }
+        const CliResult r =
+            ws.run(arguments + QStringList{"load", "image.bin", "program", "verify"});
+        CHECK_RUN(r, status);
+        QVERIFY2(r.out.contains(event), qPrintable(r.out));
+        QVERIFY2(r.err.contains("Loaded image.bin"), qPrintable(r.err));
+        const QList<QJsonObject> objects = checkJsonLines(r.out.toUtf8());
+        QVERIFY(!objects.isEmpty());
+        QCOMPARE(objects.last()["exitStatus"].toInt(), status);
+        QCOMPARE(
+            int(std::count_if(objects.begin(), objects.end(),
+                              [](const QJsonObject& o) { return o["type"] == "run-started"; })),
+            int(faults.size()));
     }
 
     // Several --port: every unit runs the same operations at once; a failing

@@ -63,6 +63,7 @@ struct CliOptions {
     bool onlyImage = false;    // --only-image: program, verify, blank, compare
     bool allowPartial = false; // a load that left data out still succeeds
     bool quiet = false;
+    bool json = false; // --json: JSON Lines on standard output, text on standard error
     bool help = false;
     bool version = false;
     bool listPorts = false; // --list-ports: the ports and comN entries, nothing else

@@ -8,12 +8,15 @@
 #include "files/filecompare.h"
 #include "files/imagefiles.h"
 #include "functions/functiontext.h"
+#include "jsonevents.h"
 #include "link/portinfo.h"
 #include "multiunit.h"
 #include "session/logaccess.h"
 #include "session/openlink.h"
 #include "stopsignal.h"
+
 #include "varn_version.h"
+#include <QElapsedTimer>
 
 #include <QDir>
 #include <QFileInfo>
@@ -58,7 +61,12 @@ int functionIndex(CliOperation::Kind kind) {
 } // namespace
 
 CliProgrammer::CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console)
-    : state(state), options(options), console(console) {}
+    : state(state), options(options), console(console) {
+    if (options.json)
+        json = std::make_unique<JsonEvents>(options.portPath.isEmpty()
+                                                ? QStringLiteral("COM%1").arg(state.PortNumber)
+                                                : options.portPath);
+}
 
 CliProgrammer::~CliProgrammer() = default;
 
@@ -101,6 +109,16 @@ int CliProgrammer::applyOverrides() {
 }
 
 int CliProgrammer::run() {
+    QElapsedTimer clock;
+    clock.start();
+    lastSerial = -1;
+    const int status = runOperations();
+    if (json)
+        json->runFinished(status, clock.elapsed(), lastSerial);
+    return status;
+}
+
+int CliProgrammer::runOperations() {
     // Nothing goes to the unit unless its record can be kept.
     if (const int status = openLog(); status != ExitOk)
         return status;
@@ -362,14 +380,16 @@ int CliProgrammer::runChip(const QList<int>& functions) {
         lostLine = false;
         session.reconnect();
     }
-    lastSerial = -1;
     lastNotice.clear();
+    if (json)
+        json->runStarted(state, imagePath, functions);
     const ChipReport report = session.runChip(functions, state);
     progressLabel.clear();
     console.clearProgress();
     if (report.readBack)
         state = *report.readBack;
-    lastSerial = report.serial;
+    if (report.serial >= 0)
+        lastSerial = report.serial;
     const int status = chipStatus(report);
     lostLine = status == ExitCommunication;
     if (status == ExitOk && functions == QList<int>{FnAuto} && report.result.steps.empty())
@@ -428,14 +448,20 @@ int CliProgrammer::chipStatus(const ChipReport& report) {
 }
 
 void CliProgrammer::functionStarted(const FunctionResult& run) {
+    if (json)
+        json->functionStarted(run);
     progressLabel = StartText(run.function);
 }
 
-void CliProgrammer::functionProgress(const FunctionResult& /*run*/, int percent) {
+void CliProgrammer::functionProgress(const FunctionResult& run, int percent) {
+    if (json)
+        json->functionProgress(run, percent);
     console.progress(progressLabel, percent);
 }
 
 void CliProgrammer::functionFinished(const FunctionResult& result) {
+    if (json)
+        json->functionFinished(result);
     // Erase and Lock run their bar after the result: no bar then.
     progressLabel.clear();
     console.clearProgress();
@@ -477,11 +503,21 @@ void CliProgrammer::refused(const QString& reason) {
     console.error(reason);
 }
 
+void CliProgrammer::unitIdentified(const QByteArray& reply) {
+    if (json)
+        json->unitIdentified(reply, programming->settings().context.unitName,
+                             programming->settings().context.unitVersion);
+}
+
 void CliProgrammer::serialAssigned(qint64 serial) {
+    if (json)
+        json->serialAssigned(serial);
     console.info(QStringLiteral("Serial number %1").arg(serial));
 }
 
-void CliProgrammer::recordWritten(const ChipRecord& /*record*/, const QString& notice) {
+void CliProgrammer::recordWritten(const ChipRecord& record, const QString& notice) {
+    if (json)
+        json->recordWritten(record, notice);
     // The record waits in the local journal: said once per chip.
     if (!notice.isEmpty() && notice != lastNotice)
         console.error(notice);
@@ -497,6 +533,7 @@ int RunCli(const QStringList& arguments) {
         return ExitUsage;
     }
     CliConsole console(options.quiet, CliConsole::StandardErrorIsTerminal());
+    console.setTextToStandardError(options.json);
     if (options.help) {
         console.result(CliUsage().chopped(1));
         return ExitOk;

@@ -11,6 +11,7 @@
 
 namespace varn {
 
+class JsonEvents;
 class StopRegistration;
 
 // Runs the operations of one command line: the file and buffer operations
@@ -48,10 +49,12 @@ public:
     void functionProgress(const FunctionResult& run, int percent) override;
     void functionFinished(const FunctionResult& result) override;
     void refused(const QString& reason) override;
+    void unitIdentified(const QByteArray& reply) override;
     void serialAssigned(qint64 serial) override;
     void recordWritten(const ChipRecord& record, const QString& notice) override;
 
 private:
+    int runOperations();
     int runOperation(const CliOperation& operation);
     int loadFile(const QString& path);
     int saveFile(const QString& path);
@@ -84,6 +87,9 @@ private:
     QString imageFile;
     QString imagePath;
     QString lastNotice;
+
+    // --json: the events as JSON Lines.
+    std::unique_ptr<JsonEvents> json;
 
     // The bar's label while a function runs; empty once it has finished.
     QString progressLabel;

@@ -4,6 +4,7 @@
 #include "cliprogrammer.h"
 #include "exitstatus.h"
 
+#include "jsonevents.h"
 #include "stopsignal.h"
 
 #include <QElapsedTimer>
@@ -113,6 +114,7 @@ private:
         BlockStopSignalsInThisThread();
         auto state = std::make_unique<AppState>(base);
         CliConsole console(options.quiet, false);
+        console.setTextToStandardError(options.json);
         if (prefixed)
             console.setPrefix(PortLabel(port) + QStringLiteral(": "));
         CliProgrammer programmer(*state, options, console);
@@ -256,10 +258,11 @@ int RunSeveralUnits(const AppState& base, const CliOptions& given, CliConsole& c
     int worst = ExitOk;
     int chips = 0;
     int passed = 0;
+    QList<UnitOutcome> outcomes;
     for (;;) {
         for (const auto& worker : workers)
             worker->startRound();
-        QList<UnitOutcome> outcomes;
+        outcomes.clear();
         chips = passed = 0;
         qint64 nextSerial = -1;
         for (const auto& worker : workers) {
@@ -291,9 +294,10 @@ int RunSeveralUnits(const AppState& base, const CliOptions& given, CliConsole& c
         worker->finish();
     if (options.repeat)
         console.result(QStringLiteral("Total: ") + Yield(chips, passed));
-    if (StopSignal())
-        return StopExitStatus();
-    return worst;
+    const int status = StopSignal() ? StopExitStatus() : worst;
+    if (options.json)
+        JsonEvents::summary(outcomes, status, chips, passed);
+    return status;
 }
 
 } // namespace varn
