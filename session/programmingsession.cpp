@@ -27,6 +27,15 @@ Status WriteChipFields(AppState& chip, const SerialSettings& serial, qint64 numb
     return Status::Ok();
 }
 
+// Whether any of the functions programs the chip (and so needs its number).
+bool AnyPrograms(const AppState& state, const QList<int>& functions) {
+    for (const int function : functions) {
+        if (RunPrograms(state, function))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 QString SerialFieldProblem(const SerialSettings& serial, const AppState& image, bool overwrite) {
@@ -169,13 +178,14 @@ bool ProgrammingSession::halted() const {
     return current.stopAfterFailures > 0 && tally.failuresInRow >= current.stopAfterFailures;
 }
 
-QString ProgrammingSession::checkBeforeChip(int function, const AppState& image) const {
+QString ProgrammingSession::checkBeforeChip(const QList<int>& functions,
+                                            const AppState& image) const {
     // The wrong image must not reach a chip.
     if (current.expectCrc32 && BufferCrc32(image) != *current.expectCrc32)
         return QStringLiteral("Image CRC-32 %1, expected %2: nothing was sent to the programmer "
                               "unit.")
             .arg(Crc32Text(BufferCrc32(image)), Crc32Text(*current.expectCrc32));
-    if (current.logLocation && current.serial.enabled && RunPrograms(image, function)) {
+    if (current.logLocation && current.serial.enabled && AnyPrograms(image, functions)) {
         if (QString why = SerialFieldProblem(current.serial, image, current.serialOverwrite);
             !why.isEmpty())
             return why;
@@ -197,6 +207,40 @@ ChipReport ProgrammingSession::refuse(int function, ChipReport::Stage stage,
 }
 
 ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
+    return runChip(QList<int>{function}, image);
+}
+
+FunctionResult ProgrammingSession::runFunctions(const QList<int>& functions) {
+    if (functions.size() == 1)
+        return engine->RunFunction(functions.front());
+    FunctionResult summary;
+    summary.function = FnAuto;
+    summary.started = QDateTime::currentDateTimeUtc();
+    for (const int function : functions) {
+        FunctionResult step = engine->RunFunction(function);
+        summary.blocksDone += step.blocksDone;
+        summary.blocksTotal += step.blocksTotal;
+        summary.bytesTransferred += step.bytesTransferred;
+        summary.resent += step.resent;
+        summary.programSent = summary.programSent || step.programSent;
+        const bool ended = !step.succeeded();
+        if (ended) {
+            summary.outcome = step.outcome;
+            summary.refusal = step.refusal;
+            summary.linkFault = step.linkFault;
+            summary.differences = step.differences;
+            summary.stoppedAt = step.stoppedAt;
+        }
+        summary.steps.push_back(std::move(step));
+        if (ended)
+            break;
+    }
+    summary.finished = QDateTime::currentDateTimeUtc();
+    return summary;
+}
+
+ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppState& image) {
+    const int function = functions.isEmpty() ? FnAuto : functions.front();
     // The chip's own copy: its serial number never reaches the user's buffer,
     // and the next chip starts from the image again.
     const bool identifiedNow = unit.UnitIdentified;
@@ -220,7 +264,7 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
                                                                  "programmer unit.")));
     }
     // A refusal is recorded as one.
-    if (QString why = checkBeforeChip(function, image); !why.isEmpty()) {
+    if (QString why = checkBeforeChip(functions, image); !why.isEmpty()) {
         ChipReport report = refuse(function, ChipReport::Stage::Image, why);
         keepRecord(report, false);
         return finish(report);
@@ -237,7 +281,7 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
     report.function = function;
     report.result.function = function;
     // Compare changes no chip: it leaves no record.
-    const bool records = log && function != FnCompare;
+    const bool records = log && functions != QList<int>{FnCompare};
     if (records) {
         RunContext context = current.context;
         report.record = StartRecord(unit, context);
@@ -252,7 +296,7 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
     }
 
     // The serial number, written into this chip's copy only.
-    if (records && current.serial.enabled && RunPrograms(unit, function)) {
+    if (records && current.serial.enabled && AnyPrograms(unit, functions)) {
         qint64 number = -1;
         Status given = log->allocateSerial(current.serial, &number);
         if (given)
@@ -289,7 +333,7 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
     }
 
     engine->setOptions(current.functions);
-    report.result = engine->RunFunction(function);
+    report.result = runFunctions(functions);
     if (records) {
         AddResult(report.record, report.result);
         // A block carrying image bytes went out, acknowledged or not.
@@ -297,7 +341,7 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
             report.record.programBytesSent || report.result.programSent;
         report.record.programmedCrc32 = BufferCrc32(unit);
     }
-    if (function == FnRead && report.result.ran())
+    if (functions.contains(FnRead) && report.result.ran())
         report.readBack = std::make_shared<const AppState>(unit);
     if (!report.result.succeeded())
         report.stage = ChipReport::Stage::Run;

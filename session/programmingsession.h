@@ -162,6 +162,11 @@ public:
     // One chip: image holds the buffer and its defined bytes as the user has
     // them (never changed by the run). function: list index 0..6 or FnCompare.
     ChipReport runChip(int function, const AppState& image);
+    // One chip through several functions in a row (varn-cli's "program
+    // verify"): one record listing each, one serial number when any of them
+    // programs, and the first that does not succeed ends the chip. The
+    // report's result is then a sequence (FnAuto) holding each function's.
+    ChipReport runChip(const QList<int>& functions, const AppState& image);
 
     // After a Read: the bytes and defined mask the chip gave.
     const AppState& lastImage() const { return unit; }
@@ -179,7 +184,9 @@ public:
 
 private:
     // Why this chip must not start (empty when it may).
-    QString checkBeforeChip(int function, const AppState& image) const;
+    QString checkBeforeChip(const QList<int>& functions, const AppState& image) const;
+    // The functions one after another, as the engine runs an Auto sequence.
+    FunctionResult runFunctions(const QList<int>& functions);
     ChipReport refuse(int function, ChipReport::Stage stage, const QString& reason);
     void count(const ChipReport& report);
     void keepRecord(ChipReport& report, bool open);

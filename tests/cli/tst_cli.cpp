@@ -7,12 +7,15 @@
 #include "support/virtualunit.h"
 #include "varn_version.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 #include <tuple>
 #include <vector>
@@ -66,6 +69,7 @@ struct Workspace {
     CliResult run(const QStringList& arguments, const QByteArray& input = {}) const {
         QProcess process;
         process.setWorkingDirectory(dir.path());
+        process.setProcessEnvironment(environment());
         process.start(QStringLiteral(VARN_CLI_PATH), arguments);
         process.write(input);
         process.closeWriteChannel();
@@ -80,6 +84,13 @@ struct Workspace {
         return result;
     }
 
+    // The local journal of the production log stays in the workspace.
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", path("data"));
+        return env;
+    }
+
     // A unit that knows the same device table, with its memory preset.
     QStringList unitArguments(const QByteArray& memory, const QStringList& extra = {}) const {
         write("unit-memory.bin", memory.isEmpty() ? blank(65536) : memory);
@@ -88,6 +99,43 @@ struct Workspace {
 
     QTemporaryDir dir;
 };
+
+// Every record of the log at path, oldest first.
+QList<varn::ChipRecord> readRecords(const QString& path) {
+    varn::Status opened;
+    const std::unique_ptr<varn::ProductionLog> log =
+        varn::ProductionLog::open(path, varn::LogOpenOptions{}, &opened);
+    QList<varn::ChipRecord> records;
+    if (!log || !log->records(&records))
+        qWarning("cannot read the log %s: %s", qPrintable(path), qPrintable(opened.message));
+    return records;
+}
+
+// Every line varn-cli --json printed: valid against the schema in doc/ (with
+// Debian's python3-jsonschema), and each an object. Returns the objects.
+QList<QJsonObject> checkJsonLines(const QByteArray& out) {
+    QList<QJsonObject> objects;
+    for (const QByteArray& line : out.split('\n')) {
+        if (!line.isEmpty())
+            objects.append(QJsonDocument::fromJson(line).object());
+    }
+    QProcess python;
+    python.start("/usr/bin/python3",
+                 {"-c",
+                  "import json, sys, jsonschema\n"
+                  "v = jsonschema.Draft7Validator(json.load(open(sys.argv[1])))\n"
+                  "for n, line in enumerate(sys.stdin, 1):\n"
+                  "    for e in v.iter_errors(json.loads(line)):\n"
+                  "        sys.exit('line %d: %s: %s' % (n, e.message, line))\n",
+                  VARN_SOURCE_DIR "/doc/varn-cli-events.schema.json"});
+    python.write(out);
+    python.closeWriteChannel();
+    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+        qWarning("%s", python.readAllStandardError().constData());
+    if (python.exitCode() != 0)
+        objects.clear();
+    return objects;
+}
 
 #define START_UNIT(u) QVERIFY2((u).start(), qPrintable((u).error()))
 
@@ -453,14 +501,15 @@ private slots:
     }
 
     // Four chips through one log: each record and each chip's number in the
-    // unit's saved memory; the chip that fails verify gives its number on.
+    // unit's saved memory; the chip that fails verify keeps its number (it
+    // was programmed into it).
     void productionRecords() {
         Workspace ws;
         const QByteArray image = pattern(256, 3);
         ws.write("image.bin", image);
-        const QStringList serial{"--serial-address",  "10",  "--serial-length", "2",
-                                 "--serial-encoding", "bcd", "--serial-first",  "1200",
-                                 "--serial-step",     "5"};
+        const QStringList serial{"--serial-address",  "10",  "--serial-length",   "2",
+                                 "--serial-encoding", "bcd", "--serial-first",    "1200",
+                                 "--serial-step",     "5",   "--serial-overwrite"};
         QByteArray planted = blank(65536);
         planted[0x80] = 0; // programming only clears bits: verify finds 00
         const QList<QByteArray> memories{blank(65536), planted, blank(65536), blank(65536)};
@@ -478,10 +527,7 @@ private slots:
             QCOMPARE(ws.read("saved.bin").mid(0x10, 2).toHex().toLongLong(), serials[i]);
         }
 
-        const auto log = varn::ProductionLog::open(ws.path("line.sqlite"), {}, nullptr);
-        QVERIFY(log);
-        QList<varn::ChipRecord> records;
-        QVERIFY(log->records(&records));
+        const QList<varn::ChipRecord> records = readRecords(ws.path("line.sqlite"));
         QCOMPARE(records.size(), 4);
         for (int i = 0; i < 4; ++i)
             QCOMPARE(records[i].serial, serials[i]);
@@ -509,11 +555,14 @@ private slots:
     void logFailures_data() {
         QTest::addColumn<LogCase>("testCase");
         QTest::newRow("unit stops answering")
-            << LogCase({"--no-answer", "3"}, "log.sqlite", {"--create-log"}, Communication, "", -1);
+            << LogCase({"--no-answer", "3"}, "log.sqlite", {}, Communication, "", -1);
         QTest::newRow("log cannot be opened")
             << LogCase({}, "missing/log.sqlite", {}, LogError, "Nothing was sent", 0);
         QTest::newRow("record cannot be written")
-            << LogCase({}, "refuse", {"--serial-address", "20"}, LogError, "serial_number=1 ", -1);
+            << LogCase({}, "refuse", {"--serial-address", "20", "--serial-overwrite"}, LogError,
+                       "Nothing was sent", 1);
+        QTest::newRow("serial field over the image") << LogCase(
+            {}, "log.sqlite", {"--serial-address", "20"}, Usage, "covers bytes of the image", 0);
         QTest::newRow("serial number without log")
             << LogCase({}, "", {"--serial-address", "20"}, Usage, "need the production log", 0);
     }
@@ -524,9 +573,10 @@ private slots:
         ws.write("image.bin", pattern(256, 4));
         if (log == QLatin1String("refuse")) {
             log = ws.path("refuse.sqlite");
+            varn::Status made;
             varn::LogOpenOptions create;
             create.create = true;
-            QVERIFY(varn::ProductionLog::open(log, create, nullptr));
+            QVERIFY(varn::ProductionLog::open(log, create, &made));
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "refuse");
             db.setDatabaseName(log);
             QVERIFY(db.open());
@@ -537,7 +587,7 @@ private slots:
         VirtualUnit unit(ws.unitArguments({}, unitOptions));
         START_UNIT(unit);
         if (!log.isEmpty())
-            arguments << "--log" << log;
+            arguments << "--log" << log << "--create-log";
         const CliResult r = ws.run(arguments + QStringList{"--port", unit.path(), "load",
                                                            "image.bin", "program", "verify"});
         CHECK_RUN(r, status);
@@ -546,34 +596,57 @@ private slots:
             QCOMPARE(unit.frames().size(), framesSent);
         if (status != Communication)
             return;
-        const auto opened = varn::ProductionLog::open(ws.path(log), {}, nullptr);
-        QVERIFY(opened);
-        QList<varn::ChipRecord> records;
-        QVERIFY(opened->records(&records));
+        const QList<varn::ChipRecord> records = readRecords(ws.path(log));
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].failure, varn::ChipRecord::Failure::Communication);
         QCOMPARE(records[0].failedStep, QStringLiteral("Program"));
     }
 
-    // --repeat: Enter runs the next chip, q or the end of the input ends;
-    // the counts and the yield close the run.
+    // --repeat at a keyboard: Enter runs the next chip, q or the end of the
+    // input ends, keys typed while a chip runs are dropped; the prompt names
+    // the next serial number; the counts and the yield close the run.
     void repeat_data() {
+        QTest::addColumn<QStringList>("options");
         QTest::addColumn<bool>("badChip");
-        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QList<QByteArray>>("answers"); // [0] typed during the first chip
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("total");
-        QTest::newRow("Enter, then q") << false << QByteArray("\nq\n") << Ok
-                                       << "Total: 2 chips, 2 passed, 0 failed, yield 100.0 %";
+        QTest::addColumn<QString>("prompt");
+        const QString next = "Next chip: Enter continues, q ends.";
+        QTest::newRow("Enter, then q")
+            << QStringList{} << false << QList<QByteArray>{"\n", "\n", "q\n"} << Ok
+            << "Total: 2 chips, 2 passed, 0 failed, yield 100.0 %" << next;
         QTest::newRow("end of input")
-            << false << QByteArray() << Ok << "Total: 1 chips, 1 passed, 0 failed, yield 100.0 %";
-        QTest::newRow("bad chip three times") << true << QByteArray("\n\nQ\n") << Mismatch
-                                              << "Total: 3 chips, 0 passed, 3 failed, yield 0.0 %";
+            << QStringList{} << false << QList<QByteArray>{""} << Ok
+            << "Total: 1 chips, 1 passed, 0 failed, yield 100.0 %" << next;
+        QTest::newRow("bad chip three times")
+            << QStringList{} << true << QList<QByteArray>{"", "\n", "\n", "Q\n"} << Mismatch
+            << "Total: 3 chips, 0 passed, 3 failed, yield 0.0 %" << next;
+        QTest::newRow("wrong image: no chip counted")
+            << QStringList{"--expect-crc32", "12345678"} << false << QList<QByteArray>{"", "q\n"}
+            << FileError << "Total: 0 chips, 0 passed, 0 failed, yield 0.0 %" << next;
+        QTest::newRow("next serial number") << QStringList{"--log",
+                                                           "log.sqlite",
+                                                           "--create-log",
+                                                           "--serial-address",
+                                                           "F0",
+                                                           "--serial-first",
+                                                           "7",
+                                                           "--serial-overwrite",
+                                                           "erase",
+                                                           "program",
+                                                           "verify"}
+                                            << false << QList<QByteArray>{"", "\n", "q\n"} << Ok
+                                            << "Total: 2 chips, 2 passed, 0 failed, yield 100.0 %"
+                                            << "Next chip (serial 8): Enter continues, q ends.";
     }
     void repeat() {
+        QFETCH(QStringList, options);
         QFETCH(bool, badChip);
-        QFETCH(QByteArray, input);
+        QFETCH(QList<QByteArray>, answers);
         QFETCH(int, status);
         QFETCH(QString, total);
+        QFETCH(QString, prompt);
         Workspace ws;
         ws.write("image.bin", pattern(256, 3));
         QByteArray memory = blank(65536);
@@ -581,13 +654,141 @@ private slots:
             memory[0x10] = 0;
         VirtualUnit unit(ws.unitArguments(memory));
         START_UNIT(unit);
-        const CliResult r = ws.run(
-            {"--repeat", "--port", unit.path(), "load", "image.bin", "program", "verify"}, input);
+        QProcess process;
+        process.setWorkingDirectory(ws.dir.path());
+        process.setProcessEnvironment(ws.environment());
+        process.setReadChannel(QProcess::StandardError);
+        // Without "erase" in the options, the unit's memory carries over from
+        // one chip to the next.
+        if (!options.contains("erase"))
+            options << "program"
+                    << "verify";
+        process.start(VARN_CLI_PATH,
+                      QStringList{"--repeat", "--port", unit.path(), "load", "image.bin"} +
+                          options);
+        QVERIFY(process.waitForStarted());
+        process.write(answers.value(0));
+        QByteArray err;
+        qsizetype answered = 0;
+        QDeadlineTimer limit(120000);
+        while (process.state() != QProcess::NotRunning && !limit.hasExpired()) {
+            process.waitForReadyRead(50);
+            err += process.readAllStandardError();
+            for (; answered < err.count("Enter continues, q ends."); ++answered) {
+                if (answered + 1 < answers.size())
+                    process.write(answers[answered + 1]);
+                else
+                    process.closeWriteChannel();
+            }
+        }
+        QVERIFY2(process.state() == QProcess::NotRunning, err.constData());
+        const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        QVERIFY2(process.exitCode() == status, err.constData());
+        QVERIFY2(out.endsWith(total + "\n"), qPrintable(out));
+        QVERIFY2(err.contains(prompt.toLocal8Bit()), err.constData());
+        const int rounds = int(answered);
+        QCOMPARE(int(out.count(status == FileError ? " FILE "
+                               : badChip           ? " MISMATCH "
+                                                   : " PASS ")),
+                 rounds);
+        // The unit is identified when the run starts, not for every chip.
+        QCOMPARE(int(unit.frames().count(QByteArray("\x01T"))), status == FileError ? 0 : 1);
+    }
+
+    // Ctrl+C or SIGTERM in the middle of Program: the block in flight ends,
+    // the run stops with the shell's status, and the chip's record says
+    // where it stopped.
+    void stopMidProgram_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("status");
+        QTest::newRow("SIGINT") << SIGINT << 130;
+        QTest::newRow("SIGTERM") << SIGTERM << 143;
+    }
+    void stopMidProgram() {
+        QFETCH(int, signal);
+        QFETCH(int, status);
+        Workspace ws;
+        ws.write("image.bin", pattern(8192, 1));
+        VirtualUnit unit(ws.unitArguments({}, {"--baud-emulation"}));
+        START_UNIT(unit);
+        QProcess process;
+        process.setWorkingDirectory(ws.dir.path());
+        process.setProcessEnvironment(ws.environment());
+        // As a terminal starts it: a background start would ignore SIGINT.
+        process.setChildProcessModifier([] {
+            ::signal(SIGINT, SIG_DFL);
+            ::signal(SIGTERM, SIG_DFL);
+        });
+        process.start(VARN_CLI_PATH,
+                      {"--json", "--port", unit.path(), "--device", "3", "--log", "log.sqlite",
+                       "--create-log", "load", "image.bin", "program", "verify"});
+        QVERIFY(process.waitForStarted());
+        // Identification, the load sequence, then program blocks.
+        QVERIFY2(unit.waitForFrames(80, 30000),
+                 qPrintable(QStringLiteral("%1 frames; %2")
+                                .arg(unit.frames().size())
+                                .arg(QString::fromLocal8Bit(process.readAllStandardError()))));
+        ::kill(pid_t(process.processId()), signal);
+        QVERIFY(process.waitForFinished(30000));
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == status,
+                 qPrintable(err));
+        const QList<varn::ChipRecord> records = readRecords(ws.path("log.sqlite"));
+        QCOMPARE(records.size(), 1);
+        const varn::ChipRecord& stopped = records[0];
+        QCOMPARE(stopped.failure, varn::ChipRecord::Failure::Stopped);
+        QCOMPARE(stopped.failedStep, QStringLiteral("Program"));
+        QVERIFY(stopped.programBytesSent);
+        QVERIFY2(stopped.failureAddress > 0 && stopped.failureAddress < 8192 &&
+                     stopped.failureAddress % 16 == 0,
+                 qPrintable(QString::number(stopped.failureAddress)));
+        QCOMPARE(stopped.functions, QStringList{"Program"});
+        const QList<QJsonObject> objects = checkJsonLines(process.readAllStandardOutput());
+        QVERIFY(!objects.isEmpty());
+        QCOMPARE(objects.last()["outcome"].toString(), QStringLiteral("stopped"));
+    }
+
+    // --json: the run's events as JSON Lines on standard output, every line
+    // valid against the schema; people's text on standard error.
+    void jsonLines_data() {
+        QTest::addColumn<QList<int>>("faults"); // per unit: 0 none, 1 bad chip, 2 line lost
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("event"); // one the run must have printed
+        QTest::newRow("pass") << QList<int>{0} << Ok << "serial-assigned";
+        QTest::newRow("mismatch") << QList<int>{1} << Mismatch << "\"differences\":[{";
+        QTest::newRow("line lost") << QList<int>{2} << Communication << "\"linkFault\"";
+        QTest::newRow("several units") << QList<int>{0, 1} << Mismatch << "\"type\":\"summary\"";
+    }
+    void jsonLines() {
+        QFETCH(QList<int>, faults);
+        QFETCH(int, status);
+        QFETCH(QString, event);
+        Workspace ws;
+        ws.write("image.bin", pattern(256, 3));
+        QByteArray badChip = blank(65536);
+        badChip[0x10] = 0;
+        std::vector<std::unique_ptr<VirtualUnit>> units;
+        QStringList arguments{"--json",           "--log", "log.sqlite",        "--create-log",
+                              "--serial-address", "F0",    "--serial-overwrite"};
+        for (const int fault : faults) {
+            units.push_back(std::make_unique<VirtualUnit>(
+                ws.unitArguments(fault == 1 ? badChip : QByteArray(),
+                                 fault == 2 ? QStringList{"--close-after", "12"} : QStringList{})));
+            START_UNIT(*units.back());
+            arguments << "--port" << units.back()->path();
+        }
+        const CliResult r =
+            ws.run(arguments + QStringList{"load", "image.bin", "program", "verify"});
         CHECK_RUN(r, status);
-        QVERIFY2(r.out.endsWith(total + "\n"), qPrintable(r.out));
-        const int rounds = total.section(' ', 1, 1).toInt();
-        QCOMPARE(int(r.err.count("Next chip: Enter continues, q ends.")), rounds);
-        QCOMPARE(int(r.out.count(badChip ? " MISMATCH " : " PASS ")), rounds);
+        QVERIFY2(r.out.contains(event), qPrintable(r.out));
+        QVERIFY2(r.err.contains("Loaded image.bin"), qPrintable(r.err));
+        const QList<QJsonObject> objects = checkJsonLines(r.out.toUtf8());
+        QVERIFY(!objects.isEmpty());
+        QCOMPARE(objects.last()["exitStatus"].toInt(), status);
+        QCOMPARE(
+            int(std::count_if(objects.begin(), objects.end(),
+                              [](const QJsonObject& o) { return o["type"] == "run-started"; })),
+            int(faults.size()));
     }
 
     // Several --port: every unit runs the same operations at once; a failing

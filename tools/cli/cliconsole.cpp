@@ -32,12 +32,12 @@ void CliConsole::info(const QString& text) {
     if (quiet)
         return;
     clearProgress();
-    writeLine(stdout, prefix + text);
+    writeLine(textToStandardError ? stderr : stdout, prefix + text);
 }
 
 void CliConsole::result(const QString& text) {
     clearProgress();
-    writeLine(stdout, prefix + text);
+    writeLine(textToStandardError ? stderr : stdout, prefix + text);
 }
 
 void CliConsole::error(const QString& text) {

@@ -28,8 +28,13 @@ public:
     // Put before every line, so that the lines of several units told apart
     // ("/dev/ttyUSB1: Programming ...   OK!").
     void setPrefix(const QString& text) { prefix = text; }
+    // --json: standard output carries only JSON Lines; every text for people
+    // goes to standard error.
+    void setTextToStandardError(bool on) { textToStandardError = on; }
     // The last error printed (without the prefix), for a summary.
     QString lastError() const { return lastErrorText; }
+    // A new round of the same command line: its own last error.
+    void forgetLastError() { lastErrorText.clear(); }
 
 private:
     bool quiet;
@@ -38,6 +43,7 @@ private:
     int shownPercent = -1;
     QString shownLabel;
     QString prefix;
+    bool textToStandardError = false;
     QString lastErrorText;
 };
 

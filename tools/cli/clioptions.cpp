@@ -244,6 +244,15 @@ constexpr OptionEntry optionTable[] = {
      "print only errors and the output of checksum\n"
      "and identify",
      nullptr},
+    {"--json", nullptr, OptionValue::None,
+     [](const QString&, const QString&, CliOptions& options) {
+         options.json = true;
+         return Status::Ok();
+     },
+     "--json",
+     "the run as JSON Lines on standard output (see\n"
+     "doc/json.md); all other text goes to standard error",
+     nullptr},
     {"--log", nullptr, OptionValue::Optional,
      [](const QString&, const QString& value, CliOptions& options) {
          options.log = value;
@@ -279,6 +288,15 @@ constexpr OptionEntry optionTable[] = {
      "first number of the series (default 1)", nullptr},
     {"--serial-step", nullptr, OptionValue::Required, applySerial, "--serial-step N",
      "step between numbers (default 1)", nullptr},
+    {"--serial-overwrite", nullptr, OptionValue::None,
+     [](const QString&, const QString&, CliOptions& options) {
+         options.serialOverwrite = true;
+         return Status::Ok();
+     },
+     "--serial-overwrite",
+     "let the serial number cover bytes of the image (without\n"
+     "it, such a field is refused before anything is sent)",
+     nullptr},
     {"--from", nullptr, OptionValue::Required,
      [](const QString& name, const QString& value, CliOptions& options) {
          return readTimeArgument(name, value, false, options.exportFrom);
@@ -561,6 +579,8 @@ QString CliUsage() {
                       "  5  production log error (it cannot be opened, so nothing was sent;\n"
                       "     or the record could not be written: the record goes to\n"
                       "     standard error)\n"
+                      "  130  stopped by Ctrl+C (SIGINT) at a block boundary\n"
+                      "  143  stopped by SIGTERM at a block boundary\n"
                       "With several units or --repeat the status is the most severe of any\n"
                       "unit and run: 2, then 5, then 4, then 3, then 1.\n");
 }

@@ -63,6 +63,7 @@ struct CliOptions {
     bool onlyImage = false;    // --only-image: program, verify, blank, compare
     bool allowPartial = false; // a load that left data out still succeeds
     bool quiet = false;
+    bool json = false; // --json: JSON Lines on standard output, text on standard error
     bool help = false;
     bool version = false;
     bool listPorts = false; // --list-ports: the ports and comN entries, nothing else
@@ -71,9 +72,10 @@ struct CliOptions {
     // --log [PATH|URL]: an empty value means varn-log.sqlite in the current
     // folder. Unset: no record is written (export still reads the default).
     std::optional<QString> log;
-    bool createLog = false; // --create-log: a log file that does not exist is started
-    SerialSettings serial;  // --serial-*; enabled by --serial-address
-    QDateTime exportFrom;   // --from, --to: export's time range (UTC)
+    bool createLog = false;       // --create-log: a log file that does not exist is started
+    SerialSettings serial;        // --serial-*; enabled by --serial-address
+    bool serialOverwrite = false; // --serial-overwrite: the field may cover image bytes
+    QDateTime exportFrom;         // --from, --to: export's time range (UTC)
     QDateTime exportTo;
     QList<CliOperation> operations;
 };

@@ -8,11 +8,15 @@
 #include "files/filecompare.h"
 #include "files/imagefiles.h"
 #include "functions/functiontext.h"
+#include "jsonevents.h"
 #include "link/portinfo.h"
-#include "link/seriallink.h"
 #include "multiunit.h"
-#include "production/csvexport.h"
+#include "session/logaccess.h"
+#include "session/openlink.h"
+#include "stopsignal.h"
+
 #include "varn_version.h"
+#include <QElapsedTimer>
 
 #include <QDir>
 #include <QFileInfo>
@@ -57,13 +61,14 @@ int functionIndex(CliOperation::Kind kind) {
 } // namespace
 
 CliProgrammer::CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console)
-    : state(state), options(options), console(console) {}
-
-CliProgrammer::~CliProgrammer() {
-    // The functions refer to the link; let them go first.
-    functions.reset();
-    link.reset();
+    : state(state), options(options), console(console) {
+    if (options.json)
+        json = std::make_unique<JsonEvents>(options.portPath.isEmpty()
+                                                ? QStringLiteral("COM%1").arg(state.PortNumber)
+                                                : options.portPath);
 }
+
+CliProgrammer::~CliProgrammer() = default;
 
 int CliProgrammer::applyOverrides() {
     if (options.portNumber)
@@ -104,55 +109,109 @@ int CliProgrammer::applyOverrides() {
 }
 
 int CliProgrammer::run() {
+    QElapsedTimer clock;
+    clock.start();
+    lastSerial = -1;
+    const int status = runOperations();
+    if (json)
+        json->runFinished(status, clock.elapsed(), lastSerial);
+    return status;
+}
+
+int CliProgrammer::runOperations() {
     // Nothing goes to the unit unless its record can be kept.
     if (const int status = openLog(); status != ExitOk)
         return status;
     int status = ExitOk;
-    for (const CliOperation& operation : options.operations) {
-        status = runOperation(operation);
-        if (status != ExitOk)
-            break;
+    const QList<CliOperation>& operations = options.operations;
+    for (qsizetype i = 0; i < operations.size() && status == ExitOk;) {
+        if (StopSignal())
+            return StopExitStatus();
+        if (!operations[i].isDeviceFunction()) {
+            status = runOperation(operations[i++]);
+            continue;
+        }
+        QList<int> functions;
+        for (; i < operations.size() && operations[i].isDeviceFunction(); ++i)
+            functions.append(functionIndex(operations[i].kind));
+        status = runChip(functions);
     }
-    return finishRecord(status);
+    if (StopSignal())
+        return StopExitStatus();
+    return status;
 }
 
-qint64 CliProgrammer::serialNumber() const {
-    return recorded ? recorded->record().serial : -1;
+ProgrammingSession& CliProgrammer::ensureSession() {
+    if (!programming) {
+        programming = std::make_unique<ProgrammingSession>(
+            state, *this, [this](const AppState& setup, Status* status) {
+                const QString port = options.portPath.isEmpty() ? QString::number(setup.PortNumber)
+                                                                : options.portPath;
+                std::unique_ptr<Transport> link = OpenUnitLink(port, setup.AppDir, status);
+                portOpened = *status;
+                return link;
+            });
+        stopRegistration = std::make_unique<StopRegistration>(*programming);
+    }
+    programming->setSettings(sessionSettings());
+    return *programming;
+}
+
+SessionSettings CliProgrammer::sessionSettings() const {
+    SessionSettings settings;
+    settings.functions.skipBlankBlocks = options.skipBlank;
+    settings.functions.replies = ReplyPolicy{options.timeoutMs, options.retries};
+    settings.functions.onlyImage = options.onlyImage;
+    if (options.log) {
+        settings.logLocation = LogLocationOrDefault(*options.log, state.AppDir);
+        settings.createLog = options.createLog;
+        settings.serial = options.serial;
+        settings.serialOverwrite = options.serialOverwrite;
+    }
+    settings.context.port = options.portPath.isEmpty()
+                                ? QStringLiteral("COM%1").arg(state.PortNumber)
+                                : options.portPath;
+    settings.context.imageFile = imageFile;
+    settings.context.imagePath = imagePath;
+    settings.expectCrc32 = options.expectCrc32;
+    return settings;
 }
 
 int CliProgrammer::openLog() {
-    bool exports = false;
-    for (const CliOperation& operation : options.operations)
-        exports = exports || operation.kind == CliOperation::Export;
-    if (!options.log && !exports)
+    if (!options.log)
         return ExitOk;
-    const QString location = options.log.value_or(QString()).isEmpty()
-                                 ? state.ConfigPath(QString::fromLatin1(DefaultLogFileName))
-                                 : *options.log;
-    Status opened;
-    LogOpenOptions logOptions;
-    logOptions.create = options.createLog;
-    log = ProductionLog::open(location, logOptions, &opened);
-    if (!log) {
+    const Status opened = ensureSession().openLog();
+    if (!opened) {
         console.error(opened.message);
-        if (options.log)
-            console.error(QStringLiteral("Nothing was sent to the programmer unit."));
+        console.error(QStringLiteral("Nothing was sent to the programmer unit."));
         return ExitLog;
     }
+    // Records sent on from the local journal, or why they could not be.
     if (!opened.message.isEmpty())
         console.error(opened.message);
-    if (options.log)
-        recorded = std::make_unique<RecordedRun>(*log, options.serial);
     return ExitOk;
 }
 
+qint64 CliProgrammer::nextSerial() {
+    if (!options.log || !options.serial.enabled)
+        return -1;
+    return ensureSession().nextSerial();
+}
+
+SessionCounts CliProgrammer::counts() const {
+    return programming ? programming->counts() : SessionCounts{};
+}
+
 int CliProgrammer::exportRecords(const QString& path) {
-    QList<ChipRecord> records;
-    if (const Status read = log->records(&records, options.exportFrom, options.exportTo); !read) {
+    QByteArray csv;
+    int count = 0;
+    const QString location = LogLocationOrDefault(options.log.value_or(QString()), state.AppDir);
+    if (const Status read =
+            ExportRecordsCsv(location, options.exportFrom, options.exportTo, &csv, &count);
+        !read) {
         console.error(read.message);
         return ExitLog;
     }
-    const QByteArray csv = RecordsToCsv(records);
     QFile file;
     const bool opened = path == QLatin1String("-")
                             ? file.open(stdout, QIODevice::WriteOnly)
@@ -162,63 +221,11 @@ int CliProgrammer::exportRecords(const QString& path) {
         return ExitFile;
     }
     if (path != QLatin1String("-"))
-        console.info(QStringLiteral("Exported %1 records to %2").arg(records.size()).arg(path));
+        console.info(QStringLiteral("Exported %1 records to %2").arg(count).arg(path));
     return ExitOk;
 }
 
-int CliProgrammer::finishRecord(int status) {
-    if (!recorded || !recorded->active())
-        return status;
-    if (const Status written = recorded->finish(); !written) {
-        // The chip may be programmed: its record must not be lost.
-        console.error(written.message);
-        console.error(recorded->record().toText());
-        return status == ExitOk ? ExitLog : status;
-    }
-    return status;
-}
-
-int CliProgrammer::checkImageCrc() {
-    if (!options.expectCrc32 || imageCrcChecked)
-        return ExitOk;
-    imageCrcChecked = true;
-    const quint32 crc = BufferCrc32(state);
-    if (crc == *options.expectCrc32)
-        return ExitOk;
-    console.error(QStringLiteral("Image CRC-32 %1, expected %2: nothing was sent to the "
-                                 "programmer unit.")
-                      .arg(Crc32Text(crc), Crc32Text(*options.expectCrc32)));
-    return ExitFile;
-}
-
 int CliProgrammer::runOperation(const CliOperation& operation) {
-    // The wrong image must not reach a chip: checked before anything is sent.
-    if (operation.isDeviceFunction()) {
-        if (const int status = checkImageCrc(); status != ExitOk)
-            return status;
-    }
-    if (operation.isDeviceFunction() && recorded && !recorded->active()) {
-        RunContext context;
-        context.port = options.portPath.isEmpty() ? QStringLiteral("COM%1").arg(state.PortNumber)
-                                                  : options.portPath;
-        context.imageFile = imageFile;
-        recorded->start(state, context);
-    }
-    if (operation.needsUnit()) {
-        if (const int status = connectUnit(); status != ExitOk) {
-            if (recorded && recorded->active())
-                recorded->addFailure(QStringLiteral("Identify"), ChipRecord::Failure::Communication,
-                                     QStringLiteral("the unit did not answer"));
-            return status;
-        }
-        if (recorded && recorded->active() && recorded->record().unitName.isEmpty()) {
-            RunContext unit;
-            unit.setUnit(identification.reply);
-            recorded->record().unitName = unit.unitName;
-            recorded->record().unitVersion = unit.unitVersion;
-        }
-    }
-
     switch (operation.kind) {
     case CliOperation::Load:
         return loadFile(operation.file);
@@ -251,25 +258,26 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
     case CliOperation::Diff:
         return diffFile(operation.file);
     case CliOperation::Identify:
+        if (const int status = connectUnit(); status != ExitOk)
+            return status;
         for (const QString& line :
-             IdentificationReport(identification.reply).split(QStringLiteral("\r\n")))
+             IdentificationReport(programming->identification()).split(QStringLiteral("\r\n")))
             console.result(line);
         return ExitOk;
     case CliOperation::Run:
     case CliOperation::Reset: {
-        if (operation.kind == CliOperation::Run)
-            DeviceRun(state, *link);
-        else
-            DeviceReset(state, *link);
-        if (!link->isOpen()) {
-            console.error(link->notConnectedReason());
+        if (const int status = connectUnit(); status != ExitOk)
+            return status;
+        if (!programming->setTargetRunning(operation.kind == CliOperation::Run)) {
+            console.error(programming->link()->notConnectedReason());
+            lostLine = true;
             return ExitCommunication;
         }
-        console.info(QStringLiteral("Target: ") + UnitStateText(state));
+        console.info(QStringLiteral("Target: ") + UnitStateText(programming->lastImage()));
         return ExitOk;
     }
     default:
-        return runDeviceFunction(functionIndex(operation.kind));
+        return runChip({functionIndex(operation.kind)});
     }
 }
 
@@ -302,6 +310,7 @@ int CliProgrammer::loadFile(const QString& path) {
             return ExitFile;
     }
     imageFile = QFileInfo(path).fileName();
+    imagePath = QFileInfo(path).absoluteFilePath();
     console.info(QStringLiteral("Loaded %1 (%2)").arg(path, FormatName(state.FileType)));
     return ExitOk;
 }
@@ -335,113 +344,152 @@ int CliProgrammer::diffFile(const QString& path) {
 }
 
 int CliProgrammer::connectUnit() {
-    // One attempt per run: a unit that failed once is not asked again.
-    if (link)
-        return connectStatus;
-
-    link = std::make_unique<SerialLink>();
-    connectStatus = ExitCommunication;
-    const Status opened = options.portPath.isEmpty()
-                              ? link->open(state.PortNumber, state.AppDir)
-                              : link->openPath(options.portPath, options.portPath);
-    if (!opened) {
-        console.error(QStringLiteral("Communication Port Error: ") + opened.message);
+    ProgrammingSession& session = ensureSession();
+    if (lostLine) {
+        lostLine = false;
+        if (const Status up = session.reconnect(); !up) {
+            reportConnectFailure(up);
+            lostLine = true;
+            return ExitCommunication;
+        }
+        return ExitOk;
+    }
+    if (const Status up = session.connectUnit(); !up) {
+        reportConnectFailure(up);
+        lostLine = true;
         return ExitCommunication;
     }
-
-    identification = IdentifyUnit(state, *link);
-    if (!identification.ok) {
-        console.error(QStringLiteral("Communication Error!"));
-        console.error(QStringLiteral("The programmer unit did not answer the identification."));
-        return ExitCommunication;
-    }
-    functions = std::make_unique<DeviceFunctions>(state, *link, *this);
-    connectStatus = ExitOk;
     return ExitOk;
 }
 
-int CliProgrammer::runDeviceFunction(int index) {
-    if (!loadSequenceSent) {
-        loadSequenceSent = true;
-        if (!functions->LoadSequence()) {
-            if (recorded)
-                recorded->addFailure(QStringLiteral("Load sequence"),
-                                     ChipRecord::Failure::Communication,
-                                     QStringLiteral("the unit could not be prepared"));
-            return ExitCommunication;
-        }
+void CliProgrammer::reportConnectFailure(const Status& status) {
+    if (!portOpened) {
+        console.error(QStringLiteral("Communication Port Error: ") + portOpened.message);
+        return;
     }
-    if (recorded) {
-        const qint64 before = recorded->record().serial;
-        if (const Status prepared = recorded->prepare(state, index); !prepared) {
-            console.error(prepared.message);
-            return ExitLog;
-        }
-        if (recorded->record().serial != before)
-            console.info(QStringLiteral("Serial number %1").arg(recorded->record().serial));
-    }
+    Q_UNUSED(status);
+    console.error(QStringLiteral("Communication Error!"));
+    console.error(QStringLiteral("The programmer unit did not answer the identification."));
+}
 
-    FunctionOptions runOptions;
-    runOptions.skipBlankBlocks = options.skipBlank;
-    runOptions.replies = ReplyPolicy{options.timeoutMs, options.retries};
-    runOptions.onlyImage = options.onlyImage;
-    functions->setOptions(runOptions);
-    const FunctionResult result = functions->RunFunction(index);
-    if (recorded)
-        recorded->add(result);
+int CliProgrammer::runChip(const QList<int>& functions) {
+    // A unit that was lost is identified afresh; one that answered is not
+    // asked again for every chip.
+    ProgrammingSession& session = ensureSession();
+    if (lostLine) {
+        lostLine = false;
+        session.reconnect();
+    }
+    lastNotice.clear();
+    if (json)
+        json->runStarted(state, imagePath, functions);
+    const ChipReport report = session.runChip(functions, state);
     progressLabel.clear();
     console.clearProgress();
-    // The ranges are what the user asked for: printed even when quiet.
-    if (index == FnCompare && (result.succeeded() || result.outcome == Outcome::Mismatch)) {
-        for (const QString& line : DifferenceLines(result.report, MaxDifferenceLines))
-            console.result(line);
-    }
+    if (report.readBack)
+        state = *report.readBack;
+    if (report.serial >= 0)
+        lastSerial = report.serial;
+    const int status = chipStatus(report);
+    lostLine = status == ExitCommunication;
+    if (status == ExitOk && functions == QList<int>{FnAuto} && report.result.steps.empty())
+        console.info(QStringLiteral("Auto: auto.cfg holds no steps"));
+    return status;
+}
 
-    switch (result.outcome) {
-    case Outcome::Refused:
-        return link->isOpen() ? ExitUsage : ExitCommunication;
-    case Outcome::CommunicationFailure:
-        return ExitCommunication;
-    case Outcome::Mismatch:
-        return ExitMismatch;
-    case Outcome::Stopped:
-        return ExitInterrupted;
+int CliProgrammer::chipStatus(const ChipReport& report) {
+    using Stage = ChipReport::Stage;
+    if (report.verdict == ChipReport::Verdict::Stopped || report.result.outcome == Outcome::Stopped)
+        return StopSignal() ? StopExitStatus() : ExitInterrupted;
+    if (report.verdict == ChipReport::Verdict::None) {
+        switch (report.stage) {
+        case Stage::Image:
+            console.error(report.reason);
+            // The wrong image; or a serial field outside the device or over
+            // the image's bytes, which the serial options must mend.
+            return options.expectCrc32 && BufferCrc32(state) != *options.expectCrc32 ? ExitFile
+                                                                                     : ExitUsage;
+        case Stage::Log:
+        case Stage::Serial:
+            console.error(report.reason);
+            return ExitLog;
+        case Stage::Unit:
+            reportConnectFailure(Status::Fail(report.reason));
+            return ExitCommunication;
+        default:
+            if (StopSignal())
+                return StopExitStatus();
+            // The engine refused (and said why through refused()).
+            return programming->link() && programming->link()->isOpen() ? ExitUsage
+                                                                        : ExitCommunication;
+        }
+    }
+    int status = ExitOk;
+    switch (report.result.outcome) {
     case Outcome::Success:
         break;
+    case Outcome::Mismatch:
+        status = ExitMismatch;
+        break;
+    case Outcome::Refused:
+        status = programming->link()->isOpen() ? ExitUsage : ExitCommunication;
+        break;
+    case Outcome::CommunicationFailure:
+    case Outcome::Stopped:
+        status = ExitCommunication;
+        break;
     }
-    if (result.function == FnAuto && result.steps.empty())
-        console.info(QStringLiteral("Auto: auto.cfg holds no steps"));
-    return ExitOk;
+    if (report.stage == Stage::Record) {
+        // The chip may be programmed: its record must not be lost.
+        console.error(report.reason);
+        return status == ExitOk ? ExitLog : status;
+    }
+    return status;
 }
 
 void CliProgrammer::functionStarted(const FunctionResult& run) {
+    if (json)
+        json->functionStarted(run);
     progressLabel = StartText(run.function);
 }
 
-void CliProgrammer::functionProgress(const FunctionResult& /*run*/, int percent) {
+void CliProgrammer::functionProgress(const FunctionResult& run, int percent) {
+    if (json)
+        json->functionProgress(run, percent);
     console.progress(progressLabel, percent);
 }
 
 void CliProgrammer::functionFinished(const FunctionResult& result) {
+    if (json)
+        json->functionFinished(result);
     // Erase and Lock run their bar after the result: no bar then.
     progressLabel.clear();
-    // A sequence's summary repeats what its steps have printed; a comparison
-    // prints its ranges when it is over.
-    if (result.function == FnAuto ||
-        (result.function == FnCompare && result.outcome != Outcome::CommunicationFailure))
+    console.clearProgress();
+    // A sequence's summary repeats what its steps have printed.
+    if (result.function == FnAuto)
         return;
+    if (result.function == FnCompare && result.outcome != Outcome::CommunicationFailure) {
+        // The ranges are what the user asked for: printed even when quiet.
+        if (result.succeeded() || result.outcome == Outcome::Mismatch) {
+            for (const QString& line : DifferenceLines(result.report, MaxDifferenceLines))
+                console.result(line);
+        }
+        return;
+    }
     switch (result.outcome) {
     case Outcome::Success:
         console.info(ResultReport(result));
         break;
-    case Outcome::CommunicationFailure:
+    case Outcome::CommunicationFailure: {
         console.error(QStringLiteral("Communication Error!"));
         // Why, when the line is gone: the desktop program tells it in a box
         // of its own.
+        const Transport* link = programming ? programming->link() : nullptr;
         if (link && !link->isOpen())
             console.error(link->notConnectedReason());
         console.error(ResultReport(result));
         break;
+    }
     default:
         console.error(ResultReport(result));
         // Verify stops at the first wrong byte; stored scripts rely on that line.
@@ -455,6 +503,27 @@ void CliProgrammer::refused(const QString& reason) {
     console.error(reason);
 }
 
+void CliProgrammer::unitIdentified(const QByteArray& reply) {
+    if (json)
+        json->unitIdentified(reply, programming->settings().context.unitName,
+                             programming->settings().context.unitVersion);
+}
+
+void CliProgrammer::serialAssigned(qint64 serial) {
+    if (json)
+        json->serialAssigned(serial);
+    console.info(QStringLiteral("Serial number %1").arg(serial));
+}
+
+void CliProgrammer::recordWritten(const ChipRecord& record, const QString& notice) {
+    if (json)
+        json->recordWritten(record, notice);
+    // The record waits in the local journal: said once per chip.
+    if (!notice.isEmpty() && notice != lastNotice)
+        console.error(notice);
+    lastNotice = notice;
+}
+
 int RunCli(const QStringList& arguments) {
     CliOptions options;
     if (const Status parsed = ParseCliArguments(arguments, options); !parsed) {
@@ -464,6 +533,7 @@ int RunCli(const QStringList& arguments) {
         return ExitUsage;
     }
     CliConsole console(options.quiet, CliConsole::StandardErrorIsTerminal());
+    console.setTextToStandardError(options.json);
     if (options.help) {
         console.result(CliUsage().chopped(1));
         return ExitOk;
@@ -485,6 +555,8 @@ int RunCli(const QStringList& arguments) {
         return ExitUsage;
     }
 
+    // Ctrl+C and SIGTERM end a run at the next block boundary from here on.
+    InstallStopHandlers();
     CliProgrammer programmer(*state, options, console);
     if (const int status = programmer.applyOverrides(); status != ExitOk)
         return status;

@@ -3,21 +3,23 @@
 #include "cliconsole.h"
 #include "clioptions.h"
 #include "core/appstate.h"
-#include "functions/devicefunctions.h"
-#include "link/unitcommands.h"
-#include "production/recordedrun.h"
+#include "session/programmingsession.h"
 
 #include <QString>
 #include <memory>
+#include <optional>
 
 namespace varn {
 
-class SerialLink;
+class JsonEvents;
+class StopRegistration;
 
-// Runs the operations of one command line on the shared engine: the same
-// files, link, unit commands and device functions the desktop program uses,
-// reporting to the console instead of windows.
-class CliProgrammer : public FunctionObserver {
+// Runs the operations of one command line: the file and buffer operations
+// itself, the device functions through a programming session (which keeps
+// the record and hands out the serial number), reporting to the console
+// instead of windows. Consecutive device functions ("program verify") are one
+// chip: one record, one serial number.
+class CliProgrammer : public SessionObserver {
 public:
     CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console);
     ~CliProgrammer() override;
@@ -26,49 +28,68 @@ public:
     // Returns ExitOk or ExitUsage (after printing why).
     int applyOverrides();
     // Runs every operation in order and stops at the first that fails.
-    // Returns the exit status.
+    // Returns the exit status. Called again (--repeat), it runs the command
+    // line for the next chip on the same session: the unit stays identified.
     int run();
-    // The serial number the run's chip was given (with --log and a serial
+    // The serial number the last chip was given (with --log and a serial
     // number setting), or -1.
-    qint64 serialNumber() const;
+    qint64 serialNumber() const { return lastSerial; }
+    // The number the next chip would get, or -1.
+    qint64 nextSerial();
+    // Chips that received something, and those that passed, since the start.
+    SessionCounts counts() const;
+    // The last run lost the line or the unit: it is identified afresh before
+    // the next chip.
+    bool lineFault() const { return lostLine; }
+    // The session, once a run has needed it (for a stop request).
+    ProgrammingSession* session() const { return programming.get(); }
 
-    // FunctionObserver
+    // SessionObserver
     void functionStarted(const FunctionResult& run) override;
     void functionProgress(const FunctionResult& run, int percent) override;
     void functionFinished(const FunctionResult& result) override;
     void refused(const QString& reason) override;
+    void unitIdentified(const QByteArray& reply) override;
+    void serialAssigned(qint64 serial) override;
+    void recordWritten(const ChipRecord& record, const QString& notice) override;
 
 private:
+    int runOperations();
     int runOperation(const CliOperation& operation);
     int loadFile(const QString& path);
     int saveFile(const QString& path);
     int diffFile(const QString& path);
-    // --expect-crc32, before the first device function: ExitOk or ExitFile.
-    int checkImageCrc();
-    int connectUnit();
-    int runDeviceFunction(int index);
-    int openLog();
     int exportRecords(const QString& path);
-    // Writes the run's record, if one was started; returns the run's status,
-    // or ExitLog when a record that could not be written turns a good run bad.
-    int finishRecord(int status);
+    // The session, made when first needed, with this command line's settings.
+    ProgrammingSession& ensureSession();
+    SessionSettings sessionSettings() const;
+    // --log: opened before anything else, so that nothing goes to the unit
+    // unless its record can be kept.
+    int openLog();
+    int connectUnit();
+    void reportConnectFailure(const Status& status);
+    // One chip through the device functions of list indexes (or FnCompare).
+    int runChip(const QList<int>& functions);
+    int chipStatus(const ChipReport& report);
     FileFormat fileFormat(const QString& path) const;
 
     AppState& state;
     const CliOptions& options;
     CliConsole& console;
 
-    std::unique_ptr<SerialLink> link;
-    std::unique_ptr<DeviceFunctions> functions;
-    Identification identification;
-    int connectStatus = 0;
-    bool loadSequenceSent = false;
-    bool imageCrcChecked = false;
-
-    // The production log (--log, or export) and the record of this run.
-    std::unique_ptr<ProductionLog> log;
-    std::unique_ptr<RecordedRun> recorded;
+    std::unique_ptr<ProgrammingSession> programming;
+    // Ctrl+C and SIGTERM reach the session while this lives (let go first).
+    std::unique_ptr<StopRegistration> stopRegistration;
+    // What opening the port said the last time the session asked for it.
+    Status portOpened;
+    bool lostLine = false;
+    qint64 lastSerial = -1;
     QString imageFile;
+    QString imagePath;
+    QString lastNotice;
+
+    // --json: the events as JSON Lines.
+    std::unique_ptr<JsonEvents> json;
 
     // The bar's label while a function runs; empty once it has finished.
     QString progressLabel;

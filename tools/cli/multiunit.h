@@ -5,7 +5,6 @@
 
 #include <QList>
 #include <QString>
-#include <cstdio>
 
 namespace varn {
 
@@ -18,6 +17,12 @@ struct UnitOutcome {
     QString detail; // the last error the unit's run printed
     QString serial; // the serial number its chip got, if any
     qint64 elapsedMs = 0;
+    // Since the unit's session began: chips that received something, and
+    // those that passed (the yield counts nothing else).
+    int chips = 0;
+    int passed = 0;
+    // The number its next chip would get, or -1.
+    qint64 nextSerial = -1;
 };
 
 // The status that asks most of whoever reads it, when several units ended
@@ -28,19 +33,18 @@ int MostSevere(int a, int b);
 // The label a port is shown with: "COM2" for a number, the path otherwise.
 QString PortLabel(const QString& port);
 
-// Runs the operations on every port of options.ports at the same time, each
-// unit on a thread of its own with its own copy of the start-up state, its
-// own link and engine, and its lines prefixed with its port (when there is
-// more than one). Returns the outcomes in the order of the ports.
-QList<UnitOutcome> RunUnitsOnce(const AppState& base, const CliOptions& options);
-
 // "Port  Result  Serial  Time" and one row per unit.
 QString SummaryTable(const QList<UnitOutcome>& outcomes);
 
-// Several units (or --repeat): one run on all units; with --repeat another
-// after each Enter read from input until "q" or its end, then the counts and
-// the yield. Returns the most severe status of every run.
+// Several units (or --repeat): each unit runs the operations on a thread of
+// its own, with its own copy of the start-up state and its own programming
+// session, its lines prefixed with its port when there is more than one.
+// With --repeat, another round follows each Enter read from the file
+// descriptor input until "q" or its end (keys typed during a round are
+// thrown away), each unit keeping its session, so it is identified once
+// (again only after a line fault); then the counts and the yield. Returns the
+// most severe status of every run, or 130/143 after Ctrl+C or SIGTERM.
 int RunSeveralUnits(const AppState& base, const CliOptions& options, CliConsole& console,
-                    std::FILE* input = stdin);
+                    int input = 0);
 
 } // namespace varn

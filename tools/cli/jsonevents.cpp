@@ -1,0 +1,252 @@
+#include "jsonevents.h"
+
+#include "core/appstate.h"
+#include "core/crc32.h"
+#include "core/hextext.h"
+#include "exitstatus.h"
+#include "functions/functiontext.h"
+#include "multiunit.h"
+#include "session/programmingsession.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <cstdio>
+#include <mutex>
+
+namespace varn {
+
+namespace {
+
+// Ranges a mismatch lists before it only counts the rest.
+constexpr int MaxJsonRanges = 20;
+
+std::mutex lineMutex;
+
+void writeLine(const QJsonObject& object) {
+    const QByteArray line = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    const std::lock_guard<std::mutex> lock(lineMutex);
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+QString timeText(const QDateTime& time) {
+    return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+QString outcomeText(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Success:
+        return QStringLiteral("success");
+    case Outcome::Refused:
+        return QStringLiteral("refused");
+    case Outcome::CommunicationFailure:
+        return QStringLiteral("communication");
+    case Outcome::Mismatch:
+        return QStringLiteral("mismatch");
+    case Outcome::Stopped:
+        return QStringLiteral("stopped");
+    }
+    return {};
+}
+
+QString linkFaultText(LinkFault fault) {
+    switch (fault) {
+    case LinkFault::None:
+        return {};
+    case LinkFault::NoReply:
+        return QStringLiteral("no-reply");
+    case LinkFault::ShortReply:
+        return QStringLiteral("short-reply");
+    case LinkFault::LineLost:
+        return QStringLiteral("line-lost");
+    }
+    return {};
+}
+
+QString hexBytes(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes.toHex().toUpper());
+}
+
+// A mismatch's differing ranges, with the bytes expected and found.
+void addDifferences(const FunctionResult& result, QJsonObject& object) {
+    QJsonArray ranges;
+    qint64 ranged = 0;
+    qint64 total = 0;
+    if (!result.report.ranges.empty()) {
+        total = result.report.count;
+        for (const DifferenceRange& range : result.report.ranges) {
+            if (ranges.size() == MaxJsonRanges)
+                break;
+            ranges.append(QJsonObject{{"first", HexWord(range.first)},
+                                      {"last", HexWord(range.last)},
+                                      {"count", range.count},
+                                      {"expected", hexBytes(range.buffer)},
+                                      {"actual", hexBytes(range.other)}});
+            ++ranged;
+        }
+        object.insert("moreRanges", qint64(result.report.ranges.size()) - ranged);
+    } else {
+        // Verify and blank check stop at the first wrong byte.
+        for (const ByteDifference& d : result.differences) {
+            ranges.append(QJsonObject{{"first", HexWord(d.address)},
+                                      {"last", HexWord(d.address)},
+                                      {"count", 1},
+                                      {"expected", hexBytes(QByteArray(1, char(d.expected)))},
+                                      {"actual", hexBytes(QByteArray(1, char(d.actual)))}});
+        }
+        total = result.differences.size();
+        object.insert("moreRanges", 0);
+    }
+    object.insert("differences", ranges);
+    object.insert("differingBytes", total);
+}
+
+} // namespace
+
+QString JsonEvents::outcomeName(int status) {
+    switch (status) {
+    case ExitOk:
+        return QStringLiteral("pass");
+    case ExitMismatch:
+        return QStringLiteral("mismatch");
+    case ExitUsage:
+        return QStringLiteral("usage");
+    case ExitCommunication:
+        return QStringLiteral("communication");
+    case ExitFile:
+        return QStringLiteral("file");
+    case ExitLog:
+        return QStringLiteral("log");
+    case ExitInterrupted:
+    case ExitTerminated:
+        return QStringLiteral("stopped");
+    default:
+        return QStringLiteral("fail");
+    }
+}
+
+void JsonEvents::write(const QString& type, QJsonObject fields) {
+    fields.insert("type", type);
+    fields.insert("port", port);
+    fields.insert("time", timeText(QDateTime::currentDateTimeUtc()));
+    writeLine(fields);
+}
+
+void JsonEvents::runStarted(const AppState& image, const QString& imagePath,
+                            const QList<int>& functions) {
+    const qint32 size = qBound(0, image.DeviceSize(), BufferSize);
+    const QByteArray sha = QCryptographicHash::hash(QByteArrayView(image.Buffer.data(), size),
+                                                    QCryptographicHash::Sha256);
+    QJsonArray names;
+    for (const int function : functions)
+        names.append(FunctionName(function));
+    write(QStringLiteral("run-started"), {{"image", imagePath},
+                                          {"crc32", Crc32Text(BufferCrc32(image))},
+                                          {"sha256", QString::fromLatin1(sha.toHex())},
+                                          {"device", image.SelectedEntry().Name},
+                                          {"deviceSize", size},
+                                          {"functions", names}});
+}
+
+void JsonEvents::unitIdentified(const QByteArray& reply, const QString& name,
+                                const QString& version) {
+    write(QStringLiteral("unit-identified"),
+          {{"name", name}, {"version", version}, {"reply", hexBytes(reply)}});
+}
+
+void JsonEvents::functionStarted(const FunctionResult& run) {
+    shownPercent = -1;
+    shownResent = 0;
+    running = true;
+    shownAt = QDateTime::currentDateTimeUtc();
+    write(QStringLiteral("function-started"),
+          {{"function", FunctionName(run.function)}, {"step", run.autoStep}});
+}
+
+void JsonEvents::functionProgress(const FunctionResult& run, int percent) {
+    if (!running)
+        return;
+    if (run.resent > shownResent) {
+        shownResent = run.resent;
+        write(QStringLiteral("retry"), {{"function", FunctionName(run.function)},
+                                        {"block", HexWord(run.blocksDone * 16)},
+                                        {"resent", run.resent}});
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (percent / 10 == shownPercent / 10 && shownAt.msecsTo(now) < 1000)
+        return;
+    shownPercent = percent;
+    shownAt = now;
+    write(QStringLiteral("progress"), {{"function", FunctionName(run.function)},
+                                       {"percent", percent},
+                                       {"blocksDone", run.blocksDone},
+                                       {"blocksTotal", run.blocksTotal}});
+}
+
+void JsonEvents::functionFinished(const FunctionResult& result) {
+    running = false;
+    QJsonObject fields{{"function", FunctionName(result.function)},
+                       {"step", result.autoStep},
+                       {"outcome", outcomeText(result.outcome)},
+                       {"blocksDone", result.blocksDone},
+                       {"blocksTotal", result.blocksTotal},
+                       {"bytes", result.bytesTransferred},
+                       {"resent", result.resent},
+                       {"text", ResultReport(result)}};
+    if (result.outcome == Outcome::Refused)
+        fields.insert("reason", result.refusal);
+    if (result.outcome == Outcome::CommunicationFailure)
+        fields.insert("linkFault", linkFaultText(result.linkFault));
+    if (result.outcome == Outcome::Stopped)
+        fields.insert("stoppedAt", HexWord(result.stoppedAt));
+    if (result.outcome == Outcome::Mismatch || result.function == FnCompare)
+        addDifferences(result, fields);
+    write(QStringLiteral("function-finished"), fields);
+}
+
+void JsonEvents::serialAssigned(qint64 serial) {
+    write(QStringLiteral("serial-assigned"), {{"serial", serial}});
+}
+
+void JsonEvents::recordWritten(const ChipRecord& record, const QString& notice) {
+    QJsonObject fields{{"recordId", record.id},
+                       {"state", record.state == ChipRecord::State::Open ? "open" : "closed"},
+                       {"result", record.resultText()}};
+    if (!notice.isEmpty())
+        fields.insert("notice", notice);
+    write(QStringLiteral("record-written"), fields);
+}
+
+void JsonEvents::runFinished(int status, qint64 durationMs, qint64 serial) {
+    QJsonObject fields{
+        {"outcome", outcomeName(status)}, {"exitStatus", status}, {"durationMs", durationMs}};
+    if (serial >= 0)
+        fields.insert("serial", serial);
+    write(QStringLiteral("run-finished"), fields);
+}
+
+void JsonEvents::summary(const QList<UnitOutcome>& outcomes, int status, int chips, int passed) {
+    QJsonArray units;
+    for (const UnitOutcome& o : outcomes) {
+        QJsonObject unit{{"port", o.port},
+                         {"outcome", outcomeName(o.status)},
+                         {"exitStatus", o.status},
+                         {"durationMs", o.elapsedMs}};
+        if (!o.serial.isEmpty())
+            unit.insert("serial", o.serial.toLongLong());
+        if (!o.detail.isEmpty())
+            unit.insert("detail", o.detail);
+        units.append(unit);
+    }
+    writeLine({{"type", "summary"},
+               {"port", QJsonValue::Null},
+               {"time", timeText(QDateTime::currentDateTimeUtc())},
+               {"outcome", outcomeName(status)},
+               {"exitStatus", status},
+               {"chips", chips},
+               {"passed", passed},
+               {"units", units}});
+}
+
+} // namespace varn

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "functions/functionresult.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+namespace varn {
+
+class AppState;
+struct ChipRecord;
+struct UnitOutcome;
+
+// --json: varn-cli's run as JSON Lines on standard output, one object a line,
+// each with "type", the unit's "port" and a UTC "time". The events and their
+// fields are described in doc/json.md and checked against
+// doc/varn-cli-events.schema.json. One object per unit's thread; the lines of
+// several units never mix within a line.
+class JsonEvents {
+public:
+    explicit JsonEvents(const QString& port) : port(port) {}
+
+    // A chip's functions are about to run on this image.
+    void runStarted(const AppState& image, const QString& imagePath, const QList<int>& functions);
+    void unitIdentified(const QByteArray& reply, const QString& name, const QString& version);
+    void functionStarted(const FunctionResult& run);
+    // At most one a second or every 10 %; a block request sent again shows
+    // as "retry".
+    void functionProgress(const FunctionResult& run, int percent);
+    void functionFinished(const FunctionResult& result);
+    void serialAssigned(qint64 serial);
+    void recordWritten(const ChipRecord& record, const QString& notice);
+    // The command line is done: its exit status and what it means.
+    void runFinished(int status, qint64 durationMs, qint64 serial);
+
+    // Every unit's end in one object, after a several-unit run or --repeat.
+    static void summary(const QList<UnitOutcome>& outcomes, int status, int chips, int passed);
+    // The word for an exit status: "pass", "mismatch", "usage", ...
+    static QString outcomeName(int status);
+
+private:
+    void write(const QString& type, QJsonObject fields);
+
+    QString port;
+    // Progress already reported: percent, time, block requests sent again.
+    int shownPercent = -1;
+    QDateTime shownAt;
+    int shownResent = 0;
+    // Erase and Lock draw their bar after their result: not reported.
+    bool running = false;
+};
+
+} // namespace varn
