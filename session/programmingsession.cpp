@@ -272,7 +272,6 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
     if (const Status up = connectUnit(); !up) {
         ChipReport report = refuse(function, ChipReport::Stage::Unit, up.message);
         report.result.outcome = Outcome::CommunicationFailure;
-        observer.refused(up.message);
         keepRecord(report, false);
         return finish(report);
     }

@@ -208,6 +208,10 @@ void frmFunction::chipFinished(const ChipReport& report) {
         ShowMessage(this, QStringLiteral("Production Log"), report.reason, MsgIcon::Critical);
     else if (report.stage == Stage::Serial || report.stage == Stage::Image)
         ShowMessage(this, QStringLiteral("Serial Number"), report.reason, MsgIcon::Critical);
+    else if (report.stage == Stage::Unit && report.verdict == ChipReport::Verdict::None)
+        // The unit could not be reached at all: the port's fault, as F5 and
+        // F6 tell it.
+        ShowMessage(this, tr("Communication Port Error"), report.reason, MsgIcon::Critical);
     if (alone) {
         aloneResult = report.result;
         accept();
