@@ -1,5 +1,7 @@
 #include "clioptions.h"
 
+#include "functions/functiontable.h"
+
 #include "core/hextext.h"
 #include "link/replypolicy.h"
 
@@ -351,6 +353,7 @@ struct OperationEntry {
     const char* parameterNames; // space-separated; "" for none
     ParseOperation parse;       // nullptr: nothing to read
     const char* help;
+    int function = -1; // Function: the code of its row in the function table
 };
 
 Status takeFile(const QStringList& parameters, CliOperation& operation) {
@@ -376,7 +379,7 @@ Status parseFill(const QStringList& parameters, CliOperation& operation) {
     return Status::Ok();
 }
 
-constexpr OperationEntry operationTable[] = {
+constexpr OperationEntry fixedOperations[] = {
     {"load", CliOperation::Load, "FILE", takeFile,
      "load an Intel HEX, S-record or binary file into the buffer"},
     {"save", CliOperation::Save, "FILE", takeFile, "save the selected device's part of the buffer"},
@@ -394,21 +397,30 @@ constexpr OperationEntry operationTable[] = {
      "print the CRC-32 of the device's part (as zlib computes it)"},
     {"identify", CliOperation::Identify, "", nullptr,
      "print the name and version of the programmer unit"},
-    {"read", CliOperation::Read, "", nullptr, "read the device into the buffer"},
-    {"erase", CliOperation::Erase, "", nullptr, "erase the device"},
-    {"blank", CliOperation::Blank, "", nullptr, "check that the device is blank"},
-    {"program", CliOperation::Program, "", nullptr, "write the buffer into the device"},
-    {"verify", CliOperation::Verify, "", nullptr, "compare the device with the buffer"},
-    {"lock", CliOperation::Lock, "", nullptr, "lock the device"},
-    {"auto", CliOperation::Auto, "", nullptr, "run the auto sequence of auto.cfg"},
-    {"compare", CliOperation::Compare, "", nullptr,
-     "read the device and list every difference from the\nbuffer (at most 20 ranges)"},
     {"run", CliOperation::Run, "", nullptr, "let the target run"},
     {"reset", CliOperation::Reset, "", nullptr, "hold the target in reset"},
 };
 
+// The fixed words up to identify, then one word per device function of the
+// function table (a new function is a new operation), then run and reset.
+const std::vector<OperationEntry>& Operations() {
+    static const std::vector<OperationEntry> table = [] {
+        std::vector<OperationEntry> rows;
+        for (const OperationEntry& op : fixedOperations) {
+            if (op.kind == CliOperation::Run) {
+                for (const FunctionRow& row : FunctionTable())
+                    rows.push_back(
+                        {row.word, CliOperation::Function, "", nullptr, row.help, row.code});
+            }
+            rows.push_back(op);
+        }
+        return rows;
+    }();
+    return table;
+}
+
 const OperationEntry* findOperation(const QString& word) {
-    for (const OperationEntry& op : operationTable) {
+    for (const OperationEntry& op : Operations()) {
         if (word == QLatin1String(op.word))
             return &op;
     }
@@ -519,6 +531,7 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
         }
         CliOperation operation;
         operation.kind = op->kind;
+        operation.function = op->function;
         if (op->parse) {
             if (Status status = op->parse(parameters, operation); !status)
                 return status;
@@ -554,7 +567,7 @@ QString CliUsage() {
         "The first operation that fails ends the run.\n"
         "\n"
         "Operations:\n");
-    for (const OperationEntry& op : operationTable) {
+    for (const OperationEntry& op : Operations()) {
         QString synopsis = QLatin1String(op.word);
         if (*op.parameterNames)
             synopsis += QLatin1Char(' ') + QLatin1String(op.parameterNames);

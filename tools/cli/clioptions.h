@@ -23,14 +23,7 @@ struct CliOperation {
         Diff,
         Crc32,
         Identify,
-        Read,
-        Erase,
-        Blank,
-        Program,
-        Verify,
-        Lock,
-        Auto,
-        Compare,
+        Function, // a device function of the function table: see `function`
         Run,
         Reset,
     };
@@ -39,11 +32,12 @@ struct CliOperation {
     qint64 start = 0; // fill
     qint64 length = 0;
     quint8 value = 0xFF;
+    int function = -1; // Function: its code (FunctionCode)
 
     // Talks to the unit (opens the port and identifies it first).
     bool needsUnit() const { return kind >= Identify; }
     // A function of the function window (the load sequence goes first).
-    bool isDeviceFunction() const { return kind >= Read && kind <= Compare; }
+    bool isDeviceFunction() const { return kind == Function; }
 };
 
 struct CliOptions {

@@ -36,28 +36,6 @@ QString withFileName(const QString& path, const QString& message) {
     return path + QStringLiteral(": ") + message;
 }
 
-// The list index of the function window for each device function.
-int functionIndex(CliOperation::Kind kind) {
-    switch (kind) {
-    case CliOperation::Read:
-        return FnRead;
-    case CliOperation::Erase:
-        return FnErase;
-    case CliOperation::Blank:
-        return FnBlank;
-    case CliOperation::Program:
-        return FnProgram;
-    case CliOperation::Verify:
-        return FnVerify;
-    case CliOperation::Lock:
-        return FnLock;
-    case CliOperation::Compare:
-        return FnCompare;
-    default:
-        return FnAuto;
-    }
-}
-
 } // namespace
 
 CliProgrammer::CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console)
@@ -133,7 +111,7 @@ int CliProgrammer::runOperations() {
         }
         QList<int> functions;
         for (; i < operations.size() && operations[i].isDeviceFunction(); ++i)
-            functions.append(functionIndex(operations[i].kind));
+            functions.append(operations[i].function);
         status = runChip(functions);
     }
     if (StopSignal())
@@ -277,7 +255,7 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
         return ExitOk;
     }
     default:
-        return runChip({functionIndex(operation.kind)});
+        return runChip({operation.function});
     }
 }
 
