@@ -354,7 +354,9 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
         break;
     case Outcome::Stopped:
         report.verdict = ChipReport::Verdict::Stopped;
-        report.reason = ResultReport(report.result);
+        // The step that was stopped says where ("Programming ...   Stopped at 0420").
+        report.reason =
+            ResultReport(report.result.steps.empty() ? report.result : report.result.steps.back());
         break;
     default: {
         report.verdict = ChipReport::Verdict::Fail;

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -314,6 +315,30 @@ private slots:
             QCOMPARE(dlg.counts().chips, chipsRun + 1);
             QCOMPARE(text("lblVerdict"), QStringLiteral("FAIL"));
         }
+    }
+
+    // Stop (Esc) in the Production window ends the chip at the next block:
+    // it counts as a chip, shows STOPPED and where, and Start works again.
+    void productionStop() {
+        setAuto({FnProgram, FnVerify});
+        SlowUnit slow;
+        Unit link(state, slow);
+        frmProduction dlg(state, link.host);
+        dlg.Form_Load();
+        dlg.show();
+        QTRY_VERIFY(!dlg.isRunning());
+        QTest::mouseClick(dlg.findChild<QPushButton*>("cmdStart"), Qt::LeftButton);
+        QTRY_VERIFY(dlg.findChild<QProgressBar*>("barProgress")->value() >= 10);
+        QVERIFY(dlg.findChild<QPushButton*>("cmdStop")->isEnabled());
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QTRY_VERIFY(!dlg.isRunning());
+        QVERIFY(dlg.isVisible());
+        const auto text = [&dlg](const char* name) { return dlg.findChild<QLabel*>(name)->text(); };
+        QCOMPARE(text("lblVerdict"), QStringLiteral("STOPPED"));
+        VERIFY_CONTAINS(text("lblReason"), QStringLiteral("Programming ...   Stopped at "));
+        QCOMPARE(dlg.counts().chips, 1);
+        QCOMPARE(slow.Sent.last(), Letter('W'));
+        QVERIFY(dlg.findChild<QPushButton*>("cmdStart")->isEnabled());
     }
 
     // With the production log on, in the function window (Program twice)
