@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/status.h"
-#include "production/serialnumber.h"
+#include "session/programmingsession.h"
 
 #include <QDateTime>
 #include <QList>
