@@ -130,8 +130,15 @@ ProgrammingSession& CliProgrammer::ensureSession() {
                 return link;
             });
         stopRegistration = std::make_unique<StopRegistration>(*programming);
+        programming->setSettings(sessionSettings());
+        return *programming;
     }
-    programming->setSettings(sessionSettings());
+    // The session keeps what it learnt (the unit's name and version for the
+    // records of later chips); only the image loaded since changes.
+    SessionSettings settings = programming->settings();
+    settings.context.imageFile = imageFile;
+    settings.context.imagePath = imagePath;
+    programming->setSettings(settings);
     return *programming;
 }
 
