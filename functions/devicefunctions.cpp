@@ -310,6 +310,8 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
                     device[size_t(at)] = byte;
                 continue;
             }
+            if (at >= size)
+                break; // the last block's bytes past the device's end are no part of it
             if (definedOnly && !state.isDefined(at))
                 continue;
             const quint8 expected = mode == BlockMode::Verify ? state.Buffer[at] : 0xFF;
