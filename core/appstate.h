@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <bitset>
+#include <optional>
 
 namespace varn {
 
@@ -32,7 +33,7 @@ enum FunctionCode : int {
 };
 
 // The file formats the load and save commands know.
-enum class FileFormat : int { IntelHex, Binary, SRecord };
+enum class FileFormat : int { IntelHex, Binary, SRecord, Elf };
 
 struct DeviceEntry {
     QString Name;
@@ -53,6 +54,9 @@ public:
     // the 16-byte blocks that hold them). Anything that writes Buffer marks
     // what it wrote with markDefined; undo restores the whole set.
     std::bitset<BufferSize> Defined;
+    // The start address the image's file gave (Intel HEX 03/05, S7-S9, ELF
+    // entry), written back by a save of only the image's bytes; Clear forgets it.
+    std::optional<quint32> StartAddress;
 
     // Marks Buffer[begin .. end-1] as defined; the range is clipped to the buffer.
     void markDefined(qint64 begin, qint64 end) {
@@ -61,7 +65,10 @@ public:
         for (qint64 i = begin; i < end; ++i)
             Defined.set(static_cast<size_t>(i));
     }
-    void forgetDefined() { Defined.reset(); }
+    void forgetDefined() {
+        Defined.reset();
+        StartAddress.reset();
+    }
     bool isDefined(qint64 address) const {
         return address >= 0 && address < BufferSize && Defined.test(static_cast<size_t>(address));
     }
@@ -85,12 +92,6 @@ public:
 
     bool UnitIdentified = false;
     bool UnitInReset = false; // the unit is assumed to start running
-
-    // Results of the load options dialog; they keep their values between commands.
-    FileFormat FileType = FileFormat::Binary;
-    bool FileLoadCancelled = false;
-    qint64 FileOffset = 0; // typed values are unsigned 32-bit
-    qint64 BufferOffset = 0;
 
     // Results of the fill dialog.
     bool FillConfirmed = false;

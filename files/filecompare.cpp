@@ -1,24 +1,27 @@
 #include "filecompare.h"
 
-#include "imagefiles.h"
-
+#include <bitset>
 #include <memory>
+#include <vector>
 
 namespace varn {
 
-Status CompareWithFile(const AppState& state, const QString& path, FileFormat format,
-                       bool onlyImage, DifferenceReport& report) {
-    auto file = std::make_unique<AppState>(); // 70 kB: not on the stack
-    file->FileOffset = state.FileOffset;
-    file->BufferOffset = state.BufferOffset;
-    const Status loaded = OpenImageFile(*file, format, path);
-    if (!loaded)
-        return loaded;
-    const qint32 size =
-        state.DeviceSize() > 0 ? std::min(state.DeviceSize(), BufferSize) : BufferSize;
-    report = CompareImages(state.Buffer.data(), file->Buffer.data(), size,
-                           onlyImage ? &file->Defined : nullptr);
-    return loaded;
+Status CompareWithFile(const AppState& state, const QString& path, const LoadOptions& options,
+                       bool onlyImage, DifferenceReport& report, LoadResult* loadedOut) {
+    // A scratch buffer with nothing defined, so the file's missing bytes read as FF.
+    std::vector<quint8> bytes(BufferSize, 0xFF);
+    auto defined = std::make_unique<std::bitset<BufferSize>>();
+    LoadResult loaded = LoadImageFile(path, options, ImageTarget{bytes.data(), defined.get()});
+    const Status status = loaded.status.ok ? Status::Ok(loaded.leftOut) : loaded.status;
+    if (loaded.ok()) {
+        const qint32 size =
+            state.DeviceSize() > 0 ? std::min(state.DeviceSize(), BufferSize) : BufferSize;
+        report = CompareImages(state.Buffer.data(), bytes.data(), size,
+                               onlyImage ? defined.get() : nullptr);
+    }
+    if (loadedOut)
+        *loadedOut = std::move(loaded);
+    return status;
 }
 
 } // namespace varn

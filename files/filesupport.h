@@ -2,10 +2,12 @@
 
 #include "core/appstate.h"
 #include "core/status.h"
+#include "imagefiles.h"
 
 #include <QByteArray>
 #include <QString>
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace varn::detail {
@@ -21,11 +23,16 @@ Status CheckLoadOffsets(qint64 fileOffset, qint64 bufferOffset);
 // The first steps of every text image load: the offsets checked, then the
 // whole file read, refused unread when it holds more than limit bytes.
 // Failures name the file as shown to the user.
-Status ReadForLoad(const QString& path, qint64 fileOffset, qint64 bufferOffset, qint64 limit,
+Status ReadForLoad(const QString& path, const LoadOptions& options, qint64 limit,
                    QByteArray& bytes);
 
-// Far more than the longest valid text image (10,000 records of the longest
-// kind with room for padding), far less than would strain the memory.
+// Refuses content that is clearly of another format than the one asked for
+// when the options say so, else notes it in result.otherFormat.
+Status CheckContentFormat(const QByteArray& content, const LoadOptions& options,
+                          const QString& shown, LoadResult& result);
+
+// Far more than any text image that fits the buffer, far less than would
+// strain the memory.
 inline constexpr qint64 MaxTextImageBytes = 16 * 1024 * 1024;
 
 } // namespace varn::detail
@@ -46,6 +53,10 @@ struct ImageRecord {
 struct ImageRecords {
     std::vector<ImageRecord> records;
     QByteArray data;
+    // What a record's number counts in messages: a text line or an ELF segment.
+    QString unit = QStringLiteral("line");
+    std::optional<quint32> start; // a start address record or the ELF entry
+    bool ended = false;           // the reading stopped at an end record
 
     void add(int lineNumber, qint64 address, const QByteArray& bytes) {
         records.push_back({lineNumber, address, data.size(), int(bytes.size())});
@@ -53,29 +64,37 @@ struct ImageRecords {
     }
 };
 
-// Checks that every byte the load stores lies in the buffer. Bytes below the
-// file offset are skipped; bytes whose file address lies beyond the buffer
-// are left out, and notice then says so, naming the first such record's line.
-// A record that the buffer offset pushes past the buffer's end is refused.
-Status PlaceRecords(const ImageRecords& image, qint64 fileOffset, qint64 bufferOffset,
-                    const QString& shown, QString& notice);
-// Stores what PlaceRecords accepted at state.FileOffset / state.BufferOffset:
-// file address a goes to a + BufferOffset and is marked defined; later
-// records win where they overlap.
-void CopyRecords(const ImageRecords& image, AppState& state);
+// Checks that every byte the load stores lies in the buffer. Addresses are
+// relocated first; bytes below the file offset are skipped; bytes whose
+// address lies below the relocation base or beyond the buffer are left out,
+// and leftOut then says so, naming the first such record. A record that the
+// buffer offset pushes past the buffer's end is refused.
+Status PlaceRecords(const ImageRecords& image, const LoadOptions& options, const QString& shown,
+                    QString& leftOut);
+// Stores what PlaceRecords accepted: relocated address a goes to
+// a + bufferOffset and is marked defined; later records win where they
+// overlap. The stored ranges go to result.
+void CopyRecords(const ImageRecords& image, const LoadOptions& options, ImageTarget target,
+                 LoadResult& result);
+
+// Notes buffer positions [position, position + count) as stored; FinishRanges
+// merges what was noted and counts the bytes.
+void NoteStored(LoadResult& result, qint64 position, qint64 count);
+void FinishRanges(LoadResult& result);
 
 // A text image's reader: every record of content at its full address, or the
 // first bad line's message.
 using RecordReader = Status (*)(const QByteArray& content, const QString& shown,
                                 ImageRecords& image);
-// The whole load of a text image (Intel HEX, S-record): the bounded read,
-// readRecords, PlaceRecords and CopyRecords at state.FileOffset /
-// state.BufferOffset. Nothing is stored unless every step passed; a notice of
-// data left out comes back as the message of a successful Status.
-Status OpenTextImage(AppState& state, const QString& path, RecordReader readRecords);
+// The whole load of an addressed image (Intel HEX, S-record, ELF): the read
+// bounded by limit, the content check, readRecords, PlaceRecords and
+// CopyRecords. Nothing is stored unless every step passed.
+LoadResult OpenRecordImage(const QString& path, const LoadOptions& options, ImageTarget target,
+                           RecordReader readRecords, qint64 limit);
 
 // "<file>, line <n>": where a text image's message points.
-QString FileLine(const QString& shown, int lineNumber);
+QString FileLine(const QString& shown, int lineNumber,
+                 const QString& unit = QStringLiteral("line"));
 // A message about one line: the cause, then where it points.
 Status LineFailure(const QString& cause, const QString& shown, int lineNumber);
 
@@ -95,5 +114,27 @@ private:
     const char* end;
     int currentLine = 0;
 };
+
+} // namespace varn::detail
+
+namespace varn::detail {
+
+// The loaders and savers of each format.
+LoadResult LoadHexFile(const QString& path, const LoadOptions& options, ImageTarget target);
+LoadResult LoadSRecordFile(const QString& path, const LoadOptions& options, ImageTarget target);
+LoadResult LoadElfFile(const QString& path, const LoadOptions& options, ImageTarget target);
+LoadResult LoadBinFile(const QString& path, const LoadOptions& options, ImageTarget target);
+Status HexFileBytes(const AppState& state, bool definedOnly, const QString& shown, QByteArray& out);
+Status SRecordFileBytes(const AppState& state, bool definedOnly, const QString& shown,
+                        QByteArray& out);
+Status BinFileBytes(const AppState& state, const QString& shown, QByteArray& out);
+
+// ELF input: every PT_LOAD segment with file bytes at its physical address,
+// the entry point as the start address.
+Status ReadElfSegments(const QByteArray& content, const QString& shown, ImageRecords& image);
+
+// The runs of defined bytes of state's device part, cut at every 16-byte
+// boundary: what a save of only the image's bytes writes, one record each.
+std::vector<BufferRange> DefinedRecords(const AppState& state, qint32 size);
 
 } // namespace varn::detail

@@ -5,6 +5,7 @@
 #include "widgets/messagebox.h"
 #include "widgets/twips.h"
 
+#include <QCheckBox>
 #include <QFontMetricsF>
 #include <QFrame>
 #include <QGroupBox>
@@ -15,18 +16,16 @@
 
 namespace varn {
 
-frmFileLoad::frmFileLoad(AppState& appState, const QString& path, QWidget* parent, Purpose purpose)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint), state(appState) {
+frmFileLoad::frmFileLoad(const QString& path, QWidget* parent, Purpose purpose)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint) {
     setObjectName(QStringLiteral("frmFileLoad"));
     setWindowTitle(QString());
-    // Until OK has been pressed the answer is Cancel, however the dialog ends
-    // (its buttons, Esc, a window-manager close, or the owner going away).
-    state.FileLoadCancelled = true;
     const bool loading = purpose == Purpose::Load;
 
     const Twips tw(this);
-    // Saving has no offsets: the dialog keeps only the file type and narrows.
-    setFixedSize(tw(loading ? 4935 : 2535), tw(1935));
+    // Saving has no offsets: the dialog keeps the file type and the choice of
+    // only the image's bytes, and narrows. Loading has a fourth type (ELF).
+    setFixedSize(tw(loading ? 4935 : 2535), tw(2205));
 
     // Without a title bar the dialog draws its own edge.
     auto* edge = new QFrame(this);
@@ -35,7 +34,7 @@ frmFileLoad::frmFileLoad(AppState& appState, const QString& path, QWidget* paren
 
     auto* Frame1 = new QGroupBox(tr("File Type:"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(tw(120, 120, loading ? 1815 : 2295, 1095));
+    Frame1->setGeometry(tw(120, 120, loading ? 1815 : 2295, loading ? 1365 : 1095));
     Option1 = new QRadioButton(tr("Intel Hex"), Frame1);
     Option1->setObjectName(QStringLiteral("Option1"));
     Option1->setGeometry(tw(240, 240, 1455, 255));
@@ -45,11 +44,23 @@ frmFileLoad::frmFileLoad(AppState& appState, const QString& path, QWidget* paren
     Option3 = new QRadioButton(tr("S-Record"), Frame1);
     Option3->setObjectName(QStringLiteral("Option3"));
     Option3->setGeometry(tw(240, 780, 1455, 255));
+    if (loading) {
+        Option4 = new QRadioButton(tr("ELF"), Frame1);
+        Option4->setObjectName(QStringLiteral("Option4"));
+        Option4->setGeometry(tw(240, 1050, 1455, 255));
+    } else {
+        // Binary has no addresses to leave out.
+        chkDefined = new QCheckBox(tr("Only the image's bytes"), this);
+        chkDefined->setObjectName(QStringLiteral("chkDefined"));
+        chkDefined->setGeometry(tw(240, 1305, 2175, 255));
+        const auto follow = [this] { chkDefined->setEnabled(!Option2->isChecked()); };
+        connect(Option2, &QRadioButton::toggled, this, follow);
+    }
 
     if (loading) {
         auto* Frame2 = new QGroupBox(tr("Load Offset:"), this);
         Frame2->setObjectName(QStringLiteral("Frame2"));
-        Frame2->setGeometry(tw(2040, 120, 2775, 1095));
+        Frame2->setGeometry(tw(2040, 120, 2775, 1365));
         auto* Label1 = new QLabel(tr("Buffer Address:"), Frame2);
         Label1->setObjectName(QStringLiteral("Label1"));
         Label1->setGeometry(tw(120, 300, 1335, 255));
@@ -66,15 +77,16 @@ frmFileLoad::frmFileLoad(AppState& appState, const QString& path, QWidget* paren
 
     auto* cmdCancel = new QPushButton(tr("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setGeometry(tw(120, 1380, 1095, 375));
+    cmdCancel->setGeometry(tw(120, 1650, 1095, 375));
     cmdCancel->setAutoDefault(false);
     auto* cmdOk = new QPushButton(tr("OK"), this);
     cmdOk->setObjectName(QStringLiteral("cmdOk"));
-    cmdOk->setGeometry(tw(loading ? 3720 : 1320, 1380, 1095, 375));
+    cmdOk->setGeometry(tw(loading ? 3720 : 1320, 1650, 1095, 375));
     cmdOk->setAutoDefault(false);
     cmdOk->setDefault(true);
 
-    QWidget* order[] = {Option1, Option2, Option3, txtBuffer, txtFile, cmdCancel, cmdOk};
+    QWidget* order[] = {Option1,   Option2, Option3,   Option4, chkDefined,
+                        txtBuffer, txtFile, cmdCancel, cmdOk};
     QWidget* previous = nullptr;
     for (QWidget* w : order) {
         if (!w)
@@ -94,10 +106,15 @@ frmFileLoad::frmFileLoad(AppState& appState, const QString& path, QWidget* paren
     case FileFormat::SRecord:
         Option3->setChecked(true);
         break;
+    case FileFormat::Elf:
+        (Option4 ? Option4 : Option2)->setChecked(true);
+        break;
     case FileFormat::Binary:
         Option2->setChecked(true);
         break;
     }
+    if (chkDefined)
+        chkDefined->setEnabled(!Option2->isChecked());
 }
 
 void frmFileLoad::cmdOk_Click() {
@@ -113,7 +130,7 @@ void frmFileLoad::cmdOk_Click() {
                   {txtFile, tr("File Address"), &fileOffset}};
     for (const auto& f : fields) {
         if (!f.box)
-            continue; // saving: the offsets stay as they were
+            continue; // saving: no offsets
         const Status read = ReadTypedOffset(f.box->text(), *f.value);
         if (!read) {
             ShowMessage(this, tr("File Load"), f.name + QStringLiteral(": ") + read.message,
@@ -123,14 +140,15 @@ void frmFileLoad::cmdOk_Click() {
             return;
         }
     }
-    state.FileType = Option1->isChecked()   ? FileFormat::IntelHex
-                     : Option3->isChecked() ? FileFormat::SRecord
-                                            : FileFormat::Binary;
-    if (txtBuffer) {
-        state.BufferOffset = bufferOffset;
-        state.FileOffset = fileOffset;
-    }
-    state.FileLoadCancelled = false;
+    FileDialogChoice values;
+    values.format = Option1->isChecked()              ? FileFormat::IntelHex
+                    : Option3->isChecked()            ? FileFormat::SRecord
+                    : Option4 && Option4->isChecked() ? FileFormat::Elf
+                                                      : FileFormat::Binary;
+    values.bufferOffset = bufferOffset;
+    values.fileOffset = fileOffset;
+    values.definedOnly = chkDefined && chkDefined->isEnabled() && chkDefined->isChecked();
+    chosen = values;
     accept();
 }
 

@@ -3,33 +3,45 @@
 #include "core/appstate.h"
 
 #include <QDialog>
+#include <optional>
 
+class QCheckBox;
 class QLineEdit;
 class QRadioButton;
 
 namespace varn {
 
-// Load options: file type and the two load offsets. The results go to
-// FileType, BufferOffset, FileOffset and FileLoadCancelled; every way out
-// other than OK counts as Cancel, so the caller never acts on stale values.
-// For saving only the file type applies: the offsets are neither shown nor
-// changed.
+// What the dialog's OK hands back.
+struct FileDialogChoice {
+    FileFormat format = FileFormat::Binary;
+    qint64 fileOffset = 0; // loading only
+    qint64 bufferOffset = 0;
+    bool definedOnly = false; // saving only: only the image's bytes
+};
+
+// Load options: file type and the two load offsets; save options: file type
+// and whether only the image's bytes are written. choice() holds the values
+// once OK was pressed; every other way out counts as Cancel, so the caller
+// never acts on stale values. ELF is offered for loading only.
 class frmFileLoad : public QDialog {
     Q_OBJECT
 public:
     enum class Purpose { Load, Save };
-    frmFileLoad(AppState& state, const QString& path, QWidget* parent = nullptr,
-                Purpose purpose = Purpose::Load);
+    frmFileLoad(const QString& path, QWidget* parent = nullptr, Purpose purpose = Purpose::Load);
+
+    const std::optional<FileDialogChoice>& choice() const { return chosen; }
 
 public slots:
     void cmdOk_Click();
     void cmdCancel_Click();
 
 private:
-    AppState& state;
+    std::optional<FileDialogChoice> chosen;
     QRadioButton* Option1 = nullptr;
     QRadioButton* Option2 = nullptr;
     QRadioButton* Option3 = nullptr;
+    QRadioButton* Option4 = nullptr;
+    QCheckBox* chkDefined = nullptr;
     QLineEdit* txtBuffer = nullptr;
     QLineEdit* txtFile = nullptr;
 };

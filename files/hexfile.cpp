@@ -12,9 +12,8 @@ namespace varn {
 namespace {
 
 // A file may have at most this many records up to and including the record
-// that ends the reading.
-constexpr int MaxRecordLines = 10000;
-constexpr int MaxDataBytes = 51;
+// that ends the reading (as many as an S-record file).
+constexpr int MaxRecordLines = 100000;
 constexpr int HexRecordBytes = 16;
 constexpr int HexRecordLength = 1 + 2 + 4 + 2 + 2 * HexRecordBytes + 2; // before CR LF
 
@@ -88,16 +87,16 @@ private:
 
 using detail::LineFailure;
 
-// Reads and checks every record up to the one that ends the reading, each data
-// record at its full address: the 16-bit address field plus the base that the
-// last extended address record set (type 02: segment x 16, type 04: upper 16
-// bits). Nothing is placed yet.
+// Reads and checks every record up to the end record, each data record at its
+// full address: the 16-bit address field plus the base that the last extended
+// address record set (type 02: segment x 16, type 04: upper 16 bits). Start
+// address records (03: CS:IP, 05: 32 bits) are kept; any other type is an
+// error. Nothing is placed yet.
 Status ReadHexRecords(const QByteArray& content, const QString& shown,
                       detail::ImageRecords& image) {
     image.records.reserve(static_cast<size_t>(
         std::min<qsizetype>(content.size() / HexRecordLength + 1, MaxRecordLines)));
-    image.data.reserve(
-        std::min<qsizetype>(content.size() / 2, qsizetype(MaxRecordLines) * MaxDataBytes));
+    image.data.reserve(content.size() / 2);
     qint64 base = 0;
     int recordLines = 0;
     QByteArray bytes;
@@ -121,17 +120,6 @@ Status ReadHexRecords(const QByteArray& content, const QString& shown,
         }
         const int byteCount = line.pair(2);
         const int recordType = line.pair(8);
-        const bool extendedAddress = recordType == 0x02 || recordType == 0x04;
-        if (recordType != 0x00 && !extendedAddress)
-            break; // end record, start address records and the like end the reading
-
-        if (byteCount > MaxDataBytes) {
-            return LineFailure(QStringLiteral("The record holds %1 data bytes; at most %2 are "
-                                              "allowed.")
-                                   .arg(byteCount)
-                                   .arg(MaxDataBytes),
-                               shown, lineNumber);
-        }
         if (!line.checksumGood()) {
             return LineFailure(QStringLiteral("Checksum Error in hex file!"), shown, lineNumber);
         }
@@ -141,22 +129,43 @@ Status ReadHexRecords(const QByteArray& content, const QString& shown,
             return LineFailure(QStringLiteral("The record's length does not match its byte count."),
                                shown, lineNumber);
         }
+        if (recordType == 0x01) {
+            image.ended = true;
+            break;
+        }
+        if (recordType > 0x05) {
+            return LineFailure(QStringLiteral("The record type %1 is none of 00 (data), 01 (end), "
+                                              "02 and 04 (extended address), 03 and 05 (start "
+                                              "address).")
+                                   .arg(HexByte(quint8(recordType))),
+                               shown, lineNumber);
+        }
 
         bytes.resize(byteCount);
         for (int k = 0; k < byteCount; ++k)
             bytes[k] = static_cast<char>(line.pair(10 + 2 * k));
-        if (!extendedAddress) {
+        if (recordType == 0x00) {
             image.add(lineNumber, base + address, bytes);
             continue;
         }
-        if (byteCount != 2) {
-            return LineFailure(QStringLiteral("An extended address record holds two data bytes, "
-                                              "this one %1.")
+        const bool start = recordType == 0x03 || recordType == 0x05;
+        if (byteCount != (start ? 4 : 2)) {
+            return LineFailure((start ? QStringLiteral("A start address record holds four data "
+                                                       "bytes, this one %1.")
+                                      : QStringLiteral("An extended address record holds two "
+                                                       "data bytes, this one %1."))
                                    .arg(byteCount),
                                shown, lineNumber);
         }
-        const qint64 value = quint8(bytes[0]) * 256 + quint8(bytes[1]);
-        base = recordType == 0x02 ? value * 16 : value << 16;
+        quint32 value = 0;
+        for (int k = 0; k < byteCount; ++k)
+            value = value << 8 | quint8(bytes[k]);
+        if (recordType == 0x03)
+            image.start = (value >> 16) * 16 + (value & 0xFFFF); // CS x 16 + IP
+        else if (recordType == 0x05)
+            image.start = value;
+        else
+            base = recordType == 0x02 ? qint64(value) * 16 : qint64(value) << 16;
     }
     return Status::Ok();
 }
@@ -166,24 +175,57 @@ void PutHexByte(char*& out, int value) {
     *out++ = HexDigits[value & 0xF];
 }
 
-} // namespace
-
-Status OpenHexFile(AppState& state, const QString& path) {
-    return detail::OpenTextImage(state, path, ReadHexRecords);
+void PutRecord(QByteArray& out, int type, int address, const quint8* data, int count) {
+    char text[1 + 2 * (4 + 255 + 1)];
+    char* w = text;
+    *w++ = ':';
+    PutHexByte(w, count);
+    PutHexByte(w, address >> 8);
+    PutHexByte(w, address & 0xFF);
+    PutHexByte(w, type);
+    int sum = count + (address >> 8) + (address & 0xFF) + type;
+    for (int i = 0; i < count; ++i) {
+        PutHexByte(w, data[i]);
+        sum += data[i];
+    }
+    PutHexByte(w, (256 - (sum & 0xFF)) & 0xFF);
+    out.append(text, w - text).append("\r\n");
 }
 
-Status SaveHexFile(const AppState& state, const QString& path) {
+} // namespace
+
+namespace detail {
+
+LoadResult LoadHexFile(const QString& path, const LoadOptions& options, ImageTarget target) {
+    return OpenRecordImage(path, options, target, ReadHexRecords, MaxTextImageBytes);
+}
+
+Status HexFileBytes(const AppState& state, bool definedOnly, const QString& shown,
+                    QByteArray& out) {
     const qint32 size = state.DeviceSize();
     // The record's address field has four digits and no extended address
     // records are written, so nothing above 64 KiB can be expressed.
     if (size < 0 || size > MaxDeviceSize) {
         return Status::Fail(QStringLiteral("Cannot save %1:\nan Intel HEX file written here holds "
                                            "at most 65536 bytes, the device has %2H.")
-                                .arg(QDir::toNativeSeparators(path), HexWord(size)));
+                                .arg(shown, HexWord(size)));
     }
     static constexpr char EndRecord[] = ":00000001FF\r\n";
+    if (definedOnly) {
+        out.clear();
+        for (const BufferRange& r : DefinedRecords(state, size))
+            PutRecord(out, 0x00, r.first, state.Buffer.data() + r.first, r.last - r.first + 1);
+        if (state.StartAddress) {
+            const quint32 a = *state.StartAddress;
+            const quint8 start[4] = {quint8(a >> 24), quint8(a >> 16), quint8(a >> 8), quint8(a)};
+            PutRecord(out, 0x05, 0, start, 4);
+        }
+        out.append(EndRecord);
+        return Status::Ok();
+    }
     const int recordCount = (size + HexRecordBytes - 1) / HexRecordBytes;
-    QByteArray out(qsizetype(recordCount) * (HexRecordLength + 2) + qsizetype(sizeof EndRecord) - 1,
+    out =
+        QByteArray(qsizetype(recordCount) * (HexRecordLength + 2) + qsizetype(sizeof EndRecord) - 1,
                    Qt::Uninitialized);
     char* w = out.data();
     for (int a = 0; a < size; a += HexRecordBytes) {
@@ -204,7 +246,9 @@ Status SaveHexFile(const AppState& state, const QString& path) {
         *w++ = '\n';
     }
     std::copy(EndRecord, EndRecord + sizeof EndRecord - 1, w);
-    return detail::SaveWholeFile(path, out);
+    return Status::Ok();
 }
+
+} // namespace detail
 
 } // namespace varn

@@ -14,13 +14,23 @@ namespace varn {
 bool PathLooksHex(const QString& path) {
     // Case matters on purpose: "image.Hex" is offered as binary.
     return path.endsWith(QLatin1String("HEX"), Qt::CaseSensitive) ||
-           path.endsWith(QLatin1String("hex"), Qt::CaseSensitive);
+           path.endsWith(QLatin1String("hex"), Qt::CaseSensitive) ||
+           path.endsWith(QLatin1String(".ihx"), Qt::CaseInsensitive);
+}
+
+bool PathLooksElf(const QString& path) {
+    static const char* const endings[] = {".elf", ".axf", ".out"};
+    return std::any_of(std::begin(endings), std::end(endings), [&](const char* ending) {
+        return path.endsWith(QLatin1String(ending), Qt::CaseInsensitive);
+    });
 }
 
 FileFormat FormatForPath(const QString& path) {
     if (PathLooksHex(path))
         return FileFormat::IntelHex;
-    return PathLooksSRecord(path) ? FileFormat::SRecord : FileFormat::Binary;
+    if (PathLooksSRecord(path))
+        return FileFormat::SRecord;
+    return PathLooksElf(path) ? FileFormat::Elf : FileFormat::Binary;
 }
 
 QString FormatName(FileFormat format) {
@@ -29,34 +39,118 @@ QString FormatName(FileFormat format) {
         return QStringLiteral("Intel Hex");
     case FileFormat::SRecord:
         return QStringLiteral("S-Record");
+    case FileFormat::Elf:
+        return QStringLiteral("ELF");
     case FileFormat::Binary:
         break;
     }
     return QStringLiteral("Binary");
 }
 
-Status OpenImageFile(AppState& state, FileFormat format, const QString& path) {
-    switch (format) {
-    case FileFormat::IntelHex:
-        return OpenHexFile(state, path);
-    case FileFormat::SRecord:
-        return OpenSRecordFile(state, path);
-    case FileFormat::Binary:
-        break;
-    }
-    return OpenBinFile(state, path);
+namespace {
+
+// The first non-blank lines of content, at most `count`, trimmed.
+QList<QByteArray> FirstLines(const QByteArray& content, int count) {
+    QList<QByteArray> lines;
+    detail::TextLines text(content);
+    const char* first = nullptr;
+    const char* last = nullptr;
+    while (lines.size() < count && text.next(first, last))
+        lines.append(QByteArray(first, last - first));
+    return lines;
 }
 
-Status SaveImageFile(const AppState& state, FileFormat format, const QString& path) {
-    switch (format) {
+// A line that is the prefix, then pairs of hex digits whose first pair counts
+// the pairs after it (less `uncounted`) and whose sum, with the counted
+// bytes, is `sum` modulo 256.
+bool WholeRecord(const QByteArray& line, int prefix, int uncounted, int sum) {
+    const qsizetype digits = line.size() - prefix;
+    if (digits < 4 || digits % 2 != 0)
+        return false;
+    int total = 0;
+    QList<int> bytes;
+    for (qsizetype p = prefix; p < line.size(); p += 2) {
+        const int high = HexDigitValue(line[p]);
+        const int low = HexDigitValue(line[p + 1]);
+        if ((high | low) < 0)
+            return false;
+        bytes.append(high * 16 + low);
+        total += high * 16 + low;
+    }
+    return bytes.first() == bytes.size() - uncounted && (total & 0xFF) == sum;
+}
+
+} // namespace
+
+std::optional<FileFormat> ContentFormat(const QByteArray& content) {
+    if (content.startsWith("\x7F"
+                           "ELF"))
+        return FileFormat::Elf;
+    const QList<QByteArray> lines = FirstLines(content.left(4096), 4);
+    if (lines.isEmpty())
+        return std::nullopt;
+    const auto all = [&](auto isRecord) {
+        // The last line may be cut off by the 4 KiB taken.
+        const qsizetype whole =
+            lines.size() > 1 && content.size() > 4096 ? lines.size() - 1 : lines.size();
+        for (qsizetype i = 0; i < whole; ++i)
+            if (!isRecord(lines[i]))
+                return false;
+        return true;
+    };
+    // ":" count address(2) type data checksum: count excludes 4 bytes, sums to 0.
+    if (all([](const QByteArray& l) { return l.startsWith(':') && WholeRecord(l, 1, 5, 0); }))
+        return FileFormat::IntelHex;
+    // "S" type count address data checksum: count includes all but itself, sums to FF.
+    if (all([](const QByteArray& l) {
+            return l.size() > 2 && (l[0] == 'S' || l[0] == 's') && l[1] >= '0' && l[1] <= '9' &&
+                   WholeRecord(l, 2, 1, 0xFF);
+        }))
+        return FileFormat::SRecord;
+    return std::nullopt;
+}
+
+LoadResult LoadImageFile(const QString& path, const LoadOptions& options, ImageTarget target) {
+    LoadResult result;
+    switch (options.format) {
     case FileFormat::IntelHex:
-        return SaveHexFile(state, path);
+        result = detail::LoadHexFile(path, options, target);
+        break;
     case FileFormat::SRecord:
-        return SaveSRecordFile(state, path);
+        result = detail::LoadSRecordFile(path, options, target);
+        break;
+    case FileFormat::Elf:
+        result = detail::LoadElfFile(path, options, target);
+        break;
+    case FileFormat::Binary:
+        result = detail::LoadBinFile(path, options, target);
+        break;
+    }
+    result.format = options.format;
+    return result;
+}
+
+Status ImageFileBytes(const AppState& state, const SaveOptions& options, const QString& shown,
+                      QByteArray& bytes) {
+    switch (options.format) {
+    case FileFormat::IntelHex:
+        return detail::HexFileBytes(state, options.definedOnly, shown, bytes);
+    case FileFormat::SRecord:
+        return detail::SRecordFileBytes(state, options.definedOnly, shown, bytes);
+    case FileFormat::Elf:
+        return Status::Fail(
+            QStringLiteral("Cannot save %1:\nELF files are read, not written.").arg(shown));
     case FileFormat::Binary:
         break;
     }
-    return SaveBinFile(state, path);
+    return detail::BinFileBytes(state, shown, bytes);
+}
+
+Status SaveImageFile(const AppState& state, const QString& path, const SaveOptions& options) {
+    QByteArray bytes;
+    if (Status made = ImageFileBytes(state, options, QDir::toNativeSeparators(path), bytes); !made)
+        return made;
+    return detail::SaveWholeFile(path, bytes);
 }
 
 namespace detail {
@@ -85,11 +179,15 @@ Status CheckLoadOffsets(qint64 fileOffset, qint64 bufferOffset) {
     return Status::Ok();
 }
 
-Status ReadForLoad(const QString& path, qint64 fileOffset, qint64 bufferOffset, qint64 limit,
+Status ReadForLoad(const QString& path, const LoadOptions& options, qint64 limit,
                    QByteArray& bytes) {
     const QString shown = QDir::toNativeSeparators(path);
-    if (Status offsets = CheckLoadOffsets(fileOffset, bufferOffset); !offsets)
+    if (Status offsets = CheckLoadOffsets(options.fileOffset, options.bufferOffset); !offsets)
         return Status::Fail(offsets.message + QStringLiteral("\n%1").arg(shown));
+    if (options.relocate < 0 || options.relocate > 0xFFFFFFFFLL)
+        return Status::Fail(QStringLiteral("The relocation base %1 is not a valid address.\n%2")
+                                .arg(options.relocate)
+                                .arg(shown));
     WholeFileRead file = ReadWholeFile(path, limit);
     if (!file) {
         return Status::Fail((file.outcome == WholeFileRead::CannotOpen
@@ -101,6 +199,19 @@ Status ReadForLoad(const QString& path, qint64 fileOffset, qint64 bufferOffset, 
     return Status::Ok();
 }
 
+Status CheckContentFormat(const QByteArray& content, const LoadOptions& options,
+                          const QString& shown, LoadResult& result) {
+    const std::optional<FileFormat> seen = ContentFormat(content);
+    if (!seen || *seen == options.format)
+        return Status::Ok();
+    result.otherFormat = QStringLiteral("%1 looks like an %2 file, but it is loaded as %3.")
+                             .arg(shown, FormatName(*seen), FormatName(options.format));
+    if (!options.refuseOtherFormat)
+        return Status::Ok();
+    return Status::Fail(QStringLiteral("%1 looks like an %2 file, not %3: nothing was loaded.")
+                            .arg(shown, FormatName(*seen), FormatName(options.format)));
+}
+
 namespace {
 
 // The file addresses of a record's bytes that the load stores, [from, to];
@@ -109,15 +220,17 @@ struct StoredRange {
     qint64 from, to;
 };
 
-StoredRange Stored(const ImageRecord& record, qint64 fileOffset) {
-    return {std::max(record.address, fileOffset),
-            std::min<qint64>(record.address + record.count - 1, BufferLast)};
+// Relocation moves every address down; what falls below 0 is left out.
+StoredRange Stored(const ImageRecord& record, const LoadOptions& options) {
+    const qint64 address = record.address - options.relocate;
+    return {std::max({address, options.fileOffset, qint64(0)}),
+            std::min<qint64>(address + record.count - 1, BufferLast)};
 }
 
 } // namespace
 
-QString FileLine(const QString& shown, int lineNumber) {
-    return QStringLiteral("%1, line %2").arg(shown).arg(lineNumber);
+QString FileLine(const QString& shown, int lineNumber, const QString& unit) {
+    return QStringLiteral("%1, %2 %3").arg(shown, unit).arg(lineNumber);
 }
 
 Status LineFailure(const QString& cause, const QString& shown, int lineNumber) {
@@ -149,62 +262,127 @@ bool TextLines::next(const char*& first, const char*& last) {
     return false;
 }
 
-Status PlaceRecords(const ImageRecords& image, qint64 fileOffset, qint64 bufferOffset,
-                    const QString& shown, QString& notice) {
-    notice.clear();
+Status PlaceRecords(const ImageRecords& image, const LoadOptions& options, const QString& shown,
+                    QString& leftOut) {
+    leftOut.clear();
     for (const ImageRecord& record : image.records) {
-        if (notice.isEmpty() && record.address + record.count - 1 > BufferLast) {
-            notice = QStringLiteral("The file holds data at addresses beyond the buffer's end "
-                                    "(%1), which was not loaded; the rest was loaded.\n%2")
-                         .arg(HexWord(BufferLast), FileLine(shown, record.lineNumber));
+        const qint64 address = record.address - options.relocate;
+        if (leftOut.isEmpty() && record.count > 0) {
+            if (address + record.count - 1 > BufferLast)
+                leftOut =
+                    QStringLiteral("The file holds data at addresses beyond the buffer's "
+                                   "end (%1), which was not loaded; the rest was loaded.\n%2")
+                        .arg(HexWord(BufferLast), FileLine(shown, record.lineNumber, image.unit));
+            else if (address < 0)
+                leftOut =
+                    QStringLiteral("The file holds data below the relocation base %1, which was "
+                                   "not loaded; the rest was loaded.\n%2")
+                        .arg(HexWord(static_cast<qint32>(options.relocate)),
+                             FileLine(shown, record.lineNumber, image.unit));
         }
-        const StoredRange range = Stored(record, fileOffset);
+        const StoredRange range = Stored(record, options);
         if (range.from > range.to)
             continue;
-        const qint64 lastPosition = range.to + bufferOffset;
+        const qint64 lastPosition = range.to + options.bufferOffset;
         if (lastPosition > BufferLast) {
             return Status::Fail(
                 QStringLiteral("The record's data would reach buffer position "
                                "%1, past the end of the buffer at %2.\n%3")
                     .arg(HexWord(static_cast<qint32>(std::min<qint64>(lastPosition, 0x7FFFFFFF))),
-                         HexWord(BufferLast), FileLine(shown, record.lineNumber)));
+                         HexWord(BufferLast), FileLine(shown, record.lineNumber, image.unit)));
         }
     }
     return Status::Ok();
 }
 
-Status OpenTextImage(AppState& state, const QString& path, RecordReader readRecords) {
-    const QString shown = QDir::toNativeSeparators(path);
-    QByteArray content;
-    if (Status read =
-            ReadForLoad(path, state.FileOffset, state.BufferOffset, MaxTextImageBytes, content);
-        !read)
-        return read;
-    ImageRecords image;
-    if (Status read = readRecords(content, shown, image); !read)
-        return read;
-    // FileOffset is a lower bound on the file addresses taken, not
-    // subtracted; data beyond the buffer is left out with a notice.
-    QString notice;
-    if (Status placed = PlaceRecords(image, state.FileOffset, state.BufferOffset, shown, notice);
-        !placed)
-        return placed;
-    CopyRecords(image, state);
-    return Status::Ok(notice);
+namespace {
+
+// Sorts and joins ranges that touch or overlap; returns the bytes they hold.
+qint64 MergeRanges(std::vector<BufferRange>& ranges) {
+    std::sort(ranges.begin(), ranges.end(),
+              [](const BufferRange& a, const BufferRange& b) { return a.first < b.first; });
+    std::vector<BufferRange> merged;
+    for (const BufferRange& r : ranges) {
+        if (!merged.empty() && r.first <= merged.back().last + 1)
+            merged.back().last = std::max(merged.back().last, r.last);
+        else
+            merged.push_back(r);
+    }
+    ranges = std::move(merged);
+    qint64 bytes = 0;
+    for (const BufferRange& r : ranges)
+        bytes += r.last - r.first + 1;
+    return bytes;
 }
 
-void CopyRecords(const ImageRecords& image, AppState& state) {
+} // namespace
+
+std::vector<BufferRange> DefinedRecords(const AppState& state, qint32 size) {
+    constexpr qint32 RecordBytes = 16;
+    std::vector<BufferRange> records;
+    for (qint32 a = 0; a < size; ++a) {
+        if (!state.Defined.test(size_t(a)))
+            continue;
+        const qint32 blockEnd = std::min((a / RecordBytes + 1) * RecordBytes, size);
+        qint32 last = a;
+        while (last + 1 < blockEnd && state.Defined.test(size_t(last + 1)))
+            ++last;
+        records.push_back({a, last});
+        a = last;
+    }
+    return records;
+}
+
+void NoteStored(LoadResult& result, qint64 position, qint64 count) {
+    if (count > 0)
+        result.ranges.push_back({qint32(position), qint32(position + count - 1)});
+}
+
+void FinishRanges(LoadResult& result) {
+    result.bytesStored = MergeRanges(result.ranges);
+}
+
+LoadResult OpenRecordImage(const QString& path, const LoadOptions& options, ImageTarget target,
+                           RecordReader readRecords, qint64 limit) {
+    LoadResult result;
+    const QString shown = QDir::toNativeSeparators(path);
+    QByteArray content;
+    result.status = ReadForLoad(path, options, limit, content);
+    if (result.ok())
+        result.status = CheckContentFormat(content, options, shown, result);
+    if (!result.ok())
+        return result;
+    ImageRecords image;
+    if (result.status = readRecords(content, shown, image); !result.ok())
+        return result;
+    if (result.status = PlaceRecords(image, options, shown, result.leftOut); !result.ok())
+        return result;
+    CopyRecords(image, options, target, result);
+    result.startAddress = image.start;
+    if (options.format == FileFormat::IntelHex && !image.ended)
+        result.notices << QStringLiteral("The file has no end record (:00000001FF): it may have "
+                                         "been cut off.\n%1")
+                              .arg(shown);
+    return result;
+}
+
+void CopyRecords(const ImageRecords& image, const LoadOptions& options, ImageTarget target,
+                 LoadResult& result) {
     for (const ImageRecord& record : image.records) {
-        const StoredRange range = Stored(record, state.FileOffset);
+        const StoredRange range = Stored(record, options);
         if (range.from > range.to)
             continue;
-        const qint64 position = range.from + state.BufferOffset;
+        const qint64 position = range.from + options.bufferOffset;
         const qint64 count = range.to - range.from + 1;
-        std::memcpy(state.Buffer.data() + position,
-                    image.data.constData() + record.first + (range.from - record.address),
+        std::memcpy(target.bytes + position,
+                    image.data.constData() + record.first +
+                        (range.from - (record.address - options.relocate)),
                     size_t(count));
-        state.markDefined(position, position + count);
+        for (qint64 i = position; i < position + count; ++i)
+            target.defined->set(size_t(i));
+        NoteStored(result, position, count);
     }
+    FinishRanges(result);
 }
 
 } // namespace detail

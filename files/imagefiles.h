@@ -4,46 +4,117 @@
 #include "core/status.h"
 
 #include <QString>
+#include <QStringList>
+#include <bitset>
+#include <optional>
+#include <vector>
 
 namespace varn {
 
-// Loads an Intel HEX file into Buffer at state.FileOffset / state.BufferOffset.
-// Every check happens before the first byte is stored: a failed load leaves
-// Buffer exactly as it was. Extended address records (type 02: segment x 16,
-// type 04: upper 16 bits) move the data records after them; data whose full
-// address lies beyond the buffer is left out, and the successful load then
-// returns a notice naming the first such record. Errors name the file, the
-// line and the cause; a bad checksum's message begins with "Checksum Error in
-// hex file!". Reading ends at the first record that is neither data nor an
-// extended address.
-Status OpenHexFile(AppState& state, const QString& path);
-// Loads a binary file: the byte at file offset p >= FileOffset goes to
-// p + BufferOffset. Pipes and other streams are read to their end.
-Status OpenBinFile(AppState& state, const QString& path);
-// Write the selected device's part of Buffer; the old file is replaced only
-// when the whole new file was written.
-Status SaveHexFile(const AppState& state, const QString& path);
-Status SaveBinFile(const AppState& state, const QString& path);
+// How a file is to be loaded: what the load dialog or varn-cli's options say.
+struct LoadOptions {
+    FileFormat format = FileFormat::Binary;
+    // Lower bound of the file addresses taken (not subtracted); for a binary
+    // file the first file position taken.
+    qint64 fileOffset = 0;
+    // Added to every file address taken.
+    qint64 bufferOffset = 0;
+    // Subtracted from every address of an Intel HEX, S-record or ELF file
+    // before anything else, so that an image linked at 0x08000000 lands at
+    // 0; data below it is left out. Binary files have no addresses.
+    qint64 relocate = 0;
+    // A file whose content is clearly of another format than `format` is
+    // refused (varn-cli, when the format came from the name); otherwise the
+    // load goes on and LoadResult::otherFormat says so.
+    bool refuseOtherFormat = false;
+};
 
-// Motorola S-record: S1/S2/S3 data records are loaded as Intel HEX data is
-// (same offsets, same all-or-nothing checks, data beyond the buffer left out
-// with a notice, errors naming the line); S0 is skipped, S5/S6 counts are
-// checked, S7/S8/S9 end the reading. A bad checksum's message begins with
-// "Checksum Error in S-record file!".
-Status OpenSRecordFile(AppState& state, const QString& path);
-// S0 header, S1 records of 16 bytes (S2 above 64 KiB), S5 count, S9 end.
-Status SaveSRecordFile(const AppState& state, const QString& path);
+// A range of buffer positions, both ends included.
+struct BufferRange {
+    qint32 first = 0;
+    qint32 last = 0;
+};
+
+// What a load did. A failed load stored nothing.
+struct LoadResult {
+    Status status;
+    FileFormat format = FileFormat::Binary; // as read
+    // The buffer positions stored, merged, and how many bytes they hold.
+    std::vector<BufferRange> ranges;
+    qint64 bytesStored = 0;
+    // Data the load left out (beyond the buffer, below the relocation base),
+    // naming the first such record; empty when none.
+    QString leftOut;
+    // Anything else worth telling (an Intel HEX file without its end record).
+    QStringList notices;
+    // The content is clearly of another format than the one it was loaded as.
+    QString otherFormat;
+    // Intel HEX 03/05, S7-S9, or the ELF entry point.
+    std::optional<quint32> startAddress;
+
+    bool ok() const { return status.ok; }
+};
+
+// Where a load stores: a buffer of BufferSize bytes and its defined mask.
+struct ImageTarget {
+    quint8* bytes = nullptr;
+    std::bitset<BufferSize>* defined = nullptr;
+};
+inline ImageTarget TargetOf(AppState& state) {
+    return {state.Buffer.data(), &state.Defined};
+}
+
+// Loads an image file into target. Every check happens before the first byte
+// is stored: a failed load leaves the target exactly as it was. Errors name
+// the file and, for text images, the line and the cause.
+//
+// Intel HEX: data records (00) at their full address, extended address
+// records (02: segment x 16, 04: upper 16 bits) move the data after them, 01
+// ends the file, 03/05 are start addresses; any other type is an error, and
+// every record's checksum is checked ("Checksum Error in hex file!"). A file
+// without its end record loads with a notice.
+// S-record: S1/S2/S3 data, S0 skipped, S5/S6 counts checked, S7/S8/S9 end the
+// reading ("Checksum Error in S-record file!").
+// ELF: the PT_LOAD segments that have file bytes, at their physical addresses.
+// Binary: the byte at file position p >= fileOffset goes to p + bufferOffset.
+// For the addressed formats data whose address lies beyond the buffer is left
+// out (LoadResult::leftOut); a record that the buffer offset pushes past the
+// buffer's end is refused. Pipes and other streams are read to their end.
+LoadResult LoadImageFile(const QString& path, const LoadOptions& options, ImageTarget target);
+inline LoadResult LoadImageFile(const QString& path, const LoadOptions& options, AppState& state) {
+    LoadResult result = LoadImageFile(path, options, TargetOf(state));
+    if (result.ok() && result.startAddress)
+        state.StartAddress = result.startAddress;
+    return result;
+}
+
+// How a save writes the selected device's part of the buffer.
+struct SaveOptions {
+    FileFormat format = FileFormat::Binary;
+    // Intel HEX and S-record: only the ranges holding defined bytes, and the
+    // image's start address when it has one.
+    bool definedOnly = false;
+};
+
+// The file's bytes; failures name `shown`.
+Status ImageFileBytes(const AppState& state, const SaveOptions& options, const QString& shown,
+                      QByteArray& bytes);
+// Writes the file; the old file is replaced only when the whole new one was
+// written.
+Status SaveImageFile(const AppState& state, const QString& path, const SaveOptions& options);
 
 // The load dialog's preselection: the last three characters are exactly
-// "HEX" or "hex".
+// "HEX" or "hex", or the name ends in .ihx (any case).
 bool PathLooksHex(const QString& path);
 // .s19, .s28, .s37, .srec, .mot or .s in any case.
 bool PathLooksSRecord(const QString& path);
-// Intel HEX by PathLooksHex, else S-record by PathLooksSRecord, else binary.
+// .elf, .axf or .out in any case.
+bool PathLooksElf(const QString& path);
+// Intel HEX, else S-record, else ELF by the name, else binary.
 FileFormat FormatForPath(const QString& path);
 QString FormatName(FileFormat format);
-
-Status OpenImageFile(AppState& state, FileFormat format, const QString& path);
-Status SaveImageFile(const AppState& state, FileFormat format, const QString& path);
+// The format the content clearly is (ELF by its magic, Intel HEX or S-record
+// by whole, checked records at its start), or none.
+std::optional<FileFormat> ContentFormat(const QByteArray& content);
 
 } // namespace varn

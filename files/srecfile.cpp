@@ -113,8 +113,13 @@ Status ReadSRecords(const QByteArray& content, const QString& shown, detail::Ima
         int type = 0;
         if (Status decoded = DecodeLine(first, int(last - first), type, bytes); !decoded)
             return LineFailure(decoded.message, shown, lineNumber);
-        if (type >= 7)
-            break; // the end record, which carries only a start address
+        if (type >= 7) { // the end record, which carries only a start address
+            // Most tools write 0 there when the image has no start address.
+            if (const qint64 start = AddressOf(bytes, type); start != 0)
+                image.start = quint32(start);
+            image.ended = true;
+            break;
+        }
         if (type == 5 || type == 6) {
             const qint64 counted = AddressOf(bytes, type);
             if (counted != dataRecords) {
@@ -146,37 +151,56 @@ bool PathLooksSRecord(const QString& path) {
     });
 }
 
-Status OpenSRecordFile(AppState& state, const QString& path) {
-    return detail::OpenTextImage(state, path, ReadSRecords);
+namespace detail {
+
+LoadResult LoadSRecordFile(const QString& path, const LoadOptions& options, ImageTarget target) {
+    return OpenRecordImage(path, options, target, ReadSRecords, MaxTextImageBytes);
 }
 
-Status SaveSRecordFile(const AppState& state, const QString& path) {
+Status SRecordFileBytes(const AppState& state, bool definedOnly, const QString& shown,
+                        QByteArray& out) {
     const qint32 size = state.DeviceSize();
     if (size < 0 || size > BufferSize) {
         return Status::Fail(
             QStringLiteral("Cannot save %1:\nthe device size %2 exceeds the buffer.")
-                .arg(QDir::toNativeSeparators(path), HexWord(size)));
+                .arg(shown, HexWord(size)));
     }
     // Two address bytes reach 64 KiB; anything above needs three, and the
-    // end record then takes the matching width.
-    const bool wide = size > 0x10000;
+    // end record then takes the matching width. A start address above 64 KiB
+    // needs the wider end record as well.
+    const quint32 start = definedOnly ? state.StartAddress.value_or(0) : 0;
+    const bool wide = size > 0x10000 || start > 0xFFFF;
+    const bool widest = start > 0xFFFFFF;
     const int width = wide ? 3 : 2;
-    QByteArray out;
+    out.clear();
     out.reserve((size / SaveRecordBytes + 4) * (12 + 2 * SaveRecordBytes));
     static constexpr quint8 header[] = {'v', 'a', 'r', 'n'};
     PutRecord(out, 0, 2, 0, header, int(sizeof header));
     int records = 0;
-    for (qint32 a = 0; a < size; a += SaveRecordBytes, ++records) {
-        PutRecord(out, wide ? 2 : 1, width, a, state.Buffer.data() + a,
-                  std::min(SaveRecordBytes, size - a));
+    if (definedOnly) {
+        for (const BufferRange& r : DefinedRecords(state, size)) {
+            PutRecord(out, wide ? 2 : 1, width, r.first, state.Buffer.data() + r.first,
+                      r.last - r.first + 1);
+            ++records;
+        }
+    } else {
+        for (qint32 a = 0; a < size; a += SaveRecordBytes, ++records) {
+            PutRecord(out, wide ? 2 : 1, width, a, state.Buffer.data() + a,
+                      std::min(SaveRecordBytes, size - a));
+        }
     }
     // A count above 16 bits needs the wider count record.
     if (records <= 0xFFFF)
         PutRecord(out, 5, 2, records, nullptr, 0);
     else
         PutRecord(out, 6, 3, records, nullptr, 0);
-    PutRecord(out, wide ? 8 : 9, width, 0, nullptr, 0);
-    return detail::SaveWholeFile(path, out);
+    if (widest)
+        PutRecord(out, 7, 4, start, nullptr, 0);
+    else
+        PutRecord(out, wide ? 8 : 9, width, start, nullptr, 0);
+    return Status::Ok();
 }
+
+} // namespace detail
 
 } // namespace varn

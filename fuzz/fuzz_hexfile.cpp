@@ -2,6 +2,6 @@
 #include "imagefuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return varn::fuzz::FuzzImageReader(data, size, varn::OpenHexFile, varn::SaveHexFile,
-                                       QStringLiteral("hex"));
+    return varn::fuzz::FuzzImageReader(data, size, varn::FileFormat::IntelHex,
+                                       varn::FileFormat::IntelHex, QStringLiteral("hex"));
 }

@@ -2,6 +2,6 @@
 #include "imagefuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return varn::fuzz::FuzzImageReader(data, size, varn::OpenSRecordFile, varn::SaveSRecordFile,
-                                       QStringLiteral("s19"));
+    return varn::fuzz::FuzzImageReader(data, size, varn::FileFormat::SRecord,
+                                       varn::FileFormat::SRecord, QStringLiteral("s19"));
 }

@@ -1,7 +1,8 @@
-// Shared by the Intel HEX and S-record fuzz targets. Whatever the file
+// Shared by the Intel HEX, S-record and ELF fuzz targets. Whatever the file
 // holds, a failed load must leave the buffer as it was, a successful one may
-// only store at buffer positions reachable from file addresses >= FileOffset,
-// and what is loaded must survive a save and a second load.
+// only store at buffer positions reachable from file addresses >= the file
+// offset and must report exactly what it stored, and what is loaded must
+// survive a save and a second load.
 #pragma once
 
 #include "fuzzsupport.h"
@@ -33,9 +34,11 @@ inline void Pattern(AppState& state) {
 
 } // namespace image_detail
 
-// The checks both text readers must pass. Input: one selector byte, then the file.
-template <typename Open, typename Save>
-int FuzzImageReader(const uint8_t* data, size_t size, Open open, Save save, const QString& ext) {
+// The checks every addressed reader must pass. Input: one selector byte, then
+// the file. What was loaded is saved in saveFormat (the whole device part, or
+// only the image's bytes) and read back.
+inline int FuzzImageReader(const uint8_t* data, size_t size, FileFormat format,
+                           FileFormat saveFormat, const QString& ext) {
     if (size < 1)
         return 0;
     const quint8 selector = data[0];
@@ -43,34 +46,50 @@ int FuzzImageReader(const uint8_t* data, size_t size, Open open, Save save, cons
     const QString path = WriteScratch(QStringLiteral("in.") + ext, file);
 
     auto state = std::make_unique<AppState>();
-    state->FileOffset = image_detail::FileOffsets[selector & 7];
-    state->BufferOffset = image_detail::BufferOffsets[(selector >> 3) & 7];
+    LoadOptions options{format, image_detail::FileOffsets[selector & 7],
+                        image_detail::BufferOffsets[(selector >> 3) & 7]};
+    // Half the runs relocate by the lowest offset's worth, so that relocated
+    // addresses below 0 are tried too.
+    if (selector & 0x40)
+        options.relocate = 0x100;
     image_detail::Pattern(*state);
     const auto before = state->Buffer;
 
-    const Status status = open(*state, path);
-    if (!status) {
-        VARN_FUZZ_CHECK(!status.message.isEmpty());
+    const LoadResult loaded = LoadImageFile(path, options, *state);
+    if (!loaded.ok()) {
+        VARN_FUZZ_CHECK(!loaded.status.message.isEmpty());
         VARN_FUZZ_CHECK(state->Buffer == before);
+        VARN_FUZZ_CHECK(state->Defined.none());
         return 0;
     }
-    const qint64 lowest = state->FileOffset + state->BufferOffset;
+    const qint64 lowest = options.fileOffset + options.bufferOffset;
     for (int i = 0; i < BufferSize && i < lowest; ++i)
         VARN_FUZZ_CHECK(state->Buffer[size_t(i)] == before[size_t(i)]);
+    // The result tells exactly what was stored.
+    VARN_FUZZ_CHECK(qint64(state->Defined.count()) == loaded.bytesStored);
+    for (const BufferRange& range : loaded.ranges)
+        for (qint32 i = range.first; i <= range.last; ++i)
+            VARN_FUZZ_CHECK(state->Defined.test(size_t(i)));
 
     // Save the first bytes and read them back into a fresh buffer.
-    if ((selector & 0xC0) == 0xC0) {
+    if (selector & 0x80) {
+        const bool definedOnly = selector & 0x40;
         state->DeviceTable[1] = DeviceEntry{QStringLiteral("F"), 1, image_detail::RoundTripSize};
         state->SelectedDevice = 1;
-        const QString saved = ScratchDir() + QStringLiteral("/out.") + ext;
-        VARN_FUZZ_CHECK(save(*state, saved).ok);
+        const QString saved = ScratchDir() + QStringLiteral("/out.saved");
+        VARN_FUZZ_CHECK(SaveImageFile(*state, saved, {saveFormat, definedOnly}).ok);
         auto again = std::make_unique<AppState>();
         again->Buffer.fill(0x00);
-        VARN_FUZZ_CHECK(open(*again, saved).ok);
-        for (int i = 0; i < image_detail::RoundTripSize; ++i)
-            VARN_FUZZ_CHECK(again->Buffer[size_t(i)] == state->Buffer[size_t(i)]);
+        VARN_FUZZ_CHECK(LoadImageFile(saved, {saveFormat}, *again).ok());
+        for (int i = 0; i < image_detail::RoundTripSize; ++i) {
+            const bool kept = !definedOnly || state->Defined.test(size_t(i));
+            VARN_FUZZ_CHECK(again->Buffer[size_t(i)] == (kept ? state->Buffer[size_t(i)] : 0x00));
+            VARN_FUZZ_CHECK(again->Defined.test(size_t(i)) == kept);
+        }
         for (int i = image_detail::RoundTripSize; i < BufferSize; ++i)
             VARN_FUZZ_CHECK(again->Buffer[size_t(i)] == 0x00);
+        if (definedOnly)
+            VARN_FUZZ_CHECK(again->StartAddress.value_or(0) == state->StartAddress.value_or(0));
     }
     return 0;
 }

@@ -520,11 +520,32 @@ void mdiMain::reopenBufferWindow() {
 
 // ---- File ----
 
-bool mdiMain::askFileType(const QString& path, bool saving) {
-    frmFileLoad dialog(state, path, this,
+std::optional<FileDialogChoice> mdiMain::askFileType(const QString& path, bool saving) {
+    frmFileLoad dialog(path, this,
                        saving ? frmFileLoad::Purpose::Save : frmFileLoad::Purpose::Load);
     dialog.exec();
-    return !state.FileLoadCancelled;
+    return dialog.choice();
+}
+
+// What a successful load has to tell beyond its status text: another format's
+// content and a load that stored nothing as warnings, data left out and other
+// notices as information.
+void mdiMain::tellLoad(const LoadResult& loaded, const QString& path) {
+    if (!loaded.otherFormat.isEmpty())
+        ShowMessage(this, QStringLiteral("File Load"), loaded.otherFormat, MsgIcon::Warning);
+    if (!loaded.ok())
+        return;
+    if (loaded.bytesStored == 0)
+        ShowMessage(this, QStringLiteral("File Load"),
+                    QStringLiteral("Nothing was loaded: %1 holds no data for the buffer.")
+                        .arg(QDir::toNativeSeparators(path)),
+                    MsgIcon::Warning);
+    QStringList notices = loaded.notices;
+    if (!loaded.leftOut.isEmpty())
+        notices.prepend(loaded.leftOut);
+    if (!notices.isEmpty())
+        ShowMessage(this, QStringLiteral("File Load"), notices.join(QStringLiteral("\n\n")),
+                    MsgIcon::Information);
 }
 
 void mdiMain::FileLoad_Click() {
@@ -534,34 +555,39 @@ void mdiMain::FileLoad_Click() {
 }
 
 void mdiMain::LoadFile(const QString& path) {
-    if (!askFileType(path))
+    const std::optional<FileDialogChoice> choice = askFileType(path);
+    if (!choice)
         return;
     const bool ontoEmpty = state.Defined.none();
+    const LoadOptions options{choice->format, choice->fileOffset, choice->bufferOffset};
     history->Begin();
-    const Status loaded = OpenImageFile(state, state.FileType, path);
-    history->Commit(loaded ? BufferHistory::Kind::Replace : BufferHistory::Kind::Edit);
-    if (!loaded) {
-        ShowMessage(this, QStringLiteral("File Load Error"), loaded.message, MsgIcon::Critical);
+    const LoadResult loaded = LoadImageFile(path, options, state);
+    history->Commit(loaded.ok() ? BufferHistory::Kind::Replace : BufferHistory::Kind::Edit);
+    if (!loaded.ok()) {
+        tellLoad(loaded, path);
+        ShowMessage(this, QStringLiteral("File Load Error"), loaded.status.message,
+                    MsgIcon::Critical);
         return;
     }
-    lastLoaded = LoadedFile::Take(path, state.FileType, state.FileOffset, state.BufferOffset);
+    lastLoaded = LoadedFile::Take(path, options.format, options.fileOffset, options.bufferOffset);
     loadedAlone = ontoEmpty;
     loadedFingerprint = BufferFingerprint(state);
     showFileName(path);
     recent->Add(path);
     updateRecentMenu();
     reopenBufferWindow();
-    if (!loaded.message.isEmpty())
-        ShowMessage(this, QStringLiteral("File Load"), loaded.message, MsgIcon::Information);
+    tellLoad(loaded, path);
 }
 
 void mdiMain::FileSave_Click() {
     const QString path = cdia.ShowSave ? cdia.ShowSave(this) : QString();
     if (path.isEmpty())
         return;
-    if (!askFileType(path, true))
+    const std::optional<FileDialogChoice> choice = askFileType(path, true);
+    if (!choice)
         return;
-    const Status saved = SaveImageFile(state, state.FileType, path);
+    const Status saved =
+        SaveImageFile(state, path, SaveOptions{choice->format, choice->definedOnly});
     if (!saved) {
         ShowMessage(this, QStringLiteral("File Save Error"), saved.message, MsgIcon::Critical);
         return;
@@ -598,21 +624,22 @@ bool mdiMain::offerReload() {
     if (chosen == QLatin1String("&No"))
         return true;
     const bool keep = chosen == QLatin1String("&Keep");
-    state.FileType = lastLoaded.format;
-    state.FileOffset = lastLoaded.fileOffset;
-    state.BufferOffset = lastLoaded.bufferOffset;
     // Read into a copy first: a file that no longer loads leaves the buffer.
     AppState reloaded = state;
     if (!keep)
         ClearBuffer(reloaded);
-    const Status loaded = OpenImageFile(reloaded, reloaded.FileType, lastLoaded.path);
-    if (!loaded) {
-        ShowMessage(this, QStringLiteral("File Load Error"), loaded.message, MsgIcon::Critical);
+    const LoadResult loaded =
+        LoadImageFile(lastLoaded.path,
+                      {lastLoaded.format, lastLoaded.fileOffset, lastLoaded.bufferOffset}, reloaded);
+    if (!loaded.ok()) {
+        ShowMessage(this, QStringLiteral("File Load Error"), loaded.status.message,
+                    MsgIcon::Critical);
         return false;
     }
     history->Begin();
     state.Buffer = reloaded.Buffer;
     state.Defined = reloaded.Defined;
+    state.StartAddress = reloaded.StartAddress;
     history->Commit(BufferHistory::Kind::Replace);
     lastLoaded = LoadedFile::Take(lastLoaded.path, lastLoaded.format, lastLoaded.fileOffset,
                                   lastLoaded.bufferOffset);
@@ -625,10 +652,14 @@ bool mdiMain::offerReload() {
 
 void mdiMain::FileCompare_Click() {
     const QString path = cdia.ShowOpen ? cdia.ShowOpen(this) : QString();
-    if (path.isEmpty() || !askFileType(path))
+    if (path.isEmpty())
+        return;
+    const std::optional<FileDialogChoice> choice = askFileType(path);
+    if (!choice)
         return;
     DifferenceReport report;
-    const Status compared = CompareWithFile(state, path, state.FileType, false, report);
+    const Status compared = CompareWithFile(
+        state, path, {choice->format, choice->fileOffset, choice->bufferOffset}, false, report);
     if (!compared) {
         ShowMessage(this, QStringLiteral("File Load Error"), compared.message, MsgIcon::Critical);
         return;

@@ -3,6 +3,8 @@
 #include "core/appstate.h"
 #include "core/differences.h"
 #include "core/status.h"
+#include "files/frmfileload.h"
+#include "files/imagefiles.h"
 #include "files/loadedfile.h"
 #include "production/runrecord.h"
 
@@ -13,6 +15,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QDragEnterEvent;
@@ -143,7 +146,9 @@ private:
     void closeBufferWindow();
     void reopenBufferWindow();
     // The load (or save) options dialog for path; false when it was cancelled.
-    bool askFileType(const QString& path, bool saving = false);
+    // The load or save options dialog's values; empty when it was cancelled.
+    std::optional<FileDialogChoice> askFileType(const QString& path, bool saving = false);
+    void tellLoad(const LoadResult& loaded, const QString& path);
     // Panel 4 names the file (empty: none); the folder part shortens first.
     void showFileName(const QString& path);
     void updateRecentMenu();

@@ -41,10 +41,8 @@ private slots:
         // The file offset is not subtracted: file byte p lands at p + bufferOffset.
         for (int i = 0; i < storedCount; ++i)
             wanted[firstStored + i] = quint8(content[firstStored - int(bufferOffset) + i]);
-        state->FileOffset = fileOffset;
-        state->BufferOffset = bufferOffset;
         state->markDefined(5, 6); // a load adds to what is defined
-        const Status status = OpenBinFile(*state, path);
+        const Status status = LoadAs(*state, FileFormat::Binary, path, fileOffset, bufferOffset);
         QVERIFY2(status.ok, qPrintable(status.message));
         QVERIFY(state->Buffer == wanted);
         QCOMPARE(int(state->Defined.count()), storedCount + 1);
@@ -70,9 +68,7 @@ private slots:
         const QString path = m_dir.filePath(fileName);
         auto state = ImageState();
         const auto before = state->Buffer;
-        state->FileOffset = fileOffset;
-        state->BufferOffset = bufferOffset;
-        const Status status = OpenBinFile(*state, path);
+        const Status status = LoadAs(*state, FileFormat::Binary, path, fileOffset, bufferOffset);
         QVERIFY(!status.ok);
         VERIFY_CONTAINS(status.message, cause);
         VERIFY_CONTAINS(status.message, QDir::toNativeSeparators(path));
@@ -93,9 +89,7 @@ private slots:
         if (!oldContent.isEmpty())
             QVERIFY(WriteFile(path, oldContent));
         auto state = ImageState(deviceSize);
-        state->FileOffset = 0x100; // the dialog's offsets have no effect on saving
-        state->BufferOffset = 0x200;
-        QVERIFY(SaveBinFile(*state, path).ok);
+        QVERIFY(SaveImageFile(*state, path, {FileFormat::Binary}).ok);
         QCOMPARE(ReadFile(path), BufferBytes(*state, 0, deviceSize));
     }
 
@@ -134,7 +128,8 @@ private slots:
             chattr("-i");
             QSKIP("no immutable flag here");
         }
-        const Status status = (hex ? &SaveHexFile : &SaveBinFile)(*ImageState(deviceSize), path);
+        const Status status = SaveImageFile(*ImageState(deviceSize), path,
+                                            {hex ? FileFormat::IntelHex : FileFormat::Binary});
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         if (immutable)
             chattr("-i");
@@ -166,9 +161,10 @@ private slots:
         ::close(ends[1]);
         auto state = ImageState();
         auto expected = state->Buffer;
-        state->FileOffset = 1;
-        state->BufferOffset = BufferSize - 100; // room for exactly 100 file bytes
-        const Status status = OpenBinFile(*state, QStringLiteral("/dev/fd/%1").arg(ends[0]));
+        // File offset 1; room for exactly 100 file bytes.
+        const Status status =
+            LoadAs(*state, FileFormat::Binary, QStringLiteral("/dev/fd/%1").arg(ends[0]), 1,
+                   BufferSize - 100);
         ::close(ends[0]);
         QCOMPARE(status.ok, fits);
         if (fits)
@@ -207,7 +203,7 @@ private slots:
         QCOMPARE(::lstat(path.constData(), &before), 0);
 
         auto state = ImageState(64);
-        const Status status = SaveBinFile(*state, QFile::decodeName(path));
+        const Status status = SaveImageFile(*state, QFile::decodeName(path), {FileFormat::Binary});
 
         struct stat after {};
         QCOMPARE(::lstat(path.constData(), &after), 0);

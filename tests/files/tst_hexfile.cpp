@@ -3,6 +3,7 @@
 #include "support/testsupport.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,8 +51,8 @@ private slots:
             << 0;
         QTest::newRow("no wrap at FFF8") << HexRecord(0xFFF8, Bytes(3, 16)) << 0LL << 0LL
                                          << Placement{{0xFFF8, Bytes(3, 16)}} << 0;
-        QTest::newRow("51 data bytes")
-            << HexRecord(0x40, Bytes(9, 51)) << 0LL << 0LL << Placement{{0x40, Bytes(9, 51)}} << 0;
+        QTest::newRow("255 data bytes") << HexRecord(0x40, Bytes(9, 255)) << 0LL << 0LL
+                                        << Placement{{0x40, Bytes(9, 255)}} << 0;
         QTest::newRow("last buffer position")
             << HexRecord(0xFFFF, "\x42") << 0LL << qint64(70000 - 0xFFFF)
             << Placement{{70000, "\x42"}} << 0;
@@ -81,9 +82,8 @@ private slots:
             Row<QByteArray, qint64, qint64, Placement, int>("content", "fileOffset", "bufferOffset",
                                                             "expected", "warningLine");
         auto state = ImageState();
-        state->FileOffset = fileOffset;
-        state->BufferOffset = bufferOffset;
-        const Status status = OpenHexFile(*state, WriteHex(m_dir, content));
+        const Status status = LoadAs(*state, FileFormat::IntelHex, WriteHex(m_dir, content),
+                                     fileOffset, bufferOffset);
         QVERIFY2(status.ok, qPrintable(status.message));
         if (warningLine == 0)
             QCOMPARE(status.message, QString());
@@ -103,8 +103,17 @@ private slots:
             << QByteArray(":02010000123437\r\n") << 0LL << checksum << 1;
         QTest::newRow("bad checksum only in last record, blank lines counted")
             << "\r\n\r\n" + good + ":020120001234B7\r\n" + End << 0LL << checksum << 5;
-        QTest::newRow("52 data bytes")
-            << good + HexRecord(0x200, Bytes(0, 52)) << 0LL << QStringLiteral("52 data bytes") << 3;
+        // Once read as the end of the file: half an image loaded.
+        QByteArray typeCorrupted = HexRecord(0x630, Bytes(3, 16));
+        typeCorrupted[8] = '8';
+        QTest::newRow("corrupted type field") << good + typeCorrupted + End << 0LL << checksum << 3;
+        QTest::newRow("unknown type, checksum right")
+            << good + HexRecord(0, "\x01", 6) + End << 0LL << QStringLiteral("record type 06") << 3;
+        QTest::newRow("bad checksum in the end record") << good + ":00000001FE\r\n"
+                                                        << 0LL << checksum << 3;
+        QTest::newRow("start record of three bytes")
+            << good + HexRecord(0, "\x01\x02\x03", 5) << 0LL << QStringLiteral("four data bytes")
+            << 3;
         QTest::newRow("record cut short passes checksum")
             << good + ":0200000000FE" << 0LL << QStringLiteral("length") << 3;
         QTest::newRow("past buffer end") << good + HexRecord(0xFFF8, Bytes(0, 16)) << 0x1200LL
@@ -123,8 +132,8 @@ private slots:
             Row<QByteArray, qint64, QString, int>("content", "bufferOffset", "cause", "line");
         auto state = ImageState();
         const auto before = state->Buffer;
-        state->BufferOffset = bufferOffset;
-        const Status status = OpenHexFile(*state, WriteHex(m_dir, content));
+        const Status status =
+            LoadAs(*state, FileFormat::IntelHex, WriteHex(m_dir, content), 0, bufferOffset);
         QVERIFY(!status.ok);
         VERIFY_CONTAINS(status.message, cause);
         if (cause.startsWith("Checksum"))
@@ -150,34 +159,87 @@ private slots:
         }
         auto state = ImageState();
         const auto before = state->Buffer;
-        const Status status = OpenHexFile(*state, path);
+        const Status status = LoadAs(*state, FileFormat::IntelHex, path);
         QVERIFY(!status.ok);
         VERIFY_CONTAINS(status.message, cause);
         QVERIFY(state->Buffer == before);
     }
 
+    // Start address records are kept and reading goes on; 01 ends the file.
+    void startAndEndRecords_data() {
+        Columns<QByteArray, Placement, qint64, bool>("content", "expected", "start", "ended");
+        const QByteArray boot = HexRecord(0x0000, Bytes(1, 16));
+        const QByteArray app = HexRecord(0x1000, Bytes(2, 16));
+        const Placement both{{0, Bytes(1, 16)}, {0x1000, Bytes(2, 16)}};
+        QTest::newRow("bootloader and application merged")
+            << boot + HexRecord(0, QByteArray("\x00\x00\x01\x23", 4), 5) + app + End << both
+            << 0x123LL << true;
+        QTest::newRow("segment start record first")
+            << HexRecord(0, QByteArray("\x12\x34\x00\x05", 4), 3) + boot + app + End << both
+            << 0x12345LL << true;
+        QTest::newRow("cut off before its end record") << boot + app << both << -1LL << false;
+    }
+    void startAndEndRecords() {
+        auto [content, expected, start, ended] =
+            Row<QByteArray, Placement, qint64, bool>("content", "expected", "start", "ended");
+        auto state = ImageState();
+        const LoadResult loaded =
+            LoadImageFile(WriteHex(m_dir, content), {FileFormat::IntelHex}, *state);
+        QVERIFY2(loaded.ok(), qPrintable(loaded.status.message));
+        QVERIFY(LoadedAsPlaced(*state, expected));
+        QCOMPARE(loaded.bytesStored, 32);
+        QCOMPARE(loaded.startAddress ? qint64(*loaded.startAddress) : -1, start);
+        QCOMPARE(state->StartAddress ? qint64(*state->StartAddress) : -1, start);
+        QCOMPARE(loaded.notices.size(), ended ? 0 : 1);
+        if (!ended)
+            VERIFY_CONTAINS(loaded.notices[0], "no end record");
+    }
+
+    // Records of up to 255 bytes as srec_cat writes them on request.
+    void longRecordsFromSrecCat_data() {
+        Columns<QString>("option");
+        QTest::newRow("-obs=250") << QStringLiteral("-obs=250");
+        QTest::newRow("-line-length=255") << QStringLiteral("-line-length=255");
+    }
+    void longRecordsFromSrecCat() {
+        auto [option] = Row<QString>("option");
+        QByteArray image(3000, Qt::Uninitialized);
+        for (auto& b : image)
+            b = char(QRandomGenerator::global()->bounded(256));
+        QVERIFY(WriteFile(m_dir.filePath("long.bin"), image));
+        QCOMPARE(QProcess::execute("srec_cat",
+                                   {m_dir.filePath("long.bin"), "-binary", "-offset", "0x100", "-o",
+                                    m_dir.filePath("long.hex"), "-intel", option}),
+                 0);
+        auto state = ImageState();
+        const Status status = LoadAs(*state, FileFormat::IntelHex, m_dir.filePath("long.hex"));
+        QVERIFY2(status.ok && status.message.isEmpty(), qPrintable(status.message));
+        QVERIFY(LoadedAsPlaced(*state, {{0x100, image}}));
+    }
+
     void lineLimit_data() {
         Columns<int, bool, bool>("dataRecords", "withEnd", "loads");
-        QTest::newRow("10000 + end") << 10000 << true << false;
-        QTest::newRow("10000 without end") << 10000 << false << true;
-        QTest::newRow("10001 without end") << 10001 << false << false;
+        QTest::newRow("100000 + end") << 100000 << true << false;
+        QTest::newRow("100000 without end") << 100000 << false << true;
+        QTest::newRow("100001 without end") << 100001 << false << false;
     }
     void lineLimit() {
         auto [dataRecords, withEnd, loads] =
             Row<int, bool, bool>("dataRecords", "withEnd", "loads");
         QByteArray content;
         for (int i = 0; i < dataRecords; ++i)
-            content += HexRecord(i * 4, QByteArray::number(i % 10000).rightJustified(4, '0'));
+            content +=
+                HexRecord(i % 10000 * 4, QByteArray::number(i % 10000).rightJustified(4, '0'));
         if (withEnd)
             content += End;
         auto state = ImageState();
         const auto before = state->Buffer;
-        const Status status = OpenHexFile(*state, WriteHex(m_dir, content));
+        const Status status = LoadAs(*state, FileFormat::IntelHex, WriteHex(m_dir, content));
         QCOMPARE(status.ok, loads);
         if (loads)
             QCOMPARE(BufferBytes(*state, 9999 * 4, 4), QByteArray("9999"));
         else {
-            QVERIFY(status.message.contains("line 10001"));
+            QVERIFY(status.message.contains("line 100001"));
             QVERIFY(state->Buffer == before);
         }
     }
@@ -200,10 +262,8 @@ private slots:
         auto state = ImageState(deviceSize);
         for (int i = 0; i < 32; ++i)
             state->Buffer[i] = allFF ? 0xFF : quint8(i);
-        state->FileOffset = 0x10; // the dialog's offsets have no effect on saving
-        state->BufferOffset = 0x20;
         const QString path = m_dir.filePath("saved.hex");
-        QVERIFY(SaveHexFile(*state, path).ok);
+        QVERIFY(SaveImageFile(*state, path, {FileFormat::IntelHex}).ok);
         QCOMPARE(ReadFile(path), expected);
     }
 
@@ -213,13 +273,13 @@ private slots:
         for (auto& b : saved->Buffer)
             b = quint8(QRandomGenerator::global()->bounded(256));
         const QString path = m_dir.filePath("round.hex");
-        QVERIFY(SaveHexFile(*saved, path).ok);
+        QVERIFY(SaveImageFile(*saved, path, {FileFormat::IntelHex}).ok);
         const int records = (deviceSize + 15) / 16;
         QCOMPARE(QFileInfo(path).size(), qint64(records) * 45 + End.size());
 
         auto loaded = ImageState(deviceSize);
         loaded->Buffer.fill(0);
-        const Status status = OpenHexFile(*loaded, path);
+        const Status status = LoadAs(*loaded, FileFormat::IntelHex, path);
         QVERIFY2(status.ok, qPrintable(status.message));
         const int covered = records * 16;
         QVERIFY(std::equal(saved->Buffer.begin(), saved->Buffer.begin() + covered,

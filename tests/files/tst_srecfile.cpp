@@ -72,10 +72,9 @@ private slots:
             Row<QByteArray, qint64, qint64, Placement, QString>(
                 "content", "fileOffset", "bufferOffset", "expected", "notice");
         auto state = ImageState();
-        state->FileOffset = fileOffset;
-        state->BufferOffset = bufferOffset;
         QVERIFY(WriteFile(pathOf("in.s19"), content));
-        const Status status = OpenSRecordFile(*state, pathOf("in.s19"));
+        const Status status =
+            LoadAs(*state, FileFormat::SRecord, pathOf("in.s19"), fileOffset, bufferOffset);
         QVERIFY2(status.ok, qPrintable(status.message));
         QCOMPARE(status.message.isEmpty(), notice.isEmpty());
         VERIFY_CONTAINS(status.message, notice);
@@ -112,9 +111,9 @@ private slots:
             Rec(1, 0x100, Bytes(1, 16)) + "\r\n" + Rec(1, 0x110, Bytes(2, 16)) + bad + Rec(9, 0);
         auto state = ImageState();
         const auto before = state->Buffer;
-        state->BufferOffset = bufferOffset;
         QVERIFY(WriteFile(pathOf("bad.s19"), content));
-        const Status status = OpenSRecordFile(*state, pathOf("bad.s19"));
+        const Status status =
+            LoadAs(*state, FileFormat::SRecord, pathOf("bad.s19"), 0, bufferOffset);
         QVERIFY(!status.ok);
         VERIFY_CONTAINS(status.message, cause);
         VERIFY_CONTAINS(status.message, "bad.s19, line 4");
@@ -125,7 +124,7 @@ private slots:
         auto state = ImageState(20);
         for (int i = 0; i < 32; ++i)
             state->Buffer[i] = quint8(i);
-        QVERIFY(SaveSRecordFile(*state, pathOf("out.s19")).ok);
+        QVERIFY(SaveImageFile(*state, pathOf("out.s19"), {FileFormat::SRecord}).ok);
         QCOMPARE(ReadFile(pathOf("out.s19")),
                  QByteArray("S00700007661726E41\r\n"
                             "S1130000000102030405060708090A0B0C0D0E0F74\r\n"
@@ -157,13 +156,13 @@ private slots:
         QCOMPARE(QProcess::execute(program, arguments), 0); // a tool missing fails the test
 
         auto state = ImageState(0x100 + 4000);
-        const Status loaded = OpenSRecordFile(*state, pathOf("tool.srec"));
+        const Status loaded = LoadAs(*state, FileFormat::SRecord, pathOf("tool.srec"));
         QVERIFY2(loaded.ok, qPrintable(loaded.message));
         QCOMPARE(BufferBytes(*state, 0x100, 4000), image);
         QCOMPARE(state->Buffer[0xFF], quint8(0xA5 ^ 0x3F));
 
         // Ours, read by srec_cat into a binary from address 0.
-        QVERIFY(SaveSRecordFile(*state, pathOf("ours.s19")).ok);
+        QVERIFY(SaveImageFile(*state, pathOf("ours.s19"), {FileFormat::SRecord}).ok);
         QCOMPARE(QProcess::execute("srec_cat", {pathOf("ours.s19"), "-motorola", "-o",
                                                 pathOf("back.bin"), "-binary"}),
                  0);

@@ -72,10 +72,9 @@ private slots:
         AppState state;
         FillState(state, dir.path());
         const auto before = state.Buffer;
-        state.FileOffset = fileOffset < 0 ? FileBytes : fileOffset;
-        state.BufferOffset = bufferOffset;
         const qint64 peakBefore = PeakResidentKiB();
-        const Status status = OpenBinFile(state, path);
+        const Status status = LoadAs(state, FileFormat::Binary, path,
+                                     fileOffset < 0 ? FileBytes : fileOffset, bufferOffset);
         const qint64 grewKiB = PeakResidentKiB() - peakBefore;
 
         QVERIFY(state.Buffer == before);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/appstate.h"
+#include "files/imagefiles.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -79,6 +80,14 @@ inline QByteArray HexText(const QByteArray& data) {
     for (int a = 0; a < data.size(); a += 16)
         text += HexRecord(a, data.mid(a, 16));
     return text + ":00000001FF\r\n";
+}
+
+// A load whose outcome reads as one Status: the failure, or success with the
+// notice of data left out as its message.
+inline Status LoadAs(AppState& state, FileFormat format, const QString& path, qint64 fileOffset = 0,
+                     qint64 bufferOffset = 0) {
+    const LoadResult loaded = LoadImageFile(path, {format, fileOffset, bufferOffset}, state);
+    return loaded.ok() ? Status::Ok(loaded.leftOut) : loaded.status;
 }
 
 } // namespace varn::test

@@ -98,9 +98,12 @@ private slots:
     void fileLoadOptions_data() {
         QTest::addColumn<LoadCase>("testCase");
         const auto hex = FileFormat::IntelHex, bin = FileFormat::Binary, srec = FileFormat::SRecord;
+        const auto elf = FileFormat::Elf;
         for (const auto& [name, format] : {std::pair{"image.HEX", hex},
+                                           {"image.Ihx", hex},
                                            {"image.s28", srec},
                                            {"image.Srec", srec},
+                                           {"image.AXF", elf},
                                            {"image.s1", bin}})
             QTest::newRow(name) << LoadCase(QStringLiteral("/data/%1").arg(name), format, QString(),
                                             QString(), 0ll, 0ll);
@@ -110,13 +113,12 @@ private slots:
     void fileLoadOptions() {
         QFETCH(LoadCase, testCase);
         auto [path, format, buffer, file, bufferOffset, fileOffset] = testCase;
-        state.FileLoadCancelled = true;
-        state.FileOffset = state.BufferOffset = 9;
-        frmFileLoad dlg(state, path);
+        frmFileLoad dlg(path);
         dlg.show();
         QCOMPARE(Child<QRadioButton>(dlg, "Option1")->isChecked(), format == FileFormat::IntelHex);
         QCOMPARE(Child<QRadioButton>(dlg, "Option2")->isChecked(), format == FileFormat::Binary);
         QCOMPARE(Child<QRadioButton>(dlg, "Option3")->isChecked(), format == FileFormat::SRecord);
+        QCOMPARE(Child<QRadioButton>(dlg, "Option4")->isChecked(), format == FileFormat::Elf);
         QCOMPARE(Child<QLineEdit>(dlg, "txtBuffer")->text(), QStringLiteral("0"));
         QCOMPARE(Child<QLineEdit>(dlg, "txtFile")->text(), QStringLiteral("0"));
         if (!buffer.isNull()) {
@@ -125,20 +127,17 @@ private slots:
         }
         Leave(dlg, QStringLiteral("ok"));
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
-        QCOMPARE(state.FileType, format);
-        QCOMPARE(state.BufferOffset, bufferOffset);
-        QCOMPARE(state.FileOffset, fileOffset);
-        QVERIFY(!state.FileLoadCancelled);
+        QVERIFY(dlg.choice());
+        QCOMPARE(dlg.choice()->format, format);
+        QCOMPARE(dlg.choice()->bufferOffset, bufferOffset);
+        QCOMPARE(dlg.choice()->fileOffset, fileOffset);
         QVERIFY(messages->isEmpty());
     }
 
     // The offset's own messages are ReadTypedOffset's (tst_hextext).
     void fileLoadRefusesBadOffset() {
         const QString text = QStringLiteral("100000000"); // one digit too many
-        state.FileOffset = 0x77;
-        state.BufferOffset = 0x66;
-        state.FileType = FileFormat::IntelHex;
-        frmFileLoad dlg(state, QStringLiteral("image.bin"));
+        frmFileLoad dlg(QStringLiteral("image.bin"));
         dlg.show();
         QLineEdit* edit = Child<QLineEdit>(dlg, "txtFile");
         Retype(edit, text);
@@ -147,13 +146,27 @@ private slots:
         QCOMPARE(messages->titles(), QStringList{"File Load"});
         QCOMPARE((*messages)[0].icon, MsgIcon::Warning);
         QVERIFY2((*messages)[0].text.contains(text), qPrintable((*messages)[0].text));
-        QVERIFY(state.FileOffset == 0x77 && state.BufferOffset == 0x66);
-        QCOMPARE(state.FileType, FileFormat::IntelHex);
+        QVERIFY(!dlg.choice());
         // Mended, the same dialog goes through.
         Retype(edit, QStringLiteral("20"));
         Leave(dlg, QStringLiteral("ok"));
         QVERIFY(!dlg.isVisible());
-        QCOMPARE(state.FileOffset, qint64(0x20));
+        QCOMPARE(dlg.choice()->fileOffset, qint64(0x20));
+    }
+
+    // Saving offers three formats and, for the addressed two, only the image's bytes.
+    void fileSaveOptions() {
+        frmFileLoad dlg(QStringLiteral("image.hex"), nullptr, frmFileLoad::Purpose::Save);
+        dlg.show();
+        QVERIFY(!dlg.findChild<QRadioButton*>("Option4"));
+        auto* definedOnly = Child<QCheckBox>(dlg, "chkDefined");
+        definedOnly->setChecked(true);
+        Child<QRadioButton>(dlg, "Option2")->setChecked(true); // binary: nothing to leave out
+        QVERIFY(!definedOnly->isEnabled());
+        Child<QRadioButton>(dlg, "Option3")->setChecked(true);
+        Leave(dlg, QStringLiteral("ok"));
+        QCOMPARE(dlg.choice()->format, FileFormat::SRecord);
+        QVERIFY(dlg.choice()->definedOnly);
     }
 
     // ---- device selection ----

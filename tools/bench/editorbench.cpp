@@ -108,10 +108,10 @@ void MeasureFiles(AppState& state, int repetitions, EditorTimes& times) {
     const auto original = state.Buffer;
     for (int i = 0; i < repetitions; ++i) {
         const double t0 = MonotonicNs();
-        const Status saved = SaveHexFile(state, path);
+        const Status saved = SaveImageFile(state, path, {FileFormat::IntelHex});
         times.hexSave.push_back(MonotonicNs() - t0);
         if (!saved.ok) {
-            times.error = QStringLiteral("SaveHexFile: ") + saved.message;
+            times.error = QStringLiteral("saving Intel HEX: ") + saved.message;
             return;
         }
     }
@@ -124,15 +124,13 @@ void MeasureFiles(AppState& state, int repetitions, EditorTimes& times) {
         return;
     }
 
-    state.FileOffset = 0;
-    state.BufferOffset = 0;
     for (int i = 0; i < repetitions; ++i) {
         state.Buffer.fill(0x00);
         const double t0 = MonotonicNs();
-        const Status loaded = OpenHexFile(state, path);
+        const Status loaded = LoadImageFile(path, {FileFormat::IntelHex}, state).status;
         times.hexLoad.push_back(MonotonicNs() - t0);
         if (!loaded.ok) {
-            times.error = QStringLiteral("OpenHexFile: ") + loaded.message;
+            times.error = QStringLiteral("loading Intel HEX: ") + loaded.message;
             return;
         }
         if (!std::equal(original.begin(), original.begin() + DeviceBytes, state.Buffer.begin())) {

@@ -104,7 +104,7 @@ Status applySerial(const QString& name, const QString& value, CliOptions& option
 // The three format options exclude each other; the same one twice is fine.
 template <CliOptions::Format format>
 Status applyFormat(const QString& name, const QString&, CliOptions& options) {
-    static const char* const names[] = {nullptr, "--hex", "--bin", "--srec"};
+    static const char* const names[] = {nullptr, "--hex", "--bin", "--srec", "--elf"};
     if (options.format != CliOptions::Format::ByName && options.format != format)
         return Status::Fail(QStringLiteral("%1 and %2 exclude each other")
                                 .arg(QLatin1String(names[int(options.format)]), name));
@@ -176,9 +176,15 @@ constexpr OptionEntry optionTable[] = {
     {"--hex", nullptr, OptionValue::None, applyFormat<CliOptions::Format::Hex>,
      "--hex, --bin, --srec",
      "file format for load and save; without them a name\n"
-     "ending in HEX or hex is Intel HEX, one ending in .s19,\n"
-     ".s28, .s37, .srec, .mot or .s (any case) Motorola\n"
-     "S-record, any other binary",
+     "ending in HEX, hex or .ihx is Intel HEX, one ending in\n"
+     ".s19, .s28, .s37, .srec, .mot or .s (any case) Motorola\n"
+     "S-record, one in .elf, .axf or .out ELF, any other\n"
+     "binary; a file whose content is clearly another format\n"
+     "than its name says is then a file error",
+     nullptr},
+    {"--elf", nullptr, OptionValue::None, applyFormat<CliOptions::Format::Elf>, "--elf",
+     "load: an ELF file (its PT_LOAD segments at their\n"
+     "physical addresses)",
      nullptr},
     {"--bin", nullptr, OptionValue::None, applyFormat<CliOptions::Format::Binary>, nullptr, nullptr,
      nullptr},
@@ -194,6 +200,23 @@ constexpr OptionEntry optionTable[] = {
          return readHexArgument(name, value, options.bufferOffset);
      },
      "--buffer-offset HEX", "load: add HEX to every file address", nullptr},
+    {"--relocate", nullptr, OptionValue::Required,
+     [](const QString& name, const QString& value, CliOptions& options) {
+         return readHexArgument(name, value, options.relocate);
+     },
+     "--relocate HEX",
+     "load: subtract HEX from every address of an Intel HEX,\n"
+     "S-record or ELF file first (data below it is left out)",
+     nullptr},
+    {"--defined-only", nullptr, OptionValue::None,
+     [](const QString&, const QString&, CliOptions& options) {
+         options.definedOnly = true;
+         return Status::Ok();
+     },
+     "--defined-only",
+     "save (Intel HEX, S-record): only the image's bytes and\n"
+     "its start address",
+     nullptr},
     {"--allow-partial", nullptr, OptionValue::None,
      [](const QString&, const QString&, CliOptions& options) {
          options.allowPartial = true;
@@ -223,9 +246,11 @@ constexpr OptionEntry optionTable[] = {
          return Status::Ok();
      },
      "--expect-crc32 HEX",
-     "before the first device function, end the run with\n"
-     "the file status when the CRC-32 of the device's part\n"
-     "of the buffer is not HEX (nothing is sent to the unit)",
+     "before the first device function and again after each\n"
+     "load, fill or clear, or at the end of a run without\n"
+     "device functions, end the run with the file status\n"
+     "when the CRC-32 of the device's part of the buffer is\n"
+     "not HEX (nothing more is sent to the unit)",
      nullptr},
     {"--only-image", nullptr, OptionValue::None,
      [](const QString&, const QString&, CliOptions& options) {
@@ -381,8 +406,10 @@ Status parseFill(const QStringList& parameters, CliOperation& operation) {
 
 constexpr OperationEntry fixedOperations[] = {
     {"load", CliOperation::Load, "FILE", takeFile,
-     "load an Intel HEX, S-record or binary file into the buffer"},
-    {"save", CliOperation::Save, "FILE", takeFile, "save the selected device's part of the buffer"},
+     "load an Intel HEX, S-record, ELF or binary file into\n"
+     "the buffer (- for standard input)"},
+    {"save", CliOperation::Save, "FILE", takeFile,
+     "save the selected device's part of the buffer (- for\nstandard output)"},
     {"fill", CliOperation::Fill, "START LENGTH BYTE", parseFill,
      "fill LENGTH bytes from START with BYTE (hexadecimal)"},
     {"clear", CliOperation::Clear, "", nullptr, "set the whole buffer to FF"},
@@ -547,6 +574,11 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
         if (Status status = options.serial.check(); !status)
             return status;
     }
+    for (const CliOperation& operation : options.operations) {
+        // Status lines on standard output would end up in the saved image.
+        if (operation.kind == CliOperation::Save && operation.file == QLatin1String("-"))
+            options.quiet = true;
+    }
     if (options.ports.size() > 1) {
         for (const CliOperation& operation : options.operations) {
             if (operation.kind == CliOperation::Save)
@@ -587,7 +619,9 @@ QString CliUsage() {
                       "  2  usage or configuration error\n"
                       "  3  communication error (port cannot be opened, the unit did not answer)\n"
                       "  4  file error (an image file could not be loaded or saved,\n"
-                      "     or a load left data out without --allow-partial,\n"
+                      "     or a load stored nothing, or its content is another format\n"
+                      "     than its name says, or it left data out without\n"
+                      "     --allow-partial,\n"
                       "     or the buffer's CRC-32 is not that of --expect-crc32)\n"
                       "  5  production log error (it cannot be opened, so nothing was sent;\n"
                       "     or the record could not be written: the record goes to\n"

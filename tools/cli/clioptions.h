@@ -41,7 +41,7 @@ struct CliOperation {
 };
 
 struct CliOptions {
-    enum class Format { ByName, Hex, Binary, SRecord };
+    enum class Format { ByName, Hex, Binary, SRecord, Elf };
 
     std::optional<int> portNumber; // --port N (the last one given)
     QString portPath;              // --port PATH
@@ -53,6 +53,8 @@ struct CliOptions {
     Format format = Format::ByName;
     qint64 fileOffset = 0;
     qint64 bufferOffset = 0;
+    qint64 relocate = 0;      // --relocate HEX: subtracted from every file address
+    bool definedOnly = false; // --defined-only: save writes only the image's bytes
     bool skipBlank = false;
     bool onlyImage = false;    // --only-image: program, verify, blank, compare
     bool allowPartial = false; // a load that left data out still succeeds
@@ -61,7 +63,7 @@ struct CliOptions {
     bool help = false;
     bool version = false;
     bool listPorts = false; // --list-ports: the ports and comN entries, nothing else
-    // --expect-crc32 HEX: the buffer's CRC-32 checked before the first device function.
+    // --expect-crc32 HEX: the buffer's CRC-32 checked before the device functions.
     std::optional<quint32> expectCrc32;
     // --log [PATH|URL]: an empty value means varn-log.sqlite in the current
     // folder. Unset: no record is written (export still reads the default).

@@ -116,6 +116,15 @@ int CliProgrammer::runOperations() {
     }
     if (StopSignal())
         return StopExitStatus();
+    // A run that sends nothing still answers for the image it names.
+    const bool anyChip = std::any_of(operations.begin(), operations.end(),
+                                     [](const CliOperation& o) { return o.isDeviceFunction(); });
+    if (status == ExitOk && !anyChip && options.expectCrc32 &&
+        BufferCrc32(state) != *options.expectCrc32) {
+        console.error(QStringLiteral("Image CRC-32 %1, expected %2.")
+                          .arg(Crc32Text(BufferCrc32(state)), Crc32Text(*options.expectCrc32)));
+        return ExitFile;
+    }
     return status;
 }
 
@@ -274,55 +283,106 @@ FileFormat CliProgrammer::fileFormat(const QString& path) const {
         return FileFormat::Binary;
     case CliOptions::Format::SRecord:
         return FileFormat::SRecord;
+    case CliOptions::Format::Elf:
+        return FileFormat::Elf;
     default:
         return FormatForPath(path);
     }
 }
 
-int CliProgrammer::loadFile(const QString& path) {
-    state.FileType = fileFormat(path);
-    state.FileOffset = options.fileOffset;
-    state.BufferOffset = options.bufferOffset;
-    const Status status = OpenImageFile(state, state.FileType, path);
-    if (!status) {
-        console.error(withFileName(path, status.message));
+namespace {
+
+// "-" is standard input or output, as in export; "./-" names a file.
+QString StandardStream(const QString& path, const char* device) {
+    return path == QLatin1String("-") ? QString::fromLatin1(device) : path;
+}
+
+} // namespace
+
+LoadOptions CliProgrammer::loadOptions(const QString& path) const {
+    LoadOptions load{fileFormat(path), options.fileOffset, options.bufferOffset, options.relocate};
+    // A format the name chose is checked against the content; one given
+    // explicitly is taken as meant.
+    load.refuseOtherFormat = options.format == CliOptions::Format::ByName;
+    return load;
+}
+
+// What every load (and diff's file) must pass: the load itself, the content
+// in the format it was read as, something stored, and nothing left out
+// unless --allow-partial. The notices go to standard error.
+int CliProgrammer::judgeLoad(const QString& path, const LoadResult& loaded) {
+    if (!loaded.ok()) {
+        console.error(withFileName(path, loaded.status.message));
+        if (!loaded.otherFormat.isEmpty())
+            console.error(QStringLiteral("Give the format (--hex, --srec, --elf or --bin) to "
+                                         "load it as that."));
         return ExitFile;
     }
-    if (!status.message.isEmpty()) {
-        console.error(withFileName(path, status.message));
+    for (const QString& notice : loaded.notices)
+        console.error(withFileName(path, notice));
+    if (!loaded.otherFormat.isEmpty())
+        console.error(loaded.otherFormat);
+    if (!loaded.leftOut.isEmpty()) {
+        console.error(withFileName(path, loaded.leftOut));
         // A production line must not program a chip with half an image.
         if (!options.allowPartial)
             return ExitFile;
     }
+    if (loaded.bytesStored == 0) {
+        // Programming it would write a blank chip and report success.
+        console.error(QStringLiteral("%1: nothing was loaded: the file holds no data for the "
+                                     "buffer.")
+                          .arg(path));
+        return ExitFile;
+    }
+    return ExitOk;
+}
+
+int CliProgrammer::loadFile(const QString& path) {
+    const LoadOptions load = loadOptions(path);
+    const LoadResult loaded = LoadImageFile(StandardStream(path, "/dev/stdin"), load, state);
+    if (const int status = judgeLoad(path, loaded); status != ExitOk)
+        return status;
     imageFile = QFileInfo(path).fileName();
     imagePath = QFileInfo(path).absoluteFilePath();
-    console.info(QStringLiteral("Loaded %1 (%2)").arg(path, FormatName(state.FileType)));
+    console.info(QStringLiteral("Loaded %1 (%2)").arg(path, FormatName(load.format)));
     return ExitOk;
 }
 
 int CliProgrammer::saveFile(const QString& path) {
-    state.FileType = fileFormat(path);
-    const Status status = SaveImageFile(state, state.FileType, path);
-    if (!status) {
-        console.error(withFileName(path, status.message));
+    const SaveOptions save{fileFormat(path), options.definedOnly};
+    if (path != QLatin1String("-")) {
+        const Status status = SaveImageFile(state, path, save);
+        if (!status) {
+            console.error(withFileName(path, status.message));
+            return ExitFile;
+        }
+        console.info(QStringLiteral("Saved %1 (%2)").arg(path, FormatName(save.format)));
+        return ExitOk;
+    }
+    QByteArray bytes;
+    QFile out;
+    const Status made = ImageFileBytes(state, save, QStringLiteral("standard output"), bytes);
+    if (!made) {
+        console.error(made.message);
         return ExitFile;
     }
-    console.info(QStringLiteral("Saved %1 (%2)").arg(path, FormatName(state.FileType)));
+    if (!out.open(stdout, QIODevice::WriteOnly) || out.write(bytes) != bytes.size() ||
+        !out.flush()) {
+        console.error(QStringLiteral("-: cannot write: %1").arg(out.errorString()));
+        return ExitFile;
+    }
     return ExitOk;
 }
 
 int CliProgrammer::diffFile(const QString& path) {
-    state.FileOffset = options.fileOffset;
-    state.BufferOffset = options.bufferOffset;
     DifferenceReport report;
-    const Status compared = CompareWithFile(state, path, fileFormat(path), false, report);
-    if (!compared || (!compared.message.isEmpty() && !options.allowPartial)) {
-        // As load: a file that left data out is no image to judge by.
-        console.error(withFileName(path, compared.message));
-        return ExitFile;
-    }
-    if (!compared.message.isEmpty())
-        console.error(withFileName(path, compared.message));
+    LoadResult loaded;
+    CompareWithFile(state, StandardStream(path, "/dev/stdin"), loadOptions(path), false, report,
+                    &loaded);
+    // As load: a file that left data out or holds nothing is no image to judge by.
+    if (const int status = judgeLoad(path, loaded); status != ExitOk)
+        return status;
     for (const QString& line : DifferenceLines(report, MaxDifferenceLines))
         console.result(line);
     return report.empty() ? ExitOk : ExitMismatch;

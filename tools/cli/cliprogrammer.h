@@ -4,6 +4,7 @@
 #include "clioptions.h"
 #include "core/appstate.h"
 #include "session/programmingsession.h"
+#include "files/imagefiles.h"
 
 #include <QString>
 #include <memory>
@@ -72,6 +73,8 @@ private:
     int runChip(const QList<int>& functions);
     int chipStatus(const ChipReport& report);
     FileFormat fileFormat(const QString& path) const;
+    LoadOptions loadOptions(const QString& path) const;
+    int judgeLoad(const QString& path, const LoadResult& loaded);
 
     AppState& state;
     const CliOptions& options;
