@@ -359,7 +359,7 @@ LoadResult OpenRecordImage(const QString& path, const LoadOptions& options, Imag
         return result;
     CopyRecords(image, options, target, result);
     result.startAddress = image.start;
-    if (options.format == FileFormat::IntelHex && !image.ended)
+    if (options.format == FileFormat::IntelHex && !image.ended && !image.records.empty())
         result.notices << QStringLiteral("The file has no end record (:00000001FF): it may have "
                                          "been cut off.\n%1")
                               .arg(shown);

@@ -3,6 +3,7 @@
 // their own; these check what varn-cli adds to them.
 
 #include "production/productionlog.h"
+#include "support/rows.h"
 #include "support/testsupport.h"
 #include "support/virtualunit.h"
 #include "varn_version.h"
@@ -462,26 +463,98 @@ private slots:
         QCOMPARE(r.err, QStringLiteral("Device not blank at 0040 (device 00)\n"));
     }
 
-    // A load that left data out must not go on to program half an image.
-    void partialLoad_data() {
+    // A load must not go on to program half an image, nothing, or the wrong
+    // format's bytes.
+    void loadJudged_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("status");
-        QTest::newRow("refused") << QStringList{} << FileError;
-        QTest::newRow("--allow-partial") << QStringList{"--allow-partial"} << Ok;
-    }
-    void partialLoad() {
-        QFETCH(QStringList, options);
-        QFETCH(int, status);
-        Workspace ws;
+        QTest::addColumn<QString>("error");
         const QByteArray image = pattern(256, 4);
         // One record at 20000 (beyond the buffer), then the image at 0.
-        ws.write("part.hex",
-                 ":020000040002F8\r\n:0100000042BD\r\n:020000040000FA\r\n" + HexText(image));
-        const CliResult r = ws.run(options + QStringList{"load", "part.hex", "save", "out.bin"});
+        const QByteArray part =
+            ":020000040002F8\r\n:0100000042BD\r\n:020000040000FA\r\n" + HexText(image);
+        const QByteArray srec = "S00600004844521B\r\nS10501001234B3\r\nS9030000FC\r\n";
+        const QByteArray elf = ReadFile(SourcePath("tests/data/elf/avr.elf"));
+        QTest::newRow("partial") << "part.hex" << part << QStringList{} << FileError
+                                 << "beyond the buffer's end (11170), which was not loaded; "
+                                    "the rest was loaded.\n";
+        QTest::newRow("partial, --allow-partial")
+            << "part.hex" << part << QStringList{"--allow-partial"} << Ok << "line 2";
+        QTest::newRow("--allow-partial, nothing placed")
+            << "far.hex" << part.left(32) << QStringList{"--allow-partial"} << FileError
+            << "far.hex: nothing was loaded";
+        QTest::newRow("empty file")
+            << "empty.hex" << QByteArray() << QStringList{} << FileError << "nothing was loaded";
+        QTest::newRow("no end record")
+            << "cut.hex" << HexText(image).chopped(13) << QStringList{} << Ok << "no end record";
+        QTest::newRow("S-record named .hex")
+            << "image.hex" << srec << QStringList{} << FileError
+            << "looks like an S-Record file, not Intel Hex: nothing was loaded.\n"
+               "Give the format";
+        QTest::newRow("--srec given") << "image.hex" << srec << QStringList{"--srec"} << Ok << "";
+        QTest::newRow("ELF as binary")
+            << "fw.bin" << elf << QStringList{} << FileError << "looks like an ELF file";
+        QTest::newRow("--bin given")
+            << "fw.bin" << elf << QStringList{"--bin"} << Ok << "looks like an ELF file";
+    }
+    void loadJudged() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, options);
+        QFETCH(int, status);
+        QFETCH(QString, error);
+        Workspace ws;
+        ws.write(name, content);
+        const CliResult r = ws.run(options + QStringList{"load", name, "save", "out.bin"});
         CHECK_RUN(r, status);
-        QVERIFY2(r.err.contains("beyond the buffer") && r.err.contains("line 2"),
-                 qPrintable(r.err));
-        QCOMPARE(ws.read("out.bin"), status == Ok ? image : QByteArray());
+        VERIFY_CONTAINS(r.err, error);
+        QCOMPARE(QFile::exists(ws.path("out.bin")), status == Ok);
+    }
+
+    // ELF by its name, relocated; - is standard input and output, ./- a file;
+    // --defined-only writes only what the image holds.
+    void elfAndStreams() {
+        Workspace ws;
+        ws.write("fw.out", ReadFile(SourcePath("tests/data/elf/arm.elf")));
+        CliResult r = ws.run(
+            {"--device", "2", "--relocate", "08000000", "load", "fw.out", "save", "out.bin"});
+        CHECK_RUN(r, Ok);
+        // objcopy fills the gap between code and data with 00; the buffer keeps FF there.
+        const QByteArray objcopy = ReadFile(SourcePath("tests/data/elf/arm.bin"));
+        QCOMPARE(ws.read("out.bin").left(0x3E), objcopy.left(0x3E));
+        QCOMPARE(ws.read("out.bin").mid(0x3E, 0xC2), blank(0xC2));
+        QCOMPARE(ws.read("out.bin").mid(0x100, 16), objcopy.mid(0x100, 16));
+
+        const QByteArray part = HexRecord(0x20, "\x01\x02") + ":00000001FF\r\n";
+        r = ws.run({"--hex", "--defined-only", "load", "-", "save", "-"}, part);
+        CHECK_RUN(r, Ok);
+        QCOMPARE(r.out.toLatin1(), part);
+        ws.write("-", "\x5A");
+        r = ws.run({"--bin", "load", "./-", "save", "./-.bin"});
+        CHECK_RUN(r, Ok);
+        QCOMPARE(ws.read("-.bin"), QByteArray(1, 0x5A) + blank(255));
+    }
+
+    // --expect-crc32 judges every image before it reaches a chip, and a run
+    // that sends nothing still answers for its image.
+    void expectCrcEveryImage() {
+        Workspace ws;
+        ws.write("a.bin", pattern(256, 1));
+        ws.write("b.bin", pattern(256, 2));
+        const QString crc = ws.run({"load", "a.bin", "crc32"}).out.split('\n').at(1);
+        VirtualUnit unit(ws.unitArguments({}));
+        START_UNIT(unit);
+        CliResult r = ws.run({"--expect-crc32", crc, "--port", unit.path(), "load", "a.bin",
+                              "program", "load", "b.bin", "program"});
+        CHECK_RUN(r, FileError);
+        QCOMPARE(r.out.count("Programming ...   OK!"), 1);
+        VERIFY_CONTAINS(r.err, "expected " + crc);
+        r = ws.run({"--expect-crc32", crc, "load", "b.bin", "save", "c.bin"});
+        CHECK_RUN(r, FileError);
+        r = ws.run({"--expect-crc32", crc, "load", "a.bin"});
+        CHECK_RUN(r, Ok);
     }
 
     // Names are bytes: one that is not UTF-8 is loaded and saved under itself.

@@ -6,6 +6,7 @@
 
 #include "support/messagelog.h"
 #include "support/modalanswer.h"
+#include "support/rows.h"
 #include "support/testsupport.h"
 #include "support/virtualunit.h"
 
@@ -362,6 +363,42 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(before.isNull(), loaded);
         QVERIFY(w.BufferWindow());
+    }
+
+    // What a load has to say beyond its status text: warnings first, then
+    // the load's own message.
+    void fileLoadWarnings_data() {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("boxes"); // W (warning) or C (critical), then a fragment
+        const QByteArray srec = "S00600004844521B\r\nS10501001234B3\r\nS9030000FC\r\n";
+        QTest::newRow("empty file")
+            << "empty.hex" << QByteArray() << QStringList{"WNothing was loaded: "};
+        QTest::newRow("ELF as binary") << "fw.bin" << ReadFile(SourcePath("tests/data/elf/avr.elf"))
+                                       << QStringList{"Wlooks like an ELF file"};
+        QTest::newRow("S-record named .hex")
+            << "image.hex" << srec
+            << QStringList{"Wlooks like an S-Record file, but it is loaded as Intel Hex.", "C"};
+    }
+    void fileLoadWarnings() {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, boxes);
+        const QString path = dir->path() + "/" + fileName;
+        WriteFile(path, content);
+        mdiMain w(state);
+        w.cdia.ShowOpen = [&](QWidget*) { return path; };
+        ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
+        w.FileLoad_Click();
+        QCOMPARE(messages->size(), boxes.size());
+        for (int i = 0; i < boxes.size(); ++i) {
+            QCOMPARE((*messages)[i].icon,
+                     boxes[i][0] == 'W' ? MsgIcon::Warning : MsgIcon::Critical);
+            VERIFY_CONTAINS((*messages)[i].text, boxes[i].mid(1));
+        }
+        // The status text names a file that loaded, even one that held nothing.
+        const bool loaded = boxes.last()[0] == 'W';
+        QCOMPARE(w.PanelText(4), loaded ? "File: " + path : QStringLiteral("File:"));
     }
 
     void compareWithFile_data() {
