@@ -282,16 +282,8 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
     // Compare changes no chip: it leaves no record.
     const bool records = log && functions != QList<int>{FnCompare};
     if (records) {
-        RunContext context = current.context;
-        report.record = StartRecord(unit, context);
+        report.record = StartRecord(unit, current.context);
         report.record.imageSha256 = Sha256Text(unit);
-        keepRecord(report, true);
-        if (!report.recorded) {
-            // Nothing goes to the unit unless the chip's record can be kept.
-            report.verdict = ChipReport::Verdict::None;
-            report.stage = ChipReport::Stage::Log;
-            return finish(report);
-        }
     }
 
     // The serial number, written into this chip's copy only.
@@ -314,6 +306,18 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
         report.record.serialSeries = current.serial.series();
         NoteSerialField(report.record, unit, current.serial);
         observer.serialAssigned(number);
+    }
+
+    if (records) {
+        // Opened with the chip's number in it: a chip interrupted from here
+        // on leaves a record that names the number it may hold.
+        keepRecord(report, true);
+        if (!report.recorded) {
+            // Nothing goes to the unit unless the chip's record can be kept.
+            report.verdict = ChipReport::Verdict::None;
+            report.stage = ChipReport::Stage::Log;
+            return finish(report);
+        }
     }
 
     if (!prepareUnit()) {
@@ -388,9 +392,10 @@ void ProgrammingSession::keepRecord(ChipReport& report, bool open) {
         observer.recordWritten(report.record, opened.message);
         return;
     }
-    if (report.record.time.isNull()) {
+    if (report.record.state == ChipRecord::State::New) {
         // A chip refused before its record was opened: the refusal is kept.
-        report.record = StartRecord(unit, current.context);
+        if (report.record.time.isNull())
+            report.record = StartRecord(unit, current.context);
         AddFailure(report.record, FunctionName(report.function),
                    report.result.outcome == Outcome::CommunicationFailure
                        ? ChipRecord::Failure::Communication

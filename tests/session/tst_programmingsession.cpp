@@ -197,12 +197,15 @@ private slots:
     void recordOpenBeforeFirstByteAndStopped() {
         Rig rig;
         int openWhenStarted = -1;
+        qint64 serialWhenStarted = -1;
         rig.events.onStart = [&](const FunctionResult& run) {
             if (run.autoStep != 0)
                 return;
             int open = 0;
-            for (const ChipRecord& r : rig.records())
+            for (const ChipRecord& r : rig.records()) {
                 open += r.interrupted() ? 1 : 0;
+                serialWhenStarted = r.serial;
+            }
             openWhenStarted = open;
         };
         rig.events.onProgress = [&](const FunctionResult& run, int percent) {
@@ -211,6 +214,7 @@ private slots:
         };
         const ChipReport report = rig.session.runChip(FnAuto, rig.image);
         QCOMPARE(openWhenStarted, 1);
+        QCOMPARE(serialWhenStarted, qint64(1)); // an interrupted chip's record names its number
         QCOMPARE(report.verdict, ChipReport::Verdict::Stopped);
         const QList<ChipRecord> records = rig.records();
         QCOMPARE(records.size(), 1);
