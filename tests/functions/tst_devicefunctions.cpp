@@ -73,10 +73,6 @@ QByteArray Bytes(std::initializer_list<int> values) {
     return bytes;
 }
 
-QByteArray Letter(char c) {
-    return QByteArray(1, '\x01') + c;
-}
-
 const QString Ok = QStringLiteral("   OK!");
 const QString Fault = QStringLiteral("   Device Fault!");
 
@@ -524,11 +520,12 @@ private slots:
         // stopAtPercent: the progress event that raises the flag (before that
         // block goes out); blocks: what went out before the stop.
         Columns<int, int, int, QByteArray>("code", "stopAtPercent", "blocks", "tail");
-        QTest::newRow("program") << int(FnProgram) << 50 << 2 << Letter('W');
+        QTest::newRow("program") << int(FnProgram) << 50 << 2 << QByteArray("\x01W", 2);
         QTest::newRow("verify") << int(FnVerify) << 25 << 1
                                 << QByteArray("\x04\x00\x00\x00\x01", 5);
         QTest::newRow("read") << int(FnRead) << 75 << 3 << QByteArray("\x04\x00\x20\x00\x10", 5);
-        QTest::newRow("auto, in its program step") << int(FnAuto) << 50 << 2 << Letter('W');
+        QTest::newRow("auto, in its program step")
+            << int(FnAuto) << 50 << 2 << QByteArray("\x01W", 2);
     }
     void stopEndsAtBlockBoundary() {
         const auto [code, stopAtPercent, blocks, tail] =

@@ -37,12 +37,9 @@ struct Events : SessionObserver {
             onProgress(run, percent);
     }
     void functionFinished(const FunctionResult&) override {}
-    void refused(const QString& reason) override { refusals << reason; }
-    void serialAssigned(qint64 serial) override { serials << serial; }
+    void refused(const QString&) override {}
     std::function<void(const FunctionResult&)> onStart;
     std::function<void(const FunctionResult&, int)> onProgress;
-    QStringList refusals;
-    QList<qint64> serials;
 };
 
 struct Rig {
@@ -132,7 +129,6 @@ private slots:
             QCOMPARE(r.serialAddress, SerialAt);
         }
         QCOMPARE(records[1].programmedCrc32, BufferCrc32(second));
-        QCOMPARE(rig.session.counts().passed, 2);
     }
 
     // With Only the Image, the serial field's block is programmed and
@@ -189,7 +185,6 @@ private slots:
         const QList<ChipRecord> records = rig.records();
         QCOMPARE(records.size(), 2);
         QCOMPARE(records[0].serial, qint64(1));
-        QVERIFY(!records[0].passed);
     }
 
     // The record exists, open, before the first byte reaches the unit; a
@@ -255,42 +250,10 @@ private slots:
         QCOMPARE(records[0].serial, qint64(-1));
     }
 
-    // Allowed to overwrite, the field takes the image's bytes in the chip.
-    void serialMayOverwriteWhenAsked() {
-        Rig rig;
-        rig.settings.serial.address = 0x13E;
-        rig.settings.serialOverwrite = true;
-        rig.session.setSettings(rig.settings);
-        QVERIFY(rig.session.runChip(FnAuto, rig.image).passed());
-        QCOMPARE(rig.unit.Memory.mid(0x13E, 4), Serial(1));
-    }
-
-    // After too many failures in a row nothing runs until resume().
-    void haltsAfterFailuresInRow() {
-        Rig rig;
-        rig.settings.stopAfterFailures = 2;
-        rig.settings.logLocation.reset();
-        rig.session.setSettings(rig.settings);
-        rig.image.AutoCount = 1;
-        rig.image.AutoList[1] = FnBlank;
-        rig.unit.Memory[3] = 0;
-        QCOMPARE(rig.session.runChip(FnAuto, rig.image).verdict, ChipReport::Verdict::Fail);
-        QVERIFY(!rig.session.halted());
-        const ChipReport second = rig.session.runChip(FnAuto, rig.image);
-        QVERIFY(second.halted);
-        const int sent = int(rig.unit.Sent.size());
-        QCOMPARE(rig.session.runChip(FnAuto, rig.image).verdict, ChipReport::Verdict::None);
-        QCOMPARE(rig.unit.Sent.size(), sent);
-        rig.session.resume();
-        rig.unit.Memory[3] = char(0xFF);
-        QVERIFY(rig.session.runChip(FnAuto, rig.image).passed());
-        QCOMPARE(rig.session.counts().chips, 3);
-    }
-
     // On its host's thread a Program at the real line rate leaves the
-    // caller's thread free: its timer keeps firing throughout, and Stop ends
-    // the run at a block boundary with the unit between requests.
-    void hostKeepsTheCallerResponsiveAndStops() {
+    // caller's thread free: its timer keeps firing throughout. (Stop through
+    // the host is what the windows' tests press.)
+    void hostKeepsTheCallerResponsive() {
         VirtualUnit unit({QStringLiteral("--baud-emulation")});
         QVERIFY2(unit.start(), qPrintable(unit.error()));
         AppState setup;
@@ -301,10 +264,6 @@ private slots:
         SessionHost host(setup, [path](const AppState& s, Status* status) {
             return OpenUnitLink(path, s.AppDir, status);
         });
-        Status connected;
-        host.call([&](ProgrammingSession& session) { connected = session.connectUnit(); });
-        QVERIFY2(connected, qPrintable(connected.message));
-
         QElapsedTimer clock;
         qint64 last = 0, longestGap = 0;
         int ticks = 0;
@@ -315,45 +274,22 @@ private slots:
             last = clock.elapsed();
             ++ticks;
         });
-        QList<ChipReport> reports;
+        ChipReport report;
         QObject::connect(&host, &SessionHost::chipFinished,
-                         [&](const ChipReport& r) { reports << r; });
-        // The first run goes through; the second is stopped a quarter in.
-        QObject::connect(&host, &SessionHost::functionProgress,
-                         [&](const FunctionResult&, int percent) {
-                             if (reports.size() == 1 && percent >= 25)
-                                 host.stop();
-                         });
-        for (int run = 0; run < 2; ++run) {
-            QSignalSpy done(&host, &SessionHost::finished);
-            clock.start();
-            last = 0;
-            timer.start();
-            QVERIFY(host.post([&setup](ProgrammingSession& s) { s.runChip(FnProgram, setup); }));
-            QVERIFY(!host.post([](ProgrammingSession&) {})); // one run at a time
-            QVERIFY(done.wait(20000));
-            timer.stop();
-            // 512 blocks of 21 bytes take more than 1.8 s on the line.
-            if (run == 0) {
-                QVERIFY(clock.elapsed() > 1800);
-                QVERIFY2(ticks > clock.elapsed() / 20 / 2,
-                         qPrintable(
-                             QStringLiteral("%1 ticks in %2 ms").arg(ticks).arg(clock.elapsed())));
-                QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
-            }
-            ticks = 0;
-        }
-        QCOMPARE(reports.size(), 2);
-        QVERIFY(reports[0].passed());
-        const ChipReport& stopped = reports[1];
-        QCOMPARE(stopped.verdict, ChipReport::Verdict::Stopped);
-        const qint32 at = stopped.result.stoppedAt;
-        QVERIFY(at >= 8192 / 4 && at < 8192 && at % 16 == 0);
-        // The last block sent was acknowledged, then the write was closed.
-        QTRY_COMPARE(unit.frames().last(), QByteArray("\x01W", 2));
-        const QList<QByteArray> frames = unit.frames();
-        const QByteArray lastBlock = frames[frames.size() - 2];
-        QCOMPARE(quint8(lastBlock[1]) * 256 + quint8(lastBlock[2]), at - 16);
+                         [&](const ChipReport& r) { report = r; });
+        QSignalSpy done(&host, &SessionHost::finished);
+        clock.start();
+        timer.start();
+        QVERIFY(host.post([&setup](ProgrammingSession& s) { s.runChip(FnProgram, setup); }));
+        QVERIFY(!host.post([](ProgrammingSession&) {})); // one run at a time
+        QVERIFY(done.wait(20000));
+        timer.stop();
+        QVERIFY2(report.passed(), qPrintable(report.reason));
+        // 512 blocks of 21 bytes take more than 1.8 s on the line.
+        QVERIFY(clock.elapsed() > 1800);
+        QVERIFY2(ticks > clock.elapsed() / 20 / 2,
+                 qPrintable(QStringLiteral("%1 ticks in %2 ms").arg(ticks).arg(clock.elapsed())));
+        QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
     }
 };
 

@@ -247,13 +247,11 @@ private slots:
         else
             QTest::mouseClick(stop, Qt::LeftButton);
         w.waitIdle();
-        QVERIFY(w.dlg.isVisible());
         VERIFY_CONTAINS(w.line(0), QStringLiteral("Programming ...   Stopped at "));
         const int at = w.line(0).right(4).toInt(nullptr, 16);
         QVERIFY(at > 0 && at < 8192);
         QCOMPARE(slow.Sent.last(), Letter('W'));
         QVERIFY(!stop->isVisible() && w.close()->isVisible() && w.close()->isEnabled());
-        QVERIFY(messages->isEmpty());
     }
 
     // Closed before the window opens: held in reset all the same (the menu
@@ -329,10 +327,8 @@ private slots:
         QTRY_VERIFY(!dlg.isRunning());
         QTest::mouseClick(dlg.findChild<QPushButton*>("cmdStart"), Qt::LeftButton);
         QTRY_VERIFY(dlg.findChild<QProgressBar*>("barProgress")->value() >= 10);
-        QVERIFY(dlg.findChild<QPushButton*>("cmdStop")->isEnabled());
         QTest::keyClick(&dlg, Qt::Key_Escape);
         QTRY_VERIFY(!dlg.isRunning());
-        QVERIFY(dlg.isVisible());
         const auto text = [&dlg](const char* name) { return dlg.findChild<QLabel*>(name)->text(); };
         QCOMPARE(text("lblVerdict"), QStringLiteral("STOPPED"));
         VERIFY_CONTAINS(text("lblReason"), QStringLiteral("Programming ...   Stopped at "));
