@@ -362,19 +362,7 @@ void mdiMain::MDIForm_Load() {
 
     state.Buffer.fill(0xFF);
 
-    Status connected;
-    bool portOpened = false;
-    bool lineOpen = false;
-    const AppState setup = state;
-    unit->call([&](ProgrammingSession& session) {
-        session.setConfiguration(setup);
-        connected = session.connectUnit();
-        portOpened = session.portOpened();
-        lineOpen = session.link() && session.link()->isOpen();
-        identification = session.identification();
-        state.UnitIdentified = session.identified();
-        state.UnitInReset = session.inReset();
-    });
+    const auto [connected, portOpened, lineOpen] = connectToUnit(false);
     if (!portOpened) {
         ShowMessage(this, PortErrorTitle, connected.message, MsgIcon::Critical);
         unloadStartupScreen();
@@ -390,6 +378,22 @@ void mdiMain::MDIForm_Load() {
                                 : QStringLiteral("FAIL"));
     UpdateDevicePanels();
     UpdateUnitState();
+}
+
+mdiMain::Connection mdiMain::connectToUnit(bool again) {
+    Connection result;
+    const AppState setup = state;
+    unit->call([&](ProgrammingSession& session) {
+        session.setConfiguration(setup);
+        result.connected = again ? session.reconnect() : session.connectUnit();
+        result.portOpened = session.portOpened();
+        result.lineOpen = session.link() && session.link()->isOpen();
+        if (result.connected)
+            identification = session.identification();
+        state.UnitIdentified = session.identified();
+        state.UnitInReset = session.inReset();
+    });
+    return result;
 }
 
 void mdiMain::unloadStartupScreen() {
@@ -628,9 +632,9 @@ bool mdiMain::offerReload() {
     AppState reloaded = state;
     if (!keep)
         ClearBuffer(reloaded);
-    const LoadResult loaded =
-        LoadImageFile(lastLoaded.path,
-                      {lastLoaded.format, lastLoaded.fileOffset, lastLoaded.bufferOffset}, reloaded);
+    const LoadResult loaded = LoadImageFile(
+        lastLoaded.path, {lastLoaded.format, lastLoaded.fileOffset, lastLoaded.bufferOffset},
+        reloaded);
     if (!loaded.ok()) {
         ShowMessage(this, QStringLiteral("File Load Error"), loaded.status.message,
                     MsgIcon::Critical);
@@ -902,20 +906,7 @@ void mdiMain::DeviceReconnect_Click() {
     panels[0]->setText(QString());
     // The port number of the settings, which may name another port since
     // the start.
-    Status connected;
-    bool portOpened = false;
-    bool lineOpen = false;
-    const AppState setup = state;
-    unit->call([&](ProgrammingSession& session) {
-        session.setConfiguration(setup);
-        connected = session.reconnect();
-        portOpened = session.portOpened();
-        lineOpen = session.link() && session.link()->isOpen();
-        if (connected)
-            identification = session.identification();
-        state.UnitIdentified = session.identified();
-        state.UnitInReset = session.inReset();
-    });
+    const auto [connected, portOpened, lineOpen] = connectToUnit(true);
     setMenusEnabled(true);
     panels[0]->setText(lineOpen ? QStringLiteral("COM") + QString::number(state.PortNumber)
                                 : QStringLiteral("FAIL"));

@@ -131,6 +131,14 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Opens the port of the settings and identifies the unit through the
+    // session (again: afresh, after a lost line), updating the unit's state.
+    struct Connection {
+        Status connected;
+        bool portOpened = false; // false: the port itself failed
+        bool lineOpen = false;
+    };
+    Connection connectToUnit(bool again);
     void createActions();
     void createStatusBar();
     void setMenusEnabled(bool enabled);
