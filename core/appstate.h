@@ -93,12 +93,6 @@ public:
     bool UnitIdentified = false;
     bool UnitInReset = false; // the unit is assumed to start running
 
-    // Results of the fill dialog.
-    bool FillConfirmed = false;
-    quint8 FillByte = 0xFF;
-    qint32 FillStart = 0;
-    qint32 FillLength = 0;
-
     const DeviceEntry& SelectedEntry() const {
         static const DeviceEntry none;
         if (SelectedDevice < 0 || SelectedDevice > MaxDeviceCount)

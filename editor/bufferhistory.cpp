@@ -52,18 +52,50 @@ void BufferHistory::Commit(Kind kind) {
         step.definedBefore = std::make_shared<const Mask>(*definedSnapshot);
         step.definedAfter = std::make_shared<const Mask>(state.Defined);
     }
+    if (step.referenceAfter) {
+        // Every change mark may differ now.
+        step.span = {0, BufferSize};
+    } else {
+        qint32 begin = BufferSize, end = 0;
+        if (!step.runs.empty()) {
+            begin = step.runs.front().start;
+            end = step.runs.back().start + qint32(step.runs.back().after.size());
+        }
+        if (step.definedAfter) {
+            const Mask changed = *step.definedBefore ^ *step.definedAfter;
+            qint32 first = 0;
+            while (first < BufferSize && !changed.test(size_t(first)))
+                ++first;
+            qint32 last = BufferSize;
+            while (last > first && !changed.test(size_t(last - 1)))
+                --last;
+            if (first < last)
+                begin = std::min(begin, first), end = std::max(end, last);
+        }
+        step.span = begin < end ? Span{begin, end} : Span{};
+    }
     snapshot.reset();
     definedSnapshot.reset();
-    if (step.runs.empty() && !step.referenceAfter && !step.definedAfter)
+    lastSpan = step.span;
+    if (step.runs.empty() && !step.referenceAfter && !step.definedAfter) {
+        if (kind == Kind::Replace)
+            MarkSaved(); // a load of what was there already is as good as saved
         return;
+    }
+    step.id = nextId++;
     steps.resize(done);
     steps.push_back(std::move(step));
-    if (steps.size() > size_t(MaxSteps))
+    if (steps.size() > size_t(MaxSteps)) {
+        baseId = steps.front().id;
         steps.erase(steps.begin());
+    }
     done = steps.size();
+    if (kind == Kind::Replace)
+        MarkSaved();
 }
 
 qint32 BufferHistory::Apply(const Step& step, bool undo) {
+    lastSpan = step.span;
     qint32 lowest = step.runs.empty() ? 0 : step.runs.front().start;
     for (const Run& run : step.runs) {
         const QByteArray& bytes = undo ? run.before : run.after;

@@ -25,10 +25,24 @@ public:
 
     explicit BufferHistory(AppState& state);
 
+    // The addresses a step touched, [begin, end): its bytes, and its defined
+    // marks and change marks; empty (begin == end) when nothing changed.
+    struct Span {
+        qint32 begin = 0;
+        qint32 end = 0;
+        bool isEmpty() const { return begin >= end; }
+    };
+
     void Begin();
     // Records the difference since Begin() as one step and drops the redo
     // steps. Nothing is recorded when an Edit changed nothing.
     void Commit(Kind kind);
+    // What the last Commit, Undo or Redo touched.
+    Span LastSpan() const { return lastSpan; }
+    // Whether the buffer differs from the state marked saved: a load, Clear
+    // or Read, or a save, marks it; undoing back to that state clears it.
+    bool IsModified() const { return CurrentId() != savedId; }
+    void MarkSaved() { savedId = CurrentId(); }
 
     bool CanUndo() const { return done > 0; }
     bool CanRedo() const { return done < steps.size(); }
@@ -51,6 +65,8 @@ private:
         QByteArray after;
     };
     struct Step {
+        quint64 id = 0;
+        Span span;
         std::vector<Run> runs;
         // Replace steps only: the reference before and after the step.
         std::shared_ptr<const Bytes> referenceBefore;
@@ -62,6 +78,8 @@ private:
     };
     qint32 Apply(const Step& step, bool undo);
     quint8 Differences(qint32 address) const;
+    // The step last applied, or what stood before the oldest step kept.
+    quint64 CurrentId() const { return done > 0 ? steps[done - 1].id : baseId; }
 
     AppState& state;
     std::unique_ptr<Bytes> snapshot;
@@ -69,6 +87,10 @@ private:
     std::shared_ptr<const Bytes> reference;
     std::vector<Step> steps;
     size_t done = 0; // steps [0, done) are applied
+    Span lastSpan;
+    quint64 nextId = 1;
+    quint64 baseId = 0;
+    quint64 savedId = 0;
 };
 
 } // namespace varn

@@ -44,10 +44,28 @@ QFont ViewFont() {
 
 } // namespace
 
-frmBuffer::frmBuffer(AppState& state, QWidget* parent) : QWidget(parent), view(state) {
+frmBuffer::frmBuffer(ImageModel& imageModel, QWidget* parent)
+    : QWidget(parent), model(imageModel), view(imageModel.Image()) {
     setObjectName(QStringLiteral("frmBuffer"));
     setWindowTitle(QStringLiteral("Buffer"));
     BuildControls();
+    ShowView();
+    connect(&model, &ImageModel::contentsChanged, this, &frmBuffer::ImageChanged);
+    connect(&model, &ImageModel::reset, this, [this] {
+        view.Reset();
+        ShowView();
+    });
+}
+
+void frmBuffer::ImageChanged(qint32 begin, qint32 end) {
+    // A typed digit redraws once the caret has moved on.
+    if (typing)
+        return;
+    // The sums cover the whole device, so any change redraws them; the rows
+    // only matter when in view, but redrawing them costs no more.
+    Q_UNUSED(begin);
+    Q_UNUSED(end);
+    view.Redraw();
     ShowView();
 }
 
@@ -174,11 +192,6 @@ void frmBuffer::UpdateBuffer() {
     ShowView();
 }
 
-void frmBuffer::SetHistory(BufferHistory* shared) {
-    history = shared;
-    MarkDigits();
-}
-
 bool frmBuffer::GoTo(qint32 address) {
     if (!view.GoTo(address))
         return false;
@@ -208,7 +221,7 @@ void frmBuffer::ShowView() {
         vsc->setMaximum(view.ScrollMaximum());
         vsc->setValue(view.TopLine());
     }
-    const int caret = HexView::ToDisplayPosition(view.CaretPos());
+    const int caret = HexView::ToDisplayPosition(view.ShownCaretPos());
     QTextCursor cursor(txtBuffer->document());
     cursor.setPosition(caret);
     cursor.setPosition(caret + 1, QTextCursor::KeepAnchor);
@@ -240,13 +253,23 @@ void frmBuffer::MarkDigits() {
     for (qint32 a = std::max(top, view.FoundAddress());
          a < std::min(top + shown, view.FoundAddress() + view.FoundLength()); ++a)
         mark(view.PositionOf(a), 2, found);
-    if (history) {
+    if (view.HasSelection()) {
+        QTextCharFormat selected;
+        selected.setBackground(QColor(170, 200, 250));
+        for (qint32 a = std::max(top, view.SelectionFirst());
+             a <= std::min(top + shown - 1, view.SelectionLast()); ++a) {
+            mark(view.PositionOf(a), 2, selected);
+            mark(view.CharacterPositionOf(a), 1, selected);
+        }
+    }
+    {
+        const BufferHistory& history = model.History();
         QTextCharFormat changed;
         changed.setForeground(QColor(200, 0, 0));
         for (qint32 a = top; a < top + shown; ++a) {
             // Both digits in one mark: the text control draws only the first
             // of two adjoining one-character marks.
-            const bool high = history->HighDigitChanged(a), low = history->LowDigitChanged(a);
+            const bool high = history.HighDigitChanged(a), low = history.LowDigitChanged(a);
             if (high || low)
                 mark(view.PositionOf(a) + (high ? 0 : 1), high && low ? 2 : 1, changed);
         }
@@ -288,14 +311,14 @@ bool frmBuffer::txtBuffer_Key(QEvent* event) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
             return false; // moves the focus to the scroll bar
-        view.KeyDown(key->key(), key->modifiers() & Qt::ControlModifier);
+        view.KeyDown(key->key(), key->modifiers() & Qt::ControlModifier,
+                     key->modifiers() & Qt::ShiftModifier);
         const QString typed = key->text();
-        if (typed.size() == 1 && !IsCommandKey(key) && HexDigitValue(typed.at(0)) >= 0) {
-            if (history)
-                history->Begin();
-            view.KeyPress(typed.at(0));
-            if (history)
-                history->Commit(BufferHistory::Kind::Edit);
+        if (typed.size() == 1 && !IsCommandKey(key) && typed.at(0).isPrint()) {
+            typing = true;
+            view.KeyPress(typed.at(0),
+                          [this](qint32 address, quint8 value) { model.SetByte(address, value); });
+            typing = false;
         }
         ShowView();
         return true; // the text control itself never edits or moves
@@ -354,9 +377,19 @@ bool frmBuffer::txtBuffer_Mouse(QEvent* event) {
     case QEvent::MouseButtonRelease:
         ShowView();
         return true;
-    case QEvent::MouseMove:
+    case QEvent::MouseMove: {
+        // Dragging selects from the byte pressed.
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->buttons() & Qt::LeftButton) {
+            const int shown = CharacterAt(mouse->position().toPoint());
+            if (shown >= 0)
+                view.DragTo(HexView::FromDisplayPosition(shown));
+            ShowView();
+        }
+        return true;
+    }
     case QEvent::ContextMenu:
-        return true; // no drag selection, no Select All
+        return true; // no Select All
     case QEvent::Wheel:
         // The text never scrolls by itself; the wheel moves the rows instead.
         QCoreApplication::sendEvent(vsc, event);

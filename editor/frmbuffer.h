@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/appstate.h"
-#include "editor/bufferhistory.h"
 #include "editor/hexview.h"
+#include "editor/imagemodel.h"
 
 #include <QWidget>
 
@@ -19,13 +19,14 @@ namespace varn {
 class frmBuffer : public QWidget {
     Q_OBJECT
 public:
-    explicit frmBuffer(AppState& state, QWidget* parent = nullptr);
+    // Follows model: typed digits become its undoable steps, its history's
+    // reference tells which digits to show as changed, and every change it
+    // signals is redrawn in place. The model outlives the window.
+    explicit frmBuffer(ImageModel& model, QWidget* parent = nullptr);
 
-    // Redraws the rows at the current scroll position and the checksum.
+    // Redraws the rows at the current scroll position and the checksum, with
+    // the caret on the top row's first digit.
     void UpdateBuffer();
-    // Typed digits become undoable steps of history, whose reference also
-    // tells which digits to show as changed. The history outlives the window.
-    void SetHistory(BufferHistory* history);
     // The caret to the byte at address (false outside the device).
     bool GoTo(qint32 address);
     // Marks length bytes from address as found, with the caret on the first.
@@ -52,7 +53,9 @@ private:
     // Copies the view's text (when it changed), caret, scroll position and
     // labels into the controls.
     void ShowView();
+    void ImageChanged(qint32 begin, qint32 end);
 
+    ImageModel& model;
     HexView view;
     QPlainTextEdit* txtBuffer = nullptr;
     QScrollBar* vsc = nullptr;
@@ -60,7 +63,7 @@ private:
     QLabel* lblCheckSum = nullptr;
     QLabel* lblCrc32 = nullptr;
     quint64 shownRevision = 0;
-    BufferHistory* history = nullptr;
+    bool typing = false;
 };
 
 } // namespace varn

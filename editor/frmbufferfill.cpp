@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace varn {
 
@@ -26,24 +27,20 @@ QLineEdit* HexBox(QWidget* parent, const char* name, const QString& text, int ma
 
 } // namespace
 
-frmBufferFill::frmBufferFill(AppState& appState, QWidget* parent)
-    : QDialog(parent), state(appState) {
+frmBufferFill::frmBufferFill(qint32 start, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmBufferFill"));
     setWindowTitle(QStringLiteral("Buffer Fill"));
     setModal(true);
 
-    state.FillConfirmed = false;
-    state.FillByte = 0xFF;
-
     txtFillWith = HexBox(this, "txtFillWith", QStringLiteral("FF"), 2);
-    txtStart = HexBox(this, "txtStart", QStringLiteral("0000"), 4);
+    txtStart = HexBox(this, "txtStart", HexWord(quint16(std::clamp(start, 0, 0xFFFF))), 4);
     txtLength = HexBox(this, "txtLength", QStringLiteral("1"), 4);
 
     auto* grid = new QGridLayout;
     const struct {
         const char* caption;
         QLineEdit* box;
-    } rows[] = {{"Fill with:", txtFillWith}, {"Start:", txtStart}, {"Length:", txtLength}};
+    } rows[] = {{"&Fill with:", txtFillWith}, {"&Start:", txtStart}, {"&Length:", txtLength}};
     int row = 0;
     for (const auto& item : rows) {
         auto* caption = new QLabel(QLatin1String(item.caption), this);
@@ -115,10 +112,7 @@ void frmBufferFill::cmdOk_Click() {
         return;
     }
 
-    state.FillByte = value;
-    state.FillStart = read[0];
-    state.FillLength = read[1];
-    state.FillConfirmed = true;
+    result = FillRequest{value, read[0], read[1]};
     accept();
 }
 

@@ -44,4 +44,14 @@ frmDifferences::frmDifferences(const QString& title, const DifferenceReport& rep
     resize(520, 260);
 }
 
+void frmDifferences::MarkStale() {
+    if (stale)
+        return;
+    stale = true;
+    lblSummary->setText(QStringLiteral("Out of date: the buffer has changed since. ") +
+                        lblSummary->text());
+    lblSummary->setStyleSheet(QStringLiteral("color: #b00000"));
+    setWindowTitle(windowTitle() + QStringLiteral(" (out of date)"));
+}
+
 } // namespace varn

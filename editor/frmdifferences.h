@@ -25,10 +25,15 @@ public:
     // would otherwise fill the list with tens of thousands of lines.
     static constexpr int MaxListed = 1000;
 
+    // The buffer changed since the comparison: the list says so, once.
+    void MarkStale();
+    bool IsStale() const { return stale; }
+
 signals:
     void addressChosen(qint32 address);
 
 private:
+    bool stale = false;
     QLabel* lblSummary = nullptr;
     QListWidget* lstRanges = nullptr;
     std::vector<qint32> firstAddresses;

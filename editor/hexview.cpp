@@ -23,7 +23,7 @@ QChar CharacterOf(quint8 b) {
 
 } // namespace
 
-HexView::HexView(AppState& appState) : state(appState) {
+HexView::HexView(const AppState& appState) : state(appState) {
     text = HeaderText();
     text.resize(TextLength, QLatin1Char(' '));
     scrollMaximum = ScrollMaximumFor(DeviceSize());
@@ -52,6 +52,24 @@ bool HexView::IsDigitPosition(int pos) {
 }
 
 void HexView::UpdateBuffer() {
+    Redraw();
+    caretPos = FirstDigitPos;
+    caretColumn = 0;
+    caretAddress = topLine * BytesPerRow;
+    addressText = HexWord(caretAddress);
+}
+
+void HexView::Reset() {
+    scrollMaximum = ScrollMaximumFor(DeviceSize());
+    topLine = 0;
+    foundAddress = 0;
+    foundLength = 0;
+    anchor = -1;
+    inCharacters = false;
+    UpdateBuffer();
+}
+
+void HexView::Redraw() {
     QChar* out = text.data() + HeaderLength;
     // Raw pointers: this runs after every typed digit, in debug builds too.
     const quint8* buffer = state.Buffer.data();
@@ -72,11 +90,6 @@ void HexView::UpdateBuffer() {
         *out++ = QLatin1Char('\n');
     }
     ++revision;
-
-    caretPos = FirstDigitPos;
-    caretColumn = 0;
-    caretAddress = topLine * BytesPerRow;
-    addressText = HexWord(caretAddress);
 
     const qint32 summed = std::min<qint32>(DeviceSize(), BufferSize);
     checkSum = BufferChecksum(state);
@@ -113,7 +126,38 @@ void HexView::ShowCaretAddress() {
     addressText = HexWord(caretAddress);
 }
 
-void HexView::KeyDown(int key, bool control) {
+qint32 HexView::SelectionFirst() const {
+    return anchor >= 0 ? std::min(anchor, caretAddress) : caretAddress;
+}
+
+qint32 HexView::SelectionLast() const {
+    return anchor >= 0 ? std::max(anchor, caretAddress) : caretAddress;
+}
+
+int HexView::CharacterPositionOf(qint32 address) const {
+    const int digit = PositionOf(address);
+    return digit < 0 ? -1 : digit - 3 * (address % BytesPerRow) + 48 + address % BytesPerRow;
+}
+
+int HexView::ShownCaretPos() const {
+    return inCharacters ? CharacterPositionOf(caretAddress) : caretPos;
+}
+
+void HexView::KeyDown(int key, bool control, bool shift) {
+    const bool arrow = key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up ||
+                       key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End ||
+                       key == Qt::Key_PageUp || key == Qt::Key_PageDown;
+    if (arrow && !shift)
+        anchor = -1;
+    if (arrow && shift && anchor < 0)
+        anchor = caretAddress;
+    if ((shift || inCharacters) && (key == Qt::Key_Left || key == Qt::Key_Right)) {
+        // A byte at a time: half a byte cannot be selected or typed as a character.
+        const qint32 to = caretAddress + (key == Qt::Key_Left ? -1 : 1);
+        if (to >= 0 && to < std::min(DeviceSize(), MaxDeviceSize))
+            GoTo(to);
+        return;
+    }
     caretColumn = ColumnOf(caretPos);
     const qint32 address = AddressAt(caretPos);
     const qint32 rowStart = address - address % BytesPerRow;
@@ -280,19 +324,25 @@ void HexView::MoveDown() {
     }
 }
 
-bool HexView::KeyPress(QChar ch) {
+bool HexView::KeyPress(QChar ch, const ByteStore& store) {
+    if (inCharacters) {
+        if (ch.unicode() < 0x20 || ch.unicode() > 0x7E)
+            return false;
+        const qint32 address = caretAddress;
+        store(address, quint8(ch.unicode()));
+        Redraw();
+        KeyDown(Qt::Key_Right);
+        return true;
+    }
     const int digit = HexDigitValue(ch);
     if (digit < 0)
         return false;
     const int caret = caretPos;
     const int column = ColumnOf(caret);
     const qint32 address = AddressAt(caret);
-    quint8& byte = state.Buffer[address];
-    if (column % 3 == 0)
-        byte = static_cast<quint8>((byte & 0x0F) | (digit << 4));
-    else
-        byte = static_cast<quint8>((byte & 0xF0) | digit);
-    state.markDefined(address, address + 1);
+    const quint8 byte = state.Buffer[size_t(address)];
+    store(address, column % 3 == 0 ? static_cast<quint8>((byte & 0x0F) | (digit << 4))
+                                   : static_cast<quint8>((byte & 0xF0) | digit));
     UpdateBuffer();
     caretPos = caret;
     caretColumn = column;
@@ -302,10 +352,33 @@ bool HexView::KeyPress(QChar ch) {
 }
 
 void HexView::Click(int pos) {
-    if (!IsDigitPosition(pos))
+    const int column = pos >= HeaderLength && pos < TextLength ? ColumnOf(pos) : -1;
+    const bool character = column >= 48 && column < 48 + BytesPerRow;
+    if (!IsDigitPosition(pos) && !character)
         return;
-    caretPos = pos;
-    caretColumn = ColumnOf(pos);
+    anchor = -1;
+    inCharacters = character;
+    caretPos = character ? pos - column + 3 * (column - 48) : pos;
+    caretColumn = ColumnOf(caretPos);
+    ShowCaretAddress();
+}
+
+void HexView::DragTo(int pos) {
+    const int column = pos >= HeaderLength && pos < TextLength ? ColumnOf(pos) : -1;
+    int digit = -1;
+    if (column >= 48 && column < 48 + BytesPerRow)
+        digit = pos - column + 3 * (column - 48);
+    else if (IsDigitPosition(pos))
+        digit = pos - column % 3;
+    if (digit < 0)
+        return;
+    if (anchor < 0)
+        anchor = caretAddress;
+    const qint32 address = AddressAt(digit);
+    if (address >= DeviceSize())
+        return;
+    caretPos = digit;
+    caretColumn = ColumnOf(caretPos);
     ShowCaretAddress();
 }
 

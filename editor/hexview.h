@@ -3,6 +3,7 @@
 #include "core/appstate.h"
 
 #include <QString>
+#include <functional>
 
 namespace varn {
 
@@ -25,11 +26,20 @@ public:
     static constexpr int WheelRows = 3;
 
     // Starts at row 0 with the scroll range of the device selected now.
-    explicit HexView(AppState& state);
+    explicit HexView(const AppState& state);
+
+    // Writes one byte of the image (the image model's SetByte in the window).
+    using ByteStore = std::function<void(qint32 address, quint8 value)>;
 
     // Rebuilds the text, puts the caret on the first digit of the top row,
     // shows the top row's address and recomputes the checksum.
     void UpdateBuffer();
+    // Rebuilds the text and the sums after the image changed; the caret and
+    // the scroll position stay.
+    void Redraw();
+    // As a new view: top row 0, caret on address 0, nothing found, the scroll
+    // range of the device selected now.
+    void Reset();
     // The scroll bar moved: clamps to 0..ScrollMaximum and redraws.
     void SetTopLine(int line);
 
@@ -37,7 +47,9 @@ public:
     // digit or row; Home/End go to the row's first and last byte, Page Up and
     // Page Down a view's height, and with control Home/End go to the device's
     // first and last byte.
-    void KeyDown(int key, bool control = false);
+    // With shift, the arrows move a byte at a time and select from where the
+    // caret was to where it goes.
+    void KeyDown(int key, bool control = false, bool shift = false);
     // Puts the caret on the high digit of the byte at address, scrolling only
     // when its row is not in view. False (nothing moves) outside the device.
     bool GoTo(qint32 address);
@@ -52,12 +64,30 @@ public:
     // The text position of the high digit of the byte at address, or -1 when
     // its row is not in view.
     int PositionOf(qint32 address) const;
-    // A character was typed; hex digits change the byte under the caret.
-    // Returns true when the character was a hex digit.
-    bool KeyPress(QChar ch);
-    // The user clicked at a character position of the text; only a hex digit
-    // takes the caret.
+    // A character was typed; hex digits change the byte under the caret
+    // through store. In the character column any printable character is
+    // the byte itself. Returns true when a byte was stored.
+    bool KeyPress(QChar ch, const ByteStore& store);
+    // The user clicked at a character position of the text; a hex digit or a
+    // byte's character takes the caret (the latter puts it in the character
+    // column) and ends a selection.
     void Click(int pos);
+    // The mouse, pressed, moved to pos: selects from the byte pressed to the
+    // byte under pos, with the caret there.
+    void DragTo(int pos);
+
+    // The selected bytes [SelectionFirst, SelectionLast]; without a
+    // selection both are the caret's byte.
+    bool HasSelection() const { return anchor >= 0 && anchor != caretAddress; }
+    qint32 SelectionFirst() const;
+    qint32 SelectionLast() const;
+    void ClearSelection() { anchor = -1; }
+    // Whether the caret stands in the character column.
+    bool InCharacters() const { return inCharacters; }
+    // Where the window shows the caret: its digit, or its byte's character.
+    int ShownCaretPos() const;
+    // The text position of the character of the byte at address, or -1.
+    int CharacterPositionOf(qint32 address) const;
     // Scrolls so that address is shown (on the top row where the scroll range
     // allows) and puts the caret on its first digit. Addresses outside the
     // device are ignored.
@@ -105,7 +135,7 @@ private:
     void MoveDown();
     void PlaceCaret(qint32 address);
 
-    AppState& state;
+    const AppState& state;
     QString text;
     QString addressText;
     QString checkSumText;
@@ -120,6 +150,8 @@ private:
     int wheelRest = 0;
     qint32 foundAddress = 0;
     int foundLength = 0;
+    qint32 anchor = -1;
+    bool inCharacters = false;
 };
 
 } // namespace varn

@@ -6,6 +6,7 @@
 #include "widgets/twips.h"
 
 #include <QFontMetricsF>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -29,41 +30,60 @@ frmEditAuto::frmEditAuto(AppState& appState, QWidget* parent) : QDialog(parent),
     setObjectName(QStringLiteral("frmEditAuto"));
     setWindowTitle(tr("Edit Auto"));
     const Twips tw(this);
-    setFixedSize(tw(4320), tw(2775));
+    // Everything stands one caption line lower than drawn: the lists are named.
+    const int down = 300;
+    setFixedSize(tw(4320), tw(2775 + down));
 
     lstIn = new QListWidget(this);
     lstIn->setObjectName(QStringLiteral("lstIn"));
-    lstIn->setGeometry(tw(120, 120, 1575, 2010));
+    lstIn->setGeometry(tw(120, 120 + down, 1575, 2010));
     lstOut = new QListWidget(this);
     lstOut->setObjectName(QStringLiteral("lstOut"));
-    lstOut->setGeometry(tw(2625, 120, 1575, 2010));
+    lstOut->setGeometry(tw(2625, 120 + down, 1575, 2010));
     for (QListWidget* list : {lstIn, lstOut})
         list->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Steps are reordered by dragging them, or with the arrow buttons.
+    lstOut->setDragDropMode(QAbstractItemView::InternalMove);
+    const struct {
+        QListWidget* list;
+        const char* caption;
+        int left;
+    } captions[] = {{lstIn, "&Functions:", 120}, {lstOut, "Auto &sequence:", 2625}};
+    for (const auto& c : captions) {
+        auto* label = new QLabel(tr(c.caption), this);
+        label->setGeometry(tw(c.left, 80, 1575, 255));
+        label->setBuddy(c.list);
+    }
 
     auto* cmdOk = new QPushButton(tr("OK"), this);
     cmdOk->setObjectName(QStringLiteral("cmdOk"));
-    cmdOk->setGeometry(tw(3225, 2280, 975, 375));
+    cmdOk->setGeometry(tw(3225, 2280 + down, 975, 375));
     cmdOk->setAutoDefault(false);
     cmdOk->setDefault(true);
     auto* cmdCancel = new QPushButton(tr("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setGeometry(tw(120, 2280, 975, 375));
+    cmdCancel->setGeometry(tw(120, 2280 + down, 975, 375));
     cmdCancel->setAutoDefault(false);
 
     struct Mover {
         QPushButton** button;
         const char* name;
         const char* caption;
-        int top;
+        int left, top, width;
+        const char* tip;
     };
-    const Mover movers[] = {{&cmdMoveRight, "cmdMoveRight", ">", 360},
-                            {&cmdMoveLeft, "cmdMoveLeft", "<", 840},
-                            {&cmdMoveLeftAll, "cmdMoveLeftAll", "<<", 1320}};
+    const Mover movers[] = {
+        {&cmdMoveRight, "cmdMoveRight", ">", 1860, 360, 600, "Add the function chosen on the left"},
+        {&cmdMoveLeft, "cmdMoveLeft", "<", 1860, 840, 600, "Remove the step chosen on the right"},
+        {&cmdMoveLeftAll, "cmdMoveLeftAll", "<<", 1860, 1320, 600, "Remove every step"},
+        {&cmdStepUp, "cmdStepUp", "Up", 1800, 1800, 360, "Move the chosen step up"},
+        {&cmdStepDown, "cmdStepDown", "Dn", 2160, 1800, 360, "Move the chosen step down"}};
     for (const Mover& m : movers) {
         auto* button = new QPushButton(QString::fromLatin1(m.caption), this);
         button->setObjectName(QString::fromLatin1(m.name));
-        button->setGeometry(tw(1860, m.top, 600, 375));
+        button->setGeometry(tw(m.left, m.top + down, m.width, 375));
         button->setAutoDefault(false);
+        button->setToolTip(tr(m.tip));
         *m.button = button;
     }
 
@@ -77,6 +97,8 @@ frmEditAuto::frmEditAuto(AppState& appState, QWidget* parent) : QDialog(parent),
     connect(cmdMoveRight, &QPushButton::clicked, this, &frmEditAuto::cmdMoveRight_Click);
     connect(cmdMoveLeft, &QPushButton::clicked, this, &frmEditAuto::cmdMoveLeft_Click);
     connect(cmdMoveLeftAll, &QPushButton::clicked, this, &frmEditAuto::cmdMoveLeftAll_Click);
+    connect(cmdStepUp, &QPushButton::clicked, this, [this] { moveStep(-1); });
+    connect(cmdStepDown, &QPushButton::clicked, this, [this] { moveStep(1); });
     connect(cmdOk, &QPushButton::clicked, this, &frmEditAuto::cmdOk_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmEditAuto::cmdCancel_Click);
 
@@ -116,6 +138,15 @@ void frmEditAuto::cmdMoveLeft_Click() {
     if (!chosen.isEmpty())
         delete lstOut->takeItem(lstOut->row(chosen.first()));
     updateButtons();
+}
+
+void frmEditAuto::moveStep(int by) {
+    const int row = lstOut->currentRow();
+    const int to = row + by;
+    if (row < 0 || to < 0 || to >= lstOut->count())
+        return;
+    lstOut->insertItem(to, lstOut->takeItem(row));
+    lstOut->setCurrentRow(to);
 }
 
 void frmEditAuto::cmdMoveLeftAll_Click() {

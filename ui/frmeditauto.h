@@ -20,6 +20,8 @@ public slots:
     void cmdMoveRight_Click();
     void cmdMoveLeft_Click();
     void cmdMoveLeftAll_Click();
+    // The chosen step one place up (by -1) or down (by 1).
+    void moveStep(int by);
     void cmdOk_Click();
     void cmdCancel_Click();
 
@@ -32,6 +34,8 @@ private:
     QPushButton* cmdMoveRight = nullptr;
     QPushButton* cmdMoveLeft = nullptr;
     QPushButton* cmdMoveLeftAll = nullptr;
+    QPushButton* cmdStepUp = nullptr;
+    QPushButton* cmdStepDown = nullptr;
 };
 
 } // namespace varn

@@ -1,6 +1,8 @@
 #include "frmfunction.h"
 
 #include "core/hextext.h"
+#include "core/usersettings.h"
+#include "functions/devicefunctions.h"
 #include "functions/functiontable.h"
 #include "session/desktopsettings.h"
 #include "session/sessionhost.h"
@@ -23,7 +25,7 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     setObjectName(QStringLiteral("frmFunction"));
     setWindowTitle(tr("Function"));
     const Twips tw(this);
-    setFixedSize(tw(6300), tw(3330));
+    setFixedSize(tw(6300), tw(3630));
 
     listFunction = new QListWidget(this);
     listFunction->setObjectName(QStringLiteral("listFunction"));
@@ -69,6 +71,9 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     lblProgress->setFont(courier);
     lblProgress->setAlignment(Qt::AlignCenter);
     lblProgress->setGeometry(tw(3000, 3000, 615, 255));
+    lblProgressTime = new ProgressTimeLabel(
+        this, UserSettings(state).value(QLatin1String(OnlyImageKey), false).toBool());
+    lblProgressTime->setGeometry(tw(120, 3300, 6060, 255));
 
     struct Box {
         const char* label;
@@ -291,8 +296,9 @@ void frmFunction::functionStarted(const FunctionResult& run) {
     showLines();
 }
 
-void frmFunction::functionProgress(const FunctionResult& /*run*/, int percent) {
+void frmFunction::functionProgress(const FunctionResult& run, int percent) {
     lblProgress->setText(QString::number(percent) + QLatin1Char('%'));
+    lblProgressTime->Show(run, percent);
     const float width = static_cast<float>(percent) * static_cast<float>(shpBG->width()) / 100.0f;
     shpProgress->resize(qBound(0, static_cast<int>(width), shpBG->width()), shpBG->height());
 }

@@ -3,6 +3,7 @@
 #include "core/appstate.h"
 #include "functions/functiontext.h"
 #include "session/programmingsession.h"
+#include "ui/progresstimelabel.h"
 
 #include <QDialog>
 #include <functional>
@@ -92,6 +93,7 @@ private:
     QFrame* shpBG = nullptr;
     QFrame* shpProgress = nullptr;
     QLabel* lblProgress = nullptr;
+    ProgressTimeLabel* lblProgressTime = nullptr;
     QLineEdit* txtChipStart = nullptr;
     QLineEdit* txtChipEnd = nullptr;
     QLineEdit* txtBufferStart = nullptr;

@@ -1,5 +1,7 @@
 #include "frmproduction.h"
 
+#include "core/usersettings.h"
+#include "functions/devicefunctions.h"
 #include "functions/functiontext.h"
 #include "session/desktopsettings.h"
 #include "session/sessionhost.h"
@@ -63,6 +65,8 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
     barProgress = new QProgressBar(this);
     barProgress->setObjectName(QStringLiteral("barProgress"));
     barProgress->setRange(0, 100);
+    lblProgressTime = new ProgressTimeLabel(
+        this, UserSettings(state).value(QLatin1String(OnlyImageKey), false).toBool());
 
     txtStopAfter = new QSpinBox(this);
     txtStopAfter->setObjectName(QStringLiteral("txtStopAfter"));
@@ -100,6 +104,7 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
     layout->addSpacing(8);
     layout->addWidget(lblStep);
     layout->addWidget(barProgress);
+    layout->addWidget(lblProgressTime);
     layout->addLayout(stopRow);
     layout->addLayout(buttons);
     setMinimumWidth(lblVerdict->minimumWidth() + 80);
@@ -271,8 +276,9 @@ void frmProduction::functionStarted(const FunctionResult& run) {
         lblStep->setText(text);
 }
 
-void frmProduction::functionProgress(const FunctionResult& /*run*/, int percent) {
+void frmProduction::functionProgress(const FunctionResult& run, int percent) {
     barProgress->setValue(qBound(0, percent, 100));
+    lblProgressTime->Show(run, percent);
 }
 
 void frmProduction::functionFinished(const FunctionResult& result) {

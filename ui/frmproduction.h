@@ -2,6 +2,7 @@
 
 #include "core/appstate.h"
 #include "session/programmingsession.h"
+#include "ui/progresstimelabel.h"
 
 #include <QDialog>
 
@@ -72,6 +73,7 @@ private:
     QLabel* lblSerial = nullptr;
     QLabel* lblStep = nullptr;
     QProgressBar* barProgress = nullptr;
+    ProgressTimeLabel* lblProgressTime = nullptr;
     QSpinBox* txtStopAfter = nullptr;
     QPushButton* cmdStart = nullptr;
     QPushButton* cmdStop = nullptr;

@@ -4,12 +4,16 @@
 #include "core/config.h"
 #include "core/crc32.h"
 #include "core/datafiles.h"
+#include "core/hextext.h"
+#include "core/placement.h"
 #include "core/usersettings.h"
-#include "editor/bufferhistory.h"
 #include "editor/buffersearch.h"
+#include "editor/clipboardtext.h"
 #include "editor/frmbuffer.h"
 #include "editor/frmbufferfill.h"
 #include "editor/frmdifferences.h"
+#include "editor/frmmemorymap.h"
+#include "editor/imagemodel.h"
 #include "files/filecompare.h"
 #include "files/frmfileload.h"
 #include "files/imagefiles.h"
@@ -28,6 +32,7 @@
 #include "widgets/twips.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -37,6 +42,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMdiArea>
@@ -48,7 +54,9 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
+#include <optional>
 
 static void initVarnResources() {
     Q_INIT_RESOURCE(varn);
@@ -118,7 +126,21 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
     unit->setObjectName(QStringLiteral("unit"));
     connect(unit, &SessionHost::connectionLost, this, &mdiMain::connectionLost);
 
-    history = std::make_unique<BufferHistory>(state);
+    image = new ImageModel(state, this);
+    image->setObjectName(QStringLiteral("image"));
+    // Panel 4 names the file the image came from; a Read names none.
+    connect(image, &ImageModel::fileChanged, this, &mdiMain::showFileName);
+    connect(image, &ImageModel::modifiedChanged, this, &mdiMain::showTitle);
+    // A comparison shown before a change no longer describes the buffer.
+    auto markStale = [this] {
+        if (auto* list = differencesSub ? qobject_cast<frmDifferences*>(differencesSub->widget())
+                                        : nullptr) {
+            list->MarkStale();
+            differencesSub->setWindowTitle(list->windowTitle());
+        }
+    };
+    connect(image, &ImageModel::contentsChanged, this, markStale);
+    connect(image, &ImageModel::reset, this, markStale);
     recent = std::make_unique<RecentFiles>(state);
     // The dialogs start where the last file was loaded or saved.
     static const QString filters =
@@ -128,7 +150,11 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
         return QFileDialog::getOpenFileName(parent, QString(), recent->LastFolder(), filters);
     };
     cdia.ShowSave = [this](QWidget* parent) {
-        return QFileDialog::getSaveFileName(parent, QString(), recent->LastFolder(), filters);
+        // The chosen filter names the format when the name has no extension.
+        QString filter;
+        const QString path =
+            QFileDialog::getSaveFileName(parent, QString(), recent->LastFolder(), filters, &filter);
+        return PathForFilter(path, filter);
     };
     cdia.AskText = [](QWidget* parent, const QString& title, const QString& label) {
         return QInputDialog::getText(parent, title, label);
@@ -143,6 +169,7 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
     Action(QStringLiteral("DeviceRun"))->setChecked(!state.UnitInReset);
     Action(QStringLiteral("DeviceReset"))->setChecked(state.UnitInReset);
     resize(760, 520);
+    restoreGeometrySetting();
 }
 
 mdiMain::~mdiMain() {
@@ -165,8 +192,10 @@ void mdiMain::createActions() {
     const QList<Menu> menus = {
         {"File",
          "&File",
-         {{"FileLoad", "&Load", QKeySequence(Qt::CTRL | Qt::Key_O), &mdiMain::FileLoad_Click},
+         {{"FileLoad", "&Load...", QKeySequence(Qt::CTRL | Qt::Key_O), &mdiMain::FileLoad_Click},
           {"FileSave", "&Save", QKeySequence(Qt::CTRL | Qt::Key_S), &mdiMain::FileSave_Click},
+          {"FileSaveAs", "Save &As...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
+           &mdiMain::FileSaveAs_Click},
           {"FileCompare", "&Compare with File...", {}, &mdiMain::FileCompare_Click},
           {nullptr, "FileS1", {}, nullptr},
           {"FileExit", "E&xit", {}, &mdiMain::FileExit_Click}}},
@@ -174,10 +203,16 @@ void mdiMain::createActions() {
          "&Buffer",
          {{"BufferEdit", "&Edit", {}, &mdiMain::BufferEdit_Click},
           {"BufferClear", "&Clear", {}, &mdiMain::BufferClear_Click},
-          {"BufferFill", "Fill", {}, &mdiMain::BufferFill_Click},
+          {"BufferFill", "F&ill...", {}, &mdiMain::BufferFill_Click},
           {nullptr, "BufferS1", {}, nullptr},
           {"BufferUndo", "&Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &mdiMain::BufferUndo_Click},
           {"BufferRedo", "&Redo", QKeySequence(Qt::CTRL | Qt::Key_Y), &mdiMain::BufferRedo_Click},
+          {nullptr, "BufferS3", {}, nullptr},
+          {"BufferCopy", "C&opy", QKeySequence(Qt::CTRL | Qt::Key_C), &mdiMain::BufferCopy_Click},
+          {"BufferCopyArray", "Copy as C &Array", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C),
+           &mdiMain::BufferCopyArray_Click},
+          {"BufferPaste", "&Paste", QKeySequence(Qt::CTRL | Qt::Key_V),
+           &mdiMain::BufferPaste_Click},
           {nullptr, "BufferS2", {}, nullptr},
           {"BufferGoTo", "&Go To...", QKeySequence(Qt::CTRL | Qt::Key_G),
            &mdiMain::BufferGoTo_Click},
@@ -187,27 +222,28 @@ void mdiMain::createActions() {
            &mdiMain::BufferFindNext_Click}}},
         {"Device",
          "&Device",
-         {{"DeviceSelect", "Select", {}, &mdiMain::DeviceSelect_Click},
-          {"DeviceFunction", "Function", {}, &mdiMain::DeviceFunction_Click},
-          {"DeviceCompare", "Compare", {}, &mdiMain::DeviceCompare_Click},
-          {"DeviceProduction", "Production", {}, &mdiMain::DeviceProduction_Click},
+         {{"DeviceSelect", "&Select...", {}, &mdiMain::DeviceSelect_Click},
+          {"DeviceFunction", "&Function...", {}, &mdiMain::DeviceFunction_Click},
+          {"DeviceCompare", "&Compare", {}, &mdiMain::DeviceCompare_Click},
+          {"DeviceProduction", "&Production...", {}, &mdiMain::DeviceProduction_Click},
           {nullptr, "DeviceS1", {}, nullptr},
-          {"DeviceRun", "Run", QKeySequence(Qt::Key_F5), &mdiMain::DeviceRun_Click},
-          {"DeviceReset", "Reset", QKeySequence(Qt::Key_F6), &mdiMain::DeviceReset_Click},
+          {"DeviceRun", "&Run", QKeySequence(Qt::Key_F5), &mdiMain::DeviceRun_Click},
+          {"DeviceReset", "R&eset", QKeySequence(Qt::Key_F6), &mdiMain::DeviceReset_Click},
           {nullptr, "DeviceS2", {}, nullptr},
-          {"DeviceReconnect", "Reconnect", {}, &mdiMain::DeviceReconnect_Click}}},
+          {"DeviceReconnect", "Reco&nnect", {}, &mdiMain::DeviceReconnect_Click}}},
+        {"View", "&View", {{"ViewMemoryMap", "&Memory Map", {}, &mdiMain::ViewMemoryMap_Click}}},
         {"Options",
          "&Options",
-         {{"OptionsEditAuto", "Edit Auto", {}, &mdiMain::OptionsEditAuto_Click},
-          {"OptionsSettings", "Settings", {}, &mdiMain::OptionsSettings_Click},
-          {"OptionsProductionLog", "Production Log...", {}, &mdiMain::OptionsProductionLog_Click},
+         {{"OptionsEditAuto", "Edit &Auto...", {}, &mdiMain::OptionsEditAuto_Click},
+          {"OptionsSettings", "&Settings...", {}, &mdiMain::OptionsSettings_Click},
+          {"OptionsProductionLog", "Production &Log...", {}, &mdiMain::OptionsProductionLog_Click},
           {nullptr, "OptionsS1", {}, nullptr},
           {"OptionsOnlyImage", "Only the &Image", {}, &mdiMain::OptionsOnlyImage_Click}}},
         {"Help",
          "&Help",
-         {{"HelpContents", "Contents", QKeySequence(Qt::Key_F1), &mdiMain::HelpContents_Click},
+         {{"HelpContents", "&Contents", QKeySequence(Qt::Key_F1), &mdiMain::HelpContents_Click},
           {nullptr, "HelpS1", {}, nullptr},
-          {"HelpAbout", "About", {}, &mdiMain::HelpAbout_Click}}},
+          {"HelpAbout", "&About...", {}, &mdiMain::HelpAbout_Click}}},
     };
 
     for (const Menu& m : menus) {
@@ -319,6 +355,9 @@ void mdiMain::createStatusBar() {
         sbar->addWidget(label, i == 3 ? 1 : 0);
         panels[i] = label;
     }
+    statusNote = new QLabel(sbar);
+    statusNote->setObjectName(QStringLiteral("statusNote"));
+    sbar->addPermanentWidget(statusNote);
 }
 
 QLabel* mdiMain::Panel(int number) const {
@@ -339,6 +378,10 @@ QAction* mdiMain::Action(const QString& objectName) const {
 
 frmBuffer* mdiMain::BufferWindow() const {
     return bufferSub ? qobject_cast<frmBuffer*>(bufferSub->widget()) : nullptr;
+}
+
+frmMemoryMap* mdiMain::MemoryMapWindow() const {
+    return memoryMapSub ? qobject_cast<frmMemoryMap*>(memoryMapSub->widget()) : nullptr;
 }
 
 void mdiMain::setMenusEnabled(bool enabled) {
@@ -406,11 +449,23 @@ void mdiMain::unloadStartupScreen() {
 
 void mdiMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    if (!activationQueued) {
+    if (!activationQueued && windowHandle()) {
         activationQueued = true;
-        // After the window is on screen, so that the report stands over it.
+        // Once the window manager has placed the window and it is on screen,
+        // so that the report stands centred over it.
+        windowHandle()->installEventFilter(this);
+        if (windowHandle()->isExposed())
+            QTimer::singleShot(0, this, &mdiMain::MDIForm_Activate);
+    }
+}
+
+bool mdiMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == windowHandle() && event->type() == QEvent::Expose &&
+        windowHandle()->isExposed()) {
+        windowHandle()->removeEventFilter(this);
         QTimer::singleShot(0, this, &mdiMain::MDIForm_Activate);
     }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void mdiMain::MDIForm_Activate() {
@@ -434,11 +489,16 @@ void mdiMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (!unloaded && !askToSave()) {
+        event->ignore();
+        return;
+    }
     if (!unloaded) {
         unloaded = true;
         const Status saved = SaveSettings(state);
         if (!saved)
             ShowMessage(this, QStringLiteral("File Save Error"), saved.message, MsgIcon::Critical);
+        saveGeometrySetting();
     }
     closeBufferWindow();
     event->accept();
@@ -485,8 +545,7 @@ void mdiMain::reportNotConnected() {
 void mdiMain::openBufferWindow() {
     if (bufferSub)
         return;
-    auto* buffer = new frmBuffer(state);
-    buffer->SetHistory(history.get());
+    auto* buffer = new frmBuffer(*image);
     auto* sub = new QMdiSubWindow;
     sub->setObjectName(QStringLiteral("frmBufferSubWindow"));
     sub->setWidget(buffer);
@@ -517,16 +576,14 @@ void mdiMain::closeBufferWindow() {
     sub->deleteLater();
 }
 
-void mdiMain::reopenBufferWindow() {
-    closeBufferWindow();
-    openBufferWindow();
-}
-
 // ---- File ----
 
 std::optional<FileDialogChoice> mdiMain::askFileType(const QString& path, bool saving) {
     frmFileLoad dialog(path, this,
                        saving ? frmFileLoad::Purpose::Save : frmFileLoad::Purpose::Load);
+    // With a title bar it can be moved off the hex view it would cover.
+    dialog.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    dialog.setWindowTitle(saving ? QStringLiteral("Save As") : QStringLiteral("Load"));
     dialog.exec();
     return dialog.choice();
 }
@@ -564,9 +621,11 @@ void mdiMain::LoadFile(const QString& path) {
         return;
     const bool ontoEmpty = state.Defined.none();
     const LoadOptions options{choice->format, choice->fileOffset, choice->bufferOffset};
-    history->Begin();
+    image->Begin();
     const LoadResult loaded = LoadImageFile(path, options, state);
-    history->Commit(loaded.ok() ? BufferHistory::Kind::Replace : BufferHistory::Kind::Edit);
+    if (loaded.ok())
+        image->SetFile(path, options.format);
+    image->Commit(loaded.ok() ? ImageModel::Kind::Replace : ImageModel::Kind::Edit);
     if (!loaded.ok()) {
         tellLoad(loaded, path);
         ShowMessage(this, QStringLiteral("File Load Error"), loaded.status.message,
@@ -576,31 +635,66 @@ void mdiMain::LoadFile(const QString& path) {
     lastLoaded = LoadedFile::Take(path, options.format, options.fileOffset, options.bufferOffset);
     loadedAlone = ontoEmpty;
     loadedFingerprint = BufferFingerprint(state);
-    showFileName(path);
     recent->Add(path);
     updateRecentMenu();
-    reopenBufferWindow();
+    openBufferWindow();
     tellLoad(loaded, path);
 }
 
 void mdiMain::FileSave_Click() {
+    // The file the image came from (or was last saved to), in its format.
+    // ELF is read, never written: such an image is saved as another file.
+    if (image->FilePath().isEmpty() || image->FileType() == FileFormat::Elf)
+        FileSaveAs_Click();
+    else
+        saveTo(image->FilePath(), SaveOptions{image->FileType(), image->FileDefinedOnly()});
+}
+
+void mdiMain::FileSaveAs_Click() {
     const QString path = cdia.ShowSave ? cdia.ShowSave(this) : QString();
     if (path.isEmpty())
         return;
     const std::optional<FileDialogChoice> choice = askFileType(path, true);
     if (!choice)
         return;
-    const Status saved =
-        SaveImageFile(state, path, SaveOptions{choice->format, choice->definedOnly});
+    saveTo(path, SaveOptions{choice->format, choice->definedOnly});
+}
+
+bool mdiMain::saveTo(const QString& path, const SaveOptions& options) {
+    const Status saved = SaveImageFile(state, path, options);
     if (!saved) {
         ShowMessage(this, QStringLiteral("File Save Error"), saved.message, MsgIcon::Critical);
-        return;
+        return false;
     }
-    showFileName(path);
+    image->SetFile(path, options.format, options.definedOnly);
+    image->MarkSaved();
     recent->Add(path);
     updateRecentMenu();
     if (!saved.message.isEmpty())
         ShowMessage(this, QStringLiteral("File Save"), saved.message, MsgIcon::Information);
+    return true;
+}
+
+void mdiMain::showTitle() {
+    setWindowTitle(image->IsModified() ? QStringLiteral("VARN ~ Varnet (buffer not saved)")
+                                       : QStringLiteral("VARN ~ Varnet"));
+}
+
+bool mdiMain::askToSave() {
+    if (!image->IsModified())
+        return true;
+    const int answer =
+        AskMessage(this, QStringLiteral("VARN"),
+                   QStringLiteral("The buffer has changes that are not saved.\n\nSave them first?"),
+                   MsgIcon::Warning,
+                   {QStringLiteral("&Save"), QStringLiteral("&Discard"), QStringLiteral("Cancel")});
+    if (answer == 1)
+        return true;
+    if (answer == 2)
+        return false;
+    FileSave_Click();
+    // Saved only when the dialogs went through and the file was written.
+    return !image->IsModified();
 }
 
 bool mdiMain::offerReload() {
@@ -640,17 +734,16 @@ bool mdiMain::offerReload() {
                     MsgIcon::Critical);
         return false;
     }
-    history->Begin();
-    state.Buffer = reloaded.Buffer;
-    state.Defined = reloaded.Defined;
-    state.StartAddress = reloaded.StartAddress;
-    history->Commit(BufferHistory::Kind::Replace);
+    // Part of the function window's step when it asked (see DeviceFunction_Click).
+    image->Edit(ImageModel::Kind::Replace, [&](AppState& target) {
+        target.Buffer = reloaded.Buffer;
+        target.Defined = reloaded.Defined;
+        target.StartAddress = reloaded.StartAddress;
+    });
     lastLoaded = LoadedFile::Take(lastLoaded.path, lastLoaded.format, lastLoaded.fileOffset,
                                   lastLoaded.bufferOffset);
     loadedAlone = !keep;
     loadedFingerprint = BufferFingerprint(state);
-    if (frmBuffer* buffer = BufferWindow())
-        buffer->UpdateBuffer();
     return true;
 }
 
@@ -678,16 +771,22 @@ void mdiMain::showDifferences(const QString& title, const DifferenceReport& repo
         mdiArea->removeSubWindow(differencesSub);
         differencesSub->deleteLater();
     }
-    // The buffer window stands at the top left; the list goes below it so that
-    // a chosen range and the list stay in view together.
+    // The buffer window stands at the top left; the list goes beside it so
+    // that a chosen range and the list stay in view together.
     openBufferWindow();
+    if (frmMemoryMap* map = MemoryMapWindow()) {
+        map->Map().SetDifferences(report, other);
+        map->Refresh();
+    }
     auto* list = new frmDifferences(title, report, other);
-    connect(list, &frmDifferences::addressChosen, this, [this](qint32 address) {
+    connect(list, &frmDifferences::addressChosen, this, [this, list](qint32 address) {
         openBufferWindow();
-        if (frmBuffer* buffer = BufferWindow()) {
-            mdiArea->setActiveSubWindow(bufferSub);
+        if (frmBuffer* buffer = BufferWindow())
             buffer->ShowAddress(address);
-        }
+        // The list keeps the focus: Down goes on to the next range.
+        if (differencesSub)
+            mdiArea->setActiveSubWindow(differencesSub);
+        list->findChild<QWidget*>(QStringLiteral("lstRanges"))->setFocus(Qt::OtherFocusReason);
     });
     auto* sub = new QMdiSubWindow;
     sub->setObjectName(QStringLiteral("frmDifferencesSubWindow"));
@@ -696,10 +795,14 @@ void mdiMain::showDifferences(const QString& title, const DifferenceReport& repo
     sub->setWindowTitle(title);
     sub->setWindowIcon(windowIcon());
     mdiArea->addSubWindow(sub);
-    const int top = bufferSub ? bufferSub->frameGeometry().bottom() + 1 : 0;
-    sub->resize(list->width(), std::max(140, std::min(sub->sizeHint().height(),
-                                                      mdiArea->viewport()->height() - top)));
-    sub->move(0, top);
+    // Whole inside the area, twelve rows of ranges or more where there is room.
+    const QSize wanted(std::max(sub->sizeHint().width(), list->width()),
+                       std::max(sub->sizeHint().height(), 12 * list->fontMetrics().height() + 80));
+    const QRect area = mdiArea->viewport()->rect();
+    QRect taken = bufferSub->frameGeometry();
+    if (memoryMapSub)
+        taken = taken.united(memoryMapSub->frameGeometry());
+    sub->setGeometry(PlaceBeside(taken, wanted, area));
     sub->show();
     differencesSub = sub;
 }
@@ -711,37 +814,41 @@ void mdiMain::FileExit_Click() {
 // ---- Buffer ----
 
 void mdiMain::BufferEdit_Click() {
-    reopenBufferWindow();
+    openBufferWindow();
+    mdiArea->setActiveSubWindow(bufferSub);
 }
 
 void mdiMain::BufferClear_Click() {
-    history->Begin();
-    ClearBuffer(state);
-    history->Commit(BufferHistory::Kind::Replace);
-    reopenBufferWindow();
+    image->Clear();
+    openBufferWindow();
 }
 
 void mdiMain::showHistoryStep(qint32 address) {
     if (address < 0)
         return;
     openBufferWindow();
-    if (frmBuffer* buffer = BufferWindow()) {
-        buffer->UpdateBuffer();
+    if (frmBuffer* buffer = BufferWindow())
         buffer->GoTo(address);
-    }
 }
 
 void mdiMain::BufferUndo_Click() {
-    showHistoryStep(history->Undo());
+    showHistoryStep(image->Undo());
 }
 
 void mdiMain::BufferRedo_Click() {
-    showHistoryStep(history->Redo());
+    showHistoryStep(image->Redo());
 }
 
 void mdiMain::BufferGoTo_Click() {
+    // The label names the device's addresses, the only ones there are to go to.
+    const QString range =
+        state.DeviceSize() > 0
+            ? QStringLiteral("%1-%2").arg(HexWord(0),
+                                          HexWord(std::min(state.DeviceSize(), MaxDeviceSize) - 1))
+            : QStringLiteral("none");
     const QString typed =
-        cdia.AskText(this, QStringLiteral("Go To"), QStringLiteral("Address (hex):")).trimmed();
+        cdia.AskText(this, QStringLiteral("Go To"), QStringLiteral("Address (hex, %1):").arg(range))
+            .trimmed();
     if (typed.isEmpty())
         return;
     bool ok = false;
@@ -750,7 +857,7 @@ void mdiMain::BufferGoTo_Click() {
     frmBuffer* buffer = BufferWindow();
     if (!ok || !buffer || !buffer->GoTo(address))
         ShowMessage(this, QStringLiteral("Go To"),
-                    QStringLiteral("There is no address %1 in this device.").arg(typed),
+                    QStringLiteral("There is no address %1 in this device (%2).").arg(typed, range),
                     MsgIcon::Warning);
 }
 
@@ -779,31 +886,86 @@ void mdiMain::BufferFindNext_Click() {
     const qint32 found = FindInBuffer(state, findPattern, from, state.DeviceSize());
     if (found < 0) {
         buffer->ShowFound(-1, 0);
+        showNote(QString());
         ShowMessage(this, QStringLiteral("Find"), QStringLiteral("Not found."),
                     MsgIcon::Information);
         return;
     }
+    // The search goes on from the device's start after its end; say so, and
+    // say when that led back to the bytes already marked.
+    const bool again = view.FoundLength() > 0 && found == view.FoundAddress();
+    showNote(again          ? QStringLiteral("Find: no further match.")
+             : found < from ? QStringLiteral("Find: went on from the start of the device.")
+                            : QString());
     buffer->ShowFound(found, int(findPattern.size()));
 }
 
-void mdiMain::BufferFill_Click() {
-    {
-        frmBufferFill dialog(state, this);
-        dialog.exec();
-    }
-    if (!state.FillConfirmed)
+void mdiMain::copySelection(bool asArray) {
+    const frmBuffer* buffer = BufferWindow();
+    if (!buffer)
         return;
-    history->Begin();
-    const Status filled = FillBuffer(state, state.FillStart, state.FillLength, state.FillByte);
-    history->Commit(BufferHistory::Kind::Edit);
+    const qint32 first = buffer->View().SelectionFirst();
+    const QByteArray bytes(reinterpret_cast<const char*>(state.Buffer.data()) + first,
+                           buffer->View().SelectionLast() - first + 1);
+    QGuiApplication::clipboard()->setText(asArray ? CArrayClipText(bytes, first)
+                                                  : HexClipText(bytes));
+}
+
+void mdiMain::BufferCopy_Click() {
+    copySelection(false);
+}
+
+void mdiMain::BufferCopyArray_Click() {
+    copySelection(true);
+}
+
+void mdiMain::BufferPaste_Click() {
+    const frmBuffer* buffer = BufferWindow();
+    if (!buffer)
+        return;
+    const std::optional<QByteArray> bytes = ParseHexClip(QGuiApplication::clipboard()->text());
+    if (!bytes) {
+        ShowMessage(this, QStringLiteral("Paste"),
+                    QStringLiteral("The clipboard holds no hex bytes (such as 12 AB 3F)."),
+                    MsgIcon::Information);
+        return;
+    }
+    // One undoable step, from the caret on, never past the device's end.
+    const qint32 at = buffer->View().CaretAddress();
+    const qint32 count =
+        std::min<qint32>(std::min(state.DeviceSize(), MaxDeviceSize) - at, qint32(bytes->size()));
+    image->Edit(ImageModel::Kind::Edit, [&](AppState& target) {
+        std::copy(bytes->begin(), bytes->begin() + count, target.Buffer.begin() + at);
+        target.markDefined(at, at + count);
+    });
+    showNote(count < bytes->size()
+                 ? QStringLiteral("Paste: %1 bytes past the device's end left out.")
+                       .arg(bytes->size() - count)
+                 : QString());
+}
+
+void mdiMain::showNote(const QString& text) {
+    statusNote->setText(text);
+}
+
+void mdiMain::BufferFill_Click() {
+    // The start box offers the caret's address.
+    const frmBuffer* buffer = BufferWindow();
+    std::optional<FillRequest> request;
+    {
+        frmBufferFill dialog(buffer ? buffer->View().CaretAddress() : 0, this);
+        dialog.exec();
+        request = dialog.Result();
+    }
+    if (!request)
+        return;
+    const Status filled = image->Fill(request->start, request->length, request->value);
     if (!filled) {
         ShowMessage(this, QStringLiteral("Buffer Fill"), filled.message, MsgIcon::Critical);
         return;
     }
-    // A fill redraws in place; a closed window opens first, at address 0.
+    // The open window has redrawn itself; a closed one opens, at address 0.
     openBufferWindow();
-    if (frmBuffer* buffer = BufferWindow())
-        buffer->UpdateBuffer();
 }
 
 // ---- Device ----
@@ -815,6 +977,11 @@ void mdiMain::DeviceSelect_Click() {
     UpdateDevicePanels();
     // Its layout depends on the device size; the user reopens it.
     closeBufferWindow();
+    if (frmMemoryMap* map = MemoryMapWindow()) {
+        map->Map().SetDeviceSize(state.DeviceSize());
+        map->Map().SetDifferences({}, QString());
+        map->Refresh();
+    }
 }
 
 void mdiMain::DeviceFunction_Click() {
@@ -823,16 +990,15 @@ void mdiMain::DeviceFunction_Click() {
     dialog.BeforeProgram = [this] { return offerReload(); };
     dialog.setRecordContext(recordContext());
     dialog.Form_Load();
-    history->Begin();
+    image->Begin();
     dialog.exec();
     // A Read replaces the buffer: one undoable step, no file named any more.
     // A run's serial numbers went only into the chips' copies.
-    history->Commit(dialog.BufferReloadWanted() ? BufferHistory::Kind::Replace
-                                                : BufferHistory::Kind::Edit);
-    if (dialog.BufferReloadWanted()) {
-        showFileName(QString());
-        reopenBufferWindow();
-    }
+    if (dialog.BufferReloadWanted())
+        image->SetFile(QString(), image->FileType());
+    image->Commit(dialog.BufferReloadWanted() ? ImageModel::Kind::Replace : ImageModel::Kind::Edit);
+    if (dialog.BufferReloadWanted())
+        openBufferWindow();
     UpdateUnitState();
 }
 
@@ -869,7 +1035,9 @@ void mdiMain::DeviceProduction_Click() {
     frmProduction dialog(state, *unit, this);
     dialog.setRecordContext(recordContext());
     dialog.Form_Load();
+    image->Begin();
     dialog.exec();
+    image->Commit(ImageModel::Kind::Edit);
     UpdateUnitState();
 }
 
@@ -954,6 +1122,74 @@ void mdiMain::OptionsOnlyImage_Click() {
 }
 
 // ---- Help ----
+
+void mdiMain::ViewMemoryMap_Click() {
+    if (memoryMapSub) {
+        mdiArea->setActiveSubWindow(memoryMapSub);
+        return;
+    }
+    auto* map = new frmMemoryMap(*image);
+    // The serial number's bytes are the per-chip field each chip gets its own of.
+    const UserSettings settings(state);
+    if (settings.value(QStringLiteral("serial/enabled"), false).toBool()) {
+        const qint32 first = settings.value(QStringLiteral("serial/address"), 0).toInt();
+        const qint32 length = settings.value(QStringLiteral("serial/length"), 4).toInt();
+        map->Map().SetPerChipFields({{first, first + std::max(1, length) - 1}});
+    }
+    map->Refresh();
+    connect(map, &frmMemoryMap::addressChosen, this, [this](qint32 address) {
+        openBufferWindow();
+        if (frmBuffer* buffer = BufferWindow())
+            buffer->ShowAddress(address);
+    });
+    auto* sub = new QMdiSubWindow;
+    sub->setObjectName(QStringLiteral("frmMemoryMapSubWindow"));
+    sub->setWidget(map);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->setWindowTitle(map->windowTitle());
+    sub->setWindowIcon(windowIcon());
+    mdiArea->addSubWindow(sub);
+    // Right of the buffer window where there is room, else below it.
+    const QRect area = mdiArea->viewport()->rect();
+    QRect placed = FitInside(QRect(QPoint(0, 0), sub->sizeHint()), area);
+    if (bufferSub) {
+        const QRect buffer = bufferSub->frameGeometry();
+        placed = QRect(QPoint(buffer.right() + 1, buffer.top()), sub->sizeHint());
+        if (!area.contains(placed))
+            placed = PlaceBeside(buffer, sub->sizeHint(), area);
+    }
+    sub->setGeometry(placed);
+    sub->show();
+    memoryMapSub = sub;
+}
+
+void mdiMain::saveGeometrySetting() {
+    UserSettings settings(state);
+    settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("window/maximized"), isMaximized());
+    settings.sync(nullptr);
+}
+
+void mdiMain::restoreGeometrySetting() {
+    const UserSettings settings(state);
+    const QByteArray saved = settings.value(QStringLiteral("window/geometry")).toByteArray();
+    if (!saved.isEmpty())
+        restoreGeometry(saved);
+    // Kept inside the screen it is on: a layout scaled up (QT_SCALE_FACTOR)
+    // or a smaller screen than last time must not leave the status bar off it.
+    if (const QScreen* shown = screen()) {
+        const QRect area = shown->availableGeometry();
+        const QMargins frame = frameGeometry().size() == size()
+                                   ? QMargins(0, 30, 0, 0) // not yet decorated: room for a title
+                                   : QMargins(geometry().left() - frameGeometry().left(),
+                                              geometry().top() - frameGeometry().top(),
+                                              frameGeometry().right() - geometry().right(),
+                                              frameGeometry().bottom() - geometry().bottom());
+        setGeometry(FitInside(geometry(), area.marginsRemoved(frame)));
+    }
+    if (settings.value(QStringLiteral("window/maximized"), false).toBool())
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
 
 void mdiMain::HelpContents_Click() {
     const QFileInfo help(HelpFile);

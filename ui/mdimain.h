@@ -33,7 +33,8 @@ namespace varn {
 class SessionHost;
 class frmAbout;
 class frmBuffer;
-class BufferHistory;
+class frmMemoryMap;
+class ImageModel;
 class RecentFiles;
 
 // The file dialogs of the load and save commands. Each returns the full path
@@ -75,7 +76,11 @@ public:
     QMdiArea* MdiArea() const { return mdiArea; }
     // The open buffer window, or null.
     frmBuffer* BufferWindow() const;
+    // The memory map's window, when open.
+    frmMemoryMap* MemoryMapWindow() const;
     QAction* Action(const QString& objectName) const;
+    // The image every window follows.
+    ImageModel& Image() const { return *image; }
 
 public slots:
     void FileLoad_Click();
@@ -84,7 +89,9 @@ public slots:
     bool offerReload();
     // What a production record names besides the buffer: port, unit, file.
     RunContext recordContext() const;
+    // Saves to the file the image came from in its format; Save As without one.
     void FileSave_Click();
+    void FileSaveAs_Click();
     void FileCompare_Click();
     void FileExit_Click();
     void BufferEdit_Click();
@@ -92,6 +99,11 @@ public slots:
     void BufferFill_Click();
     void BufferUndo_Click();
     void BufferRedo_Click();
+    // Copy the selection (or the caret's byte) as hex text or a C array;
+    // paste hex text at the caret as one undoable step.
+    void BufferCopy_Click();
+    void BufferCopyArray_Click();
+    void BufferPaste_Click();
     void BufferGoTo_Click();
     void BufferFind_Click();
     void BufferFindNext_Click();
@@ -115,6 +127,8 @@ public slots:
     void OptionsProductionLog_Click();
     // Only the Image: kept in varn.ini for every later run.
     void OptionsOnlyImage_Click();
+    // The memory map in its own window, beside the buffer window.
+    void ViewMemoryMap_Click();
     void HelpContents_Click();
     void HelpAbout_Click();
 
@@ -125,6 +139,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -152,7 +167,6 @@ private:
 
     void openBufferWindow();
     void closeBufferWindow();
-    void reopenBufferWindow();
     // The load (or save) options dialog for path; false when it was cancelled.
     // The load or save options dialog's values; empty when it was cancelled.
     std::optional<FileDialogChoice> askFileType(const QString& path, bool saving = false);
@@ -160,6 +174,18 @@ private:
     // Panel 4 names the file (empty: none); the folder part shortens first.
     void showFileName(const QString& path);
     void updateRecentMenu();
+    bool saveTo(const QString& path, const SaveOptions& options);
+    // The title says when the buffer has unsaved changes.
+    void showTitle();
+    // Before quitting with unsaved changes: Save, Discard or Cancel (false).
+    bool askToSave();
+    // Window size, position and maximised state in varn.ini, and back, fitted
+    // to the screen.
+    void saveGeometrySetting();
+    void restoreGeometrySetting();
+    void copySelection(bool asArray);
+    // A note in the status bar (Find wrapped round, no further match; a paste cut short).
+    void showNote(const QString& text);
     // The buffer window shows the step undone or redone at its address.
     void showHistoryStep(qint32 address);
     // Before Program or Auto: when the file loaded last has changed on disk,
@@ -174,12 +200,14 @@ private:
     QLabel* panels[5] = {};
     QList<QAction*> commands;
     QPointer<QMdiSubWindow> bufferSub;
-    std::unique_ptr<BufferHistory> history;
+    ImageModel* image = nullptr;
     std::unique_ptr<RecentFiles> recent;
     QList<QAction*> recentActions;
     QString shownFile;
     QByteArray findPattern;
     QPointer<QMdiSubWindow> differencesSub;
+    QPointer<QMdiSubWindow> memoryMapSub;
+    QLabel* statusNote = nullptr;
     LoadedFile lastLoaded;
     // The buffer right after that load, and whether the load went into an
     // empty buffer: while both still hold, the buffer is that file alone.

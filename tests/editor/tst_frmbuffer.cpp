@@ -1,7 +1,9 @@
 #include "core/hextext.h"
 #include "editor/frmbuffer.h"
+#include "editor/imagemodel.h"
 
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -22,6 +24,7 @@ class tst_frmBuffer : public QObject {
     QString Selected() const { return text->textCursor().selectedText(); }
 
     std::unique_ptr<AppState> state;
+    std::unique_ptr<ImageModel> model;
     std::unique_ptr<frmBuffer> window;
     QPlainTextEdit* text = nullptr;
     QScrollBar* scroll = nullptr;
@@ -37,7 +40,8 @@ private slots:
         state->SelectedDevice = 1;
         for (int i = 0; i < 1024; ++i)
             state->Buffer[i] = static_cast<quint8>(i / 16);
-        window = std::make_unique<frmBuffer>(*state);
+        model = std::make_unique<ImageModel>(*state);
+        window = std::make_unique<frmBuffer>(*model);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         text = window->findChild<QPlainTextEdit*>(QStringLiteral("txtBuffer"));
@@ -95,11 +99,15 @@ private slots:
         QTest::keyClick(text, Qt::Key_Up);
         QCOMPARE(scroll->value(), 6);
         QCOMPARE(ShownRow(0).left(5), QStringLiteral("0060="));
-        // A redraw shows the new bytes and keeps the top row.
-        state->Buffer[0x60] = 0xAB;
-        window->UpdateBuffer();
+        // A change of the image redraws in place: top row and caret stay.
+        model->SetByte(0x60, 0xAB);
         QCOMPARE(ShownRow(0).left(8), QStringLiteral("0060=AB "));
         QCOMPARE(scroll->value(), 6);
+        QCOMPARE(lblAddress->text(), QStringLiteral("0060"));
+        // A replaced image (a load, Clear, a Read) shows from address 0.
+        model->Clear();
+        QCOMPARE(ShownRow(0).left(8), QStringLiteral("0000=FF "));
+        QCOMPARE(scroll->value(), 0);
     }
 
     void clickPicksADigit_data() {
@@ -114,7 +122,6 @@ private slots:
                 << ClickCase(2, 5 + 2, part, "0001", QString("0"), true);
         }
         QTest::newRow("header") << ClickCase(-1, 10, 1, "0001", QString("0"), true);
-        QTest::newRow("character column") << ClickCase(2, 53, 1, "0001", QString("0"), true);
     }
 
     void clickPicksADigit() {
@@ -139,6 +146,42 @@ private slots:
         QTest::keyClicks(text, QStringLiteral("E"));
         const int byte = state->Buffer[address.toInt(nullptr, 16)];
         QCOMPARE(highDigit ? byte >> 4 : byte & 0xF, 0xE);
+    }
+
+    // Shift+arrows and dragging select bytes, marked in both columns; a click
+    // on a character puts the caret there, and typed characters are bytes.
+    void selectionAndCharacters() {
+        const auto at = [&](int row, int column) {
+            QTextCursor cursor(text->document()->findBlockByNumber(row + 1));
+            cursor.setPosition(cursor.position() + column);
+            return text->cursorRect(cursor).center() + QPoint(2, 0);
+        };
+        const auto marked = [&] {
+            int count = 0;
+            for (const QTextEdit::ExtraSelection& mark : text->extraSelections())
+                count += mark.format.background().color() == QColor(170, 200, 250);
+            return count;
+        };
+        QTest::keyClick(text, Qt::Key_Right, Qt::ShiftModifier);
+        QTest::keyClick(text, Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(QList<int>({window->View().SelectionFirst(), window->View().SelectionLast()}),
+                 QList<int>({0, 2}));
+        QCOMPARE(marked(), 6);
+        QTest::keyClick(text, Qt::Key_Down);
+        QVERIFY(!window->View().HasSelection());
+        QTest::mousePress(text->viewport(), Qt::LeftButton, {}, at(1, 5 + 3));
+        QMouseEvent drag(QEvent::MouseMove, at(1, 5 + 9), text->viewport()->mapToGlobal(at(1, 14)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(text->viewport(), &drag);
+        QTest::mouseRelease(text->viewport(), Qt::LeftButton, {}, at(1, 5 + 9));
+        QCOMPARE(QList<int>({window->View().SelectionFirst(), window->View().SelectionLast()}),
+                 QList<int>({0x11, 0x13}));
+        QTest::mouseClick(text->viewport(), Qt::LeftButton, {}, at(3, 53));
+        QCOMPARE(lblAddress->text(), QStringLiteral("0030"));
+        QTest::keyClicks(text, QStringLiteral("Hi"));
+        QCOMPARE(QList<int>({state->Buffer[0x30], state->Buffer[0x31]}), QList<int>({'H', 'i'}));
+        QCOMPARE(ShownRow(3).mid(53, 3), QStringLiteral("Hi."));
+        QCOMPARE(lblAddress->text(), QStringLiteral("0032"));
     }
 
     void wheelScrollsRowsNotText() {

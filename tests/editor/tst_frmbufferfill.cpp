@@ -22,20 +22,14 @@ class tst_frmBufferFill : public QObject {
         return dialog->findChild<QPushButton*>(QLatin1String(name));
     }
 
-    std::unique_ptr<AppState> state;
     std::unique_ptr<frmBufferFill> dialog;
     std::unique_ptr<MessageLog> messages;
 
 private slots:
     void init() {
         messages = std::make_unique<MessageLog>();
-        state = std::make_unique<AppState>();
-        // Left over from an earlier fill; opening the dialog must reset them.
-        state->FillConfirmed = true;
-        state->FillByte = 0x12;
-        state->FillStart = 0x345;
-        state->FillLength = 0x67;
-        dialog = std::make_unique<frmBufferFill>(*state);
+        // The start box begins at the caret's address.
+        dialog = std::make_unique<frmBufferFill>(0x345);
         dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
     }
@@ -69,26 +63,25 @@ private slots:
         QTest::mouseClick(Button("cmdOk"), Qt::LeftButton);
 
         const bool accepted = !read.isEmpty();
-        QCOMPARE(state->FillConfirmed, accepted);
+        const std::optional<FillRequest>& result = dialog->Result();
+        QCOMPARE(bool(result), accepted);
         QCOMPARE(dialog->isVisible(), !accepted);
         if (accepted) {
             QVERIFY(messages->isEmpty());
-            QCOMPARE(
-                QList<int>({int(state->FillByte), int(state->FillStart), int(state->FillLength)}),
-                read);
+            QCOMPARE(QList<int>({int(result->value), int(result->start), int(result->length)}),
+                     read);
             return;
         }
         QCOMPARE(messages->titles(), QStringList{"Buffer Fill"});
         QCOMPARE((*messages)[0].icon, MsgIcon::Warning);
         QVERIFY2((*messages)[0].text.contains(messagePart), qPrintable((*messages)[0].text));
-        QCOMPARE(int(state->FillByte), 0xFF);
         // Mending the boxes and pressing OK again is accepted.
         Box("txtStart")->setText(QStringLiteral("10"));
         Box("txtLength")->setText(QStringLiteral("2"));
         QTest::mouseClick(Button("cmdOk"), Qt::LeftButton);
-        QVERIFY(state->FillConfirmed);
-        QCOMPARE(state->FillStart, 0x10);
-        QCOMPARE(state->FillLength, 2);
+        QVERIFY(result);
+        QCOMPARE(result->start, 0x10);
+        QCOMPARE(result->length, 2);
         QVERIFY(!dialog->isVisible());
     }
 
@@ -96,8 +89,9 @@ private slots:
         Box("txtLength")->setFocus();
         Box("txtLength")->setText(QStringLiteral("20"));
         QTest::keyClick(Box("txtLength"), Qt::Key_Return);
-        QVERIFY(state->FillConfirmed);
-        QCOMPARE(state->FillLength, 0x20);
+        QVERIFY(dialog->Result());
+        QCOMPARE(QList<int>({dialog->Result()->start, dialog->Result()->length}),
+                 QList<int>({0x345, 0x20}));
         QVERIFY(!dialog->isVisible());
     }
 };

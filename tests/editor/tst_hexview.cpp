@@ -1,5 +1,6 @@
 #include "core/hextext.h"
 #include "editor/hexview.h"
+#include "editor/imagemodel.h"
 
 #include <QtTest>
 #include <memory>
@@ -179,10 +180,11 @@ private slots:
 
         auto state = StateWithDevice(size);
         HexView view(*state);
+        ImageModel model(*state);
         view.SetTopLine(top);
         view.Click(start);
         for (QChar ch : typed)
-            view.KeyPress(ch);
+            view.KeyPress(ch, [&](qint32 at, quint8 value) { model.SetByte(at, value); });
         QCOMPARE(int(state->Buffer[address]), byte);
         QCOMPARE(view.CaretPos(), caret);
         QCOMPARE(view.TopLine(), endTop);

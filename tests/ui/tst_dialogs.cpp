@@ -264,6 +264,9 @@ private slots:
             << AutoCase(rpv, {"<"}, "ok", {"Read", "Program", "Verify"}, rpv);
         QTest::newRow("< removes the selected step") << AutoCase(
             rpv, {"<1", ">Blank"}, "ok", {"Read", "Verify", "Blank"}, {FnRead, FnVerify, FnBlank});
+        QTest::newRow("steps moved up and down, not past the ends")
+            << AutoCase(rpv, {"^0", "^2", "v0", "v2"}, "ok", {"Verify", "Read", "Program"},
+                        {FnVerify, FnRead, FnProgram});
         QTest::newRow("<< then Cancel keeps stored steps")
             << AutoCase(five, {"<<"}, "cancel", {}, five);
         // Twenty steps fill the sequence; a removal makes room again.
@@ -289,10 +292,17 @@ private slots:
         auto* lstOut = Child<QListWidget>(dlg, "lstOut");
         QCOMPARE(Texts(lstIn), names.mid(1));
         QCOMPARE(Texts(lstOut), shown);
+        for (auto* b :
+             {"cmdMoveRight", "cmdMoveLeft", "cmdMoveLeftAll", "cmdStepUp", "cmdStepDown"})
+            QVERIFY(!Button(dlg, b)->toolTip().isEmpty());
         for (const QString& a : actions) {
             if (a.startsWith(QLatin1Char('>'))) {
                 lstIn->setCurrentItem(lstIn->findItems(a.mid(1), Qt::MatchExactly).value(0));
                 QTest::mouseClick(Button(dlg, "cmdMoveRight"), Qt::LeftButton);
+            } else if (a.startsWith(QLatin1Char('^')) || a.startsWith(QLatin1Char('v'))) {
+                lstOut->setCurrentRow(a.mid(1).toInt());
+                QTest::mouseClick(Button(dlg, a[0] == '^' ? "cmdStepUp" : "cmdStepDown"),
+                                  Qt::LeftButton);
             } else if (a == QLatin1String("<<")) {
                 QTest::mouseClick(Button(dlg, "cmdMoveLeftAll"), Qt::LeftButton);
             } else {

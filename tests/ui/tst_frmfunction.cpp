@@ -191,12 +191,13 @@ private slots:
         Window w(state, *unit);
         QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
         bool visibleAfterTry = false, runEnabled = true, closeEnabled = true;
-        QString percentShown;
+        QString percentShown, timeShown;
         int fill = -1, bar = -1;
         messages->during = [&] {
             runEnabled = w.run()->isEnabled();
             closeEnabled = w.close()->isEnabled();
             percentShown = w.child("lblProgress")->text();
+            timeShown = w.child("lblProgressTime")->text();
             fill = w.child<QFrame>("shpProgress")->width();
             bar = w.child<QFrame>("shpBG")->width();
             if (how == 0)
@@ -214,6 +215,7 @@ private slots:
         QVERIFY(visibleAfterTry);
         QVERIFY(!runEnabled && !closeEnabled);
         QCOMPARE(percentShown, QStringLiteral("50%"));
+        VERIFY_CONTAINS(timeShown, QStringLiteral("4,096 of 8,192 bytes   0:0"));
         QCOMPARE(fill, int(50.0f * float(bar) / 100.0f));
         QCOMPARE(w.line(0), QStringLiteral("Programming ...   Device Fault!"));
         // Once the run has ended the same way out works.

@@ -1,6 +1,8 @@
 #include "core/appstate.h"
 #include "core/config.h"
 #include "editor/frmbuffer.h"
+#include "editor/frmmemorymap.h"
+#include "editor/imagemodel.h"
 #include "ui/frmfunction.h"
 #include "ui/mdimain.h"
 
@@ -12,12 +14,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
@@ -254,8 +258,10 @@ private slots:
         QCOMPARE(w->PanelText(5), QStringLiteral("RESET"));
         QVERIFY(w->Action("DeviceReset")->isChecked());
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(state.Buffer.data()), 8192), memory);
-        QTRY_VERIFY(before.isNull());
-        QVERIFY(w->BufferWindow() && messages->isEmpty());
+        // The open window follows the image: the bytes read, from address 0.
+        QCOMPARE(w->BufferWindow(), before.data());
+        QCOMPARE(before->View().Text().mid(65, 8), QStringLiteral("0000=00 "));
+        QVERIFY(messages->isEmpty());
     }
 
     void deviceCompare_data() {
@@ -346,6 +352,9 @@ private slots:
             expected[at + i] = quint8(0x11 * (i + 1));
 
         ModalAnswer options("frmFileLoad", [&](QWidget* dialog) {
+            // A title bar to move it by.
+            QVERIFY(dialog->windowFlags() & Qt::WindowTitleHint);
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Load"));
             setText(dialog, "txtBuffer", bufferOffset);
             click(dialog, qPrintable(answer));
         });
@@ -359,10 +368,12 @@ private slots:
             QVERIFY(messages->isEmpty());
         else
             QVERIFY(messages->onlyCritical(errorTitle, "bad.hex"));
-        // A load shows the buffer anew; anything else leaves the window be.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCOMPARE(before.isNull(), loaded);
-        QVERIFY(w.BufferWindow());
+        // The same window shows the new image, or what was there.
+        QCOMPARE(w.BufferWindow(), before.data());
+        QCOMPARE(before->View().CheckSumText(), [&] {
+            ImageModel fresh(state);
+            return frmBuffer(fresh).View().CheckSumText();
+        }());
     }
 
     // What a load has to say beyond its status text: warnings first, then
@@ -415,9 +426,13 @@ private slots:
             image[a] = char(~image[a]);
         WriteFile(dir->path() + "/image.bin", image);
         mdiMain w(state);
+        w.show();
+        QTRY_COMPARE(messages->size(), 1); // not identified
+        messages->clear();
         w.cdia.ShowOpen = [&](QWidget*) { return dir->path() + "/image.bin"; };
         ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
         const auto before = state.Buffer;
+        w.ViewMemoryMap_Click();
         w.FileCompare_Click();
         QVERIFY(options.seen && messages->isEmpty());
         QVERIFY(state.Buffer == before);
@@ -433,6 +448,167 @@ private slots:
         QVERIFY(w.BufferWindow());
         QCOMPARE(w.BufferWindow()->View().AddressText(), QStringLiteral("0200"));
         QCOMPARE(w.BufferWindow()->View().CaretAddress(), 0x200);
+        // The list stands whole inside the main window, shows a dozen rows, and
+        // keeps the focus after a range was chosen.
+        auto* sub = w.findChild<QMdiSubWindow*>("frmDifferencesSubWindow");
+        QVERIFY(w.MdiArea()->viewport()->rect().contains(sub->geometry()));
+        QVERIFY(list->height() >= 10 * list->fontMetrics().height());
+        QCOMPARE(w.MdiArea()->activeSubWindow(), sub);
+        QCOMPARE(sub->focusWidget(), list);
+        // The memory map shades the differing blocks; a click shows one.
+        frmMemoryMap* map = w.MemoryMapWindow();
+        QVERIFY(map);
+        QCOMPARE(map->Map().CellShade(state, 0x200 / 16), MemoryMap::Shade::Differs);
+        QCOMPARE(map->Map().CellShade(state, 0x210 / 16), MemoryMap::Shade::Other);
+        QTest::mouseClick(map, Qt::LeftButton, {}, map->CellRect(0x3F0 / 16).center());
+        QCOMPARE(w.BufferWindow()->View().CaretAddress(), 0x3F0);
+        // A change of the buffer leaves the list out of date, and it says so.
+        QVERIFY(!sub->windowTitle().contains("out of date"));
+        w.Image().SetByte(0x20, 0x00);
+        QVERIFY(sub->windowTitle().endsWith("(out of date)"));
+        VERIFY_CONTAINS(w.findChild<QLabel*>("lblSummary")->text(), "Out of date");
+        QCOMPARE(map->Map().CellShade(state, 2), MemoryMap::Shade::Image);
+        w.close();
+    }
+
+    // Unsaved edits: the title says so; Exit asks Save / Discard / Cancel, and
+    // Save writes the file the buffer came from, in its format, with no dialog.
+    void unsavedEditsOnExit_data() {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("save") << 0;
+        QTest::newRow("discard") << 1;
+        QTest::newRow("cancel") << 2;
+    }
+    void unsavedEditsOnExit() {
+        QFETCH(int, answer);
+        state.DeviceTable[1].Size = 16;
+        const QString path = dir->path() + "/image.hex";
+        const QByteArray loaded = ":0400000011223344"
+                                  "52\r\n:00000001FF\r\n";
+        WriteFile(path, loaded);
+        mdiMain w(state);
+        w.cdia.ShowOpen = [&](QWidget*) { return path; };
+        w.cdia.ShowSave = [&](QWidget*) { return QString(); };
+        ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
+        w.FileLoad_Click();
+        QCOMPARE(w.windowTitle(), QStringLiteral("VARN ~ Varnet"));
+        w.Image().SetByte(1, 0x99);
+        QCOMPARE(w.windowTitle(), QStringLiteral("VARN ~ Varnet (buffer not saved)"));
+        w.show();
+        QTRY_COMPARE(messages->size(), 1); // not identified
+        QStringList asked;
+        SetChoiceHandler([&](const ShownMessage& m) {
+            asked = m.buttons;
+            return answer;
+        });
+        w.FileExit_Click();
+        QCOMPARE(asked, QStringList({"&Save", "&Discard", "Cancel"}));
+        QCOMPARE(w.isVisible(), answer == 2);
+        QByteArray saved("\x11\x99\x33\x44");
+        saved.append(12, '\xFF');
+        QCOMPARE(ReadFile(path), answer == 0 ? HexText(saved) : loaded);
+        QCOMPARE(w.windowTitle().endsWith("(buffer not saved)"), answer != 0);
+        SetChoiceHandler({});
+        w.Image().Undo();
+        w.close(); // back as loaded: nothing to ask
+        QVERIFY(!w.isVisible());
+    }
+
+    // Find says in the status bar when it went on from the start, and when
+    // there is no further match.
+    void findNotes() {
+        state.Buffer.fill(0);
+        state.Buffer[0x10] = state.Buffer[0x30] = 0xAB;
+        mdiMain w(state);
+        w.cdia.AskText = [](QWidget*, const QString&, const QString&) { return QString("AB"); };
+        const auto note = [&] { return w.findChild<QLabel*>("statusNote")->text(); };
+        QList<QPair<int, QString>> seen;
+        w.BufferFind_Click();
+        seen << qMakePair(w.BufferWindow()->View().CaretAddress(), note());
+        w.BufferFindNext_Click();
+        seen << qMakePair(w.BufferWindow()->View().CaretAddress(), note());
+        w.BufferFindNext_Click();
+        seen << qMakePair(w.BufferWindow()->View().CaretAddress(), note());
+        w.Image().SetByte(0x30, 0);
+        w.BufferFindNext_Click();
+        seen << qMakePair(w.BufferWindow()->View().CaretAddress(), note());
+        const QList<QPair<int, QString>> expected{
+            {0x10, ""},
+            {0x30, ""},
+            {0x10, "Find: went on from the start of the device."},
+            {0x10, "Find: no further match."}};
+        QCOMPARE(seen, expected);
+    }
+
+    // Size and place come back at the next start, fitted to the screen (a
+    // layout scaled up must not leave the status bar off it).
+    void windowPlaceRemembered_data() {
+        QTest::addColumn<QRect>("placed");
+        QTest::newRow("fits") << QRect(40, 50, 500, 380);
+        QTest::newRow("larger than the screen") << QRect(0, 0, 1500, 1200);
+    }
+    void windowPlaceRemembered() {
+        QFETCH(QRect, placed);
+        {
+            mdiMain w(state);
+            w.show();
+            QTRY_COMPARE(messages->size(), 1); // not identified
+            w.setGeometry(placed);
+            w.close();
+        }
+        mdiMain again(state);
+        const QRect screen = again.screen()->availableGeometry();
+        QVERIFY(screen.contains(again.geometry()));
+        if (screen.contains(placed))
+            QCOMPARE(again.geometry(), placed);
+    }
+
+    // Copy gives the selection as hex text or a C array; a paste at the caret
+    // is one undoable step, cut at the device's end.
+    void copyAndPaste() {
+        state.Buffer[0x1FFE] = 0x5A;
+        mdiMain w(state);
+        w.BufferEdit_Click();
+        frmBuffer* buffer = w.BufferWindow();
+        buffer->GoTo(0x1FFD);
+        auto* text = buffer->findChild<QWidget*>("txtBuffer");
+        QTest::keyClick(text, Qt::Key_Right, Qt::ShiftModifier);
+        w.BufferCopy_Click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("FF 5A"));
+        w.BufferCopyArray_Click();
+        VERIFY_CONTAINS(QGuiApplication::clipboard()->text(), "image_1FFD[2] = {\n    0xFF, 0x5A,");
+        QGuiApplication::clipboard()->setText("01 02 03 04");
+        buffer->GoTo(0x1FFD);
+        w.BufferPaste_Click();
+        QCOMPARE(QList<int>({state.Buffer[0x1FFD], state.Buffer[0x1FFF], state.Buffer[0x2000]}),
+                 QList<int>({1, 3, 0xFF}));
+        QVERIFY(state.isDefined(0x1FFF) && !state.isDefined(0x2000));
+        QCOMPARE(w.findChild<QLabel*>("statusNote")->text(),
+                 QStringLiteral("Paste: 1 bytes past the device's end left out."));
+        w.BufferUndo_Click();
+        QCOMPARE(QList<int>({state.Buffer[0x1FFD], state.Buffer[0x1FFE], state.Buffer[0x1FFF]}),
+                 QList<int>({0xFF, 0x5A, 0xFF}));
+        QGuiApplication::clipboard()->setText("not hex");
+        w.BufferPaste_Click();
+        QCOMPARE(messages->titles(), QStringList{"Paste"});
+    }
+
+    // Every menu item has an access key; those that open a dialog end in "...".
+    void menuAccessKeys() {
+        mdiMain w(state);
+        const QStringList dialogs{"FileLoad",        "FileSaveAs",      "FileCompare",
+                                  "BufferFill",      "BufferGoTo",      "BufferFind",
+                                  "DeviceSelect",    "DeviceFunction",  "DeviceProduction",
+                                  "OptionsEditAuto", "OptionsSettings", "OptionsProductionLog",
+                                  "HelpAbout"};
+        for (QMenu* menu : w.menuBar()->findChildren<QMenu*>()) {
+            for (QAction* item : menu->actions()) {
+                if (item->isSeparator() || item->objectName().startsWith("FileRecent"))
+                    continue;
+                VERIFY_CONTAINS(item->text(), "&");
+                QCOMPARE(item->text().endsWith("..."), dialogs.contains(item->objectName()));
+            }
+        }
     }
 
     // The file loaded last changed on disk: Yes loads it again, No keeps the
@@ -615,7 +791,8 @@ private slots:
         if (w.BufferWindow()) {
             // A window drawn afresh from the same buffer shows the same checksum
             // exactly when the open one was redrawn.
-            frmBuffer fresh(state);
+            ImageModel image(state);
+            frmBuffer fresh(image);
             const auto sum = [](QWidget* b) {
                 return b->findChild<QLabel*>("lblCheckSum")->text();
             };

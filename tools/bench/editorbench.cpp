@@ -39,7 +39,8 @@ void Settle() {
 }
 
 void MeasureWindow(AppState& state, int repetitions, EditorTimes& times) {
-    auto window = std::make_unique<frmBuffer>(state);
+    ImageModel model(state);
+    auto window = std::make_unique<frmBuffer>(model);
     window->show();
     window->activateWindow();
     for (int i = 0; i < 5; ++i)
