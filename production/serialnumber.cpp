@@ -89,6 +89,7 @@ SerialSettings SerialSettings::load(const UserSettings& settings) {
     s.first = settings.value(QStringLiteral("serial/first"), 1).toLongLong();
     s.step = settings.value(QStringLiteral("serial/step"), 1).toLongLong();
     s.name = settings.value(QStringLiteral("serial/series")).toString();
+    s.limit = settings.value(QStringLiteral("serial/maximum"), -1).toLongLong();
     return s;
 }
 
@@ -101,6 +102,7 @@ void SerialSettings::save(UserSettings& settings) const {
     settings.setValue(QStringLiteral("serial/first"), first);
     settings.setValue(QStringLiteral("serial/step"), step);
     settings.setValue(QStringLiteral("serial/series"), name);
+    settings.setValue(QStringLiteral("serial/maximum"), limit);
 }
 
 QByteArray EncodeSerial(const SerialSettings& settings, qint64 number) {
@@ -178,6 +180,16 @@ bool ParseEncoding(const QString& text, SerialSettings::Encoding* encoding) {
         }
     }
     return false;
+}
+
+QString SeriesLine(const SerialSettings& series) {
+    return QStringLiteral("%1  first %2, step %3, last %4, %5-byte %6 %7")
+        .arg(series.series())
+        .arg(series.first)
+        .arg(series.step)
+        .arg(series.maximum())
+        .arg(series.length)
+        .arg(EncodingName(series.encoding), OrderName(series.order));
 }
 
 Status CheckSeriesName(const QString& name) {

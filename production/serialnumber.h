@@ -63,6 +63,8 @@ QString OrderName(SerialSettings::Order order);
 QString EncodingName(SerialSettings::Encoding encoding);
 bool ParseOrder(const QString& text, SerialSettings::Order* order);
 bool ParseEncoding(const QString& text, SerialSettings::Encoding* encoding);
+// "NAME  first F, step S, last L, N-byte ENC ORDER": a series as listings show it.
+QString SeriesLine(const SerialSettings& series);
 // A series name: letters, digits, "-", "_", ".", "+", 1 to 64 characters.
 Status CheckSeriesName(const QString& name);
 

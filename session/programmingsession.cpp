@@ -164,6 +164,12 @@ Status ProgrammingSession::openLog() {
         log.reset();
         return Status::Fail(status.message);
     }
+    // A run names its series; the log holds how its numbers are written.
+    if (current.serial.enabled && !current.serial.name.isEmpty())
+        if (const Status loaded = log->loadSeries(current.serial); !loaded) {
+            log.reset();
+            return loaded;
+        }
     return status;
 }
 

@@ -8,7 +8,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -16,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QSysInfo>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -25,6 +28,12 @@ namespace {
 
 constexpr int ShownRecords = 20;
 
+QLineEdit* lineEdit(QWidget* parent, const char* name, const QString& text) {
+    auto* edit = new QLineEdit(text, parent);
+    edit->setObjectName(QLatin1String(name));
+    return edit;
+}
+
 } // namespace
 
 frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
@@ -32,12 +41,13 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     setWindowTitle(QStringLiteral("Production Log"));
     const UserSettings settings(state);
     const SerialSettings serial = SerialSettings::load(settings);
+    const LineFields fields = LineFields::load(settings);
 
     chkEnabled = new QCheckBox(QStringLiteral("Write a record of every run"), this);
     chkEnabled->setObjectName(QStringLiteral("chkEnabled"));
     chkEnabled->setChecked(LogEnabled(settings));
-    txtLocation = new QLineEdit(settings.value(QStringLiteral("log/url")).toString(), this);
-    txtLocation->setObjectName(QStringLiteral("txtLocation"));
+    txtLocation =
+        lineEdit(this, "txtLocation", settings.value(QStringLiteral("log/url")).toString());
     txtLocation->setPlaceholderText(QString::fromLatin1(DefaultLogFileName) +
                                     QStringLiteral(" or postgresql://user@host/dbname"));
     auto* cmdTest = new QPushButton(QStringLiteral("Test Connection"), this);
@@ -55,11 +65,45 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     logForm->addRow(QStringLiteral("File or URL:"), where);
     logForm->addRow(lblTest);
 
-    chkSerial = new QCheckBox(QStringLiteral("Give each programmed chip a serial number"), this);
+    txtStation = lineEdit(this, "txtStation", fields.station);
+    txtStation->setPlaceholderText(QSysInfo::machineHostName());
+    txtOperator = lineEdit(this, "txtOperator", fields.operatorName);
+    txtLot = lineEdit(this, "txtLot", fields.lot);
+    txtWorkOrder = lineEdit(this, "txtWorkOrder", fields.workOrder);
+    txtProduct = lineEdit(this, "txtProduct", fields.product);
+    auto* recordBox = new QGroupBox(QStringLiteral("Each record names"), this);
+    auto* recordGrid = new QGridLayout(recordBox);
+    recordGrid->addWidget(new QLabel(QStringLiteral("Station:"), this), 0, 0);
+    recordGrid->addWidget(txtStation, 0, 1);
+    recordGrid->addWidget(new QLabel(QStringLiteral("Operator:"), this), 0, 2);
+    recordGrid->addWidget(txtOperator, 0, 3);
+    recordGrid->addWidget(new QLabel(QStringLiteral("Lot:"), this), 1, 0);
+    recordGrid->addWidget(txtLot, 1, 1);
+    recordGrid->addWidget(new QLabel(QStringLiteral("Work order:"), this), 1, 2);
+    recordGrid->addWidget(txtWorkOrder, 1, 3);
+    recordGrid->addWidget(new QLabel(QStringLiteral("Product:"), this), 2, 0);
+    recordGrid->addWidget(txtProduct, 2, 1);
+
+    chkSerial = new QCheckBox(QStringLiteral("Give each programmed chip the next number of"), this);
     chkSerial->setObjectName(QStringLiteral("chkSerial"));
     chkSerial->setChecked(serial.enabled);
-    txtAddress = new QLineEdit(HexWord(qint32(serial.address)), this);
-    txtAddress->setObjectName(QStringLiteral("txtAddress"));
+    cboSeries = new QComboBox(this);
+    cboSeries->setObjectName(QStringLiteral("cboSeries"));
+    cboSeries->setMinimumContentsLength(24);
+    if (!serial.name.isEmpty())
+        cboSeries->addItem(serial.name);
+    txtAddress = lineEdit(this, "txtAddress", HexWord(qint32(serial.address)));
+    auto* serialBox = new QGroupBox(QStringLiteral("Serial number"), this);
+    auto* serialForm = new QFormLayout(serialBox);
+    auto* which = new QHBoxLayout;
+    which->addWidget(chkSerial);
+    which->addWidget(cboSeries, 1);
+    serialForm->addRow(which);
+    serialForm->addRow(QStringLiteral("Address in the image (hex):"), txtAddress);
+
+    // A new series: its definition is fixed once chips carry its numbers.
+    txtSeriesName = lineEdit(this, "txtSeriesName", QString());
+    txtSeriesName->setPlaceholderText(QStringLiteral("e.g. board-a"));
     spnLength = new QSpinBox(this);
     spnLength->setObjectName(QStringLiteral("spnLength"));
     spnLength->setRange(1, 8);
@@ -74,45 +118,56 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     cboEncoding->addItems(
         {QStringLiteral("Binary"), QStringLiteral("Packed BCD"), QStringLiteral("ASCII decimal")});
     cboEncoding->setCurrentIndex(int(serial.encoding));
-    txtFirst = new QLineEdit(QString::number(serial.first), this);
-    txtFirst->setObjectName(QStringLiteral("txtFirst"));
-    txtStep = new QLineEdit(QString::number(serial.step), this);
-    txtStep->setObjectName(QStringLiteral("txtStep"));
-
-    auto* serialBox = new QGroupBox(QStringLiteral("Serial number"), this);
-    auto* serialForm = new QFormLayout(serialBox);
-    serialForm->addRow(chkSerial);
-    serialForm->addRow(QStringLiteral("Address (hex):"), txtAddress);
-    serialForm->addRow(QStringLiteral("Length (bytes):"), spnLength);
-    serialForm->addRow(QStringLiteral("Byte order:"), cboOrder);
-    serialForm->addRow(QStringLiteral("Encoding:"), cboEncoding);
-    serialForm->addRow(QStringLiteral("First number:"), txtFirst);
-    serialForm->addRow(QStringLiteral("Step:"), txtStep);
+    txtFirst = lineEdit(this, "txtFirst", QString::number(serial.first));
+    txtStep = lineEdit(this, "txtStep", QString::number(serial.step));
+    txtMaximum = lineEdit(this, "txtMaximum", QString());
+    txtMaximum->setPlaceholderText(QStringLiteral("the largest that fits"));
+    auto* cmdCreateSeries = new QPushButton(QStringLiteral("Create Series"), this);
+    cmdCreateSeries->setObjectName(QStringLiteral("cmdCreateSeries"));
+    lblSeries = new QLabel(this);
+    lblSeries->setObjectName(QStringLiteral("lblSeries"));
+    lblSeries->setWordWrap(true);
+    auto* newBox = new QGroupBox(QStringLiteral("New serial series"), this);
+    auto* newGrid = new QGridLayout(newBox);
+    const QList<QPair<QString, QWidget*>> cells{
+        {QStringLiteral("Name:"), txtSeriesName},    {QStringLiteral("Length (bytes):"), spnLength},
+        {QStringLiteral("First number:"), txtFirst}, {QStringLiteral("Encoding:"), cboEncoding},
+        {QStringLiteral("Step:"), txtStep},          {QStringLiteral("Byte order:"), cboOrder},
+        {QStringLiteral("Last number:"), txtMaximum}};
+    for (int i = 0; i < cells.size(); ++i) {
+        newGrid->addWidget(new QLabel(cells[i].first, this), i / 2, (i % 2) * 2);
+        newGrid->addWidget(cells[i].second, i / 2, (i % 2) * 2 + 1);
+    }
+    newGrid->addWidget(cmdCreateSeries, 3, 3);
+    newGrid->addWidget(lblSeries, 4, 0, 1, 4);
 
     tblRecords = new QTableWidget(0, 6, this);
     tblRecords->setObjectName(QStringLiteral("tblRecords"));
     tblRecords->setHorizontalHeaderLabels({QStringLiteral("Time (UTC)"), QStringLiteral("Result"),
-                                           QStringLiteral("Serial"), QStringLiteral("Device"),
+                                           QStringLiteral("Serial"), QStringLiteral("Station"),
                                            QStringLiteral("Functions"), QStringLiteral("Failure")});
     tblRecords->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblRecords->horizontalHeader()->setStretchLastSection(true);
     tblRecords->verticalHeader()->hide();
-    tblRecords->setMinimumHeight(180);
+    tblRecords->setMinimumHeight(150);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(logBox);
+    layout->addWidget(recordBox);
     layout->addWidget(serialBox);
+    layout->addWidget(newBox);
     layout->addWidget(new QLabel(QStringLiteral("Last records:"), this));
     layout->addWidget(tblRecords, 1);
     layout->addWidget(buttons);
-    resize(640, 620);
+    resize(680, 760);
 
     connect(cmdTest, &QPushButton::clicked, this, &frmProductionLog::cmdTest_Click);
+    connect(cmdCreateSeries, &QPushButton::clicked, this, &frmProductionLog::cmdCreateSeries_Click);
     connect(buttons, &QDialogButtonBox::accepted, this, &frmProductionLog::cmdOK_Click);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     if (chkEnabled->isChecked())
-        showRecords();
+        refresh();
 }
 
 QString frmProductionLog::location() const {
@@ -126,10 +181,10 @@ void frmProductionLog::cmdTest_Click() {
     lblTest->setText(log ? QStringLiteral("Connected: %1").arg(log->location().text())
                          : opened.message);
     if (log)
-        showRecords();
+        refresh();
 }
 
-void frmProductionLog::showRecords() {
+void frmProductionLog::refresh() {
     const std::unique_ptr<ProductionLog> log = ProductionLog::open(location(), {}, nullptr);
     QList<ChipRecord> records;
     if (!log || !log->lastRecords(ShownRecords, &records))
@@ -137,17 +192,60 @@ void frmProductionLog::showRecords() {
     tblRecords->setRowCount(int(records.size()));
     for (int row = 0; row < records.size(); ++row) {
         const ChipRecord& r = records[row];
-        const QStringList cells{r.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                                r.resultText().toUpper(),
-                                r.serial >= 0 ? QString::number(r.serial) : QString(),
-                                r.deviceType,
-                                r.functions.join(QStringLiteral(", ")),
-                                r.passed ? QString()
-                                         : r.failedStep + QStringLiteral(": ") + r.failureDetail};
+        const QStringList cells{
+            r.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+            r.resultText().toUpper(),
+            r.serial >= 0 ? QStringLiteral("%1 %2").arg(r.serialSeries).arg(r.serial) : QString(),
+            r.station,
+            r.functions.join(QStringLiteral(", ")),
+            r.passed || r.interrupted() ? QString()
+                                        : r.failedStep + QStringLiteral(": ") + r.failureDetail};
         for (int column = 0; column < cells.size(); ++column)
             tblRecords->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
     tblRecords->resizeColumnsToContents();
+
+    const QString chosen = cboSeries->currentText();
+    if (!log || !log->seriesList(&series))
+        return;
+    cboSeries->clear();
+    for (const SerialSettings& s : series) {
+        cboSeries->addItem(s.name);
+        cboSeries->setItemData(cboSeries->count() - 1, SeriesLine(s), Qt::ToolTipRole);
+    }
+    cboSeries->setCurrentIndex(qMax(0, cboSeries->findText(chosen)));
+}
+
+void frmProductionLog::cmdCreateSeries_Click() {
+    SerialSettings s;
+    s.name = txtSeriesName->text().trimmed();
+    s.length = spnLength->value();
+    s.order = cboOrder->currentIndex() == 0 ? SerialSettings::Order::MostSignificantFirst
+                                            : SerialSettings::Order::LeastSignificantFirst;
+    s.encoding = SerialSettings::Encoding(cboEncoding->currentIndex());
+    bool firstOk = false, stepOk = false, maximumOk = true;
+    s.first = txtFirst->text().trimmed().toLongLong(&firstOk);
+    s.step = txtStep->text().trimmed().toLongLong(&stepOk);
+    if (!txtMaximum->text().trimmed().isEmpty())
+        s.limit = txtMaximum->text().trimmed().toLongLong(&maximumOk);
+    if (!firstOk || !stepOk || !maximumOk) {
+        lblSeries->setText(QStringLiteral("First number, step and last number must be numbers."));
+        return;
+    }
+    // Creating a series is asking for the log: a new file is started here.
+    LogOpenOptions create;
+    create.create = true;
+    Status status;
+    const std::unique_ptr<ProductionLog> log = ProductionLog::open(location(), create, &status);
+    if (log)
+        status = log->createSeries(s);
+    if (!status) {
+        lblSeries->setText(status.message);
+        return;
+    }
+    lblSeries->setText(QStringLiteral("Created: %1").arg(SeriesLine(s)));
+    refresh();
+    cboSeries->setCurrentIndex(cboSeries->findText(s.name));
 }
 
 void frmProductionLog::cmdOK_Click() {
@@ -160,36 +258,54 @@ void frmProductionLog::cmdOK_Click() {
         }
     }
     SerialSettings serial;
+    for (const SerialSettings& s : series)
+        if (s.name == cboSeries->currentText())
+            serial = s;
     serial.enabled = chkSerial->isChecked();
     qint64 address = 0;
-    bool firstOk = false, stepOk = false;
     const Status addressOk = ReadTypedOffset(txtAddress->text(), address);
     serial.address = address;
-    serial.length = spnLength->value();
-    serial.order = cboOrder->currentIndex() == 0 ? SerialSettings::Order::MostSignificantFirst
-                                                 : SerialSettings::Order::LeastSignificantFirst;
-    serial.encoding = SerialSettings::Encoding(cboEncoding->currentIndex());
-    serial.first = txtFirst->text().trimmed().toLongLong(&firstOk);
-    serial.step = txtStep->text().trimmed().toLongLong(&stepOk);
-    Status valid = serial.check();
-    if (!addressOk || !firstOk || !stepOk)
-        valid = Status::Fail(QStringLiteral("The serial number's address (hexadecimal), first "
-                                            "number and step must be numbers."));
-    if (!valid) {
-        ShowMessage(this, QStringLiteral("Serial Number"), valid.message, MsgIcon::Warning);
-        return;
-    }
-    if (serial.enabled && !chkEnabled->isChecked()) {
-        ShowMessage(this, QStringLiteral("Serial Number"),
-                    QStringLiteral("Serial numbers come from the production log: switch the log "
-                                   "on to use them."),
-                    MsgIcon::Warning);
-        return;
+    const auto refuse = [this](const QString& message) {
+        ShowMessage(this, QStringLiteral("Serial Number"), message, MsgIcon::Warning);
+    };
+    if (!addressOk)
+        return refuse(QStringLiteral("The serial number's address must be hexadecimal."));
+    if (serial.enabled && serial.name.isEmpty())
+        return refuse(QStringLiteral("Choose the serial series the numbers come from (create one "
+                                     "under New serial series)."));
+    if (const Status valid = serial.check(); !valid)
+        return refuse(valid.message);
+    if (serial.enabled && !chkEnabled->isChecked())
+        return refuse(QStringLiteral("Serial numbers come from the production log: switch the "
+                                     "log on to use them."));
+    // A mistyped file name must not start a new log (and a new numbering).
+    const QString path = location();
+    if (chkEnabled->isChecked() && !parsed.postgres && !QFileInfo::exists(path)) {
+        if (AskMessage(
+                this, QStringLiteral("Production Log"),
+                QStringLiteral("%1 does not exist. Start a new production log there?").arg(path),
+                MsgIcon::Warning,
+                {QStringLiteral("Start a New Log"), QStringLiteral("Cancel")}) != 0)
+            return;
+        LogOpenOptions create;
+        create.create = true;
+        Status status;
+        if (!ProductionLog::open(path, create, &status)) {
+            ShowMessage(this, QStringLiteral("Production Log"), status.message, MsgIcon::Critical);
+            return;
+        }
     }
     UserSettings settings(state);
     settings.setValue(QStringLiteral("log/enabled"), chkEnabled->isChecked());
     settings.setValue(QStringLiteral("log/url"), text);
     serial.save(settings);
+    LineFields fields;
+    fields.station = txtStation->text().trimmed();
+    fields.operatorName = txtOperator->text().trimmed();
+    fields.lot = txtLot->text().trimmed();
+    fields.workOrder = txtWorkOrder->text().trimmed();
+    fields.product = txtProduct->text().trimmed();
+    fields.save(settings);
     QString error;
     if (!settings.sync(&error)) {
         ShowMessage(this, QStringLiteral("Production Log"), error, MsgIcon::Critical);

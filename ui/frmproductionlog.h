@@ -1,8 +1,10 @@
 #pragma once
 
 #include "core/appstate.h"
+#include "production/serialnumber.h"
 
 #include <QDialog>
+#include <QList>
 
 class QCheckBox;
 class QComboBox;
@@ -14,9 +16,11 @@ class QTableWidget;
 namespace varn {
 
 // Options > Production Log...: whether runs are recorded, where the log
-// lives, the serial number settings, a connection test and the last records.
-// Everything is kept in varn.ini (never a password: PostgreSQL's own
-// ~/.pgpass or PGPASSWORD supply it).
+// lives, what the station writes into each record (station, operator, lot,
+// work order, product), the serial series a run takes its numbers from (and
+// creating one), a connection test and the last records. Everything is kept
+// in varn.ini (never a password: PostgreSQL's own ~/.pgpass or PGPASSWORD
+// supply it).
 class frmProductionLog : public QDialog {
     Q_OBJECT
 public:
@@ -24,24 +28,36 @@ public:
 
 public slots:
     void cmdTest_Click();
+    void cmdCreateSeries_Click();
     void cmdOK_Click();
 
 private:
-    void showRecords();
+    // Reads the log's series and last records again (when it opens).
+    void refresh();
     QString location() const;
 
     AppState& state;
     QCheckBox* chkEnabled = nullptr;
     QLineEdit* txtLocation = nullptr;
     QLabel* lblTest = nullptr;
+    QLineEdit* txtStation = nullptr;
+    QLineEdit* txtOperator = nullptr;
+    QLineEdit* txtLot = nullptr;
+    QLineEdit* txtWorkOrder = nullptr;
+    QLineEdit* txtProduct = nullptr;
     QCheckBox* chkSerial = nullptr;
+    QComboBox* cboSeries = nullptr;
     QLineEdit* txtAddress = nullptr;
+    QLineEdit* txtSeriesName = nullptr;
     QSpinBox* spnLength = nullptr;
     QComboBox* cboOrder = nullptr;
     QComboBox* cboEncoding = nullptr;
     QLineEdit* txtFirst = nullptr;
     QLineEdit* txtStep = nullptr;
+    QLineEdit* txtMaximum = nullptr;
+    QLabel* lblSeries = nullptr;
     QTableWidget* tblRecords = nullptr;
+    QList<SerialSettings> series; // the log's, as cboSeries lists them
 };
 
 } // namespace varn

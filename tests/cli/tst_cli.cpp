@@ -182,6 +182,21 @@ private slots:
             << UsageCase(true, {"--device", "T2K", "checksum"}, "devices: T256, T1K, Big, 8K");
         QTest::newRow("device index too high")
             << UsageCase(true, {"--device", "4", "checksum"}, "devices 1 to 3");
+        // Serial options that would do nothing, and what cannot go together.
+        QTest::newRow("series option on a run")
+            << UsageCase(true, {"--log", "--serial-first", "5", "program"},
+                         "--serial-first describes a serial series");
+        QTest::newRow("series without address") << UsageCase(
+            true, {"--log", "--serial", "s", "program"}, "--serial s needs --serial-address");
+        QTest::newRow("overwrite without address")
+            << UsageCase(true, {"--log", "--serial-overwrite", "program"},
+                         "--serial-overwrite needs --serial-address");
+        QTest::newRow("address without series") << UsageCase(
+            true, {"--log", "--serial-address", "10", "program"}, "needs --serial NAME");
+        QTest::newRow("series command with the unit")
+            << UsageCase(false, {"series", "create", "x", "identify"}, "run without the unit");
+        QTest::newRow("time without its date")
+            << UsageCase(false, {"--from", "14:30", "export", "-"}, "ISO 8601 date");
     }
     void usageErrors() {
         QFETCH(UsageCase, testCase);
@@ -580,9 +595,12 @@ private slots:
         Workspace ws;
         const QByteArray image = pattern(256, 3);
         ws.write("image.bin", image);
-        const QStringList serial{"--serial-address",  "10",  "--serial-length",   "2",
-                                 "--serial-encoding", "bcd", "--serial-first",    "1200",
-                                 "--serial-step",     "5",   "--serial-overwrite"};
+        CHECK_RUN(ws.run({"--log", "line.sqlite", "--serial-length", "2", "--serial-encoding",
+                          "bcd", "--serial-first", "1200", "--serial-step", "5", "series", "create",
+                          "bcd-line"}),
+                  Ok);
+        const QStringList serial{"--serial", "bcd-line", "--serial-address", "10",
+                                 "--serial-overwrite"};
         QByteArray planted = blank(65536);
         planted[0x80] = 0; // programming only clears bits: verify finds 00
         const QList<QByteArray> memories{blank(65536), planted, blank(65536), blank(65536)};
@@ -593,8 +611,8 @@ private slots:
                 ws.unitArguments(memories[i], {"--save-memory", ws.path("saved.bin")}));
             START_UNIT(unit);
             const CliResult r =
-                ws.run(QStringList{"--port", unit.path(), "--log", "line.sqlite", "--create-log"} +
-                       serial + QStringList{"load", "image.bin", "program", "verify"});
+                ws.run(QStringList{"--port", unit.path(), "--log", "line.sqlite"} + serial +
+                       QStringList{"load", "image.bin", "program", "verify"});
             CHECK_RUN(r, i == 1 ? Mismatch : Ok);
             unit.stop();
             QCOMPARE(ws.read("saved.bin").mid(0x10, 2).toHex().toLongLong(), serials[i]);
@@ -620,9 +638,15 @@ private slots:
         QCOMPARE(csv.out.count(QStringLiteral("\r\n")), 5);
         // The second chip: failed at Verify on a mismatch at 0x80.
         QVERIFY(csv.out.contains(QStringLiteral(",fail,Verify,mismatch,0080,")));
-        const CliResult none =
-            ws.run({"--log", "line.sqlite", "--to", "2000-01-01", "export", "-"});
-        QCOMPARE(none.out.count(QStringLiteral("\r\n")), 1);
+        // The time of day counts, in the zone given.
+        const QString soon =
+            QDateTime::currentDateTimeUtc().addSecs(60).toString("yyyy-MM-ddTHH:mm:ssZ");
+        for (const QStringList& range :
+             {QStringList{"--to", "2000-01-01"}, QStringList{"--from", soon}}) {
+            const CliResult none =
+                ws.run(QStringList{"--log", "line.sqlite"} + range + QStringList{"export", "-"});
+            QCOMPARE(none.out.count(QStringLiteral("\r\n")), 1);
+        }
     }
 
     void logFailures_data() {
@@ -631,29 +655,35 @@ private slots:
             << LogCase({"--no-answer", "3"}, "log.sqlite", {}, Communication, "", -1);
         QTest::newRow("log cannot be opened")
             << LogCase({}, "missing/log.sqlite", {}, LogError, "Nothing was sent", 0);
-        QTest::newRow("record cannot be written")
-            << LogCase({}, "refuse", {"--serial-address", "20", "--serial-overwrite"}, LogError,
-                       "Nothing was sent", 1);
-        QTest::newRow("serial field over the image") << LogCase(
-            {}, "log.sqlite", {"--serial-address", "20"}, Usage, "covers bytes of the image", 0);
+        QTest::newRow("record cannot be written") << LogCase(
+            {}, "refuse", {"--serial", "s", "--serial-address", "20", "--serial-overwrite"},
+            LogError, "Nothing was sent", 1);
+        QTest::newRow("serial field over the image")
+            << LogCase({}, "series", {"--serial", "s", "--serial-address", "20"}, Usage,
+                       "covers bytes of the image", 0);
         QTest::newRow("serial number without log")
-            << LogCase({}, "", {"--serial-address", "20"}, Usage, "need the production log", 0);
+            << LogCase({}, "", {"--serial", "s", "--serial-address", "20"}, Usage,
+                       "need the production log", 0);
     }
     void logFailures() {
         QFETCH(LogCase, testCase);
         auto [unitOptions, log, arguments, status, err, framesSent] = testCase;
         Workspace ws;
         ws.write("image.bin", pattern(256, 4));
-        if (log == QLatin1String("refuse")) {
-            log = ws.path("refuse.sqlite");
+        if (log == QLatin1String("refuse") || log == QLatin1String("series")) {
+            const bool refuse = log == QLatin1String("refuse");
+            log = ws.path(log + QStringLiteral(".sqlite"));
             varn::Status made;
             varn::LogOpenOptions create;
             create.create = true;
-            QVERIFY(varn::ProductionLog::open(log, create, &made));
+            varn::SerialSettings series;
+            series.name = QStringLiteral("s");
+            QVERIFY(varn::ProductionLog::open(log, create, &made)->createSeries(series));
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "refuse");
             db.setDatabaseName(log);
             QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec("CREATE TRIGGER full BEFORE INSERT ON chip_records "
+            QVERIFY(!refuse ||
+                    QSqlQuery(db).exec("CREATE TRIGGER full BEFORE INSERT ON chip_records "
                                        "BEGIN SELECT RAISE(ABORT, 'disk full'); END"));
         }
         QSqlDatabase::removeDatabase("refuse");
@@ -673,6 +703,31 @@ private slots:
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].failure, varn::ChipRecord::Failure::Communication);
         QCOMPARE(records[0].failedStep, QStringLiteral("Program"));
+    }
+
+    // The log's own commands need no configuration; a record never closed
+    // reads "interrupted" in the listing and the export.
+    void logCommands() {
+        Workspace ws(false);
+        CliResult r = ws.run({"log", "list"});
+        CHECK_RUN(r, LogError); // no log here, and none is started
+        const QStringList create{"--serial-first", "7", "--serial-maximum", "9", "series",
+                                 "create",         "a"};
+        CHECK_RUN(ws.run(create), Ok);
+        r = ws.run(create);
+        CHECK_RUN(r, LogError);
+        VERIFY_CONTAINS(r.err, "already");
+        r = ws.run({"series", "list"});
+        VERIFY_CONTAINS(r.out, "a  first 7, step 1, last 9, 4-byte binary msb");
+        CHECK_RUN(ws.run({"log", "sync"}), Ok);
+        varn::ChipRecord cut;
+        cut.station = QStringLiteral("bench-9");
+        QVERIFY(
+            varn::ProductionLog::open(ws.path("varn-log.sqlite"), {}, nullptr)->openRecord(cut));
+        r = ws.run({"-q", "log", "list", "export", "-"});
+        CHECK_RUN(r, Ok);
+        VERIFY_CONTAINS(r.out, "bench-9           interrupted");
+        VERIFY_CONTAINS(r.out, ",bench-9,,,,,0,,00000000,0000,,interrupted,");
     }
 
     // --repeat at a keyboard: Enter runs the next chip, q or the end of the

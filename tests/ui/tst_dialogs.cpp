@@ -397,22 +397,29 @@ private slots:
         const bool logOn = !location.isEmpty();
         Child<QCheckBox>(dlg, "chkEnabled")->setChecked(logOn);
         const bool url = location.isEmpty() || location.contains(QLatin1Char(':'));
-        Child<QLineEdit>(dlg, "txtLocation")->setText(url ? location : dir->filePath(location));
-        LogOpenOptions create;
-        create.create = true;
-        if (!location.contains(QLatin1Char(':')))
-            QVERIFY(ProductionLog::open(
-                dir->filePath(location.isEmpty() ? QStringLiteral("varn-log.sqlite") : location),
-                create, nullptr));
-        Child<QCheckBox>(dlg, "chkSerial")->setChecked(serial);
-        Child<QLineEdit>(dlg, "txtAddress")->setText(QStringLiteral("7FF0"));
+        const QString path = url ? location : dir->filePath(location);
+        Child<QLineEdit>(dlg, "txtLocation")->setText(path);
+        Child<QLineEdit>(dlg, "txtStation")->setText(QStringLiteral("line-2"));
+        // A new series (which starts the log file), chosen for the run.
+        Child<QLineEdit>(dlg, "txtSeriesName")->setText(QStringLiteral("board-a"));
         Child<QSpinBox>(dlg, "spnLength")->setValue(3);
         Child<QComboBox>(dlg, "cboEncoding")->setCurrentIndex(2);
         Child<QLineEdit>(dlg, "txtFirst")->setText(QStringLiteral("500"));
+        QTest::mouseClick(Button(dlg, "cmdCreateSeries"), Qt::LeftButton);
+        Child<QCheckBox>(dlg, "chkSerial")->setChecked(serial);
+        Child<QLineEdit>(dlg, "txtAddress")->setText(QStringLiteral("7FF0"));
+        if (!url) { // a chip whose run never ended
+            ChipRecord cut;
+            const auto log = ProductionLog::open(path, {}, nullptr);
+            QVERIFY(log && log->openRecord(cut));
+        }
         QTest::mouseClick(Button(dlg, "cmdTest"), Qt::LeftButton);
         QVERIFY2(Child<QLabel>(dlg, "lblTest")->text().startsWith(shown),
                  qPrintable(Child<QLabel>(dlg, "lblTest")->text()));
         QVERIFY(!Child<QLabel>(dlg, "lblTest")->text().contains(QLatin1String("pw")));
+        QVERIFY(!Child<QLabel>(dlg, "lblSeries")->text().contains(QLatin1String("pw")));
+        if (!url)
+            QCOMPARE(Child<QTableWidget>(dlg, "tblRecords")->item(0, 1)->text(), "INTERRUPTED");
         dlg.cmdOK_Click();
         QCOMPARE(dlg.result() == QDialog::Accepted, saved);
         QCOMPARE(messages->isEmpty(), saved);
@@ -420,9 +427,10 @@ private slots:
         QCOMPARE(settings.value(QStringLiteral("log/enabled")).toBool(), saved);
         if (!saved)
             return;
+        QCOMPARE(LineFields::load(settings).stationName(), QStringLiteral("line-2"));
         const SerialSettings read = SerialSettings::load(settings);
         QVERIFY(read.enabled && read.address == 0x7FF0 && read.length == 3 && read.first == 500);
-        QCOMPARE(read.encoding, SerialSettings::Encoding::AsciiDecimal);
+        QCOMPARE(read.name + EncodingName(read.encoding), QStringLiteral("board-aascii"));
     }
 };
 

@@ -58,20 +58,22 @@ Status readNumberArgument(const QString& name, const QString& value, qint64 low,
     return Status::Ok();
 }
 
-// A date (a whole day) or a date and time, in UTC unless it names its offset.
+// An ISO 8601 date (a whole day) or date and time; Z or an offset names the
+// zone, without one it is local time, as the clock on the wall shows it.
 Status readTimeArgument(const QString& name, const QString& value, bool endOfDay, QDateTime& out) {
-    const QDate date = QDate::fromString(value, Qt::ISODate);
+    // Qt reads the date of "2026-12-06T14:30" and drops the time: a date
+    // alone is exactly ten characters.
+    const QDate date = value.size() == 10 ? QDate::fromString(value, Qt::ISODate) : QDate();
     if (date.isValid()) {
-        out = QDateTime(endOfDay ? date.addDays(1) : date, QTime(0, 0), Qt::UTC);
+        out = QDateTime(endOfDay ? date.addDays(1) : date, QTime(0, 0), Qt::LocalTime).toUTC();
         return Status::Ok();
     }
-    QDateTime time = QDateTime::fromString(value, Qt::ISODateWithMs);
+    const QDateTime time = QDateTime::fromString(value, Qt::ISODateWithMs);
     if (!time.isValid())
-        return Status::Fail(QStringLiteral("%1 %2: give a date (2026-12-06) or a UTC date and "
-                                           "time (2026-12-06T14:30)")
+        return Status::Fail(QStringLiteral("%1 %2: give an ISO 8601 date (2026-12-06) or date and "
+                                           "time (2026-12-06T14:30, with Z or +01:00 for a zone; "
+                                           "without one, local time)")
                                 .arg(name, value));
-    if (time.timeSpec() == Qt::LocalTime)
-        time.setTimeSpec(Qt::UTC);
     out = time.toUTC();
     return Status::Ok();
 }
@@ -82,6 +84,18 @@ Status applySerial(const QString& name, const QString& value, CliOptions& option
         serial.enabled = true;
         return readHexArgument(name, value, serial.address);
     }
+    if (name == QLatin1String("--serial")) {
+        serial.name = value;
+        return CheckSeriesName(value);
+    }
+    if (name == QLatin1String("--serial-overwrite")) {
+        options.serialOverwrite = true;
+        return Status::Ok();
+    }
+    if (!options.seriesOptions.contains(name))
+        options.seriesOptions.append(name);
+    if (name == QLatin1String("--serial-maximum"))
+        return readNumberArgument(name, value, 0, std::numeric_limits<qint64>::max(), serial.limit);
     if (name == QLatin1String("--serial-length")) {
         qint64 length = 0;
         const Status status = readNumberArgument(name, value, 1, 8, length);
@@ -128,6 +142,17 @@ Status applyPort(const QString& name, const QString& value, CliOptions& options)
     if (options.ports.contains(value))
         return Status::Fail(QStringLiteral("%1 %2 is given twice").arg(name, value));
     options.ports.append(value);
+    return Status::Ok();
+}
+
+Status applyLineField(const QString& name, const QString& value, CliOptions& options) {
+    LineFields& f = options.fields;
+    QString& field = name == QLatin1String("--station")    ? f.station
+                     : name == QLatin1String("--operator") ? f.operatorName
+                     : name == QLatin1String("--lot")      ? f.lot
+                     : name == QLatin1String("--product")  ? f.product
+                                                           : f.workOrder;
+    field = value;
     return Status::Ok();
 }
 
@@ -301,39 +326,54 @@ constexpr OptionEntry optionTable[] = {
      "start a new log file when the --log file does not exist\n"
      "(without it, a missing file is an error)",
      nullptr},
+    {"--serial", nullptr, OptionValue::Required, applySerial, "--serial NAME",
+     "the serial series of the log whose next number each\n"
+     "programmed chip gets (created with series create)",
+     nullptr},
     {"--serial-address", nullptr, OptionValue::Required, applySerial, "--serial-address HEX",
-     "give each programmed chip the next serial number from\n"
-     "the log, written into the buffer at HEX before program",
+     "where the chip's number goes into the buffer before\n"
+     "program (needs --serial)",
+     nullptr},
+    {"--serial-overwrite", nullptr, OptionValue::None, applySerial, "--serial-overwrite",
+     "let the serial number lie on bytes the image defines\n"
+     "(without it, such a run is refused before anything is sent)",
      nullptr},
     {"--serial-length", nullptr, OptionValue::Required, applySerial, "--serial-length N",
-     "bytes of the serial number, 1 to 8 (default 4)", nullptr},
+     "series create: bytes of a number, 1 to 8 (default 4)", nullptr},
     {"--serial-order", nullptr, OptionValue::Required, applySerial, "--serial-order msb|lsb",
-     "most (default) or least significant byte first", nullptr},
+     "series create: most (default) or least significant\nbyte first", nullptr},
     {"--serial-encoding", nullptr, OptionValue::Required, applySerial, "--serial-encoding ENC",
-     "binary (default), bcd (packed) or ascii (decimal)", nullptr},
+     "series create: binary (default), bcd (packed) or\nascii (decimal)", nullptr},
     {"--serial-first", nullptr, OptionValue::Required, applySerial, "--serial-first N",
-     "first number of the series (default 1)", nullptr},
+     "series create: first number (default 1)", nullptr},
     {"--serial-step", nullptr, OptionValue::Required, applySerial, "--serial-step N",
-     "step between numbers (default 1)", nullptr},
-    {"--serial-overwrite", nullptr, OptionValue::None,
-     [](const QString&, const QString&, CliOptions& options) {
-         options.serialOverwrite = true;
-         return Status::Ok();
-     },
-     "--serial-overwrite",
-     "let the serial number cover bytes of the image (without\n"
-     "it, such a field is refused before anything is sent)",
+     "series create: step between numbers (default 1)", nullptr},
+    {"--serial-maximum", nullptr, OptionValue::Required, applySerial, "--serial-maximum N",
+     "series create: last number (default: the largest the\nlength and encoding hold)", nullptr},
+    {"--station", nullptr, OptionValue::Required, applyLineField, "--station NAME",
+     "the station the records name (default: the host name)", nullptr},
+    {"--operator", nullptr, OptionValue::Required, applyLineField, "--operator NAME",
+     "the operator the records name", nullptr},
+    {"--lot", nullptr, OptionValue::Required, applyLineField, "--lot TEXT", "the records' lot",
      nullptr},
+    {"--work-order", nullptr, OptionValue::Required, applyLineField, "--work-order TEXT",
+     "the records' work order", nullptr},
+    {"--product", nullptr, OptionValue::Required, applyLineField, "--product TEXT",
+     "the records' product", nullptr},
     {"--from", nullptr, OptionValue::Required,
      [](const QString& name, const QString& value, CliOptions& options) {
          return readTimeArgument(name, value, false, options.exportFrom);
      },
-     "--from DATE[THH:MM]", "export: records from this time on (UTC)", nullptr},
+     "--from TIME",
+     "export, log list: records from this time on: an ISO\n"
+     "8601 date or date and time, with Z or an offset\n"
+     "(2026-12-06T14:30+01:00); without one, local time",
+     nullptr},
     {"--to", nullptr, OptionValue::Required,
      [](const QString& name, const QString& value, CliOptions& options) {
          return readTimeArgument(name, value, true, options.exportTo);
      },
-     "--to DATE[THH:MM]", "export: records before this time (a date: to its end)", nullptr},
+     "--to TIME", "export, log list: records before this time (a date:\nto its end)", nullptr},
     {"--help", "-h", OptionValue::Ignored,
      [](const QString&, const QString&, CliOptions& options) {
          options.help = true;
@@ -417,6 +457,16 @@ constexpr OperationEntry fixedOperations[] = {
      "print the 16-bit checksum of the device's part"},
     {"export", CliOperation::Export, "FILE", takeFile,
      "write the production log's records as CSV (- for\nstandard output)"},
+    {"series create", CliOperation::SeriesCreate, "NAME", takeFile,
+     "create a serial series in the log (--serial-first,\n"
+     "-step, -maximum, -length, -encoding, -order); starts\n"
+     "the log file when it does not exist"},
+    {"series list", CliOperation::SeriesList, "", nullptr, "list the log's serial series"},
+    {"log sync", CliOperation::LogSync, "", nullptr,
+     "send the records waiting in the local journal to the\nlog"},
+    {"log list", CliOperation::LogList, "", nullptr,
+     "print the last 20 records (or those of --from/--to);\n"
+     "a record never closed reads interrupted"},
     {"diff", CliOperation::Diff, "FILE", takeFile,
      "list the differences between the device's part of the\n"
      "buffer and an image file (loaded as load would)"},
@@ -454,6 +504,15 @@ const OperationEntry* findOperation(const QString& word) {
     return nullptr;
 }
 
+// A word that begins an operation ("series" of "series create").
+bool isOperationWord(const QString& word) {
+    for (const OperationEntry& op : operationTable) {
+        if (QString::fromLatin1(op.word).section(QLatin1Char(' '), 0, 0) == word)
+            return true;
+    }
+    return false;
+}
+
 int parameterCount(const OperationEntry& op) {
     const QString names = QLatin1String(op.parameterNames);
     return names.isEmpty() ? 0 : int(names.count(QLatin1Char(' '))) + 1;
@@ -468,6 +527,39 @@ QString usageRows(const QString& synopsis, const QString& help) {
                                          : left + QStringLiteral("  ");
     return left + QString(help).replace(QLatin1Char('\n'), QLatin1Char('\n') + indent) +
            QLatin1Char('\n');
+}
+
+// Serial options that would do nothing are refused: a mistyped run must not
+// quietly program chips without their numbers.
+Status checkLogOptions(const CliOptions& options) {
+    bool creates = false, logCommands = false, unitOperations = false;
+    for (const CliOperation& operation : options.operations) {
+        creates = creates || operation.kind == CliOperation::SeriesCreate;
+        logCommands = logCommands || operation.isLogCommand();
+        unitOperations = unitOperations || operation.needsUnit();
+    }
+    if (logCommands && unitOperations)
+        return Status::Fail(QStringLiteral("series and log commands run without the unit: give "
+                                           "them in a command of their own"));
+    const SerialSettings& serial = options.serial;
+    if (!creates && !options.seriesOptions.isEmpty())
+        return Status::Fail(QStringLiteral("%1 describes a serial series: give it to series "
+                                           "create NAME (a run names its series with --serial)")
+                                .arg(options.seriesOptions.first()));
+    if (!serial.enabled && (!serial.name.isEmpty() || options.serialOverwrite) && !creates)
+        return Status::Fail(QStringLiteral("%1 needs --serial-address (where the number goes)")
+                                .arg(options.serialOverwrite
+                                         ? QStringLiteral("--serial-overwrite")
+                                         : QStringLiteral("--serial %1").arg(serial.name)));
+    if (!serial.enabled)
+        return Status::Ok();
+    if (serial.name.isEmpty())
+        return Status::Fail(QStringLiteral("--serial-address needs --serial NAME, the series the "
+                                           "numbers come from (varn-cli series create NAME "
+                                           "makes one)"));
+    if (!options.log)
+        return Status::Fail(QStringLiteral("serial numbers need the production log (--log)"));
+    return serial.check();
 }
 
 } // namespace
@@ -516,7 +608,7 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
                 if (inlineValue)
                     value = *inlineValue;
                 else if (i + 1 < arguments.size() && !arguments.at(i + 1).startsWith('-') &&
-                         !findOperation(arguments.at(i + 1)))
+                         !isOperationWord(arguments.at(i + 1)))
                     value = arguments.at(++i);
             } else if (inlineValue && option->value == OptionValue::None) {
                 return Status::Fail(QStringLiteral("%1 takes no value").arg(name));
@@ -542,6 +634,9 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
         }
 
         const OperationEntry* op = findOperation(arg);
+        if (!op && i + 1 < arguments.size() &&
+            (op = findOperation(arg + QLatin1Char(' ') + arguments.at(i + 1))))
+            ++i;
         if (!op)
             return Status::Fail(QStringLiteral("unknown operation \"%1\"").arg(arg));
         QStringList parameters;
@@ -553,7 +648,8 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
                 (optionsEnded || !arguments.at(i + 1).startsWith(QLatin1String("--")));
             if (!present || arguments.at(i + 1).isEmpty())
                 return Status::Fail(
-                    QStringLiteral("%1 needs %2").arg(arg, QLatin1String(op->parameterNames)));
+                    QStringLiteral("%1 needs %2")
+                        .arg(QLatin1String(op->word), QLatin1String(op->parameterNames)));
             parameters.append(arguments.at(++i));
         }
         CliOperation operation;
@@ -568,12 +664,8 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
 
     if (options.operations.isEmpty() && !options.help && !options.version && !options.listPorts)
         return Status::Fail(QStringLiteral("no operation given"));
-    if (options.serial.enabled) {
-        if (!options.log)
-            return Status::Fail(QStringLiteral("serial numbers need the production log (--log)"));
-        if (Status status = options.serial.check(); !status)
-            return status;
-    }
+    if (Status status = checkLogOptions(options); !status)
+        return status;
     for (const CliOperation& operation : options.operations) {
         // Status lines on standard output would end up in the saved image.
         if (operation.kind == CliOperation::Save && operation.file == QLatin1String("-"))

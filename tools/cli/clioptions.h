@@ -22,13 +22,18 @@ struct CliOperation {
         Export,
         Diff,
         Crc32,
+        // The production log's own commands: they run alone (export may go with them).
+        SeriesCreate,
+        SeriesList,
+        LogSync,
+        LogList,
         Identify,
         Function, // a device function of the function table: see `function`
         Run,
         Reset,
     };
     Kind kind = Clear;
-    QString file;     // load, save, export, diff
+    QString file;     // load, save, export, diff; the series' name for series create
     qint64 start = 0; // fill
     qint64 length = 0;
     quint8 value = 0xFF;
@@ -38,6 +43,7 @@ struct CliOperation {
     bool needsUnit() const { return kind >= Identify; }
     // A function of the function window (the load sequence goes first).
     bool isDeviceFunction() const { return kind == Function; }
+    bool isLogCommand() const { return kind >= SeriesCreate && kind <= LogList; }
 };
 
 struct CliOptions {
@@ -68,10 +74,15 @@ struct CliOptions {
     // --log [PATH|URL]: an empty value means varn-log.sqlite in the current
     // folder. Unset: no record is written (export still reads the default).
     std::optional<QString> log;
-    bool createLog = false;       // --create-log: a log file that does not exist is started
-    SerialSettings serial;        // --serial-*; enabled by --serial-address
-    bool serialOverwrite = false; // --serial-overwrite: the field may cover image bytes
-    QDateTime exportFrom;         // --from, --to: export's time range (UTC)
+    bool createLog = false; // --create-log: a log file that does not exist is started
+    // --serial NAME and --serial-address: the run's series and where its
+    // number goes (enabled by the address); --serial-first, -step, -maximum,
+    // -length, -encoding and -order describe a series for series create.
+    SerialSettings serial;
+    QStringList seriesOptions;    // the describing options given
+    bool serialOverwrite = false; // --serial-overwrite: the field may lie on image bytes
+    LineFields fields;            // --station, --operator, --lot, --work-order, --product
+    QDateTime exportFrom;         // --from, --to: export's and log list's time range (UTC)
     QDateTime exportTo;
     QList<CliOperation> operations;
 };

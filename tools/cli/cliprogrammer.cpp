@@ -1,5 +1,7 @@
 #include "cliprogrammer.h"
 
+#include "clilog.h"
+
 #include "core/bufferops.h"
 #include "core/config.h"
 #include "core/crc32.h"
@@ -167,6 +169,7 @@ SessionSettings CliProgrammer::sessionSettings() const {
                                 : options.portPath;
     settings.context.imageFile = imageFile;
     settings.context.imagePath = imagePath;
+    settings.context.fields = options.fields;
     settings.expectCrc32 = options.expectCrc32;
     return settings;
 }
@@ -592,6 +595,9 @@ int RunCli(const QStringList& arguments) {
         console.result(FormatPortList(ListPorts(QDir::currentPath(), SystemPorts())).chopped(1));
         return ExitOk;
     }
+
+    if (OnlyLogCommands(options))
+        return RunLogCommands(options, console);
 
     // 70 kB of buffer: not on the stack.
     auto state = std::make_unique<AppState>();

@@ -1,0 +1,97 @@
+#include "clilog.h"
+
+#include "exitstatus.h"
+#include "production/logcommands.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace varn {
+
+namespace {
+
+// Log records shown by log list without --from or --to.
+constexpr int ListedRecords = 20;
+
+int report(const Status& status, CliConsole& console) {
+    if (!status) {
+        console.error(status.message);
+        return ExitLog;
+    }
+    if (!status.message.isEmpty())
+        console.info(status.message);
+    return ExitOk;
+}
+
+int exportTo(const QString& location, const CliOptions& options, const QString& path,
+             CliConsole& console) {
+    QByteArray csv;
+    int count = 0;
+    if (const int status = report(
+            ExportCsv(location, options.exportFrom, options.exportTo, &csv, &count), console);
+        status != ExitOk)
+        return status;
+    QFile file;
+    const bool opened = path == QLatin1String("-")
+                            ? file.open(stdout, QIODevice::WriteOnly)
+                            : (file.setFileName(path), file.open(QIODevice::WriteOnly));
+    if (!opened || file.write(csv) != csv.size() || !file.flush()) {
+        console.error(QStringLiteral("%1: cannot write: %2").arg(path, file.errorString()));
+        return ExitFile;
+    }
+    if (path != QLatin1String("-"))
+        console.info(QStringLiteral("Exported %1 records to %2").arg(count).arg(path));
+    return ExitOk;
+}
+
+} // namespace
+
+bool OnlyLogCommands(const CliOptions& options) {
+    bool any = false;
+    for (const CliOperation& operation : options.operations) {
+        if (!operation.isLogCommand() && operation.kind != CliOperation::Export)
+            return false;
+        any = any || operation.isLogCommand();
+    }
+    return any;
+}
+
+int RunLogCommands(const CliOptions& options, CliConsole& console) {
+    const QString location = options.log.value_or(QString()).isEmpty()
+                                 ? QDir::current().filePath(QString::fromLatin1(DefaultLogFileName))
+                                 : *options.log;
+    for (const CliOperation& operation : options.operations) {
+        int status = ExitOk;
+        QStringList lines;
+        switch (operation.kind) {
+        case CliOperation::SeriesCreate: {
+            SerialSettings series = options.serial;
+            series.name = operation.file;
+            status = report(CreateSeriesIn(location, series), console);
+            break;
+        }
+        case CliOperation::SeriesList:
+            status = report(SeriesLines(location, &lines), console);
+            break;
+        case CliOperation::LogSync:
+            status = report(SyncJournal(location), console);
+            break;
+        case CliOperation::LogList:
+            status = report(
+                RecordLines(location, options.exportFrom, options.exportTo, ListedRecords, &lines),
+                console);
+            break;
+        default:
+            status = exportTo(location, options, operation.file, console);
+            break;
+        }
+        // What was asked for is printed even when quiet.
+        for (const QString& line : lines)
+            console.result(line);
+        if (status != ExitOk)
+            return status;
+    }
+    return ExitOk;
+}
+
+} // namespace varn
