@@ -1,6 +1,39 @@
 #include "postgreslog.h"
 
+#include <QSqlDriver>
+#include <dlfcn.h>
+
 namespace varn {
+
+namespace {
+
+// libpq's notice processor, reached through the library the driver loaded:
+// the log needs no libpq headers or link of its own.
+using NoticeProcessor = void (*)(void*, const char*);
+using SetNoticeProcessor = NoticeProcessor (*)(void*, NoticeProcessor, void*);
+
+void dropNotice(void*, const char*) {}
+
+// libpq prints what the server says outside a query (notices, "FATAL:
+// terminating connection due to administrator command" when it restarts) on
+// standard error; a production line's output is its own, and whatever matters
+// comes back as an error of the statement that meets it.
+void silenceNotices(const QSqlDatabase& db) {
+    const QVariant handle = db.driver()->handle();
+    if (qstrcmp(handle.typeName(), "PGconn*") != 0)
+        return;
+    static const SetNoticeProcessor setProcessor = [] {
+        void* library = dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
+        return library
+                   ? reinterpret_cast<SetNoticeProcessor>(dlsym(library, "PQsetNoticeProcessor"))
+                   : SetNoticeProcessor();
+    }();
+    void* connection = *static_cast<void* const*>(handle.constData());
+    if (setProcessor && connection)
+        setProcessor(connection, dropNotice, nullptr);
+}
+
+} // namespace
 
 Status PostgresLog::configure(QSqlDatabase& db, const LogOpenOptions&) {
     db.setHostName(where.host);
@@ -25,8 +58,9 @@ Status PostgresLog::configure(QSqlDatabase& db, const LogOpenOptions&) {
 }
 
 QString PostgresLog::prepareConnection(QSqlDatabase& db) {
-    // libpq prints the server's notices on standard error ("relation already
-    // exists, skipping" on every run); a production line's output is its own.
+    silenceNotices(db);
+    // Nor does the server send what a run need not hear ("relation already
+    // exists, skipping" on every run).
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SET client_min_messages TO error")))
         return sql::ErrorText(query.lastError());

@@ -167,7 +167,9 @@ Status SqlLog::openConnection() {
         lastFailure = db.lastError();
         return fail(QStringLiteral("cannot open"), ErrorText(lastFailure));
     }
-    if (const QString refused = prepareConnection(db); !refused.isEmpty()) {
+    if (QString refused = prepareConnection(db); !refused.isEmpty()) {
+        if (!db.isOpen()) // the driver saw the server go
+            refused = QStringLiteral("the server closed the connection at once");
         db.close();
         return fail(QStringLiteral("cannot open"), refused);
     }
@@ -175,10 +177,17 @@ Status SqlLog::openConnection() {
 }
 
 bool SqlLog::reconnectIfLost() {
-    if (answers())
+    if (db.isOpen() && answers())
         return false;
     db.close();
     return bool(openConnection());
+}
+
+Status SqlLog::ensureOpen(const QString& what) {
+    reconnectIfLost();
+    if (db.isOpen())
+        return Status::Ok();
+    return fail(what, ErrorText(lastFailure));
 }
 
 Status SqlLog::createOrUpgrade() {
@@ -306,7 +315,8 @@ Status SqlLog::createSeries(const SerialSettings& series) {
                     QStringLiteral("it needs a name"));
     if (const Status valid = series.check(); !valid)
         return fail(what, valid.message);
-    reconnectIfLost();
+    if (const Status open = ensureOpen(what); !open)
+        return open;
     QSqlQuery query(db);
     if (!Exec(query, QStringLiteral("SELECT name FROM serial_series WHERE name = ?"),
               {series.name}))
@@ -325,6 +335,8 @@ Status SqlLog::createSeries(const SerialSettings& series) {
 
 Status SqlLog::seriesList(QList<SerialSettings>* out) {
     out->clear();
+    if (const Status open = ensureOpen(QStringLiteral("cannot read the serial series")); !open)
+        return open;
     QSqlQuery query(db);
     if (!Exec(query, QStringLiteral("SELECT %1 FROM serial_series ORDER BY name")
                          .arg(QLatin1String(SeriesColumns))))
@@ -336,7 +348,8 @@ Status SqlLog::seriesList(QList<SerialSettings>* out) {
 
 Status SqlLog::loadSeries(SerialSettings& serial) {
     const QString what = QStringLiteral("cannot read the serial series %1").arg(serial.series());
-    reconnectIfLost();
+    if (const Status open = ensureOpen(what); !open)
+        return open;
     QSqlQuery query(db);
     if (!Exec(query,
               QStringLiteral("SELECT %1 FROM serial_series WHERE name = ?")
@@ -363,6 +376,8 @@ Status SqlLog::takeSerial(const SerialSettings& serial, bool allocate, qint64* n
                                   : QStringLiteral("cannot read the next serial number");
     if (const Status valid = serial.check(); !valid)
         return fail(what, valid.message);
+    if (!db.isOpen() && !openConnection())
+        return fail(what, ErrorText(lastFailure));
     if (allocate && !begin())
         return fail(what, ErrorText(lastFailure));
     QSqlQuery query(db);
@@ -592,7 +607,8 @@ Status SqlLog::writeRecord(ChipRecord& record) {
 Status SqlLog::select(const QString& sqlTail, const QList<QVariant>& values,
                       QList<ChipRecord>* out) {
     out->clear();
-    reconnectIfLost();
+    if (const Status open = ensureOpen(QStringLiteral("cannot read the records")); !open)
+        return open;
     QSqlQuery query(db);
     query.setForwardOnly(true);
     if (!Exec(query,

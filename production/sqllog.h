@@ -86,6 +86,8 @@ private:
     Status openConnection();
     // True when the connection had dropped and is back.
     bool reconnectIfLost();
+    // The connection, made again if it dropped; or the failure for what.
+    Status ensureOpen(const QString& what);
     Status createOrUpgrade();
     Status upgradeToVersion2(QSqlQuery& query);
     Status select(const QString& sqlTail, const QList<QVariant>& values, QList<ChipRecord>* out);

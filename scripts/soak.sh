@@ -33,6 +33,9 @@ for program in "$cli" "$unit"; do
 done
 if [ $((chips % units)) -ne 0 ]; then echo "soak: CHIPS must be a multiple of UNITS"; exit 2; fi
 rounds=$((chips / units))
+# The rounds of the two kill -9s: early on station 1, late on station 2.
+kill1=$((rounds < 3 ? rounds : 3))
+kill2=$((rounds > 2 ? rounds - 2 : 1))
 
 # --- a throwaway PostgreSQL server (as tools/pgserver does it) ---------------
 bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
@@ -75,22 +78,26 @@ fault() {
     [ $((RANDOM % 16)) -eq 0 ] && echo --close-after $((RANDOM % 1500 + 10))
 }
 
-# kill -9 of the running varn-cli once a chip of the run is being programmed.
-kill_when_programming() {
-    local pid=$1 first=$2 i
+# Waits until the chip is being programmed (its first program block came).
+when_programming() {
+    local i
     for i in $(seq 1 500); do
-        if grep -qs '^14 ' "$work/chips/chip-$first.frames"; then
-            sleep 0.05
-            kill -9 "$pid" 2>/dev/null && echo "soak: kill -9 of varn-cli (chips $first..)"
-            return
-        fi
+        grep -qs '^14 ' "$work/chips/chip-$1.frames" && return 0
         sleep 0.02
     done
+    return 1
 }
 
-restart_database() {
-    sleep 0.3
-    echo "soak: database restart"
+# kill -9 of the running varn-cli in the middle of a chip.
+kill_when_programming() {
+    when_programming "$2" && sleep 0.05 && kill -9 "$1" 2>/dev/null &&
+        echo "soak: kill -9 of varn-cli while programming chips $2.."
+}
+
+# A 2-second database restart while chips are being programmed.
+restart_when_programming() {
+    when_programming "$1" || return
+    echo "soak: database restart while programming chips $1.."
     pgctl -m fast stop
     sleep 2
     pgctl start
@@ -118,13 +125,13 @@ station() {
             --serial soak --serial-address 10 "${ports[@]}" load ../image.bin erase blank program verify \
             >"run-$r.out" 2>&1 &
         local clipid=$!
-        if { [ "$s" -eq 1 ] && [ "$r" -eq 3 ]; } || { [ "$s" -eq 2 ] && [ "$r" -eq $((rounds - 2)) ]; }; then
+        if { [ "$s" -eq 1 ] && [ "$r" -eq "$kill1" ]; } || { [ "$s" -eq 2 ] && [ "$r" -eq "$kill2" ]; }; then
             kill_when_programming $clipid "$first"
         fi
         if [ "$s" -eq "$stations" ] && [ "$r" -eq $(((rounds + 1) / 2)) ]; then
-            restart_database &
+            restart_when_programming "$first" &
         fi
-        wait $clipid
+        { wait $clipid; } 2>/dev/null
         echo "$r $?" >>statuses
         kill -TERM "${pids[@]}" 2>/dev/null
         wait "${pids[@]}" 2>/dev/null
