@@ -383,10 +383,12 @@ private slots:
         NEED_LOCATION(kind, where);
         OPEN_LOG(log, where, options());
         const qint64 n = 7000 + sqliteCounter;
-        ChipRecord first = sampleRecord(true, n), second = sampleRecord(true, n);
+        // Opened before the first byte: no program byte yet, the number held.
+        ChipRecord first = sampleRecord(true, n, false), second = sampleRecord(true, n, false);
         ChipRecord refused = sampleRecord(false, n, false);
         QVERIFY(log->openRecord(first));
         VERIFY_CONTAINS(log->openRecord(second).message, "cannot open the record: ");
+        first.programBytesSent = true;
         QVERIFY(log->closeRecord(first));
         QVERIFY(log->writeRecord(refused)); // no byte: holds nothing
         ChipRecord again = sampleRecord(false, n);
