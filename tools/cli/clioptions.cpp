@@ -506,7 +506,7 @@ const OperationEntry* findOperation(const QString& word) {
 
 // A word that begins an operation ("series" of "series create").
 bool isOperationWord(const QString& word) {
-    for (const OperationEntry& op : operationTable) {
+    for (const OperationEntry& op : Operations()) {
         if (QString::fromLatin1(op.word).section(QLatin1Char(' '), 0, 0) == word)
             return true;
     }
