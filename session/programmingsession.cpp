@@ -66,7 +66,17 @@ ProgrammingSession::~ProgrammingSession() {
 
 void ProgrammingSession::setSettings(const SessionSettings& settings) {
     const bool logChanged = settings.logLocation != current.logLocation;
+    const SerialSettings loaded = current.serial;
     current = settings;
+    // The series' definition the log gave (openLog) holds while the log and
+    // the series stay.
+    if (!logChanged && log && !loaded.name.isEmpty() && loaded.name == current.serial.name) {
+        const qint64 address = current.serial.address;
+        const bool enabled = current.serial.enabled;
+        current.serial = loaded;
+        current.serial.address = address;
+        current.serial.enabled = enabled;
+    }
     // The unit's own word on its name and version.
     if (!identity.isEmpty())
         current.context.setUnit(identity);
