@@ -122,7 +122,7 @@ station() {
             ports+=(--port "$(head -1 "$out")")
         done
         "$cli" -q --log "$url" --station "soak-$s" --timeout 300 --retries 2 --device "FLASH 8K" \
-            --serial soak --serial-address 10 "${ports[@]}" load ../image.bin erase blank program verify \
+            --serial soak --serial-address 10 --serial-overwrite "${ports[@]}" load ../image.bin erase blank program verify \
             >"run-$r.out" 2>&1 &
         local clipid=$!
         if { [ "$s" -eq 1 ] && [ "$r" -eq "$kill1" ]; } || { [ "$s" -eq 2 ] && [ "$r" -eq "$kill2" ]; }; then
