@@ -164,10 +164,11 @@ for n in range(1, total + 1):
     except OSError:
         pass
     chips[n] = (got_byte, serial)
-records = []
+records, every = [], []
 try:
     with open(os.path.join(work, "records.csv"), newline="") as f:
-        records = [r for r in csv.DictReader(f) if r["serial_series"] == "soak"]
+        every = list(csv.DictReader(f))
+        records = [r for r in every if r["serial_series"] == "soak"]
 except OSError:
     pass
 programmed = [n for n, (b, _) in chips.items() if b]
@@ -191,7 +192,9 @@ print("chips that received a byte:     %d" % len(programmed))
 print("serial numbers read back:       %d (distinct %d)" % (sum(len(v) for v in numbers.values()), len(numbers)))
 print("numbers in more than one chip:  %d %s" % (len(twice), sorted(twice.items())[:10]))
 print("records (series soak):          %d  %s" % (len(records), ", ".join("%s %d" % kv for kv in sorted(results.items()))))
-print("interrupted records:            %d" % results.get("interrupted", 0))
+print("records (all):                  %d" % len(every))
+print("interrupted records:            %d (with a number: %d)" % (
+    sum(1 for r in every if r["result"] == "interrupted"), results.get("interrupted", 0)))
 print("records with program bytes:     %d" % sum(1 for r in records if r.get("program_bytes_sent") == "1"))
 print("numbers with 2+ spent records:  %d" % len(spent_twice))
 print("programmed chips, no record:    %d %s" % (len(lost), lost[:10]))
