@@ -78,11 +78,14 @@ fault() {
     [ $((RANDOM % 16)) -eq 0 ] && echo --close-after $((RANDOM % 1500 + 10))
 }
 
-# Waits until the chip is being programmed (its first program block came).
+# Waits until a chip of the run from chip $1 is being programmed (its first
+# program block came).
 when_programming() {
-    local i
+    local i u
     for i in $(seq 1 500); do
-        grep -qs '^14 ' "$work/chips/chip-$1.frames" && return 0
+        for u in $(seq 0 $((units - 1))); do
+            grep -qs '^14 ' "$work/chips/chip-$(($1 + u)).frames" && return 0
+        done
         sleep 0.02
     done
     return 1
