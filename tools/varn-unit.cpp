@@ -295,7 +295,10 @@ private:
     // written while earlier ones are still on the wire follow them without a
     // gap, so they must be stamped when they are written, not when this wait
     // is over.
-    void receiveUntil(const timespec& deadline) {
+    //
+    // By value: the deadline comes from arrivedAt, which the bytes taken in
+    // here may reallocate.
+    void receiveUntil(const timespec deadline) {
         uint8_t chunk[4096];
         while (!stopRequested) {
             timespec t = now();
