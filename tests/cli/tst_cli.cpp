@@ -753,20 +753,12 @@ private slots:
         QTest::newRow("wrong image: no chip counted")
             << QStringList{"--expect-crc32", "12345678"} << false << QList<QByteArray>{"", "q\n"}
             << FileError << "Total: 0 chips, 0 passed, 0 failed, yield 0.0 %" << next;
-        QTest::newRow("next serial number") << QStringList{"--log",
-                                                           "log.sqlite",
-                                                           "--create-log",
-                                                           "--serial-address",
-                                                           "F0",
-                                                           "--serial-first",
-                                                           "7",
-                                                           "--serial-overwrite",
-                                                           "erase",
-                                                           "program",
-                                                           "verify"}
-                                            << false << QList<QByteArray>{"", "\n", "q\n"} << Ok
-                                            << "Total: 2 chips, 2 passed, 0 failed, yield 100.0 %"
-                                            << "Next chip (serial 8): Enter continues, q ends.";
+        QTest::newRow("next serial number")
+            << QStringList{"--log", "log.sqlite",         "--serial", "s",       "--serial-address",
+                           "F0",    "--serial-overwrite", "erase",    "program", "verify"}
+            << false << QList<QByteArray>{"", "\n", "q\n"} << Ok
+            << "Total: 2 chips, 2 passed, 0 failed, yield 100.0 %"
+            << "Next chip (serial 8): Enter continues, q ends.";
     }
     void repeat() {
         QFETCH(QStringList, options);
@@ -782,6 +774,10 @@ private slots:
             memory[0x10] = 0;
         VirtualUnit unit(ws.unitArguments(memory));
         START_UNIT(unit);
+        if (options.contains("--serial"))
+            CHECK_RUN(
+                ws.run({"--log", "log.sqlite", "--serial-first", "7", "series", "create", "s"}),
+                Ok);
         QProcess process;
         process.setWorkingDirectory(ws.dir.path());
         process.setProcessEnvironment(ws.environment());
@@ -896,7 +892,8 @@ private slots:
         QByteArray badChip = blank(65536);
         badChip[0x10] = 0;
         std::vector<std::unique_ptr<VirtualUnit>> units;
-        QStringList arguments{"--json",           "--log", "log.sqlite",        "--create-log",
+        CHECK_RUN(ws.run({"--log", "log.sqlite", "series", "create", "s"}), Ok);
+        QStringList arguments{"--json",           "--log", "log.sqlite",        "--serial", "s",
                               "--serial-address", "F0",    "--serial-overwrite"};
         for (const int fault : faults) {
             units.push_back(std::make_unique<VirtualUnit>(
