@@ -1,5 +1,6 @@
 #include "clioptions.h"
 
+#include "exitstatus.h"
 #include "functions/functiontable.h"
 
 #include "core/hextext.h"
@@ -682,6 +683,26 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
     return Status::Ok();
 }
 
+QList<CliHelpRow> CliOperationRows() {
+    QList<CliHelpRow> rows;
+    for (const OperationEntry& op : Operations()) {
+        QString synopsis = QLatin1String(op.word);
+        if (*op.parameterNames)
+            synopsis += QLatin1Char(' ') + QLatin1String(op.parameterNames);
+        rows.append({synopsis, QLatin1String(op.help)});
+    }
+    return rows;
+}
+
+QList<CliHelpRow> CliOptionRows() {
+    QList<CliHelpRow> rows;
+    for (const OptionEntry& option : optionTable) {
+        if (option.synopsis)
+            rows.append({QLatin1String(option.synopsis), QLatin1String(option.help)});
+    }
+    return rows;
+}
+
 QString CliUsage() {
     QString text = QStringLiteral(
         "Usage: varn-cli [options] operation...\n"
@@ -691,37 +712,18 @@ QString CliUsage() {
         "The first operation that fails ends the run.\n"
         "\n"
         "Operations:\n");
-    for (const OperationEntry& op : Operations()) {
-        QString synopsis = QLatin1String(op.word);
-        if (*op.parameterNames)
-            synopsis += QLatin1Char(' ') + QLatin1String(op.parameterNames);
-        text += usageRows(synopsis, QLatin1String(op.help));
-    }
+    for (const CliHelpRow& row : CliOperationRows())
+        text += usageRows(row.synopsis, row.help);
     text += QStringLiteral("\nOptions:\n");
-    for (const OptionEntry& option : optionTable) {
-        if (option.synopsis)
-            text += usageRows(QLatin1String(option.synopsis), QLatin1String(option.help));
-    }
-    return text + QStringLiteral(
-                      "\n"
-                      "Exit status:\n"
-                      "  0  every operation succeeded (on every unit)\n"
-                      "  1  verify, blank check or compare found a wrong byte, or diff a\n"
-                      "     difference\n"
-                      "  2  usage or configuration error\n"
-                      "  3  communication error (port cannot be opened, the unit did not answer)\n"
-                      "  4  file error (an image file could not be loaded or saved,\n"
-                      "     or a load stored nothing, or its content is another format\n"
-                      "     than its name says, or it left data out without\n"
-                      "     --allow-partial,\n"
-                      "     or the buffer's CRC-32 is not that of --expect-crc32)\n"
-                      "  5  production log error (it cannot be opened, so nothing was sent;\n"
-                      "     or the record could not be written: the record goes to\n"
-                      "     standard error)\n"
-                      "  130  stopped by Ctrl+C (SIGINT) at a block boundary\n"
-                      "  143  stopped by SIGTERM at a block boundary\n"
-                      "With several units or --repeat the status is the most severe of any\n"
-                      "unit and run: 2, then 5, then 4, then 3, then 1.\n");
+    for (const CliHelpRow& row : CliOptionRows())
+        text += usageRows(row.synopsis, row.help);
+    text += QStringLiteral("\nExit status:\n");
+    for (const ExitStatusRow& row : ExitStatusRows)
+        text +=
+            QStringLiteral("  %1  ").arg(row.status, -3) +
+            QString::fromUtf8(row.meaning).replace(QLatin1Char('\n'), QStringLiteral("\n       ")) +
+            QLatin1Char('\n');
+    return text + QLatin1String(ExitStatusNote) + QLatin1Char('\n');
 }
 
 } // namespace varn

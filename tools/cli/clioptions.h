@@ -94,7 +94,20 @@ bool IsPortNumber(const QString& port);
 // is wrong with which argument, without the program name.
 Status ParseCliArguments(const QStringList& arguments, CliOptions& options);
 
-// The --help text, exit statuses included.
+// One row of --help and of the manual page: what is typed and what it does
+// ("\n" ends a line of --help; the manual page fills the lines).
+struct CliHelpRow {
+    QString synopsis;
+    QString help;
+};
+
+// The operation and option tables' rows, in --help's order. The manual page
+// is generated from these (tools/cli/climanpage.cpp), so a new row shows in
+// both.
+QList<CliHelpRow> CliOperationRows();
+QList<CliHelpRow> CliOptionRows();
+
+// The --help text, exit statuses (exitstatus.h) included.
 QString CliUsage();
 
 } // namespace varn

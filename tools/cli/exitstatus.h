@@ -17,4 +17,33 @@ enum ExitStatus : int {
     ExitTerminated = 143,  // stopped by SIGTERM
 };
 
+// The table --help, the manual page and the README's table list, in this
+// order ("\n" breaks --help's line). A new status is a new row here.
+struct ExitStatusRow {
+    int status;
+    const char* meaning;
+};
+
+inline constexpr ExitStatusRow ExitStatusRows[] = {
+    {ExitOk, "every operation succeeded (on every unit)"},
+    {ExitMismatch, "verify, blank check or compare found a wrong byte, or diff a\ndifference"},
+    {ExitUsage, "usage or configuration error"},
+    {ExitCommunication, "communication error (port cannot be opened, the unit did not answer)"},
+    {ExitFile, "file error (an image file could not be loaded or saved,\n"
+               "or a load stored nothing, or its content is another format\n"
+               "than its name says, or it left data out without\n"
+               "--allow-partial,\n"
+               "or the buffer's CRC-32 is not that of --expect-crc32)"},
+    {ExitLog, "production log error (it cannot be opened, so nothing was sent;\n"
+              "or the record could not be written: the record goes to\n"
+              "standard error)"},
+    {ExitInterrupted, "stopped by Ctrl+C (SIGINT) at a block boundary"},
+    {ExitTerminated, "stopped by SIGTERM at a block boundary"},
+};
+
+// Said after the table.
+inline constexpr char ExitStatusNote[] = "With several units or --repeat the status is the most "
+                                         "severe of any\nunit and run: 2, then 5, then 4, then 3, "
+                                         "then 1.";
+
 } // namespace varn
