@@ -1,27 +1,58 @@
+#include "core/firststart.h"
+#include "core/wholefile.h"
+#include "ui/firststart.h"
 #include "ui/mdimain.h"
 #include "varn_version.h"
+#include "widgets/messagebox.h"
 
 #include <QApplication>
 #include <QDir>
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 int main(int argc, char** argv) {
     // Answered before any window system is needed, so that it works from a
     // plain terminal or a package check.
+    std::optional<QByteArray> workDir; // --workdir DIR
+    bool userWorkDir = false;          // --user-workdir: the menu entry's folder
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("varn %s\n", VARN_VERSION);
+            std::printf("varn %s\n%s\n", VARN_VERSION, VARN_LICENCE_NOTE);
             return 0;
         }
+        if (std::strcmp(argv[i], "--workdir") == 0 && i + 1 < argc)
+            workDir = QByteArray(argv[++i]);
+        else if (std::strncmp(argv[i], "--workdir=", 10) == 0)
+            workDir = QByteArray(argv[i] + 10);
+        else if (std::strcmp(argv[i], "--user-workdir") == 0)
+            userWorkDir = true;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(VARN_VERSION));
+    const QString defaults = varn::DefaultsDir(QCoreApplication::applicationDirPath());
+    // Configuration comes from the folder the program is started in, or the
+    // one it is told.
+    QString dir = workDir ? varn::DecodeFileName(*workDir) : QDir::currentPath();
+    if (userWorkDir) {
+        // The menu entry's folder belongs to the program: its first start
+        // fills it with the defaults without asking.
+        dir = varn::UserWorkDir();
+        if (varn::InspectConfigFolder(dir) == varn::ConfigFolder::Empty) {
+            if (const varn::Status made = varn::CreateConfiguration(dir, defaults); !made) {
+                varn::ShowMessage(nullptr, QStringLiteral("VARN"), made.message,
+                                  varn::MsgIcon::Critical);
+                return 1;
+            }
+        }
+    }
     varn::AppState state;
-    // Configuration comes from the folder the program is started in.
-    auto window = varn::StartUp(state, QDir::currentPath());
+    QString folder;
+    auto window = varn::StartInFolder(state, dir, defaults, varn::ChooseFolderDialog, &folder);
     if (!window)
         return 1;
+    // Relative paths (file dialogs, comN links) follow the working folder.
+    QDir::setCurrent(folder);
     return app.exec();
 }

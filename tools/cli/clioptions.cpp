@@ -177,6 +177,15 @@ constexpr OptionEntry optionTable[] = {
      "same time, each line is prefixed with its port, and a\n"
      "table of the results ends the run",
      nullptr},
+    {"--workdir", nullptr, OptionValue::Required,
+     [](const QString&, const QString& value, CliOptions& options) {
+         options.workDir = value;
+         return Status::Ok();
+     },
+     "--workdir DIR",
+     "read varn.cfg, varn.dev, auto.cfg and the comN links\n"
+     "from DIR instead of the current folder",
+     nullptr},
     {"--repeat", nullptr, OptionValue::None,
      [](const QString&, const QString&, CliOptions& options) {
          options.repeat = true;

@@ -55,6 +55,7 @@ struct CliOptions {
     bool repeat = false;           // --repeat: ask for the next chip(s) after each run
     int timeoutMs = 1000;          // --timeout MS: reply wait of block requests
     int retries = 0;               // --retries N: block requests sent again
+    QString workDir;               // --workdir DIR: the configuration's folder
     QString device;                // --device NAME or table index
     Format format = Format::ByName;
     qint64 fileOffset = 0;

@@ -587,12 +587,16 @@ int RunCli(const QStringList& arguments) {
         return ExitOk;
     }
     if (options.version) {
-        console.result(QStringLiteral("varn-cli " VARN_VERSION));
+        console.result(QStringLiteral("varn-cli " VARN_VERSION "\n" VARN_LICENCE_NOTE));
         return ExitOk;
     }
+    // Image files stay relative to the current folder; the configuration and
+    // the comN links come from the working folder.
+    const QString workDir =
+        options.workDir.isEmpty() ? QDir::currentPath() : QDir(options.workDir).absolutePath();
     if (options.listPorts) {
         // Needs no configuration: it is how a user finds the port to configure.
-        console.result(FormatPortList(ListPorts(QDir::currentPath(), SystemPorts())).chopped(1));
+        console.result(FormatPortList(ListPorts(workDir, SystemPorts())).chopped(1));
         return ExitOk;
     }
 
@@ -601,7 +605,7 @@ int RunCli(const QStringList& arguments) {
 
     // 70 kB of buffer: not on the stack.
     auto state = std::make_unique<AppState>();
-    if (const Status started = Main(*state, QDir::currentPath()); !started) {
+    if (const Status started = Main(*state, workDir); !started) {
         console.error(QStringLiteral("varn-cli: ") + started.message);
         return ExitUsage;
     }
