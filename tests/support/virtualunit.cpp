@@ -6,39 +6,39 @@
 
 namespace varn::test {
 
-VirtualUnit::VirtualUnit(const QStringList& arguments) : m_arguments(arguments) {}
+VirtualUnit::VirtualUnit(const QStringList& arguments) : unitArguments(arguments) {}
 
 VirtualUnit::~VirtualUnit() {
     stop();
 }
 
 bool VirtualUnit::waitForExit(int timeoutMs) {
-    return !isRunning() || m_process.waitForFinished(timeoutMs);
+    return !isRunning() || process.waitForFinished(timeoutMs);
 }
 
 QString VirtualUnit::logPath() const {
-    return m_dir.filePath("frames.log");
+    return scratch.filePath("frames.log");
 }
 
 bool VirtualUnit::fail(const QString& error) {
-    m_error = error;
+    failure = error;
     return false;
 }
 
 bool VirtualUnit::start(int timeoutMs) {
-    if (!m_dir.isValid())
+    if (!scratch.isValid())
         return fail("no temporary folder");
-    m_process.start(QStringLiteral(VARN_UNIT_PATH), m_arguments + QStringList{"--log", logPath()});
-    if (!m_process.waitForStarted(timeoutMs))
-        return fail("varn-unit did not start: " + m_process.errorString());
+    process.start(QStringLiteral(VARN_UNIT_PATH), unitArguments + QStringList{"--log", logPath()});
+    if (!process.waitForStarted(timeoutMs))
+        return fail("varn-unit did not start: " + process.errorString());
     QDeadlineTimer deadline(timeoutMs);
-    while (!m_process.canReadLine()) {
-        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
+    while (!process.canReadLine()) {
+        if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
             return fail("varn-unit printed no path: " + errorOutput());
-        m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
     }
-    m_path = QString::fromLocal8Bit(m_process.readLine()).trimmed();
-    return !m_path.isEmpty();
+    terminal = QString::fromLocal8Bit(process.readLine()).trimmed();
+    return !terminal.isEmpty();
 }
 
 QList<QByteArray> VirtualUnit::frames() const {
@@ -65,15 +65,15 @@ bool VirtualUnit::waitForFrames(int n, int timeoutMs) const {
 void VirtualUnit::stop() {
     if (!isRunning())
         return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
+    process.terminate();
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(3000);
     }
 }
 
 QString VirtualUnit::errorOutput() {
-    return QString::fromLocal8Bit(m_process.readAllStandardError());
+    return QString::fromLocal8Bit(process.readAllStandardError());
 }
 
 } // namespace varn::test

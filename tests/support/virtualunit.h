@@ -34,31 +34,31 @@ public:
     // pseudo-terminal path. False with error() set when it did not.
     bool start(int timeoutMs = 5000);
     // The pseudo-terminal the host opens (e.g. /dev/pts/7).
-    QString path() const { return m_path; }
+    QString path() const { return terminal; }
     QString logPath() const;
     // A folder that lives as long as this object (for --link, --memory, ...).
-    QString tempDir() const { return m_dir.path(); }
+    QString tempDir() const { return scratch.path(); }
     // Every complete frame received so far, length byte included, in order.
     QList<QByteArray> frames() const;
     // Waits until at least n frames are logged; false after timeoutMs.
     bool waitForFrames(int n, int timeoutMs = 3000) const;
-    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    bool isRunning() const { return process.state() != QProcess::NotRunning; }
     // Waits for the unit to end by itself (e.g. after --close-after).
     bool waitForExit(int timeoutMs = 3000);
     // Ends the unit with SIGTERM (it saves --save-memory and removes its
     // --link) and waits for it to exit.
     void stop();
-    QString error() const { return m_error; }
+    QString error() const { return failure; }
     // The unit's standard error output (diagnostics when a start failed).
     QString errorOutput();
 
 private:
     bool fail(const QString& error);
-    QTemporaryDir m_dir;
-    QStringList m_arguments;
-    QProcess m_process;
-    QString m_path;
-    QString m_error;
+    QTemporaryDir scratch;
+    QStringList unitArguments;
+    QProcess process;
+    QString terminal;
+    QString failure;
 };
 
 } // namespace varn::test
