@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
-# Builds varn-cli, varn-unit and the command-line tests with ThreadSanitizer
-# into build-tsan/ and runs the tests of several units at once: varn-cli then
-# drives every unit from a thread of its own, and any data race between the
-# units' links and engines ends it with status 66, which fails the test.
-#   scripts/tsan.sh [test function ...]   (default: severalUnits)
+# Builds varn-cli, varn-unit, the command-line tests and the session tests
+# with ThreadSanitizer into build-tsan/ and runs the tests of several units at
+# once and the session tests: varn-cli then drives every unit from a thread of
+# its own, a session runs on a worker thread, and any data race ends the test
+# with status 66, which fails the run.
+#   scripts/tsan.sh [tst_cli test function ...]   (default: severalUnits, and
+#                                                  every tests/session/tst_*)
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 dir="${VARN_TSAN_BUILD:-$here/build-tsan}"
-cmake -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_TSAN=ON >/dev/null
-cmake --build "$dir" --target varn-cli varn-unit tst_cli -j2
 functions=("$@")
-[ ${#functions[@]} -eq 0 ] && functions=(severalUnits)
-TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1" \
-  QT_QPA_PLATFORM=offscreen "$dir/bin/tst_cli" "${functions[@]}"
+session=()
+if [ ${#functions[@]} -eq 0 ]; then
+  functions=(severalUnits)
+  for f in "$here"/tests/session/tst_*.cpp; do
+    [ -e "$f" ] && session+=("$(basename "$f" .cpp)")
+  done
+fi
+cmake -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_TSAN=ON >/dev/null
+cmake --build "$dir" --target varn-cli varn-unit tst_cli "${session[@]}" -j2
+export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1"
+export QT_QPA_PLATFORM=offscreen
+"$dir/bin/tst_cli" "${functions[@]}"
+for t in "${session[@]}"; do
+  "$dir/bin/$t"
+done

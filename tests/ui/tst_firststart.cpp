@@ -65,9 +65,9 @@ private slots:
 
         MessageLog messages;
         QStringList asked;
-        SetChoiceHandler([&](const ShownMessage& m) {
+        SetChoiceHandler([&asked, choice = answer](const ShownMessage& m) {
             asked << m.text;
-            return answer;
+            return choice;
         });
         QStringList chooserStarts;
         const FolderChooser choose = [&](const QString& from) {
