@@ -3,8 +3,8 @@
 #include "cliconsole.h"
 #include "clioptions.h"
 #include "core/appstate.h"
-#include "session/programmingsession.h"
 #include "files/imagefiles.h"
+#include "session/programmingsession.h"
 
 #include <QString>
 #include <memory>
