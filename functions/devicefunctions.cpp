@@ -279,8 +279,9 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
         device.assign(state.Buffer.begin(), state.Buffer.begin() + size);
 
     for (qint32 i = 0; i < total; ++i) {
-        showProgress(run, i * 100 / total);
         const qint32 address = blocks[size_t(i)];
+        run.workingAt = address;
+        showProgress(run, i * 100 / total);
         if (stopRequested())
             return stopAt(run, address);
         addressFrame[1] = char(address / 256);
@@ -363,8 +364,9 @@ void DeviceFunctions::programBlocks(FunctionResult& run) {
     // Every block frame carries its own address, so the unit takes the blocks
     // of an image with gaps as they come.
     for (qint32 i = 0; i < total; ++i) {
-        showProgress(run, i * 100 / total);
         const qint32 address = blocks[size_t(i)];
+        run.workingAt = address;
+        showProgress(run, i * 100 / total);
         if (stopRequested()) {
             // The write the unit opened is closed, as after the last block.
             if (!sendLetter(wire::Write))

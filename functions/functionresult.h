@@ -56,6 +56,8 @@ struct FunctionResult {
     qint64 bytesTransferred = 0;
     // Block requests sent again because their reply did not come.
     int resent = 0;
+    // While the run goes on: the block being exchanged, -1 before the first.
+    qint32 workingAt = -1;
     // Stopped: the address of the first block not exchanged.
     qint32 stoppedAt = -1;
     // Program: a block frame carrying image bytes went to the unit (whether or

@@ -48,6 +48,16 @@ QString ResultReport(const FunctionResult& result) {
            QStringLiteral(" (buffer %1, device %2)").arg(HexByte(d.expected), HexByte(d.actual));
 }
 
+DifferenceReport MismatchReport(const FunctionResult& result) {
+    DifferenceReport report;
+    for (const ByteDifference& d : result.differences) {
+        report.ranges.push_back({d.address, d.address, 1, QByteArray(1, char(d.expected)),
+                                 QByteArray(1, char(d.actual))});
+        ++report.count;
+    }
+    return report;
+}
+
 int FunctionLines::lineOf(const FunctionResult& run) {
     return qBound(0, run.autoStep - 1, Count - 1);
 }

@@ -22,6 +22,9 @@ QString ResultText(const FunctionResult& result);
 // ResultText with the bytes of a mismatch, for a report that has no buffer
 // beside it: "Verify Error at 01A3 (buffer 5A, device 00)".
 QString ResultReport(const FunctionResult& result);
+// A Verify's wrong bytes as a differences list (buffer against device), so
+// that the differences window can show their values.
+DifferenceReport MismatchReport(const FunctionResult& result);
 
 // The six message lines of the function window, kept from the engine's
 // events: a run clears them, step n of an Auto sequence writes line n-1 (the

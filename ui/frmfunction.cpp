@@ -20,6 +20,10 @@
 
 namespace varn {
 
+namespace {
+constexpr const char* LastFunctionKey = "device/lastFunction";
+} // namespace
+
 frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* parent)
     : QDialog(parent), state(appState), host(sessionHost) {
     setObjectName(QStringLiteral("frmFunction"));
@@ -34,7 +38,9 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     for (const FunctionRow& row : FunctionTable())
         if (row.listRow >= 0)
             listFunction->insertItem(row.listRow, QString::fromLatin1(row.name));
-    listFunction->setCurrentRow(FnRead);
+    // The function chosen last time (varn.ini), Read the first time.
+    const int last = UserSettings(state).value(QLatin1String(LastFunctionKey), FnRead).toInt();
+    listFunction->setCurrentRow(last >= 0 && last < listFunction->count() ? last : FnRead);
 
     Frame1 = new QGroupBox(tr("Message:"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
@@ -182,6 +188,7 @@ void frmFunction::cmdRun_Click() {
     if (running || loading || !state.UnitIdentified)
         return;
     const int index = listFunction->currentRow();
+    UserSettings(state).setValue(QLatin1String(LastFunctionKey), index);
     if ((index == FnProgram || index == FnAuto) && BeforeProgram && !BeforeProgram())
         return;
     start(index);
@@ -308,6 +315,12 @@ void frmFunction::functionFinished(const FunctionResult& result) {
     // what its step has already reported.
     if (result.outcome == Outcome::CommunicationFailure && result.function != FnAuto)
         ShowMessage(this, tr("Device Error"), tr("Communication Error!"), MsgIcon::Critical);
+    if (result.function == FnVerify) {
+        if (result.outcome == Outcome::Mismatch)
+            verifyMismatch = result;
+        else if (result.succeeded())
+            verifyMismatch.reset();
+    }
     lines.finished(result);
     showLines();
 }

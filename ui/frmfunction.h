@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <optional>
 
 class QCloseEvent;
 class QFrame;
@@ -41,6 +42,9 @@ public:
     // when the unit was not identified.
     bool RunAlone(int code);
     const FunctionResult& AloneResult() const { return aloneResult; }
+    // The last Verify of the window when it found a wrong byte (a later
+    // Verify that passed clears it).
+    const std::optional<FunctionResult>& VerifyMismatch() const { return verifyMismatch; }
     // A function or the load exchange is under way.
     bool isRunning() const { return running || loading; }
     // Ends the running function at the next block boundary.
@@ -85,6 +89,7 @@ private:
     // Asked for while the load exchange still ran.
     int pendingStart = -1;
     FunctionResult aloneResult;
+    std::optional<FunctionResult> verifyMismatch;
     RunContext recordContext;
 
     QListWidget* listFunction = nullptr;

@@ -36,8 +36,12 @@ frmSelectDevice::frmSelectDevice(AppState& appState, QWidget* parent)
     connect(listDevice, &QListWidget::itemDoubleClicked, this, &frmSelectDevice::cmdOk_Click);
 
     const int count = qBound(0, int(state.DeviceCount), MaxDeviceCount);
+    // Each type with its size, as the status bar gives it once chosen.
     for (int i = 1; i <= count; ++i)
-        listDevice->addItem(state.DeviceTable[i].Name);
+        listDevice->addItem(
+            QStringLiteral("%1   (%2H)")
+                .arg(state.DeviceTable[i].Name,
+                     QString::number(quint32(state.DeviceTable[i].Size), 16).toUpper()));
     // A hand-edited selection beyond the table names no line: select nothing.
     if (state.SelectedDevice >= 1 && state.SelectedDevice <= count)
         listDevice->setCurrentRow(state.SelectedDevice - 1);

@@ -18,6 +18,7 @@
 #include "files/frmfileload.h"
 #include "files/imagefiles.h"
 #include "files/recentfiles.h"
+#include "functions/functiontext.h"
 #include "link/unitcommands.h"
 #include "session/openlink.h"
 #include "session/sessionhost.h"
@@ -125,6 +126,17 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
         this);
     unit->setObjectName(QStringLiteral("unit"));
     connect(unit, &SessionHost::connectionLost, this, &mdiMain::connectionLost);
+    // The memory map marks the block a function (or a production chip) is at.
+    const auto showWorking = [this](qint32 address) {
+        if (frmMemoryMap* map = MemoryMapWindow(); map && map->Map().WorkingAddress() != address) {
+            map->Map().SetWorking(address);
+            map->Refresh();
+        }
+    };
+    connect(unit, &SessionHost::functionProgress, this,
+            [showWorking](const FunctionResult& run, int) { showWorking(run.workingAt); });
+    connect(unit, &SessionHost::functionFinished, this,
+            [showWorking](const FunctionResult&) { showWorking(-1); });
 
     image = new ImageModel(state, this);
     image->setObjectName(QStringLiteral("image"));
@@ -1000,6 +1012,11 @@ void mdiMain::DeviceFunction_Click() {
     if (dialog.BufferReloadWanted())
         openBufferWindow();
     UpdateUnitState();
+    // The window's line names only the address; the list gives both bytes.
+    if (const std::optional<FunctionResult>& wrong = dialog.VerifyMismatch();
+        wrong && !dialog.BufferReloadWanted())
+        showDifferences(QStringLiteral("Verify with the device"), MismatchReport(*wrong),
+                        QStringLiteral("device"));
 }
 
 void mdiMain::DeviceCompare_Click() {

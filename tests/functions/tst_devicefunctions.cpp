@@ -537,10 +537,13 @@ private slots:
         struct Stopper : Recorder {
             std::atomic<bool>* flag = nullptr;
             int at = 0;
+            qint32 working = -1; // the block the run said it was at then
             void functionProgress(const FunctionResult& run, int percent) override {
                 Recorder::functionProgress(run, percent);
-                if (percent == at && run.function != FnErase)
+                if (percent == at && run.function != FnErase) {
                     flag->store(true);
+                    working = run.workingAt;
+                }
             }
         } stopper;
         stopper.flag = &stop;
@@ -552,6 +555,7 @@ private slots:
 
         QCOMPARE(result.outcome, Outcome::Stopped);
         QCOMPARE(result.stoppedAt, blocks * 16);
+        QCOMPARE(stopper.working, blocks * 16);
         QCOMPARE(rig.blockAddresses(code == FnRead || code == FnVerify ? "\x04" : "\x14").size(),
                  blocks);
         // The reply of the last request was awaited and nothing followed it

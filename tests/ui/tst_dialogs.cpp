@@ -185,9 +185,10 @@ private slots:
         QFETCH(SelectCase, testCase);
         auto [count, selected, shownRow, action, result] = testCase;
         QStringList names;
+        const QStringList sizes{"400", "800", "C00"};
         for (int i = 1; i <= count; ++i) {
             state.DeviceTable[i] = {QStringLiteral("Part %1, rev B").arg(i), qint16(i), 1024 * i};
-            names << state.DeviceTable[i].Name;
+            names << QStringLiteral("Part %1, rev B   (%2H)").arg(i).arg(sizes.value(i - 1));
         }
         state.DeviceCount = qint16(count);
         state.SelectedDevice = qint16(selected);

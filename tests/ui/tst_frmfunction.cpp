@@ -96,10 +96,13 @@ class TestFrmFunction : public QObject {
     AppState state;
     std::optional<ScriptedTransport> unit;
     std::optional<MessageLog> messages;
+    std::optional<QTemporaryDir> dir; // varn.ini: each case starts afresh
 
 private slots:
     void init() {
         state = AppState();
+        dir.emplace();
+        state.AppDir = dir->path();
         unit.emplace();
         state.DeviceTable[1] = {QStringLiteral("Small"), 2, 4096};
         state.DeviceTable[2] = {QStringLiteral("Eight K"), 3, 8192};

@@ -3,6 +3,7 @@
 #include "editor/frmbuffer.h"
 #include "editor/frmmemorymap.h"
 #include "editor/imagemodel.h"
+#include "session/sessionhost.h"
 #include "ui/frmfunction.h"
 #include "ui/mdimain.h"
 
@@ -155,7 +156,15 @@ private slots:
 
     void startupWithUnit() {
         VirtualUnit unit(unitArgs());
+        // The report waits until the main window is placed and on screen.
+        bool overShownWindow = false;
+        messages->during = [&] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* shown = qobject_cast<mdiMain*>(top))
+                    overShownWindow = shown->windowHandle()->isExposed();
+        };
         auto w = startWithUnit(unit);
+        QVERIFY(overShownWindow);
         QVERIFY(w);
         QCOMPARE(messages->titles(), QStringList{"VARN"});
         QCOMPARE((*messages)[0].text, QStringLiteral("Device: VARN\r\nVersion 2.0"));
@@ -267,13 +276,16 @@ private slots:
     void deviceCompare_data() {
         QTest::addColumn<QList<int>>("changed"); // device bytes that differ from the buffer
         QTest::addColumn<bool>("onlyImage");     // the image is 0000-01FF
-        QTest::newRow("device matches") << QList<int>{} << false;
-        QTest::newRow("three differences") << QList<int>{0x10, 0x200, 0x3F0} << false;
-        QTest::newRow("only the image") << QList<int>{0x10, 0x200, 0x3F0} << true;
+        QTest::addColumn<bool>("verify");        // Verify from the function window instead
+        QTest::newRow("device matches") << QList<int>{} << false << false;
+        QTest::newRow("three differences") << QList<int>{0x10, 0x200, 0x3F0} << false << false;
+        QTest::newRow("only the image") << QList<int>{0x10, 0x200, 0x3F0} << true << false;
+        QTest::newRow("Verify Error") << QList<int>{0x10, 0x200} << false << true;
     }
     void deviceCompare() {
         QFETCH(QList<int>, changed);
         QFETCH(bool, onlyImage);
+        QFETCH(bool, verify);
         WriteFile(dir->path() + "/varn.ini", onlyImage ? "[device]\nonlyImage=true\n" : "");
         QByteArray memory(8192, '\0');
         for (int i = 0; i < memory.size(); ++i)
@@ -294,7 +306,25 @@ private slots:
         QCOMPARE(items.indexOf(w->Action("DeviceCompare")),
                  items.indexOf(w->Action("DeviceFunction")) + 1);
 
-        w->Action("DeviceCompare")->trigger();
+        if (!verify)
+            w->Action("DeviceCompare")->trigger();
+        int chosenAgain = -1;
+        for (int pass = 0; verify && pass < 2; ++pass) {
+            ModalAnswer answer("frmFunction", [&](QWidget* dialog) {
+                auto* functions = dialog->findChild<QListWidget*>("listFunction");
+                // The window opens on the function chosen last.
+                chosenAgain = functions->currentRow();
+                functions->setCurrentRow(FnVerify);
+                WaitIdle(dialog);
+                click(dialog, "cmdRun");
+                WaitIdle(dialog);
+                QCOMPARE(dialog->findChild<QLabel*>("lblMsg0")->text(),
+                         QStringLiteral("Verify Error at 0010"));
+                static_cast<QDialog*>(dialog)->reject();
+            });
+            w->DeviceFunction_Click();
+        }
+        QCOMPARE(chosenAgain, verify ? FnVerify : -1);
 
         QVERIFY(state.Buffer == before);
         auto* list = w->findChild<QListWidget*>("lstRanges");
@@ -305,6 +335,12 @@ private slots:
             return;
         }
         QVERIFY(messages->isEmpty() && list);
+        if (verify) {
+            // The first wrong byte with both values: the buffer's and the device's.
+            QCOMPARE(list->count(), 1);
+            QCOMPARE(list->item(0)->text(), QStringLiteral("0010  1 byte   51/AE"));
+            return;
+        }
         QCOMPARE(list->count(), onlyImage ? 1 : 3);
         QVERIFY(w->findChild<QLabel*>("lblSummary")->text().contains("buffer/device"));
         QVERIFY(list->item(list->count() - 1)->text().startsWith(onlyImage ? "0010" : "03F0"));
@@ -444,6 +480,9 @@ private slots:
                                    : QStringLiteral("3 bytes differ in 3 ranges"));
         if (changed.isEmpty())
             return;
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        list->setFocus();
         emit list->itemActivated(list->item(1));
         QVERIFY(w.BufferWindow());
         QCOMPARE(w.BufferWindow()->View().AddressText(), QStringLiteral("0200"));
@@ -454,7 +493,7 @@ private slots:
         QVERIFY(w.MdiArea()->viewport()->rect().contains(sub->geometry()));
         QVERIFY(list->height() >= 10 * list->fontMetrics().height());
         QCOMPARE(w.MdiArea()->activeSubWindow(), sub);
-        QCOMPARE(sub->focusWidget(), list);
+        QCOMPARE(QApplication::focusWidget(), list);
         // The memory map shades the differing blocks; a click shows one.
         frmMemoryMap* map = w.MemoryMapWindow();
         QVERIFY(map);
@@ -462,6 +501,14 @@ private slots:
         QCOMPARE(map->Map().CellShade(state, 0x210 / 16), MemoryMap::Shade::Other);
         QTest::mouseClick(map, Qt::LeftButton, {}, map->CellRect(0x3F0 / 16).center());
         QCOMPARE(w.BufferWindow()->View().CaretAddress(), 0x3F0);
+        // While a function runs, the block it is at; none once it is over.
+        auto* host = w.findChild<SessionHost*>("unit");
+        FunctionResult run;
+        run.workingAt = 0x200;
+        emit host->functionProgress(run, 50);
+        QCOMPARE(map->Map().CellShade(state, 0x200 / 16), MemoryMap::Shade::Working);
+        emit host->functionFinished(run);
+        QCOMPARE(map->Map().CellShade(state, 0x200 / 16), MemoryMap::Shade::Differs);
         // A change of the buffer leaves the list out of date, and it says so.
         QVERIFY(!sub->windowTitle().contains("out of date"));
         w.Image().SetByte(0x20, 0x00);
@@ -520,7 +567,11 @@ private slots:
         state.Buffer.fill(0);
         state.Buffer[0x10] = state.Buffer[0x30] = 0xAB;
         mdiMain w(state);
-        w.cdia.AskText = [](QWidget*, const QString&, const QString&) { return QString("AB"); };
+        QString asked;
+        w.cdia.AskText = [&](QWidget*, const QString&, const QString& label) {
+            asked = label;
+            return QString("AB");
+        };
         const auto note = [&] { return w.findChild<QLabel*>("statusNote")->text(); };
         QList<QPair<int, QString>> seen;
         w.BufferFind_Click();
@@ -538,6 +589,10 @@ private slots:
             {0x10, "Find: went on from the start of the device."},
             {0x10, "Find: no further match."}};
         QCOMPARE(seen, expected);
+        // Go To names the device's addresses.
+        w.BufferGoTo_Click();
+        QCOMPARE(asked, QStringLiteral("Address (hex, 0000-1FFF):"));
+        QCOMPARE(w.BufferWindow()->View().CaretAddress(), 0xAB);
     }
 
     // Size and place come back at the next start, fitted to the screen (a
