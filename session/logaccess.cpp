@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace varn {
 
 QString LogLocationOrDefault(const QString& given, const QString& configDir) {
@@ -13,19 +15,110 @@ QString LogLocationOrDefault(const QString& given, const QString& configDir) {
     return QDir(configDir).filePath(QString::fromLatin1(DefaultLogFileName));
 }
 
-Status ExportRecordsCsv(const QString& location, const QDateTime& from, const QDateTime& to,
-                        QByteArray* csv, int* count) {
-    Status opened;
-    const std::unique_ptr<ProductionLog> log =
-        ProductionLog::open(location, LogOpenOptions{}, &opened);
+namespace {
+
+std::unique_ptr<ProductionLog> openLog(const QString& location, bool create, Status* status) {
+    LogOpenOptions options;
+    options.create = create;
+    return ProductionLog::open(location, options, status);
+}
+
+} // namespace
+
+Status CreateSeriesIn(const QString& location, const SerialSettings& series) {
+    Status status;
+    const std::unique_ptr<ProductionLog> log = openLog(location, true, &status);
     if (!log)
-        return Status::Fail(opened.message);
+        return status;
+    if (const Status created = log->createSeries(series); !created)
+        return created;
+    return Status::Ok(QStringLiteral("Serial series %1 created in %2: %3")
+                          .arg(series.name, log->location().text(),
+                               SeriesLine(series).section(QLatin1String("  "), 1).trimmed()));
+}
+
+Status SeriesLines(const QString& location, QStringList* lines) {
+    Status status;
+    const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);
+    if (!log)
+        return status;
+    QList<SerialSettings> all;
+    if (const Status read = log->seriesList(&all); !read)
+        return read;
+    lines->clear();
+    for (const SerialSettings& series : all)
+        lines->append(SeriesLine(series));
+    return status;
+}
+
+Status SyncJournal(const QString& location) {
+    Status status;
+    const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);
+    if (!log)
+        return status;
+    // Opening sends on what waits; what is left is why it could not be.
+    int sent = 0;
+    if (const Status synced = log->sync(&sent); !synced)
+        return synced;
+    if (status.message.isEmpty())
+        status.message = QStringLiteral("Nothing waits in the local journal for %1.")
+                             .arg(log->location().text());
+    return status;
+}
+
+Status RecordLines(const QString& location, const QDateTime& from, const QDateTime& to, int count,
+                   QStringList* lines) {
+    Status status;
+    const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);
+    if (!log)
+        return status;
+    QList<ChipRecord> records;
+    const Status read = from.isValid() || to.isValid() ? log->records(&records, from, to)
+                                                       : log->lastRecords(count, &records);
+    if (!read)
+        return read;
+    if (!from.isValid() && !to.isValid())
+        std::reverse(records.begin(), records.end());
+    const auto row = [](const QStringList& cells) {
+        QString line = QStringLiteral("%1  %2  %3  %4  %5  %6")
+                           .arg(cells[0], 6)
+                           .arg(cells[1], -24)
+                           .arg(cells[2], -16)
+                           .arg(cells[3], -11)
+                           .arg(cells[4], -16)
+                           .arg(cells[5]);
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        return line;
+    };
+    lines->clear();
+    lines->append(
+        row({QStringLiteral("Id"), QStringLiteral("Started (UTC)"), QStringLiteral("Station"),
+             QStringLiteral("Result"), QStringLiteral("Serial"), QStringLiteral("Failure")}));
+    for (const ChipRecord& r : records) {
+        const QString serial =
+            r.serial >= 0 ? QStringLiteral("%1 %2").arg(r.serialSeries).arg(r.serial) : QString();
+        const QString failure = r.passed || r.interrupted()
+                                    ? QString()
+                                    : r.failedStep + QStringLiteral(": ") + r.failureDetail;
+        lines->append(row({QString::number(r.id), r.time.toString(Qt::ISODateWithMs), r.station,
+                           r.resultText(), serial, failure}));
+    }
+    return status;
+}
+
+Status ExportCsv(const QString& location, const QDateTime& from, const QDateTime& to,
+                 QByteArray* csv, int* count) {
+    Status status;
+    const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);
+    if (!log)
+        return status;
     QList<ChipRecord> records;
     if (const Status read = log->records(&records, from, to); !read)
         return read;
     *csv = RecordsToCsv(records);
     *count = int(records.size());
-    return Status::Ok();
+    return status;
 }
 
 } // namespace varn

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "core/status.h"
+#include "production/serialnumber.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 namespace varn {
 
@@ -15,9 +17,23 @@ namespace varn {
 // configuration folder configDir when given is empty.
 QString LogLocationOrDefault(const QString& given, const QString& configDir);
 
-// The records with from <= time < to (an invalid bound is open), oldest
-// first, as CSV; *count: how many. The log must exist.
-Status ExportRecordsCsv(const QString& location, const QDateTime& from, const QDateTime& to,
-                        QByteArray* csv, int* count);
+// The log's own commands, beside runs, for a front-end that has no business
+// with the log's classes (varn-cli's series create, series list, log sync,
+// log list and export). Each opens the log, does one thing and says what.
+
+// Creates the series; a log file that does not exist is started (creating a
+// series is asking for a log).
+Status CreateSeriesIn(const QString& location, const SerialSettings& series);
+// One line per series: name, first, step, last number, length, encoding, order.
+Status SeriesLines(const QString& location, QStringList* lines);
+// Sends on what waits in the local journal; the message says how many.
+Status SyncJournal(const QString& location);
+// The records from <= time < to (invalid: open) as a table, or the last
+// count when no bound is given; an open record reads "interrupted".
+Status RecordLines(const QString& location, const QDateTime& from, const QDateTime& to, int count,
+                   QStringList* lines);
+// The records as CSV (see RecordsToCsv); *count: how many.
+Status ExportCsv(const QString& location, const QDateTime& from, const QDateTime& to,
+                 QByteArray* csv, int* count);
 
 } // namespace varn

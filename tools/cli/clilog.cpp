@@ -1,7 +1,7 @@
 #include "clilog.h"
 
 #include "exitstatus.h"
-#include "production/logcommands.h"
+#include "session/logaccess.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,8 +23,10 @@ int report(const Status& status, CliConsole& console) {
     return ExitOk;
 }
 
-int exportTo(const QString& location, const CliOptions& options, const QString& path,
-             CliConsole& console) {
+} // namespace
+
+int ExportRecords(const QString& location, const CliOptions& options, const QString& path,
+                  CliConsole& console) {
     QByteArray csv;
     int count = 0;
     if (const int status = report(
@@ -44,8 +46,6 @@ int exportTo(const QString& location, const CliOptions& options, const QString& 
     return ExitOk;
 }
 
-} // namespace
-
 bool OnlyLogCommands(const CliOptions& options) {
     bool any = false;
     for (const CliOperation& operation : options.operations) {
@@ -57,9 +57,8 @@ bool OnlyLogCommands(const CliOptions& options) {
 }
 
 int RunLogCommands(const CliOptions& options, CliConsole& console) {
-    const QString location = options.log.value_or(QString()).isEmpty()
-                                 ? QDir::current().filePath(QString::fromLatin1(DefaultLogFileName))
-                                 : *options.log;
+    const QString location =
+        LogLocationOrDefault(options.log.value_or(QString()), QDir::currentPath());
     for (const CliOperation& operation : options.operations) {
         int status = ExitOk;
         QStringList lines;
@@ -82,7 +81,7 @@ int RunLogCommands(const CliOptions& options, CliConsole& console) {
                 console);
             break;
         default:
-            status = exportTo(location, options, operation.file, console);
+            status = ExportRecords(location, options, operation.file, console);
             break;
         }
         // What was asked for is printed even when quiet.

@@ -11,5 +11,9 @@ namespace varn {
 bool OnlyLogCommands(const CliOptions& options);
 // Runs them in order; stops at the first that fails. Returns the exit status.
 int RunLogCommands(const CliOptions& options, CliConsole& console);
+// Writes the log's records (--from/--to) as CSV to path, - for standard
+// output. Returns the exit status.
+int ExportRecords(const QString& location, const CliOptions& options, const QString& path,
+                  CliConsole& console);
 
 } // namespace varn

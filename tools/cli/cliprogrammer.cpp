@@ -200,26 +200,8 @@ SessionCounts CliProgrammer::counts() const {
 }
 
 int CliProgrammer::exportRecords(const QString& path) {
-    QByteArray csv;
-    int count = 0;
-    const QString location = LogLocationOrDefault(options.log.value_or(QString()), state.AppDir);
-    if (const Status read =
-            ExportRecordsCsv(location, options.exportFrom, options.exportTo, &csv, &count);
-        !read) {
-        console.error(read.message);
-        return ExitLog;
-    }
-    QFile file;
-    const bool opened = path == QLatin1String("-")
-                            ? file.open(stdout, QIODevice::WriteOnly)
-                            : (file.setFileName(path), file.open(QIODevice::WriteOnly));
-    if (!opened || file.write(csv) != csv.size() || !file.flush()) {
-        console.error(QStringLiteral("%1: cannot write: %2").arg(path, file.errorString()));
-        return ExitFile;
-    }
-    if (path != QLatin1String("-"))
-        console.info(QStringLiteral("Exported %1 records to %2").arg(count).arg(path));
-    return ExitOk;
+    return ExportRecords(LogLocationOrDefault(options.log.value_or(QString()), state.AppDir),
+                         options, path, console);
 }
 
 int CliProgrammer::runOperation(const CliOperation& operation) {
