@@ -34,14 +34,17 @@ QString FailureName(ChipRecord::Failure failure) {
         return QStringLiteral("refused");
     case ChipRecord::Failure::Stopped:
         return QStringLiteral("stopped");
+    case ChipRecord::Failure::Hook:
+        return QStringLiteral("hook");
     default:
         return QString();
     }
 }
 
 ChipRecord::Failure ParseFailure(const QString& name) {
-    for (auto f : {ChipRecord::Failure::Mismatch, ChipRecord::Failure::Communication,
-                   ChipRecord::Failure::Refused, ChipRecord::Failure::Stopped}) {
+    for (auto f :
+         {ChipRecord::Failure::Mismatch, ChipRecord::Failure::Communication,
+          ChipRecord::Failure::Refused, ChipRecord::Failure::Stopped, ChipRecord::Failure::Hook}) {
         if (name == FailureName(f))
             return f;
     }

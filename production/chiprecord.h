@@ -12,7 +12,8 @@ namespace varn {
 // enough to say, for any board, which image went into its chip, when, on
 // which station, with which serial number, and whether it passed.
 struct ChipRecord {
-    enum class Failure { None, Mismatch, Communication, Refused, Stopped };
+    // Hook: the line's own check after the functions (varn-cli --after-chip) failed it.
+    enum class Failure { None, Mismatch, Communication, Refused, Stopped, Hook };
     // New: not in the log yet. Open: in the log since before the first byte
     // went to the unit, its end not written yet; read back from the log, an
     // open record is an interrupted chip (a crash, kill -9, a power cut).

@@ -336,6 +336,23 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
         }
     }
 
+    if (current.chipHook) {
+        if (const ChipHookVerdict before = current.chipHook(ChipHookPoint::BeforeChip, report);
+            !before.passed) {
+            report.verdict = ChipReport::Verdict::None;
+            report.stage = ChipReport::Stage::Hook;
+            report.reason = before.reason;
+            report.result.outcome = Outcome::Refused;
+            report.result.refusal = before.reason;
+            if (records) {
+                AddFailure(report.record, QStringLiteral("Before-chip hook"),
+                           ChipRecord::Failure::Refused, before.reason);
+                keepRecord(report, false);
+            }
+            return finish(report);
+        }
+    }
+
     if (!prepareUnit()) {
         report.result.outcome = Outcome::CommunicationFailure;
         report.result.linkFault = transport->isOpen() ? LinkFault::None : LinkFault::LineLost;
@@ -386,6 +403,20 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
         report.reason = ResultReport(failed);
         break;
     }
+    }
+    const bool ranToAnEnd =
+        report.verdict == ChipReport::Verdict::Pass || report.verdict == ChipReport::Verdict::Fail;
+    if (current.chipHook && ranToAnEnd) {
+        const ChipHookVerdict after = current.chipHook(ChipHookPoint::AfterChip, report);
+        // A chip that already failed keeps the failure of its functions.
+        if (!after.passed && report.verdict == ChipReport::Verdict::Pass) {
+            report.verdict = ChipReport::Verdict::Fail;
+            report.stage = ChipReport::Stage::Hook;
+            report.reason = after.reason;
+            if (records)
+                AddFailure(report.record, QStringLiteral("After-chip hook"),
+                           ChipRecord::Failure::Hook, after.reason);
+        }
     }
     keepRecord(report, false);
     return finish(report);

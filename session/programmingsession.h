@@ -47,6 +47,7 @@ struct ChipReport {
         Unit,   // the unit cannot be reached or prepared
         Run,    // a device function failed, was refused by the engine, or was stopped
         Record, // the chip ran but its record could not be kept
+        Hook,   // the front-end's hook refused the chip (verdict None) or failed it (Fail)
     };
     Verdict verdict = Verdict::None;
     Stage stage = Stage::None;
@@ -83,6 +84,16 @@ public:
     virtual void chipFinished(const ChipReport& /*report*/) {}
 };
 
+// Where a session hands a chip to its front-end's hook: before the first
+// byte of its functions is sent (its record open, its serial number given),
+// and after the functions (the result known, the record not yet closed).
+enum class ChipHookPoint { BeforeChip, AfterChip };
+
+struct ChipHookVerdict {
+    bool passed = true;
+    QString reason; // kept in the record when it did not pass
+};
+
 // How a session runs, set by its front-end from its options or settings.
 struct SessionSettings {
     FunctionOptions functions;
@@ -99,6 +110,12 @@ struct SessionSettings {
     std::optional<quint32> expectCrc32;
     // Stop after this many failed chips in a row (0: never).
     int stopAfterFailures = 0;
+    // Called on the session's thread at each ChipHookPoint of a chip that
+    // reached the unit. Before: a verdict that does not pass refuses the chip
+    // (nothing is sent for it). After (only for a chip whose functions ran
+    // to an end): one that does not pass fails a chip that passed. Either is
+    // kept in the chip's record with the hook's reason.
+    std::function<ChipHookVerdict(ChipHookPoint, const ChipReport&)> chipHook;
 };
 
 // Everything from "the user asked for a run" to "the result is final", for

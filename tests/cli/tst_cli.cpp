@@ -2,6 +2,7 @@
 // reaches the virtual unit. The engine and the file formats have tests of
 // their own; these check what varn-cli adds to them.
 
+#include "core/crc32.h"
 #include "production/productionlog.h"
 #include "support/rows.h"
 #include "support/testsupport.h"
@@ -26,7 +27,8 @@ using namespace varn::test;
 namespace {
 
 // Exit statuses as documented in --help and the README.
-constexpr int Ok = 0, Mismatch = 1, Usage = 2, Communication = 3, FileError = 4, LogError = 5;
+constexpr int Ok = 0, Mismatch = 1, Usage = 2, Communication = 3, FileError = 4, LogError = 5,
+              HookRefused = 6, HookFailed = 7;
 
 // A recognisable image without all-FF blocks.
 QByteArray pattern(int size, int seed) {
@@ -914,6 +916,70 @@ private slots:
             int(std::count_if(objects.begin(), objects.end(),
                               [](const QJsonObject& o) { return o["type"] == "run-started"; })),
             int(faults.size()));
+    }
+
+    // --before-chip and --after-chip: what they are told (environment,
+    // standard input), and what their end does to the chip, its record, the
+    // unit's memory and the status.
+    void chipHooks_data() {
+        Columns<QString, QString, int, QString>("before", "after", "status", "detail");
+        const QString before = "sh hook.sh before", after = "sh hook.sh after";
+        QTest::newRow("both pass") << before << after << Ok << "";
+        QTest::newRow("before refuses") << before + "; echo; echo fixture open; echo more; exit 3"
+                                        << after << HookRefused << "fixture open";
+        QTest::newRow("after fails") << before << after + "; echo board draws 300 mA >&2; exit 1"
+                                     << HookFailed << "board draws 300 mA";
+        QTest::newRow("before hangs") << "sleep 30" << after << HookRefused << "killed after 0.4 s";
+        QTest::newRow("after hangs")
+            << before << after + "; sleep 30" << HookFailed << "killed after 0.4 s";
+    }
+    void chipHooks() {
+        auto [before, after, status, detail] =
+            Row<QString, QString, int, QString>("before", "after", "status", "detail");
+        Workspace ws;
+        const QByteArray image = pattern(256, 3);
+        ws.write("image.bin", image);
+        ws.write("hook.sh", "env | grep ^VARN_ | sort > $1.env\n"
+                            "[ $1 = after ] && cat > after.json\n"
+                            "exit 0\n");
+        VirtualUnit unit(ws.unitArguments({}, {"--save-memory", ws.path("saved")}));
+        START_UNIT(unit);
+        CHECK_RUN(ws.run({"--log", "log.sqlite", "--create-log", "series", "create", "s"}), Ok);
+        QElapsedTimer clock;
+        clock.start();
+        const CliResult r =
+            ws.run({"--log", "log.sqlite", "--serial", "s", "--serial-address", "F0",
+                    "--serial-overwrite", "--hook-timeout", "0.4", "--before-chip", before,
+                    "--after-chip", after, "--port", unit.path(), "load", "image.bin", "program"});
+        CHECK_RUN(r, status);
+        QVERIFY(clock.elapsed() < 20000);
+        const QList<varn::ChipRecord> records = readRecords(ws.path("log.sqlite"));
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].passed, status == Ok);
+        QCOMPARE(records[0].failureDetail, detail);
+        QCOMPARE(records[0].failedStep, status == Ok            ? QString()
+                                        : status == HookRefused ? "Before-chip hook"
+                                                                : "After-chip hook");
+        // A refused chip got nothing after the identification; the others
+        // were programmed, and the after-chip hook saw them so.
+        QCOMPARE(unit.frames().size() == 1, status == HookRefused);
+        unit.stop();
+        QCOMPARE(ws.read("saved").left(0xF0) == image.left(0xF0), status != HookRefused);
+        const QString crc = varn::Crc32Text(
+            varn::Crc32(reinterpret_cast<const quint8*>(image.constData()), image.size()));
+        const QString told = "VARN_IMAGE_CRC32=" + crc +
+                             "\nVARN_OUTCOME=%1\nVARN_PORT=" + unit.path() +
+                             "\nVARN_RECORD_ID=1\nVARN_SERIAL=1\n";
+        if (before.startsWith("sh"))
+            QCOMPARE(QString::fromLocal8Bit(ws.read("before.env")), told.arg(""));
+        QCOMPARE(QFile::exists(ws.path("after.env")), status != HookRefused);
+        if (status == HookRefused)
+            return;
+        QCOMPARE(QString::fromLocal8Bit(ws.read("after.env")), told.arg("pass"));
+        const QList<QJsonObject> objects = checkJsonLines(ws.read("after.json"));
+        QCOMPARE(objects.size(), 1);
+        QCOMPARE(objects[0]["type"].toString(), QStringLiteral("run-finished"));
+        QCOMPARE(objects[0]["serial"].toInt(), 1);
     }
 
     // Several --port: every unit runs the same operations at once; a failing

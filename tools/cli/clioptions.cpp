@@ -169,6 +169,23 @@ Status applyReplyNumber(const QString& name, const QString& value, CliOptions& o
     return Status::Ok();
 }
 
+Status applyHook(const QString& name, const QString& value, CliOptions& options) {
+    if (name == QLatin1String("--hook-timeout")) {
+        bool ok = false;
+        const double seconds = value.toDouble(&ok);
+        // A day is far beyond any fixture; more would overflow the wait.
+        if (!ok || !(seconds > 0) || seconds > 86400)
+            return Status::Fail(
+                QStringLiteral("%1 %2: give seconds above 0, up to 86400").arg(name, value));
+        options.hookTimeoutMs = qMax(1, qRound(seconds * 1000));
+        return Status::Ok();
+    }
+    if (value.trimmed().isEmpty())
+        return Status::Fail(QStringLiteral("%1: the command is empty").arg(name));
+    (name == QLatin1String("--before-chip") ? options.beforeChip : options.afterChip) = value;
+    return Status::Ok();
+}
+
 constexpr OptionEntry optionTable[] = {
     {"--port", nullptr, OptionValue::Required, applyPort, "--port N|PATH",
      "port number 1 to 8 (a comN link in the current folder\n"
@@ -370,6 +387,28 @@ constexpr OptionEntry optionTable[] = {
      "the records' work order", nullptr},
     {"--product", nullptr, OptionValue::Required, applyLineField, "--product TEXT",
      "the records' product", nullptr},
+    {"--before-chip", nullptr, OptionValue::Required, applyHook, "--before-chip CMD",
+     "run CMD (with sh) before anything is sent for each\n"
+     "chip, once its record is open and its serial number\n"
+     "given; a non-zero exit refuses the chip (status 6),\n"
+     "with CMD's first line of output as the reason in its\n"
+     "record. CMD's environment holds VARN_PORT, VARN_SERIAL,\n"
+     "VARN_RECORD_ID, VARN_IMAGE_CRC32 and VARN_OUTCOME\n"
+     "(empty where not known yet); with several units each\n"
+     "unit runs its own",
+     nullptr},
+    {"--after-chip", nullptr, OptionValue::Required, applyHook, "--after-chip CMD",
+     "run CMD after the functions of each chip that ran, the\n"
+     "run's run-finished JSON object on its standard input\n"
+     "(see doc/json.md) and the same environment; a non-zero\n"
+     "exit fails a chip that passed (status 7), with CMD's\n"
+     "first line of output as the reason in its record",
+     nullptr},
+    {"--hook-timeout", nullptr, OptionValue::Required, applyHook, "--hook-timeout S",
+     "kill --before-chip and --after-chip commands still\n"
+     "running after S seconds (default 60; decimals allowed),\n"
+     "which refuses or fails the chip",
+     nullptr},
     {"--from", nullptr, OptionValue::Required,
      [](const QString& name, const QString& value, CliOptions& options) {
          return readTimeArgument(name, value, false, options.exportFrom);

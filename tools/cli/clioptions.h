@@ -83,6 +83,9 @@ struct CliOptions {
     QStringList seriesOptions;    // the describing options given
     bool serialOverwrite = false; // --serial-overwrite: the field may lie on image bytes
     LineFields fields;            // --station, --operator, --lot, --work-order, --product
+    QString beforeChip;           // --before-chip CMD
+    QString afterChip;            // --after-chip CMD
+    int hookTimeoutMs = 60000;    // --hook-timeout S
     QDateTime exportFrom;         // --from, --to: export's and log list's time range (UTC)
     QDateTime exportTo;
     QList<CliOperation> operations;

@@ -13,15 +13,16 @@
 #include "jsonevents.h"
 #include "link/portinfo.h"
 #include "multiunit.h"
+#include "session/hookcommand.h"
 #include "session/logaccess.h"
 #include "session/openlink.h"
 #include "stopsignal.h"
 
 #include "varn_version.h"
-#include <QElapsedTimer>
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QRegularExpression>
 
 namespace varn {
@@ -89,12 +90,11 @@ int CliProgrammer::applyOverrides() {
 }
 
 int CliProgrammer::run() {
-    QElapsedTimer clock;
-    clock.start();
+    runClock.start();
     lastSerial = -1;
     const int status = runOperations();
     if (json)
-        json->runFinished(status, clock.elapsed(), lastSerial);
+        json->runFinished(status, runClock.elapsed(), lastSerial);
     return status;
 }
 
@@ -153,7 +153,7 @@ ProgrammingSession& CliProgrammer::ensureSession() {
     return *programming;
 }
 
-SessionSettings CliProgrammer::sessionSettings() const {
+SessionSettings CliProgrammer::sessionSettings() {
     SessionSettings settings;
     settings.functions.skipBlankBlocks = options.skipBlank;
     settings.functions.replies = ReplyPolicy{options.timeoutMs, options.retries};
@@ -171,6 +171,10 @@ SessionSettings CliProgrammer::sessionSettings() const {
     settings.context.imagePath = imagePath;
     settings.context.fields = options.fields;
     settings.expectCrc32 = options.expectCrc32;
+    if (!options.beforeChip.isEmpty() || !options.afterChip.isEmpty())
+        settings.chipHook = [this](ChipHookPoint point, const ChipReport& report) {
+            return runHook(point, report);
+        };
     return settings;
 }
 
@@ -427,10 +431,68 @@ int CliProgrammer::runChip(const QList<int>& functions) {
     return status;
 }
 
+namespace {
+
+// A chip's status from its functions alone: what the after-chip hook is told.
+int FunctionsStatus(const ChipReport& report) {
+    switch (report.result.outcome) {
+    case Outcome::Success:
+        return ExitOk;
+    case Outcome::Mismatch:
+        return ExitMismatch;
+    case Outcome::Refused:
+        return ExitUsage;
+    default:
+        return ExitCommunication;
+    }
+}
+
+} // namespace
+
+ChipHookVerdict CliProgrammer::runHook(ChipHookPoint point, const ChipReport& report) {
+    const bool before = point == ChipHookPoint::BeforeChip;
+    HookCommand hook;
+    hook.command = before ? options.beforeChip : options.afterChip;
+    if (hook.command.isEmpty())
+        return {};
+    const int status = before ? -1 : FunctionsStatus(report);
+    hook.environment = QProcessEnvironment::systemEnvironment();
+    hook.environment.insert(QStringLiteral("VARN_PORT"), programming->settings().context.port);
+    hook.environment.insert(QStringLiteral("VARN_SERIAL"),
+                            report.serial >= 0 ? QString::number(report.serial) : QString());
+    hook.environment.insert(QStringLiteral("VARN_RECORD_ID"),
+                            report.record.id != 0 ? QString::number(report.record.id) : QString());
+    hook.environment.insert(QStringLiteral("VARN_IMAGE_CRC32"), Crc32Text(BufferCrc32(state)));
+    hook.environment.insert(QStringLiteral("VARN_OUTCOME"),
+                            before ? QString() : JsonEvents::outcomeName(status));
+    if (!before)
+        hook.input =
+            QJsonDocument(JsonEvents::runFinishedObject(programming->settings().context.port,
+                                                        status, runClock.elapsed(), report.serial))
+                .toJson(QJsonDocument::Compact) +
+            '\n';
+    hook.timeoutMs = options.hookTimeoutMs;
+    hook.stop = programming->stopSignal();
+    const HookOutcome outcome = RunHookCommand(hook);
+    if (outcome.passed)
+        return {};
+    const QString what = before ? QStringLiteral("--before-chip refused the chip")
+                                : QStringLiteral("--after-chip failed the chip");
+    if (!outcome.stopped)
+        console.error(QStringLiteral("%1: %2").arg(what, outcome.reason));
+    return {false, outcome.reason};
+}
+
 int CliProgrammer::chipStatus(const ChipReport& report) {
     using Stage = ChipReport::Stage;
     if (report.verdict == ChipReport::Verdict::Stopped || report.result.outcome == Outcome::Stopped)
         return StopSignal() ? StopExitStatus() : ExitInterrupted;
+    if (report.stage == Stage::Hook) {
+        // A hook killed by Ctrl+C or SIGTERM is a stop, not the fixture's word.
+        if (StopSignal())
+            return StopExitStatus();
+        return report.verdict == ChipReport::Verdict::None ? ExitHookRefused : ExitHookFailed;
+    }
     if (report.verdict == ChipReport::Verdict::None) {
         switch (report.stage) {
         case Stage::Image:

@@ -6,6 +6,7 @@
 #include "files/imagefiles.h"
 #include "session/programmingsession.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -63,7 +64,7 @@ private:
     int exportRecords(const QString& path);
     // The session, made when first needed, with this command line's settings.
     ProgrammingSession& ensureSession();
-    SessionSettings sessionSettings() const;
+    SessionSettings sessionSettings();
     // --log: opened before anything else, so that nothing goes to the unit
     // unless its record can be kept.
     int openLog();
@@ -72,6 +73,8 @@ private:
     // One chip through the device functions of list indexes (or FnCompare).
     int runChip(const QList<int>& functions);
     int chipStatus(const ChipReport& report);
+    // --before-chip and --after-chip, as the session's hook.
+    ChipHookVerdict runHook(ChipHookPoint point, const ChipReport& report);
     FileFormat fileFormat(const QString& path) const;
     LoadOptions loadOptions(const QString& path) const;
     int judgeLoad(const QString& path, const LoadResult& loaded);
@@ -90,6 +93,8 @@ private:
     QString imageFile;
     QString imagePath;
     QString lastNotice;
+    // Since run() began: the duration the after-chip hook's object gives.
+    QElapsedTimer runClock;
 
     // --json: the events as JSON Lines.
     std::unique_ptr<JsonEvents> json;

@@ -12,6 +12,8 @@ enum ExitStatus : int {
     ExitFile = 4,          // an image file could not be loaded or saved, or left data out, or the
                            // buffer is not the image --expect-crc32 names
     ExitLog = 5,           // the production log cannot be opened or written
+    ExitHookRefused = 6,   // --before-chip refused a chip (nothing was sent for it)
+    ExitHookFailed = 7,    // --after-chip failed a chip its functions passed
     // As shells report a command ended by SIGINT or SIGTERM (128 + signal).
     ExitInterrupted = 130, // stopped by Ctrl+C (SIGINT)
     ExitTerminated = 143,  // stopped by SIGTERM
@@ -37,6 +39,12 @@ inline constexpr ExitStatusRow ExitStatusRows[] = {
     {ExitLog, "production log error (it cannot be opened, so nothing was sent;\n"
               "or the record could not be written: the record goes to\n"
               "standard error)"},
+    {ExitHookRefused, "the --before-chip command refused a chip (it ended\n"
+                      "non-zero, or was killed after --hook-timeout): nothing\n"
+                      "was sent for that chip"},
+    {ExitHookFailed, "the --after-chip command failed a chip whose functions\n"
+                     "passed (it ended non-zero, or was killed after\n"
+                     "--hook-timeout)"},
     {ExitInterrupted, "stopped by Ctrl+C (SIGINT) at a block boundary"},
     {ExitTerminated, "stopped by SIGTERM at a block boundary"},
 };
@@ -44,6 +52,6 @@ inline constexpr ExitStatusRow ExitStatusRows[] = {
 // Said after the table.
 inline constexpr char ExitStatusNote[] = "With several units or --repeat the status is the most "
                                          "severe of any\nunit and run: 2, then 5, then 4, then 3, "
-                                         "then 1.";
+                                         "then 6, then 7, then 1.";
 
 } // namespace varn

@@ -118,6 +118,10 @@ QString JsonEvents::outcomeName(int status) {
         return QStringLiteral("file");
     case ExitLog:
         return QStringLiteral("log");
+    case ExitHookRefused:
+        return QStringLiteral("hook-refused");
+    case ExitHookFailed:
+        return QStringLiteral("hook-failed");
     case ExitInterrupted:
     case ExitTerminated:
         return QStringLiteral("stopped");
@@ -218,12 +222,21 @@ void JsonEvents::recordWritten(const ChipRecord& record, const QString& notice) 
     write(QStringLiteral("record-written"), fields);
 }
 
-void JsonEvents::runFinished(int status, qint64 durationMs, qint64 serial) {
-    QJsonObject fields{
-        {"outcome", outcomeName(status)}, {"exitStatus", status}, {"durationMs", durationMs}};
+QJsonObject JsonEvents::runFinishedObject(const QString& port, int status, qint64 durationMs,
+                                          qint64 serial) {
+    QJsonObject fields{{"type", "run-finished"},
+                       {"port", port},
+                       {"time", timeText(QDateTime::currentDateTimeUtc())},
+                       {"outcome", outcomeName(status)},
+                       {"exitStatus", status},
+                       {"durationMs", durationMs}};
     if (serial >= 0)
         fields.insert("serial", serial);
-    write(QStringLiteral("run-finished"), fields);
+    return fields;
+}
+
+void JsonEvents::runFinished(int status, qint64 durationMs, qint64 serial) {
+    writeLine(runFinishedObject(port, status, durationMs, serial));
 }
 
 void JsonEvents::summary(const QList<UnitOutcome>& outcomes, int status, int chips, int passed) {

@@ -38,6 +38,9 @@ public:
 
     // Every unit's end in one object, after a several-unit run or --repeat.
     static void summary(const QList<UnitOutcome>& outcomes, int status, int chips, int passed);
+    // The run-finished object (what --after-chip reads on its standard input).
+    static QJsonObject runFinishedObject(const QString& port, int status, qint64 durationMs,
+                                         qint64 serial);
     // The word for an exit status: "pass", "mismatch", "usage", ...
     static QString outcomeName(int status);
 

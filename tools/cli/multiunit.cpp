@@ -29,16 +29,20 @@ int Severity(int status) {
         return 0;
     case ExitMismatch:
         return 1;
-    case ExitCommunication:
+    case ExitHookFailed:
         return 2;
-    case ExitFile:
-        return 4;
-    case ExitLog:
-        return 5;
-    case ExitUsage:
-        return 6;
-    default:
+    case ExitHookRefused:
         return 3;
+    case ExitCommunication:
+        return 4;
+    case ExitFile:
+        return 6;
+    case ExitLog:
+        return 7;
+    case ExitUsage:
+        return 8;
+    default:
+        return 5;
     }
 }
 
@@ -56,6 +60,10 @@ QString StatusWord(int status) {
         return QStringLiteral("USAGE");
     case ExitLog:
         return QStringLiteral("LOG");
+    case ExitHookRefused:
+        return QStringLiteral("REFUSED");
+    case ExitHookFailed:
+        return QStringLiteral("HOOK");
     default:
         return QStringLiteral("FAIL %1").arg(status);
     }
