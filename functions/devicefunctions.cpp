@@ -288,10 +288,9 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
         addressFrame[2] = char(address % 256);
         discardWaiting();
         letterFrame[1] = wire::Read;
-        if (!SendRequest(transport, runOptions.replies, {&letterFrame, &addressFrame},
-                         wire::ReadReplyBytes, &run.resent))
-            return failLink(run, LinkFault::None);
-        const QByteArray reply = transport.takeAll();
+        QByteArray reply;
+        if (!askFor({&letterFrame, &addressFrame}, wire::ReadReplyBytes, IsReadReply, reply, run))
+            return;
 
         // The count byte includes itself. Only bytes actually taken are used;
         // with at most 255 announced and the last block at 0xFFF0 every
@@ -389,10 +388,9 @@ void DeviceFunctions::programBlocks(FunctionResult& run) {
         }
         discardWaiting();
         run.programSent = true;
-        if (!SendRequest(transport, runOptions.replies, {&blockFrame}, wire::AckBytes, &run.resent))
-            return failLink(run, LinkFault::None);
-        // The acknowledgement's value carries no meaning; its arrival does.
-        transport.takeAll();
+        QByteArray ack;
+        if (!askFor({&blockFrame}, wire::AckBytes, IsAck, ack, run))
+            return;
         run.bytesTransferred += BlockBytes;
         ++run.blocksDone;
     }
@@ -417,6 +415,23 @@ void DeviceFunctions::stopAt(FunctionResult& run, qint32 address) {
     run.outcome = Outcome::Stopped;
     run.stoppedAt = address;
     finish(run);
+}
+
+bool DeviceFunctions::askFor(std::initializer_list<const QByteArray*> frames, int expectedBytes,
+                             bool (*wellFormed)(const QByteArray&), QByteArray& reply,
+                             FunctionResult& run) {
+    switch (SendCheckedRequest(transport, runOptions.replies, frames, expectedBytes, wellFormed,
+                               reply, &run.resent)) {
+    case Exchange::Answered:
+        return true;
+    case Exchange::Garbled:
+        failLink(run, LinkFault::GarbledReply);
+        return false;
+    case Exchange::NoAnswer:
+        break;
+    }
+    failLink(run, LinkFault::None);
+    return false;
 }
 
 void DeviceFunctions::discardWaiting() {

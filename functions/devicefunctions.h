@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 #include <atomic>
+#include <initializer_list>
 #include <vector>
 
 namespace varn {
@@ -114,6 +115,10 @@ private:
     void failLink(FunctionResult& run, LinkFault cause);
     void finish(FunctionResult& run);
     void waitPause();
+    // One block request and its checked reply (SendCheckedRequest); on
+    // failure the run has been ended with the fault.
+    bool askFor(std::initializer_list<const QByteArray*> frames, int expectedBytes,
+                bool (*wellFormed)(const QByteArray&), QByteArray& reply, FunctionResult& run);
     // Takes and drops every byte waiting before a request.
     void discardWaiting();
 

@@ -24,6 +24,8 @@ enum class LinkFault {
     NoReply,    // nothing came within the limit
     ShortReply, // part of the reply came, or fewer bytes than its count byte announced
     LineLost,   // the line closed; nothing more can be sent
+    // Replies kept coming malformed (a wrong count byte, a stray byte first).
+    GarbledReply,
 };
 
 // One byte that differs between the buffer and the device. Blank check

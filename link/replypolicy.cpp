@@ -1,6 +1,9 @@
 #include "replypolicy.h"
 
+#include "core/protocol.h"
 #include "core/usersettings.h"
+
+#include <algorithm>
 
 namespace varn {
 
@@ -11,6 +14,11 @@ namespace {
 constexpr int QuietMs = 20;
 // A unit that never stops sending is not waited for without end.
 constexpr int MaxQuietTurns = 50;
+// After a garbled reply: the silence that shows a unit has said all it will.
+// A stray byte trails its reply by a few milliseconds, well beyond a few
+// byte times; this outlasts it, so the repeated request starts on a silent
+// line instead of being shifted by the same byte again.
+constexpr int GarbledQuietMs = 10;
 
 bool SendAll(Transport& transport, std::initializer_list<const QByteArray*> frames) {
     for (const QByteArray* frame : frames) {
@@ -22,10 +30,10 @@ bool SendAll(Transport& transport, std::initializer_list<const QByteArray*> fram
 
 // Lets the line fall silent, dropping what arrives meanwhile, so that the
 // tail of a late reply is not read as the start of the next one.
-void DrainUntilQuiet(Transport& transport) {
+void DrainUntilQuiet(Transport& transport, int quietMs = QuietMs) {
     for (int turn = 0; turn < MaxQuietTurns && transport.isOpen(); ++turn) {
         transport.takeAll();
-        if (transport.waitForReply(1, QuietMs))
+        if (transport.waitForReply(1, quietMs))
             return;
     }
 }
@@ -79,6 +87,34 @@ bool SendRequest(Transport& transport, const ReplyPolicy& policy,
         if (attempt >= retries || !transport.isOpen())
             return false;
         DrainUntilQuiet(transport);
+        if (resent)
+            ++*resent;
+    }
+}
+
+bool IsReadReply(const QByteArray& reply) {
+    // Bytes behind a whole reply were taken along and are dropped with it.
+    return reply.size() >= wire::ReadReplyBytes && quint8(reply[0]) == wire::ReadReplyBytes;
+}
+
+bool IsAck(const QByteArray& reply) {
+    return reply.size() >= wire::AckBytes && reply[0] == '\0';
+}
+
+Exchange SendCheckedRequest(Transport& transport, const ReplyPolicy& policy,
+                            std::initializer_list<const QByteArray*> frames, int expectedBytes,
+                            bool (*wellFormed)(const QByteArray&), QByteArray& reply, int* resent) {
+    const int allowed = std::clamp(policy.retries, int(ReplyPolicy::MinGarbledRetries),
+                                   int(ReplyPolicy::MaxRetries));
+    for (int garbled = 0;; ++garbled) {
+        if (!SendRequest(transport, policy, frames, expectedBytes, resent))
+            return Exchange::NoAnswer;
+        reply = transport.takeAll();
+        if (wellFormed(reply))
+            return Exchange::Answered;
+        if (garbled >= allowed || !transport.isOpen())
+            return Exchange::Garbled;
+        DrainUntilQuiet(transport, GarbledQuietMs);
         if (resent)
             ++*resent;
     }

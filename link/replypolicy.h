@@ -17,6 +17,11 @@ struct ReplyPolicy {
     static constexpr int MaxTimeoutMs = 60000;
     static constexpr int MaxRetries = 10;
 
+    // A garbled reply is asked for again at least this often, even with no
+    // retries for missing replies: a stray byte garbles one reply, not the
+    // unit, and a well-behaved unit never sees the difference.
+    static constexpr int MinGarbledRetries = 3;
+
     int timeoutMs = DefaultTimeoutMs;
     int retries = 0;
 };
@@ -35,5 +40,27 @@ void WriteReplyPolicy(UserSettings& settings, const ReplyPolicy& policy);
 bool SendRequest(Transport& transport, const ReplyPolicy& policy,
                  std::initializer_list<const QByteArray*> frames, int expectedBytes,
                  int* resent = nullptr);
+
+// How a checked request ended.
+enum class Exchange {
+    Answered, // a well-formed reply is in `reply`
+    NoAnswer, // SendRequest gave up (no reply, a short one, or the line is gone)
+    Garbled,  // every reply that came was malformed, up to the retries
+};
+
+// Whether a reply taken from the line is the one asked for: a reply shifted
+// by a stray byte starts with the wrong byte.
+bool IsReadReply(const QByteArray& reply);
+bool IsAck(const QByteArray& reply);
+
+// SendRequest, then takes the reply and checks it. A malformed reply is not
+// used: the line is left to fall quiet (a stray byte behind it arrives
+// meanwhile), what came is dropped and the same request goes out again, up to
+// max(policy.retries, MinGarbledRetries) times. Every repetition counts in
+// resent.
+Exchange SendCheckedRequest(Transport& transport, const ReplyPolicy& policy,
+                            std::initializer_list<const QByteArray*> frames, int expectedBytes,
+                            bool (*wellFormed)(const QByteArray&), QByteArray& reply,
+                            int* resent = nullptr);
 
 } // namespace varn

@@ -20,6 +20,8 @@ QString linkFaultText(LinkFault fault) {
         return QStringLiteral("the unit's reply was incomplete");
     case LinkFault::LineLost:
         return QStringLiteral("the line was lost");
+    case LinkFault::GarbledReply:
+        return QStringLiteral("garbled reply");
     default:
         return QString();
     }

@@ -53,6 +53,7 @@ struct Options {
     int lateIndex = 0; // K-th reply comes lateMs late; 0: every reply
     int lateMs = 0;
     bool extraByte = false;
+    int extraByteDelayMs = 0; // 0: the extra byte travels with the reply
     int countByte = ReadReplyLength;
     int garbageIndex = 0; // 0: before every reply
     int garbageBytes = 0;
@@ -60,13 +61,14 @@ struct Options {
 };
 
 [[noreturn]] void usage(const char* message) {
-    std::fprintf(stderr,
-                 "varn-unit: %s\n"
-                 "usage: varn-unit [--name ABCD] [--version 21] [--dev FILE] [--link DIR/comN]\n"
-                 "  [--memory FILE] [--save-memory FILE] [--log FILE] [--baud-emulation]\n"
-                 "  [--program-delay MS] [--no-answer K] [--late MS | --late K:MS] [--extra-byte]\n"
-                 "  [--count N] [--garbage N | --garbage K:N] [--close-after K]\n",
-                 message);
+    std::fprintf(
+        stderr,
+        "varn-unit: %s\n"
+        "usage: varn-unit [--name ABCD] [--version 21] [--dev FILE] [--link DIR/comN]\n"
+        "  [--memory FILE] [--save-memory FILE] [--log FILE] [--baud-emulation]\n"
+        "  [--program-delay MS] [--no-answer K] [--late MS | --late K:MS] [--extra-byte]\n"
+        "  [--extra-byte-delay MS] [--count N] [--garbage N | --garbage K:N] [--close-after K]\n",
+        message);
     std::exit(2);
 }
 
@@ -128,6 +130,9 @@ Options parseOptions(int argc, char** argv) {
             toPair(value(), "--late", true, o.lateIndex, o.lateMs);
         } else if (arg == "--extra-byte") {
             o.extraByte = true;
+        } else if (arg == "--extra-byte-delay") {
+            o.extraByte = true;
+            o.extraByteDelayMs = toInt(value(), "--extra-byte-delay");
         } else if (arg == "--count") {
             o.countByte = toInt(value(), "--count") & 0xFF;
         } else if (arg == "--garbage") {
@@ -427,8 +432,20 @@ private:
             sleepMs(opt.lateMs);
         if (opt.garbageBytes > 0 && (opt.garbageIndex == 0 || opt.garbageIndex == replies))
             reply.insert(reply.begin(), static_cast<size_t>(opt.garbageBytes), 0xA5);
-        if (opt.extraByte)
+        const bool trailing = opt.extraByte && opt.extraByteDelayMs > 0;
+        if (opt.extraByte && !trailing)
             reply.push_back(0xEE);
+        send(reply);
+        if (trailing) {
+            // Well after the reply: by then the host has taken the reply and
+            // may have sent its next request, which waits its turn behind
+            // the stray byte, as a slow unit's firmware would make it.
+            sleepMs(opt.extraByteDelayMs);
+            send({0xEE});
+        }
+    }
+
+    void send(const std::vector<uint8_t>& reply) {
         if (!opt.baudEmulation) {
             writeAll(reply.data(), reply.size());
             return;

@@ -116,7 +116,7 @@ private slots:
         QTest::newRow("no reply") << int(FnProgram) << 1 << O::CommunicationFailure << L::NoReply
                                   << 1 << 16;
         QTest::newRow("short block")
-            << int(FnVerify) << 2 << O::CommunicationFailure << L::ShortReply << 0 << 16;
+            << int(FnVerify) << 2 << O::CommunicationFailure << L::ShortReply << 0 << 0;
         QTest::newRow("line lost")
             << int(FnProgram) << 3 << O::CommunicationFailure << L::LineLost << 1 << 16;
         QTest::newRow("mismatch") << int(FnBlank) << 4 << O::Mismatch << L::None << 2 << 48;
@@ -132,7 +132,7 @@ private slots:
         if (fault == 1)
             rig.unit.dropReply(2);
         else if (fault == 2)
-            rig.unit.countByte(1, 255);
+            rig.unit.queueRawReply(QByteArray(10, char(17)));
         else if (fault == 3)
             rig.unit.closeFrom(2);
         else if (fault == 4)
@@ -344,32 +344,50 @@ private slots:
         QCOMPARE(rig.observer.last.outcome, Outcome::Mismatch);
     }
 
-    void countBytes_data() {
-        // stored: device bytes stored from address 0; beyond: Buffer(16) afterwards
-        Columns<int, QByteArray, int, int, QString>("count", "extra", "stored", "beyond", "mark");
-        QTest::newRow("9") << 9 << QByteArray() << 8 << 0x55 << Ok;
-        QTest::newRow("18, one more byte came") << 18 << Bytes({0x77}) << 16 << 0x77 << Ok;
-        QTest::newRow("18, one byte short") << 18 << QByteArray() << 16 << 0x55 << Fault;
-        QTest::newRow("255") << 255 << QByteArray() << 16 << 0x55 << Fault;
+    // A read reply whose count byte is not 17 is no data: the block is asked
+    // for again until a whole reply comes or the retries are spent.
+    void garbledReadReplies_data() {
+        // garbled: requests in a row answered with `count`; sent: read requests
+        Columns<int, int, int, int, QString>("count", "garbled", "retries", "sent", "mark");
+        QTest::newRow("9, once") << 9 << 1 << 0 << 2 << Ok;
+        QTest::newRow("18 and one more byte, once") << 18 << 1 << 0 << 2 << Ok;
+        QTest::newRow("255, three re-asks spent") << 255 << 4 << 0 << 4 << Fault;
+        QTest::newRow("255, more retries") << 255 << 4 << 5 << 5 << Ok;
     }
 
-    void countBytes() {
-        auto [count, extra, stored, beyond, mark] =
-            Row<int, QByteArray, int, int, QString>("count", "extra", "stored", "beyond", "mark");
+    void garbledReadReplies() {
+        auto [count, garbled, retries, sent, mark] =
+            Row<int, int, int, int, QString>("count", "garbled", "retries", "sent", "mark");
         Rig rig(16);
         rig.patternMemory();
         rig.state.Buffer.fill(0x55);
-        rig.unit.countByte(1, quint8(count));
-        if (!extra.isEmpty())
-            rig.unit.extraAfter(1, extra);
+        for (int k = 1; k <= garbled; ++k)
+            rig.unit.countByte(k, quint8(count));
+        rig.unit.extraAfter(1, Bytes({0x77}));
+        rig.fn.setOptions({.replies = {1000, retries}});
 
-        rig.fn.RunFunction(FnRead);
+        const FunctionResult r = rig.fn.RunFunction(FnRead);
 
+        const bool ok = mark == Ok;
         QCOMPARE(BufferBytes(rig.state, 0, 16),
-                 rig.unit.Memory.left(stored) + QByteArray(16 - stored, char(0x55)));
-        QCOMPARE(int(rig.state.Buffer[16]), beyond);
+                 ok ? rig.unit.Memory.left(16) : QByteArray(16, char(0x55)));
+        QCOMPARE(int(rig.state.Buffer[16]), 0x55);
+        QCOMPARE(rig.addressFrames(), QList<QByteArray>(sent, Bytes({0x04, 0, 0, 0, 0x10})));
+        QCOMPARE(r.resent, sent - 1);
+        QCOMPARE(r.linkFault, ok ? LinkFault::None : LinkFault::GarbledReply);
         QCOMPARE(rig.observer.line(), QStringLiteral("Reading ...") + mark);
-        QCOMPARE(rig.observer.errors, mark == Fault ? 1 : 0);
+    }
+
+    // An acknowledgement that is not 00 (a stray byte ahead of it) does not
+    // count: the block goes out again.
+    void garbledAcknowledgement() {
+        Rig rig(32);
+        rig.state.Buffer.fill(0x12);
+        rig.unit.queueRawReply(Bytes({0xEE, 0x00}));
+        const FunctionResult r = rig.fn.RunFunction(FnProgram);
+        QVERIFY(r.succeeded());
+        QCOMPARE(rig.blockAddresses("\x14"), QList<int>({0x00, 0x00, 0x10}));
+        QCOMPARE(rig.unit.Memory.left(32), BufferBytes(rig.state, 0, 32));
     }
 
     void eraseAndLock_data() {
