@@ -130,6 +130,8 @@ struct SerialLink::Private {
     bool lossReported = false; // the first read or resource fault has been seen
     QString shownName;         // "COM3"
     QString devicePath;        // the path that was opened or tried
+    int portNumber = 0;        // port n, looked up again on each reopen (0: a path)
+    QString appDir;            // where port n's comN entry is looked for
     QString reason;            // why not connected
 };
 
@@ -164,7 +166,7 @@ private:
     std::optional<QEventLoop> nested;
 };
 
-SerialLink::SerialLink(QObject* parent, QTimer* totmr) : QObject(parent), d(new Private) {
+SerialLink::SerialLink(QObject* parent, QTimer* totmr) : PortLink(parent), d(new Private) {
     d->totmr = totmr ? totmr : new QTimer(this);
     d->totmr->setSingleShot(true);
     d->totmr->setTimerType(Qt::PreciseTimer);
@@ -221,15 +223,16 @@ SerialLink::~SerialLink() {
 }
 
 Status SerialLink::open(int portNumber, const QString& appDir) {
-    return openPath(PortDeviceName(portNumber, appDir),
-                    QStringLiteral("COM") + QString::number(portNumber));
+    const Status opened = openPath(PortDeviceName(portNumber, appDir),
+                                   QStringLiteral("COM") + QString::number(portNumber));
+    setTarget(portNumber, appDir);
+    return opened;
 }
 
 Status SerialLink::openPath(const QString& devicePath, const QString& shownName) {
     close();
     ++d->generation;
-    d->shownName = shownName;
-    d->devicePath = devicePath;
+    setTarget(devicePath, shownName);
     d->lossReported = false;
 
     // Open the device a link points to: the port's lock file is named after
@@ -280,7 +283,21 @@ Status SerialLink::openPath(const QString& devicePath, const QString& shownName)
     return Status::Ok();
 }
 
+void SerialLink::setTarget(const QString& devicePath, const QString& shownName) {
+    d->devicePath = devicePath;
+    d->shownName = shownName;
+    d->portNumber = 0;
+}
+
+void SerialLink::setTarget(int portNumber, const QString& appDir) {
+    d->shownName = QStringLiteral("COM") + QString::number(portNumber);
+    d->portNumber = portNumber;
+    d->appDir = appDir;
+}
+
 Status SerialLink::reopen() {
+    if (d->portNumber > 0)
+        return open(d->portNumber, d->appDir);
     if (d->devicePath.isEmpty())
         return Status::Fail(QStringLiteral("no port was opened before"));
     const QString path = d->devicePath;

@@ -1,9 +1,8 @@
 #pragma once
 
 #include "core/status.h"
-#include "transport.h"
+#include "portlink.h"
 
-#include <QObject>
 #include <QString>
 
 class QSerialPort;
@@ -19,7 +18,7 @@ QString PortDeviceName(int portNumber, const QString& appDir);
 // The serial line to the programmer unit: 57600 baud, 8N1, no flow control.
 // Waits run a local event loop woken by arriving data or the time-out timer,
 // so the windows stay responsive and the processor is not spun.
-class SerialLink : public QObject, public Transport {
+class SerialLink : public PortLink {
     Q_OBJECT
 public:
     // totmr: the one-second time-out timer (owned by the main window when
@@ -33,11 +32,15 @@ public:
     Status open(int portNumber, const QString& appDir);
     // Opens a device path directly (command-line programmer, tests).
     Status openPath(const QString& devicePath, const QString& shownName);
-    void close();
-    // Opens again what open() or openPath() last opened or tried, following a
-    // comN link afresh: after a lost line, a replugged adapter or a new unit
+    // Name the port that reopen() opens, without opening it.
+    void setTarget(const QString& devicePath, const QString& shownName);
+    void setTarget(int portNumber, const QString& appDir);
+    void close() override;
+    // Opens again what open() or openPath() last opened or tried (or what
+    // setTarget() named), looking up port n's device and following a comN
+    // link afresh: after a lost line, a replugged adapter or a new unit
     // on the same link is found again. Fails when nothing was ever opened.
-    Status reopen();
+    Status reopen() override;
 
     bool isOpen() const override;
     QString notConnectedReason() const override;
@@ -49,10 +52,6 @@ public:
 
     // Set by the time-out timer, cleared at the start of each wait.
     bool TimedOut = false;
-
-signals:
-    // Emitted once when an open port is lost (unplugged adapter, closed line).
-    void connectionLost(const QString& reason);
 
 private:
     // The first sign that the far side is gone: closes the port (queued) and

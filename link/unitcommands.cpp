@@ -1,6 +1,6 @@
 #include "unitcommands.h"
 
-#include "seriallink.h"
+#include "portlink.h"
 
 #include "core/protocol.h"
 
@@ -34,9 +34,12 @@ Identification IdentifyUnit(AppState& state, Transport& transport) {
     return result;
 }
 
-Identification ReconnectUnit(AppState& state, SerialLink& link) {
+Identification ReconnectUnit(AppState& state, PortLink& link, Status* opened) {
     state.UnitIdentified = false;
-    if (!link.reopen())
+    const Status reopened = link.reopen();
+    if (opened)
+        *opened = reopened;
+    if (!reopened)
         return {};
     state.UnitInReset = false;
     return IdentifyUnit(state, link);

@@ -1,24 +1,18 @@
 #include "openlink.h"
 
+#include "link/openlink.h"
 #include "link/seriallink.h"
 
 namespace varn {
 
-namespace {
-
-// "1".."8": a port number of the settings; anything else is a path.
-bool IsPortNumberText(const QString& port) {
-    return port.size() == 1 && port[0] >= QLatin1Char('1') && port[0] <= QLatin1Char('8');
-}
-
-} // namespace
-
 std::unique_ptr<Transport> OpenUnitLink(const QString& port, const QString& appDir,
                                         Status* status) {
-    auto link = std::make_unique<SerialLink>();
-    *status =
-        IsPortNumberText(port) ? link->open(port.toInt(), appDir) : link->openPath(port, port);
-    return link;
+    // A port number, a device path, tcp:// or rfc2217://: the link's factory.
+    OpenedLink opened = OpenLink(port, appDir);
+    *status = opened.status;
+    if (opened.link)
+        return std::move(opened.link);
+    return std::make_unique<SerialLink>();
 }
 
 } // namespace varn

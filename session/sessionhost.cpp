@@ -48,8 +48,8 @@ SessionHost::SessionHost(const AppState& setup, ProgrammingSession::TransportFac
     // A lost line is told by the serial link itself, outside any function.
     auto opener = [this, open = std::move(open)](const AppState& setup, Status* status) {
         std::unique_ptr<Transport> link = open(setup, status);
-        if (auto* serial = dynamic_cast<SerialLink*>(link.get()))
-            connect(serial, &SerialLink::connectionLost, this, &SessionHost::connectionLost);
+        if (auto* port = dynamic_cast<PortLink*>(link.get()))
+            connect(port, &PortLink::connectionLost, this, &SessionHost::connectionLost);
         return link;
     };
     // Created on the thread, so that the link it makes belongs there.

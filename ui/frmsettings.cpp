@@ -1,6 +1,7 @@
 #include "frmsettings.h"
 
 #include "core/usersettings.h"
+#include "link/openlink.h"
 #include "link/portinfo.h"
 #include "link/replypolicy.h"
 #include "widgets/messagebox.h"
@@ -10,6 +11,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -44,7 +46,8 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
 #endif
     const int rows = 8 * 330;
     const int portsTop = 240 + rows + 240;
-    const int repliesTop = portsTop + (links ? 900 : 0);
+    const int networkTop = portsTop + (links ? 900 : 0);
+    const int repliesTop = networkTop + 1200;
     const int buttonsTop = repliesTop + 780;
     setFixedSize(tw(7455), tw(buttonsTop + 495));
 
@@ -78,6 +81,34 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
                 cboPorts->addItem(PortChoiceText(port), port.path);
         }
     }
+
+    // A unit on the network instead of COM1..COM8; varn.cfg keeps its number.
+    const NetworkPortSettings network = ReadNetworkPortSettings(UserSettings(state));
+    auto* Frame4 = new QGroupBox(tr("Or a unit on the network:"), this);
+    Frame4->setObjectName(QStringLiteral("Frame4"));
+    Frame4->setGeometry(tw(240, networkTop, 6975, 1080));
+    optNetwork = new QRadioButton(tr("URL:"), Frame4);
+    optNetwork->setObjectName(QStringLiteral("optNetwork"));
+    optNetwork->setGeometry(tw(120, 300, 855, 255));
+    group->addButton(optNetwork, 8);
+    txtAddress = new QLineEdit(network.address, Frame4);
+    txtAddress->setObjectName(QStringLiteral("txtAddress"));
+    txtAddress->setGeometry(tw(1080, 270, 5775, 315));
+    txtAddress->setPlaceholderText(tr("rfc2217://HOST:PORT or tcp://HOST:PORT"));
+    txtAddress->setToolTip(tr("Neither carries authentication or encryption: across an "
+                              "untrusted network, reach the unit through an SSH tunnel."));
+    // Typing an address chooses it.
+    connect(txtAddress, &QLineEdit::textEdited, optNetwork,
+            [this] { optNetwork->setChecked(true); });
+    auto* latencyLabel = new QLabel(tr("Network latency (ms):"), Frame4);
+    latencyLabel->setGeometry(tw(120, 690, 2200, 285));
+    txtLatency = new QSpinBox(Frame4);
+    txtLatency->setObjectName(QStringLiteral("txtLatency"));
+    txtLatency->setRange(-1, ReplyPolicy::MaxTimeoutMs);
+    txtLatency->setSpecialValueText(tr("measured"));
+    txtLatency->setValue(network.latencyMs);
+    txtLatency->setGeometry(tw(2400, 660, 1400, 315));
+    latencyLabel->setBuddy(txtLatency);
 
     auto* Frame3 = new QGroupBox(tr("Replies:"), this);
     Frame3->setObjectName(QStringLiteral("Frame3"));
@@ -119,7 +150,9 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
     connect(cmdOk, &QPushButton::clicked, this, &frmSettings::cmdOk_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmSettings::cmdCancel_Click);
 
-    if (state.PortNumber >= 1 && state.PortNumber <= 8)
+    if (network.useAddress)
+        optNetwork->setChecked(true);
+    else if (state.PortNumber >= 1 && state.PortNumber <= 8)
         optComm[state.PortNumber - 1]->setChecked(true);
     showPortNumbers();
 }
@@ -138,7 +171,21 @@ void frmSettings::cmdOk_Click() {
             break;
         }
     }
-    if (cboPorts && cboPorts->currentIndex() > 0) {
+    NetworkPortSettings network{optNetwork->isChecked(), txtAddress->text().trimmed(),
+                                txtLatency->value()};
+    if (network.useAddress) {
+        PortAddress address;
+        const Status parsed = ParsePortAddress(network.address, address);
+        if (!parsed || !address.isNetwork()) {
+            ShowMessage(this, windowTitle(),
+                        parsed ? tr("Give a unit on the network as rfc2217://HOST:PORT or "
+                                    "tcp://HOST:PORT.")
+                               : parsed.message,
+                        MsgIcon::Critical);
+            return;
+        }
+        port = state.PortNumber; // varn.cfg keeps its number
+    } else if (cboPorts && cboPorts->currentIndex() > 0) {
         const Status pointed =
             PointPortNumberAt(port, state.AppDir, cboPorts->currentData().toString());
         if (!pointed) {
@@ -149,6 +196,7 @@ void frmSettings::cmdOk_Click() {
     state.PortNumber = port;
     UserSettings settings(state);
     WriteReplyPolicy(settings, ReplyPolicy{txtTimeout->value(), txtRetries->value()});
+    WriteNetworkPortSettings(settings, network);
     if (QString error; !settings.sync(&error))
         ShowMessage(this, tr("Settings"), error, MsgIcon::Critical);
     accept();

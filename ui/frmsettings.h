@@ -6,6 +6,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QRadioButton;
 class QSpinBox;
 
@@ -14,8 +15,9 @@ namespace varn {
 // Chooses the serial port (COM1..COM8) used from the next start on, shows
 // what each number stands for in the working folder, and can point the
 // chosen number at one of the ports found (a comN link on Linux).
-// Also how long and how often a block request waits for its reply (kept
-// in varn.ini).
+// Or a unit on the network: a tcp:// or rfc2217:// address and its latency,
+// kept in varn.ini while varn.cfg keeps the number. Also how long and how
+// often a block request waits for its reply (kept in varn.ini).
 class frmSettings : public QDialog {
     Q_OBJECT
 public:
@@ -32,6 +34,9 @@ private:
     QRadioButton* optComm[8] = {};
     QLabel* lblPort[8] = {};
     QComboBox* cboPorts = nullptr;
+    QRadioButton* optNetwork = nullptr;
+    QLineEdit* txtAddress = nullptr;
+    QSpinBox* txtLatency = nullptr;
     QSpinBox* txtTimeout = nullptr;
     QSpinBox* txtRetries = nullptr;
 };

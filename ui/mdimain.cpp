@@ -19,6 +19,7 @@
 #include "files/imagefiles.h"
 #include "files/recentfiles.h"
 #include "functions/functiontext.h"
+#include "link/openlink.h"
 #include "link/unitcommands.h"
 #include "session/openlink.h"
 #include "session/sessionhost.h"
@@ -121,7 +122,9 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
     unit = new SessionHost(
         state,
         [](const AppState& setup, Status* status) {
-            return OpenUnitLink(QString::number(setup.PortNumber), setup.AppDir, status);
+            // A network address chosen in Settings (varn.ini), else the number.
+            return OpenUnitLink(DesktopPortAddress(UserSettings(setup), setup.PortNumber),
+                                setup.AppDir, status);
         },
         this);
     unit->setObjectName(QStringLiteral("unit"));

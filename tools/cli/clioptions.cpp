@@ -4,6 +4,7 @@
 #include "functions/functiontable.h"
 
 #include "core/hextext.h"
+#include "link/openlink.h"
 #include "link/replypolicy.h"
 
 #include <QRegularExpression>
@@ -137,6 +138,12 @@ Status applyPort(const QString& name, const QString& value, CliOptions& options)
         options.portNumber = number;
         options.portPath.clear();
     } else {
+        // A network address is checked now: a typing error is a usage error,
+        // not a communication error after the files were loaded.
+        if (PortAddress address; value.contains(QStringLiteral("://"))) {
+            if (const Status parsed = ParsePortAddress(value, address); !parsed)
+                return Status::Fail(name + QLatin1Char(' ') + parsed.message);
+        }
         options.portPath = value;
         options.portNumber.reset();
     }
@@ -187,9 +194,13 @@ Status applyHook(const QString& name, const QString& value, CliOptions& options)
 }
 
 constexpr OptionEntry optionTable[] = {
-    {"--port", nullptr, OptionValue::Required, applyPort, "--port N|PATH",
+    {"--port", nullptr, OptionValue::Required, applyPort, "--port N|PATH|URL",
      "port number 1 to 8 (a comN link in the current folder\n"
-     "or the system's port N), or a device path; given more\n"
+     "or the system's port N), a device path, or a unit on\n"
+     "the network: tcp://HOST:PORT (raw bytes) or\n"
+     "rfc2217://HOST:PORT (neither is authenticated or\n"
+     "encrypted: across an untrusted network use an SSH\n"
+     "tunnel, ssh -L 4001:localhost:4001 HOST); given more\n"
      "than once, the operations run on every unit at the\n"
      "same time, each line is prefixed with its port, and a\n"
      "table of the results ends the run",
@@ -212,6 +223,21 @@ constexpr OptionEntry optionTable[] = {
      "after each run ask for the next chip(s): Enter runs\n"
      "again (the units are connected afresh), q ends and\n"
      "prints the counts and the yield",
+     nullptr},
+    {"--net-latency", nullptr, OptionValue::Required,
+     [](const QString& name, const QString& value, CliOptions& options) {
+         const int number = isAllDigits(value) && value.size() <= 5 ? value.toInt() : -1;
+         if (number < 0 || number > ReplyPolicy::MaxTimeoutMs)
+             return Status::Fail(QStringLiteral("%1 %2: give 0 to %3")
+                                     .arg(name, value)
+                                     .arg(ReplyPolicy::MaxTimeoutMs));
+         options.netLatencyMs = number;
+         return Status::Ok();
+     },
+     "--net-latency MS",
+     "tcp:// and rfc2217:// ports: add MS to every reply\n"
+     "wait (default: twice the round trip measured while\n"
+     "connecting)",
      nullptr},
     {"--timeout", nullptr, OptionValue::Required, applyReplyNumber, "--timeout MS",
      "wait for each block's reply up to MS (default 1000)", nullptr},

@@ -50,12 +50,13 @@ struct CliOptions {
     enum class Format { ByName, Hex, Binary, SRecord, Elf };
 
     std::optional<int> portNumber; // --port N (the last one given)
-    QString portPath;              // --port PATH
+    QString portPath;              // --port PATH or URL
     QStringList ports;             // every --port in order: several units at once
     bool repeat = false;           // --repeat: ask for the next chip(s) after each run
     int timeoutMs = 1000;          // --timeout MS: reply wait of block requests
     int retries = 0;               // --retries N: block requests sent again
     QString workDir;               // --workdir DIR: the configuration's folder
+    int netLatencyMs = -1;         // --net-latency MS: network allowance (-1: measured)
     QString device;                // --device NAME or table index
     Format format = Format::ByName;
     qint64 fileOffset = 0;

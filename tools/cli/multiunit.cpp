@@ -227,10 +227,6 @@ int MostSevere(int a, int b) {
     return Severity(b) > Severity(a) ? b : a;
 }
 
-QString PortLabel(const QString& port) {
-    return IsPortNumber(port) ? QStringLiteral("COM") + port : port;
-}
-
 QString SummaryTable(const QList<UnitOutcome>& outcomes) {
     qsizetype portWidth = 4;
     for (const UnitOutcome& o : outcomes)

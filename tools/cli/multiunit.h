@@ -2,6 +2,7 @@
 
 #include "clioptions.h"
 #include "core/appstate.h"
+#include "link/openlink.h" // PortLabel
 
 #include <QList>
 #include <QString>
@@ -30,8 +31,6 @@ struct UnitOutcome {
 // communication failure (a station fault) above a wrong byte (a bad chip).
 int MostSevere(int a, int b);
 
-// The label a port is shown with: "COM2" for a number, the path otherwise.
-QString PortLabel(const QString& port);
 
 // "Port  Result  Serial  Time" and one row per unit.
 QString SummaryTable(const QList<UnitOutcome>& outcomes);
