@@ -9,7 +9,7 @@
 #include "core/appstate.h"
 #include "functions/devicefunctions.h"
 #include "functions/functiontext.h"
-#include "link/scriptedtransport.h"
+#include "tools/scriptedunit/scriptedtransport.h"
 
 #include <array>
 #include <cstdint>

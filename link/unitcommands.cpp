@@ -9,6 +9,7 @@ namespace varn {
 namespace {
 constexpr int IdentificationLength = wire::IdentifyReplyBytes;
 constexpr int IdentificationWaitMs = 1000;
+constexpr int StaleReplyMs = 100;
 } // namespace
 
 QByteArray CommandFrame(char letter) {
@@ -41,6 +42,11 @@ Identification ReconnectUnit(AppState& state, PortLink& link, Status* opened) {
         *opened = reopened;
     if (!reopened)
         return {};
+    // A unit cut off in the middle of a reply may still be sending it, and a
+    // terminal server hands on what the line held meanwhile: none of that
+    // answers the identification.
+    link.pause(StaleReplyMs);
+    link.takeAll();
     state.UnitInReset = false;
     return IdentifyUnit(state, link);
 }

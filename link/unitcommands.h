@@ -22,7 +22,8 @@ struct Identification {
 Identification IdentifyUnit(AppState& state, Transport& transport);
 class PortLink;
 
-// After a lost line: opens the link's port again and identifies the unit. A
+// After a lost line: opens the link's port again, drops what arrives in the first
+// 100 ms (the rest of a reply cut off) and identifies the unit. A
 // unit that was switched off or replaced starts with its target running, so
 // the state assumes that again, as at the program's start. Returns the
 // identification; a port that would not open gives ok = false, its reason

@@ -1,10 +1,10 @@
 #include "core/hextext.h"
 #include "functions/devicefunctions.h"
 #include "functions/functiontext.h"
-#include "link/scriptedtransport.h"
 #include "support/recorder.h"
 #include "support/rows.h"
 #include "support/testsupport.h"
+#include "tools/scriptedunit/scriptedtransport.h"
 
 #include <QTest>
 
@@ -65,13 +65,6 @@ struct Rig {
         return frames;
     }
 };
-
-QByteArray Bytes(std::initializer_list<int> values) {
-    QByteArray bytes;
-    for (int v : values)
-        bytes.append(char(v));
-    return bytes;
-}
 
 const QString Ok = QStringLiteral("   OK!");
 const QString Fault = QStringLiteral("   Device Fault!");

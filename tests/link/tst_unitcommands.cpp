@@ -1,6 +1,6 @@
-#include "link/scriptedtransport.h"
 #include "link/unitcommands.h"
 #include "support/rows.h"
+#include "tools/scriptedunit/scriptedtransport.h"
 
 #include <QTest>
 

@@ -3,7 +3,6 @@
 // its record says, and what the counts make of it. Every front-end runs its
 // chips through this, so none of them repeats these cases.
 #include "core/crc32.h"
-#include "link/scriptedtransport.h"
 #include "production/productionlog.h"
 #include "session/openlink.h"
 #include "session/programmingsession.h"
@@ -11,6 +10,7 @@
 #include "support/borrowedtransport.h"
 #include "support/rows.h"
 #include "support/virtualunit.h"
+#include "tools/scriptedunit/scriptedtransport.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

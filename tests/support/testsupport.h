@@ -8,6 +8,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <initializer_list>
 #include <memory>
 
 namespace varn::test {
@@ -32,6 +33,13 @@ inline QByteArray Bytes(int first, int count) {
     QByteArray out;
     for (int i = 0; i < count; ++i)
         out.append(char((first + i * 7) & 0xFF));
+    return out;
+}
+
+inline QByteArray Bytes(std::initializer_list<int> values) {
+    QByteArray out;
+    for (int v : values)
+        out.append(char(v));
     return out;
 }
 

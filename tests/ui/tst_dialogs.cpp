@@ -1,9 +1,11 @@
 #include "core/config.h"
 #include "core/usersettings.h"
 #include "files/frmfileload.h"
+#include "link/openlink.h"
 #include "production/productionlog.h"
 #include "production/serialnumber.h"
 #include "support/messagelog.h"
+#include "support/rows.h"
 #include "ui/frmeditauto.h"
 #include "ui/frmproductionlog.h"
 #include "ui/frmselectdevice.h"
@@ -24,7 +26,9 @@
 #include <tuple>
 
 using namespace varn;
+using varn::test::Columns;
 using varn::test::MessageLog;
+using varn::test::Row;
 
 namespace {
 
@@ -248,6 +252,44 @@ private slots:
         Leave(dlg, how);
         QVERIFY(!dlg.isVisible());
         QCOMPARE(int(state.PortNumber), result);
+    }
+
+    // A unit on the network: the URL goes to varn.ini and the desktop opens
+    // it, varn.cfg keeps its number; a COM port chosen again wins.
+    void settingsNetworkPort_data() {
+        Columns<QString, QString, QString>("typed", "then", "opened");
+        QTest::newRow("rfc2217") << "rfc2217://10.0.0.7:4001"
+                                 << ""
+                                 << "rfc2217://10.0.0.7:4001";
+        QTest::newRow("COM5 chosen after typing") << "tcp://unit:4002"
+                                                  << "optComm4"
+                                                  << "5";
+        QTest::newRow("not a network address") << "/dev/ttyUSB0"
+                                               << ""
+                                               << "";
+    }
+    void settingsNetworkPort() {
+        auto [typed, then, opened] = Row<QString, QString, QString>("typed", "then", "opened");
+        state.PortNumber = 3;
+        frmSettings dlg(state);
+        dlg.show();
+        QTest::keyClicks(Child<QLineEdit>(dlg, "txtAddress"), typed);
+        QVERIFY(Child<QRadioButton>(dlg, "optNetwork")->isChecked());
+        Child<QSpinBox>(dlg, "txtLatency")->setValue(25);
+        if (!then.isEmpty())
+            QTest::mouseClick(Child<QRadioButton>(dlg, then), Qt::LeftButton);
+        Leave(dlg, QStringLiteral("ok"));
+        if (opened.isEmpty()) {
+            QVERIFY(dlg.isVisible()); // refused, with the reason
+            QVERIFY(messages->onlyCritical("Settings", "rfc2217://HOST:PORT"));
+            return;
+        }
+        QVERIFY(!dlg.isVisible());
+        const UserSettings settings(state);
+        QCOMPARE(DesktopPortAddress(settings, state.PortNumber), opened);
+        QCOMPARE(ReadNetworkPortSettings(settings).latencyMs, 25);
+        QCOMPARE(ReadNetworkPortSettings(settings).address, typed); // kept for next time
+        QCOMPARE(int(state.PortNumber), then.isEmpty() ? 3 : 5);
     }
 
     // ---- auto sequence editor ----

@@ -2,7 +2,9 @@
 
 #include "functions/devicefunctions.h"
 #include "functions/functiontext.h"
-#include "link/seriallink.h"
+#include "link/openlink.h"
+
+#include <memory>
 
 #include <ctime>
 
@@ -30,9 +32,9 @@ public:
 
 struct HostBench::Private {
     AppState state;
-    SerialLink link;
+    std::unique_ptr<PortLink> link;
     SilentObserver observer;
-    DeviceFunctions functions{state, link, observer};
+    std::unique_ptr<DeviceFunctions> functions;
 };
 
 HostBench::HostBench(qint32 deviceBytes) : d(new Private) {
@@ -52,22 +54,33 @@ HostBench::~HostBench() {
     delete d;
 }
 
-bool HostBench::open(const QString& path, QString& error) {
-    const Status status = d->link.openPath(path, QStringLiteral("COM1"));
-    if (!status.ok)
-        error = status.message;
-    return status.ok;
+bool HostBench::open(const QString& address, QString& error) {
+    OpenedLink opened = OpenLink(address, QString());
+    if (!opened.status.ok) {
+        error = opened.status.message;
+        return false;
+    }
+    d->functions.reset();
+    d->link = std::move(opened.link);
+    d->functions = std::make_unique<DeviceFunctions>(d->state, *d->link, d->observer);
+    return true;
 }
 
 void HostBench::close() {
-    d->link.close();
+    if (d->link)
+        d->link->close();
+}
+
+QByteArray HostBench::image() const {
+    const qint32 size = d->state.DeviceSize();
+    return QByteArray(reinterpret_cast<const char*>(d->state.Buffer.data()), size);
 }
 
 HostRun HostBench::run(int code) {
     HostRun result;
     const double wall0 = Nanoseconds(CLOCK_MONOTONIC);
     const double cpu0 = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
-    const FunctionResult run = d->functions.RunFunction(code);
+    const FunctionResult run = d->functions->RunFunction(code);
     const double cpu1 = Nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
     const double wall1 = Nanoseconds(CLOCK_MONOTONIC);
     result.wallNs = wall1 - wall0;
@@ -78,11 +91,11 @@ HostRun HostBench::run(int code) {
 }
 
 void HostBench::erase() {
-    d->link.send(QByteArray("\x01"
-                            "E",
-                            2));
+    d->link->send(QByteArray("\x01"
+                             "E",
+                             2));
     // The unit takes the command in line order; a short pause lets it leave.
-    d->link.pause(20);
+    d->link->pause(20);
 }
 
 } // namespace varn::bench

@@ -2,6 +2,7 @@
 
 #include "core/appstate.h"
 
+#include <QByteArray>
 #include <QString>
 
 namespace varn::bench {
@@ -14,9 +15,10 @@ struct HostRun {
     double cpuNs = 0; // process CPU time while it ran
 };
 
-// The host program's side of a benchmark: a SerialLink on a unit's
-// pseudo-terminal and the device functions engine with an observer that
-// does nothing, on a device (64 KiB unless told) whose buffer holds a fixed pattern.
+// The host program's side of a benchmark: a link to a unit (its
+// pseudo-terminal, or a network address) and the device functions engine with
+// an observer that does nothing, on a device (64 KiB unless told) whose
+// buffer holds a fixed pattern.
 class HostBench {
 public:
     explicit HostBench(qint32 deviceBytes = 65536);
@@ -24,8 +26,11 @@ public:
     HostBench(const HostBench&) = delete;
     HostBench& operator=(const HostBench&) = delete;
 
-    bool open(const QString& path, QString& error);
+    // Any port address (a path, rfc2217://...); a run needs one open.
+    bool open(const QString& address, QString& error);
     void close();
+    // The device's part of the buffer: what Program writes and Verify expects.
+    QByteArray image() const;
 
     // FnRead, FnBlank, FnProgram or FnVerify; only the function is timed.
     HostRun run(int code);

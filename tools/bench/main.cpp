@@ -11,6 +11,7 @@
 #include "imagebench.h"
 #include "logbench.h"
 #include "multibench.h"
+#include "netbench.h"
 #include "report.h"
 
 #include "core/protocol.h"
@@ -62,7 +63,7 @@ struct Options {
         "varn-bench: %s\n"
         "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
         "[--kib N] [--log-records N] [--no-baud] "
-        "[--only line|baud|editor|log|units|image] [--units N] [--unit PATH] [--cli PATH]\n",
+        "[--only line|baud|editor|log|units|image|net] [--units N] [--unit PATH] [--cli PATH]\n",
         why);
     std::exit(2);
 }
@@ -434,6 +435,9 @@ int main(int argc, char** argv) {
         MeasureImageCycle(table, options.baudRepeat < 3 ? 3 : options.baudRepeat,
                           QString::fromStdString(options.cli),
                           QString::fromStdString(options.unit));
+    if (options.baud && wanted("net"))
+        MeasureNetworkVerify(table, options.baudRepeat, Blocks,
+                             QString::fromStdString(options.unit));
     if (options.baud && wanted("units"))
         MeasureSeveralUnits(table, options.units, options.kib, QString::fromStdString(options.cli),
                             QString::fromStdString(options.unit));

@@ -579,6 +579,9 @@ void CliProgrammer::functionFinished(const FunctionResult& result) {
         const Transport* link = programming ? programming->link() : nullptr;
         if (link && !link->isOpen())
             console.error(link->notConnectedReason());
+        else if (result.linkFault == LinkFault::GarbledReply)
+            console.error(QStringLiteral("The unit's replies came garbled (a wrong count byte or "
+                                         "a stray byte) each time the block was asked for."));
         console.error(ResultReport(result));
         break;
     }

@@ -31,7 +31,6 @@ struct UnitOutcome {
 // communication failure (a station fault) above a wrong byte (a bad chip).
 int MostSevere(int a, int b);
 
-
 // "Port  Result  Serial  Time" and one row per unit.
 QString SummaryTable(const QList<UnitOutcome>& outcomes);
 

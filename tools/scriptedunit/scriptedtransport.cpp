@@ -8,9 +8,7 @@ namespace {
 constexpr int MemorySize = wire::DeviceLimit;
 using wire::BlockBytes;
 // The identify answer and the program block acknowledgement.
-const QByteArray Identity("\x00VARN\x00"
-                          "21",
-                          8);
+const QByteArray Identity("TVARN 20", 8);
 constexpr char Ack = 0x00;
 } // namespace
 

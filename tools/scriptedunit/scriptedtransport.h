@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transport.h"
+#include "link/transport.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -22,7 +22,7 @@ namespace varn {
 //
 // Each send is taken as one whole frame (length byte and that many bytes).
 // Answers:
-//   0x01 "T"                    8 bytes: 00 "VARN" 00 "21"
+//   0x01 "T"                    8 bytes: "T", "VARN", " ", "20" (as varn-unit)
 //   0x01 "R", 0x04 hi lo 00 n   17 bytes: 17, then 16 memory bytes from hi:lo
 //                               (all 0x00 while locked)
 //   0x14 hi lo 00 n + data      programs min(n, data) bytes (new = old AND

@@ -1,0 +1,87 @@
+#include "netbench.h"
+
+#include "bare.h"
+#include "hostbench.h"
+#include "report.h"
+
+#include "core/protocol.h"
+#include "functions/functionresult.h"
+#include "tools/terminalserver/terminalserver.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <vector>
+
+namespace varn::bench {
+
+namespace {
+
+// One timed Verify through the address; 0 with `error` set when it failed.
+double VerifyThrough(const QString& address, int blocks, QString& error) {
+    HostBench bench(blocks * wire::BlockBytes);
+    if (!bench.open(address, error))
+        return 0;
+    const HostRun run = bench.run(FnVerify);
+    bench.close();
+    if (!run.ok) {
+        error = QStringLiteral("ended with \"%1\"").arg(run.line);
+        return 0;
+    }
+    return run.wallNs;
+}
+
+} // namespace
+
+void MeasureNetworkVerify(Table& table, int rounds, int blocks, const QString& unitPath) {
+    table.section(QStringLiteral("A unit on the network: whole-device Verify (%1 KiB) through "
+                                 "rfc2217:// on loopback, 57,600-baud emulation")
+                      .arg(blocks / 64));
+    const QString figure = QStringLiteral("rfc2217:// / direct");
+    // The unit holds what the bench's buffer holds, so Verify reads it all.
+    QTemporaryDir dir;
+    const QString memory = dir.filePath(QStringLiteral("memory.bin"));
+    {
+        QFile file(memory);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(HostBench(blocks * wire::BlockBytes).image()) < 0)
+            return table.failed(figure, QStringLiteral("cannot write %1").arg(memory));
+    }
+    ChildProcess unit;
+    std::string why;
+    if (!unit.start({unitPath.toStdString(), "--baud-emulation", "--memory", memory.toStdString()},
+                    why))
+        return table.failed(figure, QString::fromStdString(why));
+    const QString path = QString::fromStdString(unit.readLine(5000));
+    if (path.isEmpty())
+        return table.failed(figure, QStringLiteral("varn-unit printed no terminal"));
+    if (const QString why = TerminalServer::missing(); !why.isEmpty())
+        return table.failed(figure, why);
+    TerminalServer server(path);
+    if (!server.start())
+        return table.failed(figure, server.error());
+    const QString url = server.rfc2217Url();
+
+    std::vector<double> direct, network, ratios;
+    for (int round = 0; round < rounds; ++round) {
+        QString error;
+        const double before = VerifyThrough(path, blocks, error);
+        const double through = before ? VerifyThrough(url, blocks, error) : 0;
+        const double after = through ? VerifyThrough(path, blocks, error) : 0;
+        if (!after)
+            return table.failed(figure, error);
+        direct.push_back(before);
+        direct.push_back(after);
+        network.push_back(through);
+        ratios.push_back(through / ((before + after) / 2));
+    }
+    unit.stop();
+    table.info(QStringLiteral("Verify, unit opened directly (before and after)"),
+               DurationSpread(direct));
+    table.info(QStringLiteral("Verify through rfc2217:// (ser2net, loopback)"),
+               DurationSpread(network));
+    const double ratio = Median(ratios);
+    table.target(figure, Ratio(ratio) + QStringLiteral(" (median of %1)").arg(rounds),
+                 QStringLiteral("<= 1.05 x"), ratio <= 1.05);
+}
+
+} // namespace varn::bench
