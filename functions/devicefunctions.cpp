@@ -422,12 +422,12 @@ bool DeviceFunctions::askFor(std::initializer_list<const QByteArray*> frames, in
                              FunctionResult& run) {
     switch (SendCheckedRequest(transport, runOptions.replies, frames, expectedBytes, wellFormed,
                                reply, &run.resent)) {
-    case Exchange::Answered:
+    case RequestOutcome::Answered:
         return true;
-    case Exchange::Garbled:
+    case RequestOutcome::Garbled:
         failLink(run, LinkFault::GarbledReply);
         return false;
-    case Exchange::NoAnswer:
+    case RequestOutcome::NoAnswer:
         break;
     }
     failLink(run, LinkFault::None);

@@ -101,19 +101,20 @@ bool IsAck(const QByteArray& reply) {
     return reply.size() >= wire::AckBytes && reply[0] == '\0';
 }
 
-Exchange SendCheckedRequest(Transport& transport, const ReplyPolicy& policy,
-                            std::initializer_list<const QByteArray*> frames, int expectedBytes,
-                            bool (*wellFormed)(const QByteArray&), QByteArray& reply, int* resent) {
+RequestOutcome SendCheckedRequest(Transport& transport, const ReplyPolicy& policy,
+                                  std::initializer_list<const QByteArray*> frames,
+                                  int expectedBytes, bool (*wellFormed)(const QByteArray&),
+                                  QByteArray& reply, int* resent) {
     const int allowed = std::clamp(policy.retries, int(ReplyPolicy::MinGarbledRetries),
                                    int(ReplyPolicy::MaxRetries));
     for (int garbled = 0;; ++garbled) {
         if (!SendRequest(transport, policy, frames, expectedBytes, resent))
-            return Exchange::NoAnswer;
+            return RequestOutcome::NoAnswer;
         reply = transport.takeAll();
         if (wellFormed(reply))
-            return Exchange::Answered;
+            return RequestOutcome::Answered;
         if (garbled >= allowed || !transport.isOpen())
-            return Exchange::Garbled;
+            return RequestOutcome::Garbled;
         DrainUntilQuiet(transport, GarbledQuietMs);
         if (resent)
             ++*resent;

@@ -42,7 +42,7 @@ bool SendRequest(Transport& transport, const ReplyPolicy& policy,
                  int* resent = nullptr);
 
 // How a checked request ended.
-enum class Exchange {
+enum class RequestOutcome {
     Answered, // a well-formed reply is in `reply`
     NoAnswer, // SendRequest gave up (no reply, a short one, or the line is gone)
     Garbled,  // every reply that came was malformed, up to the retries
@@ -58,9 +58,9 @@ bool IsAck(const QByteArray& reply);
 // meanwhile), what came is dropped and the same request goes out again, up to
 // max(policy.retries, MinGarbledRetries) times. Every repetition counts in
 // resent.
-Exchange SendCheckedRequest(Transport& transport, const ReplyPolicy& policy,
-                            std::initializer_list<const QByteArray*> frames, int expectedBytes,
-                            bool (*wellFormed)(const QByteArray&), QByteArray& reply,
-                            int* resent = nullptr);
+RequestOutcome SendCheckedRequest(Transport& transport, const ReplyPolicy& policy,
+                                  std::initializer_list<const QByteArray*> frames,
+                                  int expectedBytes, bool (*wellFormed)(const QByteArray&),
+                                  QByteArray& reply, int* resent = nullptr);
 
 } // namespace varn
