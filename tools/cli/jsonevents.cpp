@@ -60,6 +60,8 @@ QString linkFaultText(LinkFault fault) {
         return QStringLiteral("short-reply");
     case LinkFault::LineLost:
         return QStringLiteral("line-lost");
+    case LinkFault::GarbledReply:
+        return QStringLiteral("garbled-reply");
     }
     return {};
 }
