@@ -434,7 +434,7 @@ private slots:
             QCOMPARE(r.functions, functions);
             // The unit's name and version come from its identification.
             QCOMPARE(r.deviceType + r.unitName + r.unitVersion + r.imageFile,
-                     QStringLiteral("Eight KVARN2.1image.hex"));
+                     QStringLiteral("Eight KVARN2.0image.hex"));
             QCOMPARE(r.port, QStringLiteral("COM3"));
             QCOMPARE(r.imageCrc32, crc);
         }
