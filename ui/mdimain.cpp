@@ -123,8 +123,11 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
         state,
         [](const AppState& setup, Status* status) {
             // A network address chosen in Settings (varn.ini), else the number.
-            return OpenUnitLink(DesktopPortAddress(UserSettings(setup), setup.PortNumber),
-                                setup.AppDir, status);
+            const UserSettings settings(setup);
+            LinkOptions options;
+            options.netLatencyMs = ReadNetworkPortSettings(settings).latencyMs;
+            return OpenUnitLink(DesktopPortAddress(settings, setup.PortNumber), setup.AppDir,
+                                options, status);
         },
         this);
     unit->setObjectName(QStringLiteral("unit"));

@@ -7,6 +7,7 @@
 #include "support/rows.h"
 #include "support/testsupport.h"
 #include "support/virtualunit.h"
+#include "tools/terminalserver/terminalserver.h"
 #include "varn_version.h"
 
 #include <QJsonDocument>
@@ -460,6 +461,30 @@ private slots:
         // Identification only: the function window's load sequence is not needed.
         QVERIFY(unit.waitForFrames(2));
         QCOMPARE(unit.frames(), (QList<QByteArray>{"\x01T", "\x01-"}));
+    }
+
+    // A unit on the network whose every reply comes 300 ms late: a reply wait
+    // of 100 ms is enough only with --net-latency's allowance (loopback's
+    // measured round trip adds next to nothing).
+    void netLatency_data() {
+        QTest::addColumn<QStringList>("latency");
+        QTest::addColumn<int>("status");
+        QTest::newRow("measured") << QStringList{} << Communication;
+        QTest::newRow("--net-latency 1000") << QStringList{"--net-latency", "1000"} << Ok;
+    }
+    void netLatency() {
+        QFETCH(QStringList, latency);
+        QFETCH(int, status);
+        if (const QString why = varn::TerminalServer::missing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        Workspace ws;
+        VirtualUnit unit(ws.unitArguments({}, {"--late", "300"}));
+        START_UNIT(unit);
+        varn::TerminalServer server(unit.path());
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        const CliResult r = ws.run(QStringList{"--port", server.tcpUrl(), "--timeout", "100"} +
+                                   latency + QStringList{"blank"});
+        CHECK_RUN(r, status);
     }
 
     // auto runs auto.cfg's steps (Blank here); the engine's own tests run whole sequences.

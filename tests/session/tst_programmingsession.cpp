@@ -262,7 +262,7 @@ private slots:
         setup.SelectedDevice = 1;
         const QString path = unit.path();
         SessionHost host(setup, [path](const AppState& s, Status* status) {
-            return OpenUnitLink(path, s.AppDir, status);
+            return OpenUnitLink(path, s.AppDir, {}, status);
         });
         QElapsedTimer clock;
         qint64 last = 0, longestGap = 0;

@@ -136,7 +136,10 @@ ProgrammingSession& CliProgrammer::ensureSession() {
             state, *this, [this](const AppState& setup, Status* status) {
                 const QString port = options.portPath.isEmpty() ? QString::number(setup.PortNumber)
                                                                 : options.portPath;
-                std::unique_ptr<Transport> link = OpenUnitLink(port, setup.AppDir, status);
+                LinkOptions linkOptions;
+                linkOptions.netLatencyMs = options.netLatencyMs;
+                std::unique_ptr<Transport> link =
+                    OpenUnitLink(port, setup.AppDir, linkOptions, status);
                 portOpened = *status;
                 return link;
             });
