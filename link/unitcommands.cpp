@@ -1,7 +1,5 @@
 #include "unitcommands.h"
 
-#include "portlink.h"
-
 #include "core/protocol.h"
 
 namespace varn {
@@ -9,7 +7,6 @@ namespace varn {
 namespace {
 constexpr int IdentificationLength = wire::IdentifyReplyBytes;
 constexpr int IdentificationWaitMs = 1000;
-constexpr int StaleReplyMs = 100;
 } // namespace
 
 QByteArray CommandFrame(char letter) {
@@ -33,22 +30,6 @@ Identification IdentifyUnit(AppState& state, Transport& transport) {
     }
     state.UnitIdentified = result.ok;
     return result;
-}
-
-Identification ReconnectUnit(AppState& state, PortLink& link, Status* opened) {
-    state.UnitIdentified = false;
-    const Status reopened = link.reopen();
-    if (opened)
-        *opened = reopened;
-    if (!reopened)
-        return {};
-    // A unit cut off in the middle of a reply may still be sending it, and a
-    // terminal server hands on what the line held meanwhile: none of that
-    // answers the identification.
-    link.pause(StaleReplyMs);
-    link.takeAll();
-    state.UnitInReset = false;
-    return IdentifyUnit(state, link);
 }
 
 QString IdentificationReport(const QByteArray& reply) {

@@ -20,16 +20,6 @@ struct Identification {
 // Sends 0x01 "T", always waits the full second, then takes the reply only if
 // exactly 8 bytes are waiting. Sets state.UnitIdentified.
 Identification IdentifyUnit(AppState& state, Transport& transport);
-class PortLink;
-
-// After a lost line: opens the link's port again, drops what arrives in the first
-// 100 ms (the rest of a reply cut off) and identifies the unit. A
-// unit that was switched off or replaced starts with its target running, so
-// the state assumes that again, as at the program's start. Returns the
-// identification; a port that would not open gives ok = false, its reason
-// in `opened` and link.notConnectedReason().
-Identification ReconnectUnit(AppState& state, PortLink& link, Status* opened = nullptr);
-
 // "Device: " + bytes 1..4 + CR LF + "Version " + byte 6 + "." + byte 7.
 QString IdentificationReport(const QByteArray& reply);
 

@@ -6,10 +6,15 @@
 #include "production/productionlog.h"
 
 #include <QCryptographicHash>
+#include <utility>
 
 namespace varn {
 
 namespace {
+
+// What is still on its way when a line comes back: the rest of a reply cut
+// off, or what a terminal server held for the line meanwhile.
+constexpr int StaleReplyMs = 100;
 
 QString Sha256Text(const AppState& state) {
     const qint32 size = qBound(0, state.DeviceSize(), BufferSize);
@@ -109,6 +114,11 @@ Status ProgrammingSession::connectUnit() {
         connected = Status::Fail(status.message);
         return connected;
     }
+    if (std::exchange(dropStale, false)) {
+        // None of that answers the identification.
+        transport->pause(StaleReplyMs);
+        transport->takeAll();
+    }
     engine = std::make_unique<DeviceFunctions>(unit, *transport, observer);
     engine->setOptions(current.functions);
     engine->setStopFlag(&stopFlag);
@@ -129,6 +139,7 @@ Status ProgrammingSession::connectUnit() {
 
 Status ProgrammingSession::reconnect() {
     triedConnect = false;
+    dropStale = true;
     // A unit that was switched off or replaced starts with its target running.
     unit.UnitInReset = false;
     return connectUnit();

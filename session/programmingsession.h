@@ -150,8 +150,9 @@ public:
     // Opens the link and identifies the unit, once: later calls return the
     // first answer until reconnect().
     Status connectUnit();
-    // Opens the port again and identifies the unit afresh (after a lost line,
-    // a replugged adapter or another unit on the same port).
+    // Opens the port again, drops what arrives in the first 100 ms (the rest
+    // of a reply cut off) and identifies the unit afresh (after a lost line, a
+    // replugged adapter or another unit on the same port).
     Status reconnect();
     bool identified() const { return unit.UnitIdentified; }
     // Whether the port opened at the last connect (false: the port itself
@@ -219,6 +220,7 @@ private:
     SessionSettings current;
     Status connected = Status::Fail(QString());
     bool triedConnect = false;
+    bool dropStale = false; // at the next connect: a reconnect after a lost line
     bool portOpen = false;
     bool prepared = false;
     QByteArray identity;

@@ -98,7 +98,7 @@ private slots:
     }
 
     // A second unit on the same link takes it over; the first, ending, leaves
-    // it be, and the reconnect follows the link afresh to the newcomer.
+    // it be, and opening again follows the link afresh to the newcomer.
     void linkBelongsToItsLastUnit() {
         QTemporaryDir dir;
         const QString com = dir.filePath("com1");
@@ -111,8 +111,9 @@ private slots:
         first.stop();
         QCOMPARE(QFileInfo(com).symLinkTarget(), second.path());
         QTRY_VERIFY(!link.isOpen());
-        const Identification id = ReconnectUnit(state, link);
-        QVERIFY(id.ok && state.UnitIdentified && !state.UnitInReset);
+        QVERIFY(link.reopen().ok);
+        const Identification id = IdentifyUnit(state, link);
+        QVERIFY(id.ok && state.UnitIdentified);
         QCOMPARE(IdentificationReport(id.reply), QStringLiteral("Device: WXYZ\r\nVersion 2.0"));
         second.stop();
         QVERIFY(!QFileInfo(com).isSymLink());

@@ -2,10 +2,12 @@
 // with a configuration generated in a temporary folder. Whole-device Program
 // and Verify through rfc2217:// and tcp://, checked against the memory the
 // unit saves at its end, and a terminal server that dies in the middle of a
-// run.
+// run, with the session's Reconnect after it.
 #include "functions/devicefunctions.h"
 #include "link/openlink.h"
 #include "link/unitcommands.h"
+#include "session/openlink.h"
+#include "session/programmingsession.h"
 #include "support/recorder.h"
 #include "support/rows.h"
 #include "support/testsupport.h"
@@ -59,6 +61,16 @@ struct Rig {
     std::unique_ptr<PortLink> link;
     Recorder observer;
     std::unique_ptr<DeviceFunctions> fn;
+};
+
+// What the session tells its window: only the identification is read here.
+struct Identified : SessionObserver {
+    void functionStarted(const FunctionResult&) override {}
+    void functionProgress(const FunctionResult&, int) override {}
+    void functionFinished(const FunctionResult&) override {}
+    void refused(const QString&) override {}
+    void unitIdentified(const QByteArray& reply) override { replies << reply; }
+    QList<QByteArray> replies;
 };
 
 #define START(rig, kind)                                                                           \
@@ -133,15 +145,18 @@ private slots:
         VERIFY_CONTAINS(reason, "the connection was lost (");
         QTRY_COMPARE(lost.size(), 1);
 
-        // Reconnect before the server is back fails with the reason, then works.
-        Status opened;
-        QVERIFY(!ReconnectUnit(rig.state, *rig.link, &opened).ok);
-        VERIFY_CONTAINS(opened.message, "refused");
+        // The session's Reconnect (the windows' and varn-cli's) before the
+        // server is back fails with the reason, then works.
+        Identified events;
+        ProgrammingSession session(rig.state, events, [&rig](const AppState&, Status* status) {
+            return OpenUnitLink(rig.address, QString(), {}, status);
+        });
+        const Status refused = session.reconnect();
+        VERIFY_CONTAINS(refused.message, "refused");
         QVERIFY(rig.server->start());
-        const Identification id = ReconnectUnit(rig.state, *rig.link, &opened);
-        QVERIFY2(opened.ok, qPrintable(opened.message));
-        QCOMPARE(id.reply, QByteArray("TVARN 20"));
-        QVERIFY(rig.state.UnitIdentified);
+        const Status back = session.reconnect();
+        QVERIFY2(back.ok, qPrintable(back.message));
+        QCOMPARE(events.replies, QList<QByteArray>{"TVARN 20"});
     }
 };
 
