@@ -194,6 +194,15 @@ Status ProgrammingSession::openLog() {
     return status;
 }
 
+Status ProgrammingSession::recordRefusal(const QString& step, const QString& reason) {
+    if (const Status opened = openLog(); !opened || !log)
+        return opened;
+    ChipRecord record = StartRecord(unit, current.context);
+    AddFailure(record, step, ChipRecord::Failure::Refused, reason);
+    FinishRecord(record);
+    return log->writeRecord(record);
+}
+
 qint64 ProgrammingSession::nextSerial() {
     qint64 number = -1;
     if (!current.serial.enabled || !openLog() || !log)

@@ -174,6 +174,9 @@ public:
     // Opens the log when one is set, so that a front-end can refuse to start
     // before any chip ("cannot open the log"); runChip opens it too.
     Status openLog();
+    // Records a run refused before any chip (step names what refused it),
+    // when a log is set; no chip is counted.
+    Status recordRefusal(const QString& step, const QString& reason);
     // The number the next chip would get, or -1 (no series, or no log).
     qint64 nextSerial();
 

@@ -161,6 +161,9 @@ using LogCase = std::tuple<QStringList, QString, QStringList, int, QString, int>
 
 using UsageCase = std::tuple<bool, QStringList, QString>;
 
+// edit: what happens to the job or its image after job create
+using JobCase = std::tuple<QString, QStringList, int, QString>;
+
 // arguments: PORT: the unit's line; outEnd: prefixes of the last lines of stdout
 using IdentityCase = std::tuple<QStringList, int, QStringList, int, QString>;
 
@@ -730,6 +733,75 @@ private slots:
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].failure, varn::ChipRecord::Failure::Communication);
         QCOMPARE(records[0].failedStep, QStringLiteral("Program"));
+    }
+
+    void jobs_data() {
+        QTest::addColumn<JobCase>("testCase");
+        constexpr int Refused = 8;
+        QTest::newRow("runs as made") << JobCase("", {}, Ok, "Programming ...   OK!");
+        QTest::newRow("option it fixes")
+            << JobCase("", {"--timeout", "5"}, Usage, "--timeout: the job fixes");
+        QTest::newRow("load") << JobCase("", {"load", "image.bin"}, Usage,
+                                         "change the job's image");
+        QTest::newRow("other functions") << JobCase("", {"program"}, Usage, "its own functions");
+        QTest::newRow("image tampered")
+            << JobCase("tamper", {}, Refused, "is not the job's: its SHA-256");
+        QTest::newRow("device missing")
+            << JobCase("device", {}, Refused, "(code 150) is not in varn.dev");
+        QTest::newRow("referenced file changed")
+            << JobCase("reference", {}, Refused, "is not the job's");
+    }
+    // The job fixes image, device and functions; a job that does not match
+    // is refused before the first frame, and the refusal is recorded.
+    void jobs() {
+        QFETCH(JobCase, testCase);
+        auto [edit, arguments, status, err] = testCase;
+        Workspace ws;
+        const QByteArray image = pattern(256, 5);
+        ws.write("image.bin", image);
+        QStringList create{"--device", "T1K", "--functions", "erase,program,verify",
+                           "--only-image"};
+        if (edit == QLatin1String("reference"))
+            create << "--reference-image";
+        CHECK_RUN(ws.run(create + QStringList{"load", "image.bin", "job", "create", "j.varnjob"}),
+                  Ok);
+        QJsonObject job = QJsonDocument::fromJson(ws.read("j.varnjob")).object();
+        QJsonObject part = job.value(edit == "device" ? "device" : "image").toObject();
+        if (edit == QLatin1String("tamper")) {
+            QByteArray bytes = QByteArray::fromBase64(part["data"].toString().toLatin1());
+            bytes[100] = char(bytes[100] ^ 1);
+            part["data"] = QString::fromLatin1(bytes.toBase64());
+        }
+        if (edit == QLatin1String("device"))
+            part["code"] = 150;
+        if (edit == QLatin1String("reference"))
+            ws.write("image.bin", pattern(256, 6));
+        job[edit == "device" ? "device" : "image"] = part;
+        ws.write("j.varnjob", QJsonDocument(job).toJson());
+
+        VirtualUnit unit(ws.unitArguments({}, {"--save-memory", ws.path("saved.bin")}));
+        START_UNIT(unit);
+        const CliResult r = ws.run(QStringList{"--job", "j.varnjob", "--port", unit.path(), "--log",
+                                               "log.sqlite", "--create-log"} +
+                                   arguments);
+        CHECK_RUN(r, status);
+        VERIFY_CONTAINS(r.out + r.err, err);
+        if (status != Ok)
+            QCOMPARE(unit.frames().size(), 0);
+        unit.stop();
+        const QList<varn::ChipRecord> records =
+            status == Usage ? QList<varn::ChipRecord>() : readRecords(ws.path("log.sqlite"));
+        QCOMPARE(records.size(), status == Usage ? 0 : 1);
+        if (status == Ok) {
+            // The job's device (T1K, not varn.cfg's T256) and image.
+            QCOMPARE(ws.read("saved.bin"), image + blank(768));
+            QCOMPARE(records[0].functions, (QStringList{"Erase", "Program", "Verify"}));
+            QCOMPARE(records[0].imageFile, QStringLiteral("image.bin"));
+        } else if (status != Usage) {
+            QCOMPARE(records[0].failure, varn::ChipRecord::Failure::Refused);
+            QCOMPARE(records[0].failedStep, QStringLiteral("Job"));
+            VERIFY_CONTAINS(records[0].failureDetail, err);
+        }
     }
 
     // The log's own commands need no configuration; a record never closed

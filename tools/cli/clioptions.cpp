@@ -449,6 +449,62 @@ constexpr OptionEntry optionTable[] = {
          return readTimeArgument(name, value, true, options.exportTo);
      },
      "--to TIME", "export, log list: records before this time (a date:\nto its end)", nullptr},
+    {"--job", nullptr, OptionValue::Required,
+     [](const QString&, const QString& value, CliOptions& options) {
+         options.job = value;
+         return Status::Ok();
+     },
+     "--job FILE",
+     "run a job file: its image, device, functions and\n"
+     "options, which the command line cannot change; a job\n"
+     "whose image or device does not match is refused\n"
+     "before anything is sent (see doc/job.md)",
+     nullptr},
+    {"--functions", nullptr, OptionValue::Required,
+     [](const QString& name, const QString& value, CliOptions& options) {
+         for (const QString& word : value.split(QLatin1Char(','))) {
+             const FunctionRow* found = nullptr;
+             for (const FunctionRow& row : FunctionTable())
+                 if (word == QLatin1String(row.word))
+                     found = &row;
+             if (!found)
+                 return Status::Fail(
+                     QStringLiteral("%1 %2: \"%3\" is no device function").arg(name, value, word));
+             options.jobFunctions.append(found->code);
+         }
+         return Status::Ok();
+     },
+     "--functions LIST",
+     "job create: the functions the job runs, as\n"
+     "erase,blank,program,verify (default: auto, with the\n"
+     "steps of auto.cfg)",
+     nullptr},
+    {"--units", nullptr, OptionValue::Required,
+     [](const QString& name, const QString& value, CliOptions& options) {
+         qint64 units = 0;
+         const Status status = readNumberArgument(name, value, 1, 64, units);
+         options.units = int(units);
+         return status;
+     },
+     "--units N", "job create: the units the job runs at once (default:\nthe --port count)",
+     nullptr},
+    {"--stop-after", nullptr, OptionValue::Required,
+     [](const QString& name, const QString& value, CliOptions& options) {
+         qint64 count = 0;
+         const Status status = readNumberArgument(name, value, 0, 1000000, count);
+         options.stopAfterFailures = int(count);
+         return status;
+     },
+     "--stop-after N", "stop after N failed chips in a row (0: never)", nullptr},
+    {"--reference-image", nullptr, OptionValue::None,
+     [](const QString&, const QString&, CliOptions& options) {
+         options.referenceImage = true;
+         return Status::Ok();
+     },
+     "--reference-image",
+     "job create: name the image file by its path and SHA-256\n"
+     "instead of embedding it",
+     nullptr},
     {"--help", "-h", OptionValue::Ignored,
      [](const QString&, const QString&, CliOptions& options) {
          options.help = true;
@@ -547,6 +603,9 @@ constexpr OperationEntry fixedOperations[] = {
      "buffer and an image file (loaded as load would)"},
     {"crc32", CliOperation::Crc32, "", nullptr,
      "print the CRC-32 of the device's part (as zlib computes it)"},
+    {"job create", CliOperation::JobCreate, "FILE", takeFile,
+     "write a job file: the image loaded last, the device,\n"
+     "the functions and options of this command line"},
     {"identify", CliOperation::Identify, "", nullptr,
      "print the name and version of the programmer unit"},
     {"run", CliOperation::Run, "", nullptr, "let the target run"},
@@ -607,9 +666,10 @@ QString usageRows(const QString& synopsis, const QString& help) {
 // Serial options that would do nothing are refused: a mistyped run must not
 // quietly program chips without their numbers.
 Status checkLogOptions(const CliOptions& options) {
-    bool creates = false, logCommands = false, unitOperations = false;
+    bool creates = false, logCommands = false, unitOperations = false, job = false;
     for (const CliOperation& operation : options.operations) {
         creates = creates || operation.kind == CliOperation::SeriesCreate;
+        job = job || operation.kind == CliOperation::JobCreate;
         logCommands = logCommands || operation.isLogCommand();
         unitOperations = unitOperations || operation.needsUnit();
     }
@@ -632,12 +692,17 @@ Status checkLogOptions(const CliOptions& options) {
         return Status::Fail(QStringLiteral("--serial-address needs --serial NAME, the series the "
                                            "numbers come from (varn-cli series create NAME "
                                            "makes one)"));
-    if (!options.log)
+    // A job names the series; the run that uses it gives the log.
+    if (!options.log && !job)
         return Status::Fail(QStringLiteral("serial numbers need the production log (--log)"));
     return serial.check();
 }
 
 } // namespace
+
+Status CheckLogOptions(const CliOptions& options) {
+    return checkLogOptions(options);
+}
 
 bool IsPortNumber(const QString& port) {
     return isAllDigits(port);
@@ -690,6 +755,7 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
             }
             if (Status status = option->apply(name, value, options); !status)
                 return status;
+            options.given.append(QLatin1String(option->name));
 
             if (!seen.contains(option))
                 seen.append(option);
@@ -737,7 +803,8 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
         options.operations.append(operation);
     }
 
-    if (options.operations.isEmpty() && !options.help && !options.version && !options.listPorts)
+    if (options.operations.isEmpty() && options.job.isEmpty() && !options.help &&
+        !options.version && !options.listPorts)
         return Status::Fail(QStringLiteral("no operation given"));
     if (Status status = checkLogOptions(options); !status)
         return status;

@@ -22,6 +22,7 @@ struct CliOperation {
         Export,
         Diff,
         Crc32,
+        JobCreate, // job create FILE: the job file from this command line
         // The production log's own commands: they run alone (export may go with them).
         SeriesCreate,
         SeriesList,
@@ -90,7 +91,22 @@ struct CliOptions {
     QDateTime exportFrom;         // --from, --to: export's and log list's time range (UTC)
     QDateTime exportTo;
     QList<CliOperation> operations;
+    // Every option given, by its long name: what a job fixes cannot be given.
+    QStringList given;
+    // --job FILE: image, device and options come from the job.
+    QString job;
+    // The image for the records when a job supplied it (no load names it).
+    QString imageName, imagePath;
+    // job create: --functions, --units, --stop-after, --reference-image.
+    QList<int> jobFunctions; // empty: auto, with auto.cfg's steps
+    int units = 0;           // 0: as many as --port gives, at least one
+    bool referenceImage = false;
+    // --stop-after N: stop after N failed chips in a row (0: never).
+    int stopAfterFailures = 0;
 };
+
+// The serial options against the operations and --log (a job's included).
+Status CheckLogOptions(const CliOptions& options);
 
 // A --port value that names a port number rather than a device path.
 bool IsPortNumber(const QString& port);

@@ -1,5 +1,6 @@
 #include "cliprogrammer.h"
 
+#include "clijob.h"
 #include "clilog.h"
 
 #include "core/bufferops.h"
@@ -42,7 +43,8 @@ QString withFileName(const QString& path, const QString& message) {
 } // namespace
 
 CliProgrammer::CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console)
-    : state(state), options(options), console(console) {
+    : state(state), options(options), console(console), imageFile(options.imageName),
+      imagePath(options.imagePath) {
     if (options.json)
         json = std::make_unique<JsonEvents>(options.portPath.isEmpty()
                                                 ? QStringLiteral("COM%1").arg(state.PortNumber)
@@ -178,6 +180,7 @@ SessionSettings CliProgrammer::sessionSettings() {
         settings.chipHook = [this](ChipHookPoint point, const ChipReport& report) {
             return runHook(point, report);
         };
+    settings.stopAfterFailures = options.stopAfterFailures;
     return settings;
 }
 
@@ -211,6 +214,40 @@ int CliProgrammer::exportRecords(const QString& path) {
                          options, path, console);
 }
 
+Status CliProgrammer::recordRefusal(const QString& reason) {
+    return ensureSession().recordRefusal(QStringLiteral("Job"), reason);
+}
+
+int CliProgrammer::createJob(const QString& path) {
+    if (imagePath.isEmpty() || imageFile == QLatin1String("-") || editedSinceLoad) {
+        console.error(QStringLiteral("varn-cli: job create %1: the job holds the image file "
+                                     "loaded last: load one (not standard input), without fill, "
+                                     "clear or read after it")
+                          .arg(path));
+        return ExitUsage;
+    }
+    if (options.expectCrc32 && BufferCrc32(state) != *options.expectCrc32) {
+        console.error(QStringLiteral("Image CRC-32 %1, expected %2.")
+                          .arg(Crc32Text(BufferCrc32(state)), Crc32Text(*options.expectCrc32)));
+        return ExitFile;
+    }
+    ProductionJob job;
+    LoadOptions load = loadOptions(imagePath);
+    load.format = fileFormat(imageFile);
+    if (const Status made = MakeJob(state, options, imagePath, load, path, &job); !made) {
+        console.error(made.message);
+        return ExitFile;
+    }
+    if (const Status written = WriteJobFile(path, job); !written) {
+        console.error(written.message);
+        return ExitFile;
+    }
+    console.info(QStringLiteral("Job written to %1: %2 (CRC-32 %3, SHA-256 %4) on %5")
+                     .arg(path, job.imageName, Crc32Text(job.expectedCrc32), job.imageSha256,
+                          job.deviceName));
+    return ExitOk;
+}
+
 int CliProgrammer::runOperation(const CliOperation& operation) {
     switch (operation.kind) {
     case CliOperation::Load:
@@ -223,6 +260,7 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
             console.error(QStringLiteral("varn-cli: fill: ") + status.message);
             return ExitUsage;
         }
+        editedSinceLoad = true;
         console.info(QStringLiteral("Filled %1H bytes from %2 with %3")
                          .arg(HexWord(static_cast<qint32>(operation.length)),
                               HexWord(static_cast<qint32>(operation.start)),
@@ -231,10 +269,13 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
     }
     case CliOperation::Clear:
         ClearBuffer(state);
+        editedSinceLoad = true;
         console.info(QStringLiteral("Buffer cleared"));
         return ExitOk;
     case CliOperation::Export:
         return exportRecords(operation.file);
+    case CliOperation::JobCreate:
+        return createJob(operation.file);
     case CliOperation::Checksum:
         console.result(HexWord(BufferChecksum(state)));
         return ExitOk;
@@ -337,6 +378,7 @@ int CliProgrammer::loadFile(const QString& path) {
         return status;
     imageFile = QFileInfo(path).fileName();
     imagePath = QFileInfo(path).absoluteFilePath();
+    editedSinceLoad = false;
     console.info(QStringLiteral("Loaded %1 (%2)").arg(path, FormatName(load.format)));
     return ExitOk;
 }
@@ -423,8 +465,10 @@ int CliProgrammer::runChip(const QList<int>& functions) {
     const ChipReport report = session.runChip(functions, state);
     progressLabel.clear();
     console.clearProgress();
-    if (report.readBack)
+    if (report.readBack) {
         state = *report.readBack;
+        editedSinceLoad = true;
+    }
     if (report.serial >= 0)
         lastSerial = report.serial;
     const int status = chipStatus(report);
@@ -660,6 +704,9 @@ int RunCli(const QStringList& arguments) {
         return ExitUsage;
     }
 
+    // A job is opened, or refused, before anything else happens.
+    if (const int status = PrepareJob(*state, options, console); status != ExitOk)
+        return status;
     // Ctrl+C and SIGTERM end a run at the next block boundary from here on.
     InstallStopHandlers();
     CliProgrammer programmer(*state, options, console);

@@ -43,6 +43,9 @@ public:
     // The last run lost the line or the unit: it is identified afresh before
     // the next chip.
     bool lineFault() const { return lostLine; }
+    // Writes a record of a run refused before any chip (a job that did not
+    // open) to the --log.
+    Status recordRefusal(const QString& reason);
     // The session, once a run has needed it (for a stop request).
     ProgrammingSession* session() const { return programming.get(); }
 
@@ -62,6 +65,7 @@ private:
     int saveFile(const QString& path);
     int diffFile(const QString& path);
     int exportRecords(const QString& path);
+    int createJob(const QString& path);
     // The session, made when first needed, with this command line's settings.
     ProgrammingSession& ensureSession();
     SessionSettings sessionSettings();
@@ -92,6 +96,8 @@ private:
     qint64 lastSerial = -1;
     QString imageFile;
     QString imagePath;
+    // The buffer is no longer the file loaded last (a fill, clear or Read).
+    bool editedSinceLoad = false;
     QString lastNotice;
     // Since run() began: the duration the after-chip hook's object gives.
     QElapsedTimer runClock;

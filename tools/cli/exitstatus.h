@@ -14,6 +14,7 @@ enum ExitStatus : int {
     ExitLog = 5,           // the production log cannot be opened or written
     ExitHookRefused = 6,   // --before-chip refused a chip (nothing was sent for it)
     ExitHookFailed = 7,    // --after-chip failed a chip its functions passed
+    ExitJob = 8,           // the --job file was refused before anything was sent
     // As shells report a command ended by SIGINT or SIGTERM (128 + signal).
     ExitInterrupted = 130, // stopped by Ctrl+C (SIGINT)
     ExitTerminated = 143,  // stopped by SIGTERM
@@ -45,6 +46,9 @@ inline constexpr ExitStatusRow ExitStatusRows[] = {
     {ExitHookFailed, "the --after-chip command failed a chip whose functions\n"
                      "passed (it ended non-zero, or was killed after\n"
                      "--hook-timeout)"},
+    {ExitJob, "job refused, nothing sent: the --job file cannot be read,\n"
+              "its image does not match its SHA-256 or CRC-32, or its\n"
+              "device is not in varn.dev (recorded in the --log)"},
     {ExitInterrupted, "stopped by Ctrl+C (SIGINT) at a block boundary"},
     {ExitTerminated, "stopped by SIGTERM at a block boundary"},
 };

@@ -1,0 +1,346 @@
+#include "productionjob.h"
+
+#include "core/bufferops.h"
+#include "core/crc32.h"
+#include "core/wholefile.h"
+#include "functions/functiontable.h"
+#include "link/replypolicy.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace varn {
+
+namespace {
+
+// A job is small; an image file as large as an ELF may be, base64 and all.
+constexpr qint64 MaxJobFileSize = 96ll << 20;
+constexpr qint64 MaxImageFileSize = 64ll << 20;
+constexpr int MaxUnits = 64;
+
+const char* const FormatWords[] = {"hex", "bin", "srec", "elf"}; // FileFormat order
+
+QString hexText(qint64 value) {
+    return QString::number(value, 16).toUpper();
+}
+
+QString functionWord(int code) {
+    const FunctionRow* row = FindFunction(code);
+    return row ? QString::fromLatin1(row->word) : QString::number(code);
+}
+
+QJsonArray functionWords(const QList<int>& codes) {
+    QJsonArray words;
+    for (const int code : codes)
+        words.append(functionWord(code));
+    return words;
+}
+
+// Reads a JSON object's fields, keeping the first fault with its field's name.
+class Fields {
+public:
+    Fields(const QJsonObject& object, const QString& prefix) : object(object), prefix(prefix) {}
+
+    QString text(const char* name, bool required = true) {
+        const QJsonValue value = object.value(QLatin1String(name));
+        if (value.isUndefined() && !required)
+            return {};
+        if (!value.isString())
+            return fault(name, QStringLiteral("text is needed")), QString();
+        return value.toString();
+    }
+    qint64 number(const char* name, qint64 low, qint64 high, qint64 otherwise) {
+        const QJsonValue value = object.value(QLatin1String(name));
+        if (value.isUndefined())
+            return otherwise;
+        const double d = value.toDouble(-1);
+        if (!value.isDouble() || d != double(qint64(d)) || d < double(low) || d > double(high))
+            return fault(
+                       name,
+                       QStringLiteral("a whole number from %1 to %2 is needed").arg(low).arg(high)),
+                   otherwise;
+        return qint64(d);
+    }
+    qint64 hex(const char* name, qint64 high, qint64 otherwise) {
+        const QJsonValue value = object.value(QLatin1String(name));
+        if (value.isUndefined())
+            return otherwise;
+        bool ok = false;
+        const qint64 number = value.toString().toLongLong(&ok, 16);
+        if (!value.isString() || !ok || number < 0 || number > high)
+            return fault(
+                       name,
+                       QStringLiteral("hexadecimal digits up to %1 are needed").arg(hexText(high))),
+                   otherwise;
+        return number;
+    }
+    bool flag(const char* name) {
+        const QJsonValue value = object.value(QLatin1String(name));
+        if (!value.isUndefined() && !value.isBool())
+            fault(name, QStringLiteral("true or false is needed"));
+        return value.toBool(false);
+    }
+    QList<int> functions(const char* name, bool steps) {
+        QList<int> codes;
+        const QJsonValue value = object.value(QLatin1String(name));
+        if (!value.isArray())
+            return fault(name, QStringLiteral("a list of function names is needed")), codes;
+        for (const QJsonValue& word : value.toArray()) {
+            const FunctionRow* found = nullptr;
+            for (const FunctionRow& row : FunctionTable())
+                if (word.toString() == QLatin1String(row.word) && (!steps || row.autoStep))
+                    found = &row;
+            if (!found) {
+                fault(name, QStringLiteral("\"%1\" is not a %2")
+                                .arg(word.toString(), steps ? QStringLiteral("step of Auto")
+                                                            : QStringLiteral("device function")));
+                break;
+            }
+            codes.append(found->code);
+        }
+        return codes;
+    }
+    void fault(const char* name, const QString& what) {
+        if (problem.isEmpty())
+            problem = QStringLiteral("%1%2: %3").arg(prefix, QLatin1String(name), what);
+    }
+
+    QString problem;
+
+private:
+    QJsonObject object;
+    QString prefix;
+};
+
+} // namespace
+
+QString Sha256Hex(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QByteArray JobToJson(const ProductionJob& job) {
+    QJsonObject image{
+        {QStringLiteral("name"), job.imageName},
+        {QStringLiteral("sha256"), job.imageSha256},
+        {QStringLiteral("format"), QLatin1String(FormatWords[int(job.load.format)])},
+        {QStringLiteral("fileOffset"), hexText(job.load.fileOffset)},
+        {QStringLiteral("bufferOffset"), hexText(job.load.bufferOffset)},
+        {QStringLiteral("relocate"), hexText(job.load.relocate)},
+        {QStringLiteral("crc32"), Crc32Text(job.expectedCrc32)},
+    };
+    if (job.embedded())
+        image.insert(QStringLiteral("data"), QString::fromLatin1(job.imageBytes.toBase64()));
+    else
+        image.insert(QStringLiteral("path"), job.imagePath);
+    QJsonObject root{
+        {QStringLiteral("format"), QStringLiteral("varn-job")},
+        {QStringLiteral("version"), ProductionJob::Version},
+        {QStringLiteral("image"), image},
+        {QStringLiteral("device"), QJsonObject{{QStringLiteral("name"), job.deviceName},
+                                               {QStringLiteral("code"), job.deviceCode},
+                                               {QStringLiteral("size"), job.deviceSize}}},
+        {QStringLiteral("functions"), functionWords(job.functions)},
+        {QStringLiteral("onlyImage"), job.onlyImage},
+        {QStringLiteral("skipBlank"), job.skipBlank},
+        {QStringLiteral("timeoutMs"), job.timeoutMs},
+        {QStringLiteral("retries"), job.retries},
+        {QStringLiteral("units"), job.units},
+        {QStringLiteral("stopAfterFailures"), job.stopAfterFailures},
+    };
+    if (job.functions == QList<int>{FnAuto})
+        root.insert(QStringLiteral("autoSteps"), functionWords(job.autoSteps));
+    if (!job.serialSeries.isEmpty())
+        root.insert(QStringLiteral("serial"),
+                    QJsonObject{{QStringLiteral("series"), job.serialSeries},
+                                {QStringLiteral("address"), hexText(job.serialAddress)},
+                                {QStringLiteral("overwrite"), job.serialOverwrite}});
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+Status JobFromJson(const QByteArray& json, ProductionJob* out) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (document.isNull() || !document.isObject())
+        return Status::Fail(error.error != QJsonParseError::NoError
+                                ? QStringLiteral("not a job file: %1 at byte %2")
+                                      .arg(error.errorString())
+                                      .arg(error.offset)
+                                : QStringLiteral("not a job file: a JSON object is needed"));
+    const QJsonObject root = document.object();
+    if (root.value(QStringLiteral("format")).toString() != QLatin1String("varn-job"))
+        return Status::Fail(QStringLiteral("not a job file: \"format\" is not \"varn-job\""));
+    const int version = root.value(QStringLiteral("version")).toInt(0);
+    if (version < 1 || version > ProductionJob::Version)
+        return Status::Fail(QStringLiteral("job version %1: this program reads version 1 to %2")
+                                .arg(root.value(QStringLiteral("version")).toVariant().toString())
+                                .arg(ProductionJob::Version));
+
+    ProductionJob job;
+    Fields top(root, QString());
+    Fields image(root.value(QStringLiteral("image")).toObject(), QStringLiteral("image."));
+    Fields device(root.value(QStringLiteral("device")).toObject(), QStringLiteral("device."));
+    job.imageName = image.text("name");
+    job.imageSha256 = image.text("sha256").toLower();
+    if (job.imageSha256.size() != 64 ||
+        QByteArray::fromHex(job.imageSha256.toLatin1()).size() != 32)
+        image.fault("sha256", QStringLiteral("64 hexadecimal digits are needed"));
+    const QString format = image.text("format");
+    const auto word = std::find_if(std::begin(FormatWords), std::end(FormatWords),
+                                   [&](const char* w) { return format == QLatin1String(w); });
+    if (word == std::end(FormatWords))
+        image.fault("format", QStringLiteral("hex, srec, elf or bin is needed"));
+    else
+        job.load.format = FileFormat(word - std::begin(FormatWords));
+    job.load.fileOffset = image.hex("fileOffset", 0xFFFFFFFFll, 0);
+    job.load.bufferOffset = image.hex("bufferOffset", BufferLast, 0);
+    job.load.relocate = image.hex("relocate", 0xFFFFFFFFll, 0);
+    job.expectedCrc32 = quint32(image.hex("crc32", 0xFFFFFFFFll, 0));
+    if (root.value(QStringLiteral("image")).toObject().value(QStringLiteral("crc32")).isUndefined())
+        image.fault("crc32", QStringLiteral("the image's CRC-32 is needed"));
+    job.imagePath = image.text("path", false);
+    const QString data = image.text("data", false);
+    if (job.imagePath.isEmpty() == data.isEmpty())
+        image.fault("data", QStringLiteral("either the embedded data or a path is needed"));
+    job.imageBytes = QByteArray::fromBase64(data.toLatin1());
+
+    job.deviceName = device.text("name");
+    job.deviceCode = int(device.number("code", 1, MaxDeviceCode, 0));
+    job.deviceSize = qint32(device.number("size", 1, MaxDeviceSize, 0));
+    if (!job.deviceCode || !job.deviceSize)
+        device.fault("code", QStringLiteral("the device's code and size are needed"));
+
+    job.functions = top.functions("functions", false);
+    if (job.functions.isEmpty() ||
+        (job.functions.contains(FnAuto) && job.functions != QList<int>{FnAuto}))
+        top.fault("functions", QStringLiteral("device functions, or \"auto\" alone"));
+    if (job.functions == QList<int>{FnAuto}) {
+        job.autoSteps = top.functions("autoSteps", true);
+        if (job.autoSteps.size() > MaxAutoCount)
+            top.fault("autoSteps", QStringLiteral("at most %1 steps").arg(MaxAutoCount));
+    }
+    job.onlyImage = top.flag("onlyImage");
+    job.skipBlank = top.flag("skipBlank");
+    job.timeoutMs = int(top.number("timeoutMs", 1, ReplyPolicy::MaxTimeoutMs, 1000));
+    job.retries = int(top.number("retries", 0, ReplyPolicy::MaxRetries, 0));
+    job.units = int(top.number("units", 1, MaxUnits, 1));
+    job.stopAfterFailures = int(top.number("stopAfterFailures", 0, 1000000, 0));
+    if (root.contains(QStringLiteral("serial"))) {
+        Fields serial(root.value(QStringLiteral("serial")).toObject(), QStringLiteral("serial."));
+        job.serialSeries = serial.text("series");
+        job.serialAddress = serial.hex("address", BufferLast, -1);
+        job.serialOverwrite = serial.flag("overwrite");
+        if (job.serialAddress < 0)
+            serial.fault("address", QStringLiteral("where the number goes is needed"));
+        if (!serial.problem.isEmpty())
+            return Status::Fail(serial.problem);
+    }
+    for (const Fields* fields : {&image, &device, &top})
+        if (!fields->problem.isEmpty())
+            return Status::Fail(fields->problem);
+    *out = job;
+    return Status::Ok();
+}
+
+Status WriteJobFile(const QString& path, const ProductionJob& job) {
+    if (const Status written = WriteWholeFile(path, JobToJson(job)); !written)
+        return Status::Fail(
+            QStringLiteral("%1: cannot write the job: %2").arg(path, written.message));
+    return Status::Ok();
+}
+
+Status ReadJobFile(const QString& path, ProductionJob* job) {
+    const WholeFileRead read = ReadWholeFile(path, MaxJobFileSize);
+    if (!read)
+        return Status::Fail(
+            QStringLiteral("%1: cannot read the job: %2").arg(path, read.describe(MaxJobFileSize)));
+    if (const Status parsed = JobFromJson(read.bytes, job); !parsed)
+        return Status::Fail(QStringLiteral("%1: %2").arg(path, parsed.message));
+    return Status::Ok();
+}
+
+Status TakeJobImage(const QString& filePath, const LoadOptions& load, bool embed,
+                    ProductionJob* job) {
+    const WholeFileRead read = ReadWholeFile(filePath, MaxImageFileSize);
+    if (!read)
+        return Status::Fail(QStringLiteral("%1: cannot read the image for the job: %2")
+                                .arg(filePath, read.describe(MaxImageFileSize)));
+    job->imageName = QFileInfo(filePath).fileName();
+    job->imageSha256 = Sha256Hex(read.bytes);
+    job->imageBytes = embed ? read.bytes : QByteArray();
+    job->imagePath = embed ? QString() : QFileInfo(filePath).absoluteFilePath();
+    job->load = load;
+    job->load.refuseOtherFormat = false;
+    return Status::Ok();
+}
+
+Status OpenJob(const ProductionJob& job, const QString& jobFolder, AppState& state) {
+    QByteArray bytes = job.imageBytes;
+    if (!job.embedded()) {
+        const QString path = QDir(jobFolder).absoluteFilePath(job.imagePath);
+        const WholeFileRead read = ReadWholeFile(path, MaxImageFileSize);
+        if (!read)
+            return Status::Fail(QStringLiteral("The job's image %1 cannot be read: %2")
+                                    .arg(path, read.describe(MaxImageFileSize)));
+        bytes = read.bytes;
+    }
+    // Checked on the bytes that are then loaded, so that a file changed in
+    // between cannot slip through.
+    if (const QString sha = Sha256Hex(bytes); sha != job.imageSha256)
+        return Status::Fail(QStringLiteral("The image %1 is not the job's: its SHA-256 is %2, the "
+                                           "job names %3.")
+                                .arg(job.imageName, sha, job.imageSha256));
+
+    int index = 0;
+    for (int i = 1; i <= qBound(0, int(state.DeviceCount), MaxDeviceCount) && !index; ++i)
+        if (state.DeviceTable[i].Code == job.deviceCode)
+            index = i;
+    if (!index)
+        return Status::Fail(QStringLiteral("The job's device %1 (code %2) is not in varn.dev.")
+                                .arg(job.deviceName)
+                                .arg(job.deviceCode));
+    if (state.DeviceTable[index].Size != job.deviceSize)
+        return Status::Fail(
+            QStringLiteral("The job's device %1 (code %2) has %3 bytes in varn.dev; "
+                           "the job was made for %4.")
+                .arg(job.deviceName)
+                .arg(job.deviceCode)
+                .arg(state.DeviceTable[index].Size)
+                .arg(job.deviceSize));
+
+    auto opened = std::make_unique<AppState>(state);
+    ClearBuffer(*opened);
+    opened->forgetDefined();
+    opened->SelectedDevice = qint16(index);
+    if (job.functions == QList<int>{FnAuto}) {
+        opened->AutoCount = qint16(job.autoSteps.size());
+        for (int i = 0; i < job.autoSteps.size(); ++i)
+            opened->AutoList[i + 1] = qint16(job.autoSteps[i]);
+    }
+    // The loaders read files; the checked bytes go to one only this process
+    // writes.
+    QTemporaryDir folder;
+    const QString copy = folder.filePath(QStringLiteral("image"));
+    if (const Status written = WriteWholeFile(copy, bytes); !folder.isValid() || !written)
+        return Status::Fail(
+            QStringLiteral("The job's image cannot be prepared: %1").arg(written.message));
+    const LoadResult loaded = LoadImageFile(copy, job.load, *opened);
+    if (!loaded.ok())
+        return Status::Fail(
+            QStringLiteral("The job's image %1 does not load: %2")
+                .arg(job.imageName, QString(loaded.status.message).replace(copy, job.imageName)));
+    if (const quint32 crc = BufferCrc32(*opened); crc != job.expectedCrc32)
+        return Status::Fail(
+            QStringLiteral("The job's image %1 gives CRC-32 %2 on %3; the job "
+                           "expects %4.")
+                .arg(job.imageName, Crc32Text(crc), job.deviceName, Crc32Text(job.expectedCrc32)));
+    state = *opened;
+    return Status::Ok();
+}
+
+} // namespace varn

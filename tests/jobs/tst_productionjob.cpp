@@ -1,0 +1,90 @@
+// The job file: every field survives writing and reading, and a field out of
+// its range is named rather than taken.
+
+#include "jobs/productionjob.h"
+#include "support/rows.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace varn;
+
+namespace {
+
+ProductionJob fullJob() {
+    ProductionJob job;
+    job.imageName = QStringLiteral("board.s19");
+    job.imageBytes = QByteArray("S1130000\xff\x00 bytes", 16);
+    job.imageSha256 = Sha256Hex(job.imageBytes);
+    job.load = {FileFormat::SRecord, 0x100, 0x20, 0x8000000};
+    job.expectedCrc32 = 0x80000001u;
+    job.deviceName = QStringLiteral("Big, 8K");
+    job.deviceCode = 159;
+    job.deviceSize = 8192;
+    job.functions = {FnAuto};
+    job.autoSteps = {FnErase, FnBlank, FnProgram, FnVerify, FnLock};
+    job.onlyImage = job.skipBlank = job.serialOverwrite = true;
+    job.timeoutMs = 60000;
+    job.retries = 10;
+    job.serialSeries = QStringLiteral("line-a");
+    job.serialAddress = 0x1FF0;
+    job.units = 8;
+    job.stopAfterFailures = 3;
+    return job;
+}
+
+} // namespace
+
+class TestProductionJob : public QObject {
+    Q_OBJECT
+private slots:
+    void everyFieldReadsBack() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("j.varnjob"));
+        ProductionJob in = fullJob(), out;
+        QVERIFY(WriteJobFile(path, in));
+        QVERIFY(ReadJobFile(path, &out));
+        QCOMPARE(JobToJson(out), JobToJson(in));
+        QCOMPARE(out.imageBytes, in.imageBytes);
+        QCOMPARE(out.load.relocate, in.load.relocate);
+        QCOMPARE(out.autoSteps, in.autoSteps);
+        QCOMPARE(out.serialAddress, in.serialAddress);
+        in.imageBytes.clear();
+        in.imagePath = QStringLiteral("../images/board.s19");
+        QVERIFY(JobFromJson(JobToJson(in), &out));
+        QCOMPARE(out.imagePath, in.imagePath);
+        QVERIFY(!out.embedded());
+    }
+
+    void faultyFieldNamed_data() {
+        test::Columns<QString, QJsonValue, QString>("field", "value", "message");
+        QTest::newRow("newer") << "version" << QJsonValue(2) << "reads version 1 to 1";
+        QTest::newRow("time-out 0") << "timeoutMs" << QJsonValue(0) << "timeoutMs: a whole";
+        QTest::newRow("units 65") << "units" << QJsonValue(65)
+                                  << "units: a whole number from 1 to 64";
+        QTest::newRow("fraction") << "retries" << QJsonValue(1.5) << "retries: a whole";
+        QTest::newRow("auto and more")
+            << "functions" << QJsonValue(QJsonArray{"auto", "erase"}) << "\"auto\" alone";
+        QTest::newRow("unknown function")
+            << "functions" << QJsonValue(QJsonArray{"burn"}) << "\"burn\" is not a device function";
+        QTest::newRow("read as step")
+            << "autoSteps" << QJsonValue(QJsonArray{"compare"}) << "not a step of Auto";
+        QTest::newRow("serial address")
+            << "serial" << QJsonValue(QJsonObject{{"series", "s"}}) << "serial.address";
+    }
+    void faultyFieldNamed() {
+        auto [field, value, message] =
+            test::Row<QString, QJsonValue, QString>("field", "value", "message");
+        QJsonObject root = QJsonDocument::fromJson(JobToJson(fullJob())).object();
+        root[field] = value;
+        ProductionJob job;
+        const Status read = JobFromJson(QJsonDocument(root).toJson(), &job);
+        QVERIFY(!read);
+        VERIFY_CONTAINS(read.message, message);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProductionJob)
+#include "tst_productionjob.moc"

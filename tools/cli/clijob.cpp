@@ -1,0 +1,147 @@
+#include "clijob.h"
+
+#include "cliconsole.h"
+#include "cliprogrammer.h"
+#include "core/crc32.h"
+#include "exitstatus.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace varn {
+
+namespace {
+
+// What a job fixes: given with --job, these would quietly change the run.
+const char* const FixedByJob[] = {
+    "--device",           "--hex",           "--bin",       "--srec",          "--elf",
+    "--file-offset",      "--buffer-offset", "--relocate",  "--allow-partial", "--only-image",
+    "--skip-blank",       "--timeout",       "--retries",   "--serial",        "--serial-address",
+    "--serial-overwrite", "--expect-crc32",  "--functions", "--units",         "--stop-after",
+    "--reference-image"};
+
+int usage(CliConsole& console, const QString& message) {
+    console.error(QStringLiteral("varn-cli: ") + message);
+    console.error(QStringLiteral("Try 'varn-cli --help' for more information."));
+    return ExitUsage;
+}
+
+int refuse(AppState& state, const CliOptions& options, CliConsole& console, const QString& reason) {
+    console.error(QStringLiteral("Job refused: ") + reason);
+    console.error(QStringLiteral("Nothing was sent to the programmer unit."));
+    if (options.log) {
+        CliProgrammer programmer(state, options, console);
+        if (const Status recorded = programmer.recordRefusal(reason); !recorded)
+            console.error(QStringLiteral("The refusal could not be recorded: ") + recorded.message);
+    }
+    return ExitJob;
+}
+
+// The command line against the job: only what the job leaves open.
+QString conflict(const ProductionJob& job, const CliOptions& options) {
+    for (const char* name : FixedByJob)
+        if (options.given.contains(QLatin1String(name)))
+            return QStringLiteral("%1: the job fixes this; make a new job to change it")
+                .arg(QLatin1String(name));
+    QList<int> functions;
+    for (const CliOperation& operation : options.operations) {
+        if (operation.kind == CliOperation::Load || operation.kind == CliOperation::Fill ||
+            operation.kind == CliOperation::Clear || operation.kind == CliOperation::JobCreate)
+            return QStringLiteral("load, fill, clear and job create change the job's image: not "
+                                  "with --job");
+        if (operation.isDeviceFunction())
+            functions.append(operation.function);
+    }
+    if (!functions.isEmpty() && functions != job.functions)
+        return QStringLiteral("the job runs its own functions; give none, or exactly its own");
+    const int ports = int(options.ports.size());
+    if (ports ? ports != job.units : job.units > 1)
+        return QStringLiteral("the job runs %1 unit(s): give --port %1 time(s)").arg(job.units);
+    return {};
+}
+
+} // namespace
+
+int PrepareJob(AppState& state, CliOptions& options, CliConsole& console) {
+    const bool creates =
+        std::any_of(options.operations.begin(), options.operations.end(),
+                    [](const CliOperation& o) { return o.kind == CliOperation::JobCreate; });
+    if (creates && std::any_of(options.operations.begin(), options.operations.end(),
+                               [](const CliOperation& o) { return o.needsUnit(); }))
+        return usage(console, QStringLiteral("job create writes a job without the unit: run it "
+                                             "with --job FILE"));
+    if (options.job.isEmpty())
+        return ExitOk;
+
+    ProductionJob job;
+    if (const Status read = ReadJobFile(options.job, &job); !read)
+        return refuse(state, options, console, read.message);
+    if (const QString problem = conflict(job, options); !problem.isEmpty())
+        return usage(console, QStringLiteral("--job %1: %2").arg(options.job, problem));
+
+    if (!std::any_of(options.operations.begin(), options.operations.end(),
+                     [](const CliOperation& o) { return o.isDeviceFunction(); })) {
+        for (const int function : job.functions) {
+            CliOperation operation;
+            operation.kind = CliOperation::Function;
+            operation.function = function;
+            options.operations.append(operation);
+        }
+    }
+    options.onlyImage = job.onlyImage;
+    options.skipBlank = job.skipBlank;
+    options.timeoutMs = job.timeoutMs;
+    options.retries = job.retries;
+    options.stopAfterFailures = job.stopAfterFailures;
+    options.expectCrc32 = job.expectedCrc32;
+    options.serial.enabled = !job.serialSeries.isEmpty();
+    options.serial.name = job.serialSeries;
+    options.serial.address = job.serialAddress;
+    options.serialOverwrite = job.serialOverwrite;
+    if (const Status checked = CheckLogOptions(options); !checked)
+        return usage(console, QStringLiteral("--job %1: %2").arg(options.job, checked.message));
+
+    const QString folder = QFileInfo(options.job).absolutePath();
+    if (const Status opened = OpenJob(job, folder, state); !opened)
+        return refuse(state, options, console, opened.message);
+    options.imageName = job.imageName;
+    options.imagePath = job.embedded() ? QFileInfo(options.job).absoluteFilePath()
+                                       : QDir(folder).absoluteFilePath(job.imagePath);
+    console.info(
+        QStringLiteral("Job %1: %2 (CRC-32 %3) on %4")
+            .arg(options.job, job.imageName, Crc32Text(job.expectedCrc32), job.deviceName));
+    return ExitOk;
+}
+
+Status MakeJob(const AppState& state, const CliOptions& options, const QString& imagePath,
+               const LoadOptions& load, const QString& jobPath, ProductionJob* job) {
+    if (state.SelectedDevice < 1 || state.DeviceSize() <= 0)
+        return Status::Fail(QStringLiteral("job create: no device is selected"));
+    if (const Status taken = TakeJobImage(imagePath, load, !options.referenceImage, job); !taken)
+        return taken;
+    // A reference relative to the job, so that both can move together.
+    if (!job->embedded())
+        job->imagePath = QFileInfo(jobPath).absoluteDir().relativeFilePath(job->imagePath);
+    job->expectedCrc32 = BufferCrc32(state);
+    job->deviceName = state.SelectedEntry().Name;
+    job->deviceCode = state.SelectedEntry().Code;
+    job->deviceSize = state.DeviceSize();
+    job->functions = options.jobFunctions.isEmpty() ? QList<int>{FnAuto} : options.jobFunctions;
+    if (job->functions == QList<int>{FnAuto})
+        for (int i = 1; i <= qBound(0, int(state.AutoCount), MaxAutoCount); ++i)
+            job->autoSteps.append(state.AutoList[i]);
+    job->onlyImage = options.onlyImage;
+    job->skipBlank = options.skipBlank;
+    job->timeoutMs = options.timeoutMs;
+    job->retries = options.retries;
+    if (options.serial.enabled) {
+        job->serialSeries = options.serial.name;
+        job->serialAddress = options.serial.address;
+        job->serialOverwrite = options.serialOverwrite;
+    }
+    job->units = options.units ? options.units : int(qMax<qsizetype>(1, options.ports.size()));
+    job->stopAfterFailures = options.stopAfterFailures;
+    return Status::Ok();
+}
+
+} // namespace varn
