@@ -2,6 +2,7 @@
 
 #include "chiprecord.h"
 #include "core/status.h"
+#include "productionreport.h"
 #include "serialnumber.h"
 
 #include <QDateTime>
@@ -148,6 +149,8 @@ public:
                            const QDateTime& to = {}) = 0;
     // The last count records, newest first.
     virtual Status lastRecords(int count, QList<ChipRecord>* out) = 0;
+    // The figures of the records filter takes, computed by the database.
+    virtual Status report(const ReportFilter& filter, ProductionReport* out) = 0;
 
     // Sends on what waits in the local journal for this log; *sent: how many
     // records. Ok with nothing to send.

@@ -42,6 +42,8 @@ public:
     Status records(QList<ChipRecord>* out, const QDateTime& from = {},
                    const QDateTime& to = {}) override;
     Status lastRecords(int count, QList<ChipRecord>* out) override;
+    // In sqlreport.cpp.
+    Status report(const ReportFilter& filter, ProductionReport* out) override;
     Status sync(int* sent) override;
 
 protected:

@@ -121,4 +121,14 @@ Status ExportCsv(const QString& location, const QDateTime& from, const QDateTime
     return status;
 }
 
+Status ReportOf(const QString& location, const ReportFilter& filter, ProductionReport* report) {
+    Status status;
+    const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);
+    if (!log)
+        return status;
+    if (const Status made = log->report(filter, report); !made)
+        return made;
+    return status;
+}
+
 } // namespace varn

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/status.h"
+#include "production/productionreport.h"
 #include "production/serialnumber.h"
 
 #include <QByteArray>
@@ -35,5 +36,8 @@ Status RecordLines(const QString& location, const QDateTime& from, const QDateTi
 // The records as CSV (see RecordsToCsv); *count: how many.
 Status ExportCsv(const QString& location, const QDateTime& from, const QDateTime& to,
                  QByteArray* csv, int* count);
+
+// The report of the records filter takes (see ProductionReport).
+Status ReportOf(const QString& location, const ReportFilter& filter, ProductionReport* report);
 
 } // namespace varn

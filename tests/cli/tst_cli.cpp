@@ -786,8 +786,13 @@ private slots:
                                    arguments);
         CHECK_RUN(r, status);
         VERIFY_CONTAINS(r.out + r.err, err);
+        const QList<QByteArray> frames = unit.frames();
+        // Only the Image: the 256-byte image's 16 blocks of the 64 on T1K.
+        QCOMPARE(std::count_if(frames.begin(), frames.end(),
+                               [](const QByteArray& f) { return f.startsWith('\x14'); }),
+                 status == Ok ? 16 : 0);
         if (status != Ok)
-            QCOMPARE(unit.frames().size(), 0);
+            QCOMPARE(frames.size(), 0);
         unit.stop();
         const QList<varn::ChipRecord> records =
             status == Usage ? QList<varn::ChipRecord>() : readRecords(ws.path("log.sqlite"));

@@ -399,6 +399,60 @@ private slots:
     }
 
     // The driver's reason follows every "cannot ...:".
+    // Hand-counted figures of a lot: 2 passed, a Verify mismatch twice at
+    // 1234, a blank check, a line fault, an interrupted chip, a refusal and a
+    // record of another lot.
+    void testReport_data() { addKinds(); }
+    void testReport() {
+        QFETCH(QString, kind);
+        NEED_LOCATION(kind, where);
+        OPEN_LOG(log, where, options());
+        const QString lot = QStringLiteral("report-") + QString::number(++sqliteCounter);
+        const QDateTime t0(QDate(2026, 12, 6), QTime(10, 0), Qt::UTC);
+        // step, kind, address, station ("" passed; "refused" touched nothing; "open" never closed)
+        const QList<QStringList> rows{{"", "", "", "s1"},
+                                      {"", "", "", "s1"},
+                                      {"Verify", "mismatch", "1234", "s1"},
+                                      {"Blank", "mismatch", "10", "s2"},
+                                      {"Program", "communication", "", "s2"},
+                                      {"Verify", "mismatch", "1234", "s2"},
+                                      {"Verify", "open", "", "s2"},
+                                      {"Job", "refused", "", "s1"}};
+        for (int i = 0; i <= rows.size(); ++i) {
+            const QStringList row = i < rows.size() ? rows[i] : QStringList{"", "", "", "s1"};
+            ChipRecord r = sampleRecord(row[0].isEmpty());
+            r.lot = i < rows.size() ? lot : QStringLiteral("other");
+            r.station = row[3];
+            r.time = t0.addSecs(600 * i);
+            r.closedAt = r.time.addSecs(60);
+            r.failedStep = row[0];
+            r.failure = ParseFailure(row[1]);
+            r.failureAddress = row[2].isEmpty() ? -1 : row[2].toLongLong(nullptr, 16);
+            QVERIFY(row[1] == QLatin1String("open") ? log->openRecord(r) : log->writeRecord(r));
+        }
+        ProductionReport report;
+        QVERIFY(log->report(ReportFilter{{}, {}, lot, {}, {}, {}}, &report));
+        // 7 chips from 10:00 to the interrupted one's start at 11:00: 7 an hour.
+        QCOMPARE(
+            QString::fromLatin1(ReportCsv(report)),
+            QStringLiteral("figure,key,value\r\nrecords,,8\r\nchips,,7\r\npassed,,2\r\n"
+                           "failed,,4\r\ninterrupted,,1\r\nrefused,,1\r\n"
+                           "first_pass_yield_percent,,28.57\r\nchips_per_hour,,7.0\r\n"
+                           "first,,2026-12-06T10:00:00.000Z\r\nlast,,2026-12-06T11:00:00.000Z\r\n"
+                           "failures_by_kind,mismatch,2\r\nfailures_by_kind,blank,1\r\n"
+                           "failures_by_kind,line,1\r\nfailures_by_step,Verify,2\r\n"
+                           "failures_by_step,Blank,1\r\nfailures_by_step,Program,1\r\n"
+                           "failures_by_address,1234,2\r\nfailures_by_address,0010,1\r\n"));
+        // Narrowed by station, and by time (from inclusive, to exclusive).
+        for (const auto& [filter, chips, passed] :
+             {std::tuple{ReportFilter{{}, {}, lot, "s2", {}, {}}, 4, 0},
+              std::tuple{ReportFilter{t0.addSecs(600), t0.addSecs(1800), lot, {}, {}, {}}, 2, 1}}) {
+            QVERIFY(log->report(filter, &report));
+            QCOMPARE(report.chips, qint64(chips));
+            QCOMPARE(report.passed, qint64(passed));
+        }
+    }
+
     void testFailureReasons_data() {
         Columns<QString, QString>("table", "what");
         QTest::newRow("record") << "chip_records"

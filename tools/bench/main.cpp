@@ -3,7 +3,8 @@
 // figure is measured in this run.
 //
 //   varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] [--no-baud]
-//              [--log-records N] [--units N] [--unit PATH] [--cli PATH]
+//              [--log-records N] [--report-records N] [--units N] [--unit PATH]
+//              [--cli PATH]
 
 #include "bare.h"
 #include "editorbench.h"
@@ -13,6 +14,7 @@
 #include "multibench.h"
 #include "netbench.h"
 #include "report.h"
+#include "reportbench.h"
 
 #include "core/protocol.h"
 
@@ -50,6 +52,7 @@ struct Options {
     int editorRepeat = 200;
     int kib = 64;
     int logRecords = 200;
+    int reportRecords = 100000;
     std::string only; // "line", "baud" or "editor": that part alone
     bool baud = true;
     int units = 8;
@@ -58,13 +61,13 @@ struct Options {
 };
 
 [[noreturn]] void Usage(const char* why) {
-    std::fprintf(
-        stderr,
-        "varn-bench: %s\n"
-        "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
-        "[--kib N] [--log-records N] [--no-baud] "
-        "[--only line|baud|editor|log|units|image|net] [--units N] [--unit PATH] [--cli PATH]\n",
-        why);
+    std::fprintf(stderr,
+                 "varn-bench: %s\n"
+                 "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
+                 "[--kib N] [--log-records N] [--report-records N] [--no-baud] "
+                 "[--only line|baud|editor|log|report|units|image|net] [--units N] [--unit PATH] "
+                 "[--cli PATH]\n",
+                 why);
     std::exit(2);
 }
 
@@ -88,6 +91,8 @@ Options ParseOptions(int argc, char** argv) {
             o.editorRepeat = number();
         else if (arg == "--log-records")
             o.logRecords = number();
+        else if (arg == "--report-records")
+            o.reportRecords = number();
         else if (arg == "--kib")
             o.kib = std::min(64, number());
         else if (arg == "--only" && i + 1 < argc)
@@ -431,6 +436,8 @@ int main(int argc, char** argv) {
         Editor(table, options);
     if (wanted("log"))
         MeasureProductionLog(table, options.logRecords);
+    if (wanted("report"))
+        MeasureReport(table, options.reportRecords);
     if (options.baud && wanted("image"))
         MeasureImageCycle(table, options.baudRepeat < 3 ? 3 : options.baudRepeat,
                           QString::fromStdString(options.cli),

@@ -1,6 +1,7 @@
 #include "clilog.h"
 
 #include "exitstatus.h"
+#include "multiunit.h"
 #include "session/logaccess.h"
 
 #include <QDir>
@@ -20,6 +21,24 @@ int report(const Status& status, CliConsole& console) {
     }
     if (!status.message.isEmpty())
         console.info(status.message);
+    return ExitOk;
+}
+
+int reportTo(const QString& location, const CliOptions& options, CliConsole& console) {
+    ReportFilter filter{options.exportFrom,          options.exportTo,
+                        options.fields.lot,          options.fields.station,
+                        options.fields.operatorName, QString()};
+    if (!options.ports.isEmpty())
+        filter.port = PortLabel(options.ports.last());
+    ProductionReport figures;
+    if (const int status = report(ReportOf(location, filter, &figures), console); status != ExitOk)
+        return status;
+    if (options.json || options.csv)
+        console.result(
+            QString::fromUtf8(options.json ? ReportJson(figures) : ReportCsv(figures)).chopped(1));
+    else
+        for (const QString& line : ReportLines(figures))
+            console.result(line);
     return ExitOk;
 }
 
@@ -74,6 +93,9 @@ int RunLogCommands(const CliOptions& options, CliConsole& console) {
             break;
         case CliOperation::LogSync:
             status = report(SyncJournal(location), console);
+            break;
+        case CliOperation::Report:
+            status = reportTo(location, options, console);
             break;
         case CliOperation::LogList:
             status = report(

@@ -358,6 +358,12 @@ constexpr OptionEntry optionTable[] = {
      "the run as JSON Lines on standard output (see\n"
      "doc/json.md); all other text goes to standard error",
      nullptr},
+    {"--csv", nullptr, OptionValue::None,
+     [](const QString&, const QString&, CliOptions& options) {
+         options.csv = true;
+         return Status::Ok();
+     },
+     "--csv", "report: as CSV (figure, key, value)", "--json"},
     {"--log", nullptr, OptionValue::Optional,
      [](const QString&, const QString& value, CliOptions& options) {
          options.log = value;
@@ -595,6 +601,11 @@ constexpr OperationEntry fixedOperations[] = {
     {"series list", CliOperation::SeriesList, "", nullptr, "list the log's serial series"},
     {"log sync", CliOperation::LogSync, "", nullptr,
      "send the records waiting in the local journal to the\nlog"},
+    {"report", CliOperation::Report, "", nullptr,
+     "chips, first-pass yield, failures by kind, step and\n"
+     "address, interrupted records and chips per hour of the\n"
+     "log (--from/--to, --lot, --station, --operator, --port\n"
+     "narrow it; --csv or --json for a program)"},
     {"log list", CliOperation::LogList, "", nullptr,
      "print the last 20 records (or those of --from/--to);\n"
      "a record never closed reads interrupted"},

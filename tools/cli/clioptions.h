@@ -27,6 +27,7 @@ struct CliOperation {
         SeriesCreate,
         SeriesList,
         LogSync,
+        Report,
         LogList,
         Identify,
         Function, // a device function of the function table: see `function`
@@ -69,6 +70,7 @@ struct CliOptions {
     bool allowPartial = false; // a load that left data out still succeeds
     bool quiet = false;
     bool json = false; // --json: JSON Lines on standard output, text on standard error
+    bool csv = false;  // --csv: report as CSV
     bool help = false;
     bool version = false;
     bool listPorts = false; // --list-ports: the ports and comN entries, nothing else

@@ -1,0 +1,100 @@
+#include "sqllog.h"
+
+namespace varn {
+
+namespace {
+
+// A closed record that failed with something sent: the chips the breakdowns
+// count (refusals touched no chip, interrupted ones have no end yet).
+const char* const FailedChip = "result = 'fail' AND failure_kind <> 'refused'";
+
+} // namespace
+
+Status SqlLog::report(const ReportFilter& filter, ProductionReport* out) {
+    const QString what = QStringLiteral("cannot make the report");
+    if (const Status open = ensureOpen(what); !open)
+        return open;
+    QStringList conditions{QStringLiteral("1 = 1")};
+    QList<QVariant> values;
+    const auto narrow = [&](const char* condition, const QVariant& value) {
+        conditions.append(QLatin1String(condition));
+        values.append(value);
+    };
+    if (filter.from.isValid())
+        narrow("recorded_at >= ?", filter.from.toUTC().toString(Qt::ISODateWithMs));
+    if (filter.to.isValid())
+        narrow("recorded_at < ?", filter.to.toUTC().toString(Qt::ISODateWithMs));
+    if (!filter.lot.isEmpty())
+        narrow("lot = ?", filter.lot);
+    if (!filter.station.isEmpty())
+        narrow("station = ?", filter.station);
+    if (!filter.operatorName.isEmpty())
+        narrow("operator_name = ?", filter.operatorName);
+    if (!filter.port.isEmpty())
+        narrow("port = ?", filter.port);
+    const QString where = conditions.join(QStringLiteral(" AND "));
+
+    ProductionReport report;
+    report.filter = filter;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    // Times are ISO 8601 text in UTC: ordered as text as in time.
+    if (!sql::Exec(query,
+                   QStringLiteral("SELECT COUNT(*), "
+                                  "SUM(CASE WHEN failure_kind = 'refused' THEN 1 ELSE 0 END), "
+                                  "SUM(CASE WHEN result = 'pass' THEN 1 ELSE 0 END), "
+                                  "SUM(CASE WHEN closed_at IS NULL THEN 1 ELSE 0 END), "
+                                  "MIN(CASE WHEN failure_kind = 'refused' THEN NULL ELSE "
+                                  "recorded_at END), "
+                                  "MAX(CASE WHEN failure_kind = 'refused' THEN NULL ELSE "
+                                  "COALESCE(closed_at, recorded_at) END) "
+                                  "FROM chip_records WHERE %1")
+                       .arg(where),
+                   values) ||
+        !query.next())
+        return failQuery(what, query);
+    report.records = query.value(0).toLongLong();
+    report.refused = query.value(1).toLongLong();
+    report.chips = report.records - report.refused;
+    report.passed = query.value(2).toLongLong();
+    report.interrupted = query.value(3).toLongLong();
+    report.first = QDateTime::fromString(query.value(4).toString(), Qt::ISODateWithMs);
+    report.last = QDateTime::fromString(query.value(5).toString(), Qt::ISODateWithMs);
+
+    // Blank check's mismatches are blank failures; communication is the line.
+    const QString kind =
+        QStringLiteral("CASE WHEN failure_kind = 'mismatch' AND failed_step = 'Blank' THEN 'blank' "
+                       "WHEN failure_kind = 'communication' THEN 'line' ELSE failure_kind END");
+    const struct {
+        QString key;
+        QString only;
+        QString limit;
+        QList<QPair<QString, qint64>>* counts;
+    } breakdowns[] = {
+        {kind, QString(), QString(), &report.byKind},
+        {QStringLiteral("failed_step"), QString(), QString(), &report.byStep},
+        {QStringLiteral("failure_address"),
+         QStringLiteral(" AND failure_kind = 'mismatch' AND failure_address IS NOT NULL"),
+         QStringLiteral(" LIMIT %1").arg(ProductionReport::TopAddresses), &report.byAddress},
+    };
+    for (const auto& b : breakdowns) {
+        if (!sql::Exec(query,
+                       QStringLiteral("SELECT %1, COUNT(*) FROM chip_records WHERE %2 AND %3%4 "
+                                      "GROUP BY %1 ORDER BY COUNT(*) DESC, %1%5")
+                           .arg(b.key, where, QLatin1String(FailedChip), b.only, b.limit),
+                       values))
+            return failQuery(what, query);
+        while (query.next()) {
+            QString key = query.value(0).toString();
+            if (b.counts == &report.byAddress)
+                key = QStringLiteral("%1")
+                          .arg(query.value(0).toLongLong(), 4, 16, QLatin1Char('0'))
+                          .toUpper();
+            b.counts->append({key, query.value(1).toLongLong()});
+        }
+    }
+    *out = report;
+    return Status::Ok();
+}
+
+} // namespace varn
