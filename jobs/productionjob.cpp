@@ -279,6 +279,26 @@ Status TakeJobImage(const QString& filePath, const LoadOptions& load, bool embed
     return Status::Ok();
 }
 
+Status JobFromBuffer(const AppState& state, const QString& filePath, const LoadOptions& load,
+                     bool embed, const QString& jobPath, ProductionJob* job) {
+    if (state.SelectedDevice < 1 || state.DeviceSize() <= 0)
+        return Status::Fail(QStringLiteral("No device is selected."));
+    if (const Status taken = TakeJobImage(filePath, load, embed, job); !taken)
+        return taken;
+    // A reference relative to the job, so that both can move together.
+    if (!job->embedded())
+        job->imagePath = QFileInfo(jobPath).absoluteDir().relativeFilePath(job->imagePath);
+    job->expectedCrc32 = BufferCrc32(state);
+    job->deviceName = state.SelectedEntry().Name;
+    job->deviceCode = state.SelectedEntry().Code;
+    job->deviceSize = state.DeviceSize();
+    job->functions = {FnAuto};
+    job->autoSteps.clear();
+    for (int i = 1; i <= qBound(0, int(state.AutoCount), MaxAutoCount); ++i)
+        job->autoSteps.append(state.AutoList[i]);
+    return Status::Ok();
+}
+
 Status OpenJob(const ProductionJob& job, const QString& jobFolder, AppState& state) {
     QByteArray bytes = job.imageBytes;
     if (!job.embedded()) {

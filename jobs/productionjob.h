@@ -72,6 +72,13 @@ QString Sha256Hex(const QByteArray& bytes);
 Status TakeJobImage(const QString& filePath, const LoadOptions& load, bool embed,
                     ProductionJob* job);
 
+// A job of the buffer as loaded from filePath: the file's bytes (embedded, or
+// referenced relative to the job at jobPath), the selected device, the
+// buffer's CRC-32, and Auto with the configuration's steps; the caller sets
+// the options.
+Status JobFromBuffer(const AppState& state, const QString& filePath, const LoadOptions& load,
+                     bool embed, const QString& jobPath, ProductionJob* job);
+
 // Opens a job onto state, before anything is sent to a unit: the image's
 // bytes (embedded, or read from the path relative to jobFolder) must have the
 // job's SHA-256, its device code must be in state's device table (which it

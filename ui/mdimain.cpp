@@ -19,7 +19,9 @@
 #include "files/imagefiles.h"
 #include "files/recentfiles.h"
 #include "functions/functiontext.h"
+#include "jobs/productionjob.h"
 #include "link/openlink.h"
+#include "link/replypolicy.h"
 #include "link/unitcommands.h"
 #include "session/openlink.h"
 #include "session/sessionhost.h"
@@ -174,6 +176,17 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
             QFileDialog::getSaveFileName(parent, QString(), recent->LastFolder(), filters, &filter);
         return PathForFilter(path, filter);
     };
+    cdia.ShowJob = [this](QWidget* parent, bool save) {
+        const QString filter = QStringLiteral("Job files (*.%1)").arg(QLatin1String(JobFileSuffix));
+        if (!save)
+            return QFileDialog::getOpenFileName(parent, QStringLiteral("Open Job"),
+                                                recent->LastFolder(), filter);
+        const QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("Save Job"),
+                                                          recent->LastFolder(), filter);
+        return path.isEmpty() || !QFileInfo(path).suffix().isEmpty()
+                   ? path
+                   : path + QLatin1Char('.') + QLatin1String(JobFileSuffix);
+    };
     cdia.AskText = [](QWidget* parent, const QString& title, const QString& label) {
         return QInputDialog::getText(parent, title, label);
     };
@@ -215,6 +228,8 @@ void mdiMain::createActions() {
           {"FileSaveAs", "Save &As...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S),
            &mdiMain::FileSaveAs_Click},
           {"FileCompare", "&Compare with File...", {}, &mdiMain::FileCompare_Click},
+          {"FileOpenJob", "Open &Job...", {}, &mdiMain::FileOpenJob_Click},
+          {"FileSaveJob", "Save Jo&b...", {}, &mdiMain::FileSaveJob_Click},
           {nullptr, "FileS1", {}, nullptr},
           {"FileExit", "E&xit", {}, &mdiMain::FileExit_Click}}},
         {"Buffer",
@@ -666,6 +681,86 @@ void mdiMain::FileSave_Click() {
         FileSaveAs_Click();
     else
         saveTo(image->FilePath(), SaveOptions{image->FileType(), image->FileDefinedOnly()});
+}
+
+void mdiMain::FileSaveJob_Click() {
+    // The job carries the file's bytes: a buffer changed since would not be
+    // what the job programs.
+    if (!lastLoaded.isSet() || BufferFingerprint(state) != loadedFingerprint) {
+        ShowMessage(this, QStringLiteral("Save Job"),
+                    QStringLiteral("A job holds the image file loaded last, as it was loaded. "
+                                   "Load the image, then save the job."),
+                    MsgIcon::Information);
+        return;
+    }
+    const QString path = cdia.ShowJob ? cdia.ShowJob(this, true) : QString();
+    if (path.isEmpty())
+        return;
+    ProductionJob job;
+    Status status = JobFromBuffer(
+        state, lastLoaded.path,
+        LoadOptions{lastLoaded.format, lastLoaded.fileOffset, lastLoaded.bufferOffset}, true, path,
+        &job);
+    if (status) {
+        job.onlyImage = Action(QStringLiteral("OptionsOnlyImage"))->isChecked();
+        const ReplyPolicy policy = ReadReplyPolicy(UserSettings(state));
+        job.timeoutMs = policy.timeoutMs;
+        job.retries = policy.retries;
+        status = WriteJobFile(path, job);
+    }
+    if (!status)
+        ShowMessage(this, QStringLiteral("Save Job"), status.message, MsgIcon::Critical);
+    else
+        ShowMessage(this, QStringLiteral("Save Job"),
+                    QStringLiteral("Job saved: %1\n\nImage %2 (CRC-32 %3) on %4.")
+                        .arg(QDir::toNativeSeparators(path), job.imageName,
+                             Crc32Text(job.expectedCrc32), job.deviceName),
+                    MsgIcon::Information);
+}
+
+void mdiMain::FileOpenJob_Click() {
+    if (!askToSave())
+        return;
+    const QString path = cdia.ShowJob ? cdia.ShowJob(this, false) : QString();
+    if (path.isEmpty())
+        return;
+    ProductionJob job;
+    // Opened onto a copy: a refused job changes nothing.
+    auto opened = std::make_unique<AppState>(state);
+    Status status = ReadJobFile(path, &job);
+    if (status)
+        status = OpenJob(job, QFileInfo(path).absolutePath(), *opened);
+    if (!status) {
+        ShowMessage(this, QStringLiteral("Open Job"),
+                    QStringLiteral("Job refused: %1\n\nNothing was sent to the programmer unit.")
+                        .arg(status.message),
+                    MsgIcon::Critical);
+        return;
+    }
+    image->Begin();
+    state.Buffer = opened->Buffer;
+    state.Defined = opened->Defined;
+    state.StartAddress = opened->StartAddress;
+    state.SelectedDevice = opened->SelectedDevice;
+    state.AutoCount = opened->AutoCount;
+    state.AutoList = opened->AutoList;
+    image->SetFile(QString(), job.load.format);
+    image->Commit(ImageModel::Kind::Replace);
+    // Not the file on disk any more: the job's bytes are the image.
+    lastLoaded = LoadedFile{};
+    Action(QStringLiteral("OptionsOnlyImage"))->setChecked(job.onlyImage);
+    OptionsOnlyImage_Click();
+    UserSettings settings(state);
+    WriteReplyPolicy(settings, ReplyPolicy{job.timeoutMs, job.retries});
+    settings.sync();
+    UpdateDevicePanels();
+    closeBufferWindow();
+    openBufferWindow();
+    ShowMessage(this, QStringLiteral("Open Job"),
+                QStringLiteral("Job %1 opened: image %2 (CRC-32 %3) on %4.")
+                    .arg(QFileInfo(path).fileName(), job.imageName, Crc32Text(job.expectedCrc32),
+                         job.deviceName),
+                MsgIcon::Information);
 }
 
 void mdiMain::FileSaveAs_Click() {

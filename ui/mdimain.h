@@ -42,6 +42,8 @@ class RecentFiles;
 struct FileDialogs {
     std::function<QString(QWidget* parent)> ShowOpen;
     std::function<QString(QWidget* parent)> ShowSave;
+    // File > Open Job (save false) and Save Job: a job file's path.
+    std::function<QString(QWidget* parent, bool save)> ShowJob;
     // Go To and Find ask for one line of text; empty when cancelled.
     std::function<QString(QWidget* parent, const QString& title, const QString& label)> AskText;
 };
@@ -93,6 +95,11 @@ public slots:
     void FileSave_Click();
     void FileSaveAs_Click();
     void FileCompare_Click();
+    // A job file of the image as loaded, the device, Auto, Only the Image
+    // and the reply settings; and one opened onto the buffer and the
+    // settings, refused (nothing changed) when it does not match.
+    void FileSaveJob_Click();
+    void FileOpenJob_Click();
     void FileExit_Click();
     void BufferEdit_Click();
     void BufferClear_Click();

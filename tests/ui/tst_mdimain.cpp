@@ -359,6 +359,55 @@ private slots:
         QVERIFY(again.Action("OptionsOnlyImage")->isChecked());
     }
 
+    // A job saved from a load opens onto another start: image, device and
+    // Only the Image; a job that does not match changes nothing.
+    void jobSaveAndOpen_data() {
+        Columns<QString, QString>("edit", "refusal");
+        QTest::newRow("as saved") << ""
+                                  << "";
+        QTest::newRow("image tampered") << "\"data\": \"ESIz"
+                                        << "SHA-256";
+        QTest::newRow("device missing") << "\"code\": 2"
+                                        << "(code 9) is not in varn.dev";
+    }
+    void jobSaveAndOpen() {
+        auto [edit, refusal] = Row<QString, QString>("edit", "refusal");
+        const QString job = dir->path() + "/j.varnjob";
+        WriteFile(dir->path() + "/image.bin", QByteArray::fromHex("11223344"));
+        state.SelectedDevice = 2;
+        {
+            mdiMain w(state);
+            w.cdia.ShowOpen = [&](QWidget*) { return dir->path() + "/image.bin"; };
+            w.cdia.ShowJob = [&](QWidget*, bool) { return job; };
+            ModalAnswer options("frmFileLoad", [](QWidget* d) { click(d, "cmdOk"); });
+            w.FileLoad_Click();
+            w.Action("OptionsOnlyImage")->trigger();
+            w.FileSaveJob_Click();
+        }
+        QCOMPARE(messages->titles(), QStringList{"Save Job"});
+        messages->clear();
+        QByteArray text = ReadFile(job);
+        const QString replaced = edit.startsWith("\"code") ? "\"code\": 9" : "\"data\": \"ESIa";
+        QVERIFY(edit.isEmpty() || text.contains(edit.toLatin1()));
+        if (!edit.isEmpty())
+            WriteFile(job, text.replace(edit.toLatin1(), replaced.toLatin1()));
+        AppState fresh;
+        QVERIFY(Main(fresh, dir->path()));
+        mdiMain w(fresh);
+        w.cdia.ShowJob = [&](QWidget*, bool) { return job; };
+        w.Action("OptionsOnlyImage")->setChecked(false);
+        w.FileOpenJob_Click();
+        QCOMPARE(fresh.SelectedDevice, refusal.isEmpty() ? 2 : 1);
+        QCOMPARE(fresh.Defined.count(), refusal.isEmpty() ? 4u : 0u);
+        QCOMPARE(w.Action("OptionsOnlyImage")->isChecked(), refusal.isEmpty());
+        if (refusal.isEmpty()) {
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(fresh.Buffer.data()), 4).toHex(),
+                     QByteArray("11223344"));
+            QCOMPARE(messages->titles(), QStringList{"Open Job"});
+        } else
+            QVERIFY(messages->onlyCritical("Open Job", refusal));
+    }
+
     void fileLoad_data() {
         QTest::addColumn<LoadCase>("testCase");
         const QByteArray hex = ":0400100011223344"
@@ -651,11 +700,11 @@ private slots:
     // Every menu item has an access key; those that open a dialog end in "...".
     void menuAccessKeys() {
         mdiMain w(state);
-        const QStringList dialogs{"FileLoad",        "FileSaveAs",      "FileCompare",
-                                  "BufferFill",      "BufferGoTo",      "BufferFind",
-                                  "DeviceSelect",    "DeviceFunction",  "DeviceProduction",
-                                  "OptionsEditAuto", "OptionsSettings", "OptionsProductionLog",
-                                  "HelpAbout"};
+        const QStringList dialogs{"FileLoad",        "FileSaveAs",           "FileCompare",
+                                  "FileOpenJob",     "FileSaveJob",          "BufferFill",
+                                  "BufferGoTo",      "BufferFind",           "DeviceSelect",
+                                  "DeviceFunction",  "DeviceProduction",     "OptionsEditAuto",
+                                  "OptionsSettings", "OptionsProductionLog", "HelpAbout"};
         for (QMenu* menu : w.menuBar()->findChildren<QMenu*>()) {
             for (QAction* item : menu->actions()) {
                 if (item->isSeparator() || item->objectName().startsWith("FileRecent"))

@@ -115,21 +115,14 @@ int PrepareJob(AppState& state, CliOptions& options, CliConsole& console) {
 
 Status MakeJob(const AppState& state, const CliOptions& options, const QString& imagePath,
                const LoadOptions& load, const QString& jobPath, ProductionJob* job) {
-    if (state.SelectedDevice < 1 || state.DeviceSize() <= 0)
-        return Status::Fail(QStringLiteral("job create: no device is selected"));
-    if (const Status taken = TakeJobImage(imagePath, load, !options.referenceImage, job); !taken)
-        return taken;
-    // A reference relative to the job, so that both can move together.
-    if (!job->embedded())
-        job->imagePath = QFileInfo(jobPath).absoluteDir().relativeFilePath(job->imagePath);
-    job->expectedCrc32 = BufferCrc32(state);
-    job->deviceName = state.SelectedEntry().Name;
-    job->deviceCode = state.SelectedEntry().Code;
-    job->deviceSize = state.DeviceSize();
-    job->functions = options.jobFunctions.isEmpty() ? QList<int>{FnAuto} : options.jobFunctions;
-    if (job->functions == QList<int>{FnAuto})
-        for (int i = 1; i <= qBound(0, int(state.AutoCount), MaxAutoCount); ++i)
-            job->autoSteps.append(state.AutoList[i]);
+    if (const Status made =
+            JobFromBuffer(state, imagePath, load, !options.referenceImage, jobPath, job);
+        !made)
+        return Status::Fail(QStringLiteral("job create: ") + made.message);
+    if (!options.jobFunctions.isEmpty() && options.jobFunctions != QList<int>{FnAuto}) {
+        job->functions = options.jobFunctions;
+        job->autoSteps.clear();
+    }
     job->onlyImage = options.onlyImage;
     job->skipBlank = options.skipBlank;
     job->timeoutMs = options.timeoutMs;
