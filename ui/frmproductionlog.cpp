@@ -143,7 +143,7 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
 
     tblRecords = new QTableWidget(0, 6, this);
     tblRecords->setObjectName(QStringLiteral("tblRecords"));
-    tblRecords->setHorizontalHeaderLabels({QStringLiteral("Time (UTC)"), QStringLiteral("Result"),
+    tblRecords->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Result"),
                                            QStringLiteral("Serial"), QStringLiteral("Station"),
                                            QStringLiteral("Functions"), QStringLiteral("Failure")});
     tblRecords->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -193,7 +193,8 @@ void frmProductionLog::refresh() {
     for (int row = 0; row < records.size(); ++row) {
         const ChipRecord& r = records[row];
         const QStringList cells{
-            r.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+            // Stored in UTC, read where the line is: local time, zone named.
+            r.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t")),
             r.resultText().toUpper(),
             r.serial >= 0 ? QStringLiteral("%1 %2").arg(r.serialSeries).arg(r.serial) : QString(),
             r.station,

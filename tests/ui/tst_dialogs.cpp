@@ -18,11 +18,13 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <optional>
+#include <time.h>
 #include <tuple>
 
 using namespace varn;
@@ -436,6 +438,13 @@ private slots:
     void productionLog() {
         QFETCH(LogCase, testCase);
         auto [location, serial, shown, saved] = testCase;
+        // The table shows local time with its zone: here 5:30 east of UTC.
+        qputenv("TZ", "XST-05:30");
+        tzset();
+        const auto zone = qScopeGuard([] {
+            qunsetenv("TZ");
+            tzset();
+        });
         frmProductionLog dlg(state);
         const bool logOn = !location.isEmpty();
         Child<QCheckBox>(dlg, "chkEnabled")->setChecked(logOn);
@@ -453,6 +462,7 @@ private slots:
         Child<QLineEdit>(dlg, "txtAddress")->setText(QStringLiteral("7FF0"));
         if (!url) { // a chip whose run never ended
             ChipRecord cut;
+            cut.time = QDateTime(QDate(2026, 1, 15), QTime(12, 0), Qt::UTC);
             const auto log = ProductionLog::open(path, {}, nullptr);
             QVERIFY(log && log->openRecord(cut));
         }
@@ -462,7 +472,9 @@ private slots:
         QVERIFY(!Child<QLabel>(dlg, "lblTest")->text().contains(QLatin1String("pw")));
         QVERIFY(!Child<QLabel>(dlg, "lblSeries")->text().contains(QLatin1String("pw")));
         if (!url)
-            QCOMPARE(Child<QTableWidget>(dlg, "tblRecords")->item(0, 1)->text(), "INTERRUPTED");
+            QCOMPARE(Child<QTableWidget>(dlg, "tblRecords")->item(0, 1)->text() + " " +
+                         Child<QTableWidget>(dlg, "tblRecords")->item(0, 0)->text(),
+                     "INTERRUPTED 2026-01-15 17:30:00 XST");
         dlg.cmdOK_Click();
         QCOMPARE(dlg.result() == QDialog::Accepted, saved);
         QCOMPARE(messages->isEmpty(), saved);
