@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
-#include <optional>
+#include <memory>
 #include <thread>
 
 #ifdef Q_OS_UNIX
@@ -144,7 +144,9 @@ class SerialLink::Private::WaitScope {
 public:
     WaitScope(Private& d, int expected, const QDeadlineTimer& deadline) : d(d), outer(d.wait) {
         // One loop object serves every wait that is not nested.
-        d.wait = {outer.loop ? &nested.emplace() : &d.waitLoop, expected, 0, deadline};
+        if (outer.loop)
+            nested = std::make_unique<QEventLoop>();
+        d.wait = {outer.loop ? nested.get() : &d.waitLoop, expected, 0, deadline};
     }
     ~WaitScope() {
         d.wait = outer;
@@ -163,7 +165,9 @@ public:
 private:
     Private& d;
     const Wait outer;
-    std::optional<QEventLoop> nested;
+    // Held by pointer: gcc's sanitizer build sees an optional event loop as
+    // maybe uninitialised.
+    std::unique_ptr<QEventLoop> nested;
 };
 
 SerialLink::SerialLink(QObject* parent, QTimer* totmr) : PortLink(parent), d(new Private) {
