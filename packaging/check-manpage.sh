@@ -2,9 +2,10 @@
 # The generated manual page of varn-cli renders without a roff warning, and
 # names every option, operation and exit status that --help names; the
 # README's exit-status table has a row for each status.
-#   check-manpage.sh MANPAGE VARN-CLI README
+# The README's table must be the one varn-cli-manpage --readme writes.
+#   check-manpage.sh MANPAGE VARN-CLI README VARN-CLI-MANPAGE
 set -eu
-page="$1" cli="$2" readme="$3"
+page="$1" cli="$2" readme="$3" tool="$4"
 fail() { echo "check-manpage: $*" >&2; exit 1; }
 
 warnings="$(groff -man -ww -z "$page" 2>&1)"
@@ -30,3 +31,10 @@ for s in $statuses; do
   printf '%s\n' "$rendered" | grep -q -e "^ *$s\b" || fail "manual page lacks exit status $s"
   grep -q -e "^| $s |" "$readme" || fail "README's exit-status table lacks $s"
 done
+
+copy="$(mktemp)"
+trap 'rm -f "$copy"' EXIT
+cp "$readme" "$copy"
+"$tool" --readme "$copy"
+diff -u "$readme" "$copy" >&2 ||
+  fail "README's exit-status table is not the generated one: cmake --build build --target readme_status_table"

@@ -71,7 +71,8 @@ if(VARN_BUILD_TESTS)
   # The manual page renders without a warning and lists everything --help
   # and the README's exit-status table list; the menu entry validates.
   add_test(NAME varn_manpage COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/check-manpage.sh
-    ${VARN_MANPAGE} $<TARGET_FILE:varn-cli> ${PROJECT_SOURCE_DIR}/README.md)
+    ${VARN_MANPAGE} $<TARGET_FILE:varn-cli> ${PROJECT_SOURCE_DIR}/README.md
+    $<TARGET_FILE:varn-cli-manpage>)
   add_test(NAME varn_other_manpages COMMAND sh -c
     "for p in \"$@\"; do w=$(groff -man -ww -z \"$p\" 2>&1); test -z \"$w\" || { echo \"$w\"; exit 1; }; done"
     sh ${PROJECT_BINARY_DIR}/man/varn.1 ${PROJECT_BINARY_DIR}/man/varn-unit.1)

@@ -66,19 +66,28 @@ Status SyncJournal(const QString& location) {
     return status;
 }
 
-Status RecordLines(const QString& location, const QDateTime& from, const QDateTime& to, int count,
-                   QStringList* lines) {
+Status ListRecords(const QString& location, const QDateTime& from, const QDateTime& to, int count,
+                   QList<ChipRecord>* records) {
     Status status;
     const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);
     if (!log)
         return status;
-    QList<ChipRecord> records;
-    const Status read = from.isValid() || to.isValid() ? log->records(&records, from, to)
-                                                       : log->lastRecords(count, &records);
+    records->clear();
+    const Status read = from.isValid() || to.isValid() ? log->records(records, from, to)
+                                                       : log->lastRecords(count, records);
     if (!read)
         return read;
     if (!from.isValid() && !to.isValid())
-        std::reverse(records.begin(), records.end());
+        std::reverse(records->begin(), records->end());
+    return status;
+}
+
+Status RecordLines(const QString& location, const QDateTime& from, const QDateTime& to, int count,
+                   QStringList* lines) {
+    QList<ChipRecord> records;
+    const Status status = ListRecords(location, from, to, count, &records);
+    if (!status)
+        return status;
     const auto row = [](const QStringList& cells) {
         QString line = QStringLiteral("%1  %2  %3  %4  %5  %6")
                            .arg(cells[0], 6)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/status.h"
+#include "production/chiprecord.h"
 #include "production/productionreport.h"
 #include "production/serialnumber.h"
 
@@ -33,6 +34,9 @@ Status SyncJournal(const QString& location);
 // count when no bound is given; an open record reads "interrupted".
 Status RecordLines(const QString& location, const QDateTime& from, const QDateTime& to, int count,
                    QStringList* lines);
+// The same records, oldest first (for varn-cli log list --json).
+Status ListRecords(const QString& location, const QDateTime& from, const QDateTime& to, int count,
+                   QList<ChipRecord>* records);
 // The records as CSV (see RecordsToCsv); *count: how many.
 Status ExportCsv(const QString& location, const QDateTime& from, const QDateTime& to,
                  QByteArray* csv, int* count);

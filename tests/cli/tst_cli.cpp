@@ -1032,8 +1032,9 @@ private slots:
         QTest::newRow("after fails") << before << after + "; echo board draws 300 mA >&2; exit 1"
                                      << HookFailed << "board draws 300 mA";
         QTest::newRow("before hangs") << "sleep 30" << after << HookRefused << "killed after 0.4 s";
-        QTest::newRow("after hangs")
-            << before << after + "; sleep 30" << HookFailed << "killed after 0.4 s";
+        // What the command started goes with it.
+        QTest::newRow("after hangs") << before << after + "; (sleep 1; touch survived) & wait"
+                                     << HookFailed << "killed after 0.4 s";
     }
     void chipHooks() {
         auto [before, after, status, detail] =
@@ -1065,6 +1066,8 @@ private slots:
         // A refused chip got nothing after the identification; the others
         // were programmed, and the after-chip hook saw them so.
         QCOMPARE(unit.frames().size() == 1, status == HookRefused);
+        QTest::qWait(status == HookFailed ? 1500 : 0);
+        QVERIFY(!QFile::exists(ws.path("survived")));
         unit.stop();
         QCOMPARE(ws.read("saved").left(0xF0) == image.left(0xF0), status != HookRefused);
         const QString crc = varn::Crc32Text(
@@ -1082,6 +1085,93 @@ private slots:
         QCOMPARE(objects.size(), 1);
         QCOMPARE(objects[0]["type"].toString(), QStringLiteral("run-finished"));
         QCOMPARE(objects[0]["serial"].toInt(), 1);
+    }
+
+    // Every exit status, one row each (130 and 143: stopMidProgram): the
+    // process ends with it and, where the run got that far, run-finished
+    // says the same.
+    void exitStatuses_data() {
+        Columns<bool, QStringList, int>("badChip", "arguments", "status");
+        const QStringList run{"--port", "PORT", "load", "image.bin", "program", "verify"};
+        QTest::newRow("0 pass") << false << run << Ok;
+        QTest::newRow("1 wrong byte") << true << run << Mismatch;
+        QTest::newRow("2 usage") << false << QStringList{"--device", "9"} + run << Usage;
+        QTest::newRow("3 no port")
+            << false << QStringList{"--port", "no-such-tty", "identify"} << Communication;
+        QTest::newRow("4 file") << false << QStringList{"load", "missing.bin"} << FileError;
+        QTest::newRow("5 log") << false << QStringList{"--log", "missing/log.sqlite"} + run
+                               << LogError;
+        QTest::newRow("6 before-chip")
+            << false << QStringList{"--before-chip", "exit 1"} + run << HookRefused;
+        QTest::newRow("7 after-chip")
+            << false << QStringList{"--after-chip", "exit 1"} + run << HookFailed;
+    }
+    void exitStatuses() {
+        auto [badChip, arguments, status] =
+            Row<bool, QStringList, int>("badChip", "arguments", "status");
+        Workspace ws;
+        ws.write("image.bin", pattern(256, 3));
+        QByteArray memory = blank(65536);
+        memory[0x10] = char(badChip ? 0 : 0xFF);
+        VirtualUnit unit(ws.unitArguments(memory));
+        START_UNIT(unit);
+        arguments.replaceInStrings("PORT", unit.path());
+        const CliResult r = ws.run(QStringList{"--json"} + arguments);
+        CHECK_RUN(r, status);
+        const QList<QJsonObject> objects = checkJsonLines(r.out.toUtf8());
+        QCOMPARE(objects.isEmpty(), status == Usage);
+        if (!objects.isEmpty())
+            QCOMPARE(objects.last()["exitStatus"].toInt(), status);
+    }
+
+    // The operations that answer with one object under --json: each valid
+    // against the schema, with the figure the text gives.
+    void jsonObjects_data() {
+        Columns<QStringList, int, QString, QString>("arguments", "status", "type", "fragment");
+        const QByteArray image = pattern(256, 3);
+        const QStringList load{"load", "image.bin"};
+        QTest::newRow("crc32") << load + QStringList{"crc32"} << Ok << "crc32"
+                               << "\"crc32\":\"" +
+                                      varn::Crc32Text(varn::Crc32(
+                                          reinterpret_cast<const quint8*>(image.constData()),
+                                          256)) +
+                                      "\"";
+        QTest::newRow("checksum") << load + QStringList{"checksum"} << Ok << "checksum"
+                                  << "\"checksum\":\"" + checksumText(image) + "\"";
+        QTest::newRow("diff") << load + QStringList{"fill", "10", "10", "0", "diff", "image.bin"}
+                              << Mismatch << "diff"
+                              << "\"differingBytes\":16";
+        QTest::newRow("identify") << QStringList{"--port", "PORT", "identify"} << Ok << "identify"
+                                  << "\"name\":\"VARN\"";
+        QTest::newRow("compare") << QStringList{"--port", "PORT", "load", "image.bin", "compare"}
+                                 << Mismatch << "compare"
+                                 << "\"differingBytes\":256";
+        QTest::newRow("list ports") << QStringList{"--list-ports"} << Ok << "ports"
+                                    << "\"comEntries\":[\"com3\"]";
+        QTest::newRow("log list") << QStringList{"--log", "log.sqlite", "log", "list"} << Ok
+                                  << "records"
+                                  << "\"id\":1,";
+    }
+    void jsonObjects() {
+        auto [arguments, status, type, fragment] =
+            Row<QStringList, int, QString, QString>("arguments", "status", "type", "fragment");
+        Workspace ws;
+        ws.write("image.bin", pattern(256, 3));
+        VirtualUnit unit(ws.unitArguments({}, {"--link", ws.path("com3")}));
+        START_UNIT(unit);
+        if (type == "records")
+            CHECK_RUN(ws.run({"--log", "log.sqlite", "--create-log", "--port", unit.path(), "load",
+                              "image.bin", "program"}),
+                      Ok);
+        arguments.replaceInStrings("PORT", unit.path());
+        const CliResult r = ws.run(QStringList{"--json"} + arguments);
+        CHECK_RUN(r, status);
+        const QList<QJsonObject> objects = checkJsonLines(r.out.toUtf8());
+        const auto answer = std::find_if(objects.begin(), objects.end(),
+                                         [&](const QJsonObject& o) { return o["type"] == type; });
+        QVERIFY2(answer != objects.end(), qPrintable(r.out));
+        VERIFY_CONTAINS(QString::fromUtf8(QJsonDocument(*answer).toJson(QJsonDocument::Compact)),
+                        fragment);
     }
 
     // Several --port: every unit runs the same operations at once; a failing

@@ -10,6 +10,7 @@
 #include "editorbench.h"
 #include "hostbench.h"
 #include "imagebench.h"
+#include "jsonbench.h"
 #include "logbench.h"
 #include "multibench.h"
 #include "netbench.h"
@@ -65,7 +66,7 @@ struct Options {
                  "varn-bench: %s\n"
                  "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
                  "[--kib N] [--log-records N] [--report-records N] [--no-baud] "
-                 "[--only line|baud|editor|log|report|units|image|net] [--units N] [--unit PATH] "
+                 "[--only line|baud|editor|log|report|units|image|net|json] [--units N] [--unit PATH] "
                  "[--cli PATH]\n",
                  why);
     std::exit(2);
@@ -445,6 +446,10 @@ int main(int argc, char** argv) {
     if (options.baud && wanted("net"))
         MeasureNetworkVerify(table, options.baudRepeat, Blocks,
                              QString::fromStdString(options.unit));
+    if (options.baud && wanted("json"))
+        MeasureJsonOverhead(table, options.baudRepeat < 3 ? 3 : options.baudRepeat,
+                            QString::fromStdString(options.cli),
+                            QString::fromStdString(options.unit));
     if (options.baud && wanted("units"))
         MeasureSeveralUnits(table, options.units, options.kib, QString::fromStdString(options.cli),
                             QString::fromStdString(options.unit));

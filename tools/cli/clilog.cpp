@@ -1,6 +1,7 @@
 #include "clilog.h"
 
 #include "exitstatus.h"
+#include "jsonevents.h"
 #include "multiunit.h"
 #include "session/logaccess.h"
 
@@ -101,6 +102,10 @@ int RunLogCommands(const CliOptions& options, CliConsole& console) {
             status = report(
                 RecordLines(location, options.exportFrom, options.exportTo, ListedRecords, &lines),
                 console);
+            if (QList<ChipRecord> records; status == ExitOk && options.json &&
+                                           ListRecords(location, options.exportFrom,
+                                                       options.exportTo, ListedRecords, &records))
+                JsonEvents::records(records);
             break;
         default:
             status = ExportRecords(location, options, operation.file, console);

@@ -78,7 +78,39 @@ QString exitStatusSection() {
     return out + QStringLiteral(".PP\n") + bodyLines(QLatin1String(ExitStatusNote));
 }
 
+// "--hook-timeout" and "-q" as code in Markdown.
+QString markdownCode(const QString& text) {
+    static const QRegularExpression option(
+        QStringLiteral("(^|[\\s(\\[|,/])(--?[A-Za-z0-9][A-Za-z0-9-]*)"));
+    return QString(text).replace(option, QStringLiteral("\\1`\\2`"));
+}
+
 } // namespace
+
+QString StatusTableMarkdown() {
+    QString table = QStringLiteral("| Status | Meaning |\n|---|---|\n");
+    for (const ExitStatusRow& row : ExitStatusRows)
+        table +=
+            QStringLiteral("| %1 | %2 |\n")
+                .arg(row.status)
+                .arg(markdownCode(
+                    QString::fromUtf8(row.meaning).replace(QLatin1Char('\n'), QLatin1Char(' '))));
+    return table;
+}
+
+QString WithStatusTable(const QString& readme) {
+    const QString header = QStringLiteral("| Status | Meaning |\n");
+    const qsizetype start = readme.indexOf(header);
+    if (start < 0)
+        return readme;
+    // The table ends at the first line that is not a row.
+    qsizetype end = start;
+    while (end < readme.size() && readme.at(end) == QLatin1Char('|')) {
+        const qsizetype next = readme.indexOf(QLatin1Char('\n'), end);
+        end = next < 0 ? readme.size() : next + 1;
+    }
+    return readme.left(start) + StatusTableMarkdown() + readme.mid(end);
+}
 
 QString CliManPage(const QString& pageTemplate) {
     QString page;
@@ -98,10 +130,38 @@ QString CliManPage(const QString& pageTemplate) {
 
 } // namespace varn
 
-// Build step: varn-cli-manpage TEMPLATE OUTPUT
+namespace {
+
+// varn-cli-manpage --readme README: the exit-status table put in afresh.
+int rewriteReadme(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        QTextStream(stderr) << path << ": " << file.errorString() << '\n';
+        return 1;
+    }
+    const QString before = QString::fromUtf8(file.readAll());
+    file.close();
+    const QString after = varn::WithStatusTable(before);
+    if (after == before)
+        return 0;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(after.toUtf8()) < 0 ||
+        !file.flush()) {
+        QTextStream(stderr) << path << ": " << file.errorString() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+// Build step: varn-cli-manpage TEMPLATE OUTPUT. varn-cli-manpage --readme
+// README writes the exit-status table into the README.
 int main(int argc, char* argv[]) {
+    if (argc == 3 && QLatin1String(argv[1]) == QLatin1String("--readme"))
+        return rewriteReadme(QString::fromLocal8Bit(argv[2]));
     if (argc != 3) {
-        QTextStream(stderr) << "usage: varn-cli-manpage TEMPLATE OUTPUT\n";
+        QTextStream(stderr) << "usage: varn-cli-manpage TEMPLATE OUTPUT\n"
+                               "       varn-cli-manpage --readme README.md\n";
         return 2;
     }
     QFile in(QString::fromLocal8Bit(argv[1]));

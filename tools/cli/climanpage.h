@@ -10,4 +10,10 @@ namespace varn {
 // two never disagree.
 QString CliManPage(const QString& pageTemplate);
 
+// The README's exit-status table in Markdown, from the same rows.
+QString StatusTableMarkdown();
+// readme with the table that starts at its line "| Status | Meaning |"
+// replaced by StatusTableMarkdown() (unchanged when it has none).
+QString WithStatusTable(const QString& readme);
+
 } // namespace varn

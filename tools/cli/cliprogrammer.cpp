@@ -277,9 +277,13 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
     case CliOperation::JobCreate:
         return createJob(operation.file);
     case CliOperation::Checksum:
+        if (json)
+            json->checksum(state);
         console.result(HexWord(BufferChecksum(state)));
         return ExitOk;
     case CliOperation::Crc32:
+        if (json)
+            json->crc32(state);
         console.result(Crc32Text(BufferCrc32(state)));
         return ExitOk;
     case CliOperation::Diff:
@@ -287,6 +291,9 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
     case CliOperation::Identify:
         if (const int status = connectUnit(); status != ExitOk)
             return status;
+        if (json)
+            json->identify(programming->identification(), programming->settings().context.unitName,
+                           programming->settings().context.unitVersion);
         for (const QString& line :
              IdentificationReport(programming->identification()).split(QStringLiteral("\r\n")))
             console.result(line);
@@ -417,6 +424,8 @@ int CliProgrammer::diffFile(const QString& path) {
     // As load: a file that left data out or holds nothing is no image to judge by.
     if (const int status = judgeLoad(path, loaded); status != ExitOk)
         return status;
+    if (json)
+        json->differences(QStringLiteral("diff"), report, path);
     for (const QString& line : DifferenceLines(report, MaxDifferenceLines))
         console.result(line);
     return report.empty() ? ExitOk : ExitMismatch;
@@ -610,6 +619,8 @@ void CliProgrammer::functionFinished(const FunctionResult& result) {
     if (result.function == FnCompare && result.outcome != Outcome::CommunicationFailure) {
         // The ranges are what the user asked for: printed even when quiet.
         if (result.succeeded() || result.outcome == Outcome::Mismatch) {
+            if (json)
+                json->differences(QStringLiteral("compare"), result.report, QString());
             for (const QString& line : DifferenceLines(result.report, MaxDifferenceLines))
                 console.result(line);
         }
@@ -690,7 +701,10 @@ int RunCli(const QStringList& arguments) {
         options.workDir.isEmpty() ? QDir::currentPath() : QDir(options.workDir).absolutePath();
     if (options.listPorts) {
         // Needs no configuration: it is how a user finds the port to configure.
-        console.result(FormatPortList(ListPorts(workDir, SystemPorts())).chopped(1));
+        const QList<PortEntry> ports = ListPorts(workDir, SystemPorts());
+        if (options.json)
+            JsonEvents::ports(ports);
+        console.result(FormatPortList(ports).chopped(1));
         return ExitOk;
     }
 

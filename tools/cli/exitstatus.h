@@ -30,7 +30,8 @@ struct ExitStatusRow {
 inline constexpr ExitStatusRow ExitStatusRows[] = {
     {ExitOk, "every operation succeeded (on every unit)"},
     {ExitMismatch, "verify, blank check or compare found a wrong byte, or diff a\ndifference"},
-    {ExitUsage, "usage or configuration error"},
+    {ExitUsage, "usage or configuration error (bad arguments, unreadable\n"
+                "varn.cfg, varn.dev or auto.cfg, unknown or unusable device)"},
     {ExitCommunication, "communication error (port cannot be opened, the unit did not answer)"},
     {ExitFile, "file error (an image file could not be loaded or saved,\n"
                "or a load stored nothing, or its content is another format\n"

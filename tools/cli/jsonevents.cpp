@@ -1,10 +1,13 @@
 #include "jsonevents.h"
 
 #include "core/appstate.h"
+#include "core/bufferops.h"
 #include "core/crc32.h"
+#include "core/differences.h"
 #include "core/hextext.h"
 #include "exitstatus.h"
 #include "functions/functiontext.h"
+#include "link/portinfo.h"
 #include "multiunit.h"
 #include "session/programmingsession.h"
 
@@ -70,38 +73,43 @@ QString hexBytes(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex().toUpper());
 }
 
-// A mismatch's differing ranges, with the bytes expected and found.
-void addDifferences(const FunctionResult& result, QJsonObject& object) {
+// Compare's and diff's ranges, with the bytes expected and found.
+void addRanges(const DifferenceReport& report, QJsonObject& object) {
     QJsonArray ranges;
     qint64 ranged = 0;
-    qint64 total = 0;
-    if (!result.report.ranges.empty()) {
-        total = result.report.count;
-        for (const DifferenceRange& range : result.report.ranges) {
-            if (ranges.size() == MaxJsonRanges)
-                break;
-            ranges.append(QJsonObject{{"first", HexWord(range.first)},
-                                      {"last", HexWord(range.last)},
-                                      {"count", range.count},
-                                      {"expected", hexBytes(range.buffer)},
-                                      {"actual", hexBytes(range.other)}});
-            ++ranged;
-        }
-        object.insert("moreRanges", qint64(result.report.ranges.size()) - ranged);
-    } else {
-        // Verify and blank check stop at the first wrong byte.
-        for (const ByteDifference& d : result.differences) {
-            ranges.append(QJsonObject{{"first", HexWord(d.address)},
-                                      {"last", HexWord(d.address)},
-                                      {"count", 1},
-                                      {"expected", hexBytes(QByteArray(1, char(d.expected)))},
-                                      {"actual", hexBytes(QByteArray(1, char(d.actual)))}});
-        }
-        total = result.differences.size();
-        object.insert("moreRanges", 0);
+    for (const DifferenceRange& range : report.ranges) {
+        if (ranges.size() == MaxJsonRanges)
+            break;
+        ranges.append(QJsonObject{{"first", HexWord(range.first)},
+                                  {"last", HexWord(range.last)},
+                                  {"count", range.count},
+                                  {"expected", hexBytes(range.buffer)},
+                                  {"actual", hexBytes(range.other)}});
+        ++ranged;
     }
+    object.insert("moreRanges", qint64(report.ranges.size()) - ranged);
     object.insert("differences", ranges);
-    object.insert("differingBytes", total);
+    object.insert("differingBytes", qint64(report.count));
+}
+
+// A mismatch's differing ranges, with the bytes expected and found.
+void addDifferences(const FunctionResult& result, QJsonObject& object) {
+    if (!result.report.ranges.empty()) {
+        addRanges(result.report, object);
+        return;
+    }
+    // Verify and blank check stop at the first wrong byte.
+    QJsonArray ranges;
+    for (const ByteDifference& d : result.differences) {
+        ranges.append(QJsonObject{{"first", HexWord(d.address)},
+                                  {"last", HexWord(d.address)},
+                                  {"count", 1},
+                                  {"expected", hexBytes(QByteArray(1, char(d.expected)))},
+                                  {"actual", hexBytes(QByteArray(1, char(d.actual)))}});
+    }
+    object.insert("moreRanges", 0);
+    object.insert("differences", ranges);
+    object.insert("differingBytes", qint64(result.differences.size()));
 }
 
 } // namespace
@@ -209,6 +217,72 @@ void JsonEvents::functionFinished(const FunctionResult& result) {
     if (result.outcome == Outcome::Mismatch || result.function == FnCompare)
         addDifferences(result, fields);
     write(QStringLiteral("function-finished"), fields);
+}
+
+void JsonEvents::crc32(const AppState& image) {
+    write(QStringLiteral("crc32"), {{"crc32", Crc32Text(BufferCrc32(image))},
+                                    {"device", image.SelectedEntry().Name},
+                                    {"deviceSize", qBound(0, image.DeviceSize(), BufferSize)}});
+}
+
+void JsonEvents::checksum(const AppState& image) {
+    write(QStringLiteral("checksum"), {{"checksum", HexWord(BufferChecksum(image))},
+                                       {"device", image.SelectedEntry().Name},
+                                       {"deviceSize", qBound(0, image.DeviceSize(), BufferSize)}});
+}
+
+void JsonEvents::identify(const QByteArray& reply, const QString& name, const QString& version) {
+    write(QStringLiteral("identify"),
+          {{"name", name}, {"version", version}, {"reply", hexBytes(reply)}});
+}
+
+void JsonEvents::differences(const QString& type, const DifferenceReport& report,
+                             const QString& file) {
+    QJsonObject fields;
+    if (!file.isEmpty())
+        fields.insert("file", file);
+    addRanges(report, fields);
+    write(type, fields);
+}
+
+void JsonEvents::ports(const QList<PortEntry>& ports) {
+    QJsonArray list;
+    for (const PortEntry& p : ports)
+        list.append(QJsonObject{{"path", p.path},
+                                {"description", p.description},
+                                {"manufacturer", p.manufacturer},
+                                {"vendorProduct", p.vendorProduct},
+                                {"serialNumber", p.serialNumber},
+                                {"stableName", p.stableName},
+                                {"listedBySystem", p.listedBySystem},
+                                {"exists", p.exists},
+                                {"accessible", p.accessible},
+                                {"group", p.group},
+                                {"comEntries", QJsonArray::fromStringList(p.comEntries)}});
+    writeLine({{"type", "ports"},
+               {"port", QJsonValue::Null},
+               {"time", timeText(QDateTime::currentDateTimeUtc())},
+               {"ports", list}});
+}
+
+void JsonEvents::records(const QList<ChipRecord>& records) {
+    QJsonArray list;
+    for (const ChipRecord& r : records) {
+        // The columns as the CSV export shows them; absent ones left out.
+        QJsonObject record;
+        for (const RecordColumn& column : RecordColumns()) {
+            if (const QString text = column.text(r); !text.isEmpty())
+                record.insert(QLatin1String(column.name), text);
+        }
+        record.insert("id", r.id);
+        // An open record reads "interrupted", as in the listing.
+        record.insert("result", r.resultText());
+        list.append(record);
+    }
+    writeLine({{"type", "records"},
+               {"port", QJsonValue::Null},
+               {"time", timeText(QDateTime::currentDateTimeUtc())},
+               {"records", list}});
 }
 
 void JsonEvents::serialAssigned(qint64 serial) {

@@ -12,6 +12,8 @@ namespace varn {
 
 class AppState;
 struct ChipRecord;
+struct DifferenceReport;
+struct PortEntry;
 struct UnitOutcome;
 
 // --json: varn-cli's run as JSON Lines on standard output, one object a line,
@@ -35,6 +37,16 @@ public:
     void recordWritten(const ChipRecord& record, const QString& notice);
     // The command line is done: its exit status and what it means.
     void runFinished(int status, qint64 durationMs, qint64 serial);
+
+    // The operations that answer with one object: crc32, checksum, identify,
+    // diff and compare (type "diff" or "compare"; file empty for compare).
+    void crc32(const AppState& image);
+    void checksum(const AppState& image);
+    void identify(const QByteArray& reply, const QString& name, const QString& version);
+    void differences(const QString& type, const DifferenceReport& report, const QString& file);
+    // --list-ports and log list: one object each, with no unit ("port" null).
+    static void ports(const QList<PortEntry>& ports);
+    static void records(const QList<ChipRecord>& records);
 
     // Every unit's end in one object, after a several-unit run or --repeat.
     static void summary(const QList<UnitOutcome>& outcomes, int status, int chips, int passed);
