@@ -62,13 +62,14 @@ struct Options {
 };
 
 [[noreturn]] void Usage(const char* why) {
-    std::fprintf(stderr,
-                 "varn-bench: %s\n"
-                 "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
-                 "[--kib N] [--log-records N] [--report-records N] [--no-baud] "
-                 "[--only line|baud|editor|log|report|units|image|net|json] [--units N] [--unit PATH] "
-                 "[--cli PATH]\n",
-                 why);
+    std::fprintf(
+        stderr,
+        "varn-bench: %s\n"
+        "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
+        "[--kib N] [--log-records N] [--report-records N] [--no-baud] "
+        "[--only line|baud|editor|log|report|units|image|net|json] [--units N] [--unit PATH] "
+        "[--cli PATH]\n",
+        why);
     std::exit(2);
 }
 
