@@ -6,7 +6,7 @@
 #include "files/frmfileload.h"
 #include "files/imagefiles.h"
 #include "files/loadedfile.h"
-#include "production/runrecord.h"
+#include "session/programmingsession.h"
 
 #include <QByteArray>
 #include <QList>
