@@ -154,6 +154,7 @@ bool ProgrammingSession::prepareUnit() {
     if (!engine)
         return false;
     prepared = engine->LoadSequence();
+    chipSincePrepared = false;
     return prepared;
 }
 
@@ -389,6 +390,7 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
     }
 
     engine->setOptions(current.functions);
+    chipSincePrepared = true;
     report.result = runFunctions(functions);
     if (records) {
         AddResult(report.record, report.result);

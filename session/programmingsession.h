@@ -167,6 +167,10 @@ public:
     // The load sequence, once per connection; false when it could not be
     // completed (already reported to the observer).
     bool prepareUnit();
+    // Another chip is in the socket (the next one of a production run): the
+    // next run gives it a load sequence (run, reset, device select) of its
+    // own, as a fresh start would; the unit is not identified again.
+    void chipChanged() { prepared = prepared && !chipSincePrepared; }
     // Run / Reset of the target, sent only on a change. Returns whether the
     // state changed; the state follows the user even with the line closed.
     bool setTargetRunning(bool running);
@@ -226,6 +230,7 @@ private:
     bool dropStale = false; // at the next connect: a reconnect after a lost line
     bool portOpen = false;
     bool prepared = false;
+    bool chipSincePrepared = false; // a chip has had its functions since the load sequence
     QByteArray identity;
     SessionCounts tally;
     std::atomic<bool> stopFlag{false};

@@ -179,6 +179,7 @@ void frmProduction::cmdStart_Click() {
         session.setConfiguration(*image);
         if (resume)
             session.resume();
+        session.chipChanged();
         session.runChip(FnAuto, *image);
     });
     if (!running)

@@ -919,8 +919,10 @@ private slots:
                                : badChip           ? " MISMATCH "
                                                    : " PASS ")),
                  rounds);
-        // The unit is identified when the run starts, not for every chip.
+        // The unit is identified when the run starts, not for every chip;
+        // every chip gets its own load sequence (run, reset, select).
         QCOMPARE(int(unit.frames().count(QByteArray("\x01T"))), status == FileError ? 0 : 1);
+        QCOMPARE(int(unit.frames().count(QByteArray("\x01+"))), status == FileError ? 0 : rounds);
     }
 
     // Ctrl+C or SIGTERM in the middle of Program: the block in flight ends,

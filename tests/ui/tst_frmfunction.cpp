@@ -1,4 +1,5 @@
 #include "core/crc32.h"
+#include "core/protocol.h"
 #include "core/usersettings.h"
 #include "production/productionlog.h"
 #include "session/sessionhost.h"
@@ -315,9 +316,12 @@ private slots:
         if (verdict == "STOPPED") {
             QTest::mouseClick(dlg.findChild<QPushButton*>("cmdStart"), Qt::LeftButton);
             QTRY_VERIFY(!dlg.isRunning());
-            QCOMPARE(dlg.counts().chips, chipsRun + 1);
+            QCOMPARE(dlg.counts().chips, ++chipsRun);
             QCOMPARE(text("lblVerdict"), QStringLiteral("FAIL"));
         }
+        // Each chip put into the socket gets its own load sequence (the one
+        // sent when the window opened serves the first).
+        QCOMPARE(int(unit->Sent.count(QByteArray{"\x01", 1} + wire::Run)), chipsRun);
     }
 
     // Stop (Esc) in the Production window ends the chip at the next block:

@@ -94,6 +94,9 @@ int CliProgrammer::applyOverrides() {
 int CliProgrammer::run() {
     runClock.start();
     lastSerial = -1;
+    // Called again, it is for the next chip in the socket.
+    if (programming)
+        programming->chipChanged();
     const int status = runOperations();
     if (json)
         json->runFinished(status, runClock.elapsed(), lastSerial);
