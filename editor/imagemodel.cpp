@@ -35,6 +35,8 @@ void ImageModel::Commit(Kind kind) {
 }
 
 void ImageModel::Edit(Kind kind, const std::function<void(AppState&)>& change) {
+    if (readOnly)
+        return;
     Begin();
     change(state);
     Commit(kind);
@@ -50,6 +52,8 @@ void ImageModel::SetByte(qint32 address, quint8 value) {
 }
 
 Status ImageModel::Fill(qint64 start, qint64 length, quint8 value) {
+    if (readOnly)
+        return Status::Fail(QStringLiteral("The buffer is locked in operator mode."));
     Status filled;
     Edit(Kind::Edit, [&](AppState& image) { filled = FillBuffer(image, start, length, value); });
     return filled;
@@ -69,6 +73,8 @@ void ImageModel::StoreRead(const std::array<quint8, BufferSize>& bytes,
 }
 
 qint32 ImageModel::Undo() {
+    if (readOnly)
+        return -1;
     const qint32 address = history.Undo();
     if (address >= 0)
         Announce(false);
@@ -76,6 +82,8 @@ qint32 ImageModel::Undo() {
 }
 
 qint32 ImageModel::Redo() {
+    if (readOnly)
+        return -1;
     const qint32 address = history.Redo();
     if (address >= 0)
         Announce(false);

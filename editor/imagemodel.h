@@ -59,6 +59,10 @@ public:
     // Saved to its file: no unsaved edits from here on.
     void MarkSaved();
     bool IsModified() const { return history.IsModified(); }
+    // Operator mode: no edit, fill, clear, undo or redo changes the image
+    // (a job's image is what the job fixed).
+    void SetReadOnly(bool on) { readOnly = on; }
+    bool IsReadOnly() const { return readOnly; }
 
 signals:
     // Bytes, defined marks or change marks of [begin, end) changed.
@@ -78,6 +82,7 @@ private:
     FileFormat fileType = FileFormat::Binary;
     bool fileDefinedOnly = false;
     bool wasModified = false;
+    bool readOnly = false;
     int depth = 0;
     Kind outerKind = Kind::Edit;
 };

@@ -24,10 +24,13 @@
 #include "link/replypolicy.h"
 #include "link/unitcommands.h"
 #include "session/openlink.h"
+#include "session/operatorboard.h"
 #include "session/sessionhost.h"
+#include "session/unitgroup.h"
 #include "ui/frmabout.h"
 #include "ui/frmeditauto.h"
 #include "ui/frmfunction.h"
+#include "ui/frmoperator.h"
 #include "ui/frmproduction.h"
 #include "ui/frmproductionlog.h"
 #include "ui/frmselectdevice.h"
@@ -190,6 +193,7 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
     cdia.AskText = [](QWidget* parent, const QString& title, const QString& label) {
         return QInputDialog::getText(parent, title, label);
     };
+    cdia.AskShift = &AskShift;
     setAcceptDrops(true);
     HelpFile = FindDataFile(QCoreApplication::applicationDirPath(), QStringLiteral("varn.html"));
     OpenUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
@@ -230,6 +234,7 @@ void mdiMain::createActions() {
           {"FileCompare", "&Compare with File...", {}, &mdiMain::FileCompare_Click},
           {"FileOpenJob", "Open &Job...", {}, &mdiMain::FileOpenJob_Click},
           {"FileSaveJob", "Save Jo&b...", {}, &mdiMain::FileSaveJob_Click},
+          {"FileLeaveOperator", "&Leave Operator Mode", {}, &mdiMain::FileLeaveOperator_Click},
           {nullptr, "FileS1", {}, nullptr},
           {"FileExit", "E&xit", {}, &mdiMain::FileExit_Click}}},
         {"Buffer",
@@ -321,6 +326,7 @@ void mdiMain::createActions() {
     file->insertAction(recentActions.first(), recentSeparator);
     recentActions.append(recentSeparator);
     updateRecentMenu();
+    setMenusEnabled(true);
 }
 
 void mdiMain::updateRecentMenu() {
@@ -365,7 +371,7 @@ void mdiMain::dragEnterEvent(QDragEnterEvent* event) {
 
 void mdiMain::dropEvent(QDropEvent* event) {
     const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() != 1 || !urls.first().isLocalFile() || unit->busy())
+    if (urls.size() != 1 || !urls.first().isLocalFile() || unit->busy() || InOperatorMode())
         return;
     event->acceptProposedAction();
     const QString path = urls.first().toLocalFile();
@@ -417,9 +423,25 @@ frmMemoryMap* mdiMain::MemoryMapWindow() const {
     return memoryMapSub ? qobject_cast<frmMemoryMap*>(memoryMapSub->widget()) : nullptr;
 }
 
+namespace {
+
+// What an operator may still do: run the job, leave, read the help, quit.
+bool OperatorModeKeeps(const QString& action) {
+    static const QStringList kept{"DeviceProduction", "FileLeaveOperator", "FileExit",
+                                  "HelpContents", "HelpAbout"};
+    return kept.contains(action);
+}
+
+} // namespace
+
 void mdiMain::setMenusEnabled(bool enabled) {
+    // Operator mode locks settings, loading and editing whatever else asks.
+    const bool locked = InOperatorMode();
     for (QAction* action : commands)
-        action->setEnabled(enabled);
+        action->setEnabled(enabled && (!locked || OperatorModeKeeps(action->objectName())));
+    if (QAction* leave = Action(QStringLiteral("FileLeaveOperator")))
+        leave->setVisible(locked);
+    image->SetReadOnly(locked);
     for (QAction* menu : menuBar()->actions())
         menu->setEnabled(enabled);
 }
@@ -517,7 +539,7 @@ void mdiMain::MDIForm_Activate() {
 }
 
 void mdiMain::closeEvent(QCloseEvent* event) {
-    if (unit->busy()) {
+    if (unit->busy() || (station && station->busy())) {
         // A chip is being programmed; its window offers Stop.
         event->ignore();
         return;
@@ -748,6 +770,8 @@ void mdiMain::FileOpenJob_Click() {
     image->Commit(ImageModel::Kind::Replace);
     // Not the file on disk any more: the job's bytes are the image.
     lastLoaded = LoadedFile{};
+    this->job = job;
+    jobName = QFileInfo(path).fileName();
     Action(QStringLiteral("OptionsOnlyImage"))->setChecked(job.onlyImage);
     OptionsOnlyImage_Click();
     UserSettings settings(state);
@@ -1150,12 +1174,72 @@ RunContext mdiMain::recordContext() const {
 }
 
 void mdiMain::DeviceProduction_Click() {
+    if (job) {
+        if (!InOperatorMode() && !enterOperatorMode())
+            return;
+        const QString heading = QStringLiteral("Job %1     Image %2     CRC-32 %3")
+                                    .arg(jobName, job->imageName, Crc32Text(job->expectedCrc32));
+        for (;;) {
+            frmOperator dialog(*station, state, job->functions, heading, shift, this);
+            dialog.exec();
+            if (!dialog.LeaveWanted())
+                return;
+            FileLeaveOperator_Click();
+            if (!InOperatorMode())
+                return;
+        }
+    }
     frmProduction dialog(state, *unit, this);
     dialog.setRecordContext(recordContext());
     dialog.Form_Load();
     image->Begin();
     dialog.exec();
     image->Commit(ImageModel::Kind::Edit);
+    UpdateUnitState();
+}
+
+bool mdiMain::enterOperatorMode() {
+    // Loaded or edited since the job was opened: not the job's image.
+    if (const quint32 crc = BufferCrc32(state); crc != job->expectedCrc32) {
+        ShowMessage(this, QStringLiteral("Operator Mode"),
+                    QStringLiteral("The buffer (CRC-32 %1) is not the image of job %2 (CRC-32 "
+                                   "%3) any more: open the job again.")
+                        .arg(Crc32Text(crc), jobName, Crc32Text(job->expectedCrc32)),
+                    MsgIcon::Critical);
+        return false;
+    }
+    const UserSettings settings(state);
+    const QString mainPort = DesktopPortAddress(settings, state.PortNumber);
+    QStringList ports;
+    if (const Status named = StationPorts(settings, job->units, mainPort, &ports); !named) {
+        ShowMessage(this, QStringLiteral("Operator Mode"), named.message, MsgIcon::Critical);
+        return false;
+    }
+    const std::optional<LineFields> given =
+        cdia.AskShift ? cdia.AskShift(this, LineFields::load(settings)) : std::nullopt;
+    if (!given || !ShiftProblem(*given).isEmpty())
+        return false;
+    shift = *given;
+    station = std::make_unique<UnitGroup>(state, ports, unit, mainPort);
+    station->prepare(state, OperatorSessionSettings(state, *job, recordContext(), shift));
+    setMenusEnabled(true);
+    return true;
+}
+
+void mdiMain::FileLeaveOperator_Click() {
+    if (!InOperatorMode() || station->busy())
+        return;
+    const int chosen = AskMessage(
+        this, QStringLiteral("Operator Mode"),
+        QStringLiteral("Leave operator mode? Settings, loading and editing are unlocked."),
+        MsgIcon::Warning, {QStringLiteral("Leave"), QStringLiteral("Stay")});
+    if (chosen == 0)
+        leaveOperatorMode();
+}
+
+void mdiMain::leaveOperatorMode() {
+    station.reset();
+    setMenusEnabled(true);
     UpdateUnitState();
 }
 

@@ -6,6 +6,7 @@
 #include "files/frmfileload.h"
 #include "files/imagefiles.h"
 #include "files/loadedfile.h"
+#include "jobs/productionjob.h"
 #include "session/programmingsession.h"
 
 #include <QByteArray>
@@ -31,6 +32,7 @@ class QUrl;
 namespace varn {
 
 class SessionHost;
+class UnitGroup;
 class frmAbout;
 class frmBuffer;
 class frmMemoryMap;
@@ -46,6 +48,8 @@ struct FileDialogs {
     std::function<QString(QWidget* parent, bool save)> ShowJob;
     // Go To and Find ask for one line of text; empty when cancelled.
     std::function<QString(QWidget* parent, const QString& title, const QString& label)> AskText;
+    // Operator mode's start: operator, lot and work order; empty when cancelled.
+    std::function<std::optional<LineFields>(QWidget* parent, const LineFields& given)> AskShift;
 };
 
 // The program's frame window: menus, the five-panel status bar, the MDI area
@@ -122,7 +126,13 @@ public slots:
     void DeviceFunction_Click();
     // Reads the device and lists where it differs from the buffer.
     void DeviceCompare_Click();
+    // With a job opened: operator mode (asked for operator, lot and work
+    // order once), every unit of the job in one window; otherwise the
+    // Production window of the program's own unit.
     void DeviceProduction_Click();
+    // Asks, then unlocks what operator mode locked.
+    void FileLeaveOperator_Click();
+    bool InOperatorMode() const { return station != nullptr; }
     void DeviceRun_Click();
     void DeviceReset_Click();
     // Run (true) or Reset through the session; tells a closed line.
@@ -202,6 +212,9 @@ private:
     void showDifferences(const QString& title, const DifferenceReport& report,
                          const QString& other);
 
+    bool enterOperatorMode();
+    void leaveOperatorMode();
+
     AppState& state;
     QMdiArea* mdiArea = nullptr;
     QLabel* panels[5] = {};
@@ -225,6 +238,12 @@ private:
     bool activated = false;
     bool activationQueued = false;
     bool unloaded = false;
+    // The job opened last (File > Open Job), and its file's name.
+    std::optional<ProductionJob> job;
+    QString jobName;
+    // Operator mode: every unit of the job, and who runs which lot.
+    std::unique_ptr<UnitGroup> station;
+    LineFields shift;
 };
 
 // The program's start: reads the configuration files of dir into state; a

@@ -1,10 +1,14 @@
 #include "core/appstate.h"
 #include "core/config.h"
+#include "core/usersettings.h"
 #include "editor/frmbuffer.h"
 #include "editor/frmmemorymap.h"
 #include "editor/imagemodel.h"
+#include "jobs/productionjob.h"
+#include "production/productionlog.h"
 #include "session/sessionhost.h"
 #include "ui/frmfunction.h"
+#include "ui/frmoperator.h"
 #include "ui/mdimain.h"
 
 #include "support/messagelog.h"
@@ -24,6 +28,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -406,6 +411,91 @@ private slots:
             QCOMPARE(messages->titles(), QStringList{"Open Job"});
         } else
             QVERIFY(messages->onlyCritical("Open Job", refusal));
+    }
+
+    // Operator mode: a job of two units (production/ports 1,2), the second
+    // unit's chip unable to take the image. One start runs both, each tile
+    // shows its own verdict, every record names the lot, work order and
+    // operator; settings, loading and editing stay locked until Leave.
+    void operatorMode() {
+        const QString jobPath = dir->path() + "/two.varnjob";
+        WriteFile(dir->path() + "/image.bin", QByteArray::fromHex("11223344"));
+        {
+            AppState loaded = state;
+            QVERIFY(LoadAs(loaded, FileFormat::Binary, dir->path() + "/image.bin"));
+            ProductionJob job;
+            QVERIFY(JobFromBuffer(loaded, dir->path() + "/image.bin", {FileFormat::Binary, 0, 0},
+                                  true, jobPath, &job));
+            job.functions = {FnProgram, FnVerify};
+            job.units = 2;
+            QVERIFY(WriteJobFile(jobPath, job));
+            QVERIFY(ProductionLog::open(dir->path() + "/log.sqlite", {true, {}, false}, nullptr));
+            UserSettings ini(state);
+            ini.setValue("log/enabled", true);
+            ini.setValue("log/url", dir->path() + "/log.sqlite");
+            ini.setValue("production/ports", "1, 2");
+            QVERIFY(ini.sync());
+        }
+        WriteFile(dir->path() + "/zeros.bin", QByteArray(8192, '\0'));
+        VirtualUnit good(unitArgs());
+        VirtualUnit bad({"--link", dir->path() + "/com2", "--dev", dir->path() + "/varn.dev",
+                         "--memory", dir->path() + "/zeros.bin"});
+        QVERIFY2(bad.start(), qPrintable(bad.error()));
+        auto w = startWithUnit(good);
+        QVERIFY(w);
+        w->cdia.ShowJob = [&](QWidget*, bool) { return jobPath; };
+        w->FileOpenJob_Click();
+        w->cdia.AskShift = [](QWidget*, const LineFields&) {
+            LineFields shift;
+            shift.operatorName = "Ann", shift.lot = "L42", shift.workOrder = "WO7";
+            return std::optional<LineFields>(shift);
+        };
+        const QByteArray before = BufferBytes(state, 0, 4);
+        auto typeIntoBuffer = [&] {
+            QTest::keyClicks(w->BufferWindow()->findChild<QPlainTextEdit*>(), "99");
+            return BufferBytes(state, 0, 4) != before;
+        };
+        QStringList tiles, enabled;
+        bool typed = true;
+        ModalAnswer answer("frmOperator", [&](QWidget* d) {
+            auto* dlg = static_cast<frmOperator*>(d);
+            QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
+            click(dlg, "cmdStart");
+            QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
+            for (const char* name : {"tile1", "tile2"})
+                for (const char* label : {"lblPort", "lblState", "lblReason"})
+                    tiles << dlg->findChild<QWidget*>(name)->findChild<QLabel*>(label)->text();
+            tiles << dlg->findChild<QLabel*>("lblCounts")->text();
+            for (QAction* menu : w->menuBar()->actions())
+                for (QAction* action : menu->menu()->actions())
+                    if (action->isEnabled() && action->isVisible() && !action->isSeparator())
+                        enabled << action->objectName();
+            typed = typeIntoBuffer();
+            SetChoiceHandler([](const ShownMessage&) { return 0; }); // Leave
+            click(dlg, "cmdLeave");
+        });
+        w->DeviceProduction_Click();
+        QVERIFY(answer.seen && answer.unexpected.isEmpty());
+        QCOMPARE(tiles.mid(0, 3), QStringList({"COM1", "PASS", ""}));
+        QCOMPARE(tiles.mid(3, 2), QStringList({"COM2", "FAIL"}));
+        VERIFY_CONTAINS(tiles[5], "Verify Error at 0000");
+        QCOMPARE(tiles[6], QStringLiteral("2 chips, 1 passed, 1 failed, yield 50.0 %"));
+        enabled.sort();
+        QCOMPARE(enabled, QStringList({"DeviceProduction", "FileExit", "FileLeaveOperator",
+                                       "HelpAbout", "HelpContents"}));
+        QVERIFY(!typed);
+        // Left: everything is back.
+        QVERIFY(!w->InOperatorMode());
+        QVERIFY(w->Action("FileLoad")->isEnabled() && w->Action("OptionsSettings")->isEnabled());
+        QVERIFY(!w->Action("FileLeaveOperator")->isVisible());
+        QVERIFY(typeIntoBuffer());
+        QList<ChipRecord> records;
+        QVERIFY(ProductionLog::open(dir->path() + "/log.sqlite", {}, nullptr)->records(&records));
+        QCOMPARE(records.size(), 2);
+        for (const ChipRecord& r : records) {
+            QCOMPARE(r.lot + r.workOrder + r.operatorName, QStringLiteral("L42WO7Ann"));
+            QCOMPARE(r.passed, r.port == "COM1");
+        }
     }
 
     void fileLoad_data() {

@@ -5,6 +5,7 @@
 #include "exitstatus.h"
 
 #include "jsonevents.h"
+#include "session/operatorboard.h"
 #include "stopsignal.h"
 
 #include <QElapsedTimer>
@@ -172,15 +173,6 @@ private:
     std::thread thread;
 };
 
-QString Yield(int chips, int passed) {
-    const double percent = chips ? 100.0 * passed / chips : 0.0;
-    return QStringLiteral("%1 chips, %2 passed, %3 failed, yield %4 %")
-        .arg(chips)
-        .arg(passed)
-        .arg(chips - passed)
-        .arg(percent, 0, 'f', 1);
-}
-
 // Keys pressed while the chips ran belong to no prompt: a double tap or a
 // bouncing foot switch must not start a round of its own. A terminal's
 // input queue is flushed; from a pipe, what is waiting is read and dropped
@@ -287,9 +279,9 @@ int RunSeveralUnits(const AppState& base, const CliOptions& given, CliConsole& c
         if (nextSerial >= 0)
             serial = several ? QStringLiteral(" (serials from %1)").arg(nextSerial)
                              : QStringLiteral(" (serial %1)").arg(nextSerial);
-        console.error(
-            QStringLiteral("%1. Next chip%2%3: Enter continues, q ends.")
-                .arg(Yield(chips, passed), several ? QStringLiteral("s") : QString(), serial));
+        console.error(QStringLiteral("%1. Next chip%2%3: Enter continues, q ends.")
+                          .arg(YieldText(SessionCounts{chips, passed, 0}),
+                               several ? QStringLiteral("s") : QString(), serial));
         if (!NextRound(input))
             break;
     }
@@ -297,7 +289,7 @@ int RunSeveralUnits(const AppState& base, const CliOptions& given, CliConsole& c
     for (const auto& worker : workers)
         worker->finish();
     if (options.repeat)
-        console.result(QStringLiteral("Total: ") + Yield(chips, passed));
+        console.result(QStringLiteral("Total: ") + YieldText(SessionCounts{chips, passed, 0}));
     const int status = StopSignal() ? StopExitStatus() : worst;
     if (options.json)
         JsonEvents::summary(outcomes, status, chips, passed);

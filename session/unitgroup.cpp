@@ -1,0 +1,142 @@
+#include "unitgroup.h"
+
+#include "core/usersettings.h"
+#include "openlink.h"
+#include "sessionhost.h"
+
+namespace varn {
+
+UnitGroup::UnitGroup(const AppState& setup, const QStringList& ports, SessionHost* lent,
+                     const QString& lentPort, QObject* parent)
+    : QObject(parent), portList(ports), tiles(ports) {
+    for (const QString& port : ports) {
+        if (lent && PortLabel(port) == PortLabel(lentPort)) {
+            hosts.push_back(lent);
+            continue;
+        }
+        // The same network latency allowance as the program's own port.
+        const int latency = ReadNetworkPortSettings(UserSettings(setup)).latencyMs;
+        owned.push_back(std::make_unique<SessionHost>(
+            setup, [port, latency](const AppState& unit, Status* status) {
+                LinkOptions options;
+                options.netLatencyMs = latency;
+                return OpenUnitLink(port, unit.AppDir, options, status);
+            }));
+        hosts.push_back(owned.back().get());
+    }
+    for (int unit = 0; unit < int(hosts.size()); ++unit)
+        watch(unit);
+}
+
+UnitGroup::~UnitGroup() {
+    stop();
+    // A host of the group's own ends its thread when deleted; a lent one
+    // must be idle before its window goes on with it.
+    for (SessionHost* host : hosts)
+        while (host->busy())
+            QThread::msleep(5);
+}
+
+void UnitGroup::watch(int unit) {
+    SessionHost* host = hosts[size_t(unit)];
+    // The chip's events go to its own tile; a lent host may also serve
+    // other windows, which run nothing while the group is there.
+    connect(host, &SessionHost::functionProgress, this,
+            [this, unit](const FunctionResult&, int percent) {
+                tiles.progress(unit, percent);
+                emit changed();
+            });
+    connect(host, &SessionHost::serialAssigned, this, [this, unit](qint64 serial) {
+        tiles.serialGiven(unit, serial);
+        emit changed();
+    });
+    connect(host, &SessionHost::chipFinished, this, [this, unit](const ChipReport& report) {
+        tiles.finished(unit, report);
+        emit changed();
+    });
+    connect(host, &SessionHost::connectionLost, this, [this, unit](const QString& reason) {
+        tiles.setOffline(unit, reason);
+        emit changed();
+    });
+}
+
+void UnitGroup::prepare(const AppState& setup, const SessionSettings& settings) {
+    for (int unit = 0; unit < int(hosts.size()); ++unit) {
+        SessionSettings own = settings;
+        own.context.port = tiles.tile(unit).port;
+        Status opened;
+        hosts[size_t(unit)]->call([&](ProgrammingSession& session) {
+            session.setSettings(own);
+            session.setConfiguration(setup);
+            opened = session.openLog();
+        });
+        if (!opened) {
+            tiles.setOffline(unit, opened.message + QStringLiteral("\nNothing is sent to this "
+                                                                   "unit without the log."));
+            continue;
+        }
+        auto identified = std::make_shared<QString>();
+        ++preparing;
+        const bool posted = hosts[size_t(unit)]->post(
+            [identified](ProgrammingSession& session) {
+                const Status connected = session.connectUnit();
+                if (!connected)
+                    *identified = connected.message.isEmpty()
+                                      ? QStringLiteral("The programmer unit did not answer.")
+                                      : connected.message;
+                else if (!session.prepareUnit())
+                    *identified = QStringLiteral("The programmer unit could not be prepared.");
+            },
+            this,
+            [this, unit, identified] {
+                --preparing;
+                if (identified->isEmpty())
+                    tiles.setReady(unit);
+                else
+                    tiles.setOffline(unit, *identified);
+                emit changed();
+            });
+        if (!posted)
+            --preparing;
+    }
+    emit changed();
+}
+
+bool UnitGroup::start(const AppState& image, const QList<int>& functions, bool resume) {
+    if (busy())
+        return false;
+    const auto chip = std::make_shared<const AppState>(image);
+    bool any = false;
+    for (int unit = 0; unit < int(hosts.size()); ++unit) {
+        if (!tiles.usable(unit))
+            continue;
+        const bool posted =
+            hosts[size_t(unit)]->post([chip, functions, resume](ProgrammingSession& session) {
+                session.setConfiguration(*chip);
+                if (resume)
+                    session.resume();
+                session.runChip(functions, *chip);
+            });
+        if (posted)
+            tiles.started(unit);
+        any = any || posted;
+    }
+    emit changed();
+    return any;
+}
+
+void UnitGroup::stop() {
+    for (SessionHost* host : hosts)
+        host->stop();
+}
+
+bool UnitGroup::busy() const {
+    if (preparing > 0)
+        return true;
+    for (SessionHost* host : hosts)
+        if (host->busy())
+            return true;
+    return false;
+}
+
+} // namespace varn

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "operatorboard.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+namespace varn {
+
+class SessionHost;
+
+// Every unit of a job at once, as varn-cli does with several --port: one
+// session host per unit (each on its own thread, identified once), one chip
+// on each at every start, their events gathered on one board. Hosts that the
+// group does not make (the program's own unit) are lent to it.
+class UnitGroup : public QObject {
+    Q_OBJECT
+public:
+    // ports: one per unit, in the tiles' order. lentPort and lent: a host
+    // already connected to one of those ports (e.g. the main window's), used
+    // for it instead of a new one; null: every unit gets a host of its own.
+    UnitGroup(const AppState& setup, const QStringList& ports, SessionHost* lent = nullptr,
+              const QString& lentPort = {}, QObject* parent = nullptr);
+    ~UnitGroup() override;
+
+    const OperatorBoard& board() const { return tiles; }
+    SessionHost& host(int unit) const { return *hosts.at(size_t(unit)); }
+    const QStringList& ports() const { return portList; }
+
+    // Opens each unit's log (a log that cannot be opened marks its unit
+    // offline) and, on the units' own threads, connects and prepares them.
+    // settings: shared by every unit, the port in the record its own.
+    void prepare(const AppState& setup, const SessionSettings& settings);
+    // The next chip on every unit that is not offline: functions (list
+    // indexes, or FnAuto alone) with image. resume: clears a stop after
+    // failures in a row. False when no unit could start.
+    bool start(const AppState& image, const QList<int>& functions, bool resume);
+    void stop();
+    // A unit is preparing or running a chip.
+    bool busy() const;
+
+signals:
+    // The board changed (any tile).
+    void changed();
+
+private:
+    void watch(int unit);
+
+    QStringList portList;
+    std::vector<SessionHost*> hosts;
+    std::vector<std::unique_ptr<SessionHost>> owned;
+    OperatorBoard tiles;
+    int preparing = 0;
+};
+
+} // namespace varn

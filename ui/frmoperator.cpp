@@ -1,0 +1,266 @@
+#include "frmoperator.h"
+
+#include "session/operatorboard.h"
+#include "session/unitgroup.h"
+
+#include <QCloseEvent>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace varn {
+
+namespace {
+
+struct Look {
+    QColor word;       // the large state word
+    QColor background; // the tile
+};
+
+Look LookOf(UnitTile::State state, const QPalette& palette) {
+    switch (state) {
+    case UnitTile::State::Pass:
+        return {QColor(0, 120, 0), QColor(222, 245, 222)};
+    case UnitTile::State::Fail:
+    case UnitTile::State::NotRun:
+    case UnitTile::State::Offline:
+        return {QColor(190, 0, 0), QColor(252, 226, 226)};
+    case UnitTile::State::Stopped:
+        return {QColor(170, 90, 0), QColor(253, 240, 214)};
+    case UnitTile::State::Running:
+        return {QColor(0, 80, 170), QColor(225, 236, 250)};
+    case UnitTile::State::Waiting:
+        break;
+    }
+    return {palette.color(QPalette::PlaceholderText), palette.color(QPalette::Base)};
+}
+
+QLabel* NewLabel(QWidget* parent, const QString& name, double scale, bool bold = false) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setAlignment(Qt::AlignCenter);
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * scale);
+    font.setBold(bold);
+    label->setFont(font);
+    return label;
+}
+
+} // namespace
+
+frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage,
+                         const QList<int>& jobFunctions, const QString& heading,
+                         const LineFields& shift, QWidget* parent)
+    : QDialog(parent), group(unitGroup), image(jobImage), functions(jobFunctions) {
+    setObjectName(QStringLiteral("frmOperator"));
+    setWindowTitle(tr("Production - Operator Mode"));
+
+    auto* lblHeading = NewLabel(this, QStringLiteral("lblHeading"), 1.3, true);
+    lblHeading->setText(heading);
+    auto* lblShift = NewLabel(this, QStringLiteral("lblShift"), 1.1);
+    QStringList shiftParts{tr("Lot %1").arg(shift.lot)};
+    if (!shift.workOrder.isEmpty())
+        shiftParts << tr("Work order %1").arg(shift.workOrder);
+    shiftParts << tr("Operator %1").arg(shift.operatorName);
+    lblShift->setText(shiftParts.join(QStringLiteral("     ")));
+
+    auto* grid = new QGridLayout;
+    grid->setSpacing(12);
+    const int units = group.board().size();
+    const int columns = units <= 4 ? units : int(std::ceil(std::sqrt(double(units))));
+    for (int unit = 0; unit < units; ++unit) {
+        Tile tile;
+        tile.frame = new QFrame(this);
+        tile.frame->setObjectName(QStringLiteral("tile%1").arg(unit + 1));
+        tile.frame->setFrameShape(QFrame::StyledPanel);
+        tile.frame->setAutoFillBackground(true);
+        tile.frame->setMinimumWidth(300);
+        tile.port = NewLabel(tile.frame, QStringLiteral("lblPort"), 1.3, true);
+        tile.state = NewLabel(tile.frame, QStringLiteral("lblState"), 4.5, true);
+        tile.reason = NewLabel(tile.frame, QStringLiteral("lblReason"), 1.1);
+        tile.reason->setWordWrap(true);
+        tile.reason->setMinimumHeight(QFontMetrics(tile.reason->font()).lineSpacing() * 3);
+        tile.reason->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        tile.serial = NewLabel(tile.frame, QStringLiteral("lblSerial"), 1.2);
+        tile.progress = new QProgressBar(tile.frame);
+        tile.progress->setObjectName(QStringLiteral("barProgress"));
+        tile.progress->setRange(0, 100);
+        tile.progress->setTextVisible(false);
+        tile.progress->setMaximumHeight(8);
+        auto* inside = new QVBoxLayout(tile.frame);
+        inside->setContentsMargins(16, 12, 16, 12);
+        inside->addWidget(tile.port);
+        inside->addWidget(tile.state, 1);
+        inside->addWidget(tile.progress);
+        inside->addWidget(tile.reason);
+        inside->addWidget(tile.serial);
+        grid->addWidget(tile.frame, unit / columns, unit % columns);
+        tiles.append(tile);
+    }
+
+    lblCounts = NewLabel(this, QStringLiteral("lblCounts"), 1.3);
+    cmdStart = new QPushButton(tr("Start"), this);
+    cmdStart->setObjectName(QStringLiteral("cmdStart"));
+    cmdStart->setDefault(true);
+    cmdStart->setMinimumHeight(40);
+    cmdStop = new QPushButton(tr("Stop"), this);
+    cmdStop->setObjectName(QStringLiteral("cmdStop"));
+    cmdStop->setAutoDefault(false);
+    cmdStop->setMinimumHeight(40);
+    cmdStop->setToolTip(tr("Ends every unit's chip at the next block (Esc)"));
+    cmdClose = new QPushButton(tr("Close"), this);
+    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    cmdClose->setAutoDefault(false);
+    cmdClose->setToolTip(tr("Back to the main window, still in operator mode"));
+    cmdLeave = new QPushButton(tr("Leave Operator Mode"), this);
+    cmdLeave->setObjectName(QStringLiteral("cmdLeave"));
+    cmdLeave->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(cmdStart, 2);
+    buttons->addWidget(cmdStop, 1);
+    buttons->addStretch(1);
+    buttons->addWidget(cmdClose);
+    buttons->addWidget(cmdLeave);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lblHeading);
+    layout->addWidget(lblShift);
+    layout->addSpacing(6);
+    layout->addLayout(grid, 1);
+    layout->addSpacing(6);
+    layout->addWidget(lblCounts);
+    layout->addLayout(buttons);
+
+    // Space or Enter wherever the focus is: the operator's hands are on the
+    // tray. After a stop for failures in a row only the button resumes.
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_Space), QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
+        auto* shortcut = new QShortcut(key, this);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            if (!group.board().anyHalted())
+                cmdStart_Click();
+        });
+    }
+    connect(cmdStart, &QPushButton::clicked, this, &frmOperator::cmdStart_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &frmOperator::cmdStop_Click);
+    connect(cmdClose, &QPushButton::clicked, this, &frmOperator::reject);
+    connect(cmdLeave, &QPushButton::clicked, this, [this] {
+        if (isRunning())
+            return;
+        leave = true;
+        accept();
+    });
+    connect(&group, &UnitGroup::changed, this, &frmOperator::showBoard);
+    cmdStart->setFocus();
+    showBoard();
+}
+
+bool frmOperator::isRunning() const {
+    return group.busy() || group.board().anyRunning();
+}
+
+void frmOperator::cmdStart_Click() {
+    // A key pressed while chips are under way means nothing.
+    if (!isRunning())
+        group.start(image, functions, group.board().anyHalted());
+    showBoard();
+}
+
+void frmOperator::cmdStop_Click() {
+    group.stop();
+}
+
+void frmOperator::showBoard() {
+    const OperatorBoard& board = group.board();
+    for (int unit = 0; unit < tiles.size() && unit < board.size(); ++unit) {
+        const UnitTile& t = board.tile(unit);
+        const Tile& w = tiles[unit];
+        w.port->setText(t.port);
+        w.state->setText(OperatorBoard::stateText(t.state));
+        const Look look = LookOf(t.state, palette());
+        QPalette pal = w.frame->palette();
+        pal.setColor(QPalette::Window, look.background);
+        w.frame->setPalette(pal);
+        QPalette word = w.state->palette();
+        word.setColor(QPalette::WindowText, look.word);
+        w.state->setPalette(word);
+        w.reason->setText(t.reason);
+        w.serial->setText(t.serial >= 0 ? tr("Serial number %1").arg(t.serial) : QString());
+        w.progress->setValue(t.percent);
+        w.progress->setVisible(t.state == UnitTile::State::Running);
+    }
+    lblCounts->setText(YieldText(board.total()));
+    const bool running = isRunning();
+    cmdStart->setText(board.anyHalted() ? tr("Resume") : tr("Start"));
+    cmdStart->setEnabled(!running);
+    cmdStop->setEnabled(running);
+    cmdClose->setEnabled(!running);
+    cmdLeave->setEnabled(!running);
+}
+
+void frmOperator::reject() {
+    // Esc during a chip is Stop; the window closes only between chips.
+    if (isRunning()) {
+        cmdStop_Click();
+        return;
+    }
+    QDialog::reject();
+}
+
+void frmOperator::closeEvent(QCloseEvent* event) {
+    if (isRunning()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+std::optional<LineFields> AskShift(QWidget* parent, const LineFields& given) {
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("frmShift"));
+    dialog.setWindowTitle(QObject::tr("Operator Mode"));
+    auto* txtOperator = new QLineEdit(given.operatorName, &dialog);
+    txtOperator->setObjectName(QStringLiteral("txtOperator"));
+    auto* txtLot = new QLineEdit(given.lot, &dialog);
+    txtLot->setObjectName(QStringLiteral("txtLot"));
+    auto* txtWorkOrder = new QLineEdit(given.workOrder, &dialog);
+    txtWorkOrder->setObjectName(QStringLiteral("txtWorkOrder"));
+    auto* lblProblem = new QLabel(&dialog);
+    lblProblem->setObjectName(QStringLiteral("lblProblem"));
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(new QLabel(QObject::tr("Every chip's record names them."), &dialog));
+    form->addRow(QObject::tr("&Operator:"), txtOperator);
+    form->addRow(QObject::tr("&Lot:"), txtLot);
+    form->addRow(QObject::tr("&Work order:"), txtWorkOrder);
+    form->addRow(lblProblem);
+    form->addRow(box);
+    LineFields shift = given;
+    const auto check = [&] {
+        shift.operatorName = txtOperator->text().trimmed();
+        shift.lot = txtLot->text().trimmed();
+        shift.workOrder = txtWorkOrder->text().trimmed();
+        const QString problem = ShiftProblem(shift);
+        lblProblem->setText(problem);
+        box->button(QDialogButtonBox::Ok)->setEnabled(problem.isEmpty());
+    };
+    for (QLineEdit* edit : {txtOperator, txtLot, txtWorkOrder})
+        QObject::connect(edit, &QLineEdit::textChanged, &dialog, check);
+    QObject::connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    check();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return shift;
+}
+
+} // namespace varn

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "core/appstate.h"
+#include "production/productionlog.h"
+
+#include <QDialog>
+#include <QList>
+#include <optional>
+
+class QCloseEvent;
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace varn {
+
+class UnitGroup;
+
+// The Production window in operator mode: a job's units side by side, one
+// tile each with a large PASS or FAIL and why, the serial number just given,
+// and the counts and yield of every unit together; Start (Space or Enter)
+// puts the next chip on every unit at once, Stop ends them at the next block.
+// Nothing here changes the job: what runs and how is fixed by it. The window
+// only shows the group's board.
+class frmOperator : public QDialog {
+    Q_OBJECT
+public:
+    // image: the job's buffer, device and Auto steps; functions: the job's.
+    // heading: the job, image and CRC-32 line; shift: lot, work order and
+    // operator as every record names them.
+    frmOperator(UnitGroup& group, const AppState& image, const QList<int>& functions,
+                const QString& heading, const LineFields& shift, QWidget* parent = nullptr);
+
+    bool isRunning() const;
+    // The operator chose Leave Operator Mode (the caller confirms it).
+    bool LeaveWanted() const { return leave; }
+
+public slots:
+    void cmdStart_Click();
+    void cmdStop_Click();
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Tile {
+        QFrame* frame = nullptr;
+        QLabel* port = nullptr;
+        QLabel* state = nullptr;
+        QLabel* reason = nullptr;
+        QLabel* serial = nullptr;
+        QProgressBar* progress = nullptr;
+    };
+    void showBoard();
+
+    UnitGroup& group;
+    const AppState& image;
+    QList<int> functions;
+    bool leave = false;
+    QList<Tile> tiles;
+    QLabel* lblCounts = nullptr;
+    QPushButton* cmdStart = nullptr;
+    QPushButton* cmdStop = nullptr;
+    QPushButton* cmdClose = nullptr;
+    QPushButton* cmdLeave = nullptr;
+};
+
+// The small dialog at the start of operator mode: operator, lot and work
+// order, given filled in; empty when cancelled. OK waits for ShiftProblem to
+// have nothing to say.
+std::optional<LineFields> AskShift(QWidget* parent, const LineFields& given);
+
+} // namespace varn
