@@ -83,7 +83,7 @@ frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage,
         tile.frame->setObjectName(QStringLiteral("tile%1").arg(unit + 1));
         tile.frame->setFrameShape(QFrame::StyledPanel);
         tile.frame->setAutoFillBackground(true);
-        tile.frame->setMinimumWidth(300);
+        tile.frame->setMinimumSize(300, 240);
         tile.port = NewLabel(tile.frame, QStringLiteral("lblPort"), 1.3, true);
         tile.state = NewLabel(tile.frame, QStringLiteral("lblState"), 4.5, true);
         tile.reason = NewLabel(tile.frame, QStringLiteral("lblReason"), 1.1);
@@ -109,6 +109,7 @@ frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage,
 
     lblCounts = NewLabel(this, QStringLiteral("lblCounts"), 1.3);
     cmdStart = new QPushButton(tr("Start"), this);
+    cmdStart->setToolTip(tr("The next chip on every unit (Space or Enter)"));
     cmdStart->setObjectName(QStringLiteral("cmdStart"));
     cmdStart->setDefault(true);
     cmdStart->setMinimumHeight(40);

@@ -428,8 +428,13 @@ private slots:
                                   true, jobPath, &job));
             job.functions = {FnProgram, FnVerify};
             job.units = 2;
+            job.serialSeries = "board";
+            job.serialAddress = 0x10;
             QVERIFY(WriteJobFile(jobPath, job));
-            QVERIFY(ProductionLog::open(dir->path() + "/log.sqlite", {true, {}, false}, nullptr));
+            SerialSettings serial{.enabled = true, .length = 2, .first = 100};
+            serial.name = "board";
+            QVERIFY(ProductionLog::open(dir->path() + "/log.sqlite", {true, {}, false}, nullptr)
+                        ->createSeries(serial));
             UserSettings ini(state);
             ini.setValue("log/enabled", true);
             ini.setValue("log/url", dir->path() + "/log.sqlite");
@@ -463,7 +468,7 @@ private slots:
             click(dlg, "cmdStart");
             QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
             for (const char* name : {"tile1", "tile2"})
-                for (const char* label : {"lblPort", "lblState", "lblReason"})
+                for (const char* label : {"lblPort", "lblState", "lblReason", "lblSerial"})
                     tiles << dlg->findChild<QWidget*>(name)->findChild<QLabel*>(label)->text();
             tiles << dlg->findChild<QLabel*>("lblCounts")->text();
             for (QAction* menu : w->menuBar()->actions())
@@ -476,10 +481,10 @@ private slots:
         });
         w->DeviceProduction_Click();
         QVERIFY(answer.seen && answer.unexpected.isEmpty());
-        QCOMPARE(tiles.mid(0, 3), QStringList({"COM1", "PASS", ""}));
-        QCOMPARE(tiles.mid(3, 2), QStringList({"COM2", "FAIL"}));
-        VERIFY_CONTAINS(tiles[5], "Verify Error at 0000");
-        QCOMPARE(tiles[6], QStringLiteral("2 chips, 1 passed, 1 failed, yield 50.0 %"));
+        QCOMPARE(tiles.mid(0, 2) + tiles.mid(4, 2), QStringList({"COM1", "PASS", "COM2", "FAIL"}));
+        QCOMPARE(tiles[2], QString());
+        VERIFY_CONTAINS(tiles[6], "Verify Error at 0000");
+        QCOMPARE(tiles[8], QStringLiteral("2 chips, 1 passed, 1 failed, yield 50.0 %"));
         enabled.sort();
         QCOMPARE(enabled, QStringList({"DeviceProduction", "FileExit", "FileLeaveOperator",
                                        "HelpAbout", "HelpContents"}));
@@ -495,7 +500,10 @@ private slots:
         for (const ChipRecord& r : records) {
             QCOMPARE(r.lot + r.workOrder + r.operatorName, QStringLiteral("L42WO7Ann"));
             QCOMPARE(r.passed, r.port == "COM1");
+            // Each tile shows its own chip's number.
+            QCOMPARE(tiles[r.passed ? 3 : 7], QStringLiteral("Serial number %1").arg(r.serial));
         }
+        QVERIFY(records[0].serial != records[1].serial);
     }
 
     void fileLoad_data() {
