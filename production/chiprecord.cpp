@@ -171,6 +171,9 @@ const QList<RecordColumn>& RecordColumns() {
          [](R& r, const V& v) { r.serialEncoding = v.toString(); }, S::AsStored, 2},
         {"retries", "INTEGER", [](const R& r) { return V(r.retries); },
          [](R& r, const V& v) { r.retries = v.toInt(); }, S::AsStored, 2},
+        // Version 3: the chip's own fields.
+        {"chip_fields", "TEXT", [](const R& r) { return V(r.chipFields); },
+         [](R& r, const V& v) { r.chipFields = v.toString(); }, S::AsStored, 3},
     };
     return columns;
 }

@@ -65,7 +65,10 @@ struct ChipRecord {
     qint64 serialAddress = -1; // where the number went into the image
     int serialLength = 0;
     QString serialEncoding; // "binary", "bcd", "ascii" with " msb"/" lsb"
-    int retries = 0;        // block requests sent again in this run
+    // The chip's own fields beyond its serial number, as written:
+    // "pool:mac@07F0=0012340000A1 crc16@07FE=29B1" (see WriteChipFields).
+    QString chipFields;
+    int retries = 0; // block requests sent again in this run
     qint64 durationMs = 0;
     QString programVersion;
 

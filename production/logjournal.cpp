@@ -67,6 +67,22 @@ Status LogJournal::open(bool create) {
         db.close();
         return status;
     }
+    // A journal an earlier version started lacks the columns added since.
+    QStringList present;
+    if (sql::Exec(query, QStringLiteral("PRAGMA table_info(journal)")))
+        while (query.next())
+            present.append(query.value(1).toString());
+    for (const RecordColumn& column : RecordColumns()) {
+        const QString name = QString::fromLatin1(column.name);
+        if (!present.contains(name) &&
+            !sql::Exec(query, QStringLiteral("ALTER TABLE journal ADD COLUMN %1 %2")
+                                  .arg(name, QString::fromLatin1(column.sqlType)))) {
+            const Status status =
+                fail(QStringLiteral("cannot upgrade"), sql::ErrorText(query.lastError()));
+            db.close();
+            return status;
+        }
+    }
     return Status::Ok();
 }
 

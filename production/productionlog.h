@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chipfield.h"
 #include "chiprecord.h"
 #include "core/status.h"
 #include "productionreport.h"
@@ -92,7 +93,8 @@ class ProductionLog {
 public:
     // 1: records written when the run ended. 2: records opened before the
     // first byte, spent numbers, named series, the fields a line needs.
-    static constexpr int SchemaVersion = 2;
+    // 3: number pools and the chip's own fields in its record.
+    static constexpr int SchemaVersion = 3;
 
     virtual ~ProductionLog();
 
@@ -126,6 +128,18 @@ public:
     // The number allocateSerial would hand out now, without handing it out
     // (for display: another station may take it first).
     virtual Status peekSerial(const SerialSettings& serial, qint64* number) = 0;
+
+    // --- number pools -----------------------------------------------------
+    // A new pool; fails when the name is taken.
+    virtual Status createPool(const NumberPool& pool) = 0;
+    virtual Status poolList(QList<NumberPool>* out) = 0;
+    // Hands out the pool's next number in one transaction that locks the
+    // pool's row, and notes it (with the station) among the pool's numbers,
+    // where the database refuses it twice. A number handed out is spent,
+    // whatever becomes of its chip: it never goes out again. Fails when the
+    // pool is used up.
+    virtual Status allocatePoolNumber(const QString& pool, const QString& station,
+                                      qint64* number) = 0;
 
     // --- records ----------------------------------------------------------
     // Inserts the record as open before anything is sent to the unit; sets

@@ -242,6 +242,12 @@ Status SqlLog::createOrUpgrade() {
             return upgraded;
         }
     }
+    if (version < 3) {
+        if (const Status upgraded = upgradeToVersion3(query); !upgraded) {
+            rollback();
+            return upgraded;
+        }
+    }
     if (version < SchemaVersion) {
         const QString sql =
             hasRow ? QStringLiteral("UPDATE varn_log_schema SET version = ?")
@@ -304,6 +310,115 @@ Status SqlLog::upgradeToVersion2(QSqlQuery& query) {
     if (!Exec(query, QStringLiteral("DROP TABLE serial_counters")))
         return failQuery(what, query);
     return Status::Ok();
+}
+
+Status SqlLog::upgradeToVersion3(QSqlQuery& query) {
+    const QString what = QStringLiteral("cannot upgrade the tables to version 3");
+    for (const RecordColumn& column : RecordColumns()) {
+        if (column.since == 3 &&
+            !Exec(query,
+                  QStringLiteral("ALTER TABLE chip_records ADD COLUMN %1 %2")
+                      .arg(QString::fromLatin1(column.name), QString::fromLatin1(column.sqlType))))
+            return failQuery(what, query);
+    }
+    // Every number a pool handed out stays in pool_numbers: its primary key
+    // is what keeps a number in one chip, whatever the counter says.
+    for (const QString& statement :
+         {QStringLiteral("CREATE TABLE number_pools (name TEXT PRIMARY KEY, first_number BIGINT "
+                         "NOT NULL, last_number BIGINT NOT NULL, step BIGINT NOT NULL, "
+                         "next_number BIGINT NOT NULL, created_at TEXT)"),
+          QStringLiteral(
+              "CREATE TABLE pool_numbers (pool TEXT NOT NULL, number BIGINT NOT NULL, "
+              "allocated_at TEXT NOT NULL, station TEXT, PRIMARY KEY (pool, number))")}) {
+        if (!Exec(query, statement))
+            return failQuery(what, query);
+    }
+    return Status::Ok();
+}
+
+// --- number pools -----------------------------------------------------------
+
+Status SqlLog::createPool(const NumberPool& pool) {
+    const QString what = QStringLiteral("cannot create the number pool %1").arg(pool.name);
+    if (const Status valid = pool.check(); !valid)
+        return fail(what, valid.message);
+    if (const Status open = ensureOpen(what); !open)
+        return open;
+    QSqlQuery query(db);
+    if (!Exec(query, QStringLiteral("SELECT name FROM number_pools WHERE name = ?"), {pool.name}))
+        return failQuery(what, query);
+    if (query.next())
+        return fail(what, QStringLiteral("the log already holds a pool of that name"));
+    if (!Exec(query,
+              QStringLiteral("INSERT INTO number_pools (name, first_number, last_number, step, "
+                             "next_number, created_at) VALUES (?, ?, ?, ?, ?, ?)"),
+              {pool.name, pool.first, pool.last, pool.step, pool.first, nowText()}))
+        return failQuery(what, query);
+    return Status::Ok();
+}
+
+Status SqlLog::poolList(QList<NumberPool>* out) {
+    out->clear();
+    const QString what = QStringLiteral("cannot read the number pools");
+    if (const Status open = ensureOpen(what); !open)
+        return open;
+    QSqlQuery query(db);
+    if (!Exec(query, QStringLiteral("SELECT name, first_number, last_number, step, next_number "
+                                    "FROM number_pools ORDER BY name")))
+        return failQuery(what, query);
+    while (query.next())
+        out->append({query.value(0).toString(), query.value(1).toLongLong(),
+                     query.value(2).toLongLong(), query.value(3).toLongLong(),
+                     query.value(4).toLongLong()});
+    return Status::Ok();
+}
+
+Status SqlLog::takePoolNumber(const QString& pool, const QString& station, qint64* number) {
+    const QString what = QStringLiteral("cannot draw a number from the pool %1").arg(pool);
+    if (!begin())
+        return fail(what, ErrorText(lastFailure));
+    QSqlQuery query(db);
+    const auto failed = [&](const QString& reason) {
+        rollback();
+        return fail(what, reason);
+    };
+    const auto queryFailed = [&]() {
+        lastFailure = query.lastError();
+        return failed(ErrorText(lastFailure));
+    };
+    if (!Exec(query,
+              QStringLiteral("SELECT last_number, step, next_number FROM number_pools WHERE name "
+                             "= ?") +
+                  lockClause(),
+              {pool}))
+        return queryFailed();
+    if (!query.next())
+        return failed(QStringLiteral("the log holds no such pool (create it with varn-cli pool "
+                                     "create)"));
+    const qint64 last = query.value(0).toLongLong(), step = query.value(1).toLongLong();
+    const qint64 next = query.value(2).toLongLong();
+    if (next > last)
+        return failed(
+            QStringLiteral("the pool is used up (its last number %1 was handed out)").arg(last));
+    const qint64 after = next > last - step ? last + 1 : next + step;
+    if (!Exec(query, QStringLiteral("UPDATE number_pools SET next_number = ? WHERE name = ?"),
+              {after, pool}) ||
+        !Exec(query,
+              QStringLiteral("INSERT INTO pool_numbers (pool, number, allocated_at, station) "
+                             "VALUES (?, ?, ?, ?)"),
+              {pool, next, nowText(), station}))
+        return queryFailed();
+    if (!commit())
+        return failed(ErrorText(lastFailure));
+    *number = next;
+    return Status::Ok();
+}
+
+Status SqlLog::allocatePoolNumber(const QString& pool, const QString& station, qint64* number) {
+    Status status = takePoolNumber(pool, station, number);
+    if (!status && reconnectIfLost())
+        status = takePoolNumber(pool, station, number);
+    return status;
 }
 
 // --- serial numbers ---------------------------------------------------------

@@ -36,6 +36,9 @@ public:
     Status loadSeries(SerialSettings& serial) override;
     Status allocateSerial(const SerialSettings& serial, qint64* number) override;
     Status peekSerial(const SerialSettings& serial, qint64* number) override;
+    Status createPool(const NumberPool& pool) override;
+    Status poolList(QList<NumberPool>* out) override;
+    Status allocatePoolNumber(const QString& pool, const QString& station, qint64* number) override;
     Status openRecord(ChipRecord& record) override;
     Status closeRecord(ChipRecord& record) override;
     Status writeRecord(ChipRecord& record) override;
@@ -92,6 +95,8 @@ private:
     Status ensureOpen(const QString& what);
     Status createOrUpgrade();
     Status upgradeToVersion2(QSqlQuery& query);
+    Status upgradeToVersion3(QSqlQuery& query);
+    Status takePoolNumber(const QString& pool, const QString& station, qint64* number);
     Status select(const QString& sqlTail, const QList<QVariant>& values, QList<ChipRecord>* out);
     Status insertOpen(const ChipRecord& record, qint64* id);
     Status storeClosed(const ChipRecord& record, qint64* id);

@@ -77,9 +77,12 @@ LogOpenOptions options(const QString& journal = {}) {
 int child(const QString& mode, const QString& location, int count) {
     Status status;
     const std::unique_ptr<ProductionLog> log = ProductionLog::open(location, options(), &status);
-    for (int i = 0; log && mode == QLatin1String("--allocate") && i < count; ++i) {
+    const bool pool = mode == QLatin1String("--pool");
+    for (int i = 0; log && (pool || mode == QLatin1String("--allocate")) && i < count; ++i) {
         qint64 number = -1;
-        if (status = log->allocateSerial(series("shared", 1000, 3), &number); !status)
+        status = pool ? log->allocatePoolNumber(QStringLiteral("shared"), QString(), &number)
+                      : log->allocateSerial(series("shared", 1000, 3), &number);
+        if (!status)
             break;
         std::printf("%lld\n", number);
     }
@@ -183,6 +186,103 @@ private slots:
         QCOMPARE(WriteSerial(*state, s, number).ok, !bytes.isEmpty());
         const QByteArray expected = bytes.isEmpty() ? QByteArray(length, '\xFF') : bytes;
         QCOMPARE(BufferBytes(*state, 0x0F, length + 2), '\xFF' + expected + '\xFF');
+    }
+
+    // Each field's bytes against values computed apart from this program, with
+    // Python 3: CRCs as binascii.crc_hqx(data, 0xFFFF) (CRC-16/CCITT-FALSE) and
+    // zlib.crc32(data), data = bytes((i * 7 + 3) & 0xFF for i in range(0x40)),
+    // the buffer's 0..3F here; Unix seconds as calendar.timegm(...).
+    void testChipFieldBytes_data() {
+        Columns<QString, qint64, QString, QString>("fields", "number", "time", "bytes at 80");
+        const QString local = QStringLiteral("2026-12-07T21:05:09");
+        QTest::newRow("pool msb") << "pool=mac,at=80,length=6" << 0x12340000A1LL << local
+                                  << "0012340000A1";
+        QTest::newRow("pool lsb") << "pool=mac,at=80,length=6,order=lsb" << 0x12340000A1LL << local
+                                  << "A10000341200";
+        QTest::newRow("pool bcd") << "pool=m,at=80,length=3,encoding=bcd" << 123456LL << local
+                                  << "123456";
+        QTest::newRow("pool too large") << "pool=m,at=80,length=2" << 0x10000LL << local << "";
+        QTest::newRow("crc16") << "crc16=0-3F,at=80" << 0LL << local << "8064";
+        QTest::newRow("crc32 lsb") << "crc32=0-3F,at=80,order=lsb" << 0LL << local << "F0ECD9CB";
+        // Listed first, computed last: the CRC covers the pool number at 40.
+        QTest::newRow("crc after the fields")
+            << "crc32=0-45,at=80;pool=mac,at=40,length=6" << 0x12340000A1LL << local << "4B6A25BC";
+        QTest::newRow("date bcd") << "time=yyMMdd,at=80,encoding=bcd" << 0LL << local << "261207";
+        QTest::newRow("date text")
+            << "time=yyyy-MM-dd hh:mm,at=80" << 0LL << local
+            << QString::fromLatin1(QByteArray("2026-12-07 21:05").toHex().toUpper());
+        QTest::newRow("unix seconds") << "time=unix,at=80" << 0LL << local + "Z"
+                                      << "6B171F85";
+        QTest::newRow("text padded")
+            << "text=REV-B,at=80,length=8" << 0LL << local << "5245562D42000000";
+        QTest::newRow("lot") << "lot,at=80,length=5" << 0LL << local << "4C34320000";
+        QTest::newRow("lot too long") << "lot,at=80,length=2" << 0LL << local << "";
+    }
+    void testChipFieldBytes() {
+        const auto [specs, number, time, expected] =
+            Row<QString, qint64, QString, QString>("fields", "number", "time", "bytes at 80");
+        QList<ChipField> fields;
+        QVERIFY(FieldsFromText(specs.split(';'), &fields));
+        // The text form reads back as the same field.
+        QList<ChipField> again;
+        QVERIFY(FieldsFromText(FieldsToText(fields), &again));
+        QCOMPARE(FieldsToText(again), FieldsToText(fields));
+        AppState chip;
+        chip.DeviceTable[1] = {QStringLiteral("T"), 2, 0x100};
+        chip.DeviceCount = chip.SelectedDevice = 1;
+        for (int i = 0; i < 0x40; ++i)
+            chip.Buffer[size_t(i)] = quint8(i * 7 + 3);
+        const ChipFieldValues values{
+            {number}, QDateTime::fromString(time, Qt::ISODate), QStringLiteral("L42")};
+        QString noted;
+        const Status written = WriteChipFields(chip, fields, values, &noted);
+        QCOMPARE(written.ok, !expected.isEmpty());
+        if (expected.isEmpty())
+            return;
+        const QByteArray bytes(reinterpret_cast<const char*>(chip.Buffer.data()) + 0x80,
+                               expected.size() / 2);
+        QCOMPARE(bytes.toHex().toUpper(), expected.toLatin1());
+        QVERIFY(chip.isDefined(0x80) && chip.isDefined(0x80 + bytes.size() - 1) &&
+                !chip.isDefined(0x80 + bytes.size()));
+        VERIFY_CONTAINS(noted, "@0080=" + expected);
+    }
+
+    // Fields refused before anything is sent: past the device, over each
+    // other or the serial number, over the image unless allowed.
+    void testChipFieldsProblem_data() {
+        Columns<QString, QString>("fields", "problem");
+        QTest::newRow("fits") << "text=ABCD,at=80;crc16=0-FD,at=FE"
+                              << "";
+        QTest::newRow("past the device") << "crc16=0-F0,at=FF"
+                                         << "outside the device";
+        QTest::newRow("range past the device") << "crc32=90-100,at=80"
+                                               << "outside the device";
+        QTest::newRow("over each other") << "text=AB,at=80;pool=mac,at=81"
+                                         << "overlap";
+        QTest::newRow("next to the serial number") << "text=ABCD,at=8C"
+                                                   << "";
+        QTest::newRow("over the serial number") << "text=ABCDE,at=8C"
+                                                << "overlap";
+        QTest::newRow("next to the image") << "text=AB,at=40"
+                                           << "";
+        QTest::newRow("over the image") << "text=AB,at=3F"
+                                        << "covers bytes of the image";
+        QTest::newRow("over the image, allowed") << "text=AB,at=3F,overwrite"
+                                                 << "";
+    }
+    void testChipFieldsProblem() {
+        const auto [specs, problem] = Row<QString, QString>("fields", "problem");
+        QList<ChipField> fields;
+        QVERIFY(FieldsFromText(specs.split(';'), &fields));
+        AppState image;
+        image.DeviceTable[1] = {QStringLiteral("T"), 2, 0x100};
+        image.DeviceCount = image.SelectedDevice = 1;
+        image.markDefined(0, 0x40);
+        SerialSettings serial = series(QStringLiteral("s"), 1, 1);
+        serial.address = 0x90;
+        const QString why = ChipFieldsProblem(&serial, false, fields, image);
+        QCOMPARE(why.isEmpty(), problem.isEmpty());
+        VERIFY_CONTAINS(why, problem);
     }
 
     void testParseLocation_data() {
@@ -628,19 +728,35 @@ private slots:
         QCOMPARE(r.lot, QStringLiteral("L-17"));
     }
 
-    void testConcurrentAllocation_data() { addKinds(); }
+    // Two stations drawing from one serial series or one number pool.
+    void testConcurrentAllocation_data() {
+        Columns<QString, QString>("kind", "mode");
+        for (const char* kind : {"sqlite", "postgresql"})
+            for (const char* mode : {"--allocate", "--pool"})
+                QTest::addRow("%s %s", kind, mode) << kind << mode;
+    }
     void testConcurrentAllocation() {
         QFETCH(QString, kind);
+        QFETCH(QString, mode);
         NEED_LOCATION(kind, where);
+        const int perProcess = 40;
         {
             OPEN_LOG(log, where, options());
-            QVERIFY(log->createSeries(series("shared", 1000, 3)));
+            QVERIFY(mode == "--pool" ? log->createPool({"shared", 1000, 1000 + 3 * 79, 3})
+                                     : log->createSeries(series("shared", 1000, 3)));
+            // Used up after the two stations' numbers: one more is refused.
+            qint64 past = -1;
+            if (mode == "--pool") {
+                QVERIFY(log->createPool({"small", 7, 8, 1}) &&
+                        log->allocatePoolNumber("small", {}, &past) &&
+                        log->allocatePoolNumber("small", {}, &past) && past == 8);
+                VERIFY_CONTAINS(log->allocatePoolNumber("small", {}, &past).message, "used up");
+            }
         }
-        const int perProcess = 40;
         QProcess a, b;
         for (QProcess* p : {&a, &b})
             p->start(QCoreApplication::applicationFilePath(),
-                     {QStringLiteral("--allocate"), where, QString::number(perProcess)});
+                     {mode, where, QString::number(perProcess)});
         QSet<qint64> numbers;
         for (QProcess* p : {&a, &b}) {
             QVERIFY(p->waitForFinished(60000));
