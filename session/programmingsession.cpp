@@ -25,7 +25,7 @@ QString Sha256Text(const AppState& state) {
 
 // What a chip gets besides the image: the serial field, marked as part of
 // what is programmed so that Only the Image sends and verifies its blocks.
-Status WriteChipFields(AppState& chip, const SerialSettings& serial, qint64 number) {
+Status WriteSerialField(AppState& chip, const SerialSettings& serial, qint64 number) {
     if (const Status written = WriteSerial(chip, serial, number); !written)
         return written;
     chip.markDefined(serial.address, serial.address + serial.length);
@@ -42,20 +42,6 @@ bool AnyPrograms(const AppState& state, const QList<int>& functions) {
 }
 
 } // namespace
-
-QString SerialFieldProblem(const SerialSettings& serial, const AppState& image, bool overwrite) {
-    if (const Status fits = serial.check(image.DeviceSize()); !fits)
-        return fits.message;
-    const qint64 end = serial.address + serial.length;
-    if (overwrite || !image.anyDefined(serial.address, end))
-        return {};
-    qint64 first = serial.address;
-    while (first < end && !image.isDefined(first))
-        ++first;
-    return QStringLiteral("The serial number field %1..%2 covers bytes of the image (the first "
-                          "at %3). Move the field, or allow it to overwrite them.")
-        .arg(HexWord(qint32(serial.address)), HexWord(qint32(end - 1)), HexWord(qint32(first)));
-}
 
 ProgrammingSession::ProgrammingSession(const AppState& setup, SessionObserver& observer,
                                        TransportFactory open)
@@ -222,10 +208,19 @@ QString ProgrammingSession::checkBeforeChip(const QList<int>& functions,
         return QStringLiteral("Image CRC-32 %1, expected %2: nothing was sent to the programmer "
                               "unit.")
             .arg(Crc32Text(BufferCrc32(image)), Crc32Text(*current.expectCrc32));
-    if (current.logLocation && current.serial.enabled && AnyPrograms(image, functions)) {
-        if (QString why = SerialFieldProblem(current.serial, image, current.serialOverwrite);
+    const bool serial = current.logLocation && current.serial.enabled;
+    if ((serial || !current.fields.isEmpty()) && AnyPrograms(image, functions)) {
+        if (QString why = ChipFieldsProblem(serial ? &current.serial : nullptr,
+                                            current.serialOverwrite, current.fields, image);
             !why.isEmpty())
             return why;
+        if (!current.logLocation)
+            for (const ChipField& field : current.fields)
+                if (field.kind == ChipField::Kind::Pool)
+                    return QStringLiteral("The %1 field draws its numbers from the production "
+                                          "log: give the log. Nothing was sent to the programmer "
+                                          "unit.")
+                        .arg(field.label());
     }
     return {};
 }
@@ -323,27 +318,65 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
         report.record.imageSha256 = Sha256Text(unit);
     }
 
-    // The serial number, written into this chip's copy only.
-    if (records && current.serial.enabled && AnyPrograms(unit, functions)) {
+    // The serial number and the chip's own fields, written into this chip's
+    // copy only. A chip that cannot have them all gets none and is refused
+    // before anything is sent; its serial number goes back (no program byte),
+    // a pool number drawn for it is spent.
+    const bool programs = AnyPrograms(unit, functions);
+    Status given;
+    QString step = QStringLiteral("Serial number");
+    if (records && current.serial.enabled && programs) {
         qint64 number = -1;
-        Status given = log->allocateSerial(current.serial, &number);
-        if (given)
-            given = WriteChipFields(unit, current.serial, number);
-        if (!given) {
-            report.reason = given.message;
-            report.stage = ChipReport::Stage::Serial;
-            AddFailure(report.record, QStringLiteral("Serial number"), ChipRecord::Failure::Refused,
-                       given.message);
-            keepRecord(report, false);
-            report.verdict = ChipReport::Verdict::None;
-            return finish(report);
+        given = log->allocateSerial(current.serial, &number);
+        if (given) {
+            report.record.serial = number;
+            report.record.serialSeries = current.serial.series();
+            given = WriteSerialField(unit, current.serial, number);
         }
-        report.serial = number;
-        report.record.serial = number;
-        report.record.serialSeries = current.serial.series();
-        NoteSerialField(report.record, unit, current.serial);
-        observer.serialAssigned(number);
+        if (given) {
+            report.serial = number;
+            NoteSerialField(report.record, unit, current.serial);
+        }
     }
+    if (given && programs && !current.fields.isEmpty()) {
+        step = QStringLiteral("Per-chip fields");
+        ChipFieldValues values;
+        values.time = records ? report.record.time : QDateTime::currentDateTimeUtc();
+        values.lot = current.context.fields.lot;
+        QStringList drawn;
+        for (const ChipField& field : current.fields) {
+            if (field.kind != ChipField::Kind::Pool || !given)
+                continue;
+            qint64 number = -1;
+            given = log->allocatePoolNumber(field.value, report.record.station, &number);
+            if (given) {
+                values.poolNumbers.append(number);
+                drawn.append(QStringLiteral("pool:%1=%2").arg(field.value).arg(number));
+            }
+        }
+        if (given)
+            given = WriteChipFields(unit, current.fields, values, &report.record.chipFields);
+        // A refused chip's record still names the numbers spent on it.
+        if (!given)
+            report.record.chipFields = drawn.join(QLatin1Char(' '));
+        if (given && records)
+            report.record.programmedCrc32 = BufferCrc32(unit);
+    }
+    if (!given) {
+        report.serial = -1;
+        report.reason = given.message;
+        if (step != QLatin1String("Serial number"))
+            report.reason += QStringLiteral("\nNothing was sent to the programmer unit.");
+        report.stage = ChipReport::Stage::Serial;
+        if (records) {
+            AddFailure(report.record, step, ChipRecord::Failure::Refused, given.message);
+            keepRecord(report, false);
+        }
+        report.verdict = ChipReport::Verdict::None;
+        return finish(report);
+    }
+    if (report.serial >= 0)
+        observer.serialAssigned(report.serial);
 
     if (records) {
         // Opened with the chip's number in it: a chip interrupted from here

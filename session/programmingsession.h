@@ -4,6 +4,7 @@
 #include "core/status.h"
 #include "functions/devicefunctions.h"
 #include "link/unitcommands.h"
+#include "production/chipfield.h"
 #include "production/chiprecord.h"
 #include "production/runrecord.h"
 #include "production/serialnumber.h"
@@ -41,9 +42,9 @@ struct ChipReport {
     // message by it.
     enum class Stage {
         None,
-        Image,  // the image is not the one expected, or the serial field does not fit it
+        Image,  // the image is not the one expected, or a per-chip field does not fit it
         Log,    // the production log cannot be opened or cannot open the chip's record
-        Serial, // no serial number could be given
+        Serial, // no serial number or per-chip field could be given
         Unit,   // the unit cannot be reached or prepared
         Run,    // a device function failed, was refused by the engine, or was stopped
         Record, // the chip ran but its record could not be kept
@@ -104,6 +105,9 @@ struct SessionSettings {
     SerialSettings serial;
     // The serial field may cover bytes the image defines.
     bool serialOverwrite = false;
+    // Each programmed chip's own fields beyond its serial number (pool
+    // numbers need the log).
+    QList<ChipField> fields;
     // The record's context: port as the user named it, station, image file...
     RunContext context;
     // The image must have this CRC-32 before anything is sent.
@@ -235,9 +239,5 @@ private:
     SessionCounts tally;
     std::atomic<bool> stopFlag{false};
 };
-
-// The serial field of settings against the device and the image: it must lie
-// inside the device, and may cover image bytes only when overwrite is set.
-QString SerialFieldProblem(const SerialSettings& serial, const AppState& image, bool overwrite);
 
 } // namespace varn

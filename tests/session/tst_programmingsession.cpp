@@ -147,6 +147,53 @@ private slots:
         QVERIFY(!rig.unit.Sent.contains(QByteArray::fromHex("0402000001")));
     }
 
+    // The chip's own fields, with Only the Image: in the unit's memory after
+    // Verify, in the record; CRC-32 values from Python 3's zlib.crc32 over
+    // bytes((i * 5 + 1) & 0xFF for i in range(0x40)) + MAC.to_bytes(6, 'big'),
+    // as struct.pack('<I', crc) lays them out (order=lsb). A used-up pool refuses the next
+    // chip before anything is sent.
+    void chipFieldsOnTheWireAndInTheRecord() {
+        Rig rig;
+        {
+            Status opened;
+            auto log = ProductionLog::open(*rig.settings.logLocation, {}, &opened);
+            QVERIFY(log && log->createPool({QStringLiteral("mac"), 0x12340000A1, 0x12340000A2, 1}));
+        }
+        QVERIFY(FieldsFromText({"pool=mac,at=140,length=6", "crc32=100-145,at=148,order=lsb",
+                                "time=yyMMdd,at=150,encoding=bcd", "lot,at=160,length=4"},
+                               &rig.settings.fields));
+        rig.settings.functions.onlyImage = true;
+        rig.settings.context.fields.lot = QStringLiteral("L42");
+        rig.session.setSettings(rig.settings);
+        const QStringList macs{"0012340000A1", "0012340000A2"}, crcs{"A7391DC1", "1D681458"};
+        for (int chip = 0; chip < 2; ++chip) {
+            const ChipReport report = rig.session.runChip(FnAuto, rig.image);
+            QVERIFY2(report.passed(), qPrintable(report.reason));
+            QCOMPARE(rig.unit.Memory.mid(0x140, 6).toHex().toUpper(), macs[chip].toLatin1());
+            QCOMPARE(rig.unit.Memory.mid(0x148, 4).toHex().toUpper(), crcs[chip].toLatin1());
+            QCOMPARE(rig.unit.Memory.mid(0x160, 4), QByteArray("L42\0", 4));
+            QCOMPARE(rig.unit.Memory.mid(SerialAt, 4), Serial(quint32(chip + 1)));
+        }
+        const int programFrames = int(rig.unit.Sent.size());
+        const ChipReport third = rig.session.runChip(FnAuto, rig.image);
+        QCOMPARE(third.verdict, ChipReport::Verdict::None);
+        QCOMPARE(third.stage, ChipReport::Stage::Serial);
+        VERIFY_CONTAINS(third.reason, "used up");
+        QCOMPARE(rig.unit.Sent.size(), programFrames);
+        const QList<ChipRecord> records = rig.records();
+        QCOMPARE(records.size(), 3);
+        for (int chip = 0; chip < 2; ++chip) {
+            VERIFY_CONTAINS(records[chip].chipFields, "pool:mac@0140=" + macs[chip]);
+            const QString date =
+                records[chip].time.toLocalTime().toString(QStringLiteral("yyMMdd"));
+            VERIFY_CONTAINS(records[chip].chipFields, "time@0150=" + date);
+        }
+        QCOMPARE(records[2].failedStep, QStringLiteral("Per-chip fields"));
+        QVERIFY(!records[2].programBytesSent);
+        // Its serial number went back: the next chip gets it.
+        QCOMPARE(rig.session.nextSerial(), qint64(3));
+    }
+
     // A number is spent once a block carrying it has gone out; only a chip
     // that received no program byte gives its number to the next one.
     void spentNumbers_data() {
