@@ -5,9 +5,13 @@
 
 #include "core/protocol.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <memory>
 #include <vector>
 
 namespace varn::bench {
@@ -61,6 +65,38 @@ double BoundNs(int blocks) {
     return LineBytes(blocks) * double(wire::ByteTimeNs) + WaitsNs;
 }
 
+// varn.cfg, varn.dev (one 64 KiB device), an empty auto.cfg and the 2 KiB
+// image as Intel HEX.
+bool WriteWorkFolder(const QTemporaryDir& dir) {
+    QByteArray image(ImageBytes, '\0');
+    for (int i = 0; i < ImageBytes; ++i)
+        image[i] = char((i * 13 + i / 251) & 0x7F); // no block all FF
+    return dir.isValid() && Write(dir.filePath(QStringLiteral("varn.cfg")), "1\r\n1\r\n1\r\n") &&
+           Write(dir.filePath(QStringLiteral("varn.dev")),
+                 QStringLiteral("\"TEST\",1,%1\r\n").arg(DeviceBytes).toLatin1()) &&
+           Write(dir.filePath(QStringLiteral("auto.cfg")), "0\r\n") &&
+           Write(dir.filePath(QStringLiteral("image.hex")), HexFile(image));
+}
+
+// A varn-unit at 57,600-baud emulation; empty, or why it did not start.
+QString StartUnit(ChildProcess& unit, const QString& unitPath, const QTemporaryDir& dir,
+                  QString& port) {
+    std::string why;
+    if (!unit.start({unitPath.toStdString(), "--baud-emulation", "--dev",
+                     dir.filePath(QStringLiteral("varn.dev")).toStdString()},
+                    why))
+        return QString::fromStdString(why);
+    port = QString::fromStdString(unit.readLine(5000));
+    return port.isEmpty() ? QStringLiteral("no terminal printed") : QString();
+}
+
+// One chip of a --repeat run: the unit stays identified, so the chip's
+// bound is the cycle's without the identification and its full second.
+double ChipBoundNs(int blocks) {
+    const int identify = wire::CommandFrameBytes + wire::IdentifyReplyBytes;
+    return BoundNs(blocks) - IdentifyWaitNs - identify * double(wire::ByteTimeNs);
+}
+
 struct CycleRun {
     bool ok = false;
     double wallNs = 0;
@@ -89,34 +125,143 @@ CycleRun RunCycle(const QString& folder, const QString& cliPath, const QString& 
     return run;
 }
 
+// One varn-cli --repeat run of `chips` chips on the given units: the time
+// of each chip after the first, from the Enter that asks for it to the
+// prompt for the next (start-up and identification are in the first).
+struct RepeatRun {
+    std::vector<double> chipNs;
+    QString error;
+};
+
+RepeatRun RunRepeat(const QString& folder, const QString& cliPath, const QStringList& ports,
+                    int chips) {
+    RepeatRun run;
+    QStringList arguments{QStringLiteral("--quiet"), QStringLiteral("--repeat"),
+                          QStringLiteral("--only-image")};
+    for (const QString& port : ports)
+        arguments << QStringLiteral("--port") << port;
+    for (const char* word : {"load", "image.hex", "erase", "blank", "program", "verify"})
+        arguments << QString::fromLatin1(word);
+    QProcess cli;
+    cli.setWorkingDirectory(folder);
+    cli.setReadChannel(QProcess::StandardError);
+    cli.start(cliPath, arguments);
+    if (!cli.waitForStarted(10000)) {
+        run.error = QStringLiteral("varn-cli did not start: ") + cli.errorString();
+        return run;
+    }
+    const QByteArray prompt("Enter continues, q ends.");
+    QByteArray err;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 askedAt = 0;
+    int prompts = 0;
+    const QDeadlineTimer limit(qint64(chips) * 60 * 1000);
+    while (prompts < chips && cli.state() != QProcess::NotRunning && !limit.hasExpired()) {
+        cli.waitForReadyRead(100);
+        err += cli.readAllStandardError();
+        const int seen = int(err.count(prompt));
+        if (seen == prompts)
+            continue;
+        if (prompts > 0)
+            run.chipNs.push_back(double(clock.nsecsElapsed() - askedAt));
+        prompts = seen;
+        // The prompt is out, so the Enter is not taken for a key pressed early.
+        askedAt = clock.nsecsElapsed();
+        cli.write(prompts < chips ? "\n" : "q\n");
+    }
+    cli.closeWriteChannel();
+    if (!cli.waitForFinished(30000))
+        cli.kill();
+    const QString out = QString::fromLocal8Bit(cli.readAllStandardOutput());
+    const qsizetype passes = out.count(QStringLiteral(" PASS "));
+    if (prompts < chips || passes != qsizetype(chips) * ports.size()) {
+        run.chipNs.clear();
+        run.error =
+            QStringLiteral("%1 of %2 prompts, %3 PASS rows: ").arg(prompts).arg(chips).arg(passes) +
+            QString::fromLocal8Bit(err).simplified().right(200);
+    }
+    return run;
+}
+
 } // namespace
+
+void MeasureRepeatCycle(Table& table, int chips, int units, const QString& cliPath,
+                        const QString& unitPath) {
+    table.section(QStringLiteral("Per-chip cycle in --repeat: 2 KiB image, --only-image, 64 KiB "
+                                 "device, erase blank program verify, 57,600-baud emulation"));
+    QTemporaryDir dir;
+    if (!WriteWorkFolder(dir)) {
+        table.failed(QStringLiteral("Per-chip cycle"),
+                     QStringLiteral("cannot write a work folder"));
+        return;
+    }
+    std::vector<std::unique_ptr<ChildProcess>> unitProcesses;
+    QStringList ports;
+    for (int i = 0; i < units; ++i) {
+        unitProcesses.push_back(std::make_unique<ChildProcess>());
+        QString port;
+        if (const QString why = StartUnit(*unitProcesses.back(), unitPath, dir, port);
+            !why.isEmpty()) {
+            table.failed(QStringLiteral("Virtual unit"), why);
+            return;
+        }
+        ports << port;
+    }
+    const int blocks = ImageBytes / wire::BlockBytes;
+    const double bound = ChipBoundNs(blocks);
+    table.info(
+        QStringLiteral("Bound of one chip (%1 blocks, no identification)").arg(blocks),
+        Duration(bound),
+        QStringLiteral("%1 bytes on the line + 2 s of fixed waits")
+            .arg(qint64(LineBytes(blocks)) - wire::CommandFrameBytes - wire::IdentifyReplyBytes));
+
+    // One unit before and after the group, as the other sections do.
+    std::vector<double> one;
+    std::vector<double> all;
+    QString error;
+    const QList<QStringList> groups{ports.mid(0, 1), ports, ports.mid(0, 1)};
+    for (const QStringList& group : units < 2 ? groups.mid(0, 1) : groups) {
+        const RepeatRun run = RunRepeat(dir.path(), cliPath, group, chips);
+        if (!run.error.isEmpty())
+            error = run.error;
+        std::vector<double>& into = group.size() == 1 ? one : all;
+        into.insert(into.end(), run.chipNs.begin(), run.chipNs.end());
+    }
+    for (const auto& unit : unitProcesses)
+        unit->stop();
+    if (one.empty()) {
+        table.failed(QStringLiteral("Per chip, one unit"), error);
+        return;
+    }
+    const double single = Median(one);
+    table.target(QStringLiteral("Per chip, one unit"), DurationSpread(one),
+                 QStringLiteral("<= 1.05 x of its bound"), single <= 1.05 * bound);
+    table.info(QStringLiteral("  one unit / its bound"), Ratio(single / bound));
+    if (units < 2)
+        return;
+    if (all.empty()) {
+        table.failed(QStringLiteral("Per chip, %1 units at once").arg(units), error);
+        return;
+    }
+    const double several = Median(all);
+    table.info(QStringLiteral("Per chip, %1 units at once").arg(units), DurationSpread(all));
+    table.target(QStringLiteral("  %1 units / one unit").arg(units), Ratio(several / single),
+                 QStringLiteral("<= 1.05 x"), several <= 1.05 * single);
+}
 
 void MeasureImageCycle(Table& table, int repeat, const QString& cliPath, const QString& unitPath) {
     table.section(QStringLiteral("2 KiB image on a 64 KiB device: varn-cli erase blank program "
                                  "verify, 57,600-baud emulation"));
     QTemporaryDir dir;
-    QByteArray image(ImageBytes, '\0');
-    for (int i = 0; i < ImageBytes; ++i)
-        image[i] = char((i * 13 + i / 251) & 0x7F); // no block all FF
-    if (!dir.isValid() || !Write(dir.filePath(QStringLiteral("varn.cfg")), "1\r\n1\r\n1\r\n") ||
-        !Write(dir.filePath(QStringLiteral("varn.dev")),
-               QStringLiteral("\"TEST\",1,%1\r\n").arg(DeviceBytes).toLatin1()) ||
-        !Write(dir.filePath(QStringLiteral("auto.cfg")), "0\r\n") ||
-        !Write(dir.filePath(QStringLiteral("image.hex")), HexFile(image))) {
+    if (!WriteWorkFolder(dir)) {
         table.failed(QStringLiteral("Image cycle"), QStringLiteral("cannot write a work folder"));
         return;
     }
     ChildProcess unit;
-    std::string why;
-    if (!unit.start({unitPath.toStdString(), "--baud-emulation", "--dev",
-                     dir.filePath(QStringLiteral("varn.dev")).toStdString()},
-                    why)) {
-        table.failed(QStringLiteral("Virtual unit"), QString::fromStdString(why));
-        return;
-    }
-    const QString port = QString::fromStdString(unit.readLine(5000));
-    if (port.isEmpty()) {
-        table.failed(QStringLiteral("Virtual unit"), QStringLiteral("no terminal printed"));
+    QString port;
+    if (const QString why = StartUnit(unit, unitPath, dir, port); !why.isEmpty()) {
+        table.failed(QStringLiteral("Virtual unit"), why);
         return;
     }
 

@@ -12,4 +12,10 @@ class Table;
 // for the same cycle.
 void MeasureImageCycle(Table& table, int repeat, const QString& cliPath, const QString& unitPath);
 
+// The same cycle chip after chip in one varn-cli --repeat run, on one unit
+// and on `units` units at once: the time of a chip after the first, beside
+// the protocol's time for one chip without the identification.
+void MeasureRepeatCycle(Table& table, int chips, int units, const QString& cliPath,
+                        const QString& unitPath);
+
 } // namespace varn::bench

@@ -67,7 +67,7 @@ struct Options {
         "varn-bench: %s\n"
         "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
         "[--kib N] [--log-records N] [--report-records N] [--no-baud] "
-        "[--only line|baud|editor|log|report|units|image|net|json] [--units N] [--unit PATH] "
+        "[--only line|baud|editor|log|report|units|image|cycle|net|json] [--units N] [--unit PATH] "
         "[--cli PATH]\n",
         why);
     std::exit(2);
@@ -444,6 +444,10 @@ int main(int argc, char** argv) {
         MeasureImageCycle(table, options.baudRepeat < 3 ? 3 : options.baudRepeat,
                           QString::fromStdString(options.cli),
                           QString::fromStdString(options.unit));
+    if (options.baud && wanted("cycle"))
+        MeasureRepeatCycle(table, options.baudRepeat < 5 ? 5 : options.baudRepeat, options.units,
+                           QString::fromStdString(options.cli),
+                           QString::fromStdString(options.unit));
     if (options.baud && wanted("net"))
         MeasureNetworkVerify(table, options.baudRepeat, Blocks,
                              QString::fromStdString(options.unit));
