@@ -122,6 +122,9 @@ std::vector<qint32> DeviceFunctions::blocksFor(int code) const {
 
 bool DeviceFunctions::LoadSequence() {
     letter = wire::DeviceSelectBase + state.SelectedEntry().Code;
+    // The sequence leaves the long pause set for the functions; another
+    // sequence (the next chip of a production run) has the short ones again.
+    pause = LoadPauseMs;
     const auto lost = [this] {
         pause = LastPauseMs;
         // The load step holds the unit in reset whether or not its commands

@@ -322,6 +322,7 @@ private slots:
         // Each chip put into the socket gets its own load sequence (the one
         // sent when the window opened serves the first).
         QCOMPARE(int(unit->Sent.count(QByteArray{"\x01", 1} + wire::Run)), chipsRun);
+        QCOMPARE(int(unit->Pauses.count(250)), 4 * chipsRun);
     }
 
     // Stop (Esc) in the Production window ends the chip at the next block:
