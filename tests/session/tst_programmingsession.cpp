@@ -3,8 +3,10 @@
 // its record says, and what the counts make of it. Every front-end runs its
 // chips through this, so none of them repeats these cases.
 #include "core/crc32.h"
+#include "core/usersettings.h"
 #include "production/productionlog.h"
 #include "session/openlink.h"
+#include "session/operatorboard.h"
 #include "session/programmingsession.h"
 #include "session/sessionhost.h"
 #include "support/borrowedtransport.h"
@@ -337,6 +339,36 @@ private slots:
         QVERIFY2(ticks > clock.elapsed() / 20 / 2,
                  qPrintable(QStringLiteral("%1 ticks in %2 ms").arg(ticks).arg(clock.elapsed())));
         QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
+    }
+
+    // The ports a desktop station runs a job's units on: varn.ini's list,
+    // or the program's own port for a job of one unit; refused (empty)
+    // when the count is not the job's or a port is named twice.
+    void stationPorts_data() {
+        Columns<QString, int, QString>("named", "units", "ports");
+        QTest::newRow("own port") << "" << 1 << "COM3";
+        QTest::newRow("two named") << " 1, /dev/ttyUSB0 " << 2 << "COM1 /dev/ttyUSB0";
+        QTest::newRow("one too few") << "1" << 2 << "";
+        QTest::newRow("one too many") << "1,2,3" << 2 << "";
+        QTest::newRow("none for two") << "" << 2 << "";
+        QTest::newRow("twice") << "1,1" << 2 << "";
+    }
+    void stationPorts() {
+        auto [named, units, expected] = Row<QString, int, QString>("named", "units", "ports");
+        QTemporaryDir dir;
+        AppState state;
+        state.AppDir = dir.path();
+        UserSettings ini(state);
+        ini.setValue("production/ports", named);
+        QStringList ports;
+        const Status status = StationPorts(ini, units, "3", &ports);
+        QCOMPARE(bool(status), !expected.isEmpty());
+        QStringList labels;
+        for (const QString& port : ports)
+            labels << PortLabel(port);
+        QCOMPARE(labels.join(' '), expected);
+        if (!status)
+            VERIFY_CONTAINS(status.message, "production/ports");
     }
 };
 
