@@ -688,6 +688,7 @@ void mdiMain::LoadFile(const QString& path) {
         return;
     }
     lastLoaded = LoadedFile::Take(path, options.format, options.fileOffset, options.bufferOffset);
+    job.reset(); // another image: the job's operator mode is not for it
     loadedAlone = ontoEmpty;
     loadedFingerprint = BufferFingerprint(state);
     recent->Add(path);
@@ -1206,6 +1207,8 @@ bool mdiMain::enterOperatorMode() {
                                    "%3) any more: open the job again.")
                         .arg(Crc32Text(crc), jobName, Crc32Text(job->expectedCrc32)),
                     MsgIcon::Critical);
+        // Until then Device > Production is the window of the program's own unit.
+        job.reset();
         return false;
     }
     const UserSettings settings(state);
