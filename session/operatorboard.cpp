@@ -128,6 +128,10 @@ QString YieldText(const SessionCounts& counts) {
         .arg(counts.yieldPercent(), 0, 'f', 1);
 }
 
+bool PortsFitJob(int units, int portsNamed) {
+    return portsNamed ? portsNamed == units : units == 1;
+}
+
 Status StationPorts(const UserSettings& settings, int units, const QString& mainPort,
                     QStringList* ports) {
     QStringList named;
@@ -135,14 +139,14 @@ Status StationPorts(const UserSettings& settings, int units, const QString& main
     for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
         if (!part.trimmed().isEmpty())
             named << part.trimmed();
-    if (named.isEmpty() && units == 1)
-        named << mainPort;
-    if (named.size() != units)
+    if (!PortsFitJob(units, int(named.size())))
         return Status::Fail(QStringLiteral("The job runs %1 unit(s), but this station names %2 "
                                            "port(s): set production/ports in varn.ini to %1 "
                                            "port(s), separated by commas.")
                                 .arg(units)
                                 .arg(named.size()));
+    if (named.isEmpty())
+        named << mainPort;
     for (const QString& port : named) {
         PortAddress address;
         if (const Status read = ParsePortAddress(port, address); !read)

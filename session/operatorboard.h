@@ -67,6 +67,12 @@ private:
 // "N chips, P passed, F failed, yield Y %": how both front-ends sum up a run.
 QString YieldText(const SessionCounts& counts);
 
+// Whether the ports a front-end names fit a job of `units` units: one port
+// each, or none for a job of one unit, which then runs on the front-end's
+// own port (varn.cfg's). varn-cli's --port and the desktop's
+// production/ports follow the same rule.
+bool PortsFitJob(int units, int portsNamed);
+
 // The ports a desktop station drives a job's units on: varn.ini's
 // "production/ports", port addresses as varn-cli's --port takes them,
 // separated by commas, one per unit in the tiles' order. Without that

@@ -4,6 +4,7 @@
 #include "cliprogrammer.h"
 #include "core/crc32.h"
 #include "exitstatus.h"
+#include "session/operatorboard.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -55,7 +56,7 @@ QString conflict(const ProductionJob& job, const CliOptions& options) {
     if (!functions.isEmpty() && functions != job.functions)
         return QStringLiteral("the job runs its own functions; give none, or exactly its own");
     const int ports = int(options.ports.size());
-    if (ports ? ports != job.units : job.units > 1)
+    if (!PortsFitJob(job.units, ports))
         return QStringLiteral("the job runs %1 unit(s): give --port %1 time(s)").arg(job.units);
     return {};
 }
