@@ -1182,9 +1182,12 @@ private slots:
     // Several --port: every unit runs the same operations at once; a failing
     // one leaves the others to finish, and the status is the most severe.
     void severalUnits_data() {
-        QTest::addColumn<QList<int>>("faults"); // per unit: 0 none, 1 bad chip, 2 silent, 3 no port
+        // Per unit: 0 none, 1 bad chip, 2 silent, 3 no port, 4 its after-chip
+        // hook fails a chip that was programmed and verified.
+        QTest::addColumn<QList<int>>("faults");
         QTest::addColumn<int>("status");
         QTest::newRow("second chip bad") << QList<int>{0, 1} << Mismatch;
+        QTest::newRow("first unit's hook fails") << QList<int>{4, 0} << HookFailed;
         QTest::newRow("second unit silent") << QList<int>{0, 2} << Communication;
         QTest::newRow("bad chip and missing unit") << QList<int>{1, 3} << Communication;
     }
@@ -1212,20 +1215,31 @@ private slots:
             arguments << "--port"
                       << (faults[i] == 3 ? ws.path("no-such-tty") : units.back()->path());
         }
+        // Each unit's hook is told its own port; the run counts the chip its
+        // hook failed as failed.
+        const qsizetype hooked = faults.indexOf(4);
+        if (hooked >= 0)
+            arguments << "--repeat"
+                      << "--after-chip"
+                      << "test \"$VARN_PORT\" != " + arguments[2 * hooked + 1];
         const CliResult r =
             ws.run(arguments + QStringList{"load", "image.bin", "program", "verify"});
         CHECK_RUN(r, status);
+        if (hooked >= 0)
+            QVERIFY2(r.out.endsWith("Total: 2 chips, 1 passed, 1 failed, yield 50.0 %\n"),
+                     qPrintable(r.out));
         const QStringList rows = r.out.split('\n');
         for (int i = 0; i < faults.size(); ++i) {
             const QString port = arguments[2 * i + 1];
             const bool pass = faults[i] == 0;
-            QCOMPARE(r.out.contains(port + ": Verifying ...   OK!\n"), pass);
+            QCOMPARE(r.out.contains(port + ": Verifying ...   OK!\n"), pass || faults[i] == 4);
             const QStringList row = rows.filter(QRegularExpression(
                 "^" + QRegularExpression::escape(port) + " +[A-Z-]+ +- +[0-9.]+ s"));
             QVERIFY2(row.size() == 1, qPrintable(r.out));
             QCOMPARE(row[0].contains(" PASS "), pass);
+            QCOMPARE(row[0].contains(" HOOK "), faults[i] == 4);
             units[i]->stop();
-            QCOMPARE(ws.read("saved" + QString::number(i)) == image, pass);
+            QCOMPARE(ws.read("saved" + QString::number(i)) == image, pass || faults[i] == 4);
         }
     }
 };
