@@ -967,14 +967,22 @@ private slots:
         auto [windowOpen, boxes, from, count, value] = testCase;
         state.Buffer.fill(0x11);
         mdiMain w(state);
-        if (windowOpen)
+        if (windowOpen) {
             w.BufferEdit_Click();
+            // The caret two rows down: Fill starts there.
+            QTest::keyClick(w.BufferWindow()->findChild<QPlainTextEdit*>("txtBuffer"),
+                            Qt::Key_Down);
+            QTest::keyClick(w.BufferWindow()->findChild<QPlainTextEdit*>("txtBuffer"),
+                            Qt::Key_Down);
+        }
         QPointer<frmBuffer> before = w.BufferWindow();
         auto expected = state.Buffer;
         for (int i = from; i < from + count; ++i)
             expected[i] = quint8(value);
 
+        QString offeredStart;
         ModalAnswer fill("frmBufferFill", [&](QWidget* dialog) {
+            offeredStart = dialog->findChild<QLineEdit*>("txtStart")->text();
             if (boxes.isEmpty())
                 return click(dialog, "cmdCancel");
             setText(dialog, "txtFillWith", boxes[0]);
@@ -984,6 +992,7 @@ private slots:
         });
         w.BufferFill_Click();
         QVERIFY(fill.seen && fill.unexpected.isEmpty());
+        QCOMPARE(offeredStart, windowOpen ? "0020" : "0000");
         QVERIFY(messages->isEmpty());
         QVERIFY(state.Buffer == expected);
         const bool confirmed = !boxes.isEmpty();
