@@ -140,7 +140,7 @@ QByteArray JobToJson(const ProductionJob& job) {
         image.insert(QStringLiteral("path"), job.imagePath);
     QJsonObject root{
         {QStringLiteral("format"), QStringLiteral("varn-job")},
-        {QStringLiteral("version"), ProductionJob::Version},
+        {QStringLiteral("version"), job.fields.isEmpty() ? 1 : ProductionJob::Version},
         {QStringLiteral("image"), image},
         {QStringLiteral("device"), QJsonObject{{QStringLiteral("name"), job.deviceName},
                                                {QStringLiteral("code"), job.deviceCode},
@@ -160,6 +160,8 @@ QByteArray JobToJson(const ProductionJob& job) {
                     QJsonObject{{QStringLiteral("series"), job.serialSeries},
                                 {QStringLiteral("address"), hexText(job.serialAddress)},
                                 {QStringLiteral("overwrite"), job.serialOverwrite}});
+    if (!job.fields.isEmpty())
+        root.insert(QStringLiteral("fields"), QJsonArray::fromStringList(FieldsToText(job.fields)));
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -239,6 +241,15 @@ Status JobFromJson(const QByteArray& json, ProductionJob* out) {
             serial.fault("address", QStringLiteral("where the number goes is needed"));
         if (!serial.problem.isEmpty())
             return Status::Fail(serial.problem);
+    }
+    if (root.contains(QStringLiteral("fields"))) {
+        QStringList lines;
+        for (const QJsonValue& line : root.value(QStringLiteral("fields")).toArray())
+            lines.append(line.toString());
+        if (const Status read = FieldsFromText(lines, &job.fields); !read)
+            top.fault("fields", read.message);
+        else if (lines.isEmpty() || !root.value(QStringLiteral("fields")).isArray())
+            top.fault("fields", QStringLiteral("a list of field lines is needed"));
     }
     for (const Fields* fields : {&image, &device, &top})
         if (!fields->problem.isEmpty())
@@ -359,6 +370,9 @@ Status OpenJob(const ProductionJob& job, const QString& jobFolder, AppState& sta
             QStringLiteral("The job's image %1 gives CRC-32 %2 on %3; the job "
                            "expects %4.")
                 .arg(job.imageName, Crc32Text(crc), job.deviceName, Crc32Text(job.expectedCrc32)));
+    // Fields that cannot be written refuse the job, not each chip in turn.
+    if (const QString why = ChipFieldsProblem(nullptr, false, job.fields, *opened); !why.isEmpty())
+        return Status::Fail(why);
     state = *opened;
     return Status::Ok();
 }

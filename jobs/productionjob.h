@@ -3,6 +3,7 @@
 #include "core/appstate.h"
 #include "core/status.h"
 #include "files/imagefiles.h"
+#include "production/chipfield.h"
 
 #include <QByteArray>
 #include <QList>
@@ -19,9 +20,10 @@ inline constexpr const char* JobFileSuffix = "varnjob";
 // have), how it is loaded, the device, the functions, the options and the
 // serial number's series. Stored as JSON (doc/job.md describes the format).
 struct ProductionJob {
-    // The format's version written into every job; a job of a newer version
-    // is refused rather than half understood.
-    static constexpr int Version = 1;
+    // The format's version; a job of a newer version is refused rather than
+    // half understood. 2 added the per-chip fields: a job without any is
+    // still written as version 1, which earlier programs read.
+    static constexpr int Version = 2;
 
     // The image file as it was loaded when the job was made.
     QString imageName;         // file name, for records and messages
@@ -47,6 +49,8 @@ struct ProductionJob {
     QString serialSeries;
     qint64 serialAddress = -1;
     bool serialOverwrite = false;
+    // Each programmed chip's own fields beyond its serial number.
+    QList<ChipField> fields;
 
     int units = 1;
     int stopAfterFailures = 0; // 0: never

@@ -103,8 +103,7 @@ Status overlapProblem(const QString& a, qint64 aFirst, qint64 aEnd, const QStrin
                       qint64 bEnd) {
     if (aFirst >= bEnd || bFirst >= aEnd)
         return Status::Ok();
-    return Status::Fail(QStringLiteral("The %1 field %2..%3 and the %4 field %5..%6 overlap: "
-                                       "nothing was sent to the programmer unit.")
+    return Status::Fail(QStringLiteral("The %1 field %2..%3 and the %4 field %5..%6 overlap.")
                             .arg(a, hexAddress(aFirst), hexAddress(aEnd - 1), b, hexAddress(bFirst),
                                  hexAddress(bEnd - 1)));
 }
@@ -445,9 +444,9 @@ QString NumberPool::line() const {
     return QStringLiteral("%1  first %2 (%3H), last %4 (%5H), step %6, %7 left")
         .arg(name)
         .arg(first)
-        .arg(first, 0, 16)
+        .arg(QString::number(first, 16).toUpper())
         .arg(last)
-        .arg(last, 0, 16)
+        .arg(QString::number(last, 16).toUpper())
         .arg(step)
         .arg(left);
 }

@@ -51,6 +51,34 @@ Status SeriesLines(const QString& location, QStringList* lines) {
     return status;
 }
 
+Status CreatePoolIn(const QString& location, const NumberPool& pool) {
+    Status status;
+    const std::unique_ptr<ProductionLog> log = openLog(location, true, &status);
+    if (!log)
+        return status;
+    if (const Status created = log->createPool(pool); !created)
+        return created;
+    NumberPool fresh = pool;
+    fresh.next = pool.first;
+    return Status::Ok(QStringLiteral("Number pool %1 created in %2: %3")
+                          .arg(pool.name, log->location().text(),
+                               fresh.line().section(QLatin1String("  "), 1).trimmed()));
+}
+
+Status PoolLines(const QString& location, QStringList* lines) {
+    Status status;
+    const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);
+    if (!log)
+        return status;
+    QList<NumberPool> all;
+    if (const Status read = log->poolList(&all); !read)
+        return read;
+    lines->clear();
+    for (const NumberPool& pool : all)
+        lines->append(pool.line());
+    return status;
+}
+
 Status SyncJournal(const QString& location) {
     Status status;
     const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);

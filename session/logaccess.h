@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/status.h"
+#include "production/chipfield.h"
 #include "production/chiprecord.h"
 #include "production/productionreport.h"
 #include "production/serialnumber.h"
@@ -28,6 +29,10 @@ QString LogLocationOrDefault(const QString& given, const QString& configDir);
 Status CreateSeriesIn(const QString& location, const SerialSettings& series);
 // One line per series: name, first, step, last number, length, encoding, order.
 Status SeriesLines(const QString& location, QStringList* lines);
+// Creates the number pool; a log file that does not exist is started.
+Status CreatePoolIn(const QString& location, const NumberPool& pool);
+// One line per pool: name, first, last, step, numbers left.
+Status PoolLines(const QString& location, QStringList* lines);
 // Sends on what waits in the local journal; the message says how many.
 Status SyncJournal(const QString& location);
 // The records from <= time < to (invalid: open) as a table, or the last

@@ -208,6 +208,8 @@ QString ProgrammingSession::checkBeforeChip(const QList<int>& functions,
         return QStringLiteral("Image CRC-32 %1, expected %2: nothing was sent to the programmer "
                               "unit.")
             .arg(Crc32Text(BufferCrc32(image)), Crc32Text(*current.expectCrc32));
+    if (!current.fieldsProblem.isEmpty())
+        return current.fieldsProblem + QStringLiteral("\nNothing was sent to the programmer unit.");
     const bool serial = current.logLocation && current.serial.enabled;
     if ((serial || !current.fields.isEmpty()) && AnyPrograms(image, functions)) {
         if (QString why = ChipFieldsProblem(serial ? &current.serial : nullptr,

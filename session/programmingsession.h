@@ -108,6 +108,8 @@ struct SessionSettings {
     // Each programmed chip's own fields beyond its serial number (pool
     // numbers need the log).
     QList<ChipField> fields;
+    // Why the configured fields cannot be used (every chip is refused).
+    QString fieldsProblem;
     // The record's context: port as the user named it, station, image file...
     RunContext context;
     // The image must have this CRC-32 before anything is sent.

@@ -143,11 +143,16 @@ QList<QJsonObject> checkJsonLines(const QByteArray& out) {
 
 #define START_UNIT(u) QVERIFY2((u).start(), qPrintable((u).error()))
 
+// QVERIFY2 evaluates its message whether or not the check fails: r is
+// evaluated once, so that CHECK_RUN(ws.run(...)) runs the command once.
 #define CHECK_RUN(r, status)                                                                       \
-    QVERIFY2((r).exitCode == (status),                                                             \
-             qPrintable(QStringLiteral("exit %1, stdout: %2, stderr: %3")                          \
-                            .arg((r).exitCode)                                                     \
-                            .arg((r).out, (r).err)))
+    do {                                                                                           \
+        const CliResult& checked_ = (r);                                                           \
+        QVERIFY2(checked_.exitCode == (status),                                                    \
+                 qPrintable(QStringLiteral("exit %1, stdout: %2, stderr: %3")                      \
+                                .arg(checked_.exitCode)                                            \
+                                .arg(checked_.out, checked_.err)));                                \
+    } while (false)
 
 } // namespace
 
@@ -807,6 +812,45 @@ private slots:
             QCOMPARE(records[0].failedStep, QStringLiteral("Job"));
             VERIFY_CONTAINS(records[0].failureDetail, err);
         }
+    }
+
+    // A job's fields in the chip after Verify and in its record; the pool's
+    // one number spent, the next run stops before anything is sent. The
+    // CRC-16 is Python 3's binascii.crc_hqx(chip[0:0x3FE], 0xFFFF) over the
+    // 256-byte image, FF, "REV-B" at 300 and the number at 310.
+    void jobWithFields() {
+        Workspace ws;
+        ws.write("image.bin", pattern(256, 5));
+        CHECK_RUN(ws.run({"--log", "log.sqlite", "--pool-first", "0x12340000A1", "--pool-last",
+                          "0x12340000A1", "pool", "create", "mac"}),
+                  Ok);
+        CHECK_RUN(ws.run({"--device", "T1K", "--functions", "erase,program,verify", "--only-image",
+                          "--field", "text=REV-B,at=300", "--field", "pool=mac,at=310,length=6",
+                          "--field", "crc16=0-3FD,at=3FE", "load", "image.bin", "job", "create",
+                          "j.varnjob"}),
+                  Ok);
+        VirtualUnit unit(ws.unitArguments({}, {"--save-memory", ws.path("saved.bin")}));
+        START_UNIT(unit);
+        const QStringList run{"--job", "j.varnjob", "--port", unit.path(), "--log", "log.sqlite"};
+        CHECK_RUN(ws.run(run), Ok);
+        const auto programFrames = [&unit] {
+            const QList<QByteArray> frames = unit.frames();
+            return std::count_if(frames.begin(), frames.end(),
+                                 [](const QByteArray& f) { return f.startsWith('\x14'); });
+        };
+        QCOMPARE(programFrames(), 16 + 3); // the image's blocks and the fields' three
+        const CliResult r = ws.run(run);
+        CHECK_RUN(r, LogError);
+        VERIFY_CONTAINS(r.err, "the pool is used up");
+        QCOMPARE(programFrames(), 16 + 3);
+        unit.stop();
+        QByteArray chip = pattern(256, 5) + blank(768);
+        chip.replace(0x300, 5, "REV-B").replace(0x310, 6, QByteArray::fromHex("0012340000A1"));
+        chip.replace(0x3FE, 2, QByteArray::fromHex("33B2"));
+        QCOMPARE(ws.read("saved.bin").toHex(), chip.toHex());
+        const QList<varn::ChipRecord> records = readRecords(ws.path("log.sqlite"));
+        QCOMPARE(records.size(), 2);
+        VERIFY_CONTAINS(records[0].chipFields, "pool:mac@0310=0012340000A1 crc16@03FE=33B2");
     }
 
     // The log's own commands need no configuration; a record never closed

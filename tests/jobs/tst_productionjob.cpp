@@ -32,6 +32,7 @@ ProductionJob fullJob() {
     job.serialAddress = 0x1FF0;
     job.units = 8;
     job.stopAfterFailures = 3;
+    FieldsFromText({"pool=mac,at=1F00,length=6", "crc16=0-1EFF,at=1FFE"}, &job.fields);
     return job;
 }
 
@@ -51,6 +52,10 @@ private slots:
         QCOMPARE(out.load.relocate, in.load.relocate);
         QCOMPARE(out.autoSteps, in.autoSteps);
         QCOMPARE(out.serialAddress, in.serialAddress);
+        QCOMPARE(FieldsToText(out.fields).size(), 2);
+        // Without fields a job stays at version 1, which earlier programs read.
+        in.fields.clear();
+        QCOMPARE(QJsonDocument::fromJson(JobToJson(in))["version"].toInt(), 1);
         in.imageBytes.clear();
         in.imagePath = QStringLiteral("../images/board.s19");
         QVERIFY(JobFromJson(JobToJson(in), &out));
@@ -60,7 +65,9 @@ private slots:
 
     void faultyFieldNamed_data() {
         test::Columns<QString, QJsonValue, QString>("field", "value", "message");
-        QTest::newRow("newer") << "version" << QJsonValue(2) << "reads version 1 to 1";
+        QTest::newRow("newer") << "version" << QJsonValue(3) << "reads version 1 to 2";
+        QTest::newRow("field") << "fields" << QJsonValue(QJsonArray{"crc16=0-1F,at=10"})
+                               << "fields: field \"crc16=0-1F,at=10\": crc16 field: the range";
         QTest::newRow("time-out 0") << "timeoutMs" << QJsonValue(0) << "timeoutMs: a whole";
         QTest::newRow("units 65") << "units" << QJsonValue(65)
                                   << "units: a whole number from 1 to 64";

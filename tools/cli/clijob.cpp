@@ -19,7 +19,7 @@ const char* const FixedByJob[] = {
     "--file-offset",      "--buffer-offset", "--relocate",  "--allow-partial", "--only-image",
     "--skip-blank",       "--timeout",       "--retries",   "--serial",        "--serial-address",
     "--serial-overwrite", "--expect-crc32",  "--functions", "--units",         "--stop-after",
-    "--reference-image"};
+    "--reference-image",  "--field"};
 
 int usage(CliConsole& console, const QString& message) {
     console.error(QStringLiteral("varn-cli: ") + message);
@@ -99,6 +99,7 @@ int PrepareJob(AppState& state, CliOptions& options, CliConsole& console) {
     options.serial.name = job.serialSeries;
     options.serial.address = job.serialAddress;
     options.serialOverwrite = job.serialOverwrite;
+    options.chipFields = job.fields;
     if (const Status checked = CheckLogOptions(options); !checked)
         return usage(console, QStringLiteral("--job %1: %2").arg(options.job, checked.message));
 
@@ -133,6 +134,9 @@ Status MakeJob(const AppState& state, const CliOptions& options, const QString& 
         job->serialAddress = options.serial.address;
         job->serialOverwrite = options.serialOverwrite;
     }
+    job->fields = options.chipFields;
+    if (const QString why = ChipFieldsProblem(nullptr, false, job->fields, state); !why.isEmpty())
+        return Status::Fail(QStringLiteral("job create: ") + why);
     job->units = options.units ? options.units : int(qMax<qsizetype>(1, options.ports.size()));
     job->stopAfterFailures = options.stopAfterFailures;
     return Status::Ok();

@@ -92,6 +92,15 @@ int RunLogCommands(const CliOptions& options, CliConsole& console) {
         case CliOperation::SeriesList:
             status = report(SeriesLines(location, &lines), console);
             break;
+        case CliOperation::PoolCreate: {
+            NumberPool pool = options.pool;
+            pool.name = operation.file;
+            status = report(CreatePoolIn(location, pool), console);
+            break;
+        }
+        case CliOperation::PoolList:
+            status = report(PoolLines(location, &lines), console);
+            break;
         case CliOperation::LogSync:
             status = report(SyncJournal(location), console);
             break;

@@ -117,6 +117,23 @@ Status applySerial(const QString& name, const QString& value, CliOptions& option
     return readNumberArgument(name, value, 1, std::numeric_limits<qint64>::max(), serial.step);
 }
 
+Status applyPool(const QString& name, const QString& value, CliOptions& options) {
+    if (!options.poolOptions.contains(name))
+        options.poolOptions.append(name);
+    bool ok = false;
+    // Decimal, or hexadecimal with 0x as MAC addresses are written.
+    const qint64 number = value.toLongLong(&ok, 0);
+    if (!ok || number < (name == QLatin1String("--pool-step") ? 1 : 0))
+        return Status::Fail(QStringLiteral("%1 %2: a number (decimal, or hexadecimal with 0x) is "
+                                           "needed")
+                                .arg(name, value));
+    qint64& target = name == QLatin1String("--pool-first")  ? options.pool.first
+                     : name == QLatin1String("--pool-last") ? options.pool.last
+                                                            : options.pool.step;
+    target = number;
+    return Status::Ok();
+}
+
 // The three format options exclude each other; the same one twice is fine.
 template <CliOptions::Format format>
 Status applyFormat(const QString& name, const QString&, CliOptions& options) {
@@ -409,6 +426,27 @@ constexpr OptionEntry optionTable[] = {
      "series create: step between numbers (default 1)", nullptr},
     {"--serial-maximum", nullptr, OptionValue::Required, applySerial, "--serial-maximum N",
      "series create: last number (default: the largest the\nlength and encoding hold)", nullptr},
+    {"--field", nullptr, OptionValue::Required,
+     [](const QString&, const QString& value, CliOptions& options) {
+         ChipField field;
+         const Status read = FieldFromText(value, &field);
+         options.chipFields.append(field);
+         return read;
+     },
+     "--field SPEC",
+     "a field of each programmed chip beyond its serial\n"
+     "number (repeatable): pool=NAME, crc16=FROM-TO,\n"
+     "crc32=FROM-TO, time=FORMAT|unix, text=TEXT or lot,\n"
+     "then at=HEX and as needed length=N, encoding=ENC,\n"
+     "order=msb|lsb, overwrite; comma-separated, as in\n"
+     "pool=mac,at=7F0,length=6 (see doc/job.md)",
+     nullptr},
+    {"--pool-first", nullptr, OptionValue::Required, applyPool, "--pool-first N",
+     "pool create: its first number (0x for hexadecimal)", nullptr},
+    {"--pool-last", nullptr, OptionValue::Required, applyPool, "--pool-last N",
+     "pool create: its last number", nullptr},
+    {"--pool-step", nullptr, OptionValue::Required, applyPool, "--pool-step N",
+     "pool create: the step between numbers (default 1)", nullptr},
     {"--station", nullptr, OptionValue::Required, applyLineField, "--station NAME",
      "the station the records name (default: the host name)", nullptr},
     {"--operator", nullptr, OptionValue::Required, applyLineField, "--operator NAME",
@@ -599,6 +637,13 @@ constexpr OperationEntry fixedOperations[] = {
      "-step, -maximum, -length, -encoding, -order); starts\n"
      "the log file when it does not exist"},
     {"series list", CliOperation::SeriesList, "", nullptr, "list the log's serial series"},
+    {"pool create", CliOperation::PoolCreate, "NAME", takeFile,
+     "create a number pool in the log (--pool-first,\n"
+     "--pool-last, --pool-step): each number goes to one chip\n"
+     "only (MAC addresses); starts the log file when it does\n"
+     "not exist"},
+    {"pool list", CliOperation::PoolList, "", nullptr,
+     "list the log's number pools and the numbers left"},
     {"log sync", CliOperation::LogSync, "", nullptr,
      "send the records waiting in the local journal to the\nlog"},
     {"report", CliOperation::Report, "", nullptr,
@@ -678,7 +723,9 @@ QString usageRows(const QString& synopsis, const QString& help) {
 // quietly program chips without their numbers.
 Status checkLogOptions(const CliOptions& options) {
     bool creates = false, logCommands = false, unitOperations = false, job = false;
+    bool createsPool = false;
     for (const CliOperation& operation : options.operations) {
+        createsPool = createsPool || operation.kind == CliOperation::PoolCreate;
         creates = creates || operation.kind == CliOperation::SeriesCreate;
         job = job || operation.kind == CliOperation::JobCreate;
         logCommands = logCommands || operation.isLogCommand();
@@ -687,6 +734,17 @@ Status checkLogOptions(const CliOptions& options) {
     if (logCommands && unitOperations)
         return Status::Fail(QStringLiteral("series and log commands run without the unit: give "
                                            "them in a command of their own"));
+    if (!createsPool && !options.poolOptions.isEmpty())
+        return Status::Fail(QStringLiteral("%1 describes a number pool: give it to pool create "
+                                           "NAME (a run names its pool with --field pool=NAME)")
+                                .arg(options.poolOptions.first()));
+    if (createsPool && !options.poolOptions.contains(QStringLiteral("--pool-last")))
+        return Status::Fail(QStringLiteral("pool create needs --pool-last (and --pool-first)"));
+    for (const ChipField& field : options.chipFields)
+        if (field.kind == ChipField::Kind::Pool && !options.log && !job)
+            return Status::Fail(QStringLiteral("--field %1: pool numbers need the production "
+                                               "log (--log)")
+                                    .arg(field.text()));
     const SerialSettings& serial = options.serial;
     if (!creates && !options.seriesOptions.isEmpty())
         return Status::Fail(QStringLiteral("%1 describes a serial series: give it to series "

@@ -26,6 +26,8 @@ struct CliOperation {
         // The production log's own commands: they run alone (export may go with them).
         SeriesCreate,
         SeriesList,
+        PoolCreate,
+        PoolList,
         LogSync,
         Report,
         LogList,
@@ -35,7 +37,7 @@ struct CliOperation {
         Reset,
     };
     Kind kind = Clear;
-    QString file;     // load, save, export, diff; the series' name for series create
+    QString file;     // load, save, export, diff; the series' or pool's name for create
     qint64 start = 0; // fill
     qint64 length = 0;
     quint8 value = 0xFF;
@@ -87,10 +89,14 @@ struct CliOptions {
     QStringList seriesOptions;    // the describing options given
     bool serialOverwrite = false; // --serial-overwrite: the field may lie on image bytes
     LineFields fields;            // --station, --operator, --lot, --work-order, --product
-    QString beforeChip;           // --before-chip CMD
-    QString afterChip;            // --after-chip CMD
-    int hookTimeoutMs = 60000;    // --hook-timeout S
-    QDateTime exportFrom;         // --from, --to: export's and log list's time range (UTC)
+    QList<ChipField> chipFields;  // --field SPEC, in the order given
+    // --pool-first, --pool-last, --pool-step: the pool that pool create makes.
+    NumberPool pool;
+    QStringList poolOptions;
+    QString beforeChip;        // --before-chip CMD
+    QString afterChip;         // --after-chip CMD
+    int hookTimeoutMs = 60000; // --hook-timeout S
+    QDateTime exportFrom;      // --from, --to: export's and log list's time range (UTC)
     QDateTime exportTo;
     QList<CliOperation> operations;
     // Every option given, by its long name: what a job fixes cannot be given.

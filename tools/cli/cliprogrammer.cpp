@@ -179,6 +179,7 @@ SessionSettings CliProgrammer::sessionSettings() {
     settings.context.imagePath = imagePath;
     settings.context.fields = options.fields;
     settings.expectCrc32 = options.expectCrc32;
+    settings.fields = options.chipFields;
     if (!options.beforeChip.isEmpty() || !options.afterChip.isEmpty())
         settings.chipHook = [this](ChipHookPoint point, const ChipReport& report) {
             return runHook(point, report);
