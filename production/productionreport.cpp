@@ -47,6 +47,8 @@ const Breakdown Breakdowns[] = {
     {"failures_by_kind", "Failures by kind", &ProductionReport::byKind},
     {"failures_by_step", "Failures by step", &ProductionReport::byStep},
     {"failures_by_address", "Mismatches by first wrong address", &ProductionReport::byAddress},
+    {"chips_by_hour", "Chips by hour started (UTC)", &ProductionReport::chipsByHour},
+    {"passed_by_hour", "Passed by hour started (UTC)", &ProductionReport::passedByHour},
 };
 
 } // namespace

@@ -41,6 +41,9 @@ struct ProductionReport {
     // TopAddresses), each most frequent first.
     static constexpr int TopAddresses = 10;
     QList<QPair<QString, qint64>> byKind, byStep, byAddress;
+    // Chips, and those that passed, by the hour they were started in (UTC,
+    // "2026-12-06T10"), oldest first: the yield over time.
+    QList<QPair<QString, qint64>> chipsByHour, passedByHour;
 };
 
 // The report for a person (aligned lines), for a spreadsheet (CSV: figure,

@@ -93,6 +93,21 @@ Status SqlLog::report(const ReportFilter& filter, ProductionReport* out) {
             b.counts->append({key, query.value(1).toLongLong()});
         }
     }
+    // The hour is the first 13 characters of the ISO time ("2026-12-06T10").
+    if (!sql::Exec(query,
+                   QStringLiteral("SELECT SUBSTR(recorded_at, 1, 13) AS hour, COUNT(*), "
+                                  "SUM(CASE WHEN result = 'pass' THEN 1 ELSE 0 END) "
+                                  "FROM chip_records WHERE %1 AND "
+                                  "COALESCE(failure_kind, '') <> 'refused' "
+                                  "GROUP BY hour ORDER BY hour")
+                       .arg(where),
+                   values))
+        return failQuery(what, query);
+    while (query.next()) {
+        const QString hour = query.value(0).toString();
+        report.chipsByHour.append({hour, query.value(1).toLongLong()});
+        report.passedByHour.append({hour, query.value(2).toLongLong()});
+    }
     *out = report;
     return Status::Ok();
 }

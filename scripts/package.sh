@@ -43,7 +43,7 @@ for path in usr/bin/varn usr/bin/varn-cli usr/bin/varn-unit usr/share/varn/varn.
   grep -q " \./$path\$" <<<"$contents" || fail "$path missing"
 done
 depends="$(dpkg-deb -f "$deb" Depends)"
-for p in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 qt6-qpa-plugins; do
+for p in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6network6 libqt6charts6 qt6-qpa-plugins; do
   grep -q "$p" <<<"$depends" || fail "Depends lacks $p: $depends"
 done
 

@@ -3,7 +3,7 @@
 # those that are missing. Run as root (or with sudo available).
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
+packages=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
           ccache xvfb xauth clang libclang-rt-14-dev
           libqt6sql6-sqlite libqt6sql6-psql postgresql
           desktop-file-utils man-db groff-base file srecord binutils libelf-dev

@@ -23,4 +23,8 @@ SessionSettings DesktopSessionSettings(const AppState& state, const RunContext& 
     return settings;
 }
 
+QString DesktopLogLocation(const AppState& state) {
+    return ConfiguredLogLocation(state, UserSettings(state));
+}
+
 } // namespace varn

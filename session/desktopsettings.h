@@ -9,4 +9,8 @@ namespace varn {
 // record's context from the main window.
 SessionSettings DesktopSessionSettings(const AppState& state, const RunContext& context);
 
+// The production log varn.ini names (whether or not runs are recorded), for
+// the windows that read it.
+QString DesktopLogLocation(const AppState& state);
+
 } // namespace varn

@@ -23,6 +23,7 @@
 #include "link/openlink.h"
 #include "link/replypolicy.h"
 #include "link/unitcommands.h"
+#include "session/desktopsettings.h"
 #include "session/openlink.h"
 #include "session/operatorboard.h"
 #include "session/sessionhost.h"
@@ -33,6 +34,7 @@
 #include "ui/frmoperator.h"
 #include "ui/frmproduction.h"
 #include "ui/frmproductionlog.h"
+#include "ui/frmreport.h"
 #include "ui/frmselectdevice.h"
 #include "ui/frmsettings.h"
 #include "widgets/messagebox.h"
@@ -269,7 +271,13 @@ void mdiMain::createActions() {
           {"DeviceReset", "R&eset", QKeySequence(Qt::Key_F6), &mdiMain::DeviceReset_Click},
           {nullptr, "DeviceS2", {}, nullptr},
           {"DeviceReconnect", "Reco&nnect", {}, &mdiMain::DeviceReconnect_Click}}},
-        {"View", "&View", {{"ViewMemoryMap", "&Memory Map", {}, &mdiMain::ViewMemoryMap_Click}}},
+        {"View",
+         "&View",
+         {{"ViewMemoryMap", "&Memory Map", {}, &mdiMain::ViewMemoryMap_Click},
+          {"ViewProductionReport",
+           "Production &Report...",
+           {},
+           &mdiMain::ViewProductionReport_Click}}},
         {"Options",
          "&Options",
          {{"OptionsEditAuto", "Edit &Auto...", {}, &mdiMain::OptionsEditAuto_Click},
@@ -1327,6 +1335,11 @@ void mdiMain::OptionsOnlyImage_Click() {
 }
 
 // ---- Help ----
+
+void mdiMain::ViewProductionReport_Click() {
+    frmReport dialog(DesktopLogLocation(state), this);
+    dialog.exec();
+}
 
 void mdiMain::ViewMemoryMap_Click() {
     if (memoryMapSub) {

@@ -146,6 +146,7 @@ public slots:
     void OptionsOnlyImage_Click();
     // The memory map in its own window, beside the buffer window.
     void ViewMemoryMap_Click();
+    void ViewProductionReport_Click();
     void HelpContents_Click();
     void HelpAbout_Click();
 

@@ -542,7 +542,9 @@ private slots:
                            "failures_by_kind,mismatch,2\r\nfailures_by_kind,blank,1\r\n"
                            "failures_by_kind,line,1\r\nfailures_by_step,Verify,2\r\n"
                            "failures_by_step,Blank,1\r\nfailures_by_step,Program,1\r\n"
-                           "failures_by_address,1234,2\r\nfailures_by_address,0010,1\r\n"));
+                           "failures_by_address,1234,2\r\nfailures_by_address,0010,1\r\n"
+                           "chips_by_hour,2026-12-06T10,6\r\nchips_by_hour,2026-12-06T11,1\r\n"
+                           "passed_by_hour,2026-12-06T10,2\r\npassed_by_hour,2026-12-06T11,0\r\n"));
         // Narrowed by station, and by time (from inclusive, to exclusive).
         for (const auto& [filter, chips, passed] :
              {std::tuple{ReportFilter{{}, {}, lot, "s2", {}, {}}, 4, 0},

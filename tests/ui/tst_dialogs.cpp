@@ -6,16 +6,24 @@
 #include "production/serialnumber.h"
 #include "support/messagelog.h"
 #include "support/rows.h"
+#include "support/testsupport.h"
 #include "ui/frmeditauto.h"
 #include "ui/frmproductionlog.h"
+#include "ui/frmreport.h"
 #include "ui/frmselectdevice.h"
 #include "ui/frmsettings.h"
 
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
@@ -486,6 +494,83 @@ private slots:
         const SerialSettings read = SerialSettings::load(settings);
         QVERIFY(read.enabled && read.address == 0x7FF0 && read.length == 3 && read.first == 500);
         QCOMPARE(read.name + EncodingName(read.encoding), QStringLiteral("board-aascii"));
+    }
+
+    // The report window: the figures and both charts from a seeded log,
+    // narrowed by lot; saved as PDF and PNG; a log that is not there.
+    void productionReport() {
+        const QString path = dir->filePath("log.sqlite");
+        const QDateTime t0(QDate(2026, 12, 6), QTime(10, 5), Qt::UTC);
+        {
+            Status opened;
+            auto log = ProductionLog::open(path, LogOpenOptions{true, {}, false}, &opened);
+            QVERIFY2(log, qPrintable(opened.message));
+            // Lot A: 10:xx two passed and a mismatch, 11:xx a line fault;
+            // lot B: one passed.
+            const struct {
+                int minutes;
+                const char* lot;
+                ChipRecord::Failure failure;
+            } rows[] = {{0, "A", ChipRecord::Failure::None},
+                        {10, "A", ChipRecord::Failure::None},
+                        {20, "A", ChipRecord::Failure::Mismatch},
+                        {60, "A", ChipRecord::Failure::Communication},
+                        {70, "B", ChipRecord::Failure::None}};
+            for (const auto& row : rows) {
+                ChipRecord r;
+                r.time = t0.addSecs(60 * row.minutes);
+                r.closedAt = r.time.addSecs(30);
+                r.lot = QString::fromLatin1(row.lot);
+                r.port = QStringLiteral("/dev/ttyUSB0");
+                r.functions = {QStringLiteral("Program"), QStringLiteral("Verify")};
+                r.programBytesSent = true;
+                r.passed = row.failure == ChipRecord::Failure::None;
+                r.failure = row.failure;
+                r.failedStep = r.passed ? QString() : QStringLiteral("Verify");
+                QVERIFY(log->writeRecord(r));
+            }
+        }
+        frmReport dlg(path);
+        const auto yield = [&] { return Child<QLabel>(dlg, "lblYield")->text(); };
+        QCOMPARE(yield(), QStringLiteral("Yield 60.0 % of 5 chips"));
+        Child<QLineEdit>(dlg, "txtLot")->setText("A");
+        QTest::mouseClick(Child<QPushButton>(dlg, "cmdRefresh"), Qt::LeftButton);
+        QCOMPARE(yield(), QStringLiteral("Yield 50.0 % of 4 chips"));
+        VERIFY_CONTAINS(Child<QPlainTextEdit>(dlg, "txtFigures")->toPlainText(),
+                        "Chips:             4 (2 passed, 2 failed, 0 interrupted)");
+        // Yield by hour: 66.7 % at 10:00, 0 % at 11:00 (local time on the axis).
+        const auto* line = qobject_cast<QLineSeries*>(
+            Child<QChartView>(dlg, "chtYield")->chart()->series().value(0));
+        QVERIFY(line);
+        QCOMPARE(line->count(), 2);
+        QCOMPARE(qint64(line->at(0).x()), t0.addSecs(-300).toMSecsSinceEpoch());
+        QCOMPARE(qRound(line->at(0).y() * 10), 667);
+        QCOMPARE(line->at(1).y(), 0.0);
+        // Failures by kind, as the log counts them.
+        const auto* bars = qobject_cast<QBarSeries*>(
+            Child<QChartView>(dlg, "chtFailures")->chart()->series().value(0));
+        QVERIFY(bars && bars->count() == 1);
+        QCOMPARE(bars->barSets()[0]->count(), 2);
+        QCOMPARE(bars->barSets()[0]->sum(), 2.0);
+
+        dlg.resize(900, 600);
+        for (const QString name : {"report.pdf", "report.png"}) {
+            dlg.AskSavePath = [&](QWidget*) { return dir->filePath(name); };
+            QTest::mouseClick(Child<QPushButton>(dlg, "cmdSave"), Qt::LeftButton);
+            const QByteArray saved = varn::test::ReadFile(dir->filePath(name));
+            if (name.endsWith("pdf"))
+                QVERIFY(saved.startsWith("%PDF-"));
+            else
+                QCOMPARE(QImage::fromData(saved, "PNG").size(), dlg.size());
+        }
+        dlg.AskSavePath = [&](QWidget*) { return dir->filePath("no-folder/report.png"); };
+        QTest::mouseClick(Child<QPushButton>(dlg, "cmdSave"), Qt::LeftButton);
+        QCOMPARE(messages->titles(), QStringList{"Save Report"});
+
+        frmReport missing(dir->filePath("none.sqlite"));
+        QCOMPARE(Child<QLabel>(missing, "lblYield")->text(), QStringLiteral("No report"));
+        QVERIFY(!Child<QPlainTextEdit>(missing, "txtFigures")->toPlainText().isEmpty());
+        QVERIFY(!QFile::exists(dir->filePath("none.sqlite")));
     }
 };
 

@@ -798,11 +798,11 @@ private slots:
     // Every menu item has an access key; those that open a dialog end in "...".
     void menuAccessKeys() {
         mdiMain w(state);
-        const QStringList dialogs{"FileLoad",        "FileSaveAs",           "FileCompare",
-                                  "FileOpenJob",     "FileSaveJob",          "BufferFill",
-                                  "BufferGoTo",      "BufferFind",           "DeviceSelect",
-                                  "DeviceFunction",  "DeviceProduction",     "OptionsEditAuto",
-                                  "OptionsSettings", "OptionsProductionLog", "HelpAbout"};
+        const QStringList dialogs{
+            "FileLoad",        "FileSaveAs",           "FileCompare",      "FileOpenJob",
+            "FileSaveJob",     "BufferFill",           "BufferGoTo",       "BufferFind",
+            "DeviceSelect",    "DeviceFunction",       "DeviceProduction", "OptionsEditAuto",
+            "OptionsSettings", "OptionsProductionLog", "HelpAbout",        "ViewProductionReport"};
         for (QMenu* menu : w.menuBar()->findChildren<QMenu*>()) {
             for (QAction* item : menu->actions()) {
                 if (item->isSeparator() || item->objectName().startsWith("FileRecent"))

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "core/status.h"
+#include "production/productionreport.h"
+
+#include <QDialog>
+#include <functional>
+
+class QChartView;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace varn {
+
+// View > Production Report: the figures varn-cli report prints, for a lot,
+// station, operator or unit and a period, beside two charts (the yield by
+// hour and the failures by kind); Save writes the window as PDF or PNG.
+class frmReport : public QDialog {
+    Q_OBJECT
+public:
+    // location: the production log (a file or a postgresql:// URL).
+    frmReport(const QString& location, QWidget* parent = nullptr);
+
+    // Asks the log again with the filter as typed; false (the reason shown
+    // in the window) when the log could not answer.
+    bool Refresh();
+    // Writes the window's picture: PDF when path ends in .pdf, otherwise an
+    // image in the format its extension names (PNG by default).
+    Status SaveTo(const QString& path);
+    const ProductionReport& Report() const { return report; }
+
+    // The file Save writes; empty when cancelled. Tests answer it.
+    std::function<QString(QWidget* parent)> AskSavePath;
+
+private:
+    ReportFilter filter() const;
+    void showCharts(const ProductionReport& figures);
+    void cmdSave_Click();
+
+    QString location;
+    ProductionReport report;
+    QLineEdit* txtLot = nullptr;
+    QLineEdit* txtStation = nullptr;
+    QLineEdit* txtOperator = nullptr;
+    QLineEdit* txtUnit = nullptr;
+    QComboBox* cboPeriod = nullptr;
+    QLabel* lblYield = nullptr;
+    QPlainTextEdit* txtFigures = nullptr;
+    QChartView* chtYield = nullptr;
+    QChartView* chtFailures = nullptr;
+};
+
+} // namespace varn
