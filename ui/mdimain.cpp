@@ -450,6 +450,7 @@ void mdiMain::setMenusEnabled(bool enabled) {
     if (QAction* leave = Action(QStringLiteral("FileLeaveOperator")))
         leave->setVisible(locked);
     image->SetReadOnly(locked);
+    showTitle();
     for (QAction* menu : menuBar()->actions())
         menu->setEnabled(enabled);
 }
@@ -822,8 +823,12 @@ bool mdiMain::saveTo(const QString& path, const SaveOptions& options) {
 }
 
 void mdiMain::showTitle() {
-    setWindowTitle(image->IsModified() ? QStringLiteral("VARN ~ Varnet (buffer not saved)")
-                                       : QStringLiteral("VARN ~ Varnet"));
+    // Whoever walks up to the station sees why the menus are off.
+    if (InOperatorMode())
+        setWindowTitle(QStringLiteral("VARN ~ Varnet (operator mode: job %1)").arg(jobName));
+    else
+        setWindowTitle(image->IsModified() ? QStringLiteral("VARN ~ Varnet (buffer not saved)")
+                                           : QStringLiteral("VARN ~ Varnet"));
 }
 
 bool mdiMain::askToSave() {

@@ -462,6 +462,7 @@ private slots:
         };
         QStringList tiles, enabled;
         bool typed = true;
+        QString title;
         ModalAnswer answer("frmOperator", [&](QWidget* d) {
             auto* dlg = static_cast<frmOperator*>(d);
             QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
@@ -476,6 +477,7 @@ private slots:
                     if (action->isEnabled() && action->isVisible() && !action->isSeparator())
                         enabled << action->objectName();
             typed = typeIntoBuffer();
+            title = w->windowTitle();
             SetChoiceHandler([](const ShownMessage&) { return 0; }); // Leave
             click(dlg, "cmdLeave");
         });
@@ -489,10 +491,12 @@ private slots:
         QCOMPARE(enabled, QStringList({"DeviceProduction", "FileExit", "FileLeaveOperator",
                                        "HelpAbout", "HelpContents"}));
         QVERIFY(!typed);
+        QCOMPARE(title, QStringLiteral("VARN ~ Varnet (operator mode: job two.varnjob)"));
         // Left: everything is back.
         QVERIFY(!w->InOperatorMode());
         QVERIFY(w->Action("FileLoad")->isEnabled() && w->Action("OptionsSettings")->isEnabled());
         QVERIFY(!w->Action("FileLeaveOperator")->isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("VARN ~ Varnet"));
         QVERIFY(typeIntoBuffer());
         QList<ChipRecord> records;
         QVERIFY(ProductionLog::open(dir->path() + "/log.sqlite", {}, nullptr)->records(&records));
