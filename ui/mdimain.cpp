@@ -1354,11 +1354,18 @@ void mdiMain::ViewMemoryMap_Click() {
     auto* map = new frmMemoryMap(*image);
     // The serial number's bytes are the per-chip field each chip gets its own of.
     const UserSettings settings(state);
+    std::vector<MemoryMap::Range> perChip;
     if (settings.value(QStringLiteral("serial/enabled"), false).toBool()) {
         const qint32 first = settings.value(QStringLiteral("serial/address"), 0).toInt();
         const qint32 length = settings.value(QStringLiteral("serial/length"), 4).toInt();
-        map->Map().SetPerChipFields({{first, first + std::max(1, length) - 1}});
+        perChip.push_back({first, first + std::max(1, length) - 1});
     }
+    // And the fields beyond it (varn.ini fields/list) that read.
+    QList<ChipField> fields;
+    FieldsFromText(settings.value(QStringLiteral("fields/list")).toStringList(), &fields);
+    for (const ChipField& field : fields)
+        perChip.push_back({qint32(field.address), qint32(field.end() - 1)});
+    map->Map().SetPerChipFields(perChip);
     map->Refresh();
     connect(map, &frmMemoryMap::addressChosen, this, [this](qint32 address) {
         openBufferWindow();
