@@ -175,6 +175,9 @@ SessionSettings OperatorSessionSettings(const AppState& state, const ProductionJ
     settings.functions.skipBlankBlocks = job.skipBlank;
     settings.functions.replies = ReplyPolicy{job.timeoutMs, job.retries};
     settings.expectCrc32 = job.expectedCrc32;
+    // The job's per-chip fields, not the station's varn.ini list.
+    settings.fields = job.fields;
+    settings.fieldsProblem.clear();
     settings.stopAfterFailures = job.stopAfterFailures;
     if (!job.serialSeries.isEmpty()) {
         settings.serial.enabled = true;
