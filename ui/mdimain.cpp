@@ -738,7 +738,11 @@ void mdiMain::FileSaveJob_Click() {
         const ReplyPolicy policy = ReadReplyPolicy(UserSettings(state));
         job.timeoutMs = policy.timeoutMs;
         job.retries = policy.retries;
-        status = WriteJobFile(path, job);
+        // The per-chip fields of varn.ini go with the job.
+        status = FieldsFromText(
+            UserSettings(state).value(QStringLiteral("fields/list")).toStringList(), &job.fields);
+        if (status)
+            status = WriteJobFile(path, job);
     }
     if (!status)
         ShowMessage(this, QStringLiteral("Save Job"), status.message, MsgIcon::Critical);
