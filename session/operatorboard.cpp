@@ -185,9 +185,6 @@ SessionSettings OperatorSessionSettings(const AppState& state, const ProductionJ
         settings.serial.address = job.serialAddress;
         settings.serialOverwrite = job.serialOverwrite;
     }
-    // The job fixes the per-chip fields too: varn.ini's do not apply.
-    settings.fields = job.fields;
-    settings.fieldsProblem.clear();
     settings.context.fields.operatorName = shift.operatorName.trimmed();
     settings.context.fields.lot = shift.lot.trimmed();
     settings.context.fields.workOrder = shift.workOrder.trimmed();
