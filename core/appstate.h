@@ -53,7 +53,7 @@ public:
     // With "Only the image" the device functions touch only these bytes (and
     // the 16-byte blocks that hold them). Anything that writes Buffer marks
     // what it wrote with markDefined; undo restores the whole set.
-    std::bitset<BufferSize> Defined;
+    std::bitset<BufferSize> defined;
     // The start address the image's file gave (Intel HEX 03/05, S7-S9, ELF
     // entry), written back by a save of only the image's bytes; Clear forgets it.
     std::optional<quint32> StartAddress;
@@ -63,21 +63,21 @@ public:
         begin = std::max<qint64>(begin, 0);
         end = std::min<qint64>(end, BufferSize);
         for (qint64 i = begin; i < end; ++i)
-            Defined.set(static_cast<size_t>(i));
+            defined.set(static_cast<size_t>(i));
     }
     void forgetDefined() {
-        Defined.reset();
+        defined.reset();
         StartAddress.reset();
     }
     bool isDefined(qint64 address) const {
-        return address >= 0 && address < BufferSize && Defined.test(static_cast<size_t>(address));
+        return address >= 0 && address < BufferSize && defined.test(static_cast<size_t>(address));
     }
     // Whether any byte of Buffer[begin .. end-1] is defined.
     bool anyDefined(qint64 begin, qint64 end) const {
         begin = std::max<qint64>(begin, 0);
         end = std::min<qint64>(end, BufferSize);
         for (qint64 i = begin; i < end; ++i)
-            if (Defined.test(static_cast<size_t>(i)))
+            if (defined.test(static_cast<size_t>(i)))
                 return true;
         return false;
     }
@@ -91,7 +91,7 @@ public:
     std::array<qint16, MaxAutoCount + 1> AutoList{}; // steps 1..AutoCount
 
     bool UnitIdentified = false;
-    bool UnitInReset = false; // the unit is assumed to start running
+    bool unitInReset = false; // the unit is assumed to start running
 
     const DeviceEntry& SelectedEntry() const {
         static const DeviceEntry none;

@@ -16,7 +16,7 @@ void BufferHistory::Begin() {
     if (!snapshot)
         snapshot = std::make_unique<Bytes>();
     *snapshot = state.Buffer;
-    definedSnapshot = std::make_unique<Mask>(state.Defined);
+    definedSnapshot = std::make_unique<Mask>(state.defined);
 }
 
 void BufferHistory::Commit(Kind kind) {
@@ -48,9 +48,9 @@ void BufferHistory::Commit(Kind kind) {
         step.referenceAfter = std::make_shared<const Bytes>(after);
         reference = step.referenceAfter;
     }
-    if (*definedSnapshot != state.Defined) {
+    if (*definedSnapshot != state.defined) {
         step.definedBefore = std::make_shared<const Mask>(*definedSnapshot);
-        step.definedAfter = std::make_shared<const Mask>(state.Defined);
+        step.definedAfter = std::make_shared<const Mask>(state.defined);
     }
     if (step.referenceAfter) {
         // Every change mark may differ now.
@@ -103,7 +103,7 @@ qint32 BufferHistory::Apply(const Step& step, bool undo) {
         lowest = std::min(lowest, run.start);
     }
     if (step.definedAfter)
-        state.Defined = undo ? *step.definedBefore : *step.definedAfter;
+        state.defined = undo ? *step.definedBefore : *step.definedAfter;
     if (step.referenceAfter)
         reference = undo ? step.referenceBefore : step.referenceAfter;
     return lowest;

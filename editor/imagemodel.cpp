@@ -67,7 +67,7 @@ void ImageModel::StoreRead(const std::array<quint8, BufferSize>& bytes,
                            const std::bitset<BufferSize>& defined) {
     Edit(Kind::Replace, [&](AppState& image) {
         image.Buffer = bytes;
-        image.Defined = defined;
+        image.defined = defined;
     });
     SetFile(QString(), fileType);
 }

@@ -321,11 +321,11 @@ std::vector<BufferRange> DefinedRecords(const AppState& state, qint32 size) {
     constexpr qint32 RecordBytes = 16;
     std::vector<BufferRange> records;
     for (qint32 a = 0; a < size; ++a) {
-        if (!state.Defined.test(size_t(a)))
+        if (!state.defined.test(size_t(a)))
             continue;
         const qint32 blockEnd = std::min((a / RecordBytes + 1) * RecordBytes, size);
         qint32 last = a;
-        while (last + 1 < blockEnd && state.Defined.test(size_t(last + 1)))
+        while (last + 1 < blockEnd && state.defined.test(size_t(last + 1)))
             ++last;
         records.push_back({a, last});
         a = last;

@@ -61,7 +61,7 @@ struct ImageTarget {
     std::bitset<BufferSize>* defined = nullptr;
 };
 inline ImageTarget TargetOf(AppState& state) {
-    return {state.Buffer.data(), &state.Defined};
+    return {state.Buffer.data(), &state.defined};
 }
 
 // Loads an image file into target. Every check happens before the first byte

@@ -129,8 +129,8 @@ bool DeviceFunctions::LoadSequence() {
         pause = LastPauseMs;
         // The load step holds the unit in reset whether or not its commands
         // reach it: the state follows the user, as with Run and Reset.
-        if (!state.UnitInReset) {
-            state.UnitInReset = true;
+        if (!state.unitInReset) {
+            state.unitInReset = true;
             observer.unitRunStateChanged();
         }
         observer.refused(refusalReason(FnErase));
@@ -145,7 +145,7 @@ bool DeviceFunctions::LoadSequence() {
     waitPause();
     if (!sendLetter(wire::Reset))
         return lost();
-    state.UnitInReset = true;
+    state.unitInReset = true;
     observer.unitRunStateChanged();
     waitPause();
     if (state.UnitIdentified) {
@@ -341,7 +341,7 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
 void DeviceFunctions::judgeComparison(const std::vector<quint8>& device, FunctionResult& run) {
     const qint32 size = qint32(device.size());
     run.report = CompareImages(state.Buffer.data(), device.data(), size,
-                               runOptions.onlyImage ? &state.Defined : nullptr);
+                               runOptions.onlyImage ? &state.defined : nullptr);
     for (const DifferenceRange& range : run.report.ranges) {
         for (qint32 at = range.first; at <= range.last; ++at) {
             if (state.Buffer[at] != device[size_t(at)] &&

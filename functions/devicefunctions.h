@@ -29,7 +29,7 @@ public:
     // The engine refused to run a function, or the load sequence could not be
     // completed; reason is the text for a message box titled "Device Error".
     virtual void refused(const QString& reason) = 0;
-    // The Run/Reset state in state.UnitInReset changed during the load sequence.
+    // The Run/Reset state in state.unitInReset changed during the load sequence.
     virtual void unitRunStateChanged() {}
 };
 
@@ -42,7 +42,7 @@ struct FunctionOptions {
     // request is sent again when its reply did not come.
     ReplyPolicy replies;
     // Only the image: Program, Verify, Blank check and Compare exchange only
-    // the 16-byte blocks that hold a byte of AppState::Defined (Program sends
+    // the 16-byte blocks that hold a byte of AppState::defined (Program sends
     // them whole), and Verify and Compare judge only the defined bytes. Read,
     // Erase and Lock do not change. Off: every block, as always.
     bool onlyImage = false;
@@ -63,7 +63,7 @@ class DeviceFunctions {
 public:
     DeviceFunctions(AppState& state, Transport& transport, FunctionObserver& observer);
 
-    // Form_Load's exchange: run, pause, reset (state.UnitInReset = true),
+    // Form_Load's exchange: run, pause, reset (state.unitInReset = true),
     // pause, device select (only when identified), pause, "P", pause, "P".
     // Pauses are 250 ms and 1000 ms afterwards. Returns false when the unit
     // was not told everything (the line was lost, or the device code does not

@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return bytes;
     }();
     ScriptedTransport unit;
-    unit.Memory = memory;
+    unit.memory = memory;
     while (in.more()) {
         const quint8 length = in.byte();
         const QByteArray reply = in.bytes(length & 0x7F);
@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool ran = result.outcome != Outcome::Refused;
 
     // Only well-formed frames go out.
-    for (const QByteArray& frame : unit.Sent)
+    for (const QByteArray& frame : unit.sent)
         VARN_FUZZ_CHECK(!frame.isEmpty() && frame.size() == 1 + quint8(frame[0]));
 
     const qint32 deviceSize = state->DeviceSize();
@@ -138,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (ran && index == FnProgram) {
         // Every block on the wire carries the buffer's bytes at its address.
-        for (const QByteArray& frame : unit.Sent) {
+        for (const QByteArray& frame : unit.sent) {
             if (quint8(frame[0]) != 0x14)
                 continue;
             const int address = quint8(frame[1]) * 256 + quint8(frame[2]);

@@ -59,17 +59,17 @@ inline int FuzzImageReader(const uint8_t* data, size_t size, FileFormat format,
     if (!loaded.ok()) {
         VARN_FUZZ_CHECK(!loaded.status.message.isEmpty());
         VARN_FUZZ_CHECK(state->Buffer == before);
-        VARN_FUZZ_CHECK(state->Defined.none());
+        VARN_FUZZ_CHECK(state->defined.none());
         return 0;
     }
     const qint64 lowest = options.fileOffset + options.bufferOffset;
     for (int i = 0; i < BufferSize && i < lowest; ++i)
         VARN_FUZZ_CHECK(state->Buffer[size_t(i)] == before[size_t(i)]);
     // The result tells exactly what was stored.
-    VARN_FUZZ_CHECK(qint64(state->Defined.count()) == loaded.bytesStored);
+    VARN_FUZZ_CHECK(qint64(state->defined.count()) == loaded.bytesStored);
     for (const BufferRange& range : loaded.ranges)
         for (qint32 i = range.first; i <= range.last; ++i)
-            VARN_FUZZ_CHECK(state->Defined.test(size_t(i)));
+            VARN_FUZZ_CHECK(state->defined.test(size_t(i)));
 
     // Save the first bytes and read them back into a fresh buffer.
     if (selector & 0x80) {
@@ -82,9 +82,9 @@ inline int FuzzImageReader(const uint8_t* data, size_t size, FileFormat format,
         again->Buffer.fill(0x00);
         VARN_FUZZ_CHECK(LoadImageFile(saved, {saveFormat}, *again).ok());
         for (int i = 0; i < image_detail::RoundTripSize; ++i) {
-            const bool kept = !definedOnly || state->Defined.test(size_t(i));
+            const bool kept = !definedOnly || state->defined.test(size_t(i));
             VARN_FUZZ_CHECK(again->Buffer[size_t(i)] == (kept ? state->Buffer[size_t(i)] : 0x00));
-            VARN_FUZZ_CHECK(again->Defined.test(size_t(i)) == kept);
+            VARN_FUZZ_CHECK(again->defined.test(size_t(i)) == kept);
         }
         for (int i = image_detail::RoundTripSize; i < BufferSize; ++i)
             VARN_FUZZ_CHECK(again->Buffer[size_t(i)] == 0x00);

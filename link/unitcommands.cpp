@@ -40,27 +40,27 @@ QString IdentificationReport(const QByteArray& reply) {
 }
 
 bool DeviceRun(AppState& state, Transport& transport) {
-    if (!state.UnitInReset)
+    if (!state.unitInReset)
         return false;
     // The state follows the user even when the port is closed; the caller
     // tells the user that nothing reached the unit.
-    state.UnitInReset = false;
+    state.unitInReset = false;
     if (transport.isOpen())
         transport.send(CommandFrame(wire::Run));
     return true;
 }
 
 bool DeviceReset(AppState& state, Transport& transport) {
-    if (state.UnitInReset)
+    if (state.unitInReset)
         return false;
-    state.UnitInReset = true;
+    state.unitInReset = true;
     if (transport.isOpen())
         transport.send(CommandFrame(wire::Reset));
     return true;
 }
 
 QString UnitStateText(const AppState& state) {
-    return state.UnitInReset ? QStringLiteral("RESET") : QStringLiteral("RUN");
+    return state.unitInReset ? QStringLiteral("RESET") : QStringLiteral("RUN");
 }
 
 } // namespace varn

@@ -25,7 +25,7 @@ QString IdentificationReport(const QByteArray& reply);
 
 // Run / Reset of the target. Each sends its frame only when the state
 // changes and returns whether it did change; the caller updates the menu
-// check marks and status panel 5 from state.UnitInReset.
+// check marks and status panel 5 from state.unitInReset.
 bool DeviceRun(AppState& state, Transport& transport);
 bool DeviceReset(AppState& state, Transport& transport);
 // "RUN" or "RESET".

@@ -79,10 +79,10 @@ void ProgrammingSession::setSettings(const SessionSettings& settings) {
 
 void ProgrammingSession::setConfiguration(const AppState& setup) {
     const bool identifiedNow = unit.UnitIdentified;
-    const bool inResetNow = unit.UnitInReset;
+    const bool inResetNow = unit.unitInReset;
     unit = setup;
     unit.UnitIdentified = identifiedNow;
-    unit.UnitInReset = inResetNow;
+    unit.unitInReset = inResetNow;
 }
 
 Status ProgrammingSession::connectUnit() {
@@ -127,7 +127,7 @@ Status ProgrammingSession::reconnect() {
     triedConnect = false;
     dropStale = true;
     // A unit that was switched off or replaced starts with its target running.
-    unit.UnitInReset = false;
+    unit.unitInReset = false;
     return connectUnit();
 }
 
@@ -146,8 +146,8 @@ bool ProgrammingSession::prepareUnit() {
 
 bool ProgrammingSession::setTargetRunning(bool running) {
     if (!transport) {
-        const bool changed = unit.UnitInReset == running;
-        unit.UnitInReset = !running;
+        const bool changed = unit.unitInReset == running;
+        unit.unitInReset = !running;
         return changed;
     }
     return running ? DeviceRun(unit, *transport) : DeviceReset(unit, *transport);
@@ -278,10 +278,10 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
     // The chip's own copy: its serial number never reaches the user's buffer,
     // and the next chip starts from the image again.
     const bool identifiedNow = unit.UnitIdentified;
-    const bool inResetNow = unit.UnitInReset;
+    const bool inResetNow = unit.unitInReset;
     unit = image;
     unit.UnitIdentified = identifiedNow;
-    unit.UnitInReset = inResetNow;
+    unit.unitInReset = inResetNow;
 
     if (stopRequested())
         return refuse(function, ChipReport::Stage::Run,

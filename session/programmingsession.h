@@ -167,7 +167,7 @@ public:
     // Why the line is not open (empty while it is).
     QString notConnectedReason() const;
     const QByteArray& identification() const { return identity; }
-    bool inReset() const { return unit.UnitInReset; }
+    bool inReset() const { return unit.unitInReset; }
     Transport* link() const { return transport.get(); }
 
     // The load sequence, once per connection; false when it could not be

@@ -36,10 +36,10 @@ frmAbout::frmAbout(QWidget* parent, bool startupScreen) : QDialog(parent) {
                        Qt::WindowCloseButtonHint);
     }
 
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(QPixmap(QStringLiteral(":/varn.png")));
-    Image1->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    imgIcon = new QLabel(this);
+    imgIcon->setObjectName(QStringLiteral("Image1"));
+    imgIcon->setPixmap(QPixmap(QStringLiteral(":/varn.png")));
+    imgIcon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
     Label1 = makeLabel(this, "Label1", QStringLiteral("Varnet"));
     QFont small(QStringLiteral("Sans Serif"));
@@ -83,7 +83,7 @@ frmAbout::frmAbout(QWidget* parent, bool startupScreen) : QDialog(parent) {
     text->addWidget(Label6);
 
     auto* top = new QHBoxLayout;
-    top->addWidget(Image1);
+    top->addWidget(imgIcon);
     top->addSpacing(12);
     top->addLayout(text, 1);
 

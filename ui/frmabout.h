@@ -19,7 +19,7 @@ public slots:
     void cmdOk_Click();
 
 private:
-    QLabel* Image1 = nullptr;
+    QLabel* imgIcon = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;

@@ -140,7 +140,7 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     connect(&host, &SessionHost::functionFinished, this, &frmFunction::functionFinished);
     connect(&host, &SessionHost::refused, this, &frmFunction::refused);
     connect(&host, &SessionHost::unitRunStateChanged, this, [this](bool inReset) {
-        state.UnitInReset = inReset;
+        state.unitInReset = inReset;
         emit unitStateChanged();
     });
     connect(&host, &SessionHost::chipFinished, this, &frmFunction::chipFinished);
@@ -189,7 +189,7 @@ void frmFunction::cmdRun_Click() {
         return;
     const int index = listFunction->currentRow();
     UserSettings(state).setValue(QLatin1String(LastFunctionKey), index);
-    if ((index == FnProgram || index == FnAuto) && BeforeProgram && !BeforeProgram())
+    if ((index == FnProgram || index == FnAuto) && beforeProgram && !beforeProgram())
         return;
     start(index);
 }
@@ -233,7 +233,7 @@ void frmFunction::chipFinished(const ChipReport& report) {
     // after a time-out; a refused Read read nothing, so the window stays.
     if (report.function == FnRead && report.readBack) {
         state.Buffer = report.readBack->Buffer;
-        state.Defined = report.readBack->Defined;
+        state.defined = report.readBack->defined;
         reloadWanted = true;
         accept();
         return;

@@ -51,7 +51,7 @@ public:
     void cmdStop_Click();
     // Asked before Program or Auto; false stops the run before anything is sent
     // (the main window offers to load a file that changed on disk again).
-    std::function<bool()> BeforeProgram;
+    std::function<bool()> beforeProgram;
     // What the production log's records name besides the buffer: the port,
     // the unit and the file last loaded.
     void setRecordContext(const RunContext& context) { recordContext = context; }
@@ -62,7 +62,7 @@ public slots:
     void reject() override;
 
 signals:
-    // state.UnitInReset changed during the load sequence.
+    // state.unitInReset changed during the load sequence.
     void unitStateChanged();
 
 protected:

@@ -132,7 +132,7 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
     connect(&host, &SessionHost::refused, this,
             [this](const QString& reason, bool) { refused(reason); });
     connect(&host, &SessionHost::unitRunStateChanged, this,
-            [this](bool inReset) { state.UnitInReset = inReset; });
+            [this](bool inReset) { state.unitInReset = inReset; });
     connect(&host, &SessionHost::chipFinished, this, &frmProduction::chipFinished);
     cmdStart->setFocus();
     showSession();

@@ -102,7 +102,7 @@ namespace {
 quint32 BufferFingerprint(const AppState& state) {
     QByteArray mask((BufferSize + 7) / 8, '\0');
     for (int i = 0; i < BufferSize; ++i)
-        if (state.Defined.test(size_t(i)))
+        if (state.defined.test(size_t(i)))
             mask[i / 8] = char(mask[i / 8] | (1 << (i % 8)));
     const quint32 bytes = Crc32(state.Buffer.data(), state.Buffer.size());
     return Crc32(reinterpret_cast<const quint8*>(mask.constData()), size_t(mask.size()), bytes);
@@ -171,17 +171,17 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
     static const QString filters =
         QStringLiteral("Intel HEX (*.hex *.ihx);;S-record (*.s19 *.s28 *.s37 *.srec *.mot *.s);;"
                        "Binary (*.bin);;All files (*)");
-    cdia.ShowOpen = [this](QWidget* parent) {
+    cdia.showOpen = [this](QWidget* parent) {
         return QFileDialog::getOpenFileName(parent, QString(), recent->LastFolder(), filters);
     };
-    cdia.ShowSave = [this](QWidget* parent) {
+    cdia.showSave = [this](QWidget* parent) {
         // The chosen filter names the format when the name has no extension.
         QString filter;
         const QString path =
             QFileDialog::getSaveFileName(parent, QString(), recent->LastFolder(), filters, &filter);
         return PathForFilter(path, filter);
     };
-    cdia.ShowJob = [this](QWidget* parent, bool save) {
+    cdia.showJob = [this](QWidget* parent, bool save) {
         const QString filter = QStringLiteral("Job files (*.%1)").arg(QLatin1String(JobFileSuffix));
         if (!save)
             return QFileDialog::getOpenFileName(parent, QStringLiteral("Open Job"),
@@ -192,19 +192,19 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
                    ? path
                    : path + QLatin1Char('.') + QLatin1String(JobFileSuffix);
     };
-    cdia.AskText = [](QWidget* parent, const QString& title, const QString& label) {
+    cdia.askText = [](QWidget* parent, const QString& title, const QString& label) {
         return QInputDialog::getText(parent, title, label);
     };
-    cdia.AskShift = &AskShift;
+    cdia.askShift = &AskShift;
     setAcceptDrops(true);
-    HelpFile = FindDataFile(QCoreApplication::applicationDirPath(), QStringLiteral("varn.html"));
-    OpenUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    helpFile = FindDataFile(QCoreApplication::applicationDirPath(), QStringLiteral("varn.html"));
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 
     createActions();
     createStatusBar();
     // Panel 5 stays empty until the load step has reached the unit.
-    Action(QStringLiteral("DeviceRun"))->setChecked(!state.UnitInReset);
-    Action(QStringLiteral("DeviceReset"))->setChecked(state.UnitInReset);
+    Action(QStringLiteral("DeviceRun"))->setChecked(!state.unitInReset);
+    Action(QStringLiteral("DeviceReset"))->setChecked(state.unitInReset);
     resize(760, 520);
     restoreGeometrySetting();
 }
@@ -498,7 +498,7 @@ mdiMain::Connection mdiMain::connectToUnit(bool again) {
         if (result.connected)
             identification = session.identification();
         state.UnitIdentified = session.identified();
-        state.UnitInReset = session.inReset();
+        state.unitInReset = session.inReset();
     });
     return result;
 }
@@ -574,9 +574,9 @@ void mdiMain::UpdateUnitState() {
     QAction* run = Action(QStringLiteral("DeviceRun"));
     QAction* reset = Action(QStringLiteral("DeviceReset"));
     if (run)
-        run->setChecked(!state.UnitInReset);
+        run->setChecked(!state.unitInReset);
     if (reset)
-        reset->setChecked(state.UnitInReset);
+        reset->setChecked(state.unitInReset);
     panels[4]->setText(UnitStateText(state));
 }
 
@@ -674,7 +674,7 @@ void mdiMain::tellLoad(const LoadResult& loaded, const QString& path) {
 }
 
 void mdiMain::FileLoad_Click() {
-    const QString path = cdia.ShowOpen ? cdia.ShowOpen(this) : QString();
+    const QString path = cdia.showOpen ? cdia.showOpen(this) : QString();
     if (!path.isEmpty())
         LoadFile(path);
 }
@@ -683,7 +683,7 @@ void mdiMain::LoadFile(const QString& path) {
     const std::optional<FileDialogChoice> choice = askFileType(path);
     if (!choice)
         return;
-    const bool ontoEmpty = state.Defined.none();
+    const bool ontoEmpty = state.defined.none();
     const LoadOptions options{choice->format, choice->fileOffset, choice->bufferOffset};
     image->Begin();
     const LoadResult loaded = LoadImageFile(path, options, state);
@@ -725,7 +725,7 @@ void mdiMain::FileSaveJob_Click() {
                     MsgIcon::Information);
         return;
     }
-    const QString path = cdia.ShowJob ? cdia.ShowJob(this, true) : QString();
+    const QString path = cdia.showJob ? cdia.showJob(this, true) : QString();
     if (path.isEmpty())
         return;
     ProductionJob job;
@@ -757,7 +757,7 @@ void mdiMain::FileSaveJob_Click() {
 void mdiMain::FileOpenJob_Click() {
     if (!askToSave())
         return;
-    const QString path = cdia.ShowJob ? cdia.ShowJob(this, false) : QString();
+    const QString path = cdia.showJob ? cdia.showJob(this, false) : QString();
     if (path.isEmpty())
         return;
     ProductionJob job;
@@ -775,7 +775,7 @@ void mdiMain::FileOpenJob_Click() {
     }
     image->Begin();
     state.Buffer = opened->Buffer;
-    state.Defined = opened->Defined;
+    state.defined = opened->defined;
     state.StartAddress = opened->StartAddress;
     state.SelectedDevice = opened->SelectedDevice;
     state.AutoCount = opened->AutoCount;
@@ -802,7 +802,7 @@ void mdiMain::FileOpenJob_Click() {
 }
 
 void mdiMain::FileSaveAs_Click() {
-    const QString path = cdia.ShowSave ? cdia.ShowSave(this) : QString();
+    const QString path = cdia.showSave ? cdia.showSave(this) : QString();
     if (path.isEmpty())
         return;
     const std::optional<FileDialogChoice> choice = askFileType(path, true);
@@ -892,7 +892,7 @@ bool mdiMain::offerReload() {
     // Part of the function window's step when it asked (see DeviceFunction_Click).
     image->Edit(ImageModel::Kind::Replace, [&](AppState& target) {
         target.Buffer = reloaded.Buffer;
-        target.Defined = reloaded.Defined;
+        target.defined = reloaded.defined;
         target.StartAddress = reloaded.StartAddress;
     });
     lastLoaded = LoadedFile::Take(lastLoaded.path, lastLoaded.format, lastLoaded.fileOffset,
@@ -903,7 +903,7 @@ bool mdiMain::offerReload() {
 }
 
 void mdiMain::FileCompare_Click() {
-    const QString path = cdia.ShowOpen ? cdia.ShowOpen(this) : QString();
+    const QString path = cdia.showOpen ? cdia.showOpen(this) : QString();
     if (path.isEmpty())
         return;
     const std::optional<FileDialogChoice> choice = askFileType(path);
@@ -1002,7 +1002,7 @@ void mdiMain::BufferGoTo_Click() {
                                           HexWord(std::min(state.DeviceSize(), MaxDeviceSize) - 1))
             : QStringLiteral("none");
     const QString typed =
-        cdia.AskText(this, QStringLiteral("Go To"), QStringLiteral("Address (hex, %1):").arg(range))
+        cdia.askText(this, QStringLiteral("Go To"), QStringLiteral("Address (hex, %1):").arg(range))
             .trimmed();
     if (typed.isEmpty())
         return;
@@ -1018,7 +1018,7 @@ void mdiMain::BufferGoTo_Click() {
 
 void mdiMain::BufferFind_Click() {
     const QString typed =
-        cdia.AskText(this, QStringLiteral("Find"), QStringLiteral("Hex bytes or text:"));
+        cdia.askText(this, QStringLiteral("Find"), QStringLiteral("Hex bytes or text:"));
     if (typed.isEmpty())
         return;
     findPattern = ParseSearchText(typed);
@@ -1142,7 +1142,7 @@ void mdiMain::DeviceSelect_Click() {
 void mdiMain::DeviceFunction_Click() {
     frmFunction dialog(state, *unit, this);
     connect(&dialog, &frmFunction::unitStateChanged, this, &mdiMain::UpdateUnitState);
-    dialog.BeforeProgram = [this] { return offerReload(); };
+    dialog.beforeProgram = [this] { return offerReload(); };
     dialog.setRecordContext(recordContext());
     dialog.Form_Load();
     image->Begin();
@@ -1236,7 +1236,7 @@ bool mdiMain::enterOperatorMode() {
         return false;
     }
     const std::optional<LineFields> given =
-        cdia.AskShift ? cdia.AskShift(this, LineFields::load(settings)) : std::nullopt;
+        cdia.askShift ? cdia.askShift(this, LineFields::load(settings)) : std::nullopt;
     if (!given || !ShiftProblem(*given).isEmpty())
         return false;
     shift = *given;
@@ -1277,7 +1277,7 @@ void mdiMain::setTarget(bool running) {
     unit->call([&](ProgrammingSession& session) {
         changed = session.setTargetRunning(running);
         lineOpen = session.link() && session.link()->isOpen();
-        state.UnitInReset = session.inReset();
+        state.unitInReset = session.inReset();
     });
     // A checkable item toggles itself when chosen; the state decides.
     UpdateUnitState();
@@ -1426,8 +1426,8 @@ void mdiMain::restoreGeometrySetting() {
 }
 
 void mdiMain::HelpContents_Click() {
-    const QFileInfo help(HelpFile);
-    if (help.isFile() && OpenUrl && OpenUrl(QUrl::fromLocalFile(help.absoluteFilePath())))
+    const QFileInfo help(helpFile);
+    if (help.isFile() && openUrl && openUrl(QUrl::fromLocalFile(help.absoluteFilePath())))
         return;
     const QString where = QDir::toNativeSeparators(help.absoluteFilePath());
     const QString text = help.isFile()

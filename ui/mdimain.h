@@ -42,14 +42,14 @@ class RecentFiles;
 // The file dialogs of the load and save commands. Each returns the full path
 // chosen, or an empty text when the user cancelled. Tests replace them.
 struct FileDialogs {
-    std::function<QString(QWidget* parent)> ShowOpen;
-    std::function<QString(QWidget* parent)> ShowSave;
+    std::function<QString(QWidget* parent)> showOpen;
+    std::function<QString(QWidget* parent)> showSave;
     // File > Open Job (save false) and Save Job: a job file's path.
-    std::function<QString(QWidget* parent, bool save)> ShowJob;
+    std::function<QString(QWidget* parent, bool save)> showJob;
     // Go To and Find ask for one line of text; empty when cancelled.
-    std::function<QString(QWidget* parent, const QString& title, const QString& label)> AskText;
+    std::function<QString(QWidget* parent, const QString& title, const QString& label)> askText;
     // Operator mode's start: operator, lot and work order; empty when cancelled.
-    std::function<std::optional<LineFields>(QWidget* parent, const LineFields& given)> AskShift;
+    std::function<std::optional<LineFields>(QWidget* parent, const LineFields& given)> askShift;
 };
 
 // The program's frame window: menus, the five-panel status bar, the MDI area
@@ -67,8 +67,8 @@ public:
     QStatusBar* sbar = nullptr;
 
     // The help page and how it is opened; tests point them elsewhere.
-    QString HelpFile;
-    std::function<bool(const QUrl&)> OpenUrl;
+    QString helpFile;
+    std::function<bool(const QUrl&)> openUrl;
 
     // Load step: start-up screen, empty buffer, port, identification, panels.
     void MDIForm_Load();
@@ -150,7 +150,7 @@ public slots:
     void HelpContents_Click();
     void HelpAbout_Click();
 
-    // Menu check marks of Run/Reset and panel 5 from state.UnitInReset.
+    // Menu check marks of Run/Reset and panel 5 from state.unitInReset.
     void UpdateUnitState();
     // Panels 2 and 3 from the selected device.
     void UpdateDevicePanels();

@@ -33,7 +33,7 @@ private slots:
                 QFAIL(qPrintable(QStringLiteral("byte %1 is %2").arg(i).arg(state->Buffer[i])));
         }
         ClearBuffer(*state);
-        QCOMPARE(state->Defined.count(), size_t(0));
+        QCOMPARE(state->defined.count(), size_t(0));
         QCOMPARE(std::count(state->Buffer.begin(), state->Buffer.end(), quint8(0xFF)), BufferSize);
     }
 };

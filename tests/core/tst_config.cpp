@@ -31,9 +31,9 @@ using UnreadableCase = std::tuple<QString, QString, QString>;
 class TestConfig : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    QTemporaryDir folder;
 
-    QString path(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
+    QString path(const char* name) const { return folder.filePath(QLatin1String(name)); }
     void writeAll(const QByteArray& cfg, const QByteArray& dev, const QByteArray& autoCfg) {
         WriteFile(path(SettingsFileName), cfg);
         WriteFile(path(DeviceFileName), dev);
@@ -42,7 +42,7 @@ class TestConfig : public QObject {
 
 private slots:
     void init() {
-        QVERIFY(m_dir.isValid());
+        QVERIFY(folder.isValid());
         for (const char* name : {SettingsFileName, DeviceFileName, AutoFileName})
             QFile::remove(path(name));
         QVERIFY(QDir(path(SettingsFileName)).removeRecursively());
@@ -50,7 +50,7 @@ private slots:
 
     void saveWritesExactBytesAndReadsBack() {
         AppState state;
-        state.AppDir = m_dir.path();
+        state.AppDir = folder.path();
         state.PortNumber = 3;
         state.DeviceCount = 12;
         state.SelectedDevice = 1;
@@ -68,7 +68,7 @@ private slots:
 
         // Read back as a start reads them.
         AppState back;
-        back.AppDir = m_dir.path();
+        back.AppDir = folder.path();
         QVERIFY(LoadSettings(back) && LoadAutoList(back));
         QCOMPARE(back.DeviceCount, qint16(12));
         QCOMPARE(back.AutoList[4], qint16(4));
@@ -77,9 +77,9 @@ private slots:
     void startReadsAllThreeFiles() {
         writeAll(GoodCfg, GoodDev, GoodAuto);
         AppState state;
-        const Status status = Main(state, m_dir.path());
+        const Status status = Main(state, folder.path());
         QVERIFY2(status, qPrintable(status.message));
-        QCOMPARE(state.AppDir, m_dir.path());
+        QCOMPARE(state.AppDir, folder.path());
         QCOMPARE(QList<int>({state.PortNumber, state.DeviceCount, state.SelectedDevice}),
                  QList<int>({1, 3, 2}));
         QCOMPARE(state.DeviceTable[2].Name, QStringLiteral("EPROM 8K, low voltage"));
@@ -95,7 +95,7 @@ private slots:
         writeAll("1\r\n2\r\n0\r\n", "\"A\",1,1024\r\n\"B\",2,2048\r\n\"C\",x,y\r\n", "0\r\n");
         AppState state;
         state.DeviceTable[3].Name = QStringLiteral("stale");
-        const Status status = Main(state, m_dir.path());
+        const Status status = Main(state, folder.path());
         QVERIFY2(status, qPrintable(status.message));
         QCOMPARE(state.DeviceTable[2].Size, 2048);
         QCOMPARE(state.DeviceTable[3].Name, QString());
@@ -131,7 +131,7 @@ private slots:
         auto [cfg, dev, autoCfg, message] = testCase;
         writeAll(cfg, dev, autoCfg);
         AppState state;
-        const Status status = Main(state, m_dir.path());
+        const Status status = Main(state, folder.path());
         QVERIFY(!status.ok);
         QCOMPARE(status.message, message);
     }
@@ -151,7 +151,7 @@ private slots:
         QFETCH(UnreadableCase, testCase);
         auto [name, how, cause] = testCase;
         writeAll(GoodCfg, GoodDev, GoodAuto);
-        const QString file = m_dir.filePath(name);
+        const QString file = folder.filePath(name);
         if (how == "large")
             QVERIFY(QFile::resize(file, 2 * 1024 * 1024));
         else
@@ -159,7 +159,7 @@ private slots:
         if (how == "endless")
             QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file));
         AppState state;
-        const Status status = Main(state, m_dir.path());
+        const Status status = Main(state, folder.path());
         QVERIFY(!status.ok);
         QVERIFY2(status.message.startsWith(name + QStringLiteral(": cannot be read: ")) &&
                      status.message.contains(cause),
@@ -169,7 +169,7 @@ private slots:
     void faultyDeviceTableKeepsOldTable() {
         writeAll(GoodCfg, "\"A\",1,1\r\n\"B\",2,2\r\n\"C\",3,99999\r\n", GoodAuto);
         AppState state;
-        state.AppDir = m_dir.path();
+        state.AppDir = folder.path();
         state.DeviceCount = 3;
         state.DeviceTable[1].Name = QStringLiteral("old");
         QVERIFY(!LoadDeviceTable(state));
@@ -179,7 +179,7 @@ private slots:
 
     void failedSaveKeepsOldFiles() {
         AppState state;
-        state.AppDir = m_dir.path();
+        state.AppDir = folder.path();
         WriteFile(path(AutoFileName), GoodAuto);
         state.AutoCount = 21;
         const Status refused = SaveAutoList(state);

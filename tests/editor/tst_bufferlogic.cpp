@@ -74,13 +74,13 @@ private slots:
         BufferHistory history(*state);
         state->markDefined(0, 0x20);
         QList<std::array<quint8, BufferSize>> after{state->Buffer};
-        QList<std::bitset<BufferSize>> defined{state->Defined};
+        QList<std::bitset<BufferSize>> defined{state->defined};
         auto step = [&](BufferHistory::Kind kind, auto change) {
             history.Begin();
             change();
             history.Commit(kind);
             after.append(state->Buffer);
-            defined.append(state->Defined);
+            defined.append(state->defined);
         };
         using K = BufferHistory::Kind;
         step(K::Edit, [&] { state->Buffer[5] = 0x5A; });
@@ -92,7 +92,7 @@ private slots:
         QCOMPARE(history.Undo(), 0);
         QCOMPARE(history.Undo(), 0x100);
         QVERIFY(state->Buffer == after[1]);
-        QVERIFY(state->Defined == defined[1]);
+        QVERIFY(state->defined == defined[1]);
         QCOMPARE(BufferChecksum(*state), [&] {
             quint32 sum = 0;
             for (int i = 0; i < 0x400; ++i)
@@ -102,12 +102,12 @@ private slots:
         QCOMPARE(history.Redo(), 0x100);
         QCOMPARE(history.Redo(), 0);
         QVERIFY(state->Buffer == after[3]);
-        QVERIFY(state->Defined == defined[3]);
+        QVERIFY(state->defined == defined[3]);
         QCOMPARE(history.Undo(), 0);
         QCOMPARE(history.Undo(), 0x100);
         QCOMPARE(history.Undo(), 5);
         QVERIFY(state->Buffer == after[0]);
-        QVERIFY(state->Defined == defined[0]);
+        QVERIFY(state->defined == defined[0]);
         QCOMPARE(history.Undo(), -1);
         // A new change drops what could have been redone.
         step(K::Edit, [&] { state->Buffer[7] = 0x77; });
@@ -178,9 +178,9 @@ private slots:
         AppState read = *state;
         read.Buffer[7] = 0x77;
         read.markDefined(0, 0x400);
-        model.StoreRead(read.Buffer, read.Defined);
+        model.StoreRead(read.Buffer, read.defined);
         QVERIFY(model.FilePath().isEmpty() && !model.IsModified());
-        QVERIFY(state->Buffer == read.Buffer && state->Defined == read.Defined);
+        QVERIFY(state->Buffer == read.Buffer && state->defined == read.defined);
     }
 
     // The memory map's cells from a buffer, its defined marks, a difference

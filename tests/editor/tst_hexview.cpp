@@ -192,7 +192,7 @@ private slots:
         const int changed =
             BufferSize - int(std::count(state->Buffer.begin(), state->Buffer.end(), 0xFF));
         QCOMPARE(changed, byte == 0xFF ? 0 : 1);
-        QCOMPARE(int(state->Defined.count()), changed);
+        QCOMPARE(int(state->defined.count()), changed);
         QCOMPARE(state->isDefined(address), changed == 1);
         const int row = address / 16 - view.TopLine();
         QCOMPARE(view.Text().mid(65 + 71 * row + 5 + 3 * (address % 16), 2), HexByte(byte));

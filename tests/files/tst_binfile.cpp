@@ -18,7 +18,7 @@ using namespace varn::test;
 class TestBinFile : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    QTemporaryDir folder;
 
 private slots:
     void loadPlacesBytes_data() {
@@ -34,7 +34,7 @@ private slots:
         auto [fileOffset, bufferOffset, firstStored, storedCount] = Row<qint64, qint64, int, int>(
             "fileOffset", "bufferOffset", "firstStored", "storedCount");
         const QByteArray content = Bytes(3, 4096);
-        const QString path = m_dir.filePath("image.bin");
+        const QString path = folder.filePath("image.bin");
         QVERIFY(WriteFile(path, content));
         auto state = ImageState();
         auto wanted = state->Buffer;
@@ -45,7 +45,7 @@ private slots:
         const Status status = LoadAs(*state, FileFormat::Binary, path, fileOffset, bufferOffset);
         QVERIFY2(status.ok, qPrintable(status.message));
         QVERIFY(state->Buffer == wanted);
-        QCOMPARE(int(state->Defined.count()), storedCount + 1);
+        QCOMPARE(int(state->defined.count()), storedCount + 1);
         QVERIFY(storedCount == 0 || state->isDefined(firstStored + storedCount - 1));
     }
 
@@ -64,8 +64,8 @@ private slots:
     void loadRefusedLeavesBuffer() {
         auto [fileName, fileOffset, bufferOffset, cause] = Row<QString, qint64, qint64, QString>(
             "fileName", "fileOffset", "bufferOffset", "cause");
-        QVERIFY(WriteFile(m_dir.filePath("image.bin"), Bytes(3, 4096)));
-        const QString path = m_dir.filePath(fileName);
+        QVERIFY(WriteFile(folder.filePath("image.bin"), Bytes(3, 4096)));
+        const QString path = folder.filePath(fileName);
         auto state = ImageState();
         const auto before = state->Buffer;
         const Status status = LoadAs(*state, FileFormat::Binary, path, fileOffset, bufferOffset);
@@ -84,7 +84,7 @@ private slots:
     }
     void saveWritesDeviceSize() {
         auto [deviceSize, oldContent] = Row<qint32, QByteArray>("deviceSize", "oldContent");
-        const QString path = m_dir.filePath("saved.bin");
+        const QString path = folder.filePath("saved.bin");
         QFile::remove(path);
         if (!oldContent.isEmpty())
             QVERIFY(WriteFile(path, oldContent));

@@ -27,7 +27,7 @@ const QByteArray End = ":00000001FF\r\n";
 class TestHexFile : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    QTemporaryDir folder;
 
 private slots:
     void loadPlacesBytes_data() {
@@ -82,7 +82,7 @@ private slots:
             Row<QByteArray, qint64, qint64, Placement, int>("content", "fileOffset", "bufferOffset",
                                                             "expected", "warningLine");
         auto state = ImageState();
-        const Status status = LoadAs(*state, FileFormat::IntelHex, WriteHex(m_dir, content),
+        const Status status = LoadAs(*state, FileFormat::IntelHex, WriteHex(folder, content),
                                      fileOffset, bufferOffset);
         QVERIFY2(status.ok, qPrintable(status.message));
         if (warningLine == 0)
@@ -133,7 +133,7 @@ private slots:
         auto state = ImageState();
         const auto before = state->Buffer;
         const Status status =
-            LoadAs(*state, FileFormat::IntelHex, WriteHex(m_dir, content), 0, bufferOffset);
+            LoadAs(*state, FileFormat::IntelHex, WriteHex(folder, content), 0, bufferOffset);
         QVERIFY(!status.ok);
         VERIFY_CONTAINS(status.message, cause);
         if (cause.startsWith("Checksum"))
@@ -154,7 +154,7 @@ private slots:
     void loadTooLargeRefused() {
         auto [path, cause] = Row<QString, QString>("path", "cause");
         if (path.isEmpty()) {
-            path = WriteHex(m_dir, End);
+            path = WriteHex(folder, End);
             QVERIFY(QFile::resize(path, 17 * 1024 * 1024));
         }
         auto state = ImageState();
@@ -184,7 +184,7 @@ private slots:
             Row<QByteArray, Placement, qint64, bool>("content", "expected", "start", "ended");
         auto state = ImageState();
         const LoadResult loaded =
-            LoadImageFile(WriteHex(m_dir, content), {FileFormat::IntelHex}, *state);
+            LoadImageFile(WriteHex(folder, content), {FileFormat::IntelHex}, *state);
         QVERIFY2(loaded.ok(), qPrintable(loaded.status.message));
         QVERIFY(LoadedAsPlaced(*state, expected));
         QCOMPARE(loaded.bytesStored, 32);
@@ -206,13 +206,13 @@ private slots:
         QByteArray image(3000, Qt::Uninitialized);
         for (auto& b : image)
             b = char(QRandomGenerator::global()->bounded(256));
-        QVERIFY(WriteFile(m_dir.filePath("long.bin"), image));
+        QVERIFY(WriteFile(folder.filePath("long.bin"), image));
         QCOMPARE(QProcess::execute("srec_cat",
-                                   {m_dir.filePath("long.bin"), "-binary", "-offset", "0x100", "-o",
-                                    m_dir.filePath("long.hex"), "-intel", option}),
+                                   {folder.filePath("long.bin"), "-binary", "-offset", "0x100",
+                                    "-o", folder.filePath("long.hex"), "-intel", option}),
                  0);
         auto state = ImageState();
-        const Status status = LoadAs(*state, FileFormat::IntelHex, m_dir.filePath("long.hex"));
+        const Status status = LoadAs(*state, FileFormat::IntelHex, folder.filePath("long.hex"));
         QVERIFY2(status.ok && status.message.isEmpty(), qPrintable(status.message));
         QVERIFY(LoadedAsPlaced(*state, {{0x100, image}}));
     }
@@ -234,7 +234,7 @@ private slots:
             content += End;
         auto state = ImageState();
         const auto before = state->Buffer;
-        const Status status = LoadAs(*state, FileFormat::IntelHex, WriteHex(m_dir, content));
+        const Status status = LoadAs(*state, FileFormat::IntelHex, WriteHex(folder, content));
         QCOMPARE(status.ok, loads);
         if (loads)
             QCOMPARE(BufferBytes(*state, 9999 * 4, 4), QByteArray("9999"));
@@ -262,7 +262,7 @@ private slots:
         auto state = ImageState(deviceSize);
         for (int i = 0; i < 32; ++i)
             state->Buffer[i] = allFF ? 0xFF : quint8(i);
-        const QString path = m_dir.filePath("saved.hex");
+        const QString path = folder.filePath("saved.hex");
         QVERIFY(SaveImageFile(*state, path, {FileFormat::IntelHex}).ok);
         QCOMPARE(ReadFile(path), expected);
     }
@@ -272,7 +272,7 @@ private slots:
         auto saved = ImageState(deviceSize);
         for (auto& b : saved->Buffer)
             b = quint8(QRandomGenerator::global()->bounded(256));
-        const QString path = m_dir.filePath("round.hex");
+        const QString path = folder.filePath("round.hex");
         QVERIFY(SaveImageFile(*saved, path, {FileFormat::IntelHex}).ok);
         const int records = (deviceSize + 15) / 16;
         QCOMPARE(QFileInfo(path).size(), qint64(records) * 45 + End.size());

@@ -14,9 +14,9 @@ using namespace varn::test;
 class TestImageFiles : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    QTemporaryDir folder;
     QString write(const QString& name, const QByteArray& content) {
-        const QString path = m_dir.filePath(name);
+        const QString path = folder.filePath(name);
         if (!WriteFile(path, content))
             qFatal("cannot write test file");
         return path;
@@ -43,8 +43,8 @@ private slots:
         QVERIFY2(loaded.ok(), qPrintable(loaded.status.message));
         QVERIFY(loaded.leftOut.isEmpty() && loaded.notices.isEmpty());
         QCOMPARE(BufferBytes(*state, 0, int(objcopy.size())), objcopy);
-        QCOMPARE(state->Defined.count(), size_t(loaded.bytesStored));
-        QVERIFY(!state->Defined.test(size_t(objcopy.size()))); // .bss has no file bytes
+        QCOMPARE(state->defined.count(), size_t(loaded.bytesStored));
+        QVERIFY(!state->defined.test(size_t(objcopy.size()))); // .bss has no file bytes
         QCOMPARE(loaded.startAddress.value_or(-1), entry);
     }
 
@@ -109,12 +109,12 @@ private slots:
         state->markDefined(14, 17);
         state->markDefined(40, 41); // beyond the device: not saved
         state->StartAddress = 0x12345;
-        const QString path = m_dir.filePath("defined");
+        const QString path = folder.filePath("defined");
         QVERIFY(SaveImageFile(*state, path, {format, true}).ok);
         QCOMPARE(ReadFile(path), expected);
         auto again = ImageState(32);
         QVERIFY(LoadImageFile(path, {format}, *again).ok());
-        QVERIFY(again->Defined == (state->Defined & std::bitset<BufferSize>().set().reset(40)));
+        QVERIFY(again->defined == (state->defined & std::bitset<BufferSize>().set().reset(40)));
         QCOMPARE(again->StartAddress.value_or(0), 0x12345u);
     }
 };

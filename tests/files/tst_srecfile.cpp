@@ -35,9 +35,9 @@ const QByteArray Header = Rec(0, 0, "hdr");
 class TestSRecordFile : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    QTemporaryDir folder;
 
-    QString pathOf(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
+    QString pathOf(const char* name) const { return folder.filePath(QLatin1String(name)); }
 
 private slots:
     void loadPlacesBytes_data() {

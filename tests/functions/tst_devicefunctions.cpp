@@ -40,8 +40,8 @@ struct Rig {
     }
     // A memory whose bytes all differ from their neighbours and from 0xFF.
     void patternMemory() {
-        for (int i = 0; i < unit.Memory.size(); ++i)
-            unit.Memory[i] = char((i * 7 + 3) % 251);
+        for (int i = 0; i < unit.memory.size(); ++i)
+            unit.memory[i] = char((i * 7 + 3) % 251);
     }
     void setAuto(const QList<int>& steps) {
         state.AutoCount = qint16(steps.size());
@@ -51,7 +51,7 @@ struct Rig {
     // The block addresses of the frames that start with one of `kinds`.
     QList<int> blockAddresses(QByteArray kinds) const {
         QList<int> addresses;
-        for (const QByteArray& f : unit.Sent)
+        for (const QByteArray& f : unit.sent)
             if (f.size() > 2 && kinds.contains(f[0]))
                 addresses << (quint8(f[1]) * 256 + quint8(f[2]));
         return addresses;
@@ -59,7 +59,7 @@ struct Rig {
     // Address frames (the second frame of every read request), in order.
     QList<QByteArray> addressFrames() const {
         QList<QByteArray> frames;
-        for (const QByteArray& f : unit.Sent)
+        for (const QByteArray& f : unit.sent)
             if (f.size() == 5 && f[0] == 0x04)
                 frames << f;
         return frames;
@@ -90,11 +90,11 @@ private slots:
                                     Bytes({0x14, 0x00, 0x10, 0x00, 0x10}) +
                                     BufferBytes(rig.state, 16, 16) + Bytes({0x01, 0x57});
         QCOMPARE(rig.unit.sentBytes(), expected);
-        QCOMPARE(rig.unit.Sent.size(), 4); // each block in one send
-        QCOMPARE(rig.unit.Waits, QList<int>({1, 1}));
+        QCOMPARE(rig.unit.sent.size(), 4); // each block in one send
+        QCOMPARE(rig.unit.waits, QList<int>({1, 1}));
         QCOMPARE(rig.observer.progress, QList<int>({0, 0, 50, 100}));
         QCOMPARE(rig.observer.line(), QStringLiteral("Programming ...") + Ok);
-        QCOMPARE(rig.unit.Memory.left(32), BufferBytes(rig.state, 0, 32));
+        QCOMPARE(rig.unit.memory.left(32), BufferBytes(rig.state, 0, 32));
         QCOMPARE(rig.observer.errors, 0);
     }
 
@@ -129,7 +129,7 @@ private slots:
         else if (fault == 3)
             rig.unit.closeFrom(2);
         else if (fault == 4)
-            rig.unit.Memory[0x23] = 0x5A;
+            rig.unit.memory[0x23] = 0x5A;
         rig.setAuto({FnErase, 9, FnRead, FnVerify});
 
         const FunctionResult r = rig.fn.RunFunction(code);
@@ -166,10 +166,10 @@ private slots:
         rig.fn.RunFunction(FnProgram);
 
         QCOMPARE(rig.blockAddresses("\x14"), blockAddresses);
-        QCOMPARE(rig.unit.Sent.first(), Bytes({0x01, 0x57}));
-        QCOMPARE(rig.unit.Sent.last(), Bytes({0x01, 0x57}));
+        QCOMPARE(rig.unit.sent.first(), Bytes({0x01, 0x57}));
+        QCOMPARE(rig.unit.sent.last(), Bytes({0x01, 0x57}));
         QCOMPARE(rig.observer.progress, QList<int>({0, 0, 25, 50, 75, 100}));
-        QCOMPARE(rig.unit.Memory.left(64), BufferBytes(rig.state, 0, 64));
+        QCOMPARE(rig.unit.memory.left(64), BufferBytes(rig.state, 0, 64));
     }
 
     void compareListsEveryDifference_data() {
@@ -194,10 +194,10 @@ private slots:
         Rig rig(1024);
         rig.patternMemory();
         for (int a = 0; a < 1024; ++a)
-            rig.state.Buffer[a] = quint8(rig.unit.Memory[a]);
+            rig.state.Buffer[a] = quint8(rig.unit.memory[a]);
         rig.state.markDefined(0, 0x1F8);
         for (int a : bad)
-            rig.unit.Memory[a] = 0x00;
+            rig.unit.memory[a] = 0x00;
         const QByteArray before = BufferBytes(rig.state, 0, 1024);
         rig.fn.setOptions({.replies = {}, .onlyImage = onlyImage});
 
@@ -248,9 +248,9 @@ private slots:
         }
         if (code == FnVerify)
             for (int i = 0; i < 1024; ++i)
-                rig.unit.Memory[i] = char(rig.state.Buffer[i]);
+                rig.unit.memory[i] = char(rig.state.Buffer[i]);
         if (wrongAt >= 0)
-            rig.unit.Memory[wrongAt] = char(0x5A);
+            rig.unit.memory[wrongAt] = char(0x5A);
         rig.fn.setOptions({.replies = {}, .onlyImage = true});
 
         const FunctionResult r = rig.fn.RunFunction(code);
@@ -261,7 +261,7 @@ private slots:
             QCOMPARE(rig.observer.progress.mid(1), QList<int>({0, 33, 66, 100}));
         }
         if (code == FnProgram) // whole blocks as the buffer holds them
-            QCOMPARE(rig.unit.Memory.left(0x110), BufferBytes(rig.state, 0, 16) +
+            QCOMPARE(rig.unit.memory.left(0x110), BufferBytes(rig.state, 0, 16) +
                                                       QByteArray(0xE0, char(0xFF)) +
                                                       BufferBytes(rig.state, 0xF0, 0x20));
     }
@@ -303,7 +303,7 @@ private slots:
             rig.state.Buffer[size] = 0x5A;
         } else { // past the device's end: neither judged
             rig.state.Buffer[size] = 0x5A;
-            rig.unit.Memory[size] = 0x00;
+            rig.unit.memory[size] = 0x00;
         }
         rig.state.markDefined(0, 1); // an image, but Only the Image is off
 
@@ -313,23 +313,23 @@ private slots:
         const auto frames = rig.addressFrames();
         const int blocks = (size + 15) / 16;
         QCOMPARE(frames.size(), blocks);
-        QCOMPARE(rig.unit.Sent.size(), 2 * blocks);
+        QCOMPARE(rig.unit.sent.size(), 2 * blocks);
         for (int i = 0; i < blocks; ++i) {
-            QCOMPARE(rig.unit.Sent[2 * i], Bytes({0x01, 0x52}));
+            QCOMPARE(rig.unit.sent[2 * i], Bytes({0x01, 0x52}));
             QCOMPARE(frames[i], Bytes({0x04, i * 16 >> 8, i * 16 & 0xFF, 0x00, lastByte}));
         }
-        QCOMPARE(rig.unit.Waits, QList<int>(blocks, 17));
+        QCOMPARE(rig.unit.waits, QList<int>(blocks, 17));
         QVERIFY(rig.observer.line().endsWith(Ok));
         if (code == FnRead) {
             QCOMPARE(rig.observer.progress.mid(1, 8), QList<int>({0, 0, 0, 0, 0, 0, 1, 1}));
             QCOMPARE(rig.observer.progress.mid(512), QList<int>({99, 100}));
-            QCOMPARE(BufferBytes(rig.state, 0, size), rig.unit.Memory.left(size));
+            QCOMPARE(BufferBytes(rig.state, 0, size), rig.unit.memory.left(size));
             QCOMPARE(rig.state.Buffer[size], quint8(0x5A)); // past the device: untouched
             return;
         }
         if (!progress.isEmpty())
             QCOMPARE(rig.observer.progress.mid(1), progress);
-        rig.unit.Memory[size - 1] ^= 0x01;
+        rig.unit.memory[size - 1] ^= 0x01;
         rig.fn.RunFunction(code);
         QCOMPARE(rig.observer.line(), (code == FnVerify ? QStringLiteral("Verify Error at ")
                                                         : QStringLiteral("Device not blank at ")) +
@@ -363,7 +363,7 @@ private slots:
 
         const bool ok = mark == Ok;
         QCOMPARE(BufferBytes(rig.state, 0, 16),
-                 ok ? rig.unit.Memory.left(16) : QByteArray(16, char(0x55)));
+                 ok ? rig.unit.memory.left(16) : QByteArray(16, char(0x55)));
         QCOMPARE(int(rig.state.Buffer[16]), 0x55);
         QCOMPARE(rig.addressFrames(), QList<QByteArray>(sent, Bytes({0x04, 0, 0, 0, 0x10})));
         QCOMPARE(r.resent, sent - 1);
@@ -380,7 +380,7 @@ private slots:
         const FunctionResult r = rig.fn.RunFunction(FnProgram);
         QVERIFY(r.succeeded());
         QCOMPARE(rig.blockAddresses("\x14"), QList<int>({0x00, 0x00, 0x10}));
-        QCOMPARE(rig.unit.Memory.left(32), BufferBytes(rig.state, 0, 32));
+        QCOMPARE(rig.unit.memory.left(32), BufferBytes(rig.state, 0, 32));
     }
 
     void eraseAndLock_data() {
@@ -396,7 +396,7 @@ private slots:
 
         QVERIFY(rig.fn.RunFunction(code).ran());
 
-        QCOMPARE(rig.unit.Sent, QList<QByteArray>{frame});
+        QCOMPARE(rig.unit.sent, QList<QByteArray>{frame});
         // Marked at once, then progress 1..100, then the one pause.
         QStringList expected{QStringLiteral("line 0: ") + text + Ok};
         for (int k = 1; k <= 100; ++k)
@@ -446,7 +446,7 @@ private slots:
         else if (lostRequest)
             rig.unit.dropReply(lostRequest);
         if (notBlankAt >= 0)
-            rig.unit.Memory[notBlankAt] = 0x00;
+            rig.unit.memory[notBlankAt] = 0x00;
 
         QVERIFY(rig.fn.RunFunction(FnAuto).ran());
 
@@ -454,9 +454,9 @@ private slots:
             QCOMPARE(rig.observer.lines.line(line), lines.value(line));
         QCOMPARE(rig.observer.errors, lostRequest ? 1 : 0);
         QVERIFY(rig.observer.refusals.isEmpty());
-        QCOMPARE(rig.unit.Pauses, QList<int>(pauses, 1000));
+        QCOMPARE(rig.unit.pauses, QList<int>(pauses, 1000));
         if (notBlankAt >= 0) {
-            QVERIFY(!rig.unit.Sent.contains(Bytes({0x01, 0x57}))); // no write command went out
+            QVERIFY(!rig.unit.sent.contains(Bytes({0x01, 0x57}))); // no write command went out
             QCOMPARE(rig.observer.last.outcome, Outcome::Mismatch);
         }
     }
@@ -480,14 +480,14 @@ private slots:
 
         rig.fn.LoadSequence();
 
-        QCOMPARE(rig.unit.Sent, frames);
-        QCOMPARE(rig.unit.Pauses, QList<int>({250, 250, 250, 250})); // between the sends
+        QCOMPARE(rig.unit.sent, frames);
+        QCOMPARE(rig.unit.pauses, QList<int>({250, 250, 250, 250})); // between the sends
         QCOMPARE(rig.fn.deviceLetter(), 'a' + code - 1);
-        QVERIFY(rig.state.UnitInReset);
+        QVERIFY(rig.state.unitInReset);
         QCOMPARE(rig.observer.stateChanges, 1);
         QVERIFY(rig.observer.refusals.isEmpty());
         rig.fn.RunFunction(FnErase);
-        QCOMPARE(rig.unit.Pauses.last(), 1000);
+        QCOMPARE(rig.unit.pauses.last(), 1000);
     }
 
     void refusals_data() {
@@ -516,13 +516,13 @@ private slots:
         const bool ran = rig.fn.RunFunction(index).ran();
 
         QCOMPARE(ran, reasonPart.isEmpty());
-        QCOMPARE(rig.unit.Sent.isEmpty(), !ran);
+        QCOMPARE(rig.unit.sent.isEmpty(), !ran);
         QCOMPARE(rig.observer.refusals.size(), ran ? 0 : 1);
         if (ran)
             return;
         QVERIFY2(rig.observer.refusals[0].contains(reasonPart, Qt::CaseInsensitive),
                  qPrintable(rig.observer.refusals[0]));
-        QCOMPARE(rig.unit.RefusedSends, 0);
+        QCOMPARE(rig.unit.refusedSends, 0);
         QVERIFY(rig.observer.progress.isEmpty());
         QCOMPARE(rig.observer.lines.line(2), QStringLiteral("earlier result"));
     }
@@ -571,7 +571,7 @@ private slots:
                  blocks);
         // The reply of the last request was awaited and nothing followed it
         // but the close of an opened write.
-        QCOMPARE(rig.unit.Sent.last(), tail);
+        QCOMPARE(rig.unit.sent.last(), tail);
         QVERIFY(stopper.line(code == FnAuto ? 1 : 0)
                     .endsWith(QStringLiteral("Stopped at %1").arg(HexWord(blocks * 16))));
         if (code == FnAuto) // no step after the stopped one

@@ -32,7 +32,7 @@ private slots:
 
         QCOMPARE(unit.sentBytes(), open ? QByteArray("\x01T") : QByteArray());
         if (open)
-            QCOMPARE(unit.Pauses, QList<int>{1000}); // the whole second, even with the answer there
+            QCOMPARE(unit.pauses, QList<int>{1000}); // the whole second, even with the answer there
         QCOMPARE(id.ok, identified);
         QCOMPARE(state.UnitIdentified, identified);
         // A reply of the wrong length is not taken.

@@ -130,7 +130,7 @@ private slots:
                 state.PortNumber = 7; // what the exit would write
                 w.close();
             } else {
-                w.cdia.ShowSave = [&](QWidget*) { return path; };
+                w.cdia.showSave = [&](QWidget*) { return path; };
                 ModalAnswer options("frmFileLoad", [&](QWidget* dialog) {
                     AnswerLoadOptions(dialog, what == "hex");
                 });

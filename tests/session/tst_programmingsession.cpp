@@ -73,7 +73,7 @@ struct Rig {
     }
     // The 16 data bytes of the program frame for block `address`, or empty.
     QByteArray programmed(qint64 address) const {
-        for (const QByteArray& f : unit.Sent)
+        for (const QByteArray& f : unit.sent)
             if (f.size() == 21 && f[0] == 0x14 && quint8(f[1]) * 256 + quint8(f[2]) == address)
                 return f.mid(5);
         return {};
@@ -117,9 +117,9 @@ private slots:
             const ChipReport report = rig.session.runChip(FnAuto, rig.image);
             QVERIFY2(report.passed(), qPrintable(report.reason));
             QCOMPARE(report.serial, qint64(chip));
-            QCOMPARE(rig.unit.Memory.mid(SerialAt, 4), Serial(quint32(chip)));
+            QCOMPARE(rig.unit.memory.mid(SerialAt, 4), Serial(quint32(chip)));
         }
-        QVERIFY(rig.image.Buffer == before.Buffer && rig.image.Defined == before.Defined);
+        QVERIFY(rig.image.Buffer == before.Buffer && rig.image.defined == before.defined);
         const QList<ChipRecord> records = rig.records();
         QCOMPARE(records.size(), 2);
         AppState second = rig.image;
@@ -143,10 +143,10 @@ private slots:
         QCOMPARE(rig.programmed(SerialAt), Serial(1) + QByteArray(12, '\xFF'));
         QVERIFY(rig.programmed(0x100) != QByteArray());
         QCOMPARE(rig.programmed(0x200), QByteArray()); // neither image nor field
-        QCOMPARE(rig.unit.Memory.mid(SerialAt, 4), Serial(1));
+        QCOMPARE(rig.unit.memory.mid(SerialAt, 4), Serial(1));
         // Verify asks for the field's block too (one byte is judged per request).
-        QVERIFY(rig.unit.Sent.contains(QByteArray::fromHex("0403000001")));
-        QVERIFY(!rig.unit.Sent.contains(QByteArray::fromHex("0402000001")));
+        QVERIFY(rig.unit.sent.contains(QByteArray::fromHex("0403000001")));
+        QVERIFY(!rig.unit.sent.contains(QByteArray::fromHex("0402000001")));
     }
 
     // The chip's own fields, with Only the Image: in the unit's memory after
@@ -171,17 +171,17 @@ private slots:
         for (int chip = 0; chip < 2; ++chip) {
             const ChipReport report = rig.session.runChip(FnAuto, rig.image);
             QVERIFY2(report.passed(), qPrintable(report.reason));
-            QCOMPARE(rig.unit.Memory.mid(0x140, 6).toHex().toUpper(), macs[chip].toLatin1());
-            QCOMPARE(rig.unit.Memory.mid(0x148, 4).toHex().toUpper(), crcs[chip].toLatin1());
-            QCOMPARE(rig.unit.Memory.mid(0x160, 4), QByteArray("L42\0", 4));
-            QCOMPARE(rig.unit.Memory.mid(SerialAt, 4), Serial(quint32(chip + 1)));
+            QCOMPARE(rig.unit.memory.mid(0x140, 6).toHex().toUpper(), macs[chip].toLatin1());
+            QCOMPARE(rig.unit.memory.mid(0x148, 4).toHex().toUpper(), crcs[chip].toLatin1());
+            QCOMPARE(rig.unit.memory.mid(0x160, 4), QByteArray("L42\0", 4));
+            QCOMPARE(rig.unit.memory.mid(SerialAt, 4), Serial(quint32(chip + 1)));
         }
-        const int programFrames = int(rig.unit.Sent.size());
+        const int programFrames = int(rig.unit.sent.size());
         const ChipReport third = rig.session.runChip(FnAuto, rig.image);
         QCOMPARE(third.verdict, ChipReport::Verdict::None);
         QCOMPARE(third.stage, ChipReport::Stage::Serial);
         VERIFY_CONTAINS(third.reason, "used up");
-        QCOMPARE(rig.unit.Sent.size(), programFrames);
+        QCOMPARE(rig.unit.sent.size(), programFrames);
         const QList<ChipRecord> records = rig.records();
         QCOMPARE(records.size(), 3);
         for (int chip = 0; chip < 2; ++chip) {
@@ -216,7 +216,7 @@ private slots:
         rig.image.AutoList[2] = FnProgram;
         rig.image.AutoList[3] = FnVerify;
         if (notBlank)
-            rig.unit.Memory[5] = 0;
+            rig.unit.memory[5] = 0;
         if (fault) {
             rig.settings.functions.replies.retries = 0;
             rig.session.setSettings(rig.settings);
@@ -227,7 +227,7 @@ private slots:
         QCOMPARE(first.verdict, ChipReport::Verdict::Fail);
         QCOMPARE(first.serial, qint64(1));
         QCOMPARE(first.record.programBytesSent, spent);
-        rig.unit.Memory.fill('\xFF');
+        rig.unit.memory.fill('\xFF');
         const ChipReport second = rig.session.runChip(FnAuto, rig.image);
         QVERIFY2(second.passed(), qPrintable(second.reason));
         QCOMPARE(second.serial, nextSerial);
@@ -291,7 +291,7 @@ private slots:
         QCOMPARE(report.verdict, ChipReport::Verdict::None);
         QCOMPARE(report.stage, ChipReport::Stage::Image);
         VERIFY_CONTAINS(report.reason, says);
-        QCOMPARE(rig.unit.Sent.size(), 0);
+        QCOMPARE(rig.unit.sent.size(), 0);
         QCOMPARE(rig.session.counts().chips, 0);
         const QList<ChipRecord> records = rig.records();
         QCOMPARE(records.size(), 1);

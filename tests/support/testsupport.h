@@ -67,8 +67,8 @@ inline bool LoadedAsPlaced(const AppState& state, const Placement& placement) {
     auto fresh = ImageState();
     for (const auto& [position, bytes] : placement)
         for (int i = 0; i < bytes.size(); ++i)
-            fresh->Buffer[position + i] = quint8(bytes[i]), fresh->Defined.set(position + i);
-    return state.Buffer == fresh->Buffer && state.Defined == fresh->Defined;
+            fresh->Buffer[position + i] = quint8(bytes[i]), fresh->defined.set(position + i);
+    return state.Buffer == fresh->Buffer && state.defined == fresh->defined;
 }
 
 // An Intel HEX record with its checksum and CR LF, built independently of

@@ -46,7 +46,7 @@ struct Unit {
 
 struct Window {
     explicit Window(AppState& state, ScriptedTransport& unit)
-        : link(state, unit), identified(unit.Sent.size()), dlg(state, link.host),
+        : link(state, unit), identified(unit.sent.size()), dlg(state, link.host),
           stateSpy(&dlg, &frmFunction::unitStateChanged) {
         dlg.Form_Load();
         dlg.show();
@@ -134,7 +134,7 @@ private slots:
             unit->dropReply(1);
         Window w(state, *unit);
         QCOMPARE(unit->sentBytes(int(w.identified)), frames);
-        QVERIFY(state.UnitInReset);
+        QVERIFY(state.unitInReset);
         QCOMPARE(w.stateSpy.count(), 1);
         QCOMPARE(w.text("txtChipStart") + w.text("txtBufferStart"), QStringLiteral("00000000"));
         QCOMPARE(w.text("txtChipEnd") + w.text("txtBufferEnd"), QStringLiteral("20002000"));
@@ -144,10 +144,10 @@ private slots:
         // Enter presses Run only when it may run; otherwise nothing is sent.
         QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
         w.child<QListWidget>("listFunction")->setCurrentRow(FnErase);
-        const int before = unit->Sent.size();
+        const int before = unit->sent.size();
         QTest::keyClick(w.child<QListWidget>("listFunction"), Qt::Key_Return);
         w.waitIdle();
-        QCOMPARE(unit->Sent.mid(before).value(0), identified ? Letter('E') : QByteArray());
+        QCOMPARE(unit->sent.mid(before).value(0), identified ? Letter('E') : QByteArray());
         QCOMPARE(w.line(0), identified ? QStringLiteral("Erasing ...   OK!") : QString());
         QVERIFY(w.dlg.isVisible());
     }
@@ -178,7 +178,7 @@ private slots:
         for (int i = 0; i < 6; ++i)
             QCOMPARE(w.line(i), lines.value(i));
         QVERIFY(w.run()->isEnabled() && w.close()->isEnabled());
-        QCOMPARE(unit->Memory.left(8192), image);
+        QCOMPARE(unit->memory.left(8192), image);
     }
 
     void closeRefusedDuringRun_data() {
@@ -256,7 +256,7 @@ private slots:
         VERIFY_CONTAINS(w.line(0), QStringLiteral("Programming ...   Stopped at "));
         const int at = w.line(0).right(4).toInt(nullptr, 16);
         QVERIFY(at > 0 && at < 8192);
-        QCOMPARE(slow.Sent.last(), Letter('W'));
+        QCOMPARE(slow.sent.last(), Letter('W'));
         QVERIFY(!stop->isVisible() && w.close()->isVisible() && w.close()->isEnabled());
     }
 
@@ -265,10 +265,10 @@ private slots:
     void closedPort() {
         unit->setOpen(false, QStringLiteral("The unit went away."));
         Window w(state, *unit);
-        QVERIFY(state.UnitInReset);
+        QVERIFY(state.unitInReset);
         QCOMPARE(w.stateSpy.count(), 1);
         w.start(FnRead);
-        QVERIFY(unit->Sent.isEmpty());
+        QVERIFY(unit->sent.isEmpty());
         QCOMPARE(messages->titles(),
                  QStringList({"Communication Port Error", "Communication Port Error"}));
         QCOMPARE((*messages)[1].text, QStringLiteral("The unit went away."));
@@ -291,7 +291,7 @@ private slots:
         setAuto({FnProgram, FnVerify});
         state.Buffer[5] = 0x5A;
         if (!goodChips)
-            unit->Memory[5] = 0x00; // a bit programming cannot set
+            unit->memory[5] = 0x00; // a bit programming cannot set
         Unit link(state, *unit);
         frmProduction dlg(state, link.host);
         dlg.Form_Load();
@@ -321,8 +321,8 @@ private slots:
         }
         // Each chip put into the socket gets its own load sequence (the one
         // sent when the window opened serves the first).
-        QCOMPARE(int(unit->Sent.count(QByteArray{"\x01", 1} + wire::Run)), chipsRun);
-        QCOMPARE(int(unit->Pauses.count(250)), 4 * chipsRun);
+        QCOMPARE(int(unit->sent.count(QByteArray{"\x01", 1} + wire::Run)), chipsRun);
+        QCOMPARE(int(unit->pauses.count(250)), 4 * chipsRun);
     }
 
     // Stop (Esc) in the Production window ends the chip at the next block:
@@ -343,7 +343,7 @@ private slots:
         QCOMPARE(text("lblVerdict"), QStringLiteral("STOPPED"));
         VERIFY_CONTAINS(text("lblReason"), QStringLiteral("Programming ...   Stopped at "));
         QCOMPARE(dlg.counts().chips, 1);
-        QCOMPARE(slow.Sent.last(), Letter('W'));
+        QCOMPARE(slow.sent.last(), Letter('W'));
         QVERIFY(dlg.findChild<QPushButton*>("cmdStart")->isEnabled());
     }
 
@@ -399,7 +399,7 @@ private slots:
             p->setRecordContext(context);
             p->Form_Load();
             QTRY_VERIFY(!p->isRunning());
-            before = unit->Sent.size();
+            before = unit->sent.size();
             const auto text = [&p](const char* name) {
                 return p->findChild<QLabel*>(name)->text();
             };
@@ -413,14 +413,14 @@ private slots:
         } else {
             w.emplace(state, *unit);
             w->dlg.setRecordContext(context);
-            before = unit->Sent.size();
+            before = unit->sent.size();
             w->start(FnProgram);
             w->start(FnProgram);
             reason = messages->isEmpty() ? QString() : (*messages)[0].text;
         }
         QVERIFY(state.Buffer == buffer);
         if (records < 0) {
-            QCOMPARE(unit->Sent.size(), before);
+            QCOMPARE(unit->sent.size(), before);
             VERIFY_CONTAINS(reason, QLatin1String("Nothing"));
             QVERIFY(!QFile::exists(dir.filePath(location))); // no new numbering started
             return;
@@ -445,7 +445,7 @@ private slots:
         }
         QCOMPARE(written[1].serial, qint64(105));
         if (production) // erased between chips
-            QCOMPARE(unit->Memory.mid(0x10, 2), QByteArray::fromHex("0069"));
+            QCOMPARE(unit->memory.mid(0x10, 2), QByteArray::fromHex("0069"));
     }
 };
 

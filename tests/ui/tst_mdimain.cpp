@@ -382,8 +382,8 @@ private slots:
         state.SelectedDevice = 2;
         {
             mdiMain w(state);
-            w.cdia.ShowOpen = [&](QWidget*) { return dir->path() + "/image.bin"; };
-            w.cdia.ShowJob = [&](QWidget*, bool) { return job; };
+            w.cdia.showOpen = [&](QWidget*) { return dir->path() + "/image.bin"; };
+            w.cdia.showJob = [&](QWidget*, bool) { return job; };
             ModalAnswer options("frmFileLoad", [](QWidget* d) { click(d, "cmdOk"); });
             w.FileLoad_Click();
             w.Action("OptionsOnlyImage")->trigger();
@@ -399,11 +399,11 @@ private slots:
         AppState fresh;
         QVERIFY(Main(fresh, dir->path()));
         mdiMain w(fresh);
-        w.cdia.ShowJob = [&](QWidget*, bool) { return job; };
+        w.cdia.showJob = [&](QWidget*, bool) { return job; };
         w.Action("OptionsOnlyImage")->setChecked(false);
         w.FileOpenJob_Click();
         QCOMPARE(fresh.SelectedDevice, refusal.isEmpty() ? 2 : 1);
-        QCOMPARE(fresh.Defined.count(), refusal.isEmpty() ? 4u : 0u);
+        QCOMPARE(fresh.defined.count(), refusal.isEmpty() ? 4u : 0u);
         QCOMPARE(w.Action("OptionsOnlyImage")->isChecked(), refusal.isEmpty());
         if (refusal.isEmpty()) {
             QCOMPARE(QByteArray(reinterpret_cast<const char*>(fresh.Buffer.data()), 4).toHex(),
@@ -448,9 +448,9 @@ private slots:
         QVERIFY2(bad.start(), qPrintable(bad.error()));
         auto w = startWithUnit(good);
         QVERIFY(w);
-        w->cdia.ShowJob = [&](QWidget*, bool) { return jobPath; };
+        w->cdia.showJob = [&](QWidget*, bool) { return jobPath; };
         w->FileOpenJob_Click();
-        w->cdia.AskShift = [](QWidget*, const LineFields&) {
+        w->cdia.askShift = [](QWidget*, const LineFields&) {
             LineFields shift;
             shift.operatorName = "Ann", shift.lot = "L42", shift.workOrder = "WO7";
             return std::optional<LineFields>(shift);
@@ -531,7 +531,7 @@ private slots:
         const QString path = dir->path() + "/" + fileName;
         WriteFile(path, content);
         mdiMain w(state);
-        w.cdia.ShowOpen = [&](QWidget*) { return answer.isEmpty() ? QString() : path; };
+        w.cdia.showOpen = [&](QWidget*) { return answer.isEmpty() ? QString() : path; };
         w.BufferEdit_Click();
         QPointer<frmBuffer> before = w.BufferWindow();
         auto expected = state.Buffer;
@@ -585,7 +585,7 @@ private slots:
         const QString path = dir->path() + "/" + fileName;
         WriteFile(path, content);
         mdiMain w(state);
-        w.cdia.ShowOpen = [&](QWidget*) { return path; };
+        w.cdia.showOpen = [&](QWidget*) { return path; };
         ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
         w.FileLoad_Click();
         QCOMPARE(messages->size(), boxes.size());
@@ -616,7 +616,7 @@ private slots:
         w.show();
         QTRY_COMPARE(messages->size(), 1); // not identified
         messages->clear();
-        w.cdia.ShowOpen = [&](QWidget*) { return dir->path() + "/image.bin"; };
+        w.cdia.showOpen = [&](QWidget*) { return dir->path() + "/image.bin"; };
         ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
         const auto before = state.Buffer;
         w.ViewMemoryMap_Click();
@@ -685,8 +685,8 @@ private slots:
                                   "52\r\n:00000001FF\r\n";
         WriteFile(path, loaded);
         mdiMain w(state);
-        w.cdia.ShowOpen = [&](QWidget*) { return path; };
-        w.cdia.ShowSave = [&](QWidget*) { return QString(); };
+        w.cdia.showOpen = [&](QWidget*) { return path; };
+        w.cdia.showSave = [&](QWidget*) { return QString(); };
         ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
         w.FileLoad_Click();
         QCOMPARE(w.windowTitle(), QStringLiteral("VARN ~ Varnet"));
@@ -719,7 +719,7 @@ private slots:
         state.Buffer[0x10] = state.Buffer[0x30] = 0xAB;
         mdiMain w(state);
         QString asked;
-        w.cdia.AskText = [&](QWidget*, const QString&, const QString& label) {
+        w.cdia.askText = [&](QWidget*, const QString&, const QString& label) {
             asked = label;
             return QString("AB");
         };
@@ -832,7 +832,7 @@ private slots:
         const QString path = dir->path() + "/image.bin";
         WriteFile(path, QByteArray(16, char(0x11)));
         mdiMain w(state);
-        w.cdia.ShowOpen = [&](QWidget*) { return path; };
+        w.cdia.showOpen = [&](QWidget*) { return path; };
         ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
         w.FileLoad_Click();
         QCOMPARE(state.Buffer[0], quint8(0x11));
@@ -870,7 +870,7 @@ private slots:
         const QString path = dir->path() + "/image.bin";
         WriteFile(path, QByteArray(32, char(0x11)));
         mdiMain w(state);
-        w.cdia.ShowOpen = [&](QWidget*) { return path; };
+        w.cdia.showOpen = [&](QWidget*) { return path; };
         ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
         w.FileLoad_Click();
         if (edited) {
@@ -899,7 +899,7 @@ private slots:
             state.Buffer[i] = quint8(i);
         mdiMain w(state);
         for (const QString& path : {dir->path(), dir->path() + "/out.hex"}) {
-            w.cdia.ShowSave = [&](QWidget*) { return path; };
+            w.cdia.showSave = [&](QWidget*) { return path; };
             ModalAnswer options("frmFileLoad", [&](QWidget* dialog) {
                 dialog->findChild<QRadioButton*>("Option1")->setChecked(true);
                 click(dialog, "cmdOk");
@@ -1073,9 +1073,9 @@ private slots:
         if (fileThere)
             WriteFile(page, "<html></html>");
         mdiMain w(state);
-        w.HelpFile = page;
+        w.helpFile = page;
         QList<QUrl> opened;
-        w.OpenUrl = [&](const QUrl& url) { return opened << url, true; };
+        w.openUrl = [&](const QUrl& url) { return opened << url, true; };
         w.Action("HelpContents")->trigger();
         QCOMPARE(opened, fileThere ? QList<QUrl>{QUrl::fromLocalFile(page)} : QList<QUrl>{});
         QCOMPARE(messages->titles(), fileThere ? QStringList() : QStringList{"Help"});

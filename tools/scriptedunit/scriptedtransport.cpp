@@ -12,7 +12,7 @@ const QByteArray Identity("TVARN 20", 8);
 constexpr char Ack = 0x00;
 } // namespace
 
-ScriptedTransport::ScriptedTransport() : Memory(MemorySize, char(0xFF)) {}
+ScriptedTransport::ScriptedTransport() : memory(MemorySize, char(0xFF)) {}
 
 bool ScriptedTransport::isOpen() const {
     return lineOpen;
@@ -53,7 +53,7 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
             readPending = true;
             return {};
         case wire::Erase:
-            Memory.fill(char(0xFF));
+            memory.fill(char(0xFF));
             locked = false;
             return {};
         case wire::Lock:
@@ -71,7 +71,7 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
         answer[0] = char(wire::ReadReplyBytes);
         if (!locked) {
             for (int j = 0; j < BlockBytes; ++j)
-                answer[1 + j] = Memory[(address + j) % MemorySize];
+                answer[1 + j] = memory[(address + j) % MemorySize];
         }
         return answer;
     }
@@ -82,7 +82,7 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
         const int count = qMin<int>(quint8(frame[4]), frame.size() - wire::BlockHeaderBytes);
         for (int j = 0; j < count; ++j) {
             const int at = (address + j) % MemorySize;
-            Memory[at] = char(quint8(Memory[at]) & quint8(frame[wire::BlockHeaderBytes + j]));
+            memory[at] = char(quint8(memory[at]) & quint8(frame[wire::BlockHeaderBytes + j]));
         }
         return QByteArray(1, Ack);
     }
@@ -119,10 +119,10 @@ bool ScriptedTransport::send(const QByteArray& frame) {
             setOpen(false, QStringLiteral("The unit stopped answering: the line was closed."));
     }
     if (!lineOpen) {
-        ++RefusedSends;
+        ++refusedSends;
         return false;
     }
-    Sent.append(frame);
+    sent.append(frame);
     bool bearsReply = false;
     QByteArray answer = answerFor(frame, bearsReply);
     if (!bearsReply)
@@ -152,7 +152,7 @@ QByteArray ScriptedTransport::takeAll() {
 
 bool ScriptedTransport::waitForReply(int expectedBytes, int /*limitMs*/) {
     deliverDue();
-    Waits.append(expectedBytes);
+    waits.append(expectedBytes);
     if (lineOpen && input.size() >= expectedBytes)
         return false;
     // Nothing more comes within the limit; a held-back answer arrives just
@@ -164,13 +164,13 @@ bool ScriptedTransport::waitForReply(int expectedBytes, int /*limitMs*/) {
 
 void ScriptedTransport::pause(int ms) {
     deliverDue();
-    Pauses.append(ms);
+    pauses.append(ms);
 }
 
 QByteArray ScriptedTransport::sentBytes(int from) const {
     QByteArray all;
-    for (int i = qMax(0, from); i < Sent.size(); ++i)
-        all.append(Sent[i]);
+    for (int i = qMax(0, from); i < sent.size(); ++i)
+        all.append(sent[i]);
     return all;
 }
 

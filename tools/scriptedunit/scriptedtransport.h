@@ -44,13 +44,13 @@ public:
     void pause(int ms) override;
 
     // --- The unit ---
-    QByteArray Memory; // 65536 bytes, 0xFF at start
+    QByteArray memory; // 65536 bytes, 0xFF at start
 
     // --- What happened ---
-    QList<QByteArray> Sent; // every frame accepted, in order
-    int RefusedSends = 0;   // sends made while the line was closed
-    QList<int> Pauses;      // ms of every pause()
-    QList<int> Waits;       // expectedBytes of every waitForReply()
+    QList<QByteArray> sent; // every frame accepted, in order
+    int refusedSends = 0;   // sends made while the line was closed
+    QList<int> pauses;      // ms of every pause()
+    QList<int> waits;       // expectedBytes of every waitForReply()
 
     // Frames sent since index `from`, concatenated (convenient for comparing
     // a whole exchange with the expected bytes).

@@ -50,7 +50,7 @@ bool TerminalServer::start(int timeoutMs) {
     }
     // chardelay off: ser2net would otherwise hold bytes back to send them
     // in bigger pieces.
-    QFile config(m_dir.filePath(QStringLiteral("ser2net.yaml")));
+    QFile config(folder.filePath(QStringLiteral("ser2net.yaml")));
     if (!config.open(QIODevice::WriteOnly)) {
         m_error = QStringLiteral("cannot write the configuration");
         return false;

@@ -28,7 +28,7 @@ public:
     QString error() const { return m_error; }
 
 private:
-    QTemporaryDir m_dir;
+    QTemporaryDir folder;
     QString m_device;
     quint16 m_rfc2217Port = 0;
     quint16 m_tcpPort = 0;
