@@ -56,7 +56,7 @@ public:
     std::bitset<BufferSize> defined;
     // The start address the image's file gave (Intel HEX 03/05, S7-S9, ELF
     // entry), written back by a save of only the image's bytes; Clear forgets it.
-    std::optional<quint32> StartAddress;
+    std::optional<quint32> startAddress;
 
     // Marks Buffer[begin .. end-1] as defined; the range is clipped to the buffer.
     void markDefined(qint64 begin, qint64 end) {
@@ -67,7 +67,7 @@ public:
     }
     void forgetDefined() {
         defined.reset();
-        StartAddress.reset();
+        startAddress.reset();
     }
     bool isDefined(qint64 address) const {
         return address >= 0 && address < BufferSize && defined.test(static_cast<size_t>(address));

@@ -45,9 +45,9 @@ frmFileLoad::frmFileLoad(const QString& path, QWidget* parent, Purpose purpose)
     Option3->setObjectName(QStringLiteral("Option3"));
     Option3->setGeometry(tw(240, 780, 1455, 255));
     if (loading) {
-        Option4 = new QRadioButton(tr("ELF"), Frame1);
-        Option4->setObjectName(QStringLiteral("Option4"));
-        Option4->setGeometry(tw(240, 1050, 1455, 255));
+        optElf = new QRadioButton(tr("ELF"), Frame1);
+        optElf->setObjectName(QStringLiteral("Option4"));
+        optElf->setGeometry(tw(240, 1050, 1455, 255));
     } else {
         // Binary has no addresses to leave out.
         chkDefined = new QCheckBox(tr("Only the image's bytes"), this);
@@ -85,7 +85,7 @@ frmFileLoad::frmFileLoad(const QString& path, QWidget* parent, Purpose purpose)
     cmdOk->setAutoDefault(false);
     cmdOk->setDefault(true);
 
-    QWidget* order[] = {Option1,   Option2, Option3,   Option4, chkDefined,
+    QWidget* order[] = {Option1,   Option2, Option3,   optElf, chkDefined,
                         txtBuffer, txtFile, cmdCancel, cmdOk};
     QWidget* previous = nullptr;
     for (QWidget* w : order) {
@@ -107,7 +107,7 @@ frmFileLoad::frmFileLoad(const QString& path, QWidget* parent, Purpose purpose)
         Option3->setChecked(true);
         break;
     case FileFormat::Elf:
-        (Option4 ? Option4 : Option2)->setChecked(true);
+        (optElf ? optElf : Option2)->setChecked(true);
         break;
     case FileFormat::Binary:
         Option2->setChecked(true);
@@ -141,10 +141,10 @@ void frmFileLoad::cmdOk_Click() {
         }
     }
     FileDialogChoice values;
-    values.format = Option1->isChecked()              ? FileFormat::IntelHex
-                    : Option3->isChecked()            ? FileFormat::SRecord
-                    : Option4 && Option4->isChecked() ? FileFormat::Elf
-                                                      : FileFormat::Binary;
+    values.format = Option1->isChecked()            ? FileFormat::IntelHex
+                    : Option3->isChecked()          ? FileFormat::SRecord
+                    : optElf && optElf->isChecked() ? FileFormat::Elf
+                                                    : FileFormat::Binary;
     values.bufferOffset = bufferOffset;
     values.fileOffset = fileOffset;
     values.definedOnly = chkDefined && chkDefined->isEnabled() && chkDefined->isChecked();

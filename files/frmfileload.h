@@ -40,7 +40,7 @@ private:
     QRadioButton* Option1 = nullptr;
     QRadioButton* Option2 = nullptr;
     QRadioButton* Option3 = nullptr;
-    QRadioButton* Option4 = nullptr;
+    QRadioButton* optElf = nullptr;
     QCheckBox* chkDefined = nullptr;
     QLineEdit* txtBuffer = nullptr;
     QLineEdit* txtFile = nullptr;

@@ -215,8 +215,8 @@ Status HexFileBytes(const AppState& state, bool definedOnly, const QString& show
         out.clear();
         for (const BufferRange& r : DefinedRecords(state, size))
             PutRecord(out, 0x00, r.first, state.Buffer.data() + r.first, r.last - r.first + 1);
-        if (state.StartAddress) {
-            const quint32 a = *state.StartAddress;
+        if (state.startAddress) {
+            const quint32 a = *state.startAddress;
             const quint8 start[4] = {quint8(a >> 24), quint8(a >> 16), quint8(a >> 8), quint8(a)};
             PutRecord(out, 0x05, 0, start, 4);
         }

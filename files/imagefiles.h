@@ -84,7 +84,7 @@ LoadResult LoadImageFile(const QString& path, const LoadOptions& options, ImageT
 inline LoadResult LoadImageFile(const QString& path, const LoadOptions& options, AppState& state) {
     LoadResult result = LoadImageFile(path, options, TargetOf(state));
     if (result.ok() && result.startAddress)
-        state.StartAddress = result.startAddress;
+        state.startAddress = result.startAddress;
     return result;
 }
 

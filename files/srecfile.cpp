@@ -168,7 +168,7 @@ Status SRecordFileBytes(const AppState& state, bool definedOnly, const QString& 
     // Two address bytes reach 64 KiB; anything above needs three, and the
     // end record then takes the matching width. A start address above 64 KiB
     // needs the wider end record as well.
-    const quint32 start = definedOnly ? state.StartAddress.value_or(0) : 0;
+    const quint32 start = definedOnly ? state.startAddress.value_or(0) : 0;
     const bool wide = size > 0x10000 || start > 0xFFFF;
     const bool widest = start > 0xFFFFFF;
     const int width = wide ? 3 : 2;

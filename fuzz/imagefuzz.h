@@ -89,7 +89,7 @@ inline int FuzzImageReader(const uint8_t* data, size_t size, FileFormat format,
         for (int i = image_detail::RoundTripSize; i < BufferSize; ++i)
             VARN_FUZZ_CHECK(again->Buffer[size_t(i)] == 0x00);
         if (definedOnly)
-            VARN_FUZZ_CHECK(again->StartAddress.value_or(0) == state->StartAddress.value_or(0));
+            VARN_FUZZ_CHECK(again->startAddress.value_or(0) == state->startAddress.value_or(0));
     }
     return 0;
 }

@@ -776,7 +776,7 @@ void mdiMain::FileOpenJob_Click() {
     image->Begin();
     state.Buffer = opened->Buffer;
     state.defined = opened->defined;
-    state.StartAddress = opened->StartAddress;
+    state.startAddress = opened->startAddress;
     state.SelectedDevice = opened->SelectedDevice;
     state.AutoCount = opened->AutoCount;
     state.AutoList = opened->AutoList;
@@ -893,7 +893,7 @@ bool mdiMain::offerReload() {
     image->Edit(ImageModel::Kind::Replace, [&](AppState& target) {
         target.Buffer = reloaded.Buffer;
         target.defined = reloaded.defined;
-        target.StartAddress = reloaded.StartAddress;
+        target.startAddress = reloaded.startAddress;
     });
     lastLoaded = LoadedFile::Take(lastLoaded.path, lastLoaded.format, lastLoaded.fileOffset,
                                   lastLoaded.bufferOffset);

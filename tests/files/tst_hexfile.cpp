@@ -189,7 +189,7 @@ private slots:
         QVERIFY(LoadedAsPlaced(*state, expected));
         QCOMPARE(loaded.bytesStored, 32);
         QCOMPARE(loaded.startAddress ? qint64(*loaded.startAddress) : -1, start);
-        QCOMPARE(state->StartAddress ? qint64(*state->StartAddress) : -1, start);
+        QCOMPARE(state->startAddress ? qint64(*state->startAddress) : -1, start);
         QCOMPARE(loaded.notices.size(), ended ? 0 : 1);
         if (!ended)
             VERIFY_CONTAINS(loaded.notices[0], "no end record");

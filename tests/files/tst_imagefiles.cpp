@@ -108,14 +108,14 @@ private slots:
         state->markDefined(6, 8);
         state->markDefined(14, 17);
         state->markDefined(40, 41); // beyond the device: not saved
-        state->StartAddress = 0x12345;
+        state->startAddress = 0x12345;
         const QString path = folder.filePath("defined");
         QVERIFY(SaveImageFile(*state, path, {format, true}).ok);
         QCOMPARE(ReadFile(path), expected);
         auto again = ImageState(32);
         QVERIFY(LoadImageFile(path, {format}, *again).ok());
         QVERIFY(again->defined == (state->defined & std::bitset<BufferSize>().set().reset(40)));
-        QCOMPARE(again->StartAddress.value_or(0), 0x12345u);
+        QCOMPARE(again->startAddress.value_or(0), 0x12345u);
     }
 };
 
