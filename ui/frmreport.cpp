@@ -131,7 +131,7 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     layout->addLayout(buttons);
     resize(1080, 660);
 
-    AskSavePath = [](QWidget* owner) {
+    askSavePath = [](QWidget* owner) {
         return QFileDialog::getSaveFileName(owner, QStringLiteral("Save Report"),
                                             QStringLiteral("report.pdf"),
                                             QStringLiteral("PDF (*.pdf);;PNG image (*.png)"));
@@ -273,7 +273,7 @@ Status frmReport::SaveTo(const QString& path) {
 }
 
 void frmReport::cmdSave_Click() {
-    const QString path = AskSavePath ? AskSavePath(this) : QString();
+    const QString path = askSavePath ? askSavePath(this) : QString();
     if (path.isEmpty())
         return;
     if (const Status saved = SaveTo(path); !saved)

@@ -32,7 +32,7 @@ public:
     const ProductionReport& Report() const { return report; }
 
     // The file Save writes; empty when cancelled. Tests answer it.
-    std::function<QString(QWidget* parent)> AskSavePath;
+    std::function<QString(QWidget* parent)> askSavePath;
 
 private:
     ReportFilter filter() const;

@@ -1216,8 +1216,9 @@ private slots:
         const CliResult r = ws.run(QStringList{"--json"} + arguments);
         CHECK_RUN(r, status);
         const QList<QJsonObject> objects = checkJsonLines(r.out.toUtf8());
-        const auto answer = std::find_if(objects.begin(), objects.end(),
-                                         [&](const QJsonObject& o) { return o["type"] == type; });
+        const auto answer =
+            std::find_if(objects.begin(), objects.end(),
+                         [&, wanted = type](const QJsonObject& o) { return o["type"] == wanted; });
         QVERIFY2(answer != objects.end(), qPrintable(r.out));
         VERIFY_CONTAINS(QString::fromUtf8(QJsonDocument(*answer).toJson(QJsonDocument::Compact)),
                         fragment);

@@ -34,8 +34,10 @@ public:
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener, 1);
+        // A listener that did not come up makes every connection attempt fail.
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener, 1) != 0)
+            return;
         socklen_t length = sizeof address;
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
         port = ntohs(address.sin_port);
@@ -45,7 +47,8 @@ public:
         ::shutdown(listener, SHUT_RDWR);
         if (client >= 0)
             ::shutdown(client, SHUT_RDWR);
-        thread.join();
+        if (thread.joinable())
+            thread.join();
         ::close(listener);
         if (client >= 0)
             ::close(client);

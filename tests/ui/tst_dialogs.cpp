@@ -555,7 +555,7 @@ private slots:
 
         dlg.resize(900, 600);
         for (const QString name : {"report.pdf", "report.png"}) {
-            dlg.AskSavePath = [&](QWidget*) { return dir->filePath(name); };
+            dlg.askSavePath = [&](QWidget*) { return dir->filePath(name); };
             QTest::mouseClick(Child<QPushButton>(dlg, "cmdSave"), Qt::LeftButton);
             const QByteArray saved = varn::test::ReadFile(dir->filePath(name));
             if (name.endsWith("pdf"))
@@ -563,7 +563,7 @@ private slots:
             else
                 QCOMPARE(QImage::fromData(saved, "PNG").size(), dlg.size());
         }
-        dlg.AskSavePath = [&](QWidget*) { return dir->filePath("no-folder/report.png"); };
+        dlg.askSavePath = [&](QWidget*) { return dir->filePath("no-folder/report.png"); };
         QTest::mouseClick(Child<QPushButton>(dlg, "cmdSave"), Qt::LeftButton);
         QCOMPARE(messages->titles(), QStringList{"Save Report"});
 

@@ -32,7 +32,7 @@ bool Listening(quint16 port) {
 
 } // namespace
 
-TerminalServer::TerminalServer(const QString& devicePath) : m_device(devicePath) {}
+TerminalServer::TerminalServer(const QString& devicePath) : devicePath(devicePath) {}
 
 TerminalServer::~TerminalServer() {
     kill();
@@ -44,15 +44,15 @@ QString TerminalServer::missing() {
 }
 
 bool TerminalServer::start(int timeoutMs) {
-    if (!m_rfc2217Port) {
-        m_rfc2217Port = FreePort();
-        m_tcpPort = FreePort();
+    if (!rfc2217Port) {
+        rfc2217Port = FreePort();
+        tcpPort = FreePort();
     }
     // chardelay off: ser2net would otherwise hold bytes back to send them
     // in bigger pieces.
     QFile config(folder.filePath(QStringLiteral("ser2net.yaml")));
     if (!config.open(QIODevice::WriteOnly)) {
-        m_error = QStringLiteral("cannot write the configuration");
+        why = QStringLiteral("cannot write the configuration");
         return false;
     }
     const QString connection = QStringLiteral("connection: &%1\n"
@@ -61,26 +61,26 @@ bool TerminalServer::start(int timeoutMs) {
                                               "  options:\n"
                                               "    chardelay: false\n");
     config.write(connection.arg(QStringLiteral("rfc2217"), QStringLiteral("telnet(rfc2217),tcp"))
-                     .arg(m_rfc2217Port)
-                     .arg(m_device)
+                     .arg(rfc2217Port)
+                     .arg(devicePath)
                      .toUtf8());
     config.write(connection.arg(QStringLiteral("raw"), QStringLiteral("tcp"))
-                     .arg(m_tcpPort)
-                     .arg(m_device)
+                     .arg(tcpPort)
+                     .arg(devicePath)
                      .toUtf8());
     config.close();
 
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(Ser2Net(), {QStringLiteral("-n"), QStringLiteral("-c"), config.fileName()});
-    if (!m_process.waitForStarted(timeoutMs)) {
-        m_error = QStringLiteral("ser2net did not start: ") + m_process.errorString();
+    ser2net.setProcessChannelMode(QProcess::MergedChannels);
+    ser2net.start(Ser2Net(), {QStringLiteral("-n"), QStringLiteral("-c"), config.fileName()});
+    if (!ser2net.waitForStarted(timeoutMs)) {
+        why = QStringLiteral("ser2net did not start: ") + ser2net.errorString();
         return false;
     }
     const QDeadlineTimer deadline(timeoutMs);
-    while (!Listening(m_rfc2217Port) || !Listening(m_tcpPort)) {
-        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) {
-            m_error = QStringLiteral("ser2net does not listen: ") +
-                      QString::fromLocal8Bit(m_process.readAll());
+    while (!Listening(rfc2217Port) || !Listening(tcpPort)) {
+        if (deadline.hasExpired() || ser2net.state() == QProcess::NotRunning) {
+            why = QStringLiteral("ser2net does not listen: ") +
+                  QString::fromLocal8Bit(ser2net.readAll());
             return false;
         }
         QThread::msleep(20);
@@ -89,18 +89,18 @@ bool TerminalServer::start(int timeoutMs) {
 }
 
 void TerminalServer::kill() {
-    if (m_process.state() == QProcess::NotRunning)
+    if (ser2net.state() == QProcess::NotRunning)
         return;
-    m_process.kill();
-    m_process.waitForFinished(3000);
+    ser2net.kill();
+    ser2net.waitForFinished(3000);
 }
 
 QString TerminalServer::rfc2217Url() const {
-    return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_rfc2217Port);
+    return QStringLiteral("rfc2217://127.0.0.1:%1").arg(rfc2217Port);
 }
 
 QString TerminalServer::tcpUrl() const {
-    return QStringLiteral("tcp://127.0.0.1:%1").arg(m_tcpPort);
+    return QStringLiteral("tcp://127.0.0.1:%1").arg(tcpPort);
 }
 
 } // namespace varn

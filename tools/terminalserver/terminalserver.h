@@ -25,15 +25,15 @@ public:
     void kill();
     QString rfc2217Url() const;
     QString tcpUrl() const;
-    QString error() const { return m_error; }
+    QString error() const { return why; }
 
 private:
     QTemporaryDir folder;
-    QString m_device;
-    quint16 m_rfc2217Port = 0;
-    quint16 m_tcpPort = 0;
-    QProcess m_process;
-    QString m_error;
+    QString devicePath;
+    quint16 rfc2217Port = 0;
+    quint16 tcpPort = 0;
+    QProcess ser2net;
+    QString why;
 };
 
 } // namespace varn
