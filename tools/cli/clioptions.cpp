@@ -433,7 +433,7 @@ constexpr OptionEntry optionTable[] = {
          options.chipFields.append(field);
          return read;
      },
-     "--field SPEC",
+     "--field FIELD",
      "a field of each programmed chip beyond its serial\n"
      "number (repeatable): pool=NAME, crc16=FROM-TO,\n"
      "crc32=FROM-TO, time=FORMAT|unix, text=TEXT or lot,\n"

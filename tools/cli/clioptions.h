@@ -89,7 +89,7 @@ struct CliOptions {
     QStringList seriesOptions;    // the describing options given
     bool serialOverwrite = false; // --serial-overwrite: the field may lie on image bytes
     LineFields fields;            // --station, --operator, --lot, --work-order, --product
-    QList<ChipField> chipFields;  // --field SPEC, in the order given
+    QList<ChipField> chipFields;  // --field FIELD, in the order given
     // --pool-first, --pool-last, --pool-step: the pool that pool create makes.
     NumberPool pool;
     QStringList poolOptions;
