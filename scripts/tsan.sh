@@ -12,12 +12,7 @@ dir="${VARN_TSAN_BUILD:-$here/build-tsan}"
 functions=("$@")
 session=()
 if [ ${#functions[@]} -eq 0 ]; then
-  # The row whose after-chip hook fails is left out: ThreadSanitizer reports
-  # a race inside Qt Core there (a free on the main thread against a read on
-  # a unit's thread) that is not yet understood; the row itself runs in the
-  # normal and ASan suites.
-  functions=("severalUnits:second chip bad" "severalUnits:second unit silent"
-             "severalUnits:bad chip and missing unit")
+  functions=(severalUnits)
   for f in "$here"/tests/session/tst_*.cpp; do
     [ -e "$f" ] && session+=("$(basename "$f" .cpp)")
   done
@@ -26,7 +21,13 @@ cmake -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_TSAN=ON >/de
 cmake --build "$dir" --target varn-cli varn-unit tst_cli "${session[@]}" -j2
 # QProcess forks from worker threads to run hooks and then execs at once;
 # the sanitizer's refusal of a fork in a threaded process does not apply.
-export TSAN_OPTIONS="halt_on_error=1 exitcode=66 die_after_fork=0 second_deadlock_stack=1 suppressions=$here/scripts/tsan.supp"
+# Qt comes from Debian's packages, not built with the sanitizer: its own locks
+# (futexes, not pthread mutexes) are invisible to it, so the memcmp and free
+# calls Qt makes on its own shared tables read as races. One example: a unit's
+# thread reads the metatype registry while starting a hook's QProcess, and the
+# registry is freed at exit, long after that thread was joined. Calls made
+# from Qt are therefore not checked; every access of our own code still is.
+export TSAN_OPTIONS="halt_on_error=1 exitcode=66 die_after_fork=0 ignore_noninstrumented_modules=1 second_deadlock_stack=1 suppressions=$here/scripts/tsan.supp"
 export QT_QPA_PLATFORM=offscreen
 "$dir/bin/tst_cli" "${functions[@]}"
 for t in "${session[@]}"; do
