@@ -8,6 +8,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -16,6 +17,7 @@
 #include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
@@ -26,6 +28,10 @@ namespace {
 
 // The layout as drawn; Resize fits it to the text's font itself.
 const Twips Px;
+
+// The memory map shades per-chip blocks purple; here a paler one, apart from
+// found (yellow) and selected (blue) bytes.
+const QColor PerChipBackground(225, 205, 245);
 
 QFont ViewFont() {
     QFont font(QStringLiteral("Courier"));
@@ -182,8 +188,18 @@ void frmBuffer::BuildControls() {
         x = left + width + 6;
     }
 
+    // Under it, the next chip's own fields: two lines, as several fields
+    // make a long one.
     const int clientWidth = std::max(sx(10215), x);
-    const int clientHeight = std::max(sy(4410), y + labelHeight + 4);
+    lblPreview = new QLabel(this);
+    lblPreview->setObjectName(QStringLiteral("lblPreview"));
+    lblPreview->setWordWrap(true);
+    lblPreview->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblPreview->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    const int previewTop = y + labelHeight + 4;
+    const int previewHeight = 2 * lblPreview->fontMetrics().lineSpacing() + 2;
+    lblPreview->setGeometry(sx(120), previewTop, clientWidth - 2 * sx(120), previewHeight);
+    const int clientHeight = std::max(sy(4410), previewTop + previewHeight + 4);
     setFixedSize(clientWidth, clientHeight);
 }
 
@@ -203,6 +219,20 @@ void frmBuffer::ShowFound(qint32 address, int length) {
     view.SetFound(address, length);
     GoTo(address);
     ShowView();
+}
+
+void frmBuffer::SetChipPreview(const ChipPreview& chip) {
+    preview = chip;
+    const QString line = preview.line();
+    lblPreview->setText(line);
+    lblPreview->setToolTip(line);
+    // A refusal stands out; bytes read as the rest of the window.
+    QPalette palette = lblPreview->palette();
+    palette.setColor(QPalette::WindowText, preview.problem.isEmpty()
+                                               ? this->palette().color(QPalette::WindowText)
+                                               : QColor(190, 0, 0));
+    lblPreview->setPalette(palette);
+    MarkDigits();
 }
 
 void frmBuffer::vsc_Change(int value) {
@@ -248,6 +278,18 @@ void frmBuffer::MarkDigits() {
     };
     const qint32 top = view.TopLine() * HexView::BytesPerRow;
     const qint32 shown = HexView::RowCount * HexView::BytesPerRow;
+    // First, so that found and selected bytes show over them.
+    QTextCharFormat perChip;
+    perChip.setBackground(PerChipBackground);
+    for (const FieldPreview& field : preview.fields)
+        for (qint64 a = std::max<qint64>(top, field.address);
+             a < std::min<qint64>(top + shown, field.end()); ++a) {
+            const int digit = view.PositionOf(qint32(a));
+            if (digit < 0)
+                continue;
+            mark(digit, 2, perChip);
+            mark(view.CharacterPositionOf(qint32(a)), 1, perChip);
+        }
     QTextCharFormat found;
     found.setBackground(QColor(255, 230, 120));
     for (qint32 a = std::max(top, view.FoundAddress());
@@ -360,6 +402,24 @@ bool frmBuffer::Wheel(QEvent* event) {
     return true;
 }
 
+bool frmBuffer::ShowFieldTip(QEvent* event) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    const int shown = CharacterAt(help->pos());
+    const qint32 address = shown < 0 ? -1 : view.ByteAt(HexView::FromDisplayPosition(shown));
+    const FieldPreview* field = address < 0 ? nullptr : preview.fieldAt(address);
+    if (!field) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    QToolTip::showText(
+        help->globalPos(),
+        QStringLiteral("Next chip: ") + field->text() +
+            (preview.problem.isEmpty() ? QString() : QStringLiteral("\n") + preview.problem),
+        txtBuffer->viewport());
+    return true;
+}
+
 bool frmBuffer::txtBuffer_Mouse(QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
@@ -390,6 +450,8 @@ bool frmBuffer::txtBuffer_Mouse(QEvent* event) {
     }
     case QEvent::ContextMenu:
         return true; // no Select All
+    case QEvent::ToolTip:
+        return ShowFieldTip(event);
     case QEvent::Wheel:
         // The text never scrolls by itself; the wheel moves the rows instead.
         QCoreApplication::sendEvent(vsc, event);

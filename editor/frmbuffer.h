@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/appstate.h"
+#include "core/chippreview.h"
 #include "editor/hexview.h"
 #include "editor/imagemodel.h"
 
@@ -32,6 +33,13 @@ public:
     // Marks length bytes from address as found, with the caret on the first.
     void ShowFound(qint32 address, int length);
 
+    // The per-chip fields the next chip would get: their bytes marked on
+    // their own background, and a line under the view naming them with the
+    // bytes they would hold there (or why the chip would be refused). Only
+    // shown: the buffer keeps its own bytes.
+    void SetChipPreview(const ChipPreview& preview);
+    const ChipPreview& Preview() const { return preview; }
+
     const HexView& View() const { return view; }
     // Shows address with the caret on it (a chosen difference, for example).
     void ShowAddress(qint32 address);
@@ -48,7 +56,10 @@ private:
     // viewport; -1 when there is none (beyond a line's end, below the text).
     int CharacterAt(const QPoint& point) const;
     bool Wheel(QEvent* event);
-    // Changed digits in their own colour, found bytes on their own background.
+    // The field under a point of the text's viewport, as a tool tip.
+    bool ShowFieldTip(QEvent* event);
+    // Changed digits in their own colour, found bytes and per-chip fields
+    // on their own backgrounds.
     void MarkDigits();
     // Copies the view's text (when it changed), caret, scroll position and
     // labels into the controls.
@@ -62,6 +73,8 @@ private:
     QLabel* lblAddress = nullptr;
     QLabel* lblCheckSum = nullptr;
     QLabel* lblCrc32 = nullptr;
+    QLabel* lblPreview = nullptr;
+    ChipPreview preview;
     quint64 shownRevision = 0;
     bool typing = false;
 };

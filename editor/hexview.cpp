@@ -363,13 +363,22 @@ void HexView::Click(int pos) {
     ShowCaretAddress();
 }
 
-void HexView::DragTo(int pos) {
+int HexView::DigitOf(int pos) {
     const int column = pos >= HeaderLength && pos < TextLength ? ColumnOf(pos) : -1;
-    int digit = -1;
     if (column >= 48 && column < 48 + BytesPerRow)
-        digit = pos - column + 3 * (column - 48);
-    else if (IsDigitPosition(pos))
-        digit = pos - column % 3;
+        return pos - column + 3 * (column - 48);
+    if (IsDigitPosition(pos))
+        return pos - column % 3;
+    return -1;
+}
+
+qint32 HexView::ByteAt(int pos) const {
+    const int digit = DigitOf(pos);
+    return digit < 0 ? -1 : AddressAt(digit);
+}
+
+void HexView::DragTo(int pos) {
+    const int digit = DigitOf(pos);
     if (digit < 0)
         return;
     if (anchor < 0)

@@ -82,6 +82,8 @@ public:
     qint32 SelectionFirst() const;
     qint32 SelectionLast() const;
     void ClearSelection() { anchor = -1; }
+    // The address of the byte whose digit or character stands at pos, or -1.
+    qint32 ByteAt(int pos) const;
     // Whether the caret stands in the character column.
     bool InCharacters() const { return inCharacters; }
     // Where the window shows the caret: its digit, or its byte's character.
@@ -124,6 +126,9 @@ public:
     static int ScrollMaximumFor(qint32 deviceSize);
 
 private:
+    // The high digit's position of the byte shown at pos (digit or
+    // character), or -1.
+    static int DigitOf(int pos);
     qint32 DeviceSize() const;
     void ScrollTo(int line);
     void ShowCaretAddress();

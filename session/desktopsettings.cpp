@@ -1,7 +1,10 @@
 #include "desktopsettings.h"
 
 #include "core/usersettings.h"
+#include "logaccess.h"
 #include "production/productionlog.h"
+
+#include <algorithm>
 
 namespace varn {
 
@@ -21,6 +24,38 @@ SessionSettings DesktopSessionSettings(const AppState& state, const RunContext& 
         settings.serial = SerialSettings::load(ini);
     }
     return settings;
+}
+
+ChipPreviewSource DesktopChipPreviewSource(const AppState& state, QString* note) {
+    const SessionSettings settings = DesktopSessionSettings(state, {});
+    ChipPreviewSource source;
+    source.fields = settings.fields;
+    source.fieldsProblem = settings.fieldsProblem;
+    source.serialOverwrite = settings.serialOverwrite;
+    source.lot = settings.context.fields.lot;
+    source.time = QDateTime::currentDateTimeUtc();
+    const bool serial = settings.logLocation && settings.serial.enabled;
+    if (note && !settings.logLocation && SerialSettings::load(UserSettings(state)).enabled)
+        *note = QStringLiteral("Serial numbers are on, but chips get none while the production "
+                               "log is off.");
+    if (serial)
+        source.serial = settings.serial;
+    const bool pools =
+        std::any_of(settings.fields.begin(), settings.fields.end(),
+                    [](const ChipField& f) { return f.kind == ChipField::Kind::Pool; });
+    if (!settings.logLocation || !(serial || pools))
+        return source;
+    QHash<QString, qint64> poolNext;
+    const Status peeked = PeekNextNumbers(*settings.logLocation, serial ? &*source.serial : nullptr,
+                                          &source.nextSerial, &poolNext);
+    if (!peeked && note)
+        *note = QStringLiteral("The log's next numbers are not known: ") + peeked.message;
+    for (const ChipField& field : settings.fields)
+        if (field.kind == ChipField::Kind::Pool)
+            source.poolNumbers.append(poolNext.contains(field.value)
+                                          ? std::optional<qint64>(poolNext.value(field.value))
+                                          : std::nullopt);
+    return source;
 }
 
 QString DesktopLogLocation(const AppState& state) {

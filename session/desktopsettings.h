@@ -1,5 +1,6 @@
 #pragma once
 
+#include "production/chippreview.h"
 #include "programmingsession.h"
 
 namespace varn {
@@ -12,5 +13,12 @@ SessionSettings DesktopSessionSettings(const AppState& state, const RunContext& 
 // The production log varn.ini names (whether or not runs are recorded), for
 // the windows that read it.
 QString DesktopLogLocation(const AppState& state);
+
+// What the next chip the desktop windows program would get besides the
+// image, as varn.ini and the log tell it: the fields, the serial series as
+// the log holds it (only with the log on, as runs use it), the numbers the
+// log would hand out next (peeked, never drawn), now as the time and
+// varn.ini's lot. *note (when given): why the log's numbers are unknown.
+ChipPreviewSource DesktopChipPreviewSource(const AppState& state, QString* note = nullptr);
 
 } // namespace varn

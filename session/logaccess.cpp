@@ -79,6 +79,32 @@ Status PoolLines(const QString& location, QStringList* lines) {
     return status;
 }
 
+Status PeekNextNumbers(const QString& location, SerialSettings* serial,
+                       std::optional<qint64>* nextSerial, QHash<QString, qint64>* poolNext) {
+    LogOpenOptions options;
+    options.useJournal = false;
+    Status status;
+    const std::unique_ptr<ProductionLog> log = ProductionLog::open(location, options, &status);
+    if (!log)
+        return status;
+    if (serial && serial->enabled) {
+        if (!serial->name.isEmpty())
+            if (const Status loaded = log->loadSeries(*serial); !loaded)
+                return loaded;
+        qint64 number = -1;
+        if (const Status peeked = log->peekSerial(*serial, &number); !peeked)
+            return peeked;
+        *nextSerial = number;
+    }
+    QList<NumberPool> pools;
+    if (const Status read = log->poolList(&pools); !read)
+        return read;
+    for (const NumberPool& pool : std::as_const(pools))
+        if (pool.next <= pool.last)
+            poolNext->insert(pool.name, pool.next);
+    return Status::Ok();
+}
+
 Status SyncJournal(const QString& location) {
     Status status;
     const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);

@@ -8,8 +8,10 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace varn {
 
@@ -45,6 +47,14 @@ Status ListRecords(const QString& location, const QDateTime& from, const QDateTi
 // The records as CSV (see RecordsToCsv); *count: how many.
 Status ExportCsv(const QString& location, const QDateTime& from, const QDateTime& to,
                  QByteArray* csv, int* count);
+
+// What the next chip would draw, read without drawing anything (another
+// station may take it first): serial, when given and enabled, gets its
+// series' definition from the log and *nextSerial its next number; poolNext
+// the next number of every pool that has one left. The log is not created
+// and its journal is left alone.
+Status PeekNextNumbers(const QString& location, SerialSettings* serial,
+                       std::optional<qint64>* nextSerial, QHash<QString, qint64>* poolNext);
 
 // The report of the records filter takes (see ProductionReport).
 Status ReportOf(const QString& location, const ReportFilter& filter, ProductionReport* report);

@@ -156,6 +156,9 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
     // Panel 4 names the file the image came from; a Read names none.
     connect(image, &ImageModel::fileChanged, this, &mdiMain::showFileName);
     connect(image, &ImageModel::modifiedChanged, this, &mdiMain::showTitle);
+    // A CRC field covers image bytes: the next chip's preview follows every change.
+    connect(image, &ImageModel::contentsChanged, this, [this] { showChipPreview(false); });
+    connect(image, &ImageModel::reset, this, [this] { showChipPreview(false); });
     // A comparison shown before a change no longer describes the buffer.
     auto markStale = [this] {
         if (auto* list = differencesSub ? qobject_cast<frmDifferences*>(differencesSub->widget())
@@ -626,6 +629,34 @@ void mdiMain::openBufferWindow() {
     sub->move(0, 0);
     sub->show();
     bufferSub = sub;
+    showChipPreview(true);
+}
+
+void mdiMain::showChipPreview(bool readLog) {
+    frmBuffer* buffer = BufferWindow();
+    frmMemoryMap* map = MemoryMapWindow();
+    if (readLog)
+        previewSource.reset();
+    if (!buffer && !map)
+        return;
+    if (!previewSource) {
+        previewNote.clear();
+        previewSource = DesktopChipPreviewSource(state, &previewNote);
+    }
+    previewSource->time = QDateTime::currentDateTimeUtc();
+    ChipPreview preview = PreviewChip(state, *previewSource);
+    preview.note = previewNote;
+    if (buffer)
+        buffer->SetChipPreview(preview);
+    // The fields' places change only with the settings.
+    if (map && readLog) {
+        std::vector<MemoryMap::Range> perChip;
+        for (const FieldPreview& field : std::as_const(preview.fields))
+            if (field.address >= 0 && field.address < BufferSize && field.length > 0)
+                perChip.push_back({qint32(field.address), qint32(field.end() - 1)});
+        map->Map().SetPerChipFields(perChip);
+        map->Refresh();
+    }
 }
 
 void mdiMain::closeBufferWindow() {
@@ -1132,6 +1163,7 @@ void mdiMain::DeviceSelect_Click() {
     UpdateDevicePanels();
     // Its layout depends on the device size; the user reopens it.
     closeBufferWindow();
+    showChipPreview(true);
     if (frmMemoryMap* map = MemoryMapWindow()) {
         map->Map().SetDeviceSize(state.DeviceSize());
         map->Map().SetDifferences({}, QString());
@@ -1154,6 +1186,8 @@ void mdiMain::DeviceFunction_Click() {
     image->Commit(dialog.BufferReloadWanted() ? ImageModel::Kind::Replace : ImageModel::Kind::Edit);
     if (dialog.BufferReloadWanted())
         openBufferWindow();
+    // Programmed chips took numbers: the next chip's are others.
+    showChipPreview(true);
     UpdateUnitState();
     // The window's line names only the address; the list gives both bytes.
     if (const std::optional<FunctionResult>& wrong = dialog.VerifyMismatch();
@@ -1214,6 +1248,7 @@ void mdiMain::DeviceProduction_Click() {
     dialog.exec();
     image->Commit(ImageModel::Kind::Edit);
     UpdateUnitState();
+    showChipPreview(true);
 }
 
 bool mdiMain::enterOperatorMode() {
@@ -1332,6 +1367,8 @@ void mdiMain::OptionsSettings_Click() {
 void mdiMain::OptionsProductionLog_Click() {
     frmProductionLog dialog(state, this);
     dialog.exec();
+    // The log, its series or the serial number's place may be others now.
+    showChipPreview(true);
 }
 
 void mdiMain::OptionsOnlyImage_Click() {
@@ -1356,21 +1393,6 @@ void mdiMain::ViewMemoryMap_Click() {
         return;
     }
     auto* map = new frmMemoryMap(*image);
-    // The serial number's bytes are the per-chip field each chip gets its own of.
-    const UserSettings settings(state);
-    std::vector<MemoryMap::Range> perChip;
-    if (settings.value(QStringLiteral("serial/enabled"), false).toBool()) {
-        const qint32 first = settings.value(QStringLiteral("serial/address"), 0).toInt();
-        const qint32 length = settings.value(QStringLiteral("serial/length"), 4).toInt();
-        perChip.push_back({first, first + std::max(1, length) - 1});
-    }
-    // And the fields beyond it (varn.ini fields/list) that read.
-    QList<ChipField> fields;
-    FieldsFromText(settings.value(QStringLiteral("fields/list")).toStringList(), &fields);
-    for (const ChipField& field : fields)
-        perChip.push_back({qint32(field.address), qint32(field.end() - 1)});
-    map->Map().SetPerChipFields(perChip);
-    map->Refresh();
     connect(map, &frmMemoryMap::addressChosen, this, [this](qint32 address) {
         openBufferWindow();
         if (frmBuffer* buffer = BufferWindow())
@@ -1395,6 +1417,8 @@ void mdiMain::ViewMemoryMap_Click() {
     sub->setGeometry(placed);
     sub->show();
     memoryMapSub = sub;
+    // The per-chip fields as the buffer window shows them.
+    showChipPreview(true);
 }
 
 void mdiMain::saveGeometrySetting() {

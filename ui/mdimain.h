@@ -7,6 +7,7 @@
 #include "files/imagefiles.h"
 #include "files/loadedfile.h"
 #include "jobs/productionjob.h"
+#include "production/chippreview.h"
 #include "session/programmingsession.h"
 
 #include <QByteArray>
@@ -213,6 +214,11 @@ private:
     void showDifferences(const QString& title, const DifferenceReport& report,
                          const QString& other);
 
+    // Gives the buffer window and the memory map the per-chip fields the
+    // next chip would get; readLog: the settings, the device or the log's
+    // numbers may have changed (else only the image did).
+    void showChipPreview(bool readLog);
+
     bool enterOperatorMode();
     void leaveOperatorMode();
 
@@ -245,6 +251,10 @@ private:
     // Operator mode: every unit of the job, and who runs which lot.
     std::unique_ptr<UnitGroup> station;
     LineFields shift;
+    // What the next chip's fields are made of, read from varn.ini and the
+    // log when a window that shows them opens or the settings change.
+    std::optional<ChipPreviewSource> previewSource;
+    QString previewNote;
 };
 
 // The program's start: reads the configuration files of dir into state; a

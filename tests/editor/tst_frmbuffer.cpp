@@ -197,6 +197,38 @@ private slots:
         QCOMPARE(ShownRow(0).left(4), HexWord(scroll->value() * 16));
         QCOMPARE(lblAddress->text(), ShownRow(0).left(4));
     }
+    // The next chip's fields: their bytes, digits and characters, on their
+    // own background and named under the view; the buffer keeps its bytes,
+    // and a digit typed there still edits it.
+    void chipPreviewMarksTheFields() {
+        ChipPreview preview;
+        preview.fields = {{0x12, 2, "crc16", QByteArray::fromHex("29B1")},
+                          {0x1F, 2, "serial", QByteArray::fromHex("0102")}};
+        const auto before = state->Buffer;
+        window->SetChipPreview(preview);
+        QCOMPARE(window->findChild<QLabel*>("lblPreview")->text(),
+                 QStringLiteral("Next chip: crc16@0012 = 29 B1, serial@001F = 01 02"));
+        // Shown row, column and length of every mark on the fields' colour.
+        QList<QList<int>> marks;
+        for (const QTextEdit::ExtraSelection& mark : text->extraSelections())
+            if (mark.format.background().color() == QColor(225, 205, 245))
+                marks.append({mark.cursor.block().blockNumber() - 1,
+                              mark.cursor.selectionStart() - mark.cursor.block().position(),
+                              mark.cursor.selectionEnd() - mark.cursor.selectionStart()});
+        std::sort(marks.begin(), marks.end());
+        QCOMPARE(marks, (QList<QList<int>>{{1, 11, 2},
+                                           {1, 14, 2},
+                                           {1, 50, 2},
+                                           {1, 55, 1},
+                                           {1, 56, 1},
+                                           {1, 68, 1},
+                                           {2, 5, 2},
+                                           {2, 53, 1}}));
+        QVERIFY(state->Buffer == before);
+        window->GoTo(0x12);
+        QTest::keyClicks(text, QStringLiteral("ab"));
+        QCOMPARE(int(state->Buffer[0x12]), 0xAB);
+    }
 };
 
 QTEST_MAIN(tst_frmBuffer)

@@ -1,4 +1,5 @@
 #include "core/appstate.h"
+#include "production/chippreview.h"
 #include "production/csvexport.h"
 #include "production/productionlog.h"
 #include "production/runrecord.h"
@@ -771,6 +772,47 @@ private slots:
         QCOMPARE(numbers.size(), 2 * perProcess);
         for (int i = 0; i < 2 * perProcess; ++i)
             QVERIFY(numbers.contains(1000 + 3 * i));
+    }
+    // The next chip's fields as the code that programs chips writes them,
+    // on a copy: 2 KiB device, image bytes 00..3F; CRCs from Python's
+    // binascii.crc_hqx(data, 0xFFFF) over the chip as it would be.
+    void previewOfTheNextChip_data() {
+        Columns<QStringList, qint64, QString>("fields", "serial", "line");
+        const QStringList fields{"text=REV-B,at=7E0,length=8", "crc16=0-7FD,at=7FE"};
+        QTest::newRow("serial inside the crc")
+            << fields << qint64(12345)
+            << "Next chip: serial@07F0 = 00 00 30 39, text@07E0 = 52 45 56 2D 42 00 00 00, "
+               "crc16@07FE = 50 E4";
+        QTest::newRow("serial not known") << fields << qint64(-1)
+                                          << "Next chip: serial@07F0 = ?? ?? ?? ??, text@07E0 = 52 "
+                                             "45 56 2D 42 00 00 00, crc16@07FE = ?? ??";
+        QTest::newRow("past the device")
+            << QStringList{"text=REV-B,at=7FC,length=8"} << qint64(1)
+            << "Next chip refused: text field: 07FC..0803 lies outside the device";
+        QTest::newRow("overlap") << QStringList{"text=REV,at=7EE,length=4"} << qint64(1)
+                                 << "Next chip refused: The serial number field 07F0..07F3 and "
+                                    "the text field 07EE..07F1 overlap.";
+    }
+    void previewOfTheNextChip() {
+        const auto [lines, serial, line] =
+            Row<QStringList, qint64, QString>("fields", "serial", "line");
+        AppState image;
+        image.DeviceCount = 1;
+        image.DeviceTable[1] = DeviceEntry{QStringLiteral("TEST"), 1, 2048};
+        image.SelectedDevice = 1;
+        for (int i = 0; i < 0x40; ++i)
+            image.Buffer[i] = quint8(i);
+        image.markDefined(0, 0x40);
+        const AppState before = image;
+        ChipPreviewSource source;
+        source.serial = series("s", 1, 1);
+        source.serial->address = 0x7F0;
+        if (serial >= 0)
+            source.nextSerial = serial;
+        QVERIFY(FieldsFromText(lines, &source.fields));
+        const ChipPreview preview = PreviewChip(image, source);
+        QCOMPARE(preview.line(), line);
+        QVERIFY(image.Buffer == before.Buffer && image.defined == before.defined);
     }
 };
 

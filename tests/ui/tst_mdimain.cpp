@@ -6,6 +6,7 @@
 #include "editor/imagemodel.h"
 #include "jobs/productionjob.h"
 #include "production/productionlog.h"
+#include "session/logaccess.h"
 #include "session/sessionhost.h"
 #include "ui/frmfunction.h"
 #include "ui/frmoperator.h"
@@ -597,6 +598,47 @@ private slots:
         // The status text names a file that loaded, even one that held nothing.
         const bool loaded = boxes.last()[0] == 'W';
         QCOMPARE(w.PanelText(4), loaded ? "File: " + path : QStringLiteral("File:"));
+    }
+
+    // The buffer window and the memory map show the next chip's fields as
+    // varn.ini and the log give them (CRC from Python's binascii.crc_hqx);
+    // reading the log again draws no number, and an edit changes the CRC.
+    void chipPreviewOfTheSettings() {
+        const QString log = dir->path() + "/varn-log.sqlite";
+        SerialSettings serial;
+        serial.name = "board-a";
+        serial.first = 12345;
+        QVERIFY(CreateSeriesIn(log, serial));
+        QVERIFY(CreatePoolIn(log, NumberPool{"mac", 0x12340000A1, 0x12340000FF, 1}));
+        UserSettings ini(state);
+        ini.setValue("log/enabled", true);
+        ini.setValue("serial/enabled", true);
+        ini.setValue("serial/series", "board-a");
+        ini.setValue("serial/address", 0x1FC0);
+        ini.setValue("fields/list",
+                     QStringList{"pool=mac,at=1FE8,length=6", "crc16=0-1FFD,at=1FFE"});
+        QVERIFY(ini.sync());
+        mdiMain w(state);
+        w.show();
+        QTRY_COMPARE(messages->size(), 1); // not identified
+        const auto before = state.Buffer;
+        w.BufferEdit_Click();
+        auto* line = w.findChild<QLabel*>("lblPreview");
+        const QString next = "Next chip: serial@1FC0 = 00 00 30 39, pool mac@1FE8 = 00 12 34 00 00 "
+                             "A1, crc16@1FFE = D3 13";
+        QCOMPARE(line->text(), next);
+        w.ViewMemoryMap_Click();
+        QCOMPARE(line->text(), next);
+        QStringList pools;
+        QVERIFY(PoolLines(log, &pools));
+        VERIFY_CONTAINS(pools.join('\n'), "95 left");
+        const MemoryMap& map = w.MemoryMapWindow()->Map();
+        QCOMPARE(map.CellShade(state, 0x1FC), MemoryMap::Shade::PerChip);
+        QCOMPARE(map.CellShade(state, 0x1FD), MemoryMap::Shade::Blank);
+        QVERIFY(state.Buffer == before);
+        w.Image().SetByte(0x10, 0x00);
+        QVERIFY2(line->text().endsWith("crc16@1FFE = 44 BD"), qPrintable(line->text()));
+        w.close();
     }
 
     void compareWithFile_data() {
