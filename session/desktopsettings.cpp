@@ -28,6 +28,13 @@ SessionSettings DesktopSessionSettings(const AppState& state, const RunContext& 
 
 ChipPreviewSource DesktopChipPreviewSource(const AppState& state, QString* note) {
     const SessionSettings settings = DesktopSessionSettings(state, {});
+    if (note && !settings.logLocation && SerialSettings::load(UserSettings(state)).enabled)
+        *note = QStringLiteral("Serial numbers are on, but chips get none while the production "
+                               "log is off.");
+    return SessionChipPreviewSource(settings, note);
+}
+
+ChipPreviewSource SessionChipPreviewSource(const SessionSettings& settings, QString* note) {
     ChipPreviewSource source;
     source.fields = settings.fields;
     source.fieldsProblem = settings.fieldsProblem;
@@ -35,9 +42,6 @@ ChipPreviewSource DesktopChipPreviewSource(const AppState& state, QString* note)
     source.lot = settings.context.fields.lot;
     source.time = QDateTime::currentDateTimeUtc();
     const bool serial = settings.logLocation && settings.serial.enabled;
-    if (note && !settings.logLocation && SerialSettings::load(UserSettings(state)).enabled)
-        *note = QStringLiteral("Serial numbers are on, but chips get none while the production "
-                               "log is off.");
     if (serial)
         source.serial = settings.serial;
     const bool pools =

@@ -14,11 +14,14 @@ SessionSettings DesktopSessionSettings(const AppState& state, const RunContext& 
 // the windows that read it.
 QString DesktopLogLocation(const AppState& state);
 
-// What the next chip the desktop windows program would get besides the
-// image, as varn.ini and the log tell it: the fields, the serial series as
-// the log holds it (only with the log on, as runs use it), the numbers the
-// log would hand out next (peeked, never drawn), now as the time and
-// varn.ini's lot. *note (when given): why the log's numbers are unknown.
+// What the next chip a session of settings programs would get besides the
+// image: its fields, its serial series as the log holds it (only with the
+// log on, as runs use it), the numbers the log would hand out next (peeked,
+// never drawn), now as the time and its lot. *note (when given): why the
+// log's numbers are unknown.
+ChipPreviewSource SessionChipPreviewSource(const SessionSettings& settings,
+                                           QString* note = nullptr);
+// The same for the desktop windows' runs, as varn.ini sets them.
 ChipPreviewSource DesktopChipPreviewSource(const AppState& state, QString* note = nullptr);
 
 } // namespace varn

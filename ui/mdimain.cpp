@@ -641,7 +641,11 @@ void mdiMain::showChipPreview(bool readLog) {
         return;
     if (!previewSource) {
         previewNote.clear();
-        previewSource = DesktopChipPreviewSource(state, &previewNote);
+        // With a job opened, Production runs the job's fields, not varn.ini's.
+        previewSource =
+            job ? SessionChipPreviewSource(
+                      OperatorSessionSettings(state, *job, recordContext(), shift), &previewNote)
+                : DesktopChipPreviewSource(state, &previewNote);
     }
     previewSource->time = QDateTime::currentDateTimeUtc();
     ChipPreview preview = PreviewChip(state, *previewSource);
@@ -729,6 +733,7 @@ void mdiMain::LoadFile(const QString& path) {
     }
     lastLoaded = LoadedFile::Take(path, options.format, options.fileOffset, options.bufferOffset);
     job.reset(); // another image: the job's operator mode is not for it
+    showChipPreview(true);
     loadedAlone = ontoEmpty;
     loadedFingerprint = BufferFingerprint(state);
     recent->Add(path);
@@ -1234,6 +1239,8 @@ void mdiMain::DeviceProduction_Click() {
         for (;;) {
             frmOperator dialog(*station, state, job->functions, heading, shift, this);
             dialog.exec();
+            // Its chips took numbers: the next chip's are others.
+            showChipPreview(true);
             if (!dialog.LeaveWanted())
                 return;
             FileLeaveOperator_Click();
@@ -1261,6 +1268,7 @@ bool mdiMain::enterOperatorMode() {
                     MsgIcon::Critical);
         // Until then Device > Production is the window of the program's own unit.
         job.reset();
+        showChipPreview(true);
         return false;
     }
     const UserSettings settings(state);
@@ -1278,6 +1286,8 @@ bool mdiMain::enterOperatorMode() {
     station = std::make_unique<UnitGroup>(state, ports, unit, mainPort);
     station->prepare(state, OperatorSessionSettings(state, *job, recordContext(), shift));
     setMenusEnabled(true);
+    // The shift's lot goes into the job's lot field.
+    showChipPreview(true);
     return true;
 }
 

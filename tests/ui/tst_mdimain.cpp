@@ -464,9 +464,13 @@ private slots:
         QStringList tiles, enabled;
         bool typed = true;
         QString title;
+        // The buffer window shows the job's serial field, not varn.ini's (none).
+        auto* preview = w->findChild<QLabel*>("lblPreview");
+        QString before1st;
         ModalAnswer answer("frmOperator", [&](QWidget* d) {
             auto* dlg = static_cast<frmOperator*>(d);
             QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
+            before1st = preview->text();
             click(dlg, "cmdStart");
             QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
             for (const char* name : {"tile1", "tile2"})
@@ -484,6 +488,8 @@ private slots:
         });
         w->DeviceProduction_Click();
         QVERIFY(answer.seen && answer.unexpected.isEmpty());
+        QCOMPARE(QStringList({before1st, preview->text()}),
+                 QStringList({"Next chip: serial@0010 = 00 64", "Next chip: serial@0010 = 00 66"}));
         QCOMPARE(tiles.mid(0, 2) + tiles.mid(4, 2), QStringList({"COM1", "PASS", "COM2", "FAIL"}));
         QCOMPARE(tiles[2], QString());
         VERIFY_CONTAINS(tiles[6], "Verify Error at 0000");
