@@ -188,8 +188,8 @@ void frmBuffer::BuildControls() {
         x = left + width + 6;
     }
 
-    // Under it, the next chip's own fields: two lines, as several fields
-    // make a long one.
+    // Under it, the next chip's own fields: three lines, as several fields
+    // make a long one (the tool tip holds all of it).
     const int clientWidth = std::max(sx(10215), x);
     lblPreview = new QLabel(this);
     lblPreview->setObjectName(QStringLiteral("lblPreview"));
@@ -197,7 +197,7 @@ void frmBuffer::BuildControls() {
     lblPreview->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblPreview->setTextInteractionFlags(Qt::TextSelectableByMouse);
     const int previewTop = y + labelHeight + 4;
-    const int previewHeight = 2 * lblPreview->fontMetrics().lineSpacing() + 2;
+    const int previewHeight = 3 * lblPreview->fontMetrics().lineSpacing() + 2;
     lblPreview->setGeometry(sx(120), previewTop, clientWidth - 2 * sx(120), previewHeight);
     const int clientHeight = std::max(sy(4410), previewTop + previewHeight + 4);
     setFixedSize(clientWidth, clientHeight);
@@ -224,7 +224,18 @@ void frmBuffer::ShowFound(qint32 address, int length) {
 void frmBuffer::SetChipPreview(const ChipPreview& chip) {
     preview = chip;
     const QString line = preview.line();
-    lblPreview->setText(line);
+    // Cut at a word where it outgrows its lines; the tool tip holds it all.
+    const QFontMetrics metrics(lblPreview->font());
+    const QRect room(0, 0, lblPreview->width(), 1 << 20);
+    QString shown = line, kept = line;
+    while (metrics.boundingRect(room, Qt::TextWordWrap, shown).height() > lblPreview->height()) {
+        const qsizetype cut = kept.lastIndexOf(QLatin1Char(' '));
+        if (cut <= 0)
+            break;
+        kept.truncate(cut);
+        shown = kept + QStringLiteral(" ...");
+    }
+    lblPreview->setText(shown);
     lblPreview->setToolTip(line);
     // A refusal stands out; bytes read as the rest of the window.
     QPalette palette = lblPreview->palette();

@@ -53,7 +53,7 @@ ChipPreviewSource SessionChipPreviewSource(const SessionSettings& settings, QStr
     const Status peeked = PeekNextNumbers(*settings.logLocation, serial ? &*source.serial : nullptr,
                                           &source.nextSerial, &poolNext);
     if (!peeked && note)
-        *note = QStringLiteral("The log's next numbers are not known: ") + peeked.message;
+        *note = QStringLiteral("Numbers not known: ") + peeked.message;
     for (const ChipField& field : settings.fields)
         if (field.kind == ChipField::Kind::Pool)
             source.poolNumbers.append(poolNext.contains(field.value)
