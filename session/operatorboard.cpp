@@ -17,10 +17,11 @@ OperatorBoard::OperatorBoard(const QStringList& ports) {
     }
 }
 
-void OperatorBoard::setOffline(int unit, const QString& reason) {
+void OperatorBoard::setOffline(int unit, const QString& reason, bool retry) {
     UnitTile& tile = tiles[unit];
     tile.state = UnitTile::State::Offline;
     tile.reason = reason;
+    tile.lineDown = retry;
 }
 
 void OperatorBoard::setReady(int unit) {
@@ -36,6 +37,7 @@ void OperatorBoard::started(int unit) {
     tile.serial = -1;
     tile.percent = 0;
     tile.halted = false;
+    tile.lineDown = false;
 }
 
 void OperatorBoard::progress(int unit, int percent) {
@@ -73,6 +75,12 @@ void OperatorBoard::finished(int unit, const ChipReport& report) {
         tile.state = UnitTile::State::NotRun;
         break;
     }
+    // A unit that was not reached is still missing; one whose line went away
+    // during the chip failed that chip and must be reached again.
+    if (report.stage == ChipReport::Stage::Unit && report.verdict == ChipReport::Verdict::None)
+        tile.state = UnitTile::State::Offline;
+    if (report.stage == ChipReport::Stage::Unit || report.result.linkFault == LinkFault::LineLost)
+        tile.lineDown = true;
     tile.reason = report.passed() ? QString() : report.reason.trimmed();
     if (report.halted)
         tile.reason += QStringLiteral("\n%1 failures in a row: check the unit, the socket and "

@@ -31,6 +31,9 @@ struct UnitTile {
     int percent = 0;
     SessionCounts counts;
     bool halted = false;
+    // The unit was not reached, or its line went away: the next start
+    // connects and identifies it afresh instead of leaving it out.
+    bool lineDown = false;
 };
 
 // The tiles of every unit of a job, fed by the units' session events in the
@@ -44,7 +47,9 @@ public:
     const UnitTile& tile(int unit) const { return tiles.at(unit); }
 
     // The unit could not be reached or prepared (reason in plain words).
-    void setOffline(int unit, const QString& reason);
+    // retry: the next start tries the unit again (false when nothing may be
+    // sent to it, e.g. without its log).
+    void setOffline(int unit, const QString& reason, bool retry = true);
     // The unit answered and is ready for a chip.
     void setReady(int unit);
     void started(int unit);
@@ -52,7 +57,9 @@ public:
     void serialGiven(int unit, qint64 serial);
     void finished(int unit, const ChipReport& report);
 
-    bool usable(int unit) const { return tiles.at(unit).state != UnitTile::State::Offline; }
+    bool usable(int unit) const {
+        return tiles.at(unit).state != UnitTile::State::Offline || tiles.at(unit).lineDown;
+    }
     bool anyRunning() const;
     bool anyHalted() const;
     // Every unit's chips together.

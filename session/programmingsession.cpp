@@ -283,14 +283,16 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
     unit.UnitIdentified = identifiedNow;
     unit.unitInReset = inResetNow;
 
+    // Refused chips are finished like any other: a front-end waits for
+    // every chip it started to finish.
     if (stopRequested())
-        return refuse(function, ChipReport::Stage::Run,
-                      QStringLiteral("Stopped before the chip was started."));
+        return finish(refuse(function, ChipReport::Stage::Run,
+                             QStringLiteral("Stopped before the chip was started.")));
     if (halted())
-        return refuse(function, ChipReport::Stage::Run,
-                      QStringLiteral("%1 chips failed in a row: look at the bench, "
-                                     "then go on.")
-                          .arg(tally.failuresInRow));
+        return finish(refuse(function, ChipReport::Stage::Run,
+                             QStringLiteral("%1 chips failed in a row: look at the bench, "
+                                            "then go on.")
+                                 .arg(tally.failuresInRow)));
     if (current.logLocation) {
         if (const Status opened = openLog(); !opened)
             return finish(refuse(function, ChipReport::Stage::Log,

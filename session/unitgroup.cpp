@@ -71,8 +71,10 @@ void UnitGroup::prepare(const AppState& setup, const SessionSettings& settings) 
             opened = session.openLog();
         });
         if (!opened) {
-            tiles.setOffline(unit, opened.message + QStringLiteral("\nNothing is sent to this "
-                                                                   "unit without the log."));
+            tiles.setOffline(unit,
+                             opened.message + QStringLiteral("\nNothing is sent to this "
+                                                             "unit without the log."),
+                             false);
             continue;
         }
         auto identified = std::make_shared<QString>();
@@ -110,9 +112,18 @@ bool UnitGroup::start(const AppState& image, const QList<int>& functions, bool r
     for (int unit = 0; unit < int(hosts.size()); ++unit) {
         if (!tiles.usable(unit))
             continue;
-        const bool posted =
-            hosts[size_t(unit)]->post([chip, functions, resume](ProgrammingSession& session) {
+        // A unit plugged back in, or switched on after operator mode began,
+        // is identified again at this start; the others are not asked.
+        const bool again = tiles.tile(unit).lineDown;
+        const bool posted = hosts[size_t(unit)]->post(
+            [chip, functions, resume, again](ProgrammingSession& session) {
                 session.setConfiguration(*chip);
+                // Each start is a new chip in every socket: it gets the load
+                // sequence (run, reset, device select) of its own.
+                if (again)
+                    session.reconnect();
+                else
+                    session.chipChanged();
                 if (resume)
                     session.resume();
                 session.runChip(functions, *chip);

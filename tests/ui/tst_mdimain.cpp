@@ -415,9 +415,11 @@ private slots:
     }
 
     // Operator mode: a job of two units (production/ports 1,2), the second
-    // unit's chip unable to take the image. One start runs both, each tile
-    // shows its own verdict, every record names the lot, work order and
-    // operator; settings, loading and editing stay locked until Leave.
+    // switched on only after the first start and its chip unable to take the
+    // image. A start reaches a missing unit again; one start runs both, each
+    // tile shows its own verdict, Stop ends a chip under way, every record
+    // names the lot, work order and operator; settings, loading and editing
+    // stay locked until Leave.
     void operatorMode() {
         const QString jobPath = dir->path() + "/two.varnjob";
         WriteFile(dir->path() + "/image.bin", QByteArray::fromHex("11223344"));
@@ -446,7 +448,6 @@ private slots:
         VirtualUnit good(unitArgs());
         VirtualUnit bad({"--link", dir->path() + "/com2", "--dev", dir->path() + "/varn.dev",
                          "--memory", dir->path() + "/zeros.bin"});
-        QVERIFY2(bad.start(), qPrintable(bad.error()));
         auto w = startWithUnit(good);
         QVERIFY(w);
         w->cdia.showJob = [&](QWidget*, bool) { return jobPath; };
@@ -461,7 +462,7 @@ private slots:
             QTest::keyClicks(w->BufferWindow()->findChild<QPlainTextEdit*>(), "99");
             return BufferBytes(state, 0, 4) != before;
         };
-        QStringList tiles, enabled;
+        QStringList tiles, enabled, missing, stopped;
         bool typed = true;
         QString title;
         // The buffer window shows the job's serial field, not varn.ini's (none).
@@ -469,14 +470,37 @@ private slots:
         QString before1st;
         ModalAnswer answer("frmOperator", [&](QWidget* d) {
             auto* dlg = static_cast<frmOperator*>(d);
+            auto word = [dlg](const char* tile) {
+                return dlg->findChild<QWidget*>(tile)->findChild<QLabel*>("lblState")->text();
+            };
+            auto run = [&] {
+                click(dlg, "cmdStart");
+                QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
+            };
             QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
             before1st = preview->text();
-            click(dlg, "cmdStart");
-            QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
+            missing << word("tile2");
+            run();
+            missing << word("tile1") << word("tile2");
+            // The first unit is unplugged (its tile says so at once) and comes
+            // back with a fresh chip; the second is switched on.
+            good.stop();
+            QTRY_COMPARE_WITH_TIMEOUT(word("tile1"), QString("NO UNIT"), 10000);
+            QVERIFY2(good.start() && bad.start(), qPrintable(good.error() + bad.error()));
+            run();
             for (const char* name : {"tile1", "tile2"})
                 for (const char* label : {"lblPort", "lblState", "lblReason", "lblSerial"})
                     tiles << dlg->findChild<QWidget*>(name)->findChild<QLabel*>(label)->text();
             tiles << dlg->findChild<QLabel*>("lblCounts")->text();
+            // Stop lands in the load sequence's second of pauses. The first
+            // unit's chip is the one it already programmed: only the second's
+            // verdict matters here.
+            click(dlg, "cmdStart");
+            stopped << word("tile2");
+            QTest::qWait(300);
+            click(dlg, "cmdStop");
+            QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
+            stopped << word("tile2");
             for (QAction* menu : w->menuBar()->actions())
                 for (QAction* action : menu->menu()->actions())
                     if (action->isEnabled() && action->isVisible() && !action->isSeparator())
@@ -488,12 +512,12 @@ private slots:
         });
         w->DeviceProduction_Click();
         QVERIFY(answer.seen && answer.unexpected.isEmpty());
-        QCOMPARE(QStringList({before1st, preview->text()}),
-                 QStringList({"Next chip: serial@0010 = 00 64", "Next chip: serial@0010 = 00 66"}));
+        QCOMPARE(missing, QStringList({"NO UNIT", "PASS", "NO UNIT"}));
         QCOMPARE(tiles.mid(0, 2) + tiles.mid(4, 2), QStringList({"COM1", "PASS", "COM2", "FAIL"}));
         QCOMPARE(tiles[2], QString());
         VERIFY_CONTAINS(tiles[6], "Verify Error at 0000");
-        QCOMPARE(tiles[8], QStringLiteral("2 chips, 1 passed, 1 failed, yield 50.0 %"));
+        QCOMPARE(tiles[8], QStringLiteral("3 chips, 2 passed, 1 failed, yield 66.7 %"));
+        QCOMPARE(stopped, QStringList({"RUNNING", "STOPPED"}));
         enabled.sort();
         QCOMPARE(enabled, QStringList({"DeviceProduction", "FileExit", "FileLeaveOperator",
                                        "HelpAbout", "HelpContents"}));
@@ -507,14 +531,28 @@ private slots:
         QVERIFY(typeIntoBuffer());
         QList<ChipRecord> records;
         QVERIFY(ProductionLog::open(dir->path() + "/log.sqlite", {}, nullptr)->records(&records));
-        QCOMPARE(records.size(), 2);
+        QStringList runs;
+        QList<qint64> serials;
         for (const ChipRecord& r : records) {
             QCOMPARE(r.lot + r.workOrder + r.operatorName, QStringLiteral("L42WO7Ann"));
-            QCOMPARE(r.passed, r.port == "COM1");
-            // Each tile shows its own chip's number.
-            QCOMPARE(tiles[r.passed ? 3 : 7], QStringLiteral("Serial number %1").arg(r.serial));
+            runs << r.port + (r.passed ? " passed" : " failed");
+            serials << r.serial;
         }
-        QVERIFY(records[0].serial != records[1].serial);
+        QCOMPARE(runs.count("COM1 passed") + runs.count("COM1 failed"), 3);
+        QVERIFY(runs.count("COM1 passed") >= 2);
+        // The missing unit's refusal, its bad chip and its stopped one.
+        QCOMPARE(runs.count("COM2 failed"), 3);
+        QCOMPARE(records.size(), 6);
+        // Each tile shows its own chip's number; no number went twice.
+        QVERIFY(serials.contains(tiles[3].mid(14).toLongLong()));
+        QVERIFY(serials.contains(tiles[7].mid(14).toLongLong()));
+        serials.removeAll(-1);
+        QCOMPARE(QSet<qint64>(serials.begin(), serials.end()).size(), serials.size());
+        // The preview follows the numbers the chips took.
+        const qint64 next = *std::max_element(serials.begin(), serials.end()) + 1;
+        QCOMPARE(QStringList({before1st, preview->text()}),
+                 QStringList({"Next chip: serial@0010 = 00 64",
+                              QStringLiteral("Next chip: serial@0010 = 00 %1").arg(next, 2, 16)}));
     }
 
     void fileLoad_data() {
