@@ -40,6 +40,8 @@ struct Events : SessionObserver {
     }
     void functionFinished(const FunctionResult&) override {}
     void refused(const QString&) override {}
+    void chipFinished(const ChipReport&) override { ++finished; }
+    int finished = 0;
     std::function<void(const FunctionResult&)> onStart;
     std::function<void(const FunctionResult&, int)> onProgress;
 };
@@ -237,7 +239,9 @@ private slots:
     }
 
     // The record exists, open, before the first byte reaches the unit; a
-    // stopped chip's record says so and where.
+    // stopped chip's record says so and where. A stop that comes before the
+    // next chip began sends nothing, yet finishes that chip too: front-ends
+    // wait for every chip they started.
     void recordOpenBeforeFirstByteAndStopped() {
         Rig rig;
         int openWhenStarted = -1;
@@ -268,6 +272,12 @@ private slots:
         // A stopped chip counts, but not as a failure in a row.
         QCOMPARE(rig.session.counts().chips, 1);
         QCOMPARE(rig.session.counts().failuresInRow, 0);
+        const qsizetype sent = rig.unit.sent.size();
+        rig.session.stop();
+        const ChipReport early = rig.session.runChip(FnAuto, rig.image);
+        QCOMPARE(early.verdict, ChipReport::Verdict::None);
+        QCOMPARE(rig.events.finished, 2);
+        QCOMPARE(rig.unit.sent.size(), sent);
     }
 
     // Checks before anything is sent: nothing reaches the unit, the refusal
