@@ -531,7 +531,9 @@ private slots:
         QVERIFY(ProductionLog::open(dir->path() + "/log.sqlite", {}, nullptr)->records(&records));
         QStringList runs;
         QList<qint64> serials;
+        QMap<qint64, QString> portOf;
         for (const ChipRecord& r : records) {
+            portOf[r.serial] = r.port;
             QCOMPARE(r.lot + r.workOrder + r.operatorName, QStringLiteral("L42WO7Ann"));
             runs << r.port + (r.passed ? " passed" : " failed");
             serials << r.serial;
@@ -542,8 +544,8 @@ private slots:
         QCOMPARE(runs.count("COM2 failed"), 3);
         QCOMPARE(records.size(), 6);
         // Each tile shows its own chip's number; no number went twice.
-        QVERIFY(serials.contains(tiles[3].mid(14).toLongLong()));
-        QVERIFY(serials.contains(tiles[7].mid(14).toLongLong()));
+        QCOMPARE(portOf.value(tiles[3].mid(14).toLongLong()), QStringLiteral("COM1"));
+        QCOMPARE(portOf.value(tiles[7].mid(14).toLongLong()), QStringLiteral("COM2"));
         serials.removeAll(-1);
         QCOMPARE(QSet<qint64>(serials.begin(), serials.end()).size(), serials.size());
         // The preview follows the numbers the chips took: 100, then 101 and
