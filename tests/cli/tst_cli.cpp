@@ -832,7 +832,8 @@ private slots:
         VirtualUnit unit(ws.unitArguments({}, {"--save-memory", ws.path("saved.bin")}));
         START_UNIT(unit);
         const QStringList run{"--job", "j.varnjob", "--port", unit.path(), "--log", "log.sqlite"};
-        CHECK_RUN(ws.run(run), Ok);
+        const CliResult first = ws.run(run + QStringList{"--json"});
+        CHECK_RUN(first, Ok);
         const auto programFrames = [&unit] {
             const QList<QByteArray> frames = unit.frames();
             return std::count_if(frames.begin(), frames.end(),
@@ -851,6 +852,12 @@ private slots:
         const QList<varn::ChipRecord> records = readRecords(ws.path("log.sqlite"));
         QCOMPARE(records.size(), 2);
         VERIFY_CONTAINS(records[0].chipFields, "pool:mac@0310=0012340000A1 crc16@03FE=33B2");
+        // Scripts read the same in the closed record's event.
+        QStringList said;
+        for (const QJsonObject& o : checkJsonLines(first.out.toUtf8()))
+            if (o["type"] == "record-written" && o["state"] == "closed")
+                said << o["chipFields"].toString();
+        QCOMPARE(said, QStringList{records[0].chipFields});
     }
 
     // The log's own commands need no configuration; a record never closed

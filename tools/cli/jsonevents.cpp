@@ -295,6 +295,9 @@ void JsonEvents::recordWritten(const ChipRecord& record, const QString& notice) 
                        {"result", record.resultText()}};
     if (!notice.isEmpty())
         fields.insert("notice", notice);
+    // What went into this chip beyond the image, as the record keeps it.
+    if (!record.chipFields.isEmpty())
+        fields.insert("chipFields", record.chipFields);
     write(QStringLiteral("record-written"), fields);
 }
 
