@@ -21,12 +21,13 @@ cmake -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_TSAN=ON >/de
 cmake --build "$dir" --target varn-cli varn-unit tst_cli "${session[@]}" -j2
 # QProcess forks from worker threads to run hooks and then execs at once;
 # the sanitizer's refusal of a fork in a threaded process does not apply.
-# Qt comes from Debian's packages, not built with the sanitizer: its own locks
-# (futexes, not pthread mutexes) are invisible to it, so the memcmp and free
-# calls Qt makes on its own shared tables read as races. One example: a unit's
-# thread reads the metatype registry while starting a hook's QProcess, and the
-# registry is freed at exit, long after that thread was joined. Calls made
-# from Qt are therefore not checked; every access of our own code still is.
+# Qt comes from Debian's packages, not built with the sanitizer, which cannot
+# see Qt's own synchronisation and so reports the memcmp and free calls Qt
+# makes on its own shared tables as races. Seen here: a unit's thread reads
+# Qt's metatype registry while starting a hook's QProcess; the registry is
+# freed at exit, after that thread was joined, and the free still read as a
+# race. Calls made from Qt are therefore not checked; every access of our own
+# code still is (a lock dropped from a unit worker's round counter is caught).
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 die_after_fork=0 ignore_noninstrumented_modules=1 second_deadlock_stack=1 suppressions=$here/scripts/tsan.supp"
 export QT_QPA_PLATFORM=offscreen
 "$dir/bin/tst_cli" "${functions[@]}"
