@@ -2,10 +2,11 @@
 # clang-tidy with the checks of .clang-tidy (the README's naming rule for
 # data members and a small set of bug-finding checks) over every source of
 # the build in $1 (default build/; configured when it has no compile
-# commands). Any finding fails the run.
+# commands). Any finding fails the run. Installs clang-tidy when missing.
 #   scripts/tidy.sh [build-dir] [file-regex ...]
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
+VARN_SETUP_EXTRA="clang-tidy ${VARN_SETUP_EXTRA:-}" bash "$here/scripts/setup.sh"
 dir="${1:-$here/build}"
 shift || true
 if [ ! -f "$dir/compile_commands.json" ]; then
