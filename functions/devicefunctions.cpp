@@ -38,6 +38,12 @@ bool NeedsBlocks(int code) {
     return row && NeedsBlocks(*row);
 }
 
+// How often a run asks again for replies in doubt before it gives up on a
+// unit that keeps sending bytes nobody asked for.
+int DoubtsAllowed() {
+    return 2 * ReplyPolicy::MinGarbledRetries;
+}
+
 QDateTime Now() {
     return QDateTime::currentDateTimeUtc();
 }
@@ -52,7 +58,7 @@ FunctionOptions SettingsFunctionOptions(const UserSettings& settings) {
 }
 
 DeviceFunctions::DeviceFunctions(AppState& state, Transport& transport, FunctionObserver& observer)
-    : state(state), transport(transport), observer(observer), pause(LoadPauseMs),
+    : state(state), transport(transport), observer(observer), reader(transport), pause(LoadPauseMs),
       letterFrame(wire::CommandFrameBytes, '\0'), addressFrame(wire::AddressFrameBytes, '\0'),
       blockFrame(wire::BlockFrameBytes, '\0') {
     letterFrame[0] = char(wire::CommandLength);
@@ -242,6 +248,7 @@ void DeviceFunctions::runCode(FunctionResult& run) {
     // Bytes of an earlier exchange that came too late must not be read as
     // this function's first reply.
     discardWaiting();
+    reader.setPolicy(runOptions.replies);
 
     const FunctionRow* row = FindFunction(run.function);
     switch (row ? row->exchange : Exchange::Sequence) {
@@ -281,7 +288,75 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
     if (mode == BlockMode::Compare)
         device.assign(state.Buffer.begin(), state.Buffer.begin() + size);
 
-    for (qint32 i = 0; i < total; ++i) {
+    // The first byte of a block's reply that differs from what is expected,
+    // or -1.
+    const auto firstDifference = [&](qint32 address, const QByteArray& reply) {
+        if (mode != BlockMode::Verify && mode != BlockMode::Blank)
+            return -1;
+        for (int j = 0; j < BlockBytes; ++j) {
+            const qint32 at = address + j;
+            if (at >= size)
+                break; // the last block's bytes past the device's end are no part of it
+            if (definedOnly && !state.isDefined(at))
+                continue;
+            const quint8 expected = mode == BlockMode::Verify ? state.Buffer[at] : 0xFF;
+            if (quint8(reply[1 + j]) != expected)
+                return j;
+        }
+        return -1;
+    };
+
+    // A reply is used only once nothing has come after it that it could
+    // have lost bytes to: when the next request is about to go, and for the
+    // last reply (or one that differs) after the line has fallen quiet.
+    // Until then it is held, so Read stores nothing it cannot attribute to
+    // its block.
+    qint32 held = -1;
+    QByteArray heldReply;
+    qint32 used = 0; // blocks whose replies have been used
+    int doubts = 0;
+    qint32 i = 0;
+    for (;;) {
+        if (held >= 0) {
+            const qint32 address = blocks[size_t(held)];
+            const int differs = firstDifference(address, heldReply);
+            if (!reader.lastReplyStands(i >= total || differs >= 0)) {
+                if (++doubts > DoubtsAllowed())
+                    return failLink(run, LinkFault::GarbledReply);
+                i = held;
+                held = -1;
+                ++run.resent;
+                continue;
+            }
+            held = -1;
+            if (differs >= 0) {
+                const qint32 at = address + differs;
+                run.bytesTransferred += BlockBytes;
+                run.outcome = Outcome::Mismatch;
+                run.differences.append(
+                    ByteDifference{at, mode == BlockMode::Verify ? state.Buffer[at] : quint8(0xFF),
+                                   quint8(heldReply[1 + differs])});
+                return finish(run);
+            }
+            for (int j = 0; j < BlockBytes; ++j) {
+                const qint32 at = address + j;
+                if (mode == BlockMode::Read)
+                    state.Buffer[at] = quint8(heldReply[1 + j]);
+                else if (mode == BlockMode::Compare && at < size)
+                    device[size_t(at)] = quint8(heldReply[1 + j]);
+            }
+            // What a Read stored is the buffer's image from now on.
+            if (mode == BlockMode::Read)
+                state.markDefined(address, address + BlockBytes);
+            if (i > used) {
+                used = i;
+                run.bytesTransferred += BlockBytes;
+                ++run.blocksDone;
+                doubts = 0;
+            }
+        }
+        if (i >= total)
+            break;
         const qint32 address = blocks[size_t(i)];
         run.workingAt = address;
         showProgress(run, i * 100 / total);
@@ -289,48 +364,22 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
             return stopAt(run, address);
         addressFrame[1] = char(address / 256);
         addressFrame[2] = char(address % 256);
-        discardWaiting();
         letterFrame[1] = wire::Read;
-        QByteArray reply;
-        if (!askFor({&letterFrame, &addressFrame}, wire::ReadReplyBytes, IsReadReply, reply, run))
+        bool doubted = false;
+        if (!askFor({&letterFrame, &addressFrame}, wire::ReadReplyBytes, IsReadReply, heldReply,
+                    run, &doubted))
             return;
-
-        // The count byte includes itself. Only bytes actually taken are used;
-        // with at most 255 announced and the last block at 0xFFF0 every
-        // position stays inside Buffer.
-        const int announced = reply.isEmpty() ? 0 : qMax(0, quint8(reply[0]) - 1);
-        const int present = qMin(announced, int(reply.size()) - 1);
-        run.bytesTransferred += qMax(0, present);
-        for (int j = 1; j <= present; ++j) {
-            const qint32 at = address + j - 1;
-            const quint8 byte = quint8(reply[j]);
-            if (mode == BlockMode::Read) {
-                state.Buffer[at] = byte;
-                continue;
-            }
-            if (mode == BlockMode::Compare) {
-                if (at < size)
-                    device[size_t(at)] = byte;
-                continue;
-            }
-            if (at >= size)
-                break; // the last block's bytes past the device's end are no part of it
-            if (definedOnly && !state.isDefined(at))
-                continue;
-            const quint8 expected = mode == BlockMode::Verify ? state.Buffer[at] : 0xFF;
-            if (byte != expected) {
-                run.outcome = Outcome::Mismatch;
-                run.differences.append(ByteDifference{at, expected, byte});
-                return finish(run);
-            }
+        if (doubted && i > 0) {
+            // Whatever shifted this reply may have been the tail of the one
+            // before: that block is asked for again as well.
+            if (++doubts > DoubtsAllowed())
+                return failLink(run, LinkFault::GarbledReply);
+            // Both go out again.
+            run.resent += 2;
+            --i;
+            continue;
         }
-        // What a Read stored is the buffer's image from now on.
-        if (mode == BlockMode::Read)
-            state.markDefined(address, address + qMax(0, present));
-        // A block that did not arrive whole counts as a lost reply.
-        if (present < announced)
-            return failLink(run, LinkFault::ShortReply);
-        ++run.blocksDone;
+        held = i++;
     }
     if (mode == BlockMode::Compare)
         judgeComparison(device, run);
@@ -363,9 +412,41 @@ void DeviceFunctions::programBlocks(FunctionResult& run) {
     blockFrame[3] = 0x00;
     blockFrame[4] = char(BlockBytes);
 
+    // An acknowledgement counts once nothing has come after it that could
+    // have been the real one (a stray byte taken for it): when the next
+    // block is about to go, and for the last block after the line has
+    // fallen quiet. Otherwise the block goes out again, which programs the
+    // same bytes once more and changes nothing.
+    qint32 held = -1;
+    qint32 done = 0; // blocks acknowledged so far
+    int doubts = 0;
+    const auto count = [&](qint32 upTo) {
+        if (upTo > done) {
+            run.blocksDone += upTo - done;
+            done = upTo;
+            doubts = 0;
+        }
+    };
     // Every block frame carries its own address, so the unit takes the blocks
     // of an image with gaps as they come.
-    for (qint32 i = 0; i < total; ++i) {
+    qint32 i = 0;
+    for (;;) {
+        if (held >= 0) {
+            if (!reader.lastReplyStands(i >= total)) {
+                if (++doubts > DoubtsAllowed())
+                    return failLink(run, LinkFault::GarbledReply);
+                i = held;
+                held = -1;
+                ++run.resent;
+                continue;
+            }
+            held = -1;
+            if (i > done)
+                run.bytesTransferred += BlockBytes;
+            count(i);
+        }
+        if (i >= total)
+            break;
         const qint32 address = blocks[size_t(i)];
         run.workingAt = address;
         showProgress(run, i * 100 / total);
@@ -386,16 +467,26 @@ void DeviceFunctions::programBlocks(FunctionResult& run) {
             allErased = allErased && state.Buffer[address + j] == 0xFF;
         }
         if (runOptions.skipBlankBlocks && allErased) {
-            ++run.blocksDone; // an erased device already holds it
+            count(++i); // an erased device already holds it
             continue;
         }
-        discardWaiting();
         run.programSent = true;
+        bool doubted = false;
         QByteArray ack;
-        if (!askFor({&blockFrame}, wire::AckBytes, IsAck, ack, run))
+        if (!askFor({&blockFrame}, wire::AckBytes, IsAck, ack, run, &doubted))
             return;
-        run.bytesTransferred += BlockBytes;
-        ++run.blocksDone;
+        if (doubted && i > 0) {
+            // More came than one acknowledgement: the block before may not
+            // have been acknowledged at all. It goes out again on the quiet
+            // line the reader now keeps.
+            if (++doubts > DoubtsAllowed())
+                return failLink(run, LinkFault::GarbledReply);
+            // Both go out again.
+            run.resent += 2;
+            --i;
+            continue;
+        }
+        held = i++;
     }
     if (!sendLetter(wire::Write))
         return failLink(run, LinkFault::None);
@@ -422,9 +513,8 @@ void DeviceFunctions::stopAt(FunctionResult& run, qint32 address) {
 
 bool DeviceFunctions::askFor(std::initializer_list<const QByteArray*> frames, int expectedBytes,
                              bool (*wellFormed)(const QByteArray&), QByteArray& reply,
-                             FunctionResult& run) {
-    switch (SendCheckedRequest(transport, runOptions.replies, frames, expectedBytes, wellFormed,
-                               reply, &run.resent)) {
+                             FunctionResult& run, bool* doubted) {
+    switch (reader.ask(frames, expectedBytes, wellFormed, reply, &run.resent, doubted)) {
     case RequestOutcome::Answered:
         return true;
     case RequestOutcome::Garbled:

@@ -115,16 +115,20 @@ private:
     void failLink(FunctionResult& run, LinkFault cause);
     void finish(FunctionResult& run);
     void waitPause();
-    // One block request and its checked reply (SendCheckedRequest); on
+    // One block request and its checked reply (ReplyReader::ask); on
     // failure the run has been ended with the fault.
     bool askFor(std::initializer_list<const QByteArray*> frames, int expectedBytes,
-                bool (*wellFormed)(const QByteArray&), QByteArray& reply, FunctionResult& run);
+                bool (*wellFormed)(const QByteArray&), QByteArray& reply, FunctionResult& run,
+                bool* doubted);
     // Takes and drops every byte waiting before a request.
     void discardWaiting();
 
     AppState& state;
     Transport& transport;
     FunctionObserver& observer;
+    // Kept from run to run: a unit that has once sent bytes nobody asked
+    // for is read carefully from then on.
+    ReplyReader reader;
     FunctionOptions runOptions;
     int pause = 250;
     int letter = 0;

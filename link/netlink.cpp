@@ -104,7 +104,10 @@ Status NetLink::open() {
     socket.connectToHost(host, port);
     if (!socket.waitForConnected(ConnectLimitMs))
         return fail(socket.errorString());
+    // Only a first guess: a proxy or tunnel on the way answers the connect
+    // itself, and the first exchange with the unit measures the real trip.
     roundTrip = clock.nsecsElapsed() / 1000;
+    measuring = false;
     // Frames are small and each wants to leave at once.
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     opened = true;
@@ -113,11 +116,15 @@ Status NetLink::open() {
         if (const Status negotiated = negotiate(); !negotiated)
             return negotiated;
     }
-    // Twice the round trip: once for the request's way out, once more for
-    // the irregularity a network adds.
-    allowance =
-        latencyGiven >= 0 ? latencyGiven : int(std::max<qint64>(1, (2 * roundTrip + 999) / 1000));
+    updateAllowance();
     return Status::Ok();
+}
+
+void NetLink::updateAllowance() {
+    // Twice the round trip: once for the request's way out, once more for
+    // the irregularity a network adds; never less than the user said.
+    const int measured = int(std::max<qint64>(1, (2 * roundTrip + 999) / 1000));
+    allowance = std::max(latencyGiven, measured);
 }
 
 Status NetLink::negotiate() {
@@ -198,6 +205,13 @@ void NetLink::readSocket() {
     if (bytes.isEmpty())
         return;
     AcknowledgeAtOnce(socket.socketDescriptor());
+    if (measuring) {
+        // The first bytes after a request: the trip there and back, with
+        // whatever a proxy or tunnel on the way adds.
+        measuring = false;
+        roundTrip = std::max(roundTrip, sentClock.nsecsElapsed() / 1000);
+        updateAllowance();
+    }
     if (protocol == Protocol::Raw) {
         received.append(bytes);
         return;
@@ -280,6 +294,10 @@ bool NetLink::send(const QByteArray& frame) {
     const QByteArray bytes = protocol == Protocol::Rfc2217 ? telnet::Escape(frame) : frame;
     if (socket.write(bytes) != bytes.size())
         return false;
+    if (!measuring && received.isEmpty() && socket.bytesAvailable() == 0) {
+        measuring = true;
+        sentClock.start();
+    }
     // To the system now, so that it leaves even when no event loop follows.
     socket.flush();
     return opened;

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QSet>
 #include <QTcpSocket>
 
@@ -17,15 +18,16 @@ namespace varn {
 // line to 57600 baud, 8N1 once after connecting. Neither carries
 // authentication or encryption.
 //
-// Every reply wait is extended by the network's allowance: twice the round
-// trip measured while connecting, or the latency the user gave.
+// Every reply wait is extended by the network's allowance: twice the longest
+// round trip a request and its reply have taken (the connect's until the
+// first reply), and never less than the latency the user gave.
 class NetLink : public PortLink {
     Q_OBJECT
 public:
     enum class Protocol { Raw, Rfc2217 };
 
-    // latencyMs: the allowance added to every reply wait; below 0 it is
-    // measured while connecting.
+    // latencyMs: the least allowance added to every reply wait; below 0 it
+    // is measured alone.
     NetLink(Protocol protocol, const QString& host, quint16 port, int latencyMs = -1,
             QObject* parent = nullptr);
     ~NetLink() override;
@@ -48,7 +50,7 @@ public:
     QString address() const;
     // What every reply wait is extended by, in milliseconds.
     int allowanceMs() const { return allowance; }
-    // The round trip measured at the last connect (microseconds).
+    // The longest round trip measured since the last connect (microseconds).
     qint64 roundTripUs() const { return roundTrip; }
 
 private:
@@ -58,6 +60,7 @@ private:
     void reply(unsigned char verb, unsigned char option);
     Status negotiate();
     Status fail(const QString& why);
+    void updateAllowance();
     void lineLost(const QString& why);
     // Runs the event loop until `done` holds, the deadline passes or the
     // line is lost; returns done().
@@ -69,6 +72,10 @@ private:
     int latencyGiven;
     int allowance = 1;
     qint64 roundTrip = 0;
+    // Set by a request sent on a quiet line; its reply's first bytes give
+    // the round trip.
+    bool measuring = false;
+    QElapsedTimer sentClock;
 
     QTcpSocket socket;
     telnet::Reader reader;

@@ -10,15 +10,12 @@ namespace varn {
 namespace {
 
 // A reply, or the tail of one, keeps arriving at line rate (0.17 ms a byte);
-// this much silence means the unit has stopped talking.
+// this much silence means the unit has stopped talking. It is also where a
+// careful reader starts: a stray byte trails its reply by a few
+// milliseconds.
 constexpr int QuietMs = 20;
 // A unit that never stops sending is not waited for without end.
 constexpr int MaxQuietTurns = 50;
-// After a garbled reply: the silence that shows a unit has said all it will.
-// A stray byte trails its reply by a few milliseconds, well beyond a few
-// byte times; this outlasts it, so the repeated request starts on a silent
-// line instead of being shifted by the same byte again.
-constexpr int GarbledQuietMs = 10;
 
 bool SendAll(Transport& transport, std::initializer_list<const QByteArray*> frames) {
     for (const QByteArray* frame : frames) {
@@ -26,27 +23,6 @@ bool SendAll(Transport& transport, std::initializer_list<const QByteArray*> fram
             return false;
     }
     return true;
-}
-
-// Lets the line fall silent, dropping what arrives meanwhile, so that the
-// tail of a late reply is not read as the start of the next one.
-void DrainUntilQuiet(Transport& transport, int quietMs = QuietMs) {
-    for (int turn = 0; turn < MaxQuietTurns && transport.isOpen(); ++turn) {
-        transport.takeAll();
-        if (transport.waitForReply(1, quietMs))
-            return;
-    }
-}
-
-// After a repeated request the reply to the first one may still come, ahead
-// of the reply to the repetition (the unit answers in order). Both are left
-// waiting together, so the caller reads the first whole reply and the next
-// request starts on a silent line.
-void WaitUntilQuiet(Transport& transport) {
-    for (int turn = 0; turn < MaxQuietTurns && transport.isOpen(); ++turn) {
-        if (transport.waitForReply(transport.bytesWaiting() + 1, QuietMs))
-            return;
-    }
 }
 
 const QString TimeoutKey = QStringLiteral("link/timeoutMs");
@@ -72,53 +48,120 @@ void WriteReplyPolicy(UserSettings& settings, const ReplyPolicy& policy) {
     settings.setValue(RetriesKey, policy.retries);
 }
 
-bool SendRequest(Transport& transport, const ReplyPolicy& policy,
-                 std::initializer_list<const QByteArray*> frames, int expectedBytes, int* resent) {
-    const int retries = qBound(0, policy.retries, ReplyPolicy::MaxRetries);
-    const int timeoutMs = qBound(1, policy.timeoutMs, ReplyPolicy::MaxTimeoutMs);
-    for (int attempt = 0;; ++attempt) {
-        if (!SendAll(transport, frames))
-            return false;
-        if (!transport.waitForReply(expectedBytes, timeoutMs)) {
-            if (attempt > 0)
-                WaitUntilQuiet(transport);
-            return true;
-        }
-        if (attempt >= retries || !transport.isOpen())
-            return false;
-        DrainUntilQuiet(transport);
-        if (resent)
-            ++*resent;
-    }
-}
-
 bool IsReadReply(const QByteArray& reply) {
-    // Bytes behind a whole reply were taken along and are dropped with it.
-    return reply.size() >= wire::ReadReplyBytes && quint8(reply[0]) == wire::ReadReplyBytes;
+    return reply.size() == wire::ReadReplyBytes && quint8(reply[0]) == wire::ReadReplyBytes;
 }
 
 bool IsAck(const QByteArray& reply) {
-    return reply.size() >= wire::AckBytes && reply[0] == '\0';
+    return reply.size() >= wire::AckBytes;
 }
 
-RequestOutcome SendCheckedRequest(Transport& transport, const ReplyPolicy& policy,
-                                  std::initializer_list<const QByteArray*> frames,
-                                  int expectedBytes, bool (*wellFormed)(const QByteArray&),
-                                  QByteArray& reply, int* resent) {
-    const int allowed = std::clamp(policy.retries, int(ReplyPolicy::MinGarbledRetries),
-                                   int(ReplyPolicy::MaxRetries));
-    for (int garbled = 0;; ++garbled) {
-        if (!SendRequest(transport, policy, frames, expectedBytes, resent))
-            return RequestOutcome::NoAnswer;
-        reply = transport.takeAll();
-        if (wellFormed(reply))
-            return RequestOutcome::Answered;
-        if (garbled >= allowed || !transport.isOpen())
-            return RequestOutcome::Garbled;
-        DrainUntilQuiet(transport, GarbledQuietMs);
+int ReplyReader::timeoutMs() const {
+    return qBound(1, policy.timeoutMs, ReplyPolicy::MaxTimeoutMs);
+}
+
+bool ReplyReader::drainUntilQuiet(int quietMs) {
+    bool any = false;
+    for (int turn = 0; turn < MaxQuietTurns && transport.isOpen(); ++turn) {
+        if (transport.bytesWaiting() > 0) {
+            any = true;
+            if (lastReplyUs > 0)
+                longestStrayUs = std::max(longestStrayUs, transport.clockUs() - lastReplyUs);
+            transport.takeAll();
+        }
+        if (transport.waitForReply(1, quietMs))
+            return any;
+    }
+    return any;
+}
+
+void ReplyReader::turnCareful() {
+    if (!carefulMode) {
+        carefulMode = true;
+        carefulQuiet = QuietMs;
+        return;
+    }
+    // A stray slipped past the quiet already waited for: wait longer.
+    carefulQuiet = std::min(carefulQuiet * 2, timeoutMs());
+}
+
+RequestOutcome ReplyReader::ask(std::initializer_list<const QByteArray*> frames, int expectedBytes,
+                                bool (*wellFormed)(const QByteArray&), QByteArray& reply,
+                                int* resent, bool* doubted) {
+    const int retries = qBound(0, policy.retries, ReplyPolicy::MaxRetries);
+    const int garbledAllowed = std::clamp(policy.retries, int(ReplyPolicy::MinGarbledRetries),
+                                          int(ReplyPolicy::MaxRetries));
+    if (doubted)
+        *doubted = false;
+    int timeouts = 0;
+    int garbled = 0;
+    const auto again = [&] {
         if (resent)
             ++*resent;
+    };
+    for (;;) {
+        // Whatever is waiting now came unasked; it is no part of this reply.
+        if (transport.bytesWaiting() > 0) {
+            transport.takeAll();
+            turnCareful();
+        }
+        if (!SendAll(transport, frames))
+            return RequestOutcome::NoAnswer;
+        if (transport.waitForReply(expectedBytes, timeoutMs())) {
+            if (timeouts >= retries || !transport.isOpen())
+                return RequestOutcome::NoAnswer;
+            // The reply may still be on its way. Only a whole time-out of
+            // silence shows it is not, and only then may the request go out
+            // again without its late reply being taken for the repetition's.
+            lastReplyUs = 0;
+            drainUntilQuiet(timeoutMs());
+            turnCareful();
+            ++timeouts;
+            again();
+            continue;
+        }
+        reply = transport.takeAll();
+        lastReplyUs = transport.clockUs();
+        const bool extra = reply.size() > expectedBytes;
+        if (carefulMode)
+            drainUntilQuiet(carefulQuiet);
+        if (wellFormed(reply)) {
+            // An acknowledgement that came with more bytes still counts; the
+            // bytes show a unit that sends more than it is asked for.
+            if (extra && !carefulMode)
+                turnCareful();
+            if (extra && doubted)
+                *doubted = true;
+            return RequestOutcome::Answered;
+        }
+        if (doubted)
+            *doubted = true;
+        if (garbled >= garbledAllowed || !transport.isOpen())
+            return RequestOutcome::Garbled;
+        turnCareful();
+        drainUntilQuiet(carefulQuiet);
+        ++garbled;
+        again();
     }
+}
+
+bool ReplyReader::lastReplyStands(bool waitForQuiet) {
+    const int quietMs = carefulMode ? carefulQuiet : QuietMs;
+    bool arrived = false;
+    if (waitForQuiet)
+        arrived = drainUntilQuiet(quietMs);
+    else if (transport.bytesWaiting() > 0)
+        arrived = drainUntilQuiet(quietMs) || true;
+    if (!arrived)
+        return true;
+    turnCareful();
+    // What trails a reply shows how long the next quiet must be.
+    if (longestStrayUs > 0)
+        carefulQuiet =
+            std::max(carefulQuiet,
+                     int(std::min<qint64>((2 * longestStrayUs + 999) / 1000 + 1, timeoutMs())));
+    drainUntilQuiet(carefulQuiet);
+    return false;
 }
 
 } // namespace varn

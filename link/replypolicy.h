@@ -26,41 +26,87 @@ struct ReplyPolicy {
     int retries = 0;
 };
 
-// Sends the frames in order and waits for expectedBytes. When they do not
-// come in time and the line is still open, the frames go out again, up to
-// policy.retries more times; only requests that are safe to repeat (a block
-// read, a block program: programming only clears bits) may go through here.
-// Returns true when the reply is waiting in the transport; resent (when
-// given) is increased by each repetition.
 // The desktop program keeps the two in varn.ini ("link/timeoutMs",
 // "link/retries"); values outside the allowed range read as the nearest bound.
 ReplyPolicy ReadReplyPolicy(const UserSettings& settings);
 void WriteReplyPolicy(UserSettings& settings, const ReplyPolicy& policy);
 
-bool SendRequest(Transport& transport, const ReplyPolicy& policy,
-                 std::initializer_list<const QByteArray*> frames, int expectedBytes,
-                 int* resent = nullptr);
-
-// How a checked request ended.
+// How a request ended.
 enum class RequestOutcome {
     Answered, // a well-formed reply is in `reply`
-    NoAnswer, // SendRequest gave up (no reply, a short one, or the line is gone)
+    NoAnswer, // no whole reply came in time, up to the retries, or the line is gone
     Garbled,  // every reply that came was malformed, up to the retries
 };
 
-// Whether a reply taken from the line is the one asked for: a reply shifted
-// by a stray byte starts with the wrong byte.
+// Whether a reply taken from the line is the one asked for. A read reply is
+// exactly 17 bytes whose count byte says 17: a stray byte ahead of it shifts
+// the count byte, one behind it makes it longer. An acknowledgement is any
+// byte at all, or several arriving at once.
 bool IsReadReply(const QByteArray& reply);
 bool IsAck(const QByteArray& reply);
 
-// SendRequest, then takes the reply and checks it. A malformed reply is not
-// used: the line is left to fall quiet (a stray byte behind it arrives
-// meanwhile), what came is dropped and the same request goes out again, up to
-// max(policy.retries, MinGarbledRetries) times. Every repetition counts in
-// resent.
-RequestOutcome SendCheckedRequest(Transport& transport, const ReplyPolicy& policy,
-                                  std::initializer_list<const QByteArray*> frames,
-                                  int expectedBytes, bool (*wellFormed)(const QByteArray&),
-                                  QByteArray& reply, int* resent = nullptr);
+// Asks the unit and keeps its replies apart, whatever the unit does within
+// the protocol: replies of any value and timing up to the time-out, in
+// pieces, with stray bytes before or after them, or too late. doc/protocol.md
+// says what is allowed and what the reader does about each.
+//
+// A unit that answers each request once and sends nothing else is read at
+// full speed and sees exactly the requests it would without the reader.
+// Once the line has shown a byte nobody asked for (a stray, a late or a
+// doubled reply) the reader turns careful: from then on every reply is
+// followed by a wait until the line is quiet, so that whatever trails it is
+// dropped before the next request goes out.
+//
+// Only requests that are safe to repeat go through here: a block read, and a
+// block program (programming the same bytes again changes nothing).
+class ReplyReader {
+public:
+    explicit ReplyReader(Transport& transport) : transport(transport) {}
+
+    void setPolicy(const ReplyPolicy& replies) { policy = replies; }
+
+    // Sends the frames and takes their reply. A reply that does not come in
+    // time is asked for again, up to policy.retries times, but only once the
+    // line has been quiet for a whole time-out, so that the late reply is
+    // never read as the repetition's. A malformed reply, or one that came
+    // with more bytes than it has, is asked for again on a quiet line, at
+    // least MinGarbledRetries times. Every repetition counts in resent.
+    // doubted (when given) is set when any reply of this request was in
+    // doubt: the reply before it may have lost bytes to it, and should be
+    // asked for again.
+    RequestOutcome ask(std::initializer_list<const QByteArray*> frames, int expectedBytes,
+                       bool (*wellFormed)(const QByteArray&), QByteArray& reply,
+                       int* resent = nullptr, bool* doubted = nullptr);
+
+    // Whether the reply taken last still stands, checked before it is used:
+    // false when bytes arrived after it, which it may have been shifted by.
+    // With waitForQuiet the line is first given the time a stray could take
+    // (the last reply of a run, or one about to be reported as a
+    // difference). When it does not stand the line has been drained, the
+    // reader is careful and the request should go out again.
+    bool lastReplyStands(bool waitForQuiet);
+
+    bool careful() const { return carefulMode; }
+    // The quiet that follows every reply while careful.
+    int carefulQuietMs() const { return carefulQuiet; }
+
+private:
+    // Waits until nothing has arrived for quietMs, dropping what comes;
+    // returns whether anything came.
+    bool drainUntilQuiet(int quietMs);
+    // A byte nobody asked for was seen: from now on every reply is followed
+    // by a wait for quiet, longer each time a stray still slipped through.
+    void turnCareful();
+    int timeoutMs() const;
+
+    Transport& transport;
+    ReplyPolicy policy;
+    bool carefulMode = false;
+    int carefulQuiet = 0;
+    // When the last reply was taken, on the transport's clock; the longest
+    // a stray has been seen to trail a reply.
+    qint64 lastReplyUs = 0;
+    qint64 longestStrayUs = 0;
+};
 
 } // namespace varn

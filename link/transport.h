@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
+
 namespace varn {
 
 // What the unit commands and device functions need from the line to the
@@ -29,6 +31,14 @@ public:
     virtual bool waitForReply(int expectedBytes, int limitMs = 1000) = 0;
     // A fixed pause that keeps the program responsive.
     virtual void pause(int ms) = 0;
+    // The line's own clock, in microseconds: when bytes came and how long
+    // the line stayed quiet are measured on it. A stand-in unit with a
+    // virtual time gives its own.
+    virtual qint64 clockUs() const {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 };
 
 } // namespace varn

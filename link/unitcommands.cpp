@@ -18,16 +18,29 @@ QByteArray CommandFrame(char letter) {
 Identification IdentifyUnit(AppState& state, Transport& transport) {
     Identification result;
     state.UnitIdentified = false;
+    // What is waiting now came before the question and is no part of the
+    // answer.
+    if (transport.bytesWaiting() > 0)
+        transport.takeAll();
     // Nothing can answer on a port that is not open: no second to wait.
     if (!transport.send(CommandFrame(wire::Identify)))
         return result;
-    // The unit is given its full second even when it answers at once; a
-    // reply of the wrong length is left where it is.
-    transport.pause(IdentificationWaitMs);
-    if (transport.bytesWaiting() == IdentificationLength) {
+    // The answer is the eight bytes that came first, taken the moment they
+    // are there: a byte that trails them later is a stray the unit sent
+    // after its answer. More than eight arriving at once is a wrong answer,
+    // and a wrong answer is left where it is.
+    const qint64 asked = transport.clockUs();
+    if (!transport.waitForReply(IdentificationLength, IdentificationWaitMs) &&
+        transport.bytesWaiting() == IdentificationLength) {
         result.reply = transport.takeAll();
         result.ok = result.reply.size() == IdentificationLength;
     }
+    // The unit is given its full second even when it answers at once.
+    const qint64 waitedMs = (transport.clockUs() - asked) / 1000;
+    if (waitedMs < IdentificationWaitMs)
+        transport.pause(int(IdentificationWaitMs - waitedMs));
+    if (result.ok && transport.bytesWaiting() > 0)
+        transport.takeAll();
     state.UnitIdentified = result.ok;
     return result;
 }

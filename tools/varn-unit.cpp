@@ -9,6 +9,7 @@
 
 #include "core/protocol.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -58,6 +59,12 @@ struct Options {
     int garbageIndex = 0; // 0: before every reply
     int garbageBytes = 0;
     int closeAfter = 0;
+    // Where the protocol leaves the unit free.
+    uint8_t ack = 0x00;   // the program block's acknowledgement
+    std::string identity; // all 8 identification bytes; empty: "T" name " " version
+    int jitterMs = 0;     // up to this much more before each reply
+    int pieceBytes = 0;   // replies in pieces of this many bytes (0: whole)
+    int pieceGapMs = 0;   // between the pieces
 };
 
 [[noreturn]] void usage(const char* message) {
@@ -67,7 +74,8 @@ struct Options {
         "usage: varn-unit [--name ABCD] [--version 21] [--dev FILE] [--link DIR/comN]\n"
         "  [--memory FILE] [--save-memory FILE] [--log FILE] [--baud-emulation]\n"
         "  [--program-delay MS] [--no-answer K] [--late MS | --late K:MS] [--extra-byte]\n"
-        "  [--extra-byte-delay MS] [--count N] [--garbage N | --garbage K:N] [--close-after K]\n",
+        "  [--extra-byte-delay MS] [--count N] [--garbage N | --garbage K:N] [--close-after K]\n"
+        "  [--ack XX] [--identity 8CHARS] [--reply-delay MS] [--jitter MS] [--pieces N:MS]\n",
         message);
     std::exit(2);
 }
@@ -139,6 +147,26 @@ Options parseOptions(int argc, char** argv) {
             toPair(value(), "--garbage", true, o.garbageIndex, o.garbageBytes);
         } else if (arg == "--close-after") {
             o.closeAfter = toInt(value(), "--close-after");
+        } else if (arg == "--ack") {
+            const std::string text = value();
+            char* end = nullptr;
+            const long v = std::strtol(text.c_str(), &end, 16);
+            if (text.empty() || *end != '\0' || v < 0 || v > 0xFF)
+                usage(("bad byte for --ack: " + text).c_str());
+            o.ack = static_cast<uint8_t>(v);
+        } else if (arg == "--identity") {
+            o.identity = value();
+            if (o.identity.size() != static_cast<size_t>(wire::IdentifyReplyBytes))
+                usage("--identity needs exactly 8 characters");
+        } else if (arg == "--reply-delay") {
+            o.lateIndex = 0;
+            o.lateMs = toInt(value(), "--reply-delay");
+        } else if (arg == "--jitter") {
+            o.jitterMs = toInt(value(), "--jitter");
+        } else if (arg == "--pieces") {
+            toPair(value(), "--pieces", false, o.pieceBytes, o.pieceGapMs);
+            if (o.pieceBytes < 1)
+                usage("--pieces needs at least 1 byte a piece");
         } else if (arg == "--help" || arg == "-h") {
             usage("a virtual programmer unit on a pseudo-terminal");
         } else {
@@ -370,6 +398,8 @@ private:
             reply.insert(reply.end(), opt.name.begin(), opt.name.end());
             reply.push_back(' ');
             reply.insert(reply.end(), opt.version.begin(), opt.version.end());
+            if (!opt.identity.empty())
+                reply.assign(opt.identity.begin(), opt.identity.end());
             answer(reply);
             break;
         }
@@ -421,7 +451,7 @@ private:
             }
         }
         sleepMs(opt.programDelayMs);
-        answer({0x00});
+        answer({opt.ack});
     }
 
     void answer(std::vector<uint8_t> reply) {
@@ -430,12 +460,26 @@ private:
             return;
         if (opt.lateIndex == 0 || opt.lateIndex == replies)
             sleepMs(opt.lateMs);
+        if (opt.jitterMs > 0)
+            sleepMs(static_cast<int>(random() % (opt.jitterMs + 1)));
         if (opt.garbageBytes > 0 && (opt.garbageIndex == 0 || opt.garbageIndex == replies))
             reply.insert(reply.begin(), static_cast<size_t>(opt.garbageBytes), 0xA5);
         const bool trailing = opt.extraByte && opt.extraByteDelayMs > 0;
         if (opt.extraByte && !trailing)
             reply.push_back(0xEE);
-        send(reply);
+        if (opt.pieceBytes > 0) {
+            for (size_t from = 0; from < reply.size();
+                 from += static_cast<size_t>(opt.pieceBytes)) {
+                if (from > 0)
+                    sleepMs(opt.pieceGapMs);
+                const size_t to =
+                    std::min(reply.size(), from + static_cast<size_t>(opt.pieceBytes));
+                send(std::vector<uint8_t>(reply.begin() + static_cast<long>(from),
+                                          reply.begin() + static_cast<long>(to)));
+            }
+        } else {
+            send(reply);
+        }
         if (trailing) {
             // Well after the reply: by then the host has taken the reply and
             // may have sent its next request, which waits its turn behind

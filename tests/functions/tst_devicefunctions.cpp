@@ -90,8 +90,8 @@ private slots:
                                     Bytes({0x14, 0x00, 0x10, 0x00, 0x10}) +
                                     BufferBytes(rig.state, 16, 16) + Bytes({0x01, 0x57});
         QCOMPARE(rig.unit.sentBytes(), expected);
-        QCOMPARE(rig.unit.sent.size(), 4); // each block in one send
-        QCOMPARE(rig.unit.waits, QList<int>({1, 1}));
+        QCOMPARE(rig.unit.sent.size(), 4);               // each block in one send
+        QCOMPARE(rig.unit.waits, QList<int>({1, 1, 1})); // the last: the line stays quiet
         QCOMPARE(rig.observer.progress, QList<int>({0, 0, 50, 100}));
         QCOMPARE(rig.observer.line(), QStringLiteral("Programming ...") + Ok);
         QCOMPARE(rig.unit.memory.left(32), BufferBytes(rig.state, 0, 32));
@@ -318,7 +318,8 @@ private slots:
             QCOMPARE(rig.unit.sent[2 * i], Bytes({0x01, 0x52}));
             QCOMPARE(frames[i], Bytes({0x04, i * 16 >> 8, i * 16 & 0xFF, 0x00, lastByte}));
         }
-        QCOMPARE(rig.unit.waits, QList<int>(blocks, 17));
+        // The last reply is used once the line has stayed quiet after it.
+        QCOMPARE(rig.unit.waits, QList<int>(blocks, 17) << 1);
         QVERIFY(rig.observer.line().endsWith(Ok));
         if (code == FnRead) {
             QCOMPARE(rig.observer.progress.mid(1, 8), QList<int>({0, 0, 0, 0, 0, 0, 1, 1}));
@@ -371,16 +372,68 @@ private slots:
         QCOMPARE(rig.observer.line(), QStringLiteral("Reading ...") + mark);
     }
 
-    // An acknowledgement that is not 00 (a stray byte ahead of it) does not
-    // count: the block goes out again.
-    void garbledAcknowledgement() {
+    // An acknowledgement of any value counts, and so do two bytes at once;
+    // bytes nobody asked for never make a block count twice or leave one
+    // unsent, and a late reply is never taken for the next block's.
+    void repliesWithinTheProtocol_data() {
+        // raw: the first reply-bearing request's answer instead of the
+        // unit's own (empty: the unit's); strayUs: a stray byte that long
+        // after every reply (-1: none); late: the first block's reply comes
+        // after the 100 ms time-out
+        Columns<int, QByteArray, int, bool, QList<int>>("function", "raw", "strayUs", "late",
+                                                        "blocks");
+        const QList<int> once{0x00, 0x10};
+        QTest::newRow("program, acknowledged 06")
+            << int(FnProgram) << Bytes({0x06}) << -1 << false << once;
+        QTest::newRow("program, acknowledged FF")
+            << int(FnProgram) << Bytes({0xFF}) << -1 << false << once;
+        QTest::newRow("program, two bytes at once")
+            << int(FnProgram) << Bytes({0xEE, 0x00}) << -1 << false << once;
+        QTest::newRow("program, a stray 2 ms after each acknowledgement")
+            << int(FnProgram) << QByteArray() << 2000 << false
+            << QList<int>{0x00, 0x10, 0x00, 0x10};
+        QTest::newRow("read, a stray 5 ms after each reply")
+            << int(FnRead) << QByteArray() << 5000 << false
+            << QList<int>{0x00, 0x10, 0x10, 0x00, 0x10};
+        QTest::newRow("read, the first reply late")
+            << int(FnRead) << QByteArray() << -1 << true << QList<int>{0x00, 0x00, 0x10};
+        QTest::newRow("verify, the first reply late")
+            << int(FnVerify) << QByteArray() << -1 << true << QList<int>{0x00, 0x00, 0x10};
+    }
+
+    void repliesWithinTheProtocol() {
+        auto [function, raw, strayUs, late, blocks] = Row<int, QByteArray, int, bool, QList<int>>(
+            "function", "raw", "strayUs", "late", "blocks");
         Rig rig(32);
-        rig.state.Buffer.fill(0x12);
-        rig.unit.queueRawReply(Bytes({0xEE, 0x00}));
-        const FunctionResult r = rig.fn.RunFunction(FnProgram);
-        QVERIFY(r.succeeded());
-        QCOMPARE(rig.blockAddresses("\x14"), QList<int>({0x00, 0x00, 0x10}));
-        QCOMPARE(rig.unit.memory.left(32), BufferBytes(rig.state, 0, 32));
+        rig.patternMemory();
+        for (int i = 0; i < 32; ++i)
+            rig.state.Buffer[i] =
+                function == FnProgram ? quint8(i * 5) : quint8(rig.unit.memory[i]);
+        const QByteArray image = BufferBytes(rig.state, 0, 32);
+        if (function == FnProgram)
+            rig.unit.memory.fill(char(0xFF));
+        if (function == FnRead)
+            rig.state.Buffer.fill(0x55);
+        if (!raw.isEmpty())
+            rig.unit.queueRawReply(raw);
+        if (strayUs >= 0) {
+            rig.unit.freedom.strayAfter = Bytes({0xEE});
+            rig.unit.freedom.strayAfterUs = strayUs;
+        }
+        if (late)
+            rig.unit.lateReply(1, 150);
+        rig.fn.setOptions({.replies = {100, 3}});
+
+        const FunctionResult r = rig.fn.RunFunction(function);
+
+        QVERIFY2(r.succeeded(), qPrintable(rig.observer.line()));
+        QCOMPARE(rig.blockAddresses(function == FnProgram ? "\x14" : "\x04"), blocks);
+        QCOMPARE(rig.unit.memory.left(32), image);
+        QCOMPARE(BufferBytes(rig.state, 0, 32), image);
+        QCOMPARE(r.blocksDone, 2);
+        QCOMPARE(r.resent, blocks.size() - 2);
+        if (function == FnProgram)
+            QCOMPARE(rig.unit.sent.last(), Bytes({0x01, 0x57}));
     }
 
     void eraseAndLock_data() {

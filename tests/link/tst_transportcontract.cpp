@@ -1,10 +1,14 @@
 // One set of exchanges against both stand-ins for the unit: the scripted
 // unit in the process and varn-unit on a pseudo-terminal. Each must answer
 // byte for byte as the unit's protocol says, so a test passing against one
-// means the same against the other.
+// means the same against the other. Then the device functions against both,
+// set anywhere within the freedoms the protocol leaves a unit
+// (doc/protocol.md): the host must serve every such unit.
+#include "functions/devicefunctions.h"
 #include "link/openlink.h"
 #include "link/seriallink.h"
 #include "link/unitcommands.h"
+#include "support/recorder.h"
 #include "support/rows.h"
 #include "support/testsupport.h"
 #include "support/virtualunit.h"
@@ -37,12 +41,14 @@ struct Emulation {
     }
 
     // "" when it is ready, otherwise why not.
-    QString start(const QString& kind) {
+    QString start(const QString& kind, const ScriptedTransport::Freedom& freedom = {},
+                  const QStringList& unitOptions = {}) {
         if (kind == QLatin1String("scripted")) {
             scripted = std::make_unique<ScriptedTransport>();
+            scripted->freedom = freedom;
             return {};
         }
-        unit = std::make_unique<VirtualUnit>();
+        unit = std::make_unique<VirtualUnit>(unitOptions);
         if (!unit->start())
             return unit->error();
         OpenedLink opened = OpenLink(unit->path(), QString());
@@ -60,6 +66,69 @@ QByteArray Ask(Transport& t, const QList<QByteArray>& frames, int expected) {
     t.waitForReply(expected, 2000);
     return t.takeAll();
 }
+
+// One freedom of the unit, as each stand-in is told to use it.
+struct Freedom {
+    ScriptedTransport::Freedom scripted;
+    QStringList unitOptions;
+    ReplyPolicy replies;
+    int lateRequest = 0; // the scripted unit's late reply, with lateMs
+    int lateMs = 0;
+    QString identification = QStringLiteral("Device: VARN\r\nVersion 2.0");
+};
+
+Freedom FreedomNamed(const QString& name) {
+    Freedom f;
+    if (name == QLatin1String("acknowledgement 06")) {
+        f.scripted.ack = 0x06;
+        f.unitOptions = {"--ack", "06"};
+    } else if (name == QLatin1String("acknowledgement FF")) {
+        f.scripted.ack = char(0xFF);
+        f.unitOptions = {"--ack", "FF"};
+    } else if (name == QLatin1String("identification bytes 0 and 5")) {
+        f.scripted.identity = "X1234-56";
+        f.unitOptions = {"--identity", "X1234-56"};
+        f.identification = QStringLiteral("Device: 1234\r\nVersion 5.6");
+    } else if (name == QLatin1String("replies just inside the time-out")) {
+        f.replies.timeoutMs = 300;
+        f.scripted.replyDelayUs = 250000;
+        f.unitOptions = {"--reply-delay", "250"};
+    } else if (name == QLatin1String("replies in pieces")) {
+        f.scripted.pieceBytes = 3;
+        f.scripted.pieceGapUs = 2000;
+        f.unitOptions = {"--pieces", "3:2"};
+    } else if (name.endsWith(QLatin1String("ms after each reply"))) {
+        const int ms = name.section(QLatin1Char(' '), 2, 2).toInt();
+        f.scripted.strayAfter = QByteArray(1, char(0xEE));
+        f.scripted.strayAfterUs = ms * 1000;
+        f.unitOptions = {"--extra-byte-delay", QString::number(ms)};
+    } else if (name == QLatin1String("stray byte before a read reply")) {
+        // Reply 11 is Read's second block (after the identification and
+        // four blocks each of Program and Verify). The scripted unit's
+        // stray looks like a count byte.
+        f.scripted.strayBefore = QByteArray(1, char(0x11));
+        f.scripted.strayBeforeOnly = 11;
+        f.unitOptions = {"--garbage", "11:1"};
+    } else if (name == QLatin1String("a read reply after its time-out")) {
+        f.replies = {100, 3};
+        f.lateRequest = 11;
+        f.lateMs = 150;
+        f.unitOptions = {"--late", "11:150"};
+    }
+    return f;
+}
+
+const QStringList Freedoms = {"default",
+                              "acknowledgement 06",
+                              "acknowledgement FF",
+                              "identification bytes 0 and 5",
+                              "replies just inside the time-out",
+                              "replies in pieces",
+                              "stray byte 1 ms after each reply",
+                              "stray byte 2 ms after each reply",
+                              "stray byte 5 ms after each reply",
+                              "stray byte before a read reply",
+                              "a read reply after its time-out"};
 
 } // namespace
 
@@ -110,6 +179,54 @@ private slots:
         QCOMPARE(Ask(t, {read, ReadRequest(0x1230)}, 17), ReadReply(QByteArray(16, char(0xFF))));
         QVERIFY(t.waitForReply(1, 100));
         QCOMPARE(t.bytesWaiting(), 0);
+    }
+
+    void functionsAcrossFreedoms_data() {
+        Columns<QString, QString>("kind", "freedom");
+        for (const char* kind : {"scripted", "varn-unit"})
+            for (const QString& freedom : Freedoms)
+                QTest::addRow("%s, %s", kind, qPrintable(freedom))
+                    << QString::fromLatin1(kind) << freedom;
+    }
+
+    // Identification, then Erase, Program, Verify and Read of a small device:
+    // the device holds the image, Read brings it back, and nothing fails.
+    void functionsAcrossFreedoms() {
+        auto [kind, name] = Row<QString, QString>("kind", "freedom");
+        const Freedom freedom = FreedomNamed(name);
+        Emulation emulation;
+        const QString why = emulation.start(kind, freedom.scripted, freedom.unitOptions);
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        if (emulation.scripted && freedom.lateRequest > 0)
+            emulation.scripted->lateReply(freedom.lateRequest, freedom.lateMs);
+        Transport& t = *emulation.transport();
+
+        AppState state;
+        state.DeviceTable[1] = DeviceEntry{QStringLiteral("Test"), 1, 64};
+        state.DeviceCount = 1;
+        state.SelectedDevice = 1;
+        const Identification id = IdentifyUnit(state, t);
+        QVERIFY(id.ok);
+        QCOMPARE(IdentificationReport(id.reply), freedom.identification);
+
+        Recorder observer;
+        DeviceFunctions fn(state, t, observer);
+        fn.setOptions({.replies = freedom.replies});
+        QByteArray image;
+        for (int i = 0; i < 64; ++i) {
+            state.Buffer[size_t(i)] = quint8(i * 29 + 5);
+            image.append(char(state.Buffer[size_t(i)]));
+        }
+        for (const int function : {FnErase, FnProgram, FnVerify}) {
+            const FunctionResult r = fn.RunFunction(function);
+            QVERIFY2(r.succeeded(), qPrintable(observer.line()));
+        }
+        state.Buffer.fill(0x00);
+        QVERIFY2(fn.RunFunction(FnRead).succeeded(), qPrintable(observer.line()));
+        QCOMPARE(BufferBytes(state, 0, 64), image);
+        QCOMPARE(observer.errors, 0);
+        if (emulation.scripted)
+            QCOMPARE(emulation.scripted->memory.left(64), image);
     }
 };
 

@@ -2,14 +2,13 @@
 
 #include "core/protocol.h"
 
+#include <algorithm>
+
 namespace varn {
 
 namespace {
 constexpr int MemorySize = wire::DeviceLimit;
 using wire::BlockBytes;
-// The identify answer and the program block acknowledgement.
-const QByteArray Identity("TVARN 20", 8);
-constexpr char Ack = 0x00;
 } // namespace
 
 ScriptedTransport::ScriptedTransport() : memory(MemorySize, char(0xFF)) {}
@@ -28,11 +27,17 @@ void ScriptedTransport::setOpen(bool open, const QString& reason) {
 }
 
 void ScriptedTransport::deliverDue() {
-    if (heldBackDue) {
-        input.append(heldBack);
-        heldBack.clear();
-        heldBackDue = false;
-    }
+    while (!pending.isEmpty() && pending.first().first <= now)
+        input.append(pending.takeFirst().second);
+}
+
+void ScriptedTransport::schedule(qint64 at, const QByteArray& bytes) {
+    if (bytes.isEmpty())
+        return;
+    int i = int(pending.size());
+    while (i > 0 && pending[i - 1].first > at)
+        --i;
+    pending.insert(i, {at, bytes});
 }
 
 QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsReply) {
@@ -48,7 +53,7 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
         switch (frame[1]) {
         case wire::Identify:
             bearsReply = true;
-            return Identity;
+            return freedom.identity;
         case wire::Read:
             readPending = true;
             return {};
@@ -84,7 +89,7 @@ QByteArray ScriptedTransport::answerFor(const QByteArray& frame, bool& bearsRepl
             const int at = (address + j) % MemorySize;
             memory[at] = char(quint8(memory[at]) & quint8(frame[wire::BlockHeaderBytes + j]));
         }
-        return QByteArray(1, Ack);
+        return QByteArray(1, freedom.ack);
     }
     return {};
 }
@@ -129,12 +134,25 @@ bool ScriptedTransport::send(const QByteArray& frame) {
         return true;
     const int k = ++requests;
     answer = applyFaults(k, answer);
-    if (lateAt.contains(k)) {
-        heldBack.append(answer);
-        heldBackDue = false;
-    } else {
-        input.append(answer);
+    if (answer.isEmpty())
+        return true; // a dropped reply brings no stray either
+    // One reply after another: the unit answers when it is done sending.
+    qint64 at = std::max(now, busyUntil) + freedom.replyDelayUs;
+    if (lateAt.contains(k))
+        at = std::max(now, busyUntil) + qint64(lateAt.value(k)) * 1000;
+    if (freedom.strayBeforeOnly == 0 || freedom.strayBeforeOnly == k)
+        answer.prepend(freedom.strayBefore);
+    const int piece = freedom.pieceBytes > 0 ? freedom.pieceBytes : int(answer.size());
+    for (int from = 0; from < answer.size(); from += piece) {
+        schedule(at, answer.mid(from, piece));
+        if (from + piece < answer.size())
+            at += freedom.pieceGapUs;
     }
+    if (!freedom.strayAfter.isEmpty()) {
+        at += freedom.strayAfterUs;
+        schedule(at, freedom.strayAfter);
+    }
+    busyUntil = at;
     return true;
 }
 
@@ -150,19 +168,25 @@ QByteArray ScriptedTransport::takeAll() {
     return taken;
 }
 
-bool ScriptedTransport::waitForReply(int expectedBytes, int /*limitMs*/) {
+bool ScriptedTransport::waitForReply(int expectedBytes, int limitMs) {
     deliverDue();
     waits.append(expectedBytes);
-    if (lineOpen && input.size() >= expectedBytes)
-        return false;
-    // Nothing more comes within the limit; a held-back answer arrives just
-    // after it.
-    if (!heldBack.isEmpty())
-        heldBackDue = true;
-    return true;
+    const qint64 end = now + qint64(limitMs) * 1000;
+    while (lineOpen && input.size() < expectedBytes) {
+        if (pending.isEmpty() || pending.first().first > end) {
+            // Nothing more comes within the limit.
+            now = end;
+            deliverDue();
+            return true;
+        }
+        now = std::max(now, pending.first().first);
+        deliverDue();
+    }
+    return !lineOpen;
 }
 
 void ScriptedTransport::pause(int ms) {
+    now += qint64(ms) * 1000;
     deliverDue();
     pauses.append(ms);
 }
@@ -177,8 +201,8 @@ QByteArray ScriptedTransport::sentBytes(int from) const {
 void ScriptedTransport::dropReply(int k) {
     dropAt.insert(k);
 }
-void ScriptedTransport::lateReply(int k) {
-    lateAt.insert(k);
+void ScriptedTransport::lateReply(int k, int ms) {
+    lateAt.insert(k, ms);
 }
 void ScriptedTransport::extraAfter(int k, const QByteArray& extra) {
     extraAt.insert(k, extra);
