@@ -471,22 +471,28 @@ private slots:
         QCOMPARE(unit.frames(), (QList<QByteArray>{"\x01T", "\x01-"}));
     }
 
-    // A unit on the network whose every reply comes 300 ms late: a reply wait
-    // of 100 ms is enough only with --net-latency's allowance (loopback's
-    // measured round trip adds next to nothing).
+    // A unit on the network whose replies come 300 ms late, as behind a slow
+    // proxy or tunnel, with a reply wait of 100 ms: the identification's
+    // round trip is measured and added to every wait, as is --net-latency's
+    // allowance. Late only after the identification, the blocks' replies
+    // come too late for a wait measured on loopback.
     void netLatency_data() {
         QTest::addColumn<QStringList>("latency");
+        QTest::addColumn<QString>("late");
         QTest::addColumn<int>("status");
-        QTest::newRow("measured") << QStringList{} << Communication;
-        QTest::newRow("--net-latency 1000") << QStringList{"--net-latency", "1000"} << Ok;
+        QTest::newRow("measured by the identification") << QStringList{} << "300" << Ok;
+        QTest::newRow("--net-latency 1000, late blocks")
+            << QStringList{"--net-latency", "1000"} << "2:300" << Ok;
+        QTest::newRow("measured, late blocks") << QStringList{} << "2:300" << Communication;
     }
     void netLatency() {
         QFETCH(QStringList, latency);
+        QFETCH(QString, late);
         QFETCH(int, status);
         if (const QString why = varn::TerminalServer::missing(); !why.isEmpty())
             QSKIP(qPrintable(why));
         Workspace ws;
-        VirtualUnit unit(ws.unitArguments({}, {"--late", "300"}));
+        VirtualUnit unit(ws.unitArguments({}, {"--late", late}));
         START_UNIT(unit);
         varn::TerminalServer server(unit.path());
         QVERIFY2(server.start(), qPrintable(server.error()));

@@ -181,12 +181,7 @@ void JsonEvents::functionStarted(const FunctionResult& run) {
 void JsonEvents::functionProgress(const FunctionResult& run, int percent) {
     if (!running)
         return;
-    if (run.resent > shownResent) {
-        shownResent = run.resent;
-        write(QStringLiteral("retry"), {{"function", FunctionName(run.function)},
-                                        {"block", HexWord(run.blocksDone * 16)},
-                                        {"resent", run.resent}});
-    }
+    writeRetries(run);
     const QDateTime now = QDateTime::currentDateTimeUtc();
     if (percent / 10 == shownPercent / 10 && shownAt.msecsTo(now) < 1000)
         return;
@@ -198,7 +193,20 @@ void JsonEvents::functionProgress(const FunctionResult& run, int percent) {
                                        {"blocksTotal", run.blocksTotal}});
 }
 
+void JsonEvents::writeRetries(const FunctionResult& run) {
+    // One event for every request that went out again, also for several
+    // within one block and for those of the last block.
+    while (shownResent < run.resent) {
+        ++shownResent;
+        write(QStringLiteral("retry"), {{"function", FunctionName(run.function)},
+                                        {"block", HexWord(qMax(0, run.workingAt))},
+                                        {"resent", shownResent}});
+    }
+}
+
 void JsonEvents::functionFinished(const FunctionResult& result) {
+    if (running)
+        writeRetries(result);
     running = false;
     QJsonObject fields{{"function", FunctionName(result.function)},
                        {"step", result.autoStep},

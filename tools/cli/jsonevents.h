@@ -64,6 +64,7 @@ private:
     int shownPercent = -1;
     QDateTime shownAt;
     int shownResent = 0;
+    void writeRetries(const FunctionResult& run);
     // Erase and Lock draw their bar after their result: not reported.
     bool running = false;
 };
