@@ -379,30 +379,32 @@ private slots:
         // raw: the first reply-bearing request's answer instead of the
         // unit's own (empty: the unit's); strayUs: a stray byte that long
         // after every reply (-1: none); late: the first block's reply comes
-        // after the 100 ms time-out
-        Columns<int, QByteArray, int, bool, QList<int>>("function", "raw", "strayUs", "late",
-                                                        "blocks");
+        // after the 100 ms time-out (1), or the last reply comes with a
+        // stray 11 ahead of it that looks like its count byte, and its last
+        // byte half a millisecond later (-1)
+        Columns<int, QByteArray, int, int, QList<int>>("function", "raw", "strayUs", "late",
+                                                       "blocks");
         const QList<int> once{0x00, 0x10};
         QTest::newRow("program, acknowledged 06")
-            << int(FnProgram) << Bytes({0x06}) << -1 << false << once;
+            << int(FnProgram) << Bytes({0x06}) << -1 << 0 << once;
         QTest::newRow("program, acknowledged FF")
-            << int(FnProgram) << Bytes({0xFF}) << -1 << false << once;
+            << int(FnProgram) << Bytes({0xFF}) << -1 << 0 << once;
         QTest::newRow("program, two bytes at once")
-            << int(FnProgram) << Bytes({0xEE, 0x00}) << -1 << false << once;
+            << int(FnProgram) << Bytes({0xEE, 0x00}) << -1 << 0 << once;
         QTest::newRow("program, a stray 2 ms after each acknowledgement")
-            << int(FnProgram) << QByteArray() << 2000 << false
-            << QList<int>{0x00, 0x10, 0x00, 0x10};
+            << int(FnProgram) << QByteArray() << 2000 << 0 << QList<int>{0x00, 0x10, 0x00, 0x10};
         QTest::newRow("read, a stray 5 ms after each reply")
-            << int(FnRead) << QByteArray() << 5000 << false
-            << QList<int>{0x00, 0x10, 0x10, 0x00, 0x10};
+            << int(FnRead) << QByteArray() << 5000 << 0 << QList<int>{0x00, 0x10, 0x10, 0x00, 0x10};
         QTest::newRow("read, the first reply late")
-            << int(FnRead) << QByteArray() << -1 << true << QList<int>{0x00, 0x00, 0x10};
+            << int(FnRead) << QByteArray() << -1 << 1 << QList<int>{0x00, 0x00, 0x10};
         QTest::newRow("verify, the first reply late")
-            << int(FnVerify) << QByteArray() << -1 << true << QList<int>{0x00, 0x00, 0x10};
+            << int(FnVerify) << QByteArray() << -1 << 1 << QList<int>{0x00, 0x00, 0x10};
+        QTest::newRow("read, the last reply shifted by a stray")
+            << int(FnRead) << QByteArray() << -1 << -1 << QList<int>{0x00, 0x10, 0x10};
     }
 
     void repliesWithinTheProtocol() {
-        auto [function, raw, strayUs, late, blocks] = Row<int, QByteArray, int, bool, QList<int>>(
+        auto [function, raw, strayUs, late, blocks] = Row<int, QByteArray, int, int, QList<int>>(
             "function", "raw", "strayUs", "late", "blocks");
         Rig rig(32);
         rig.patternMemory();
@@ -420,8 +422,14 @@ private slots:
             rig.unit.freedom.strayAfter = Bytes({0xEE});
             rig.unit.freedom.strayAfterUs = strayUs;
         }
-        if (late)
+        if (late > 0)
             rig.unit.lateReply(1, 150);
+        if (late < 0) {
+            rig.unit.freedom.strayBefore = Bytes({0x11});
+            rig.unit.freedom.strayBeforeOnly = 2;
+            rig.unit.freedom.pieceBytes = 17;
+            rig.unit.freedom.pieceGapUs = 500;
+        }
         rig.fn.setOptions({.replies = {100, 3}});
 
         const FunctionResult r = rig.fn.RunFunction(function);
