@@ -208,7 +208,13 @@ private slots:
             << UsageCase(false, {"series", "create", "x", "identify"}, "run without the unit");
         QTest::newRow("time without its date")
             << UsageCase(false, {"--from", "14:30", "export", "-"}, "ISO 8601 date");
+        QTest::newRow("--json, save -")
+            << UsageCase(true, {"--json", "save", "-"}, "save -: standard output carries");
+        QTest::newRow("--json, export -")
+            << UsageCase(false, {"--log", "--json", "export", "-"}, "export -: standard output");
     }
+    // The text on standard error; with --json, the same as one error object
+    // on standard output.
     void usageErrors() {
         QFETCH(UsageCase, testCase);
         auto [withConfig, arguments, message] = testCase;
@@ -216,7 +222,19 @@ private slots:
         const CliResult r = ws.run(arguments);
         CHECK_RUN(r, Usage);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
-        QVERIFY(r.out.isEmpty());
+        const QList<QJsonObject> json = checkJsonLines(r.out.toUtf8());
+        if (!arguments.contains("--json")) {
+            QVERIFY(r.out.isEmpty());
+            const CliResult j = ws.run(QStringList{"--json"} + arguments);
+            CHECK_RUN(j, Usage);
+            const QList<QJsonObject> objects = checkJsonLines(j.out.toUtf8());
+            QCOMPARE(objects.size(), 1);
+            QCOMPARE(objects[0]["type"].toString(), QStringLiteral("error"));
+            QCOMPARE(objects[0]["exitStatus"].toInt(), Usage);
+            QVERIFY(objects[0]["message"].toString().contains(message));
+        } else {
+            QCOMPARE(json.size(), 1);
+        }
     }
 
     void listPorts() {

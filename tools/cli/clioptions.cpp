@@ -878,6 +878,17 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
     if (Status status = checkLogOptions(options); !status)
         return status;
     for (const CliOperation& operation : options.operations) {
+        const bool toStdout =
+            (operation.kind == CliOperation::Save || operation.kind == CliOperation::Export) &&
+            operation.file == QLatin1String("-");
+        // With --json, standard output is the events' stream: data in it
+        // would break every reader of the stream.
+        if (toStdout && options.json)
+            return Status::Fail(QStringLiteral("%1 -: standard output carries --json's events; "
+                                               "name a file instead")
+                                    .arg(operation.kind == CliOperation::Save
+                                             ? QStringLiteral("save")
+                                             : QStringLiteral("export")));
         // Status lines on standard output would end up in the saved image.
         if (operation.kind == CliOperation::Save && operation.file == QLatin1String("-"))
             options.quiet = true;

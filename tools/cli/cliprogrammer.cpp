@@ -687,6 +687,10 @@ int RunCli(const QStringList& arguments) {
         CliConsole console(false, false);
         console.error(QStringLiteral("varn-cli: ") + parsed.message);
         console.error(QStringLiteral("Try 'varn-cli --help' for more information."));
+        // The stream a program reads says so as well, even when the option
+        // that asked for it came after the fault.
+        if (options.json || arguments.contains(QLatin1String("--json")))
+            JsonEvents::error(ExitUsage, parsed.message);
         return ExitUsage;
     }
     CliConsole console(options.quiet, CliConsole::StandardErrorIsTerminal());
@@ -719,17 +723,25 @@ int RunCli(const QStringList& arguments) {
     auto state = std::make_unique<AppState>();
     if (const Status started = Main(*state, workDir); !started) {
         console.error(QStringLiteral("varn-cli: ") + started.message);
+        if (options.json)
+            JsonEvents::error(ExitUsage, started.message);
         return ExitUsage;
     }
 
+    // Refused before any unit was reached: the stream says why, too.
+    const auto refused = [&](int status) {
+        if (options.json)
+            JsonEvents::error(status, console.lastError());
+        return status;
+    };
     // A job is opened, or refused, before anything else happens.
     if (const int status = PrepareJob(*state, options, console); status != ExitOk)
-        return status;
+        return refused(status);
     // Ctrl+C and SIGTERM end a run at the next block boundary from here on.
     InstallStopHandlers();
     CliProgrammer programmer(*state, options, console);
     if (const int status = programmer.applyOverrides(); status != ExitOk)
-        return status;
+        return refused(status);
     if (options.ports.size() > 1 || options.repeat)
         return RunSeveralUnits(*state, options, console);
     return programmer.run();

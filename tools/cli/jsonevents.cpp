@@ -132,6 +132,8 @@ QString JsonEvents::outcomeName(int status) {
         return QStringLiteral("hook-refused");
     case ExitHookFailed:
         return QStringLiteral("hook-failed");
+    case ExitJob:
+        return QStringLiteral("job-refused");
     case ExitInterrupted:
     case ExitTerminated:
         return QStringLiteral("stopped");
@@ -320,6 +322,15 @@ QJsonObject JsonEvents::runFinishedObject(const QString& port, int status, qint6
     if (serial >= 0)
         fields.insert("serial", serial);
     return fields;
+}
+
+void JsonEvents::error(int status, const QString& message) {
+    writeLine({{"type", "error"},
+               {"port", QJsonValue::Null},
+               {"time", timeText(QDateTime::currentDateTimeUtc())},
+               {"outcome", outcomeName(status)},
+               {"exitStatus", status},
+               {"message", message}});
 }
 
 void JsonEvents::runFinished(int status, qint64 durationMs, qint64 serial) {

@@ -47,6 +47,9 @@ public:
     // --list-ports and log list: one object each, with no unit ("port" null).
     static void ports(const QList<PortEntry>& ports);
     static void records(const QList<ChipRecord>& records);
+    // A command line refused before any unit was reached (a usage or
+    // configuration error): its status and why, with no unit ("port" null).
+    static void error(int status, const QString& message);
 
     // Every unit's end in one object, after a several-unit run or --repeat.
     static void summary(const QList<UnitOutcome>& outcomes, int status, int chips, int passed);
