@@ -225,8 +225,6 @@ private slots:
             << HexRecord(0, QByteArray("\x01\x00", 2), 2) + across + End;
         QTest::newRow("segment, then linear base 0")
             << HexRecord(0, QByteArray("\x01\x00", 2), 2) + linear0 + across + End;
-        QTest::newRow("linear base, then segment 0")
-            << ":020000040001F9\r\n" + HexRecord(0, QByteArray(2, 0), 2) + across + End;
     }
     void sameBytesAsSrecCat() {
         auto [content] = Row<QByteArray>("content");
