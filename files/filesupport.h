@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <optional>
 #include <vector>
@@ -56,9 +57,11 @@ struct ImageRecords {
     // What a record's number counts in messages: a text line or an ELF segment.
     QString unit = QStringLiteral("line");
     std::optional<quint32> start; // a start address record or the ELF entry
-    bool ended = false;           // the reading stopped at an end record
+    // What the load tells beside its bytes (a file cut off, records after
+    // the end record).
+    QStringList notices;
 
-    void add(int lineNumber, qint64 address, const QByteArray& bytes) {
+    void add(int lineNumber, qint64 address, QByteArrayView bytes) {
         records.push_back({lineNumber, address, data.size(), int(bytes.size())});
         data.append(bytes);
     }
@@ -115,6 +118,12 @@ private:
     int currentLine = 0;
 };
 
+// Called with lines just past a text image's end record (`endName`): a file
+// that goes on after it (two files joined with cat) gets a notice naming the
+// first line after it, which is not read: the end record ends the file.
+void NoteAfterEnd(TextLines& lines, const QString& endName, const QString& shown,
+                  ImageRecords& image);
+
 } // namespace varn::detail
 
 namespace varn::detail {
@@ -129,9 +138,9 @@ Status SRecordFileBytes(const AppState& state, bool definedOnly, const QString& 
                         QByteArray& out);
 Status BinFileBytes(const AppState& state, const QString& shown, QByteArray& out);
 
-// ELF input: every PT_LOAD segment with file bytes at its physical address,
-// the entry point as the start address.
-Status ReadElfSegments(const QByteArray& content, const QString& shown, ImageRecords& image);
+// ELF input: what `objcopy -O binary` takes (see LoadImageFile), the entry
+// point as the start address.
+Status ReadElfImage(const QByteArray& content, const QString& shown, ImageRecords& image);
 
 // The runs of defined bytes of state's device part, cut at every 16-byte
 // boundary: what a save of only the image's bytes writes, one record each.

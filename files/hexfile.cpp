@@ -21,53 +21,17 @@ int DigitValue(char c) {
     return HexDigitValue(c);
 }
 
-// One record as it stands in the file, trimmed, with 1-based character
-// positions as the format describes them.
+// One record as it stands in the file, trimmed and checked to be ':' and hex
+// digits only, with 1-based character positions as the format describes them.
 class RecordText {
 public:
     RecordText(const char* text, int length) : chars(text), charCount(length) {}
 
     int length() const { return charCount; }
 
-    // The field of `width` characters at `position`, cut off at the end of the
-    // line, read as its leading hex digits; 0 when it does not start with one.
-    // Stray characters thus do not fail on their own; the checksum test catches them.
-    int leadingHex(int position, int width) const {
-        int value = 0;
-        for (int p = position; p < position + width && p <= charCount; ++p) {
-            const int digit = DigitValue(chars[p - 1]);
-            if (digit < 0)
-                break;
-            value = value * 16 + digit;
-        }
-        return value;
-    }
-
-    // The address field must be hex through and through: anything else means
-    // the line is not a record at all.
-    bool strictHex(int position, int width, int& value) const {
-        const int end = std::min(position + width - 1, charCount);
-        if (end < position)
-            return false;
-        value = 0;
-        for (int p = position; p <= end; ++p) {
-            const int digit = DigitValue(chars[p - 1]);
-            if (digit < 0)
-                return false;
-            value = value * 16 + digit;
-        }
-        return true;
-    }
-
-    // The pair at `position`, with the fast way for the usual two hex digits.
+    // The pair at `position`; both characters are there and hex digits.
     int pair(int position) const {
-        if (position + 1 <= charCount) {
-            const int high = DigitValue(chars[position - 1]);
-            const int low = DigitValue(chars[position]);
-            if ((high | low) >= 0)
-                return high * 16 + low;
-        }
-        return leadingHex(position, 2);
+        return DigitValue(chars[position - 1]) * 16 + DigitValue(chars[position]);
     }
 
     // Adds the pairs starting at characters 2, 4, ... up to the last even
@@ -85,19 +49,39 @@ private:
     int charCount;
 };
 
+// ':', then hex digits only: anything else is no record, even where the
+// checksum happens to hold (a stray 'G' must not read as a 0).
+Status CheckRecordCharacters(const char* text, int length) {
+    if (text[0] != ':')
+        return Status::Fail(QStringLiteral("The line is not an Intel HEX record: it does not "
+                                           "start with ':'."));
+    for (int p = 1; p < length; ++p) {
+        if (DigitValue(text[p]) < 0)
+            return Status::Fail(
+                QStringLiteral("The record holds a character that is not a hex digit."));
+    }
+    // ':', count, address, type and checksum: what an empty record holds.
+    if (length < 11)
+        return Status::Fail(QStringLiteral("The record is shorter than its byte count, address, "
+                                           "type and checksum."));
+    return Status::Ok();
+}
+
 using detail::LineFailure;
 
 // Reads and checks every record up to the end record, each data record at its
 // full address: the 16-bit address field plus the base that the last extended
-// address record set (type 02: segment x 16, type 04: upper 16 bits). Start
-// address records (03: CS:IP, 05: 32 bits) are kept; any other type is an
-// error. Nothing is placed yet.
+// address record set. Type 04 sets the upper 16 bits; type 02 a segment
+// (x 16) within which the offset wraps at 64 KiB, as a segmented CPU reads
+// it (and srec_cat does). Start address records (03: CS:IP, 05: 32 bits) are
+// kept; any other type is an error. Nothing is placed yet.
 Status ReadHexRecords(const QByteArray& content, const QString& shown,
                       detail::ImageRecords& image) {
     image.records.reserve(static_cast<size_t>(
         std::min<qsizetype>(content.size() / HexRecordLength + 1, MaxRecordLines)));
     image.data.reserve(content.size() / 2);
     qint64 base = 0;
+    bool segmented = false;
     int recordLines = 0;
     QByteArray bytes;
     detail::TextLines lines(content);
@@ -112,13 +96,12 @@ Status ReadHexRecords(const QByteArray& content, const QString& shown,
                                shown, lineNumber);
         }
 
-        const RecordText line(first, static_cast<int>(last - first));
-        int address = 0;
-        if (!line.strictHex(4, 4, address)) {
-            return LineFailure(QStringLiteral("The address field is not a four-digit hex number."),
-                               shown, lineNumber);
-        }
+        const int length = static_cast<int>(last - first);
+        if (Status characters = CheckRecordCharacters(first, length); !characters)
+            return LineFailure(characters.message, shown, lineNumber);
+        const RecordText line(first, length);
         const int byteCount = line.pair(2);
+        const int address = line.pair(4) * 256 + line.pair(6);
         const int recordType = line.pair(8);
         if (!line.checksumGood()) {
             return LineFailure(QStringLiteral("Checksum Error in hex file!"), shown, lineNumber);
@@ -130,8 +113,8 @@ Status ReadHexRecords(const QByteArray& content, const QString& shown,
                                shown, lineNumber);
         }
         if (recordType == 0x01) {
-            image.ended = true;
-            break;
+            detail::NoteAfterEnd(lines, QStringLiteral(":00000001FF"), shown, image);
+            return Status::Ok();
         }
         if (recordType > 0x05) {
             return LineFailure(QStringLiteral("The record type %1 is none of 00 (data), 01 (end), "
@@ -145,7 +128,11 @@ Status ReadHexRecords(const QByteArray& content, const QString& shown,
         for (int k = 0; k < byteCount; ++k)
             bytes[k] = static_cast<char>(line.pair(10 + 2 * k));
         if (recordType == 0x00) {
-            image.add(lineNumber, base + address, bytes);
+            const int wrapped = segmented ? std::max(0, address + byteCount - 0x10000) : 0;
+            const QByteArrayView data(bytes);
+            image.add(lineNumber, base + address, data.first(byteCount - wrapped));
+            if (wrapped > 0)
+                image.add(lineNumber, base, data.last(wrapped));
             continue;
         }
         const bool start = recordType == 0x03 || recordType == 0x05;
@@ -160,13 +147,19 @@ Status ReadHexRecords(const QByteArray& content, const QString& shown,
         quint32 value = 0;
         for (int k = 0; k < byteCount; ++k)
             value = value << 8 | quint8(bytes[k]);
-        if (recordType == 0x03)
+        if (recordType == 0x03) {
             image.start = (value >> 16) * 16 + (value & 0xFFFF); // CS x 16 + IP
-        else if (recordType == 0x05)
+        } else if (recordType == 0x05) {
             image.start = value;
-        else
-            base = recordType == 0x02 ? qint64(value) * 16 : qint64(value) << 16;
+        } else {
+            segmented = recordType == 0x02;
+            base = segmented ? qint64(value) * 16 : qint64(value) << 16;
+        }
     }
+    if (!image.records.empty())
+        image.notices << QStringLiteral("The file has no end record (:00000001FF): it may have "
+                                        "been cut off.\n%1")
+                             .arg(shown);
     return Status::Ok();
 }
 

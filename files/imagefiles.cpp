@@ -262,6 +262,16 @@ bool TextLines::next(const char*& first, const char*& last) {
     return false;
 }
 
+void NoteAfterEnd(TextLines& lines, const QString& endName, const QString& shown,
+                  ImageRecords& image) {
+    const char* first = nullptr;
+    const char* last = nullptr;
+    if (lines.next(first, last))
+        image.notices << QStringLiteral("The file goes on after its end record (%1); what "
+                                        "follows was not loaded.\n%2")
+                             .arg(endName, FileLine(shown, lines.lineNumber()));
+}
+
 Status PlaceRecords(const ImageRecords& image, const LoadOptions& options, const QString& shown,
                     QString& leftOut) {
     leftOut.clear();
@@ -359,10 +369,7 @@ LoadResult OpenRecordImage(const QString& path, const LoadOptions& options, Imag
         return result;
     CopyRecords(image, options, target, result);
     result.startAddress = image.start;
-    if (options.format == FileFormat::IntelHex && !image.ended && !image.records.empty())
-        result.notices << QStringLiteral("The file has no end record (:00000001FF): it may have "
-                                         "been cut off.\n%1")
-                              .arg(shown);
+    result.notices << image.notices;
     return result;
 }
 

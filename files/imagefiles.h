@@ -45,7 +45,8 @@ struct LoadResult {
     // Data the load left out (beyond the buffer, below the relocation base),
     // naming the first such record; empty when none.
     QString leftOut;
-    // Anything else worth telling (an Intel HEX file without its end record).
+    // Anything else worth telling (a text image cut off, or going on after
+    // its end record).
     QStringList notices;
     // The content is clearly of another format than the one it was loaded as.
     QString otherFormat;
@@ -68,14 +69,22 @@ inline ImageTarget TargetOf(AppState& state) {
 // is stored: a failed load leaves the target exactly as it was. Errors name
 // the file and, for text images, the line and the cause.
 //
-// Intel HEX: data records (00) at their full address, extended address
-// records (02: segment x 16, 04: upper 16 bits) move the data after them, 01
-// ends the file, 03/05 are start addresses; any other type is an error, and
-// every record's checksum is checked ("Checksum Error in hex file!"). A file
-// without its end record loads with a notice.
+// Intel HEX: every line a record, ':' and hex digits only; data records
+// (00) at their full address, extended address records (02: segment x 16,
+// the offset wrapping within the 64 KiB segment; 04: upper 16 bits) move the
+// data after them, 01 ends the file, 03/05 are start addresses; any other
+// type is an error, and every record's checksum is checked ("Checksum Error
+// in hex file!").
 // S-record: S1/S2/S3 data, S0 skipped, S5/S6 counts checked, S7/S8/S9 end the
 // reading ("Checksum Error in S-record file!").
-// ELF: the PT_LOAD segments that have file bytes, at their physical addresses.
+// A text image that ends without its end record (an S-record file: nor with
+// a count record after its data) loads with a notice that it may have been
+// cut off; one that goes on after its end record loads up to it, with a
+// notice naming the first line after it.
+// ELF: what `objcopy -O binary` takes, the allocated sections with file
+// bytes at their load addresses (not the ELF headers a segment may cover); a
+// file without section headers: its PT_LOAD segments' file bytes, with a
+// notice. Program header tables that do not fit the file are refused.
 // Binary: the byte at file position p >= fileOffset goes to p + bufferOffset.
 // For the addressed formats data whose address lies beyond the buffer is left
 // out (LoadResult::leftOut); a record that the buffer offset pushes past the

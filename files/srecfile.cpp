@@ -93,11 +93,14 @@ void PutRecord(QByteArray& out, int type, int width, qint64 address, const quint
 }
 
 // Pass 1 of a load: every record up to the end record read and checked into
-// image; nothing touches the buffer.
+// image; nothing touches the buffer. A file that ends neither with an end
+// record nor with a count record after its last data record may have been
+// cut off: it loads with a notice, as an Intel HEX file without its end record.
 Status ReadSRecords(const QByteArray& content, const QString& shown, detail::ImageRecords& image) {
     std::vector<quint8> bytes;
     int recordLines = 0;
     int dataRecords = 0;
+    bool counted = false; // a count record vouches for every data record so far
     detail::TextLines lines(content);
     const char* first = nullptr;
     const char* last = nullptr;
@@ -117,28 +120,35 @@ Status ReadSRecords(const QByteArray& content, const QString& shown, detail::Ima
             // Most tools write 0 there when the image has no start address.
             if (const qint64 start = AddressOf(bytes, type); start != 0)
                 image.start = quint32(start);
-            image.ended = true;
-            break;
+            detail::NoteAfterEnd(lines, QStringLiteral("S%1").arg(type), shown, image);
+            return Status::Ok();
         }
         if (type == 5 || type == 6) {
-            const qint64 counted = AddressOf(bytes, type);
-            if (counted != dataRecords) {
+            const qint64 stated = AddressOf(bytes, type);
+            if (stated != dataRecords) {
                 return LineFailure(QStringLiteral("The count record says %1 data records; "
                                                   "%2 came before it.")
-                                       .arg(counted)
+                                       .arg(stated)
                                        .arg(dataRecords),
                                    shown, lineNumber);
             }
+            counted = true;
             continue;
         }
         if (type == 0)
             continue; // the header names the file or its maker; nothing to load
         ++dataRecords;
+        counted = false;
         const int skip = 1 + AddressBytes(type);
         image.add(lineNumber, AddressOf(bytes, type),
-                  QByteArray(reinterpret_cast<const char*>(bytes.data()) + skip,
-                             qsizetype(bytes.size()) - skip - 1));
+                  QByteArrayView(reinterpret_cast<const char*>(bytes.data()) + skip,
+                                 qsizetype(bytes.size()) - skip - 1));
     }
+    if (!image.records.empty() && !counted)
+        image.notices << QStringLiteral("The file has no end record (S7, S8 or S9) and no count "
+                                        "record (S5, S6) after its data: it may have been cut "
+                                        "off.\n%1")
+                             .arg(shown);
     return Status::Ok();
 }
 

@@ -563,6 +563,12 @@ private slots:
             << "empty.hex" << QByteArray() << QStringList{} << FileError << "nothing was loaded";
         QTest::newRow("no end record")
             << "cut.hex" << HexText(image).chopped(13) << QStringList{} << Ok << "no end record";
+        QTest::newRow("S-records cut off")
+            << "cut.s19" << srec.chopped(12) << QStringList{} << Ok << "may have been cut off";
+        QTest::newRow("two HEX files joined")
+            << "two.hex" << HexText(image) + HexText(pattern(16, 5)) << QStringList{} << Ok
+            << "goes on after its end record (:00000001FF); what follows was not loaded.\n"
+               "two.hex, line 18";
         QTest::newRow("S-record named .hex")
             << "image.hex" << srec << QStringList{} << FileError
             << "looks like an S-Record file, not Intel Hex: nothing was loaded.\n"
@@ -581,10 +587,22 @@ private slots:
         QFETCH(QString, error);
         Workspace ws;
         ws.write(name, content);
-        const CliResult r = ws.run(options + QStringList{"load", name, "save", "out.bin"});
+        const CliResult r =
+            ws.run(QStringList{"--json"} + options + QStringList{"load", name, "save", "out.bin"});
         CHECK_RUN(r, status);
         VERIFY_CONTAINS(r.err, error);
         QCOMPARE(QFile::exists(ws.path("out.bin")), status == Ok);
+        // A load that went through tells the same in its event.
+        const QList<QJsonObject> objects = checkJsonLines(r.out.toUtf8());
+        QVERIFY(!objects.isEmpty());
+        const auto loaded = std::find_if(objects.begin(), objects.end(), [](const QJsonObject& o) {
+            return o["type"] == "file-loaded";
+        });
+        QCOMPARE(loaded != objects.end(), status == Ok);
+        if (loaded != objects.end()) {
+            QCOMPARE((*loaded)["file"].toString(), name);
+            VERIFY_CONTAINS((*loaded)["notices"].toVariant().toStringList().join('\n'), error);
+        }
     }
 
     // ELF by its name, relocated; - is standard input and output, ./- a file;

@@ -2,6 +2,8 @@
 #include "support/rows.h"
 #include "support/testsupport.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,29 +25,101 @@ class TestImageFiles : public QObject {
     }
 
 private slots:
-    // Made by tests/data/elf/make.sh with avr-gcc and arm-none-eabi-gcc; the
-    // .bin beside each is `objcopy -O binary` of it.
+    // The bytes `objcopy -O binary` writes, where its output starts (origin),
+    // and nothing else: no ELF headers, no .bss. The avr and arm files are
+    // made by tests/data/elf/make.sh, the .bin beside each is objcopy's. The
+    // gcc files are built here from blink.c with lma.ld (see there), their
+    // first segment covering the ELF headers; without section headers
+    // (which objcopy refuses) the segments are taken whole, headers and all.
     void elfMatchesObjcopy_data() {
-        Columns<QString, qint64, qint64>("name", "relocate", "entry");
-        QTest::newRow("avr-gcc") << QStringLiteral("avr") << 0LL << 0LL;
+        // gcc: empty: the files in tests/data/elf
+        Columns<QString, QStringList, bool, qint64, qint64, qint64>("name", "gcc", "noSections",
+                                                                    "relocate", "origin", "entry");
+        QTest::newRow("avr-gcc") << "avr" << QStringList() << false << 0LL << 0LL << 0LL;
         QTest::newRow("arm-none-eabi-gcc, linked at 08000000")
-            << QStringLiteral("arm") << 0x08000000LL << 0x08000001LL;
+            << "arm" << QStringList() << false << 0x08000000LL << 0LL << 0x08000001LL;
+        QTest::newRow("gcc -m32, .data loaded elsewhere")
+            << "m32" << QStringList{"-m32"} << false << 0LL << 0x100LL << 0x100LL;
+        QTest::newRow("gcc -m64, .data loaded elsewhere")
+            << "m64" << QStringList{"-m64"} << false << 0LL << 0x100LL << 0x100LL;
+        QTest::newRow("gcc -m64, no section headers")
+            << "m64" << QStringList{"-m64"} << true << 0LL << 0x100LL << 0x100LL;
     }
     void elfMatchesObjcopy() {
-        auto [name, relocate, entry] = Row<QString, qint64, qint64>("name", "relocate", "entry");
-        const QByteArray objcopy = ReadFile(SourcePath("tests/data/elf/" + name + ".bin"));
+        auto [name, gcc, noSections, relocate, origin, entry] =
+            Row<QString, QStringList, bool, qint64, qint64, qint64>("name", "gcc", "noSections",
+                                                                    "relocate", "origin", "entry");
+        QString elf = SourcePath("tests/data/elf/" + name + ".elf");
+        QByteArray objcopy = ReadFile(SourcePath("tests/data/elf/" + name + ".bin"));
+        if (!gcc.isEmpty()) {
+            if (QStandardPaths::findExecutable("gcc").isEmpty())
+                QSKIP("gcc is not installed (scripts/setup.sh installs it)");
+            elf = folder.filePath(name + ".elf");
+            QProcess build;
+            build.setProcessChannelMode(QProcess::MergedChannels);
+            build.start("gcc", gcc + QStringList{"-Os", "-nostdlib", "-static", "-fno-pie",
+                                                 "-no-pie", "-Wl,-e,main",
+                                                 "-Wl,-T," + SourcePath("tests/data/elf/lma.ld"),
+                                                 "-o", elf, SourcePath("tests/data/elf/blink.c")});
+            QVERIFY2(build.waitForFinished(60000) && build.exitCode() == 0,
+                     build.readAll().constData());
+            QCOMPARE(QProcess::execute("objcopy", {"-O", "binary", elf, elf + ".bin"}), 0);
+            objcopy = ReadFile(elf + ".bin");
+        }
         QVERIFY(objcopy.size() > 200);
+        QByteArray file = ReadFile(elf);
+        if (noSections) { // e_shoff, e_shnum and e_shstrndx of a 64-bit file
+            file.replace(40, 8, QByteArray(8, 0));
+            file.replace(60, 4, QByteArray(4, 0));
+            elf = write("bare.elf", file);
+        }
         auto state = ImageState();
-        state->Buffer.fill(0x00); // objcopy fills the gaps between segments with 00
+        state->Buffer.fill(0x00); // objcopy fills the gaps between sections with 00
         const LoadOptions options{FileFormat::Elf, 0, 0, relocate, true};
-        const LoadResult loaded =
-            LoadImageFile(SourcePath("tests/data/elf/" + name + ".elf"), options, *state);
+        const LoadResult loaded = LoadImageFile(elf, options, *state);
         QVERIFY2(loaded.ok(), qPrintable(loaded.status.message));
-        QVERIFY(loaded.leftOut.isEmpty() && loaded.notices.isEmpty());
-        QCOMPARE(BufferBytes(*state, 0, int(objcopy.size())), objcopy);
+        QVERIFY(loaded.leftOut.isEmpty());
+        QCOMPARE(loaded.notices.size(), noSections ? 1 : 0);
+        if (noSections)
+            VERIFY_CONTAINS(loaded.notices[0], "no section headers");
+        QCOMPARE(BufferBytes(*state, int(origin), int(objcopy.size())), objcopy);
+        // Below the origin: the ELF headers, loaded only with the segments whole.
+        QCOMPARE(qint64(loaded.ranges.front().first), noSections ? 0 : origin);
+        if (noSections)
+            QCOMPARE(BufferBytes(*state, 0, int(origin)), file.left(origin));
+        QCOMPARE(qint64(loaded.ranges.back().last),
+                 origin + objcopy.size() - 1); // .bss has no file bytes
         QCOMPARE(state->defined.count(), size_t(loaded.bytesStored));
-        QVERIFY(!state->defined.test(size_t(objcopy.size()))); // .bss has no file bytes
         QCOMPARE(loaded.startAddress.value_or(-1), entry);
+    }
+
+    // Program and section header tables that do not fit the file or the ELF
+    // class are refused, the buffer left as it was.
+    void elfRefused_data() {
+        // avr.elf (32-bit, little-endian) with `bytes` written at `at`
+        Columns<int, QByteArray, QString>("at", "bytes", "cause");
+        QTest::newRow("program header entries of 40 bytes")
+            << 42 << QByteArray("\x28\x00", 2)
+            << "program header entries are 40 bytes long; a "
+               "32-bit ELF file's are 32 bytes";
+        QTest::newRow("program header table past the end")
+            << 28 << QByteArray("\x20\x1B\x00\x00", 4) << "program header table lies beyond";
+        QTest::newRow("first segment's bytes past the end")
+            << 52 + 16 << QByteArray("\xF0\xFF\xFF\x7F", 4) << "avr.elf, segment 0";
+        QTest::newRow("section header entries of 32 bytes")
+            << 46 << QByteArray("\x20\x00", 2) << "section header entries are 32 bytes long";
+    }
+    void elfRefused() {
+        auto [at, bytes, cause] = Row<int, QByteArray, QString>("at", "bytes", "cause");
+        const QString path =
+            write("avr.elf",
+                  ReadFile(SourcePath("tests/data/elf/avr.elf")).replace(at, bytes.size(), bytes));
+        auto state = ImageState();
+        const auto before = state->Buffer;
+        const LoadResult loaded = LoadImageFile(path, {FileFormat::Elf}, *state);
+        QVERIFY(!loaded.ok());
+        VERIFY_CONTAINS(loaded.status.message, cause);
+        QVERIFY(state->Buffer == before && state->defined.none());
     }
 
     // Content that clearly is another format than the one asked for (ELF as

@@ -90,12 +90,15 @@ inline QByteArray HexText(const QByteArray& data) {
     return text + ":00000001FF\r\n";
 }
 
-// A load whose outcome reads as one Status: the failure, or success with the
-// notice of data left out as its message.
+// A load whose outcome reads as one Status: the failure, or success with what
+// it had to tell (data left out, then the notices) as its message.
 inline Status LoadAs(AppState& state, FileFormat format, const QString& path, qint64 fileOffset = 0,
                      qint64 bufferOffset = 0) {
     const LoadResult loaded = LoadImageFile(path, {format, fileOffset, bufferOffset}, state);
-    return loaded.ok() ? Status::Ok(loaded.leftOut) : loaded.status;
+    QStringList told = loaded.notices;
+    if (!loaded.leftOut.isEmpty())
+        told.prepend(loaded.leftOut);
+    return loaded.ok() ? Status::Ok(told.join(QStringLiteral("\n\n"))) : loaded.status;
 }
 
 } // namespace varn::test

@@ -387,6 +387,8 @@ int CliProgrammer::loadFile(const QString& path) {
     const LoadResult loaded = LoadImageFile(StandardStream(path, "/dev/stdin"), load, state);
     if (const int status = judgeLoad(path, loaded); status != ExitOk)
         return status;
+    if (json)
+        json->fileLoaded(path, loaded);
     imageFile = QFileInfo(path).fileName();
     imagePath = QFileInfo(path).absoluteFilePath();
     editedSinceLoad = false;

@@ -6,6 +6,7 @@
 #include "core/differences.h"
 #include "core/hextext.h"
 #include "exitstatus.h"
+#include "files/imagefiles.h"
 #include "functions/functiontext.h"
 #include "link/portinfo.h"
 #include "multiunit.h"
@@ -227,6 +228,18 @@ void JsonEvents::functionFinished(const FunctionResult& result) {
     if (result.outcome == Outcome::Mismatch || result.function == FnCompare)
         addDifferences(result, fields);
     write(QStringLiteral("function-finished"), fields);
+}
+
+void JsonEvents::fileLoaded(const QString& file, const LoadResult& loaded) {
+    // In the order varn-cli prints them.
+    QStringList notices = loaded.notices;
+    for (const QString& more : {loaded.otherFormat, loaded.leftOut})
+        if (!more.isEmpty())
+            notices << more;
+    write(QStringLiteral("file-loaded"), {{"file", file},
+                                          {"format", FormatName(loaded.format)},
+                                          {"bytes", loaded.bytesStored},
+                                          {"notices", QJsonArray::fromStringList(notices)}});
 }
 
 void JsonEvents::crc32(const AppState& image) {

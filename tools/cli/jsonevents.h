@@ -13,6 +13,7 @@ namespace varn {
 class AppState;
 struct ChipRecord;
 struct DifferenceReport;
+struct LoadResult;
 struct PortEntry;
 struct UnitOutcome;
 
@@ -37,6 +38,10 @@ public:
     void recordWritten(const ChipRecord& record, const QString& notice);
     // The command line is done: its exit status and what it means.
     void runFinished(int status, qint64 durationMs, qint64 serial);
+
+    // A load that went through: the file as given, the format read, the bytes
+    // stored, and what it had to tell (the notices varn-cli prints).
+    void fileLoaded(const QString& file, const LoadResult& loaded);
 
     // The operations that answer with one object: crc32, checksum, identify,
     // diff and compare (type "diff" or "compare"; file empty for compare).
