@@ -133,6 +133,11 @@ struct SerialLink::Private {
     int portNumber = 0;        // port n, looked up again on each reopen (0: a path)
     QString appDir;            // where port n's comN entry is looked for
     QString reason;            // why not connected
+
+    // "COM3, /dev/ttyUSB0"; a port given by its path is named once.
+    QString named(const QString& where) const {
+        return shownName == devicePath ? where : shownName + QStringLiteral(", ") + where;
+    }
 };
 
 // Makes a wait the one in progress for as long as it lives. A wait started
@@ -205,8 +210,8 @@ void SerialLink::lineLost(const QString& why) {
     // the port must not be closed from inside its own signal.
     d->lossReported = true;
     d->opened = false;
-    d->reason = d->shownName + QStringLiteral(", ") + d->devicePath +
-                QStringLiteral(": the line was lost (") + why + QStringLiteral(")");
+    d->reason = d->named(d->devicePath) + QStringLiteral(": the line was lost (") + why +
+                QStringLiteral(")");
     if (d->wait.loop)
         d->wait.loop->quit();
     QMetaObject::invokeMethod(
@@ -260,8 +265,7 @@ Status SerialLink::openPath(const QString& devicePath, const QString& shownName)
         QString where = devicePath;
         if (target != devicePath)
             where += QStringLiteral(" (") + target + QStringLiteral(")");
-        QString text =
-            shownName + QStringLiteral(", ") + where + QStringLiteral(": ") + d->port.errorString();
+        QString text = d->named(where) + QStringLiteral(": ") + d->port.errorString();
 #ifdef Q_OS_LINUX
         if (d->port.error() == QSerialPort::PermissionError) {
             if (::access(QFile::encodeName(target).constData(), R_OK | W_OK) != 0) {
@@ -313,8 +317,7 @@ void SerialLink::close() {
     if (d->port.isOpen())
         d->port.close();
     if (d->opened)
-        d->reason = d->shownName + QStringLiteral(", ") + d->devicePath +
-                    QStringLiteral(": the port was closed");
+        d->reason = d->named(d->devicePath) + QStringLiteral(": the port was closed");
     d->opened = false;
 }
 

@@ -119,6 +119,51 @@ QString imageProblem(const QString& what, qint64 first, qint64 end, const AppSta
         .arg(what, hexAddress(first), hexAddress(end - 1), hexAddress(at));
 }
 
+// Whether the CRC's value depends on the other field's bytes.
+bool covers(const ChipField& crc, const ChipField& other) {
+    return crc.isCrc() && other.address <= crc.to && crc.from < other.end();
+}
+
+QString named(const ChipField& field) {
+    QString name =
+        QStringLiteral("the %1 field at %2").arg(field.label(), hexAddress(field.address));
+    if (field.isCrc())
+        name += QStringLiteral(" (over %1-%2)").arg(hexAddress(field.from), hexAddress(field.to));
+    return name;
+}
+
+// Among fields none of which is ready, a chain of CRCs each covering the next
+// and the last covering the first.
+Status cycleProblem(const QList<ChipField>& fields, const QList<bool>& placed) {
+    QList<qsizetype> chain{placed.indexOf(false)};
+    for (;;) {
+        const ChipField& last = fields[chain.back()];
+        qsizetype next = 0;
+        while (next < fields.size() &&
+               (placed[next] || next == chain.back() || !covers(last, fields[next])))
+            ++next;
+        if (const qsizetype seen = chain.indexOf(next); seen >= 0) {
+            chain.remove(0, seen);
+            break;
+        }
+        chain.append(next);
+    }
+    QString text = named(fields[chain[0]]);
+    text[0] = text[0].toUpper();
+    text += QStringLiteral(" covers ") + named(fields[chain[1]]);
+    if (chain.size() == 2) {
+        text += QStringLiteral(", which covers it in turn");
+    } else {
+        QStringList through;
+        for (qsizetype i = 2; i < chain.size(); ++i)
+            through << named(fields[chain[i]]);
+        text += QStringLiteral(", which depends on it through ") +
+                through.join(QStringLiteral(" and "));
+    }
+    return Status::Fail(text + QStringLiteral(": no order writes both right. Move one out of the "
+                                              "other's range."));
+}
+
 } // namespace
 
 QString ChipField::label() const {
@@ -302,6 +347,30 @@ Status FieldsFromText(const QStringList& lines, QList<ChipField>* fields) {
             return read;
         fields->append(field);
     }
+    return ChipFieldOrder(*fields);
+}
+
+Status ChipFieldOrder(const QList<ChipField>& fields, QList<qsizetype>* order) {
+    // Few fields: the first ready one each time keeps independent fields in
+    // the order given.
+    QList<bool> placed(fields.size(), false);
+    QList<qsizetype> result;
+    while (result.size() < fields.size()) {
+        qsizetype next = -1;
+        for (qsizetype i = 0; i < fields.size() && next < 0; ++i) {
+            bool ready = !placed[i];
+            for (qsizetype j = 0; j < fields.size() && ready; ++j)
+                ready = j == i || placed[j] || !covers(fields[i], fields[j]);
+            if (ready)
+                next = i;
+        }
+        if (next < 0)
+            return cycleProblem(fields, placed);
+        placed[next] = true;
+        result.append(next);
+    }
+    if (order)
+        *order = result;
     return Status::Ok();
 }
 
@@ -323,68 +392,72 @@ quint16 Crc16Ccitt(const quint8* data, std::size_t size, quint16 crc) {
 
 Status WriteChipFields(AppState& chip, const QList<ChipField>& fields,
                        const ChipFieldValues& values, QString* noted) {
-    QStringList notes(fields.size());
-    qsizetype pool = 0;
-    const auto put = [&](qsizetype index, const QByteArray& bytes) {
-        const ChipField& field = fields[index];
+    QList<qsizetype> order;
+    if (const Status ordered = ChipFieldOrder(fields, &order); !ordered)
+        return ordered;
+    // Pool numbers were drawn in the order the fields are given.
+    QList<qsizetype> poolIndex(fields.size(), -1);
+    for (qsizetype i = 0, pool = 0; i < fields.size(); ++i)
+        if (fields[i].kind == ChipField::Kind::Pool)
+            poolIndex[i] = pool++;
+    for (const qsizetype i : order) {
+        const ChipField& field = fields[i];
+        if (const Status valid = field.check(); !valid)
+            return valid;
+        QByteArray bytes;
+        Status made;
+        switch (field.kind) {
+        case ChipField::Kind::Pool:
+            if (poolIndex[i] >= values.poolNumbers.size())
+                return Status::Fail(
+                    QStringLiteral("%1: no number was drawn for the field").arg(field.label()));
+            made = numberBytes(field, values.poolNumbers[poolIndex[i]], &bytes);
+            break;
+        case ChipField::Kind::Crc16:
+        case ChipField::Kind::Crc32: {
+            const quint8* data = chip.Buffer.data() + field.from;
+            const std::size_t size = std::size_t(field.to - field.from + 1);
+            bytes = field.kind == ChipField::Kind::Crc16
+                        ? orderedValue(Crc16Ccitt(data, size), 2, field.order)
+                        : orderedValue(Crc32(data, size), 4, field.order);
+            break;
+        }
+        case ChipField::Kind::Time:
+            if (!values.time.isValid())
+                return Status::Fail(QStringLiteral("time: the chip has no time stamp"));
+            if (unixTime(field))
+                made = numberBytes(field, values.time.toSecsSinceEpoch(), &bytes);
+            else if (field.encoding == SerialSettings::Encoding::PackedBcd)
+                made = bcdBytes(field, values.time.toLocalTime().toString(field.value), &bytes);
+            else
+                made = textBytes(field, values.time.toLocalTime().toString(field.value), &bytes);
+            break;
+        case ChipField::Kind::Text:
+            made = textBytes(field, field.value, &bytes);
+            break;
+        case ChipField::Kind::Lot:
+            made = values.lot.isEmpty()
+                       ? Status::Fail(QStringLiteral("lot: the run has no lot code (--lot)"))
+                       : textBytes(field, values.lot, &bytes);
+            break;
+        }
+        if (!made)
+            return made;
         std::copy(bytes.begin(), bytes.end(), chip.Buffer.begin() + field.address);
         chip.markDefined(field.address, field.end());
-        notes[index] =
-            QStringLiteral("%1@%2=%3")
-                .arg(field.label().replace(QLatin1Char(' '), QLatin1Char(':')),
-                     hexAddress(field.address), QString::fromLatin1(bytes.toHex().toUpper()));
-    };
-    // The CRCs go in last: they cover what the other fields wrote.
-    for (const bool crcs : {false, true}) {
-        for (qsizetype i = 0; i < fields.size(); ++i) {
-            const ChipField& field = fields[i];
-            if (field.isCrc() != crcs)
-                continue;
-            if (const Status valid = field.check(); !valid)
-                return valid;
-            QByteArray bytes;
-            Status made;
-            switch (field.kind) {
-            case ChipField::Kind::Pool:
-                if (pool >= values.poolNumbers.size())
-                    return Status::Fail(
-                        QStringLiteral("%1: no number was drawn for the field").arg(field.label()));
-                made = numberBytes(field, values.poolNumbers[pool++], &bytes);
-                break;
-            case ChipField::Kind::Crc16:
-            case ChipField::Kind::Crc32: {
-                const quint8* data = chip.Buffer.data() + field.from;
-                const std::size_t size = std::size_t(field.to - field.from + 1);
-                bytes = field.kind == ChipField::Kind::Crc16
-                            ? orderedValue(Crc16Ccitt(data, size), 2, field.order)
-                            : orderedValue(Crc32(data, size), 4, field.order);
-                break;
-            }
-            case ChipField::Kind::Time:
-                if (!values.time.isValid())
-                    return Status::Fail(QStringLiteral("time: the chip has no time stamp"));
-                if (unixTime(field))
-                    made = numberBytes(field, values.time.toSecsSinceEpoch(), &bytes);
-                else if (field.encoding == SerialSettings::Encoding::PackedBcd)
-                    made = bcdBytes(field, values.time.toLocalTime().toString(field.value), &bytes);
-                else
-                    made =
-                        textBytes(field, values.time.toLocalTime().toString(field.value), &bytes);
-                break;
-            case ChipField::Kind::Text:
-                made = textBytes(field, field.value, &bytes);
-                break;
-            case ChipField::Kind::Lot:
-                made = values.lot.isEmpty()
-                           ? Status::Fail(QStringLiteral("lot: the run has no lot code (--lot)"))
-                           : textBytes(field, values.lot, &bytes);
-                break;
-            }
-            if (!made)
-                return made;
-            put(i, bytes);
-        }
     }
+    // What the chip holds once every field is in.
+    QStringList notes;
+    for (const ChipField& field : fields)
+        notes << QStringLiteral("%1@%2=%3")
+                     .arg(field.label().replace(QLatin1Char(' '), QLatin1Char(':')),
+                          hexAddress(field.address),
+                          QString::fromLatin1(
+                              QByteArray(reinterpret_cast<const char*>(chip.Buffer.data()) +
+                                             field.address,
+                                         field.length)
+                                  .toHex()
+                                  .toUpper()));
     if (noted)
         *noted = notes.join(QLatin1Char(' '));
     return Status::Ok();
@@ -409,6 +482,8 @@ QString ChipFieldsProblem(const SerialSettings* serial, bool serialOverwrite,
             return fits.message;
         spans.append({field.label(), field.address, field.end(), field.overwrite});
     }
+    if (const Status ordered = ChipFieldOrder(fields); !ordered)
+        return ordered.message;
     for (qsizetype i = 0; i < spans.size(); ++i) {
         const Span& a = spans[i];
         for (qsizetype j = i + 1; j < spans.size(); ++j) {

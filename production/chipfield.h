@@ -52,7 +52,8 @@ struct ChipField {
 };
 
 Status FieldFromText(const QString& text, ChipField* field);
-// Lines of text, one field each; the first that fails is named.
+// Lines of text, one field each; the first that fails is named, and so are
+// CRCs that cover each other (see ChipFieldOrder).
 Status FieldsFromText(const QStringList& lines, QList<ChipField>* fields);
 QStringList FieldsToText(const QList<ChipField>& fields);
 
@@ -67,16 +68,24 @@ struct ChipFieldValues {
 // final XOR (Python's binascii.crc_hqx(data, 0xFFFF)).
 quint16 Crc16Ccitt(const quint8* data, std::size_t size, quint16 crc = 0xFFFF);
 
-// Writes every field into chip.Buffer, the CRCs last (in their order) so that
-// a CRC covers the other fields' bytes, and marks each as defined so that
-// Only the Image programs and verifies it. *noted: the record's text of what
-// went where ("pool mac@07F0=001122334455 crc16@07FE=29B1").
+// The order the fields are written in, as indexes into fields: a CRC after
+// every field whose bytes lie in its range (another CRC too), the rest as
+// given. Fails, naming them, when CRCs cover each other's bytes: no order
+// writes both right.
+Status ChipFieldOrder(const QList<ChipField>& fields, QList<qsizetype>* order = nullptr);
+
+// Writes every field into chip.Buffer in ChipFieldOrder, so that a CRC covers
+// the final bytes of the fields in its range, and marks each as defined so
+// that Only the Image programs and verifies it. *noted: the record's text of
+// what the chip holds, read after the last field was written
+// ("pool mac@07F0=001122334455 crc16@07FE=29B1").
 Status WriteChipFields(AppState& chip, const QList<ChipField>& fields,
                        const ChipFieldValues& values, QString* noted);
 
 // The serial field (when serial is given and enabled) and the fields against
 // the device and the image: each must lie inside the device, none may overlap
-// another, a CRC may not cover its own bytes, and one may cover image bytes
+// another, a CRC may not cover its own bytes nor a CRC that covers it, and one
+// may cover image bytes
 // only when allowed (serialOverwrite for the serial number, overwrite for a
 // field). Empty when they may be written.
 QString ChipFieldsProblem(const SerialSettings* serial, bool serialOverwrite,

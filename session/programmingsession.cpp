@@ -369,8 +369,9 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
     if (!given) {
         report.serial = -1;
         report.reason = given.message;
+        // The unit may have been identified by now: only the chip was spared.
         if (step != QLatin1String("Serial number"))
-            report.reason += QStringLiteral("\nNothing was sent to the programmer unit.");
+            report.reason += QStringLiteral("\nNo block was sent to the chip.");
         report.stage = ChipReport::Stage::Serial;
         if (records) {
             AddFailure(report.record, step, ChipRecord::Failure::Refused, given.message);
@@ -489,9 +490,7 @@ void ProgrammingSession::keepRecord(ChipReport& report, bool open) {
         report.recorded = opened.ok;
         if (!opened) {
             report.reason = QStringLiteral("The production log cannot keep this chip's record: ") +
-                            opened.message +
-                            QStringLiteral("\nNothing was sent to the "
-                                           "programmer unit.");
+                            opened.message + QStringLiteral("\nNo block was sent to the chip.");
             return;
         }
         report.recordNotice = opened.message;

@@ -204,6 +204,13 @@ private slots:
                          "--serial-overwrite needs --serial-address");
         QTest::newRow("address without series") << UsageCase(
             true, {"--log", "--serial-address", "10", "program"}, "needs --serial NAME");
+        // Made into a job, they would reach the line.
+        QTest::newRow("crcs over each other")
+            << UsageCase(false,
+                         {"--field", "crc32=0-23F,at=240", "--field", "crc16=240-24F,at=230",
+                          "load", "a.bin", "job", "create", "j.varnjob"},
+                         "--field: The crc32 field at 0240 (over 0000-023F) covers the crc16 "
+                         "field at 0230 (over 0240-024F), which covers it in turn");
         QTest::newRow("series command with the unit")
             << UsageCase(false, {"series", "create", "x", "identify"}, "run without the unit");
         QTest::newRow("time without its date")
@@ -734,7 +741,7 @@ private slots:
             << LogCase({}, "missing/log.sqlite", {}, LogError, "Nothing was sent", 0);
         QTest::newRow("record cannot be written") << LogCase(
             {}, "refuse", {"--serial", "s", "--serial-address", "20", "--serial-overwrite"},
-            LogError, "Nothing was sent", 1);
+            LogError, "No block was sent to the chip", 1);
         QTest::newRow("serial field over the image")
             << LogCase({}, "series", {"--serial", "s", "--serial-address", "20"}, Usage,
                        "covers bytes of the image", 0);
@@ -1277,13 +1284,15 @@ private slots:
     // one leaves the others to finish, and the status is the most severe.
     void severalUnits_data() {
         // Per unit: 0 none, 1 bad chip, 2 silent, 3 no port, 4 its after-chip
-        // hook fails a chip that was programmed and verified.
+        // hook fails a chip that was programmed and verified, 5 its line is
+        // lost while programming.
         QTest::addColumn<QList<int>>("faults");
         QTest::addColumn<int>("status");
         QTest::newRow("second chip bad") << QList<int>{0, 1} << Mismatch;
         QTest::newRow("first unit's hook fails") << QList<int>{4, 0} << HookFailed;
         QTest::newRow("second unit silent") << QList<int>{0, 2} << Communication;
         QTest::newRow("bad chip and missing unit") << QList<int>{1, 3} << Communication;
+        QTest::newRow("first unit's line lost") << QList<int>{5, 0} << Communication;
     }
     void severalUnits() {
         QFETCH(QList<int>, faults);
@@ -1304,6 +1313,8 @@ private slots:
             options += QStringList{"--save-memory", ws.path("saved" + n)};
             if (faults[i] == 2)
                 options += QStringList{"--no-answer", "5"};
+            if (faults[i] == 5)
+                options += QStringList{"--close-after", "8"};
             units.push_back(std::make_unique<VirtualUnit>(options));
             QVERIFY2(units.back()->start(), qPrintable(units.back()->error()));
             arguments << "--port"
@@ -1327,6 +1338,11 @@ private slots:
             const QString port = arguments[2 * i + 1];
             const bool pass = faults[i] == 0;
             QCOMPARE(r.out.contains(port + ": Verifying ...   OK!\n"), pass || faults[i] == 4);
+            // Its lines name it once, before what went wrong.
+            QVERIFY2(!r.err.contains(port + ", " + port), qPrintable(r.err));
+            if (faults[i] == 5)
+                VERIFY_CONTAINS(r.err, port + ": The programmer unit is not connected (" + port +
+                                           ": the line was lost");
             const QStringList row = rows.filter(QRegularExpression(
                 "^" + QRegularExpression::escape(port) + " +[A-Z-]+ +- +[0-9.]+ s"));
             QVERIFY2(row.size() == 1, qPrintable(r.out));

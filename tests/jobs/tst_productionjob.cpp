@@ -68,6 +68,9 @@ private slots:
         QTest::newRow("newer") << "version" << QJsonValue(3) << "reads version 1 to 2";
         QTest::newRow("field") << "fields" << QJsonValue(QJsonArray{"crc16=0-1F,at=10"})
                                << "fields: field \"crc16=0-1F,at=10\": crc16 field: the range";
+        QTest::newRow("crcs over each other")
+            << "fields" << QJsonValue(QJsonArray{"crc16=10-1F,at=0", "crc16=0-F,at=10"})
+            << "fields: The crc16 field at 0000 (over 0010-001F) covers the crc16 field at 0010";
         QTest::newRow("time-out 0") << "timeoutMs" << QJsonValue(0) << "timeoutMs: a whole";
         QTest::newRow("units 65") << "units" << QJsonValue(65)
                                   << "units: a whole number from 1 to 64";

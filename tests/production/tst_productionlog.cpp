@@ -208,6 +208,9 @@ private slots:
         // Listed first, computed last: the CRC covers the pool number at 40.
         QTest::newRow("crc after the fields")
             << "crc32=0-45,at=80;pool=mac,at=40,length=6" << 0x12340000A1LL << local << "4B6A25BC";
+        // Listed first, computed after the CRC-16 at 44 it covers.
+        QTest::newRow("crc32 over a later crc16")
+            << "crc32=0-45,at=80;crc16=0-3F,at=44" << 0LL << local << "B0B37E80";
         QTest::newRow("date bcd") << "time=yyMMdd,at=80,encoding=bcd" << 0LL << local << "261207";
         QTest::newRow("date text")
             << "time=yyyy-MM-dd hh:mm,at=80" << 0LL << local
@@ -270,11 +273,22 @@ private slots:
                                         << "covers bytes of the image";
         QTest::newRow("over the image, allowed") << "text=AB,at=3F,overwrite"
                                                  << "";
+        // Each CRC covers the other: whichever goes last leaves the other wrong.
+        QTest::newRow("crcs over each other")
+            << "crc32=0-5F,at=60;crc16=60-7F,at=50"
+            << "The crc32 field at 0060 (over 0000-005F) covers the crc16 field at 0050 (over "
+               "0060-007F), which covers it in turn";
+        // The first CRC only leads into the ring: the message names the ring.
+        QTest::newRow("crcs in a ring")
+            << "crc32=50-51,at=40;crc16=54-55,at=50;crc16=58-59,at=54;crc16=50-51,at=58"
+            << "The crc16 field at 0050 (over 0054-0055) covers the crc16 field at 0054 (over "
+               "0058-0059), which depends on it through the crc16 field at 0058 (over 0050-0051)";
     }
     void testChipFieldsProblem() {
         const auto [specs, problem] = Row<QString, QString>("fields", "problem");
         QList<ChipField> fields;
-        QVERIFY(FieldsFromText(specs.split(';'), &fields));
+        for (const QString& line : specs.split(';'))
+            QVERIFY(FieldFromText(line, &fields.emplace_back()));
         AppState image;
         image.DeviceTable[1] = {QStringLiteral("T"), 2, 0x100};
         image.DeviceCount = image.SelectedDevice = 1;

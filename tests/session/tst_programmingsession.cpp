@@ -152,10 +152,12 @@ private slots:
     }
 
     // The chip's own fields, with Only the Image: in the unit's memory after
-    // Verify, in the record; CRC-32 values from Python 3's zlib.crc32 over
-    // bytes((i * 5 + 1) & 0xFF for i in range(0x40)) + MAC.to_bytes(6, 'big'),
-    // as struct.pack('<I', crc) lays them out (order=lsb). A used-up pool refuses the next
-    // chip before anything is sent.
+    // Verify, in the record; with data = bytes((i * 5 + 1) & 0xFF for i in
+    // range(0x40)) + MAC.to_bytes(6, 'big'), the CRC-16 is Python 3's
+    // binascii.crc_hqx(data, 0xFFFF) and the CRC-32, listed before the CRC-16
+    // it covers, zlib.crc32(data + CRC-16) as struct.pack('<I', crc) lays it
+    // out (order=lsb). A used-up pool refuses the next chip before any block
+    // is sent.
     void chipFieldsOnTheWireAndInTheRecord() {
         Rig rig;
         {
@@ -163,18 +165,20 @@ private slots:
             auto log = ProductionLog::open(*rig.settings.logLocation, {}, &opened);
             QVERIFY(log && log->createPool({QStringLiteral("mac"), 0x12340000A1, 0x12340000A2, 1}));
         }
-        QVERIFY(FieldsFromText({"pool=mac,at=140,length=6", "crc32=100-145,at=148,order=lsb",
-                                "time=yyMMdd,at=150,encoding=bcd", "lot,at=160,length=4"},
+        QVERIFY(FieldsFromText({"pool=mac,at=140,length=6", "crc32=100-147,at=148,order=lsb",
+                                "time=yyMMdd,at=150,encoding=bcd", "lot,at=160,length=4",
+                                "crc16=100-145,at=146"},
                                &rig.settings.fields));
         rig.settings.functions.onlyImage = true;
         rig.settings.context.fields.lot = QStringLiteral("L42");
         rig.session.setSettings(rig.settings);
-        const QStringList macs{"0012340000A1", "0012340000A2"}, crcs{"A7391DC1", "1D681458"};
+        const QStringList macs{"0012340000A1", "0012340000A2"},
+            crcs{"8A6DE01CF50D", "BA0EA8A44E04"};
         for (int chip = 0; chip < 2; ++chip) {
             const ChipReport report = rig.session.runChip(FnAuto, rig.image);
             QVERIFY2(report.passed(), qPrintable(report.reason));
             QCOMPARE(rig.unit.memory.mid(0x140, 6).toHex().toUpper(), macs[chip].toLatin1());
-            QCOMPARE(rig.unit.memory.mid(0x148, 4).toHex().toUpper(), crcs[chip].toLatin1());
+            QCOMPARE(rig.unit.memory.mid(0x146, 6).toHex().toUpper(), crcs[chip].toLatin1());
             QCOMPARE(rig.unit.memory.mid(0x160, 4), QByteArray("L42\0", 4));
             QCOMPARE(rig.unit.memory.mid(SerialAt, 4), Serial(quint32(chip + 1)));
         }
@@ -183,11 +187,15 @@ private slots:
         QCOMPARE(third.verdict, ChipReport::Verdict::None);
         QCOMPARE(third.stage, ChipReport::Stage::Serial);
         VERIFY_CONTAINS(third.reason, "used up");
+        // The unit was identified for it: only the chip was spared.
+        VERIFY_CONTAINS(third.reason, "\nNo block was sent to the chip.");
         QCOMPARE(rig.unit.sent.size(), programFrames);
         const QList<ChipRecord> records = rig.records();
         QCOMPARE(records.size(), 3);
         for (int chip = 0; chip < 2; ++chip) {
             VERIFY_CONTAINS(records[chip].chipFields, "pool:mac@0140=" + macs[chip]);
+            VERIFY_CONTAINS(records[chip].chipFields, "crc32@0148=" + crcs[chip].mid(4));
+            VERIFY_CONTAINS(records[chip].chipFields, "crc16@0146=" + crcs[chip].left(4));
             const QString date =
                 records[chip].time.toLocalTime().toString(QStringLiteral("yyMMdd"));
             VERIFY_CONTAINS(records[chip].chipFields, "time@0150=" + date);

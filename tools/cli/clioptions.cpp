@@ -238,7 +238,8 @@ constexpr OptionEntry optionTable[] = {
      },
      "--repeat",
      "after each run ask for the next chip(s): Enter runs\n"
-     "again (the units are connected afresh), q ends and\n"
+     "again on the same connections (a unit is identified\n"
+     "again only after its line was lost), q ends and\n"
      "prints the counts and the yield",
      nullptr},
     {"--net-latency", nullptr, OptionValue::Required,
@@ -740,6 +741,10 @@ Status checkLogOptions(const CliOptions& options) {
                                 .arg(options.poolOptions.first()));
     if (createsPool && !options.poolOptions.contains(QStringLiteral("--pool-last")))
         return Status::Fail(QStringLiteral("pool create needs --pool-last (and --pool-first)"));
+    // Refused here, not at the first chip: a job made from them would carry
+    // the fault onto the line.
+    if (const Status ordered = ChipFieldOrder(options.chipFields); !ordered)
+        return Status::Fail(QStringLiteral("--field: ") + ordered.message);
     for (const ChipField& field : options.chipFields)
         if (field.kind == ChipField::Kind::Pool && !options.log && !job)
             return Status::Fail(QStringLiteral("--field %1: pool numbers need the production "
