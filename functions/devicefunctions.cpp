@@ -86,8 +86,8 @@ QString ImageFitRefusal(const AppState& image, const FunctionOptions& options, i
     // A Program would drop them and a Verify after it would pass: the chip
     // would be reported good without the image.
     return OutsideDeviceText(image, outside) +
-           QStringLiteral(": no chip of it can hold them. Select the device the image is for, "
-                          "or allow a partial image to leave them out.");
+           QStringLiteral(": the chip cannot hold them. Select the device the image is for, or "
+                          "allow a partial image to leave them out.");
 }
 
 DeviceFunctions::DeviceFunctions(AppState& state, Transport& transport, FunctionObserver& observer)

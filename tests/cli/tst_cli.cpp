@@ -362,7 +362,7 @@ private slots:
         QTest::newRow("image past the device sends nothing") << IdentityCase(
             program, FileError, {}, 1,
             "The image holds 768 bytes outside the device (0100-03FF), which is 256 bytes long: "
-            "no chip of it can hold them.");
+            "the chip cannot hold them.");
         QTest::newRow("record across FFFF sends nothing") << IdentityCase(
             {"--device", "T64K", "--port", "PORT", "load", "cross.hex", "verify"}, FileError, {}, 1,
             "The image holds 8 bytes outside the device (10000-10007), which is 65,536 bytes");

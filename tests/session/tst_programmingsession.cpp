@@ -295,8 +295,8 @@ private slots:
             << SerialAt << false << 1u << qint64(-1) << int(FnAuto) << "expected 00000001";
         QTest::newRow("image past the device, Auto programs")
             << SerialAt << false << 0u << qint64(0x10000) << int(FnAuto)
-            << "The image holds 1 byte outside the device (10000), which is 1,024 bytes long: no "
-               "chip";
+            << "The image holds 1 byte outside the device (10000), which is 1,024 bytes long: the "
+               "chip cannot";
         QTest::newRow("image past the device, CRC-32 check")
             << SerialAt << false << 1u << qint64(0x400) << int(FnErase)
             << "(0400), which is 1,024 bytes long: its CRC-32 covers only the device's part";
