@@ -1,5 +1,6 @@
 #include "devicefunctions.h"
 
+#include "core/devicebounds.h"
 #include "core/protocol.h"
 #include "core/usersettings.h"
 #include "functions/functiontable.h"
@@ -44,6 +45,22 @@ int DoubtsAllowed() {
     return 2 * ReplyPolicy::MinGarbledRetries;
 }
 
+// Codes whose exchange sends the image or judges the device by it.
+bool UsesImage(int code) {
+    const FunctionRow* row = FindFunction(code);
+    if (!row)
+        return false;
+    switch (row->exchange) {
+    case Exchange::Program:
+    case Exchange::Verify:
+    case Exchange::Blank:
+    case Exchange::Compare:
+        return true;
+    default:
+        return false;
+    }
+}
+
 QDateTime Now() {
     return QDateTime::currentDateTimeUtc();
 }
@@ -54,7 +71,29 @@ FunctionOptions SettingsFunctionOptions(const UserSettings& settings) {
     FunctionOptions options;
     options.replies = ReadReplyPolicy(settings);
     options.onlyImage = settings.value(QLatin1String(OnlyImageKey), false).toBool();
+    options.allowPartial = settings.value(QLatin1String(AllowPartialKey), false).toBool();
     return options;
+}
+
+QString ImageFitRefusal(const AppState& image, const FunctionOptions& options, int index) {
+    if (options.allowPartial)
+        return {};
+    bool uses = UsesImage(index);
+    if (index == FnAuto) {
+        const int steps = qBound(0, int(image.AutoCount), MaxAutoCount);
+        for (int step = 1; step <= steps && !uses; ++step)
+            uses = UsesImage(image.AutoList[step]);
+    }
+    if (!uses)
+        return {};
+    const OutsideDevice outside = ImageOutsideDevice(image);
+    if (outside.empty())
+        return {};
+    // A Program would drop them and a Verify after it would pass: the chip
+    // would be reported good without the image.
+    return OutsideDeviceText(image, outside) +
+           QStringLiteral(": the chip cannot hold them. Select the device the image is for, or "
+                          "allow a partial image to leave them out.");
 }
 
 DeviceFunctions::DeviceFunctions(AppState& state, Transport& transport, FunctionObserver& observer)
@@ -109,7 +148,7 @@ QString DeviceFunctions::refusalReason(int index) const {
     if (runOptions.onlyImage && index != FnRead && !state.anyDefined(0, size))
         return QStringLiteral("Only the Image is on, but no byte of the device's part of the "
                               "buffer comes from an image. Load a file first.");
-    return {};
+    return ImageFitRefusal(state, runOptions, index);
 }
 
 std::vector<qint32> DeviceFunctions::blocksFor(int code) const {

@@ -46,14 +46,27 @@ struct FunctionOptions {
     // them whole), and Verify and Compare judge only the defined bytes. Read,
     // Erase and Lock do not change. Off: every block, as always.
     bool onlyImage = false;
+    // Image bytes outside the device (past its end) are left out and the run
+    // goes on. Off: Program, Verify, Blank check and Compare refuse such an
+    // image, since the chip could not hold what the image says.
+    bool allowPartial = false;
 };
 
 class UserSettings;
 // The varn.ini key of the "Only the Image" setting.
 inline constexpr const char* OnlyImageKey = "device/onlyImage";
-// The options the desktop windows run with: the reply policy and Only the
-// Image from the settings file.
+// The varn.ini key of the "Allow Partial Image" setting.
+inline constexpr const char* AllowPartialKey = "device/allowPartial";
+// The options the desktop windows run with: the reply policy, Only the Image
+// and Allow Partial Image from the settings file.
 FunctionOptions SettingsFunctionOptions(const UserSettings& settings);
+
+// Why list index 0..6 or FnCompare must not run on image (empty when it may):
+// a function that uses the image (Program, Verify, Blank check, Compare, or
+// an Auto sequence with one) while the image holds bytes outside the device,
+// unless options.allowPartial. The engine refuses with it, and a session asks
+// before anything is sent.
+QString ImageFitRefusal(const AppState& image, const FunctionOptions& options, int index);
 
 // The function window's engine: load sequence, run driver, Auto runner and
 // the six device functions. Each instance keeps its own state and touches
@@ -78,8 +91,9 @@ public:
 
     // Why list index 0..6 or FnCompare cannot run now (empty when it can): the
     // line is not open, the device size is outside what the block exchange
-    // can address, or only the image is asked for and the buffer holds none.
-    // Erase and Lock only need the line; Auto needs what its steps need.
+    // can address, or only the image is asked for and the buffer holds none,
+    // or the image does not fit the device (ImageFitRefusal). Erase and Lock
+    // only need the line; Auto needs what its steps need.
     QString refusalReason(int index) const;
 
     void setOptions(const FunctionOptions& options) { runOptions = options; }

@@ -2,6 +2,7 @@
 
 #include "core/bufferops.h"
 #include "core/crc32.h"
+#include "core/devicebounds.h"
 #include "core/wholefile.h"
 #include "functions/functiontable.h"
 #include "link/replypolicy.h"
@@ -148,6 +149,7 @@ QByteArray JobToJson(const ProductionJob& job) {
         {QStringLiteral("functions"), functionWords(job.functions)},
         {QStringLiteral("onlyImage"), job.onlyImage},
         {QStringLiteral("skipBlank"), job.skipBlank},
+        {QStringLiteral("allowPartial"), job.allowPartial},
         {QStringLiteral("timeoutMs"), job.timeoutMs},
         {QStringLiteral("retries"), job.retries},
         {QStringLiteral("units"), job.units},
@@ -228,6 +230,7 @@ Status JobFromJson(const QByteArray& json, ProductionJob* out) {
     }
     job.onlyImage = top.flag("onlyImage");
     job.skipBlank = top.flag("skipBlank");
+    job.allowPartial = top.flag("allowPartial");
     job.timeoutMs = int(top.number("timeoutMs", 1, ReplyPolicy::MaxTimeoutMs, 1000));
     job.retries = int(top.number("retries", 0, ReplyPolicy::MaxRetries, 0));
     job.units = int(top.number("units", 1, MaxUnits, 1));
@@ -370,11 +373,23 @@ Status OpenJob(const ProductionJob& job, const QString& jobFolder, AppState& sta
             QStringLiteral("The job's image %1 gives CRC-32 %2 on %3; the job "
                            "expects %4.")
                 .arg(job.imageName, Crc32Text(crc), job.deviceName, Crc32Text(job.expectedCrc32)));
+    if (const QString why = JobImageFitProblem(job, *opened); !why.isEmpty())
+        return Status::Fail(why);
     // Fields that cannot be written refuse the job, not each chip in turn.
     if (const QString why = ChipFieldsProblem(nullptr, false, job.fields, *opened); !why.isEmpty())
         return Status::Fail(why);
     state = *opened;
     return Status::Ok();
+}
+
+QString JobImageFitProblem(const ProductionJob& job, const AppState& state) {
+    if (job.allowPartial)
+        return {};
+    const OutsideDevice outside = ImageOutsideDevice(state);
+    if (outside.empty())
+        return {};
+    return OutsideDeviceText(state, outside) +
+           QStringLiteral(", and the job does not allow a partial image.");
 }
 
 } // namespace varn

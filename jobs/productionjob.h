@@ -42,6 +42,8 @@ struct ProductionJob {
     QList<int> autoSteps;
     bool onlyImage = false;
     bool skipBlank = false;
+    // The image may hold bytes outside the device: they are left out.
+    bool allowPartial = false;
     int timeoutMs = 1000;
     int retries = 0;
 
@@ -89,5 +91,11 @@ Status JobFromBuffer(const AppState& state, const QString& filePath, const LoadO
 // then selects, with the job's Auto steps), the image must load and then have
 // the job's CRC-32. A refusal says which check failed and changes nothing.
 Status OpenJob(const ProductionJob& job, const QString& jobFolder, AppState& state);
+
+// Why the job must not program its image, loaded onto state with the job's
+// device selected (empty when it may): the image holds bytes outside the
+// device and the job does not allow a partial image. Making a job and
+// opening one both ask.
+QString JobImageFitProblem(const ProductionJob& job, const AppState& state);
 
 } // namespace varn

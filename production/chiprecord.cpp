@@ -174,6 +174,9 @@ const QList<RecordColumn>& RecordColumns() {
         // Version 3: the chip's own fields.
         {"chip_fields", "TEXT", [](const R& r) { return V(r.chipFields); },
          [](R& r, const V& v) { r.chipFields = v.toString(); }, S::AsStored, 3},
+        // Version 4: the image's bytes a chip could not hold.
+        {"outside_device", "TEXT", [](const R& r) { return V(r.outsideDevice); },
+         [](R& r, const V& v) { r.outsideDevice = v.toString(); }, S::AsStored, 4},
     };
     return columns;
 }

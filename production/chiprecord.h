@@ -68,6 +68,9 @@ struct ChipRecord {
     // The chip's own fields beyond its serial number, as written:
     // "pool:mac@07F0=0012340000A1 crc16@07FE=29B1" (see WriteChipFields).
     QString chipFields;
+    // The image's bytes outside the device, which no chip of it holds (a run
+    // that allowed a partial image left them out): "0400-0FFF, 2000".
+    QString outsideDevice;
     int retries = 0; // block requests sent again in this run
     qint64 durationMs = 0;
     QString programVersion;

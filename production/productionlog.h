@@ -93,8 +93,9 @@ class ProductionLog {
 public:
     // 1: records written when the run ended. 2: records opened before the
     // first byte, spent numbers, named series, the fields a line needs.
-    // 3: number pools and the chip's own fields in its record.
-    static constexpr int SchemaVersion = 3;
+    // 3: number pools and the chip's own fields in its record. 4: the image's
+    // bytes outside the device.
+    static constexpr int SchemaVersion = 4;
 
     virtual ~ProductionLog();
 

@@ -3,6 +3,7 @@
 #include "core/appstate.h"
 #include "core/bufferops.h"
 #include "core/crc32.h"
+#include "core/devicebounds.h"
 #include "functions/functiontext.h"
 #include "link/unitcommands.h"
 
@@ -61,6 +62,9 @@ ChipRecord StartRecord(const AppState& state, const RunContext& context) {
             QCryptographicHash::Sha256)
             .toHex());
     record.imageChecksum = BufferChecksum(state);
+    // Every range: the record is where a partial image is answered for later.
+    const OutsideDevice outside = ImageOutsideDevice(state);
+    record.outsideDevice = RangesText(outside.ranges, int(outside.ranges.size()));
     record.passed = true;
     record.programVersion = QStringLiteral(VARN_VERSION);
     return record;

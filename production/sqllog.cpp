@@ -248,6 +248,12 @@ Status SqlLog::createOrUpgrade() {
             return upgraded;
         }
     }
+    if (version < 4) {
+        if (const Status upgraded = upgradeToVersion4(query); !upgraded) {
+            rollback();
+            return upgraded;
+        }
+    }
     if (version < SchemaVersion) {
         const QString sql =
             hasRow ? QStringLiteral("UPDATE varn_log_schema SET version = ?")
@@ -332,6 +338,17 @@ Status SqlLog::upgradeToVersion3(QSqlQuery& query) {
               "allocated_at TEXT NOT NULL, station TEXT, PRIMARY KEY (pool, number))")}) {
         if (!Exec(query, statement))
             return failQuery(what, query);
+    }
+    return Status::Ok();
+}
+
+Status SqlLog::upgradeToVersion4(QSqlQuery& query) {
+    for (const RecordColumn& column : RecordColumns()) {
+        if (column.since == 4 &&
+            !Exec(query,
+                  QStringLiteral("ALTER TABLE chip_records ADD COLUMN %1 %2")
+                      .arg(QString::fromLatin1(column.name), QString::fromLatin1(column.sqlType))))
+            return failQuery(QStringLiteral("cannot upgrade the tables to version 4"), query);
     }
     return Status::Ok();
 }

@@ -96,6 +96,7 @@ private:
     Status createOrUpgrade();
     Status upgradeToVersion2(QSqlQuery& query);
     Status upgradeToVersion3(QSqlQuery& query);
+    Status upgradeToVersion4(QSqlQuery& query);
     Status takePoolNumber(const QString& pool, const QString& station, qint64* number);
     Status select(const QString& sqlTail, const QList<QVariant>& values, QList<ChipRecord>* out);
     Status insertOpen(const ChipRecord& record, qint64* id);

@@ -180,6 +180,7 @@ SessionSettings OperatorSessionSettings(const AppState& state, const ProductionJ
                                         const RunContext& context, const LineFields& shift) {
     SessionSettings settings = DesktopSessionSettings(state, context);
     settings.functions.onlyImage = job.onlyImage;
+    settings.functions.allowPartial = job.allowPartial;
     settings.functions.skipBlankBlocks = job.skipBlank;
     settings.functions.replies = ReplyPolicy{job.timeoutMs, job.retries};
     settings.expectCrc32 = job.expectedCrc32;

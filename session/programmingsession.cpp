@@ -1,6 +1,7 @@
 #include "programmingsession.h"
 
 #include "core/crc32.h"
+#include "core/devicebounds.h"
 #include "core/hextext.h"
 #include "functions/functiontext.h"
 #include "production/productionlog.h"
@@ -203,6 +204,18 @@ bool ProgrammingSession::halted() const {
 
 QString ProgrammingSession::checkBeforeChip(const QList<int>& functions,
                                             const AppState& image) const {
+    for (const int function : functions)
+        if (QString why = ImageFitRefusal(image, current.functions, function); !why.isEmpty())
+            return why + QStringLiteral("\nNothing was sent to the programmer unit.");
+    // The CRC-32 covers the device's part only: it would pass an image
+    // whose other bytes no chip holds.
+    if (current.expectCrc32 && !current.functions.allowPartial) {
+        if (const OutsideDevice outside = ImageOutsideDevice(image); !outside.empty())
+            return OutsideDeviceText(image, outside) +
+                   QStringLiteral(": its CRC-32 covers only the device's part. Select the device "
+                                  "the image is for, or allow a partial image to leave them "
+                                  "out.\nNothing was sent to the programmer unit.");
+    }
     // The wrong image must not reach a chip.
     if (current.expectCrc32 && BufferCrc32(image) != *current.expectCrc32)
         return QStringLiteral("Image CRC-32 %1, expected %2: nothing was sent to the programmer "

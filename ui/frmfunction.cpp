@@ -218,8 +218,10 @@ void frmFunction::chipFinished(const ChipReport& report) {
     if (report.stage == Stage::Log || report.stage == Stage::Record)
         // The chip may be programmed: the record is shown so that it is not lost.
         ShowMessage(this, QStringLiteral("Production Log"), report.reason, MsgIcon::Critical);
-    else if (report.stage == Stage::Serial || report.stage == Stage::Image)
+    else if (report.stage == Stage::Serial)
         ShowMessage(this, QStringLiteral("Serial Number"), report.reason, MsgIcon::Critical);
+    else if (report.stage == Stage::Image)
+        ShowMessage(this, QStringLiteral("Image"), report.reason, MsgIcon::Critical);
     else if (report.stage == Stage::Unit && report.verdict == ChipReport::Verdict::None)
         // The unit could not be reached at all: the port's fault, as F5 and
         // F6 tell it.

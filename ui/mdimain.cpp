@@ -4,6 +4,7 @@
 #include "core/config.h"
 #include "core/crc32.h"
 #include "core/datafiles.h"
+#include "core/devicebounds.h"
 #include "core/hextext.h"
 #include "core/placement.h"
 #include "core/usersettings.h"
@@ -287,7 +288,11 @@ void mdiMain::createActions() {
           {"OptionsSettings", "&Settings...", {}, &mdiMain::OptionsSettings_Click},
           {"OptionsProductionLog", "Production &Log...", {}, &mdiMain::OptionsProductionLog_Click},
           {nullptr, "OptionsS1", {}, nullptr},
-          {"OptionsOnlyImage", "Only the &Image", {}, &mdiMain::OptionsOnlyImage_Click}}},
+          {"OptionsOnlyImage", "Only the &Image", {}, &mdiMain::OptionsOnlyImage_Click},
+          {"OptionsAllowPartial",
+           "Allow &Partial Image",
+           {},
+           &mdiMain::OptionsAllowPartial_Click}}},
         {"Help",
          "&Help",
          {{"HelpContents", "&Contents", QKeySequence(Qt::Key_F1), &mdiMain::HelpContents_Click},
@@ -313,9 +318,12 @@ void mdiMain::createActions() {
     }
     Action(QStringLiteral("DeviceRun"))->setCheckable(true);
     Action(QStringLiteral("DeviceReset"))->setCheckable(true);
-    QAction* onlyImage = Action(QStringLiteral("OptionsOnlyImage"));
-    onlyImage->setCheckable(true);
-    onlyImage->setChecked(UserSettings(state).value(QLatin1String(OnlyImageKey), false).toBool());
+    for (const auto& [name, key] : {std::pair{"OptionsOnlyImage", OnlyImageKey},
+                                    std::pair{"OptionsAllowPartial", AllowPartialKey}}) {
+        QAction* item = Action(QLatin1String(name));
+        item->setCheckable(true);
+        item->setChecked(UserSettings(state).value(QLatin1String(key), false).toBool());
+    }
 
     // The recent files stand between Save and Exit, hidden while unused.
     QMenu* file = menuBar()->findChild<QMenu*>(QStringLiteral("File"));
@@ -688,8 +696,8 @@ std::optional<FileDialogChoice> mdiMain::askFileType(const QString& path, bool s
 }
 
 // What a successful load has to tell beyond its status text: another format's
-// content and a load that stored nothing as warnings, data left out and other
-// notices as information.
+// content and a load that stored nothing (or nothing inside the device) as
+// warnings, data left out and other notices as information.
 void mdiMain::tellLoad(const LoadResult& loaded, const QString& path) {
     if (!loaded.otherFormat.isEmpty())
         ShowMessage(this, QStringLiteral("File Load"), loaded.otherFormat, MsgIcon::Warning);
@@ -699,6 +707,15 @@ void mdiMain::tellLoad(const LoadResult& loaded, const QString& path) {
         ShowMessage(this, QStringLiteral("File Load"),
                     QStringLiteral("Nothing was loaded: %1 holds no data for the buffer.")
                         .arg(QDir::toNativeSeparators(path)),
+                    MsgIcon::Warning);
+    std::vector<AddressRange> placed;
+    for (const BufferRange& r : loaded.ranges)
+        placed.push_back({r.first, r.last});
+    if (const QString where = PlacedOutsideDevice(state, placed); !where.isEmpty())
+        ShowMessage(this, QStringLiteral("File Load"),
+                    QStringLiteral("Nothing was loaded into the device: %1 holds no data for it; "
+                                   "%2.")
+                        .arg(QDir::toNativeSeparators(path), where),
                     MsgIcon::Warning);
     QStringList notices = loaded.notices;
     if (!loaded.leftOut.isEmpty())
@@ -771,6 +788,11 @@ void mdiMain::FileSaveJob_Click() {
         &job);
     if (status) {
         job.onlyImage = Action(QStringLiteral("OptionsOnlyImage"))->isChecked();
+        job.allowPartial = Action(QStringLiteral("OptionsAllowPartial"))->isChecked();
+        if (const QString why = JobImageFitProblem(job, state); !why.isEmpty())
+            status = Status::Fail(why);
+    }
+    if (status) {
         const ReplyPolicy policy = ReadReplyPolicy(UserSettings(state));
         job.timeoutMs = policy.timeoutMs;
         job.retries = policy.retries;
@@ -824,6 +846,8 @@ void mdiMain::FileOpenJob_Click() {
     jobName = QFileInfo(path).fileName();
     Action(QStringLiteral("OptionsOnlyImage"))->setChecked(job.onlyImage);
     OptionsOnlyImage_Click();
+    Action(QStringLiteral("OptionsAllowPartial"))->setChecked(job.allowPartial);
+    OptionsAllowPartial_Click();
     UserSettings settings(state);
     WriteReplyPolicy(settings, ReplyPolicy{job.timeoutMs, job.retries});
     settings.sync();
@@ -1382,9 +1406,16 @@ void mdiMain::OptionsProductionLog_Click() {
 }
 
 void mdiMain::OptionsOnlyImage_Click() {
+    keepCheckItem(QStringLiteral("OptionsOnlyImage"), OnlyImageKey);
+}
+
+void mdiMain::OptionsAllowPartial_Click() {
+    keepCheckItem(QStringLiteral("OptionsAllowPartial"), AllowPartialKey);
+}
+
+void mdiMain::keepCheckItem(const QString& action, const char* key) {
     UserSettings settings(state);
-    settings.setValue(QLatin1String(OnlyImageKey),
-                      Action(QStringLiteral("OptionsOnlyImage"))->isChecked());
+    settings.setValue(QLatin1String(key), Action(action)->isChecked());
     QString error;
     if (!settings.sync(&error))
         ShowMessage(this, QStringLiteral("Settings"), error, MsgIcon::Critical);

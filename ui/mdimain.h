@@ -143,8 +143,10 @@ public slots:
     void OptionsEditAuto_Click();
     void OptionsSettings_Click();
     void OptionsProductionLog_Click();
-    // Only the Image: kept in varn.ini for every later run.
+    // Only the Image and Allow Partial Image: kept in varn.ini for every
+    // later run.
     void OptionsOnlyImage_Click();
+    void OptionsAllowPartial_Click();
     // The memory map in its own window, beside the buffer window.
     void ViewMemoryMap_Click();
     void ViewProductionReport_Click();
@@ -165,6 +167,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // A check item of the Options menu into its varn.ini key.
+    void keepCheckItem(const QString& action, const char* key);
     // Opens the port of the settings and identifies the unit through the
     // session (again: afresh, after a lost line), updating the unit's state.
     struct Connection {

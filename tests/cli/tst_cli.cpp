@@ -59,8 +59,9 @@ struct CliResult {
 struct Workspace {
     explicit Workspace(bool withConfig = true) {
         if (withConfig) {
-            write("varn.cfg", "1\r\n3\r\n1\r\n");
-            write("varn.dev", "\"T256\",3,256\r\n\"T1K\",4,1024\r\n\"Big, 8K\",5,8192\r\n");
+            write("varn.cfg", "1\r\n4\r\n1\r\n");
+            write("varn.dev", "\"T256\",3,256\r\n\"T1K\",4,1024\r\n\"Big, 8K\",5,8192\r\n"
+                              "\"T64K\",6,65536\r\n");
             write("auto.cfg", "0\r\n");
         }
     }
@@ -192,7 +193,7 @@ private slots:
         QTest::newRow("unknown device name")
             << UsageCase(true, {"--device", "T2K", "checksum"}, "devices: T256, T1K, Big, 8K");
         QTest::newRow("device index too high")
-            << UsageCase(true, {"--device", "4", "checksum"}, "devices 1 to 3");
+            << UsageCase(true, {"--device", "5", "checksum"}, "devices 1 to 4");
         // Serial options that would do nothing, and what cannot go together.
         QTest::newRow("series option on a run")
             << UsageCase(true, {"--log", "--serial-first", "5", "program"},
@@ -322,7 +323,8 @@ private slots:
         const QByteArray image = pattern(1024, 2);
         const QString bufferByte =
             QStringLiteral("%1").arg(quint8(image.at(0x1A3)), 2, 16, QLatin1Char('0')).toUpper();
-        const QStringList program{"--port", "PORT", "load", "image.bin", "program"};
+        const QStringList program{"--port", "PORT",      "--device", "2",
+                                  "load",   "image.bin", "program"};
         QTest::newRow("missing file")
             << FailureCase({}, {"load", "missing.bin"}, FileError, "missing.bin");
         QTest::newRow("folder missing")
@@ -333,9 +335,9 @@ private slots:
                 ", device C5)\nThe operation compare lists all differences.\n");
         QTest::newRow("no identification")
             << FailureCase({"--no-answer", "1"}, program, Communication, "Communication Error!\n");
-        QTest::newRow("no such port")
-            << FailureCase({}, {"--port", "no-such-tty", "load", "image.bin", "program"},
-                           Communication, "no-such-tty");
+        QTest::newRow("no such port") << FailureCase(
+            {}, {"--port", "no-such-tty", "--device", "2", "load", "image.bin", "program"},
+            Communication, "no-such-tty");
     }
     void failureEndsTheRun() {
         QFETCH(FailureCase, testCase);
@@ -381,6 +383,21 @@ private slots:
         QTest::newRow("wrong crc sends nothing") << IdentityCase(
             QStringList{"--device", "2", "--expect-crc32", "0x4F8558EA"} + program, FileError, {},
             1, "Image CRC-32 4F8558EB, expected 4F8558EA: nothing was sent");
+        // Image bytes past the device: 1 KiB on T256, a HEX record across FFFF.
+        QTest::newRow("image past the device sends nothing") << IdentityCase(
+            program, FileError, {}, 1,
+            "The image holds 768 bytes outside the device (0100-03FF), which is 256 bytes long: "
+            "the chip cannot hold them.");
+        QTest::newRow("record across FFFF sends nothing") << IdentityCase(
+            {"--device", "T64K", "--port", "PORT", "load", "cross.hex", "verify"}, FileError, {}, 1,
+            "The image holds 8 bytes outside the device (10000-10007), which is 65,536 bytes");
+        QTest::newRow("image past the device, --allow-partial") << IdentityCase(
+            QStringList{"--allow-partial"} + program, Ok, {"Programming ...   OK!"}, 2, "");
+        QTest::newRow("image past the device, erase") << IdentityCase(
+            {"--port", "PORT", "load", "image.bin", "erase"}, Ok, {"Erasing ...   OK!"}, 2, "");
+        QTest::newRow("image past the device, crc of its part")
+            << IdentityCase({"--expect-crc32", "E4E43FDC", "load", "image.bin"}, FileError, {}, 1,
+                            "its CRC-32 covers only the device's part");
     }
     void imageIdentity() {
         QFETCH(IdentityCase, testCase);
@@ -393,6 +410,7 @@ private slots:
         two[0x10] = two[0x11] = 0;
         two[0x80] = char(0xFF);
         ws.write("two.bin", two);
+        ws.write("cross.hex", HexRecord(0xFFF8, image.left(16)) + ":00000001FF\r\n");
         VirtualUnit unit(ws.unitArguments({}));
         START_UNIT(unit);
         arguments.replaceInStrings("PORT", unit.path());
@@ -404,7 +422,7 @@ private slots:
             QVERIFY2(out[out.size() - outEnd.size() + i].startsWith(outEnd[i]), qPrintable(r.out));
         QVERIFY2(r.err.contains(err), qPrintable(r.err));
         // Whether the unit was reached at all.
-        QCOMPARE(unit.waitForFrames(1, 300), arguments.contains("program") && status == Ok);
+        QCOMPARE(unit.waitForFrames(1, 300), arguments.contains(unit.path()) && status == Ok);
     }
 
     void compareListsRanges_data() {
@@ -568,6 +586,12 @@ private slots:
             << "far.hex: nothing was loaded";
         QTest::newRow("empty file")
             << "empty.hex" << QByteArray() << QStringList{} << FileError << "nothing was loaded";
+        const QByteArray far = HexRecord(0x400, image.left(16)) + ":00000001FF\r\n";
+        for (const QStringList& options : {QStringList{}, QStringList{"--allow-partial"}})
+            QTest::addRow("nothing inside the device %s", qPrintable(options.join(' ')))
+                << "far.hex" << far << options << FileError
+                << "far.hex: nothing was loaded into the device: its data lies at 0400-040F, "
+                   "outside the device (0000-00FF).\n";
         QTest::newRow("no end record")
             << "cut.hex" << HexText(image).chopped(13) << QStringList{} << Ok << "no end record";
         QTest::newRow("S-records cut off")
@@ -580,7 +604,8 @@ private slots:
             << "image.hex" << srec << QStringList{} << FileError
             << "looks like an S-Record file, not Intel Hex: nothing was loaded.\n"
                "Give the format";
-        QTest::newRow("--srec given") << "image.hex" << srec << QStringList{"--srec"} << Ok << "";
+        QTest::newRow("--srec given")
+            << "image.hex" << srec << QStringList{"--srec", "--device", "T1K"} << Ok << "";
         QTest::newRow("ELF as binary")
             << "fw.bin" << elf << QStringList{} << FileError << "looks like an ELF file";
         QTest::newRow("--bin given")
@@ -863,6 +888,33 @@ private slots:
         }
     }
 
+    // A job carries --allow-partial: made without it, an image past the
+    // device is refused; made with it, the job programs the device's part,
+    // and a job edited to refuse it is refused when opened.
+    void partialJob() {
+        Workspace ws;
+        ws.write("big.bin", pattern(2048, 5));
+        const QStringList create{"--device", "T1K", "--functions", "program",  "load",
+                                 "big.bin",  "job", "create",      "j.varnjob"};
+        CliResult r = ws.run(create);
+        CHECK_RUN(r, FileError);
+        VERIFY_CONTAINS(r.err, "job create: The image holds 1,024 bytes outside the device "
+                               "(0400-07FF), which is 1,024 bytes long, and the job does not "
+                               "allow a partial image.");
+        CHECK_RUN(ws.run(QStringList{"--allow-partial"} + create), Ok);
+        VirtualUnit unit(ws.unitArguments({}, {"--save-memory", ws.path("saved.bin")}));
+        START_UNIT(unit);
+        CHECK_RUN(ws.run({"--job", "j.varnjob", "--port", unit.path()}), Ok);
+        unit.stop();
+        QCOMPARE(ws.read("saved.bin").left(1024), pattern(2048, 5).left(1024));
+        QByteArray job = ws.read("j.varnjob");
+        QVERIFY(job.contains("\"allowPartial\": true"));
+        ws.write("j.varnjob", job.replace("\"allowPartial\": true", "\"allowPartial\": false"));
+        r = ws.run({"--job", "j.varnjob", "--port", unit.path()});
+        CHECK_RUN(r, 8);
+        VERIFY_CONTAINS(r.err, "Job refused: The image holds 1,024 bytes outside the device");
+    }
+
     // A job's fields in the chip after Verify and in its record; the pool's
     // one number spent, the next run stops before anything is sent. The
     // CRC-16 is Python 3's binascii.crc_hqx(chip[0:0x3FE], 0xFFFF) over the
@@ -1084,17 +1136,30 @@ private slots:
         QTest::addColumn<QList<int>>("faults"); // per unit: 0 none, 1 bad chip, 2 line lost
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("event"); // one the run must have printed
-        QTest::newRow("pass") << QList<int>{0} << Ok << "serial-assigned";
-        QTest::newRow("mismatch") << QList<int>{1} << Mismatch << "\"differences\":[{";
-        QTest::newRow("line lost") << QList<int>{2} << Communication << "\"linkFault\"";
-        QTest::newRow("several units") << QList<int>{0, 1} << Mismatch << "\"type\":\"summary\"";
+        QTest::addColumn<int>("imageSize"); // on T256
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("pass") << QList<int>{0} << Ok << "serial-assigned" << 256 << QStringList{};
+        QTest::newRow("mismatch") << QList<int>{1} << Mismatch << "\"differences\":[{" << 256
+                                  << QStringList{};
+        QTest::newRow("line lost")
+            << QList<int>{2} << Communication << "\"linkFault\"" << 256 << QStringList{};
+        QTest::newRow("several units")
+            << QList<int>{0, 1} << Mismatch << "\"type\":\"summary\"" << 256 << QStringList{};
+        const QString outside = "\"outsideBytes\":44,\"outsideDevice\":[{\"count\":44,\"first\":"
+                                "\"0100\",\"last\":\"012B\"}]";
+        QTest::newRow("image past the device")
+            << QList<int>{0} << FileError << outside << 300 << QStringList{};
+        QTest::newRow("image past the device, --allow-partial")
+            << QList<int>{0} << Ok << outside << 300 << QStringList{"--allow-partial"};
     }
     void jsonLines() {
         QFETCH(QList<int>, faults);
         QFETCH(int, status);
         QFETCH(QString, event);
+        QFETCH(int, imageSize);
+        QFETCH(QStringList, options);
         Workspace ws;
-        ws.write("image.bin", pattern(256, 3));
+        ws.write("image.bin", pattern(imageSize, 3));
         QByteArray badChip = blank(65536);
         badChip[0x10] = 0;
         std::vector<std::unique_ptr<VirtualUnit>> units;
@@ -1109,7 +1174,7 @@ private slots:
             arguments << "--port" << units.back()->path();
         }
         const CliResult r =
-            ws.run(arguments + QStringList{"load", "image.bin", "program", "verify"});
+            ws.run(arguments + options + QStringList{"load", "image.bin", "program", "verify"});
         CHECK_RUN(r, status);
         QVERIFY2(r.out.contains(event), qPrintable(r.out));
         QVERIFY2(r.err.contains("Loaded image.bin"), qPrintable(r.err));

@@ -552,27 +552,48 @@ private slots:
     }
 
     void refusals_data() {
-        // reasonPart: empty: runs
-        Columns<int, bool, int, QString>("size", "open", "index", "reasonPart");
+        // image: the buffer's bytes 0..image-1 are the image; reasonPart empty: runs
+        Columns<int, bool, int, int, bool, QString>("size", "open", "index", "image",
+                                                    "allowPartial", "reasonPart");
         const QString closed = QStringLiteral("line is gone");
-        QTest::newRow("size 8, read") << 8 << true << int(FnRead) << "8 bytes";
-        QTest::newRow("too large, verify") << 65537 << true << int(FnVerify) << "65537";
-        QTest::newRow("closed, program") << 64 << false << int(FnProgram) << closed;
-        QTest::newRow("closed, auto") << 64 << false << int(FnAuto) << closed;
-        QTest::newRow("no device, read") << 0 << true << int(FnRead) << "No device";
-        QTest::newRow("no device, auto with a read") << 0 << true << int(FnAuto) << "No device";
-        QTest::newRow("erase without device") << 0 << true << int(FnErase) << QString();
+        QTest::newRow("size 8, read") << 8 << true << int(FnRead) << 0 << false << "8 bytes";
+        QTest::newRow("too large, verify")
+            << 65537 << true << int(FnVerify) << 0 << false << "65537";
+        QTest::newRow("closed, program") << 64 << false << int(FnProgram) << 0 << false << closed;
+        QTest::newRow("closed, auto") << 64 << false << int(FnAuto) << 0 << false << closed;
+        QTest::newRow("no device, read") << 0 << true << int(FnRead) << 0 << false << "No device";
+        QTest::newRow("no device, auto with a read")
+            << 0 << true << int(FnAuto) << 0 << false << "No device";
+        QTest::newRow("erase without device") << 0 << true << int(FnErase) << 0 << false << "";
+        // An image the device cannot hold: the functions that use it refuse.
+        const QString outside = QStringLiteral("The image holds 17 bytes outside the device "
+                                               "(0040-004F, 0100), which is 64 bytes long");
+        for (const int code : {FnProgram, FnVerify, FnBlank, FnCompare})
+            QTest::addRow("image past the device, %s", qPrintable(FunctionName(code)))
+                << 64 << true << code << 0x50 << false << outside;
+        for (const int code : {FnRead, FnErase, FnLock, FnAuto})
+            QTest::addRow("image past the device, %s", qPrintable(FunctionName(code)))
+                << 64 << true << code << 0x50 << false << "";
+        QTest::newRow("image past the device, partial allowed")
+            << 64 << true << int(FnProgram) << 0x50 << true << "";
+        QTest::newRow("image ends at the device's end")
+            << 64 << true << int(FnProgram) << 0x40 << false << "";
     }
 
     void refusals() {
-        auto [size, open, index, reasonPart] =
-            Row<int, bool, int, QString>("size", "open", "index", "reasonPart");
+        auto [size, open, index, image, allowPartial, reasonPart] =
+            Row<int, bool, int, int, bool, QString>("size", "open", "index", "image",
+                                                    "allowPartial", "reasonPart");
         Rig rig(size);
         if (size == 0)
             rig.state.SelectedDevice = 0;
         rig.unit.setOpen(open, QStringLiteral("The line is gone."));
         rig.setAuto({FnErase, FnRead}); // a refused sequence must not have run the erase
         rig.observer.lines.setLine(2, QStringLiteral("earlier result"));
+        rig.state.markDefined(0, image);
+        if (image > size) // a second range, apart from the first
+            rig.state.markDefined(0x100, 0x101);
+        rig.fn.setOptions({.replies = {}, .onlyImage = false, .allowPartial = allowPartial});
 
         const bool ran = rig.fn.RunFunction(index).ran();
 

@@ -25,7 +25,7 @@ ProductionJob fullJob() {
     job.deviceSize = 8192;
     job.functions = {FnAuto};
     job.autoSteps = {FnErase, FnBlank, FnProgram, FnVerify, FnLock};
-    job.onlyImage = job.skipBlank = job.serialOverwrite = true;
+    job.onlyImage = job.skipBlank = job.allowPartial = job.serialOverwrite = true;
     job.timeoutMs = 60000;
     job.retries = 10;
     job.serialSeries = QStringLiteral("line-a");

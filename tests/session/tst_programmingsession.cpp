@@ -3,6 +3,7 @@
 // its record says, and what the counts make of it. Every front-end runs its
 // chips through this, so none of them repeats these cases.
 #include "core/crc32.h"
+#include "core/hextext.h"
 #include "core/usersettings.h"
 #include "production/productionlog.h"
 #include "session/openlink.h"
@@ -291,21 +292,35 @@ private slots:
     // Checks before anything is sent: nothing reaches the unit, the refusal
     // is recorded, and the round does not count towards the yield.
     void refusedBeforeAnythingIsSent_data() {
-        Columns<qint64, bool, quint32, QString>("serialAt", "overwrite", "expectCrc", "says");
-        QTest::newRow("field over image bytes") << qint64(0x13E) << false << 0u << "covers";
-        QTest::newRow("field past the device") << qint64(DeviceBytes - 2) << false << 0u << "";
-        QTest::newRow("wrong image") << SerialAt << false << 1u << "expected 00000001";
+        // outside: an image byte past the device (-1: none)
+        Columns<qint64, bool, quint32, qint64, int, QString>("serialAt", "overwrite", "expectCrc",
+                                                             "outside", "function", "says");
+        QTest::newRow("field over image bytes")
+            << qint64(0x13E) << false << 0u << qint64(-1) << int(FnAuto) << "covers";
+        QTest::newRow("field past the device")
+            << qint64(DeviceBytes - 2) << false << 0u << qint64(-1) << int(FnAuto) << "";
+        QTest::newRow("wrong image")
+            << SerialAt << false << 1u << qint64(-1) << int(FnAuto) << "expected 00000001";
+        QTest::newRow("image past the device, Auto programs")
+            << SerialAt << false << 0u << qint64(0x10000) << int(FnAuto)
+            << "The image holds 1 byte outside the device (10000), which is 1,024 bytes long: the "
+               "chip cannot";
+        QTest::newRow("image past the device, CRC-32 check")
+            << SerialAt << false << 1u << qint64(0x400) << int(FnErase)
+            << "(0400), which is 1,024 bytes long: its CRC-32 covers only the device's part";
     }
     void refusedBeforeAnythingIsSent() {
-        const auto [serialAt, overwrite, expectCrc, says] =
-            Row<qint64, bool, quint32, QString>("serialAt", "overwrite", "expectCrc", "says");
+        const auto [serialAt, overwrite, expectCrc, outside, function, says] =
+            Row<qint64, bool, quint32, qint64, int, QString>("serialAt", "overwrite", "expectCrc",
+                                                             "outside", "function", "says");
         Rig rig;
         rig.settings.serial.address = serialAt;
         rig.settings.serialOverwrite = overwrite;
         if (expectCrc)
             rig.settings.expectCrc32 = expectCrc;
         rig.session.setSettings(rig.settings);
-        const ChipReport report = rig.session.runChip(FnAuto, rig.image);
+        rig.image.markDefined(outside, outside + 1);
+        const ChipReport report = rig.session.runChip(function, rig.image);
         QCOMPARE(report.verdict, ChipReport::Verdict::None);
         QCOMPARE(report.stage, ChipReport::Stage::Image);
         VERIFY_CONTAINS(report.reason, says);
@@ -315,6 +330,7 @@ private slots:
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].failure, ChipRecord::Failure::Refused);
         QCOMPARE(records[0].serial, qint64(-1));
+        QCOMPARE(records[0].outsideDevice, outside < 0 ? QString() : HexWord(qint32(outside)));
     }
 
     // On its host's thread a Program at the real line rate leaves the

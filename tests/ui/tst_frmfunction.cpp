@@ -181,6 +181,46 @@ private slots:
         QCOMPARE(unit->memory.left(8192), image);
     }
 
+    // An image the device cannot hold: each window says so before anything
+    // of the run is sent, unless Allow Partial Image is on.
+    void imagePastTheDevice_data() {
+        varn::test::Columns<bool, bool>("production", "allowPartial");
+        QTest::newRow("function window") << false << false;
+        QTest::newRow("Production window") << true << false;
+        QTest::newRow("partial image allowed") << false << true;
+    }
+    void imagePastTheDevice() {
+        auto [production, allowPartial] = varn::test::Row<bool, bool>("production", "allowPartial");
+        UserSettings(state).setValue(QLatin1String(AllowPartialKey), allowPartial);
+        setAuto({FnProgram});
+        state.markDefined(0x1FF0, 0x2010);
+        const QString says = QStringLiteral("The image holds 16 bytes outside the device "
+                                            "(2000-200F), which is 8,192 bytes long");
+        if (production) {
+            Unit link(state, *unit);
+            frmProduction dlg(state, link.host);
+            dlg.Form_Load();
+            dlg.show();
+            QTRY_VERIFY(!dlg.isRunning());
+            const qsizetype sent = unit->sent.size();
+            QTest::mouseClick(dlg.findChild<QPushButton*>("cmdStart"), Qt::LeftButton);
+            QTRY_VERIFY(!dlg.isRunning());
+            VERIFY_CONTAINS(dlg.findChild<QLabel*>("lblReason")->text(), says);
+            QCOMPARE(unit->sent.size(), sent);
+            return;
+        }
+        Window w(state, *unit);
+        const qsizetype sent = unit->sent.size();
+        w.start(FnProgram);
+        if (allowPartial) {
+            QVERIFY(messages->isEmpty());
+            QCOMPARE(w.line(0), QStringLiteral("Programming ...   OK!"));
+        } else {
+            QVERIFY(messages->onlyCritical("Image", says));
+            QCOMPARE(unit->sent.size(), sent);
+        }
+    }
+
     void closeRefusedDuringRun_data() {
         QTest::addColumn<int>("how");
         QTest::newRow("Esc") << 0;

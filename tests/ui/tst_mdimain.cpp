@@ -352,17 +352,25 @@ private slots:
         QVERIFY(list->item(list->count() - 1)->text().startsWith(onlyImage ? "0010" : "03F0"));
     }
 
-    // Only the Image is a check item kept in varn.ini.
-    void onlyImageSetting() {
+    // Only the Image and Allow Partial Image are check items kept in varn.ini.
+    void optionsCheckItems_data() {
+        Columns<QString, QByteArray>("action", "kept");
+        QTest::newRow("Only the Image") << "OptionsOnlyImage" << QByteArray("onlyImage=true");
+        QTest::newRow("Allow Partial Image")
+            << "OptionsAllowPartial" << QByteArray("allowPartial=true");
+    }
+    void optionsCheckItems() {
+        auto [action, kept] = Row<QString, QByteArray>("action", "kept");
         {
             mdiMain w(state);
-            QAction* item = w.Action("OptionsOnlyImage");
+            QAction* item = w.Action(action);
             QVERIFY(item->isCheckable() && !item->isChecked());
             item->trigger();
         }
-        QVERIFY(ReadFile(dir->path() + "/varn.ini").contains("onlyImage=true"));
+        const QByteArray ini = ReadFile(dir->path() + "/varn.ini");
+        QVERIFY(ini.contains("[device]") && ini.contains(kept) && ini.count("=true") == 1);
         mdiMain again(state);
-        QVERIFY(again.Action("OptionsOnlyImage")->isChecked());
+        QVERIFY(again.Action(action)->isChecked());
     }
 
     // A job saved from a load opens onto another start: image, device and
@@ -388,6 +396,7 @@ private slots:
             ModalAnswer options("frmFileLoad", [](QWidget* d) { click(d, "cmdOk"); });
             w.FileLoad_Click();
             w.Action("OptionsOnlyImage")->trigger();
+            w.Action("OptionsAllowPartial")->trigger();
             w.FileSaveJob_Click();
         }
         QCOMPARE(messages->titles(), QStringList{"Save Job"});
@@ -402,10 +411,12 @@ private slots:
         mdiMain w(fresh);
         w.cdia.showJob = [&](QWidget*, bool) { return job; };
         w.Action("OptionsOnlyImage")->setChecked(false);
+        w.Action("OptionsAllowPartial")->setChecked(false);
         w.FileOpenJob_Click();
         QCOMPARE(fresh.SelectedDevice, refusal.isEmpty() ? 2 : 1);
         QCOMPARE(fresh.defined.count(), refusal.isEmpty() ? 4u : 0u);
         QCOMPARE(w.Action("OptionsOnlyImage")->isChecked(), refusal.isEmpty());
+        QCOMPARE(w.Action("OptionsAllowPartial")->isChecked(), refusal.isEmpty());
         if (refusal.isEmpty()) {
             QCOMPARE(QByteArray(reinterpret_cast<const char*>(fresh.Buffer.data()), 4).toHex(),
                      QByteArray("11223344"));
@@ -616,6 +627,10 @@ private slots:
         const QByteArray srec = "S00600004844521B\r\nS10501001234B3\r\nS9030000FC\r\n";
         QTest::newRow("empty file")
             << "empty.hex" << QByteArray() << QStringList{"WNothing was loaded: "};
+        QTest::newRow("nothing inside the device")
+            << "far.hex" << HexRecord(0x2000, "\x01\x02") + ":00000001FF\r\n"
+            << QStringList{"Wholds no data for it; its data lies at 2000-2001, outside the "
+                           "device (0000-"};
         QTest::newRow("ELF as binary") << "fw.bin" << ReadFile(SourcePath("tests/data/elf/avr.elf"))
                                        << QStringList{"Wlooks like an ELF file"};
         QTest::newRow("S-record named .hex")

@@ -91,6 +91,7 @@ int PrepareJob(AppState& state, CliOptions& options, CliConsole& console) {
     }
     options.onlyImage = job.onlyImage;
     options.skipBlank = job.skipBlank;
+    options.allowPartial = job.allowPartial;
     options.timeoutMs = job.timeoutMs;
     options.retries = job.retries;
     options.stopAfterFailures = job.stopAfterFailures;
@@ -127,6 +128,7 @@ Status MakeJob(const AppState& state, const CliOptions& options, const QString& 
     }
     job->onlyImage = options.onlyImage;
     job->skipBlank = options.skipBlank;
+    job->allowPartial = options.allowPartial;
     job->timeoutMs = options.timeoutMs;
     job->retries = options.retries;
     if (options.serial.enabled) {

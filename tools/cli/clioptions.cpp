@@ -320,7 +320,10 @@ constexpr OptionEntry optionTable[] = {
      },
      "--allow-partial",
      "load: go on when the file holds data beyond the\n"
-     "buffer, which is left out (without it, a file error)",
+     "buffer; program, verify, blank, compare, auto and\n"
+     "--expect-crc32: go on when the image holds bytes\n"
+     "outside the device. Either is left out (without it,\n"
+     "a file error)",
      nullptr},
     {"--skip-blank", nullptr, OptionValue::None,
      [](const QString&, const QString&, CliOptions& options) {

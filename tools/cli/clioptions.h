@@ -68,8 +68,10 @@ struct CliOptions {
     qint64 relocate = 0;      // --relocate HEX: subtracted from every file address
     bool definedOnly = false; // --defined-only: save writes only the image's bytes
     bool skipBlank = false;
-    bool onlyImage = false;    // --only-image: program, verify, blank, compare
-    bool allowPartial = false; // a load that left data out still succeeds
+    bool onlyImage = false; // --only-image: program, verify, blank, compare
+    // A load that left data out of the buffer still succeeds, and an image
+    // with bytes outside the device is run without them.
+    bool allowPartial = false;
     bool quiet = false;
     bool json = false; // --json: JSON Lines on standard output, text on standard error
     bool csv = false;  // --csv: report as CSV

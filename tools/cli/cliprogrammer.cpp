@@ -6,6 +6,7 @@
 #include "core/bufferops.h"
 #include "core/config.h"
 #include "core/crc32.h"
+#include "core/devicebounds.h"
 #include "core/hextext.h"
 #include "exitstatus.h"
 #include "files/filecompare.h"
@@ -126,6 +127,13 @@ int CliProgrammer::runOperations() {
     // A run that sends nothing still answers for the image it names.
     const bool anyChip = std::any_of(operations.begin(), operations.end(),
                                      [](const CliOperation& o) { return o.isDeviceFunction(); });
+    if (status == ExitOk && !anyChip && options.expectCrc32 && !options.allowPartial) {
+        if (const OutsideDevice outside = ImageOutsideDevice(state); !outside.empty()) {
+            console.error(OutsideDeviceText(state, outside) +
+                          QStringLiteral(": its CRC-32 covers only the device's part."));
+            return ExitFile;
+        }
+    }
     if (status == ExitOk && !anyChip && options.expectCrc32 &&
         BufferCrc32(state) != *options.expectCrc32) {
         console.error(QStringLiteral("Image CRC-32 %1, expected %2.")
@@ -166,6 +174,7 @@ SessionSettings CliProgrammer::sessionSettings() {
     settings.functions.skipBlankBlocks = options.skipBlank;
     settings.functions.replies = ReplyPolicy{options.timeoutMs, options.retries};
     settings.functions.onlyImage = options.onlyImage;
+    settings.functions.allowPartial = options.allowPartial;
     if (options.log) {
         settings.logLocation = LogLocationOrDefault(*options.log, state.AppDir);
         settings.createLog = options.createLog;
@@ -240,6 +249,10 @@ int CliProgrammer::createJob(const QString& path) {
     load.format = fileFormat(imageFile);
     if (const Status made = MakeJob(state, options, imagePath, load, path, &job); !made) {
         console.error(made.message);
+        return ExitFile;
+    }
+    if (const QString why = JobImageFitProblem(job, state); !why.isEmpty()) {
+        console.error(QStringLiteral("job create: ") + why);
         return ExitFile;
     }
     if (const Status written = WriteJobFile(path, job); !written) {
@@ -352,8 +365,8 @@ LoadOptions CliProgrammer::loadOptions(const QString& path) const {
 }
 
 // What every load (and diff's file) must pass: the load itself, the content
-// in the format it was read as, something stored, and nothing left out
-// unless --allow-partial. The notices go to standard error.
+// in the format it was read as, something stored inside the device, and
+// nothing left out unless --allow-partial. The notices go to standard error.
 int CliProgrammer::judgeLoad(const QString& path, const LoadResult& loaded) {
     if (!loaded.ok()) {
         console.error(withFileName(path, loaded.status.message));
@@ -377,6 +390,15 @@ int CliProgrammer::judgeLoad(const QString& path, const LoadResult& loaded) {
         console.error(QStringLiteral("%1: nothing was loaded: the file holds no data for the "
                                      "buffer.")
                           .arg(path));
+        return ExitFile;
+    }
+    std::vector<AddressRange> placed;
+    for (const BufferRange& r : loaded.ranges)
+        placed.push_back({r.first, r.last});
+    if (const QString where = PlacedOutsideDevice(state, placed); !where.isEmpty()) {
+        // As good as empty for the chip: programming it would write nothing.
+        console.error(
+            QStringLiteral("%1: nothing was loaded into the device: %2.").arg(path, where));
         return ExitFile;
     }
     return ExitOk;
@@ -559,8 +581,11 @@ int CliProgrammer::chipStatus(const ChipReport& report) {
         switch (report.stage) {
         case Stage::Image:
             console.error(report.reason);
-            // The wrong image; or a serial field outside the device or over
-            // the image's bytes, which the serial options must mend.
+            // The wrong image, or one the device cannot hold; or a serial
+            // field outside the device or over the image's bytes, which the
+            // serial options must mend.
+            if (!options.allowPartial && !ImageOutsideDevice(state).empty())
+                return ExitFile;
             return options.expectCrc32 && BufferCrc32(state) != *options.expectCrc32 ? ExitFile
                                                                                      : ExitUsage;
         case Stage::Log:

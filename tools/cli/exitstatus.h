@@ -10,7 +10,8 @@ enum ExitStatus : int {
     ExitUsage = 2,         // bad arguments, or varn.cfg / varn.dev / auto.cfg refused
     ExitCommunication = 3, // port cannot be opened, the unit did not answer
     ExitFile = 4,          // an image file could not be loaded or saved, or left data out, or the
-                           // buffer is not the image --expect-crc32 names
+                           // buffer is not the image --expect-crc32 names, or the image holds
+                           // bytes outside the device
     ExitLog = 5,           // the production log cannot be opened or written
     ExitHookRefused = 6,   // --before-chip refused a chip (nothing was sent for it)
     ExitHookFailed = 7,    // --after-chip failed a chip its functions passed
@@ -34,9 +35,10 @@ inline constexpr ExitStatusRow ExitStatusRows[] = {
                 "varn.cfg, varn.dev or auto.cfg, unknown or unusable device)"},
     {ExitCommunication, "communication error (port cannot be opened, the unit did not answer)"},
     {ExitFile, "file error (an image file could not be loaded or saved,\n"
-               "or a load stored nothing, or its content is another format\n"
-               "than its name says, or it left data out without\n"
-               "--allow-partial,\n"
+               "or a load stored nothing (inside the device), or its content\n"
+               "is another format than its name says, or it left data out\n"
+               "without --allow-partial, or the image holds bytes outside\n"
+               "the device without --allow-partial (nothing was sent),\n"
                "or the buffer's CRC-32 is not that of --expect-crc32)"},
     {ExitLog, "production log error (it cannot be opened, so nothing was sent;\n"
               "or the record could not be written: the record goes to\n"

@@ -3,6 +3,7 @@
 #include "core/appstate.h"
 #include "core/bufferops.h"
 #include "core/crc32.h"
+#include "core/devicebounds.h"
 #include "core/differences.h"
 #include "core/hextext.h"
 #include "exitstatus.h"
@@ -158,12 +159,23 @@ void JsonEvents::runStarted(const AppState& image, const QString& imagePath,
     QJsonArray names;
     for (const int function : functions)
         names.append(FunctionName(function));
-    write(QStringLiteral("run-started"), {{"image", imagePath},
-                                          {"crc32", Crc32Text(BufferCrc32(image))},
-                                          {"sha256", QString::fromLatin1(sha.toHex())},
-                                          {"device", image.SelectedEntry().Name},
-                                          {"deviceSize", size},
-                                          {"functions", names}});
+    QJsonObject fields{{"image", imagePath},
+                       {"crc32", Crc32Text(BufferCrc32(image))},
+                       {"sha256", QString::fromLatin1(sha.toHex())},
+                       {"device", image.SelectedEntry().Name},
+                       {"deviceSize", size},
+                       {"functions", names}};
+    // What no chip of the device holds: refused, or left out with --allow-partial.
+    if (const OutsideDevice outside = ImageOutsideDevice(image); !outside.empty()) {
+        QJsonArray ranges;
+        for (const AddressRange& range : outside.ranges)
+            ranges.append(QJsonObject{{"first", HexWord(range.first)},
+                                      {"last", HexWord(range.last)},
+                                      {"count", range.count()}});
+        fields.insert("outsideDevice", ranges);
+        fields.insert("outsideBytes", outside.bytes);
+    }
+    write(QStringLiteral("run-started"), fields);
 }
 
 void JsonEvents::unitIdentified(const QByteArray& reply, const QString& name,
