@@ -74,6 +74,9 @@ struct Freedom {
     ReplyPolicy replies;
     int lateRequest = 0; // the scripted unit's late reply, with lateMs
     int lateMs = 0;
+    // Every read reply's count byte, when not 17: such a unit is never
+    // believed, and nothing it reads is stored.
+    int countAll = 0;
     QString identification = QStringLiteral("Device: VARN\r\nVersion 2.0");
 };
 
@@ -109,6 +112,9 @@ Freedom FreedomNamed(const QString& name) {
         f.scripted.strayBefore = QByteArray(1, char(0x11));
         f.scripted.strayBeforeOnly = 11;
         f.unitOptions = {"--garbage", "11:1"};
+    } else if (name == QLatin1String("read replies counting 9")) {
+        f.countAll = 9;
+        f.unitOptions = {"--count", "9"};
     } else if (name == QLatin1String("a read reply after its time-out")) {
         f.replies = {100, 3};
         f.lateRequest = 11;
@@ -128,7 +134,8 @@ const QStringList Freedoms = {"default",
                               "stray byte 2 ms after each reply",
                               "stray byte 5 ms after each reply",
                               "stray byte before a read reply",
-                              "a read reply after its time-out"};
+                              "a read reply after its time-out",
+                              "read replies counting 9"};
 
 } // namespace
 
@@ -190,7 +197,8 @@ private slots:
     }
 
     // Identification, then Erase, Program, Verify and Read of a small device:
-    // the device holds the image, Read brings it back, and nothing fails.
+    // the device holds the image, Read brings it back, and nothing fails;
+    // a unit whose read replies are never whole blocks gets nothing believed.
     void functionsAcrossFreedoms() {
         auto [kind, name] = Row<QString, QString>("kind", "freedom");
         const Freedom freedom = FreedomNamed(name);
@@ -199,6 +207,8 @@ private slots:
         QVERIFY2(why.isEmpty(), qPrintable(why));
         if (emulation.scripted && freedom.lateRequest > 0)
             emulation.scripted->lateReply(freedom.lateRequest, freedom.lateMs);
+        for (int k = 1; emulation.scripted && freedom.countAll && k < 100; ++k)
+            emulation.scripted->countByte(k, quint8(freedom.countAll));
         Transport& t = *emulation.transport();
 
         AppState state;
@@ -217,10 +227,23 @@ private slots:
             state.Buffer[size_t(i)] = quint8(i * 29 + 5);
             image.append(char(state.Buffer[size_t(i)]));
         }
-        for (const int function : {FnErase, FnProgram, FnVerify}) {
+        for (const int function : {FnErase, FnProgram}) {
             const FunctionResult r = fn.RunFunction(function);
             QVERIFY2(r.succeeded(), qPrintable(observer.line()));
         }
+        if (freedom.countAll) {
+            // Neither judged nor stored: the functions say the replies came garbled.
+            for (const int function : {FnVerify, FnRead}) {
+                state.Buffer.fill(0x00);
+                const FunctionResult r = fn.RunFunction(function);
+                QCOMPARE(r.linkFault, LinkFault::GarbledReply);
+                QCOMPARE(BufferBytes(state, 0, 64), QByteArray(64, '\0'));
+            }
+            if (emulation.scripted)
+                QCOMPARE(emulation.scripted->memory.left(64), image);
+            return;
+        }
+        QVERIFY2(fn.RunFunction(FnVerify).succeeded(), qPrintable(observer.line()));
         state.Buffer.fill(0x00);
         QVERIFY2(fn.RunFunction(FnRead).succeeded(), qPrintable(observer.line()));
         QCOMPARE(BufferBytes(state, 0, 64), image);
