@@ -143,7 +143,12 @@ bool PortsFitJob(int units, int portsNamed) {
 Status StationPorts(const UserSettings& settings, int units, const QString& mainPort,
                     QStringList* ports) {
     QStringList named;
-    const QString text = settings.value(QStringLiteral("production/ports")).toString();
+    // Written without quotes (ports=1, 2) the settings reader hands back a
+    // list, which as a string reads empty: the parts are joined again.
+    const QVariant value = settings.value(QStringLiteral("production/ports"));
+    const QString text = value.typeId() == QMetaType::QStringList
+                             ? value.toStringList().join(QLatin1Char(','))
+                             : value.toString();
     for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
         if (!part.trimmed().isEmpty())
             named << part.trimmed();

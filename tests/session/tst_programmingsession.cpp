@@ -382,6 +382,7 @@ private slots:
         Columns<QString, int, QString>("named", "units", "ports");
         QTest::newRow("own port") << "" << 1 << "COM3";
         QTest::newRow("two named") << " 1, /dev/ttyUSB0 " << 2 << "COM1 /dev/ttyUSB0";
+        QTest::newRow("quoted") << "\"1,2\"" << 2 << "COM1 COM2";
         QTest::newRow("one too few") << "1" << 2 << "";
         QTest::newRow("one too many") << "1,2,3" << 2 << "";
         QTest::newRow("none for two") << "" << 2 << "";
@@ -392,8 +393,12 @@ private slots:
         QTemporaryDir dir;
         AppState state;
         state.AppDir = dir.path();
+        // As a user writes varn.ini: ports=1, 2 without quotes.
+        QFile file(dir.filePath("varn.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[production]\nports=" + named.toUtf8() + "\n");
+        file.close();
         UserSettings ini(state);
-        ini.setValue("production/ports", named);
         QStringList ports;
         const Status status = StationPorts(ini, units, "3", &ports);
         QCOMPARE(bool(status), !expected.isEmpty());
