@@ -87,11 +87,11 @@ set(CPACK_PACKAGE_CONTACT "${VARN_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VARN_HOMEPAGE}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "host program for the VARN device programmer unit")
 set(CPACK_PACKAGE_DESCRIPTION
-  "Loads Intel HEX and binary images into a buffer, edits them in a hex view,\n\
-and programs, verifies, reads, erases, blank-checks and locks chips through\n\
-the VARN programmer unit on a serial port. Includes varn-cli, a command-line\n\
-programmer for scripts and production lines, and varn-unit, a virtual unit\n\
-on a pseudo-terminal for trying the program without hardware.")
+  "Loads Intel HEX, S-record, ELF and binary images into a buffer, edits them\n\
+in a hex view, and programs, verifies, reads, erases, blank-checks and locks\n\
+chips through the VARN programmer unit on a serial port. Includes varn-cli, a\n\
+command-line programmer for scripts and production lines, and varn-unit, a\n\
+virtual unit on a pseudo-terminal for trying the program without hardware.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -62,6 +62,7 @@ grep -v 'running with root privileges' <<<"$tags" || true
 [ "$status" -eq 0 ] || fail "lintian reports an error or a warning"
 "$unpacked/usr/bin/varn-cli" --version | grep -qx "varn-cli [0-9.]*" || fail "varn-cli --version"
 "$unpacked/usr/bin/varn" --version | grep -qx "varn [0-9.]*" || fail "varn --version"
+"$unpacked/usr/bin/varn" --help | grep -q -- "--workdir DIR" || fail "varn --help"
 
 echo "$deb"
 echo "Depends: $depends"

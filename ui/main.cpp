@@ -22,6 +22,18 @@ int main(int argc, char** argv) {
             std::printf("varn %s\n%s\n", VARN_VERSION, VARN_LICENCE_NOTE);
             return 0;
         }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("Usage: varn [--workdir DIR | --user-workdir]\n"
+                        "The desktop program for the VARN device programmer unit.\n\n"
+                        "  --workdir DIR    read varn.cfg, varn.dev and auto.cfg from DIR\n"
+                        "                   (default: the current folder)\n"
+                        "  --user-workdir   use ~/.local/share/varn, filled with the default\n"
+                        "                   configuration at its first start\n"
+                        "  --version        print the version and the licence\n"
+                        "  --help           print this text\n\n"
+                        "varn-cli runs the same functions from the command line.\n");
+            return 0;
+        }
         if (std::strcmp(argv[i], "--workdir") == 0 && i + 1 < argc)
             workDir = QByteArray(argv[++i]);
         else if (std::strncmp(argv[i], "--workdir=", 10) == 0)
