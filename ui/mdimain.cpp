@@ -242,7 +242,7 @@ void mdiMain::createActions() {
           {"FileSaveJob", "Save Jo&b...", {}, &mdiMain::FileSaveJob_Click},
           {"FileLeaveOperator", "&Leave Operator Mode", {}, &mdiMain::FileLeaveOperator_Click},
           {nullptr, "FileS1", {}, nullptr},
-          {"FileExit", "E&xit", {}, &mdiMain::FileExit_Click}}},
+          {"FileExit", "E&xit", QKeySequence(Qt::CTRL | Qt::Key_Q), &mdiMain::FileExit_Click}}},
         {"Buffer",
          "&Buffer",
          {{"BufferEdit", "&Edit", {}, &mdiMain::BufferEdit_Click},
@@ -561,6 +561,14 @@ void mdiMain::MDIForm_Activate() {
 void mdiMain::closeEvent(QCloseEvent* event) {
     if (unit->busy() || (station && station->busy())) {
         // A chip is being programmed; its window offers Stop.
+        event->ignore();
+        return;
+    }
+    if (!unloaded && InOperatorMode() &&
+        AskMessage(this, QStringLiteral("Operator Mode"),
+                   QStringLiteral("Exit the program? Operator mode ends, and the next start "
+                                  "opens without the job."),
+                   MsgIcon::Warning, {QStringLiteral("Exit"), QStringLiteral("Stay")}, 1) != 0) {
         event->ignore();
         return;
     }
@@ -1318,10 +1326,11 @@ bool mdiMain::enterOperatorMode() {
 void mdiMain::FileLeaveOperator_Click() {
     if (!InOperatorMode() || station->busy())
         return;
+    // An operator's Enter stays: leaving is the engineer's decision.
     const int chosen = AskMessage(
         this, QStringLiteral("Operator Mode"),
         QStringLiteral("Leave operator mode? Settings, loading and editing are unlocked."),
-        MsgIcon::Warning, {QStringLiteral("Leave"), QStringLiteral("Stay")});
+        MsgIcon::Warning, {QStringLiteral("Leave"), QStringLiteral("Stay")}, 1);
     if (chosen == 0)
         leaveOperatorMode();
 }

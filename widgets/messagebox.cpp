@@ -97,8 +97,8 @@ void ShowMessage(QWidget* parent, const QString& title, const QString& text, Msg
 }
 
 int AskMessage(QWidget* parent, const QString& title, const QString& text, MsgIcon icon,
-               const QStringList& buttons) {
-    const ShownMessage message{title, text, icon, buttons};
+               const QStringList& buttons, int defaultChoice) {
+    const ShownMessage message{title, text, icon, buttons, defaultChoice};
     const int last = int(buttons.size()) - 1;
     if (choiceHandler())
         return choiceHandler()(message);
@@ -112,7 +112,7 @@ int AskMessage(QWidget* parent, const QString& title, const QString& text, MsgIc
         shown << box.addButton(buttons[i],
                                i == last ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
     if (!shown.isEmpty()) {
-        box.setDefaultButton(qobject_cast<QPushButton*>(shown.first()));
+        box.setDefaultButton(qobject_cast<QPushButton*>(shown.value(defaultChoice, shown.first())));
         box.setEscapeButton(shown.last());
     }
     box.exec();

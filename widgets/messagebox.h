@@ -16,7 +16,8 @@ struct ShownMessage {
     QString title;
     QString text;
     MsgIcon icon = MsgIcon::None;
-    QStringList buttons; // AskMessage's choices; empty for a plain message
+    QStringList buttons;   // AskMessage's choices; empty for a plain message
+    int defaultChoice = 0; // the button Enter chooses
 };
 
 // Every window shows its message boxes (one OK button) through here, so that
@@ -26,9 +27,10 @@ struct ShownMessage {
 void ShowMessage(QWidget* parent, const QString& title, const QString& text, MsgIcon icon);
 
 // A message with a choice: buttons are shown in order (the last one closes
-// the box, as Escape does). Returns the index of the button chosen.
+// the box, as Escape does); Enter chooses defaultChoice. Returns the index of
+// the button chosen.
 int AskMessage(QWidget* parent, const QString& title, const QString& text, MsgIcon icon,
-               const QStringList& buttons);
+               const QStringList& buttons, int defaultChoice = 0);
 
 // Where a box of this size stands centred on owner, kept inside screen.
 QPoint CentredPosition(const QRect& owner, const QSize& box, const QRect& screen);

@@ -474,8 +474,9 @@ private slots:
             return BufferBytes(state, 0, 4) != before;
         };
         QStringList tiles, enabled, missing, stopped;
-        bool typed = true;
+        bool typed = true, stayed = false;
         QString title;
+        QStringList asked;
         // The buffer window shows the job's serial field, not varn.ini's (none).
         auto* preview = w->findChild<QLabel*>("lblPreview");
         QString before1st;
@@ -516,7 +517,17 @@ private slots:
                         enabled << action->objectName();
             typed = typeIntoBuffer();
             title = w->windowTitle();
-            SetChoiceHandler([](const ShownMessage&) { return 0; }); // Leave
+            // File > Exit asks as Leave does; Enter stays in both.
+            SetChoiceHandler([&](const ShownMessage& m) {
+                asked << m.text.section('?', 0, 0) + "? " + m.buttons.value(m.defaultChoice);
+                return m.buttons.indexOf("Stay");
+            });
+            w->Action("FileExit")->trigger();
+            stayed = w->isVisible() && w->InOperatorMode();
+            SetChoiceHandler([&](const ShownMessage& m) {
+                asked << m.text.section('?', 0, 0) + "? " + m.buttons.value(m.defaultChoice);
+                return 0; // Leave
+            });
             click(dlg, "cmdLeave");
         });
         w->DeviceProduction_Click();
@@ -531,6 +542,8 @@ private slots:
         QCOMPARE(enabled, QStringList({"DeviceProduction", "FileExit", "FileLeaveOperator",
                                        "HelpAbout", "HelpContents"}));
         QVERIFY(!typed);
+        QVERIFY(stayed);
+        QCOMPARE(asked, QStringList({"Exit the program? Stay", "Leave operator mode? Stay"}));
         QCOMPARE(title, QStringLiteral("VARN ~ Varnet (operator mode: job two.varnjob)"));
         // Left: everything is back.
         QVERIFY(!w->InOperatorMode());
