@@ -155,7 +155,7 @@ void HexView::KeyDown(int key, bool control, bool shift) {
         // A byte at a time: half a byte cannot be selected or typed as a character.
         const qint32 to = caretAddress + (key == Qt::Key_Left ? -1 : 1);
         if (to >= 0 && to < std::min(DeviceSize(), MaxDeviceSize))
-            GoTo(to);
+            MoveTo(to);
         return;
     }
     caretColumn = ColumnOf(caretPos);
@@ -164,10 +164,10 @@ void HexView::KeyDown(int key, bool control, bool shift) {
     const qint32 last = DeviceSize() - 1;
     switch (key) {
     case Qt::Key_Home:
-        GoTo(control ? 0 : rowStart);
+        MoveTo(control ? 0 : rowStart);
         return;
     case Qt::Key_End:
-        GoTo(control ? last : std::min(rowStart + BytesPerRow - 1, last));
+        MoveTo(control ? last : std::min(rowStart + BytesPerRow - 1, last));
         return;
     case Qt::Key_PageUp:
     case Qt::Key_PageDown: {
@@ -205,6 +205,15 @@ void HexView::KeyDown(int key, bool control, bool shift) {
 }
 
 bool HexView::GoTo(qint32 address) {
+    if (address < 0 || address >= DeviceSize())
+        return false;
+    // Going to an address starts afresh: a selection made before would
+    // otherwise stretch to it, and Copy would take everything in between.
+    ClearSelection();
+    return MoveTo(address);
+}
+
+bool HexView::MoveTo(qint32 address) {
     if (address < 0 || address >= DeviceSize())
         return false;
     const int row = address / BytesPerRow;

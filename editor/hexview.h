@@ -51,7 +51,8 @@ public:
     // caret was to where it goes.
     void KeyDown(int key, bool control = false, bool shift = false);
     // Puts the caret on the high digit of the byte at address, scrolling only
-    // when its row is not in view. False (nothing moves) outside the device.
+    // when its row is not in view, and ends any selection. False (nothing
+    // moves) outside the device.
     bool GoTo(qint32 address);
     // The mouse wheel turned by angleDelta eighths of a degree (120 a notch,
     // positive away from the user): three rows a notch; touchpads' partial
@@ -155,6 +156,9 @@ private:
     int wheelRest = 0;
     qint32 foundAddress = 0;
     int foundLength = 0;
+    // The caret to address, scrolling as needed; the selection stays (the
+    // keys that move the caret extend it).
+    bool MoveTo(qint32 address);
     qint32 anchor = -1;
     bool inCharacters = false;
 };
