@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -121,6 +122,8 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
                 cmdStart_Click();
         });
     }
+    // The field is the first to take the focus; it must not keep Space.
+    txtStopAfter->installEventFilter(this);
     connect(cmdStart, &QPushButton::clicked, this, &frmProduction::cmdStart_Click);
     connect(cmdStop, &QPushButton::clicked, this, &frmProduction::cmdStop_Click);
     connect(cmdClose, &QPushButton::clicked, this, &frmProduction::reject);
@@ -262,6 +265,15 @@ void frmProduction::reject() {
     if (loading)
         return;
     QDialog::reject();
+}
+
+bool frmProduction::eventFilter(QObject* watched, QEvent* event) {
+    // A number field has no use for Space; left to it, the field would
+    // claim the key and the shortcut that starts the chip would never fire.
+    if (watched == txtStopAfter && event->type() == QEvent::ShortcutOverride &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space)
+        return true;
+    return QDialog::eventFilter(watched, event);
 }
 
 void frmProduction::closeEvent(QCloseEvent* event) {

@@ -44,6 +44,8 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Space in "Stop after failures" starts the next chip, as anywhere else.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void functionStarted(const FunctionResult& run);

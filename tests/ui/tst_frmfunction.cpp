@@ -341,7 +341,8 @@ private slots:
         QTRY_VERIFY(!dlg.isRunning());
         dlg.findChild<QSpinBox*>("txtStopAfter")->setValue(stopAfter);
         for (int i = 0; i < 3; ++i) {
-            QTest::keyClick(&dlg, Qt::Key_Space);
+            // Where a keyboard's Space goes: to the widget with the focus.
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
             QTRY_VERIFY(!dlg.isRunning());
         }
         const auto text = [&dlg](const char* name) { return dlg.findChild<QLabel*>(name)->text(); };
