@@ -561,6 +561,10 @@ void mdiMain::MDIForm_Activate() {
 void mdiMain::closeEvent(QCloseEvent* event) {
     if (unit->busy() || (station && station->busy())) {
         // A chip is being programmed; its window offers Stop.
+        ShowMessage(this, QStringLiteral("VARN"),
+                    QStringLiteral("A chip is being worked on. Stop it first (Stop or Esc in its "
+                                   "window), then close the program."),
+                    MsgIcon::Warning);
         event->ignore();
         return;
     }

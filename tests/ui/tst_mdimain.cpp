@@ -508,6 +508,11 @@ private slots:
             click(dlg, "cmdStart");
             stopped << word("tile2");
             QTest::qWait(300);
+            // Closing the program now is refused, and says why.
+            messages->clear();
+            w->close();
+            stayed = w->isVisible() && messages->size() == 1 &&
+                     (*messages)[0].text.startsWith("A chip is being worked on");
             click(dlg, "cmdStop");
             QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
             stopped << word("tile1") << word("tile2");
@@ -523,7 +528,7 @@ private slots:
                 return m.buttons.indexOf("Stay");
             });
             w->Action("FileExit")->trigger();
-            stayed = w->isVisible() && w->InOperatorMode();
+            stayed = stayed && w->isVisible() && w->InOperatorMode();
             SetChoiceHandler([&](const ShownMessage& m) {
                 asked << m.text.section('?', 0, 0) + "? " + m.buttons.value(m.defaultChoice);
                 return 0; // Leave
