@@ -22,6 +22,7 @@
 #include "functions/functiontext.h"
 #include "jobs/productionjob.h"
 #include "link/openlink.h"
+#include "link/portinfo.h"
 #include "link/replypolicy.h"
 #include "link/unitcommands.h"
 #include "session/desktopsettings.h"
@@ -553,8 +554,25 @@ void mdiMain::MDIForm_Activate() {
                     MsgIcon::None);
         openBufferWindow();
     } else {
-        ShowMessage(this, QStringLiteral("Device Error"), QStringLiteral("Communication Error!"),
-                    MsgIcon::Critical);
+        // Which port was tried, and the way on: a first start with no unit
+        // attached, or the wrong port chosen, is the usual cause.
+        const QString address = DesktopPortAddress(UserSettings(state), state.PortNumber);
+        QString where = PortLabel(address);
+        if (PortAddress parsed;
+            ParsePortAddress(address, parsed) && parsed.kind == PortAddress::Kind::Number)
+            where += QStringLiteral(" (") +
+                     PortNumberText(DescribePortNumber(parsed.number, state.AppDir)) +
+                     QStringLiteral(")");
+        const int chosen =
+            AskMessage(this, QStringLiteral("Device Error"),
+                       QStringLiteral("Communication Error!\n\nNo programmer unit answered on "
+                                      "%1. Check that the unit is connected and switched on, "
+                                      "then choose Device > Reconnect, or choose its port in "
+                                      "Settings.")
+                           .arg(where),
+                       MsgIcon::Critical, {QStringLiteral("Settings..."), QStringLiteral("OK")}, 1);
+        if (chosen == 0)
+            OptionsSettings_Click();
     }
 }
 

@@ -146,7 +146,11 @@ private slots:
         QTRY_COMPARE(messages->size(), 2);
         QCOMPARE(messages->titles(), QStringList({"Communication Port Error", "Device Error"}));
         QVERIFY2((*messages)[0].text.startsWith("COM1, "), qPrintable((*messages)[0].text));
-        QCOMPARE((*messages)[1].text, QStringLiteral("Communication Error!"));
+        // The port tried, where it leads, and the way on.
+        QCOMPARE((*messages)[1].text.section("\n", 0, 0), QStringLiteral("Communication Error!"));
+        VERIFY_CONTAINS((*messages)[1].text, "No programmer unit answered on COM1 (com1 -> " +
+                                                 dir->path() + "/no-such-tty (missing))");
+        QCOMPARE((*messages)[1].buttons, QStringList({"Settings...", "OK"}));
         QCOMPARE(panelTexts(*w), QStringList({"FAIL", "Device:", "Size:", "File:", ""}));
         QVERIFY(!w->BufferWindow() && !state.UnitIdentified);
         // The buffer is emptied by the load step whatever the port does.
