@@ -125,6 +125,13 @@ QString Sha256Hex(const QByteArray& bytes) {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
+QString JobDigest(QJsonObject root) {
+    root.remove(QStringLiteral("digest"));
+    // Compact and with sorted keys (QJsonObject keeps them sorted): the same
+    // content gives the same text whatever an editor did to the layout.
+    return Sha256Hex(QJsonDocument(root).toJson(QJsonDocument::Compact));
+}
+
 QByteArray JobToJson(const ProductionJob& job) {
     QJsonObject image{
         {QStringLiteral("name"), job.imageName},
@@ -164,6 +171,7 @@ QByteArray JobToJson(const ProductionJob& job) {
                                 {QStringLiteral("overwrite"), job.serialOverwrite}});
     if (!job.fields.isEmpty())
         root.insert(QStringLiteral("fields"), QJsonArray::fromStringList(FieldsToText(job.fields)));
+    root.insert(QStringLiteral("digest"), JobDigest(root));
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -184,6 +192,19 @@ Status JobFromJson(const QByteArray& json, ProductionJob* out) {
         return Status::Fail(QStringLiteral("job version %1: this program reads version 1 to %2")
                                 .arg(root.value(QStringLiteral("version")).toVariant().toString())
                                 .arg(ProductionJob::Version));
+    // Before any field is read: a job edited by hand is refused for that,
+    // whatever the edit made of the field. Without a digest there is nothing
+    // to tell an edited job from an old one, so an old one is refused too
+    // (accepting it would let anyone pass an edit by deleting one line).
+    const QJsonValue digest = root.value(QStringLiteral("digest"));
+    if (digest.isUndefined())
+        return Status::Fail(QStringLiteral("the job carries no digest of its content (it was made "
+                                           "by an earlier program): make it again with job create "
+                                           "or File > Save Job"));
+    if (digest.toString().toLower() != JobDigest(root))
+        return Status::Fail(QStringLiteral("the job was changed since it was made (its content "
+                                           "does not have the SHA-256 its digest names): make it "
+                                           "again with job create or File > Save Job"));
 
     ProductionJob job;
     Fields top(root, QString());

@@ -6,6 +6,7 @@
 #include "production/chipfield.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -60,10 +61,16 @@ struct ProductionJob {
     bool embedded() const { return imagePath.isEmpty(); }
 };
 
-// The job as JSON text, and back. Reading checks every field's type and range
-// and names the first that is wrong; it does not look at the image or the
-// device table (OpenJob does).
+// The job as JSON text, and back. Reading refuses a job whose digest does not
+// match its content (or that has none), then checks every field's type and
+// range and names the first that is wrong; it does not look at the image or
+// the device table (OpenJob does).
 QByteArray JobToJson(const ProductionJob& job);
+// The digest a job's JSON object carries in "digest": SHA-256 (lower-case
+// hex) of the object without "digest", as compact JSON with sorted keys.
+// Every field the job holds is under it, so reading refuses an edited job.
+// It catches edits and damage, not a forger: anyone can compute it.
+QString JobDigest(QJsonObject root);
 Status JobFromJson(const QByteArray& json, ProductionJob* job);
 
 Status WriteJobFile(const QString& path, const ProductionJob& job);

@@ -12,8 +12,10 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -140,6 +142,24 @@ QList<QJsonObject> checkJsonLines(const QByteArray& out) {
     if (python.exitCode() != 0)
         objects.clear();
     return objects;
+}
+
+// The job with its digest made again, with Python as doc/job.md describes it
+// (not with the program's own code).
+QByteArray resealed(const QByteArray& job) {
+    QProcess python;
+    python.start("/usr/bin/python3",
+                 {"-c", "import hashlib, json, sys\n"
+                        "j = json.load(sys.stdin)\n"
+                        "j.pop('digest', None)\n"
+                        "t = json.dumps(j, sort_keys=True, separators=(',', ':'), "
+                        "ensure_ascii=False)\n"
+                        "j['digest'] = hashlib.sha256(t.encode('utf-8')).hexdigest()\n"
+                        "print(json.dumps(j, indent=4))\n"});
+    python.write(job);
+    python.closeWriteChannel();
+    python.waitForFinished(30000);
+    return python.readAllStandardOutput();
 }
 
 #define START_UNIT(u) QVERIFY2((u).start(), qPrintable((u).error()))
@@ -823,10 +843,12 @@ private slots:
         QTest::newRow("load") << JobCase("", {"load", "image.bin"}, Usage,
                                          "change the job's image");
         QTest::newRow("other functions") << JobCase("", {"program"}, Usage, "its own functions");
-        QTest::newRow("image tampered")
-            << JobCase("tamper", {}, Refused, "is not the job's: its SHA-256");
+        const QString changed = "j.varnjob: the job was changed since it was made";
+        QTest::newRow("image tampered") << JobCase("tamper", {}, Refused, changed);
+        QTest::newRow("time-out edited") << JobCase("timeout", {}, Refused, changed);
+        QTest::newRow("image name edited") << JobCase("name", {}, Refused, changed);
         QTest::newRow("device missing")
-            << JobCase("device", {}, Refused, "(code 150) is not in varn.dev");
+            << JobCase("device", {}, Refused, "(code 4) is not in varn.dev");
         QTest::newRow("referenced file changed")
             << JobCase("reference", {}, Refused, "is not the job's");
     }
@@ -844,19 +866,24 @@ private slots:
             create << "--reference-image";
         CHECK_RUN(ws.run(create + QStringList{"load", "image.bin", "job", "create", "j.varnjob"}),
                   Ok);
+        // Written anew in any case: a job laid out anew is still the job made.
         QJsonObject job = QJsonDocument::fromJson(ws.read("j.varnjob")).object();
-        QJsonObject part = job.value(edit == "device" ? "device" : "image").toObject();
+        QJsonObject part = job.value("image").toObject();
         if (edit == QLatin1String("tamper")) {
             QByteArray bytes = QByteArray::fromBase64(part["data"].toString().toLatin1());
             bytes[100] = char(bytes[100] ^ 1);
             part["data"] = QString::fromLatin1(bytes.toBase64());
         }
+        if (edit == QLatin1String("name"))
+            part["name"] = "other.bin";
+        if (edit == QLatin1String("timeout"))
+            job["timeoutMs"] = 2000;
         if (edit == QLatin1String("device"))
-            part["code"] = 150;
+            ws.write("varn.dev", ws.read("varn.dev").replace("\"T1K\",4", "\"T1K\",150"));
         if (edit == QLatin1String("reference"))
             ws.write("image.bin", pattern(256, 6));
-        job[edit == "device" ? "device" : "image"] = part;
-        ws.write("j.varnjob", QJsonDocument(job).toJson());
+        job["image"] = part;
+        ws.write("j.varnjob", QJsonDocument(job).toJson(QJsonDocument::Compact));
 
         VirtualUnit unit(ws.unitArguments({}, {"--save-memory", ws.path("saved.bin")}));
         START_UNIT(unit);
@@ -909,7 +936,14 @@ private slots:
         QCOMPARE(ws.read("saved.bin").left(1024), pattern(2048, 5).left(1024));
         QByteArray job = ws.read("j.varnjob");
         QVERIFY(job.contains("\"allowPartial\": true"));
-        ws.write("j.varnjob", job.replace("\"allowPartial\": true", "\"allowPartial\": false"));
+        job.replace("\"allowPartial\": true", "\"allowPartial\": false");
+        ws.write("j.varnjob", job);
+        r = ws.run({"--job", "j.varnjob", "--port", unit.path()});
+        CHECK_RUN(r, 8);
+        VERIFY_CONTAINS(r.err, "Job refused: j.varnjob: the job was changed since it was made");
+        // Its digest made again as doc/job.md tells: the image's own check
+        // still refuses it.
+        ws.write("j.varnjob", resealed(job));
         r = ws.run({"--job", "j.varnjob", "--port", unit.path()});
         CHECK_RUN(r, 8);
         VERIFY_CONTAINS(r.err, "Job refused: The image holds 1,024 bytes outside the device");
@@ -1261,24 +1295,27 @@ private slots:
     // process ends with it and, where the run got that far, run-finished
     // says the same.
     void exitStatuses_data() {
-        Columns<bool, QStringList, int>("badChip", "arguments", "status");
+        // reason: what run-finished says of the failure, as standard error does
+        Columns<bool, QStringList, int, QString>("badChip", "arguments", "status", "reason");
         const QStringList run{"--port", "PORT", "load", "image.bin", "program", "verify"};
-        QTest::newRow("0 pass") << false << run << Ok;
-        QTest::newRow("1 wrong byte") << true << run << Mismatch;
-        QTest::newRow("2 usage") << false << QStringList{"--device", "9"} + run << Usage;
-        QTest::newRow("3 no port")
-            << false << QStringList{"--port", "no-such-tty", "identify"} << Communication;
-        QTest::newRow("4 file") << false << QStringList{"load", "missing.bin"} << FileError;
+        QTest::newRow("0 pass") << false << run << Ok << "";
+        QTest::newRow("1 wrong byte") << true << run << Mismatch << "Verify Error at 0010";
+        QTest::newRow("2 usage") << false << QStringList{"--device", "9"} + run << Usage
+                                 << "--device 9: varn.dev holds devices 1 to 4";
+        QTest::newRow("3 no port") << false << QStringList{"--port", "no-such-tty", "identify"}
+                                   << Communication << "Communication Port Error: no-such-tty";
+        QTest::newRow("4 file") << false << QStringList{"load", "missing.bin"} << FileError
+                                << "missing.bin";
         QTest::newRow("5 log") << false << QStringList{"--log", "missing/log.sqlite"} + run
-                               << LogError;
-        QTest::newRow("6 before-chip")
-            << false << QStringList{"--before-chip", "exit 1"} + run << HookRefused;
-        QTest::newRow("7 after-chip")
-            << false << QStringList{"--after-chip", "exit 1"} + run << HookFailed;
+                               << LogError << "missing/log.sqlite";
+        QTest::newRow("6 before-chip") << false << QStringList{"--before-chip", "exit 1"} + run
+                                       << HookRefused << "--before-chip refused the chip";
+        QTest::newRow("7 after-chip") << false << QStringList{"--after-chip", "exit 1"} + run
+                                      << HookFailed << "--after-chip failed the chip";
     }
     void exitStatuses() {
-        auto [badChip, arguments, status] =
-            Row<bool, QStringList, int>("badChip", "arguments", "status");
+        auto [badChip, arguments, status, reason] =
+            Row<bool, QStringList, int, QString>("badChip", "arguments", "status", "reason");
         Workspace ws;
         ws.write("image.bin", pattern(256, 3));
         QByteArray memory = blank(65536);
@@ -1289,9 +1326,12 @@ private slots:
         const CliResult r = ws.run(QStringList{"--json"} + arguments);
         CHECK_RUN(r, status);
         const QList<QJsonObject> objects = checkJsonLines(r.out.toUtf8());
-        QCOMPARE(objects.isEmpty(), status == Usage);
-        if (!objects.isEmpty())
-            QCOMPARE(objects.last()["exitStatus"].toInt(), status);
+        QVERIFY(!objects.isEmpty());
+        QCOMPARE(objects.last()["exitStatus"].toInt(), status);
+        // A usage error never reached a unit: its own object says why.
+        const QString said = objects.last()[status == Usage ? "message" : "reason"].toString();
+        VERIFY_CONTAINS(said, reason);
+        QVERIFY2(r.err.contains(said), qPrintable(said + " / " + r.err));
     }
 
     // The operations that answer with one object under --json: each valid
@@ -1321,6 +1361,8 @@ private slots:
         QTest::newRow("log list") << QStringList{"--log", "log.sqlite", "log", "list"} << Ok
                                   << "records"
                                   << "\"id\":1,";
+        QTest::newRow("report") << QStringList{"--log", "log.sqlite", "report"} << Ok << "report"
+                                << "\"chips\":1,";
     }
     void jsonObjects() {
         auto [arguments, status, type, fragment] =
@@ -1329,7 +1371,7 @@ private slots:
         ws.write("image.bin", pattern(256, 3));
         VirtualUnit unit(ws.unitArguments({}, {"--link", ws.path("com3")}));
         START_UNIT(unit);
-        if (type == "records")
+        if (type == "records" || type == "report")
             CHECK_RUN(ws.run({"--log", "log.sqlite", "--create-log", "--port", unit.path(), "load",
                               "image.bin", "program"}),
                       Ok);
@@ -1343,6 +1385,60 @@ private slots:
         QVERIFY2(answer != objects.end(), qPrintable(r.out));
         VERIFY_CONTAINS(QString::fromUtf8(QJsonDocument(*answer).toJson(QJsonDocument::Compact)),
                         fragment);
+    }
+
+    // Every event names its own unit's port as given ("COM2" for --port 2),
+    // or varn.cfg's (COM1) without --port; with several, a unit's failure is
+    // its own.
+    void jsonPortNames_data() {
+        Columns<QList<int>>("ports"); // the units' comN links; 0: no --port, com1
+        QTest::newRow("varn.cfg's port") << QList<int>{0};
+        QTest::newRow("--port 2") << QList<int>{2};
+        QTest::newRow("--port 1 --port 2, second chip bad") << QList<int>{1, 2};
+    }
+    void jsonPortNames() {
+        auto [ports] = Row<QList<int>>("ports");
+        Workspace ws;
+        ws.write("image.bin", pattern(256, 3));
+        std::vector<std::unique_ptr<VirtualUnit>> units;
+        QStringList arguments{"--json"};
+        QSet<QString> expected;
+        for (int i = 0; i < ports.size(); ++i) {
+            const QString n = QString::number(qMax(1, ports[i]));
+            QByteArray memory = blank(65536);
+            memory[0x10] = char(i == 1 ? 0 : 0xFF);
+            ws.write("memory" + n, memory);
+            units.push_back(std::make_unique<VirtualUnit>(
+                QStringList{"--dev", ws.path("varn.dev"), "--memory", ws.path("memory" + n),
+                            "--link", ws.path("com" + n)}));
+            START_UNIT(*units.back());
+            if (ports[i])
+                arguments << "--port" << n;
+            expected << "COM" + n;
+        }
+        const CliResult r =
+            ws.run(arguments + QStringList{"load", "image.bin", "program", "verify"});
+        CHECK_RUN(r, ports.size() > 1 ? Mismatch : Ok);
+        QMap<QString, QList<int>> finished; // per port: its run-finished statuses
+        QSet<QString> named;
+        for (const QJsonObject& o : checkJsonLines(r.out.toUtf8())) {
+            if (o["type"] == "summary") {
+                for (const QJsonValue& unit : o["units"].toArray())
+                    finished[unit["port"].toString()] << -unit["exitStatus"].toInt() - 1;
+                continue;
+            }
+            named << o["port"].toString();
+            if (o["type"] == "run-finished")
+                finished[o["port"].toString()] << o["exitStatus"].toInt();
+        }
+        QCOMPARE(named, expected);
+        for (int i = 0; i < ports.size(); ++i) {
+            const int status = i == 1 ? Mismatch : Ok;
+            QList<int> wanted{status};
+            if (ports.size() > 1)
+                wanted << -status - 1; // and the summary's row of the unit
+            QCOMPARE(finished.value("COM" + QString::number(qMax(1, ports[i]))), wanted);
+        }
     }
 
     // Several --port: every unit runs the same operations at once; a failing

@@ -1,5 +1,5 @@
-// The job file: every field survives writing and reading, and a field out of
-// its range is named rather than taken.
+// The job file: every field survives writing and reading, a field out of its
+// range is named rather than taken, and a job edited by hand is refused.
 
 #include "jobs/productionjob.h"
 #include "support/rows.h"
@@ -89,10 +89,49 @@ private slots:
             test::Row<QString, QJsonValue, QString>("field", "value", "message");
         QJsonObject root = QJsonDocument::fromJson(JobToJson(fullJob())).object();
         root[field] = value;
+        root["digest"] = JobDigest(root); // as if made so: the field's own check answers
         ProductionJob job;
         const Status read = JobFromJson(QJsonDocument(root).toJson(), &job);
         QVERIFY(!read);
         VERIFY_CONTAINS(read.message, message);
+    }
+
+    // Every field is under the digest: one edited by hand refuses the job,
+    // whatever the field; a job laid out anew still reads.
+    void editedJobRefused_data() {
+        test::Columns<QString, QJsonValue, QString>("field", "value", "message");
+        const QString changed = "the job was changed since it was made";
+        QTest::newRow("as made, laid out anew") << "" << QJsonValue() << "";
+        QTest::newRow("serial address") << "serial.address" << QJsonValue("1FF4") << changed;
+        QTest::newRow("time-out") << "timeoutMs" << QJsonValue(2000) << changed;
+        QTest::newRow("image name") << "image.name" << QJsonValue("other.s19") << changed;
+        QTest::newRow("hook added") << "beforeChip" << QJsonValue("exit 0") << changed;
+        QTest::newRow("field list")
+            << "fields" << QJsonValue(QJsonArray{"pool=mac,at=1F00,length=6"}) << changed;
+        QTest::newRow("stop rule") << "stopAfterFailures" << QJsonValue(0) << changed;
+        QTest::newRow("device size") << "device.size" << QJsonValue(4096) << changed;
+        QTest::newRow("made before digests")
+            << "digest" << QJsonValue(QJsonValue::Undefined) << "carries no digest";
+    }
+    void editedJobRefused() {
+        auto [field, value, message] =
+            test::Row<QString, QJsonValue, QString>("field", "value", "message");
+        QJsonObject root = QJsonDocument::fromJson(JobToJson(fullJob())).object();
+        const QStringList path = field.split('.');
+        if (path.size() == 2) {
+            QJsonObject part = root[path[0]].toObject();
+            part[path[1]] = value;
+            root[path[0]] = part;
+        } else if (value.isUndefined()) {
+            root.remove(field);
+        } else if (!field.isEmpty()) {
+            root[field] = value;
+        }
+        ProductionJob job;
+        const Status read = JobFromJson(QJsonDocument(root).toJson(QJsonDocument::Compact), &job);
+        QCOMPARE(bool(read), message.isEmpty());
+        if (!message.isEmpty())
+            VERIFY_CONTAINS(read.message, message);
     }
 };
 

@@ -41,8 +41,12 @@ void CliConsole::result(const QString& text) {
 }
 
 void CliConsole::error(const QString& text) {
-    clearProgress();
+    note(text);
     lastErrorText = text;
+}
+
+void CliConsole::note(const QString& text) {
+    clearProgress();
     writeLine(stderr, prefix + text);
 }
 

@@ -20,6 +20,9 @@ public:
     void result(const QString& text);
     // An error; always printed.
     void error(const QString& text);
+    // A line that follows an error with advice or a consequence ("Nothing
+    // was sent ..."): printed as an error, but the error stays the reason.
+    void note(const QString& text);
     // Redraws the bar for the step named by label; nothing without a label.
     void progress(const QString& label, int percent);
     // Takes the bar off the screen.
@@ -31,7 +34,8 @@ public:
     // --json: standard output carries only JSON Lines; every text for people
     // goes to standard error.
     void setTextToStandardError(bool on) { textToStandardError = on; }
-    // The last error printed (without the prefix), for a summary.
+    // The last error printed (without the prefix): a failure's reason, for
+    // the summary and run-finished.
     QString lastError() const { return lastErrorText; }
     // A new round of the same command line: its own last error.
     void forgetLastError() { lastErrorText.clear(); }

@@ -29,7 +29,7 @@ int usage(CliConsole& console, const QString& message) {
 
 int refuse(AppState& state, const CliOptions& options, CliConsole& console, const QString& reason) {
     console.error(QStringLiteral("Job refused: ") + reason);
-    console.error(QStringLiteral("Nothing was sent to the programmer unit."));
+    console.note(QStringLiteral("Nothing was sent to the programmer unit."));
     if (options.log) {
         CliProgrammer programmer(state, options, console);
         if (const Status recorded = programmer.recordRefusal(reason); !recorded)

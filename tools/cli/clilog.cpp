@@ -34,9 +34,12 @@ int reportTo(const QString& location, const CliOptions& options, CliConsole& con
     ProductionReport figures;
     if (const int status = report(ReportOf(location, filter, &figures), console); status != ExitOk)
         return status;
-    if (options.json || options.csv)
-        console.result(
-            QString::fromUtf8(options.json ? ReportJson(figures) : ReportCsv(figures)).chopped(1));
+    // --json: the object on standard output, the lines for people on
+    // standard error, as for every other answer.
+    if (options.json)
+        JsonEvents::report(ReportJson(figures));
+    if (options.csv && !options.json)
+        console.result(QString::fromUtf8(ReportCsv(figures)).chopped(1));
     else
         for (const QString& line : ReportLines(figures))
             console.result(line);

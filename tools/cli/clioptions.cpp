@@ -505,8 +505,9 @@ constexpr OptionEntry optionTable[] = {
      "--job FILE",
      "run a job file: its image, device, functions and\n"
      "options, which the command line cannot change; a job\n"
-     "whose image or device does not match is refused\n"
-     "before anything is sent (see doc/job.md)",
+     "changed since it was made, or whose image or device\n"
+     "does not match, is refused before anything is sent\n"
+     "(see doc/job.md)",
      nullptr},
     {"--functions", nullptr, OptionValue::Required,
      [](const QString& name, const QString& value, CliOptions& options) {

@@ -47,9 +47,16 @@ CliProgrammer::CliProgrammer(AppState& state, const CliOptions& options, CliCons
     : state(state), options(options), console(console), imageFile(options.imageName),
       imagePath(options.imagePath) {
     if (options.json)
-        json = std::make_unique<JsonEvents>(options.portPath.isEmpty()
-                                                ? QStringLiteral("COM%1").arg(state.PortNumber)
-                                                : options.portPath);
+        json = std::make_unique<JsonEvents>(portName());
+}
+
+QString CliProgrammer::portName() const {
+    if (!options.portPath.isEmpty())
+        return options.portPath;
+    // Its own --port first: state's number may still be varn.cfg's, or (for
+    // one of several units) the last --port's.
+    return QStringLiteral("COM%1").arg(options.portNumber ? *options.portNumber
+                                                          : int(state.PortNumber));
 }
 
 CliProgrammer::~CliProgrammer() = default;
@@ -98,9 +105,10 @@ int CliProgrammer::run() {
     // Called again, it is for the next chip in the socket.
     if (programming)
         programming->chipChanged();
+    console.forgetLastError();
     const int status = runOperations();
     if (json)
-        json->runFinished(status, runClock.elapsed(), lastSerial);
+        json->runFinished(status, runClock.elapsed(), lastSerial, console.lastError());
     return status;
 }
 
@@ -181,9 +189,7 @@ SessionSettings CliProgrammer::sessionSettings() {
         settings.serial = options.serial;
         settings.serialOverwrite = options.serialOverwrite;
     }
-    settings.context.port = options.portPath.isEmpty()
-                                ? QStringLiteral("COM%1").arg(state.PortNumber)
-                                : options.portPath;
+    settings.context.port = portName();
     settings.context.imageFile = imageFile;
     settings.context.imagePath = imagePath;
     settings.context.fields = options.fields;
@@ -203,7 +209,7 @@ int CliProgrammer::openLog() {
     const Status opened = ensureSession().openLog();
     if (!opened) {
         console.error(opened.message);
-        console.error(QStringLiteral("Nothing was sent to the programmer unit."));
+        console.note(QStringLiteral("Nothing was sent to the programmer unit."));
         return ExitLog;
     }
     // Records sent on from the local journal, or why they could not be.
@@ -550,11 +556,11 @@ ChipHookVerdict CliProgrammer::runHook(ChipHookPoint point, const ChipReport& re
     hook.environment.insert(QStringLiteral("VARN_OUTCOME"),
                             before ? QString() : JsonEvents::outcomeName(status));
     if (!before)
-        hook.input =
-            QJsonDocument(JsonEvents::runFinishedObject(programming->settings().context.port,
-                                                        status, runClock.elapsed(), report.serial))
-                .toJson(QJsonDocument::Compact) +
-            '\n';
+        hook.input = QJsonDocument(JsonEvents::runFinishedObject(
+                                       programming->settings().context.port, status,
+                                       runClock.elapsed(), report.serial, console.lastError()))
+                         .toJson(QJsonDocument::Compact) +
+                     '\n';
     hook.timeoutMs = options.hookTimeoutMs;
     hook.stop = programming->stopSignal();
     const HookOutcome outcome = RunHookCommand(hook);
@@ -666,19 +672,26 @@ void CliProgrammer::functionFinished(const FunctionResult& result) {
         // Why, when the line is gone: the desktop program tells it in a box
         // of its own.
         const Transport* link = programming ? programming->link() : nullptr;
+        QString why;
         if (link && !link->isOpen())
-            console.error(link->notConnectedReason());
+            why = link->notConnectedReason();
         else if (result.linkFault == LinkFault::GarbledReply)
-            console.error(QStringLiteral("The unit's replies came garbled (a wrong count byte or "
-                                         "a stray byte) each time the block was asked for."));
-        console.error(ResultReport(result));
+            why = QStringLiteral("The unit's replies came garbled (a wrong count byte or a stray "
+                                 "byte) each time the block was asked for.");
+        if (!why.isEmpty())
+            console.error(why);
+        // The cause, when there is one, stays the reason the run reports.
+        if (why.isEmpty())
+            console.error(ResultReport(result));
+        else
+            console.note(ResultReport(result));
         break;
     }
     default:
         console.error(ResultReport(result));
         // Verify stops at the first wrong byte; stored scripts rely on that line.
         if (result.outcome == Outcome::Mismatch && result.function == FnVerify)
-            console.error(QStringLiteral("The operation compare lists all differences."));
+            console.note(QStringLiteral("The operation compare lists all differences."));
         break;
     }
 }

@@ -59,6 +59,9 @@ public:
     void recordWritten(const ChipRecord& record, const QString& notice) override;
 
 private:
+    // The port as the user named it (--port, or varn.cfg's as COMn): what the
+    // JSON events, the records and the hooks name.
+    QString portName() const;
     int runOperations();
     int runOperation(const CliOperation& operation);
     int loadFile(const QString& path);

@@ -50,6 +50,7 @@ inline constexpr ExitStatusRow ExitStatusRows[] = {
                      "passed (it ended non-zero, or was killed after\n"
                      "--hook-timeout)"},
     {ExitJob, "job refused, nothing sent: the --job file cannot be read,\n"
+              "it was changed since it was made (or made without a digest),\n"
               "its image does not match its SHA-256 or CRC-32, or its\n"
               "device is not in varn.dev (recorded in the --log)"},
     {ExitInterrupted, "stopped by Ctrl+C (SIGINT) at a block boundary"},

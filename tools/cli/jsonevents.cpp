@@ -337,7 +337,7 @@ void JsonEvents::recordWritten(const ChipRecord& record, const QString& notice) 
 }
 
 QJsonObject JsonEvents::runFinishedObject(const QString& port, int status, qint64 durationMs,
-                                          qint64 serial) {
+                                          qint64 serial, const QString& reason) {
     QJsonObject fields{{"type", "run-finished"},
                        {"port", port},
                        {"time", timeText(QDateTime::currentDateTimeUtc())},
@@ -346,6 +346,15 @@ QJsonObject JsonEvents::runFinishedObject(const QString& port, int status, qint6
                        {"durationMs", durationMs}};
     if (serial >= 0)
         fields.insert("serial", serial);
+    if (status != ExitOk) {
+        // A script is never left with a failure and no word on it: a run that
+        // printed nothing (a stop) gets its status's meaning.
+        QString why = reason;
+        for (const ExitStatusRow& row : ExitStatusRows)
+            if (why.isEmpty() && row.status == status)
+                why = QString::fromLatin1(row.meaning).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        fields.insert("reason", why.isEmpty() ? outcomeName(status) : why);
+    }
     return fields;
 }
 
@@ -358,14 +367,23 @@ void JsonEvents::error(int status, const QString& message) {
                {"message", message}});
 }
 
-void JsonEvents::runFinished(int status, qint64 durationMs, qint64 serial) {
-    writeLine(runFinishedObject(port, status, durationMs, serial));
+void JsonEvents::runFinished(int status, qint64 durationMs, qint64 serial, const QString& reason) {
+    writeLine(runFinishedObject(port, status, durationMs, serial, reason));
+}
+
+void JsonEvents::report(const QByteArray& figures) {
+    QJsonObject object = QJsonDocument::fromJson(figures).object();
+    object.insert("type", "report");
+    object.insert("port", QJsonValue::Null);
+    object.insert("time", timeText(QDateTime::currentDateTimeUtc()));
+    writeLine(object);
 }
 
 void JsonEvents::summary(const QList<UnitOutcome>& outcomes, int status, int chips, int passed) {
     QJsonArray units;
     for (const UnitOutcome& o : outcomes) {
-        QJsonObject unit{{"port", o.port},
+        // As the unit's own events name it ("COM2" for --port 2).
+        QJsonObject unit{{"port", PortLabel(o.port)},
                          {"outcome", outcomeName(o.status)},
                          {"exitStatus", o.status},
                          {"durationMs", o.elapsedMs}};

@@ -36,8 +36,9 @@ public:
     void functionFinished(const FunctionResult& result);
     void serialAssigned(qint64 serial);
     void recordWritten(const ChipRecord& record, const QString& notice);
-    // The command line is done: its exit status and what it means.
-    void runFinished(int status, qint64 durationMs, qint64 serial);
+    // The command line is done: its exit status, what it means and, when it
+    // failed, why (the text standard error gave for the failure).
+    void runFinished(int status, qint64 durationMs, qint64 serial, const QString& reason);
 
     // A load that went through: the file as given, the format read, the bytes
     // stored, and what it had to tell (the notices varn-cli prints).
@@ -52,6 +53,8 @@ public:
     // --list-ports and log list: one object each, with no unit ("port" null).
     static void ports(const QList<PortEntry>& ports);
     static void records(const QList<ChipRecord>& records);
+    // report: the log's figures (ReportJson's object), with no unit.
+    static void report(const QByteArray& figures);
     // A command line refused before any unit was reached (a usage or
     // configuration error): its status and why, with no unit ("port" null).
     static void error(int status, const QString& message);
@@ -60,7 +63,7 @@ public:
     static void summary(const QList<UnitOutcome>& outcomes, int status, int chips, int passed);
     // The run-finished object (what --after-chip reads on its standard input).
     static QJsonObject runFinishedObject(const QString& port, int status, qint64 durationMs,
-                                         qint64 serial);
+                                         qint64 serial, const QString& reason);
     // The word for an exit status: "pass", "mismatch", "usage", ...
     static QString outcomeName(int status);
 
