@@ -123,13 +123,17 @@ struct Measured {
     long peakKb = 0; // the child's peak resident set
 };
 
-// One run of argv with its standard output sent to outPath; wait4 gives the
-// child's own peak memory (as /usr/bin/time -v reports it).
-Measured RunMeasured(const QStringList& argv, const QString& outPath) {
+// One run of argv in folder with its standard output sent to outPath, under
+// /usr/bin/time for the child's own peak memory (wait4's figure of a spawned
+// child starts from this process's).
+Measured RunMeasured(const QStringList& argv, const QString& folder, const QString& outPath) {
     Measured m;
     std::vector<QByteArray> bytes;
     std::vector<char*> args;
-    for (const QString& a : argv)
+    const QString peakFile = folder + QStringLiteral("/peak.txt");
+    for (const QString& a : QStringList{QStringLiteral("/usr/bin/time"), QStringLiteral("-f"),
+                                        QStringLiteral("%M"), QStringLiteral("-o"), peakFile} +
+                                argv)
         bytes.push_back(a.toLocal8Bit());
     for (QByteArray& b : bytes)
         args.push_back(b.data());
@@ -137,6 +141,8 @@ Measured RunMeasured(const QStringList& argv, const QString& outPath) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const QByteArray out = outPath.toLocal8Bit();
+    const QByteArray where = folder.toLocal8Bit();
+    posix_spawn_file_actions_addchdir_np(&actions, where.constData());
     posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     timespec t0{}, t1{};
@@ -154,7 +160,8 @@ Measured RunMeasured(const QStringList& argv, const QString& outPath) {
     }
     clock_gettime(CLOCK_MONOTONIC, &t1);
     m.wallNs = double(t1.tv_sec - t0.tv_sec) * 1e9 + double(t1.tv_nsec - t0.tv_nsec);
-    m.peakKb = usage.ru_maxrss;
+    QFile peak(peakFile);
+    m.peakKb = peak.open(QIODevice::ReadOnly) ? peak.readAll().trimmed().toLong() : 0;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         m.error =
             QStringLiteral("%1 failed (status %2)").arg(argv.join(QLatin1Char(' '))).arg(status);
@@ -187,6 +194,16 @@ void MeasureExport(Table& table, int records, const QString& cliPath) {
             return;
         }
     }
+    // varn-cli reads its configuration from its folder, even for the log's commands.
+    for (const auto& [name, bytes] : {std::pair{"varn.cfg", QByteArray("1\r\n1\r\n1\r\n")},
+                                      std::pair{"varn.dev", QByteArray("\"TEST\",1,65536\r\n")},
+                                      std::pair{"auto.cfg", QByteArray("0\r\n")}}) {
+        QFile config(dir.filePath(QLatin1String(name)));
+        if (!config.open(QIODevice::WriteOnly) || config.write(bytes) != bytes.size()) {
+            table.failed(QStringLiteral("export"), QStringLiteral("cannot write a work folder"));
+            return;
+        }
+    }
     const QString csv = dir.filePath(QStringLiteral("export.csv"));
     const QString discarded = dir.filePath(QStringLiteral("stdout.txt"));
     const QString sqliteCsv = dir.filePath(QStringLiteral("sqlite3.csv"));
@@ -214,7 +231,7 @@ void MeasureExport(Table& table, int records, const QString& cliPath) {
         std::vector<double> times;
         long peakKb = 0;
         for (int run = 0; run < 5; ++run) {
-            const Measured m = RunMeasured(runner.argv, runner.out);
+            const Measured m = RunMeasured(runner.argv, dir.path(), runner.out);
             if (!m.error.isEmpty()) {
                 table.failed(runner.name, m.error);
                 return;
