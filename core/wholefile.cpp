@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace varn {
 
@@ -224,73 +225,140 @@ WholeFileRead ReadWholeFile(const QString& path, qint64 limit) {
     return result;
 }
 
-Status WriteWholeFile(const QString& path, const QByteArray& bytes) {
-    QByteArray target = EncodeFileName(path);
+FileWriter::~FileWriter() {
+    discard();
+}
+
+void FileWriter::discard() {
+    if (fd >= 0 && !temporary.isEmpty()) {
+        ::close(fd);
+        ::unlink(temporary.constData());
+    }
+    fd = -1;
+    temporary.clear();
+    buffer.clear();
+}
+
+Status FileWriter::fail(int error) {
+    discard();
+    return Status::Fail(SystemError(error));
+}
+
+Status FileWriter::openStandardOutput() {
+    discard();
+    fd = STDOUT_FILENO;
+    buffer.reserve(BufferBytes);
+    return Status::Ok();
+}
+
+Status FileWriter::openReplacing(const QString& path) {
+    discard();
+    target = EncodeFileName(path);
     bool exists = false;
     struct stat existing {};
     if (Status resolved = ResolveTarget(target, exists, existing); !resolved)
         return resolved;
 
     // A new name beside the target, so that the rename stays on one file system.
-    Descriptor file;
-    QByteArray temporary;
-    for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temporary =
             target + ".varn-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-        file.fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (file.fd < 0 && errno != EEXIST)
-            return Status::Fail(SystemError(errno));
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            const int error = errno;
+            temporary.clear();
+            return Status::Fail(SystemError(error));
+        }
     }
-    if (file.fd < 0)
+    if (fd < 0) {
+        temporary.clear();
         return Status::Fail(SystemError(EEXIST));
-    const auto failWith = [&](int error) {
-        ::close(file.fd);
-        file.fd = -1;
-        ::unlink(temporary.constData());
-        return Status::Fail(SystemError(error));
-    };
+    }
     if (exists) {
         // The replacement keeps the old file's permissions (and, for root, its owner).
-        if (::fchmod(file.fd, existing.st_mode & 07777) != 0)
-            return failWith(errno);
-        if (::geteuid() == 0 && ::fchown(file.fd, existing.st_uid, existing.st_gid) != 0)
-            return failWith(errno);
+        if (::fchmod(fd, existing.st_mode & 07777) != 0)
+            return fail(errno);
+        if (::geteuid() == 0 && ::fchown(fd, existing.st_uid, existing.st_gid) != 0)
+            return fail(errno);
     }
-    for (qsizetype written = 0; written < bytes.size();) {
-        const ssize_t n =
-            ::write(file.fd, bytes.constData() + written, size_t(bytes.size() - written));
+    buffer.reserve(BufferBytes);
+    return Status::Ok();
+}
+
+Status FileWriter::writeOut(const char* data, qsizetype size) {
+    for (qsizetype written = 0; written < size;) {
+        const ssize_t n = ::write(fd, data + written, size_t(size - written));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return failWith(n < 0 ? errno : EIO);
+            return fail(n < 0 ? errno : EIO);
         written += n;
     }
+    return Status::Ok();
+}
+
+Status FileWriter::write(QByteArrayView bytes) {
+    if (fd < 0)
+        return Status::Fail(SystemError(EBADF));
+    if (buffer.size() + bytes.size() <= BufferBytes) {
+        buffer.append(bytes);
+        return Status::Ok();
+    }
+    if (Status out = writeOut(buffer.constData(), buffer.size()); !out)
+        return out;
+    buffer.clear();
+    if (bytes.size() >= BufferBytes)
+        return writeOut(bytes.data(), bytes.size());
+    buffer.append(bytes);
+    return Status::Ok();
+}
+
+Status FileWriter::finish() {
+    if (fd < 0)
+        return Status::Fail(SystemError(EBADF));
+    if (Status out = writeOut(buffer.constData(), buffer.size()); !out)
+        return out;
+    buffer.clear();
+    if (temporary.isEmpty()) {
+        fd = -1; // standard output stays open for whatever follows
+        return Status::Ok();
+    }
     // Some file systems report a full disk only here.
-    if (::fsync(file.fd) != 0)
-        return failWith(errno);
-    const int fd = file.fd;
-    file.fd = -1;
-    if (::close(fd) != 0) {
+    if (::fsync(fd) != 0)
+        return fail(errno);
+    const int closing = std::exchange(fd, -1);
+    if (::close(closing) != 0) {
         const int error = errno;
         ::unlink(temporary.constData());
+        temporary.clear();
         return Status::Fail(SystemError(error));
     }
+    const QByteArray written = std::exchange(temporary, QByteArray());
     // The kind is looked at once more: what replaced the name meanwhile must
     // not be overwritten either.
     struct stat now {};
     if (::lstat(target.constData(), &now) == 0 && !S_ISREG(now.st_mode)) {
-        ::unlink(temporary.constData());
+        ::unlink(written.constData());
         return Status::Fail(
             QStringLiteral(
                 "it is %1, not a regular file; only a regular file is replaced by a save")
                 .arg(KindOf(now.st_mode)));
     }
-    if (::rename(temporary.constData(), target.constData()) != 0) {
+    if (::rename(written.constData(), target.constData()) != 0) {
         const int error = errno;
-        ::unlink(temporary.constData());
+        ::unlink(written.constData());
         return Status::Fail(SystemError(error));
     }
     return Status::Ok();
+}
+
+Status WriteWholeFile(const QString& path, const QByteArray& bytes) {
+    FileWriter file;
+    if (Status opened = file.openReplacing(path); !opened)
+        return opened;
+    if (Status written = file.write(bytes); !written)
+        return written;
+    return file.finish();
 }
 
 } // namespace varn

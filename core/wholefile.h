@@ -3,6 +3,7 @@
 #include "status.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 namespace varn {
@@ -46,5 +47,39 @@ WholeFileRead ReadWholeFile(const QString& path, qint64 limit);
 // loop) is refused with its kind named. The failure's message is the reason
 // alone; the caller names the file.
 Status WriteWholeFile(const QString& path, const QByteArray& bytes);
+
+// A file written piece by piece, in memory that does not grow with it (a
+// buffer of BufferBytes): an export as long as the log it comes from. Opened
+// on a path, it goes to a temporary file beside it and replaces the file only
+// in finish(), by WriteWholeFile's rules; dropped unfinished, or after a
+// failure, it leaves the old file as it was and no temporary file behind.
+// Opened on standard output, bytes go out as the buffer fills. Failures'
+// messages are the reason alone.
+class FileWriter {
+public:
+    static constexpr qsizetype BufferBytes = 64 * 1024;
+
+    FileWriter() = default;
+    ~FileWriter();
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    Status openReplacing(const QString& path);
+    Status openStandardOutput();
+    Status write(QByteArrayView bytes);
+    // Whatever is buffered goes out; a replacement is synced and takes the
+    // file's place.
+    Status finish();
+
+private:
+    Status writeOut(const char* data, qsizetype size);
+    Status fail(int error);
+    void discard();
+
+    int fd = -1;
+    QByteArray target;    // the file replaced; empty for standard output
+    QByteArray temporary; // the replacement while it is written
+    QByteArray buffer;
+};
 
 } // namespace varn

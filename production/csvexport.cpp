@@ -16,14 +16,23 @@ QByteArray field(const QString& text) {
 
 } // namespace
 
-QByteArray RecordsToCsv(const QList<ChipRecord>& records) {
-    QByteArray csv = ExportColumnNames().join(QLatin1Char(',')).toUtf8() + "\r\n";
-    for (const ChipRecord& record : records) {
-        csv += QByteArray::number(record.id);
-        for (const RecordColumn& column : RecordColumns())
-            csv += ',' + field(column.text(record));
-        csv += "\r\n";
+QByteArray CsvHeaderLine() {
+    return ExportColumnNames().join(QLatin1Char(',')).toUtf8() + "\r\n";
+}
+
+void AppendCsvLine(QByteArray& csv, const ChipRecord& record) {
+    csv += QByteArray::number(record.id);
+    for (const RecordColumn& column : RecordColumns()) {
+        csv += ',';
+        csv += field(column.text(record));
     }
+    csv += "\r\n";
+}
+
+QByteArray RecordsToCsv(const QList<ChipRecord>& records) {
+    QByteArray csv = CsvHeaderLine();
+    for (const ChipRecord& record : records)
+        AppendCsvLine(csv, record);
     return csv;
 }
 

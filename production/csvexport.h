@@ -12,5 +12,9 @@ namespace varn {
 // RFC 4180 asks for it, lines ended by CR LF, UTF-8. Bytes, addresses and
 // CRCs are hexadecimal; a record never closed reads "interrupted".
 QByteArray RecordsToCsv(const QList<ChipRecord>& records);
+// The same in pieces, for an export that goes out as the log is read: the
+// header line, then one record's line appended to csv.
+QByteArray CsvHeaderLine();
+void AppendCsvLine(QByteArray& csv, const ChipRecord& record);
 
 } // namespace varn

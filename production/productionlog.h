@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace varn {
@@ -155,6 +156,13 @@ public:
     // unique among records with programBytesSent (and open ones). Ok with a
     // message: kept in the local journal, to be sent on later.
     virtual Status closeRecord(ChipRecord& record) = 0;
+    // Brings a record still open up to what its run has done so far: program
+    // bytes sent, the functions begun, the address reached (failureAddress)
+    // and the duration, so that a chip cut off from here on (kill -9, a power
+    // cut) leaves a record that says what reached it. A record closed
+    // meanwhile is left as it is. Ok with a message: kept in the local
+    // journal, as openRecord.
+    virtual Status markRecord(ChipRecord& record) = 0;
     // A record opened and closed at once (a chip refused before anything
     // was sent, or a run recorded at its end).
     virtual Status writeRecord(ChipRecord& record) = 0;
@@ -162,6 +170,11 @@ public:
     // Records with from <= time < to (an invalid bound is open), oldest first.
     virtual Status records(QList<ChipRecord>* out, const QDateTime& from = {},
                            const QDateTime& to = {}) = 0;
+    // The same records handed to take one at a time as the database gives
+    // them, oldest first, none kept: memory does not grow with the log. A
+    // failure take returns ends the reading and is returned as it is.
+    virtual Status eachRecord(const QDateTime& from, const QDateTime& to,
+                              const std::function<Status(const ChipRecord&)>& take) = 0;
     // The last count records, newest first.
     virtual Status lastRecords(int count, QList<ChipRecord>* out) = 0;
     // The figures of the records filter takes, computed by the database.

@@ -618,11 +618,17 @@ Status SqlLog::insertOpen(const ChipRecord& record, qint64* id) {
         rollback();
         return status;
     };
-    // Sent twice (a journal sent on after a lost reply), it is stored once.
+    QStringList updates;
+    for (const QString& name : names)
+        updates.append(QStringLiteral("%1 = excluded.%1").arg(name));
+    // Sent twice (a journal sent on after a lost reply), it is stored once;
+    // sent again while open, it is a mark of how far its run has come. A
+    // closed record is never changed by it.
     if (!Exec(query,
               QStringLiteral("INSERT INTO chip_records (%1) VALUES (%2) ON CONFLICT (record_uid) "
-                             "DO NOTHING")
-                  .arg(names.join(QStringLiteral(", ")), marks(names.size())),
+                             "DO UPDATE SET %3 WHERE chip_records.closed_at IS NULL")
+                  .arg(names.join(QStringLiteral(", ")), marks(names.size()),
+                       updates.join(QStringLiteral(", "))),
               columnValues(record)) ||
         !Exec(query, QStringLiteral("SELECT id FROM chip_records WHERE record_uid = ?"),
               {record.uid}) ||
@@ -723,6 +729,12 @@ Status SqlLog::openRecord(ChipRecord& record) {
     return write(record, QStringLiteral("cannot open the record"), true);
 }
 
+Status SqlLog::markRecord(ChipRecord& record) {
+    record.state = ChipRecord::State::Open;
+    record.closedAt = QDateTime();
+    return write(record, QStringLiteral("cannot mark the record"), true);
+}
+
 Status SqlLog::closeRecord(ChipRecord& record) {
     record.state = ChipRecord::State::Closed;
     if (!record.closedAt.isValid())
@@ -737,11 +749,12 @@ Status SqlLog::writeRecord(ChipRecord& record) {
 }
 
 Status SqlLog::select(const QString& sqlTail, const QList<QVariant>& values,
-                      QList<ChipRecord>* out) {
-    out->clear();
+                      const std::function<Status(const ChipRecord&)>& take) {
     if (const Status open = ensureOpen(QStringLiteral("cannot read the records")); !open)
         return open;
     QSqlQuery query(db);
+    // Forward only: each row is let go once read (PostgreSQL then sends them
+    // one at a time), so reading the whole log takes no more memory than one record.
     query.setForwardOnly(true);
     if (!Exec(query,
               QStringLiteral("SELECT id, %1 FROM chip_records %2")
@@ -749,36 +762,60 @@ Status SqlLog::select(const QString& sqlTail, const QList<QVariant>& values,
               values))
         return failQuery(QStringLiteral("cannot read the records"), query);
     const QList<RecordColumn>& columns = RecordColumns();
+    ChipRecord record;
     while (query.next()) {
-        ChipRecord record;
         record.id = query.value(0).toLongLong();
         for (int i = 0; i < columns.size(); ++i)
             columns[i].set(record, query.value(i + 1));
-        out->append(record);
+        if (Status taken = take(record); !taken)
+            return taken;
     }
+    if (query.lastError().isValid())
+        return failQuery(QStringLiteral("cannot read the records"), query);
     return Status::Ok();
 }
 
-Status SqlLog::records(QList<ChipRecord>* out, const QDateTime& from, const QDateTime& to) {
+namespace {
+
+QString timeRange(const QDateTime& from, const QDateTime& to, QList<QVariant>* values) {
     QStringList conditions;
-    QList<QVariant> values;
     if (from.isValid()) {
         conditions.append(QStringLiteral("recorded_at >= ?"));
-        values.append(from.toUTC().toString(Qt::ISODateWithMs));
+        values->append(from.toUTC().toString(Qt::ISODateWithMs));
     }
     if (to.isValid()) {
         conditions.append(QStringLiteral("recorded_at < ?"));
-        values.append(to.toUTC().toString(Qt::ISODateWithMs));
+        values->append(to.toUTC().toString(Qt::ISODateWithMs));
     }
-    QString tail;
-    if (!conditions.isEmpty())
-        tail =
-            QStringLiteral("WHERE ") + conditions.join(QStringLiteral(" AND ")) + QLatin1Char(' ');
-    return select(tail + QStringLiteral("ORDER BY id"), values, out);
+    if (conditions.isEmpty())
+        return QString();
+    return QStringLiteral("WHERE ") + conditions.join(QStringLiteral(" AND ")) + QLatin1Char(' ');
+}
+
+} // namespace
+
+Status SqlLog::eachRecord(const QDateTime& from, const QDateTime& to,
+                          const std::function<Status(const ChipRecord&)>& take) {
+    QList<QVariant> values;
+    const QString tail = timeRange(from, to, &values) + QStringLiteral("ORDER BY id");
+    return select(tail, values, take);
+}
+
+Status SqlLog::records(QList<ChipRecord>* out, const QDateTime& from, const QDateTime& to) {
+    out->clear();
+    return eachRecord(from, to, [out](const ChipRecord& record) {
+        out->append(record);
+        return Status::Ok();
+    });
 }
 
 Status SqlLog::lastRecords(int count, QList<ChipRecord>* out) {
-    return select(QStringLiteral("ORDER BY id DESC LIMIT ?"), {qMax(0, count)}, out);
+    out->clear();
+    return select(QStringLiteral("ORDER BY id DESC LIMIT ?"), {qMax(0, count)},
+                  [out](const ChipRecord& record) {
+                      out->append(record);
+                      return Status::Ok();
+                  });
 }
 
 Status SqlLog::sendJournal(int* sent) {

@@ -40,10 +40,13 @@ public:
     Status poolList(QList<NumberPool>* out) override;
     Status allocatePoolNumber(const QString& pool, const QString& station, qint64* number) override;
     Status openRecord(ChipRecord& record) override;
+    Status markRecord(ChipRecord& record) override;
     Status closeRecord(ChipRecord& record) override;
     Status writeRecord(ChipRecord& record) override;
     Status records(QList<ChipRecord>* out, const QDateTime& from = {},
                    const QDateTime& to = {}) override;
+    Status eachRecord(const QDateTime& from, const QDateTime& to,
+                      const std::function<Status(const ChipRecord&)>& take) override;
     Status lastRecords(int count, QList<ChipRecord>* out) override;
     // In sqlreport.cpp.
     Status report(const ReportFilter& filter, ProductionReport* out) override;
@@ -98,7 +101,8 @@ private:
     Status upgradeToVersion3(QSqlQuery& query);
     Status upgradeToVersion4(QSqlQuery& query);
     Status takePoolNumber(const QString& pool, const QString& station, qint64* number);
-    Status select(const QString& sqlTail, const QList<QVariant>& values, QList<ChipRecord>* out);
+    Status select(const QString& sqlTail, const QList<QVariant>& values,
+                  const std::function<Status(const ChipRecord&)>& take);
     Status insertOpen(const ChipRecord& record, qint64* id);
     Status storeClosed(const ChipRecord& record, qint64* id);
     Status takeSerial(const SerialSettings& serial, bool allocate, qint64* number);

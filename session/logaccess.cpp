@@ -171,16 +171,30 @@ Status RecordLines(const QString& location, const QDateTime& from, const QDateTi
 }
 
 Status ExportCsv(const QString& location, const QDateTime& from, const QDateTime& to,
-                 QByteArray* csv, int* count) {
+                 const std::function<Status(QByteArrayView)>& write, int* count) {
+    *count = 0;
     Status status;
     const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);
     if (!log)
         return status;
-    QList<ChipRecord> records;
-    if (const Status read = log->records(&records, from, to); !read)
+    // Lines are handed on in chunks: one call a line costs more than the line.
+    constexpr qsizetype Chunk = 32 * 1024;
+    QByteArray pending = CsvHeaderLine();
+    pending.reserve(Chunk + 4096);
+    const Status read = log->eachRecord(from, to, [&](const ChipRecord& record) {
+        AppendCsvLine(pending, record);
+        ++*count;
+        if (pending.size() < Chunk)
+            return Status::Ok();
+        const Status written = write(pending);
+        pending.clear();
+        return written;
+    });
+    if (!read)
         return read;
-    *csv = RecordsToCsv(records);
-    *count = int(records.size());
+    if (!pending.isEmpty())
+        if (const Status written = write(pending); !written)
+            return written;
     return status;
 }
 

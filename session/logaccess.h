@@ -7,10 +7,12 @@
 #include "production/serialnumber.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace varn {
@@ -44,9 +46,12 @@ Status RecordLines(const QString& location, const QDateTime& from, const QDateTi
 // The same records, oldest first (for varn-cli log list --json).
 Status ListRecords(const QString& location, const QDateTime& from, const QDateTime& to, int count,
                    QList<ChipRecord>* records);
-// The records as CSV (see RecordsToCsv); *count: how many.
+// The records as CSV (see RecordsToCsv), handed to write piece by piece as
+// the log is read (the header first, once the records can be read), so that
+// an export of any length takes little memory; *count: how many. A failure
+// write returns ends the export and is returned as it is.
 Status ExportCsv(const QString& location, const QDateTime& from, const QDateTime& to,
-                 QByteArray* csv, int* count);
+                 const std::function<Status(QByteArrayView)>& write, int* count);
 
 // What the next chip would draw, read without drawing anything (another
 // station may take it first): serial, when given and enabled, gets its

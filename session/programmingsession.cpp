@@ -17,6 +17,11 @@ namespace {
 // off, or what a terminal server held for the line meanwhile.
 constexpr int StaleReplyMs = 100;
 
+// How often an open record is brought up to date while its chip runs: often
+// enough that a chip cut off (kill -9, a power cut) leaves a record that says
+// what reached it, seldom enough that a durable write costs the run nothing.
+constexpr qint64 MarkEveryMs = 1000;
+
 QString Sha256Text(const AppState& state) {
     const qint32 size = qBound(0, state.DeviceSize(), BufferSize);
     return QString::fromLatin1(QCryptographicHash::hash(QByteArrayView(state.Buffer.data(), size),
@@ -106,7 +111,7 @@ Status ProgrammingSession::connectUnit() {
         transport->pause(StaleReplyMs);
         transport->takeAll();
     }
-    engine = std::make_unique<DeviceFunctions>(unit, *transport, observer);
+    engine = std::make_unique<DeviceFunctions>(unit, *transport, marks);
     engine->setOptions(current.functions);
     engine->setStopFlag(&stopFlag);
     const Identification id = IdentifyUnit(unit, *transport);
@@ -442,7 +447,10 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
 
     engine->setOptions(current.functions);
     chipSincePrepared = true;
+    if (records)
+        marks.begin(&report.record);
     report.result = runFunctions(functions);
+    marks.end();
     if (records) {
         AddResult(report.record, report.result);
         // A block carrying image bytes went out, acknowledged or not.
@@ -542,6 +550,63 @@ void ProgrammingSession::keepRecord(ChipReport& report, bool open) {
     report.stage = ChipReport::Stage::Record;
     report.reason = QStringLiteral("cannot write the record: ") + closed.message +
                     QStringLiteral("\nThe chip counts as failed. ") + report.record.toText();
+}
+
+void ProgrammingSession::RecordMarks::begin(ChipRecord* open) {
+    record = open;
+    begun.clear();
+    programSent = false;
+    reached = -1;
+}
+
+void ProgrammingSession::RecordMarks::mark() {
+    // A copy: the record's own fields are written at its end, from the results.
+    ChipRecord marked = *record;
+    marked.functions += begun;
+    marked.programBytesSent = marked.programBytesSent || programSent;
+    // An open record has no failure yet: its failure address says how far
+    // the run had come.
+    if (reached >= 0)
+        marked.failureAddress = reached;
+    FinishRecord(marked);
+    // A mark that cannot be written costs the chip nothing: its end still
+    // goes to the log or the journal, and says so if it cannot.
+    session.log->markRecord(marked);
+    sinceMark.start();
+}
+
+void ProgrammingSession::RecordMarks::functionStarted(const FunctionResult& run) {
+    // An Auto sequence's own start: its steps follow, each with its own.
+    if (record && run.function != FnAuto) {
+        begun.append(FunctionName(run.function));
+        reached = -1;
+        mark();
+    }
+    session.observer.functionStarted(run);
+}
+
+void ProgrammingSession::RecordMarks::functionProgress(const FunctionResult& run, int percent) {
+    if (record) {
+        programSent = programSent || run.programSent;
+        if (run.workingAt >= 0)
+            reached = run.workingAt;
+        if (sinceMark.elapsed() >= MarkEveryMs)
+            mark();
+    }
+    session.observer.functionProgress(run, percent);
+}
+
+void ProgrammingSession::RecordMarks::functionFinished(const FunctionResult& result) {
+    programSent = programSent || result.programSent;
+    session.observer.functionFinished(result);
+}
+
+void ProgrammingSession::RecordMarks::refused(const QString& reason) {
+    session.observer.refused(reason);
+}
+
+void ProgrammingSession::RecordMarks::unitRunStateChanged() {
+    session.observer.unitRunStateChanged();
 }
 
 ChipReport ProgrammingSession::finish(ChipReport report) {

@@ -10,6 +10,7 @@
 #include "production/serialnumber.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -224,8 +225,35 @@ private:
     // Delivers the report and counts it.
     ChipReport finish(ChipReport report);
 
+    // Stands between the engine and the observer: while a recorded chip's
+    // functions run, the open record is marked with what reached the chip.
+    class RecordMarks : public FunctionObserver {
+    public:
+        explicit RecordMarks(ProgrammingSession& session) : session(session) {}
+        void functionStarted(const FunctionResult& run) override;
+        void functionProgress(const FunctionResult& run, int percent) override;
+        void functionFinished(const FunctionResult& result) override;
+        void refused(const QString& reason) override;
+        void unitRunStateChanged() override;
+
+        // The record is open in the log: its functions are about to run.
+        void begin(ChipRecord* open);
+        void end() { record = nullptr; }
+
+    private:
+        void mark();
+
+        ProgrammingSession& session;
+        ChipRecord* record = nullptr;
+        QStringList begun;
+        bool programSent = false;
+        qint64 reached = -1;
+        QElapsedTimer sinceMark;
+    };
+
     AppState unit; // the configuration plus the chip's image during a run
     SessionObserver& observer;
+    RecordMarks marks{*this};
     TransportFactory openLink;
     std::unique_ptr<Transport> transport;
     std::unique_ptr<DeviceFunctions> engine;

@@ -777,6 +777,16 @@ private slots:
                 ws.run(QStringList{"--log", "line.sqlite"} + range + QStringList{"export", "-"});
             QCOMPARE(none.out.count(QStringLiteral("\r\n")), 1);
         }
+        // A file is replaced whole, and only by an export that could read the log.
+        ws.write("records.csv", "kept");
+        CHECK_RUN(ws.run({"--log", "missing.sqlite", "export", "records.csv"}), LogError);
+        QCOMPARE(ws.read("records.csv"), QByteArray("kept"));
+        CHECK_RUN(ws.run({"--log", "line.sqlite", "--from", "2000-01-01", "export", "records.csv"}),
+                  Ok);
+        QCOMPARE(QString::fromUtf8(ws.read("records.csv")), csv.out);
+        QCOMPARE(QDir(ws.dir.path()).entryList({"records.csv*"}, QDir::Files),
+                 QStringList{"records.csv"});
+        CHECK_RUN(ws.run({"--log", "line.sqlite", "export", "no/folder.csv"}), FileError);
     }
 
     void logFailures_data() {
@@ -1120,6 +1130,9 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::newRow("SIGINT") << SIGINT << 130;
         QTest::newRow("SIGTERM") << SIGTERM << 143;
+        // Cut off without a word: only the marks made while it ran tell what
+        // reached the chip.
+        QTest::newRow("SIGKILL") << SIGKILL << -1;
     }
     void stopMidProgram() {
         QFETCH(int, signal);
@@ -1145,21 +1158,33 @@ private slots:
                  qPrintable(QStringLiteral("%1 frames; %2")
                                 .arg(unit.frames().size())
                                 .arg(QString::fromLocal8Bit(process.readAllStandardError()))));
+        // Killed once the record has been marked with program bytes.
+        for (QDeadlineTimer marked(signal == SIGKILL ? 30000 : 0);
+             !marked.hasExpired() && !readRecords(ws.path("log.sqlite")).value(0).programBytesSent;)
+            QTest::qWait(100);
         ::kill(pid_t(process.processId()), signal);
         QVERIFY(process.waitForFinished(30000));
         const QString err = QString::fromLocal8Bit(process.readAllStandardError());
-        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == status,
-                 qPrintable(err));
         const QList<varn::ChipRecord> records = readRecords(ws.path("log.sqlite"));
         QCOMPARE(records.size(), 1);
         const varn::ChipRecord& stopped = records[0];
-        QCOMPARE(stopped.failure, varn::ChipRecord::Failure::Stopped);
-        QCOMPARE(stopped.failedStep, QStringLiteral("Program"));
+        if (signal == SIGKILL) {
+            QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+            QVERIFY(stopped.interrupted());
+            QVERIFY(stopped.durationMs > 0);
+        } else {
+            QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == status,
+                     qPrintable(err));
+            QCOMPARE(stopped.failure, varn::ChipRecord::Failure::Stopped);
+            QCOMPARE(stopped.failedStep, QStringLiteral("Program"));
+        }
         QVERIFY(stopped.programBytesSent);
         QVERIFY2(stopped.failureAddress > 0 && stopped.failureAddress < 8192 &&
                      stopped.failureAddress % 16 == 0,
                  qPrintable(QString::number(stopped.failureAddress)));
         QCOMPARE(stopped.functions, QStringList{"Program"});
+        if (signal == SIGKILL)
+            return;
         const QList<QJsonObject> objects = checkJsonLines(process.readAllStandardOutput());
         QVERIFY(!objects.isEmpty());
         QCOMPARE(objects.last()["outcome"].toString(), QStringLiteral("stopped"));

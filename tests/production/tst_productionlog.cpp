@@ -513,6 +513,50 @@ private slots:
                  qPrintable(status.message));
     }
 
+    // An open record marked as its chip runs reads, cut off there, what
+    // reached the chip; its end replaces the marks, and a late mark never
+    // changes a closed record.
+    void testMarkOpenRecord_data() { addKinds(); }
+    void testMarkOpenRecord() {
+        QFETCH(QString, kind);
+        NEED_LOCATION(kind, where);
+        OPEN_LOG(log, where, options());
+        ChipRecord record = sampleRecord(true, -1, false);
+        record.functions.clear();
+        record.durationMs = 0;
+        QVERIFY(log->openRecord(record));
+        ChipRecord marked = record;
+        marked.programBytesSent = true;
+        marked.functions = {QStringLiteral("Erase"), QStringLiteral("Program")};
+        marked.failureAddress = 0x960;
+        marked.durationMs = 1500;
+        QVERIFY(log->markRecord(marked));
+        QCOMPARE(marked.id, record.id);
+        const auto stored = [&]() {
+            QList<ChipRecord> all;
+            log->records(&all);
+            for (const ChipRecord& r : all)
+                if (r.uid == record.uid)
+                    return r;
+            return ChipRecord();
+        };
+        const ChipRecord cut = stored();
+        QVERIFY(cut.interrupted());
+        QVERIFY(cut.programBytesSent);
+        QCOMPARE(cut.functions, marked.functions);
+        QCOMPARE(cut.failureAddress, 0x960);
+        QCOMPARE(cut.durationMs, 1500);
+        record.programBytesSent = true;
+        record.functions = {QStringLiteral("Erase"), QStringLiteral("Program"),
+                            QStringLiteral("Verify")};
+        QVERIFY(log->closeRecord(record));
+        QVERIFY(log->markRecord(marked));
+        const ChipRecord closed = stored();
+        QCOMPARE(closed.resultText(), QStringLiteral("pass"));
+        QCOMPARE(closed.functions, record.functions);
+        QCOMPARE(closed.failureAddress, -1);
+    }
+
     // The driver's reason follows every "cannot ...:".
     // Hand-counted figures of a lot: 2 passed, a Verify mismatch twice at
     // 1234, a blank check, a line fault, an interrupted chip, a refusal and a
@@ -654,8 +698,15 @@ private slots:
         ChipRecord opened = sampleRecord(true, 9001), away = sampleRecord(false, 9002, false);
         opened.serialSeries = away.serialSeries = QStringLiteral("journal");
         QVERIFY(log->createSeries(series("journal", 9001, 1)));
+        ChipRecord cut = sampleRecord(true, -1, false);
+        cut.serialSeries = QStringLiteral("journal");
         QVERIFY(log->openRecord(opened));
+        QVERIFY(log->openRecord(cut));
         pg.stop();
+        // A mark of a chip still running waits in the journal like its record.
+        cut.programBytesSent = true;
+        cut.failureAddress = 0x480;
+        VERIFY_CONTAINS(log->markRecord(cut).message, "kept in the local journal " + journal);
         for (ChipRecord* r : {&opened, &away}) {
             const Status kept = r == &opened ? log->closeRecord(*r) : log->writeRecord(*r);
             QVERIFY2(kept, qPrintable(kept.message));
@@ -671,7 +722,7 @@ private slots:
                  qPrintable(refused.message));
         QVERIFY(pg.resume());
         OPEN_LOG(next, where, options(journal));
-        VERIFY_CONTAINS(nextStatus.message, "2 record(s) from the local journal");
+        VERIFY_CONTAINS(nextStatus.message, "3 record(s) from the local journal");
         int sent = -1;
         QVERIFY(log->sync(&sent));
         QCOMPARE(sent, 0);
@@ -681,8 +732,11 @@ private slots:
         for (const ChipRecord& r : records)
             if (r.serialSeries == QLatin1String("journal"))
                 mine.append(r);
-        QCOMPARE(mine.size(), 2);
-        QCOMPARE(mine[0].resultText() + mine[1].resultText(), QStringLiteral("passfail"));
+        QCOMPARE(mine.size(), 3);
+        QCOMPARE(mine[0].resultText() + mine[1].resultText() + mine[2].resultText(),
+                 QStringLiteral("passinterruptedfail"));
+        QVERIFY(mine[1].programBytesSent);
+        QCOMPARE(mine[1].failureAddress, 0x480);
         QCOMPARE(mine[0].id, opened.id);
         // The unspent number went back when its record arrived.
         QVERIFY(next->allocateSerial(series("journal", 9001, 1), &number));

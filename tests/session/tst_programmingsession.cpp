@@ -265,11 +265,26 @@ private slots:
             }
             openWhenStarted = open;
         };
+        // Halfway, the record reads what a kill -9 there would leave: marked
+        // once a second, it says the chip got program bytes, and how far.
+        bool waited = false;
+        ChipRecord cut;
         rig.events.onProgress = [&](const FunctionResult& run, int percent) {
-            if (run.function == FnProgram && percent >= 50)
+            if (run.function != FnProgram)
+                return;
+            if (percent >= 25 && !std::exchange(waited, true))
+                QTest::qSleep(1100);
+            if (percent >= 50 && !rig.session.stopRequested()) {
+                cut = rig.records().value(0);
                 rig.session.stop();
+            }
         };
         const ChipReport report = rig.session.runChip(FnAuto, rig.image);
+        QVERIFY(cut.interrupted());
+        QVERIFY(cut.programBytesSent);
+        QCOMPARE(cut.functions, QStringList({"Erase", "Program"}));
+        QCOMPARE(cut.failureAddress, qint64(17 * 16)); // the first progress past the second
+        QVERIFY2(cut.durationMs >= 1100, qPrintable(QString::number(cut.durationMs)));
         QCOMPARE(openWhenStarted, 1);
         QCOMPARE(serialWhenStarted, qint64(1)); // an interrupted chip's record names its number
         QCOMPARE(report.verdict, ChipReport::Verdict::Stopped);

@@ -4,10 +4,18 @@
 #include "tools/pgserver/pgserver.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
 
 namespace varn::bench {
 
@@ -109,7 +117,146 @@ void Measure(Table& table, const QString& name, const QString& location, QSqlDat
     }
 }
 
+struct Measured {
+    QString error;
+    double wallNs = 0;
+    long peakKb = 0; // the child's peak resident set
+};
+
+// One run of argv in folder with its standard output sent to outPath, under
+// /usr/bin/time for the child's own peak memory (wait4's figure of a spawned
+// child starts from this process's).
+Measured RunMeasured(const QStringList& argv, const QString& folder, const QString& outPath) {
+    Measured m;
+    std::vector<QByteArray> bytes;
+    std::vector<char*> args;
+    const QString peakFile = folder + QStringLiteral("/peak.txt");
+    for (const QString& a : QStringList{QStringLiteral("/usr/bin/time"), QStringLiteral("-f"),
+                                        QStringLiteral("%M"), QStringLiteral("-o"), peakFile} +
+                                argv)
+        bytes.push_back(a.toLocal8Bit());
+    for (QByteArray& b : bytes)
+        args.push_back(b.data());
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const QByteArray out = outPath.toLocal8Bit();
+    const QByteArray where = folder.toLocal8Bit();
+    posix_spawn_file_actions_addchdir_np(&actions, where.constData());
+    posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    timespec t0{}, t1{};
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        m.error = QStringLiteral("cannot start %1: %2").arg(argv[0], qt_error_string(spawned));
+        return m;
+    }
+    int status = 0;
+    rusage usage{};
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    clock_gettime(CLOCK_MONOTONIC, &t1);
+    m.wallNs = double(t1.tv_sec - t0.tv_sec) * 1e9 + double(t1.tv_nsec - t0.tv_nsec);
+    QFile peak(peakFile);
+    m.peakKb = peak.open(QIODevice::ReadOnly) ? peak.readAll().trimmed().toLong() : 0;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        m.error =
+            QStringLiteral("%1 failed (status %2)").arg(argv.join(QLatin1Char(' '))).arg(status);
+    return m;
+}
+
 } // namespace
+
+void MeasureExport(Table& table, int records, const QString& cliPath) {
+    table.section(
+        QStringLiteral("varn-cli export of %1 records (SQLite) beside sqlite3 -csv").arg(records));
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("varn-log.sqlite"));
+    {
+        Status opened;
+        LogOpenOptions options;
+        options.create = true;
+        options.useJournal = false;
+        const bool made = ProductionLog::open(file, options, &opened) != nullptr;
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "bench-export");
+        db.setDatabaseName(file);
+        const Status seeded = !made        ? opened
+                              : !db.open() ? Status::Fail(db.lastError().text())
+                                           : Seed(db, records);
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("bench-export"));
+        if (!seeded) {
+            table.failed(QStringLiteral("export"), seeded.message);
+            return;
+        }
+    }
+    // varn-cli reads its configuration from its folder, even for the log's commands.
+    for (const auto& [name, bytes] : {std::pair{"varn.cfg", QByteArray("1\r\n1\r\n1\r\n")},
+                                      std::pair{"varn.dev", QByteArray("\"TEST\",1,65536\r\n")},
+                                      std::pair{"auto.cfg", QByteArray("0\r\n")}}) {
+        QFile config(dir.filePath(QLatin1String(name)));
+        if (!config.open(QIODevice::WriteOnly) || config.write(bytes) != bytes.size()) {
+            table.failed(QStringLiteral("export"), QStringLiteral("cannot write a work folder"));
+            return;
+        }
+    }
+    const QString csv = dir.filePath(QStringLiteral("export.csv"));
+    const QString discarded = dir.filePath(QStringLiteral("stdout.txt"));
+    const QString sqliteCsv = dir.filePath(QStringLiteral("sqlite3.csv"));
+    struct Runner {
+        QString name;
+        QStringList argv;
+        QString out;
+    };
+    const QList<Runner> runners = {
+        {QStringLiteral("sqlite3 -csv"),
+         {QStringLiteral("/usr/bin/sqlite3"), QStringLiteral("-csv"), QStringLiteral("-header"),
+          file, QStringLiteral("SELECT * FROM chip_records ORDER BY id")},
+         sqliteCsv},
+        {QStringLiteral("varn-cli export FILE"),
+         {cliPath, QStringLiteral("-q"), QStringLiteral("--log"), file, QStringLiteral("export"),
+          csv},
+         discarded},
+        {QStringLiteral("varn-cli export -"),
+         {cliPath, QStringLiteral("-q"), QStringLiteral("--log"), file, QStringLiteral("export"),
+          QStringLiteral("-")},
+         discarded},
+    };
+    double sqliteMedian = 0;
+    for (const Runner& runner : runners) {
+        std::vector<double> times;
+        long peakKb = 0;
+        for (int run = 0; run < 5; ++run) {
+            const Measured m = RunMeasured(runner.argv, dir.path(), runner.out);
+            if (!m.error.isEmpty()) {
+                table.failed(runner.name, m.error);
+                return;
+            }
+            times.push_back(m.wallNs);
+            peakKb = std::max(peakKb, m.peakKb);
+        }
+        const double median = Median(times);
+        if (sqliteMedian == 0) {
+            sqliteMedian = median;
+            table.info(runner.name, DurationSpread(times));
+        } else {
+            table.target(runner.name, DurationSpread(times),
+                         QStringLiteral("<= 1.5 x sqlite3 (%1)")
+                             .arg(QString::number(median / sqliteMedian, 'f', 2)),
+                         median <= 1.5 * sqliteMedian);
+        }
+        table.target(QStringLiteral("  peak resident memory"),
+                     QStringLiteral("%1 MB").arg(double(peakKb) / 1024, 0, 'f', 1),
+                     QStringLiteral("< 50 MB"), peakKb < 50 * 1024);
+    }
+    QFile exported(csv);
+    table.info(QStringLiteral("  CSV size"),
+               QStringLiteral("%1 MB").arg(double(exported.size()) / 1e6, 0, 'f', 1));
+}
 
 void MeasureReport(Table& table, int records) {
     table.section(QStringLiteral("Production report over %1 records").arg(records));

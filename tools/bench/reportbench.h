@@ -2,11 +2,17 @@
 
 #include "report.h"
 
+#include <QString>
+
 namespace varn::bench {
 
 // varn-cli report's figures (ProductionLog::report) over a log seeded with
 // records chips of a line (20 lots, 4 stations, some failures and
 // interrupted chips): the whole log and one lot, SQLite and PostgreSQL.
 void MeasureReport(Table& table, int records);
+
+// varn-cli export of a log of records chips to a file and to standard
+// output, beside sqlite3 -csv of the same table: wall time and peak memory.
+void MeasureExport(Table& table, int records, const QString& cliPath);
 
 } // namespace varn::bench

@@ -1,12 +1,12 @@
 #include "clilog.h"
 
+#include "core/wholefile.h"
 #include "exitstatus.h"
 #include "jsonevents.h"
 #include "multiunit.h"
 #include "session/logaccess.h"
 
 #include <QDir>
-#include <QFile>
 
 namespace varn {
 
@@ -50,21 +50,33 @@ int reportTo(const QString& location, const CliOptions& options, CliConsole& con
 
 int ExportRecords(const QString& location, const CliOptions& options, const QString& path,
                   CliConsole& console) {
-    QByteArray csv;
+    const bool toStandardOutput = path == QLatin1String("-");
+    // Opened with the first bytes, once the log has been read from: a log
+    // that cannot be read leaves the user's file alone.
+    FileWriter file;
+    bool opened = false;
+    Status fileFailure;
+    const auto write = [&](QByteArrayView bytes) {
+        if (!opened) {
+            opened = true;
+            fileFailure = toStandardOutput ? file.openStandardOutput() : file.openReplacing(path);
+        }
+        if (fileFailure)
+            fileFailure = file.write(bytes);
+        return fileFailure;
+    };
     int count = 0;
-    if (const int status = report(
-            ExportCsv(location, options.exportFrom, options.exportTo, &csv, &count), console);
-        status != ExitOk)
-        return status;
-    QFile file;
-    const bool opened = path == QLatin1String("-")
-                            ? file.open(stdout, QIODevice::WriteOnly)
-                            : (file.setFileName(path), file.open(QIODevice::WriteOnly));
-    if (!opened || file.write(csv) != csv.size() || !file.flush()) {
-        console.error(QStringLiteral("%1: cannot write: %2").arg(path, file.errorString()));
+    const Status exported =
+        ExportCsv(location, options.exportFrom, options.exportTo, write, &count);
+    if (exported && fileFailure)
+        fileFailure = file.finish();
+    if (!fileFailure) {
+        console.error(QStringLiteral("%1: cannot write: %2").arg(path, fileFailure.message));
         return ExitFile;
     }
-    if (path != QLatin1String("-"))
+    if (const int status = report(exported, console); status != ExitOk)
+        return status;
+    if (!toStandardOutput)
         console.info(QStringLiteral("Exported %1 records to %2").arg(count).arg(path));
     return ExitOk;
 }
