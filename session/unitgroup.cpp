@@ -127,7 +127,11 @@ bool UnitGroup::start(const AppState& image, const QList<int>& functions, bool r
                 if (resume)
                     session.resume();
                 session.runChip(functions, *chip);
-            });
+            },
+            // The chip's end reaches the board while its host is still at
+            // work: the board is shown once more when the host is free, or
+            // a window drawing its buttons from busy() stays as it was.
+            this, [this] { emit changed(); });
         if (posted)
             tiles.started(unit);
         any = any || posted;

@@ -10,6 +10,7 @@
 #include "session/operatorboard.h"
 #include "session/programmingsession.h"
 #include "session/sessionhost.h"
+#include "session/unitgroup.h"
 #include "support/borrowedtransport.h"
 #include "support/rows.h"
 #include "support/virtualunit.h"
@@ -346,6 +347,39 @@ private slots:
         QCOMPARE(records[0].failure, ChipRecord::Failure::Refused);
         QCOMPARE(records[0].serial, qint64(-1));
         QCOMPARE(records[0].outsideDevice, outside < 0 ? QString() : HexWord(qint32(outside)));
+    }
+
+    // Several units, round after round: the board is last shown with every
+    // unit free again, so a window that draws its buttons from it never
+    // stays as if still running.
+    void groupShownIdleAfterEachRound() {
+        VirtualUnit first, second;
+        QVERIFY2(first.start() && second.start(), qPrintable(first.error() + second.error()));
+        AppState setup;
+        setup.DeviceTable[1] = {QStringLiteral("Small"), 1, 64};
+        setup.DeviceCount = 1;
+        setup.SelectedDevice = 1;
+        UnitGroup group(setup, {first.path(), second.path()});
+        group.prepare(setup, SessionSettings{});
+        QTRY_VERIFY_WITH_TIMEOUT(!group.busy(), 10000);
+        for (int round = 0; round < 20; ++round) {
+            // Waits as a window does, woken at once by each event.
+            QEventLoop loop;
+            bool shownIdle = false;
+            const auto shown = connect(&group, &UnitGroup::changed, &loop, [&] {
+                if (!group.busy()) {
+                    shownIdle = true;
+                    loop.quit();
+                }
+            });
+            QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+            QVERIFY(group.start(setup, {FnBlank}, false));
+            loop.exec();
+            disconnect(shown);
+            QVERIFY2(shownIdle, qPrintable(QStringLiteral("round %1").arg(round)));
+            for (int unit = 0; unit < 2; ++unit)
+                QCOMPARE(group.board().tile(unit).state, UnitTile::State::Pass);
+        }
     }
 
     // On its host's thread a Program at the real line rate leaves the
