@@ -366,8 +366,9 @@ private slots:
             // Waits as a window does, woken at once by each event.
             QEventLoop loop;
             bool shownIdle = false;
+            // As the operator window decides whether a round is over.
             const auto shown = connect(&group, &UnitGroup::changed, &loop, [&] {
-                if (!group.busy()) {
+                if (!group.busy() && !group.board().anyRunning()) {
                     shownIdle = true;
                     loop.quit();
                 }
