@@ -95,6 +95,7 @@ RequestOutcome ReplyReader::ask(std::initializer_list<const QByteArray*> frames,
         *doubted = false;
     int timeouts = 0;
     int garbled = 0;
+    candidate.clear();
     const auto again = [&] {
         if (resent)
             ++*resent;
@@ -123,9 +124,24 @@ RequestOutcome ReplyReader::ask(std::initializer_list<const QByteArray*> frames,
         reply = transport.takeAll();
         lastReplyUs = transport.clockUs();
         const bool extra = reply.size() > expectedBytes;
+        const bool wasCareful = carefulMode;
         if (carefulMode)
             drainUntilQuiet(carefulQuiet);
-        if (wellFormed(reply)) {
+        if (extra && wasCareful && wellFormed(reply.left(expectedBytes))) {
+            // The line was quiet when the request went out, so what came
+            // beyond the reply most likely trails it (a unit that sends a
+            // byte right behind each reply). A byte ahead of it would shift
+            // it instead: the reply is used once the same bytes have come
+            // twice in a row. An acknowledgement has no bytes to compare.
+            const QByteArray head = reply.left(expectedBytes);
+            if (expectedBytes == wire::AckBytes || head == candidate) {
+                reply = head;
+                candidate.clear();
+                return RequestOutcome::Answered;
+            }
+            candidate = head;
+        } else if (wellFormed(reply)) {
+            candidate.clear();
             // An acknowledgement that came with more bytes still counts; the
             // bytes show a unit that sends more than it is asked for.
             if (extra && !carefulMode)

@@ -107,6 +107,9 @@ private:
     // a stray has been seen to trail a reply.
     qint64 lastReplyUs = 0;
     qint64 longestStrayUs = 0;
+    // A reply that came with bytes behind it, kept until the same request
+    // brings the same reply again.
+    QByteArray candidate;
 };
 
 } // namespace varn
