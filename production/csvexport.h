@@ -17,4 +17,19 @@ QByteArray RecordsToCsv(const QList<ChipRecord>& records);
 QByteArray CsvHeaderLine();
 void AppendCsvLine(QByteArray& csv, const ChipRecord& record);
 
+// A value as the database holds it, borrowed from the database's own buffer.
+struct StoredValue {
+    enum class Type { Null, Integer, Text, Real, Blob };
+    Type type = Type::Null;
+    qint64 integer = 0;
+    double real = 0;
+    const char* bytes = nullptr; // Text (UTF-8) and Blob
+    qsizetype size = 0;
+};
+// One record's line from its row as stored (id, then RecordColumns()'s
+// order): byte for byte the line AppendCsvLine gives for the record the row
+// reads as, without building the record for rows the log itself wrote. A
+// long export spends most of its time turning values into records and back.
+void AppendStoredCsvLine(QByteArray& csv, const StoredValue* row);
+
 } // namespace varn

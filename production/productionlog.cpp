@@ -2,6 +2,7 @@
 
 #include "core/appstate.h"
 #include "core/usersettings.h"
+#include "csvexport.h"
 #include "postgreslog.h"
 #include "sqlitelog.h"
 
@@ -165,6 +166,14 @@ QString DefaultJournalPath() {
     if (folder.isEmpty())
         folder = QDir::homePath() + QStringLiteral("/.local/share");
     return folder + QStringLiteral("/varn/journal.sqlite");
+}
+
+Status ProductionLog::csvLines(const QDateTime& from, const QDateTime& to, QByteArray& csv,
+                               const std::function<Status()>& lineAdded) {
+    return eachRecord(from, to, [&](const ChipRecord& record) {
+        AppendCsvLine(csv, record);
+        return lineAdded();
+    });
 }
 
 } // namespace varn

@@ -175,6 +175,10 @@ public:
     // failure take returns ends the reading and is returned as it is.
     virtual Status eachRecord(const QDateTime& from, const QDateTime& to,
                               const std::function<Status(const ChipRecord&)>& take) = 0;
+    // The same records as CSV lines (csvexport.h) appended to csv, with
+    // lineAdded called after each; a failure it returns ends the reading.
+    virtual Status csvLines(const QDateTime& from, const QDateTime& to, QByteArray& csv,
+                            const std::function<Status()>& lineAdded);
     // The last count records, newest first.
     virtual Status lastRecords(int count, QList<ChipRecord>* out) = 0;
     // The figures of the records filter takes, computed by the database.

@@ -3,7 +3,11 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QThread>
+#include <memory>
+#include <sqlite3.h>
+#include <vector>
 
 namespace varn {
 
@@ -79,6 +83,72 @@ QString SqliteLog::journalKey() const {
     const QFileInfo info(where.path);
     const QString canonical = info.canonicalFilePath();
     return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+
+bool SqliteLog::eachStoredRow(const QString& sql, const QList<QVariant>& values,
+                              const std::function<Status(const StoredValue*)>& take,
+                              Status* result) {
+    // Qt's driver hands the connection over as a QVariant holding sqlite3*.
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3* connection = *static_cast<sqlite3* const*>(handle.constData());
+    if (!connection)
+        return false;
+    const QString what = QStringLiteral("cannot read the records");
+    const auto failed = [&] {
+        *result = fail(what, QString::fromUtf8(sqlite3_errmsg(connection)));
+        return true;
+    };
+    sqlite3_stmt* raw = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(connection, text.constData(), int(text.size()), &raw, nullptr) !=
+        SQLITE_OK)
+        return failed();
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+    for (int i = 0; i < values.size(); ++i) {
+        const QByteArray value = values[i].toString().toUtf8();
+        if (sqlite3_bind_text(raw, i + 1, value.constData(), int(value.size()), SQLITE_TRANSIENT) !=
+            SQLITE_OK)
+            return failed();
+    }
+    std::vector<StoredValue> row(size_t(sqlite3_column_count(raw)));
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
+        for (int i = 0; i < int(row.size()); ++i) {
+            StoredValue& v = row[size_t(i)];
+            switch (sqlite3_column_type(raw, i)) {
+            case SQLITE_INTEGER:
+                v.type = StoredValue::Type::Integer;
+                v.integer = sqlite3_column_int64(raw, i);
+                break;
+            case SQLITE_FLOAT:
+                v.type = StoredValue::Type::Real;
+                v.real = sqlite3_column_double(raw, i);
+                break;
+            case SQLITE_TEXT:
+                v.type = StoredValue::Type::Text;
+                v.bytes = reinterpret_cast<const char*>(sqlite3_column_text(raw, i));
+                v.size = sqlite3_column_bytes(raw, i);
+                break;
+            case SQLITE_BLOB:
+                v.type = StoredValue::Type::Blob;
+                v.bytes = static_cast<const char*>(sqlite3_column_blob(raw, i));
+                v.size = sqlite3_column_bytes(raw, i);
+                break;
+            default:
+                v.type = StoredValue::Type::Null;
+            }
+        }
+        if (Status taken = take(row.data()); !taken) {
+            *result = taken;
+            return true;
+        }
+    }
+    if (step != SQLITE_DONE)
+        return failed();
+    *result = Status::Ok();
+    return true;
 }
 
 } // namespace varn

@@ -19,6 +19,9 @@ protected:
     QString beginStatement() const override { return QStringLiteral("BEGIN IMMEDIATE"); }
     bool outOfReach(const QSqlError& error) override;
     QString journalKey() const override;
+    bool eachStoredRow(const QString& sql, const QList<QVariant>& values,
+                       const std::function<Status(const StoredValue*)>& take,
+                       Status* result) override;
 };
 
 } // namespace varn

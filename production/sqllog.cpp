@@ -801,6 +801,26 @@ Status SqlLog::eachRecord(const QDateTime& from, const QDateTime& to,
     return select(tail, values, take);
 }
 
+Status SqlLog::csvLines(const QDateTime& from, const QDateTime& to, QByteArray& csv,
+                        const std::function<Status()>& lineAdded) {
+    if (const Status open = ensureOpen(QStringLiteral("cannot read the records")); !open)
+        return open;
+    QList<QVariant> values;
+    const QString sql =
+        QStringLiteral("SELECT id, %1 FROM chip_records %2ORDER BY id")
+            .arg(columnNames().join(QStringLiteral(", ")), timeRange(from, to, &values));
+    Status result;
+    if (eachStoredRow(
+            sql, values,
+            [&](const StoredValue* row) {
+                AppendStoredCsvLine(csv, row);
+                return lineAdded();
+            },
+            &result))
+        return result;
+    return ProductionLog::csvLines(from, to, csv, lineAdded);
+}
+
 Status SqlLog::records(QList<ChipRecord>* out, const QDateTime& from, const QDateTime& to) {
     out->clear();
     return eachRecord(from, to, [out](const ChipRecord& record) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "csvexport.h"
 #include "logjournal.h"
 #include "productionlog.h"
 
@@ -47,6 +48,8 @@ public:
                    const QDateTime& to = {}) override;
     Status eachRecord(const QDateTime& from, const QDateTime& to,
                       const std::function<Status(const ChipRecord&)>& take) override;
+    Status csvLines(const QDateTime& from, const QDateTime& to, QByteArray& csv,
+                    const std::function<Status()>& lineAdded) override;
     Status lastRecords(int count, QList<ChipRecord>* out) override;
     // In sqlreport.cpp.
     Status report(const ReportFilter& filter, ProductionReport* out) override;
@@ -81,12 +84,26 @@ protected:
     virtual bool answers() { return true; }
     // The log's name in the journal: the same log always has the same key.
     virtual QString journalKey() const = 0;
+    // Hands take the rows of sql (values bound in order) as the database
+    // holds them, where the driver can do so without Qt SQL's copy of every
+    // value; false: it cannot, and *result is untouched.
+    virtual bool eachStoredRow(const QString& sql, const QList<QVariant>& values,
+                               const std::function<Status(const StoredValue*)>& take,
+                               Status* result) {
+        Q_UNUSED(sql);
+        Q_UNUSED(values);
+        Q_UNUSED(take);
+        Q_UNUSED(result);
+        return false;
+    }
+
+    // "Production log WHERE: what: reason".
+    Status fail(const QString& what, const QString& reason) const;
 
     QSqlDatabase db;
     LogLocation where;
 
 private:
-    Status fail(const QString& what, const QString& reason) const;
     Status failQuery(const QString& what, const QSqlQuery& query);
     bool begin();
     bool commit();

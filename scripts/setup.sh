@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
           ccache xvfb xauth clang libclang-rt-14-dev
-          libqt6sql6-sqlite libqt6sql6-psql postgresql sqlite3
+          libqt6sql6-sqlite libqt6sql6-psql postgresql sqlite3 libsqlite3-dev
           desktop-file-utils man-db groff-base file srecord binutils libelf-dev
           python3-jsonschema ser2net)
 if [ "${VARN_SETUP_EXTRA:-}" != "" ]; then

@@ -181,8 +181,7 @@ Status ExportCsv(const QString& location, const QDateTime& from, const QDateTime
     constexpr qsizetype Chunk = 32 * 1024;
     QByteArray pending = CsvHeaderLine();
     pending.reserve(Chunk + 4096);
-    const Status read = log->eachRecord(from, to, [&](const ChipRecord& record) {
-        AppendCsvLine(pending, record);
+    const Status read = log->csvLines(from, to, pending, [&] {
         ++*count;
         if (pending.size() < Chunk)
             return Status::Ok();

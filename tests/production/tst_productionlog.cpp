@@ -392,6 +392,61 @@ private slots:
         VERIFY_CONTAINS(QString::fromUtf8(lines[3]), ",interrupted,");
     }
 
+    // The export reads the log's rows without building records: every row,
+    // as the log writes it or as a hand or an older program left it, must
+    // give the line its record gives.
+    void exportLinesAsTheRecordsGive_data() {
+        Columns<QString>("change");
+        for (const char* change :
+             {"",
+              "station = 'Prüfplatz \"1\", Halle'",
+              "recorded_at = '2026-12-06T11:00:00.250+01:00'",
+              "recorded_at = '2026-02-30T10:00:00.000Z'",
+              "closed_at = ''",
+              "image_crc32 = 'cbf43926'",
+              "image_checksum = 'FA3'",
+              "functions = ',Program,,Verify,'",
+              "functions = ',Program'",
+              "recorded_at = '2026-12-06T24:00:00.000Z'",
+              "device_size = '64k'",
+              "duration_ms = 1.5",
+              "failure_address = -5",
+              "expected_byte = 4294967296",
+              "program_bytes_sent = 2",
+              "duration_ms = NULL, retries = NULL, program_bytes_sent = NULL, serial_length = NULL",
+              "failure_kind = 'smoke', result = 'PASS'",
+              "station = X'00FF'",
+              "station = CAST(X'C328' AS TEXT)",
+              "serial_number = -id, serial_address = 0"})
+            QTest::newRow(*change ? change : "as written") << QString::fromUtf8(change);
+    }
+    void exportLinesAsTheRecordsGive() {
+        auto [change] = Row<QString>("change");
+        const QString path = location(QStringLiteral("sqlite"));
+        {
+            OPEN_LOG(log, path, options());
+            ChipRecord passed = sampleRecord(true, 7), failed = sampleRecord(false, 8),
+                       cut = sampleRecord(true, 9);
+            passed.serialAddress = 0x1F0;
+            passed.serialLength = 4;
+            QVERIFY(log->writeRecord(passed) && log->writeRecord(failed) && log->openRecord(cut));
+        }
+        if (!change.isEmpty()) {
+            QSqlQuery spoil(raw(path));
+            QVERIFY2(spoil.exec(QStringLiteral("UPDATE chip_records SET ") + change),
+                     qPrintable(spoil.lastError().text()));
+        }
+        dropRaw();
+        OPEN_LOG(log, path, LogOpenOptions{});
+        QList<ChipRecord> all;
+        QVERIFY(log->records(&all));
+        QByteArray csv = CsvHeaderLine();
+        int lines = 0;
+        QVERIFY(log->csvLines({}, {}, csv, [&] { return ++lines, Status::Ok(); }));
+        QCOMPARE(lines, 3);
+        QCOMPARE(QString::fromUtf8(csv), QString::fromUtf8(RecordsToCsv(all)));
+    }
+
     void testOpenRefused_data() {
         Columns<QString, QString>("file", "message");
         QTest::newRow("folder missing") << "missing/log.sqlite"
