@@ -451,7 +451,7 @@ int main(int argc, char** argv) {
                            QString::fromStdString(options.cli),
                            QString::fromStdString(options.unit));
     if (options.baud && wanted("net"))
-        MeasureNetworkVerify(table, options.baudRepeat, Blocks,
+        MeasureNetworkFunctions(table, options.baudRepeat, Blocks,
                              QString::fromStdString(options.unit));
     if (options.baud && wanted("json"))
         MeasureJsonOverhead(table, options.baudRepeat < 3 ? 3 : options.baudRepeat,

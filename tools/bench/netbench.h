@@ -6,9 +6,9 @@ namespace varn::bench {
 
 class Table;
 
-// A whole-device Verify through rfc2217:// on loopback (Debian's ser2net in
-// front of varn-unit emulating 57,600 baud) against the same unit opened
-// directly, the direct runs before and after each network run.
-void MeasureNetworkVerify(Table& table, int rounds, int blocks, const QString& unitPath);
+// A whole-device Program and Verify through rfc2217:// on loopback (Debian's
+// ser2net in front of varn-unit emulating 57,600 baud) against the same unit
+// opened directly, the direct runs before and after each network run.
+void MeasureNetworkFunctions(Table& table, int rounds, int blocks, const QString& unitPath);
 
 } // namespace varn::bench
