@@ -3,6 +3,8 @@
 #include <QDate>
 #include <QHash>
 #include <QVariant>
+#include <charconv>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -110,17 +112,33 @@ const Layout& RowLayout() {
     return layout;
 }
 
-void appendHex(QByteArray& csv, quint64 value, int width) {
-    char digits[16];
-    int n = 0;
-    do {
-        digits[n++] = "0123456789ABCDEF"[value & 0xF];
-        value >>= 4;
-    } while (value != 0);
-    for (int pad = n; pad < width; ++pad)
-        csv += '0';
-    while (n > 0)
-        csv += digits[--n];
+// Writes into room made beforehand: a line is long, its pieces many, and
+// QByteArray's checks on every small append cost more than the copying.
+struct Out {
+    char* at;
+    void put(char c) { *at++ = c; }
+    void put(const char* bytes, qsizetype size) {
+        std::memcpy(at, bytes, size_t(size));
+        at += size;
+    }
+    void decimal(qint64 value) { at = std::to_chars(at, at + 20, value).ptr; }
+    void hex(quint64 value, int width) {
+        char digits[16];
+        int n = 0;
+        do {
+            digits[n++] = "0123456789ABCDEF"[value & 0xF];
+            value >>= 4;
+        } while (value != 0);
+        for (int pad = n; pad < width; ++pad)
+            put('0');
+        while (n > 0)
+            put(digits[--n]);
+    }
+};
+// The most a value can take on the line: doubled quotes around every byte,
+// or the longest number.
+qsizetype room(const StoredValue& v) {
+    return 1 + (v.type == StoredValue::Type::Text ? 2 * v.size + 2 : 24);
 }
 
 bool isUpperHex(const StoredValue& v, qsizetype digits) {
@@ -163,7 +181,9 @@ bool isLogTime(const StoredValue& v) {
            number(p + 20, 3) >= 0;
 }
 
-void appendText(QByteArray& csv, const char* bytes, qsizetype size) {
+// False where the bytes are not UTF-8: read through QString they would
+// change, so the record's way shows them.
+bool appendText(Out& out, const char* bytes, qsizetype size) {
     bool quote = false;
     bool ascii = true;
     for (qsizetype i = 0; i < size; ++i) {
@@ -171,25 +191,20 @@ void appendText(QByteArray& csv, const char* bytes, qsizetype size) {
         quote |= c == ',' || c == '"' || c == '\n' || c == '\r';
         ascii &= (static_cast<unsigned char>(c) & 0x80) == 0;
     }
-    if (!ascii) {
-        // As text read through QString: a broken sequence reads as U+FFFD.
-        const QByteArray clean = QString::fromUtf8(bytes, size).toUtf8();
-        if (clean != QByteArrayView(bytes, size)) {
-            csv += field(QString::fromUtf8(clean));
-            return;
-        }
-    }
+    if (!ascii && QString::fromUtf8(bytes, size).toUtf8() != QByteArrayView(bytes, size))
+        return false;
     if (!quote) {
-        csv.append(bytes, size);
-        return;
+        out.put(bytes, size);
+        return true;
     }
-    csv += '"';
+    out.put('"');
     for (qsizetype i = 0; i < size; ++i) {
         if (bytes[i] == '"')
-            csv += '"';
-        csv += bytes[i];
+            out.put('"');
+        out.put(bytes[i]);
     }
-    csv += '"';
+    out.put('"');
+    return true;
 }
 
 QVariant asVariant(const StoredValue& v) {
@@ -208,61 +223,51 @@ QVariant asVariant(const StoredValue& v) {
     return QVariant();
 }
 
-// False (with csv as it was) where only the record knows how to show it.
-bool appendShown(QByteArray& csv, Shown shown, const StoredValue& v, const StoredValue* row) {
+// False where only the record knows how to show the value.
+bool appendShown(Out& out, Shown shown, const StoredValue& v, const StoredValue* row) {
     using T = StoredValue::Type;
     const bool null = v.type == T::Null;
     const bool integer = v.type == T::Integer;
+    const bool text = v.type == T::Text;
     switch (shown) {
     case Shown::Text:
         if (integer)
-            csv += QByteArray::number(v.integer);
-        else if (v.type == T::Text)
-            appendText(csv, v.bytes, v.size);
-        return null || integer || v.type == T::Text;
+            out.decimal(v.integer);
+        return null || integer || (text && appendText(out, v.bytes, v.size));
     case Shown::Time:
-        if (!isLogTime(v))
-            return false;
-        csv.append(v.bytes, v.size);
-        return true;
     case Shown::ClosedAt:
-        if (null)
+        if (null && shown == Shown::ClosedAt)
             return true;
         if (!isLogTime(v))
             return false;
-        csv.append(v.bytes, v.size);
+        out.put(v.bytes, v.size);
         return true;
     case Shown::Functions: {
         if (null)
             return true;
-        if (v.type != T::Text)
-            return false;
         const QByteArrayView names(v.bytes, v.size);
-        if (names.startsWith(',') || names.endsWith(',') || names.contains(",,"))
-            return false;
-        appendText(csv, v.bytes, v.size);
-        return true;
+        return text && !names.startsWith(',') && !names.endsWith(',') && !names.contains(",,") &&
+               appendText(out, v.bytes, v.size);
     }
     case Shown::Crc:
     case Shown::Checksum:
         if (!isUpperHex(v, shown == Shown::Crc ? 8 : 4))
             return false;
-        csv.append(v.bytes, v.size);
+        out.put(v.bytes, v.size);
         return true;
     case Shown::Result: {
-        const StoredValue& closed = row[RowLayout().closedAt];
-        if (closed.type == T::Null)
-            csv += "interrupted";
-        else
-            csv += v.type == T::Text && QByteArrayView(v.bytes, v.size) == "pass" ? "pass" : "fail";
+        const char* result = row[RowLayout().closedAt].type == T::Null           ? "interrupted"
+                             : text && QByteArrayView(v.bytes, v.size) == "pass" ? "pass"
+                                                                                 : "fail";
+        out.put(result, qsizetype(std::strlen(result)));
         return true;
     }
     case Shown::FailureKind:
-        if (v.type == T::Text) {
+        if (text) {
             const QByteArrayView name(v.bytes, v.size);
             for (const char* known : {"mismatch", "communication", "refused", "stopped", "hook"})
                 if (name == known)
-                    csv.append(v.bytes, v.size);
+                    out.put(v.bytes, v.size);
         }
         return true;
     case Shown::HexAddress:
@@ -272,11 +277,11 @@ bool appendShown(QByteArray& csv, Shown shown, const StoredValue& v, const Store
         if (!integer || (shown == Shown::HexByte && !fitsInt(v)))
             return false;
         if (v.integer >= 0)
-            appendHex(csv, quint64(v.integer), shown == Shown::HexByte ? 2 : 4);
+            out.hex(quint64(v.integer), shown == Shown::HexByte ? 2 : 4);
         return true;
     case Shown::Serial:
         if (integer && v.integer >= 0)
-            csv += QByteArray::number(v.integer);
+            out.decimal(v.integer);
         return null || integer;
     case Shown::Count:
     case Shown::SmallCount:
@@ -286,9 +291,9 @@ bool appendShown(QByteArray& csv, Shown shown, const StoredValue& v, const Store
             return false;
         const qint64 n = null ? 0 : v.integer;
         if (shown == Shown::Flag)
-            csv += n != 0 ? '1' : '0';
+            out.put(n != 0 ? '1' : '0');
         else if (shown != Shown::Length || n > 0)
-            csv += QByteArray::number(n);
+            out.decimal(n);
         return true;
     }
     case Shown::Unknown:
@@ -302,15 +307,21 @@ bool appendShown(QByteArray& csv, Shown shown, const StoredValue& v, const Store
 void AppendStoredCsvLine(QByteArray& csv, const StoredValue* row) {
     const Layout& layout = RowLayout();
     const qsizetype start = csv.size();
+    qsizetype most = 2 + room(row[0]);
+    for (size_t i = 0; i < layout.shown.size(); ++i)
+        most += room(row[i + 1]);
+    csv.resize(start + most);
+    Out out{csv.data() + start};
     bool plain = row[0].type == StoredValue::Type::Integer;
     if (plain)
-        csv += QByteArray::number(row[0].integer);
+        out.decimal(row[0].integer);
     for (size_t i = 0; plain && i < layout.shown.size(); ++i) {
-        csv += ',';
-        plain = appendShown(csv, layout.shown[i], row[i + 1], row);
+        out.put(',');
+        plain = appendShown(out, layout.shown[i], row[i + 1], row);
     }
     if (plain) {
-        csv += "\r\n";
+        out.put("\r\n", 2);
+        csv.truncate(out.at - csv.constData());
         return;
     }
     csv.truncate(start);

@@ -28,6 +28,7 @@ Status SqliteLog::configure(QSqlDatabase& db, const LogOpenOptions& options) {
         return Status::Fail(QStringLiteral(
             "no such file; a new log is started only when asked (varn-cli --create-log or "
             "series create, or creating a serial series in Options > Production Log)"));
+    checkFile = !options.readThrough;
     db.setDatabaseName(where.path);
     // Another station process may hold the write lock for a moment.
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(SqliteBusyMs));
@@ -37,13 +38,13 @@ Status SqliteLog::configure(QSqlDatabase& db, const LogOpenOptions& options) {
 QString SqliteLog::prepareConnection(QSqlDatabase& db) {
     QSqlQuery query(db);
     // A damaged file must fail now, not after a chip was programmed.
-    if (!query.exec(QStringLiteral("PRAGMA quick_check")))
+    if (checkFile && !query.exec(QStringLiteral("PRAGMA quick_check")))
         return QStringLiteral("the file cannot be read as a log: ") +
                sql::ErrorText(query.lastError());
     QStringList problems;
-    while (query.next())
+    while (checkFile && query.next())
         problems.append(query.value(0).toString());
-    if (problems != QStringList{QStringLiteral("ok")})
+    if (checkFile && problems != QStringList{QStringLiteral("ok")})
         return QStringLiteral("the file is damaged (PRAGMA quick_check: %1); restore it from a "
                               "backup")
             .arg(problems.mid(0, 3).join(QStringLiteral("; ")));

@@ -22,6 +22,9 @@ protected:
     bool eachStoredRow(const QString& sql, const QList<QVariant>& values,
                        const std::function<Status(const StoredValue*)>& take,
                        Status* result) override;
+
+private:
+    bool checkFile = true;
 };
 
 } // namespace varn

@@ -17,9 +17,11 @@ QString LogLocationOrDefault(const QString& given, const QString& configDir) {
 
 namespace {
 
-std::unique_ptr<ProductionLog> openLog(const QString& location, bool create, Status* status) {
+std::unique_ptr<ProductionLog> openLog(const QString& location, bool create, Status* status,
+                                       bool readThrough = false) {
     LogOpenOptions options;
     options.create = create;
+    options.readThrough = readThrough;
     return ProductionLog::open(location, options, status);
 }
 
@@ -174,7 +176,7 @@ Status ExportCsv(const QString& location, const QDateTime& from, const QDateTime
                  const std::function<Status(QByteArrayView)>& write, int* count) {
     *count = 0;
     Status status;
-    const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);
+    const std::unique_ptr<ProductionLog> log = openLog(location, false, &status, true);
     if (!log)
         return status;
     // Lines are handed on in chunks: one call a line costs more than the line.
@@ -186,7 +188,7 @@ Status ExportCsv(const QString& location, const QDateTime& from, const QDateTime
         if (pending.size() < Chunk)
             return Status::Ok();
         const Status written = write(pending);
-        pending.clear();
+        pending.resize(0); // keeps its room for the next chunk
         return written;
     });
     if (!read)
