@@ -303,6 +303,16 @@ bool NetLink::send(const QByteArray& frame) {
     return opened;
 }
 
+bool NetLink::sendTogether(std::initializer_list<const QByteArray*> frames) {
+    // Each write is a packet, and each packet a wake-up of the terminal
+    // server and a write to its port: a program block's three frames cost
+    // three of them in separate writes.
+    QByteArray request;
+    for (const QByteArray* frame : frames)
+        request += *frame;
+    return send(request);
+}
+
 int NetLink::bytesWaiting() {
     // What the system holds counts as waiting, as with a serial port.
     if (opened && socket.bytesAvailable() == 0)

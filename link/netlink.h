@@ -41,6 +41,7 @@ public:
     bool isOpen() const override;
     QString notConnectedReason() const override;
     bool send(const QByteArray& frame) override;
+    bool sendTogether(std::initializer_list<const QByteArray*> frames) override;
     int bytesWaiting() override;
     QByteArray takeAll() override;
     bool waitForReply(int expectedBytes, int limitMs = 1000) override;

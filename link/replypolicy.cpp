@@ -18,11 +18,7 @@ constexpr int QuietMs = 20;
 constexpr int MaxQuietTurns = 50;
 
 bool SendAll(Transport& transport, std::initializer_list<const QByteArray*> frames) {
-    for (const QByteArray* frame : frames) {
-        if (!transport.send(*frame))
-            return false;
-    }
-    return true;
+    return transport.sendTogether(frames);
 }
 
 const QString TimeoutKey = QStringLiteral("link/timeoutMs");

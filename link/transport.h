@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <chrono>
+#include <initializer_list>
 
 namespace varn {
 
@@ -21,6 +22,15 @@ public:
 
     // One frame in one write. Returns false and sends nothing when not open.
     virtual bool send(const QByteArray& frame) = 0;
+    // The frames of one request, in order. A link whose every write costs a
+    // trip through other processes (a unit on the network) sends them in
+    // one write; the unit sees the same bytes in the same order.
+    virtual bool sendTogether(std::initializer_list<const QByteArray*> frames) {
+        for (const QByteArray* frame : frames)
+            if (!send(*frame))
+                return false;
+        return true;
+    }
     // Count of received bytes not yet taken.
     virtual int bytesWaiting() = 0;
     // Takes every waiting byte.
