@@ -834,12 +834,17 @@ void mdiMain::FileSaveJob_Click() {
     }
     if (!status)
         ShowMessage(this, QStringLiteral("Save Job"), status.message, MsgIcon::Critical);
-    else
-        ShowMessage(this, QStringLiteral("Save Job"),
-                    QStringLiteral("Job saved: %1\n\nImage %2 (CRC-32 %3) on %4.")
-                        .arg(QDir::toNativeSeparators(path), job.imageName,
-                             Crc32Text(job.expectedCrc32), job.deviceName),
-                    MsgIcon::Information);
+    else {
+        QString text = QStringLiteral("Job saved: %1\n\nImage %2 (CRC-32 %3) on %4.")
+                           .arg(QDir::toNativeSeparators(path), job.imageName,
+                                Crc32Text(job.expectedCrc32), job.deviceName);
+        // Bytes of an earlier load are in the buffer too: the job holds them all.
+        if (const QString file = QFileInfo(lastLoaded.path).fileName(); job.imageName != file)
+            text += QStringLiteral("\n\nThe buffer holds more than %1 (it was loaded onto "
+                                   "earlier bytes): the job holds the whole buffer as %2.")
+                        .arg(file, job.imageName);
+        ShowMessage(this, QStringLiteral("Save Job"), text, MsgIcon::Information);
+    }
 }
 
 void mdiMain::FileOpenJob_Click() {

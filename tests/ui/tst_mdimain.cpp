@@ -378,30 +378,46 @@ private slots:
     }
 
     // A job saved from a load opens onto another start: image, device and
-    // Only the Image; a job edited since changes nothing.
+    // Only the Image; a job edited since changes nothing. Two loads merged
+    // (a boot loader, then the application at 0010) make a job of the whole
+    // buffer, which the desktop and every station (the jobs loader) take.
     void jobSaveAndOpen_data() {
-        Columns<QString, QString>("edit", "refusal");
+        Columns<QString, QString, QByteArray>("edit", "refusal", "second");
         QTest::newRow("as saved") << ""
-                                  << "";
+                                  << "" << QByteArray();
+        QTest::newRow("two loads merged") << ""
+                                          << "" << QByteArray::fromHex("5566");
         QTest::newRow("edited by hand") << "\"data\": \"ESIz"
-                                        << "changed since it was made";
+                                        << "changed since it was made" << QByteArray();
     }
     void jobSaveAndOpen() {
-        auto [edit, refusal] = Row<QString, QString>("edit", "refusal");
+        auto [edit, refusal, second] =
+            Row<QString, QString, QByteArray>("edit", "refusal", "second");
         const QString job = dir->path() + "/j.varnjob";
         WriteFile(dir->path() + "/image.bin", QByteArray::fromHex("11223344"));
+        WriteFile(dir->path() + "/app.bin", second);
         state.SelectedDevice = 2;
+        QByteArray saved;
         {
             mdiMain w(state);
-            w.cdia.showOpen = [&](QWidget*) { return dir->path() + "/image.bin"; };
+            QStringList files{"/image.bin", "/app.bin"};
+            w.cdia.showOpen = [&](QWidget*) { return dir->path() + files.takeFirst(); };
             w.cdia.showJob = [&](QWidget*, bool) { return job; };
-            ModalAnswer options("frmFileLoad", [](QWidget* d) { click(d, "cmdOk"); });
-            w.FileLoad_Click();
+            for (const QString at : {"0", "10"}) {
+                ModalAnswer options("frmFileLoad", [&](QWidget* d) {
+                    setText(d, "txtBuffer", at);
+                    click(d, "cmdOk");
+                });
+                if (at == "0" || !second.isEmpty())
+                    w.FileLoad_Click();
+            }
             w.Action("OptionsOnlyImage")->trigger();
             w.Action("OptionsAllowPartial")->trigger();
             w.FileSaveJob_Click();
+            saved = BufferBytes(state, 0, 0x20);
         }
         QCOMPARE(messages->titles(), QStringList{"Save Job"});
+        const QString savedText = (*messages)[0].text;
         messages->clear();
         QByteArray text = ReadFile(job);
         const QString replaced = "\"data\": \"ESIa";
@@ -410,19 +426,25 @@ private slots:
             WriteFile(job, text.replace(edit.toLatin1(), replaced.toLatin1()));
         AppState fresh;
         QVERIFY(Main(fresh, dir->path()));
+        AppState station = fresh;
         mdiMain w(fresh);
         w.cdia.showJob = [&](QWidget*, bool) { return job; };
         w.Action("OptionsOnlyImage")->setChecked(false);
         w.Action("OptionsAllowPartial")->setChecked(false);
         w.FileOpenJob_Click();
         QCOMPARE(fresh.SelectedDevice, refusal.isEmpty() ? 2 : 1);
-        QCOMPARE(fresh.defined.count(), refusal.isEmpty() ? 4u : 0u);
+        QCOMPARE(fresh.defined.count(), refusal.isEmpty() ? 4u + second.size() : 0u);
         QCOMPARE(w.Action("OptionsOnlyImage")->isChecked(), refusal.isEmpty());
         QCOMPARE(w.Action("OptionsAllowPartial")->isChecked(), refusal.isEmpty());
         if (refusal.isEmpty()) {
-            QCOMPARE(QByteArray(reinterpret_cast<const char*>(fresh.Buffer.data()), 4).toHex(),
-                     QByteArray("11223344"));
+            QCOMPARE(BufferBytes(fresh, 0, 0x20).toHex(), saved.toHex());
             QCOMPARE(messages->titles(), QStringList{"Open Job"});
+            ProductionJob read;
+            QVERIFY(ReadJobFile(job, &read));
+            QVERIFY(OpenJob(read, dir->path(), station));
+            QCOMPARE(BufferBytes(station, 0, 0x20).toHex(), saved.toHex());
+            VERIFY_CONTAINS(savedText,
+                            second.isEmpty() ? "Image image.bin" : "Image app-merged.srec");
         } else
             QVERIFY(messages->onlyCritical("Open Job", refusal));
     }
