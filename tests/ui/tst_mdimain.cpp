@@ -33,6 +33,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -792,7 +793,7 @@ private slots:
         QVERIFY(map);
         QCOMPARE(map->Map().CellShade(state, 0x200 / 16), MemoryMap::Shade::Differs);
         QCOMPARE(map->Map().CellShade(state, 0x210 / 16), MemoryMap::Shade::Other);
-        QTest::mouseClick(map, Qt::LeftButton, {}, map->CellRect(0x3F0 / 16).center());
+        QTest::mouseClick(map->Cells(), Qt::LeftButton, {}, map->CellRect(0x3F0 / 16).center());
         QCOMPARE(w.BufferWindow()->View().CaretAddress(), 0x3F0);
         // While a function runs, the block it is at; none once it is over.
         auto* host = w.findChild<SessionHost*>("unit");
@@ -808,6 +809,48 @@ private slots:
         QVERIFY(sub->windowTitle().endsWith("(out of date)"));
         VERIFY_CONTAINS(w.findChild<QLabel*>("lblSummary")->text(), "Out of date");
         QCOMPARE(map->Map().CellShade(state, 2), MemoryMap::Shade::Image);
+        w.close();
+    }
+
+    // A 64 KiB device's map is taller than the window: its last row scrolls
+    // into sight, the legend stays in sight, and a blank block stands out
+    // from the background (WCAG's 3:1 for parts of a picture).
+    void memoryMapOfABigDevice() {
+        state.SelectedDevice = 2;
+        mdiMain w(state);
+        w.show();
+        QTRY_COMPARE(messages->size(), 1); // not identified
+        w.BufferEdit_Click();
+        w.ViewMemoryMap_Click();
+        frmMemoryMap* map = w.MemoryMapWindow();
+        auto inSight = [](QWidget* part, const QRect& rect) {
+            return part->isVisible() && (QRegion(rect) - part->visibleRegion()).isEmpty();
+        };
+        auto* legend = map->findChild<QWidget*>("legend");
+        QVERIFY(inSight(legend, legend->rect()));
+        const QRect last = map->CellRect(65536 / 16 - 1);
+        QVERIFY(!inSight(map->Cells(), last));
+        map->findChild<QScrollArea*>()->ensureVisible(last.center().x(), last.center().y());
+        QVERIFY(inSight(map->Cells(), last));
+        QVERIFY(inSight(legend, legend->rect()));
+        auto luminance = [](QColor c) {
+            double sum = 0;
+            for (auto [v, weight] :
+                 {std::pair{c.redF(), 0.2126}, {c.greenF(), 0.7152}, {c.blueF(), 0.0722}})
+                sum += weight * (v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+            return sum + 0.05;
+        };
+        const QImage drawn = map->Cells()->grab().toImage();
+        const double background = luminance(drawn.pixelColor(0, 0));
+        double strongest = 1;
+        const QRect blank = map->CellRect(0);
+        for (int x = blank.left(); x <= blank.right(); ++x)
+            for (int y = blank.top(); y <= blank.bottom(); ++y) {
+                const double l = luminance(drawn.pixelColor(x, y));
+                strongest = std::max(strongest, std::max(l, background) / std::min(l, background));
+            }
+        QCOMPARE(map->Map().CellShade(state, 0), MemoryMap::Shade::Blank);
+        QVERIFY2(strongest >= 3, qPrintable(QString::number(strongest)));
         w.close();
     }
 
