@@ -152,6 +152,13 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
             [showWorking](const FunctionResult& run, int) { showWorking(run.workingAt); });
     connect(unit, &SessionHost::functionFinished, this,
             [showWorking](const FunctionResult&) { showWorking(-1); });
+    // Each chip of a round takes numbers: the preview shows the next chip's
+    // while the Function or Production window is still open (operator
+    // mode's units report through their group).
+    connect(unit, &SessionHost::chipFinished, this, [this] {
+        if (!station)
+            showChipPreview(true);
+    });
 
     image = new ImageModel(state, this);
     image->setObjectName(QStringLiteral("image"));
@@ -1343,6 +1350,7 @@ bool mdiMain::enterOperatorMode() {
         return false;
     shift = *given;
     station = std::make_unique<UnitGroup>(state, ports, unit, mainPort);
+    connect(station.get(), &UnitGroup::chipFinished, this, [this] { showChipPreview(true); });
     station->prepare(state, OperatorSessionSettings(state, *job, recordContext(), shift));
     setMenusEnabled(true);
     // The shift's lot goes into the job's lot field.

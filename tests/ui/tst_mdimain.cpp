@@ -10,6 +10,7 @@
 #include "session/sessionhost.h"
 #include "ui/frmfunction.h"
 #include "ui/frmoperator.h"
+#include "ui/frmproduction.h"
 #include "ui/mdimain.h"
 
 #include "support/messagelog.h"
@@ -504,7 +505,7 @@ private slots:
         QStringList asked;
         // The buffer window shows the job's serial field, not varn.ini's (none).
         auto* preview = w->findChild<QLabel*>("lblPreview");
-        QString before1st;
+        QString before1st, after1st;
         ModalAnswer answer("frmOperator", [&](QWidget* d) {
             auto* dlg = static_cast<frmOperator*>(d);
             auto word = [dlg](const char* tile) {
@@ -518,6 +519,7 @@ private slots:
             before1st = preview->text();
             missing << word("tile2");
             run();
+            after1st = preview->text();
             missing << word("tile1") << word("tile2");
             // The first unit is unplugged (its tile says so at once) and comes
             // back with a fresh chip; the second is switched on.
@@ -602,10 +604,48 @@ private slots:
         QCOMPARE(portOf.value(tiles[7].mid(14).toLongLong()), QStringLiteral("COM2"));
         serials.removeAll(-1);
         QCOMPARE(QSet<qint64>(serials.begin(), serials.end()).size(), serials.size());
-        // The preview follows the numbers the chips took: 100, then 101 and
-        // 102; the stopped chips, which got nothing, gave theirs back.
-        QCOMPARE(QStringList({before1st, preview->text()}),
-                 QStringList({"Next chip: serial@0010 = 00 64", "Next chip: serial@0010 = 00 67"}));
+        // The preview follows the numbers the chips took, round by round: 100,
+        // then 101 and 102; the stopped chips, which got nothing, gave theirs
+        // back.
+        QCOMPARE(QStringList({before1st, after1st, preview->text()}),
+                 QStringList({"Next chip: serial@0010 = 00 64", "Next chip: serial@0010 = 00 65",
+                              "Next chip: serial@0010 = 00 67"}));
+    }
+
+    // The Production window of the program's own unit: the preview follows
+    // each chip while the window is open.
+    void chipPreviewDuringProduction() {
+        SerialSettings serial;
+        serial.name = "board-a";
+        serial.first = 100;
+        QVERIFY(CreateSeriesIn(dir->path() + "/varn-log.sqlite", serial));
+        UserSettings ini(state);
+        ini.setValue("log/enabled", true);
+        ini.setValue("serial/enabled", true);
+        ini.setValue("serial/series", "board-a");
+        ini.setValue("serial/address", 0x10);
+        QVERIFY(ini.sync());
+        WriteFile(dir->path() + "/auto.cfg", "1\r\n3\r\n"); // Program
+        VirtualUnit good(unitArgs());
+        auto w = startWithUnit(good);
+        QVERIFY(w);
+        auto* preview = w->findChild<QLabel*>("lblPreview");
+        QStringList shown{preview->text()};
+        ModalAnswer answer("frmProduction", [&](QWidget* d) {
+            auto* dlg = static_cast<frmProduction*>(d);
+            for (int chip = 0; chip < 2; ++chip) {
+                QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
+                click(dlg, "cmdStart");
+                QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
+                shown << preview->text();
+            }
+            click(dlg, "cmdClose");
+        });
+        w->DeviceProduction_Click();
+        QVERIFY(answer.seen && answer.unexpected.isEmpty());
+        QCOMPARE(shown, QStringList({"Next chip: serial@0010 = 00 00 00 64",
+                                     "Next chip: serial@0010 = 00 00 00 65",
+                                     "Next chip: serial@0010 = 00 00 00 66"}));
     }
 
     void fileLoad_data() {
