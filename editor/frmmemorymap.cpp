@@ -61,7 +61,7 @@ private:
 // The cells themselves: painted, clicked and explained by tool tip here.
 class MemoryMapCells : public QWidget {
 public:
-    explicit MemoryMapCells(frmMemoryMap& owner) : window(owner) {
+    explicit MemoryMapCells(frmMemoryMap& map) : owner(map) {
         setObjectName(QStringLiteral("mapCells"));
     }
 
@@ -69,30 +69,30 @@ protected:
     void paintEvent(QPaintEvent* event) override {
         QPainter painter(this);
         painter.fillRect(event->rect(), palette().window());
-        for (int cell = 0; cell < int(window.cells.size()); ++cell)
-            if (const QRect square = window.CellRect(cell); square.intersects(event->rect()))
-                DrawShade(painter, square, window.cells[size_t(cell)]);
+        for (int cell = 0; cell < int(owner.cells.size()); ++cell)
+            if (const QRect square = owner.CellRect(cell); square.intersects(event->rect()))
+                DrawShade(painter, square, owner.cells[size_t(cell)]);
     }
     void mousePressEvent(QMouseEvent* event) override {
-        const int cell = window.CellAt(event->position().toPoint());
+        const int cell = owner.CellAt(event->position().toPoint());
         if (event->button() == Qt::LeftButton && cell >= 0)
-            emit window.addressChosen(cell * MemoryMap::BlockSize);
+            emit owner.addressChosen(cell * MemoryMap::BlockSize);
     }
     bool event(QEvent* event) override {
         if (event->type() != QEvent::ToolTip)
             return QWidget::event(event);
         auto* help = static_cast<QHelpEvent*>(event);
-        const int cell = window.CellAt(help->pos());
+        const int cell = owner.CellAt(help->pos());
         if (cell < 0)
             QToolTip::hideText();
         else
-            QToolTip::showText(help->globalPos(), window.map.ToolTip(window.model.Image(), cell),
-                               this, window.CellRect(cell));
+            QToolTip::showText(help->globalPos(), owner.map.ToolTip(owner.model.Image(), cell),
+                               this, owner.CellRect(cell));
         return true;
     }
 
 private:
-    frmMemoryMap& window;
+    frmMemoryMap& owner;
 };
 
 QColor ShadeColour(MemoryMap::Shade shade) {
