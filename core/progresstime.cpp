@@ -20,6 +20,7 @@ void ProgressTime::Start(qint64 totalBytes, bool imageOnly) {
     started = lastUpdate = clock();
     total = std::max<qint64>(0, totalBytes);
     done = 0;
+    stopped = -1;
     onlyImage = imageOnly;
 }
 
@@ -28,12 +29,17 @@ void ProgressTime::Update(qint64 bytesDone) {
     lastUpdate = clock();
 }
 
+void ProgressTime::Stop() {
+    if (stopped < 0)
+        stopped = clock();
+}
+
 qint64 ProgressTime::ElapsedMs() const {
-    return std::max<qint64>(0, clock() - started);
+    return std::max<qint64>(0, (stopped >= 0 ? stopped : clock()) - started);
 }
 
 qint64 ProgressTime::LeftMs() const {
-    if (done <= 0)
+    if (done <= 0 || stopped >= 0)
         return -1;
     // The rate up to the last update; time since then is already spent.
     const qint64 spent = lastUpdate - started;

@@ -20,11 +20,15 @@ public:
     // A run of total bytes begins now.
     void Start(qint64 total, bool onlyImage);
     void Update(qint64 done);
+    // The run has ended (done, failed or stopped): the elapsed time stays
+    // where it was and nothing is left to wait for.
+    void Stop();
 
     qint64 Done() const { return done; }
     qint64 Total() const { return total; }
     qint64 ElapsedMs() const;
-    // From the rate so far; -1 while nothing is done yet to judge it by.
+    // From the rate so far; -1 while nothing is done yet to judge it by, and
+    // once the run has ended.
     qint64 LeftMs() const;
     // "2,048 of 8,192 bytes   0:03 elapsed   0:09 left   (Only the Image)".
     QString Text() const;
@@ -37,6 +41,7 @@ private:
     qint64 total = 0;
     qint64 done = 0;
     qint64 lastUpdate = 0;
+    qint64 stopped = -1; // the clock's time at Stop; -1 while running
     bool onlyImage = false;
 };
 

@@ -121,6 +121,47 @@ private:
 
 } // namespace
 
+namespace {
+
+// A job's image bytes loaded as a station loads them: alone, onto a cleared
+// buffer.
+Status LoadJobImage(const QByteArray& bytes, const LoadOptions& load, const QString& name,
+                    AppState& target) {
+    ClearBuffer(target);
+    // The loaders read files; the checked bytes go to one only this process
+    // writes.
+    QTemporaryDir folder;
+    const QString copy = folder.filePath(QStringLiteral("image"));
+    if (const Status written = WriteWholeFile(copy, bytes); !folder.isValid() || !written)
+        return Status::Fail(
+            QStringLiteral("The job's image cannot be prepared: %1").arg(written.message));
+    const LoadResult loaded = LoadImageFile(copy, load, target);
+    if (!loaded.ok())
+        return Status::Fail(QStringLiteral("The job's image %1 does not load: %2")
+                                .arg(name, QString(loaded.status.message).replace(copy, name)));
+    return Status::Ok();
+}
+
+// The buffer as S-record text that loads back to the same bytes: every
+// defined byte wherever it lies (outside the device too, which a partial
+// image may hold) and every other byte that is not an erased FF, with the
+// start address.
+Status BufferImageBytes(const AppState& state, const QString& name, QByteArray* bytes) {
+    auto whole = std::make_unique<AppState>();
+    whole->Buffer = state.Buffer;
+    whole->defined = state.defined;
+    whole->startAddress = state.startAddress;
+    for (size_t i = 0; i < size_t(BufferSize); ++i)
+        if (state.Buffer[i] != 0xFF)
+            whole->defined.set(i);
+    whole->DeviceTable[1] = {name, 1, BufferSize};
+    whole->DeviceCount = 1;
+    whole->SelectedDevice = 1;
+    return ImageFileBytes(*whole, SaveOptions{FileFormat::SRecord, true}, name, *bytes);
+}
+
+} // namespace
+
 QString Sha256Hex(const QByteArray& bytes) {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
@@ -318,11 +359,39 @@ Status JobFromBuffer(const AppState& state, const QString& filePath, const LoadO
                      bool embed, const QString& jobPath, ProductionJob* job) {
     if (state.SelectedDevice < 1 || state.DeviceSize() <= 0)
         return Status::Fail(QStringLiteral("No device is selected."));
-    if (const Status taken = TakeJobImage(filePath, load, embed, job); !taken)
+    if (const Status taken = TakeJobImage(filePath, load, true, job); !taken)
         return taken;
+    // A station loads the job's image alone. A file loaded onto other bytes
+    // (a boot loader, then the application) is only part of the buffer: a
+    // job of that file would carry this buffer's CRC-32 and be refused
+    // everywhere. Such a buffer goes into the job whole.
+    auto alone = std::make_unique<AppState>(state);
+    const bool fileIsBuffer = LoadJobImage(job->imageBytes, job->load, job->imageName, *alone) &&
+                              alone->Buffer == state.Buffer && alone->defined == state.defined;
+    if (!fileIsBuffer) {
+        if (!embed)
+            return Status::Fail(
+                QStringLiteral("%1 alone does not give the buffer (it was loaded onto other "
+                               "bytes, or has changed since): a job that names the file would "
+                               "program something else. Embed the image, or clear the buffer "
+                               "and load the file alone.")
+                    .arg(QFileInfo(filePath).fileName()));
+        const QString name =
+            QFileInfo(filePath).completeBaseName() + QStringLiteral("-merged.srec");
+        QByteArray bytes;
+        if (const Status made = BufferImageBytes(state, name, &bytes); !made)
+            return made;
+        job->imageName = name;
+        job->imageBytes = bytes;
+        job->imageSha256 = Sha256Hex(bytes);
+        job->load = LoadOptions{FileFormat::SRecord};
+    }
     // A reference relative to the job, so that both can move together.
-    if (!job->embedded())
-        job->imagePath = QFileInfo(jobPath).absoluteDir().relativeFilePath(job->imagePath);
+    if (!embed) {
+        job->imageBytes.clear();
+        job->imagePath = QFileInfo(jobPath).absoluteDir().relativeFilePath(
+            QFileInfo(filePath).absoluteFilePath());
+    }
     job->expectedCrc32 = BufferCrc32(state);
     job->deviceName = state.SelectedEntry().Name;
     job->deviceCode = state.SelectedEntry().Code;
@@ -369,26 +438,14 @@ Status OpenJob(const ProductionJob& job, const QString& jobFolder, AppState& sta
                 .arg(job.deviceSize));
 
     auto opened = std::make_unique<AppState>(state);
-    ClearBuffer(*opened);
-    opened->forgetDefined();
     opened->SelectedDevice = qint16(index);
     if (job.functions == QList<int>{FnAuto}) {
         opened->AutoCount = qint16(job.autoSteps.size());
         for (int i = 0; i < job.autoSteps.size(); ++i)
             opened->AutoList[i + 1] = qint16(job.autoSteps[i]);
     }
-    // The loaders read files; the checked bytes go to one only this process
-    // writes.
-    QTemporaryDir folder;
-    const QString copy = folder.filePath(QStringLiteral("image"));
-    if (const Status written = WriteWholeFile(copy, bytes); !folder.isValid() || !written)
-        return Status::Fail(
-            QStringLiteral("The job's image cannot be prepared: %1").arg(written.message));
-    const LoadResult loaded = LoadImageFile(copy, job.load, *opened);
-    if (!loaded.ok())
-        return Status::Fail(
-            QStringLiteral("The job's image %1 does not load: %2")
-                .arg(job.imageName, QString(loaded.status.message).replace(copy, job.imageName)));
+    if (const Status loaded = LoadJobImage(bytes, job.load, job.imageName, *opened); !loaded)
+        return loaded;
     if (const quint32 crc = BufferCrc32(*opened); crc != job.expectedCrc32)
         return Status::Fail(
             QStringLiteral("The job's image %1 gives CRC-32 %2 on %3; the job "

@@ -88,7 +88,10 @@ Status TakeJobImage(const QString& filePath, const LoadOptions& load, bool embed
 // A job of the buffer as loaded from filePath: the file's bytes (embedded, or
 // referenced relative to the job at jobPath), the selected device, the
 // buffer's CRC-32, and Auto with the configuration's steps; the caller sets
-// the options.
+// the options. When the file alone does not give the buffer (it was loaded
+// onto an earlier load's bytes), the job embeds the buffer itself as an
+// S-record image named after the file ("app-merged.srec"); a reference to
+// the file is then refused.
 Status JobFromBuffer(const AppState& state, const QString& filePath, const LoadOptions& load,
                      bool embed, const QString& jobPath, ProductionJob* job);
 

@@ -53,6 +53,7 @@ void UnitGroup::watch(int unit) {
     connect(host, &SessionHost::chipFinished, this, [this, unit](const ChipReport& report) {
         tiles.finished(unit, report);
         emit changed();
+        emit chipFinished(unit);
     });
     connect(host, &SessionHost::connectionLost, this, [this, unit](const QString& reason) {
         tiles.setOffline(unit, reason);

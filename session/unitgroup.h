@@ -45,6 +45,8 @@ public:
 signals:
     // The board changed (any tile).
     void changed();
+    // A unit's chip is over (its numbers are taken or given back).
+    void chipFinished(int unit);
 
 private:
     void watch(int unit);

@@ -12,11 +12,13 @@
 #include <QCloseEvent>
 #include <QFontMetricsF>
 #include <QFrame>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace varn {
 
@@ -29,11 +31,11 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     setObjectName(QStringLiteral("frmFunction"));
     setWindowTitle(tr("Function"));
     const Twips tw(this);
-    setFixedSize(tw(6300), tw(3630));
 
     listFunction = new QListWidget(this);
     listFunction->setObjectName(QStringLiteral("listFunction"));
-    listFunction->setGeometry(tw(120, 240, 1455, 2400));
+    listFunction->setFixedWidth(tw(1455));
+    listFunction->setMinimumHeight(tw(2400));
     // The rows in list order; the row number is the function's code.
     for (const FunctionRow& row : FunctionTable())
         if (row.listRow >= 0)
@@ -42,23 +44,30 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     const int last = UserSettings(state).value(QLatin1String(LastFunctionKey), FnRead).toInt();
     listFunction->setCurrentRow(last >= 0 && last < listFunction->count() ? last : FnRead);
 
+    // The message lines are as wide as their text: a stop address or a
+    // comparison's summary is never cut off. The window widens for them.
     Frame1 = new QGroupBox(tr("Message:"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(tw(1680, 120, 3015, 2535));
+    auto* messageLines = new QVBoxLayout(Frame1);
+    messageLines->setSpacing(0);
     for (int i = 0; i < 6; ++i) {
         auto* line = new QLabel(Frame1);
         line->setObjectName(QStringLiteral("lblMsg%1").arg(i));
-        line->setGeometry(tw(120, 240 + 240 * i, 2775, 255));
+        line->setMinimumHeight(tw(240));
         QPalette pal = line->palette();
         pal.setColor(QPalette::WindowText, Qt::blue);
         line->setPalette(pal);
+        messageLines->addWidget(line);
         lblMsg[i] = line;
     }
+    messageLines->addStretch(1);
 
     shpBG = new QFrame(this);
     shpBG->setObjectName(QStringLiteral("shpBG"));
     shpBG->setFrameShape(QFrame::Box);
-    shpBG->setGeometry(tw(1680, 2760, 3015, 135));
+    shpBG->setFixedHeight(tw(135));
+    // The bar's fill follows its frame when the window widens.
+    shpBG->installEventFilter(this);
     // A child of the bar's frame, so it always grows from the bar's left edge.
     shpProgress = new QFrame(shpBG);
     shpProgress->setObjectName(QStringLiteral("shpProgress"));
@@ -76,50 +85,71 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     courier.setBold(true);
     lblProgress->setFont(courier);
     lblProgress->setAlignment(Qt::AlignCenter);
-    lblProgress->setGeometry(tw(3000, 3000, 615, 255));
     lblProgressTime = new ProgressTimeLabel(
         this, UserSettings(state).value(QLatin1String(OnlyImageKey), false).toBool());
-    lblProgressTime->setGeometry(tw(120, 3300, 6060, 255));
 
     struct Box {
         const char* label;
         const char* caption;
-        int labelWidth;
         const char* box;
-        int top;
         QLineEdit** edit;
     };
     const Box boxes[] = {
-        {"Label1", "Chip Start", 1095, "txtChipStart", 240, &txtChipStart},
-        {"Label2", "Chip End", 855, "txtChipEnd", 840, &txtChipEnd},
-        {"Label3", "Buffer Start", 1095, "txtBufferStart", 1440, &txtBufferStart},
-        {"Label4", "Buffer End", 975, "txtBufferEnd", 2040, &txtBufferEnd},
+        {"Label1", "Chip Start", "txtChipStart", &txtChipStart},
+        {"Label2", "Chip End", "txtChipEnd", &txtChipEnd},
+        {"Label3", "Buffer Start", "txtBufferStart", &txtBufferStart},
+        {"Label4", "Buffer End", "txtBufferEnd", &txtBufferEnd},
     };
+    auto* addresses = new QVBoxLayout;
+    addresses->setSpacing(0);
     for (const Box& b : boxes) {
         auto* label = new QLabel(tr(b.caption), this);
         label->setObjectName(QString::fromLatin1(b.label));
-        label->setGeometry(tw(5040, b.top, b.labelWidth, 255));
         auto* edit = new QLineEdit(this);
         edit->setObjectName(QString::fromLatin1(b.box));
-        edit->setGeometry(tw(5040, b.top + 240, 1095, 285));
+        edit->setFixedWidth(tw(1095));
+        addresses->addWidget(label);
+        addresses->addWidget(edit);
+        addresses->addSpacing(tw(75));
         *b.edit = edit;
     }
+    addresses->addStretch(1);
 
     cmdRun = new QPushButton(tr("Run"), this);
     cmdRun->setObjectName(QStringLiteral("cmdRun"));
-    cmdRun->setGeometry(tw(360, 2760, 975, 375));
+    cmdRun->setFixedSize(tw(975), tw(375));
     cmdRun->setDefault(true);
     cmdRun->setAutoDefault(false);
     cmdClose = new QPushButton(tr("Close"), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
-    cmdClose->setGeometry(tw(5040, 2760, 975, 375));
+    cmdClose->setFixedSize(tw(975), tw(375));
     cmdClose->setAutoDefault(false);
     cmdStop = new QPushButton(tr("Stop"), this);
     cmdStop->setObjectName(QStringLiteral("cmdStop"));
-    cmdStop->setGeometry(cmdClose->geometry());
+    cmdStop->setFixedSize(cmdClose->size());
     cmdStop->setAutoDefault(false);
     cmdStop->setToolTip(tr("Ends the function at the next block (Esc)"));
     cmdStop->hide();
+
+    auto* progress = new QVBoxLayout;
+    progress->addWidget(shpBG);
+    progress->addWidget(lblProgress);
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(tw(120), tw(120), tw(120), tw(75));
+    grid->setHorizontalSpacing(tw(120));
+    grid->addWidget(listFunction, 0, 0, Qt::AlignBottom);
+    grid->addWidget(Frame1, 0, 1);
+    grid->addLayout(addresses, 0, 2);
+    grid->addWidget(cmdRun, 1, 0, Qt::AlignTop | Qt::AlignHCenter);
+    grid->addLayout(progress, 1, 1, Qt::AlignTop);
+    // Stop stands in Close's place while a function runs.
+    grid->addWidget(cmdClose, 1, 2, Qt::AlignTop | Qt::AlignLeft);
+    grid->addWidget(cmdStop, 1, 2, Qt::AlignTop | Qt::AlignLeft);
+    grid->addWidget(lblProgressTime, 2, 0, 1, 3);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnMinimumWidth(1, tw(3015));
+    // Never smaller than its contents; larger when a message line needs it.
+    grid->setSizeConstraint(QLayout::SetMinimumSize);
 
     setTabOrder(listFunction, txtChipStart);
     setTabOrder(txtChipStart, txtChipEnd);
@@ -150,7 +180,8 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
 }
 
 void frmFunction::Form_Load() {
-    shpProgress->resize(0, shpBG->height());
+    percentShown = 0;
+    showFill();
     const QString first = HexWord(0);
     // The end boxes show the size itself, not the last address.
     const QString end = HexWord(state.DeviceSize());
@@ -214,6 +245,7 @@ void frmFunction::chipFinished(const ChipReport& report) {
         return;
     running = false;
     updateButtons();
+    lblProgressTime->Finish();
     using Stage = ChipReport::Stage;
     if (report.stage == Stage::Log || report.stage == Stage::Record)
         // The chip may be programmed: the record is shown so that it is not lost.
@@ -308,8 +340,20 @@ void frmFunction::functionStarted(const FunctionResult& run) {
 void frmFunction::functionProgress(const FunctionResult& run, int percent) {
     lblProgress->setText(QString::number(percent) + QLatin1Char('%'));
     lblProgressTime->Show(run, percent);
-    const float width = static_cast<float>(percent) * static_cast<float>(shpBG->width()) / 100.0f;
+    percentShown = percent;
+    showFill();
+}
+
+void frmFunction::showFill() {
+    const float width =
+        static_cast<float>(percentShown) * static_cast<float>(shpBG->width()) / 100.0f;
     shpProgress->resize(qBound(0, static_cast<int>(width), shpBG->width()), shpBG->height());
+}
+
+bool frmFunction::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == shpBG && event->type() == QEvent::Resize)
+        showFill();
+    return QDialog::eventFilter(watched, event);
 }
 
 void frmFunction::functionFinished(const FunctionResult& result) {
@@ -325,6 +369,7 @@ void frmFunction::functionFinished(const FunctionResult& result) {
     }
     lines.finished(result);
     showLines();
+    lblProgressTime->Finish();
 }
 
 void frmFunction::refused(const QString& reason, bool lineOpen) {

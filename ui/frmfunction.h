@@ -67,10 +67,13 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void functionStarted(const FunctionResult& run);
     void functionProgress(const FunctionResult& run, int percent);
+    // The bar's fill at the percentage shown last, for the bar's width now.
+    void showFill();
     void functionFinished(const FunctionResult& result);
     void refused(const QString& reason, bool lineOpen);
     void chipFinished(const ChipReport& report);
@@ -84,6 +87,7 @@ private:
     bool running = false;
     bool loading = false;
     bool reloadWanted = false;
+    int percentShown = 0;
     // Compare from the Device menu: the window closes with the result.
     bool alone = false;
     // Asked for while the load exchange still ran.

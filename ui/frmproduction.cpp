@@ -298,6 +298,7 @@ void frmProduction::functionFinished(const FunctionResult& result) {
     // No box to close between chips: the FAIL and its reason say it all.
     if (result.function != FnAuto)
         lblStep->setText(ResultText(result));
+    lblProgressTime->Finish();
 }
 
 void frmProduction::refused(const QString& reason) {

@@ -152,6 +152,13 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
             [showWorking](const FunctionResult& run, int) { showWorking(run.workingAt); });
     connect(unit, &SessionHost::functionFinished, this,
             [showWorking](const FunctionResult&) { showWorking(-1); });
+    // Each chip of a round takes numbers: the preview shows the next chip's
+    // while the Function or Production window is still open (operator
+    // mode's units report through their group).
+    connect(unit, &SessionHost::chipFinished, this, [this] {
+        if (!station)
+            showChipPreview(true);
+    });
 
     image = new ImageModel(state, this);
     image->setObjectName(QStringLiteral("image"));
@@ -834,12 +841,17 @@ void mdiMain::FileSaveJob_Click() {
     }
     if (!status)
         ShowMessage(this, QStringLiteral("Save Job"), status.message, MsgIcon::Critical);
-    else
-        ShowMessage(this, QStringLiteral("Save Job"),
-                    QStringLiteral("Job saved: %1\n\nImage %2 (CRC-32 %3) on %4.")
-                        .arg(QDir::toNativeSeparators(path), job.imageName,
-                             Crc32Text(job.expectedCrc32), job.deviceName),
-                    MsgIcon::Information);
+    else {
+        QString text = QStringLiteral("Job saved: %1\n\nImage %2 (CRC-32 %3) on %4.")
+                           .arg(QDir::toNativeSeparators(path), job.imageName,
+                                Crc32Text(job.expectedCrc32), job.deviceName);
+        // Bytes of an earlier load are in the buffer too: the job holds them all.
+        if (const QString file = QFileInfo(lastLoaded.path).fileName(); job.imageName != file)
+            text += QStringLiteral("\n\nThe buffer holds more than %1 (it was loaded onto "
+                                   "earlier bytes): the job holds the whole buffer as %2.")
+                        .arg(file, job.imageName);
+        ShowMessage(this, QStringLiteral("Save Job"), text, MsgIcon::Information);
+    }
 }
 
 void mdiMain::FileOpenJob_Click() {
@@ -1338,6 +1350,7 @@ bool mdiMain::enterOperatorMode() {
         return false;
     shift = *given;
     station = std::make_unique<UnitGroup>(state, ports, unit, mainPort);
+    connect(station.get(), &UnitGroup::chipFinished, this, [this] { showChipPreview(true); });
     station->prepare(state, OperatorSessionSettings(state, *job, recordContext(), shift));
     setMenusEnabled(true);
     // The shift's lot goes into the job's lot field.

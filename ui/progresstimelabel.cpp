@@ -19,4 +19,13 @@ void ProgressTimeLabel::Show(const FunctionResult& run, int percent) {
     setText(time.Text());
 }
 
+void ProgressTimeLabel::Finish() {
+    if (function < 0)
+        return;
+    time.Stop();
+    setText(time.Text());
+    // Whatever comes next starts its own clock.
+    function = step = -1;
+}
+
 } // namespace varn

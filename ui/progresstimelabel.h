@@ -18,6 +18,9 @@ public:
                                ProgressTime::Clock clock = ProgressTime::Clock());
 
     void Show(const FunctionResult& run, int percent);
+    // The run (or the Auto step) has ended: its bytes and time stay, the
+    // time left goes.
+    void Finish();
 
 private:
     ProgressTime time;

@@ -288,6 +288,7 @@ private slots:
         auto* stop = w.child<QPushButton>("cmdStop");
         QTRY_VERIFY(w.child("lblProgress")->text().chopped(1).toInt() >= 10);
         QVERIFY(stop->isVisible() && !w.close()->isVisible());
+        VERIFY_CONTAINS(w.child("lblProgressTime")->text(), " left");
         if (escape)
             QTest::keyClick(&w.dlg, Qt::Key_Escape);
         else
@@ -296,6 +297,12 @@ private slots:
         VERIFY_CONTAINS(w.line(0), QStringLiteral("Programming ...   Stopped at "));
         const int at = w.line(0).right(4).toInt(nullptr, 16);
         QVERIFY(at > 0 && at < 8192);
+        // The whole line shows; the stopped run has no time left.
+        QLabel* line = w.child("lblMsg0");
+        QTRY_VERIFY2(line->fontMetrics().horizontalAdvance(line->text()) <=
+                         line->contentsRect().width(),
+                     qPrintable(line->text()));
+        QVERIFY(!w.child("lblProgressTime")->text().contains("left"));
         QCOMPARE(slow.sent.last(), Letter('W'));
         QVERIFY(!stop->isVisible() && w.close()->isVisible() && w.close()->isEnabled());
     }
@@ -383,6 +390,7 @@ private slots:
         const auto text = [&dlg](const char* name) { return dlg.findChild<QLabel*>(name)->text(); };
         QCOMPARE(text("lblVerdict"), QStringLiteral("STOPPED"));
         VERIFY_CONTAINS(text("lblReason"), QStringLiteral("Programming ...   Stopped at "));
+        QVERIFY(!text("lblProgressTime").contains("left"));
         QCOMPARE(dlg.counts().chips, 1);
         QCOMPARE(slow.sent.last(), Letter('W'));
         QVERIFY(dlg.findChild<QPushButton*>("cmdStart")->isEnabled());

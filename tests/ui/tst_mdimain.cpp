@@ -10,6 +10,7 @@
 #include "session/sessionhost.h"
 #include "ui/frmfunction.h"
 #include "ui/frmoperator.h"
+#include "ui/frmproduction.h"
 #include "ui/mdimain.h"
 
 #include "support/messagelog.h"
@@ -33,6 +34,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -378,30 +380,46 @@ private slots:
     }
 
     // A job saved from a load opens onto another start: image, device and
-    // Only the Image; a job edited since changes nothing.
+    // Only the Image; a job edited since changes nothing. Two loads merged
+    // (a boot loader, then the application at 0010) make a job of the whole
+    // buffer, which the desktop and every station (the jobs loader) take.
     void jobSaveAndOpen_data() {
-        Columns<QString, QString>("edit", "refusal");
+        Columns<QString, QString, QByteArray>("edit", "refusal", "second");
         QTest::newRow("as saved") << ""
-                                  << "";
+                                  << "" << QByteArray();
+        QTest::newRow("two loads merged") << ""
+                                          << "" << QByteArray::fromHex("5566");
         QTest::newRow("edited by hand") << "\"data\": \"ESIz"
-                                        << "changed since it was made";
+                                        << "changed since it was made" << QByteArray();
     }
     void jobSaveAndOpen() {
-        auto [edit, refusal] = Row<QString, QString>("edit", "refusal");
+        auto [edit, refusal, second] =
+            Row<QString, QString, QByteArray>("edit", "refusal", "second");
         const QString job = dir->path() + "/j.varnjob";
         WriteFile(dir->path() + "/image.bin", QByteArray::fromHex("11223344"));
+        WriteFile(dir->path() + "/app.bin", second);
         state.SelectedDevice = 2;
+        QByteArray saved;
         {
             mdiMain w(state);
-            w.cdia.showOpen = [&](QWidget*) { return dir->path() + "/image.bin"; };
+            QStringList files{"/image.bin", "/app.bin"};
+            w.cdia.showOpen = [&](QWidget*) { return dir->path() + files.takeFirst(); };
             w.cdia.showJob = [&](QWidget*, bool) { return job; };
-            ModalAnswer options("frmFileLoad", [](QWidget* d) { click(d, "cmdOk"); });
-            w.FileLoad_Click();
+            for (const QString at : {"0", "10"}) {
+                ModalAnswer options("frmFileLoad", [&](QWidget* d) {
+                    setText(d, "txtBuffer", at);
+                    click(d, "cmdOk");
+                });
+                if (at == "0" || !second.isEmpty())
+                    w.FileLoad_Click();
+            }
             w.Action("OptionsOnlyImage")->trigger();
             w.Action("OptionsAllowPartial")->trigger();
             w.FileSaveJob_Click();
+            saved = BufferBytes(state, 0, 0x20);
         }
         QCOMPARE(messages->titles(), QStringList{"Save Job"});
+        const QString savedText = (*messages)[0].text;
         messages->clear();
         QByteArray text = ReadFile(job);
         const QString replaced = "\"data\": \"ESIa";
@@ -410,19 +428,25 @@ private slots:
             WriteFile(job, text.replace(edit.toLatin1(), replaced.toLatin1()));
         AppState fresh;
         QVERIFY(Main(fresh, dir->path()));
+        AppState station = fresh;
         mdiMain w(fresh);
         w.cdia.showJob = [&](QWidget*, bool) { return job; };
         w.Action("OptionsOnlyImage")->setChecked(false);
         w.Action("OptionsAllowPartial")->setChecked(false);
         w.FileOpenJob_Click();
         QCOMPARE(fresh.SelectedDevice, refusal.isEmpty() ? 2 : 1);
-        QCOMPARE(fresh.defined.count(), refusal.isEmpty() ? 4u : 0u);
+        QCOMPARE(fresh.defined.count(), refusal.isEmpty() ? 4u + second.size() : 0u);
         QCOMPARE(w.Action("OptionsOnlyImage")->isChecked(), refusal.isEmpty());
         QCOMPARE(w.Action("OptionsAllowPartial")->isChecked(), refusal.isEmpty());
         if (refusal.isEmpty()) {
-            QCOMPARE(QByteArray(reinterpret_cast<const char*>(fresh.Buffer.data()), 4).toHex(),
-                     QByteArray("11223344"));
+            QCOMPARE(BufferBytes(fresh, 0, 0x20).toHex(), saved.toHex());
             QCOMPARE(messages->titles(), QStringList{"Open Job"});
+            ProductionJob read;
+            QVERIFY(ReadJobFile(job, &read));
+            QVERIFY(OpenJob(read, dir->path(), station));
+            QCOMPARE(BufferBytes(station, 0, 0x20).toHex(), saved.toHex());
+            VERIFY_CONTAINS(savedText,
+                            second.isEmpty() ? "Image image.bin" : "Image app-merged.srec");
         } else
             QVERIFY(messages->onlyCritical("Open Job", refusal));
     }
@@ -481,7 +505,7 @@ private slots:
         QStringList asked;
         // The buffer window shows the job's serial field, not varn.ini's (none).
         auto* preview = w->findChild<QLabel*>("lblPreview");
-        QString before1st;
+        QString before1st, after1st;
         ModalAnswer answer("frmOperator", [&](QWidget* d) {
             auto* dlg = static_cast<frmOperator*>(d);
             auto word = [dlg](const char* tile) {
@@ -495,6 +519,7 @@ private slots:
             before1st = preview->text();
             missing << word("tile2");
             run();
+            after1st = preview->text();
             missing << word("tile1") << word("tile2");
             // The first unit is unplugged (its tile says so at once) and comes
             // back with a fresh chip; the second is switched on.
@@ -579,10 +604,48 @@ private slots:
         QCOMPARE(portOf.value(tiles[7].mid(14).toLongLong()), QStringLiteral("COM2"));
         serials.removeAll(-1);
         QCOMPARE(QSet<qint64>(serials.begin(), serials.end()).size(), serials.size());
-        // The preview follows the numbers the chips took: 100, then 101 and
-        // 102; the stopped chips, which got nothing, gave theirs back.
-        QCOMPARE(QStringList({before1st, preview->text()}),
-                 QStringList({"Next chip: serial@0010 = 00 64", "Next chip: serial@0010 = 00 67"}));
+        // The preview follows the numbers the chips took, round by round: 100,
+        // then 101 and 102; the stopped chips, which got nothing, gave theirs
+        // back.
+        QCOMPARE(QStringList({before1st, after1st, preview->text()}),
+                 QStringList({"Next chip: serial@0010 = 00 64", "Next chip: serial@0010 = 00 65",
+                              "Next chip: serial@0010 = 00 67"}));
+    }
+
+    // The Production window of the program's own unit: the preview follows
+    // each chip while the window is open.
+    void chipPreviewDuringProduction() {
+        SerialSettings serial;
+        serial.name = "board-a";
+        serial.first = 100;
+        QVERIFY(CreateSeriesIn(dir->path() + "/varn-log.sqlite", serial));
+        UserSettings ini(state);
+        ini.setValue("log/enabled", true);
+        ini.setValue("serial/enabled", true);
+        ini.setValue("serial/series", "board-a");
+        ini.setValue("serial/address", 0x10);
+        QVERIFY(ini.sync());
+        WriteFile(dir->path() + "/auto.cfg", "1\r\n3\r\n"); // Program
+        VirtualUnit good(unitArgs());
+        auto w = startWithUnit(good);
+        QVERIFY(w);
+        auto* preview = w->findChild<QLabel*>("lblPreview");
+        QStringList shown{preview->text()};
+        ModalAnswer answer("frmProduction", [&](QWidget* d) {
+            auto* dlg = static_cast<frmProduction*>(d);
+            for (int chip = 0; chip < 2; ++chip) {
+                QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
+                click(dlg, "cmdStart");
+                QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
+                shown << preview->text();
+            }
+            click(dlg, "cmdClose");
+        });
+        w->DeviceProduction_Click();
+        QVERIFY(answer.seen && answer.unexpected.isEmpty());
+        QCOMPARE(shown, QStringList({"Next chip: serial@0010 = 00 00 00 64",
+                                     "Next chip: serial@0010 = 00 00 00 65",
+                                     "Next chip: serial@0010 = 00 00 00 66"}));
     }
 
     void fileLoad_data() {
@@ -770,7 +833,7 @@ private slots:
         QVERIFY(map);
         QCOMPARE(map->Map().CellShade(state, 0x200 / 16), MemoryMap::Shade::Differs);
         QCOMPARE(map->Map().CellShade(state, 0x210 / 16), MemoryMap::Shade::Other);
-        QTest::mouseClick(map, Qt::LeftButton, {}, map->CellRect(0x3F0 / 16).center());
+        QTest::mouseClick(map->Cells(), Qt::LeftButton, {}, map->CellRect(0x3F0 / 16).center());
         QCOMPARE(w.BufferWindow()->View().CaretAddress(), 0x3F0);
         // While a function runs, the block it is at; none once it is over.
         auto* host = w.findChild<SessionHost*>("unit");
@@ -786,6 +849,48 @@ private slots:
         QVERIFY(sub->windowTitle().endsWith("(out of date)"));
         VERIFY_CONTAINS(w.findChild<QLabel*>("lblSummary")->text(), "Out of date");
         QCOMPARE(map->Map().CellShade(state, 2), MemoryMap::Shade::Image);
+        w.close();
+    }
+
+    // A 64 KiB device's map is taller than the window: its last row scrolls
+    // into sight, the legend stays in sight, and a blank block stands out
+    // from the background (WCAG's 3:1 for parts of a picture).
+    void memoryMapOfABigDevice() {
+        state.SelectedDevice = 2;
+        mdiMain w(state);
+        w.show();
+        QTRY_COMPARE(messages->size(), 1); // not identified
+        w.BufferEdit_Click();
+        w.ViewMemoryMap_Click();
+        frmMemoryMap* map = w.MemoryMapWindow();
+        auto inSight = [](QWidget* part, const QRect& rect) {
+            return part->isVisible() && (QRegion(rect) - part->visibleRegion()).isEmpty();
+        };
+        auto* legend = map->findChild<QWidget*>("legend");
+        QVERIFY(inSight(legend, legend->rect()));
+        const QRect last = map->CellRect(65536 / 16 - 1);
+        QVERIFY(!inSight(map->Cells(), last));
+        map->findChild<QScrollArea*>()->ensureVisible(last.center().x(), last.center().y());
+        QVERIFY(inSight(map->Cells(), last));
+        QVERIFY(inSight(legend, legend->rect()));
+        auto luminance = [](QColor c) {
+            double sum = 0;
+            for (auto [v, weight] :
+                 {std::pair{c.redF(), 0.2126}, {c.greenF(), 0.7152}, {c.blueF(), 0.0722}})
+                sum += weight * (v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+            return sum + 0.05;
+        };
+        const QImage drawn = map->Cells()->grab().toImage();
+        const double background = luminance(drawn.pixelColor(0, 0));
+        double strongest = 1;
+        const QRect blank = map->CellRect(0);
+        for (int x = blank.left(); x <= blank.right(); ++x)
+            for (int y = blank.top(); y <= blank.bottom(); ++y) {
+                const double l = luminance(drawn.pixelColor(x, y));
+                strongest = std::max(strongest, std::max(l, background) / std::min(l, background));
+            }
+        QCOMPARE(map->Map().CellShade(state, 0), MemoryMap::Shade::Blank);
+        QVERIFY2(strongest >= 3, qPrintable(QString::number(strongest)));
         w.close();
     }
 
