@@ -150,7 +150,9 @@ bool ProgrammingSession::prepareUnit() {
     return prepared;
 }
 
-bool ProgrammingSession::setTargetRunning(bool running) {
+bool ProgrammingSession::setTargetRunning(bool running, bool evenUnchanged) {
+    if (evenUnchanged)
+        unit.unitInReset = running;
     if (!transport) {
         const bool changed = unit.unitInReset == running;
         unit.unitInReset = !running;
