@@ -31,7 +31,7 @@ namespace {
 
 // Exit statuses as documented in --help and the README.
 constexpr int Ok = 0, Mismatch = 1, Usage = 2, Communication = 3, FileError = 4, LogError = 5,
-              HookRefused = 6, HookFailed = 7;
+              HookRefused = 6, HookFailed = 7, JobRefused = 8;
 
 // A recognisable image without all-FF blocks.
 QByteArray pattern(int size, int seed) {
@@ -236,13 +236,9 @@ private slots:
             << UsageCase(false, {"series", "create", "x", "identify"}, "run without the unit");
         QTest::newRow("time without its date")
             << UsageCase(false, {"--from", "14:30", "export", "-"}, "ISO 8601 date");
-        QTest::newRow("--json, save -")
-            << UsageCase(true, {"--json", "save", "-"}, "save -: standard output carries");
-        QTest::newRow("--json, export -")
-            << UsageCase(false, {"--log", "--json", "export", "-"}, "export -: standard output");
     }
-    // The text on standard error; with --json, the same as one error object
-    // on standard output.
+    // The text on standard error, nothing on standard output (with --json,
+    // everyPathPrintsSchemaJson).
     void usageErrors() {
         QFETCH(UsageCase, testCase);
         auto [withConfig, arguments, message] = testCase;
@@ -250,19 +246,7 @@ private slots:
         const CliResult r = ws.run(arguments);
         CHECK_RUN(r, Usage);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
-        const QList<QJsonObject> json = checkJsonLines(r.out.toUtf8());
-        if (!arguments.contains("--json")) {
-            QVERIFY(r.out.isEmpty());
-            const CliResult j = ws.run(QStringList{"--json"} + arguments);
-            CHECK_RUN(j, Usage);
-            const QList<QJsonObject> objects = checkJsonLines(j.out.toUtf8());
-            QCOMPARE(objects.size(), 1);
-            QCOMPARE(objects[0]["type"].toString(), QStringLiteral("error"));
-            QCOMPARE(objects[0]["exitStatus"].toInt(), Usage);
-            QVERIFY(objects[0]["message"].toString().contains(message));
-        } else {
-            QCOMPARE(json.size(), 1);
-        }
+        QVERIFY(r.out.isEmpty());
     }
 
     void listPorts() {
@@ -847,7 +831,6 @@ private slots:
 
     void jobs_data() {
         QTest::addColumn<JobCase>("testCase");
-        constexpr int Refused = 8;
         QTest::newRow("runs as made") << JobCase("", {}, Ok, "Programming ...   OK!");
         QTest::newRow("option it fixes")
             << JobCase("", {"--timeout", "5"}, Usage, "--timeout: the job fixes");
@@ -855,13 +838,13 @@ private slots:
                                          "change the job's image");
         QTest::newRow("other functions") << JobCase("", {"program"}, Usage, "its own functions");
         const QString changed = "j.varnjob: the job was changed since it was made";
-        QTest::newRow("image tampered") << JobCase("tamper", {}, Refused, changed);
-        QTest::newRow("time-out edited") << JobCase("timeout", {}, Refused, changed);
-        QTest::newRow("image name edited") << JobCase("name", {}, Refused, changed);
+        QTest::newRow("image tampered") << JobCase("tamper", {}, JobRefused, changed);
+        QTest::newRow("time-out edited") << JobCase("timeout", {}, JobRefused, changed);
+        QTest::newRow("image name edited") << JobCase("name", {}, JobRefused, changed);
         QTest::newRow("device missing")
-            << JobCase("device", {}, Refused, "(code 4) is not in varn.dev");
+            << JobCase("device", {}, JobRefused, "(code 4) is not in varn.dev");
         QTest::newRow("referenced file changed")
-            << JobCase("reference", {}, Refused, "is not the job's");
+            << JobCase("reference", {}, JobRefused, "is not the job's");
     }
     // The job fixes image, device and functions; a job that does not match
     // is refused before the first frame, and the refusal is recorded.
@@ -1190,63 +1173,6 @@ private slots:
         QCOMPARE(objects.last()["outcome"].toString(), QStringLiteral("stopped"));
     }
 
-    // --json: the run's events as JSON Lines on standard output, every line
-    // valid against the schema; people's text on standard error.
-    void jsonLines_data() {
-        QTest::addColumn<QList<int>>("faults"); // per unit: 0 none, 1 bad chip, 2 line lost
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("event"); // one the run must have printed
-        QTest::addColumn<int>("imageSize"); // on T256
-        QTest::addColumn<QStringList>("options");
-        QTest::newRow("pass") << QList<int>{0} << Ok << "serial-assigned" << 256 << QStringList{};
-        QTest::newRow("mismatch") << QList<int>{1} << Mismatch << "\"differences\":[{" << 256
-                                  << QStringList{};
-        QTest::newRow("line lost")
-            << QList<int>{2} << Communication << "\"linkFault\"" << 256 << QStringList{};
-        QTest::newRow("several units")
-            << QList<int>{0, 1} << Mismatch << "\"type\":\"summary\"" << 256 << QStringList{};
-        const QString outside = "\"outsideBytes\":44,\"outsideDevice\":[{\"count\":44,\"first\":"
-                                "\"0100\",\"last\":\"012B\"}]";
-        QTest::newRow("image past the device")
-            << QList<int>{0} << FileError << outside << 300 << QStringList{};
-        QTest::newRow("image past the device, --allow-partial")
-            << QList<int>{0} << Ok << outside << 300 << QStringList{"--allow-partial"};
-    }
-    void jsonLines() {
-        QFETCH(QList<int>, faults);
-        QFETCH(int, status);
-        QFETCH(QString, event);
-        QFETCH(int, imageSize);
-        QFETCH(QStringList, options);
-        Workspace ws;
-        ws.write("image.bin", pattern(imageSize, 3));
-        QByteArray badChip = blank(65536);
-        badChip[0x10] = 0;
-        std::vector<std::unique_ptr<VirtualUnit>> units;
-        CHECK_RUN(ws.run({"--log", "log.sqlite", "series", "create", "s"}), Ok);
-        QStringList arguments{"--json",           "--log", "log.sqlite",        "--serial", "s",
-                              "--serial-address", "F0",    "--serial-overwrite"};
-        for (const int fault : faults) {
-            units.push_back(std::make_unique<VirtualUnit>(
-                ws.unitArguments(fault == 1 ? badChip : QByteArray(),
-                                 fault == 2 ? QStringList{"--close-after", "12"} : QStringList{})));
-            START_UNIT(*units.back());
-            arguments << "--port" << units.back()->path();
-        }
-        const CliResult r =
-            ws.run(arguments + options + QStringList{"load", "image.bin", "program", "verify"});
-        CHECK_RUN(r, status);
-        QVERIFY2(r.out.contains(event), qPrintable(r.out));
-        QVERIFY2(r.err.contains("Loaded image.bin"), qPrintable(r.err));
-        const QList<QJsonObject> objects = checkJsonLines(r.out.toUtf8());
-        QVERIFY(!objects.isEmpty());
-        QCOMPARE(objects.last()["exitStatus"].toInt(), status);
-        QCOMPARE(
-            int(std::count_if(objects.begin(), objects.end(),
-                              [](const QJsonObject& o) { return o["type"] == "run-started"; })),
-            int(faults.size()));
-    }
-
     // --before-chip and --after-chip: what they are told (environment,
     // standard input), and what their end does to the chip, its record, the
     // unit's memory and the status.
@@ -1317,100 +1243,230 @@ private slots:
         QCOMPARE(objects[0]["serial"].toInt(), 1);
     }
 
-    // Every exit status, one row each (130 and 143: stopMidProgram): the
-    // process ends with it and, where the run got that far, run-finished
-    // says the same.
-    void exitStatuses_data() {
-        // reason: what run-finished says of the failure, as standard error does
-        Columns<bool, QStringList, int, QString>("badChip", "arguments", "status", "reason");
-        const QStringList run{"--port", "PORT", "load", "image.bin", "program", "verify"};
-        QTest::newRow("0 pass") << false << run << Ok << "";
-        QTest::newRow("1 wrong byte") << true << run << Mismatch << "Verify Error at 0010";
-        QTest::newRow("2 usage") << false << QStringList{"--device", "9"} + run << Usage
-                                 << "--device 9: varn.dev holds devices 1 to 4";
-        QTest::newRow("3 no port") << false << QStringList{"--port", "no-such-tty", "identify"}
-                                   << Communication << "Communication Port Error: no-such-tty";
-        QTest::newRow("4 file") << false << QStringList{"load", "missing.bin"} << FileError
-                                << "missing.bin";
-        QTest::newRow("5 log") << false << QStringList{"--log", "missing/log.sqlite"} + run
-                               << LogError << "missing/log.sqlite";
-        QTest::newRow("6 before-chip") << false << QStringList{"--before-chip", "exit 1"} + run
-                                       << HookRefused << "--before-chip refused the chip";
-        QTest::newRow("7 after-chip") << false << QStringList{"--after-chip", "exit 1"} + run
-                                      << HookFailed << "--after-chip failed the chip";
-    }
-    void exitStatuses() {
-        auto [badChip, arguments, status, reason] =
-            Row<bool, QStringList, int, QString>("badChip", "arguments", "status", "reason");
-        Workspace ws;
-        ws.write("image.bin", pattern(256, 3));
-        QByteArray memory = blank(65536);
-        memory[0x10] = char(badChip ? 0 : 0xFF);
-        VirtualUnit unit(ws.unitArguments(memory));
-        START_UNIT(unit);
-        arguments.replaceInStrings("PORT", unit.path());
-        const CliResult r = ws.run(QStringList{"--json"} + arguments);
-        CHECK_RUN(r, status);
-        const QList<QJsonObject> objects = checkJsonLines(r.out.toUtf8());
-        QVERIFY(!objects.isEmpty());
-        QCOMPARE(objects.last()["exitStatus"].toInt(), status);
-        // A usage error never reached a unit: its own object says why.
-        const QString said = objects.last()[status == Usage ? "message" : "reason"].toString();
-        VERIFY_CONTAINS(said, reason);
-        QVERIFY2(r.err.contains(said), qPrintable(said + " / " + r.err));
-    }
-
-    // The operations that answer with one object under --json: each valid
-    // against the schema, with the figure the text gives.
-    void jsonObjects_data() {
-        Columns<QStringList, int, QString, QString>("arguments", "status", "type", "fragment");
+    // Every command and every way a command line fails, with --json given
+    // last (after a usage fault too): the status; on standard output nothing
+    // but lines valid against the schema; the events a program waits for, in
+    // this order, the last one last; and what they must say. A unit starts
+    // when the arguments name PORT or "unit" has options ("bad": a chip
+    // whose byte 10 cannot be programmed). Ctrl+C and SIGTERM: stopMidProgram.
+    void everyPathPrintsSchemaJson_data() {
+        Columns<QStringList, QStringList, int, QStringList, QStringList>(
+            "unit", "arguments", "status", "events", "fragments");
         const QByteArray image = pattern(256, 3);
-        const QStringList load{"load", "image.bin"};
-        QTest::newRow("crc32") << load + QStringList{"crc32"} << Ok << "crc32"
-                               << "\"crc32\":\"" +
-                                      varn::Crc32Text(varn::Crc32(
-                                          reinterpret_cast<const quint8*>(image.constData()),
-                                          256)) +
-                                      "\"";
-        QTest::newRow("checksum") << load + QStringList{"checksum"} << Ok << "checksum"
-                                  << "\"checksum\":\"" + checksumText(image) + "\"";
-        QTest::newRow("diff") << load + QStringList{"fill", "10", "10", "0", "diff", "image.bin"}
-                              << Mismatch << "diff"
-                              << "\"differingBytes\":16";
-        QTest::newRow("identify") << QStringList{"--port", "PORT", "identify"} << Ok << "identify"
-                                  << "\"name\":\"VARN\"";
-        QTest::newRow("compare") << QStringList{"--port", "PORT", "load", "image.bin", "compare"}
-                                 << Mismatch << "compare"
-                                 << "\"differingBytes\":256";
-        QTest::newRow("list ports") << QStringList{"--list-ports"} << Ok << "ports"
-                                    << "\"comEntries\":[\"com3\"]";
-        QTest::newRow("log list") << QStringList{"--log", "log.sqlite", "log", "list"} << Ok
-                                  << "records"
-                                  << "\"id\":1,";
-        QTest::newRow("report") << QStringList{"--log", "log.sqlite", "report"} << Ok << "report"
-                                << "\"chips\":1,";
+        const QString crc = varn::Crc32Text(
+            varn::Crc32(reinterpret_cast<const quint8*>(image.constData()), image.size()));
+        const QStringList load{"load", "image.bin"},
+            program{"--port", "PORT", "load", "image.bin", "program"};
+        const QStringList nowhere{"--port", "nowhere/tty"};
+        // What needs no unit.
+        QTest::newRow("--help") << QStringList{} << QStringList{"--help"} << Ok
+                                << QStringList{"help"} << QStringList{"Usage: varn-cli"};
+        QTest::newRow("--version")
+            << QStringList{} << QStringList{"--version"} << Ok << QStringList{"version"}
+            << QStringList{"\"version\":\"" VARN_VERSION "\""};
+        QTest::newRow("--list-ports")
+            << QStringList{"--link", "com3"} << QStringList{"--list-ports"} << Ok
+            << QStringList{"ports"} << QStringList{"\"comEntries\":[\"com3\"]"};
+        QTest::newRow("buffer and file operations")
+            << QStringList{}
+            << QStringList{"--log",    "log.sqlite", "load",    "image.bin", "job",
+                           "create",   "x.varnjob",  "diff",    "image.bin", "crc32",
+                           "checksum", "save",       "out.hex", "fill",      "0",
+                           "10",       "0",          "clear",   "export",    "out.csv"}
+            << Ok
+            << QStringList{"file-loaded", "diff", "crc32", "checksum", "exported", "run-finished"}
+            << QStringList{"\"crc32\":\"" + crc + "\"", "\"differingBytes\":0",
+                           "\"checksum\":\"" + checksumText(image) + "\"", "\"records\":1"};
+        QTest::newRow("the log's own commands")
+            << QStringList{}
+            << QStringList{"--log",  "log.sqlite", "--pool-first", "1",    "--pool-last",
+                           "9",      "series",     "create",       "a",    "pool",
+                           "create", "p",          "series",       "list", "pool",
+                           "list",   "log",        "sync",         "log",  "list",
+                           "report", "export",     "out.csv"}
+            << Ok << QStringList{"series",     "pools",   "series", "pools",
+                                 "log-synced", "records", "report", "exported"}
+            << QStringList{"\"left\":9", "\"name\":\"s\"", "\"result\":\"interrupted\"",
+                           "\"interrupted\":1"};
+        // The unit's commands.
+        QTest::newRow("identify, run, reset")
+            << QStringList{} << QStringList{"--port", "PORT", "identify", "run", "reset"} << Ok
+            << QStringList{"unit-identified", "identify", "run-finished"}
+            << QStringList{"\"name\":\"VARN\""};
+        QTest::newRow("every device function")
+            << QStringList{}
+            << QStringList{"--port",  "PORT",   "load", "image.bin", "erase", "blank",
+                           "program", "verify", "read", "compare",   "auto",  "lock"}
+            << Ok << QStringList{"file-loaded",      "run-started",       "unit-identified",
+                                 "function-started", "progress",          "function-finished",
+                                 "compare",          "function-finished", "run-finished"}
+            << QStringList{"\"function\":\"Lock\"", "\"step\":3"};
+        QTest::newRow("production record and serial number")
+            << QStringList{}
+            << QStringList{"--log", "log.sqlite",        "--serial", "s", "--serial-address",
+                           "F0",    "--serial-overwrite"} +
+                   program
+            << Ok
+            << QStringList{"serial-assigned", "record-written", "function-finished",
+                           "record-written", "run-finished"}
+            << QStringList{"\"state\":\"closed\"", "\"serial\":1"};
+        QTest::newRow("job") << QStringList{} << QStringList{"--port", "PORT", "--job", "j.varnjob"}
+                             << Ok
+                             << QStringList{"run-started", "function-finished", "run-finished"}
+                             << QStringList{"\"functions\":[\"Auto\"]"};
+        QTest::newRow("block sent again")
+            << QStringList{"--no-answer", "10"}
+            << QStringList{"--retries", "1", "--timeout", "200"} + program << Ok
+            << QStringList{"retry", "function-finished", "run-finished"}
+            << QStringList{"\"resent\":1"};
+        QTest::newRow("image past the device, --allow-partial")
+            << QStringList{} << QStringList{"--allow-partial", "--buffer-offset", "80"} + program
+            << Ok << QStringList{"run-started", "function-finished", "run-finished"}
+            << QStringList{"\"outsideBytes\":128"};
+        QTest::newRow("--repeat, several units, one port missing")
+            << QStringList{} << QStringList{"--repeat", "--port", "nowhere/tty"} + program
+            << Communication << QStringList{"run-finished", "summary"}
+            << QStringList{"\"chips\":1,", "\"detail\":\"Communication Port Error"};
+        // Refused before any unit: one error object.
+        QTest::newRow("no operation")
+            << QStringList{} << QStringList{} << Usage << QStringList{"error"}
+            << QStringList{"\"message\":\"no operation given\""};
+        QTest::newRow("unknown option") << QStringList{} << QStringList{"read", "--bogus"} << Usage
+                                        << QStringList{"error"} << QStringList{"--bogus"};
+        QTest::newRow("value out of range")
+            << QStringList{} << QStringList{"--port", "9", "read"} << Usage << QStringList{"error"}
+            << QStringList{"a port number is 1 to 8"};
+        QTest::newRow("no such device")
+            << QStringList{} << QStringList{"--device", "9", "checksum"} << Usage
+            << QStringList{"error"} << QStringList{"varn.dev holds devices 1 to 4"};
+        QTest::newRow("no configuration")
+            << QStringList{} << QStringList{"--workdir", "nowhere", "checksum"} << Usage
+            << QStringList{"error"} << QStringList{"varn.cfg"};
+        QTest::newRow("varn.cfg does not parse")
+            << QStringList{} << QStringList{"--workdir", "broken", "checksum"} << Usage
+            << QStringList{"error"} << QStringList{"varn.cfg"};
+        QTest::newRow("save - would break the stream")
+            << QStringList{} << QStringList{"save", "-"} << Usage << QStringList{"error"}
+            << QStringList{"save -: standard output carries"};
+        QTest::newRow("export - would break the stream")
+            << QStringList{} << QStringList{"--log", "log.sqlite", "export", "-"} << Usage
+            << QStringList{"error"} << QStringList{"export -: standard output"};
+        QTest::newRow("job create with the unit")
+            << QStringList{}
+            << QStringList{"load", "image.bin", "job", "create", "x.varnjob", "program"} << Usage
+            << QStringList{"error"} << QStringList{"run it with --job FILE"};
+        QTest::newRow("option the job fixes")
+            << QStringList{} << QStringList{"--job", "j.varnjob", "--timeout", "5"} << Usage
+            << QStringList{"error"} << QStringList{"--timeout: the job fixes"};
+        QTest::newRow("job missing")
+            << QStringList{} << QStringList{"--job", "missing.varnjob"} << JobRefused
+            << QStringList{"error"} << QStringList{"\"outcome\":\"job-refused\""};
+        QTest::newRow("job edited")
+            << QStringList{} << QStringList{"--job", "edited.varnjob"} << JobRefused
+            << QStringList{"error"} << QStringList{"the job was changed since it was made"};
+        QTest::newRow("log command, log missing")
+            << QStringList{} << QStringList{"--log", "missing.sqlite", "log", "list"} << LogError
+            << QStringList{"error"} << QStringList{"missing.sqlite: cannot open"};
+        QTest::newRow("log command, export cannot write")
+            << QStringList{}
+            << QStringList{"--log", "log.sqlite", "log", "list", "export", "no/x.csv"} << FileError
+            << QStringList{"records", "error"} << QStringList{"no/x.csv: cannot write"};
+        // Failed on the way: run-finished says why.
+        QTest::newRow("file missing")
+            << QStringList{} << QStringList{"load", "missing.bin"} << FileError
+            << QStringList{"run-finished"} << QStringList{"\"reason\":\"Cannot open missing.bin"};
+        QTest::newRow("file not its format")
+            << QStringList{} << QStringList{"--hex", "load", "image.bin"} << FileError
+            << QStringList{"run-finished"} << QStringList{"image.bin, line 1"};
+        QTest::newRow("save fails")
+            << QStringList{} << load + QStringList{"save", "no/out.bin"} << FileError
+            << QStringList{"file-loaded", "run-finished"} << QStringList{"out.bin"};
+        QTest::newRow("wrong image")
+            << QStringList{} << QStringList{"--expect-crc32", "12345678"} + load << FileError
+            << QStringList{"file-loaded", "run-finished"} << QStringList{"expected 12345678"};
+        QTest::newRow("image past the device")
+            << QStringList{}
+            << nowhere + QStringList{"--buffer-offset", "80"} + load + QStringList{"program"}
+            << FileError << QStringList{"run-started", "run-finished"}
+            << QStringList{"\"outsideBytes\":128", "outside the device"};
+        QTest::newRow("port cannot open")
+            << QStringList{} << nowhere + QStringList{"identify"} << Communication
+            << QStringList{"run-finished"} << QStringList{"Communication Port Error: nowhere/tty"};
+        QTest::newRow("unit not identified")
+            << QStringList{"--no-answer", "1"} << QStringList{"--port", "PORT", "identify"}
+            << Communication << QStringList{"run-finished"}
+            << QStringList{"did not answer the identification"};
+        QTest::newRow("unit lost") << QStringList{"--close-after", "12"} << program << Communication
+                                   << QStringList{"function-finished", "run-finished"}
+                                   << QStringList{"\"linkFault\":\"line-lost\""};
+        QTest::newRow("verify finds a wrong byte")
+            << QStringList{"bad"} << program + QStringList{"verify"} << Mismatch
+            << QStringList{"function-finished", "run-finished"}
+            << QStringList{"\"reason\":\"Verify Error at 0010"};
+        QTest::newRow("device too small")
+            << QStringList{} << QStringList{"--workdir", "tiny", "--port", "PORT", "program"}
+            << Usage << QStringList{"unit-identified", "run-finished"}
+            << QStringList{"The device size of 8 bytes is too small"};
+        QTest::newRow("log cannot open")
+            << QStringList{} << nowhere + QStringList{"--log", "no/log.sqlite", "program"}
+            << LogError << QStringList{"run-finished"} << QStringList{"no/log.sqlite: cannot open"};
+        QTest::newRow("--before-chip refuses")
+            << QStringList{} << QStringList{"--before-chip", "exit 1"} + program << HookRefused
+            << QStringList{"run-started", "run-finished"}
+            << QStringList{"--before-chip refused the chip"};
+        QTest::newRow("--after-chip fails")
+            << QStringList{} << QStringList{"--after-chip", "exit 1"} + program << HookFailed
+            << QStringList{"function-finished", "run-finished"}
+            << QStringList{"--after-chip failed the chip"};
     }
-    void jsonObjects() {
-        auto [arguments, status, type, fragment] =
-            Row<QStringList, int, QString, QString>("arguments", "status", "type", "fragment");
+    void everyPathPrintsSchemaJson() {
+        auto [unitOptions, arguments, status, events, fragments] =
+            Row<QStringList, QStringList, int, QStringList, QStringList>(
+                "unit", "arguments", "status", "events", "fragments");
         Workspace ws;
         ws.write("image.bin", pattern(256, 3));
-        VirtualUnit unit(ws.unitArguments({}, {"--link", ws.path("com3")}));
-        START_UNIT(unit);
-        if (type == "records" || type == "report")
-            CHECK_RUN(ws.run({"--log", "log.sqlite", "--create-log", "--port", unit.path(), "load",
-                              "image.bin", "program"}),
-                      Ok);
-        arguments.replaceInStrings("PORT", unit.path());
-        const CliResult r = ws.run(QStringList{"--json"} + arguments);
+        ws.write("auto.cfg", "3\r\n1\r\n3\r\n4\r\n");
+        for (const QString& folder : QStringList{"broken", "tiny"}) {
+            QVERIFY(QDir(ws.dir.path()).mkdir(folder));
+            ws.write(folder + "/auto.cfg", "0\r\n");
+        }
+        ws.write("broken/varn.cfg", "one\r\n");
+        ws.write("broken/varn.dev", ws.read("varn.dev"));
+        ws.write("tiny/varn.cfg", "1\r\n1\r\n1\r\n");
+        ws.write("tiny/varn.dev", "\"T8\",1,8\r\n");
+        if (arguments.contains("log.sqlite")) {
+            // A series, and a record never closed.
+            CHECK_RUN(ws.run({"--log", "log.sqlite", "series", "create", "s"}), Ok);
+            varn::ChipRecord cut;
+            QVERIFY(varn::ProductionLog::open(ws.path("log.sqlite"), {}, nullptr)->openRecord(cut));
+        }
+        if (arguments.filter(".varnjob").size() > arguments.count("x.varnjob")) {
+            CHECK_RUN(ws.run({"load", "image.bin", "job", "create", "j.varnjob"}), Ok);
+            ws.write("edited.varnjob",
+                     ws.read("j.varnjob").replace("\"retries\": 0", "\"retries\": 1"));
+        }
+        std::unique_ptr<VirtualUnit> unit;
+        if (!unitOptions.isEmpty() || arguments.contains("PORT")) {
+            QByteArray memory = blank(65536);
+            memory[0x10] = char(unitOptions.removeAll("bad") ? 0 : 0xFF);
+            unitOptions.replaceInStrings(QRegularExpression("^com"), ws.path("com"));
+            unit = std::make_unique<VirtualUnit>(ws.unitArguments(memory, unitOptions));
+            START_UNIT(*unit);
+            arguments.replaceInStrings(QRegularExpression("^PORT$"), unit->path());
+        }
+        const CliResult r = ws.run(arguments + QStringList{"--json"});
         CHECK_RUN(r, status);
+        // Text for people goes to standard error, and only there.
+        QVERIFY(!r.err.isEmpty());
         const QList<QJsonObject> objects = checkJsonLines(r.out.toUtf8());
-        const auto answer =
-            std::find_if(objects.begin(), objects.end(),
-                         [&, wanted = type](const QJsonObject& o) { return o["type"] == wanted; });
-        QVERIFY2(answer != objects.end(), qPrintable(r.out));
-        VERIFY_CONTAINS(QString::fromUtf8(QJsonDocument(*answer).toJson(QJsonDocument::Compact)),
-                        fragment);
+        QVERIFY2(!objects.isEmpty(), qPrintable(r.out));
+        qsizetype seen = 0;
+        for (const QJsonObject& o : objects)
+            seen += seen < events.size() && o["type"] == events[seen];
+        QVERIFY2(seen == events.size() && objects.last()["type"] == events.last(),
+                 qPrintable(r.out));
+        for (const QString& fragment : fragments)
+            VERIFY_CONTAINS(r.out, fragment);
     }
 
     // Every event names its own unit's port as given ("COM2" for --port 2),
