@@ -1252,172 +1252,108 @@ private slots:
     void everyPathPrintsSchemaJson_data() {
         Columns<QStringList, QStringList, int, QStringList, QStringList>(
             "unit", "arguments", "status", "events", "fragments");
+        // Options, arguments and events are separated by blanks.
+        const auto add = [](const char* name, const QString& unit, const QString& arguments,
+                            int status, const QString& events, const QStringList& fragments) {
+            QTest::newRow(name) << unit.split(' ', Qt::SkipEmptyParts)
+                                << arguments.split(' ', Qt::SkipEmptyParts) << status
+                                << events.split(' ') << fragments;
+        };
         const QByteArray image = pattern(256, 3);
         const QString crc = varn::Crc32Text(
             varn::Crc32(reinterpret_cast<const quint8*>(image.constData()), image.size()));
-        const QStringList load{"load", "image.bin"},
-            program{"--port", "PORT", "load", "image.bin", "program"};
-        const QStringList nowhere{"--port", "nowhere/tty"};
+        const QString program = "--port PORT load image.bin program";
         // What needs no unit.
-        QTest::newRow("--help") << QStringList{} << QStringList{"--help"} << Ok
-                                << QStringList{"help"} << QStringList{"Usage: varn-cli"};
-        QTest::newRow("--version")
-            << QStringList{} << QStringList{"--version"} << Ok << QStringList{"version"}
-            << QStringList{"\"version\":\"" VARN_VERSION "\""};
-        QTest::newRow("--list-ports")
-            << QStringList{"--link", "com3"} << QStringList{"--list-ports"} << Ok
-            << QStringList{"ports"} << QStringList{"\"comEntries\":[\"com3\"]"};
-        QTest::newRow("buffer and file operations")
-            << QStringList{}
-            << QStringList{"--log",    "log.sqlite", "load",    "image.bin", "job",
-                           "create",   "x.varnjob",  "diff",    "image.bin", "crc32",
-                           "checksum", "save",       "out.hex", "fill",      "0",
-                           "10",       "0",          "clear",   "export",    "out.csv"}
-            << Ok
-            << QStringList{"file-loaded", "diff", "crc32", "checksum", "exported", "run-finished"}
-            << QStringList{"\"crc32\":\"" + crc + "\"", "\"differingBytes\":0",
-                           "\"checksum\":\"" + checksumText(image) + "\"", "\"records\":1"};
-        QTest::newRow("the log's own commands")
-            << QStringList{}
-            << QStringList{"--log",  "log.sqlite", "--pool-first", "1",    "--pool-last",
-                           "9",      "series",     "create",       "a",    "pool",
-                           "create", "p",          "series",       "list", "pool",
-                           "list",   "log",        "sync",         "log",  "list",
-                           "report", "export",     "out.csv"}
-            << Ok << QStringList{"series",     "pools",   "series", "pools",
-                                 "log-synced", "records", "report", "exported"}
-            << QStringList{"\"left\":9", "\"name\":\"s\"", "\"result\":\"interrupted\"",
-                           "\"interrupted\":1"};
+        add("--help", "", "--help", Ok, "help", {"Usage: varn-cli"});
+        add("--version", "", "--version", Ok, "version", {"\"version\":\"" VARN_VERSION "\""});
+        add("--list-ports", "--link com3", "--list-ports", Ok, "ports",
+            {"\"comEntries\":[\"com3\"]"});
+        add("buffer and file operations", "",
+            "--log log.sqlite load image.bin job create x.varnjob diff image.bin crc32 checksum "
+            "save out.hex fill 0 10 0 clear export out.csv",
+            Ok, "file-loaded diff crc32 checksum exported run-finished",
+            {"\"crc32\":\"" + crc + "\"", "\"differingBytes\":0",
+             "\"checksum\":\"" + checksumText(image) + "\"", "\"records\":1"});
+        add("the log's own commands", "",
+            "--log log.sqlite --pool-first 1 --pool-last 9 series create a pool create p "
+            "series list pool list log sync log list report export out.csv",
+            Ok, "series pools series pools log-synced records report exported",
+            {"\"left\":9", "\"name\":\"s\"", "\"result\":\"interrupted\"", "\"interrupted\":1"});
         // The unit's commands.
-        QTest::newRow("identify, run, reset")
-            << QStringList{} << QStringList{"--port", "PORT", "identify", "run", "reset"} << Ok
-            << QStringList{"unit-identified", "identify", "run-finished"}
-            << QStringList{"\"name\":\"VARN\""};
-        QTest::newRow("every device function")
-            << QStringList{}
-            << QStringList{"--port",  "PORT",   "load", "image.bin", "erase", "blank",
-                           "program", "verify", "read", "compare",   "auto",  "lock"}
-            << Ok << QStringList{"file-loaded",      "run-started",       "unit-identified",
-                                 "function-started", "progress",          "function-finished",
-                                 "compare",          "function-finished", "run-finished"}
-            << QStringList{"\"function\":\"Lock\"", "\"step\":3"};
-        QTest::newRow("production record and serial number")
-            << QStringList{}
-            << QStringList{"--log", "log.sqlite",        "--serial", "s", "--serial-address",
-                           "F0",    "--serial-overwrite"} +
-                   program
-            << Ok
-            << QStringList{"serial-assigned", "record-written", "function-finished",
-                           "record-written", "run-finished"}
-            << QStringList{"\"state\":\"closed\"", "\"serial\":1"};
-        QTest::newRow("job") << QStringList{} << QStringList{"--port", "PORT", "--job", "j.varnjob"}
-                             << Ok
-                             << QStringList{"run-started", "function-finished", "run-finished"}
-                             << QStringList{"\"functions\":[\"Auto\"]"};
-        QTest::newRow("block sent again")
-            << QStringList{"--no-answer", "10"}
-            << QStringList{"--retries", "1", "--timeout", "200"} + program << Ok
-            << QStringList{"retry", "function-finished", "run-finished"}
-            << QStringList{"\"resent\":1"};
-        QTest::newRow("image past the device, --allow-partial")
-            << QStringList{} << QStringList{"--allow-partial", "--buffer-offset", "80"} + program
-            << Ok << QStringList{"run-started", "function-finished", "run-finished"}
-            << QStringList{"\"outsideBytes\":128"};
-        QTest::newRow("--repeat, several units, one port missing")
-            << QStringList{} << QStringList{"--repeat", "--port", "nowhere/tty"} + program
-            << Communication << QStringList{"run-finished", "summary"}
-            << QStringList{"\"chips\":1,", "\"detail\":\"Communication Port Error"};
+        add("identify, run, reset", "", "--port PORT identify run reset", Ok,
+            "unit-identified identify run-finished", {"\"name\":\"VARN\""});
+        add("every device function", "",
+            "--port PORT load image.bin erase blank program verify read compare auto lock", Ok,
+            "file-loaded run-started unit-identified function-started progress function-finished "
+            "compare function-finished run-finished",
+            {"\"function\":\"Lock\"", "\"step\":3"});
+        add("record and serial number", "",
+            "--log log.sqlite --serial s --serial-address F0 --serial-overwrite " + program, Ok,
+            "serial-assigned record-written function-finished record-written run-finished",
+            {"\"state\":\"closed\"", "\"serial\":1"});
+        add("job", "", "--port PORT --job j.varnjob", Ok,
+            "run-started function-finished run-finished", {"\"functions\":[\"Auto\"]"});
+        add("block sent again", "--no-answer 10", "--retries 1 --timeout 200 " + program, Ok,
+            "retry function-finished run-finished", {"\"resent\":1"});
+        add("image past the device, --allow-partial", "",
+            "--allow-partial --buffer-offset 80 " + program, Ok,
+            "run-started function-finished run-finished", {"\"outsideBytes\":128"});
+        add("--repeat, several units, one port missing", "",
+            "--repeat --port nowhere/tty " + program, Communication, "run-finished summary",
+            {"\"chips\":1,", "\"detail\":\"Communication Port Error"});
         // Refused before any unit: one error object.
-        QTest::newRow("no operation")
-            << QStringList{} << QStringList{} << Usage << QStringList{"error"}
-            << QStringList{"\"message\":\"no operation given\""};
-        QTest::newRow("unknown option") << QStringList{} << QStringList{"read", "--bogus"} << Usage
-                                        << QStringList{"error"} << QStringList{"--bogus"};
-        QTest::newRow("value out of range")
-            << QStringList{} << QStringList{"--port", "9", "read"} << Usage << QStringList{"error"}
-            << QStringList{"a port number is 1 to 8"};
-        QTest::newRow("no such device")
-            << QStringList{} << QStringList{"--device", "9", "checksum"} << Usage
-            << QStringList{"error"} << QStringList{"varn.dev holds devices 1 to 4"};
-        QTest::newRow("no configuration")
-            << QStringList{} << QStringList{"--workdir", "nowhere", "checksum"} << Usage
-            << QStringList{"error"} << QStringList{"varn.cfg"};
-        QTest::newRow("varn.cfg does not parse")
-            << QStringList{} << QStringList{"--workdir", "broken", "checksum"} << Usage
-            << QStringList{"error"} << QStringList{"varn.cfg"};
-        QTest::newRow("save - would break the stream")
-            << QStringList{} << QStringList{"save", "-"} << Usage << QStringList{"error"}
-            << QStringList{"save -: standard output carries"};
-        QTest::newRow("export - would break the stream")
-            << QStringList{} << QStringList{"--log", "log.sqlite", "export", "-"} << Usage
-            << QStringList{"error"} << QStringList{"export -: standard output"};
-        QTest::newRow("job create with the unit")
-            << QStringList{}
-            << QStringList{"load", "image.bin", "job", "create", "x.varnjob", "program"} << Usage
-            << QStringList{"error"} << QStringList{"run it with --job FILE"};
-        QTest::newRow("option the job fixes")
-            << QStringList{} << QStringList{"--job", "j.varnjob", "--timeout", "5"} << Usage
-            << QStringList{"error"} << QStringList{"--timeout: the job fixes"};
-        QTest::newRow("job missing")
-            << QStringList{} << QStringList{"--job", "missing.varnjob"} << JobRefused
-            << QStringList{"error"} << QStringList{"\"outcome\":\"job-refused\""};
-        QTest::newRow("job edited")
-            << QStringList{} << QStringList{"--job", "edited.varnjob"} << JobRefused
-            << QStringList{"error"} << QStringList{"the job was changed since it was made"};
-        QTest::newRow("log command, log missing")
-            << QStringList{} << QStringList{"--log", "missing.sqlite", "log", "list"} << LogError
-            << QStringList{"error"} << QStringList{"missing.sqlite: cannot open"};
-        QTest::newRow("log command, export cannot write")
-            << QStringList{}
-            << QStringList{"--log", "log.sqlite", "log", "list", "export", "no/x.csv"} << FileError
-            << QStringList{"records", "error"} << QStringList{"no/x.csv: cannot write"};
+        add("no operation", "", "", Usage, "error", {"\"message\":\"no operation given\""});
+        add("unknown option", "", "read --bogus", Usage, "error", {"--bogus"});
+        add("value out of range", "", "--port 9 read", Usage, "error", {"port number is 1 to 8"});
+        add("no such device", "", "--device 9 checksum", Usage, "error", {"devices 1 to 4"});
+        add("no configuration", "", "--workdir nowhere checksum", Usage, "error", {"varn.cfg"});
+        add("varn.cfg does not parse", "", "--workdir broken checksum", Usage, "error",
+            {"varn.cfg"});
+        add("save - would break the stream", "", "save -", Usage, "error",
+            {"save -: standard output carries"});
+        add("export - would break the stream", "", "--log log.sqlite export -", Usage, "error",
+            {"export -: standard output"});
+        add("job create with the unit", "", "load image.bin job create x.varnjob program", Usage,
+            "error", {"run it with --job FILE"});
+        add("option the job fixes", "", "--job j.varnjob --timeout 5", Usage, "error",
+            {"--timeout: the job fixes"});
+        add("job missing", "", "--job missing.varnjob", JobRefused, "error",
+            {"\"outcome\":\"job-refused\""});
+        add("job edited", "", "--job edited.varnjob", JobRefused, "error",
+            {"the job was changed since it was made"});
+        add("log command, log missing", "", "--log missing.sqlite log list", LogError, "error",
+            {"missing.sqlite: cannot open"});
+        add("log command, export cannot write", "", "--log log.sqlite log list export no/x.csv",
+            FileError, "records error", {"no/x.csv: cannot write"});
         // Failed on the way: run-finished says why.
-        QTest::newRow("file missing")
-            << QStringList{} << QStringList{"load", "missing.bin"} << FileError
-            << QStringList{"run-finished"} << QStringList{"\"reason\":\"Cannot open missing.bin"};
-        QTest::newRow("file not its format")
-            << QStringList{} << QStringList{"--hex", "load", "image.bin"} << FileError
-            << QStringList{"run-finished"} << QStringList{"image.bin, line 1"};
-        QTest::newRow("save fails")
-            << QStringList{} << load + QStringList{"save", "no/out.bin"} << FileError
-            << QStringList{"file-loaded", "run-finished"} << QStringList{"out.bin"};
-        QTest::newRow("wrong image")
-            << QStringList{} << QStringList{"--expect-crc32", "12345678"} + load << FileError
-            << QStringList{"file-loaded", "run-finished"} << QStringList{"expected 12345678"};
-        QTest::newRow("image past the device")
-            << QStringList{}
-            << nowhere + QStringList{"--buffer-offset", "80"} + load + QStringList{"program"}
-            << FileError << QStringList{"run-started", "run-finished"}
-            << QStringList{"\"outsideBytes\":128", "outside the device"};
-        QTest::newRow("port cannot open")
-            << QStringList{} << nowhere + QStringList{"identify"} << Communication
-            << QStringList{"run-finished"} << QStringList{"Communication Port Error: nowhere/tty"};
-        QTest::newRow("unit not identified")
-            << QStringList{"--no-answer", "1"} << QStringList{"--port", "PORT", "identify"}
-            << Communication << QStringList{"run-finished"}
-            << QStringList{"did not answer the identification"};
-        QTest::newRow("unit lost") << QStringList{"--close-after", "12"} << program << Communication
-                                   << QStringList{"function-finished", "run-finished"}
-                                   << QStringList{"\"linkFault\":\"line-lost\""};
-        QTest::newRow("verify finds a wrong byte")
-            << QStringList{"bad"} << program + QStringList{"verify"} << Mismatch
-            << QStringList{"function-finished", "run-finished"}
-            << QStringList{"\"reason\":\"Verify Error at 0010"};
-        QTest::newRow("device too small")
-            << QStringList{} << QStringList{"--workdir", "tiny", "--port", "PORT", "program"}
-            << Usage << QStringList{"unit-identified", "run-finished"}
-            << QStringList{"The device size of 8 bytes is too small"};
-        QTest::newRow("log cannot open")
-            << QStringList{} << nowhere + QStringList{"--log", "no/log.sqlite", "program"}
-            << LogError << QStringList{"run-finished"} << QStringList{"no/log.sqlite: cannot open"};
-        QTest::newRow("--before-chip refuses")
-            << QStringList{} << QStringList{"--before-chip", "exit 1"} + program << HookRefused
-            << QStringList{"run-started", "run-finished"}
-            << QStringList{"--before-chip refused the chip"};
-        QTest::newRow("--after-chip fails")
-            << QStringList{} << QStringList{"--after-chip", "exit 1"} + program << HookFailed
-            << QStringList{"function-finished", "run-finished"}
-            << QStringList{"--after-chip failed the chip"};
+        add("file missing", "", "load missing.bin", FileError, "run-finished",
+            {"\"reason\":\"Cannot open missing.bin"});
+        add("file not its format", "", "--hex load image.bin", FileError, "run-finished",
+            {"image.bin, line 1"});
+        add("save fails", "", "load image.bin save no/out.bin", FileError,
+            "file-loaded run-finished", {"out.bin"});
+        add("wrong image", "", "--expect-crc32 12345678 load image.bin", FileError,
+            "file-loaded run-finished", {"expected 12345678"});
+        add("image past the device", "",
+            "--port nowhere/tty --buffer-offset 80 load image.bin "
+            "program",
+            FileError, "run-started run-finished", {"\"outsideBytes\":128", "outside the device"});
+        add("port cannot open", "", "--port nowhere/tty identify", Communication, "run-finished",
+            {"Communication Port Error: nowhere/tty"});
+        add("unit not identified", "--no-answer 1", "--port PORT identify", Communication,
+            "run-finished", {"did not answer the identification"});
+        add("unit lost", "--close-after 12", program, Communication,
+            "function-finished run-finished", {"\"linkFault\":\"line-lost\""});
+        add("verify finds a wrong byte", "bad", program + " verify", Mismatch,
+            "function-finished run-finished", {"\"reason\":\"Verify Error at 0010"});
+        add("device too small", "", "--workdir tiny --port PORT program", Usage,
+            "unit-identified run-finished", {"The device size of 8 bytes is too small"});
+        add("log cannot open", "", "--port nowhere/tty --log no/log.sqlite program", LogError,
+            "run-finished", {"no/log.sqlite: cannot open"});
+        add("--before-chip refuses", "", "--before-chip false " + program, HookRefused,
+            "run-started run-finished", {"--before-chip refused the chip"});
+        add("--after-chip fails", "", "--after-chip false " + program, HookFailed,
+            "function-finished run-finished", {"--after-chip failed the chip"});
     }
     void everyPathPrintsSchemaJson() {
         auto [unitOptions, arguments, status, events, fragments] =
