@@ -1345,7 +1345,9 @@ private slots:
         add("unit lost", "--close-after 12", program, Communication,
             "function-finished run-finished", {"\"linkFault\":\"line-lost\""});
         add("verify finds a wrong byte", "bad", program + " verify", Mismatch,
-            "function-finished run-finished", {"\"reason\":\"Verify Error at 0010"});
+            "function-finished run-finished",
+            {"\"reason\":\"Verify Error at 0010",
+             "\"differences\":[{\"actual\":\"00\",\"count\":1"});
         add("device too small", "", "--workdir tiny --port PORT program", Usage,
             "unit-identified run-finished", {"The device size of 8 bytes is too small"});
         add("log cannot open", "", "--port nowhere/tty --log no/log.sqlite program", LogError,
