@@ -150,9 +150,7 @@ bool ProgrammingSession::prepareUnit() {
     return prepared;
 }
 
-bool ProgrammingSession::setTargetRunning(bool running, bool evenUnchanged) {
-    if (evenUnchanged)
-        unit.unitInReset = running;
+bool ProgrammingSession::setTargetRunning(bool running) {
     if (!transport) {
         const bool changed = unit.unitInReset == running;
         unit.unitInReset = !running;

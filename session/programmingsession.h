@@ -178,12 +178,9 @@ public:
     // next run gives it a load sequence (run, reset, device select) of its
     // own, as a fresh start would; the unit is not identified again.
     void chipChanged() { prepared = prepared && !chipSincePrepared; }
-    // Run / Reset of the target, sent only on a change, or also without one
-    // when evenUnchanged (a front-end started afresh cannot know what the
-    // last one left the target in). Returns whether the state changed or the
-    // command was sent anyway; the state follows the user even with the line
-    // closed.
-    bool setTargetRunning(bool running, bool evenUnchanged = false);
+    // Run / Reset of the target, sent only on a change. Returns whether the
+    // state changed; the state follows the user even with the line closed.
+    bool setTargetRunning(bool running);
 
     // Opens the log when one is set, so that a front-end can refuse to start
     // before any chip ("cannot open the log"); runChip opens it too.

@@ -325,9 +325,9 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
     case CliOperation::Reset: {
         if (const int status = connectUnit(); status != ExitOk)
             return status;
-        // What an earlier command line left the target in is not known here:
-        // the command goes out whatever this session believes.
-        programming->setTargetRunning(operation.kind == CliOperation::Run, true);
+        // Sent only on a change: a target already in that state is no
+        // failure, only a closed line is.
+        programming->setTargetRunning(operation.kind == CliOperation::Run);
         if (!programming->link()->isOpen()) {
             console.error(programming->link()->notConnectedReason());
             lostLine = true;
