@@ -39,14 +39,21 @@ Status CreateSeriesIn(const QString& location, const SerialSettings& series) {
                                SeriesLine(series).section(QLatin1String("  "), 1).trimmed()));
 }
 
-Status SeriesLines(const QString& location, QStringList* lines) {
+Status ListSeries(const QString& location, QList<SerialSettings>* series) {
     Status status;
     const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);
     if (!log)
         return status;
-    QList<SerialSettings> all;
-    if (const Status read = log->seriesList(&all); !read)
+    if (const Status read = log->seriesList(series); !read)
         return read;
+    return status;
+}
+
+Status SeriesLines(const QString& location, QStringList* lines) {
+    QList<SerialSettings> all;
+    const Status status = ListSeries(location, &all);
+    if (!status)
+        return status;
     lines->clear();
     for (const SerialSettings& series : all)
         lines->append(SeriesLine(series));
@@ -67,14 +74,21 @@ Status CreatePoolIn(const QString& location, const NumberPool& pool) {
                                fresh.line().section(QLatin1String("  "), 1).trimmed()));
 }
 
-Status PoolLines(const QString& location, QStringList* lines) {
+Status ListPools(const QString& location, QList<NumberPool>* pools) {
     Status status;
     const std::unique_ptr<ProductionLog> log = openLog(location, false, &status);
     if (!log)
         return status;
-    QList<NumberPool> all;
-    if (const Status read = log->poolList(&all); !read)
+    if (const Status read = log->poolList(pools); !read)
         return read;
+    return status;
+}
+
+Status PoolLines(const QString& location, QStringList* lines) {
+    QList<NumberPool> all;
+    const Status status = ListPools(location, &all);
+    if (!status)
+        return status;
     lines->clear();
     for (const NumberPool& pool : all)
         lines->append(pool.line());

@@ -33,10 +33,14 @@ QString LogLocationOrDefault(const QString& given, const QString& configDir);
 Status CreateSeriesIn(const QString& location, const SerialSettings& series);
 // One line per series: name, first, step, last number, length, encoding, order.
 Status SeriesLines(const QString& location, QStringList* lines);
+// The same series as settings (for varn-cli series list --json).
+Status ListSeries(const QString& location, QList<SerialSettings>* series);
 // Creates the number pool; a log file that does not exist is started.
 Status CreatePoolIn(const QString& location, const NumberPool& pool);
 // One line per pool: name, first, last, step, numbers left.
 Status PoolLines(const QString& location, QStringList* lines);
+// The same pools (for varn-cli pool list --json).
+Status ListPools(const QString& location, QList<NumberPool>* pools);
 // Sends on what waits in the local journal; the message says how many.
 Status SyncJournal(const QString& location);
 // The records from <= time < to (invalid: open) as a table, or the last

@@ -23,7 +23,8 @@ const char* const FixedByJob[] = {
 
 int usage(CliConsole& console, const QString& message) {
     console.error(QStringLiteral("varn-cli: ") + message);
-    console.error(QStringLiteral("Try 'varn-cli --help' for more information."));
+    // Advice, not the fault: the fault stays what --json's error object says.
+    console.note(QStringLiteral("Try 'varn-cli --help' for more information."));
     return ExitUsage;
 }
 

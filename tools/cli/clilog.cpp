@@ -4,6 +4,7 @@
 #include "exitstatus.h"
 #include "jsonevents.h"
 #include "multiunit.h"
+#include "production/serialnumber.h"
 #include "session/logaccess.h"
 
 #include <QDir>
@@ -49,7 +50,7 @@ int reportTo(const QString& location, const CliOptions& options, CliConsole& con
 } // namespace
 
 int ExportRecords(const QString& location, const CliOptions& options, const QString& path,
-                  CliConsole& console) {
+                  CliConsole& console, JsonEvents* json) {
     const bool toStandardOutput = path == QLatin1String("-");
     // Opened with the first bytes, once the log has been read from: a log
     // that cannot be read leaves the user's file alone.
@@ -76,6 +77,8 @@ int ExportRecords(const QString& location, const CliOptions& options, const QStr
     }
     if (const int status = report(exported, console); status != ExitOk)
         return status;
+    if (json)
+        json->exported(path, count);
     if (!toStandardOutput)
         console.info(QStringLiteral("Exported %1 records to %2").arg(count).arg(path));
     return ExitOk;
@@ -94,6 +97,9 @@ bool OnlyLogCommands(const CliOptions& options) {
 int RunLogCommands(const CliOptions& options, CliConsole& console) {
     const QString location =
         LogLocationOrDefault(options.log.value_or(QString()), QDir::currentPath());
+    // No unit: what the stream shows names none.
+    JsonEvents unitless{QString()};
+    JsonEvents* json = options.json ? &unitless : nullptr;
     for (const CliOperation& operation : options.operations) {
         int status = ExitOk;
         QStringList lines;
@@ -102,23 +108,44 @@ int RunLogCommands(const CliOptions& options, CliConsole& console) {
             SerialSettings series = options.serial;
             series.name = operation.file;
             status = report(CreateSeriesIn(location, series), console);
+            if (status == ExitOk && json)
+                JsonEvents::series({series});
             break;
         }
-        case CliOperation::SeriesList:
-            status = report(SeriesLines(location, &lines), console);
+        case CliOperation::SeriesList: {
+            QList<SerialSettings> all;
+            status = report(ListSeries(location, &all), console);
+            for (const SerialSettings& series : all)
+                lines.append(SeriesLine(series));
+            if (status == ExitOk && json)
+                JsonEvents::series(all);
             break;
+        }
         case CliOperation::PoolCreate: {
             NumberPool pool = options.pool;
             pool.name = operation.file;
+            pool.next = pool.first;
             status = report(CreatePoolIn(location, pool), console);
+            if (status == ExitOk && json)
+                JsonEvents::pools({pool});
             break;
         }
-        case CliOperation::PoolList:
-            status = report(PoolLines(location, &lines), console);
+        case CliOperation::PoolList: {
+            QList<NumberPool> all;
+            status = report(ListPools(location, &all), console);
+            for (const NumberPool& pool : all)
+                lines.append(pool.line());
+            if (status == ExitOk && json)
+                JsonEvents::pools(all);
             break;
-        case CliOperation::LogSync:
-            status = report(SyncJournal(location), console);
+        }
+        case CliOperation::LogSync: {
+            const Status synced = SyncJournal(location);
+            status = report(synced, console);
+            if (status == ExitOk && json)
+                JsonEvents::logSynced(synced.message);
             break;
+        }
         case CliOperation::Report:
             status = reportTo(location, options, console);
             break;
@@ -126,20 +153,24 @@ int RunLogCommands(const CliOptions& options, CliConsole& console) {
             status = report(
                 RecordLines(location, options.exportFrom, options.exportTo, ListedRecords, &lines),
                 console);
-            if (QList<ChipRecord> records; status == ExitOk && options.json &&
+            if (QList<ChipRecord> records; status == ExitOk && json &&
                                            ListRecords(location, options.exportFrom,
                                                        options.exportTo, ListedRecords, &records))
                 JsonEvents::records(records);
             break;
         default:
-            status = ExportRecords(location, options, operation.file, console);
+            status = ExportRecords(location, options, operation.file, console, json);
             break;
         }
         // What was asked for is printed even when quiet.
         for (const QString& line : lines)
             console.result(line);
-        if (status != ExitOk)
+        if (status != ExitOk) {
+            // No run-finished follows the log's commands: the failure is told here.
+            if (json)
+                JsonEvents::error(status, console.lastError());
             return status;
+        }
     }
     return ExitOk;
 }

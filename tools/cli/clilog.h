@@ -5,6 +5,8 @@
 
 namespace varn {
 
+class JsonEvents;
+
 // A command of the production log's own (series create, series list, log
 // sync, log list, with export beside them): it needs neither the unit nor the
 // configuration files.
@@ -12,8 +14,9 @@ bool OnlyLogCommands(const CliOptions& options);
 // Runs them in order; stops at the first that fails. Returns the exit status.
 int RunLogCommands(const CliOptions& options, CliConsole& console);
 // Writes the log's records (--from/--to) as CSV to path, - for standard
-// output. Returns the exit status.
+// output, and tells json (when given) what went where. Returns the exit
+// status.
 int ExportRecords(const QString& location, const CliOptions& options, const QString& path,
-                  CliConsole& console);
+                  CliConsole& console, JsonEvents* json);
 
 } // namespace varn

@@ -230,7 +230,7 @@ SessionCounts CliProgrammer::counts() const {
 
 int CliProgrammer::exportRecords(const QString& path) {
     return ExportRecords(LogLocationOrDefault(options.log.value_or(QString()), state.AppDir),
-                         options, path, console);
+                         options, path, console, json.get());
 }
 
 Status CliProgrammer::recordRefusal(const QString& reason) {
@@ -325,7 +325,10 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
     case CliOperation::Reset: {
         if (const int status = connectUnit(); status != ExitOk)
             return status;
-        if (!programming->setTargetRunning(operation.kind == CliOperation::Run)) {
+        // Sent only on a change: a target already in that state is no
+        // failure, only a closed line is.
+        programming->setTargetRunning(operation.kind == CliOperation::Run);
+        if (!programming->link()->isOpen()) {
             console.error(programming->link()->notConnectedReason());
             lostLine = true;
             return ExitCommunication;
@@ -737,10 +740,15 @@ int RunCli(const QStringList& arguments) {
     console.setTextToStandardError(options.json);
     if (options.help) {
         console.result(CliUsage().chopped(1));
+        if (options.json)
+            JsonEvents::help(CliUsage().chopped(1));
         return ExitOk;
     }
     if (options.version) {
-        console.result(QStringLiteral("varn-cli " VARN_VERSION "\n" VARN_LICENCE_NOTE));
+        const QString text = QStringLiteral("varn-cli " VARN_VERSION "\n" VARN_LICENCE_NOTE);
+        console.result(text);
+        if (options.json)
+            JsonEvents::version(QStringLiteral(VARN_VERSION), text);
         return ExitOk;
     }
     // Image files stay relative to the current folder; the configuration and

@@ -11,6 +11,8 @@
 #include "functions/functiontext.h"
 #include "link/portinfo.h"
 #include "multiunit.h"
+#include "production/chipfield.h"
+#include "production/serialnumber.h"
 #include "session/programmingsession.h"
 
 #include <QCryptographicHash>
@@ -37,6 +39,14 @@ void writeLine(const QJsonObject& object) {
 
 QString timeText(const QDateTime& time) {
     return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+// An object that concerns no unit: "port" is null.
+void writeWithoutUnit(const QString& type, QJsonObject fields) {
+    fields.insert("type", type);
+    fields.insert("port", QJsonValue::Null);
+    fields.insert("time", timeText(QDateTime::currentDateTimeUtc()));
+    writeLine(fields);
 }
 
 QString outcomeText(Outcome outcome) {
@@ -145,6 +155,10 @@ QString JsonEvents::outcomeName(int status) {
 }
 
 void JsonEvents::write(const QString& type, QJsonObject fields) {
+    if (port.isNull()) {
+        writeWithoutUnit(type, fields);
+        return;
+    }
     fields.insert("type", type);
     fields.insert("port", port);
     fields.insert("time", timeText(QDateTime::currentDateTimeUtc()));
@@ -294,10 +308,7 @@ void JsonEvents::ports(const QList<PortEntry>& ports) {
                                 {"accessible", p.accessible},
                                 {"group", p.group},
                                 {"comEntries", QJsonArray::fromStringList(p.comEntries)}});
-    writeLine({{"type", "ports"},
-               {"port", QJsonValue::Null},
-               {"time", timeText(QDateTime::currentDateTimeUtc())},
-               {"ports", list}});
+    writeWithoutUnit(QStringLiteral("ports"), {{"ports", list}});
 }
 
 void JsonEvents::records(const QList<ChipRecord>& records) {
@@ -314,10 +325,7 @@ void JsonEvents::records(const QList<ChipRecord>& records) {
         record.insert("result", r.resultText());
         list.append(record);
     }
-    writeLine({{"type", "records"},
-               {"port", QJsonValue::Null},
-               {"time", timeText(QDateTime::currentDateTimeUtc())},
-               {"records", list}});
+    writeWithoutUnit(QStringLiteral("records"), {{"records", list}});
 }
 
 void JsonEvents::serialAssigned(qint64 serial) {
@@ -359,12 +367,52 @@ QJsonObject JsonEvents::runFinishedObject(const QString& port, int status, qint6
 }
 
 void JsonEvents::error(int status, const QString& message) {
-    writeLine({{"type", "error"},
-               {"port", QJsonValue::Null},
-               {"time", timeText(QDateTime::currentDateTimeUtc())},
-               {"outcome", outcomeName(status)},
-               {"exitStatus", status},
-               {"message", message}});
+    writeWithoutUnit(
+        QStringLiteral("error"),
+        {{"outcome", outcomeName(status)}, {"exitStatus", status}, {"message", message}});
+}
+
+void JsonEvents::help(const QString& text) {
+    writeWithoutUnit(QStringLiteral("help"), {{"text", text}});
+}
+
+void JsonEvents::version(const QString& version, const QString& text) {
+    writeWithoutUnit(QStringLiteral("version"), {{"version", version}, {"text", text}});
+}
+
+void JsonEvents::series(const QList<SerialSettings>& series) {
+    QJsonArray list;
+    // As series create takes them: the names of --serial-encoding and --serial-order.
+    for (const SerialSettings& s : series)
+        list.append(QJsonObject{{"name", s.series()},
+                                {"first", s.first},
+                                {"step", s.step},
+                                {"last", s.maximum()},
+                                {"length", s.length},
+                                {"encoding", EncodingName(s.encoding)},
+                                {"order", OrderName(s.order)}});
+    writeWithoutUnit(QStringLiteral("series"), {{"series", list}});
+}
+
+void JsonEvents::pools(const QList<NumberPool>& pools) {
+    QJsonArray list;
+    for (const NumberPool& p : pools)
+        list.append(QJsonObject{{"name", p.name},
+                                {"first", p.first},
+                                {"last", p.last},
+                                {"step", p.step},
+                                {"next", p.next},
+                                // A pool used up has its next number beyond its last.
+                                {"left", p.next > p.last ? 0 : (p.last - p.next) / p.step + 1}});
+    writeWithoutUnit(QStringLiteral("pools"), {{"pools", list}});
+}
+
+void JsonEvents::logSynced(const QString& message) {
+    writeWithoutUnit(QStringLiteral("log-synced"), {{"message", message}});
+}
+
+void JsonEvents::exported(const QString& file, int records) {
+    write(QStringLiteral("exported"), {{"file", file}, {"records", records}});
 }
 
 void JsonEvents::runFinished(int status, qint64 durationMs, qint64 serial, const QString& reason) {
@@ -372,11 +420,7 @@ void JsonEvents::runFinished(int status, qint64 durationMs, qint64 serial, const
 }
 
 void JsonEvents::report(const QByteArray& figures) {
-    QJsonObject object = QJsonDocument::fromJson(figures).object();
-    object.insert("type", "report");
-    object.insert("port", QJsonValue::Null);
-    object.insert("time", timeText(QDateTime::currentDateTimeUtc()));
-    writeLine(object);
+    writeWithoutUnit(QStringLiteral("report"), QJsonDocument::fromJson(figures).object());
 }
 
 void JsonEvents::summary(const QList<UnitOutcome>& outcomes, int status, int chips, int passed) {
@@ -393,14 +437,11 @@ void JsonEvents::summary(const QList<UnitOutcome>& outcomes, int status, int chi
             unit.insert("detail", o.detail);
         units.append(unit);
     }
-    writeLine({{"type", "summary"},
-               {"port", QJsonValue::Null},
-               {"time", timeText(QDateTime::currentDateTimeUtc())},
-               {"outcome", outcomeName(status)},
-               {"exitStatus", status},
-               {"chips", chips},
-               {"passed", passed},
-               {"units", units}});
+    writeWithoutUnit(QStringLiteral("summary"), {{"outcome", outcomeName(status)},
+                                                 {"exitStatus", status},
+                                                 {"chips", chips},
+                                                 {"passed", passed},
+                                                 {"units", units}});
 }
 
 } // namespace varn

@@ -14,7 +14,9 @@ class AppState;
 struct ChipRecord;
 struct DifferenceReport;
 struct LoadResult;
+struct NumberPool;
 struct PortEntry;
+struct SerialSettings;
 struct UnitOutcome;
 
 // --json: varn-cli's run as JSON Lines on standard output, one object a line,
@@ -56,8 +58,22 @@ public:
     // report: the log's figures (ReportJson's object), with no unit.
     static void report(const QByteArray& figures);
     // A command line refused before any unit was reached (a usage or
-    // configuration error): its status and why, with no unit ("port" null).
+    // configuration error, a job refused), or one of the log's own commands
+    // that failed: its status and why, with no unit ("port" null).
     static void error(int status, const QString& message);
+    // --help and --version: what standard error shows, so that a program
+    // reading the stream is not left with nothing.
+    static void help(const QString& text);
+    static void version(const QString& version, const QString& text);
+    // The log's own commands, with no unit: series create (the series made)
+    // and series list, pool create (the pool made) and pool list, and what
+    // log sync said.
+    static void series(const QList<SerialSettings>& series);
+    static void pools(const QList<NumberPool>& pools);
+    static void logSynced(const QString& message);
+    // export FILE: the file and the records written (with no unit among the
+    // log's own commands: a JsonEvents of a null port).
+    void exported(const QString& file, int records);
 
     // Every unit's end in one object, after a several-unit run or --repeat.
     static void summary(const QList<UnitOutcome>& outcomes, int status, int chips, int passed);
