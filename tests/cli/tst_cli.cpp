@@ -815,10 +815,16 @@ private slots:
         START_UNIT(unit);
         if (!log.isEmpty())
             arguments << "--log" << log << "--create-log";
-        const CliResult r = ws.run(arguments + QStringList{"--port", unit.path(), "load",
-                                                           "image.bin", "program", "verify"});
+        const CliResult r =
+            ws.run(arguments + QStringList{"--port", unit.path(), "load", "image.bin", "program",
+                                           "verify", "--json"});
         CHECK_RUN(r, status);
         QVERIFY2(r.err.contains(err), qPrintable(r.err));
+        const QList<QJsonObject> objects = checkJsonLines(r.out.toUtf8());
+        // The last object gives the status: a run's end, or an error refused before any run.
+        QVERIFY(!objects.isEmpty());
+        QVERIFY(QStringList({"run-finished", "error"}).contains(objects.last()["type"].toString()));
+        QCOMPARE(objects.last()["exitStatus"].toInt(), status);
         if (framesSent >= 0)
             QCOMPARE(unit.frames().size(), framesSent);
         if (status != Communication)
@@ -969,9 +975,12 @@ private slots:
                                  [](const QByteArray& f) { return f.startsWith('\x14'); });
         };
         QCOMPARE(programFrames(), 16 + 3); // the image's blocks and the fields' three
-        const CliResult r = ws.run(run);
+        const CliResult r = ws.run(run + QStringList{"--json"});
         CHECK_RUN(r, LogError);
         VERIFY_CONTAINS(r.err, "the pool is used up");
+        const QList<QJsonObject> objects = checkJsonLines(r.out.toUtf8());
+        QVERIFY(!objects.isEmpty() && objects.last()["type"] == "run-finished");
+        VERIFY_CONTAINS(objects.last()["reason"].toString(), "the pool is used up");
         QCOMPARE(programFrames(), 16 + 3);
         unit.stop();
         QByteArray chip = pattern(256, 5) + blank(768);
