@@ -2,6 +2,7 @@
 
 #include "session/logaccess.h"
 #include "widgets/messagebox.h"
+#include "widgets/screenfit.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSeries>
@@ -11,7 +12,6 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDateTimeAxis>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -46,7 +46,7 @@ QChartView* chartView(QWidget* parent, const char* name, const QString& title) {
     auto* view = new QChartView(chart, parent);
     view->setObjectName(QLatin1String(name));
     view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumSize(380, 240);
+    view->setMinimumSize(280, 180);
     return view;
 }
 
@@ -105,7 +105,7 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     txtFigures->setReadOnly(true);
     txtFigures->setFont(QFont(QStringLiteral("Monospace")));
     txtFigures->setLineWrapMode(QPlainTextEdit::NoWrap);
-    txtFigures->setMinimumWidth(360);
+    txtFigures->setMinimumWidth(240);
 
     chtYield =
         chartView(this, "chtYield", QStringLiteral("First-pass yield by hour (%, local time)"));
@@ -118,7 +118,11 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     auto* charts = new QVBoxLayout;
     charts->addWidget(chtYield, 1);
     charts->addWidget(chtFailures, 1);
-    auto* body = new QHBoxLayout;
+    // The filters, figures and charts scroll where the screen is small; the
+    // buttons stay below them.
+    auto* content = new QWidget(this);
+    auto* body = new QHBoxLayout(content);
+    body->setContentsMargins(0, 0, 0, 0);
     body->addLayout(left, 1);
     body->addLayout(charts, 1);
     auto* buttons = new QHBoxLayout;
@@ -127,14 +131,13 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     buttons->addWidget(cmdSave);
     buttons->addWidget(cmdClose);
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(body, 1);
+    layout->addWidget(new ScrollPanel(content, this), 1);
     layout->addLayout(buttons);
-    resize(1080, 660);
+    FitToScreen(this, QSize(1080, 660));
 
     askSavePath = [](QWidget* owner) {
-        return QFileDialog::getSaveFileName(owner, QStringLiteral("Save Report"),
-                                            QStringLiteral("report.pdf"),
-                                            QStringLiteral("PDF (*.pdf);;PNG image (*.png)"));
+        return AskSaveFile(owner, QStringLiteral("Save Report"), QStringLiteral("report.pdf"),
+                           QStringLiteral("PDF (*.pdf);;PNG image (*.png)"));
     };
     connect(cmdRefresh, &QPushButton::clicked, this, &frmReport::Refresh);
     connect(cmdSave, &QPushButton::clicked, this, &frmReport::cmdSave_Click);
