@@ -30,6 +30,7 @@
 #include "session/operatorboard.h"
 #include "session/sessionhost.h"
 #include "session/unitgroup.h"
+#include "ui/appicon.h"
 #include "ui/frmabout.h"
 #include "ui/frmeditauto.h"
 #include "ui/frmfunction.h"
@@ -68,10 +69,6 @@
 #include <QWindow>
 #include <algorithm>
 #include <optional>
-
-static void initVarnResources() {
-    Q_INIT_RESOURCE(varn);
-}
 
 namespace varn {
 
@@ -118,10 +115,9 @@ QString SizePanelText(qint32 size) {
 }
 
 mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(state) {
-    initVarnResources();
     setObjectName(QStringLiteral("mdiMain"));
     setWindowTitle(QStringLiteral("VARN ~ Varnet"));
-    setWindowIcon(QIcon(QStringLiteral(":/varn.png")));
+    setWindowIcon(AppIcon());
 
     mdiArea = new QMdiArea(this);
     mdiArea->setObjectName(QStringLiteral("mdiArea"));
