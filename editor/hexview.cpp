@@ -121,8 +121,9 @@ void HexView::SetRowCount(int count) {
     text = HeaderText();
     text.resize(TextSize(), QLatin1Char(' '));
     scrollMaximum = ScrollMaximumFor(DeviceSize(), rows);
-    topLine =
-        std::clamp(std::max(std::min(topLine, caretRow), caretRow - rows + 1), 0, scrollMaximum);
+    // The caret's row was in view; it stays so, moving the rows only when it
+    // would fall below them.
+    topLine = std::clamp(std::max(topLine, caretRow - rows + 1), 0, scrollMaximum);
     Redraw();
     caretPos = FirstDigitPos + (caretRow - topLine) * RowLength + column;
     caretColumn = column;
