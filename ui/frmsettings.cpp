@@ -98,6 +98,8 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
     txtAddress = new QLineEdit(network.address, Frame4);
     txtAddress->setObjectName(QStringLiteral("txtAddress"));
     txtAddress->setPlaceholderText(tr("rfc2217://HOST:PORT or tcp://HOST:PORT"));
+    txtAddress->setMinimumWidth(
+        txtAddress->fontMetrics().horizontalAdvance(txtAddress->placeholderText()) + 16);
     txtAddress->setToolTip(tr("Neither carries authentication or encryption: across an "
                               "untrusted network, reach the unit through an SSH tunnel."));
     // Typing an address chooses it.
