@@ -112,44 +112,31 @@ private slots:
     // in sight.
     void fits_data() {
         Columns<QString, QString, QStringList>("action", "window", "whole");
-        const QStringList none;
-        QTest::newRow("Settings") << "OptionsSettings"
-                                  << "frmSettings" << none;
-        QTest::newRow("Select Device") << "DeviceSelect"
-                                       << "frmSelectDevice" << none;
-        QTest::newRow("Edit Auto") << "OptionsEditAuto"
-                                   << "frmEditAuto" << none;
-        QTest::newRow("Production Log") << "OptionsProductionLog"
-                                        << "frmProductionLog" << none;
-        QTest::newRow("Production Report") << "ViewProductionReport"
-                                           << "frmReport" << none;
-        QTest::newRow("About") << "HelpAbout"
-                               << "frmAbout" << none;
-        QTest::newRow("Buffer Fill") << "BufferFill"
-                                     << "frmBufferFill" << none;
-        QTest::newRow("Function") << "DeviceFunction"
-                                  << "frmFunction" << none;
-        QTest::newRow("Production") << "DeviceProduction"
-                                    << "frmProduction" << none;
-        QTest::newRow("Load dialog") << "FileLoad"
-                                     << "dlgFile" << none;
-        QTest::newRow("Save dialog") << "FileSaveAs"
-                                     << "dlgFile" << none;
-        QTest::newRow("Load options") << "FileLoad"
-                                      << "frmFileLoad" << none;
-        QTest::newRow("Operator shift") << ""
-                                        << "frmShift" << none;
-        QTest::newRow("Operator") << ""
-                                  << "frmOperator" << none;
-        QTest::newRow("Main window") << ""
-                                     << "mdiMain" << none;
-        QTest::newRow("Buffer") << "BufferEdit"
-                                << "frmBufferSubWindow"
-                                << QStringList{"vsc", "lblAddress", "lblCheckSum", "lblCrc32"};
-        QTest::newRow("Memory Map") << "ViewMemoryMap"
-                                    << "frmMemoryMapSubWindow" << none;
-        QTest::newRow("Differences") << "FileCompare"
-                                     << "frmDifferencesSubWindow" << QStringList{"lstRanges"};
+        const struct {
+            const char *row, *action, *window, *whole;
+        } rows[] = {
+            {"Settings", "OptionsSettings", "frmSettings", ""},
+            {"Select Device", "DeviceSelect", "frmSelectDevice", ""},
+            {"Edit Auto", "OptionsEditAuto", "frmEditAuto", ""},
+            {"Production Log", "OptionsProductionLog", "frmProductionLog", ""},
+            {"Production Report", "ViewProductionReport", "frmReport", ""},
+            {"About", "HelpAbout", "frmAbout", ""},
+            {"Buffer Fill", "BufferFill", "frmBufferFill", ""},
+            {"Function", "DeviceFunction", "frmFunction", ""},
+            {"Production", "DeviceProduction", "frmProduction", ""},
+            {"Load dialog", "FileLoad", "dlgFile", ""},
+            {"Save dialog", "FileSaveAs", "dlgFile", ""},
+            {"Load options", "FileLoad", "frmFileLoad", ""},
+            {"Operator shift", "", "frmShift", ""},
+            {"Operator", "", "frmOperator", ""},
+            {"Main window", "", "mdiMain", ""},
+            {"Buffer", "BufferEdit", "frmBufferSubWindow", "vsc lblAddress lblCheckSum lblCrc32"},
+            {"Memory Map", "ViewMemoryMap", "frmMemoryMapSubWindow", ""},
+            {"Differences", "FileCompare", "frmDifferencesSubWindow", "lstRanges"},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.row) << QString(r.action) << QString(r.window)
+                                 << QString(r.whole).split(' ', Qt::SkipEmptyParts);
     }
     void fits() {
         auto [action, window, whole] =
