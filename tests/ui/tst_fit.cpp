@@ -139,8 +139,9 @@ private slots:
                                  << QString(r.whole).split(' ', Qt::SkipEmptyParts);
     }
     void fits() {
-        auto [action, window, whole] =
-            Row<QString, QString, QStringList>("action", "window", "whole");
+        QFETCH(QString, action);
+        QFETCH(QString, window);
+        QFETCH(QStringList, whole);
         mdiMain w(state);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
