@@ -1,20 +1,20 @@
 #include "frmbuffer.h"
 
 #include "core/hextext.h"
-#include "widgets/twips.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QToolTip>
@@ -25,9 +25,6 @@
 namespace varn {
 
 namespace {
-
-// The layout as drawn; Resize fits it to the text's font itself.
-const Twips Px;
 
 // The memory map shades per-chip blocks purple; here a paler one, apart from
 // found (yellow) and selected (blue) bytes.
@@ -138,69 +135,77 @@ void frmBuffer::BuildControls() {
 
     setTabOrder(txtBuffer, vsc);
 
-    // The drawn sizes assume a font of 8 x 13 pixels; grow everything in
-    // proportion when this platform's font needs more room for the 69
-    // columns and 17 lines.
+    // The text is as wide as the 69 columns; its height shows the header and
+    // as many of the 16 rows as there is room for (FitRows).
     const QFontMetrics metrics(viewFont);
     const int frame = 2 * txtBuffer->frameWidth();
     const int margin = 2 * static_cast<int>(std::ceil(txtBuffer->document()->documentMargin()));
-    const int scrollWidth = std::max(Px(255), style()->pixelMetric(QStyle::PM_ScrollBarExtent));
-    const int neededWidth =
-        69 * metrics.horizontalAdvance(QLatin1Char('0')) + frame + margin + scrollWidth + 4;
+    txtBuffer->setFixedWidth(69 * metrics.horizontalAdvance(QLatin1Char('0')) + frame + margin + 4);
     // A line of the text control can be taller than the font's line spacing;
     // measure one as the control lays it out.
     txtBuffer->setPlainText(HexView::DisplayText(view.Text()));
     shownRevision = view.TextRevision();
     const QTextBlock header = txtBuffer->document()->firstBlock();
-    const double lineHeight = std::max<double>(
+    lineHeight = std::max<double>(
         metrics.lineSpacing(),
         txtBuffer->document()->documentLayout()->blockBoundingRect(header).height());
-    const int neededHeight = static_cast<int>(std::ceil(17 * lineHeight)) + frame + margin + 2;
-    const double fx = std::max(1.0, neededWidth / double(Px(9975)));
-    const double fy = std::max(1.0, neededHeight / double(Px(3615)));
-    auto sx = [fx](int twips) { return static_cast<int>(std::lround(Px(twips) * fx)); };
-    auto sy = [fy](int twips) { return static_cast<int>(std::lround(Px(twips) * fy)); };
+    const auto textHeight = [&](int rows) {
+        return static_cast<int>(std::ceil((rows + 1) * lineHeight)) + frame + margin + 2;
+    };
+    txtBuffer->setMinimumHeight(textHeight(MinimumRows));
+    txtBuffer->setMaximumHeight(textHeight(HexView::RowCount));
 
-    txtBuffer->setGeometry(sx(120), sy(360), sx(9975), sy(3615));
-    // The scroll bar lies over the right edge of the text, like its own.
-    const int textRight = sx(120) + sx(9975);
-    vsc->setGeometry(textRight - scrollWidth - txtBuffer->frameWidth(),
-                     sy(360) + txtBuffer->frameWidth(), scrollWidth,
-                     sy(3615) - 2 * txtBuffer->frameWidth());
-    vsc->raise();
-
-    // Bottom line: captions and values left to right, never overlapping.
-    const int y = sy(4080);
-    int x = 0;
-    const struct {
-        QLabel* label;
-        int left, width;
-    } line[] = {{lblAddressCaption, 120, 615},   {lblAddress, 840, 615},
-                {lblCheckSumCaption, 1920, 855}, {lblCheckSum, 2880, 615},
-                {lblCrc32Caption, 3720, 735},    {lblCrc32, 4560, 1095}};
-    int labelHeight = sy(255);
-    for (const auto& item : line)
-        labelHeight = std::max(labelHeight, item.label->sizeHint().height());
-    for (const auto& item : line) {
-        const int left = std::max(sx(item.left), x);
-        const int width = std::max(sx(item.width), item.label->sizeHint().width() + 4);
-        item.label->setGeometry(left, y, width, labelHeight);
-        x = left + width + 6;
+    // Bottom line: captions and values left to right.
+    auto* values = new QHBoxLayout;
+    values->setSpacing(6);
+    for (QLabel* label : {lblAddressCaption, lblAddress, lblCheckSumCaption, lblCheckSum,
+                          lblCrc32Caption, lblCrc32}) {
+        values->addWidget(label);
+        if (label == lblAddress || label == lblCheckSum)
+            values->addSpacing(12);
     }
+    for (QLabel* value : {lblAddress, lblCheckSum})
+        value->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("00000")) + 4);
+    lblCrc32->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("000000000")) + 4);
+    values->addStretch(1);
 
     // Under it, the next chip's own fields: three lines, as several fields
     // make a long one (the tool tip holds all of it).
-    const int clientWidth = std::max(sx(10215), x);
     lblPreview = new QLabel(this);
     lblPreview->setObjectName(QStringLiteral("lblPreview"));
     lblPreview->setWordWrap(true);
     lblPreview->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblPreview->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    const int previewTop = y + labelHeight + 4;
-    const int previewHeight = 3 * lblPreview->fontMetrics().lineSpacing() + 2;
-    lblPreview->setGeometry(sx(120), previewTop, clientWidth - 2 * sx(120), previewHeight);
-    const int clientHeight = std::max(sy(4410), previewTop + previewHeight + 4);
-    setFixedSize(clientWidth, clientHeight);
+    lblPreview->setFixedHeight(3 * lblPreview->fontMetrics().lineSpacing() + 2);
+
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setHorizontalSpacing(0);
+    layout->addWidget(txtBuffer, 0, 0);
+    layout->addWidget(vsc, 0, 1);
+    layout->addLayout(values, 1, 0, 1, 2);
+    layout->addWidget(lblPreview, 2, 0, 1, 2);
+    layout->setRowStretch(0, 1);
+}
+
+QSize frmBuffer::sizeHint() const {
+    // All 16 rows, where the window has the room.
+    const QSize shown = QWidget::sizeHint();
+    const int textRow = std::max(vsc->sizeHint().height(), txtBuffer->sizeHint()
+                                                               .expandedTo(txtBuffer->minimumSize())
+                                                               .boundedTo(txtBuffer->maximumSize())
+                                                               .height());
+    return {shown.width(), shown.height() - textRow + txtBuffer->maximumHeight()};
+}
+
+void frmBuffer::FitRows() {
+    // Whole lines only: the header and the rows below it.
+    const double room = txtBuffer->viewport()->height() - txtBuffer->document()->documentMargin();
+    const int rows = std::clamp(static_cast<int>(room / lineHeight) - 1, 1, HexView::RowCount);
+    if (rows == view.Rows())
+        return;
+    view.SetRowCount(rows);
+    ShowView();
 }
 
 void frmBuffer::UpdateBuffer() {
@@ -288,7 +293,7 @@ void frmBuffer::MarkDigits() {
         marks.append(selection);
     };
     const qint32 top = view.TopLine() * HexView::BytesPerRow;
-    const qint32 shown = HexView::RowCount * HexView::BytesPerRow;
+    const qint32 shown = view.Rows() * HexView::BytesPerRow;
     // First, so that found and selected bytes show over them.
     QTextCharFormat perChip;
     perChip.setBackground(PerChipBackground);
@@ -337,6 +342,8 @@ void frmBuffer::ShowAddress(qint32 address) {
 }
 
 bool frmBuffer::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize && watched == txtBuffer->viewport())
+        FitRows();
     if (event->type() == QEvent::Wheel && (watched == vsc || watched == txtBuffer->viewport()))
         return Wheel(event);
     if (watched == txtBuffer)

@@ -13,9 +13,10 @@ class QScrollBar;
 
 namespace varn {
 
-// The buffer window: 256 bytes of the buffer at a time in hex and as
-// characters, a row-wise scroll bar over the selected device's memory, the
-// caret's address and the checksum of the device's part of the buffer.
+// The buffer window: up to 256 bytes of the buffer at a time in hex and as
+// characters (as many rows of 16 as its height has room for), a row-wise
+// scroll bar over the selected device's memory, the caret's address and the
+// checksum of the device's part of the buffer.
 // All caret arithmetic lives in HexView; this class mirrors it into controls.
 class frmBuffer : public QWidget {
     Q_OBJECT
@@ -41,6 +42,8 @@ public:
     const ChipPreview& Preview() const { return preview; }
 
     const HexView& View() const { return view; }
+    // Room for all 16 rows.
+    QSize sizeHint() const override;
     // Shows address with the caret on it (a chosen difference, for example).
     void ShowAddress(qint32 address);
 
@@ -49,6 +52,8 @@ protected:
 
 private:
     void BuildControls();
+    // Shows as many rows as the text has room for.
+    void FitRows();
     void vsc_Change(int value);
     bool txtBuffer_Key(QEvent* event);
     bool txtBuffer_Mouse(QEvent* event);
@@ -76,6 +81,9 @@ private:
     QLabel* lblPreview = nullptr;
     ChipPreview preview;
     quint64 shownRevision = 0;
+    double lineHeight = 1; // of a line of the text, as laid out
+    // Fewer rows than these make the window too small to work in.
+    static constexpr int MinimumRows = 4;
     bool typing = false;
 };
 

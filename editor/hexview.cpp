@@ -25,19 +25,18 @@ QChar CharacterOf(quint8 b) {
 
 HexView::HexView(const AppState& appState) : state(appState) {
     text = HeaderText();
-    text.resize(TextLength, QLatin1Char(' '));
-    scrollMaximum = ScrollMaximumFor(DeviceSize());
+    text.resize(TextSize(), QLatin1Char(' '));
+    scrollMaximum = ScrollMaximumFor(DeviceSize(), rows);
     UpdateBuffer();
 }
 
-int HexView::ScrollMaximumFor(qint32 deviceSize) {
+int HexView::ScrollMaximumFor(qint32 deviceSize, int rowsShown) {
     // Rows past 0xFFF0 would need five address digits and break the fixed
     // row length, so the view never scrolls beyond a 64 KiB device.
     const qint32 size = std::clamp<qint32>(deviceSize, 0, MaxDeviceSize);
     // A partial last row still counts as a row: rounding it away would leave
     // the device's last bytes out of the user's reach.
-    const int rows = (size + 15) / 16;
-    return std::max(0, rows - 16);
+    return std::max(0, (size + 15) / 16 - rowsShown);
 }
 
 qint32 HexView::DeviceSize() const {
@@ -60,7 +59,7 @@ void HexView::UpdateBuffer() {
 }
 
 void HexView::Reset() {
-    scrollMaximum = ScrollMaximumFor(DeviceSize());
+    scrollMaximum = ScrollMaximumFor(DeviceSize(), rows);
     topLine = 0;
     foundAddress = 0;
     foundLength = 0;
@@ -73,7 +72,7 @@ void HexView::Redraw() {
     QChar* out = text.data() + HeaderLength;
     // Raw pointers: this runs after every typed digit, in debug builds too.
     const quint8* buffer = state.Buffer.data();
-    for (int row = 0; row < RowCount; ++row) {
+    for (int row = 0; row < rows; ++row) {
         const int base = (topLine + row) * BytesPerRow;
         for (int shift = 12; shift >= 0; shift -= 4)
             *out++ = QLatin1Char(HexDigits[(base >> shift) & 0xF]);
@@ -110,6 +109,25 @@ void HexView::ShowAddress(qint32 address) {
 
 void HexView::SetTopLine(int line) {
     ScrollTo(std::clamp(line, 0, scrollMaximum));
+}
+
+void HexView::SetRowCount(int count) {
+    count = std::clamp(count, 1, RowCount);
+    if (count == rows)
+        return;
+    const int column = ColumnOf(caretPos);
+    const int caretRow = caretAddress / BytesPerRow;
+    rows = count;
+    text = HeaderText();
+    text.resize(TextSize(), QLatin1Char(' '));
+    scrollMaximum = ScrollMaximumFor(DeviceSize(), rows);
+    // The caret's row was in view; it stays so, moving the rows only when it
+    // would fall below them.
+    topLine = std::clamp(std::max(topLine, caretRow - rows + 1), 0, scrollMaximum);
+    Redraw();
+    caretPos = FirstDigitPos + (caretRow - topLine) * RowLength + column;
+    caretColumn = column;
+    ShowCaretAddress();
 }
 
 void HexView::ScrollTo(int line) {
@@ -173,7 +191,7 @@ void HexView::KeyDown(int key, bool control, bool shift) {
     case Qt::Key_PageDown: {
         // The caret keeps its place in the view while the rows move under
         // it; where the view cannot move far enough, the caret goes the rest.
-        const int step = key == Qt::Key_PageUp ? -RowCount : RowCount;
+        const int step = key == Qt::Key_PageUp ? -rows : rows;
         const int screenRow = RowOf(caretPos);
         const int column = caretColumn;
         const int top = std::clamp(topLine + step, 0, scrollMaximum);
@@ -182,7 +200,7 @@ void HexView::KeyDown(int key, bool control, bool shift) {
         const int row = std::clamp(wantedRow, 0, rows - 1);
         if (top != topLine)
             ScrollTo(top);
-        caretPos = FirstDigitPos + std::clamp(row - topLine, 0, RowCount - 1) * RowLength + column;
+        caretPos = FirstDigitPos + std::clamp(row - topLine, 0, rows - 1) * RowLength + column;
         caretColumn = column;
         break;
     }
@@ -217,7 +235,7 @@ bool HexView::MoveTo(qint32 address) {
     if (address < 0 || address >= DeviceSize())
         return false;
     const int row = address / BytesPerRow;
-    if (row < topLine || row >= topLine + RowCount)
+    if (row < topLine || row >= topLine + rows)
         ScrollTo(std::clamp(row, 0, scrollMaximum));
     PlaceCaret(address);
     return true;
@@ -231,7 +249,7 @@ void HexView::PlaceCaret(qint32 address) {
 
 int HexView::PositionOf(qint32 address) const {
     const int row = address / BytesPerRow - topLine;
-    if (address < 0 || row < 0 || row >= RowCount)
+    if (address < 0 || row < 0 || row >= rows)
         return -1;
     return FirstDigitPos + row * RowLength + (address % BytesPerRow) * 3;
 }
@@ -300,18 +318,18 @@ void HexView::MoveRight() {
     // From the last digit of a row to the first digit of the row below.
     caretPos += 24;
     caretColumn = ColumnOf(caretPos);
-    if (caretPos <= TextLength)
+    if (caretPos <= TextSize())
         return;
     // Below the bottom row: scroll, unless the view already shows the
     // device's end. Sizes that are not whole views of 16-byte rows can make
     // the device's end unreachable by equality, so the scroll range decides too.
-    const bool atDeviceEnd = (topLine + RowCount) * BytesPerRow == DeviceSize();
+    const bool atDeviceEnd = (topLine + rows) * BytesPerRow == DeviceSize();
     if (atDeviceEnd || !CanScrollDown()) {
         caretPos -= 25;
         caretColumn = ColumnOf(caretPos);
     } else {
         ScrollTo(topLine + 1);
-        caretPos = BottomRowFirstDigitPos;
+        caretPos = BottomRowFirstDigit();
         caretColumn = 0;
     }
 }
@@ -319,13 +337,13 @@ void HexView::MoveRight() {
 void HexView::MoveDown() {
     caretPos += RowLength;
     caretColumn = ColumnOf(caretPos);
-    if (caretPos <= TextLength)
+    if (caretPos <= TextSize())
         return;
-    const qint32 below = (topLine + RowCount) * BytesPerRow + caretColumn / 3;
+    const qint32 below = (topLine + rows) * BytesPerRow + caretColumn / 3;
     if (below < DeviceSize() && CanScrollDown()) {
         const int column = caretColumn;
         ScrollTo(topLine + 1);
-        caretPos = BottomRowFirstDigitPos + column;
+        caretPos = BottomRowFirstDigit() + column;
         caretColumn = column;
     } else {
         caretPos -= RowLength;
@@ -361,7 +379,9 @@ bool HexView::KeyPress(QChar ch, const ByteStore& store) {
 }
 
 void HexView::Click(int pos) {
-    const int column = pos >= HeaderLength && pos < TextLength ? ColumnOf(pos) : -1;
+    if (pos >= TextSize())
+        return;
+    const int column = pos >= HeaderLength ? ColumnOf(pos) : -1;
     const bool character = column >= 48 && column < 48 + BytesPerRow;
     if (!IsDigitPosition(pos) && !character)
         return;

@@ -7,21 +7,21 @@
 
 namespace varn {
 
-// The hex view of the buffer window without any widget: the 1,201-character
-// text (header plus 16 rows of 16 bytes, every line ending in CR LF), the
-// caret as a character position in that text, the scroll position and the two
-// label texts. The window only mirrors this state into its controls, so the
-// whole caret arithmetic can be exercised without a window.
+// The hex view of the buffer window without any widget: the text (header
+// plus up to 16 rows of 16 bytes, every line ending in CR LF; 1,201
+// characters with all 16), the caret as a character position in that text,
+// the scroll position and the two label texts. The window only mirrors this state into its
+// controls, so the whole caret arithmetic can be exercised without a window.
 class HexView {
 public:
     static constexpr int HeaderLength = 65; // 63 characters, CR, LF
     static constexpr int RowLength = 71;    // 69 characters, CR, LF
-    static constexpr int RowCount = 16;
+    static constexpr int RowCount = 16;     // the most rows a view shows
     static constexpr int BytesPerRow = 16;
-    static constexpr int TextLength = HeaderLength + RowCount * RowLength; // 1201
+    static constexpr int TextLength = HeaderLength + RowCount * RowLength; // 1201, all rows
     static constexpr int FirstDigitPos = 70;                               // row 0, column 0
     static constexpr int TopRowLastDigitPos = 116;                         // row 0, column 46
-    static constexpr int BottomRowFirstDigitPos = 1135;                    // row 15, column 0
+    static constexpr int BottomRowFirstDigitPos = 1135;                    // row 15 of 16, column 0
     static constexpr int LastDigitColumn = 46;
     static constexpr int WheelRows = 3;
 
@@ -42,6 +42,11 @@ public:
     void Reset();
     // The scroll bar moved: clamps to 0..ScrollMaximum and redraws.
     void SetTopLine(int line);
+    // Shows count rows (1..RowCount; a window with less room shows fewer):
+    // the text, the scroll range and Page Up/Down follow, and the caret's
+    // byte stays in view.
+    void SetRowCount(int count);
+    int Rows() const { return rows; }
 
     // A key went down (Qt::Key codes): the four arrows move the caret one
     // digit or row; Home/End go to the row's first and last byte, Page Up and
@@ -122,15 +127,17 @@ public:
     static int ToDisplayPosition(int pos);
     static int FromDisplayPosition(int displayPos);
 
-    // The device's rows (a partial last row counts as one) less the 16 in
+    // The device's rows (a partial last row counts as one) less the rows in
     // view, at least 0; a device past 64 KiB scrolls as one of 64 KiB.
-    static int ScrollMaximumFor(qint32 deviceSize);
+    static int ScrollMaximumFor(qint32 deviceSize, int rowsShown = RowCount);
 
 private:
     // The high digit's position of the byte shown at pos (digit or
     // character), or -1.
     static int DigitOf(int pos);
     qint32 DeviceSize() const;
+    int TextSize() const { return HeaderLength + rows * RowLength; }
+    int BottomRowFirstDigit() const { return FirstDigitPos + (rows - 1) * RowLength; }
     void ScrollTo(int line);
     void ShowCaretAddress();
     qint32 AddressAt(int pos) const;
@@ -146,6 +153,7 @@ private:
     QString addressText;
     QString checkSumText;
     QString crc32Text;
+    int rows = RowCount;
     int topLine = 0;
     int scrollMaximum = 0;
     int caretPos = FirstDigitPos;

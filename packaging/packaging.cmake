@@ -59,8 +59,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/demo/varn.cfg ${PROJECT_SOURCE_DIR}/demo/var
               ${PROJECT_SOURCE_DIR}/demo/auto.cfg ${PROJECT_SOURCE_DIR}/demo/sample.hex
         DESTINATION ${CMAKE_INSTALL_DATADIR}/varn/demo)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/varn.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${PROJECT_SOURCE_DIR}/ui/varn.png
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
+# The icon in the sizes drawn and as the drawing itself (ui/icons/render.sh).
+foreach(_size 16 32 48 64 128 256)
+  install(FILES ${PROJECT_SOURCE_DIR}/ui/icons/varn-${_size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps RENAME varn.png)
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/ui/icons/varn.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${VARN_MANPAGE}.gz ${_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_BINARY_DIR}/doc/changelog.gz
               ${PROJECT_BINARY_DIR}/doc/copyright

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package (varn_<version>_<arch>.deb) from this tree into
 # build-package/ (or the folder given as $1) and checks what it holds: the
-# programs, the help page, the menu entry (validated), the icon, the manual
+# programs, the help page, the menu entry (validated), the icons, the manual
 # pages (rendered), the Qt dependencies, lintian (no error, no warning) and
 # the AppStream metadata (appstreamcli validate).
 # The maintainer field is VARN_MAINTAINER, else "$DEBFULLNAME <$DEBEMAIL>",
@@ -36,7 +36,10 @@ contents="$(dpkg-deb -c "$deb")"
 for path in usr/bin/varn usr/bin/varn-cli usr/bin/varn-unit usr/share/varn/varn.html \
             usr/share/varn/demo/varn.cfg usr/share/varn/demo/varn.dev \
             usr/share/varn/demo/auto.cfg usr/share/varn/demo/sample.hex \
-            usr/share/applications/varn.desktop usr/share/icons/hicolor/32x32/apps/varn.png \
+            usr/share/applications/varn.desktop usr/share/icons/hicolor/16x16/apps/varn.png \
+            usr/share/icons/hicolor/32x32/apps/varn.png usr/share/icons/hicolor/48x48/apps/varn.png \
+            usr/share/icons/hicolor/64x64/apps/varn.png usr/share/icons/hicolor/128x128/apps/varn.png \
+            usr/share/icons/hicolor/256x256/apps/varn.png usr/share/icons/hicolor/scalable/apps/varn.svg \
             usr/share/man/man1/varn-cli.1.gz usr/share/man/man1/varn.1.gz \
             usr/share/man/man1/varn-unit.1.gz usr/share/doc/varn/copyright \
             usr/share/doc/varn/changelog.gz usr/share/metainfo/net.varnet.varn.metainfo.xml; do

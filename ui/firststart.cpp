@@ -3,15 +3,14 @@
 #include "core/config.h"
 #include "core/firststart.h"
 #include "widgets/messagebox.h"
+#include "widgets/screenfit.h"
 
 #include <QDir>
-#include <QFileDialog>
 
 namespace varn {
 
 QString ChooseFolderDialog(const QString& startDir) {
-    return QFileDialog::getExistingDirectory(nullptr, QStringLiteral("Open a Working Folder"),
-                                             startDir);
+    return AskFolder(nullptr, QStringLiteral("Open a Working Folder"), startDir);
 }
 
 std::unique_ptr<mdiMain> StartInFolder(AppState& state, const QString& dir,

@@ -1,17 +1,12 @@
 #include "frmabout.h"
 
+#include "ui/appicon.h"
+
 #include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-// The icon lives in the widget library's resources; a static library needs
-// them registered by hand.
-static void initVarnResources() {
-    Q_INIT_RESOURCE(varn);
-}
 
 namespace varn {
 
@@ -24,7 +19,6 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
 } // namespace
 
 frmAbout::frmAbout(QWidget* parent, bool startupScreen) : QDialog(parent) {
-    initVarnResources();
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QString());
     if (startupScreen) {
@@ -38,7 +32,7 @@ frmAbout::frmAbout(QWidget* parent, bool startupScreen) : QDialog(parent) {
 
     imgIcon = new QLabel(this);
     imgIcon->setObjectName(QStringLiteral("Image1"));
-    imgIcon->setPixmap(QPixmap(QStringLiteral(":/varn.png")));
+    imgIcon->setPixmap(AppIcon().pixmap(QSize(32, 32), devicePixelRatio()));
     imgIcon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
     Label1 = makeLabel(this, "Label1", QStringLiteral("Varnet"));

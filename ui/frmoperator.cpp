@@ -2,6 +2,7 @@
 
 #include "session/operatorboard.h"
 #include "session/unitgroup.h"
+#include "widgets/screenfit.h"
 
 #include <QCloseEvent>
 #include <QDialogButtonBox>
@@ -73,17 +74,25 @@ frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage,
     shiftParts << tr("Operator %1").arg(shift.operatorName);
     lblShift->setText(shiftParts.join(QStringLiteral("     ")));
 
-    auto* grid = new QGridLayout;
+    // The tiles scroll where the screen is small; the counts and the buttons
+    // stay below them.
+    auto* board = new QWidget(this);
+    auto* grid = new QGridLayout(board);
+    grid->setContentsMargins(0, 0, 0, 0);
     grid->setSpacing(12);
     const int units = group.board().size();
-    const int columns = units <= 4 ? units : int(std::ceil(std::sqrt(double(units))));
+    const int tileWidth = 300;
+    // As many tiles side by side as the screen has room for.
+    const int fitting = std::max(1, (ScreenRoom(this).width() - 60) / (tileWidth + 12));
+    const int columns =
+        std::min(fitting, units <= 4 ? units : int(std::ceil(std::sqrt(double(units)))));
     for (int unit = 0; unit < units; ++unit) {
         Tile tile;
-        tile.frame = new QFrame(this);
+        tile.frame = new QFrame(board);
         tile.frame->setObjectName(QStringLiteral("tile%1").arg(unit + 1));
         tile.frame->setFrameShape(QFrame::StyledPanel);
         tile.frame->setAutoFillBackground(true);
-        tile.frame->setMinimumSize(300, 240);
+        tile.frame->setMinimumSize(tileWidth, 240);
         tile.port = NewLabel(tile.frame, QStringLiteral("lblPort"), 1.3, true);
         tile.state = NewLabel(tile.frame, QStringLiteral("lblState"), 4.5, true);
         tile.reason = NewLabel(tile.frame, QStringLiteral("lblReason"), 1.1);
@@ -136,7 +145,7 @@ frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage,
     layout->addWidget(lblHeading);
     layout->addWidget(lblShift);
     layout->addSpacing(6);
-    layout->addLayout(grid, 1);
+    layout->addWidget(new ScrollPanel(board, this), 1);
     layout->addSpacing(6);
     layout->addWidget(lblCounts);
     layout->addLayout(buttons);
@@ -163,6 +172,7 @@ frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage,
     connect(&group, &UnitGroup::changed, this, &frmOperator::showBoard);
     cmdStart->setFocus();
     showBoard();
+    FitToScreen(this);
 }
 
 bool frmOperator::isRunning() const {

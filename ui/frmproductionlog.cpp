@@ -4,6 +4,7 @@
 #include "core/usersettings.h"
 #include "production/productionlog.h"
 #include "widgets/messagebox.h"
+#include "widgets/screenfit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -38,6 +39,7 @@ QLineEdit* lineEdit(QWidget* parent, const char* name, const QString& text) {
 
 frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     : QDialog(parent), state(state) {
+    setObjectName(QStringLiteral("frmProductionLog"));
     setWindowTitle(QStringLiteral("Production Log"));
     const UserSettings settings(state);
     const SerialSettings serial = SerialSettings::load(settings);
@@ -151,16 +153,21 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     tblRecords->verticalHeader()->hide();
     tblRecords->setMinimumHeight(150);
 
+    // Everything but OK and Cancel scrolls where the screen is small.
+    auto* content = new QWidget(this);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(logBox);
+    column->addWidget(recordBox);
+    column->addWidget(serialBox);
+    column->addWidget(newBox);
+    column->addWidget(new QLabel(QStringLiteral("Last records:"), this));
+    column->addWidget(tblRecords, 1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(logBox);
-    layout->addWidget(recordBox);
-    layout->addWidget(serialBox);
-    layout->addWidget(newBox);
-    layout->addWidget(new QLabel(QStringLiteral("Last records:"), this));
-    layout->addWidget(tblRecords, 1);
+    layout->addWidget(new ScrollPanel(content, this), 1);
     layout->addWidget(buttons);
-    resize(680, 760);
+    FitToScreen(this, QSize(680, 760));
 
     connect(cmdTest, &QPushButton::clicked, this, &frmProductionLog::cmdTest_Click);
     connect(cmdCreateSeries, &QPushButton::clicked, this, &frmProductionLog::cmdCreateSeries_Click);

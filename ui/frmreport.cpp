@@ -1,30 +1,21 @@
 #include "frmreport.h"
 
 #include "session/logaccess.h"
+#include "ui/reportpages.h"
 #include "widgets/messagebox.h"
+#include "widgets/screenfit.h"
 
-#include <QBarCategoryAxis>
-#include <QBarSeries>
-#include <QBarSet>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDateTimeAxis>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLineSeries>
-#include <QPainter>
-#include <QPdfWriter>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScatterSeries>
 #include <QVBoxLayout>
-#include <QValueAxis>
 
 namespace varn {
 
@@ -38,15 +29,11 @@ QLineEdit* filterBox(QWidget* parent, const char* name, const QString& hint) {
     return edit;
 }
 
-QChartView* chartView(QWidget* parent, const char* name, const QString& title) {
-    auto* chart = new QChart;
-    chart->setTitle(title);
-    chart->legend()->hide();
-    chart->setMargins(QMargins(4, 4, 4, 4));
-    auto* view = new QChartView(chart, parent);
+QChartView* chartView(QWidget* parent, const char* name) {
+    auto* view = new QChartView(new QChart, parent);
     view->setObjectName(QLatin1String(name));
     view->setRenderHint(QPainter::Antialiasing);
-    view->setMinimumSize(380, 240);
+    view->setMinimumSize(280, 180);
     return view;
 }
 
@@ -105,11 +92,10 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     txtFigures->setReadOnly(true);
     txtFigures->setFont(QFont(QStringLiteral("Monospace")));
     txtFigures->setLineWrapMode(QPlainTextEdit::NoWrap);
-    txtFigures->setMinimumWidth(360);
+    txtFigures->setMinimumWidth(240);
 
-    chtYield =
-        chartView(this, "chtYield", QStringLiteral("First-pass yield by hour (%, local time)"));
-    chtFailures = chartView(this, "chtFailures", QStringLiteral("Failures by kind"));
+    chtYield = chartView(this, "chtYield");
+    chtFailures = chartView(this, "chtFailures");
 
     auto* left = new QVBoxLayout;
     left->addLayout(filters);
@@ -118,7 +104,11 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     auto* charts = new QVBoxLayout;
     charts->addWidget(chtYield, 1);
     charts->addWidget(chtFailures, 1);
-    auto* body = new QHBoxLayout;
+    // The filters, figures and charts scroll where the screen is small; the
+    // buttons stay below them.
+    auto* content = new QWidget(this);
+    auto* body = new QHBoxLayout(content);
+    body->setContentsMargins(0, 0, 0, 0);
     body->addLayout(left, 1);
     body->addLayout(charts, 1);
     auto* buttons = new QHBoxLayout;
@@ -127,14 +117,13 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     buttons->addWidget(cmdSave);
     buttons->addWidget(cmdClose);
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(body, 1);
+    layout->addWidget(new ScrollPanel(content, this), 1);
     layout->addLayout(buttons);
-    resize(1080, 660);
+    FitToScreen(this, QSize(1080, 660));
 
     askSavePath = [](QWidget* owner) {
-        return QFileDialog::getSaveFileName(owner, QStringLiteral("Save Report"),
-                                            QStringLiteral("report.pdf"),
-                                            QStringLiteral("PDF (*.pdf);;PNG image (*.png)"));
+        return AskSaveFile(owner, QStringLiteral("Save Report"), QStringLiteral("report.pdf"),
+                           QStringLiteral("PDF (*.pdf);;PNG image (*.png)"));
     };
     connect(cmdRefresh, &QPushButton::clicked, this, &frmReport::Refresh);
     connect(cmdSave, &QPushButton::clicked, this, &frmReport::cmdSave_Click);
@@ -154,122 +143,32 @@ ReportFilter frmReport::filter() const {
 }
 
 bool frmReport::Refresh() {
+    askedAt = QDateTime::currentDateTime();
     ProductionReport figures;
     if (const Status status = ReportOf(location, filter(), &figures); !status) {
         report = ProductionReport{};
         lblYield->setText(QStringLiteral("No report"));
         txtFigures->setPlainText(status.message);
-        showCharts(report);
+        ShowYieldChart(chtYield->chart(), report);
+        ShowFailuresChart(chtFailures->chart(), report);
         return false;
     }
     report = figures;
-    lblYield->setText(report.chips ? QStringLiteral("Yield %1 % of %2 chips")
-                                         .arg(report.firstPassYield(), 0, 'f', 1)
-                                         .arg(report.chips)
-                                   : QStringLiteral("No chips in this report"));
+    lblYield->setText(YieldHeadline(report));
     txtFigures->setPlainText(ReportLines(report).join(QLatin1Char('\n')));
-    showCharts(report);
+    ShowYieldChart(chtYield->chart(), report);
+    ShowFailuresChart(chtFailures->chart(), report);
     return true;
 }
 
-void frmReport::showCharts(const ProductionReport& figures) {
-    // Yield by hour: one point per hour that had chips, joined by a line.
-    QChart* yield = chtYield->chart();
-    yield->removeAllSeries();
-    for (QAbstractAxis* axis : yield->axes())
-        yield->removeAxis(axis);
-    auto* line = new QLineSeries;
-    auto* points = new QScatterSeries;
-    points->setMarkerSize(7);
-    QDateTime first, last;
-    for (qsizetype i = 0; i < figures.chipsByHour.size(); ++i) {
-        const auto& [hour, chips] = figures.chipsByHour[i];
-        const qint64 passed = figures.passedByHour.value(i).second;
-        QDateTime at = QDateTime::fromString(hour + QStringLiteral(":00:00Z"), Qt::ISODate);
-        if (!at.isValid() || chips <= 0)
-            continue;
-        at = at.toLocalTime();
-        if (!first.isValid())
-            first = at;
-        last = at;
-        const double percent = 100.0 * double(passed) / double(chips);
-        line->append(double(at.toMSecsSinceEpoch()), percent);
-        points->append(double(at.toMSecsSinceEpoch()), percent);
-    }
-    yield->addSeries(line);
-    yield->addSeries(points);
-    auto* time = new QDateTimeAxis;
-    time->setFormat(QStringLiteral("HH:mm"));
-    time->setTickCount(5);
-    if (first.isValid()) {
-        // Whole hours on the ticks while they are few enough to read.
-        const int hours = int(first.secsTo(last) / 3600);
-        time->setRange(first.addSecs(-3600), last.addSecs(3600));
-        time->setTickCount(hours + 3 <= 10 ? hours + 3 : 6);
-        time->setFormat(hours < 20 ? QStringLiteral("HH:mm") : QStringLiteral("dd.MM. HH:mm"));
-    }
-    auto* percent = new QValueAxis;
-    percent->setRange(0, 100);
-    percent->setLabelFormat(QStringLiteral("%d"));
-    yield->addAxis(time, Qt::AlignBottom);
-    yield->addAxis(percent, Qt::AlignLeft);
-    for (QAbstractSeries* series :
-         {static_cast<QAbstractSeries*>(line), static_cast<QAbstractSeries*>(points)}) {
-        series->attachAxis(time);
-        series->attachAxis(percent);
-    }
-
-    // Failures by kind: one bar each, most frequent first, as the log counts them.
-    QChart* failures = chtFailures->chart();
-    failures->removeAllSeries();
-    for (QAbstractAxis* axis : failures->axes())
-        failures->removeAxis(axis);
-    auto* set = new QBarSet(QStringLiteral("Failures"));
-    QStringList kinds;
-    qint64 most = 0;
-    for (const auto& [kind, count] : figures.byKind) {
-        kinds.append(kind);
-        set->append(double(count));
-        most = std::max(most, count);
-    }
-    auto* bars = new QBarSeries;
-    bars->append(set);
-    bars->setLabelsVisible(true);
-    failures->addSeries(bars);
-    auto* names = new QBarCategoryAxis;
-    names->append(kinds);
-    auto* counts = new QValueAxis;
-    counts->setRange(0, double(std::max<qint64>(most, 1)));
-    counts->applyNiceNumbers();
-    counts->setLabelFormat(QStringLiteral("%d"));
-    failures->addAxis(names, Qt::AlignBottom);
-    failures->addAxis(counts, Qt::AlignLeft);
-    bars->attachAxis(names);
-    bars->attachAxis(counts);
-}
-
 Status frmReport::SaveTo(const QString& path) {
-    const QString what = QStringLiteral("Cannot save the report to %1").arg(path);
-    if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) {
-        QPdfWriter pdf(path);
-        pdf.setTitle(windowTitle());
-        pdf.setPageOrientation(QPageLayout::Landscape);
-        pdf.setResolution(150);
-        QPainter painter;
-        if (!painter.begin(&pdf))
-            return Status::Fail(what + QLatin1Char('.'));
-        // The window scaled to fill the page's width.
-        const QRect page = painter.viewport();
-        const double scale =
-            std::min(double(page.width()) / width(), double(page.height()) / height());
-        painter.scale(scale, scale);
-        render(&painter);
-        return painter.end() ? Status::Ok() : Status::Fail(what + QLatin1Char('.'));
-    }
-    const QString format = QFileInfo(path).suffix().isEmpty() ? QStringLiteral("PNG") : QString();
-    if (!grab().save(path, format.isEmpty() ? nullptr : "PNG"))
-        return Status::Fail(what + QStringLiteral(": the image could not be written."));
-    return Status::Ok();
+    const QList<QPair<QString, QString>> filters{
+        {QStringLiteral("Lot"), txtLot->text().trimmed()},
+        {QStringLiteral("Station"), txtStation->text().trimmed()},
+        {QStringLiteral("Operator"), txtOperator->text().trimmed()},
+        {QStringLiteral("Unit"), txtUnit->text().trimmed()},
+        {QStringLiteral("Period"), cboPeriod->currentText()}};
+    return ReportPages(report, windowTitle(), filters, askedAt).Save(path);
 }
 
 void frmReport::cmdSave_Click() {

@@ -3,6 +3,7 @@
 #include "core/status.h"
 #include "production/productionreport.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <functional>
 
@@ -16,7 +17,8 @@ namespace varn {
 
 // View > Production Report: the figures varn-cli report prints, for a lot,
 // station, operator or unit and a period, beside two charts (the yield by
-// hour and the failures by kind); Save writes the window as PDF or PNG.
+// hour and the failures by kind); Save writes them on A4 pages, as PDF or
+// PNG.
 class frmReport : public QDialog {
     Q_OBJECT
 public:
@@ -26,8 +28,8 @@ public:
     // Asks the log again with the filter as typed; false (the reason shown
     // in the window) when the log could not answer.
     bool Refresh();
-    // Writes the window's picture: PDF when path ends in .pdf, otherwise an
-    // image in the format its extension names (PNG by default).
+    // Writes the report with the filters as chosen and the time it was
+    // asked for (ReportPages): PDF when path ends in .pdf, otherwise PNG.
     Status SaveTo(const QString& path);
     const ProductionReport& Report() const { return report; }
 
@@ -36,11 +38,11 @@ public:
 
 private:
     ReportFilter filter() const;
-    void showCharts(const ProductionReport& figures);
     void cmdSave_Click();
 
     QString location;
     ProductionReport report;
+    QDateTime askedAt;
     QLineEdit* txtLot = nullptr;
     QLineEdit* txtStation = nullptr;
     QLineEdit* txtOperator = nullptr;

@@ -5,16 +5,19 @@
 #include "link/portinfo.h"
 #include "link/replypolicy.h"
 #include "widgets/messagebox.h"
-#include "widgets/twips.h"
+#include "widgets/screenfit.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QVBoxLayout>
 
 namespace varn {
 
@@ -38,114 +41,130 @@ QString PortChoiceText(const PortEntry& port) {
 frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent), state(appState) {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(tr("Settings"));
-    const Twips tw(this);
 #ifdef Q_OS_WIN
     const bool links = false;
 #else
     const bool links = true;
 #endif
-    const int rows = 8 * 330;
-    const int portsTop = 240 + rows + 240;
-    const int networkTop = portsTop + (links ? 900 : 0);
-    const int repliesTop = networkTop + 1200;
-    const int buttonsTop = repliesTop + 780;
-    setFixedSize(tw(7455), tw(buttonsTop + 495));
 
-    auto* Frame1 = new QGroupBox(tr("Select Port:"), this);
+    // The choices scroll where the screen is small; OK and Cancel stay below.
+    auto* choices = new QWidget(this);
+    auto* column = new QVBoxLayout(choices);
+    column->setContentsMargins(0, 0, 0, 0);
+
+    auto* Frame1 = new QGroupBox(tr("Select Port:"), choices);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setGeometry(tw(240, 120, 6975, rows + 360));
+    auto* portRows = new QGridLayout(Frame1);
+    portRows->setColumnStretch(1, 1);
     auto* group = new QButtonGroup(this);
     for (int i = 0; i < 8; ++i) {
         auto* option = new QRadioButton(QStringLiteral("COM%1").arg(i + 1), Frame1);
         option->setObjectName(QStringLiteral("optComm%1").arg(i));
-        option->setGeometry(tw(120, 240 + i * 330, 855, 255));
         group->addButton(option, i);
         optComm[i] = option;
         auto* label = new QLabel(Frame1);
         label->setObjectName(QStringLiteral("lblPort%1").arg(i));
-        label->setGeometry(tw(1080, 240 + i * 330, 5775, 255));
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         lblPort[i] = label;
+        portRows->addWidget(option, i, 0);
+        portRows->addWidget(label, i, 1);
     }
+    column->addWidget(Frame1);
 
     if (links) {
-        auto* Frame2 = new QGroupBox(tr("Point the selected port at:"), this);
+        auto* Frame2 = new QGroupBox(tr("Point the selected port at:"), choices);
         Frame2->setObjectName(QStringLiteral("Frame2"));
-        Frame2->setGeometry(tw(240, portsTop, 6975, 780));
         cboPorts = new QComboBox(Frame2);
         cboPorts->setObjectName(QStringLiteral("cboPorts"));
-        cboPorts->setGeometry(tw(120, 300, 6735, 330));
+        // A long description must not widen the window past a small screen.
+        cboPorts->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        cboPorts->setMinimumContentsLength(40);
         cboPorts->addItem(tr("(leave it as it is)"));
         for (const PortEntry& port : ListPorts(state.AppDir, SystemPorts())) {
             if (port.exists)
                 cboPorts->addItem(PortChoiceText(port), port.path);
         }
+        (new QVBoxLayout(Frame2))->addWidget(cboPorts);
+        column->addWidget(Frame2);
     }
 
     // A unit on the network instead of COM1..COM8; varn.cfg keeps its number.
     const NetworkPortSettings network = ReadNetworkPortSettings(UserSettings(state));
-    auto* Frame4 = new QGroupBox(tr("Or a unit on the network:"), this);
+    auto* Frame4 = new QGroupBox(tr("Or a unit on the network:"), choices);
     Frame4->setObjectName(QStringLiteral("Frame4"));
-    Frame4->setGeometry(tw(240, networkTop, 6975, 1080));
     optNetwork = new QRadioButton(tr("URL:"), Frame4);
     optNetwork->setObjectName(QStringLiteral("optNetwork"));
-    optNetwork->setGeometry(tw(120, 300, 855, 255));
     group->addButton(optNetwork, 8);
     txtAddress = new QLineEdit(network.address, Frame4);
     txtAddress->setObjectName(QStringLiteral("txtAddress"));
-    txtAddress->setGeometry(tw(1080, 270, 5775, 315));
     txtAddress->setPlaceholderText(tr("rfc2217://HOST:PORT or tcp://HOST:PORT"));
+    txtAddress->setMinimumWidth(
+        txtAddress->fontMetrics().horizontalAdvance(txtAddress->placeholderText()) + 16);
     txtAddress->setToolTip(tr("Neither carries authentication or encryption: across an "
                               "untrusted network, reach the unit through an SSH tunnel."));
     // Typing an address chooses it.
     connect(txtAddress, &QLineEdit::textEdited, optNetwork,
             [this] { optNetwork->setChecked(true); });
     auto* latencyLabel = new QLabel(tr("Network latency (ms):"), Frame4);
-    latencyLabel->setGeometry(tw(120, 690, 2200, 285));
     txtLatency = new QSpinBox(Frame4);
     txtLatency->setObjectName(QStringLiteral("txtLatency"));
     txtLatency->setRange(-1, ReplyPolicy::MaxTimeoutMs);
     txtLatency->setSpecialValueText(tr("measured"));
     txtLatency->setValue(network.latencyMs);
-    txtLatency->setGeometry(tw(2400, 660, 1400, 315));
     latencyLabel->setBuddy(txtLatency);
+    auto* networkRows = new QGridLayout(Frame4);
+    networkRows->setColumnStretch(1, 1);
+    networkRows->addWidget(optNetwork, 0, 0);
+    networkRows->addWidget(txtAddress, 0, 1);
+    networkRows->addWidget(latencyLabel, 1, 0);
+    networkRows->addWidget(txtLatency, 1, 1, Qt::AlignLeft);
+    column->addWidget(Frame4);
 
-    auto* Frame3 = new QGroupBox(tr("Replies:"), this);
+    auto* Frame3 = new QGroupBox(tr("Replies:"), choices);
     Frame3->setObjectName(QStringLiteral("Frame3"));
-    Frame3->setGeometry(tw(240, repliesTop, 6975, 660));
     const ReplyPolicy policy = ReadReplyPolicy(UserSettings(state));
     struct Row {
         const char* caption;
         const char* name;
-        int left, low, high, value;
+        int low, high, value;
         QSpinBox** box;
     };
     const Row replyRows[] = {
-        {"Time-out (ms):", "txtTimeout", 120, 1, ReplyPolicy::MaxTimeoutMs, policy.timeoutMs,
+        {"Time-out (ms):", "txtTimeout", 1, ReplyPolicy::MaxTimeoutMs, policy.timeoutMs,
          &txtTimeout},
-        {"Retries:", "txtRetries", 3600, 0, ReplyPolicy::MaxRetries, policy.retries, &txtRetries},
+        {"Retries:", "txtRetries", 0, ReplyPolicy::MaxRetries, policy.retries, &txtRetries},
     };
+    auto* replies = new QHBoxLayout(Frame3);
     for (const Row& r : replyRows) {
         auto* label = new QLabel(tr(r.caption), Frame3);
-        label->setGeometry(tw(r.left, 270, 1275, 285));
         auto* box = new QSpinBox(Frame3);
         box->setObjectName(QLatin1String(r.name));
         box->setRange(r.low, r.high);
         box->setValue(r.value);
-        box->setGeometry(tw(r.left + 1320, 240, 1095, 315));
         label->setBuddy(box);
         *r.box = box;
+        replies->addWidget(label);
+        replies->addWidget(box);
+        replies->addSpacing(24);
     }
+    replies->addStretch(1);
+    column->addWidget(Frame3);
+    column->addStretch(1);
 
     auto* cmdCancel = new QPushButton(tr("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setGeometry(tw(4440, buttonsTop, 1215, 375));
     cmdCancel->setAutoDefault(false);
     auto* cmdOk = new QPushButton(tr("OK"), this);
     cmdOk->setObjectName(QStringLiteral("cmdOk"));
-    cmdOk->setGeometry(tw(6000, buttonsTop, 1215, 375));
     cmdOk->setAutoDefault(false);
     cmdOk->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cmdCancel);
+    buttons->addWidget(cmdOk);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new ScrollPanel(choices, this), 1);
+    layout->addLayout(buttons);
 
     connect(cmdOk, &QPushButton::clicked, this, &frmSettings::cmdOk_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmSettings::cmdCancel_Click);
@@ -155,6 +174,7 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
     else if (state.PortNumber >= 1 && state.PortNumber <= 8)
         optComm[state.PortNumber - 1]->setChecked(true);
     showPortNumbers();
+    FitToScreen(this);
 }
 
 void frmSettings::showPortNumbers() {

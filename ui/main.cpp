@@ -1,5 +1,6 @@
 #include "core/firststart.h"
 #include "core/wholefile.h"
+#include "ui/appicon.h"
 #include "ui/firststart.h"
 #include "ui/mdimain.h"
 #include "varn_version.h"
@@ -43,6 +44,10 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(VARN_VERSION));
+    // Every window, the dialogs too, shows the icon; the desktop matches the
+    // windows to the menu entry (and its icon) by its name.
+    QApplication::setWindowIcon(varn::AppIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("varn"));
     const QString defaults = varn::DefaultsDir(QCoreApplication::applicationDirPath());
     // Configuration comes from the folder the program is started in, or the
     // one it is told.

@@ -30,6 +30,7 @@
 #include "session/operatorboard.h"
 #include "session/sessionhost.h"
 #include "session/unitgroup.h"
+#include "ui/appicon.h"
 #include "ui/frmabout.h"
 #include "ui/frmeditauto.h"
 #include "ui/frmfunction.h"
@@ -40,6 +41,7 @@
 #include "ui/frmselectdevice.h"
 #include "ui/frmsettings.h"
 #include "widgets/messagebox.h"
+#include "widgets/screenfit.h"
 #include "widgets/twips.h"
 
 #include <QAction>
@@ -50,7 +52,6 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -68,10 +69,6 @@
 #include <QWindow>
 #include <algorithm>
 #include <optional>
-
-static void initVarnResources() {
-    Q_INIT_RESOURCE(varn);
-}
 
 namespace varn {
 
@@ -118,10 +115,9 @@ QString SizePanelText(qint32 size) {
 }
 
 mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(state) {
-    initVarnResources();
     setObjectName(QStringLiteral("mdiMain"));
     setWindowTitle(QStringLiteral("VARN ~ Varnet"));
-    setWindowIcon(QIcon(QStringLiteral(":/varn.png")));
+    setWindowIcon(AppIcon());
 
     mdiArea = new QMdiArea(this);
     mdiArea->setObjectName(QStringLiteral("mdiArea"));
@@ -184,22 +180,20 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
         QStringLiteral("Intel HEX (*.hex *.ihx);;S-record (*.s19 *.s28 *.s37 *.srec *.mot *.s);;"
                        "Binary (*.bin);;All files (*)");
     cdia.showOpen = [this](QWidget* parent) {
-        return QFileDialog::getOpenFileName(parent, QString(), recent->LastFolder(), filters);
+        return AskOpenFile(parent, QString(), recent->LastFolder(), filters);
     };
     cdia.showSave = [this](QWidget* parent) {
         // The chosen filter names the format when the name has no extension.
         QString filter;
-        const QString path =
-            QFileDialog::getSaveFileName(parent, QString(), recent->LastFolder(), filters, &filter);
+        const QString path = AskSaveFile(parent, QString(), recent->LastFolder(), filters, &filter);
         return PathForFilter(path, filter);
     };
     cdia.showJob = [this](QWidget* parent, bool save) {
         const QString filter = QStringLiteral("Job files (*.%1)").arg(QLatin1String(JobFileSuffix));
         if (!save)
-            return QFileDialog::getOpenFileName(parent, QStringLiteral("Open Job"),
-                                                recent->LastFolder(), filter);
-        const QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("Save Job"),
-                                                          recent->LastFolder(), filter);
+            return AskOpenFile(parent, QStringLiteral("Open Job"), recent->LastFolder(), filter);
+        const QString path =
+            AskSaveFile(parent, QStringLiteral("Save Job"), recent->LastFolder(), filter);
         return path.isEmpty() || !QFileInfo(path).suffix().isEmpty()
                    ? path
                    : path + QLatin1Char('.') + QLatin1String(JobFileSuffix);
@@ -662,15 +656,17 @@ void mdiMain::openBufferWindow() {
     sub->setObjectName(QStringLiteral("frmBufferSubWindow"));
     sub->setWidget(buffer);
     sub->setAttribute(Qt::WA_DeleteOnClose);
-    // The view has one fixed layout; there is nothing to show in more room.
+    // The view shows 16 rows at most; there is nothing to show in more room.
     sub->setWindowFlags(Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                         Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                         Qt::WindowCloseButtonHint);
     sub->setWindowTitle(buffer->windowTitle());
     sub->setWindowIcon(windowIcon());
     mdiArea->addSubWindow(sub);
-    sub->resize(sub->sizeHint());
-    sub->setMaximumSize(sub->size());
+    // Fewer rows where the area is small: the scroll bar and the sums below
+    // the rows stay in sight.
+    sub->setMaximumSize(sub->sizeHint());
+    sub->resize(sub->sizeHint().boundedTo(mdiArea->viewport()->size()));
     sub->move(0, 0);
     sub->show();
     bufferSub = sub;
@@ -1520,16 +1516,8 @@ void mdiMain::restoreGeometrySetting() {
         restoreGeometry(saved);
     // Kept inside the screen it is on: a layout scaled up (QT_SCALE_FACTOR)
     // or a smaller screen than last time must not leave the status bar off it.
-    if (const QScreen* shown = screen()) {
-        const QRect area = shown->availableGeometry();
-        const QMargins frame = frameGeometry().size() == size()
-                                   ? QMargins(0, 30, 0, 0) // not yet decorated: room for a title
-                                   : QMargins(geometry().left() - frameGeometry().left(),
-                                              geometry().top() - frameGeometry().top(),
-                                              frameGeometry().right() - geometry().right(),
-                                              frameGeometry().bottom() - geometry().bottom());
-        setGeometry(FitInside(geometry(), area.marginsRemoved(frame)));
-    }
+    if (const QRect room = ScreenRoom(this); !room.isEmpty())
+        setGeometry(FitInside(geometry(), room));
     if (settings.value(QStringLiteral("window/maximized"), false).toBool())
         setWindowState(windowState() | Qt::WindowMaximized);
 }

@@ -65,6 +65,29 @@ private slots:
         QVERIFY(text->cursorRect(last).bottom() <= text->viewport()->height());
     }
 
+    // A window with less room shows fewer rows, each of them whole, and
+    // scrolls over the rest; four rows stay at the least.
+    void rowsFollowTheHeight_data() {
+        QTest::addColumn<int>("fewer"); // lines less than all 16 rows need
+        QTest::newRow("room for all") << 0;
+        QTest::newRow("three lines less") << 3;
+        QTest::newRow("too small") << 40;
+    }
+    void rowsFollowTheHeight() {
+        QFETCH(int, fewer);
+        const auto top = [this](int block) {
+            return text->cursorRect(QTextCursor(text->document()->findBlockByNumber(block))).top();
+        };
+        window->resize(window->sizeHint() - QSize(0, fewer * (top(2) - top(1))));
+        const int rows = std::clamp(16 - fewer, 4, 16);
+        // The header, then the rows (ShownRow), each in sight.
+        QVERIFY(ShownRow(rows - 1).startsWith(QStringLiteral("%1=").arg(HexWord((rows - 1) * 16))));
+        QVERIFY(ShownRow(rows).isEmpty());
+        QVERIFY(text->cursorRect(QTextCursor(text->document()->findBlockByNumber(rows))).top() <=
+                text->viewport()->height());
+        QCOMPARE(scroll->maximum(), 64 - rows);
+    }
+
     // The caret model has tests of its own; here the widget must hand keys to it
     // and show the result: selection, address, row and checksum.
     void keysReachTheView() {

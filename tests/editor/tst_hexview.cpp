@@ -2,11 +2,15 @@
 #include "editor/hexview.h"
 #include "editor/imagemodel.h"
 
+#include "support/rows.h"
+
 #include <QtTest>
 #include <memory>
 #include <tuple>
 
 using namespace varn;
+using varn::test::Columns;
+using varn::test::Row;
 
 namespace {
 
@@ -41,6 +45,17 @@ int AddressAt(int top, int pos) {
 
 const QString Header =
     QStringLiteral("ADDR                       HEX                            ASCII\r\n");
+
+// keys: L/U/R/D arrows, H Home, E End, P PageUp, N PageDown; lower case h/e
+// with control.
+void Press(HexView& view, const QString& keys) {
+    static const QHash<QChar, int> code{
+        {u'L', Qt::Key_Left}, {u'U', Qt::Key_Up},  {u'R', Qt::Key_Right},  {u'D', Qt::Key_Down},
+        {u'H', Qt::Key_Home}, {u'E', Qt::Key_End}, {u'P', Qt::Key_PageUp}, {u'N', Qt::Key_PageDown},
+        {u'h', Qt::Key_Home}, {u'e', Qt::Key_End}};
+    for (QChar key : keys)
+        view.KeyDown(code.value(key), key.isLower());
+}
 
 } // namespace
 
@@ -103,7 +118,6 @@ private slots:
     }
 
     void keys_data() {
-        // keys: L/U/R/D arrows, H Home, E End, P PageUp, N PageDown.
         QTest::addColumn<KeyCase>("testCase");
         QTest::newRow("up at top, row 0") << KeyCase(1024, 0, 73, "U", 73, 0, "0001");
         QTest::newRow("left at top scrolls") << KeyCase(1024, 5, 70, "L", 116, 4, "004F");
@@ -139,24 +153,55 @@ private slots:
     void keys() {
         QFETCH(KeyCase, testCase);
         auto [size, top, start, keys, caret, endTop, address] = testCase;
-        static const QHash<QChar, int> code{{u'L', Qt::Key_Left},   {u'U', Qt::Key_Up},
-                                            {u'R', Qt::Key_Right},  {u'D', Qt::Key_Down},
-                                            {u'H', Qt::Key_Home},   {u'E', Qt::Key_End},
-                                            {u'P', Qt::Key_PageUp}, {u'N', Qt::Key_PageDown},
-                                            {u'h', Qt::Key_Home},   {u'e', Qt::Key_End}};
-
         auto state = StateWithDevice(size);
         HexView view(*state);
         view.SetTopLine(top);
         view.Click(start);
         QCOMPARE(view.CaretPos(), start);
-        for (QChar key : keys)
-            view.KeyDown(code.value(key), key.isLower()); // lower case: with control
+        Press(view, keys);
         QCOMPARE(view.CaretPos(), caret);
         QCOMPARE(view.TopLine(), endTop);
         QCOMPARE(view.AddressText(), address);
         QCOMPARE(view.CaretAddress(), address.toInt(nullptr, 16));
         QCOMPARE(view.Text().mid(65, 4), HexWord(endTop * 16));
+    }
+
+    // A window with room for fewer rows (a 1 KiB device): the text holds
+    // those, the keys, pages and scroll range follow them, and the caret's
+    // byte stays in view as rows go.
+    void fewerRows_data() {
+        Columns<int, int, int, QString, int, int, QString>("rows", "top", "start", "keys", "caret",
+                                                           "endTop", "address");
+        QTest::newRow("caret below them scrolls up")
+            << 4 << 0 << P(10, 3) << "" << P(3, 3) << 7 << "00A3";
+        QTest::newRow("caret above them stays")
+            << 4 << 5 << P(0, 3) << "" << P(0, 3) << 5 << "0053";
+        QTest::newRow("down at the bottom row")
+            << 4 << 0 << P(3, 1) << "D" << P(3, 1) << 1 << "0041";
+        QTest::newRow("right at the bottom row")
+            << 4 << 0 << P(3, 15, 1) << "R" << P(3, 0) << 1 << "0040";
+        QTest::newRow("page down") << 4 << 0 << P(1, 2) << "N" << P(1, 2) << 4 << "0052";
+        QTest::newRow("ctrl+end") << 4 << 0 << P(0, 0) << "e" << P(3, 15) << 60 << "03FF";
+        QTest::newRow("one row") << 1 << 0 << P(2, 0) << "U" << P(0, 0) << 1 << "0010";
+        QTest::newRow("16 at most") << 20 << 0 << P(15, 0) << "D" << P(15, 0) << 1 << "0100";
+    }
+    void fewerRows() {
+        auto [rows, top, start, keys, caret, endTop, address] =
+            Row<int, int, int, QString, int, int, QString>("rows", "top", "start", "keys", "caret",
+                                                           "endTop", "address");
+        auto state = StateWithDevice(1024);
+        HexView view(*state);
+        view.SetTopLine(top);
+        view.Click(start);
+        view.SetRowCount(rows);
+        Press(view, keys);
+        const int shown = std::min(rows, 16);
+        QCOMPARE(view.Text().size(), 65 + 71 * shown);
+        QCOMPARE(view.ScrollMaximum(), 64 - shown);
+        QCOMPARE(view.CaretPos(), caret);
+        QCOMPARE(view.TopLine(), endTop);
+        QCOMPARE(view.AddressText(), address);
+        QCOMPARE(view.Text().mid(65 + 71 * (shown - 1), 4), HexWord((endTop + shown - 1) * 16));
     }
 
     void typing_data() {

@@ -24,10 +24,12 @@
 #include <QLineSeries>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -553,15 +555,30 @@ private slots:
         QCOMPARE(bars->barSets()[0]->count(), 2);
         QCOMPARE(bars->barSets()[0]->sum(), 2.0);
 
-        dlg.resize(900, 600);
+        // Saved for paper: A4 pages, the PNG's one under the other at 150 dpi
+        // on white, the PDF's with the title, the filters and the figures as
+        // text, and neither with the window's buttons.
         for (const QString name : {"report.pdf", "report.png"}) {
             dlg.askSavePath = [&](QWidget*) { return dir->filePath(name); };
             QTest::mouseClick(Child<QPushButton>(dlg, "cmdSave"), Qt::LeftButton);
-            const QByteArray saved = varn::test::ReadFile(dir->filePath(name));
-            if (name.endsWith("pdf"))
-                QVERIFY(saved.startsWith("%PDF-"));
-            else
-                QCOMPARE(QImage::fromData(saved, "PNG").size(), dlg.size());
+        }
+        QVERIFY(varn::test::ReadFile(dir->filePath("report.pdf")).startsWith("%PDF-"));
+        const QImage png(dir->filePath("report.png"), "PNG");
+        const QSize a4(1240, 1754);
+        QVERIFY2(png.width() == a4.width() && png.height() % a4.height() == 0,
+                 qPrintable(QStringLiteral("%1x%2").arg(png.width()).arg(png.height())));
+        QCOMPARE(png.pixel(5, 5), qRgb(255, 255, 255));
+        if (const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
+            !pdftotext.isEmpty()) {
+            QProcess reader;
+            reader.start(pdftotext, {"-layout", dir->filePath("report.pdf"), "-"});
+            QVERIFY(reader.waitForFinished(30000));
+            const QString text = QString::fromUtf8(reader.readAllStandardOutput());
+            for (const char* part : {"Production Report", "Lot: A", "Period: Every record",
+                                     "Yield 50.0 % of 4 chips", "4 (2 passed, 2 failed"})
+                VERIFY_CONTAINS(text, QString::fromLatin1(part));
+            QVERIFY(!text.contains("Refresh") && !text.contains("Close"));
+            QCOMPARE(text.count(QLatin1Char('\f')), png.height() / a4.height());
         }
         dlg.askSavePath = [&](QWidget*) { return dir->filePath("no-folder/report.png"); };
         QTest::mouseClick(Child<QPushButton>(dlg, "cmdSave"), Qt::LeftButton);
