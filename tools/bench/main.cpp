@@ -452,7 +452,7 @@ int main(int argc, char** argv) {
                            QString::fromStdString(options.unit));
     if (options.baud && wanted("net"))
         MeasureNetworkFunctions(table, options.baudRepeat, Blocks,
-                             QString::fromStdString(options.unit));
+                                QString::fromStdString(options.unit));
     if (options.baud && wanted("json"))
         MeasureJsonOverhead(table, options.baudRepeat < 3 ? 3 : options.baudRepeat,
                             QString::fromStdString(options.cli),
