@@ -9,7 +9,7 @@ namespace varn {
 
 frmDifferences::frmDifferences(const QString& title, const DifferenceReport& report,
                                const QString& other, QWidget* parent)
-    : QWidget(parent) {
+    : QWidget(parent), report(report), other(other) {
     setObjectName(QStringLiteral("frmDifferences"));
     setWindowTitle(title);
 

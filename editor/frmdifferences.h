@@ -28,11 +28,16 @@ public:
     // The buffer changed since the comparison: the list says so, once.
     void MarkStale();
     bool IsStale() const { return stale; }
+    // What was compared, for a memory map opened after the comparison.
+    const DifferenceReport& Report() const { return report; }
+    const QString& Other() const { return other; }
 
 signals:
     void addressChosen(qint32 address);
 
 private:
+    DifferenceReport report;
+    QString other;
     bool stale = false;
     QLabel* lblSummary = nullptr;
     QListWidget* lstRanges = nullptr;

@@ -1474,6 +1474,14 @@ void mdiMain::ViewMemoryMap_Click() {
         return;
     }
     auto* map = new frmMemoryMap(*image);
+    // A comparison made before the map opened shades it too, while its list
+    // still stands for the buffer.
+    if (auto* list =
+            differencesSub ? qobject_cast<frmDifferences*>(differencesSub->widget()) : nullptr;
+        list && !list->IsStale()) {
+        map->Map().SetDifferences(list->Report(), list->Other());
+        map->Refresh();
+    }
     connect(map, &frmMemoryMap::addressChosen, this, [this](qint32 address) {
         openBufferWindow();
         if (frmBuffer* buffer = BufferWindow())

@@ -802,8 +802,9 @@ private slots:
         w.cdia.showOpen = [&](QWidget*) { return dir->path() + "/image.bin"; };
         ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
         const auto before = state.Buffer;
-        w.ViewMemoryMap_Click();
+        // The map opened after the comparison still shows it.
         w.FileCompare_Click();
+        w.ViewMemoryMap_Click();
         QVERIFY(options.seen && messages->isEmpty());
         QVERIFY(state.Buffer == before);
         auto* list = w.findChild<QListWidget*>("lstRanges");
