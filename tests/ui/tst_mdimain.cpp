@@ -451,6 +451,68 @@ private slots:
             QVERIFY(messages->onlyCritical("Open Job", refusal));
     }
 
+    // Twenty rounds on two units, each started by a mouse click on Start:
+    // after every round Start, Close and Leave are back and Stop is off, as
+    // the units are, whatever order their signals came in.
+    void operatorRoundsByMouse() {
+        const QString jobPath = dir->path() + "/blank.varnjob";
+        WriteFile(dir->path() + "/image.bin", QByteArray(16, char(0xFF)));
+        {
+            AppState loaded = state;
+            QVERIFY(LoadAs(loaded, FileFormat::Binary, dir->path() + "/image.bin"));
+            ProductionJob job;
+            QVERIFY(JobFromBuffer(loaded, dir->path() + "/image.bin", {FileFormat::Binary, 0, 0},
+                                  true, jobPath, &job));
+            job.functions = {FnBlank};
+            job.units = 2;
+            QVERIFY(WriteJobFile(jobPath, job));
+            QVERIFY(ProductionLog::open(dir->path() + "/log.sqlite", {true, {}, false}, nullptr));
+            UserSettings ini(state);
+            ini.setValue("log/enabled", true);
+            ini.setValue("log/url", dir->path() + "/log.sqlite");
+            ini.setValue("production/ports", "1, 2");
+            QVERIFY(ini.sync());
+        }
+        VirtualUnit second({"--link", dir->path() + "/com2", "--dev", dir->path() + "/varn.dev"});
+        QVERIFY2(second.start(), qPrintable(second.error()));
+        VirtualUnit first(unitArgs());
+        auto w = startWithUnit(first);
+        QVERIFY(w);
+        w->cdia.showJob = [&](QWidget*, bool) { return jobPath; };
+        w->FileOpenJob_Click();
+        w->cdia.askShift = [](QWidget*, const LineFields&) {
+            LineFields shift;
+            shift.operatorName = "Ann", shift.lot = "L1";
+            return std::optional<LineFields>(shift);
+        };
+        int rounds = 0;
+        ModalAnswer answer("frmOperator", [&](QWidget* d) {
+            auto* dlg = static_cast<frmOperator*>(d);
+            const auto button = [dlg](const char* name) {
+                return dlg->findChild<QPushButton*>(QLatin1String(name));
+            };
+            const auto idle = [&] {
+                return button("cmdStart")->isEnabled() && !button("cmdStop")->isEnabled() &&
+                       button("cmdClose")->isEnabled() && button("cmdLeave")->isEnabled();
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(idle(), 20000);
+            for (int round = 1; round <= 20; ++round) {
+                QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
+                const QString counts = QStringLiteral("%1 chips, %1 passed").arg(2 * round);
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    idle() && dlg->findChild<QLabel*>("lblCounts")->text().startsWith(counts),
+                    20000);
+                rounds = round;
+            }
+            SetChoiceHandler([](const ShownMessage&) { return 0; }); // Leave
+            QTest::mouseClick(button("cmdLeave"), Qt::LeftButton);
+        });
+        w->DeviceProduction_Click();
+        QVERIFY(answer.seen && answer.unexpected.isEmpty());
+        QCOMPARE(rounds, 20);
+        QVERIFY(!w->InOperatorMode());
+    }
+
     // Operator mode: a job of two units (production/ports 1,2), the second
     // switched on only after the first start and its chip unable to take the
     // image. A start reaches a missing unit again; one start runs both, each
