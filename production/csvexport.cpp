@@ -263,12 +263,10 @@ bool appendShown(Out& out, Shown shown, const StoredValue& v, const StoredValue*
         return true;
     }
     case Shown::FailureKind:
-        if (text) {
-            const QByteArrayView name(v.bytes, v.size);
-            for (const char* known : {"mismatch", "communication", "refused", "stopped", "hook"})
-                if (name == known)
-                    out.put(v.bytes, v.size);
-        }
+        // The record keeps a kind it knows and shows its name; any other
+        // text reads as none.
+        if (text && ParseFailure(QString::fromUtf8(v.bytes, v.size)) != ChipRecord::Failure::None)
+            out.put(v.bytes, v.size);
         return true;
     case Shown::HexAddress:
     case Shown::HexByte:
