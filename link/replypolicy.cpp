@@ -135,6 +135,11 @@ RequestOutcome ReplyReader::ask(std::initializer_list<const QByteArray*> frames,
                 candidate.clear();
                 return RequestOutcome::Answered;
             }
+            // A head that came the same way twice was not shifted, so the
+            // reply before it lost nothing to it; only two that disagree
+            // show that something ahead of one of them did.
+            if (!candidate.isEmpty() && doubted)
+                *doubted = true;
             candidate = head;
         } else if (wellFormed(reply)) {
             candidate.clear();
@@ -145,9 +150,9 @@ RequestOutcome ReplyReader::ask(std::initializer_list<const QByteArray*> frames,
             if (extra && doubted)
                 *doubted = true;
             return RequestOutcome::Answered;
-        }
-        if (doubted)
+        } else if (doubted) {
             *doubted = true;
+        }
         if (garbled >= garbledAllowed || !transport.isOpen())
             return RequestOutcome::Garbled;
         turnCareful();

@@ -71,9 +71,10 @@ public:
     // never read as the repetition's. A malformed reply, or one that came
     // with more bytes than it has, is asked for again on a quiet line, at
     // least MinGarbledRetries times. Every repetition counts in resent.
-    // doubted (when given) is set when any reply of this request was in
-    // doubt: the reply before it may have lost bytes to it, and should be
-    // asked for again.
+    // doubted (when given) is set when any reply of this request may have
+    // been shifted by bytes ahead of it: the reply before it may have lost
+    // them to it, and should be asked for again. A reply that came with a
+    // byte behind it and then came the same way again raises no doubt.
     RequestOutcome ask(std::initializer_list<const QByteArray*> frames, int expectedBytes,
                        bool (*wellFormed)(const QByteArray&), QByteArray& reply,
                        int* resent = nullptr, bool* doubted = nullptr);

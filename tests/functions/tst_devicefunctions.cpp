@@ -395,6 +395,10 @@ private slots:
             << int(FnProgram) << QByteArray() << 2000 << 0 << QList<int>{0x00, 0x10, 0x00, 0x10};
         QTest::newRow("read, a stray 5 ms after each reply")
             << int(FnRead) << QByteArray() << 5000 << 0 << QList<int>{0x00, 0x10, 0x10, 0x00, 0x10};
+        // Each reply comes with a byte behind it: confirmed by coming twice,
+        // it casts no doubt on the block before.
+        QTest::newRow("read, a stray right behind each reply")
+            << int(FnRead) << QByteArray() << 0 << 0 << QList<int>{0x00, 0x00, 0x00, 0x10, 0x10};
         QTest::newRow("read, the first reply late")
             << int(FnRead) << QByteArray() << -1 << 1 << QList<int>{0x00, 0x00, 0x10};
         QTest::newRow("verify, the first reply late")
