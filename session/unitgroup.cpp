@@ -31,10 +31,12 @@ UnitGroup::UnitGroup(const AppState& setup, const QStringList& ports, SessionHos
 UnitGroup::~UnitGroup() {
     stop();
     // A host of the group's own ends its thread when deleted; a lent one
-    // must be idle before its window goes on with it.
+    // must be idle before its window goes on with it. Stopped, it is at most
+    // a block away from that: its thread answers this empty call right
+    // after the task it is on, without the window polling meanwhile.
     for (SessionHost* host : hosts)
-        while (host->busy())
-            QThread::msleep(5);
+        if (host->busy())
+            host->call([](ProgrammingSession&) {});
 }
 
 void UnitGroup::watch(int unit) {
@@ -65,38 +67,43 @@ void UnitGroup::prepare(const AppState& setup, const SessionSettings& settings) 
     for (int unit = 0; unit < int(hosts.size()); ++unit) {
         SessionSettings own = settings;
         own.context.port = tiles.tile(unit).port;
-        Status opened;
-        hosts[size_t(unit)]->call([&](ProgrammingSession& session) {
-            session.setSettings(own);
-            session.setConfiguration(setup);
-            opened = session.openLog();
-        });
-        if (!opened) {
-            tiles.setOffline(unit,
-                             opened.message + QStringLiteral("\nNothing is sent to this "
-                                                             "unit without the log."),
-                             false);
-            continue;
-        }
-        auto identified = std::make_shared<QString>();
+        // Opening the log may wait on a database server, and identifying
+        // the unit on its line: both on the unit's thread.
+        struct Outcome {
+            QString why;
+            bool logFailed = false;
+        };
+        auto outcome = std::make_shared<Outcome>();
         ++preparing;
         const bool posted = hosts[size_t(unit)]->post(
-            [identified](ProgrammingSession& session) {
+            [own, setup, outcome](ProgrammingSession& session) {
+                session.setSettings(own);
+                session.setConfiguration(setup);
+                if (const Status opened = session.openLog(); !opened) {
+                    outcome->why = opened.message;
+                    outcome->logFailed = true;
+                    return;
+                }
                 const Status connected = session.connectUnit();
                 if (!connected)
-                    *identified = connected.message.isEmpty()
-                                      ? QStringLiteral("The programmer unit did not answer.")
-                                      : connected.message;
+                    outcome->why = connected.message.isEmpty()
+                                       ? QStringLiteral("The programmer unit did not answer.")
+                                       : connected.message;
                 else if (!session.prepareUnit())
-                    *identified = QStringLiteral("The programmer unit could not be prepared.");
+                    outcome->why = QStringLiteral("The programmer unit could not be prepared.");
             },
             this,
-            [this, unit, identified] {
+            [this, unit, outcome] {
                 --preparing;
-                if (identified->isEmpty())
+                if (outcome->logFailed)
+                    tiles.setOffline(unit,
+                                     outcome->why + QStringLiteral("\nNothing is sent to this "
+                                                                   "unit without the log."),
+                                     false);
+                else if (outcome->why.isEmpty())
                     tiles.setReady(unit);
                 else
-                    tiles.setOffline(unit, *identified);
+                    tiles.setOffline(unit, outcome->why);
                 emit changed();
             });
         if (!posted)

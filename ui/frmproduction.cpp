@@ -149,25 +149,33 @@ SessionSettings frmProduction::settings() const {
 
 void frmProduction::Form_Load() {
     // Every chip gets its record: a log that cannot be opened keeps Start off.
+    // Opening it may wait on a database server: on the session's thread, not
+    // on the window's.
     const SessionSettings chosen = settings();
-    Status opened;
-    host.call([&](ProgrammingSession& session) {
-        session.setSettings(chosen);
-        opened = session.openLog();
-        next = session.nextSerial();
-    });
-    logError = opened ? QString() : opened.message;
     const AppState setup = state;
+    auto opened = std::make_shared<Status>();
+    auto nextSerial = std::make_shared<qint64>(-1);
     loading = host.post(
-        [setup](ProgrammingSession& session) {
+        [chosen, setup, opened, nextSerial](ProgrammingSession& session) {
+            session.setSettings(chosen);
+            *opened = session.openLog();
+            *nextSerial = session.nextSerial();
             session.setConfiguration(setup);
             session.prepareUnit();
         },
         this,
-        [this] {
+        [this, opened, nextSerial] {
             loading = false;
+            logError = opened->ok ? QString() : opened->message;
+            next = *nextSerial;
             showSession();
         });
+    if (!loading) {
+        // Still at work for another window: this one loads once it is free.
+        loading = true;
+        connect(&host, &SessionHost::finished, this, &frmProduction::Form_Load,
+                Qt::SingleShotConnection);
+    }
     showSession();
 }
 
@@ -177,14 +185,26 @@ void frmProduction::cmdStart_Click() {
     const bool resume = halted;
     const auto image = std::make_shared<const AppState>(state);
     const SessionSettings chosen = settings();
-    running = host.post([image, chosen, resume](ProgrammingSession& session) {
-        session.setSettings(chosen);
-        session.setConfiguration(*image);
-        if (resume)
-            session.resume();
-        session.chipChanged();
-        session.runChip(FnAuto, *image);
-    });
+    auto nextSerial = std::make_shared<qint64>(-1);
+    running = host.post(
+        [image, chosen, resume, nextSerial](ProgrammingSession& session) {
+            session.setSettings(chosen);
+            session.setConfiguration(*image);
+            if (resume)
+                session.resume();
+            session.chipChanged();
+            session.runChip(FnAuto, *image);
+            *nextSerial = session.nextSerial();
+        },
+        this,
+        [this, nextSerial] {
+            // The chip's verdict came with chipFinished; Start waits for
+            // the session to be free, or a click now would be refused.
+            running = false;
+            loading = false;
+            next = *nextSerial;
+            showSession();
+        });
     if (!running)
         return;
     halted = false;
@@ -202,13 +222,13 @@ void frmProduction::cmdStop_Click() {
 void frmProduction::chipFinished(const ChipReport& report) {
     if (!running)
         return;
+    // The verdict shows now; the session still closes the chip's record.
     running = false;
+    loading = true;
     tally = report.counts;
     halted = report.halted;
     last = report.verdict;
     lastReason = report.reason;
-    // The next number, read while the session is idle again.
-    host.call([this](ProgrammingSession& session) { next = session.nextSerial(); });
     showSession();
 }
 

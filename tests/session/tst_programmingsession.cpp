@@ -383,6 +383,31 @@ private slots:
         }
     }
 
+    // A log that cannot be opened keeps every unit of the group offline,
+    // with the reason and no retry, and nothing goes to any unit.
+    void groupWithoutItsLog() {
+        VirtualUnit first, second;
+        QVERIFY2(first.start() && second.start(), qPrintable(first.error() + second.error()));
+        QTemporaryDir dir;
+        AppState setup;
+        setup.DeviceTable[1] = {QStringLiteral("Small"), 1, 64};
+        setup.DeviceCount = 1;
+        setup.SelectedDevice = 1;
+        SessionSettings settings;
+        settings.logLocation = dir.filePath(QStringLiteral("typo.sqlite"));
+        UnitGroup group(setup, {first.path(), second.path()});
+        group.prepare(setup, settings);
+        QTRY_VERIFY_WITH_TIMEOUT(!group.busy(), 10000);
+        for (int unit = 0; unit < 2; ++unit) {
+            const UnitTile& tile = group.board().tile(unit);
+            QCOMPARE(tile.state, UnitTile::State::Offline);
+            QVERIFY(!tile.lineDown);
+            VERIFY_CONTAINS(tile.reason, "Nothing is sent to this unit without the log.");
+        }
+        QVERIFY(!group.start(setup, {FnBlank}, false));
+        QCOMPARE(first.frames().size() + second.frames().size(), 0);
+    }
+
     // On its host's thread a Program at the real line rate leaves the
     // caller's thread free: its timer keeps firing throughout. (Stop through
     // the host is what the windows' tests press.)
