@@ -2,6 +2,8 @@
 
 #include "link/seriallink.h"
 
+#include <QPointer>
+
 namespace varn {
 
 // The session's observer on the worker thread: every event becomes a signal
@@ -98,6 +100,26 @@ bool SessionHost::post(const std::function<void(ProgrammingSession&)>& task, QOb
         return true;
     disconnect(connection);
     return false;
+}
+
+void SessionHost::queue(std::function<void(ProgrammingSession&)> task, QObject* context,
+                        std::function<void()> done) {
+    QMetaObject::invokeMethod(
+        worker,
+        [this, task = std::move(task), context = QPointer<QObject>(context),
+         done = std::move(done)] {
+            task(*session);
+            // Through the host, which lives on the window's thread: the
+            // context is looked at there, where it would be deleted.
+            QMetaObject::invokeMethod(
+                this,
+                [context, done] {
+                    if (context)
+                        done();
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
 }
 
 void SessionHost::stop() {

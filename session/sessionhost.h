@@ -34,6 +34,12 @@ public:
     // The same, and then done() on context's thread once the task is over.
     bool post(const std::function<void(ProgrammingSession&)>& task, QObject* context,
               std::function<void()> done);
+    // Runs task on the session's thread after whatever was queued or posted
+    // before it, never refused, and then done on the window's thread unless
+    // context is gone by then. For the short exchanges a window asks for
+    // (connecting, Run/Reset) without waiting for them.
+    void queue(std::function<void(ProgrammingSession&)> task, QObject* context,
+               std::function<void()> done);
     bool busy() const { return running.load(); }
     // Ends the running task at the next block boundary. Any thread.
     void stop();

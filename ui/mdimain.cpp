@@ -478,42 +478,66 @@ void mdiMain::MDIForm_Load() {
     if (QScreen* screen = startupScreen->screen())
         startupScreen->move(screen->availableGeometry().center() - startupScreen->rect().center());
     startupScreen->show();
-    QCoreApplication::processEvents();
 
     state.Buffer.fill(0xFF);
 
-    const auto [connected, portOpened, lineOpen] = connectToUnit(false);
-    if (!portOpened) {
-        ShowMessage(this, PortErrorTitle, connected.message, MsgIcon::Critical);
+    // A unit on the network may take seconds to answer, or not answer at
+    // all: the window paints and moves meanwhile, and the first activation
+    // waits for the outcome.
+    connecting = true;
+    connectToUnit(false, [this](const Connection& c) {
         unloadStartupScreen();
-        panels[0]->setText(QStringLiteral("FAIL"));
-        state.UnitIdentified = false;
-        return;
-    }
-    unloadStartupScreen();
-
-    // The line may have been lost during the identification; the loss was
-    // reported then and the panel must not claim the port again.
-    panels[0]->setText(lineOpen ? QStringLiteral("COM") + QString::number(state.PortNumber)
-                                : QStringLiteral("FAIL"));
-    UpdateDevicePanels();
-    UpdateUnitState();
+        if (!c.portOpened) {
+            ShowMessage(this, PortErrorTitle, c.connected.message, MsgIcon::Critical);
+            panels[0]->setText(QStringLiteral("FAIL"));
+            state.UnitIdentified = false;
+        } else {
+            // The line may have been lost during the identification; the
+            // loss was reported then and the panel must not claim the port
+            // again.
+            panels[0]->setText(c.lineOpen
+                                   ? QStringLiteral("COM") + QString::number(state.PortNumber)
+                                   : QStringLiteral("FAIL"));
+            UpdateDevicePanels();
+            UpdateUnitState();
+        }
+        connecting = false;
+        if (activationWaiting) {
+            activationWaiting = false;
+            MDIForm_Activate();
+        }
+    });
 }
 
-mdiMain::Connection mdiMain::connectToUnit(bool again) {
-    Connection result;
-    const AppState setup = state;
-    unit->call([&](ProgrammingSession& session) {
-        session.setConfiguration(setup);
-        result.connected = again ? session.reconnect() : session.connectUnit();
-        result.portOpened = session.portOpened();
-        result.lineOpen = session.link() && session.link()->isOpen();
-        if (result.connected)
-            identification = session.identification();
-        state.UnitIdentified = session.identified();
-        state.unitInReset = session.inReset();
-    });
-    return result;
+void mdiMain::connectToUnit(bool again, std::function<void(const Connection&)> then) {
+    struct Outcome {
+        Connection connection;
+        QByteArray identification;
+        bool identified = false;
+        bool inReset = false;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    const auto setup = std::make_shared<const AppState>(state);
+    unit->queue(
+        [setup, again, outcome](ProgrammingSession& session) {
+            Connection& c = outcome->connection;
+            session.setConfiguration(*setup);
+            c.connected = again ? session.reconnect() : session.connectUnit();
+            c.portOpened = session.portOpened();
+            c.lineOpen = session.link() && session.link()->isOpen();
+            if (c.connected)
+                outcome->identification = session.identification();
+            outcome->identified = session.identified();
+            outcome->inReset = session.inReset();
+        },
+        this,
+        [this, outcome, then = std::move(then)] {
+            if (outcome->connection.connected)
+                identification = outcome->identification;
+            state.UnitIdentified = outcome->identified;
+            state.unitInReset = outcome->inReset;
+            then(outcome->connection);
+        });
 }
 
 void mdiMain::unloadStartupScreen() {
@@ -548,6 +572,10 @@ bool mdiMain::eventFilter(QObject* watched, QEvent* event) {
 void mdiMain::MDIForm_Activate() {
     if (activated)
         return;
+    if (connecting) {
+        activationWaiting = true;
+        return;
+    }
     // Set first: the message box below activates the window again.
     activated = true;
     if (state.UnitIdentified) {
@@ -638,12 +666,6 @@ void mdiMain::offerReconnect(const QString& reason) {
                                   {QStringLiteral("Reconnect"), QStringLiteral("OK")});
     if (chosen == 0)
         QTimer::singleShot(0, this, &mdiMain::DeviceReconnect_Click);
-}
-
-void mdiMain::reportNotConnected() {
-    QString reason;
-    unit->call([&](ProgrammingSession& session) { reason = session.notConnectedReason(); });
-    ShowMessage(this, PortErrorTitle, reason, MsgIcon::Critical);
 }
 
 // ---- the buffer window ----
@@ -1381,17 +1403,29 @@ void mdiMain::DeviceReset_Click() {
 }
 
 void mdiMain::setTarget(bool running) {
-    bool changed = false;
-    bool lineOpen = false;
-    unit->call([&](ProgrammingSession& session) {
-        changed = session.setTargetRunning(running);
-        lineOpen = session.link() && session.link()->isOpen();
-        state.unitInReset = session.inReset();
-    });
-    // A checkable item toggles itself when chosen; the state decides.
+    // The check marks and the panel follow the user at once, as a checkable
+    // item would; the session's answer settles them.
+    state.unitInReset = !running;
     UpdateUnitState();
-    if (changed && !lineOpen)
-        reportNotConnected();
+    struct Outcome {
+        bool inReset = false;
+        QString notConnected; // the closed line's reason, when that kept it from the unit
+    };
+    auto outcome = std::make_shared<Outcome>();
+    unit->queue(
+        [running, outcome](ProgrammingSession& session) {
+            const bool changed = session.setTargetRunning(running);
+            outcome->inReset = session.inReset();
+            if (changed && !(session.link() && session.link()->isOpen()))
+                outcome->notConnected = session.notConnectedReason();
+        },
+        this,
+        [this, outcome] {
+            state.unitInReset = outcome->inReset;
+            UpdateUnitState();
+            if (!outcome->notConnected.isEmpty())
+                ShowMessage(this, PortErrorTitle, outcome->notConnected, MsgIcon::Critical);
+        });
 }
 
 void mdiMain::DeviceReconnect_Click() {
@@ -1405,25 +1439,27 @@ void mdiMain::DeviceReconnect_Click() {
     panels[0]->setText(QString());
     // The port number of the settings, which may name another port since
     // the start.
-    const auto [connected, portOpened, lineOpen] = connectToUnit(true);
-    setMenusEnabled(true);
-    panels[0]->setText(lineOpen ? QStringLiteral("COM") + QString::number(state.PortNumber)
-                                : QStringLiteral("FAIL"));
-    UpdateDevicePanels();
-    UpdateUnitState();
-    if (!portOpened) {
-        offerReconnect(connected.message);
-        return;
-    }
-    if (!lineOpen)
-        return; // lost again during the identification, and offered then
-    if (!connected) {
-        ShowMessage(this, QStringLiteral("Device Error"), QStringLiteral("Communication Error!"),
-                    MsgIcon::Critical);
-        return;
-    }
-    ShowMessage(this, QStringLiteral("VARN"), IdentificationReport(identification), MsgIcon::None);
-    openBufferWindow();
+    connectToUnit(true, [this](const Connection& c) {
+        setMenusEnabled(true);
+        panels[0]->setText(c.lineOpen ? QStringLiteral("COM") + QString::number(state.PortNumber)
+                                      : QStringLiteral("FAIL"));
+        UpdateDevicePanels();
+        UpdateUnitState();
+        if (!c.portOpened) {
+            offerReconnect(c.connected.message);
+            return;
+        }
+        if (!c.lineOpen)
+            return; // lost again during the identification, and offered then
+        if (!c.connected) {
+            ShowMessage(this, QStringLiteral("Device Error"),
+                        QStringLiteral("Communication Error!"), MsgIcon::Critical);
+            return;
+        }
+        ShowMessage(this, QStringLiteral("VARN"), IdentificationReport(identification),
+                    MsgIcon::None);
+        openBufferWindow();
+    });
 }
 
 // ---- Options ----

@@ -176,7 +176,8 @@ private:
         bool portOpened = false; // false: the port itself failed
         bool lineOpen = false;
     };
-    Connection connectToUnit(bool again);
+    // then: on the window's thread, once the session has answered.
+    void connectToUnit(bool again, std::function<void(const Connection&)> then);
     void createActions();
     void createStatusBar();
     void setMenusEnabled(bool enabled);
@@ -184,7 +185,6 @@ private:
     // menus off, then shows the unit's state.
     void unloadStartupScreen();
     void connectionLost(const QString& reason);
-    void reportNotConnected();
     // A port fault with the offer to reconnect.
     void offerReconnect(const QString& reason);
 
@@ -247,6 +247,9 @@ private:
     QPointer<frmAbout> startupScreen;
     QByteArray identification;
     bool activated = false;
+    // The start's connection is under way; the first activation waits for it.
+    bool connecting = false;
+    bool activationWaiting = false;
     bool activationQueued = false;
     bool unloaded = false;
     // The job opened last (File > Open Job), and its file's name.

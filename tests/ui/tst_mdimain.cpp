@@ -163,7 +163,24 @@ private slots:
         w->Action("DeviceReset")->trigger();
         QCOMPARE(w->PanelText(5), QStringLiteral("RESET"));
         QVERIFY(!w->Action("DeviceRun")->isChecked());
-        QCOMPARE(messages->titles(), QStringList{"Communication Port Error"});
+        QTRY_COMPARE(messages->titles(), QStringList{"Communication Port Error"});
+        QCOMPARE(w->PanelText(5), QStringLiteral("RESET"));
+    }
+
+    // A unit that does not answer holds up neither the window nor its
+    // painting: the start returns before the session has been heard from,
+    // and the outcome follows.
+    void startupWaitsForNoUnit() {
+        VirtualUnit unit(unitArgs() + QStringList{"--no-answer", "1"});
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
+        auto w = StartUp(state, dir->path());
+        QVERIFY(w && w->isVisible());
+        QVERIFY(w->PanelText(1) != QStringLiteral("COM1")); // not yet claimed
+        QVERIFY(messages->isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(messages->titles(), QStringList{"Device Error"}, 10000);
+        QCOMPARE(w->PanelText(1), QStringLiteral("COM1"));
+        QVERIFY(!state.UnitIdentified && !w->BufferWindow());
+        QCOMPARE(unit.frames().value(0), QByteArray("\x01T", 2));
     }
 
     void startupWithUnit() {
