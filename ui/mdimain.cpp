@@ -485,7 +485,9 @@ void mdiMain::MDIForm_Load() {
     // all: the window paints and moves meanwhile, and the first activation
     // waits for the outcome.
     connecting = true;
+    setMenusEnabled(false);
     connectToUnit(false, [this](const Connection& c) {
+        setMenusEnabled(true);
         unloadStartupScreen();
         if (!c.portOpened) {
             ShowMessage(this, PortErrorTitle, c.connected.message, MsgIcon::Critical);
