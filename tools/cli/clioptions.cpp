@@ -953,7 +953,7 @@ QString CliUsage() {
             QStringLiteral("  %1  ").arg(row.status, -3) +
             QString::fromUtf8(row.meaning).replace(QLatin1Char('\n'), QStringLiteral("\n       ")) +
             QLatin1Char('\n');
-    return text + QLatin1String(ExitStatusNote) + QLatin1Char('\n');
+    return text + ExitStatusNote() + QLatin1Char('\n');
 }
 
 } // namespace varn
