@@ -342,18 +342,7 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
 }
 
 FileFormat CliProgrammer::fileFormat(const QString& path) const {
-    switch (options.format) {
-    case CliOptions::Format::Hex:
-        return FileFormat::IntelHex;
-    case CliOptions::Format::Binary:
-        return FileFormat::Binary;
-    case CliOptions::Format::SRecord:
-        return FileFormat::SRecord;
-    case CliOptions::Format::Elf:
-        return FileFormat::Elf;
-    default:
-        return FormatForPath(path);
-    }
+    return options.format ? *options.format : FormatForPath(path);
 }
 
 namespace {
@@ -369,7 +358,7 @@ LoadOptions CliProgrammer::loadOptions(const QString& path) const {
     LoadOptions load{fileFormat(path), options.fileOffset, options.bufferOffset, options.relocate};
     // A format the name chose is checked against the content; one given
     // explicitly is taken as meant.
-    load.refuseOtherFormat = options.format == CliOptions::Format::ByName;
+    load.refuseOtherFormat = !options.format;
     return load;
 }
 
@@ -380,8 +369,8 @@ int CliProgrammer::judgeLoad(const QString& path, const LoadResult& loaded) {
     if (!loaded.ok()) {
         console.error(withFileName(path, loaded.status.message));
         if (!loaded.otherFormat.isEmpty())
-            console.error(QStringLiteral("Give the format (--hex, --srec, --elf or --bin) to "
-                                         "load it as that."));
+            console.error(QStringLiteral("Give the format (%1) to load it as that.")
+                              .arg(ImageFormatWords(QStringLiteral("--"))));
         return ExitFile;
     }
     for (const QString& notice : loaded.notices)
