@@ -11,6 +11,7 @@
 #include "exitstatus.h"
 #include "files/filecompare.h"
 #include "files/imagefiles.h"
+#include "functions/functiontable.h"
 #include "functions/functiontext.h"
 #include "jsonevents.h"
 #include "link/portinfo.h"
@@ -645,7 +646,8 @@ void CliProgrammer::functionFinished(const FunctionResult& result) {
     // A sequence's summary repeats what its steps have printed.
     if (result.function == FnAuto)
         return;
-    if (result.function == FnCompare && result.outcome != Outcome::CommunicationFailure) {
+    if (FunctionHas(result.function, ListsDifferences) &&
+        result.outcome != Outcome::CommunicationFailure) {
         // The ranges are what the user asked for: printed even when quiet.
         if (result.succeeded() || result.outcome == Outcome::Mismatch) {
             if (json)

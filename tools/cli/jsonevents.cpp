@@ -8,6 +8,7 @@
 #include "core/hextext.h"
 #include "exitstatus.h"
 #include "files/imagefiles.h"
+#include "functions/functiontable.h"
 #include "functions/functiontext.h"
 #include "link/portinfo.h"
 #include "multiunit.h"
@@ -228,7 +229,7 @@ void JsonEvents::functionFinished(const FunctionResult& result) {
         fields.insert("linkFault", linkFaultText(result.linkFault));
     if (result.outcome == Outcome::Stopped)
         fields.insert("stoppedAt", HexWord(result.stoppedAt));
-    if (result.outcome == Outcome::Mismatch || result.function == FnCompare)
+    if (result.outcome == Outcome::Mismatch || FunctionHas(result.function, ListsDifferences))
         addDifferences(result, fields);
     write(QStringLiteral("function-finished"), fields);
 }
