@@ -925,7 +925,9 @@ QList<CliHelpRow> CliOperationRows() {
 // --help's lines of at most width characters, words kept whole.
 QString wrapped(const QString& text, qsizetype width) {
     QString out, line;
-    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    for (const QString& word : text.split(QLatin1Char(' '))) {
+        if (word.isEmpty())
+            continue;
         if (!line.isEmpty() && line.size() + 1 + word.size() > width) {
             out += line + QLatin1Char('\n');
             line.clear();
