@@ -60,7 +60,8 @@ LoadResult LoadBinFile(const QString& path, const LoadOptions& options, ImageTar
     return result;
 }
 
-Status BinFileBytes(const AppState& state, const QString& shown, QByteArray& out) {
+// Every byte of the device is written: a binary file has no gaps to leave out.
+Status BinFileBytes(const AppState& state, bool, const QString& shown, QByteArray& out) {
     const qint32 size = state.DeviceSize();
     if (size < 0 || size > BufferSize) {
         return Status::Fail(

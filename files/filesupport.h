@@ -136,7 +136,12 @@ LoadResult LoadBinFile(const QString& path, const LoadOptions& options, ImageTar
 Status HexFileBytes(const AppState& state, bool definedOnly, const QString& shown, QByteArray& out);
 Status SRecordFileBytes(const AppState& state, bool definedOnly, const QString& shown,
                         QByteArray& out);
-Status BinFileBytes(const AppState& state, const QString& shown, QByteArray& out);
+Status BinFileBytes(const AppState& state, bool definedOnly, const QString& shown, QByteArray& out);
+
+// The content's first lines are whole, checked records of each text format.
+bool LooksHexContent(const QByteArray& content);
+bool LooksSRecordContent(const QByteArray& content);
+bool LooksElfContent(const QByteArray& content);
 
 // ELF input: what `objcopy -O binary` takes (see LoadImageFile), the entry
 // point as the start address.

@@ -35,26 +35,26 @@ frmFileLoad::frmFileLoad(const QString& path, QWidget* parent, Purpose purpose)
     auto* Frame1 = new QGroupBox(tr("File Type:"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(tw(120, 120, loading ? 1815 : 2295, loading ? 1365 : 1095));
-    Option1 = new QRadioButton(tr("Intel Hex"), Frame1);
-    Option1->setObjectName(QStringLiteral("Option1"));
-    Option1->setGeometry(tw(240, 240, 1455, 255));
-    Option2 = new QRadioButton(tr("Binary"), Frame1);
-    Option2->setObjectName(QStringLiteral("Option2"));
-    Option2->setGeometry(tw(240, 510, 1455, 255));
-    Option3 = new QRadioButton(tr("S-Record"), Frame1);
-    Option3->setObjectName(QStringLiteral("Option3"));
-    Option3->setGeometry(tw(240, 780, 1455, 255));
-    if (loading) {
-        optElf = new QRadioButton(tr("ELF"), Frame1);
-        optElf->setObjectName(QStringLiteral("Option4"));
-        optElf->setGeometry(tw(240, 1050, 1455, 255));
-    } else {
+    // Option1 to Option4 as the form has always named them; a format that
+    // is only read is not offered for saving.
+    int place = 0;
+    for (const ImageFormatRow& row : ImageFormats()) {
+        ++place;
+        if (!loading && !row.write)
+            continue;
+        auto* button = new QRadioButton(tr(row.name), Frame1);
+        button->setObjectName(QStringLiteral("Option%1").arg(place));
+        button->setGeometry(tw(240, 240 + 270 * (place - 1), 1455, 255));
+        formatButtons.append({row.format, button});
+    }
+    QRadioButton* binary = buttonOf(FileFormat::Binary);
+    if (!loading) {
         // Binary has no addresses to leave out.
         chkDefined = new QCheckBox(tr("Only the image's bytes"), this);
         chkDefined->setObjectName(QStringLiteral("chkDefined"));
         chkDefined->setGeometry(tw(240, 1305, 2175, 255));
-        const auto follow = [this] { chkDefined->setEnabled(!Option2->isChecked()); };
-        connect(Option2, &QRadioButton::toggled, this, follow);
+        const auto follow = [this, binary] { chkDefined->setEnabled(!binary->isChecked()); };
+        connect(binary, &QRadioButton::toggled, this, follow);
     }
 
     if (loading) {
@@ -85,8 +85,10 @@ frmFileLoad::frmFileLoad(const QString& path, QWidget* parent, Purpose purpose)
     cmdOk->setAutoDefault(false);
     cmdOk->setDefault(true);
 
-    QWidget* order[] = {Option1,   Option2, Option3,   optElf, chkDefined,
-                        txtBuffer, txtFile, cmdCancel, cmdOk};
+    QList<QWidget*> order;
+    for (const auto& format : formatButtons)
+        order.append(format.second);
+    order << chkDefined << txtBuffer << txtFile << cmdCancel << cmdOk;
     QWidget* previous = nullptr;
     for (QWidget* w : order) {
         if (!w)
@@ -99,22 +101,11 @@ frmFileLoad::frmFileLoad(const QString& path, QWidget* parent, Purpose purpose)
     connect(cmdOk, &QPushButton::clicked, this, &frmFileLoad::cmdOk_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmFileLoad::cmdCancel_Click);
 
-    switch (FormatForPath(path)) {
-    case FileFormat::IntelHex:
-        Option1->setChecked(true);
-        break;
-    case FileFormat::SRecord:
-        Option3->setChecked(true);
-        break;
-    case FileFormat::Elf:
-        (optElf ? optElf : Option2)->setChecked(true);
-        break;
-    case FileFormat::Binary:
-        Option2->setChecked(true);
-        break;
-    }
+    // A format the dialog does not offer here is saved as binary.
+    QRadioButton* preselected = buttonOf(FormatForPath(path));
+    (preselected ? preselected : binary)->setChecked(true);
     if (chkDefined)
-        chkDefined->setEnabled(!Option2->isChecked());
+        chkDefined->setEnabled(!binary->isChecked());
 }
 
 void frmFileLoad::cmdOk_Click() {
@@ -141,15 +132,22 @@ void frmFileLoad::cmdOk_Click() {
         }
     }
     FileDialogChoice values;
-    values.format = Option1->isChecked()            ? FileFormat::IntelHex
-                    : Option3->isChecked()          ? FileFormat::SRecord
-                    : optElf && optElf->isChecked() ? FileFormat::Elf
-                                                    : FileFormat::Binary;
+    values.format = FileFormat::Binary;
+    for (const auto& [format, button] : formatButtons)
+        if (button->isChecked())
+            values.format = format;
     values.bufferOffset = bufferOffset;
     values.fileOffset = fileOffset;
     values.definedOnly = chkDefined && chkDefined->isEnabled() && chkDefined->isChecked();
     chosen = values;
     accept();
+}
+
+QRadioButton* frmFileLoad::buttonOf(FileFormat format) const {
+    for (const auto& [shown, button] : formatButtons)
+        if (shown == format)
+            return button;
+    return nullptr;
 }
 
 void frmFileLoad::cmdCancel_Click() {

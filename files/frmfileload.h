@@ -3,6 +3,8 @@
 #include "core/appstate.h"
 
 #include <QDialog>
+#include <QList>
+#include <QPair>
 #include <optional>
 
 class QCheckBox;
@@ -37,10 +39,9 @@ public slots:
 
 private:
     std::optional<FileDialogChoice> chosen;
-    QRadioButton* Option1 = nullptr;
-    QRadioButton* Option2 = nullptr;
-    QRadioButton* Option3 = nullptr;
-    QRadioButton* optElf = nullptr;
+    // One per image format the dialog offers, in the table's order.
+    QList<QPair<FileFormat, QRadioButton*>> formatButtons;
+    QRadioButton* buttonOf(FileFormat format) const;
     QCheckBox* chkDefined = nullptr;
     QLineEdit* txtBuffer = nullptr;
     QLineEdit* txtFile = nullptr;

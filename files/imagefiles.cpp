@@ -25,28 +25,6 @@ bool PathLooksElf(const QString& path) {
     });
 }
 
-FileFormat FormatForPath(const QString& path) {
-    if (PathLooksHex(path))
-        return FileFormat::IntelHex;
-    if (PathLooksSRecord(path))
-        return FileFormat::SRecord;
-    return PathLooksElf(path) ? FileFormat::Elf : FileFormat::Binary;
-}
-
-QString FormatName(FileFormat format) {
-    switch (format) {
-    case FileFormat::IntelHex:
-        return QStringLiteral("Intel Hex");
-    case FileFormat::SRecord:
-        return QStringLiteral("S-Record");
-    case FileFormat::Elf:
-        return QStringLiteral("ELF");
-    case FileFormat::Binary:
-        break;
-    }
-    return QStringLiteral("Binary");
-}
-
 namespace {
 
 // The first non-blank lines of content, at most `count`, trimmed.
@@ -82,68 +60,119 @@ bool WholeRecord(const QByteArray& line, int prefix, int uncounted, int sum) {
 
 } // namespace
 
-std::optional<FileFormat> ContentFormat(const QByteArray& content) {
-    if (content.startsWith("\x7F"
-                           "ELF"))
-        return FileFormat::Elf;
+namespace detail {
+
+// The first lines, the last of them possibly cut off by the 4 KiB taken, all
+// pass isRecord.
+template <typename IsRecord> bool FirstLinesAre(const QByteArray& content, IsRecord isRecord) {
     const QList<QByteArray> lines = FirstLines(content.left(4096), 4);
     if (lines.isEmpty())
-        return std::nullopt;
-    const auto all = [&](auto isRecord) {
-        // The last line may be cut off by the 4 KiB taken.
-        const qsizetype whole =
-            lines.size() > 1 && content.size() > 4096 ? lines.size() - 1 : lines.size();
-        for (qsizetype i = 0; i < whole; ++i)
-            if (!isRecord(lines[i]))
-                return false;
-        return true;
-    };
+        return false;
+    const qsizetype whole =
+        lines.size() > 1 && content.size() > 4096 ? lines.size() - 1 : lines.size();
+    for (qsizetype i = 0; i < whole; ++i)
+        if (!isRecord(lines[i]))
+            return false;
+    return true;
+}
+
+bool LooksElfContent(const QByteArray& content) {
+    return content.startsWith("\x7F"
+                              "ELF");
+}
+
+bool LooksHexContent(const QByteArray& content) {
     // ":" count address(2) type data checksum: count excludes 4 bytes, sums to 0.
-    if (all([](const QByteArray& l) { return l.startsWith(':') && WholeRecord(l, 1, 5, 0); }))
-        return FileFormat::IntelHex;
+    return FirstLinesAre(
+        content, [](const QByteArray& l) { return l.startsWith(':') && WholeRecord(l, 1, 5, 0); });
+}
+
+bool LooksSRecordContent(const QByteArray& content) {
     // "S" type count address data checksum: count includes all but itself, sums to FF.
-    if (all([](const QByteArray& l) {
-            return l.size() > 2 && (l[0] == 'S' || l[0] == 's') && l[1] >= '0' && l[1] <= '9' &&
-                   WholeRecord(l, 2, 1, 0xFF);
-        }))
-        return FileFormat::SRecord;
+    return FirstLinesAre(content, [](const QByteArray& l) {
+        return l.size() > 2 && (l[0] == 'S' || l[0] == 's') && l[1] >= '0' && l[1] <= '9' &&
+               WholeRecord(l, 2, 1, 0xFF);
+    });
+}
+
+} // namespace detail
+
+namespace {
+
+const ImageFormatRow Rows[] = {
+    {FileFormat::IntelHex, "hex", "Intel Hex", PathLooksHex,
+     "ending in HEX, hex or .ihx is Intel HEX", detail::LooksHexContent, detail::LoadHexFile,
+     detail::HexFileBytes, nullptr},
+    {FileFormat::Binary, "bin", "Binary", nullptr, "binary", nullptr, detail::LoadBinFile,
+     detail::BinFileBytes, nullptr},
+    {FileFormat::SRecord, "srec", "S-Record", PathLooksSRecord,
+     "ending in .s19, .s28, .s37, .srec, .mot or .s (any case) Motorola S-record",
+     detail::LooksSRecordContent, detail::LoadSRecordFile, detail::SRecordFileBytes, nullptr},
+    {FileFormat::Elf, "elf", "ELF", PathLooksElf, "in .elf, .axf or .out ELF",
+     detail::LooksElfContent, detail::LoadElfFile, nullptr,
+     "an ELF file (its PT_LOAD segments at their physical addresses)"},
+};
+
+} // namespace
+
+QList<ImageFormatRow> ImageFormats() {
+    return QList<ImageFormatRow>(std::begin(Rows), std::end(Rows));
+}
+
+const ImageFormatRow& ImageFormatOf(FileFormat format) {
+    for (const ImageFormatRow& row : Rows)
+        if (row.format == format)
+            return row;
+    return ImageFormatOf(FileFormat::Binary);
+}
+
+QString ImageFormatWords(const QString& prefix) {
+    QStringList words;
+    QString fallback;
+    for (const ImageFormatRow& row : Rows) {
+        if (row.byPath)
+            words.append(prefix + QLatin1String(row.word));
+        else
+            fallback = prefix + QLatin1String(row.word);
+    }
+    return words.join(QLatin1String(", ")) + QLatin1String(" or ") + fallback;
+}
+
+FileFormat FormatForPath(const QString& path) {
+    const ImageFormatRow* fallback = nullptr;
+    for (const ImageFormatRow& row : Rows) {
+        if (!row.byPath)
+            fallback = &row;
+        else if (row.byPath(path))
+            return row.format;
+    }
+    return fallback->format;
+}
+
+QString FormatName(FileFormat format) {
+    return QLatin1String(ImageFormatOf(format).name);
+}
+
+std::optional<FileFormat> ContentFormat(const QByteArray& content) {
+    for (const ImageFormatRow& row : Rows)
+        if (row.byContent && row.byContent(content))
+            return row.format;
     return std::nullopt;
 }
 
 LoadResult LoadImageFile(const QString& path, const LoadOptions& options, ImageTarget target) {
-    LoadResult result;
-    switch (options.format) {
-    case FileFormat::IntelHex:
-        result = detail::LoadHexFile(path, options, target);
-        break;
-    case FileFormat::SRecord:
-        result = detail::LoadSRecordFile(path, options, target);
-        break;
-    case FileFormat::Elf:
-        result = detail::LoadElfFile(path, options, target);
-        break;
-    case FileFormat::Binary:
-        result = detail::LoadBinFile(path, options, target);
-        break;
-    }
+    LoadResult result = ImageFormatOf(options.format).load(path, options, target);
     result.format = options.format;
     return result;
 }
 
 Status ImageFileBytes(const AppState& state, const SaveOptions& options, const QString& shown,
                       QByteArray& bytes) {
-    switch (options.format) {
-    case FileFormat::IntelHex:
-        return detail::HexFileBytes(state, options.definedOnly, shown, bytes);
-    case FileFormat::SRecord:
-        return detail::SRecordFileBytes(state, options.definedOnly, shown, bytes);
-    case FileFormat::Elf:
-        return Status::Fail(
-            QStringLiteral("Cannot save %1:\nELF files are read, not written.").arg(shown));
-    case FileFormat::Binary:
-        break;
-    }
-    return detail::BinFileBytes(state, shown, bytes);
+    const ImageFormatRow& row = ImageFormatOf(options.format);
+    if (!row.write)
+        return Status::Fail(QStringLiteral("Cannot save %1:\n%2 files are read, not written.")
+                                .arg(shown, QLatin1String(row.name)));
+    return row.write(state, options.definedOnly, shown, bytes);
 }
 
 Status SaveImageFile(const AppState& state, const QString& path, const SaveOptions& options) {

@@ -119,7 +119,36 @@ bool PathLooksHex(const QString& path);
 bool PathLooksSRecord(const QString& path);
 // .elf, .axf or .out in any case.
 bool PathLooksElf(const QString& path);
-// Intel HEX, else S-record, else ELF by the name, else binary.
+
+// One row per image format: everything the loader, the saver, varn-cli and
+// the job file know of it. A new format is a new row and its reader.
+struct ImageFormatRow {
+    FileFormat format;
+    const char* word; // varn-cli's option (--hex) and a job file's "format"
+    const char* name; // as messages and --json name it
+    // The name chooses it; null for the one format every other name gets
+    // (there is exactly one such row).
+    bool (*byPath)(const QString& path);
+    // varn-cli's --help: which names choose it, and what it is called there.
+    const char* byPathHelp;
+    // The content is clearly this format; null when nothing marks it.
+    bool (*byContent)(const QByteArray& content);
+    LoadResult (*load)(const QString& path, const LoadOptions& options, ImageTarget target);
+    // The file's bytes; null for a format that is read, never written.
+    Status (*write)(const AppState& state, bool definedOnly, const QString& shown,
+                    QByteArray& bytes);
+    // varn-cli's --help for the option of a format that is only read.
+    const char* readOnlyHelp;
+};
+
+// In --help's order of the formats that are written.
+QList<ImageFormatRow> ImageFormats();
+const ImageFormatRow& ImageFormatOf(FileFormat format);
+// The formats chosen by name, then the one any other name gets, each word
+// after prefix: "hex, srec, elf or bin".
+QString ImageFormatWords(const QString& prefix = {});
+
+// The first format whose name rule takes the path, else the fallback.
 FileFormat FormatForPath(const QString& path);
 QString FormatName(FileFormat format);
 // The format the content clearly is (ELF by its magic, Intel HEX or S-record

@@ -145,7 +145,7 @@ QString DeviceFunctions::refusalReason(int index) const {
             .arg(MaxDeviceSize);
     // A failed or forgotten load would otherwise let Program send nothing and
     // Verify pass without having looked at a single byte.
-    if (runOptions.onlyImage && index != FnRead && !state.anyDefined(0, size))
+    if (runOptions.onlyImage && !FunctionHas(index, ReadsIntoBuffer) && !state.anyDefined(0, size))
         return QStringLiteral("Only the Image is on, but no byte of the device's part of the "
                               "buffer comes from an image. Load a file first.");
     return ImageFitRefusal(state, runOptions, index);
@@ -154,7 +154,7 @@ QString DeviceFunctions::refusalReason(int index) const {
 std::vector<qint32> DeviceFunctions::blocksFor(int code) const {
     const qint32 size = state.DeviceSize();
     const qint32 count = BlockCount(size);
-    const bool filter = runOptions.onlyImage && code != FnRead;
+    const bool filter = runOptions.onlyImage && !FunctionHas(code, ReadsIntoBuffer);
     std::vector<qint32> blocks;
     blocks.reserve(size_t(count));
     for (qint32 block = 0; block < count; ++block) {
@@ -257,7 +257,7 @@ void DeviceFunctions::runAuto(FunctionResult& summary) {
         step.started = Now();
         observer.functionStarted(step);
         runCode(step);
-        if (code == FnErase || code == FnLock)
+        if (FunctionHas(code, LongPause))
             waitPause();
 
         summary.blocksDone += step.blocksDone;

@@ -13,22 +13,22 @@ namespace {
 // never stored.
 constexpr FunctionRow Rows[] = {
     {FnRead, "Read", "Reading ...", "read", "read the device into the buffer", 0, true, false,
-     Exchange::Read, 0},
+     Exchange::Read, 0, ReadsIntoBuffer | OwnLine},
     {FnErase, "Erase", "Erasing ...", "erase", "erase the device", 1, true, true, Exchange::Command,
-     wire::Erase},
+     wire::Erase, LongPause | OwnLine},
     {FnBlank, "Blank", "Blank Checking ...", "blank", "check that the device is blank", 2, true,
-     true, Exchange::Blank, 0},
+     true, Exchange::Blank, 0, OwnLine},
     {FnProgram, "Program", "Programming ...", "program", "write the buffer into the device", 3,
-     true, true, Exchange::Program, 0},
+     true, true, Exchange::Program, 0, MayProgram | OwnLine},
     {FnVerify, "Verify", "Verifying ...", "verify", "compare the device with the buffer", 4, true,
-     true, Exchange::Verify, 0},
+     true, Exchange::Verify, 0, OwnLine},
     {FnLock, "Lock", "Locking ...", "lock", "lock the device", 5, true, true, Exchange::Command,
-     wire::Lock},
+     wire::Lock, LongPause | OwnLine},
     {FnAuto, "Auto", "", "auto", "run the auto sequence of auto.cfg", 6, false, false,
-     Exchange::Sequence, 0},
+     Exchange::Sequence, 0, MayProgram},
     {FnCompare, "Compare", "Comparing ...", "compare",
      "read the device and list every difference from the\nbuffer (at most 20 ranges)", -1, false,
-     false, Exchange::Compare, 0},
+     false, Exchange::Compare, 0, ListsDifferences | OwnLine},
 };
 
 } // namespace
@@ -41,6 +41,23 @@ const FunctionRow* FindFunction(int code) {
     if (code < 0 || code >= int(std::size(Rows)))
         return nullptr;
     return &Rows[code];
+}
+
+bool FunctionHas(int code, FunctionFlag flag) {
+    const FunctionRow* row = FindFunction(code);
+    return row && row->has(flag);
+}
+
+int FunctionAtListRow(int listRow) {
+    for (const FunctionRow& row : Rows)
+        if (listRow >= 0 && row.listRow == listRow)
+            return row.code;
+    return -1;
+}
+
+int ListRowOf(int code) {
+    const FunctionRow* row = FindFunction(code);
+    return row ? row->listRow : -1;
 }
 
 bool NeedsBlocks(const FunctionRow& row) {

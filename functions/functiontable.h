@@ -15,6 +15,26 @@ enum class Exchange {
     Command,  // one letter, no reply, then the pause
 };
 
+// What sets a function apart beyond its exchange. Code that treats some
+// functions differently asks for these, never for a range of codes.
+enum FunctionFlag : unsigned {
+    // A command the unit goes on working on after its reply: a step of a
+    // sequence waits the long pause after it.
+    LongPause = 1u << 0,
+    // The chip's bytes become the buffer: Only the Image does not narrow it,
+    // and what it read is handed back to the buffer.
+    ReadsIntoBuffer = 1u << 1,
+    // Sends the buffer's bytes to the chip (a sequence: may, by its steps):
+    // the window asks before it, the record notes the bytes sent.
+    MayProgram = 1u << 2,
+    // Has a message line of its own while it runs and when it ends (a
+    // sequence has its steps' lines).
+    OwnLine = 1u << 3,
+    // Its result is the list of differences itself, printed even when it
+    // passes; no chip is changed, so no record is kept.
+    ListsDifferences = 1u << 4,
+};
+
 // One device function. Adding a function is adding a row here and its
 // exchange in the engine; the function window's list, the Auto editor, the
 // texts and varn-cli's operations follow the table.
@@ -28,13 +48,23 @@ struct FunctionRow {
     bool autoStep;     // may be a step of auto.cfg
     bool offered;      // offered by the Auto editor (Read comes only from a stored file)
     Exchange exchange;
-    char letter; // Command: the letter sent
+    char letter;    // Command: the letter sent
+    unsigned flags; // FunctionFlag
+
+    bool has(FunctionFlag flag) const { return (flags & flag) != 0; }
 };
 
 // Every function, in code order.
 std::span<const FunctionRow> FunctionTable();
 // The row of code, or nullptr.
 const FunctionRow* FindFunction(int code);
+
+// False for a code without a row.
+bool FunctionHas(int code, FunctionFlag flag);
+// The function of a row of the function window's list, and the row of a
+// function; -1 when none.
+int FunctionAtListRow(int listRow);
+int ListRowOf(int code);
 
 // Walks the device block by block, so it needs a device size the block
 // exchange can address.

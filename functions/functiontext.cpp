@@ -23,8 +23,9 @@ QString ResultText(const FunctionResult& result) {
     case Outcome::CommunicationFailure:
         return StartText(result.function) + QStringLiteral("   Device Fault!");
     case Outcome::Mismatch:
-        if (result.function == FnCompare)
-            return StartText(FnCompare) + QStringLiteral("   ") + DifferenceSummary(result.report);
+        if (FunctionHas(result.function, ListsDifferences))
+            return StartText(result.function) + QStringLiteral("   ") +
+                   DifferenceSummary(result.report);
         return (result.function == FnBlank ? QStringLiteral("Device not blank at ")
                                            : QStringLiteral("Verify Error at ")) +
                HexWord(result.firstDifference().address);
@@ -39,7 +40,7 @@ QString ResultText(const FunctionResult& result) {
 
 QString ResultReport(const FunctionResult& result) {
     QString text = ResultText(result);
-    if (result.outcome != Outcome::Mismatch || result.function == FnCompare)
+    if (result.outcome != Outcome::Mismatch || FunctionHas(result.function, ListsDifferences))
         return text;
     const ByteDifference& d = result.firstDifference();
     if (result.function == FnBlank)
@@ -68,7 +69,7 @@ bool FunctionLines::started(const FunctionResult& run) {
         for (QString& line : lines)
             line.clear();
     }
-    if ((run.function >= FnRead && run.function <= FnLock) || run.function == FnCompare)
+    if (FunctionHas(run.function, OwnLine))
         lines[lineOf(run)] = StartText(run.function);
     return newRun;
 }
@@ -76,9 +77,7 @@ bool FunctionLines::started(const FunctionResult& run) {
 void FunctionLines::finished(const FunctionResult& result) {
     // A sequence's summary repeats what its last step already wrote; a
     // code that is no device function wrote nothing.
-    const bool shown =
-        (result.function >= FnRead && result.function <= FnLock) || result.function == FnCompare;
-    if (!shown || result.outcome == Outcome::Refused)
+    if (!FunctionHas(result.function, OwnLine) || result.outcome == Outcome::Refused)
         return;
     lines[lineOf(result)] = ResultText(result);
 }

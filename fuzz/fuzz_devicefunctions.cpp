@@ -8,6 +8,7 @@
 
 #include "core/appstate.h"
 #include "functions/devicefunctions.h"
+#include "functions/functiontable.h"
 #include "functions/functiontext.h"
 #include "tools/scriptedunit/scriptedtransport.h"
 
@@ -125,9 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         VARN_FUZZ_CHECK(!frame.isEmpty() && frame.size() == 1 + quint8(frame[0]));
 
     const qint32 deviceSize = state->DeviceSize();
-    bool readsIntoBuffer = index == FnRead;
+    bool readsIntoBuffer = FunctionHas(index, ReadsIntoBuffer);
     for (int step = 1; step <= state->AutoCount && index == FnAuto; ++step)
-        readsIntoBuffer = readsIntoBuffer || state->AutoList[size_t(step)] == FnRead;
+        readsIntoBuffer =
+            readsIntoBuffer || FunctionHas(state->AutoList[size_t(step)], ReadsIntoBuffer);
     if (!ran || !readsIntoBuffer) {
         VARN_FUZZ_CHECK(state->Buffer == before);
     } else {

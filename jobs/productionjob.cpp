@@ -25,8 +25,6 @@ constexpr qint64 MaxJobFileSize = 96ll << 20;
 constexpr qint64 MaxImageFileSize = 64ll << 20;
 constexpr int MaxUnits = 64;
 
-const char* const FormatWords[] = {"hex", "bin", "srec", "elf"}; // FileFormat order
-
 QString hexText(qint64 value) {
     return QString::number(value, 16).toUpper();
 }
@@ -177,7 +175,7 @@ QByteArray JobToJson(const ProductionJob& job) {
     QJsonObject image{
         {QStringLiteral("name"), job.imageName},
         {QStringLiteral("sha256"), job.imageSha256},
-        {QStringLiteral("format"), QLatin1String(FormatWords[int(job.load.format)])},
+        {QStringLiteral("format"), QLatin1String(ImageFormatOf(job.load.format).word)},
         {QStringLiteral("fileOffset"), hexText(job.load.fileOffset)},
         {QStringLiteral("bufferOffset"), hexText(job.load.bufferOffset)},
         {QStringLiteral("relocate"), hexText(job.load.relocate)},
@@ -257,12 +255,14 @@ Status JobFromJson(const QByteArray& json, ProductionJob* out) {
         QByteArray::fromHex(job.imageSha256.toLatin1()).size() != 32)
         image.fault("sha256", QStringLiteral("64 hexadecimal digits are needed"));
     const QString format = image.text("format");
-    const auto word = std::find_if(std::begin(FormatWords), std::end(FormatWords),
-                                   [&](const char* w) { return format == QLatin1String(w); });
-    if (word == std::end(FormatWords))
-        image.fault("format", QStringLiteral("hex, srec, elf or bin is needed"));
+    const QList<ImageFormatRow> formats = ImageFormats();
+    const auto row = std::find_if(formats.begin(), formats.end(), [&](const ImageFormatRow& r) {
+        return format == QLatin1String(r.word);
+    });
+    if (row == formats.end())
+        image.fault("format", ImageFormatWords() + QStringLiteral(" is needed"));
     else
-        job.load.format = FileFormat(word - std::begin(FormatWords));
+        job.load.format = row->format;
     job.load.fileOffset = image.hex("fileOffset", 0xFFFFFFFFll, 0);
     job.load.bufferOffset = image.hex("bufferOffset", BufferLast, 0);
     job.load.relocate = image.hex("relocate", 0xFFFFFFFFll, 0);

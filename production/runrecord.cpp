@@ -4,6 +4,7 @@
 #include "core/bufferops.h"
 #include "core/crc32.h"
 #include "core/devicebounds.h"
+#include "functions/functiontable.h"
 #include "functions/functiontext.h"
 #include "link/unitcommands.h"
 
@@ -82,7 +83,7 @@ void AddResult(ChipRecord& record, const FunctionResult& result) {
     record.functions.append(FunctionName(result.function));
     record.retries += result.resent;
     // A block on the line may have reached the chip: its number is spent.
-    if (result.function == FnProgram && result.ran() &&
+    if (FunctionHas(result.function, MayProgram) && result.ran() &&
         (result.blocksDone > 0 ||
          (result.outcome != Outcome::Success && result.outcome != Outcome::Stopped)))
         record.programBytesSent = true;
@@ -138,12 +139,10 @@ void NoteSerialField(ChipRecord& record, const AppState& state, const SerialSett
 }
 
 bool RunPrograms(const AppState& state, int index) {
-    if (index == FnProgram)
-        return true;
     if (index != FnAuto)
-        return false;
+        return FunctionHas(index, MayProgram);
     for (int i = 1; i <= qMin(int(state.AutoCount), MaxAutoCount); ++i) {
-        if (state.AutoList[i] == FnProgram)
+        if (state.AutoList[i] != FnAuto && FunctionHas(state.AutoList[i], MayProgram))
             return true;
     }
     return false;

@@ -3,10 +3,12 @@
 #include "core/crc32.h"
 #include "core/devicebounds.h"
 #include "core/hextext.h"
+#include "functions/functiontable.h"
 #include "functions/functiontext.h"
 #include "production/productionlog.h"
 
 #include <QCryptographicHash>
+#include <algorithm>
 #include <utility>
 
 namespace varn {
@@ -334,7 +336,8 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
     report.function = function;
     report.result.function = function;
     // Compare changes no chip: it leaves no record.
-    const bool records = log && functions != QList<int>{FnCompare};
+    const bool records =
+        log && !(functions.size() == 1 && FunctionHas(functions.front(), ListsDifferences));
     if (records) {
         report.record = StartRecord(unit, current.context);
         report.record.imageSha256 = Sha256Text(unit);
@@ -458,7 +461,9 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
             report.record.programBytesSent || report.result.programSent;
         report.record.programmedCrc32 = BufferCrc32(unit);
     }
-    if (functions.contains(FnRead) && report.result.ran())
+    if (std::any_of(functions.begin(), functions.end(),
+                    [](int code) { return FunctionHas(code, ReadsIntoBuffer); }) &&
+        report.result.ran())
         report.readBack = std::make_shared<const AppState>(unit);
     if (!report.result.succeeded())
         report.stage = ChipReport::Stage::Run;

@@ -36,13 +36,12 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     listFunction->setObjectName(QStringLiteral("listFunction"));
     listFunction->setFixedWidth(tw(1455));
     listFunction->setMinimumHeight(tw(2400));
-    // The rows in list order; the row number is the function's code.
-    for (const FunctionRow& row : FunctionTable())
-        if (row.listRow >= 0)
-            listFunction->insertItem(row.listRow, QString::fromLatin1(row.name));
-    // The function chosen last time (varn.ini), Read the first time.
+    // The rows in list order, each known by its code from the table.
+    for (int listRow = 0; FunctionAtListRow(listRow) >= 0; ++listRow)
+        listFunction->addItem(QString::fromLatin1(FindFunction(FunctionAtListRow(listRow))->name));
+    // The function chosen last time (varn.ini, by code), Read the first time.
     const int last = UserSettings(state).value(QLatin1String(LastFunctionKey), FnRead).toInt();
-    listFunction->setCurrentRow(last >= 0 && last < listFunction->count() ? last : FnRead);
+    listFunction->setCurrentRow(ListRowOf(last) >= 0 ? ListRowOf(last) : ListRowOf(FnRead));
 
     // The message lines are as wide as their text: a stop address or a
     // comparison's summary is never cut off. The window widens for them.
@@ -218,9 +217,9 @@ void frmFunction::updateButtons() {
 void frmFunction::cmdRun_Click() {
     if (running || loading || !state.UnitIdentified)
         return;
-    const int index = listFunction->currentRow();
+    const int index = FunctionAtListRow(listFunction->currentRow());
     UserSettings(state).setValue(QLatin1String(LastFunctionKey), index);
-    if ((index == FnProgram || index == FnAuto) && beforeProgram && !beforeProgram())
+    if (FunctionHas(index, MayProgram) && beforeProgram && !beforeProgram())
         return;
     start(index);
 }
@@ -265,7 +264,7 @@ void frmFunction::chipFinished(const ChipReport& report) {
     }
     // A Read from the list hands what the chip gave to the buffer, even
     // after a time-out; a refused Read read nothing, so the window stays.
-    if (report.function == FnRead && report.readBack) {
+    if (FunctionHas(report.function, ReadsIntoBuffer) && report.readBack) {
         state.Buffer = report.readBack->Buffer;
         state.defined = report.readBack->defined;
         reloadWanted = true;

@@ -207,6 +207,8 @@ private slots:
             << UsageCase(false, {"--port", "9", "read"}, "a port number is 1 to 8");
         QTest::newRow("hex and bin") << UsageCase(false, {"--hex", "--bin", "load", "a"},
                                                   "--hex and --bin exclude each other");
+        QTest::newRow("elf and srec") << UsageCase(false, {"--elf", "--srec", "load", "a"},
+                                                   "--elf and --srec exclude each other");
         QTest::newRow("unknown option")
             << UsageCase(false, {"--bogus", "read"}, "unknown option --bogus");
         QTest::newRow("no varn.cfg") << UsageCase(false, {"checksum"}, "varn.cfg");
@@ -1273,7 +1275,12 @@ private slots:
             varn::Crc32(reinterpret_cast<const quint8*>(image.constData()), image.size()));
         const QString program = "--port PORT load image.bin program";
         // What needs no unit.
-        add("--help", "", "--help", Ok, "help", {"Usage: varn-cli"});
+        // The format options' rows are made from the image formats' table.
+        add("--help", "", "--help", Ok, "help",
+            {"Usage: varn-cli",
+             "--hex, --bin, --srec    file format for load and save; without them a name\\n",
+             "(any case) Motorola\\n                          S-record, one in .elf",
+             "--elf                   load: an ELF file (its PT_LOAD segments at their\\n"});
         add("--version", "", "--version", Ok, "version", {"\"version\":\"" VARN_VERSION "\""});
         add("--list-ports", "--link com3", "--list-ports", Ok, "ports",
             {"\"comEntries\":[\"com3\"]"});

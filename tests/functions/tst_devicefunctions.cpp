@@ -212,6 +212,13 @@ private slots:
         if (!onlyImage)
             QCOMPARE(r.report.count, qint64(bad.size()));
         QCOMPARE(BufferBytes(rig.state, 0, 1024), before); // the buffer stays
+        // Its line sums up the ranges, not a first wrong byte as Verify's does.
+        if (ranges.isEmpty())
+            QCOMPARE(rig.observer.line(), QStringLiteral("Comparing ...   OK!"));
+        else
+            QVERIFY2(rig.observer.line().startsWith("Comparing ...   ") &&
+                         !rig.observer.line().contains("Error"),
+                     qPrintable(rig.observer.line()));
         // Read's requests: 04 hi lo 00 10; with only the image just 0x000..0x1F0.
         const auto frames = rig.addressFrames();
         const int last = (onlyImage ? 32 : 64) * 16 - 16;

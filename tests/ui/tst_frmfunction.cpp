@@ -181,6 +181,30 @@ private slots:
         QCOMPARE(unit->memory.left(8192), image);
     }
 
+    // Program, and Auto whose steps may program, ask first (the main window
+    // offers to load a changed file again); declined, nothing is sent.
+    void askedBeforeProgramming_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("read") << int(FnRead) << false;
+        QTest::newRow("program") << int(FnProgram) << true;
+        QTest::newRow("auto") << int(FnAuto) << true;
+    }
+    void askedBeforeProgramming() {
+        QFETCH(int, code);
+        QFETCH(bool, asks);
+        Window w(state, *unit);
+        int asked = 0;
+        w.dlg.beforeProgram = [&] {
+            ++asked;
+            return false;
+        };
+        const qsizetype before = unit->sent.size();
+        w.start(code);
+        QCOMPARE(asked, asks ? 1 : 0);
+        QCOMPARE(unit->sent.size() == before, asks);
+    }
+
     // An image the device cannot hold: each window says so before anything
     // of the run is sent, unless Allow Partial Image is on.
     void imagePastTheDevice_data() {

@@ -18,6 +18,7 @@
 #include "reportbench.h"
 
 #include "core/protocol.h"
+#include "functions/functiontable.h"
 
 #include <QApplication>
 #include <QFile>
@@ -179,7 +180,8 @@ QString NameOf(int code) {
 }
 
 ExchangeKind KindOf(int code) {
-    return code == FnProgram ? ExchangeKind::Program : ExchangeKind::Read;
+    const FunctionRow* row = FindFunction(code);
+    return row && row->exchange == Exchange::Program ? ExchangeKind::Program : ExchangeKind::Read;
 }
 
 // One round: the bare client's two kinds of exchange, the host's four

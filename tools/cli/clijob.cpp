@@ -4,6 +4,7 @@
 #include "cliprogrammer.h"
 #include "core/crc32.h"
 #include "exitstatus.h"
+#include "files/imagefiles.h"
 #include "session/operatorboard.h"
 
 #include <QDir>
@@ -14,12 +15,18 @@ namespace varn {
 namespace {
 
 // What a job fixes: given with --job, these would quietly change the run.
-const char* const FixedByJob[] = {
-    "--device",           "--hex",           "--bin",       "--srec",          "--elf",
-    "--file-offset",      "--buffer-offset", "--relocate",  "--allow-partial", "--only-image",
-    "--skip-blank",       "--timeout",       "--retries",   "--serial",        "--serial-address",
-    "--serial-overwrite", "--expect-crc32",  "--functions", "--units",         "--stop-after",
-    "--reference-image",  "--field"};
+QStringList fixedByJob() {
+    QStringList fixed{QStringLiteral("--device")};
+    for (const ImageFormatRow& row : ImageFormats())
+        fixed.append(QLatin1String("--") + QLatin1String(row.word));
+    for (const char* name :
+         {"--file-offset", "--buffer-offset", "--relocate", "--allow-partial", "--only-image",
+          "--skip-blank", "--timeout", "--retries", "--serial", "--serial-address",
+          "--serial-overwrite", "--expect-crc32", "--functions", "--units", "--stop-after",
+          "--reference-image", "--field"})
+        fixed.append(QLatin1String(name));
+    return fixed;
+}
 
 int usage(CliConsole& console, const QString& message) {
     console.error(QStringLiteral("varn-cli: ") + message);
@@ -41,10 +48,9 @@ int refuse(AppState& state, const CliOptions& options, CliConsole& console, cons
 
 // The command line against the job: only what the job leaves open.
 QString conflict(const ProductionJob& job, const CliOptions& options) {
-    for (const char* name : FixedByJob)
-        if (options.given.contains(QLatin1String(name)))
-            return QStringLiteral("%1: the job fixes this; make a new job to change it")
-                .arg(QLatin1String(name));
+    for (const QString& name : fixedByJob())
+        if (options.given.contains(name))
+            return QStringLiteral("%1: the job fixes this; make a new job to change it").arg(name);
     QList<int> functions;
     for (const CliOperation& operation : options.operations) {
         if (operation.kind == CliOperation::Load || operation.kind == CliOperation::Fill ||

@@ -75,7 +75,7 @@ QString exitStatusSection() {
     for (const ExitStatusRow& row : ExitStatusRows)
         out += QStringLiteral(".TP\n.B %1\n").arg(row.status) +
                bodyLines(QString::fromUtf8(row.meaning));
-    return out + QStringLiteral(".PP\n") + bodyLines(QLatin1String(ExitStatusNote));
+    return out + QStringLiteral(".PP\n") + bodyLines(ExitStatusNote());
 }
 
 // "--hook-timeout" and "-q" as code in Markdown.

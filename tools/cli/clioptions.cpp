@@ -4,6 +4,7 @@
 #include "functions/functiontable.h"
 
 #include "core/hextext.h"
+#include "files/imagefiles.h"
 #include "link/openlink.h"
 #include "link/replypolicy.h"
 
@@ -134,13 +135,20 @@ Status applyPool(const QString& name, const QString& value, CliOptions& options)
     return Status::Ok();
 }
 
-// The three format options exclude each other; the same one twice is fine.
-template <CliOptions::Format format>
+// One option per image format (--hex, --elf, ...); they exclude each other,
+// the same one twice is fine.
+const ImageFormatRow* formatOfOption(const QString& name) {
+    for (const ImageFormatRow& row : ImageFormats())
+        if (name == QLatin1String("--") + QLatin1String(row.word))
+            return &ImageFormatOf(row.format);
+    return nullptr;
+}
+
 Status applyFormat(const QString& name, const QString&, CliOptions& options) {
-    static const char* const names[] = {nullptr, "--hex", "--bin", "--srec", "--elf"};
-    if (options.format != CliOptions::Format::ByName && options.format != format)
-        return Status::Fail(QStringLiteral("%1 and %2 exclude each other")
-                                .arg(QLatin1String(names[int(options.format)]), name));
+    const FileFormat format = formatOfOption(name)->format;
+    if (options.format && *options.format != format)
+        return Status::Fail(QStringLiteral("--%1 and %2 exclude each other")
+                                .arg(QLatin1String(ImageFormatOf(*options.format).word), name));
     options.format = format;
     return Status::Ok();
 }
@@ -269,23 +277,8 @@ constexpr OptionEntry optionTable[] = {
          return Status::Ok();
      },
      "--device NAME|INDEX", "device type of varn.dev, by name or table index", nullptr},
-    {"--hex", nullptr, OptionValue::None, applyFormat<CliOptions::Format::Hex>,
-     "--hex, --bin, --srec",
-     "file format for load and save; without them a name\n"
-     "ending in HEX, hex or .ihx is Intel HEX, one ending in\n"
-     ".s19, .s28, .s37, .srec, .mot or .s (any case) Motorola\n"
-     "S-record, one in .elf, .axf or .out ELF, any other\n"
-     "binary; a file whose content is clearly another format\n"
-     "than its name says is then a file error",
-     nullptr},
-    {"--elf", nullptr, OptionValue::None, applyFormat<CliOptions::Format::Elf>, "--elf",
-     "load: an ELF file (its PT_LOAD segments at their\n"
-     "physical addresses)",
-     nullptr},
-    {"--bin", nullptr, OptionValue::None, applyFormat<CliOptions::Format::Binary>, nullptr, nullptr,
-     nullptr},
-    {"--srec", nullptr, OptionValue::None, applyFormat<CliOptions::Format::SRecord>, nullptr,
-     nullptr, nullptr},
+    // The image formats' options, one per format (formatOptionRows).
+    {nullptr, nullptr, OptionValue::None, applyFormat, nullptr, nullptr, nullptr},
     {"--file-offset", nullptr, OptionValue::Required,
      [](const QString& name, const QString& value, CliOptions& options) {
          return readHexArgument(name, value, options.fileOffset);
@@ -580,6 +573,11 @@ constexpr OptionEntry optionTable[] = {
 
 const OptionEntry* findOption(const QString& name) {
     for (const OptionEntry& option : optionTable) {
+        if (!option.name) {
+            if (formatOfOption(name))
+                return &option;
+            continue;
+        }
         if (name == QLatin1String(option.name) ||
             (option.shortName && name == QLatin1String(option.shortName)))
             return &option;
@@ -833,7 +831,7 @@ Status ParseCliArguments(const QStringList& arguments, CliOptions& options) {
             }
             if (Status status = option->apply(name, value, options); !status)
                 return status;
-            options.given.append(QLatin1String(option->name));
+            options.given.append(option->name ? QLatin1String(option->name) : name);
 
             if (!seen.contains(option))
                 seen.append(option);
@@ -924,10 +922,54 @@ QList<CliHelpRow> CliOperationRows() {
     return rows;
 }
 
+// --help's lines of at most width characters, words kept whole.
+QString wrapped(const QString& text, qsizetype width) {
+    QString out, line;
+    for (const QString& word : text.split(QLatin1Char(' '))) {
+        if (word.isEmpty())
+            continue;
+        if (!line.isEmpty() && line.size() + 1 + word.size() > width) {
+            out += line + QLatin1Char('\n');
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return out + line;
+}
+
+// The formats that are written share a row; one only read has its own.
+QList<CliHelpRow> formatOptionRows() {
+    constexpr qsizetype Width = 55;
+    QStringList written, byName;
+    QString fallback;
+    QList<CliHelpRow> readOnly;
+    for (const ImageFormatRow& row : ImageFormats()) {
+        const QString option = QLatin1String("--") + QLatin1String(row.word);
+        if (row.write)
+            written.append(option);
+        else
+            readOnly.append(
+                {option,
+                 wrapped(QLatin1String("load: ") + QLatin1String(row.readOnlyHelp), Width)});
+        if (row.byPath)
+            byName.append(QLatin1String(row.byPathHelp));
+        else
+            fallback = QLatin1String(row.byPathHelp);
+    }
+    const QString help = QStringLiteral("file format for load and save; without them a name ") +
+                         byName.join(QLatin1String(", one ")) + QStringLiteral(", any other ") +
+                         fallback +
+                         QStringLiteral("; a file whose content is clearly another format than "
+                                        "its name says is then a file error");
+    return QList<CliHelpRow>{{written.join(QLatin1String(", ")), wrapped(help, Width)}} + readOnly;
+}
+
 QList<CliHelpRow> CliOptionRows() {
     QList<CliHelpRow> rows;
     for (const OptionEntry& option : optionTable) {
-        if (option.synopsis)
+        if (!option.name)
+            rows += formatOptionRows();
+        else if (option.synopsis)
             rows.append({QLatin1String(option.synopsis), QLatin1String(option.help)});
     }
     return rows;
@@ -953,7 +995,7 @@ QString CliUsage() {
             QStringLiteral("  %1  ").arg(row.status, -3) +
             QString::fromUtf8(row.meaning).replace(QLatin1Char('\n'), QStringLiteral("\n       ")) +
             QLatin1Char('\n');
-    return text + QLatin1String(ExitStatusNote) + QLatin1Char('\n');
+    return text + ExitStatusNote() + QLatin1Char('\n');
 }
 
 } // namespace varn

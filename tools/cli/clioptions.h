@@ -51,18 +51,16 @@ struct CliOperation {
 };
 
 struct CliOptions {
-    enum class Format { ByName, Hex, Binary, SRecord, Elf };
-
-    std::optional<int> portNumber; // --port N (the last one given)
-    QString portPath;              // --port PATH or URL
-    QStringList ports;             // every --port in order: several units at once
-    bool repeat = false;           // --repeat: ask for the next chip(s) after each run
-    int timeoutMs = 1000;          // --timeout MS: reply wait of block requests
-    int retries = 0;               // --retries N: block requests sent again
-    QString workDir;               // --workdir DIR: the configuration's folder
-    int netLatencyMs = -1;         // --net-latency MS: network allowance (-1: measured)
-    QString device;                // --device NAME or table index
-    Format format = Format::ByName;
+    std::optional<int> portNumber;    // --port N (the last one given)
+    QString portPath;                 // --port PATH or URL
+    QStringList ports;                // every --port in order: several units at once
+    bool repeat = false;              // --repeat: ask for the next chip(s) after each run
+    int timeoutMs = 1000;             // --timeout MS: reply wait of block requests
+    int retries = 0;                  // --retries N: block requests sent again
+    QString workDir;                  // --workdir DIR: the configuration's folder
+    int netLatencyMs = -1;            // --net-latency MS: network allowance (-1: measured)
+    QString device;                   // --device NAME or table index
+    std::optional<FileFormat> format; // --hex, --srec, ...; none: by the file's name
     qint64 fileOffset = 0;
     qint64 bufferOffset = 0;
     qint64 relocate = 0;      // --relocate HEX: subtracted from every file address

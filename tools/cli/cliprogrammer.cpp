@@ -11,6 +11,7 @@
 #include "exitstatus.h"
 #include "files/filecompare.h"
 #include "files/imagefiles.h"
+#include "functions/functiontable.h"
 #include "functions/functiontext.h"
 #include "jsonevents.h"
 #include "link/portinfo.h"
@@ -342,18 +343,7 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
 }
 
 FileFormat CliProgrammer::fileFormat(const QString& path) const {
-    switch (options.format) {
-    case CliOptions::Format::Hex:
-        return FileFormat::IntelHex;
-    case CliOptions::Format::Binary:
-        return FileFormat::Binary;
-    case CliOptions::Format::SRecord:
-        return FileFormat::SRecord;
-    case CliOptions::Format::Elf:
-        return FileFormat::Elf;
-    default:
-        return FormatForPath(path);
-    }
+    return options.format ? *options.format : FormatForPath(path);
 }
 
 namespace {
@@ -369,7 +359,7 @@ LoadOptions CliProgrammer::loadOptions(const QString& path) const {
     LoadOptions load{fileFormat(path), options.fileOffset, options.bufferOffset, options.relocate};
     // A format the name chose is checked against the content; one given
     // explicitly is taken as meant.
-    load.refuseOtherFormat = options.format == CliOptions::Format::ByName;
+    load.refuseOtherFormat = !options.format;
     return load;
 }
 
@@ -380,8 +370,8 @@ int CliProgrammer::judgeLoad(const QString& path, const LoadResult& loaded) {
     if (!loaded.ok()) {
         console.error(withFileName(path, loaded.status.message));
         if (!loaded.otherFormat.isEmpty())
-            console.error(QStringLiteral("Give the format (--hex, --srec, --elf or --bin) to "
-                                         "load it as that."));
+            console.error(QStringLiteral("Give the format (%1) to load it as that.")
+                              .arg(ImageFormatWords(QStringLiteral("--"))));
         return ExitFile;
     }
     for (const QString& notice : loaded.notices)
@@ -656,7 +646,8 @@ void CliProgrammer::functionFinished(const FunctionResult& result) {
     // A sequence's summary repeats what its steps have printed.
     if (result.function == FnAuto)
         return;
-    if (result.function == FnCompare && result.outcome != Outcome::CommunicationFailure) {
+    if (FunctionHas(result.function, ListsDifferences) &&
+        result.outcome != Outcome::CommunicationFailure) {
         // The ranges are what the user asked for: printed even when quiet.
         if (result.succeeded() || result.outcome == Outcome::Mismatch) {
             if (json)

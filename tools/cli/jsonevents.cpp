@@ -8,6 +8,7 @@
 #include "core/hextext.h"
 #include "exitstatus.h"
 #include "files/imagefiles.h"
+#include "functions/functiontable.h"
 #include "functions/functiontext.h"
 #include "link/portinfo.h"
 #include "multiunit.h"
@@ -127,31 +128,8 @@ void addDifferences(const FunctionResult& result, QJsonObject& object) {
 } // namespace
 
 QString JsonEvents::outcomeName(int status) {
-    switch (status) {
-    case ExitOk:
-        return QStringLiteral("pass");
-    case ExitMismatch:
-        return QStringLiteral("mismatch");
-    case ExitUsage:
-        return QStringLiteral("usage");
-    case ExitCommunication:
-        return QStringLiteral("communication");
-    case ExitFile:
-        return QStringLiteral("file");
-    case ExitLog:
-        return QStringLiteral("log");
-    case ExitHookRefused:
-        return QStringLiteral("hook-refused");
-    case ExitHookFailed:
-        return QStringLiteral("hook-failed");
-    case ExitJob:
-        return QStringLiteral("job-refused");
-    case ExitInterrupted:
-    case ExitTerminated:
-        return QStringLiteral("stopped");
-    default:
-        return QStringLiteral("fail");
-    }
+    const ExitStatusRow* row = ExitStatusRowOf(status);
+    return QLatin1String(row ? row->outcome : UnknownStatusOutcome);
 }
 
 void JsonEvents::write(const QString& type, QJsonObject fields) {
@@ -251,7 +229,7 @@ void JsonEvents::functionFinished(const FunctionResult& result) {
         fields.insert("linkFault", linkFaultText(result.linkFault));
     if (result.outcome == Outcome::Stopped)
         fields.insert("stoppedAt", HexWord(result.stoppedAt));
-    if (result.outcome == Outcome::Mismatch || result.function == FnCompare)
+    if (result.outcome == Outcome::Mismatch || FunctionHas(result.function, ListsDifferences))
         addDifferences(result, fields);
     write(QStringLiteral("function-finished"), fields);
 }
@@ -358,9 +336,8 @@ QJsonObject JsonEvents::runFinishedObject(const QString& port, int status, qint6
         // A script is never left with a failure and no word on it: a run that
         // printed nothing (a stop) gets its status's meaning.
         QString why = reason;
-        for (const ExitStatusRow& row : ExitStatusRows)
-            if (why.isEmpty() && row.status == status)
-                why = QString::fromLatin1(row.meaning).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        if (const ExitStatusRow* row = ExitStatusRowOf(status); why.isEmpty() && row)
+            why = QString::fromLatin1(row->meaning).replace(QLatin1Char('\n'), QLatin1Char(' '));
         fields.insert("reason", why.isEmpty() ? outcomeName(status) : why);
     }
     return fields;

@@ -24,50 +24,15 @@ namespace varn {
 
 namespace {
 
-int Severity(int status) {
-    switch (status) {
-    case ExitOk:
-        return 0;
-    case ExitMismatch:
-        return 1;
-    case ExitHookFailed:
-        return 2;
-    case ExitHookRefused:
-        return 3;
-    case ExitCommunication:
-        return 4;
-    case ExitFile:
-        return 6;
-    case ExitLog:
-        return 7;
-    case ExitUsage:
-        return 8;
-    default:
-        return 5;
-    }
+int Rank(int status) {
+    const ExitStatusRow* row = ExitStatusRowOf(status);
+    return row ? row->rank : UnknownStatusRank;
 }
 
 QString StatusWord(int status) {
-    switch (status) {
-    case ExitOk:
-        return QStringLiteral("PASS");
-    case ExitMismatch:
-        return QStringLiteral("MISMATCH");
-    case ExitCommunication:
-        return QStringLiteral("NO-UNIT");
-    case ExitFile:
-        return QStringLiteral("FILE");
-    case ExitUsage:
-        return QStringLiteral("USAGE");
-    case ExitLog:
-        return QStringLiteral("LOG");
-    case ExitHookRefused:
-        return QStringLiteral("REFUSED");
-    case ExitHookFailed:
-        return QStringLiteral("HOOK");
-    default:
-        return QStringLiteral("FAIL %1").arg(status);
-    }
+    if (const ExitStatusRow* row = ExitStatusRowOf(status); row && row->word)
+        return QLatin1String(row->word);
+    return QStringLiteral("FAIL %1").arg(status);
 }
 
 // One unit's command lines, round after round, on a thread of its own.
@@ -216,7 +181,7 @@ bool NextRound(int input) {
 } // namespace
 
 int MostSevere(int a, int b) {
-    return Severity(b) > Severity(a) ? b : a;
+    return Rank(b) > Rank(a) ? b : a;
 }
 
 QString SummaryTable(const QList<UnitOutcome>& outcomes) {
