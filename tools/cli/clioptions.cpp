@@ -497,6 +497,31 @@ constexpr OptionEntry optionTable[] = {
          return readTimeArgument(name, value, true, options.exportTo);
      },
      "--to TIME", "export, log list: records before this time (a date:\nto its end)", nullptr},
+    {"--listen", nullptr, OptionValue::Required,
+     [](const QString&, const QString& value, CliOptions& options) {
+         options.listen = value;
+         return Status::Ok();
+     },
+     "--listen ADDR:PORT",
+     "serve: the address and port to listen on (default\n"
+     "127.0.0.1:8470; port 0: any free port; 0.0.0.0 opens\n"
+     "it to the network, best with --token)",
+     nullptr},
+    {"--token", nullptr, OptionValue::Required,
+     [](const QString&, const QString& value, CliOptions& options) {
+         options.token = value;
+         return Status::Ok();
+     },
+     "--token TOKEN",
+     "serve: every request must carry TOKEN (Authorization:\n"
+     "Bearer TOKEN, or ?token=TOKEN once from a browser)",
+     nullptr},
+    {"--token-file", nullptr, OptionValue::Required,
+     [](const QString&, const QString& value, CliOptions& options) {
+         options.tokenFile = value;
+         return Status::Ok();
+     },
+     "--token-file FILE", "serve: the token is FILE's first line (kept out of\nps)", "--token"},
     {"--job", nullptr, OptionValue::Required,
      [](const QString&, const QString& value, CliOptions& options) {
          options.job = value;
@@ -659,6 +684,11 @@ constexpr OperationEntry fixedOperations[] = {
     {"log list", CliOperation::LogList, "", nullptr,
      "print the last 20 records (or those of --from/--to);\n"
      "a record never closed reads interrupted"},
+    {"serve", CliOperation::Serve, "", nullptr,
+     "serve the log read-only over HTTP until Ctrl+C: a page\n"
+     "of the line's units, yield, failures, numbers and\n"
+     "records, and its JSON views (see doc/json.md;\n"
+     "--listen, --token)"},
     {"diff", CliOperation::Diff, "FILE", takeFile,
      "list the differences between the device's part of the\n"
      "buffer and an image file (loaded as load would)"},
