@@ -55,7 +55,7 @@ Status PostgresLog::addChangeNotice(QSqlQuery& query) {
                        "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_notify('%1', TG_TABLE_NAME); "
                        "RETURN NULL; END $$")
             .arg(QLatin1String(ChangeChannel))};
-    for (const char* table : {"chip_records", "serial_series", "serial_counters", "number_pools"})
+    for (const char* table : {"chip_records", "serial_series", "serial_returned", "number_pools"})
         statements.append(QStringLiteral("CREATE OR REPLACE TRIGGER varn_log_changed_%1 AFTER "
                                          "INSERT OR UPDATE OR DELETE ON %2 FOR EACH STATEMENT "
                                          "EXECUTE FUNCTION varn_log_changed()")
