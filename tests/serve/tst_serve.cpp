@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -119,6 +120,25 @@ QByteArray at(QJsonValue value, const QString& path) {
     }
     const QByteArray list = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
     return list.mid(1, list.size() - 2);
+}
+
+// The lines that fail doc/varn-cli-events.schema.json (Debian's
+// python3-jsonschema), one message each; empty when all pass.
+QByteArray schemaFaults(const QByteArray& lines) {
+    QProcess python;
+    python.start("/usr/bin/python3",
+                 {"-c",
+                  "import json, sys, jsonschema\n"
+                  "v = jsonschema.Draft7Validator(json.load(open(sys.argv[1])))\n"
+                  "for n, line in enumerate(sys.stdin, 1):\n"
+                  "    for e in v.iter_errors(json.loads(line)):\n"
+                  "        print('line %d: %s' % (n, e.message))\n",
+                  VARN_SOURCE_DIR "/doc/varn-cli-events.schema.json"});
+    python.write(lines);
+    python.closeWriteChannel();
+    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+        return "python3: " + python.readAllStandardError();
+    return python.readAllStandardOutput();
 }
 
 } // namespace
@@ -236,6 +256,34 @@ private slots:
         QCOMPARE(reply.status, 200);
         QVERIFY(reply.head.toLower().contains("content-type: application/json"));
         QCOMPARE(at(reply.json(), path), expected);
+    }
+
+    void schema() {
+        QByteArray lines;
+        for (const QByteArray target :
+             {"/api/units", "/api/yield", "/api/failures", "/api/series", "/api/records",
+              "/api/interrupted", "/api/records?outcome=fail"})
+            lines += get(port, target).body + '\n';
+        lines += dashboard->snapshot() + '\n';
+        QCOMPARE(schemaFaults(lines), QByteArray());
+    }
+
+    // The command as a line starts it: the URL on standard output, and a
+    // clean end on SIGTERM.
+    void command() {
+        QProcess cli;
+        cli.start(VARN_CLI_PATH, {"--json", "--log", path, "serve", "--listen", "127.0.0.1:0"});
+        QVERIFY(cli.waitForStarted());
+        QVERIFY(QTest::qWaitFor([&] { return cli.canReadLine(); }, 10000));
+        const QByteArray line = cli.readLine();
+        QCOMPARE(schemaFaults(line), QByteArray());
+        const QUrl url(QJsonDocument::fromJson(line).object().value("url").toString());
+        QCOMPARE(url.host(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(at(get(quint16(url.port()), "/api/units").json(), "units/0/station"), "\"s1\"");
+        cli.terminate();
+        QVERIFY(cli.waitForFinished(5000));
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), 0);
     }
 
     void badRequests_data() {
