@@ -29,6 +29,9 @@ constexpr PageFile PageFiles[] = {
 
 constexpr const char* Views[] = {"units", "yield", "failures", "series", "interrupted"};
 
+// Where the page takes the snapshot it is first drawn from.
+const QByteArray EmbeddedSnapshot =
+    QByteArrayLiteral("<script type=\"application/json\" id=\"snapshot\"></script>");
 const QByteArray CookieName = QByteArrayLiteral("varn_token");
 // A viewer on a screen all shift long: the page loads nothing from elsewhere,
 // and nothing it shows runs as script.
@@ -177,8 +180,18 @@ bool LogServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
             replyError(responder, Code::InternalServerError, "page missing");
             return true;
         }
+        QByteArray body = resource.readAll();
+        if (path == QLatin1String("/")) {
+            // The page arrives drawn from the snapshot of its moment. "</"
+            // escaped (JSON allows "\/") cannot end the script element.
+            QByteArray snapshot = dashboard.snapshot();
+            snapshot.replace("</", "<\\/");
+            body.replace(EmbeddedSnapshot,
+                         QByteArray(EmbeddedSnapshot)
+                             .insert(EmbeddedSnapshot.indexOf("</script>"), snapshot));
+        }
         if (!fromQuery) {
-            reply(responder, resource.readAll(), file.type);
+            reply(responder, body, file.type);
             return true;
         }
         // The browser's first visit: from now on the cookie carries the

@@ -36,7 +36,7 @@ function drawUnits(view) {
 }
 
 function barChart(id, bars, max, label) {
-  const w = 520, h = 180, pad = 24, bw = (w - pad) / Math.max(1, bars.length);
+  const w = 520, h = 180, pad = 24, bw = Math.min(60, (w - pad) / Math.max(1, bars.length));
   const svg = el('svg:svg', { width: w, height: h + 30, viewBox: `0 0 ${w} ${h + 30}`, role: 'img' });
   svg.append(el('svg:line', { x1: pad, y1: h, x2: w, y2: h, stroke: '#889' }));
   bars.forEach((b, i) => {
@@ -114,7 +114,11 @@ function draw(snapshot) {
   document.getElementById('status').textContent = 'as of ' + snapshot.time;
 }
 
+// The page comes with the snapshot of its moment: drawn before anything else
+// is asked for.
 let last = null;
+const embedded = document.getElementById('snapshot').textContent;
+if (embedded) { last = JSON.parse(embedded); draw(last); }
 const events = new EventSource('api/events');
 events.addEventListener('snapshot', e => { last = JSON.parse(e.data); draw(last); });
 events.onerror = () => { document.getElementById('status').textContent = 'reconnecting…'; };

@@ -3,11 +3,13 @@
 #include "session/logdashboard.h"
 #include "tools/pgserver/pgserver.h"
 
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -286,6 +288,41 @@ private slots:
         QCOMPARE(cli.exitCode(), 0);
     }
 
+    // The page as a browser draws it: tiles, both charts, the interrupted
+    // chip on top. VARN_SERVE_SCREENSHOT=FILE keeps a picture of it.
+    void browser() {
+        const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+        if (chromium.isEmpty())
+            QSKIP("chromium is not installed");
+        QTemporaryDir profile;
+        const QString url = server->url().toString();
+        const QStringList common{"--headless",
+                                 "--no-sandbox",
+                                 "--disable-gpu",
+                                 "--user-data-dir=" + profile.path(),
+                                 "--window-size=1280,900",
+                                 "--timeout=4000"};
+        QProcess browser;
+        browser.start(chromium, common + QStringList{"--dump-dom", url});
+        QVERIFY(QTest::qWaitFor([&] { return browser.state() == QProcess::NotRunning; }, 60000));
+        const QByteArray dom = browser.readAllStandardOutput();
+        QVERIFY2(dom.contains("class=\"tile silent\""), dom.left(2000).constData());
+        QCOMPARE(dom.count("class=\"tile "), 3);
+        QVERIFY(dom.contains("<svg"));
+        QVERIFY(dom.count("class=\"bar\"") >= 25); // 24 hours and one kind
+        QVERIFY(dom.contains("id=\"interrupted\" class=\"alert\">"));
+        QVERIFY(dom.contains("running low"));
+
+        const QString picture = profile.filePath(QStringLiteral("page.png"));
+        browser.start(chromium, common + QStringList{"--screenshot=" + picture, url});
+        QVERIFY(QTest::qWaitFor([&] { return browser.state() == QProcess::NotRunning; }, 60000));
+        QCOMPARE(QImage(picture).size(), QSize(1280, 900));
+        if (const QString keep = qEnvironmentVariable("VARN_SERVE_SCREENSHOT"); !keep.isEmpty()) {
+            QFile::remove(keep);
+            QVERIFY(QFile::copy(picture, keep));
+        }
+    }
+
     void badRequests_data() {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<int>("status");
@@ -316,6 +353,13 @@ private slots:
         const Reply reply = get(port, "/");
         QCOMPARE(reply.status, 200);
         QVERIFY(reply.body.contains("<script src=\"app.js\""));
+        // Drawn at once from the snapshot it comes with.
+        const QByteArray open = "<script type=\"application/json\" id=\"snapshot\">";
+        const qsizetype from = reply.body.indexOf(open) + open.size();
+        const QByteArray embedded =
+            reply.body.mid(from, reply.body.indexOf("</script>", from) - from);
+        QCOMPARE(QJsonDocument::fromJson(embedded).object(),
+                 QJsonDocument::fromJson(dashboard->snapshot()).object());
         const Reply script = get(port, "/app.js");
         QCOMPARE(script.status, 200);
         QVERIFY(script.body.contains("EventSource"));
