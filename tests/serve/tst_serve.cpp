@@ -323,6 +323,41 @@ private slots:
         }
     }
 
+    void refusedCommands_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("with another command")
+            << QStringList{"serve", "log", "list"} << 2 << QByteArray("command of its own");
+        QTest::newRow("--listen alone") << QStringList{"log", "list", "--listen", "127.0.0.1:0"}
+                                        << 2 << QByteArray("go with serve");
+        QTest::newRow("port out of range")
+            << QStringList{"serve", "--listen", "127.0.0.1:65536"} << 2 << QByteArray("--listen");
+        QTest::newRow("not an address")
+            << QStringList{"serve", "--listen", "line-a:80"} << 2 << QByteArray("--listen");
+        QTest::newRow("token with a space")
+            << QStringList{"serve", "--token", "a b"} << 2 << QByteArray("token may hold");
+        QTest::newRow("empty token file") << QStringList{"serve", "--token-file", "/dev/null"} << 2
+                                          << QByteArray("first line is empty");
+        QTest::newRow("no such log")
+            << QStringList{"--log", "/nonexistent/x.sqlite", "serve", "--listen", "127.0.0.1:0"}
+            << 5 << QByteArray("Production log");
+    }
+    void refusedCommands() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QByteArray, message);
+        if (!arguments.contains("--log"))
+            arguments.prepend(path), arguments.prepend("--log");
+        QProcess cli;
+        cli.start(VARN_CLI_PATH, QStringList{"--json"} + arguments);
+        QVERIFY(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 10000));
+        QCOMPARE(cli.exitCode(), status);
+        const QByteArray out = cli.readAllStandardOutput();
+        QVERIFY2(out.contains(message), out.constData());
+        QCOMPARE(schemaFaults(out), QByteArray());
+    }
+
     void badRequests_data() {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<int>("status");

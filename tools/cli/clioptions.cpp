@@ -1,5 +1,7 @@
 #include "clioptions.h"
 
+#include <algorithm>
+
 #include "exitstatus.h"
 #include "functions/functiontable.h"
 
@@ -769,6 +771,16 @@ Status checkLogOptions(const CliOptions& options) {
     if (logCommands && unitOperations)
         return Status::Fail(QStringLiteral("series and log commands run without the unit: give "
                                            "them in a command of their own"));
+    // serve never ends by itself: whatever came after it would never run.
+    const bool serves = std::any_of(
+        options.operations.cbegin(), options.operations.cend(),
+        [](const CliOperation& operation) { return operation.kind == CliOperation::Serve; });
+    if (serves && options.operations.size() > 1)
+        return Status::Fail(QStringLiteral("serve runs until stopped: give it in a command of "
+                                           "its own"));
+    if (!serves &&
+        (!options.listen.isEmpty() || !options.token.isEmpty() || !options.tokenFile.isEmpty()))
+        return Status::Fail(QStringLiteral("--listen, --token and --token-file go with serve"));
     if (!createsPool && !options.poolOptions.isEmpty())
         return Status::Fail(QStringLiteral("%1 describes a number pool: give it to pool create "
                                            "NAME (a run names its pool with --field pool=NAME)")
