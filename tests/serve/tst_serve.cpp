@@ -115,7 +115,9 @@ void writeLine(ProductionLog& log) {
 
 // What path (slash-separated keys and indexes) names in value, as JSON text.
 QByteArray at(QJsonValue value, const QString& path) {
-    for (const QString& step : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+    for (const QString& step : path.split(QLatin1Char('/'))) {
+        if (step.isEmpty())
+            continue;
         bool index = false;
         const int i = step.toInt(&index);
         value = index ? value.toArray().at(i) : value.toObject().value(step);
