@@ -41,6 +41,8 @@ const QByteArray Policy = QByteArrayLiteral(
 // A comment line keeps a quiet stream open through proxies and shows a
 // viewer that went away.
 constexpr int KeepAliveMs = 15000;
+// Snapshots waiting for one viewer, at most.
+constexpr qint64 MaxBacklogBytes = 4 * 1024 * 1024;
 
 // Equal without telling, by the time it takes, how much of a guess was right.
 bool sameSecret(const QByteArray& a, const QByteArray& b) {
@@ -265,9 +267,15 @@ void LogServer::listen(const QHttpServerRequest& request, QTcpSocket* socket) {
 void LogServer::broadcast() {
     const QByteArray bytes = snapshotEvent(dashboard.snapshot());
     streams.removeAll(nullptr);
-    for (const QPointer<QTcpSocket>& socket : std::as_const(streams))
-        if (socket->state() == QAbstractSocket::ConnectedState)
+    for (const QPointer<QTcpSocket>& socket : std::as_const(streams)) {
+        // A viewer that reads nothing (a tab asleep, a stalled network)
+        // would make the server keep every snapshot for it: it is let go,
+        // and its browser connects again when it wakes.
+        if (socket->bytesToWrite() > MaxBacklogBytes)
+            socket->abort();
+        else if (socket->state() == QAbstractSocket::ConnectedState)
             socket->write(bytes);
+    }
 }
 
 } // namespace varn

@@ -14,6 +14,9 @@ namespace {
 constexpr qint64 WindowSecs = 24 * 3600;
 // How often silence is judged again while the log stays still.
 constexpr int TickMs = 5000;
+// A station writes a chip in several statements (open, mark, close, its
+// numbers), each announced on PostgreSQL: they are read as one change.
+constexpr int SettleMs = 250;
 // The intervals a unit's usual cycle is the median of.
 constexpr int CycleSamples = 20;
 
@@ -286,10 +289,16 @@ void LogDashboard::retile() {
 }
 
 Status LogDashboard::watch() {
-    return log->watchChanges([this] {
+    settle.setSingleShot(true);
+    settle.setInterval(SettleMs);
+    connect(&settle, &QTimer::timeout, this, [this] {
         // A log that cannot be read now keeps its last figures on show.
         if (refresh())
             emit changed();
+    });
+    return log->watchChanges([this] {
+        if (!settle.isActive())
+            settle.start();
     });
 }
 

@@ -91,6 +91,7 @@ private:
     QJsonObject tiles;
     QByteArray all;
     QTimer tick;
+    QTimer settle;
     Status status;
 };
 

@@ -442,11 +442,14 @@ private slots:
 
     void events_data() {
         QTest::addColumn<bool>("postgres");
-        QTest::newRow("sqlite") << false;
-        QTest::newRow("postgresql") << true;
+        // A poll of the file may fall between two of the writes.
+        QTest::addColumn<int>("mostChanges");
+        QTest::newRow("sqlite") << false << 2;
+        QTest::newRow("postgresql") << true << 1;
     }
     void events() {
         QFETCH(bool, postgres);
+        QFETCH(int, mostChanges);
         PgServer pg;
         QString location = dir.filePath(QStringLiteral("events.sqlite"));
         if (postgres) {
@@ -499,14 +502,19 @@ private slots:
         seen[0].clear();
         seen[1].clear();
 
+        // A station's burst of writes is one change, read once for every viewer.
         QSignalSpy changes(live.get(), &LogDashboard::changed);
         ChipRecord cut = chip("s9", "COM4", QDateTime::currentDateTimeUtc(), false, "L9");
-        QVERIFY(writer->openRecord(cut));
-        QVERIFY(waitFor("\"station\":\"s9\""));
+        ChipRecord passed = chip("s8", "COM4", QDateTime::currentDateTimeUtc(), true, "L9");
+        ChipRecord failed = chip("s7", "COM4", QDateTime::currentDateTimeUtc(), false, "L9");
+        QVERIFY(writer->openRecord(cut) && writer->writeRecord(passed) &&
+                writer->writeRecord(failed));
+        QVERIFY(waitFor("\"station\":\"s7\""));
         QCOMPARE(seen[0], seen[1]);
-        QVERIFY(seen[0].contains("\"type\":\"interrupted\",\"records\"") ||
-                seen[0].contains("\"s9\""));
-        QCOMPARE(changes.count(), 1);
+        QVERIFY(seen[0].contains("\"s9\"") && seen[0].contains("\"s8\""));
+        QTest::qWait(1500);
+        QVERIFY(changes.count() >= 1);
+        QVERIFY2(changes.count() <= mostChanges, qPrintable(QString::number(changes.count())));
     }
 };
 
