@@ -210,7 +210,7 @@ bool LogServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         return true;
     }
     if (path == QLatin1String("/api/events")) {
-        listen(request, socket);
+        openStream(request, socket);
         return true;
     }
     if (path == QLatin1String("/api/records")) {
@@ -252,7 +252,7 @@ void LogServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* so
     replyError(responder, Code::NotFound, "not found");
 }
 
-void LogServer::listen(const QHttpServerRequest& request, QTcpSocket* socket) {
+void LogServer::openStream(const QHttpServerRequest& request, QTcpSocket* socket) {
     QHttpServerResponder responder = makeResponder(request, socket);
     responder.writeStatusLine(Code::Ok);
     responder.writeHeaders({{"Content-Type", "text/event-stream"},

@@ -40,7 +40,7 @@ protected:
 
 private:
     bool authorized(const QHttpServerRequest& request, bool* fromQuery) const;
-    void listen(const QHttpServerRequest& request, QTcpSocket* socket);
+    void openStream(const QHttpServerRequest& request, QTcpSocket* socket);
     void broadcast();
 
     LogDashboard& dashboard;
