@@ -33,7 +33,50 @@ void silenceNotices(const QSqlDatabase& db) {
         setProcessor(connection, dropNotice, nullptr);
 }
 
+// The channel every station's writes are announced on. A statement-level
+// trigger announces each write once, and the server folds the notices of one
+// transaction into one.
+constexpr const char* ChangeChannel = "varn_log_changed";
+
 } // namespace
+
+Status PostgresLog::addChangeNotice(QSqlQuery& query) {
+    // Added to a log of any version without changing it: a program that
+    // knows nothing of the trigger reads and writes the log as before.
+    const QString what = QStringLiteral("cannot add the change notice");
+    if (!sql::Exec(query, QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE tgname = "
+                                         "'varn_log_changed_records'")) ||
+        !query.next())
+        return fail(what, sql::ErrorText(query.lastError()));
+    if (query.value(0).toInt() > 0)
+        return Status::Ok();
+    QStringList statements{
+        QStringLiteral("CREATE OR REPLACE FUNCTION varn_log_changed() RETURNS trigger "
+                       "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_notify('%1', TG_TABLE_NAME); "
+                       "RETURN NULL; END $$")
+            .arg(QLatin1String(ChangeChannel))};
+    for (const char* table : {"chip_records", "serial_series", "serial_returned", "number_pools"})
+        statements.append(QStringLiteral("CREATE OR REPLACE TRIGGER varn_log_changed_%1 AFTER "
+                                         "INSERT OR UPDATE OR DELETE ON %2 FOR EACH STATEMENT "
+                                         "EXECUTE FUNCTION varn_log_changed()")
+                              .arg(QLatin1String(table).mid(QLatin1String(table).indexOf('_') + 1),
+                                   QLatin1String(table)));
+    for (const QString& statement : statements)
+        if (!sql::Exec(query, statement))
+            return fail(what, sql::ErrorText(query.lastError()));
+    return Status::Ok();
+}
+
+Status PostgresLog::watchChanges(const std::function<void()>& changed) {
+    QSqlDriver* driver = db.driver();
+    if (!db.isOpen() || !driver->subscribeToNotification(QLatin1String(ChangeChannel)))
+        return fail(QStringLiteral("cannot be watched"), sql::ErrorText(driver->lastError()));
+    QObject::connect(driver, &QSqlDriver::notification, driver, [changed](const QString& name) {
+        if (name == QLatin1String(ChangeChannel))
+            changed();
+    });
+    return Status::Ok();
+}
 
 Status PostgresLog::configure(QSqlDatabase& db, const LogOpenOptions&) {
     db.setHostName(where.host);

@@ -9,7 +9,11 @@ namespace varn {
 // kept off standard error; a connection lost to a server restart is made
 // again before a record goes to the journal.
 class PostgresLog : public SqlLog {
+public:
+    Status watchChanges(const std::function<void()>& changed) override;
+
 protected:
+    Status addChangeNotice(QSqlQuery& query) override;
     QString driverName() const override { return QStringLiteral("QPSQL"); }
     QString driverPackage() const override { return QStringLiteral("libqt6sql6-psql"); }
     Status configure(QSqlDatabase& db, const LogOpenOptions& options) override;

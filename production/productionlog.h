@@ -186,8 +186,16 @@ public:
                             const std::function<Status()>& lineAdded);
     // The last count records, newest first.
     virtual Status lastRecords(int count, QList<ChipRecord>* out) = 0;
+    // The last count records filter takes, newest first.
+    virtual Status lastRecords(int count, const ReportFilter& filter, QList<ChipRecord>* out) = 0;
     // The figures of the records filter takes, computed by the database.
     virtual Status report(const ReportFilter& filter, ProductionReport* out) = 0;
+
+    // --- watching ---------------------------------------------------------
+    // Calls changed, from this thread's event loop, soon after another
+    // connection wrote to the log (records, series, pools), for a viewer that
+    // shows the log as it grows. Several writes may come as one call.
+    virtual Status watchChanges(const std::function<void()>& changed) = 0;
 
     // Sends on what waits in the local journal for this log; *sent: how many
     // records. Ok with nothing to send.

@@ -17,6 +17,8 @@ struct ReportFilter {
     QString station;
     QString operatorName;
     QString port; // the unit, as the records name its port ("COM1", "/dev/ttyUSB0")
+    // "pass", "fail" or "interrupted" (ChipRecord::resultText()).
+    QString outcome = QString();
 };
 
 // What a line asks of its log: how many chips, how many passed, what failed

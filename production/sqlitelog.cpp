@@ -17,8 +17,38 @@ namespace {
 constexpr int SqliteBusyMs = 10000;
 // SQLite's primary result codes (the low byte of the extended ones).
 constexpr int SqliteBusy = 5;
+// How often a watched file is asked whether another connection wrote to it.
+constexpr int WatchIntervalMs = 1000;
 
 } // namespace
+
+SqliteLog::~SqliteLog() = default;
+
+Status SqliteLog::watchChanges(const std::function<void()>& changed) {
+    // SQLite tells no one else of a commit; its data_version moves whenever
+    // another connection has committed, and reading it costs no page of the
+    // file, so asking once a second is cheap however large the log grows.
+    const auto version = [this]() -> qint64 {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("PRAGMA data_version")) || !query.next())
+            return -1;
+        return query.value(0).toLongLong();
+    };
+    seenVersion = version();
+    if (seenVersion < 0)
+        return fail(QStringLiteral("cannot be watched"), sql::ErrorText(db.lastError()));
+    watch = std::make_unique<QTimer>();
+    watch->setInterval(WatchIntervalMs);
+    QObject::connect(watch.get(), &QTimer::timeout, [this, version, changed] {
+        const qint64 now = version();
+        if (now < 0 || now == seenVersion)
+            return;
+        seenVersion = now;
+        changed();
+    });
+    watch->start();
+    return Status::Ok();
+}
 
 Status SqliteLog::configure(QSqlDatabase& db, const LogOpenOptions& options) {
     const QFileInfo info(where.path);

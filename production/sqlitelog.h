@@ -2,12 +2,18 @@
 
 #include "sqllog.h"
 
+#include <QTimer>
+
 namespace varn {
 
 // The log in an SQLite file: one station, or stations sharing a file on one
 // machine. WAL mode with synchronous=FULL: a record is on disk when the call
 // returns. A damaged file is refused at open (PRAGMA quick_check).
 class SqliteLog : public SqlLog {
+public:
+    ~SqliteLog() override;
+    Status watchChanges(const std::function<void()>& changed) override;
+
 protected:
     QString driverName() const override { return QStringLiteral("QSQLITE"); }
     QString driverPackage() const override { return QStringLiteral("libqt6sql6-sqlite"); }
@@ -25,6 +31,8 @@ protected:
 
 private:
     bool checkFile = true;
+    std::unique_ptr<QTimer> watch;
+    qint64 seenVersion = -1;
 };
 
 } // namespace varn

@@ -254,6 +254,10 @@ Status SqlLog::createOrUpgrade() {
             return upgraded;
         }
     }
+    if (const Status notice = addChangeNotice(query); !notice) {
+        rollback();
+        return notice;
+    }
     if (version < SchemaVersion) {
         const QString sql =
             hasRow ? QStringLiteral("UPDATE varn_log_schema SET version = ?")

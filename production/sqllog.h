@@ -51,6 +51,8 @@ public:
     Status csvLines(const QDateTime& from, const QDateTime& to, QByteArray& csv,
                     const std::function<Status()>& lineAdded) override;
     Status lastRecords(int count, QList<ChipRecord>* out) override;
+    // In sqlreport.cpp, beside the report, whose filter they share.
+    Status lastRecords(int count, const ReportFilter& filter, QList<ChipRecord>* out) override;
     // In sqlreport.cpp.
     Status report(const ReportFilter& filter, ProductionReport* out) override;
     Status sync(int* sent) override;
@@ -84,6 +86,12 @@ protected:
     virtual bool answers() { return true; }
     // The log's name in the journal: the same log always has the same key.
     virtual QString journalKey() const = 0;
+    // Run in the transaction that creates or upgrades the tables, after it:
+    // what a backend needs so that watchChanges hears other stations' writes.
+    virtual Status addChangeNotice(QSqlQuery& query) {
+        Q_UNUSED(query);
+        return Status::Ok();
+    }
     // Hands take the rows of sql (values bound in order) as the database
     // holds them, where the driver can do so without Qt SQL's copy of every
     // value; false: it cannot, and *result is untouched.
@@ -105,6 +113,8 @@ protected:
 
 private:
     Status failQuery(const QString& what, const QSqlQuery& query);
+    // The WHERE condition of the records filter takes, its values appended.
+    static QString filterWhere(const ReportFilter& filter, QList<QVariant>* values);
     bool begin();
     bool commit();
     void rollback();

@@ -10,15 +10,11 @@ const char* const FailedChip = "result = 'fail' AND failure_kind <> 'refused'";
 
 } // namespace
 
-Status SqlLog::report(const ReportFilter& filter, ProductionReport* out) {
-    const QString what = QStringLiteral("cannot make the report");
-    if (const Status open = ensureOpen(what); !open)
-        return open;
+QString SqlLog::filterWhere(const ReportFilter& filter, QList<QVariant>* values) {
     QStringList conditions{QStringLiteral("1 = 1")};
-    QList<QVariant> values;
     const auto narrow = [&](const char* condition, const QVariant& value) {
         conditions.append(QLatin1String(condition));
-        values.append(value);
+        values->append(value);
     };
     if (filter.from.isValid())
         narrow("recorded_at >= ?", filter.from.toUTC().toString(Qt::ISODateWithMs));
@@ -32,7 +28,33 @@ Status SqlLog::report(const ReportFilter& filter, ProductionReport* out) {
         narrow("operator_name = ?", filter.operatorName);
     if (!filter.port.isEmpty())
         narrow("port = ?", filter.port);
-    const QString where = conditions.join(QStringLiteral(" AND "));
+    // An open record is interrupted whatever its result column says; the
+    // other two words hold only once it is closed.
+    if (filter.outcome == QLatin1String("interrupted"))
+        conditions.append(QStringLiteral("closed_at IS NULL"));
+    else if (!filter.outcome.isEmpty())
+        narrow("closed_at IS NOT NULL AND result = ?", filter.outcome);
+    return conditions.join(QStringLiteral(" AND "));
+}
+
+Status SqlLog::lastRecords(int count, const ReportFilter& filter, QList<ChipRecord>* out) {
+    out->clear();
+    QList<QVariant> values;
+    const QString where = filterWhere(filter, &values);
+    values.append(qMax(0, count));
+    return select(QStringLiteral("WHERE %1 ORDER BY id DESC LIMIT ?").arg(where), values,
+                  [out](const ChipRecord& record) {
+                      out->append(record);
+                      return Status::Ok();
+                  });
+}
+
+Status SqlLog::report(const ReportFilter& filter, ProductionReport* out) {
+    const QString what = QStringLiteral("cannot make the report");
+    if (const Status open = ensureOpen(what); !open)
+        return open;
+    QList<QVariant> values;
+    const QString where = filterWhere(filter, &values);
 
     ProductionReport report;
     report.filter = filter;

@@ -7,7 +7,8 @@ packages=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev qt6-c
           ccache xvfb xauth clang libclang-rt-14-dev
           libqt6sql6-sqlite libqt6sql6-psql postgresql sqlite3 libsqlite3-dev
           desktop-file-utils man-db groff-base file srecord binutils libelf-dev
-          python3-jsonschema ser2net poppler-utils)
+          python3-jsonschema ser2net poppler-utils
+          qt6-httpserver-dev qt6-websockets-dev chromium)
 if [ "${VARN_SETUP_EXTRA:-}" != "" ]; then
   # shellcheck disable=SC2206
   packages+=(${VARN_SETUP_EXTRA})

@@ -63,14 +63,15 @@ struct Options {
 };
 
 [[noreturn]] void Usage(const char* why) {
-    std::fprintf(stderr,
-                 "varn-bench: %s\n"
-                 "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
-                 "[--kib N] [--log-records N] [--report-records N] [--no-baud] "
-                 "[--only line|baud|editor|log|report|export|units|image|cycle|net|json] [--units "
-                 "N] [--unit PATH] "
-                 "[--cli PATH]\n",
-                 why);
+    std::fprintf(
+        stderr,
+        "varn-bench: %s\n"
+        "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
+        "[--kib N] [--log-records N] [--report-records N] [--no-baud] "
+        "[--only line|baud|editor|log|report|serve|export|units|image|cycle|net|json] [--units "
+        "N] [--unit PATH] "
+        "[--cli PATH]\n",
+        why);
     std::exit(2);
 }
 
@@ -442,6 +443,8 @@ int main(int argc, char** argv) {
         MeasureProductionLog(table, options.logRecords);
     if (wanted("report"))
         MeasureReport(table, options.reportRecords);
+    if (wanted("serve"))
+        MeasureServe(table, options.reportRecords);
     if (wanted("export"))
         MeasureExport(table, options.reportRecords, QString::fromStdString(options.cli));
     if (options.baud && wanted("image"))

@@ -1,6 +1,7 @@
 #include "reportbench.h"
 
 #include "production/productionlog.h"
+#include "session/logdashboard.h"
 #include "tools/pgserver/pgserver.h"
 
 #include <QElapsedTimer>
@@ -49,7 +50,8 @@ ChipRecord LineRecord(int i, const QDateTime& start) {
 
 // Many rows a statement in one transaction: seeding through the log's own
 // writes (one durable transaction each) would take hours.
-Status Seed(QSqlDatabase& db, int records) {
+Status Seed(QSqlDatabase& db, int records,
+            const QDateTime& start = QDateTime::currentDateTimeUtc().addDays(-30)) {
     const QList<RecordColumn>& columns = RecordColumns();
     QStringList names;
     for (const RecordColumn& column : columns)
@@ -57,7 +59,6 @@ Status Seed(QSqlDatabase& db, int records) {
     QStringList marks(columns.size(), QStringLiteral("?"));
     const QString row = QLatin1Char('(') + marks.join(QLatin1Char(',')) + QLatin1Char(')');
     constexpr int RowsPerStatement = 200;
-    const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-30);
     QSqlQuery query(db);
     if (!db.transaction())
         return Status::Fail(db.lastError().text());
@@ -115,6 +116,46 @@ void Measure(Table& table, const QString& name, const QString& location, QSqlDat
                        .arg(report.firstPassYield(), 0, 'f', 2)
                        .arg(report.interrupted));
     }
+}
+
+void MeasureSnapshot(Table& table, const QString& name, const QString& location, QSqlDatabase db,
+                     int records) {
+    {
+        Status created;
+        LogOpenOptions options;
+        options.create = true;
+        options.useJournal = false;
+        if (!ProductionLog::open(location, options, &created) || !db.open()) {
+            table.failed(name, created.message + db.lastError().text());
+            return;
+        }
+    }
+    // A line still at work: its last chip a moment ago, 21,600 in the last day.
+    const QDateTime start = QDateTime::currentDateTimeUtc().addSecs(-4LL * records);
+    if (const Status seeded = Seed(db, records, start); !seeded) {
+        table.failed(name, seeded.message);
+        return;
+    }
+    Status opened;
+    const std::unique_ptr<LogDashboard> dashboard = LogDashboard::open(location, &opened);
+    if (!dashboard) {
+        table.failed(name, opened.message);
+        return;
+    }
+    std::vector<double> times;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        if (const Status read = dashboard->refresh(); !read) {
+            table.failed(name, read.message);
+            return;
+        }
+        times.push_back(double(timer.nsecsElapsed()));
+    }
+    table.target(QStringLiteral("%1: serve's snapshot of a change").arg(name),
+                 DurationSpread(times), QStringLiteral("< 1 s"), Median(times) < 1e9);
+    table.info(QStringLiteral("  snapshot sent to every viewer"),
+               QStringLiteral("%1 KiB").arg(dashboard->snapshot().size() / 1024));
 }
 
 struct Measured {
@@ -283,6 +324,35 @@ void MeasureReport(Table& table, int records) {
                 records);
     }
     QSqlDatabase::removeDatabase(QStringLiteral("bench-seed-pg"));
+}
+
+void MeasureServe(Table& table, int records) {
+    table.section(
+        QStringLiteral("varn-cli serve: one snapshot per change, %1 records").arg(records));
+    QTemporaryDir dir;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "serve-seed");
+        const QString path = dir.filePath(QStringLiteral("serve.sqlite"));
+        db.setDatabaseName(path);
+        MeasureSnapshot(table, QStringLiteral("SQLite"), path, db, records);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("serve-seed"));
+    PgServer pg;
+    if (!pg.start()) {
+        table.failed(QStringLiteral("PostgreSQL"), pg.error());
+        return;
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), "serve-seed-pg");
+        db.setHostName(QStringLiteral("127.0.0.1"));
+        db.setPort(pg.port());
+        db.setUserName(QStringLiteral("postgres"));
+        db.setDatabaseName(QStringLiteral("postgres"));
+        MeasureSnapshot(table, QStringLiteral("PostgreSQL ") + pg.version(), pg.url(), db, records);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("serve-seed-pg"));
 }
 
 } // namespace varn::bench

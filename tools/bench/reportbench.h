@@ -15,4 +15,8 @@ void MeasureReport(Table& table, int records);
 // output, beside sqlite3 -csv of the same table: wall time and peak memory.
 void MeasureExport(Table& table, int records, const QString& cliPath);
 
+// varn-cli serve: the time to read a snapshot after a change (every view at
+// once) over a log of records chips that ends now, SQLite and PostgreSQL.
+void MeasureServe(Table& table, int records);
+
 } // namespace varn::bench

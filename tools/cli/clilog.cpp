@@ -1,5 +1,7 @@
 #include "clilog.h"
 
+#include "cliserve.h"
+
 #include "core/wholefile.h"
 #include "exitstatus.h"
 #include "jsonevents.h"
@@ -149,6 +151,9 @@ int RunLogCommands(const CliOptions& options, CliConsole& console) {
         case CliOperation::Report:
             status = reportTo(location, options, console);
             break;
+        case CliOperation::Serve:
+            // Its own failures are told (and printed as JSON) where they occur.
+            return ServeLog(location, options, console);
         case CliOperation::LogList:
             status = report(
                 RecordLines(location, options.exportFrom, options.exportTo, ListedRecords, &lines),

@@ -1,5 +1,7 @@
 #include "clioptions.h"
 
+#include <algorithm>
+
 #include "exitstatus.h"
 #include "functions/functiontable.h"
 
@@ -490,6 +492,31 @@ constexpr OptionEntry optionTable[] = {
          return readTimeArgument(name, value, true, options.exportTo);
      },
      "--to TIME", "export, log list: records before this time (a date:\nto its end)", nullptr},
+    {"--listen", nullptr, OptionValue::Required,
+     [](const QString&, const QString& value, CliOptions& options) {
+         options.listen = value;
+         return Status::Ok();
+     },
+     "--listen ADDR:PORT",
+     "serve: the address and port to listen on (default\n"
+     "127.0.0.1:8470; port 0: any free port; 0.0.0.0 opens\n"
+     "it to the network, best with --token)",
+     nullptr},
+    {"--token", nullptr, OptionValue::Required,
+     [](const QString&, const QString& value, CliOptions& options) {
+         options.token = value;
+         return Status::Ok();
+     },
+     "--token TOKEN",
+     "serve: every request must carry TOKEN (Authorization:\n"
+     "Bearer TOKEN, or ?token=TOKEN once from a browser)",
+     nullptr},
+    {"--token-file", nullptr, OptionValue::Required,
+     [](const QString&, const QString& value, CliOptions& options) {
+         options.tokenFile = value;
+         return Status::Ok();
+     },
+     "--token-file FILE", "serve: the token is FILE's first line (kept out of\nps)", "--token"},
     {"--job", nullptr, OptionValue::Required,
      [](const QString&, const QString& value, CliOptions& options) {
          options.job = value;
@@ -657,6 +684,11 @@ constexpr OperationEntry fixedOperations[] = {
     {"log list", CliOperation::LogList, "", nullptr,
      "print the last 20 records (or those of --from/--to);\n"
      "a record never closed reads interrupted"},
+    {"serve", CliOperation::Serve, "", nullptr,
+     "serve the log read-only over HTTP until Ctrl+C: a page\n"
+     "of the line's units, yield, failures, numbers and\n"
+     "records, and its JSON views (see doc/json.md;\n"
+     "--listen, --token)"},
     {"diff", CliOperation::Diff, "FILE", takeFile,
      "list the differences between the device's part of the\n"
      "buffer and an image file (loaded as load would)"},
@@ -737,6 +769,16 @@ Status checkLogOptions(const CliOptions& options) {
     if (logCommands && unitOperations)
         return Status::Fail(QStringLiteral("series and log commands run without the unit: give "
                                            "them in a command of their own"));
+    // serve never ends by itself: whatever came after it would never run.
+    const bool serves = std::any_of(
+        options.operations.cbegin(), options.operations.cend(),
+        [](const CliOperation& operation) { return operation.kind == CliOperation::Serve; });
+    if (serves && options.operations.size() > 1)
+        return Status::Fail(QStringLiteral("serve runs until stopped: give it in a command of "
+                                           "its own"));
+    if (!serves &&
+        (!options.listen.isEmpty() || !options.token.isEmpty() || !options.tokenFile.isEmpty()))
+        return Status::Fail(QStringLiteral("--listen, --token and --token-file go with serve"));
     if (!createsPool && !options.poolOptions.isEmpty())
         return Status::Fail(QStringLiteral("%1 describes a number pool: give it to pool create "
                                            "NAME (a run names its pool with --field pool=NAME)")

@@ -31,6 +31,7 @@ struct CliOperation {
         LogSync,
         Report,
         LogList,
+        Serve, // serve: the log over HTTP until stopped
         Identify,
         Function, // a device function of the function table: see `function`
         Run,
@@ -47,7 +48,7 @@ struct CliOperation {
     bool needsUnit() const { return kind >= Identify; }
     // A function of the function window (the load sequence goes first).
     bool isDeviceFunction() const { return kind == Function; }
-    bool isLogCommand() const { return kind >= SeriesCreate && kind <= LogList; }
+    bool isLogCommand() const { return kind >= SeriesCreate && kind <= Serve; }
 };
 
 struct CliOptions {
@@ -98,6 +99,10 @@ struct CliOptions {
     int hookTimeoutMs = 60000; // --hook-timeout S
     QDateTime exportFrom;      // --from, --to: export's and log list's time range (UTC)
     QDateTime exportTo;
+    // serve: --listen ADDR:PORT, and --token or the first line of --token-file.
+    QString listen;
+    QString token;
+    QString tokenFile;
     QList<CliOperation> operations;
     // Every option given, by its long name: what a job fixes cannot be given.
     QStringList given;

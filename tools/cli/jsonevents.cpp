@@ -14,6 +14,7 @@
 #include "multiunit.h"
 #include "production/chipfield.h"
 #include "production/serialnumber.h"
+#include "session/logdashboard.h"
 #include "session/programmingsession.h"
 
 #include <QCryptographicHash>
@@ -291,18 +292,8 @@ void JsonEvents::ports(const QList<PortEntry>& ports) {
 
 void JsonEvents::records(const QList<ChipRecord>& records) {
     QJsonArray list;
-    for (const ChipRecord& r : records) {
-        // The columns as the CSV export shows them; absent ones left out.
-        QJsonObject record;
-        for (const RecordColumn& column : RecordColumns()) {
-            if (const QString text = column.text(r); !text.isEmpty())
-                record.insert(QLatin1String(column.name), text);
-        }
-        record.insert("id", r.id);
-        // An open record reads "interrupted", as in the listing.
-        record.insert("result", r.resultText());
-        list.append(record);
-    }
+    for (const ChipRecord& r : records)
+        list.append(RecordObject(r));
     writeWithoutUnit(QStringLiteral("records"), {{"records", list}});
 }
 
@@ -386,6 +377,10 @@ void JsonEvents::pools(const QList<NumberPool>& pools) {
 
 void JsonEvents::logSynced(const QString& message) {
     writeWithoutUnit(QStringLiteral("log-synced"), {{"message", message}});
+}
+
+void JsonEvents::serving(const QString& url) {
+    writeWithoutUnit(QStringLiteral("serving"), {{"url", url}});
 }
 
 void JsonEvents::exported(const QString& file, int records) {

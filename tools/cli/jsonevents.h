@@ -71,6 +71,8 @@ public:
     static void series(const QList<SerialSettings>& series);
     static void pools(const QList<NumberPool>& pools);
     static void logSynced(const QString& message);
+    // serve: where it listens, once it does.
+    static void serving(const QString& url);
     // export FILE: the file and the records written (with no unit among the
     // log's own commands: a JsonEvents of a null port).
     void exported(const QString& file, int records);
