@@ -1,6 +1,7 @@
 #include "postgreslog.h"
 
 #include <QSqlDriver>
+#include <QSqlQuery>
 #include <dlfcn.h>
 
 namespace varn {
@@ -42,12 +43,14 @@ constexpr const char* ChangeChannel = "varn_log_changed";
 
 Status PostgresLog::addChangeNotice(QSqlQuery& query) {
     // Added to a log of any version without changing it: a program that
-    // knows nothing of the trigger reads and writes the log as before.
-    const QString what = QStringLiteral("cannot add the change notice");
+    // knows nothing of the trigger reads and writes the log as before. A
+    // station whose database user may not create triggers still opens the
+    // log: the notice only serves the live view, which says what it lacks.
     if (!sql::Exec(query, QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE tgname = "
                                          "'varn_log_changed_records'")) ||
         !query.next())
-        return fail(what, sql::ErrorText(query.lastError()));
+        return fail(QStringLiteral("cannot add the change notice"),
+                    sql::ErrorText(query.lastError()));
     if (query.value(0).toInt() > 0)
         return Status::Ok();
     QStringList statements{
@@ -61,13 +64,32 @@ Status PostgresLog::addChangeNotice(QSqlQuery& query) {
                                          "EXECUTE FUNCTION varn_log_changed()")
                               .arg(QLatin1String(table).mid(QLatin1String(table).indexOf('_') + 1),
                                    QLatin1String(table)));
+    // A refused statement spoils the transaction it is in; the savepoint
+    // keeps the open's own work.
+    if (!sql::Exec(query, QStringLiteral("SAVEPOINT varn_change_notice")))
+        return fail(QStringLiteral("cannot add the change notice"),
+                    sql::ErrorText(query.lastError()));
     for (const QString& statement : statements)
-        if (!sql::Exec(query, statement))
-            return fail(what, sql::ErrorText(query.lastError()));
+        if (!sql::Exec(query, statement)) {
+            sql::Exec(query, QStringLiteral("ROLLBACK TO SAVEPOINT varn_change_notice"));
+            break;
+        }
+    sql::Exec(query, QStringLiteral("RELEASE SAVEPOINT varn_change_notice"));
     return Status::Ok();
 }
 
 Status PostgresLog::watchChanges(const std::function<void()>& changed) {
+    // Without the trigger nothing would ever be heard: the view would stand
+    // still while the line goes on.
+    QSqlQuery query(db);
+    if (!sql::Exec(query, QStringLiteral("SELECT COUNT(*) FROM pg_trigger WHERE tgname = "
+                                         "'varn_log_changed_records'")) ||
+        !query.next())
+        return fail(QStringLiteral("cannot be watched"), sql::ErrorText(query.lastError()));
+    if (query.value(0).toInt() == 0)
+        return fail(QStringLiteral("cannot be watched"),
+                    QStringLiteral("it has no change notice (its owner adds it by opening the "
+                                   "log once with varn-cli, e.g. varn-cli --log URL series list)"));
     QSqlDriver* driver = db.driver();
     if (!db.isOpen() || !driver->subscribeToNotification(QLatin1String(ChangeChannel)))
         return fail(QStringLiteral("cannot be watched"), sql::ErrorText(driver->lastError()));

@@ -1,6 +1,7 @@
 #include "production/productionlog.h"
 #include "serve/logserver.h"
 #include "session/logdashboard.h"
+#include "support/rows.h"
 #include "tools/pgserver/pgserver.h"
 
 #include <QImage>
@@ -9,6 +10,9 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -515,6 +519,51 @@ private slots:
         QTest::qWait(1500);
         QVERIFY(changes.count() >= 1);
         QVERIFY2(changes.count() <= mostChanges, qPrintable(QString::number(changes.count())));
+    }
+
+    // A station whose database user may not add triggers (a log made by an
+    // older program, owned by someone else) still opens the log and writes
+    // its chips; only the live view refuses, saying what the log lacks.
+    void stationWithoutTriggerRights() {
+        PgServer pg;
+        if (!pg.start())
+            QSKIP(qPrintable(pg.error()));
+        {
+            Status status;
+            QVERIFY2(ProductionLog::open(pg.url(), {true, {}, false}, &status),
+                     qPrintable(status.message));
+        }
+        {
+            auto admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), "admin");
+            admin.setHostName(QStringLiteral("127.0.0.1"));
+            admin.setPort(pg.port());
+            admin.setUserName(QStringLiteral("postgres"));
+            admin.setDatabaseName(QStringLiteral("postgres"));
+            QVERIFY2(admin.open(), qPrintable(admin.lastError().text()));
+            QSqlQuery query(admin);
+            for (const char* statement :
+                 {"DROP TRIGGER varn_log_changed_records ON chip_records",
+                  "CREATE ROLE station LOGIN", "GRANT USAGE, CREATE ON SCHEMA public TO station",
+                  "GRANT ALL ON ALL TABLES IN SCHEMA public TO station",
+                  "GRANT ALL ON ALL SEQUENCES IN SCHEMA public TO station"})
+                QVERIFY2(query.exec(QLatin1String(statement)), statement);
+        }
+        QSqlDatabase::removeDatabase("admin");
+        QString station = pg.url();
+        station.replace(QStringLiteral("postgres@"), QStringLiteral("station@"));
+
+        Status status;
+        std::unique_ptr<ProductionLog> writer =
+            ProductionLog::open(station, {false, {}, false}, &status);
+        QVERIFY2(writer, qPrintable(status.message));
+        ChipRecord record = chip("s1", "COM1", QDateTime::currentDateTimeUtc(), true, "L1");
+        QVERIFY(writer->writeRecord(record));
+
+        std::unique_ptr<LogDashboard> live = LogDashboard::open(station, &status);
+        QVERIFY2(live, qPrintable(status.message));
+        const Status watched = live->watch();
+        QVERIFY(!watched);
+        VERIFY_CONTAINS(watched.message, "no change notice");
     }
 };
 
