@@ -15,7 +15,7 @@ fi
 # Sources include generated files (moc output, varn_version.h): those exist
 # once the tree is built (in CI it already is).
 cmake --build "$dir" -j"$(nproc)" >/dev/null
-folders='core|link|files|editor|functions|production|jobs|session|widgets|ui|tools|tests'
+folders='core|link|files|editor|functions|production|jobs|session|serve|widgets|ui|tools|tests'
 # clang 14 cannot compile a lambda that captures a structured binding (C++20,
 # which gcc builds); the files that do are left out until they stop.
 skip='tests/ui/tst_mdimain\.cpp'
