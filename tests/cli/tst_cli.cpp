@@ -126,21 +126,10 @@ QList<QJsonObject> checkJsonLines(const QByteArray& out) {
         if (!line.isEmpty())
             objects.append(QJsonDocument::fromJson(line).object());
     }
-    QProcess python;
-    python.start("/usr/bin/python3",
-                 {"-c",
-                  "import json, sys, jsonschema\n"
-                  "v = jsonschema.Draft7Validator(json.load(open(sys.argv[1])))\n"
-                  "for n, line in enumerate(sys.stdin, 1):\n"
-                  "    for e in v.iter_errors(json.loads(line)):\n"
-                  "        sys.exit('line %d: %s: %s' % (n, e.message, line))\n",
-                  VARN_SOURCE_DIR "/doc/varn-cli-events.schema.json"});
-    python.write(out);
-    python.closeWriteChannel();
-    if (!python.waitForFinished(30000) || python.exitCode() != 0)
-        qWarning("%s", python.readAllStandardError().constData());
-    if (python.exitCode() != 0)
+    if (const QByteArray faults = SchemaFaults(out); !faults.isEmpty()) {
+        qWarning("%s", faults.constData());
         objects.clear();
+    }
     return objects;
 }
 

@@ -2,6 +2,7 @@
 #include "serve/logserver.h"
 #include "session/logdashboard.h"
 #include "support/rows.h"
+#include "support/testsupport.h"
 #include "tools/pgserver/pgserver.h"
 
 #include <QImage>
@@ -130,25 +131,6 @@ QByteArray at(QJsonValue value, const QString& path) {
     return list.mid(1, list.size() - 2);
 }
 
-// The lines that fail doc/varn-cli-events.schema.json (Debian's
-// python3-jsonschema), one message each; empty when all pass.
-QByteArray schemaFaults(const QByteArray& lines) {
-    QProcess python;
-    python.start("/usr/bin/python3",
-                 {"-c",
-                  "import json, sys, jsonschema\n"
-                  "v = jsonschema.Draft7Validator(json.load(open(sys.argv[1])))\n"
-                  "for n, line in enumerate(sys.stdin, 1):\n"
-                  "    for e in v.iter_errors(json.loads(line)):\n"
-                  "        print('line %d: %s' % (n, e.message))\n",
-                  VARN_SOURCE_DIR "/doc/varn-cli-events.schema.json"});
-    python.write(lines);
-    python.closeWriteChannel();
-    if (!python.waitForFinished(30000) || python.exitCode() != 0)
-        return "python3: " + python.readAllStandardError();
-    return python.readAllStandardOutput();
-}
-
 } // namespace
 
 class TestServe : public QObject {
@@ -273,7 +255,7 @@ private slots:
               "/api/interrupted", "/api/records?outcome=fail"})
             lines += get(port, target).body + '\n';
         lines += dashboard->snapshot() + '\n';
-        QCOMPARE(schemaFaults(lines), QByteArray());
+        QCOMPARE(test::SchemaFaults(lines), QByteArray());
     }
 
     // The command as a line starts it: the URL on standard output, and a
@@ -284,7 +266,7 @@ private slots:
         QVERIFY(cli.waitForStarted());
         QVERIFY(QTest::qWaitFor([&] { return cli.canReadLine(); }, 10000));
         const QByteArray line = cli.readLine();
-        QCOMPARE(schemaFaults(line), QByteArray());
+        QCOMPARE(test::SchemaFaults(line), QByteArray());
         const QUrl url(QJsonDocument::fromJson(line).object().value("url").toString());
         QCOMPARE(url.host(), QStringLiteral("127.0.0.1"));
         QCOMPARE(at(get(quint16(url.port()), "/api/units").json(), "units/0/station"), "\"s1\"");
@@ -361,7 +343,7 @@ private slots:
         QCOMPARE(cli.exitCode(), status);
         const QByteArray out = cli.readAllStandardOutput();
         QVERIFY2(out.contains(message), out.constData());
-        QCOMPARE(schemaFaults(out), QByteArray());
+        QCOMPARE(test::SchemaFaults(out), QByteArray());
     }
 
     void badRequests_data() {

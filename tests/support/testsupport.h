@@ -23,6 +23,10 @@ inline bool WriteFile(const QString& path, const QByteArray& bytes) {
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+// The lines (JSON Lines) that fail doc/varn-cli-events.schema.json, checked
+// with Debian's python3-jsonschema, one message each; empty when all pass.
+QByteArray SchemaFaults(const QByteArray& lines);
+
 inline QByteArray ReadFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
