@@ -242,23 +242,45 @@ FunctionResult DeviceFunctions::RunFunction(int index) {
 
 void DeviceFunctions::runAuto(FunctionResult& summary) {
     const int steps = qBound(0, int(state.AutoCount), MaxAutoCount);
-    for (int autoStep = 1; autoStep <= steps; ++autoStep) {
-        const int code = state.AutoList[autoStep];
+    QList<int> codes;
+    for (int autoStep = 1; autoStep <= steps; ++autoStep)
+        codes.append(state.AutoList[autoStep]);
+    runSteps(summary, codes, SequenceRule::GoOnAfterLostReply, true);
+    finish(summary);
+}
+
+FunctionResult DeviceFunctions::RunSequence(const QList<int>& codes, SequenceRule rule) {
+    FunctionResult summary;
+    summary.function = FnAuto;
+    summary.started = Now();
+    runSteps(summary, codes, rule, false);
+    summary.finished = Now();
+    return summary;
+}
+
+void DeviceFunctions::runSteps(FunctionResult& summary, const QList<int>& codes, SequenceRule rule,
+                               bool autoSteps) {
+    for (int k = 0; k < codes.size(); ++k) {
+        const int code = codes[k];
         // An unknown code does nothing, but still takes its line.
-        if (!IsDeviceFunction(code))
+        if (autoSteps && !IsDeviceFunction(code))
             continue;
         if (stopRequested()) {
             summary.outcome = Outcome::Stopped;
             break;
         }
         FunctionResult step;
-        step.function = code;
-        step.autoStep = autoStep;
-        step.started = Now();
-        observer.functionStarted(step);
-        runCode(step);
-        if (FunctionHas(code, LongPause))
-            waitPause();
+        if (autoSteps) {
+            step.function = code;
+            step.autoStep = k + 1;
+            step.started = Now();
+            observer.functionStarted(step);
+            runCode(step);
+            if (FunctionHas(code, LongPause))
+                waitPause();
+        } else {
+            step = RunFunction(code);
+        }
 
         summary.blocksDone += step.blocksDone;
         summary.blocksTotal += step.blocksTotal;
@@ -267,20 +289,23 @@ void DeviceFunctions::runAuto(FunctionResult& summary) {
         summary.programSent = summary.programSent || step.programSent;
         if (summary.outcome == Outcome::Success && !step.succeeded()) {
             summary.outcome = step.outcome;
+            summary.refusal = step.refusal;
             summary.linkFault = step.linkFault;
             summary.differences = step.differences;
             summary.stoppedAt = step.stoppedAt;
         }
-        const bool mismatch = step.outcome == Outcome::Mismatch || step.outcome == Outcome::Stopped;
+        const bool ends =
+            rule == SequenceRule::EndAtFirstFailure
+                ? !step.succeeded()
+                : step.outcome == Outcome::Mismatch || step.outcome == Outcome::Stopped;
         summary.steps.push_back(std::move(step));
-        if (mismatch)
+        if (ends)
             break;
         // A lost line has been reported by the step that saw it; every later
         // step could only fail the same way.
         if (!transport.isOpen())
             break;
     }
-    finish(summary);
 }
 
 void DeviceFunctions::runCode(FunctionResult& run) {

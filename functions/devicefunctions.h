@@ -68,6 +68,18 @@ FunctionOptions SettingsFunctionOptions(const UserSettings& settings);
 // before anything is sent.
 QString ImageFitRefusal(const AppState& image, const FunctionOptions& options, int index);
 
+// What ends a sequence of functions.
+enum class SequenceRule {
+    // The stored Auto sequence: a step whose reply was lost on a line that
+    // stays open is reported and the next step goes on; a wrong byte, a stop
+    // or a lost line ends it.
+    GoOnAfterLostReply,
+    // Functions named together (varn-cli's "program verify", a job's list):
+    // the first that does not succeed ends the chip, so nothing is locked
+    // after a program that did not complete.
+    EndAtFirstFailure,
+};
+
 // The function window's engine: load sequence, run driver, Auto runner and
 // the six device functions. Each instance keeps its own state and touches
 // only the AppState and Transport it was given, so engines for several units
@@ -88,6 +100,11 @@ public:
     // with Read's requests, leaves the buffer alone and reports every
     // differing byte (FunctionResult::report); anything different is a Mismatch.
     FunctionResult RunFunction(int index);
+    // Several functions in a row, each as RunFunction runs it, by the same
+    // runner as Auto but ended by rule. The result is a sequence (FnAuto)
+    // holding each function's; the sequence itself is not announced to the
+    // observer, its steps are.
+    FunctionResult RunSequence(const QList<int>& codes, SequenceRule rule);
 
     // Why list index 0..6 or FnCompare cannot run now (empty when it can): the
     // line is not open, the device size is outside what the block exchange
@@ -116,6 +133,11 @@ private:
     // of the device, or with only the image those holding a defined byte.
     std::vector<qint32> blocksFor(int code) const;
     void runAuto(FunctionResult& summary);
+    // The one sequence runner. An Auto step (autoSteps) runs without a
+    // refusal check of its own (the sequence had it), takes its line by its
+    // number and waits the long pause after Erase and Lock.
+    void runSteps(FunctionResult& summary, const QList<int>& codes, SequenceRule rule,
+                  bool autoSteps);
     void runCode(FunctionResult& run);
     void readBlocks(BlockMode mode, FunctionResult& run);
     // Compare's verdict: the buffer against the device bytes read.

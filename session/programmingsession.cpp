@@ -267,30 +267,7 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
 FunctionResult ProgrammingSession::runFunctions(const QList<int>& functions) {
     if (functions.size() == 1)
         return engine->RunFunction(functions.front());
-    FunctionResult summary;
-    summary.function = FnAuto;
-    summary.started = QDateTime::currentDateTimeUtc();
-    for (const int function : functions) {
-        FunctionResult step = engine->RunFunction(function);
-        summary.blocksDone += step.blocksDone;
-        summary.blocksTotal += step.blocksTotal;
-        summary.bytesTransferred += step.bytesTransferred;
-        summary.resent += step.resent;
-        summary.programSent = summary.programSent || step.programSent;
-        const bool ended = !step.succeeded();
-        if (ended) {
-            summary.outcome = step.outcome;
-            summary.refusal = step.refusal;
-            summary.linkFault = step.linkFault;
-            summary.differences = step.differences;
-            summary.stoppedAt = step.stoppedAt;
-        }
-        summary.steps.push_back(std::move(step));
-        if (ended)
-            break;
-    }
-    summary.finished = QDateTime::currentDateTimeUtc();
-    return summary;
+    return engine->RunSequence(functions, SequenceRule::EndAtFirstFailure);
 }
 
 ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppState& image) {

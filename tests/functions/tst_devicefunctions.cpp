@@ -481,33 +481,41 @@ private slots:
     void autoSequences_data() {
         // lostRequest: 0: none; lineCloses: at it, else only its reply is lost
         // notBlankAt: -1: device erased
-        Columns<QList<int>, int, bool, int, QStringList, int>("steps", "lostRequest", "lineCloses",
-                                                              "notBlankAt", "lines", "pauses");
+        // named: the steps as a list named together (varn-cli, a job), not auto.cfg
+        Columns<QList<int>, int, bool, int, QStringList, int, bool>(
+            "steps", "lostRequest", "lineCloses", "notBlankAt", "lines", "pauses", "named");
         const QString rd = "Reading ...", bl = "Blank Checking ...", er = "Erasing ...",
                       pr = "Programming ...", ve = "Verifying ...", lk = "Locking ...", no;
 
-        QTest::newRow("time-out in step 1 goes on") << QList<int>{FnRead, FnBlank} << 1 << false
-                                                    << -1 << QStringList{rd + Fault, bl + Ok} << 0;
+        QTest::newRow("time-out in step 1 goes on")
+            << QList<int>{FnRead, FnBlank} << 1 << false << -1 << QStringList{rd + Fault, bl + Ok}
+            << 0 << false;
         QTest::newRow("not blank ends the sequence")
             << QList<int>{FnBlank, FnProgram, FnVerify} << 0 << false << 0x45
-            << QStringList{"Device not blank at 0045"} << 0;
+            << QStringList{"Device not blank at 0045"} << 0 << false;
         QTest::newRow("eight steps, last three on line 5")
             << QList<int>{FnErase, FnBlank, FnProgram, FnVerify, FnRead, FnLock, FnErase, FnBlank}
             << 0 << false << -1 << QStringList{er + Ok, bl + Ok, pr + Ok, ve + Ok, rd + Ok, bl + Ok}
-            << 6;
+            << 6 << false;
         QTest::newRow("unknown code writes nothing, next step moves on")
-            << QList<int>{9, FnLock} << 0 << false << -1 << QStringList{no, lk + Ok} << 2;
+            << QList<int>{9, FnLock} << 0 << false << -1 << QStringList{no, lk + Ok} << 2 << false;
         QTest::newRow("a step naming Auto itself is skipped")
-            << QList<int>{FnAuto, FnLock} << 0 << false << -1 << QStringList{no, lk + Ok} << 2;
+            << QList<int>{FnAuto, FnLock} << 0 << false << -1 << QStringList{no, lk + Ok} << 2
+            << false;
         QTest::newRow("line lost in step 1 ends the sequence")
             << QList<int>{FnBlank, FnErase, FnVerify} << 3 << true << -1 << QStringList{bl + Fault}
-            << 0;
+            << 0 << false;
+        // Named together, a step that did not succeed ends the chip: Blank
+        // would have taken line 0 after Read's time-out.
+        QTest::newRow("named list: time-out in step 1 ends it")
+            << QList<int>{FnRead, FnBlank} << 1 << false << -1 << QStringList{rd + Fault} << 0
+            << true;
     }
 
     void autoSequences() {
-        auto [steps, lostRequest, lineCloses, notBlankAt, lines, pauses] =
-            Row<QList<int>, int, bool, int, QStringList, int>("steps", "lostRequest", "lineCloses",
-                                                              "notBlankAt", "lines", "pauses");
+        auto [steps, lostRequest, lineCloses, notBlankAt, lines, pauses, named] =
+            Row<QList<int>, int, bool, int, QStringList, int, bool>(
+                "steps", "lostRequest", "lineCloses", "notBlankAt", "lines", "pauses", "named");
         Rig rig(256);
         rig.fn.setPauseMs(1000);
         for (int i = 0; i < 256; ++i)
@@ -520,7 +528,8 @@ private slots:
         if (notBlankAt >= 0)
             rig.unit.memory[notBlankAt] = 0x00;
 
-        QVERIFY(rig.fn.RunFunction(FnAuto).ran());
+        QVERIFY(named ? rig.fn.RunSequence(steps, SequenceRule::EndAtFirstFailure).ran()
+                      : rig.fn.RunFunction(FnAuto).ran());
 
         for (int line = 0; line < 6; ++line) // lines not named stay empty
             QCOMPARE(rig.observer.lines.line(line), lines.value(line));
