@@ -3,15 +3,15 @@
 #include "core/protocol.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 #ifdef Q_OS_LINUX
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #endif
 
@@ -41,6 +41,19 @@ void AcknowledgeAtOnce(qintptr descriptor) {
 #endif
 }
 
+// Whether the system holds received bytes the socket has not read yet. Asked
+// before polling: a poll that finds nothing also reports a time-out error,
+// with its signal, and the line is asked this several times a block.
+bool SystemHoldsBytes(qintptr descriptor) {
+#ifdef Q_OS_LINUX
+    int n = 0;
+    return descriptor >= 0 && ::ioctl(int(descriptor), FIONREAD, &n) == 0 && n > 0;
+#else
+    Q_UNUSED(descriptor);
+    return true;
+#endif
+}
+
 int MsUntil(const QDeadlineTimer& deadline) {
     const qint64 ns = std::max<qint64>(deadline.remainingTimeNSecs(), 0);
     return int(std::min<qint64>((ns + 999999) / 1000000, std::numeric_limits<int>::max()));
@@ -58,6 +71,9 @@ QByteArray BigEndian32(quint32 value) {
 NetLink::NetLink(Protocol protocol, const QString& host, quint16 port, int latencyMs,
                  QObject* parent)
     : PortLink(parent), protocol(protocol), host(host), port(port), latencyGiven(latencyMs) {
+    waitTimer.setSingleShot(true);
+    waitTimer.setTimerType(Qt::PreciseTimer);
+    connect(&waitTimer, &QTimer::timeout, &ownLoop, &QEventLoop::quit);
     connect(&socket, &QTcpSocket::readyRead, this, [this] {
         readSocket();
         if (waitLoop)
@@ -267,19 +283,30 @@ void NetLink::handle(const telnet::Command& command) {
 }
 
 template <typename Done> bool NetLink::waitUntil(const QDeadlineTimer& deadline, Done done) {
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     QEventLoop* outer = waitLoop;
-    waitLoop = &loop;
+    // A wait inside another (through the events the outer one processes)
+    // has a loop and timer of its own.
+    std::unique_ptr<QEventLoop> nestedLoop;
+    std::unique_ptr<QTimer> nestedTimer;
+    QEventLoop* loop = &ownLoop;
+    QTimer* timer = &waitTimer;
+    if (outer) {
+        nestedLoop = std::make_unique<QEventLoop>();
+        nestedTimer = std::make_unique<QTimer>();
+        nestedTimer->setSingleShot(true);
+        nestedTimer->setTimerType(Qt::PreciseTimer);
+        connect(nestedTimer.get(), &QTimer::timeout, nestedLoop.get(), &QEventLoop::quit);
+        loop = nestedLoop.get();
+        timer = nestedTimer.get();
+    }
+    waitLoop = loop;
     readSocket();
     while (!done() && opened && !deadline.hasExpired()) {
-        timer.start(MsUntil(deadline));
-        loop.exec();
+        timer->start(MsUntil(deadline));
+        loop->exec();
         readSocket();
     }
+    timer->stop();
     waitLoop = outer;
     // A wait that ran inside another may have taken what the outer one waits
     // for: the outer one looks again.
@@ -315,7 +342,7 @@ bool NetLink::sendTogether(std::initializer_list<const QByteArray*> frames) {
 
 int NetLink::bytesWaiting() {
     // What the system holds counts as waiting, as with a serial port.
-    if (opened && socket.bytesAvailable() == 0)
+    if (opened && socket.bytesAvailable() == 0 && SystemHoldsBytes(socket.socketDescriptor()))
         socket.waitForReadyRead(0);
     readSocket();
     return int(std::min<qsizetype>(received.size(), 32767));

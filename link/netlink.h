@@ -6,10 +6,10 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QSet>
 #include <QTcpSocket>
-
-class QEventLoop;
+#include <QTimer>
 
 namespace varn {
 
@@ -87,6 +87,10 @@ private:
     bool comPortAccepted = false;
     bool comPortRefused = false;
     QEventLoop* waitLoop = nullptr;
+    // The loop and timer of every wait not started inside another: a wait
+    // per block is the commonest thing this link does.
+    QEventLoop ownLoop;
+    QTimer waitTimer;
     bool opened = false;
     bool lossReported = false;
     int generation = 0;
