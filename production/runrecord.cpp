@@ -75,9 +75,13 @@ void AddResult(ChipRecord& record, const FunctionResult& result) {
     if (result.function == FnAuto) {
         for (const FunctionResult& step : result.steps)
             AddResult(record, step);
-        // A refused sequence has no steps but still failed.
-        if (result.outcome == Outcome::Refused && result.steps.empty())
+        // A sequence can fail with no step failing: refused before its
+        // first, or stopped between two. Its chip did not pass all the same.
+        if (result.outcome == Outcome::Refused)
             AddFailure(record, FunctionName(FnAuto), ChipRecord::Failure::Refused, result.refusal);
+        else if (result.outcome == Outcome::Stopped)
+            AddFailure(record, FunctionName(FnAuto), ChipRecord::Failure::Stopped,
+                       QStringLiteral("Stopped between functions"));
         return;
     }
     record.functions.append(FunctionName(result.function));

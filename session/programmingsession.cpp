@@ -105,6 +105,7 @@ Status ProgrammingSession::connectUnit() {
     transport = openLink(unit, &status);
     portOpen = transport && status;
     if (!portOpen) {
+        faultSinceConnect = true;
         connected = Status::Fail(status.message);
         return connected;
     }
@@ -117,6 +118,7 @@ Status ProgrammingSession::connectUnit() {
     engine->setOptions(current.functions);
     engine->setStopFlag(&stopFlag);
     const Identification id = IdentifyUnit(unit, *transport);
+    faultSinceConnect = !id.ok;
     if (!id.ok) {
         connected = Status::Fail(transport->isOpen()
                                      ? QStringLiteral("The programmer unit did not answer the "
@@ -136,6 +138,13 @@ Status ProgrammingSession::reconnect() {
     dropStale = true;
     // A unit that was switched off or replaced starts with its target running.
     unit.unitInReset = false;
+    return connectUnit();
+}
+
+Status ProgrammingSession::connectForChip() {
+    const bool down = triedConnect && (faultSinceConnect || !transport || !transport->isOpen());
+    if (current.reconnectAfterFault && down)
+        return reconnect();
     return connectUnit();
 }
 
@@ -302,7 +311,7 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
         keepRecord(report, false);
         return finish(report);
     }
-    if (const Status up = connectUnit(); !up) {
+    if (const Status up = connectForChip(); !up) {
         ChipReport report = refuse(function, ChipReport::Stage::Unit, up.message);
         report.result.outcome = Outcome::CommunicationFailure;
         keepRecord(report, false);
@@ -592,6 +601,8 @@ void ProgrammingSession::RecordMarks::unitRunStateChanged() {
 }
 
 ChipReport ProgrammingSession::finish(ChipReport report) {
+    if (report.result.outcome == Outcome::CommunicationFailure)
+        faultSinceConnect = true;
     count(report);
     report.counts = tally;
     report.halted = halted();

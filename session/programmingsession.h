@@ -117,6 +117,12 @@ struct SessionSettings {
     std::optional<quint32> expectCrc32;
     // Stop after this many failed chips in a row (0: never).
     int stopAfterFailures = 0;
+    // After a communication fault (a unit that did not answer, a lost reply
+    // or line, a load sequence that did not go out), the next chip
+    // identifies the unit afresh, as Reconnect does: what was on the line
+    // is dropped and a replaced unit is known by its own name. A front-end
+    // without it leaves reconnecting to its user.
+    bool reconnectAfterFault = false;
     // Called on the session's thread at each ChipHookPoint of a chip that
     // reached the unit. Before: a verdict that does not pass refuses the chip
     // (nothing is sent for it). After (only for a chip whose functions ran
@@ -161,6 +167,9 @@ public:
     // of a reply cut off) and identifies the unit afresh (after a lost line, a
     // replugged adapter or another unit on the same port).
     Status reconnect();
+    // Before a chip or a command to the unit: connectUnit(), or reconnect()
+    // when reconnectAfterFault is set and the line has failed since.
+    Status connectForChip();
     bool identified() const { return unit.UnitIdentified; }
     // Whether the port opened at the last connect (false: the port itself
     // failed, not the unit).
@@ -261,7 +270,8 @@ private:
     SessionSettings current;
     Status connected = Status::Fail(QString());
     bool triedConnect = false;
-    bool dropStale = false; // at the next connect: a reconnect after a lost line
+    bool faultSinceConnect = false; // a communication fault since the last connect
+    bool dropStale = false;         // at the next connect: a reconnect after a lost line
     bool portOpen = false;
     bool prepared = false;
     bool chipSincePrepared = false; // a chip has had its functions since the load sequence

@@ -67,6 +67,8 @@ void UnitGroup::prepare(const AppState& setup, const SessionSettings& settings) 
     for (int unit = 0; unit < int(hosts.size()); ++unit) {
         SessionSettings own = settings;
         own.context.port = tiles.tile(unit).port;
+        // No one stands at a unit of the group to click Reconnect.
+        own.reconnectAfterFault = true;
         // Opening the log may wait on a database server, and identifying
         // the unit on its line: both on the unit's thread.
         struct Outcome {
@@ -120,18 +122,14 @@ bool UnitGroup::start(const AppState& image, const QList<int>& functions, bool r
     for (int unit = 0; unit < int(hosts.size()); ++unit) {
         if (!tiles.usable(unit))
             continue;
-        // A unit plugged back in, or switched on after operator mode began,
-        // is identified again at this start; the others are not asked.
-        const bool again = tiles.tile(unit).lineDown;
         const bool posted = hosts[size_t(unit)]->post(
-            [chip, functions, resume, again](ProgrammingSession& session) {
+            [chip, functions, resume](ProgrammingSession& session) {
                 session.setConfiguration(*chip);
                 // Each start is a new chip in every socket: it gets the load
-                // sequence (run, reset, device select) of its own.
-                if (again)
-                    session.reconnect();
-                else
-                    session.chipChanged();
+                // sequence (run, reset, device select) of its own. A unit
+                // plugged back in, or switched on after operator mode began,
+                // is identified again by the session (reconnectAfterFault).
+                session.chipChanged();
                 if (resume)
                     session.resume();
                 session.runChip(functions, *chip);

@@ -248,6 +248,52 @@ private slots:
         QCOMPARE(records[0].serial, qint64(1));
     }
 
+    // A chip that lost a reply leaves the unit in doubt: where the front-end
+    // asks for it (varn-cli, operator mode), the next chip identifies the
+    // unit afresh; a window whose user reconnects does not.
+    void faultedChipIdentifiesAfresh_data() {
+        Columns<bool, int>("reconnect", "identifications");
+        QTest::newRow("left to the user") << false << 1;
+        QTest::newRow("identified again") << true << 2;
+    }
+    void faultedChipIdentifiesAfresh() {
+        const auto [reconnect, identifications] = Row<bool, int>("reconnect", "identifications");
+        Rig rig;
+        rig.settings.functions.replies.retries = 0;
+        rig.settings.reconnectAfterFault = reconnect;
+        rig.session.setSettings(rig.settings);
+        rig.unit.dropReply(2); // the first program block's
+        QCOMPARE(rig.session.runChip(FnAuto, rig.image).result.outcome,
+                 Outcome::CommunicationFailure);
+        QVERIFY(rig.session.runChip(FnAuto, rig.image).passed());
+        QVERIFY(rig.session.runChip(FnAuto, rig.image).passed());
+        QCOMPARE(rig.unit.sent.count(rig.unit.sent.front()), identifications);
+    }
+
+    // A stop while Erase runs (a command that no block boundary ends) ends
+    // the chip before Program: no block goes out, and the record says the
+    // chip was stopped, not that it passed.
+    void stopBetweenFunctions_data() {
+        Columns<QList<int>>("functions");
+        QTest::newRow("auto.cfg") << QList<int>{FnAuto};
+        QTest::newRow("named together") << QList<int>{FnErase, FnProgram, FnVerify};
+    }
+    void stopBetweenFunctions() {
+        const auto [functions] = Row<QList<int>>("functions");
+        Rig rig;
+        rig.events.onStart = [&](const FunctionResult& run) {
+            if (run.function == FnErase)
+                rig.session.stop();
+        };
+        const ChipReport report = rig.session.runChip(functions, rig.image);
+        QCOMPARE(report.verdict, ChipReport::Verdict::Stopped);
+        QVERIFY(rig.programmed(0x100).isEmpty());
+        const QList<ChipRecord> records = rig.records();
+        QCOMPARE(records.size(), 1);
+        QVERIFY(!records[0].passed);
+        QCOMPARE(records[0].failure, ChipRecord::Failure::Stopped);
+    }
+
     // The record exists, open, before the first byte reaches the unit; a
     // stopped chip's record says so and where. A stop that comes before the
     // next chip began sends nothing, yet finishes that chip too: front-ends

@@ -201,6 +201,9 @@ SessionSettings CliProgrammer::sessionSettings() {
             return runHook(point, report);
         };
     settings.stopAfterFailures = options.stopAfterFailures;
+    // A unit that failed is identified afresh before the next chip; one that
+    // answered is not asked again for every chip.
+    settings.reconnectAfterFault = true;
     return settings;
 }
 
@@ -331,7 +334,6 @@ int CliProgrammer::runOperation(const CliOperation& operation) {
         programming->setTargetRunning(operation.kind == CliOperation::Run);
         if (!programming->link()->isOpen()) {
             console.error(programming->link()->notConnectedReason());
-            lostLine = true;
             return ExitCommunication;
         }
         console.info(QStringLiteral("Target: ") + UnitStateText(programming->lastImage()));
@@ -459,19 +461,8 @@ int CliProgrammer::diffFile(const QString& path) {
 }
 
 int CliProgrammer::connectUnit() {
-    ProgrammingSession& session = ensureSession();
-    if (lostLine) {
-        lostLine = false;
-        if (const Status up = session.reconnect(); !up) {
-            reportConnectFailure(up);
-            lostLine = true;
-            return ExitCommunication;
-        }
-        return ExitOk;
-    }
-    if (const Status up = session.connectUnit(); !up) {
+    if (const Status up = ensureSession().connectForChip(); !up) {
         reportConnectFailure(up);
-        lostLine = true;
         return ExitCommunication;
     }
     return ExitOk;
@@ -488,13 +479,7 @@ void CliProgrammer::reportConnectFailure(const Status& status) {
 }
 
 int CliProgrammer::runChip(const QList<int>& functions) {
-    // A unit that was lost is identified afresh; one that answered is not
-    // asked again for every chip.
     ProgrammingSession& session = ensureSession();
-    if (lostLine) {
-        lostLine = false;
-        session.reconnect();
-    }
     lastNotice.clear();
     if (json)
         json->runStarted(state, imagePath, functions);
@@ -508,7 +493,6 @@ int CliProgrammer::runChip(const QList<int>& functions) {
     if (report.serial >= 0)
         lastSerial = report.serial;
     const int status = chipStatus(report);
-    lostLine = status == ExitCommunication;
     if (status == ExitOk && functions == QList<int>{FnAuto} && report.result.steps.empty())
         console.info(QStringLiteral("Auto: auto.cfg holds no steps"));
     return status;

@@ -42,7 +42,6 @@ public:
     SessionCounts counts() const;
     // The last run lost the line or the unit: it is identified afresh before
     // the next chip.
-    bool lineFault() const { return lostLine; }
     // Writes a record of a run refused before any chip (a job that did not
     // open) to the --log.
     Status recordRefusal(const QString& reason);
@@ -95,7 +94,6 @@ private:
     std::unique_ptr<StopRegistration> stopRegistration;
     // What opening the port said the last time the session asked for it.
     Status portOpened;
-    bool lostLine = false;
     qint64 lastSerial = -1;
     QString imageFile;
     QString imagePath;
