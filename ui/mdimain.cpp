@@ -16,6 +16,7 @@
 #include "session/sessionhost.h"
 #include "ui/appicon.h"
 #include "ui/buffercommands.h"
+#include "ui/chippreviewfeed.h"
 #include "ui/filecommands.h"
 #include "ui/frmabout.h"
 #include "ui/frmeditauto.h"
@@ -115,6 +116,15 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
     operatorMode = new OperatorMode(
         state, *unit, *jobs, cdia, [this] { return recordContext(); }, this);
     cdia = DesktopFileDialogs(files->recent());
+    preview = new ChipPreviewFeed(
+        state, *windows,
+        [this]() -> std::optional<SessionSettings> {
+            if (!jobs->job())
+                return std::nullopt;
+            return OperatorSessionSettings(this->state, *jobs->job(), recordContext(),
+                                           operatorMode->shift());
+        },
+        this);
 
     // The memory map marks the block a function (or a production chip) is at.
     connect(unit, &SessionHost::functionProgress, windows,
@@ -126,15 +136,15 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
     // mode's units report through their group).
     connect(unit, &SessionHost::chipFinished, this, [this] {
         if (!operatorMode->active())
-            showChipPreview(true);
+            preview->show(true);
     });
     // Panel 4 names the file the image came from; a Read names none.
     connect(image, &ImageModel::fileChanged, this, &mdiMain::showFileName);
     connect(image, &ImageModel::modifiedChanged, this, &mdiMain::showTitle);
     // A CRC field covers image bytes: the next chip's preview follows every change.
-    connect(image, &ImageModel::contentsChanged, this, [this] { showChipPreview(false); });
-    connect(image, &ImageModel::reset, this, [this] { showChipPreview(false); });
-    connect(windows, &WindowPlacement::previewWanted, this, [this] { showChipPreview(true); });
+    connect(image, &ImageModel::contentsChanged, this, [this] { preview->show(false); });
+    connect(image, &ImageModel::reset, this, [this] { preview->show(false); });
+    connect(windows, &WindowPlacement::previewWanted, this, [this] { preview->show(true); });
 
     connect(connection, &UnitConnection::menusWanted, this, &mdiMain::setMenusEnabled);
     connect(connection, &UnitConnection::portShown, this,
@@ -146,7 +156,7 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
     // Another image: the job's operator mode is not for it.
     connect(files, &FileCommands::imageLoaded, this, [this] {
         jobs->forget();
-        showChipPreview(true);
+        preview->show(true);
     });
     connect(files, &FileCommands::recentChanged, this, &mdiMain::updateRecentMenu);
     connect(jobs, &JobFiles::optionsOpened, this, [this](bool onlyImage, bool allowPartial) {
@@ -159,7 +169,7 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
     connect(buffer, &BufferCommands::note, this,
             [this](const QString& text) { statusNote->setText(text); });
     connect(operatorMode, &OperatorMode::lockChanged, this, [this] { setMenusEnabled(true); });
-    connect(operatorMode, &OperatorMode::previewWanted, this, [this] { showChipPreview(true); });
+    connect(operatorMode, &OperatorMode::previewWanted, this, [this] { preview->show(true); });
     connect(operatorMode, &OperatorMode::unitStateChanged, this, &mdiMain::UpdateUnitState);
 
     setAcceptDrops(true);
@@ -573,41 +583,6 @@ void mdiMain::UpdateDevicePanels() {
     panels[2]->setText(SizePanelText(device.Size));
 }
 
-// ---- the next chip's preview ----
-
-void mdiMain::showChipPreview(bool readLog) {
-    frmBuffer* bufferWindow = BufferWindow();
-    frmMemoryMap* map = MemoryMapWindow();
-    if (readLog)
-        previewSource.reset();
-    if (!bufferWindow && !map)
-        return;
-    if (!previewSource) {
-        previewNote.clear();
-        // With a job opened, Production runs the job's fields, not varn.ini's.
-        previewSource = jobs->job()
-                            ? SessionChipPreviewSource(
-                                  OperatorSessionSettings(state, *jobs->job(), recordContext(),
-                                                          operatorMode->shift()),
-                                  &previewNote)
-                            : DesktopChipPreviewSource(state, &previewNote);
-    }
-    previewSource->time = QDateTime::currentDateTimeUtc();
-    ChipPreview preview = PreviewChip(state, *previewSource);
-    preview.note = previewNote;
-    if (bufferWindow)
-        bufferWindow->SetChipPreview(preview);
-    // The fields' places change only with the settings.
-    if (map && readLog) {
-        std::vector<MemoryMap::Range> perChip;
-        for (const FieldPreview& field : std::as_const(preview.fields))
-            if (field.address >= 0 && field.address < BufferSize && field.length > 0)
-                perChip.push_back({qint32(field.address), qint32(field.end() - 1)});
-        map->Map().SetPerChipFields(perChip);
-        map->Refresh();
-    }
-}
-
 // ---- File ----
 
 void mdiMain::FileLoad_Click() {
@@ -708,7 +683,7 @@ void mdiMain::DeviceSelect_Click() {
     UpdateDevicePanels();
     // Its layout depends on the device size; the user reopens it.
     windows->closeBufferWindow();
-    showChipPreview(true);
+    preview->show(true);
     windows->deviceChanged(state.DeviceSize());
 }
 
@@ -728,7 +703,7 @@ void mdiMain::DeviceFunction_Click() {
     if (dialog.BufferReloadWanted())
         windows->openBufferWindow();
     // Programmed chips took numbers: the next chip's are others.
-    showChipPreview(true);
+    preview->show(true);
     UpdateUnitState();
     // The window's line names only the address; the list gives both bytes.
     if (const std::optional<FunctionResult>& wrong = dialog.VerifyMismatch();
@@ -776,7 +751,7 @@ void mdiMain::DeviceProduction_Click() {
     dialog.exec();
     image->Commit(ImageModel::Kind::Edit);
     UpdateUnitState();
-    showChipPreview(true);
+    preview->show(true);
 }
 
 void mdiMain::FileLeaveOperator_Click() {
@@ -811,7 +786,7 @@ void mdiMain::OptionsProductionLog_Click() {
     frmProductionLog dialog(state, this);
     dialog.exec();
     // The log, its series or the serial number's place may be others now.
-    showChipPreview(true);
+    preview->show(true);
 }
 
 void mdiMain::OptionsOnlyImage_Click() {

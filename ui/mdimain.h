@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/appstate.h"
-#include "production/chippreview.h"
 #include "session/programmingsession.h"
 #include "ui/filedialogs.h"
 
@@ -25,6 +24,7 @@ class QUrl;
 namespace varn {
 
 class BufferCommands;
+class ChipPreviewFeed;
 class FileCommands;
 class JobFiles;
 class OperatorMode;
@@ -41,8 +41,8 @@ class RecentFiles;
 // that holds the buffer window, and the unit's session every other window
 // uses. Each menu's work is done by a part of its own (the unit's
 // connection, the subwindows' places, the image's files, jobs, the buffer's
-// commands, operator mode); the window keeps the menus and the status bar,
-// the start and the end, and the next chip's preview.
+// commands, operator mode, the next chip's preview); the window keeps the
+// menus and the status bar, the start and the end.
 class mdiMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -152,11 +152,6 @@ private:
     // What a production record names besides the buffer: port, unit, file.
     RunContext recordContext() const;
 
-    // Gives the buffer window and the memory map the per-chip fields the
-    // next chip would get; readLog: the settings, the device or the log's
-    // numbers may have changed (else only the image did).
-    void showChipPreview(bool readLog);
-
     AppState& state;
     QMdiArea* mdiArea = nullptr;
     QLabel* panels[5] = {};
@@ -168,6 +163,7 @@ private:
     JobFiles* jobs = nullptr;
     BufferCommands* buffer = nullptr;
     OperatorMode* operatorMode = nullptr;
+    ChipPreviewFeed* preview = nullptr;
     QList<QAction*> recentActions;
     QString shownFile;
     QLabel* statusNote = nullptr;
@@ -178,10 +174,6 @@ private:
     bool activationWaiting = false;
     bool activationQueued = false;
     bool unloaded = false;
-    // What the next chip's fields are made of, read from varn.ini and the
-    // log when a window that shows them opens or the settings change.
-    std::optional<ChipPreviewSource> previewSource;
-    QString previewNote;
 };
 
 // The program's start: reads the configuration files of dir into state; a
