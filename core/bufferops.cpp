@@ -1,6 +1,9 @@
 #include "bufferops.h"
 
+#include "core/crc32.h"
 #include "core/hextext.h"
+
+#include <QByteArray>
 
 #include <algorithm>
 
@@ -49,6 +52,15 @@ Status FillBuffer(AppState& state, qint64 start, qint64 length, quint8 value) {
 void ClearBuffer(AppState& state) {
     state.Buffer.fill(0xFF);
     state.forgetDefined();
+}
+
+quint32 BufferFingerprint(const AppState& state) {
+    QByteArray mask((BufferSize + 7) / 8, '\0');
+    for (int i = 0; i < BufferSize; ++i)
+        if (state.defined.test(size_t(i)))
+            mask[i / 8] = char(mask[i / 8] | (1 << (i % 8)));
+    const quint32 bytes = Crc32(state.Buffer.data(), state.Buffer.size());
+    return Crc32(reinterpret_cast<const quint8*>(mask.constData()), size_t(mask.size()), bytes);
 }
 
 } // namespace varn

@@ -17,5 +17,8 @@ Status CheckFillRange(qint64 start, qint64 length);
 Status FillBuffer(AppState& state, qint64 start, qint64 length, quint8 value);
 // Every byte of Buffer back to 0xFF, and none of them defined any more.
 void ClearBuffer(AppState& state);
+// The whole buffer and which bytes are defined, in one figure: equal figures
+// mean the buffer has not changed in between.
+quint32 BufferFingerprint(const AppState& state);
 
 } // namespace varn

@@ -1,5 +1,6 @@
 #include "loadedfile.h"
 
+#include "core/bufferops.h"
 #include "core/crc32.h"
 
 #include <QFile>
@@ -36,6 +37,20 @@ bool LoadedFile::changedOnDisk() const {
     if (!Stamp(path, nowModified, nowSize, nowCrc))
         return true;
     return nowModified != modified || nowSize != size || nowCrc != crc;
+}
+
+void LastLoad::note(const LoadedFile& loaded, const AppState& state, bool ontoEmpty) {
+    file = loaded;
+    alone = ontoEmpty;
+    fingerprint = BufferFingerprint(state);
+}
+
+bool LastLoad::bufferUnchanged(const AppState& state) const {
+    return file.isSet() && BufferFingerprint(state) == fingerprint;
+}
+
+bool LastLoad::bufferIsFileAlone(const AppState& state) const {
+    return alone && BufferFingerprint(state) == fingerprint;
 }
 
 } // namespace varn

@@ -28,4 +28,21 @@ struct LoadedFile {
     bool changedOnDisk() const;
 };
 
+// The file loaded last together with the buffer right after that load, and
+// whether the load went into an empty buffer: while the buffer is unchanged
+// since, it holds that file's bytes (alone, when it was empty before).
+struct LastLoad {
+    LoadedFile file;
+    quint32 fingerprint = 0;
+    bool alone = false;
+
+    // Notes a load of file into state that has just ended.
+    void note(const LoadedFile& loaded, const AppState& state, bool ontoEmpty);
+    // Whether the buffer is still what that load left (false with no load).
+    bool bufferUnchanged(const AppState& state) const;
+    // Whether the buffer is that file alone: loaded into an empty buffer
+    // and unchanged since.
+    bool bufferIsFileAlone(const AppState& state) const;
+};
+
 } // namespace varn

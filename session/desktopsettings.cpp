@@ -1,7 +1,9 @@
 #include "desktopsettings.h"
 
 #include "core/usersettings.h"
+#include "link/replypolicy.h"
 #include "logaccess.h"
+#include "production/chipfield.h"
 #include "production/productionlog.h"
 
 #include <algorithm>
@@ -64,6 +66,31 @@ ChipPreviewSource SessionChipPreviewSource(const SessionSettings& settings, QStr
 
 QString DesktopLogLocation(const AppState& state) {
     return ConfiguredLogLocation(state, UserSettings(state));
+}
+
+Status SaveDesktopJob(const AppState& state, const LoadedFile& loaded, const QString& path,
+                      bool onlyImage, bool allowPartial, ProductionJob* job) {
+    Status status = JobFromBuffer(
+        state, loaded.path, LoadOptions{loaded.format, loaded.fileOffset, loaded.bufferOffset},
+        true, path, job);
+    if (status) {
+        job->onlyImage = onlyImage;
+        job->allowPartial = allowPartial;
+        if (const QString why = JobImageFitProblem(*job, state); !why.isEmpty())
+            status = Status::Fail(why);
+    }
+    if (status) {
+        const UserSettings settings(state);
+        const ReplyPolicy policy = ReadReplyPolicy(settings);
+        job->timeoutMs = policy.timeoutMs;
+        job->retries = policy.retries;
+        // The per-chip fields of varn.ini go with the job.
+        status = FieldsFromText(settings.value(QStringLiteral("fields/list")).toStringList(),
+                                &job->fields);
+        if (status)
+            status = WriteJobFile(path, *job);
+    }
+    return status;
 }
 
 } // namespace varn

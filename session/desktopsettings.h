@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/loadedfile.h"
+#include "jobs/productionjob.h"
 #include "production/chippreview.h"
 #include "programmingsession.h"
 
@@ -23,5 +25,12 @@ ChipPreviewSource SessionChipPreviewSource(const SessionSettings& settings,
                                            QString* note = nullptr);
 // The same for the desktop windows' runs, as varn.ini sets them.
 ChipPreviewSource DesktopChipPreviewSource(const AppState& state, QString* note = nullptr);
+
+// File > Save Job: a job of loaded (the file loaded last, its bytes as the
+// buffer holds them) with Only the Image and Allow Partial Image as given, and
+// the reply time-out, retries and per-chip fields of varn.ini, written to
+// path. Refused (nothing written) when the image does not fit the device.
+Status SaveDesktopJob(const AppState& state, const LoadedFile& loaded, const QString& path,
+                      bool onlyImage, bool allowPartial, ProductionJob* job);
 
 } // namespace varn

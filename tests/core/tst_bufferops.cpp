@@ -36,6 +36,32 @@ private slots:
         QCOMPARE(state->defined.count(), size_t(0));
         QCOMPARE(std::count(state->Buffer.begin(), state->Buffer.end(), quint8(0xFF)), BufferSize);
     }
+
+    // Equal fingerprints mean an unchanged buffer: a byte changed counts, and
+    // so does a byte only marked defined; put back, the figure is the same.
+    void fingerprint_data() {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<bool>("markOnly");
+        QTest::newRow("first byte") << 0 << false;
+        QTest::newRow("mark at 9") << 9 << true;
+        QTest::newRow("last byte's mark") << BufferSize - 1 << true;
+    }
+    void fingerprint() {
+        QFETCH(int, address);
+        QFETCH(bool, markOnly);
+        auto state = std::make_unique<AppState>();
+        const quint32 before = BufferFingerprint(*state);
+        if (markOnly)
+            state->markDefined(address, address + 1);
+        else
+            state->Buffer[address] ^= 0x01;
+        QVERIFY(BufferFingerprint(*state) != before);
+        if (markOnly)
+            state->defined.reset(size_t(address));
+        else
+            state->Buffer[address] ^= 0x01;
+        QCOMPARE(BufferFingerprint(*state), before);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_BufferOps)

@@ -452,6 +452,7 @@ private slots:
         w.Action("OptionsAllowPartial")->setChecked(false);
         w.FileOpenJob_Click();
         QCOMPARE(fresh.SelectedDevice, refusal.isEmpty() ? 2 : 1);
+        QCOMPARE(w.PanelText(2), refusal.isEmpty() ? "Device: EPROM 64K" : "Device:");
         QCOMPARE(fresh.defined.count(), refusal.isEmpty() ? 4u + second.size() : 0u);
         QCOMPARE(w.Action("OptionsOnlyImage")->isChecked(), refusal.isEmpty());
         QCOMPARE(w.Action("OptionsAllowPartial")->isChecked(), refusal.isEmpty());
