@@ -70,15 +70,16 @@ struct Options {
 };
 
 [[noreturn]] void Usage(const char* why) {
-    std::fprintf(
-        stderr,
-        "varn-bench: %s\n"
-        "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
-        "[--kib N] [--log-records N] [--report-records N] [--no-baud] "
-        "[--only line|baud|editor|log|report|serve|views|live|export|units|image|cycle|net|json] "
-        "[--units N] [--unit PATH] [--cli PATH] [--view-records N] [--no-view-indexes] "
-        "[--stations N] [--viewers N] [--live-seconds N]\n",
-        why);
+    std::fprintf(stderr,
+                 "varn-bench: %s\n"
+                 "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
+                 "[--kib N] [--log-records N] [--report-records N] [--no-baud] "
+                 "[--only "
+                 "line|baud|editor|log|report|serve|views|views-sqlite|views-postgresql|live|"
+                 "export|units|image|cycle|net|json] "
+                 "[--units N] [--unit PATH] [--cli PATH] [--view-records N] [--no-view-indexes] "
+                 "[--stations N] [--viewers N] [--live-seconds N]\n",
+                 why);
     std::exit(2);
 }
 
@@ -463,8 +464,10 @@ int main(int argc, char** argv) {
     if (wanted("serve"))
         MeasureServe(table, options.reportRecords);
     // A million records take minutes to seed: asked for by name only.
-    if (options.only == "views")
-        MeasureServeViews(table, options.viewRecords, options.viewIndexes);
+    if (options.only == "views" || options.only == "views-sqlite" ||
+        options.only == "views-postgresql")
+        MeasureServeViews(table, options.viewRecords, options.viewIndexes,
+                          QString::fromStdString(options.only).mid(6));
     if (options.only == "live")
         MeasureServeLive(table, options.stations, options.viewers, options.liveSeconds,
                          QString::fromStdString(options.cli));

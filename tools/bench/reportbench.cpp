@@ -63,12 +63,17 @@ Status Seed(QSqlDatabase& db, int records, const QDateTime& start) {
     QSqlQuery query(db);
     if (!db.transaction())
         return Status::Fail(db.lastError().text());
+    int prepared = 0; // rows of the statement prepared last
     for (int first = 0; first < records; first += RowsPerStatement) {
         const int count = std::min(RowsPerStatement, records - first);
+        // Prepared once for all full batches: parsing thousands of
+        // placeholders costs more than the rows they insert.
         QStringList rows(count, row);
-        if (!query.prepare(QStringLiteral("INSERT INTO chip_records (%1) VALUES %2")
+        if (count != prepared &&
+            !query.prepare(QStringLiteral("INSERT INTO chip_records (%1) VALUES %2")
                                .arg(names.join(QLatin1Char(',')), rows.join(QLatin1Char(',')))))
             return Status::Fail(query.lastError().text());
+        prepared = count;
         for (int i = first; i < first + count; ++i) {
             const ChipRecord record = LineRecord(i, start);
             for (const RecordColumn& column : columns)

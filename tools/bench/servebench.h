@@ -8,8 +8,9 @@ namespace varn::bench {
 
 // Each query of varn-cli serve's views on its own, over a log of records
 // chips that ends now (SQLite and PostgreSQL). withIndexes false drops the
-// indexes the log adds for its viewers, to show what they are worth.
-void MeasureServeViews(Table& table, int records, bool withIndexes);
+// indexes the log adds for its viewers, to show what they are worth. only:
+// "sqlite" or "postgresql" for one of them.
+void MeasureServeViews(Table& table, int records, bool withIndexes, const QString& only = {});
 
 // varn-cli serve at work: the command started as a line starts it, writers
 // stations each writing a chip a second through the log's own writes, and
