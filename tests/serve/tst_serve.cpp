@@ -309,6 +309,8 @@ private slots:
         QTest::newRow("records: by outcome")
             << QByteArray("/api/records?outcome=fail&lot=L2") << "records/0/failure_detail"
             << QByteArray(R"("Verify Error at 1234H")");
+        QTest::newRow("records: by lot and station")
+            << QByteArray("/api/records?lot=L1&station=s2") << "records/0/id" << QByteArray("37");
         QTest::newRow("records: fail is not interrupted")
             << QByteArray("/api/records?outcome=fail") << "records/1" << QByteArray("null");
         QTest::newRow("records: encoded filter")
@@ -411,7 +413,7 @@ private slots:
                     {{"expression", "document.documentElement.outerHTML"}, {"returnByValue", true}},
                     session);
                 live = page["result"].toObject()["value"].toString().toUtf8();
-                return live.contains("COM9");
+                return live.contains("alert(1)");
             },
             15000);
         browser.kill();
