@@ -38,6 +38,8 @@ void silenceNotices(const QSqlDatabase& db) {
 // trigger announces each write once, and the server folds the notices of one
 // transaction into one.
 constexpr const char* ChangeChannel = "varn_log_changed";
+// How soon a restarted server is listened to again.
+constexpr int ProbeIntervalMs = 1000;
 
 } // namespace
 
@@ -78,6 +80,8 @@ Status PostgresLog::addChangeNotice(QSqlQuery& query) {
     return Status::Ok();
 }
 
+PostgresLog::~PostgresLog() = default;
+
 Status PostgresLog::watchChanges(const std::function<void()>& changed) {
     // Without the trigger nothing would ever be heard: the view would stand
     // still while the line goes on.
@@ -90,14 +94,41 @@ Status PostgresLog::watchChanges(const std::function<void()>& changed) {
         return fail(QStringLiteral("cannot be watched"),
                     QStringLiteral("it has no change notice (its owner adds it by opening the "
                                    "log once with varn-cli, e.g. varn-cli --log URL series list)"));
+    onChange = changed;
+    if (!listen())
+        return fail(QStringLiteral("cannot be watched"), sql::ErrorText(db.driver()->lastError()));
+    prober = std::make_unique<QTimer>();
+    prober->setInterval(ProbeIntervalMs);
+    QObject::connect(prober.get(), &QTimer::timeout, [this] { probe(); });
+    prober->start();
+    return Status::Ok();
+}
+
+bool PostgresLog::listen() {
     QSqlDriver* driver = db.driver();
     if (!db.isOpen() || !driver->subscribeToNotification(QLatin1String(ChangeChannel)))
-        return fail(QStringLiteral("cannot be watched"), sql::ErrorText(driver->lastError()));
-    QObject::connect(driver, &QSqlDriver::notification, driver, [changed](const QString& name) {
-        if (name == QLatin1String(ChangeChannel))
-            changed();
-    });
-    return Status::Ok();
+        return false;
+    // The driver outlives its connections: connected once, it hears every
+    // LISTEN made on it.
+    if (!heard)
+        QObject::connect(driver, &QSqlDriver::notification, driver, [this](const QString& name) {
+            if (name == QLatin1String(ChangeChannel) && onChange)
+                onChange();
+        });
+    heard = true;
+    return true;
+}
+
+void PostgresLog::probe() {
+    // A connection made again by any statement (a viewer's filtered list)
+    // has no LISTEN either: the driver forgets it when the connection closes.
+    const bool back = reconnectIfLost();
+    if (!db.isOpen() ||
+        (!back && db.driver()->subscribedToNotifications().contains(QLatin1String(ChangeChannel))))
+        return;
+    // Writes made while nobody listened were never announced: read again.
+    if (listen() && onChange)
+        onChange();
 }
 
 Status PostgresLog::configure(QSqlDatabase& db, const LogOpenOptions&) {

@@ -2,6 +2,10 @@
 
 #include "sqllog.h"
 
+#include <QTimer>
+#include <functional>
+#include <memory>
+
 namespace varn {
 
 // The log in a PostgreSQL database shared by the stations of a line. The
@@ -10,6 +14,7 @@ namespace varn {
 // again before a record goes to the journal.
 class PostgresLog : public SqlLog {
 public:
+    ~PostgresLog() override;
     Status watchChanges(const std::function<void()>& changed) override;
 
 protected:
@@ -26,6 +31,16 @@ protected:
     bool outOfReach(const QSqlError& error) override;
     bool answers() override;
     QString journalKey() const override;
+
+private:
+    bool listen();
+    // Asks the server now and then whether it is still there: a LISTEN ends
+    // with its connection, and nothing else would tell.
+    void probe();
+
+    std::function<void()> onChange;
+    std::unique_ptr<QTimer> prober;
+    bool heard = false; // the driver's notification is connected
 };
 
 } // namespace varn

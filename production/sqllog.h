@@ -107,6 +107,8 @@ protected:
 
     // "Production log WHERE: what: reason".
     Status fail(const QString& what, const QString& reason) const;
+    // True when the connection had dropped and is back.
+    bool reconnectIfLost();
 
     QSqlDatabase db;
     LogLocation where;
@@ -119,14 +121,13 @@ private:
     bool commit();
     void rollback();
     Status openConnection();
-    // True when the connection had dropped and is back.
-    bool reconnectIfLost();
     // The connection, made again if it dropped; or the failure for what.
     Status ensureOpen(const QString& what);
     Status createOrUpgrade();
     Status upgradeToVersion2(QSqlQuery& query);
     Status upgradeToVersion3(QSqlQuery& query);
     Status upgradeToVersion4(QSqlQuery& query);
+    void addViewIndexes(QSqlQuery& query);
     Status takePoolNumber(const QString& pool, const QString& station, qint64* number);
     Status select(const QString& sqlTail, const QList<QVariant>& values,
                   const std::function<Status(const ChipRecord&)>& take);

@@ -184,10 +184,13 @@ bool LogServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         }
         QByteArray body = resource.readAll();
         if (path == QLatin1String("/")) {
-            // The page arrives drawn from the snapshot of its moment. "</"
-            // escaped (JSON allows "\/") cannot end the script element.
+            // The page arrives drawn from the snapshot of its moment. No "<"
+            // of the log's text reaches the HTML parser: "</script" would end
+            // the element, "<!--<script" would make it swallow the page. In
+            // JSON, "<" is only ever inside a string, where "\u003c" is the
+            // same character.
             QByteArray snapshot = dashboard.snapshot();
-            snapshot.replace("</", "<\\/");
+            snapshot.replace('<', "\\u003c");
             body.replace(EmbeddedSnapshot,
                          QByteArray(EmbeddedSnapshot)
                              .insert(EmbeddedSnapshot.indexOf("</script>"), snapshot));
@@ -199,7 +202,7 @@ bool LogServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         // The browser's first visit: from now on the cookie carries the
         // token, which script on the page can never read.
         responder.write(
-            resource.readAll(),
+            body,
             {{"Content-Type", file.type},
              {"Cache-Control", "no-store"},
              {"X-Content-Type-Options", "nosniff"},

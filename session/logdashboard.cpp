@@ -184,6 +184,7 @@ QJsonObject LogDashboard::envelope(const char* type) const {
 }
 
 Status LogDashboard::refresh() {
+    ++readCount;
     const QDateTime now = clock();
     ReportFilter window;
     window.from = now.addSecs(-WindowSecs);

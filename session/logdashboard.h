@@ -74,6 +74,9 @@ public:
     Status records(const ReportFilter& filter, QByteArray* json);
     // The status of the last reading (a log that went away).
     const Status& lastStatus() const { return status; }
+    // How often the views were read from the log so far (each read is one
+    // snapshot, whatever the number of viewers).
+    qint64 reads() const { return readCount; }
 
 signals:
     void changed();
@@ -93,6 +96,7 @@ private:
     QTimer tick;
     QTimer settle;
     Status status;
+    qint64 readCount = 0;
 };
 
 } // namespace varn

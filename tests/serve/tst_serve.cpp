@@ -18,6 +18,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace varn;
 
@@ -118,6 +120,67 @@ void writeLine(ProductionLog& log) {
         QVERIFY(log.allocatePoolNumber(QStringLiteral("mac"), QStringLiteral("s1"), &number));
 }
 
+// Text a station may put in a record, meant to run in a viewer's browser.
+const QString HostileLot = QStringLiteral("<script>alert(1)</script>");
+const QString HostileStation = QStringLiteral("\"><img src=x onerror=alert(2)>'");
+const QString HostileReason =
+    QStringLiteral("<!--<script>Prüfung \\ \"Ω\" 検証 ").repeated(200) + QStringLiteral("&amp;");
+
+// A browser driven over its DevTools pipe (--remote-debugging-pipe: commands
+// in on fd 3, answers out on fd 4, each JSON message ended by a NUL byte).
+// Waits run the event loop: the server under test answers the page meanwhile.
+class DevTools {
+public:
+    bool start(QProcess& browser, const QString& program, const QStringList& arguments) {
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC | O_NONBLOCK) != 0)
+            return false;
+        browser.setChildProcessModifier([this] {
+            dup2(in[0], 3);
+            dup2(out[1], 4);
+        });
+        browser.start(program, arguments + QStringList{"--remote-debugging-pipe"});
+        ::close(in[0]);
+        ::close(out[1]);
+        return browser.waitForStarted();
+    }
+    ~DevTools() {
+        ::close(in[1]);
+        ::close(out[0]);
+    }
+    // The result of one command, or an empty object after 10 s.
+    QJsonObject call(const QString& method, const QJsonObject& params = {},
+                     const QString& session = {}) {
+        QJsonObject message{{"id", ++lastId}, {"method", method}, {"params", params}};
+        if (!session.isEmpty())
+            message.insert("sessionId", session);
+        const QByteArray bytes = QJsonDocument(message).toJson(QJsonDocument::Compact) + '\0';
+        if (::write(in[1], bytes.constData(), size_t(bytes.size())) != bytes.size())
+            return {};
+        QJsonObject result;
+        (void)QTest::qWaitFor(
+            [&] {
+                char chunk[65536];
+                for (ssize_t n; (n = ::read(out[0], chunk, sizeof chunk)) > 0;)
+                    received.append(chunk, n);
+                for (qsizetype end; (end = received.indexOf('\0')) >= 0;) {
+                    const QJsonObject reply = QJsonDocument::fromJson(received.left(end)).object();
+                    received.remove(0, end + 1);
+                    if (reply.value("id").toInt() == lastId)
+                        result = reply.value("result").toObject();
+                }
+                return !result.isEmpty();
+            },
+            10000);
+        return result;
+    }
+
+private:
+    int in[2] = {-1, -1};
+    int out[2] = {-1, -1};
+    int lastId = 0;
+    QByteArray received;
+};
+
 // What path (slash-separated keys and indexes) names in value, as JSON text.
 QByteArray at(QJsonValue value, const QString& path) {
     for (const QString& step : path.split(QLatin1Char('/'))) {
@@ -142,6 +205,23 @@ private:
     std::unique_ptr<LogDashboard> dashboard;
     std::unique_ptr<LogServer> server;
     quint16 port = 0;
+
+    bool hostileWritten = false;
+
+    // One failed chip whose station, lot and reason are markup, in the
+    // shared log, within the views' window.
+    void writeHostile() {
+        if (hostileWritten)
+            return;
+        Status status;
+        const std::unique_ptr<ProductionLog> log =
+            ProductionLog::open(path, {false, {}, false}, &status);
+        QVERIFY2(log, qPrintable(status.message));
+        ChipRecord record = chip(HostileStation, "COM9", Now.addSecs(-10), false, HostileLot);
+        record.failureDetail = HostileReason;
+        QVERIFY(log->writeRecord(record));
+        hostileWritten = true;
+    }
 
     quint16 serve(const QString& location, const QByteArray& token) {
         Status status;
@@ -229,6 +309,8 @@ private slots:
         QTest::newRow("records: by outcome")
             << QByteArray("/api/records?outcome=fail&lot=L2") << "records/0/failure_detail"
             << QByteArray(R"("Verify Error at 1234H")");
+        QTest::newRow("records: by lot and station")
+            << QByteArray("/api/records?lot=L1&station=s2") << "records/0/id" << QByteArray("37");
         QTest::newRow("records: fail is not interrupted")
             << QByteArray("/api/records?outcome=fail") << "records/1" << QByteArray("null");
         QTest::newRow("records: encoded filter")
@@ -284,14 +366,10 @@ private slots:
             QSKIP("chromium is not installed");
         QTemporaryDir profile;
         const QString url = server->url().toString();
-        const QStringList common{"--headless",
-                                 "--no-sandbox",
-                                 "--disable-gpu",
-                                 "--user-data-dir=" + profile.path(),
-                                 "--window-size=1280,900",
-                                 "--timeout=4000"};
+        const QStringList common{"--headless", "--no-sandbox", "--disable-gpu",
+                                 "--user-data-dir=" + profile.path(), "--window-size=1280,900"};
         QProcess browser;
-        browser.start(chromium, common + QStringList{"--dump-dom", url});
+        browser.start(chromium, common + QStringList{"--timeout=4000", "--dump-dom", url});
         QVERIFY(QTest::qWaitFor([&] { return browser.state() == QProcess::NotRunning; }, 60000));
         const QByteArray dom = browser.readAllStandardOutput();
         QVERIFY2(dom.contains("class=\"tile silent\""), dom.left(2000).constData());
@@ -302,13 +380,55 @@ private slots:
         QVERIFY(dom.contains("running low"));
 
         const QString picture = profile.filePath(QStringLiteral("page.png"));
-        browser.start(chromium, common + QStringList{"--screenshot=" + picture, url});
+        browser.start(chromium,
+                      common + QStringList{"--timeout=4000", "--screenshot=" + picture, url});
         QVERIFY(QTest::qWaitFor([&] { return browser.state() == QProcess::NotRunning; }, 60000));
         QCOMPARE(QImage(picture).size(), QSize(1280, 900));
         if (const QString keep = qEnvironmentVariable("VARN_SERVE_SCREENSHOT"); !keep.isEmpty()) {
             QFile::remove(keep);
             QVERIFY(QFile::copy(picture, keep));
         }
+
+        // Left open, the page follows the log: a chip written once it has
+        // connected appears, its markup shown as text and never run.
+        QVERIFY(dashboard->watch());
+        QTRY_COMPARE_WITH_TIMEOUT(server->listeners(), 0, 10000);
+        DevTools devTools;
+        QVERIFY(devTools.start(browser, chromium, common + QStringList{url}));
+        QVERIFY(QTest::qWaitFor([&] { return server->listeners() > 0; }, 30000));
+        writeHostile();
+        QString target;
+        for (const QJsonValue info : devTools.call("Target.getTargets")["targetInfos"].toArray())
+            if (info["type"] == "page")
+                target = info["targetId"].toString();
+        const QString session =
+            devTools.call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})
+                .value("sessionId")
+                .toString();
+        QByteArray live;
+        const bool shown = QTest::qWaitFor(
+            [&] {
+                const QJsonObject page = devTools.call(
+                    "Runtime.evaluate",
+                    {{"expression", "document.documentElement.outerHTML"}, {"returnByValue", true}},
+                    session);
+                live = page["result"].toObject()["value"].toString().toUtf8();
+                return live.contains("alert(1)");
+            },
+            15000);
+        browser.kill();
+        QVERIFY(browser.waitForFinished(10000));
+        QVERIFY2(shown, live.right(3000).constData());
+        QVERIFY2(live.contains("&lt;script&gt;alert(1)&lt;/script&gt;"),
+                 live.right(3000).constData());
+        QVERIFY(live.contains("\"&gt;&lt;img src=x onerror=alert(2)&gt;'"));
+        QVERIFY(live.contains(QString(HostileReason.left(40))
+                                  .replace("&", "&amp;")
+                                  .replace("<", "&lt;")
+                                  .replace(">", "&gt;")
+                                  .toUtf8()));
+        QVERIFY(!live.contains("<img"));
+        QCOMPARE(live.count("<script"), 2); // the page's own
     }
 
     void refusedCommands_data() {
@@ -373,6 +493,8 @@ private slots:
     }
 
     void page() {
+        writeHostile();
+        QVERIFY(dashboard->refresh());
         const Reply reply = get(port, "/");
         QCOMPARE(reply.status, 200);
         QVERIFY(reply.body.contains("<script src=\"app.js\""));
@@ -383,6 +505,13 @@ private slots:
             reply.body.mid(from, reply.body.indexOf("</script>", from) - from);
         QCOMPARE(QJsonDocument::fromJson(embedded).object(),
                  QJsonDocument::fromJson(dashboard->snapshot()).object());
+        // Markup in the log never reaches the HTML parser as markup.
+        QVERIFY(!embedded.contains('<'));
+        const QJsonObject record =
+            get(port, "/api/records?lot=" + QUrl::toPercentEncoding(HostileLot)).json();
+        QCOMPARE(at(record, "records/0/lot"), at(QJsonValue(HostileLot), ""));
+        QCOMPARE(at(record, "records/0/station"), at(QJsonValue(HostileStation), ""));
+        QCOMPARE(at(record, "records/0/failure_detail"), at(QJsonValue(HostileReason), ""));
         const Reply script = get(port, "/app.js");
         QCOMPARE(script.status, 200);
         QVERIFY(script.body.contains("EventSource"));
@@ -424,18 +553,22 @@ private slots:
         QCOMPARE(reply.status, status);
         QCOMPARE(reply.head.contains("Set-Cookie: varn_token=t0k3n; HttpOnly"), setsCookie);
         QCOMPARE(reply.body.contains("token required"), status == 401);
+        QVERIFY(!reply.body.isEmpty());
     }
 
     void events_data() {
         QTest::addColumn<bool>("postgres");
         // A poll of the file may fall between two of the writes.
         QTest::addColumn<int>("mostChanges");
-        QTest::newRow("sqlite") << false << 2;
-        QTest::newRow("postgresql") << true << 1;
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("sqlite") << false << 2 << false;
+        QTest::newRow("postgresql") << true << 1 << false;
+        QTest::newRow("postgresql restarted under the view") << true << 1 << true;
     }
     void events() {
         QFETCH(bool, postgres);
         QFETCH(int, mostChanges);
+        QFETCH(bool, restart);
         PgServer pg;
         QString location = dir.filePath(QStringLiteral("events.sqlite"));
         if (postgres) {
@@ -487,6 +620,17 @@ private slots:
         QTRY_COMPARE(liveServer.listeners(), 2);
         seen[0].clear();
         seen[1].clear();
+        if (restart) {
+            // The server goes away and comes back: the view connects and
+            // listens again (the burst below is heard only then).
+            pg.stop();
+            QVERIFY(pg.resume());
+            ChipRecord after = chip("s5", "COM4", QDateTime::currentDateTimeUtc(), true, "L5");
+            QVERIFY(writer->writeRecord(after));
+            QVERIFY(waitFor("\"station\":\"s5\""));
+            seen[0].clear();
+            seen[1].clear();
+        }
 
         // A station's burst of writes is one change, read once for every viewer.
         QSignalSpy changes(live.get(), &LogDashboard::changed);
@@ -498,6 +642,7 @@ private slots:
         QVERIFY(waitFor("\"station\":\"s7\""));
         QCOMPARE(seen[0], seen[1]);
         QVERIFY(seen[0].contains("\"s9\"") && seen[0].contains("\"s8\""));
+        QVERIFY(get(quint16(liveServer.url().port()), "/api/units").body.contains("\"s7\""));
         QTest::qWait(1500);
         QVERIFY(changes.count() >= 1);
         QVERIFY2(changes.count() <= mostChanges, qPrintable(QString::number(changes.count())));

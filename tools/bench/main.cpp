@@ -4,7 +4,8 @@
 //
 //   varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] [--no-baud]
 //              [--log-records N] [--report-records N] [--units N] [--unit PATH]
-//              [--cli PATH]
+//              [--cli PATH] [--view-records N] [--no-view-indexes]
+//              [--stations N] [--viewers N] [--live-seconds N]
 
 #include "bare.h"
 #include "editorbench.h"
@@ -16,6 +17,7 @@
 #include "netbench.h"
 #include "report.h"
 #include "reportbench.h"
+#include "servebench.h"
 
 #include "core/protocol.h"
 #include "functions/functiontable.h"
@@ -55,6 +57,11 @@ struct Options {
     int kib = 64;
     int logRecords = 200;
     int reportRecords = 100000;
+    int viewRecords = 1000000;
+    bool viewIndexes = true;
+    int stations = 20;
+    int viewers = 50;
+    int liveSeconds = 30;
     std::string only; // "line", "baud" or "editor": that part alone
     bool baud = true;
     int units = 8;
@@ -63,15 +70,16 @@ struct Options {
 };
 
 [[noreturn]] void Usage(const char* why) {
-    std::fprintf(
-        stderr,
-        "varn-bench: %s\n"
-        "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
-        "[--kib N] [--log-records N] [--report-records N] [--no-baud] "
-        "[--only line|baud|editor|log|report|serve|export|units|image|cycle|net|json] [--units "
-        "N] [--unit PATH] "
-        "[--cli PATH]\n",
-        why);
+    std::fprintf(stderr,
+                 "varn-bench: %s\n"
+                 "usage: varn-bench [--repeat N] [--baud-repeat N] [--editor-repeat N] "
+                 "[--kib N] [--log-records N] [--report-records N] [--no-baud] "
+                 "[--only "
+                 "line|baud|editor|log|report|serve|views|views-sqlite|views-postgresql|live|"
+                 "export|units|image|cycle|net|json] "
+                 "[--units N] [--unit PATH] [--cli PATH] [--view-records N] [--no-view-indexes] "
+                 "[--stations N] [--viewers N] [--live-seconds N]\n",
+                 why);
     std::exit(2);
 }
 
@@ -97,6 +105,16 @@ Options ParseOptions(int argc, char** argv) {
             o.logRecords = number();
         else if (arg == "--report-records")
             o.reportRecords = number();
+        else if (arg == "--view-records")
+            o.viewRecords = number();
+        else if (arg == "--no-view-indexes")
+            o.viewIndexes = false;
+        else if (arg == "--stations")
+            o.stations = number();
+        else if (arg == "--viewers")
+            o.viewers = number();
+        else if (arg == "--live-seconds")
+            o.liveSeconds = number();
         else if (arg == "--kib")
             o.kib = std::min(64, number());
         else if (arg == "--only" && i + 1 < argc)
@@ -445,6 +463,14 @@ int main(int argc, char** argv) {
         MeasureReport(table, options.reportRecords);
     if (wanted("serve"))
         MeasureServe(table, options.reportRecords);
+    // A million records take minutes to seed: asked for by name only.
+    if (options.only == "views" || options.only == "views-sqlite" ||
+        options.only == "views-postgresql")
+        MeasureServeViews(table, options.viewRecords, options.viewIndexes,
+                          QString::fromStdString(options.only).mid(6));
+    if (options.only == "live")
+        MeasureServeLive(table, options.stations, options.viewers, options.liveSeconds,
+                         QString::fromStdString(options.cli));
     if (wanted("export"))
         MeasureExport(table, options.reportRecords, QString::fromStdString(options.cli));
     if (options.baud && wanted("image"))

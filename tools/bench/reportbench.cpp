@@ -48,10 +48,11 @@ ChipRecord LineRecord(int i, const QDateTime& start) {
     return r;
 }
 
+} // namespace
+
 // Many rows a statement in one transaction: seeding through the log's own
 // writes (one durable transaction each) would take hours.
-Status Seed(QSqlDatabase& db, int records,
-            const QDateTime& start = QDateTime::currentDateTimeUtc().addDays(-30)) {
+Status Seed(QSqlDatabase& db, int records, const QDateTime& start) {
     const QList<RecordColumn>& columns = RecordColumns();
     QStringList names;
     for (const RecordColumn& column : columns)
@@ -62,12 +63,17 @@ Status Seed(QSqlDatabase& db, int records,
     QSqlQuery query(db);
     if (!db.transaction())
         return Status::Fail(db.lastError().text());
+    int prepared = 0; // rows of the statement prepared last
     for (int first = 0; first < records; first += RowsPerStatement) {
         const int count = std::min(RowsPerStatement, records - first);
+        // Prepared once for all full batches: parsing thousands of
+        // placeholders costs more than the rows they insert.
         QStringList rows(count, row);
-        if (!query.prepare(QStringLiteral("INSERT INTO chip_records (%1) VALUES %2")
+        if (count != prepared &&
+            !query.prepare(QStringLiteral("INSERT INTO chip_records (%1) VALUES %2")
                                .arg(names.join(QLatin1Char(',')), rows.join(QLatin1Char(',')))))
             return Status::Fail(query.lastError().text());
+        prepared = count;
         for (int i = first; i < first + count; ++i) {
             const ChipRecord record = LineRecord(i, start);
             for (const RecordColumn& column : columns)
@@ -78,6 +84,8 @@ Status Seed(QSqlDatabase& db, int records,
     }
     return db.commit() ? Status::Ok() : Status::Fail(db.lastError().text());
 }
+
+namespace {
 
 void Measure(Table& table, const QString& name, const QString& location, QSqlDatabase db,
              int records) {
@@ -90,7 +98,8 @@ void Measure(Table& table, const QString& name, const QString& location, QSqlDat
         table.failed(name, log ? db.lastError().text() : opened.message);
         return;
     }
-    if (const Status seeded = Seed(db, records); !seeded) {
+    if (const Status seeded = Seed(db, records, QDateTime::currentDateTimeUtc().addDays(-30));
+        !seeded) {
         table.failed(name, seeded.message);
         return;
     }
@@ -224,9 +233,10 @@ void MeasureExport(Table& table, int records, const QString& cliPath) {
         const bool made = ProductionLog::open(file, options, &opened) != nullptr;
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "bench-export");
         db.setDatabaseName(file);
-        const Status seeded = !made        ? opened
-                              : !db.open() ? Status::Fail(db.lastError().text())
-                                           : Seed(db, records);
+        const Status seeded = !made ? opened
+                              : !db.open()
+                                  ? Status::Fail(db.lastError().text())
+                                  : Seed(db, records, QDateTime::currentDateTimeUtc().addDays(-30));
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("bench-export"));

@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
+#include <cstdio>
 
 namespace varn {
 
@@ -86,6 +87,14 @@ int ServeLog(const QString& location, const CliOptions& options, CliConsole& con
             QStringLiteral("cannot listen on %1:%2: %3").arg(address.toString()).arg(port).arg(why);
         return usage(console, options, message);
     }
+    // For a measurement of the server at work: one line per snapshot sent,
+    // with how often the log was read for all of them.
+    if (qEnvironmentVariableIsSet("VARN_SERVE_TRACE"))
+        QObject::connect(dashboard.get(), &LogDashboard::changed, &server, [&] {
+            std::fprintf(stderr, "varn-cli serve: snapshot sent to %d viewers, %lld log reads\n",
+                         server.listeners(), static_cast<long long>(dashboard->reads()));
+            std::fflush(stderr);
+        });
     const QString url = server.url().toString();
     if (options.json)
         JsonEvents::serving(url);
