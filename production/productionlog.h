@@ -188,6 +188,16 @@ public:
     virtual Status lastRecords(int count, QList<ChipRecord>* out) = 0;
     // The last count records filter takes, newest first.
     virtual Status lastRecords(int count, const ReportFilter& filter, QList<ChipRecord>* out) = 0;
+    // Every unit (station and port) that recorded a chip within window's
+    // times, and how many it recorded from countFrom on: one pass over the
+    // window however fast the line writes.
+    struct UnitActivity {
+        QString station;
+        QString port;
+        qint64 since = 0;
+    };
+    virtual Status unitActivity(const ReportFilter& window, const QDateTime& countFrom,
+                                QList<UnitActivity>* out) = 0;
     // The figures of the records filter takes, computed by the database.
     virtual Status report(const ReportFilter& filter, ProductionReport* out) = 0;
 

@@ -53,6 +53,8 @@ public:
     Status lastRecords(int count, QList<ChipRecord>* out) override;
     // In sqlreport.cpp, beside the report, whose filter they share.
     Status lastRecords(int count, const ReportFilter& filter, QList<ChipRecord>* out) override;
+    Status unitActivity(const ReportFilter& window, const QDateTime& countFrom,
+                        QList<UnitActivity>* out) override;
     // In sqlreport.cpp.
     Status report(const ReportFilter& filter, ProductionReport* out) override;
     Status sync(int* sent) override;

@@ -54,6 +54,34 @@ Status SqlLog::lastRecords(int count, const ReportFilter& filter, QList<ChipReco
                   });
 }
 
+Status SqlLog::unitActivity(const ReportFilter& window, const QDateTime& countFrom,
+                            QList<UnitActivity>* out) {
+    out->clear();
+    const QString what = QStringLiteral("cannot read the units");
+    if (const Status open = ensureOpen(what); !open)
+        return open;
+    ReportFilter times;
+    times.from = window.from;
+    times.to = window.to;
+    QList<QVariant> values{countFrom.toUTC().toString(Qt::ISODateWithMs)};
+    const QString where = filterWhere(times, &values);
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!sql::Exec(query,
+                   QStringLiteral("SELECT station, port, "
+                                  "SUM(CASE WHEN recorded_at >= ? THEN 1 ELSE 0 END) "
+                                  "FROM chip_records WHERE %1 GROUP BY station, port")
+                       .arg(where),
+                   values))
+        return failQuery(what, query);
+    while (query.next())
+        out->append(
+            {query.value(0).toString(), query.value(1).toString(), query.value(2).toLongLong()});
+    if (query.lastError().isValid())
+        return failQuery(what, query);
+    return Status::Ok();
+}
+
 Status SqlLog::report(const ReportFilter& filter, ProductionReport* out) {
     const QString what = QStringLiteral("cannot make the report");
     if (const Status open = ensureOpen(what); !open)

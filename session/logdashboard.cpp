@@ -20,6 +20,11 @@ constexpr int SettleMs = 250;
 // The intervals a unit's usual cycle is the median of.
 constexpr int CycleSamples = 20;
 
+QDateTime HourOf(const QDateTime& time) {
+    const QDateTime utc = time.toUTC();
+    return QDateTime(utc.date(), QTime(utc.time().hour(), 0), Qt::UTC);
+}
+
 QString isoTime(const QDateTime& time) {
     return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
 }
@@ -65,20 +70,21 @@ QJsonObject RecordObject(const ChipRecord& record) {
     return object;
 }
 
-QJsonArray UnitTiles(const QList<ChipRecord>& recent, const QDateTime& now) {
+QJsonArray UnitTiles(const QList<ChipRecord>& recent, const QHash<UnitKey, qint64>& thisHour,
+                     const QDateTime& now) {
     // Station, then port: a line's units stay in one place on the page.
-    QMap<QPair<QString, QString>, QList<const ChipRecord*>> units;
+    QMap<UnitKey, QList<const ChipRecord*>> units;
     for (const ChipRecord& record : recent)
         units[{record.station, record.port}].append(&record);
-    const QDateTime hour =
-        QDateTime(now.toUTC().date(), QTime(now.toUTC().time().hour(), 0), Qt::UTC);
+    const QDateTime hour = HourOf(now);
     QJsonArray tiles;
     for (auto unit = units.cbegin(); unit != units.cend(); ++unit) {
         const QList<const ChipRecord*>& chips = unit.value(); // newest first
         const ChipRecord& last = *chips.first();
-        qint64 thisHour = 0;
+        qint64 counted = 0;
         for (const ChipRecord* chip : chips)
-            thisHour += chip->time >= hour ? 1 : 0;
+            counted += chip->time >= hour ? 1 : 0;
+        counted = thisHour.value(unit.key(), counted);
         // The median gap between starts: a break or a slow chip does not
         // make the unit's pace.
         QList<qint64> gaps;
@@ -103,7 +109,7 @@ QJsonArray UnitTiles(const QList<ChipRecord>& recent, const QDateTime& now) {
                          {"lastReason", reasonOf(last)},
                          {"lastAt", isoTime(lastActivity)},
                          {"secondsSinceLast", quietMs / 1000},
-                         {"chipsThisHour", thisHour},
+                         {"chipsThisHour", counted},
                          {"cycleSeconds", cycleMs > 0 ? QJsonValue(double(cycleMs) / 1000.0)
                                                       : QJsonValue(QJsonValue::Null)}};
         tiles.append(tile);
@@ -194,7 +200,27 @@ Status LogDashboard::refresh() {
     QList<NumberPool> pools;
     ReportFilter open = window;
     open.outcome = QStringLiteral("interrupted");
-    status = log->lastRecords(RecentRecords, window, &recent);
+    // Each unit of the window by itself: a unit gone quiet for an hour
+    // keeps its tile beside nineteen that write a chip a second.
+    QList<ProductionLog::UnitActivity> units;
+    countedHour = HourOf(now);
+    status = log->unitActivity(window, countedHour, &units);
+    recent.clear();
+    chipsThisHour.clear();
+    for (const ProductionLog::UnitActivity& unit : std::as_const(units)) {
+        if (!status)
+            break;
+        ReportFilter mine = window;
+        mine.station = unit.station;
+        mine.port = unit.port;
+        QList<ChipRecord> records;
+        status = log->lastRecords(UnitRecords, mine, &records);
+        // A filter passes over an empty name: the unit's own are kept.
+        for (const ChipRecord& record : std::as_const(records))
+            if (record.station == unit.station && record.port == unit.port)
+                recent.append(record);
+        chipsThisHour.insert({unit.station, unit.port}, unit.since);
+    }
     if (status)
         status = log->report(window, &report);
     if (status)
@@ -257,7 +283,11 @@ Status LogDashboard::refresh() {
 void LogDashboard::publish(QHash<QString, QJsonObject> next) {
     QJsonObject units = envelope("units");
     units.insert("silentCycles", SilentCycles);
-    units.insert("units", UnitTiles(recent, clock()));
+    const QDateTime now = clock();
+    units.insert("units",
+                 UnitTiles(recent,
+                           HourOf(now) == countedHour ? chipsThisHour : QHash<UnitKey, qint64>(),
+                           now));
     tiles = units;
     next.insert(QStringLiteral("units"), units);
     QJsonObject snapshot = envelope("snapshot");
@@ -278,7 +308,11 @@ void LogDashboard::retile() {
         return out;
     };
     const QJsonArray before = tiles.value(QLatin1String("units")).toArray();
-    const QJsonArray after = UnitTiles(recent, clock());
+    const QDateTime now = clock();
+    // Past the hour the log counted, a unit's chips are counted from its
+    // records until the next change reads the log again.
+    const QJsonArray after = UnitTiles(
+        recent, HourOf(now) == countedHour ? chipsThisHour : QHash<UnitKey, qint64>(), now);
     if (flags(before) == flags(after))
         return;
     QHash<QString, QJsonObject> next;

@@ -28,11 +28,15 @@ class ProductionLog;
 // a value, its id and its result.
 QJsonObject RecordObject(const ChipRecord& record);
 
-// One tile per station and port that recorded a chip in recent (newest
-// first): its state, its last chip, its pace and whether it has gone silent
-// (quiet for longer than SilentCycles of its usual cycle).
+// One tile per station and port that recorded a chip in recent (its last
+// few records, newest first): its state, its last chip, its pace and whether
+// it has gone silent (quiet for longer than SilentCycles of its usual
+// cycle). thisHour: the log's count of each unit's chips in now's hour; a
+// unit missing from it is counted from its records in recent.
 inline constexpr int SilentCycles = 3;
-QJsonArray UnitTiles(const QList<ChipRecord>& recent, const QDateTime& now);
+using UnitKey = QPair<QString, QString>; // station, port
+QJsonArray UnitTiles(const QList<ChipRecord>& recent, const QHash<UnitKey, qint64>& thisHour,
+                     const QDateTime& now);
 // Chips, passed and first-pass yield for each of the 24 hours up to now's,
 // oldest first; hours without chips included.
 QJsonArray HourlyYield(const ProductionReport& report, const QDateTime& now);
@@ -48,8 +52,8 @@ class LogDashboard : public QObject {
     Q_OBJECT
 public:
     static constexpr int ListedRecords = 50;
-    // The records a unit's pace is judged from, at most.
-    static constexpr int RecentRecords = 5000;
+    // A unit's last records its pace is judged from.
+    static constexpr int UnitRecords = 21;
 
     // Opens the log (never creating it, leaving the journal alone) and reads
     // it once. nullptr on failure.
@@ -90,6 +94,8 @@ private:
     std::unique_ptr<ProductionLog> log;
     std::function<QDateTime()> clock;
     QList<ChipRecord> recent;
+    QHash<UnitKey, qint64> chipsThisHour;
+    QDateTime countedHour; // the hour chipsThisHour counts
     QHash<QString, QByteArray> views;
     QJsonObject tiles;
     QByteArray all;

@@ -62,10 +62,19 @@ QList<ViewQuery> Views(int records, const QDateTime& now) {
     day.from = now.addSecs(-24 * 3600);
     const QString newestLot = QStringLiteral("L%1").arg((records - 1) / 5000);
     return {
-        {QStringLiteral("units: last day's records of each unit (<= 5,000)"),
-         [day](ProductionLog& log) {
-             QList<ChipRecord> out;
-             return log.lastRecords(LogDashboard::RecentRecords, day, &out);
+        {QStringLiteral("units: each unit of the last day, its last 21 records"),
+         [day, now](ProductionLog& log) {
+             QList<ProductionLog::UnitActivity> units;
+             Status status = log.unitActivity(day, now.addSecs(-3600), &units);
+             for (const ProductionLog::UnitActivity& unit : std::as_const(units)) {
+                 ReportFilter mine = day;
+                 mine.station = unit.station;
+                 mine.port = unit.port;
+                 QList<ChipRecord> out;
+                 if (status)
+                     status = log.lastRecords(LogDashboard::UnitRecords, mine, &out);
+             }
+             return status;
          }},
         {QStringLiteral("yield by hour + failures by kind (24 h report)"),
          [day](ProductionLog& log) {
