@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 
 namespace varn::bench {
@@ -69,6 +71,18 @@ QString DurationSpread(const std::vector<double>& ns) {
     return QStringLiteral("%1 (%2 .. %3, %4 runs)")
         .arg(Duration(median), inUnit(Minimum(ns)), inUnit(Maximum(ns)))
         .arg(ns.size());
+}
+
+Status TimeRuns(int runs, const std::function<Status()>& once, std::vector<double>* ns) {
+    ns->clear();
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        if (const Status done = once(); !done)
+            return done;
+        ns->push_back(double(timer.nsecsElapsed()));
+    }
+    return Status::Ok();
 }
 
 QString Ratio(double value) {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "core/status.h"
+
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 namespace varn::bench {
@@ -15,6 +18,9 @@ QString Duration(double ns);
 // A median with its spread when there was more than one run:
 // "41.2 us (39.8 .. 44.0, 5 runs)".
 QString DurationSpread(const std::vector<double>& ns);
+// Times runs calls of once into ns; the first failure ends them and is
+// returned.
+Status TimeRuns(int runs, const std::function<Status()>& once, std::vector<double>* ns);
 QString Ratio(double value);
 QString Percent(double fraction);
 

@@ -152,14 +152,11 @@ void MeasureSnapshot(Table& table, const QString& name, const QString& location,
         return;
     }
     std::vector<double> times;
-    for (int run = 0; run < 5; ++run) {
-        QElapsedTimer timer;
-        timer.start();
-        if (const Status read = dashboard->refresh(); !read) {
-            table.failed(name, read.message);
-            return;
-        }
-        times.push_back(double(timer.nsecsElapsed()));
+    if (const Status read = TimeRuns(
+            5, [&] { return dashboard->refresh(); }, &times);
+        !read) {
+        table.failed(name, read.message);
+        return;
     }
     table.target(QStringLiteral("%1: serve's snapshot of a change").arg(name),
                  DurationSpread(times), QStringLiteral("< 1 s"), Median(times) < 1e9);

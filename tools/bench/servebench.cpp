@@ -170,27 +170,21 @@ void ViewsOn(Table& table, const QString& name, const QString& location, QSqlDat
             query.exec(QStringLiteral("DROP INDEX IF EXISTS %1").arg(QLatin1String(index)));
     for (const ViewQuery& view : Views(records, now)) {
         std::vector<double> times;
-        for (int run = 0; run < 5; ++run) {
-            QElapsedTimer timer;
-            timer.start();
-            if (const Status read = view.run(*log); !read) {
-                table.failed(view.name, read.message);
-                return;
-            }
-            times.push_back(double(timer.nsecsElapsed()));
+        if (const Status read = TimeRuns(
+                5, [&] { return view.run(*log); }, &times);
+            !read) {
+            table.failed(view.name, read.message);
+            return;
         }
         table.target(QStringLiteral("%1: %2").arg(name, view.name), DurationSpread(times),
                      QStringLiteral("< 200 ms"), Median(times) < 200 * Ms);
     }
     std::vector<double> times;
-    for (int run = 0; run < 5; ++run) {
-        QElapsedTimer timer;
-        timer.start();
-        if (const Status read = dashboard->refresh(); !read) {
-            table.failed(name, read.message);
-            return;
-        }
-        times.push_back(double(timer.nsecsElapsed()));
+    if (const Status read = TimeRuns(
+            5, [&] { return dashboard->refresh(); }, &times);
+        !read) {
+        table.failed(name, read.message);
+        return;
     }
     table.target(QStringLiteral("%1: whole snapshot of a change (all of the above)").arg(name),
                  DurationSpread(times), QStringLiteral("< 1 s"), Median(times) < 1000 * Ms);
