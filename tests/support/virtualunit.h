@@ -43,6 +43,7 @@ public:
     // Waits until at least n frames are logged; false after timeoutMs.
     bool waitForFrames(int n, int timeoutMs = 3000) const;
     bool isRunning() const { return process.state() != QProcess::NotRunning; }
+    qint64 pid() const { return process.processId(); }
     // Waits for the unit to end by itself (e.g. after --close-after).
     bool waitForExit(int timeoutMs = 3000);
     // Ends the unit with SIGTERM (it saves --save-memory and removes its

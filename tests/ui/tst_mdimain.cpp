@@ -39,6 +39,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
+#include <csignal>
 #include <optional>
 #include <tuple>
 
@@ -80,6 +81,43 @@ bool allBytes(const AppState& state, quint8 value) {
     return std::all_of(state.Buffer.begin(), state.Buffer.end(),
                        [&](quint8 b) { return b == value; });
 }
+
+// Stops a unit's process and lets it go on only once the window thread's
+// own timer has ticked a few times: a window that waited for the unit would
+// hold it until its replies timed out.
+class UnitHold : public QObject {
+public:
+    explicit UnitHold(qint64 pid) : pid(pid_t(pid)) {
+        connect(&timer, &QTimer::timeout, this, [this] {
+            if (held && counting && ++ticks == 5) {
+                ::kill(this->pid, SIGCONT);
+                held = false;
+                ++released;
+            }
+        });
+        timer.start(20);
+    }
+    ~UnitHold() override {
+        if (held)
+            ::kill(pid, SIGCONT);
+    }
+    void hold() {
+        ticks = 0;
+        counting = false;
+        held = ::kill(pid, SIGSTOP) == 0;
+    }
+    // From now on the ticks count: a start that waits for the window to be
+    // shown ticks before it has asked the unit anything.
+    void count() { counting = true; }
+    int released = 0;
+
+private:
+    pid_t pid;
+    QTimer timer;
+    bool held = false;
+    bool counting = false;
+    int ticks = 0;
+};
 
 } // namespace
 
@@ -181,6 +219,40 @@ private slots:
         QCOMPARE(w->PanelText(1), QStringLiteral("COM1"));
         QVERIFY(!state.UnitIdentified && !w->BufferWindow());
         QCOMPARE(unit.frames().value(0), QByteArray("\x01T", 2));
+    }
+
+    // Connecting, identifying and a Program go on while the unit keeps the
+    // window waiting: the unit answers only after the window's timer ran.
+    void windowThreadNeverWaitsForUnit() {
+        VirtualUnit unit(unitArgs());
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
+        UnitHold hold(unit.pid());
+        hold.hold();
+        auto w = StartUp(state, dir->path());
+        QVERIFY(w);
+        hold.count();
+        QTRY_COMPARE_WITH_TIMEOUT(messages->titles(), QStringList{"VARN"}, 10000);
+        QCOMPARE(hold.released, 1);
+        messages->clear();
+
+        for (int i = 0; i < 16; ++i)
+            state.Buffer[i] = quint8(0xA0 + i);
+        QString line;
+        ModalAnswer answer("frmFunction", [&](QWidget* dialog) {
+            dialog->findChild<QListWidget*>("listFunction")->setCurrentRow(FnProgram);
+            WaitIdle(dialog);
+            hold.hold();
+            hold.count();
+            click(dialog, "cmdRun");
+            WaitIdle(dialog);
+            line = dialog->findChild<QLabel*>("lblMsg0")->text();
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        w->DeviceFunction_Click();
+        QCOMPARE(line, QStringLiteral("Programming ...   OK!"));
+        QCOMPARE(hold.released, 2);
+        QVERIFY(unit.frames().contains(
+            QByteArray::fromHex("1400000010a0a1a2a3a4a5a6a7a8a9aaabacadaeaf")));
     }
 
     void startupWithUnit() {
