@@ -60,6 +60,11 @@ int ListRowOf(int code) {
     return row ? row->listRow : -1;
 }
 
+Exchange ExchangeOf(int code) {
+    const FunctionRow* row = FindFunction(code);
+    return row ? row->exchange : Exchange::Command;
+}
+
 bool NeedsBlocks(const FunctionRow& row) {
     return row.exchange != Exchange::Command && row.exchange != Exchange::Sequence;
 }

@@ -66,6 +66,10 @@ bool FunctionHas(int code, FunctionFlag flag);
 int FunctionAtListRow(int listRow);
 int ListRowOf(int code);
 
+// The exchange of code; Exchange::Command for a code without a row, which
+// no caller takes for a reading one.
+Exchange ExchangeOf(int code);
+
 // Walks the device block by block, so it needs a device size the block
 // exchange can address.
 bool NeedsBlocks(const FunctionRow& row);

@@ -26,8 +26,9 @@ QString ResultText(const FunctionResult& result) {
         if (FunctionHas(result.function, ListsDifferences))
             return StartText(result.function) + QStringLiteral("   ") +
                    DifferenceSummary(result.report);
-        return (result.function == FnBlank ? QStringLiteral("Device not blank at ")
-                                           : QStringLiteral("Verify Error at ")) +
+        return (ExchangeOf(result.function) == Exchange::Blank
+                    ? QStringLiteral("Device not blank at ")
+                    : QStringLiteral("Verify Error at ")) +
                HexWord(result.firstDifference().address);
     case Outcome::Stopped:
         return StartText(result.function) + QStringLiteral("   Stopped at ") +
@@ -43,7 +44,7 @@ QString ResultReport(const FunctionResult& result) {
     if (result.outcome != Outcome::Mismatch || FunctionHas(result.function, ListsDifferences))
         return text;
     const ByteDifference& d = result.firstDifference();
-    if (result.function == FnBlank)
+    if (ExchangeOf(result.function) == Exchange::Blank)
         return text + QStringLiteral(" (device %1)").arg(HexByte(d.actual));
     return text +
            QStringLiteral(" (buffer %1, device %2)").arg(HexByte(d.expected), HexByte(d.actual));

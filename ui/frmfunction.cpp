@@ -360,7 +360,7 @@ void frmFunction::functionFinished(const FunctionResult& result) {
     // what its step has already reported.
     if (result.outcome == Outcome::CommunicationFailure && result.function != FnAuto)
         ShowMessage(this, tr("Device Error"), tr("Communication Error!"), MsgIcon::Critical);
-    if (result.function == FnVerify) {
+    if (ExchangeOf(result.function) == Exchange::Verify) {
         if (result.outcome == Outcome::Mismatch)
             verifyMismatch = result;
         else if (result.succeeded())

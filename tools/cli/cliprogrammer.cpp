@@ -668,7 +668,7 @@ void CliProgrammer::functionFinished(const FunctionResult& result) {
     default:
         console.error(ResultReport(result));
         // Verify stops at the first wrong byte; stored scripts rely on that line.
-        if (result.outcome == Outcome::Mismatch && result.function == FnVerify)
+        if (result.outcome == Outcome::Mismatch && ExchangeOf(result.function) == Exchange::Verify)
             console.note(QStringLiteral("The operation compare lists all differences."));
         break;
     }
