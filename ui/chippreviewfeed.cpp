@@ -6,7 +6,11 @@
 #include "session/desktopsettings.h"
 #include "ui/windowplacement.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QPointer>
+#include <QThreadPool>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -18,26 +22,60 @@ ChipPreviewFeed::ChipPreviewFeed(const AppState& appState, const WindowPlacement
     : QObject(parent), state(appState), windows(placement), jobSettings(std::move(settingsOfJob)) {}
 
 void ChipPreviewFeed::show(bool readLog) {
+    if (readLog || !source) {
+        // Nothing shows the fields: they are read when a window opens.
+        if (!windows.bufferWindow() && !windows.memoryMapWindow()) {
+            source.reset();
+            return;
+        }
+        // The numbers the last chip took stay off the screen until the
+        // next ones arrive.
+        read();
+        return;
+    }
+    render(false);
+}
+
+void ChipPreviewFeed::read() {
+    // With a job opened, Production runs the job's fields, not varn.ini's.
+    const std::optional<SessionSettings> job = jobSettings ? jobSettings() : std::nullopt;
+    const auto setup = std::make_shared<const AppState>(state);
+    const quint64 ticket = ++reads;
+    QThreadPool::globalInstance()->start(
+        [self = QPointer<ChipPreviewFeed>(this), job, setup, ticket] {
+            QString readNote;
+            const ChipPreviewSource read = job ? SessionChipPreviewSource(*job, &readNote)
+                                               : DesktopChipPreviewSource(*setup, &readNote);
+            // Handed over through the application, which outlives the feed: the
+            // feed is looked at on its own thread, where it would be deleted.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, ticket, read, readNote] {
+                    if (self && ticket == self->reads)
+                        self->arrived(read, readNote);
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void ChipPreviewFeed::arrived(const ChipPreviewSource& read, const QString& readNote) {
+    source = read;
+    note = readNote;
+    render(true);
+}
+
+void ChipPreviewFeed::render(bool fieldsMoved) {
     frmBuffer* buffer = windows.bufferWindow();
     frmMemoryMap* map = windows.memoryMapWindow();
-    if (readLog)
-        source.reset();
-    if (!buffer && !map)
+    if (!source || (!buffer && !map))
         return;
-    if (!source) {
-        note.clear();
-        // With a job opened, Production runs the job's fields, not varn.ini's.
-        const std::optional<SessionSettings> job = jobSettings ? jobSettings() : std::nullopt;
-        source =
-            job ? SessionChipPreviewSource(*job, &note) : DesktopChipPreviewSource(state, &note);
-    }
     source->time = QDateTime::currentDateTimeUtc();
     ChipPreview preview = PreviewChip(state, *source);
     preview.note = note;
     if (buffer)
         buffer->SetChipPreview(preview);
     // The fields' places change only with the settings.
-    if (map && readLog) {
+    if (map && fieldsMoved) {
         std::vector<MemoryMap::Range> perChip;
         for (const FieldPreview& field : std::as_const(preview.fields))
             if (field.address >= 0 && field.address < BufferSize && field.length > 0)

@@ -30,6 +30,12 @@ public:
     void show(bool readLog);
 
 private:
+    // The log may be a database across the network: its numbers are read
+    // off the window thread, and only the newest read is shown.
+    void read();
+    void arrived(const ChipPreviewSource& read, const QString& readNote);
+    void render(bool fieldsMoved);
+
     const AppState& state;
     const WindowPlacement& windows;
     std::function<std::optional<SessionSettings>()> jobSettings;
@@ -37,6 +43,7 @@ private:
     // log when a window that shows them opens or the settings change.
     std::optional<ChipPreviewSource> source;
     QString note;
+    quint64 reads = 0; // reads started; the last one is the one wanted
 };
 
 } // namespace varn
