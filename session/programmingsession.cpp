@@ -49,6 +49,16 @@ bool AnyPrograms(const AppState& state, const QList<int>& functions) {
     return false;
 }
 
+// Whether the function (or one of Auto's steps) stores what it reads.
+bool ReadsIntoUnit(const AppState& state, int code) {
+    if (code != FnAuto)
+        return FunctionHas(code, ReadsIntoBuffer);
+    for (int i = 1; i <= qMin(int(state.AutoCount), MaxAutoCount); ++i)
+        if (state.AutoList[i] != FnAuto && FunctionHas(state.AutoList[i], ReadsIntoBuffer))
+            return true;
+    return false;
+}
+
 } // namespace
 
 ProgrammingSession::ProgrammingSession(const AppState& setup, SessionObserver& observer,
@@ -86,11 +96,31 @@ void ProgrammingSession::setSettings(const SessionSettings& settings) {
 }
 
 void ProgrammingSession::setConfiguration(const AppState& setup) {
+    takeImage(setup);
+    heldImage.reset();
+}
+
+void ProgrammingSession::setConfiguration(const std::shared_ptr<const AppState>& setup) {
+    if (setup == heldImage)
+        return;
+    takeImage(*setup);
+    heldImage = setup;
+}
+
+void ProgrammingSession::takeImage(const AppState& image) {
     const bool identifiedNow = unit.UnitIdentified;
     const bool inResetNow = unit.unitInReset;
-    unit = setup;
+    unit = image;
     unit.UnitIdentified = identifiedNow;
     unit.unitInReset = inResetNow;
+    ownBytes.clear();
+}
+
+void ProgrammingSession::noteOwnBytes(qint64 begin, qint64 end) {
+    begin = std::clamp<qint64>(begin, 0, BufferSize);
+    end = std::clamp<qint64>(end, begin, BufferSize);
+    if (end > begin)
+        ownBytes.append({begin, end});
 }
 
 Status ProgrammingSession::connectUnit() {
@@ -273,6 +303,27 @@ ChipReport ProgrammingSession::runChip(int function, const AppState& image) {
     return runChip(QList<int>{function}, image);
 }
 
+ChipReport ProgrammingSession::runChip(int function, const std::shared_ptr<const AppState>& image) {
+    return runChip(QList<int>{function}, image);
+}
+
+ChipReport ProgrammingSession::runChip(const QList<int>& functions,
+                                       const std::shared_ptr<const AppState>& image) {
+    if (image != heldImage) {
+        takeImage(*image);
+        heldImage = image;
+    } else {
+        // The last chip's own bytes go back to the image's.
+        for (const auto& [begin, end] : std::as_const(ownBytes))
+            for (qint64 at = begin; at < end; ++at) {
+                unit.Buffer[size_t(at)] = image->Buffer[size_t(at)];
+                unit.defined.set(size_t(at), image->defined.test(size_t(at)));
+            }
+        ownBytes.clear();
+    }
+    return runOwnChip(functions);
+}
+
 FunctionResult ProgrammingSession::runFunctions(const QList<int>& functions) {
     if (functions.size() == 1)
         return engine->RunFunction(functions.front());
@@ -280,14 +331,15 @@ FunctionResult ProgrammingSession::runFunctions(const QList<int>& functions) {
 }
 
 ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppState& image) {
-    const int function = functions.isEmpty() ? FnAuto : functions.front();
     // The chip's own copy: its serial number never reaches the user's buffer,
     // and the next chip starts from the image again.
-    const bool identifiedNow = unit.UnitIdentified;
-    const bool inResetNow = unit.unitInReset;
-    unit = image;
-    unit.UnitIdentified = identifiedNow;
-    unit.unitInReset = inResetNow;
+    takeImage(image);
+    heldImage.reset();
+    return runOwnChip(functions);
+}
+
+ChipReport ProgrammingSession::runOwnChip(const QList<int>& functions) {
+    const int function = functions.isEmpty() ? FnAuto : functions.front();
 
     // Refused chips are finished like any other: a front-end waits for
     // every chip it started to finish.
@@ -306,7 +358,7 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
                                                                  "programmer unit.")));
     }
     // A refusal is recorded as one.
-    if (QString why = checkBeforeChip(functions, image); !why.isEmpty()) {
+    if (QString why = checkBeforeChip(functions, unit); !why.isEmpty()) {
         ChipReport report = refuse(function, ChipReport::Stage::Image, why);
         keepRecord(report, false);
         return finish(report);
@@ -342,6 +394,7 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
         if (given) {
             report.record.serial = number;
             report.record.serialSeries = current.serial.series();
+            noteOwnBytes(current.serial.address, current.serial.address + current.serial.length);
             given = WriteSerialField(unit, current.serial, number);
         }
         if (given) {
@@ -365,6 +418,8 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
                 drawn.append(QStringLiteral("pool:%1=%2").arg(field.value).arg(number));
             }
         }
+        for (const ChipField& field : current.fields)
+            noteOwnBytes(field.address, field.end());
         if (given)
             given = WriteChipFields(unit, current.fields, values, &report.record.chipFields);
         // A refused chip's record still names the numbers spent on it.
@@ -439,6 +494,10 @@ ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppSta
     if (records)
         marks.begin(&report.record);
     report.result = runFunctions(functions);
+    // What a Read stored is no longer the shared image.
+    if (std::any_of(functions.begin(), functions.end(),
+                    [this](int code) { return ReadsIntoUnit(unit, code); }))
+        heldImage.reset();
     marks.end();
     if (records) {
         AddResult(report.record, report.result);

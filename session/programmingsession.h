@@ -159,6 +159,9 @@ public:
     // The configuration's device table, selection and Auto steps (the image
     // bytes come with each chip).
     void setConfiguration(const AppState& setup);
+    // The same from an image the front-end shares with its chips: given the
+    // image the session holds already, nothing is copied.
+    void setConfiguration(const std::shared_ptr<const AppState>& setup);
 
     // Opens the link and identifies the unit, once: later calls return the
     // first answer until reconnect().
@@ -208,6 +211,12 @@ public:
     // programs, and the first that does not succeed ends the chip. The
     // report's result is then a sequence (FnAuto) holding each function's.
     ChipReport runChip(const QList<int>& functions, const AppState& image);
+    // The same with an image shared read-only by every chip of a run: the
+    // chip's own bytes (serial number, fields) go on top of the session's
+    // copy, and the next chip of the same image only has them taken back,
+    // instead of the whole buffer copied again.
+    ChipReport runChip(const QList<int>& functions, const std::shared_ptr<const AppState>& image);
+    ChipReport runChip(int function, const std::shared_ptr<const AppState>& image);
 
     // After a Read: the bytes and defined mask the chip gave.
     const AppState& lastImage() const { return unit; }
@@ -260,7 +269,19 @@ private:
         QElapsedTimer sinceMark;
     };
 
+    // The chip once unit holds its image.
+    ChipReport runOwnChip(const QList<int>& functions);
+    // Takes image's bytes for the next chip (see runChip).
+    void takeImage(const AppState& image);
+    // Notes bytes the chip gets besides the image, before they are written.
+    void noteOwnBytes(qint64 begin, qint64 end);
+
     AppState unit; // the configuration plus the chip's image during a run
+    // The shared image unit's bytes are, apart from the last chip's own
+    // bytes ([begin, end) ranges); null when unit holds bytes of its own (a
+    // Read, an image given by reference).
+    std::shared_ptr<const AppState> heldImage;
+    QList<QPair<qint64, qint64>> ownBytes;
     SessionObserver& observer;
     RecordMarks marks{*this};
     TransportFactory openLink;

@@ -137,6 +137,34 @@ private slots:
         QCOMPARE(records[1].programmedCrc32, BufferCrc32(second));
     }
 
+    // Chips of one image the front-end shares: each starts from the image
+    // again, neither with the last chip's own bytes (a chip without a serial
+    // number gets the image's bytes there) nor with what a Read stored.
+    void sharedImageChips() {
+        Rig rig;
+        rig.image.AutoCount = 1;
+        rig.image.AutoList[1] = FnProgram;
+        const auto shared = std::make_shared<const AppState>(rig.image);
+        rig.session.setConfiguration(shared);
+        QVERIFY(rig.session.runChip(FnAuto, shared).passed());
+        QCOMPARE(rig.programmed(SerialAt).left(4), Serial(1));
+
+        rig.settings.serial.enabled = false;
+        rig.session.setSettings(rig.settings);
+        rig.unit.sent.clear();
+        QVERIFY(rig.session.runChip(FnAuto, shared).passed());
+        QCOMPARE(rig.programmed(SerialAt), QByteArray(16, '\xFF'));
+
+        rig.unit.memory.fill('\0');
+        QVERIFY(rig.session.runChip(FnRead, shared).passed());
+        rig.unit.memory.fill('\xFF');
+        rig.unit.sent.clear();
+        rig.session.setConfiguration(shared);
+        QVERIFY(rig.session.runChip(FnAuto, shared).passed());
+        QCOMPARE(rig.programmed(0x100),
+                 QByteArray(reinterpret_cast<const char*>(shared->Buffer.data()) + 0x100, 16));
+    }
+
     // With Only the Image, the serial field's block is programmed and
     // verified like the image's own blocks.
     void onlyImageProgramsTheSerialField() {
