@@ -1,31 +1,17 @@
 #include "desktopsettings.h"
 
 #include "core/usersettings.h"
-#include "link/replypolicy.h"
 #include "logaccess.h"
 #include "production/chipfield.h"
 #include "production/productionlog.h"
+#include "runplan.h"
 
 #include <algorithm>
 
 namespace varn {
 
 SessionSettings DesktopSessionSettings(const AppState& state, const RunContext& context) {
-    const UserSettings ini(state);
-    SessionSettings settings;
-    settings.functions = SettingsFunctionOptions(ini);
-    settings.context = context;
-    settings.context.fields = LineFields::load(ini);
-    // A field that does not read refuses every chip: none is programmed
-    // without it.
-    const QStringList fields = ini.value(QStringLiteral("fields/list")).toStringList();
-    if (const Status read = FieldsFromText(fields, &settings.fields); !read)
-        settings.fieldsProblem = QStringLiteral("varn.ini fields/list: ") + read.message;
-    if (LogEnabled(ini)) {
-        settings.logLocation = ConfiguredLogLocation(state, ini);
-        settings.serial = SerialSettings::load(ini);
-    }
-    return settings;
+    return PlanSessionSettings(DesktopRunPlan(state, context));
 }
 
 ChipPreviewSource DesktopChipPreviewSource(const AppState& state, QString* note) {
@@ -70,27 +56,21 @@ QString DesktopLogLocation(const AppState& state) {
 
 Status SaveDesktopJob(const AppState& state, const LoadedFile& loaded, const QString& path,
                       bool onlyImage, bool allowPartial, ProductionJob* job) {
-    Status status = JobFromBuffer(
-        state, loaded.path, LoadOptions{loaded.format, loaded.fileOffset, loaded.bufferOffset},
-        true, path, job);
-    if (status) {
-        job->onlyImage = onlyImage;
-        job->allowPartial = allowPartial;
-        if (const QString why = JobImageFitProblem(*job, state); !why.isEmpty())
-            status = Status::Fail(why);
-    }
-    if (status) {
-        const UserSettings settings(state);
-        const ReplyPolicy policy = ReadReplyPolicy(settings);
-        job->timeoutMs = policy.timeoutMs;
-        job->retries = policy.retries;
-        // The per-chip fields of varn.ini go with the job.
-        status = FieldsFromText(settings.value(QStringLiteral("fields/list")).toStringList(),
-                                &job->fields);
-        if (status)
-            status = WriteJobFile(path, *job);
-    }
-    return status;
+    const LoadOptions load{loaded.format, loaded.fileOffset, loaded.bufferOffset};
+    if (const Status made = JobFromBuffer(state, loaded.path, load, true, path, job); !made)
+        return made;
+    RunPlan plan = DesktopRunPlan(state);
+    plan.functionOptions.onlyImage = onlyImage;
+    plan.functionOptions.allowPartial = allowPartial;
+    // The station's serial series stays with the station: a job saved here
+    // names none (varn-cli's job create gives one).
+    plan.serial.enabled = false;
+    PlanIntoJob(plan, *job);
+    if (const QString why = JobImageFitProblem(*job, state); !why.isEmpty())
+        return Status::Fail(why);
+    if (!plan.fieldsProblem.isEmpty())
+        return Status::Fail(plan.fieldsProblem);
+    return WriteJobFile(path, *job);
 }
 
 } // namespace varn

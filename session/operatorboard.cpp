@@ -1,9 +1,9 @@
 #include "operatorboard.h"
 
 #include "core/usersettings.h"
-#include "desktopsettings.h"
 #include "jobs/productionjob.h"
 #include "link/openlink.h"
+#include "runplan.h"
 
 #include <algorithm>
 
@@ -183,27 +183,12 @@ QString ShiftProblem(const LineFields& shift) {
 
 SessionSettings OperatorSessionSettings(const AppState& state, const ProductionJob& job,
                                         const RunContext& context, const LineFields& shift) {
-    SessionSettings settings = DesktopSessionSettings(state, context);
-    settings.functions.onlyImage = job.onlyImage;
-    settings.functions.allowPartial = job.allowPartial;
-    settings.functions.skipBlankBlocks = job.skipBlank;
-    settings.functions.replies = ReplyPolicy{job.timeoutMs, job.retries};
-    settings.expectCrc32 = job.expectedCrc32;
-    // The job's per-chip fields, not the station's varn.ini list.
-    settings.fields = job.fields;
-    settings.fieldsProblem.clear();
-    settings.stopAfterFailures = job.stopAfterFailures;
-    if (!job.serialSeries.isEmpty()) {
-        settings.serial.enabled = true;
-        settings.serial.name = job.serialSeries;
-        settings.serial.address = job.serialAddress;
-        settings.serialOverwrite = job.serialOverwrite;
-    }
-    settings.context.fields.operatorName = shift.operatorName.trimmed();
-    settings.context.fields.lot = shift.lot.trimmed();
-    settings.context.fields.workOrder = shift.workOrder.trimmed();
-    settings.context.imageFile = job.imageName;
-    return settings;
+    RunPlan plan = DesktopRunPlan(state, context);
+    ApplyJobToPlan(job, plan);
+    plan.context.fields.operatorName = shift.operatorName.trimmed();
+    plan.context.fields.lot = shift.lot.trimmed();
+    plan.context.fields.workOrder = shift.workOrder.trimmed();
+    return PlanSessionSettings(plan);
 }
 
 } // namespace varn

@@ -5,10 +5,12 @@
 #include "core/crc32.h"
 #include "core/hextext.h"
 #include "core/usersettings.h"
+#include "jobs/productionjob.h"
 #include "production/productionlog.h"
 #include "session/openlink.h"
 #include "session/operatorboard.h"
 #include "session/programmingsession.h"
+#include "session/runplan.h"
 #include "session/sessionhost.h"
 #include "session/unitgroup.h"
 #include "support/borrowedtransport.h"
@@ -104,6 +106,79 @@ QByteArray Serial(quint32 n) {
     qToBigEndian(n, bytes.data());
     return bytes;
 }
+
+// A job whose every run field differs from a new job's.
+ProductionJob RunJob() {
+    ProductionJob job;
+    job.imageName = QStringLiteral("board.hex");
+    job.imageBytes = QByteArrayLiteral(":00000001FF\n");
+    job.imageSha256 = Sha256Hex(job.imageBytes);
+    job.load = {FileFormat::IntelHex, 0, 0};
+    job.deviceName = QStringLiteral("Test");
+    job.deviceCode = 2;
+    job.deviceSize = DeviceBytes;
+    job.functions = {FnAuto};
+    job.autoSteps = {FnErase, FnProgram, FnVerify};
+    job.units = 2;
+    job.onlyImage = job.skipBlank = job.allowPartial = job.serialOverwrite = true;
+    job.timeoutMs = 2500;
+    job.retries = 3;
+    job.expectedCrc32 = 0x1234ABCD;
+    job.stopAfterFailures = 3;
+    job.serialSeries = QStringLiteral("line-a");
+    job.serialAddress = 0x3F0;
+    FieldsFromText({QStringLiteral("text=AB,at=3E0")}, &job.fields);
+    return job;
+}
+
+// A session's run fields as one line, so that a row names the one it expects.
+QString RunFields(const SessionSettings& s) {
+    const QString serial = s.serial.enabled ? QStringLiteral("%1@%2/%3")
+                                                  .arg(s.serial.name)
+                                                  .arg(s.serial.address, 0, 16)
+                                                  .arg(s.serialOverwrite)
+                                            : QStringLiteral("none");
+    return QStringLiteral("onlyImage=%1 skipBlank=%2 allowPartial=%3 timeout=%4 retries=%5 "
+                          "crc=%6 stop=%7 serial=%8 fields=%9 image=%10 ")
+        .arg(s.functions.onlyImage)
+        .arg(s.functions.skipBlankBlocks)
+        .arg(s.functions.allowPartial)
+        .arg(s.functions.replies.timeoutMs)
+        .arg(s.functions.replies.retries)
+        .arg(s.expectCrc32 ? QString::number(*s.expectCrc32, 16) : QStringLiteral("none"))
+        .arg(s.stopAfterFailures)
+        .arg(serial, FieldsToText(s.fields).join(';'), s.context.imageFile);
+}
+
+struct JobChange {
+    const char* name;
+    void (*change)(ProductionJob&);
+    const char* reaches; // in RunFields
+};
+const JobChange JobChanges[] = {
+    {"only the image", [](ProductionJob& j) { j.onlyImage = false; }, "onlyImage=0 "},
+    {"skip blank", [](ProductionJob& j) { j.skipBlank = false; }, "skipBlank=0 "},
+    {"allow partial", [](ProductionJob& j) { j.allowPartial = false; }, "allowPartial=0 "},
+    {"time-out", [](ProductionJob& j) { j.timeoutMs = 800; }, "timeout=800 "},
+    {"retries", [](ProductionJob& j) { j.retries = 5; }, "retries=5 "},
+    {"expected CRC-32", [](ProductionJob& j) { j.expectedCrc32 = 0xCAFE; }, "crc=cafe "},
+    {"stop rule", [](ProductionJob& j) { j.stopAfterFailures = 7; }, "stop=7 "},
+    {"serial address", [](ProductionJob& j) { j.serialAddress = 0x3C0; }, "serial=line-a@3c0/1 "},
+    {"serial overwrite", [](ProductionJob& j) { j.serialOverwrite = false; }, "@3f0/0 "},
+    // The station's varn.ini names a series: a job without one still gives none.
+    {"no serial series",
+     [](ProductionJob& j) {
+         j.serialSeries.clear();
+         j.serialAddress = -1;
+         j.serialOverwrite = false;
+     },
+     "serial=none "},
+    {"per-chip fields",
+     [](ProductionJob& j) { FieldsFromText({QStringLiteral("crc16=0-1FD,at=3FE")}, &j.fields); },
+     "fields=crc16=0000-01FD,at=03FE"},
+    {"image name", [](ProductionJob& j) { j.imageName = QStringLiteral("other.hex"); },
+     "image=other.hex "},
+};
 
 } // namespace
 
@@ -522,6 +597,51 @@ private slots:
         QVERIFY2(ticks > clock.elapsed() / 20 / 2,
                  qPrintable(QStringLiteral("%1 ticks in %2 ms").arg(ticks).arg(clock.elapsed())));
         QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
+    }
+
+    // A job's run goes through the run plan whole: back into a job unchanged,
+    // and into the session's settings over a station whose varn.ini sets its
+    // own log, series, fields and options (the job's win; the log stays).
+    void jobRunReachesTheSession_data() {
+        Columns<int>("change");
+        for (int i = 0; i < int(std::size(JobChanges)); ++i)
+            QTest::newRow(JobChanges[i].name) << i;
+    }
+    void jobRunReachesTheSession() {
+        auto [index] = Row<int>("change");
+        const JobChange& change = JobChanges[index];
+        QTemporaryDir dir;
+        AppState state;
+        state.AppDir = dir.path();
+        UserSettings ini(state);
+        ini.setValue("log/enabled", true);
+        ini.setValue("serial/enabled", true);
+        ini.setValue("serial/series", "station");
+        ini.setValue("serial/address", 0x100);
+        ini.setValue("fields/list", QStringList{"text=ST,at=200"});
+        QVERIFY(ini.sync());
+        ProductionJob job = RunJob();
+        const LineFields shift{{}, "Ann", "L7", {}, {}};
+        const QString before = RunFields(OperatorSessionSettings(state, job, {}, shift));
+        change.change(job);
+
+        RunPlan plan;
+        ApplyJobToPlan(job, plan);
+        ProductionJob again; // the image part only: the plan gives the rest
+        again.imageName = job.imageName;
+        again.imageBytes = job.imageBytes;
+        again.imageSha256 = job.imageSha256;
+        again.load = job.load;
+        again.deviceName = job.deviceName;
+        again.deviceCode = job.deviceCode;
+        again.deviceSize = job.deviceSize;
+        PlanIntoJob(plan, again);
+        QCOMPARE(QString(JobToJson(again)), QString(JobToJson(job)));
+
+        const SessionSettings settings = OperatorSessionSettings(state, job, {}, shift);
+        QVERIFY(settings.logLocation);
+        VERIFY_CONTAINS(RunFields(settings), change.reaches);
+        QVERIFY2(!before.contains(change.reaches), qPrintable(before));
     }
 
     // The ports a desktop station runs a job's units on: varn.ini's list,

@@ -490,6 +490,11 @@ private slots:
         WriteFile(dir->path() + "/image.bin", QByteArray::fromHex("11223344"));
         WriteFile(dir->path() + "/app.bin", second);
         state.SelectedDevice = 2;
+        // The station's own serial series, which a saved job does not carry.
+        UserSettings ini(state);
+        ini.setValue("serial/enabled", true);
+        ini.setValue("serial/series", "station");
+        QVERIFY(ini.sync());
         QByteArray saved;
         {
             mdiMain w(state);
@@ -535,6 +540,7 @@ private slots:
             QCOMPARE(messages->titles(), QStringList{"Open Job"});
             ProductionJob read;
             QVERIFY(ReadJobFile(job, &read));
+            QCOMPARE(read.serialSeries, QString());
             QVERIFY(OpenJob(read, dir->path(), station));
             QCOMPARE(BufferBytes(station, 0, 0x20).toHex(), saved.toHex());
             VERIFY_CONTAINS(savedText,

@@ -6,9 +6,11 @@
 #include "exitstatus.h"
 #include "files/imagefiles.h"
 #include "session/operatorboard.h"
+#include "session/runplan.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <utility>
 
 namespace varn {
 
@@ -87,35 +89,27 @@ int PrepareJob(AppState& state, CliOptions& options, CliConsole& console) {
     if (const QString problem = conflict(job, options); !problem.isEmpty())
         return usage(console, QStringLiteral("--job %1: %2").arg(options.job, problem));
 
+    ApplyJobToPlan(job, options.plan);
     if (!std::any_of(options.operations.begin(), options.operations.end(),
                      [](const CliOperation& o) { return o.isDeviceFunction(); })) {
-        for (const int function : job.functions) {
+        for (const int function : options.plan.functions) {
             CliOperation operation;
             operation.kind = CliOperation::Function;
             operation.function = function;
             options.operations.append(operation);
         }
     }
-    options.onlyImage = job.onlyImage;
-    options.skipBlank = job.skipBlank;
-    options.allowPartial = job.allowPartial;
-    options.timeoutMs = job.timeoutMs;
-    options.retries = job.retries;
-    options.stopAfterFailures = job.stopAfterFailures;
-    options.expectCrc32 = job.expectedCrc32;
-    options.serial.enabled = !job.serialSeries.isEmpty();
-    options.serial.name = job.serialSeries;
-    options.serial.address = job.serialAddress;
-    options.serialOverwrite = job.serialOverwrite;
-    options.chipFields = job.fields;
     if (const Status checked = CheckLogOptions(options); !checked)
         return usage(console, QStringLiteral("--job %1: %2").arg(options.job, checked.message));
 
+    // A refused job's record names no image: none was taken from it.
+    RunContext& context = options.plan.context;
+    const QString imageName = std::exchange(context.imageFile, QString());
     const QString folder = QFileInfo(options.job).absolutePath();
     if (const Status opened = OpenJob(job, folder, state); !opened)
         return refuse(state, options, console, opened.message);
-    options.imageName = job.imageName;
-    options.imagePath = job.embedded() ? QFileInfo(options.job).absoluteFilePath()
+    context.imageFile = imageName;
+    context.imagePath = job.embedded() ? QFileInfo(options.job).absoluteFilePath()
                                        : QDir(folder).absoluteFilePath(job.imagePath);
     console.info(
         QStringLiteral("Job %1: %2 (CRC-32 %3) on %4")
@@ -129,25 +123,9 @@ Status MakeJob(const AppState& state, const CliOptions& options, const QString& 
             JobFromBuffer(state, imagePath, load, !options.referenceImage, jobPath, job);
         !made)
         return Status::Fail(QStringLiteral("job create: ") + made.message);
-    if (!options.jobFunctions.isEmpty() && options.jobFunctions != QList<int>{FnAuto}) {
-        job->functions = options.jobFunctions;
-        job->autoSteps.clear();
-    }
-    job->onlyImage = options.onlyImage;
-    job->skipBlank = options.skipBlank;
-    job->allowPartial = options.allowPartial;
-    job->timeoutMs = options.timeoutMs;
-    job->retries = options.retries;
-    if (options.serial.enabled) {
-        job->serialSeries = options.serial.name;
-        job->serialAddress = options.serial.address;
-        job->serialOverwrite = options.serialOverwrite;
-    }
-    job->fields = options.chipFields;
+    PlanIntoJob(CliRunPlan(options, state), *job);
     if (const QString why = ChipFieldsProblem(nullptr, false, job->fields, state); !why.isEmpty())
         return Status::Fail(QStringLiteral("job create: ") + why);
-    job->units = options.units ? options.units : int(qMax<qsizetype>(1, options.ports.size()));
-    job->stopAfterFailures = options.stopAfterFailures;
     return Status::Ok();
 }
 

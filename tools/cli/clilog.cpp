@@ -29,9 +29,9 @@ int report(const Status& status, CliConsole& console) {
 }
 
 int reportTo(const QString& location, const CliOptions& options, CliConsole& console) {
-    ReportFilter filter{options.exportFrom,          options.exportTo,
-                        options.fields.lot,          options.fields.station,
-                        options.fields.operatorName, QString()};
+    const LineFields& line = options.plan.context.fields;
+    ReportFilter filter{options.exportFrom, options.exportTo,  line.lot,
+                        line.station,       line.operatorName, QString()};
     if (!options.ports.isEmpty())
         filter.port = PortLabel(options.ports.last());
     ProductionReport figures;
@@ -107,7 +107,7 @@ int RunLogCommands(const CliOptions& options, CliConsole& console) {
         QStringList lines;
         switch (operation.kind) {
         case CliOperation::SeriesCreate: {
-            SerialSettings series = options.serial;
+            SerialSettings series = options.plan.serial;
             series.name = operation.file;
             status = report(CreateSeriesIn(location, series), console);
             if (status == ExitOk && json)

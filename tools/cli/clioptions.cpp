@@ -9,6 +9,7 @@
 #include "files/imagefiles.h"
 #include "link/openlink.h"
 #include "link/replypolicy.h"
+#include "session/logaccess.h"
 
 #include <QRegularExpression>
 #include <limits>
@@ -84,7 +85,7 @@ Status readTimeArgument(const QString& name, const QString& value, bool endOfDay
 }
 
 Status applySerial(const QString& name, const QString& value, CliOptions& options) {
-    SerialSettings& serial = options.serial;
+    SerialSettings& serial = options.plan.serial;
     if (name == QLatin1String("--serial-address")) {
         serial.enabled = true;
         return readHexArgument(name, value, serial.address);
@@ -94,7 +95,7 @@ Status applySerial(const QString& name, const QString& value, CliOptions& option
         return CheckSeriesName(value);
     }
     if (name == QLatin1String("--serial-overwrite")) {
-        options.serialOverwrite = true;
+        options.plan.serialOverwrite = true;
         return Status::Ok();
     }
     if (!options.seriesOptions.contains(name))
@@ -181,7 +182,7 @@ Status applyPort(const QString& name, const QString& value, CliOptions& options)
 }
 
 Status applyLineField(const QString& name, const QString& value, CliOptions& options) {
-    LineFields& f = options.fields;
+    LineFields& f = options.plan.context.fields;
     QString& field = name == QLatin1String("--station")    ? f.station
                      : name == QLatin1String("--operator") ? f.operatorName
                      : name == QLatin1String("--lot")      ? f.lot
@@ -199,7 +200,8 @@ Status applyReplyNumber(const QString& name, const QString& value, CliOptions& o
     if (number < low || number > high)
         return Status::Fail(
             QStringLiteral("%1 %2: give %3 to %4").arg(name, value).arg(low).arg(high));
-    (timeout ? options.timeoutMs : options.retries) = number;
+    ReplyPolicy& replies = options.plan.functionOptions.replies;
+    (timeout ? replies.timeoutMs : replies.retries) = number;
     return Status::Ok();
 }
 
@@ -310,7 +312,7 @@ constexpr OptionEntry optionTable[] = {
      nullptr},
     {"--allow-partial", nullptr, OptionValue::None,
      [](const QString&, const QString&, CliOptions& options) {
-         options.allowPartial = true;
+         options.plan.functionOptions.allowPartial = true;
          return Status::Ok();
      },
      "--allow-partial",
@@ -322,7 +324,7 @@ constexpr OptionEntry optionTable[] = {
      nullptr},
     {"--skip-blank", nullptr, OptionValue::None,
      [](const QString&, const QString&, CliOptions& options) {
-         options.skipBlank = true;
+         options.plan.functionOptions.skipBlankBlocks = true;
          return Status::Ok();
      },
      "--skip-blank",
@@ -336,7 +338,7 @@ constexpr OptionEntry optionTable[] = {
          if (!match.hasMatch())
              return Status::Fail(
                  QStringLiteral("%1 %2: 1 to 8 hexadecimal digits are needed").arg(name, value));
-         options.expectCrc32 = match.captured(2).toUInt(nullptr, 16);
+         options.plan.expectCrc32 = match.captured(2).toUInt(nullptr, 16);
          return Status::Ok();
      },
      "--expect-crc32 HEX",
@@ -348,7 +350,7 @@ constexpr OptionEntry optionTable[] = {
      nullptr},
     {"--only-image", nullptr, OptionValue::None,
      [](const QString&, const QString&, CliOptions& options) {
-         options.onlyImage = true;
+         options.plan.functionOptions.onlyImage = true;
          return Status::Ok();
      },
      "--only-image",
@@ -394,7 +396,7 @@ constexpr OptionEntry optionTable[] = {
      nullptr},
     {"--create-log", nullptr, OptionValue::None,
      [](const QString&, const QString&, CliOptions& options) {
-         options.createLog = true;
+         options.plan.createLog = true;
          return Status::Ok();
      },
      "--create-log",
@@ -429,7 +431,7 @@ constexpr OptionEntry optionTable[] = {
      [](const QString&, const QString& value, CliOptions& options) {
          ChipField field;
          const Status read = FieldFromText(value, &field);
-         options.chipFields.append(field);
+         options.plan.fields.append(field);
          return read;
      },
      "--field FIELD",
@@ -539,7 +541,7 @@ constexpr OptionEntry optionTable[] = {
              if (!found)
                  return Status::Fail(
                      QStringLiteral("%1 %2: \"%3\" is no device function").arg(name, value, word));
-             options.jobFunctions.append(found->code);
+             options.plan.functions.append(found->code);
          }
          return Status::Ok();
      },
@@ -552,7 +554,7 @@ constexpr OptionEntry optionTable[] = {
      [](const QString& name, const QString& value, CliOptions& options) {
          qint64 units = 0;
          const Status status = readNumberArgument(name, value, 1, 64, units);
-         options.units = int(units);
+         options.plan.units = int(units);
          return status;
      },
      "--units N", "job create: the units the job runs at once (default:\nthe --port count)",
@@ -561,7 +563,7 @@ constexpr OptionEntry optionTable[] = {
      [](const QString& name, const QString& value, CliOptions& options) {
          qint64 count = 0;
          const Status status = readNumberArgument(name, value, 0, 1000000, count);
-         options.stopAfterFailures = int(count);
+         options.plan.stopAfterFailures = int(count);
          return status;
      },
      "--stop-after N", "stop after N failed chips in a row (0: never)", nullptr},
@@ -787,21 +789,21 @@ Status checkLogOptions(const CliOptions& options) {
         return Status::Fail(QStringLiteral("pool create needs --pool-last (and --pool-first)"));
     // Refused here, not at the first chip: a job made from them would carry
     // the fault onto the line.
-    if (const Status ordered = ChipFieldOrder(options.chipFields); !ordered)
+    if (const Status ordered = ChipFieldOrder(options.plan.fields); !ordered)
         return Status::Fail(QStringLiteral("--field: ") + ordered.message);
-    for (const ChipField& field : options.chipFields)
+    for (const ChipField& field : options.plan.fields)
         if (field.kind == ChipField::Kind::Pool && !options.log && !job)
             return Status::Fail(QStringLiteral("--field %1: pool numbers need the production "
                                                "log (--log)")
                                     .arg(field.text()));
-    const SerialSettings& serial = options.serial;
+    const SerialSettings& serial = options.plan.serial;
     if (!creates && !options.seriesOptions.isEmpty())
         return Status::Fail(QStringLiteral("%1 describes a serial series: give it to series "
                                            "create NAME (a run names its series with --serial)")
                                 .arg(options.seriesOptions.first()));
-    if (!serial.enabled && (!serial.name.isEmpty() || options.serialOverwrite) && !creates)
+    if (!serial.enabled && (!serial.name.isEmpty() || options.plan.serialOverwrite) && !creates)
         return Status::Fail(QStringLiteral("%1 needs --serial-address (where the number goes)")
-                                .arg(options.serialOverwrite
+                                .arg(options.plan.serialOverwrite
                                          ? QStringLiteral("--serial-overwrite")
                                          : QStringLiteral("--serial %1").arg(serial.name)));
     if (!serial.enabled)
@@ -817,6 +819,17 @@ Status checkLogOptions(const CliOptions& options) {
 }
 
 } // namespace
+
+RunPlan CliRunPlan(const CliOptions& options, const AppState& state) {
+    RunPlan plan = options.plan;
+    if (plan.functions.isEmpty() || plan.functions == QList<int>{FnAuto})
+        plan.runAuto(state);
+    if (!plan.units)
+        plan.units = int(qMax<qsizetype>(1, options.ports.size()));
+    if (options.log)
+        plan.logLocation = LogLocationOrDefault(*options.log, state.AppDir);
+    return plan;
+}
 
 Status CheckLogOptions(const CliOptions& options) {
     return checkLogOptions(options);

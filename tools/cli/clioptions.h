@@ -2,6 +2,7 @@
 
 #include "core/status.h"
 #include "session/programmingsession.h"
+#include "session/runplan.h"
 
 #include <QDateTime>
 #include <QList>
@@ -56,8 +57,6 @@ struct CliOptions {
     QString portPath;                 // --port PATH or URL
     QStringList ports;                // every --port in order: several units at once
     bool repeat = false;              // --repeat: ask for the next chip(s) after each run
-    int timeoutMs = 1000;             // --timeout MS: reply wait of block requests
-    int retries = 0;                  // --retries N: block requests sent again
     QString workDir;                  // --workdir DIR: the configuration's folder
     int netLatencyMs = -1;            // --net-latency MS: network allowance (-1: measured)
     QString device;                   // --device NAME or table index
@@ -66,31 +65,16 @@ struct CliOptions {
     qint64 bufferOffset = 0;
     qint64 relocate = 0;      // --relocate HEX: subtracted from every file address
     bool definedOnly = false; // --defined-only: save writes only the image's bytes
-    bool skipBlank = false;
-    bool onlyImage = false; // --only-image: program, verify, blank, compare
-    // A load that left data out of the buffer still succeeds, and an image
-    // with bytes outside the device is run without them.
-    bool allowPartial = false;
     bool quiet = false;
     bool json = false; // --json: JSON Lines on standard output, text on standard error
     bool csv = false;  // --csv: report as CSV
     bool help = false;
     bool version = false;
     bool listPorts = false; // --list-ports: the ports and comN entries, nothing else
-    // --expect-crc32 HEX: the buffer's CRC-32 checked before the device functions.
-    std::optional<quint32> expectCrc32;
     // --log [PATH|URL]: an empty value means varn-log.sqlite in the current
     // folder. Unset: no record is written (export still reads the default).
     std::optional<QString> log;
-    bool createLog = false; // --create-log: a log file that does not exist is started
-    // --serial NAME and --serial-address: the run's series and where its
-    // number goes (enabled by the address); --serial-first, -step, -maximum,
-    // -length, -encoding and -order describe a series for series create.
-    SerialSettings serial;
-    QStringList seriesOptions;    // the describing options given
-    bool serialOverwrite = false; // --serial-overwrite: the field may lie on image bytes
-    LineFields fields;            // --station, --operator, --lot, --work-order, --product
-    QList<ChipField> chipFields;  // --field FIELD, in the order given
+    QStringList seriesOptions; // the describing options given
     // --pool-first, --pool-last, --pool-step: the pool that pool create makes.
     NumberPool pool;
     QStringList poolOptions;
@@ -108,15 +92,27 @@ struct CliOptions {
     QStringList given;
     // --job FILE: image, device and options come from the job.
     QString job;
-    // The image for the records when a job supplied it (no load names it).
-    QString imageName, imagePath;
-    // job create: --functions, --units, --stop-after, --reference-image.
-    QList<int> jobFunctions; // empty: auto, with auto.cfg's steps
-    int units = 0;           // 0: as many as --port gives, at least one
+    // job create: --reference-image.
     bool referenceImage = false;
-    // --stop-after N: stop after N failed chips in a row (0: never).
-    int stopAfterFailures = 0;
+    // What the run does and how, as given or as a job gives it:
+    // --functions and --units (job create; no functions: auto with
+    // auto.cfg's steps), --only-image, --skip-blank, --allow-partial (a
+    // load that left data out of the buffer still succeeds too), --timeout,
+    // --retries, --expect-crc32, --stop-after, --field, --create-log, the
+    // line's fields (--station, --operator, --lot, --work-order, --product)
+    // and the image a job names for the records. --serial NAME and
+    // --serial-address name the run's series and where its number goes
+    // (enabled by the address), --serial-overwrite lets it lie on image
+    // bytes; --serial-first, -step, -maximum, -length, -encoding and -order
+    // describe a series for series create. --log is resolved into it by
+    // CliRunPlan.
+    RunPlan plan;
 };
+
+// The run plan of a command line: as given (or as its job gives it), with
+// the --log location and what it leaves to the configuration: Auto with
+// auto.cfg's steps when it names no functions, one unit per --port.
+RunPlan CliRunPlan(const CliOptions& options, const AppState& state);
 
 // The serial options against the operations and --log (a job's included).
 Status CheckLogOptions(const CliOptions& options);

@@ -45,8 +45,8 @@ QString withFileName(const QString& path, const QString& message) {
 } // namespace
 
 CliProgrammer::CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console)
-    : state(state), options(options), console(console), imageFile(options.imageName),
-      imagePath(options.imagePath) {
+    : state(state), options(options), console(console), imageFile(options.plan.context.imageFile),
+      imagePath(options.plan.context.imagePath) {
     if (options.json)
         json = std::make_unique<JsonEvents>(portName());
 }
@@ -136,17 +136,19 @@ int CliProgrammer::runOperations() {
     // A run that sends nothing still answers for the image it names.
     const bool anyChip = std::any_of(operations.begin(), operations.end(),
                                      [](const CliOperation& o) { return o.isDeviceFunction(); });
-    if (status == ExitOk && !anyChip && options.expectCrc32 && !options.allowPartial) {
+    if (status == ExitOk && !anyChip && options.plan.expectCrc32 &&
+        !options.plan.functionOptions.allowPartial) {
         if (const OutsideDevice outside = ImageOutsideDevice(state); !outside.empty()) {
             console.error(OutsideDeviceText(state, outside) +
                           QStringLiteral(": its CRC-32 covers only the device's part."));
             return ExitFile;
         }
     }
-    if (status == ExitOk && !anyChip && options.expectCrc32 &&
-        BufferCrc32(state) != *options.expectCrc32) {
-        console.error(QStringLiteral("Image CRC-32 %1, expected %2.")
-                          .arg(Crc32Text(BufferCrc32(state)), Crc32Text(*options.expectCrc32)));
+    if (status == ExitOk && !anyChip && options.plan.expectCrc32 &&
+        BufferCrc32(state) != *options.plan.expectCrc32) {
+        console.error(
+            QStringLiteral("Image CRC-32 %1, expected %2.")
+                .arg(Crc32Text(BufferCrc32(state)), Crc32Text(*options.plan.expectCrc32)));
         return ExitFile;
     }
     return status;
@@ -179,28 +181,15 @@ ProgrammingSession& CliProgrammer::ensureSession() {
 }
 
 SessionSettings CliProgrammer::sessionSettings() {
-    SessionSettings settings;
-    settings.functions.skipBlankBlocks = options.skipBlank;
-    settings.functions.replies = ReplyPolicy{options.timeoutMs, options.retries};
-    settings.functions.onlyImage = options.onlyImage;
-    settings.functions.allowPartial = options.allowPartial;
-    if (options.log) {
-        settings.logLocation = LogLocationOrDefault(*options.log, state.AppDir);
-        settings.createLog = options.createLog;
-        settings.serial = options.serial;
-        settings.serialOverwrite = options.serialOverwrite;
-    }
-    settings.context.port = portName();
-    settings.context.imageFile = imageFile;
-    settings.context.imagePath = imagePath;
-    settings.context.fields = options.fields;
-    settings.expectCrc32 = options.expectCrc32;
-    settings.fields = options.chipFields;
+    RunPlan plan = CliRunPlan(options, state);
+    plan.context.port = portName();
+    plan.context.imageFile = imageFile;
+    plan.context.imagePath = imagePath;
+    SessionSettings settings = PlanSessionSettings(plan);
     if (!options.beforeChip.isEmpty() || !options.afterChip.isEmpty())
         settings.chipHook = [this](ChipHookPoint point, const ChipReport& report) {
             return runHook(point, report);
         };
-    settings.stopAfterFailures = options.stopAfterFailures;
     // A unit that failed is identified afresh before the next chip; one that
     // answered is not asked again for every chip.
     settings.reconnectAfterFault = true;
@@ -223,7 +212,7 @@ int CliProgrammer::openLog() {
 }
 
 qint64 CliProgrammer::nextSerial() {
-    if (!options.log || !options.serial.enabled)
+    if (!options.log || !options.plan.serial.enabled)
         return -1;
     return ensureSession().nextSerial();
 }
@@ -249,9 +238,10 @@ int CliProgrammer::createJob(const QString& path) {
                           .arg(path));
         return ExitUsage;
     }
-    if (options.expectCrc32 && BufferCrc32(state) != *options.expectCrc32) {
-        console.error(QStringLiteral("Image CRC-32 %1, expected %2.")
-                          .arg(Crc32Text(BufferCrc32(state)), Crc32Text(*options.expectCrc32)));
+    if (options.plan.expectCrc32 && BufferCrc32(state) != *options.plan.expectCrc32) {
+        console.error(
+            QStringLiteral("Image CRC-32 %1, expected %2.")
+                .arg(Crc32Text(BufferCrc32(state)), Crc32Text(*options.plan.expectCrc32)));
         return ExitFile;
     }
     ProductionJob job;
@@ -383,7 +373,7 @@ int CliProgrammer::judgeLoad(const QString& path, const LoadResult& loaded) {
     if (!loaded.leftOut.isEmpty()) {
         console.error(withFileName(path, loaded.leftOut));
         // A production line must not program a chip with half an image.
-        if (!options.allowPartial)
+        if (!options.plan.functionOptions.allowPartial)
             return ExitFile;
     }
     if (loaded.bytesStored == 0) {
@@ -567,10 +557,11 @@ int CliProgrammer::chipStatus(const ChipReport& report) {
             // The wrong image, or one the device cannot hold; or a serial
             // field outside the device or over the image's bytes, which the
             // serial options must mend.
-            if (!options.allowPartial && !ImageOutsideDevice(state).empty())
+            if (!options.plan.functionOptions.allowPartial && !ImageOutsideDevice(state).empty())
                 return ExitFile;
-            return options.expectCrc32 && BufferCrc32(state) != *options.expectCrc32 ? ExitFile
-                                                                                     : ExitUsage;
+            return options.plan.expectCrc32 && BufferCrc32(state) != *options.plan.expectCrc32
+                       ? ExitFile
+                       : ExitUsage;
         case Stage::Log:
         case Stage::Serial:
             console.error(report.reason);
