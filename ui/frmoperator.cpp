@@ -205,32 +205,32 @@ std::optional<LineFields> AskShift(QWidget* parent, const LineFields& given) {
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("frmShift"));
     dialog.setWindowTitle(QObject::tr("Operator Mode"));
-    auto* txtOperator = new QLineEdit(given.operatorName, &dialog);
-    txtOperator->setObjectName(QStringLiteral("txtOperator"));
-    auto* txtLot = new QLineEdit(given.lot, &dialog);
-    txtLot->setObjectName(QStringLiteral("txtLot"));
-    auto* txtWorkOrder = new QLineEdit(given.workOrder, &dialog);
-    txtWorkOrder->setObjectName(QStringLiteral("txtWorkOrder"));
+    auto* operatorName = new QLineEdit(given.operatorName, &dialog);
+    operatorName->setObjectName(QStringLiteral("operatorName"));
+    auto* lot = new QLineEdit(given.lot, &dialog);
+    lot->setObjectName(QStringLiteral("lot"));
+    auto* workOrder = new QLineEdit(given.workOrder, &dialog);
+    workOrder->setObjectName(QStringLiteral("workOrder"));
     auto* lblProblem = new QLabel(&dialog);
     lblProblem->setObjectName(QStringLiteral("lblProblem"));
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     auto* form = new QFormLayout(&dialog);
     form->addRow(new QLabel(QObject::tr("Every chip's record names them."), &dialog));
-    form->addRow(QObject::tr("&Operator:"), txtOperator);
-    form->addRow(QObject::tr("&Lot:"), txtLot);
-    form->addRow(QObject::tr("&Work order:"), txtWorkOrder);
+    form->addRow(QObject::tr("&Operator:"), operatorName);
+    form->addRow(QObject::tr("&Lot:"), lot);
+    form->addRow(QObject::tr("&Work order:"), workOrder);
     form->addRow(lblProblem);
     form->addRow(box);
     LineFields shift = given;
     const auto check = [&] {
-        shift.operatorName = txtOperator->text().trimmed();
-        shift.lot = txtLot->text().trimmed();
-        shift.workOrder = txtWorkOrder->text().trimmed();
+        shift.operatorName = operatorName->text().trimmed();
+        shift.lot = lot->text().trimmed();
+        shift.workOrder = workOrder->text().trimmed();
         const QString problem = ShiftProblem(shift);
         lblProblem->setText(problem);
         box->button(QDialogButtonBox::Ok)->setEnabled(problem.isEmpty());
     };
-    for (QLineEdit* edit : {txtOperator, txtLot, txtWorkOrder})
+    for (QLineEdit* edit : {operatorName, lot, workOrder})
         QObject::connect(edit, &QLineEdit::textChanged, &dialog, check);
     QObject::connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);

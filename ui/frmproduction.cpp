@@ -67,13 +67,13 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
     lblProgressTime = new ProgressTimeLabel(
         this, UserSettings(state).value(QLatin1String(OnlyImageKey), false).toBool());
 
-    txtStopAfter = new QSpinBox(this);
-    txtStopAfter->setObjectName(QStringLiteral("txtStopAfter"));
-    txtStopAfter->setRange(0, 999);
-    txtStopAfter->setValue(3);
-    txtStopAfter->setSpecialValueText(tr("never"));
+    stopAfter = new QSpinBox(this);
+    stopAfter->setObjectName(QStringLiteral("stopAfter"));
+    stopAfter->setRange(0, 999);
+    stopAfter->setValue(3);
+    stopAfter->setSpecialValueText(tr("never"));
     auto* stopLabel = new QLabel(tr("Stop after failures in a row:"), this);
-    stopLabel->setBuddy(txtStopAfter);
+    stopLabel->setBuddy(stopAfter);
 
     cmdStart = new QPushButton(tr("Start"), this);
     cmdStart->setObjectName(QStringLiteral("cmdStart"));
@@ -83,7 +83,7 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
 
     auto* stopRow = new QHBoxLayout;
     stopRow->addWidget(stopLabel);
-    stopRow->addWidget(txtStopAfter);
+    stopRow->addWidget(stopAfter);
     stopRow->addStretch(1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(cmdStart);
@@ -110,9 +110,9 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
             cmdStart_Click();
     });
     // The field is the first to take the focus; it must not keep Space.
-    txtStopAfter->installEventFilter(this);
+    stopAfter->installEventFilter(this);
     connect(cmdStart, &QPushButton::clicked, this, &frmProduction::cmdStart_Click);
-    connect(txtStopAfter, &QSpinBox::valueChanged, this, [this] { showSession(); });
+    connect(stopAfter, &QSpinBox::valueChanged, this, [this] { showSession(); });
     follow(host, state);
     cmdStart->setFocus();
     showSession();
@@ -120,7 +120,7 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
 
 SessionSettings frmProduction::settings() const {
     SessionSettings chosen = DesktopSessionSettings(state, recordContext);
-    chosen.stopAfterFailures = txtStopAfter->value();
+    chosen.stopAfterFailures = stopAfter->value();
     return chosen;
 }
 
@@ -247,13 +247,13 @@ void frmProduction::showSession() {
                            .arg(tally.yieldPercent(), 0, 'f', 1));
     cmdStart->setText(halted ? tr("Resume") : tr("Start"));
     showRunButtons(cmdStart, state.UnitIdentified && logError.isEmpty());
-    txtStopAfter->setEnabled(!running);
+    stopAfter->setEnabled(!running);
 }
 
 bool frmProduction::eventFilter(QObject* watched, QEvent* event) {
     // A number field has no use for Space; left to it, the field would
     // claim the key and the shortcut that starts the chip would never fire.
-    if (watched == txtStopAfter && event->type() == QEvent::ShortcutOverride &&
+    if (watched == stopAfter && event->type() == QEvent::ShortcutOverride &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space)
         return true;
     return QDialog::eventFilter(watched, event);

@@ -73,7 +73,7 @@ private:
     QLabel* lblStep = nullptr;
     QProgressBar* barProgress = nullptr;
     ProgressTimeLabel* lblProgressTime = nullptr;
-    QSpinBox* txtStopAfter = nullptr;
+    QSpinBox* stopAfter = nullptr;
     QPushButton* cmdStart = nullptr;
 };
 

@@ -370,7 +370,7 @@ private slots:
         dlg.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&dlg)); // shortcuts need an active window
         QTRY_VERIFY(!dlg.isRunning());
-        dlg.findChild<QSpinBox*>("txtStopAfter")->setValue(stopAfter);
+        dlg.findChild<QSpinBox*>("stopAfter")->setValue(stopAfter);
         for (int i = 0; i < 3; ++i) {
             // Where a keyboard's Space goes: to the widget with the focus.
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
