@@ -313,6 +313,9 @@ private slots:
         QTRY_VERIFY(w.child("lblProgress")->text().chopped(1).toInt() >= 10);
         QVERIFY(stop->isVisible() && !w.close()->isVisible());
         VERIFY_CONTAINS(w.child("lblProgressTime")->text(), " left");
+        // The close box is refused, and is no Stop.
+        w.dlg.close();
+        QTRY_VERIFY(w.dlg.isVisible() && w.child("lblProgress")->text().chopped(1).toInt() >= 20);
         if (escape)
             QTest::keyClick(&w.dlg, Qt::Key_Escape);
         else
