@@ -41,9 +41,9 @@ public:
     void stop();
     // A unit is preparing or running a chip.
     bool busy() const;
-    // Stops every unit and deletes the group once all of them are free (at
-    // once when they are), so that a lent host goes back to its window idle
-    // without the window waiting for it.
+    // Stops every unit and deletes the group (deleteLater) once all of them
+    // are free, so that a lent host goes back to its window idle without the
+    // window waiting for it.
     void retire();
 
 signals:
