@@ -29,14 +29,24 @@ UnitGroup::UnitGroup(const AppState& setup, const QStringList& ports, SessionHos
 }
 
 UnitGroup::~UnitGroup() {
+    // Only once every unit is free (retire()): a host that is deleted, or
+    // handed back to its window, in the middle of a chip would still be
+    // waiting on its line.
     stop();
-    // A host of the group's own ends its thread when deleted; a lent one
-    // must be idle before its window goes on with it. Stopped, it is at most
-    // a block away from that: its thread answers this empty call right
-    // after the task it is on, without the window polling meanwhile.
-    for (SessionHost* host : hosts)
-        if (host->busy())
-            host->call([](ProgrammingSession&) {});
+}
+
+void UnitGroup::retire() {
+    stop();
+    if (busy())
+        connect(this, &UnitGroup::idle, this, &QObject::deleteLater, Qt::SingleShotConnection);
+    else
+        deleteLater();
+}
+
+void UnitGroup::unitFree() {
+    emit changed();
+    if (!busy())
+        emit idle();
 }
 
 void UnitGroup::watch(int unit) {
@@ -106,7 +116,7 @@ void UnitGroup::prepare(const AppState& setup, const SessionSettings& settings) 
                     tiles.setReady(unit);
                 else
                     tiles.setOffline(unit, outcome->why);
-                emit changed();
+                unitFree();
             });
         if (!posted)
             --preparing;
@@ -137,7 +147,7 @@ bool UnitGroup::start(const AppState& image, const QList<int>& functions, bool r
             // The chip's end reaches the board while its host is still at
             // work: the board is shown once more when the host is free, or
             // a window drawing its buttons from busy() stays as it was.
-            this, [this] { emit changed(); });
+            this, [this] { unitFree(); });
         if (posted)
             tiles.started(unit);
         any = any || posted;

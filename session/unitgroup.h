@@ -41,15 +41,24 @@ public:
     void stop();
     // A unit is preparing or running a chip.
     bool busy() const;
+    // Stops every unit and deletes the group (deleteLater) once all of them
+    // are free, so that a lent host goes back to its window idle without the
+    // window waiting for it.
+    void retire();
 
 signals:
     // The board changed (any tile).
     void changed();
     // A unit's chip is over (its numbers are taken or given back).
     void chipFinished(int unit);
+    // Every unit is free again after a prepare or a start.
+    void idle();
 
 private:
     void watch(int unit);
+    // A unit's task is over: the board is shown again, and idle() follows
+    // with the last one.
+    void unitFree();
 
     QStringList portList;
     std::vector<SessionHost*> hosts;

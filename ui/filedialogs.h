@@ -10,8 +10,9 @@ class QWidget;
 
 namespace varn {
 
-// The file dialogs of the load and save commands. Each returns the full path
-// chosen, or an empty text when the user cancelled. Tests replace them.
+// The dialogs the commands ask through, so that tests can answer them. The
+// file dialogs return the full path chosen, or an empty text when the user
+// cancelled.
 struct FileDialogs {
     std::function<QString(QWidget* parent)> showOpen;
     std::function<QString(QWidget* parent)> showSave;

@@ -9,7 +9,7 @@
 #include "widgets/messagebox.h"
 #include "widgets/twips.h"
 
-#include <QCloseEvent>
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QFrame>
 #include <QGridLayout>
@@ -27,7 +27,7 @@ constexpr const char* LastFunctionKey = "device/lastFunction";
 } // namespace
 
 frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* parent)
-    : QDialog(parent), state(appState), host(sessionHost) {
+    : RunWindow(parent), state(appState), host(sessionHost) {
     setObjectName(QStringLiteral("frmFunction"));
     setWindowTitle(tr("Function"));
     const Twips tw(this);
@@ -119,15 +119,10 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     cmdRun->setFixedSize(tw(975), tw(375));
     cmdRun->setDefault(true);
     cmdRun->setAutoDefault(false);
-    cmdClose = new QPushButton(tr("Close"), this);
-    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    addCloseButton();
     cmdClose->setFixedSize(tw(975), tw(375));
-    cmdClose->setAutoDefault(false);
-    cmdStop = new QPushButton(tr("Stop"), this);
-    cmdStop->setObjectName(QStringLiteral("cmdStop"));
+    addStopButton(tr("Ends the function at the next block (Esc)"));
     cmdStop->setFixedSize(cmdClose->size());
-    cmdStop->setAutoDefault(false);
-    cmdStop->setToolTip(tr("Ends the function at the next block (Esc)"));
     cmdStop->hide();
 
     auto* progress = new QVBoxLayout;
@@ -159,20 +154,7 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     listFunction->setFocus();
 
     connect(cmdRun, &QPushButton::clicked, this, &frmFunction::cmdRun_Click);
-    connect(cmdClose, &QPushButton::clicked, this, &frmFunction::cmdClose_Click);
-    connect(cmdStop, &QPushButton::clicked, this, &frmFunction::cmdStop_Click);
-
-    // The session's events arrive queued from its thread while this window
-    // is open; they stop with the window.
-    connect(&host, &SessionHost::functionStarted, this, &frmFunction::functionStarted);
-    connect(&host, &SessionHost::functionProgress, this, &frmFunction::functionProgress);
-    connect(&host, &SessionHost::functionFinished, this, &frmFunction::functionFinished);
-    connect(&host, &SessionHost::refused, this, &frmFunction::refused);
-    connect(&host, &SessionHost::unitRunStateChanged, this, [this](bool inReset) {
-        state.unitInReset = inReset;
-        emit unitStateChanged();
-    });
-    connect(&host, &SessionHost::chipFinished, this, &frmFunction::chipFinished);
+    follow(host, state);
 
     // Without an identified unit there is nothing to run for the window's life.
     updateButtons();
@@ -207,11 +189,9 @@ void frmFunction::Form_Load() {
 }
 
 void frmFunction::updateButtons() {
-    cmdRun->setEnabled(!running && !loading && state.UnitIdentified);
-    cmdClose->setEnabled(!running && !loading);
+    showRunButtons(cmdRun, state.UnitIdentified);
     cmdClose->setVisible(!running);
     cmdStop->setVisible(running);
-    cmdStop->setEnabled(running);
 }
 
 void frmFunction::cmdRun_Click() {
@@ -296,32 +276,8 @@ bool frmFunction::RunAlone(int code) {
     return true;
 }
 
-void frmFunction::cmdClose_Click() {
-    reject();
-}
-
-void frmFunction::cmdStop_Click() {
-    if (running)
-        host.stop();
-}
-
-void frmFunction::reject() {
-    // Esc during a run is Stop; the window closes only between runs.
-    if (running) {
-        cmdStop_Click();
-        return;
-    }
-    if (loading)
-        return;
-    QDialog::reject();
-}
-
-void frmFunction::closeEvent(QCloseEvent* event) {
-    if (running || loading) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
+void frmFunction::stopChip() {
+    host.stop();
 }
 
 void frmFunction::showLines() {

@@ -4,12 +4,11 @@
 #include "functions/functiontext.h"
 #include "session/programmingsession.h"
 #include "ui/progresstimelabel.h"
+#include "ui/runwindow.h"
 
-#include <QDialog>
 #include <functional>
 #include <optional>
 
-class QCloseEvent;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -23,9 +22,9 @@ class SessionHost;
 
 // The window from which the device functions are run. The unit's session does
 // the work on its own thread; the window shows the events it is sent, offers
-// Stop (Esc) while a function runs, and keeps the buttons from re-entering a
-// run.
-class frmFunction : public QDialog {
+// Stop (Esc) in Close's place while a function runs, and keeps the buttons
+// from re-entering a run.
+class frmFunction : public RunWindow {
     Q_OBJECT
 public:
     frmFunction(AppState& state, SessionHost& host, QWidget* parent = nullptr);
@@ -46,9 +45,7 @@ public:
     // Verify that passed clears it).
     const std::optional<FunctionResult>& VerifyMismatch() const { return verifyMismatch; }
     // A function or the load exchange is under way.
-    bool isRunning() const { return running || loading; }
-    // Ends the running function at the next block boundary.
-    void cmdStop_Click();
+    bool isRunning() const override { return running || loading; }
     // Asked before Program or Auto; false stops the run before anything is sent
     // (the main window offers to load a file that changed on disk again).
     std::function<bool()> beforeProgram;
@@ -58,25 +55,20 @@ public:
 
 public slots:
     void cmdRun_Click();
-    void cmdClose_Click();
-    void reject() override;
-
-signals:
-    // state.unitInReset changed during the load sequence.
-    void unitStateChanged();
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void functionStarted(const FunctionResult& run);
-    void functionProgress(const FunctionResult& run, int percent);
+    bool stoppable() const override { return running; }
+    void stopChip() override;
+    void functionStarted(const FunctionResult& run) override;
+    void functionProgress(const FunctionResult& run, int percent) override;
     // The bar's fill at the percentage shown last, for the bar's width now.
     void showFill();
-    void functionFinished(const FunctionResult& result);
-    void refused(const QString& reason, bool lineOpen);
-    void chipFinished(const ChipReport& report);
+    void functionFinished(const FunctionResult& result) override;
+    void refused(const QString& reason, bool lineOpen) override;
+    void chipFinished(const ChipReport& report) override;
     void start(int code);
     void showLines();
     void updateButtons();
@@ -108,9 +100,6 @@ private:
     QLineEdit* txtBufferStart = nullptr;
     QLineEdit* txtBufferEnd = nullptr;
     QPushButton* cmdRun = nullptr;
-    QPushButton* cmdClose = nullptr;
-    // In Close's place while a function runs.
-    QPushButton* cmdStop = nullptr;
 };
 
 } // namespace varn

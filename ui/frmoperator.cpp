@@ -4,7 +4,6 @@
 #include "session/unitgroup.h"
 #include "widgets/screenfit.h"
 
-#include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QFrame>
@@ -14,7 +13,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QShortcut>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -61,7 +59,7 @@ QLabel* NewLabel(QWidget* parent, const QString& name, double scale, bool bold =
 frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage,
                          const QList<int>& jobFunctions, const QString& heading,
                          const LineFields& shift, QWidget* parent)
-    : QDialog(parent), group(unitGroup), image(jobImage), functions(jobFunctions) {
+    : RunWindow(parent), group(unitGroup), image(jobImage), functions(jobFunctions) {
     setObjectName(QStringLiteral("frmOperator"));
     setWindowTitle(tr("Production - Operator Mode"));
 
@@ -122,14 +120,9 @@ frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage,
     cmdStart->setObjectName(QStringLiteral("cmdStart"));
     cmdStart->setDefault(true);
     cmdStart->setMinimumHeight(40);
-    cmdStop = new QPushButton(tr("Stop"), this);
-    cmdStop->setObjectName(QStringLiteral("cmdStop"));
-    cmdStop->setAutoDefault(false);
+    addStopButton(tr("Ends every unit's chip at the next block (Esc)"));
     cmdStop->setMinimumHeight(40);
-    cmdStop->setToolTip(tr("Ends every unit's chip at the next block (Esc)"));
-    cmdClose = new QPushButton(tr("Close"), this);
-    cmdClose->setObjectName(QStringLiteral("cmdClose"));
-    cmdClose->setAutoDefault(false);
+    addCloseButton();
     cmdClose->setToolTip(tr("Back to the main window, still in operator mode"));
     cmdLeave = new QPushButton(tr("Leave Operator Mode"), this);
     cmdLeave->setObjectName(QStringLiteral("cmdLeave"));
@@ -150,19 +143,12 @@ frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage,
     layout->addWidget(lblCounts);
     layout->addLayout(buttons);
 
-    // Space or Enter wherever the focus is: the operator's hands are on the
-    // tray. After a stop for failures in a row only the button resumes.
-    for (const QKeySequence& key :
-         {QKeySequence(Qt::Key_Space), QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
-        auto* shortcut = new QShortcut(key, this);
-        connect(shortcut, &QShortcut::activated, this, [this] {
-            if (!group.board().anyHalted())
-                cmdStart_Click();
-        });
-    }
+    // After a stop for failures in a row only the button resumes.
+    addStartKeys([this] {
+        if (!group.board().anyHalted())
+            cmdStart_Click();
+    });
     connect(cmdStart, &QPushButton::clicked, this, &frmOperator::cmdStart_Click);
-    connect(cmdStop, &QPushButton::clicked, this, &frmOperator::cmdStop_Click);
-    connect(cmdClose, &QPushButton::clicked, this, &frmOperator::reject);
     connect(cmdLeave, &QPushButton::clicked, this, [this] {
         if (isRunning())
             return;
@@ -186,7 +172,7 @@ void frmOperator::cmdStart_Click() {
     showBoard();
 }
 
-void frmOperator::cmdStop_Click() {
+void frmOperator::stopChip() {
     group.stop();
 }
 
@@ -210,61 +196,41 @@ void frmOperator::showBoard() {
         w.progress->setVisible(t.state == UnitTile::State::Running);
     }
     lblCounts->setText(YieldText(board.total()));
-    const bool running = isRunning();
     cmdStart->setText(board.anyHalted() ? tr("Resume") : tr("Start"));
-    cmdStart->setEnabled(!running);
-    cmdStop->setEnabled(running);
-    cmdClose->setEnabled(!running);
-    cmdLeave->setEnabled(!running);
-}
-
-void frmOperator::reject() {
-    // Esc during a chip is Stop; the window closes only between chips.
-    if (isRunning()) {
-        cmdStop_Click();
-        return;
-    }
-    QDialog::reject();
-}
-
-void frmOperator::closeEvent(QCloseEvent* event) {
-    if (isRunning()) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
+    showRunButtons(cmdStart, true);
+    cmdLeave->setEnabled(!isRunning());
 }
 
 std::optional<LineFields> AskShift(QWidget* parent, const LineFields& given) {
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("frmShift"));
     dialog.setWindowTitle(QObject::tr("Operator Mode"));
-    auto* txtOperator = new QLineEdit(given.operatorName, &dialog);
-    txtOperator->setObjectName(QStringLiteral("txtOperator"));
-    auto* txtLot = new QLineEdit(given.lot, &dialog);
-    txtLot->setObjectName(QStringLiteral("txtLot"));
-    auto* txtWorkOrder = new QLineEdit(given.workOrder, &dialog);
-    txtWorkOrder->setObjectName(QStringLiteral("txtWorkOrder"));
+    auto* operatorName = new QLineEdit(given.operatorName, &dialog);
+    operatorName->setObjectName(QStringLiteral("operatorName"));
+    auto* lot = new QLineEdit(given.lot, &dialog);
+    lot->setObjectName(QStringLiteral("lot"));
+    auto* workOrder = new QLineEdit(given.workOrder, &dialog);
+    workOrder->setObjectName(QStringLiteral("workOrder"));
     auto* lblProblem = new QLabel(&dialog);
     lblProblem->setObjectName(QStringLiteral("lblProblem"));
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     auto* form = new QFormLayout(&dialog);
     form->addRow(new QLabel(QObject::tr("Every chip's record names them."), &dialog));
-    form->addRow(QObject::tr("&Operator:"), txtOperator);
-    form->addRow(QObject::tr("&Lot:"), txtLot);
-    form->addRow(QObject::tr("&Work order:"), txtWorkOrder);
+    form->addRow(QObject::tr("&Operator:"), operatorName);
+    form->addRow(QObject::tr("&Lot:"), lot);
+    form->addRow(QObject::tr("&Work order:"), workOrder);
     form->addRow(lblProblem);
     form->addRow(box);
     LineFields shift = given;
     const auto check = [&] {
-        shift.operatorName = txtOperator->text().trimmed();
-        shift.lot = txtLot->text().trimmed();
-        shift.workOrder = txtWorkOrder->text().trimmed();
+        shift.operatorName = operatorName->text().trimmed();
+        shift.lot = lot->text().trimmed();
+        shift.workOrder = workOrder->text().trimmed();
         const QString problem = ShiftProblem(shift);
         lblProblem->setText(problem);
         box->button(QDialogButtonBox::Ok)->setEnabled(problem.isEmpty());
     };
-    for (QLineEdit* edit : {txtOperator, txtLot, txtWorkOrder})
+    for (QLineEdit* edit : {operatorName, lot, workOrder})
         QObject::connect(edit, &QLineEdit::textChanged, &dialog, check);
     QObject::connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);

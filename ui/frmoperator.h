@@ -2,12 +2,11 @@
 
 #include "core/appstate.h"
 #include "production/productionlog.h"
+#include "ui/runwindow.h"
 
-#include <QDialog>
 #include <QList>
 #include <optional>
 
-class QCloseEvent;
 class QFrame;
 class QLabel;
 class QProgressBar;
@@ -23,7 +22,7 @@ class UnitGroup;
 // puts the next chip on every unit at once, Stop ends them at the next block.
 // Nothing here changes the job: what runs and how is fixed by it. The window
 // only shows the group's board.
-class frmOperator : public QDialog {
+class frmOperator : public RunWindow {
     Q_OBJECT
 public:
     // image: the job's buffer, device and Auto steps; functions: the job's.
@@ -32,17 +31,12 @@ public:
     frmOperator(UnitGroup& group, const AppState& image, const QList<int>& functions,
                 const QString& heading, const LineFields& shift, QWidget* parent = nullptr);
 
-    bool isRunning() const;
+    bool isRunning() const override;
     // The operator chose Leave Operator Mode (the caller confirms it).
     bool LeaveWanted() const { return leave; }
 
 public slots:
     void cmdStart_Click();
-    void cmdStop_Click();
-    void reject() override;
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     struct Tile {
@@ -53,6 +47,7 @@ private:
         QLabel* serial = nullptr;
         QProgressBar* progress = nullptr;
     };
+    void stopChip() override;
     void showBoard();
 
     UnitGroup& group;
@@ -62,8 +57,6 @@ private:
     QList<Tile> tiles;
     QLabel* lblCounts = nullptr;
     QPushButton* cmdStart = nullptr;
-    QPushButton* cmdStop = nullptr;
-    QPushButton* cmdClose = nullptr;
     QPushButton* cmdLeave = nullptr;
 };
 

@@ -7,14 +7,12 @@
 #include "session/sessionhost.h"
 #include "widgets/messagebox.h"
 
-#include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -31,7 +29,7 @@ void Paint(QLabel* label, const QColor& color) {
 } // namespace
 
 frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidget* parent)
-    : QDialog(parent), state(appState), host(sessionHost) {
+    : RunWindow(parent), state(appState), host(sessionHost) {
     setObjectName(QStringLiteral("frmProduction"));
     setWindowTitle(tr("Production"));
 
@@ -69,28 +67,23 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
     lblProgressTime = new ProgressTimeLabel(
         this, UserSettings(state).value(QLatin1String(OnlyImageKey), false).toBool());
 
-    txtStopAfter = new QSpinBox(this);
-    txtStopAfter->setObjectName(QStringLiteral("txtStopAfter"));
-    txtStopAfter->setRange(0, 999);
-    txtStopAfter->setValue(3);
-    txtStopAfter->setSpecialValueText(tr("never"));
+    stopAfter = new QSpinBox(this);
+    stopAfter->setObjectName(QStringLiteral("stopAfter"));
+    stopAfter->setRange(0, 999);
+    stopAfter->setValue(3);
+    stopAfter->setSpecialValueText(tr("never"));
     auto* stopLabel = new QLabel(tr("Stop after failures in a row:"), this);
-    stopLabel->setBuddy(txtStopAfter);
+    stopLabel->setBuddy(stopAfter);
 
     cmdStart = new QPushButton(tr("Start"), this);
     cmdStart->setObjectName(QStringLiteral("cmdStart"));
     cmdStart->setDefault(true);
-    cmdStop = new QPushButton(tr("Stop"), this);
-    cmdStop->setObjectName(QStringLiteral("cmdStop"));
-    cmdStop->setAutoDefault(false);
-    cmdStop->setToolTip(tr("Ends the chip at the next block (Esc)"));
-    cmdClose = new QPushButton(tr("Close"), this);
-    cmdClose->setObjectName(QStringLiteral("cmdClose"));
-    cmdClose->setAutoDefault(false);
+    addStopButton(tr("Ends the chip at the next block (Esc)"));
+    addCloseButton();
 
     auto* stopRow = new QHBoxLayout;
     stopRow->addWidget(stopLabel);
-    stopRow->addWidget(txtStopAfter);
+    stopRow->addWidget(stopAfter);
     stopRow->addStretch(1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(cmdStart);
@@ -110,40 +103,24 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
     layout->addLayout(buttons);
     setMinimumWidth(lblVerdict->minimumWidth() + 80);
 
-    // Space or Enter starts the next chip wherever the focus is: the
-    // technician's hands are on the tray.
-    for (const QKeySequence& key :
-         {QKeySequence(Qt::Key_Space), QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
-        auto* shortcut = new QShortcut(key, this);
+    addStartKeys([this] {
         // After a stop only the button resumes: a key pressed out of habit
         // must not feed the next chip to a broken bench.
-        connect(shortcut, &QShortcut::activated, this, [this] {
-            if (!halted)
-                cmdStart_Click();
-        });
-    }
+        if (!halted)
+            cmdStart_Click();
+    });
     // The field is the first to take the focus; it must not keep Space.
-    txtStopAfter->installEventFilter(this);
+    stopAfter->installEventFilter(this);
     connect(cmdStart, &QPushButton::clicked, this, &frmProduction::cmdStart_Click);
-    connect(cmdStop, &QPushButton::clicked, this, &frmProduction::cmdStop_Click);
-    connect(cmdClose, &QPushButton::clicked, this, &frmProduction::reject);
-    connect(txtStopAfter, &QSpinBox::valueChanged, this, [this] { showSession(); });
-
-    connect(&host, &SessionHost::functionStarted, this, &frmProduction::functionStarted);
-    connect(&host, &SessionHost::functionProgress, this, &frmProduction::functionProgress);
-    connect(&host, &SessionHost::functionFinished, this, &frmProduction::functionFinished);
-    connect(&host, &SessionHost::refused, this,
-            [this](const QString& reason, bool) { refused(reason); });
-    connect(&host, &SessionHost::unitRunStateChanged, this,
-            [this](bool inReset) { state.unitInReset = inReset; });
-    connect(&host, &SessionHost::chipFinished, this, &frmProduction::chipFinished);
+    connect(stopAfter, &QSpinBox::valueChanged, this, [this] { showSession(); });
+    follow(host, state);
     cmdStart->setFocus();
     showSession();
 }
 
 SessionSettings frmProduction::settings() const {
     SessionSettings chosen = DesktopSessionSettings(state, recordContext);
-    chosen.stopAfterFailures = txtStopAfter->value();
+    chosen.stopAfterFailures = stopAfter->value();
     return chosen;
 }
 
@@ -214,9 +191,8 @@ void frmProduction::cmdStart_Click() {
     showSession();
 }
 
-void frmProduction::cmdStop_Click() {
-    if (running)
-        host.stop();
+void frmProduction::stopChip() {
+    host.stop();
 }
 
 void frmProduction::chipFinished(const ChipReport& report) {
@@ -270,38 +246,17 @@ void frmProduction::showSession() {
                            .arg(tally.failed())
                            .arg(tally.yieldPercent(), 0, 'f', 1));
     cmdStart->setText(halted ? tr("Resume") : tr("Start"));
-    cmdStart->setEnabled(!running && !loading && state.UnitIdentified && logError.isEmpty());
-    cmdStop->setEnabled(running);
-    cmdClose->setEnabled(!running && !loading);
-    txtStopAfter->setEnabled(!running);
-}
-
-void frmProduction::reject() {
-    // Esc during a chip is Stop; the window closes only between chips.
-    if (running) {
-        cmdStop_Click();
-        return;
-    }
-    if (loading)
-        return;
-    QDialog::reject();
+    showRunButtons(cmdStart, state.UnitIdentified && logError.isEmpty());
+    stopAfter->setEnabled(!running);
 }
 
 bool frmProduction::eventFilter(QObject* watched, QEvent* event) {
     // A number field has no use for Space; left to it, the field would
     // claim the key and the shortcut that starts the chip would never fire.
-    if (watched == txtStopAfter && event->type() == QEvent::ShortcutOverride &&
+    if (watched == stopAfter && event->type() == QEvent::ShortcutOverride &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space)
         return true;
     return QDialog::eventFilter(watched, event);
-}
-
-void frmProduction::closeEvent(QCloseEvent* event) {
-    if (running || loading) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
 }
 
 void frmProduction::functionStarted(const FunctionResult& run) {
@@ -321,7 +276,7 @@ void frmProduction::functionFinished(const FunctionResult& result) {
     lblProgressTime->Finish();
 }
 
-void frmProduction::refused(const QString& reason) {
+void frmProduction::refused(const QString& reason, bool) {
     ShowMessage(this, tr("Device Error"), reason, MsgIcon::Critical);
 }
 

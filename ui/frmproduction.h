@@ -3,10 +3,8 @@
 #include "core/appstate.h"
 #include "session/programmingsession.h"
 #include "ui/progresstimelabel.h"
+#include "ui/runwindow.h"
 
-#include <QDialog>
-
-class QCloseEvent;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -22,7 +20,7 @@ class SessionHost;
 // a row, so that a broken socket or a wrong image does not eat a tray of chips.
 // Each chip runs on the unit's session thread; Stop (Esc) ends the chip at
 // the next block boundary.
-class frmProduction : public QDialog {
+class frmProduction : public RunWindow {
     Q_OBJECT
 public:
     frmProduction(AppState& state, SessionHost& host, QWidget* parent = nullptr);
@@ -31,7 +29,7 @@ public:
     // the unit's load exchange; the caller calls it before exec().
     void Form_Load();
     const SessionCounts& counts() const { return tally; }
-    bool isRunning() const { return running || loading; }
+    bool isRunning() const override { return running || loading; }
     // What each chip's record names besides the buffer (port, unit, file).
     void setRecordContext(const RunContext& context) { recordContext = context; }
 
@@ -39,20 +37,19 @@ public slots:
     // Start (Space or Enter): the next chip. After a stop only the button
     // works, as Resume.
     void cmdStart_Click();
-    void cmdStop_Click();
-    void reject() override;
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
     // Space in "Stop after failures" starts the next chip, as anywhere else.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void functionStarted(const FunctionResult& run);
-    void functionProgress(const FunctionResult& run, int percent);
-    void functionFinished(const FunctionResult& result);
-    void refused(const QString& reason);
-    void chipFinished(const ChipReport& report);
+    bool stoppable() const override { return running; }
+    void stopChip() override;
+    void functionStarted(const FunctionResult& run) override;
+    void functionProgress(const FunctionResult& run, int percent) override;
+    void functionFinished(const FunctionResult& result) override;
+    void refused(const QString& reason, bool lineOpen) override;
+    void chipFinished(const ChipReport& report) override;
     SessionSettings settings() const;
     void showSession();
 
@@ -76,10 +73,8 @@ private:
     QLabel* lblStep = nullptr;
     QProgressBar* barProgress = nullptr;
     ProgressTimeLabel* lblProgressTime = nullptr;
-    QSpinBox* txtStopAfter = nullptr;
+    QSpinBox* stopAfter = nullptr;
     QPushButton* cmdStart = nullptr;
-    QPushButton* cmdStop = nullptr;
-    QPushButton* cmdClose = nullptr;
 };
 
 } // namespace varn

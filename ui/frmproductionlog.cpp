@@ -48,10 +48,9 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     chkEnabled = new QCheckBox(QStringLiteral("Write a record of every run"), this);
     chkEnabled->setObjectName(QStringLiteral("chkEnabled"));
     chkEnabled->setChecked(LogEnabled(settings));
-    txtLocation =
-        lineEdit(this, "txtLocation", settings.value(QStringLiteral("log/url")).toString());
-    txtLocation->setPlaceholderText(QString::fromLatin1(DefaultLogFileName) +
-                                    QStringLiteral(" or postgresql://user@host/dbname"));
+    fileOrUrl = lineEdit(this, "fileOrUrl", settings.value(QStringLiteral("log/url")).toString());
+    fileOrUrl->setPlaceholderText(QString::fromLatin1(DefaultLogFileName) +
+                                  QStringLiteral(" or postgresql://user@host/dbname"));
     auto* cmdTest = new QPushButton(QStringLiteral("Test Connection"), this);
     cmdTest->setObjectName(QStringLiteral("cmdTest"));
     lblTest = new QLabel(this);
@@ -62,29 +61,29 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     auto* logForm = new QFormLayout(logBox);
     logForm->addRow(chkEnabled);
     auto* where = new QHBoxLayout;
-    where->addWidget(txtLocation, 1);
+    where->addWidget(fileOrUrl, 1);
     where->addWidget(cmdTest);
     logForm->addRow(QStringLiteral("File or URL:"), where);
     logForm->addRow(lblTest);
 
-    txtStation = lineEdit(this, "txtStation", fields.station);
-    txtStation->setPlaceholderText(QSysInfo::machineHostName());
-    txtOperator = lineEdit(this, "txtOperator", fields.operatorName);
-    txtLot = lineEdit(this, "txtLot", fields.lot);
-    txtWorkOrder = lineEdit(this, "txtWorkOrder", fields.workOrder);
-    txtProduct = lineEdit(this, "txtProduct", fields.product);
+    station = lineEdit(this, "station", fields.station);
+    station->setPlaceholderText(QSysInfo::machineHostName());
+    operatorName = lineEdit(this, "operatorName", fields.operatorName);
+    lot = lineEdit(this, "lot", fields.lot);
+    workOrder = lineEdit(this, "workOrder", fields.workOrder);
+    product = lineEdit(this, "product", fields.product);
     auto* recordBox = new QGroupBox(QStringLiteral("Each record names"), this);
     auto* recordGrid = new QGridLayout(recordBox);
     recordGrid->addWidget(new QLabel(QStringLiteral("Station:"), this), 0, 0);
-    recordGrid->addWidget(txtStation, 0, 1);
+    recordGrid->addWidget(station, 0, 1);
     recordGrid->addWidget(new QLabel(QStringLiteral("Operator:"), this), 0, 2);
-    recordGrid->addWidget(txtOperator, 0, 3);
+    recordGrid->addWidget(operatorName, 0, 3);
     recordGrid->addWidget(new QLabel(QStringLiteral("Lot:"), this), 1, 0);
-    recordGrid->addWidget(txtLot, 1, 1);
+    recordGrid->addWidget(lot, 1, 1);
     recordGrid->addWidget(new QLabel(QStringLiteral("Work order:"), this), 1, 2);
-    recordGrid->addWidget(txtWorkOrder, 1, 3);
+    recordGrid->addWidget(workOrder, 1, 3);
     recordGrid->addWidget(new QLabel(QStringLiteral("Product:"), this), 2, 0);
-    recordGrid->addWidget(txtProduct, 2, 1);
+    recordGrid->addWidget(product, 2, 1);
 
     chkSerial = new QCheckBox(QStringLiteral("Give each programmed chip the next number of"), this);
     chkSerial->setObjectName(QStringLiteral("chkSerial"));
@@ -94,18 +93,18 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     cboSeries->setMinimumContentsLength(24);
     if (!serial.name.isEmpty())
         cboSeries->addItem(serial.name);
-    txtAddress = lineEdit(this, "txtAddress", HexWord(qint32(serial.address)));
+    serialAddress = lineEdit(this, "serialAddress", HexWord(qint32(serial.address)));
     auto* serialBox = new QGroupBox(QStringLiteral("Serial number"), this);
     auto* serialForm = new QFormLayout(serialBox);
     auto* which = new QHBoxLayout;
     which->addWidget(chkSerial);
     which->addWidget(cboSeries, 1);
     serialForm->addRow(which);
-    serialForm->addRow(QStringLiteral("Address in the image (hex):"), txtAddress);
+    serialForm->addRow(QStringLiteral("Address in the image (hex):"), serialAddress);
 
     // A new series: its definition is fixed once chips carry its numbers.
-    txtSeriesName = lineEdit(this, "txtSeriesName", QString());
-    txtSeriesName->setPlaceholderText(QStringLiteral("e.g. board-a"));
+    seriesName = lineEdit(this, "seriesName", QString());
+    seriesName->setPlaceholderText(QStringLiteral("e.g. board-a"));
     spnLength = new QSpinBox(this);
     spnLength->setObjectName(QStringLiteral("spnLength"));
     spnLength->setRange(1, 8);
@@ -120,10 +119,10 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     cboEncoding->addItems(
         {QStringLiteral("Binary"), QStringLiteral("Packed BCD"), QStringLiteral("ASCII decimal")});
     cboEncoding->setCurrentIndex(int(serial.encoding));
-    txtFirst = lineEdit(this, "txtFirst", QString::number(serial.first));
-    txtStep = lineEdit(this, "txtStep", QString::number(serial.step));
-    txtMaximum = lineEdit(this, "txtMaximum", QString());
-    txtMaximum->setPlaceholderText(QStringLiteral("the largest that fits"));
+    first = lineEdit(this, "first", QString::number(serial.first));
+    step = lineEdit(this, "step", QString::number(serial.step));
+    maximum = lineEdit(this, "maximum", QString());
+    maximum->setPlaceholderText(QStringLiteral("the largest that fits"));
     auto* cmdCreateSeries = new QPushButton(QStringLiteral("Create Series"), this);
     cmdCreateSeries->setObjectName(QStringLiteral("cmdCreateSeries"));
     lblSeries = new QLabel(this);
@@ -132,10 +131,10 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     auto* newBox = new QGroupBox(QStringLiteral("New serial series"), this);
     auto* newGrid = new QGridLayout(newBox);
     const QList<QPair<QString, QWidget*>> cells{
-        {QStringLiteral("Name:"), txtSeriesName},    {QStringLiteral("Length (bytes):"), spnLength},
-        {QStringLiteral("First number:"), txtFirst}, {QStringLiteral("Encoding:"), cboEncoding},
-        {QStringLiteral("Step:"), txtStep},          {QStringLiteral("Byte order:"), cboOrder},
-        {QStringLiteral("Last number:"), txtMaximum}};
+        {QStringLiteral("Name:"), seriesName},    {QStringLiteral("Length (bytes):"), spnLength},
+        {QStringLiteral("First number:"), first}, {QStringLiteral("Encoding:"), cboEncoding},
+        {QStringLiteral("Step:"), step},          {QStringLiteral("Byte order:"), cboOrder},
+        {QStringLiteral("Last number:"), maximum}};
     for (int i = 0; i < cells.size(); ++i) {
         newGrid->addWidget(new QLabel(cells[i].first, this), i / 2, (i % 2) * 2);
         newGrid->addWidget(cells[i].second, i / 2, (i % 2) * 2 + 1);
@@ -178,7 +177,7 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
 }
 
 QString frmProductionLog::location() const {
-    const QString text = txtLocation->text().trimmed();
+    const QString text = fileOrUrl->text().trimmed();
     return text.isEmpty() ? state.ConfigPath(QString::fromLatin1(DefaultLogFileName)) : text;
 }
 
@@ -226,16 +225,16 @@ void frmProductionLog::refresh() {
 
 void frmProductionLog::cmdCreateSeries_Click() {
     SerialSettings s;
-    s.name = txtSeriesName->text().trimmed();
+    s.name = seriesName->text().trimmed();
     s.length = spnLength->value();
     s.order = cboOrder->currentIndex() == 0 ? SerialSettings::Order::MostSignificantFirst
                                             : SerialSettings::Order::LeastSignificantFirst;
     s.encoding = SerialSettings::Encoding(cboEncoding->currentIndex());
     bool firstOk = false, stepOk = false, maximumOk = true;
-    s.first = txtFirst->text().trimmed().toLongLong(&firstOk);
-    s.step = txtStep->text().trimmed().toLongLong(&stepOk);
-    if (!txtMaximum->text().trimmed().isEmpty())
-        s.limit = txtMaximum->text().trimmed().toLongLong(&maximumOk);
+    s.first = first->text().trimmed().toLongLong(&firstOk);
+    s.step = step->text().trimmed().toLongLong(&stepOk);
+    if (!maximum->text().trimmed().isEmpty())
+        s.limit = maximum->text().trimmed().toLongLong(&maximumOk);
     if (!firstOk || !stepOk || !maximumOk) {
         lblSeries->setText(QStringLiteral("First number, step and last number must be numbers."));
         return;
@@ -257,7 +256,7 @@ void frmProductionLog::cmdCreateSeries_Click() {
 }
 
 void frmProductionLog::cmdOK_Click() {
-    const QString text = txtLocation->text().trimmed();
+    const QString text = fileOrUrl->text().trimmed();
     LogLocation parsed;
     if (!text.isEmpty()) {
         if (const Status status = ParseLogLocation(text, &parsed); !status) {
@@ -271,7 +270,7 @@ void frmProductionLog::cmdOK_Click() {
             serial = s;
     serial.enabled = chkSerial->isChecked();
     qint64 address = 0;
-    const Status addressOk = ReadTypedOffset(txtAddress->text(), address);
+    const Status addressOk = ReadTypedOffset(serialAddress->text(), address);
     serial.address = address;
     const auto refuse = [this](const QString& message) {
         ShowMessage(this, QStringLiteral("Serial Number"), message, MsgIcon::Warning);
@@ -308,11 +307,11 @@ void frmProductionLog::cmdOK_Click() {
     settings.setValue(QStringLiteral("log/url"), text);
     serial.save(settings);
     LineFields fields;
-    fields.station = txtStation->text().trimmed();
-    fields.operatorName = txtOperator->text().trimmed();
-    fields.lot = txtLot->text().trimmed();
-    fields.workOrder = txtWorkOrder->text().trimmed();
-    fields.product = txtProduct->text().trimmed();
+    fields.station = station->text().trimmed();
+    fields.operatorName = operatorName->text().trimmed();
+    fields.lot = lot->text().trimmed();
+    fields.workOrder = workOrder->text().trimmed();
+    fields.product = product->text().trimmed();
     fields.save(settings);
     QString error;
     if (!settings.sync(&error)) {

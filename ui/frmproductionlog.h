@@ -38,23 +38,23 @@ private:
 
     AppState& state;
     QCheckBox* chkEnabled = nullptr;
-    QLineEdit* txtLocation = nullptr;
+    QLineEdit* fileOrUrl = nullptr;
     QLabel* lblTest = nullptr;
-    QLineEdit* txtStation = nullptr;
-    QLineEdit* txtOperator = nullptr;
-    QLineEdit* txtLot = nullptr;
-    QLineEdit* txtWorkOrder = nullptr;
-    QLineEdit* txtProduct = nullptr;
+    QLineEdit* station = nullptr;
+    QLineEdit* operatorName = nullptr;
+    QLineEdit* lot = nullptr;
+    QLineEdit* workOrder = nullptr;
+    QLineEdit* product = nullptr;
     QCheckBox* chkSerial = nullptr;
     QComboBox* cboSeries = nullptr;
-    QLineEdit* txtAddress = nullptr;
-    QLineEdit* txtSeriesName = nullptr;
+    QLineEdit* serialAddress = nullptr;
+    QLineEdit* seriesName = nullptr;
     QSpinBox* spnLength = nullptr;
     QComboBox* cboOrder = nullptr;
     QComboBox* cboEncoding = nullptr;
-    QLineEdit* txtFirst = nullptr;
-    QLineEdit* txtStep = nullptr;
-    QLineEdit* txtMaximum = nullptr;
+    QLineEdit* first = nullptr;
+    QLineEdit* step = nullptr;
+    QLineEdit* maximum = nullptr;
     QLabel* lblSeries = nullptr;
     QTableWidget* tblRecords = nullptr;
     QList<SerialSettings> series; // the log's, as cboSeries lists them

@@ -55,10 +55,10 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     setWindowTitle(QStringLiteral("Production Report"));
     setSizeGripEnabled(true);
 
-    txtLot = filterBox(this, "txtLot", QStringLiteral("any lot"));
-    txtStation = filterBox(this, "txtStation", QStringLiteral("any station"));
-    txtOperator = filterBox(this, "txtOperator", QStringLiteral("any operator"));
-    txtUnit = filterBox(this, "txtUnit", QStringLiteral("any unit (its port)"));
+    lot = filterBox(this, "lot", QStringLiteral("any lot"));
+    station = filterBox(this, "station", QStringLiteral("any station"));
+    operatorName = filterBox(this, "operatorName", QStringLiteral("any operator"));
+    unit = filterBox(this, "unit", QStringLiteral("any unit (its port)"));
     cboPeriod = new QComboBox(this);
     cboPeriod->setObjectName(QStringLiteral("cboPeriod"));
     for (const auto& period : Periods)
@@ -73,10 +73,10 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
 
     auto* filters = new QFormLayout;
-    filters->addRow(QStringLiteral("&Lot:"), txtLot);
-    filters->addRow(QStringLiteral("S&tation:"), txtStation);
-    filters->addRow(QStringLiteral("&Operator:"), txtOperator);
-    filters->addRow(QStringLiteral("&Unit:"), txtUnit);
+    filters->addRow(QStringLiteral("&Lot:"), lot);
+    filters->addRow(QStringLiteral("S&tation:"), station);
+    filters->addRow(QStringLiteral("&Operator:"), operatorName);
+    filters->addRow(QStringLiteral("&Unit:"), unit);
     filters->addRow(QStringLiteral("&Period:"), cboPeriod);
 
     lblYield = new QLabel(this);
@@ -87,12 +87,12 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     lblYield->setFont(big);
     lblYield->setWordWrap(true);
 
-    txtFigures = new QPlainTextEdit(this);
-    txtFigures->setObjectName(QStringLiteral("txtFigures"));
-    txtFigures->setReadOnly(true);
-    txtFigures->setFont(QFont(QStringLiteral("Monospace")));
-    txtFigures->setLineWrapMode(QPlainTextEdit::NoWrap);
-    txtFigures->setMinimumWidth(240);
+    figures = new QPlainTextEdit(this);
+    figures->setObjectName(QStringLiteral("figures"));
+    figures->setReadOnly(true);
+    figures->setFont(QFont(QStringLiteral("Monospace")));
+    figures->setLineWrapMode(QPlainTextEdit::NoWrap);
+    figures->setMinimumWidth(240);
 
     chtYield = chartView(this, "chtYield");
     chtFailures = chartView(this, "chtFailures");
@@ -100,7 +100,7 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     auto* left = new QVBoxLayout;
     left->addLayout(filters);
     left->addWidget(lblYield);
-    left->addWidget(txtFigures, 1);
+    left->addWidget(figures, 1);
     auto* charts = new QVBoxLayout;
     charts->addWidget(chtYield, 1);
     charts->addWidget(chtFailures, 1);
@@ -133,10 +133,10 @@ frmReport::frmReport(const QString& location, QWidget* parent)
 
 ReportFilter frmReport::filter() const {
     ReportFilter f;
-    f.lot = txtLot->text().trimmed();
-    f.station = txtStation->text().trimmed();
-    f.operatorName = txtOperator->text().trimmed();
-    f.port = txtUnit->text().trimmed();
+    f.lot = lot->text().trimmed();
+    f.station = station->text().trimmed();
+    f.operatorName = operatorName->text().trimmed();
+    f.port = unit->text().trimmed();
     if (const int hours = cboPeriod->currentData().toInt(); hours > 0)
         f.from = QDateTime::currentDateTimeUtc().addSecs(-qint64(hours) * 3600);
     return f;
@@ -144,18 +144,18 @@ ReportFilter frmReport::filter() const {
 
 bool frmReport::Refresh() {
     askedAt = QDateTime::currentDateTime();
-    ProductionReport figures;
-    if (const Status status = ReportOf(location, filter(), &figures); !status) {
+    ProductionReport answer;
+    if (const Status status = ReportOf(location, filter(), &answer); !status) {
         report = ProductionReport{};
         lblYield->setText(QStringLiteral("No report"));
-        txtFigures->setPlainText(status.message);
+        figures->setPlainText(status.message);
         ShowYieldChart(chtYield->chart(), report);
         ShowFailuresChart(chtFailures->chart(), report);
         return false;
     }
-    report = figures;
+    report = answer;
     lblYield->setText(YieldHeadline(report));
-    txtFigures->setPlainText(ReportLines(report).join(QLatin1Char('\n')));
+    figures->setPlainText(ReportLines(report).join(QLatin1Char('\n')));
     ShowYieldChart(chtYield->chart(), report);
     ShowFailuresChart(chtFailures->chart(), report);
     return true;
@@ -163,10 +163,10 @@ bool frmReport::Refresh() {
 
 Status frmReport::SaveTo(const QString& path) {
     const QList<QPair<QString, QString>> filters{
-        {QStringLiteral("Lot"), txtLot->text().trimmed()},
-        {QStringLiteral("Station"), txtStation->text().trimmed()},
-        {QStringLiteral("Operator"), txtOperator->text().trimmed()},
-        {QStringLiteral("Unit"), txtUnit->text().trimmed()},
+        {QStringLiteral("Lot"), lot->text().trimmed()},
+        {QStringLiteral("Station"), station->text().trimmed()},
+        {QStringLiteral("Operator"), operatorName->text().trimmed()},
+        {QStringLiteral("Unit"), unit->text().trimmed()},
         {QStringLiteral("Period"), cboPeriod->currentText()}};
     return ReportPages(report, windowTitle(), filters, askedAt).Save(path);
 }

@@ -43,13 +43,13 @@ private:
     QString location;
     ProductionReport report;
     QDateTime askedAt;
-    QLineEdit* txtLot = nullptr;
-    QLineEdit* txtStation = nullptr;
-    QLineEdit* txtOperator = nullptr;
-    QLineEdit* txtUnit = nullptr;
+    QLineEdit* lot = nullptr;
+    QLineEdit* station = nullptr;
+    QLineEdit* operatorName = nullptr;
+    QLineEdit* unit = nullptr;
     QComboBox* cboPeriod = nullptr;
     QLabel* lblYield = nullptr;
-    QPlainTextEdit* txtFigures = nullptr;
+    QPlainTextEdit* figures = nullptr;
     QChartView* chtYield = nullptr;
     QChartView* chtFailures = nullptr;
 };

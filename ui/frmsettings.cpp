@@ -95,29 +95,29 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
     optNetwork = new QRadioButton(tr("URL:"), Frame4);
     optNetwork->setObjectName(QStringLiteral("optNetwork"));
     group->addButton(optNetwork, 8);
-    txtAddress = new QLineEdit(network.address, Frame4);
-    txtAddress->setObjectName(QStringLiteral("txtAddress"));
-    txtAddress->setPlaceholderText(tr("rfc2217://HOST:PORT or tcp://HOST:PORT"));
-    txtAddress->setMinimumWidth(
-        txtAddress->fontMetrics().horizontalAdvance(txtAddress->placeholderText()) + 16);
-    txtAddress->setToolTip(tr("Neither carries authentication or encryption: across an "
-                              "untrusted network, reach the unit through an SSH tunnel."));
+    networkAddress = new QLineEdit(network.address, Frame4);
+    networkAddress->setObjectName(QStringLiteral("networkAddress"));
+    networkAddress->setPlaceholderText(tr("rfc2217://HOST:PORT or tcp://HOST:PORT"));
+    networkAddress->setMinimumWidth(
+        networkAddress->fontMetrics().horizontalAdvance(networkAddress->placeholderText()) + 16);
+    networkAddress->setToolTip(tr("Neither carries authentication or encryption: across an "
+                                  "untrusted network, reach the unit through an SSH tunnel."));
     // Typing an address chooses it.
-    connect(txtAddress, &QLineEdit::textEdited, optNetwork,
+    connect(networkAddress, &QLineEdit::textEdited, optNetwork,
             [this] { optNetwork->setChecked(true); });
     auto* latencyLabel = new QLabel(tr("Network latency (ms):"), Frame4);
-    txtLatency = new QSpinBox(Frame4);
-    txtLatency->setObjectName(QStringLiteral("txtLatency"));
-    txtLatency->setRange(-1, ReplyPolicy::MaxTimeoutMs);
-    txtLatency->setSpecialValueText(tr("measured"));
-    txtLatency->setValue(network.latencyMs);
-    latencyLabel->setBuddy(txtLatency);
+    latency = new QSpinBox(Frame4);
+    latency->setObjectName(QStringLiteral("latency"));
+    latency->setRange(-1, ReplyPolicy::MaxTimeoutMs);
+    latency->setSpecialValueText(tr("measured"));
+    latency->setValue(network.latencyMs);
+    latencyLabel->setBuddy(latency);
     auto* networkRows = new QGridLayout(Frame4);
     networkRows->setColumnStretch(1, 1);
     networkRows->addWidget(optNetwork, 0, 0);
-    networkRows->addWidget(txtAddress, 0, 1);
+    networkRows->addWidget(networkAddress, 0, 1);
     networkRows->addWidget(latencyLabel, 1, 0);
-    networkRows->addWidget(txtLatency, 1, 1, Qt::AlignLeft);
+    networkRows->addWidget(latency, 1, 1, Qt::AlignLeft);
     column->addWidget(Frame4);
 
     auto* Frame3 = new QGroupBox(tr("Replies:"), choices);
@@ -130,9 +130,8 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
         QSpinBox** box;
     };
     const Row replyRows[] = {
-        {"Time-out (ms):", "txtTimeout", 1, ReplyPolicy::MaxTimeoutMs, policy.timeoutMs,
-         &txtTimeout},
-        {"Retries:", "txtRetries", 0, ReplyPolicy::MaxRetries, policy.retries, &txtRetries},
+        {"Time-out (ms):", "timeout", 1, ReplyPolicy::MaxTimeoutMs, policy.timeoutMs, &timeout},
+        {"Retries:", "retries", 0, ReplyPolicy::MaxRetries, policy.retries, &retries},
     };
     auto* replies = new QHBoxLayout(Frame3);
     for (const Row& r : replyRows) {
@@ -191,8 +190,8 @@ void frmSettings::cmdOk_Click() {
             break;
         }
     }
-    NetworkPortSettings network{optNetwork->isChecked(), txtAddress->text().trimmed(),
-                                txtLatency->value()};
+    NetworkPortSettings network{optNetwork->isChecked(), networkAddress->text().trimmed(),
+                                latency->value()};
     if (network.useAddress) {
         PortAddress address;
         const Status parsed = ParsePortAddress(network.address, address);
@@ -215,7 +214,7 @@ void frmSettings::cmdOk_Click() {
     }
     state.PortNumber = port;
     UserSettings settings(state);
-    WriteReplyPolicy(settings, ReplyPolicy{txtTimeout->value(), txtRetries->value()});
+    WriteReplyPolicy(settings, ReplyPolicy{timeout->value(), retries->value()});
     WriteNetworkPortSettings(settings, network);
     if (QString error; !settings.sync(&error))
         ShowMessage(this, tr("Settings"), error, MsgIcon::Critical);

@@ -35,10 +35,10 @@ private:
     QLabel* lblPort[8] = {};
     QComboBox* cboPorts = nullptr;
     QRadioButton* optNetwork = nullptr;
-    QLineEdit* txtAddress = nullptr;
-    QSpinBox* txtLatency = nullptr;
-    QSpinBox* txtTimeout = nullptr;
-    QSpinBox* txtRetries = nullptr;
+    QLineEdit* networkAddress = nullptr;
+    QSpinBox* latency = nullptr;
+    QSpinBox* timeout = nullptr;
+    QSpinBox* retries = nullptr;
 };
 
 } // namespace varn

@@ -13,6 +13,7 @@
 
 #include <QStringList>
 #include <QWidget>
+#include <utility>
 
 namespace varn {
 
@@ -79,8 +80,8 @@ bool OperatorMode::enter() {
     if (!given || !ShiftProblem(*given).isEmpty())
         return false;
     fields = *given;
-    station = std::make_unique<UnitGroup>(state, ports, &host, mainPort);
-    connect(station.get(), &UnitGroup::chipFinished, this, &OperatorMode::previewWanted);
+    station = new UnitGroup(state, ports, &host, mainPort, this);
+    connect(station, &UnitGroup::chipFinished, this, &OperatorMode::previewWanted);
     station->prepare(state, OperatorSessionSettings(state, job, recordContext(), fields));
     emit lockChanged();
     // The shift's lot goes into the job's lot field.
@@ -101,7 +102,9 @@ void OperatorMode::askToLeave() {
 }
 
 void OperatorMode::leave() {
-    station.reset();
+    // Left only between chips; the group still goes only once its units are
+    // free, and with it its hold on the main window's host.
+    std::exchange(station, nullptr)->retire();
     emit lockChanged();
     emit unitStateChanged();
 }

@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <functional>
-#include <memory>
 
 class QWidget;
 
@@ -63,7 +62,8 @@ private:
     const FileDialogs& dialogs;
     std::function<RunContext()> recordContext;
     QWidget* window;
-    std::unique_ptr<UnitGroup> station;
+    // A child: a group retired while busy goes at the latest with this.
+    UnitGroup* station = nullptr;
     LineFields fields;
 };
 

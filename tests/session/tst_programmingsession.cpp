@@ -557,6 +557,36 @@ private slots:
         QCOMPARE(first.frames().size() + second.frames().size(), 0);
     }
 
+    // Retired while its chips run, the group stops them and goes only once
+    // they are over: the host lent to it is idle by then, and the caller
+    // never waited.
+    void groupRetiredOnceFree() {
+        // The lent unit answers late: it is the last to be free.
+        VirtualUnit first({QStringLiteral("--reply-delay"), QStringLiteral("300")}), second;
+        QVERIFY2(first.start() && second.start(), qPrintable(first.error() + second.error()));
+        AppState setup;
+        setup.DeviceTable[1] = {QStringLiteral("Eight K"), 3, 8192};
+        setup.DeviceCount = 1;
+        setup.SelectedDevice = 1;
+        const QString path = first.path();
+        SessionHost lent(setup, [path](const AppState& s, Status* status) {
+            return OpenUnitLink(path, s.AppDir, {}, status);
+        });
+        QPointer<UnitGroup> group = new UnitGroup(setup, {path, second.path()}, &lent, path);
+        group->prepare(setup, SessionSettings{});
+        QTRY_VERIFY_WITH_TIMEOUT(!group->busy(), 10000);
+        const qsizetype before = first.frames().size();
+        QVERIFY(group->start(setup, {FnProgram}, false));
+        // Under way on the lent unit, not only asked for.
+        QVERIFY(first.waitForFrames(int(before) + 1));
+        bool lentBusyAtEnd = true;
+        connect(group, &QObject::destroyed, this, [&] { lentBusyAtEnd = lent.busy(); });
+        group->retire();
+        QVERIFY(group && lent.busy());
+        QTRY_VERIFY_WITH_TIMEOUT(!group, 10000);
+        QVERIFY(!lentBusyAtEnd);
+    }
+
     // On its host's thread a Program at the real line rate leaves the
     // caller's thread free: its timer keeps firing throughout. (Stop through
     // the host is what the windows' tests press.)

@@ -285,9 +285,9 @@ private slots:
         state.PortNumber = 3;
         frmSettings dlg(state);
         dlg.show();
-        QTest::keyClicks(Child<QLineEdit>(dlg, "txtAddress"), typed);
+        QTest::keyClicks(Child<QLineEdit>(dlg, "networkAddress"), typed);
         QVERIFY(Child<QRadioButton>(dlg, "optNetwork")->isChecked());
-        Child<QSpinBox>(dlg, "txtLatency")->setValue(25);
+        Child<QSpinBox>(dlg, "latency")->setValue(25);
         if (!then.isEmpty())
             QTest::mouseClick(Child<QRadioButton>(dlg, then), Qt::LeftButton);
         Leave(dlg, QStringLiteral("ok"));
@@ -460,16 +460,16 @@ private slots:
         Child<QCheckBox>(dlg, "chkEnabled")->setChecked(logOn);
         const bool url = location.isEmpty() || location.contains(QLatin1Char(':'));
         const QString path = url ? location : dir->filePath(location);
-        Child<QLineEdit>(dlg, "txtLocation")->setText(path);
-        Child<QLineEdit>(dlg, "txtStation")->setText(QStringLiteral("line-2"));
+        Child<QLineEdit>(dlg, "fileOrUrl")->setText(path);
+        Child<QLineEdit>(dlg, "station")->setText(QStringLiteral("line-2"));
         // A new series (which starts the log file), chosen for the run.
-        Child<QLineEdit>(dlg, "txtSeriesName")->setText(QStringLiteral("board-a"));
+        Child<QLineEdit>(dlg, "seriesName")->setText(QStringLiteral("board-a"));
         Child<QSpinBox>(dlg, "spnLength")->setValue(3);
         Child<QComboBox>(dlg, "cboEncoding")->setCurrentIndex(2);
-        Child<QLineEdit>(dlg, "txtFirst")->setText(QStringLiteral("500"));
+        Child<QLineEdit>(dlg, "first")->setText(QStringLiteral("500"));
         QTest::mouseClick(Button(dlg, "cmdCreateSeries"), Qt::LeftButton);
         Child<QCheckBox>(dlg, "chkSerial")->setChecked(serial);
-        Child<QLineEdit>(dlg, "txtAddress")->setText(QStringLiteral("7FF0"));
+        Child<QLineEdit>(dlg, "serialAddress")->setText(QStringLiteral("7FF0"));
         if (!url) { // a chip whose run never ended
             ChipRecord cut;
             cut.time = QDateTime(QDate(2026, 1, 15), QTime(12, 0), Qt::UTC);
@@ -535,10 +535,10 @@ private slots:
         frmReport dlg(path);
         const auto yield = [&] { return Child<QLabel>(dlg, "lblYield")->text(); };
         QCOMPARE(yield(), QStringLiteral("Yield 60.0 % of 5 chips"));
-        Child<QLineEdit>(dlg, "txtLot")->setText("A");
+        Child<QLineEdit>(dlg, "lot")->setText("A");
         QTest::mouseClick(Child<QPushButton>(dlg, "cmdRefresh"), Qt::LeftButton);
         QCOMPARE(yield(), QStringLiteral("Yield 50.0 % of 4 chips"));
-        VERIFY_CONTAINS(Child<QPlainTextEdit>(dlg, "txtFigures")->toPlainText(),
+        VERIFY_CONTAINS(Child<QPlainTextEdit>(dlg, "figures")->toPlainText(),
                         "Chips:             4 (2 passed, 2 failed, 0 interrupted)");
         // Yield by hour: 66.7 % at 10:00, 0 % at 11:00 (local time on the axis).
         const auto* line = qobject_cast<QLineSeries*>(
@@ -586,7 +586,7 @@ private slots:
 
         frmReport missing(dir->filePath("none.sqlite"));
         QCOMPARE(Child<QLabel>(missing, "lblYield")->text(), QStringLiteral("No report"));
-        QVERIFY(!Child<QPlainTextEdit>(missing, "txtFigures")->toPlainText().isEmpty());
+        QVERIFY(!Child<QPlainTextEdit>(missing, "figures")->toPlainText().isEmpty());
         QVERIFY(!QFile::exists(dir->filePath("none.sqlite")));
     }
 };

@@ -313,6 +313,9 @@ private slots:
         QTRY_VERIFY(w.child("lblProgress")->text().chopped(1).toInt() >= 10);
         QVERIFY(stop->isVisible() && !w.close()->isVisible());
         VERIFY_CONTAINS(w.child("lblProgressTime")->text(), " left");
+        // The close box is refused, and is no Stop.
+        w.dlg.close();
+        QTRY_VERIFY(w.dlg.isVisible() && w.child("lblProgress")->text().chopped(1).toInt() >= 20);
         if (escape)
             QTest::keyClick(&w.dlg, Qt::Key_Escape);
         else
@@ -370,7 +373,7 @@ private slots:
         dlg.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&dlg)); // shortcuts need an active window
         QTRY_VERIFY(!dlg.isRunning());
-        dlg.findChild<QSpinBox*>("txtStopAfter")->setValue(stopAfter);
+        dlg.findChild<QSpinBox*>("stopAfter")->setValue(stopAfter);
         for (int i = 0; i < 3; ++i) {
             // Where a keyboard's Space goes: to the widget with the focus.
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
