@@ -65,15 +65,39 @@ SessionHost::SessionHost(const AppState& setup, ProgrammingSession::TransportFac
 
 SessionHost::~SessionHost() {
     stop();
+    // A task under way may be waiting for the unit in an event loop of its
+    // own, which takes this call too: the session and the thread then end
+    // once that task has stopped at a block boundary, never under it.
     QMetaObject::invokeMethod(
-        worker, [this] { session.reset(); }, Qt::BlockingQueuedConnection);
-    thread.quit();
+        worker,
+        [this] {
+            if (inTask) {
+                endAfterTask = true;
+                return;
+            }
+            session.reset();
+            thread.quit();
+        },
+        Qt::BlockingQueuedConnection);
     thread.wait();
+}
+
+void SessionHost::runTask(const std::function<void(ProgrammingSession&)>& task) {
+    if (!session)
+        return;
+    const bool nested = inTask;
+    inTask = true;
+    task(*session);
+    inTask = nested;
+    if (!inTask && endAfterTask) {
+        session.reset();
+        thread.quit();
+    }
 }
 
 void SessionHost::call(const std::function<void(ProgrammingSession&)>& task) {
     QMetaObject::invokeMethod(
-        worker, [this, &task] { task(*session); }, Qt::BlockingQueuedConnection);
+        worker, [this, &task] { runTask(task); }, Qt::BlockingQueuedConnection);
 }
 
 bool SessionHost::post(const std::function<void(ProgrammingSession&)>& task) {
@@ -83,7 +107,7 @@ bool SessionHost::post(const std::function<void(ProgrammingSession&)>& task) {
     QMetaObject::invokeMethod(
         worker,
         [this, task] {
-            task(*session);
+            runTask(task);
             running.store(false);
             emit finished();
         },
@@ -108,7 +132,7 @@ void SessionHost::queue(std::function<void(ProgrammingSession&)> task, QObject* 
         worker,
         [this, task = std::move(task), context = QPointer<QObject>(context),
          done = std::move(done)] {
-            task(*session);
+            runTask(task);
             // Through the host, which lives on the window's thread: the
             // context is looked at there, where it would be deleted.
             QMetaObject::invokeMethod(

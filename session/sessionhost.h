@@ -61,12 +61,19 @@ signals:
     void finished();
 
 private:
+    // On the thread: runs task on the session, unless the session is gone.
+    void runTask(const std::function<void(ProgrammingSession&)>& task);
+
     class Bridge;
     QThread thread;
     QObject* worker = nullptr; // lives on the thread
     std::unique_ptr<Bridge> bridge;
     std::unique_ptr<ProgrammingSession> session;
     std::atomic<bool> running{false};
+    // On the thread only: a task is running (possibly waiting inside an
+    // event loop), and the host went meanwhile.
+    bool inTask = false;
+    bool endAfterTask = false;
 };
 
 } // namespace varn

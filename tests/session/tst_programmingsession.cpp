@@ -587,6 +587,38 @@ private slots:
         QVERIFY(!lentBusyAtEnd);
     }
 
+    // A host let go while its chip waits for the unit: the chip ends as a
+    // stopped one (the write the unit opened is closed) before the session
+    // goes, never under it.
+    void hostDeletedWhileBusy() {
+        VirtualUnit unit({QStringLiteral("--reply-delay"), QStringLiteral("100")});
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
+        AppState setup;
+        setup.DeviceTable[1] = {QStringLiteral("Eight K"), 3, 8192};
+        setup.DeviceCount = 1;
+        setup.SelectedDevice = 1;
+        const QString path = unit.path();
+        auto host = std::make_unique<SessionHost>(setup, [path](const AppState& s, Status* status) {
+            return OpenUnitLink(path, s.AppDir, {}, status);
+        });
+        QVERIFY(host->post([setup](ProgrammingSession& session) {
+            session.connectUnit();
+            session.runChip(FnProgram, setup);
+        }));
+        const auto isBlock = [](const QByteArray& f) { return f.size() == 21 && f[0] == 0x14; };
+        const auto blocks = [&] {
+            const QList<QByteArray> frames = unit.frames();
+            return std::count_if(frames.begin(), frames.end(), isBlock);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(blocks() >= 2, 10000);
+        host.reset();
+        QVERIFY(blocks() < 8192 / 16);
+        const QList<QByteArray> frames = unit.frames();
+        const qsizetype opened =
+            std::find_if(frames.begin(), frames.end(), isBlock) - frames.begin();
+        QCOMPARE(frames.last(), frames.value(opened - 1));
+    }
+
     // On its host's thread a Program at the real line rate leaves the
     // caller's thread free: its timer keeps firing throughout. (Stop through
     // the host is what the windows' tests press.)
