@@ -124,17 +124,17 @@ void UnitGroup::prepare(const AppState& setup, const SessionSettings& settings) 
     emit changed();
 }
 
-bool UnitGroup::start(const AppState& image, const QList<int>& functions, bool resume) {
+bool UnitGroup::start(const std::shared_ptr<const AppState>& chip, const QList<int>& functions,
+                      bool resume) {
     if (busy())
         return false;
-    const auto chip = std::make_shared<const AppState>(image);
     bool any = false;
     for (int unit = 0; unit < int(hosts.size()); ++unit) {
         if (!tiles.usable(unit))
             continue;
         const bool posted = hosts[size_t(unit)]->post(
             [chip, functions, resume](ProgrammingSession& session) {
-                session.setConfiguration(*chip);
+                session.setConfiguration(chip);
                 // Each start is a new chip in every socket: it gets the load
                 // sequence (run, reset, device select) of its own. A unit
                 // plugged back in, or switched on after operator mode began,
@@ -142,7 +142,7 @@ bool UnitGroup::start(const AppState& image, const QList<int>& functions, bool r
                 session.chipChanged();
                 if (resume)
                     session.resume();
-                session.runChip(functions, *chip);
+                session.runChip(functions, chip);
             },
             // The chip's end reaches the board while its host is still at
             // work: the board is shown once more when the host is free, or

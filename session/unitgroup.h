@@ -35,9 +35,11 @@ public:
     // settings: shared by every unit, the port in the record its own.
     void prepare(const AppState& setup, const SessionSettings& settings);
     // The next chip on every unit that is not offline: functions (list
-    // indexes, or FnAuto alone) with image. resume: clears a stop after
-    // failures in a row. False when no unit could start.
-    bool start(const AppState& image, const QList<int>& functions, bool resume);
+    // indexes, or FnAuto alone) with image, which every unit and every
+    // start shares (each chip's own bytes go on its session's copy). resume:
+    // clears a stop after failures in a row. False when no unit could start.
+    bool start(const std::shared_ptr<const AppState>& image, const QList<int>& functions,
+               bool resume);
     void stop();
     // A unit is preparing or running a chip.
     bool busy() const;

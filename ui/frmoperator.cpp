@@ -59,7 +59,8 @@ QLabel* NewLabel(QWidget* parent, const QString& name, double scale, bool bold =
 frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage,
                          const QList<int>& jobFunctions, const QString& heading,
                          const LineFields& shift, QWidget* parent)
-    : RunWindow(parent), group(unitGroup), image(jobImage), functions(jobFunctions) {
+    : RunWindow(parent), group(unitGroup), image(std::make_shared<const AppState>(jobImage)),
+      functions(jobFunctions) {
     setObjectName(QStringLiteral("frmOperator"));
     setWindowTitle(tr("Production - Operator Mode"));
 

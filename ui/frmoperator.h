@@ -5,6 +5,7 @@
 #include "ui/runwindow.h"
 
 #include <QList>
+#include <memory>
 #include <optional>
 
 class QFrame;
@@ -51,7 +52,8 @@ private:
     void showBoard();
 
     UnitGroup& group;
-    const AppState& image;
+    // Taken once: operator mode keeps the job's image as it is while it lasts.
+    const std::shared_ptr<const AppState> image;
     QList<int> functions;
     bool leave = false;
     QList<Tile> tiles;

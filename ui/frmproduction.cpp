@@ -129,11 +129,13 @@ void frmProduction::Form_Load() {
     // Opening it may wait on a database server: on the session's thread, not
     // on the window's.
     const SessionSettings chosen = settings();
-    const AppState setup = state;
+    // The window is modal: the buffer stays as it is while it is open, and
+    // every chip shares this one copy.
+    image = std::make_shared<const AppState>(state);
     auto opened = std::make_shared<Status>();
     auto nextSerial = std::make_shared<qint64>(-1);
     loading = host.post(
-        [chosen, setup, opened, nextSerial](ProgrammingSession& session) {
+        [chosen, setup = image, opened, nextSerial](ProgrammingSession& session) {
             session.setSettings(chosen);
             *opened = session.openLog();
             *nextSerial = session.nextSerial();
@@ -160,17 +162,18 @@ void frmProduction::cmdStart_Click() {
     if (running || loading || !state.UnitIdentified || !logError.isEmpty())
         return;
     const bool resume = halted;
-    const auto image = std::make_shared<const AppState>(state);
+    if (!image)
+        image = std::make_shared<const AppState>(state);
     const SessionSettings chosen = settings();
     auto nextSerial = std::make_shared<qint64>(-1);
     running = host.post(
-        [image, chosen, resume, nextSerial](ProgrammingSession& session) {
+        [image = image, chosen, resume, nextSerial](ProgrammingSession& session) {
             session.setSettings(chosen);
-            session.setConfiguration(*image);
+            session.setConfiguration(image);
             if (resume)
                 session.resume();
             session.chipChanged();
-            session.runChip(FnAuto, *image);
+            session.runChip(FnAuto, image);
             *nextSerial = session.nextSerial();
         },
         this,

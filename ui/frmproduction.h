@@ -55,6 +55,8 @@ private:
 
     AppState& state;
     SessionHost& host;
+    // The buffer as the window opened on it, shared by every chip.
+    std::shared_ptr<const AppState> image;
     RunContext recordContext;
     bool running = false;
     bool loading = false;

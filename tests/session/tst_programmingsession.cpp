@@ -523,7 +523,7 @@ private slots:
                 }
             });
             QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-            QVERIFY(group.start(setup, {FnBlank}, false));
+            QVERIFY(group.start(std::make_shared<const AppState>(setup), {FnBlank}, false));
             loop.exec();
             disconnect(shown);
             QVERIFY2(shownIdle, qPrintable(QStringLiteral("round %1").arg(round)));
@@ -553,7 +553,7 @@ private slots:
             QVERIFY(!tile.lineDown);
             VERIFY_CONTAINS(tile.reason, "Nothing is sent to this unit without the log.");
         }
-        QVERIFY(!group.start(setup, {FnBlank}, false));
+        QVERIFY(!group.start(std::make_shared<const AppState>(setup), {FnBlank}, false));
         QCOMPARE(first.frames().size() + second.frames().size(), 0);
     }
 
@@ -576,7 +576,7 @@ private slots:
         group->prepare(setup, SessionSettings{});
         QTRY_VERIFY_WITH_TIMEOUT(!group->busy(), 10000);
         const qsizetype before = first.frames().size();
-        QVERIFY(group->start(setup, {FnProgram}, false));
+        QVERIFY(group->start(std::make_shared<const AppState>(setup), {FnProgram}, false));
         // Under way on the lent unit, not only asked for.
         QVERIFY(first.waitForFrames(int(before) + 1));
         bool lentBusyAtEnd = true;
