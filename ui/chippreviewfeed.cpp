@@ -4,12 +4,10 @@
 #include "editor/frmbuffer.h"
 #include "editor/frmmemorymap.h"
 #include "session/desktopsettings.h"
+#include "ui/offthread.h"
 #include "ui/windowplacement.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
-#include <QPointer>
-#include <QThreadPool>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -41,20 +39,18 @@ void ChipPreviewFeed::read() {
     const std::optional<SessionSettings> job = jobSettings ? jobSettings() : std::nullopt;
     const auto setup = std::make_shared<const AppState>(state);
     const quint64 ticket = ++reads;
-    QThreadPool::globalInstance()->start(
-        [self = QPointer<ChipPreviewFeed>(this), job, setup, ticket] {
+    using Read = std::pair<ChipPreviewSource, QString>;
+    OffWindowThread<Read>(
+        this,
+        [job, setup] {
             QString readNote;
-            const ChipPreviewSource read = job ? SessionChipPreviewSource(*job, &readNote)
-                                               : DesktopChipPreviewSource(*setup, &readNote);
-            // Handed over through the application, which outlives the feed: the
-            // feed is looked at on its own thread, where it would be deleted.
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, ticket, read, readNote] {
-                    if (self && ticket == self->reads)
-                        self->arrived(read, readNote);
-                },
-                Qt::QueuedConnection);
+            ChipPreviewSource read = job ? SessionChipPreviewSource(*job, &readNote)
+                                         : DesktopChipPreviewSource(*setup, &readNote);
+            return Read{read, readNote};
+        },
+        [this, ticket](const Read& read) {
+            if (ticket == reads)
+                arrived(read.first, read.second);
         });
 }
 

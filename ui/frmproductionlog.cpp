@@ -3,6 +3,7 @@
 #include "core/hextext.h"
 #include "core/usersettings.h"
 #include "production/productionlog.h"
+#include "ui/offthread.h"
 #include "widgets/messagebox.h"
 #include "widgets/screenfit.h"
 
@@ -181,20 +182,61 @@ QString frmProductionLog::location() const {
     return text.isEmpty() ? state.ConfigPath(QString::fromLatin1(DefaultLogFileName)) : text;
 }
 
+// What the window shows of the log, read on a pool thread: the log may be
+// a database across the network.
+struct LogGlance {
+    Status opened;      // the log (and a series asked for) as it went
+    QString shownWhere; // the log's location as it names itself
+    bool read = false;  // records and series below are the log's
+    QList<ChipRecord> records;
+    bool seriesRead = false;
+    QList<SerialSettings> series;
+};
+
+namespace {
+
+// create: a series to create first, which starts a log file that is not there.
+LogGlance Glance(const QString& location, const std::optional<SerialSettings>& create) {
+    LogGlance glance;
+    LogOpenOptions options;
+    options.create = create.has_value();
+    const std::unique_ptr<ProductionLog> log =
+        ProductionLog::open(location, options, &glance.opened);
+    if (log && create)
+        glance.opened = log->createSeries(*create);
+    if (!log || !glance.opened)
+        return glance;
+    glance.shownWhere = log->location().text();
+    glance.read = log->lastRecords(ShownRecords, &glance.records).ok;
+    glance.seriesRead = log->seriesList(&glance.series).ok;
+    return glance;
+}
+
+} // namespace
+
 void frmProductionLog::cmdTest_Click() {
-    Status opened;
-    const std::unique_ptr<ProductionLog> log = ProductionLog::open(location(), {}, &opened);
-    lblTest->setText(log ? QStringLiteral("Connected: %1").arg(log->location().text())
-                         : opened.message);
-    if (log)
-        refresh();
+    lblTest->setText(QStringLiteral("Connecting ..."));
+    OffWindowThread<LogGlance>(
+        this, [where = location()] { return Glance(where, std::nullopt); },
+        [this, ticket = ++reads](const LogGlance& glance) {
+            lblTest->setText(glance.opened ? QStringLiteral("Connected: %1").arg(glance.shownWhere)
+                                           : glance.opened.message);
+            if (glance.opened && ticket == reads)
+                showLog(glance);
+        });
 }
 
 void frmProductionLog::refresh() {
-    const std::unique_ptr<ProductionLog> log = ProductionLog::open(location(), {}, nullptr);
-    QList<ChipRecord> records;
-    if (!log || !log->lastRecords(ShownRecords, &records))
-        records.clear();
+    OffWindowThread<LogGlance>(
+        this, [where = location()] { return Glance(where, std::nullopt); },
+        [this, ticket = ++reads](const LogGlance& glance) {
+            if (ticket == reads)
+                showLog(glance);
+        });
+}
+
+void frmProductionLog::showLog(const LogGlance& glance, const QString& choose) {
+    const QList<ChipRecord> records = glance.read ? glance.records : QList<ChipRecord>{};
     tblRecords->setRowCount(int(records.size()));
     for (int row = 0; row < records.size(); ++row) {
         const ChipRecord& r = records[row];
@@ -212,9 +254,10 @@ void frmProductionLog::refresh() {
     }
     tblRecords->resizeColumnsToContents();
 
-    const QString chosen = cboSeries->currentText();
-    if (!log || !log->seriesList(&series))
+    const QString chosen = choose.isEmpty() ? cboSeries->currentText() : choose;
+    if (!glance.seriesRead)
         return;
+    series = glance.series;
     cboSeries->clear();
     for (const SerialSettings& s : series) {
         cboSeries->addItem(s.name);
@@ -240,19 +283,19 @@ void frmProductionLog::cmdCreateSeries_Click() {
         return;
     }
     // Creating a series is asking for the log: a new file is started here.
-    LogOpenOptions create;
-    create.create = true;
-    Status status;
-    const std::unique_ptr<ProductionLog> log = ProductionLog::open(location(), create, &status);
-    if (log)
-        status = log->createSeries(s);
-    if (!status) {
-        lblSeries->setText(status.message);
-        return;
-    }
-    lblSeries->setText(QStringLiteral("Created: %1").arg(SeriesLine(s)));
-    refresh();
-    cboSeries->setCurrentIndex(cboSeries->findText(s.name));
+    lblSeries->setText(QStringLiteral("Creating ..."));
+    OffWindowThread<LogGlance>(
+        this, [where = location(), s] { return Glance(where, s); },
+        [this, s, ticket = ++reads](const LogGlance& glance) {
+            if (!glance.opened) {
+                lblSeries->setText(glance.opened.message);
+                return;
+            }
+            lblSeries->setText(QStringLiteral("Created: %1").arg(SeriesLine(s)));
+            // A read asked for after this one knows the series too.
+            if (ticket == reads)
+                showLog(glance, s.name);
+        });
 }
 
 void frmProductionLog::cmdOK_Click() {

@@ -15,6 +15,8 @@ class QTableWidget;
 
 namespace varn {
 
+struct LogGlance;
+
 // Options > Production Log...: whether runs are recorded, where the log
 // lives, what the station writes into each record (station, operator, lot,
 // work order, product), the serial series a run takes its numbers from (and
@@ -32,8 +34,12 @@ public slots:
     void cmdOK_Click();
 
 private:
-    // Reads the log's series and last records again (when it opens).
+    // Reads the log's series and last records again (when it opens), off
+    // the window thread.
     void refresh();
+    // What was read: the last records, and the series (choose, when given,
+    // chosen among them).
+    void showLog(const LogGlance& glance, const QString& choose = {});
     QString location() const;
 
     AppState& state;
@@ -58,6 +64,7 @@ private:
     QLabel* lblSeries = nullptr;
     QTableWidget* tblRecords = nullptr;
     QList<SerialSettings> series; // the log's, as cboSeries lists them
+    quint64 reads = 0;            // reads asked for; only the last one's shows
 };
 
 } // namespace varn

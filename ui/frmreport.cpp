@@ -1,6 +1,7 @@
 #include "frmreport.h"
 
 #include "session/logaccess.h"
+#include "ui/offthread.h"
 #include "ui/reportpages.h"
 #include "widgets/messagebox.h"
 #include "widgets/screenfit.h"
@@ -142,23 +143,30 @@ ReportFilter frmReport::filter() const {
     return f;
 }
 
-bool frmReport::Refresh() {
-    askedAt = QDateTime::currentDateTime();
-    ProductionReport answer;
-    if (const Status status = ReportOf(location, filter(), &answer); !status) {
-        report = ProductionReport{};
-        lblYield->setText(QStringLiteral("No report"));
-        figures->setPlainText(status.message);
-        ShowYieldChart(chtYield->chart(), report);
-        ShowFailuresChart(chtFailures->chart(), report);
-        return false;
-    }
-    report = answer;
-    lblYield->setText(YieldHeadline(report));
-    figures->setPlainText(ReportLines(report).join(QLatin1Char('\n')));
-    ShowYieldChart(chtYield->chart(), report);
-    ShowFailuresChart(chtFailures->chart(), report);
-    return true;
+void frmReport::Refresh() {
+    const QDateTime asked = QDateTime::currentDateTime();
+    const quint64 ticket = ++reads;
+    lblYield->setText(QStringLiteral("Reading the log ..."));
+    using Answer = std::pair<Status, ProductionReport>;
+    OffWindowThread<Answer>(
+        this,
+        [where = location, chosen = filter()] {
+            Answer answer;
+            answer.first = ReportOf(where, chosen, &answer.second);
+            return answer;
+        },
+        [this, ticket, asked](const Answer& answer) {
+            // Only the last Refresh's answer is the filter as typed.
+            if (ticket != reads)
+                return;
+            askedAt = asked;
+            report = answer.first ? answer.second : ProductionReport{};
+            lblYield->setText(answer.first ? YieldHeadline(report) : QStringLiteral("No report"));
+            figures->setPlainText(answer.first ? ReportLines(report).join(QLatin1Char('\n'))
+                                               : answer.first.message);
+            ShowYieldChart(chtYield->chart(), report);
+            ShowFailuresChart(chtFailures->chart(), report);
+        });
 }
 
 Status frmReport::SaveTo(const QString& path) {

@@ -25,9 +25,9 @@ public:
     // location: the production log (a file or a postgresql:// URL).
     frmReport(const QString& location, QWidget* parent = nullptr);
 
-    // Asks the log again with the filter as typed; false (the reason shown
-    // in the window) when the log could not answer.
-    bool Refresh();
+    // Asks the log again with the filter as typed, off the window thread;
+    // the figures, or why the log could not answer, follow.
+    void Refresh();
     // Writes the report with the filters as chosen and the time it was
     // asked for (ReportPages): PDF when path ends in .pdf, otherwise PNG.
     Status SaveTo(const QString& path);
@@ -43,6 +43,7 @@ private:
     QString location;
     ProductionReport report;
     QDateTime askedAt;
+    quint64 reads = 0; // Refreshes asked for; only the last one's answer shows
     QLineEdit* lot = nullptr;
     QLineEdit* station = nullptr;
     QLineEdit* operatorName = nullptr;

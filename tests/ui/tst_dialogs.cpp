@@ -4,6 +4,7 @@
 #include "link/openlink.h"
 #include "production/productionlog.h"
 #include "production/serialnumber.h"
+#include "support/hangingserver.h"
 #include "support/messagelog.h"
 #include "support/rows.h"
 #include "support/testsupport.h"
@@ -468,6 +469,8 @@ private slots:
         Child<QComboBox>(dlg, "cboEncoding")->setCurrentIndex(2);
         Child<QLineEdit>(dlg, "first")->setText(QStringLiteral("500"));
         QTest::mouseClick(Button(dlg, "cmdCreateSeries"), Qt::LeftButton);
+        // The log is asked off the window thread: its answer follows.
+        QTRY_VERIFY(Child<QLabel>(dlg, "lblSeries")->text() != QStringLiteral("Creating ..."));
         Child<QCheckBox>(dlg, "chkSerial")->setChecked(serial);
         Child<QLineEdit>(dlg, "serialAddress")->setText(QStringLiteral("7FF0"));
         if (!url) { // a chip whose run never ended
@@ -477,6 +480,9 @@ private slots:
             QVERIFY(log && log->openRecord(cut));
         }
         QTest::mouseClick(Button(dlg, "cmdTest"), Qt::LeftButton);
+        QTRY_VERIFY(Child<QLabel>(dlg, "lblTest")->text() != QStringLiteral("Connecting ..."));
+        if (!url)
+            QTRY_VERIFY(Child<QTableWidget>(dlg, "tblRecords")->rowCount() > 0);
         QVERIFY2(Child<QLabel>(dlg, "lblTest")->text().startsWith(shown),
                  qPrintable(Child<QLabel>(dlg, "lblTest")->text()));
         QVERIFY(!Child<QLabel>(dlg, "lblTest")->text().contains(QLatin1String("pw")));
@@ -496,6 +502,33 @@ private slots:
         const SerialSettings read = SerialSettings::load(settings);
         QVERIFY(read.enabled && read.address == 0x7FF0 && read.length == 3 && read.first == 500);
         QCOMPARE(read.name + EncodingName(read.encoding), QStringLiteral("board-aascii"));
+    }
+
+    // A log across the network is asked off the window thread: the server
+    // hangs up only once the window's own timer has run.
+    void logDialogsAskOffTheWindowThread_data() {
+        QTest::addColumn<bool>("report");
+        QTest::newRow("View > Production Report") << true;
+        QTest::newRow("Options > Production Log: Test") << false;
+    }
+    void logDialogsAskOffTheWindowThread() {
+        QFETCH(bool, report);
+        varn::test::HangingServer server;
+        QString shown;
+        if (report) {
+            frmReport dlg(server.url());
+            QTRY_COMPARE_WITH_TIMEOUT(Child<QLabel>(dlg, "lblYield")->text(),
+                                      QStringLiteral("No report"), 15000);
+            shown = Child<QPlainTextEdit>(dlg, "figures")->toPlainText();
+        } else {
+            frmProductionLog dlg(state);
+            Child<QLineEdit>(dlg, "fileOrUrl")->setText(server.url());
+            QTest::mouseClick(Button(dlg, "cmdTest"), Qt::LeftButton);
+            auto* line = Child<QLabel>(dlg, "lblTest");
+            QTRY_VERIFY_WITH_TIMEOUT(line->text() != QStringLiteral("Connecting ..."), 15000);
+            shown = line->text();
+        }
+        QVERIFY2(shown.contains("closed the connection"), qPrintable(shown));
     }
 
     // The report window: the figures and both charts from a seeded log,
@@ -534,10 +567,11 @@ private slots:
         }
         frmReport dlg(path);
         const auto yield = [&] { return Child<QLabel>(dlg, "lblYield")->text(); };
-        QCOMPARE(yield(), QStringLiteral("Yield 60.0 % of 5 chips"));
+        // The log is read off the window thread: the figures follow.
+        QTRY_COMPARE(yield(), QStringLiteral("Yield 60.0 % of 5 chips"));
         Child<QLineEdit>(dlg, "lot")->setText("A");
         QTest::mouseClick(Child<QPushButton>(dlg, "cmdRefresh"), Qt::LeftButton);
-        QCOMPARE(yield(), QStringLiteral("Yield 50.0 % of 4 chips"));
+        QTRY_COMPARE(yield(), QStringLiteral("Yield 50.0 % of 4 chips"));
         VERIFY_CONTAINS(Child<QPlainTextEdit>(dlg, "figures")->toPlainText(),
                         "Chips:             4 (2 passed, 2 failed, 0 interrupted)");
         // Yield by hour: 66.7 % at 10:00, 0 % at 11:00 (local time on the axis).
@@ -585,7 +619,7 @@ private slots:
         QCOMPARE(messages->titles(), QStringList{"Save Report"});
 
         frmReport missing(dir->filePath("none.sqlite"));
-        QCOMPARE(Child<QLabel>(missing, "lblYield")->text(), QStringLiteral("No report"));
+        QTRY_COMPARE(Child<QLabel>(missing, "lblYield")->text(), QStringLiteral("No report"));
         QVERIFY(!Child<QPlainTextEdit>(missing, "figures")->toPlainText().isEmpty());
         QVERIFY(!QFile::exists(dir->filePath("none.sqlite")));
     }

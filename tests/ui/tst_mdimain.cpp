@@ -13,6 +13,7 @@
 #include "ui/frmproduction.h"
 #include "ui/mdimain.h"
 
+#include "support/hangingserver.h"
 #include "support/messagelog.h"
 #include "support/modalanswer.h"
 #include "support/rows.h"
@@ -35,8 +36,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -917,25 +916,10 @@ private slots:
     // only once the window's own timer has run, so a window that waited for
     // it would wait for the log's connect time-out instead.
     void chipPreviewReadsTheLogOffTheWindowThread() {
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost));
-        QList<QTcpSocket*> held;
-        connect(&server, &QTcpServer::newConnection, this, [&] {
-            while (QTcpSocket* socket = server.nextPendingConnection())
-                held << socket;
-        });
-        int ticks = 0;
-        QTimer timer;
-        connect(&timer, &QTimer::timeout, this, [&] {
-            if (!held.isEmpty() && ++ticks == 5)
-                for (QTcpSocket* socket : std::as_const(held))
-                    socket->abort();
-        });
-        timer.start(20);
+        HangingServer server;
         UserSettings ini(state);
         ini.setValue("log/enabled", true);
-        ini.setValue("log/url",
-                     QString("postgresql://varn@127.0.0.1:%1/varn").arg(server.serverPort()));
+        ini.setValue("log/url", server.url());
         ini.setValue("serial/enabled", true);
         ini.setValue("serial/series", "board-a");
         QVERIFY(ini.sync());
@@ -946,7 +930,7 @@ private slots:
         auto* line = w.findChild<QLabel*>("lblPreview");
         QTRY_VERIFY_WITH_TIMEOUT(line->toolTip().contains("Numbers not known"), 15000);
         QVERIFY2(line->toolTip().contains("closed the connection"), qPrintable(line->toolTip()));
-        QVERIFY(ticks >= 5);
+        QVERIFY(server.ticks >= 5);
         w.close();
     }
 
