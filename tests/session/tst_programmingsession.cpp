@@ -101,6 +101,22 @@ struct Rig {
     ProgrammingSession session{image, events, BorrowedTransport::Factory(unit)};
 };
 
+// One 8 KiB device, selected.
+AppState EightK() {
+    AppState setup;
+    setup.DeviceTable[1] = {QStringLiteral("Eight K"), 3, 8192};
+    setup.DeviceCount = 1;
+    setup.SelectedDevice = 1;
+    return setup;
+}
+
+// A session host's link to the virtual unit at path.
+ProgrammingSession::TransportFactory LinkTo(const QString& path) {
+    return [path](const AppState& s, Status* status) {
+        return OpenUnitLink(path, s.AppDir, {}, status);
+    };
+}
+
 QByteArray Serial(quint32 n) {
     QByteArray bytes(4, '\0');
     qToBigEndian(n, bytes.data());
@@ -564,14 +580,9 @@ private slots:
         // The lent unit answers late: it is the last to be free.
         VirtualUnit first({QStringLiteral("--reply-delay"), QStringLiteral("300")}), second;
         QVERIFY2(first.start() && second.start(), qPrintable(first.error() + second.error()));
-        AppState setup;
-        setup.DeviceTable[1] = {QStringLiteral("Eight K"), 3, 8192};
-        setup.DeviceCount = 1;
-        setup.SelectedDevice = 1;
+        const AppState setup = EightK();
         const QString path = first.path();
-        SessionHost lent(setup, [path](const AppState& s, Status* status) {
-            return OpenUnitLink(path, s.AppDir, {}, status);
-        });
+        SessionHost lent(setup, LinkTo(path));
         QPointer<UnitGroup> group = new UnitGroup(setup, {path, second.path()}, &lent, path);
         group->prepare(setup, SessionSettings{});
         QTRY_VERIFY_WITH_TIMEOUT(!group->busy(), 10000);
@@ -593,14 +604,9 @@ private slots:
     void hostDeletedWhileBusy() {
         VirtualUnit unit({QStringLiteral("--reply-delay"), QStringLiteral("100")});
         QVERIFY2(unit.start(), qPrintable(unit.error()));
-        AppState setup;
-        setup.DeviceTable[1] = {QStringLiteral("Eight K"), 3, 8192};
-        setup.DeviceCount = 1;
-        setup.SelectedDevice = 1;
+        const AppState setup = EightK();
         const QString path = unit.path();
-        auto host = std::make_unique<SessionHost>(setup, [path](const AppState& s, Status* status) {
-            return OpenUnitLink(path, s.AppDir, {}, status);
-        });
+        auto host = std::make_unique<SessionHost>(setup, LinkTo(path));
         QVERIFY(host->post([setup](ProgrammingSession& session) {
             session.connectUnit();
             session.runChip(FnProgram, setup);
@@ -625,14 +631,9 @@ private slots:
     void hostKeepsTheCallerResponsive() {
         VirtualUnit unit({QStringLiteral("--baud-emulation")});
         QVERIFY2(unit.start(), qPrintable(unit.error()));
-        AppState setup;
-        setup.DeviceTable[1] = {QStringLiteral("Eight K"), 3, 8192};
-        setup.DeviceCount = 1;
-        setup.SelectedDevice = 1;
+        const AppState setup = EightK();
         const QString path = unit.path();
-        SessionHost host(setup, [path](const AppState& s, Status* status) {
-            return OpenUnitLink(path, s.AppDir, {}, status);
-        });
+        SessionHost host(setup, LinkTo(path));
         QElapsedTimer clock;
         qint64 last = 0, longestGap = 0;
         int ticks = 0;

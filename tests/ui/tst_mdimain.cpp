@@ -152,6 +152,23 @@ class tst_mdimain : public QObject {
         auto w = StartUp(state, dir->path());
         return QTest::qWaitFor([&] { return !messages->isEmpty(); }) ? std::move(w) : nullptr;
     }
+    // Program in the Function window (beforeRun: just before Run is
+    // clicked); the function's line when it is over.
+    QString programThroughFunctionWindow(mdiMain& w, const std::function<void()>& beforeRun = {}) {
+        QString line;
+        ModalAnswer answer("frmFunction", [&](QWidget* dialog) {
+            dialog->findChild<QListWidget*>("listFunction")->setCurrentRow(FnProgram);
+            WaitIdle(dialog);
+            if (beforeRun)
+                beforeRun();
+            click(dialog, "cmdRun");
+            WaitIdle(dialog);
+            line = dialog->findChild<QLabel*>("lblMsg0")->text();
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        w.DeviceFunction_Click();
+        return line;
+    }
     QStringList unitArgs() const {
         return {"--link", dir->path() + "/com1", "--dev", dir->path() + "/varn.dev"};
     }
@@ -238,19 +255,12 @@ private slots:
 
         for (int i = 0; i < 16; ++i)
             state.Buffer[i] = quint8(0xA0 + i);
-        QString line;
-        ModalAnswer answer("frmFunction", [&](QWidget* dialog) {
-            dialog->findChild<QListWidget*>("listFunction")->setCurrentRow(FnProgram);
-            WaitIdle(dialog);
-            hold.hold();
-            hold.count();
-            click(dialog, "cmdRun");
-            WaitIdle(dialog);
-            line = dialog->findChild<QLabel*>("lblMsg0")->text();
-            static_cast<QDialog*>(dialog)->reject();
-        });
-        w->DeviceFunction_Click();
-        QCOMPARE(line, QStringLiteral("Programming ...   OK!"));
+        QCOMPARE(programThroughFunctionWindow(*w,
+                                              [&] {
+                                                  hold.hold();
+                                                  hold.count();
+                                              }),
+                 QStringLiteral("Programming ...   OK!"));
         QCOMPARE(hold.released, 2);
         QVERIFY(unit.frames().contains(
             QByteArray::fromHex("1400000010a0a1a2a3a4a5a6a7a8a9aaabacadaeaf")));
@@ -331,17 +341,7 @@ private slots:
 
         for (int i = 0; i < 16; ++i)
             state.Buffer[i] = quint8(0x30 + i);
-        QString line;
-        ModalAnswer answer("frmFunction", [&](QWidget* dialog) {
-            dialog->findChild<QListWidget*>("listFunction")->setCurrentRow(FnProgram);
-            WaitIdle(dialog);
-            click(dialog, "cmdRun");
-            WaitIdle(dialog);
-            line = dialog->findChild<QLabel*>("lblMsg0")->text();
-            static_cast<QDialog*>(dialog)->reject();
-        });
-        w->DeviceFunction_Click();
-        QCOMPARE(line, QStringLiteral("Programming ...   OK!"));
+        QCOMPARE(programThroughFunctionWindow(*w), QStringLiteral("Programming ...   OK!"));
         QVERIFY(second.frames().contains(
             QByteArray::fromHex("1400000010303132333435363738393a3b3c3d3e3f")));
         QCOMPARE(offers.size(), 1);
