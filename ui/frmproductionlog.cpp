@@ -163,7 +163,7 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     column->addWidget(newBox);
     column->addWidget(new QLabel(QStringLiteral("Last records:"), this));
     column->addWidget(tblRecords, 1);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new ScrollPanel(content, this), 1);
     layout->addWidget(buttons);
@@ -337,14 +337,32 @@ void frmProductionLog::cmdOK_Click() {
                 MsgIcon::Warning,
                 {QStringLiteral("Start a New Log"), QStringLiteral("Cancel")}) != 0)
             return;
-        LogOpenOptions create;
-        create.create = true;
-        Status status;
-        if (!ProductionLog::open(path, create, &status)) {
-            ShowMessage(this, QStringLiteral("Production Log"), status.message, MsgIcon::Critical);
-            return;
-        }
+        // Creating the file waits on its folder, which may be a share
+        // across the network: off the window thread, OK held meanwhile.
+        buttons->setEnabled(false);
+        OffWindowThread<Status>(
+            this,
+            [path] {
+                LogOpenOptions create;
+                create.create = true;
+                Status status;
+                ProductionLog::open(path, create, &status);
+                return status;
+            },
+            [this, text, serial](const Status& created) {
+                buttons->setEnabled(true);
+                if (!created)
+                    ShowMessage(this, QStringLiteral("Production Log"), created.message,
+                                MsgIcon::Critical);
+                else
+                    save(text, serial);
+            });
+        return;
     }
+    save(text, serial);
+}
+
+void frmProductionLog::save(const QString& text, const SerialSettings& serial) {
     UserSettings settings(state);
     settings.setValue(QStringLiteral("log/enabled"), chkEnabled->isChecked());
     settings.setValue(QStringLiteral("log/url"), text);

@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QDialogButtonBox;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
@@ -41,6 +42,8 @@ private:
     // chosen among them).
     void showLog(const LogGlance& glance, const QString& choose = {});
     QString location() const;
+    // Keeps the choices in varn.ini and closes the window.
+    void save(const QString& text, const SerialSettings& serial);
 
     AppState& state;
     QCheckBox* chkEnabled = nullptr;
@@ -65,6 +68,7 @@ private:
     QTableWidget* tblRecords = nullptr;
     QList<SerialSettings> series; // the log's, as cboSeries lists them
     quint64 reads = 0;            // reads asked for; only the last one's shows
+    QDialogButtonBox* buttons = nullptr;
 };
 
 } // namespace varn

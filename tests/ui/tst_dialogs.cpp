@@ -504,6 +504,36 @@ private slots:
         QCOMPARE(read.name + EncodingName(read.encoding), QStringLiteral("board-aascii"));
     }
 
+    // A log file that is not there is started only when the user agrees,
+    // and the window closes once it is (made off the window thread).
+    void newLogFileOnOk_data() {
+        QTest::addColumn<int>("choice"); // 0: Start a New Log, 1: Cancel
+        QTest::newRow("started") << 0;
+        QTest::newRow("declined") << 1;
+    }
+    void newLogFileOnOk() {
+        QFETCH(int, choice);
+        QStringList asked;
+        SetChoiceHandler([&asked, choice](const ShownMessage& m) {
+            asked << m.text;
+            return choice;
+        });
+        const auto answered = qScopeGuard([] { SetChoiceHandler({}); });
+        const QString path = dir->filePath("new-log.sqlite");
+        frmProductionLog dlg(state);
+        Child<QCheckBox>(dlg, "chkEnabled")->setChecked(true);
+        Child<QLineEdit>(dlg, "fileOrUrl")->setText(path);
+        dlg.cmdOK_Click();
+        QCOMPARE(asked, QStringList{path + " does not exist. Start a new production log there?"});
+        if (choice != 0) {
+            QVERIFY(dlg.result() != QDialog::Accepted && !QFileInfo::exists(path));
+            return;
+        }
+        QTRY_COMPARE(dlg.result(), int(QDialog::Accepted));
+        QVERIFY(ProductionLog::open(path, {}, nullptr));
+        QCOMPARE(UserSettings(state).value(QStringLiteral("log/url")).toString(), path);
+    }
+
     // A log across the network is asked off the window thread: the server
     // hangs up only once the window's own timer has run.
     void logDialogsAskOffTheWindowThread_data() {
