@@ -181,14 +181,14 @@ QString ShiftProblem(const LineFields& shift) {
     return {};
 }
 
-SessionSettings OperatorSessionSettings(const AppState& state, const ProductionJob& job,
-                                        const RunContext& context, const LineFields& shift) {
+RunPlan OperatorRunPlan(const AppState& state, const ProductionJob& job, const RunContext& context,
+                        const LineFields& shift) {
     RunPlan plan = DesktopRunPlan(state, context);
     ApplyJobToPlan(job, plan);
     plan.context.fields.operatorName = shift.operatorName.trimmed();
     plan.context.fields.lot = shift.lot.trimmed();
     plan.context.fields.workOrder = shift.workOrder.trimmed();
-    return PlanSessionSettings(plan);
+    return plan;
 }
 
 } // namespace varn

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "programmingsession.h"
+#include "runplan.h"
 
 #include <QList>
 #include <QString>
@@ -97,7 +98,7 @@ QString ShiftProblem(const LineFields& shift);
 // station settings, the job's options, expected CRC-32, serial series and
 // stop after failures, and the operator's lot, work order and name in every
 // record.
-SessionSettings OperatorSessionSettings(const AppState& state, const ProductionJob& job,
-                                        const RunContext& context, const LineFields& shift);
+RunPlan OperatorRunPlan(const AppState& state, const ProductionJob& job, const RunContext& context,
+                        const LineFields& shift);
 
 } // namespace varn

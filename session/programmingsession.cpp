@@ -1,5 +1,7 @@
 #include "programmingsession.h"
 
+#include "runplan.h"
+
 #include "core/crc32.h"
 #include "core/devicebounds.h"
 #include "core/hextext.h"
@@ -328,6 +330,18 @@ FunctionResult ProgrammingSession::runFunctions(const QList<int>& functions) {
     if (functions.size() == 1)
         return engine->RunFunction(functions.front());
     return engine->RunSequence(functions, SequenceRule::EndAtFirstFailure);
+}
+
+void ProgrammingSession::setPlan(const RunPlan& plan, bool reconnectAfterFault) {
+    SessionSettings settings = PlanSessionSettings(plan);
+    settings.chipHook = current.chipHook;
+    settings.reconnectAfterFault = reconnectAfterFault;
+    setSettings(settings);
+    plannedFunctions = plan.functions;
+}
+
+ChipReport ProgrammingSession::runPlanned(const std::shared_ptr<const AppState>& image) {
+    return runChip(plannedFunctions, image);
 }
 
 ChipReport ProgrammingSession::runChip(const QList<int>& functions, const AppState& image) {

@@ -19,6 +19,8 @@
 
 namespace varn {
 
+struct RunPlan;
+
 class ProductionLog;
 
 // Counts since the session began.
@@ -218,6 +220,14 @@ public:
     ChipReport runChip(const QList<int>& functions, const std::shared_ptr<const AppState>& image);
     ChipReport runChip(int function, const std::shared_ptr<const AppState>& image);
 
+    // A run's plan: its settings (the hook stays the front-end's) and the
+    // functions every chip of runPlanned() goes through. reconnectAfterFault:
+    // a failed line is opened and the unit identified afresh before the next
+    // chip (no one may be there to click Reconnect).
+    void setPlan(const RunPlan& plan, bool reconnectAfterFault);
+    // The plan's next chip on image, shared as by runChip.
+    ChipReport runPlanned(const std::shared_ptr<const AppState>& image);
+
     // After a Read: the bytes and defined mask the chip gave.
     const AppState& lastImage() const { return unit; }
 
@@ -281,6 +291,8 @@ private:
     // bytes ([begin, end) ranges); null when unit holds bytes of its own (a
     // Read, an image given by reference).
     std::shared_ptr<const AppState> heldImage;
+    // What runPlanned() runs.
+    QList<int> plannedFunctions;
     QList<QPair<qint64, qint64>> ownBytes;
     SessionObserver& observer;
     RecordMarks marks{*this};

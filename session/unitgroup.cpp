@@ -1,26 +1,22 @@
 #include "unitgroup.h"
 
-#include "core/usersettings.h"
 #include "openlink.h"
+#include "runplan.h"
 #include "sessionhost.h"
 
 namespace varn {
 
-UnitGroup::UnitGroup(const AppState& setup, const QStringList& ports, SessionHost* lent,
-                     const QString& lentPort, QObject* parent)
+UnitGroup::UnitGroup(const AppState& setup, const QStringList& ports, const LinkOptions& link,
+                     SessionHost* lent, const QString& lentPort, QObject* parent)
     : QObject(parent), portList(ports), tiles(ports) {
     for (const QString& port : ports) {
         if (lent && PortLabel(port) == PortLabel(lentPort)) {
             hosts.push_back(lent);
             continue;
         }
-        // The same network latency allowance as the program's own port.
-        const int latency = ReadNetworkPortSettings(UserSettings(setup)).latencyMs;
         owned.push_back(std::make_unique<SessionHost>(
-            setup, [port, latency](const AppState& unit, Status* status) {
-                LinkOptions options;
-                options.netLatencyMs = latency;
-                return OpenUnitLink(port, unit.AppDir, options, status);
+            setup, [port, link](const AppState& unit, Status* status) {
+                return OpenUnitLink(port, unit.AppDir, link, status);
             }));
         hosts.push_back(owned.back().get());
     }
@@ -73,12 +69,10 @@ void UnitGroup::watch(int unit) {
     });
 }
 
-void UnitGroup::prepare(const AppState& setup, const SessionSettings& settings) {
+void UnitGroup::prepare(const AppState& setup, const RunPlan& plan) {
     for (int unit = 0; unit < int(hosts.size()); ++unit) {
-        SessionSettings own = settings;
+        RunPlan own = plan;
         own.context.port = tiles.tile(unit).port;
-        // No one stands at a unit of the group to click Reconnect.
-        own.reconnectAfterFault = true;
         // Opening the log may wait on a database server, and identifying
         // the unit on its line: both on the unit's thread.
         struct Outcome {
@@ -89,7 +83,8 @@ void UnitGroup::prepare(const AppState& setup, const SessionSettings& settings) 
         ++preparing;
         const bool posted = hosts[size_t(unit)]->post(
             [own, setup, outcome](ProgrammingSession& session) {
-                session.setSettings(own);
+                // No one stands at a unit of the group to click Reconnect.
+                session.setPlan(own, true);
                 session.setConfiguration(setup);
                 if (const Status opened = session.openLog(); !opened) {
                     outcome->why = opened.message;
@@ -124,35 +119,49 @@ void UnitGroup::prepare(const AppState& setup, const SessionSettings& settings) 
     emit changed();
 }
 
-bool UnitGroup::start(const std::shared_ptr<const AppState>& chip, const QList<int>& functions,
-                      bool resume) {
+bool UnitGroup::start(const std::shared_ptr<const AppState>& chip, bool resume) {
     if (busy())
         return false;
     bool any = false;
     for (int unit = 0; unit < int(hosts.size()); ++unit) {
         if (!tiles.usable(unit))
             continue;
-        const bool posted = hosts[size_t(unit)]->post(
-            [chip, functions, resume](ProgrammingSession& session) {
-                session.setConfiguration(chip);
-                // Each start is a new chip in every socket: it gets the load
-                // sequence (run, reset, device select) of its own. A unit
-                // plugged back in, or switched on after operator mode began,
-                // is identified again by the session (reconnectAfterFault).
-                session.chipChanged();
-                if (resume)
-                    session.resume();
-                session.runChip(functions, chip);
-            },
-            // The chip's end reaches the board while its host is still at
-            // work: the board is shown once more when the host is free, or
-            // a window drawing its buttons from busy() stays as it was.
-            this, [this] { unitFree(); });
+        const bool posted = post(unit, [chip, resume](ProgrammingSession& session) {
+            session.setConfiguration(chip);
+            // Each start is a new chip in every socket: it gets the load
+            // sequence (run, reset, device select) of its own. A unit
+            // plugged back in, or switched on after operator mode began,
+            // is identified again by the session (reconnectAfterFault).
+            session.chipChanged();
+            if (resume)
+                session.resume();
+            session.runPlanned(chip);
+        });
         if (posted)
             tiles.started(unit);
         any = any || posted;
     }
     emit changed();
+    return any;
+}
+
+bool UnitGroup::post(int unit, const std::function<void(ProgrammingSession&)>& task) {
+    // The chip's end reaches the board while its host is still at work: the
+    // board is shown once more when the host is free, or a window drawing its
+    // buttons from busy() stays as it was.
+    return hosts[size_t(unit)]->post(task, this, [this] { unitFree(); });
+}
+
+bool UnitGroup::each(const UnitTask& task) {
+    if (busy())
+        return false;
+    bool any = false;
+    for (int unit = 0; unit < int(hosts.size()); ++unit) {
+        SessionHost* host = hosts[size_t(unit)];
+        any = post(unit, [task, unit,
+                          host](ProgrammingSession& session) { task(unit, *host, session); }) ||
+              any;
+    }
     return any;
 }
 

@@ -56,11 +56,9 @@ QLabel* NewLabel(QWidget* parent, const QString& name, double scale, bool bold =
 
 } // namespace
 
-frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage,
-                         const QList<int>& jobFunctions, const QString& heading,
+frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage, const QString& heading,
                          const LineFields& shift, QWidget* parent)
-    : RunWindow(parent), group(unitGroup), image(std::make_shared<const AppState>(jobImage)),
-      functions(jobFunctions) {
+    : RunWindow(parent), group(unitGroup), image(std::make_shared<const AppState>(jobImage)) {
     setObjectName(QStringLiteral("frmOperator"));
     setWindowTitle(tr("Production - Operator Mode"));
 
@@ -169,7 +167,7 @@ bool frmOperator::isRunning() const {
 void frmOperator::cmdStart_Click() {
     // A key pressed while chips are under way means nothing.
     if (!isRunning())
-        group.start(image, functions, group.board().anyHalted());
+        group.start(image, group.board().anyHalted());
     showBoard();
 }
 

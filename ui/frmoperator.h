@@ -26,11 +26,11 @@ class UnitGroup;
 class frmOperator : public RunWindow {
     Q_OBJECT
 public:
-    // image: the job's buffer, device and Auto steps; functions: the job's.
-    // heading: the job, image and CRC-32 line; shift: lot, work order and
-    // operator as every record names them.
-    frmOperator(UnitGroup& group, const AppState& image, const QList<int>& functions,
-                const QString& heading, const LineFields& shift, QWidget* parent = nullptr);
+    // group: prepared with the job's plan; image: the job's buffer, device
+    // and Auto steps. heading: the job, image and CRC-32 line; shift: lot,
+    // work order and operator as every record names them.
+    frmOperator(UnitGroup& group, const AppState& image, const QString& heading,
+                const LineFields& shift, QWidget* parent = nullptr);
 
     bool isRunning() const override;
     // The operator chose Leave Operator Mode (the caller confirms it).
@@ -54,7 +54,6 @@ private:
     UnitGroup& group;
     // Taken once: operator mode keeps the job's image as it is while it lasts.
     const std::shared_ptr<const AppState> image;
-    QList<int> functions;
     bool leave = false;
     QList<Tile> tiles;
     QLabel* lblCounts = nullptr;

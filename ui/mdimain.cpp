@@ -121,8 +121,8 @@ mdiMain::mdiMain(AppState& state, QWidget* parent) : QMainWindow(parent), state(
         [this]() -> std::optional<SessionSettings> {
             if (!jobs->job())
                 return std::nullopt;
-            return OperatorSessionSettings(this->state, *jobs->job(), recordContext(),
-                                           operatorMode->shift());
+            return PlanSessionSettings(
+                OperatorRunPlan(this->state, *jobs->job(), recordContext(), operatorMode->shift()));
         },
         this);
 

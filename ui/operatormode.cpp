@@ -42,7 +42,7 @@ void OperatorMode::run() {
     const QString heading = QStringLiteral("Job %1     Image %2     CRC-32 %3")
                                 .arg(jobs.jobName(), job.imageName, Crc32Text(job.expectedCrc32));
     for (;;) {
-        frmOperator dialog(*station, state, job.functions, heading, fields, window);
+        frmOperator dialog(*station, state, heading, fields, window);
         dialog.exec();
         // Its chips took numbers: the next chip's are others.
         emit previewWanted();
@@ -80,9 +80,12 @@ bool OperatorMode::enter() {
     if (!given || !ShiftProblem(*given).isEmpty())
         return false;
     fields = *given;
-    station = new UnitGroup(state, ports, &host, mainPort, this);
+    // The same network latency allowance as the program's own port.
+    LinkOptions link;
+    link.netLatencyMs = ReadNetworkPortSettings(settings).latencyMs;
+    station = new UnitGroup(state, ports, link, &host, mainPort, this);
     connect(station, &UnitGroup::chipFinished, this, &OperatorMode::previewWanted);
-    station->prepare(state, OperatorSessionSettings(state, job, recordContext(), fields));
+    station->prepare(state, OperatorRunPlan(state, job, recordContext(), fields));
     emit lockChanged();
     // The shift's lot goes into the job's lot field.
     emit previewWanted();

@@ -524,8 +524,10 @@ private slots:
         setup.DeviceTable[1] = {QStringLiteral("Small"), 1, 64};
         setup.DeviceCount = 1;
         setup.SelectedDevice = 1;
+        RunPlan blank;
+        blank.functions = {FnBlank};
         UnitGroup group(setup, {first.path(), second.path()});
-        group.prepare(setup, SessionSettings{});
+        group.prepare(setup, blank);
         QTRY_VERIFY_WITH_TIMEOUT(!group.busy(), 10000);
         for (int round = 0; round < 20; ++round) {
             // Waits as a window does, woken at once by each event.
@@ -539,7 +541,7 @@ private slots:
                 }
             });
             QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-            QVERIFY(group.start(std::make_shared<const AppState>(setup), {FnBlank}, false));
+            QVERIFY(group.start(std::make_shared<const AppState>(setup), false));
             loop.exec();
             disconnect(shown);
             QVERIFY2(shownIdle, qPrintable(QStringLiteral("round %1").arg(round)));
@@ -558,10 +560,11 @@ private slots:
         setup.DeviceTable[1] = {QStringLiteral("Small"), 1, 64};
         setup.DeviceCount = 1;
         setup.SelectedDevice = 1;
-        SessionSettings settings;
-        settings.logLocation = dir.filePath(QStringLiteral("typo.sqlite"));
+        RunPlan plan;
+        plan.functions = {FnBlank};
+        plan.logLocation = dir.filePath(QStringLiteral("typo.sqlite"));
         UnitGroup group(setup, {first.path(), second.path()});
-        group.prepare(setup, settings);
+        group.prepare(setup, plan);
         QTRY_VERIFY_WITH_TIMEOUT(!group.busy(), 10000);
         for (int unit = 0; unit < 2; ++unit) {
             const UnitTile& tile = group.board().tile(unit);
@@ -569,7 +572,7 @@ private slots:
             QVERIFY(!tile.lineDown);
             VERIFY_CONTAINS(tile.reason, "Nothing is sent to this unit without the log.");
         }
-        QVERIFY(!group.start(std::make_shared<const AppState>(setup), {FnBlank}, false));
+        QVERIFY(!group.start(std::make_shared<const AppState>(setup), false));
         QCOMPARE(first.frames().size() + second.frames().size(), 0);
     }
 
@@ -583,11 +586,13 @@ private slots:
         const AppState setup = EightK();
         const QString path = first.path();
         SessionHost lent(setup, LinkTo(path));
-        QPointer<UnitGroup> group = new UnitGroup(setup, {path, second.path()}, &lent, path);
-        group->prepare(setup, SessionSettings{});
+        QPointer<UnitGroup> group = new UnitGroup(setup, {path, second.path()}, {}, &lent, path);
+        RunPlan program;
+        program.functions = {FnProgram};
+        group->prepare(setup, program);
         QTRY_VERIFY_WITH_TIMEOUT(!group->busy(), 10000);
         const qsizetype before = first.frames().size();
-        QVERIFY(group->start(std::make_shared<const AppState>(setup), {FnProgram}, false));
+        QVERIFY(group->start(std::make_shared<const AppState>(setup), false));
         // Under way on the lent unit, not only asked for.
         QVERIFY(first.waitForFrames(int(before) + 1));
         bool lentBusyAtEnd = true;
@@ -685,7 +690,8 @@ private slots:
         QVERIFY(ini.sync());
         ProductionJob job = RunJob();
         const LineFields shift{{}, "Ann", "L7", {}, {}};
-        const QString before = RunFields(OperatorSessionSettings(state, job, {}, shift));
+        const QString before =
+            RunFields(PlanSessionSettings(OperatorRunPlan(state, job, {}, shift)));
         change.change(job);
 
         RunPlan plan;
@@ -701,7 +707,8 @@ private slots:
         PlanIntoJob(plan, again);
         QCOMPARE(QString(JobToJson(again)), QString(JobToJson(job)));
 
-        const SessionSettings settings = OperatorSessionSettings(state, job, {}, shift);
+        const SessionSettings settings =
+            PlanSessionSettings(OperatorRunPlan(state, job, {}, shift));
         QVERIFY(settings.logLocation);
         VERIFY_CONTAINS(RunFields(settings), change.reaches);
         QVERIFY2(!before.contains(change.reaches), qPrintable(before));

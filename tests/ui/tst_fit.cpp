@@ -159,7 +159,7 @@ private slots:
             check(&w);
         } else if (window == QLatin1String("frmOperator")) {
             UnitGroup units(state, {"COM1", "COM2", "COM3", "COM4"});
-            frmOperator board(units, state, {FnProgram}, "Job", LineFields{});
+            frmOperator board(units, state, "Job", LineFields{});
             board.show();
             QVERIFY(QTest::qWaitForWindowExposed(&board));
             check(&board);
