@@ -108,22 +108,22 @@ void frmBuffer::BuildControls() {
     vsc->installEventFilter(this);
     connect(vsc, &QScrollBar::valueChanged, this, &frmBuffer::vsc_Change);
 
-    auto* lblAddressCaption = new QLabel(QStringLiteral("Address:"), this);
-    auto* lblCheckSumCaption = new QLabel(QStringLiteral("CheckSum:"), this);
-    auto* lblCrc32Caption = new QLabel(QStringLiteral("CRC-32:"), this);
+    auto* addressCaption = new QLabel(QStringLiteral("Address:"), this);
+    auto* checkSumCaption = new QLabel(QStringLiteral("CheckSum:"), this);
+    auto* crc32Caption = new QLabel(QStringLiteral("CRC-32:"), this);
     lblAddress = new QLabel(QStringLiteral("0000"), this);
     lblAddress->setObjectName(QStringLiteral("lblAddress"));
     lblCheckSum = new QLabel(QStringLiteral("0000"), this);
     lblCheckSum->setObjectName(QStringLiteral("lblCheckSum"));
-    lblCrc32 = new QLabel(QStringLiteral("00000000"), this);
-    lblCrc32->setObjectName(QStringLiteral("lblCrc32"));
+    crc32 = new QLabel(QStringLiteral("00000000"), this);
+    crc32->setObjectName(QStringLiteral("crc32"));
     // The sum misses two swapped bytes; the CRC is what a build or a
     // production record names the image by.
     const QString crcTip =
         QStringLiteral("CRC-32 of the device's part of the buffer (IEEE, as zlib and srec_cat)");
-    lblCrc32->setToolTip(crcTip);
-    lblCrc32Caption->setToolTip(crcTip);
-    for (QLabel* value : {lblAddress, lblCheckSum, lblCrc32}) {
+    crc32->setToolTip(crcTip);
+    crc32Caption->setToolTip(crcTip);
+    for (QLabel* value : {lblAddress, lblCheckSum, crc32}) {
         value->setFont(viewFont);
         value->setAlignment(Qt::AlignCenter);
         value->setAutoFillBackground(true);
@@ -158,25 +158,25 @@ void frmBuffer::BuildControls() {
     // Bottom line: captions and values left to right.
     auto* values = new QHBoxLayout;
     values->setSpacing(6);
-    for (QLabel* label : {lblAddressCaption, lblAddress, lblCheckSumCaption, lblCheckSum,
-                          lblCrc32Caption, lblCrc32}) {
+    for (QLabel* label :
+         {addressCaption, lblAddress, checkSumCaption, lblCheckSum, crc32Caption, crc32}) {
         values->addWidget(label);
         if (label == lblAddress || label == lblCheckSum)
             values->addSpacing(12);
     }
     for (QLabel* value : {lblAddress, lblCheckSum})
         value->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("00000")) + 4);
-    lblCrc32->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("000000000")) + 4);
+    crc32->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("000000000")) + 4);
     values->addStretch(1);
 
     // Under it, the next chip's own fields: three lines, as several fields
     // make a long one (the tool tip holds all of it).
-    lblPreview = new QLabel(this);
-    lblPreview->setObjectName(QStringLiteral("lblPreview"));
-    lblPreview->setWordWrap(true);
-    lblPreview->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    lblPreview->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    lblPreview->setFixedHeight(3 * lblPreview->fontMetrics().lineSpacing() + 2);
+    previewLine = new QLabel(this);
+    previewLine->setObjectName(QStringLiteral("previewLine"));
+    previewLine->setWordWrap(true);
+    previewLine->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    previewLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    previewLine->setFixedHeight(3 * previewLine->fontMetrics().lineSpacing() + 2);
 
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
@@ -184,7 +184,7 @@ void frmBuffer::BuildControls() {
     layout->addWidget(txtBuffer, 0, 0);
     layout->addWidget(vsc, 0, 1);
     layout->addLayout(values, 1, 0, 1, 2);
-    layout->addWidget(lblPreview, 2, 0, 1, 2);
+    layout->addWidget(previewLine, 2, 0, 1, 2);
     layout->setRowStretch(0, 1);
 }
 
@@ -230,24 +230,24 @@ void frmBuffer::SetChipPreview(const ChipPreview& chip) {
     preview = chip;
     const QString line = preview.line();
     // Cut at a word where it outgrows its lines; the tool tip holds it all.
-    const QFontMetrics metrics(lblPreview->font());
-    const QRect room(0, 0, lblPreview->width(), 1 << 20);
+    const QFontMetrics metrics(previewLine->font());
+    const QRect room(0, 0, previewLine->width(), 1 << 20);
     QString shown = line, kept = line;
-    while (metrics.boundingRect(room, Qt::TextWordWrap, shown).height() > lblPreview->height()) {
+    while (metrics.boundingRect(room, Qt::TextWordWrap, shown).height() > previewLine->height()) {
         const qsizetype cut = kept.lastIndexOf(QLatin1Char(' '));
         if (cut <= 0)
             break;
         kept.truncate(cut);
         shown = kept + QStringLiteral(" ...");
     }
-    lblPreview->setText(shown);
-    lblPreview->setToolTip(line);
+    previewLine->setText(shown);
+    previewLine->setToolTip(line);
     // A refusal stands out; bytes read as the rest of the window.
-    QPalette palette = lblPreview->palette();
+    QPalette palette = previewLine->palette();
     palette.setColor(QPalette::WindowText, preview.problem.isEmpty()
                                                ? this->palette().color(QPalette::WindowText)
                                                : QColor(190, 0, 0));
-    lblPreview->setPalette(palette);
+    previewLine->setPalette(palette);
     MarkDigits();
 }
 
@@ -277,7 +277,7 @@ void frmBuffer::ShowView() {
     txtBuffer->verticalScrollBar()->setValue(0);
     lblAddress->setText(view.AddressText());
     lblCheckSum->setText(view.CheckSumText());
-    lblCrc32->setText(view.Crc32Text());
+    crc32->setText(view.Crc32Text());
     MarkDigits();
 }
 

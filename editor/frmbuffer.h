@@ -77,8 +77,8 @@ private:
     QScrollBar* vsc = nullptr;
     QLabel* lblAddress = nullptr;
     QLabel* lblCheckSum = nullptr;
-    QLabel* lblCrc32 = nullptr;
-    QLabel* lblPreview = nullptr;
+    QLabel* crc32 = nullptr;
+    QLabel* previewLine = nullptr;
     ChipPreview preview;
     quint64 shownRevision = 0;
     double lineHeight = 1; // of a line of the text, as laid out

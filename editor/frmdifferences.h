@@ -39,8 +39,8 @@ private:
     DifferenceReport report;
     QString other;
     bool stale = false;
-    QLabel* lblSummary = nullptr;
-    QListWidget* lstRanges = nullptr;
+    QLabel* summary = nullptr;
+    QListWidget* ranges = nullptr;
     std::vector<qint32> firstAddresses;
 };
 

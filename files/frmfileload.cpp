@@ -50,10 +50,10 @@ frmFileLoad::frmFileLoad(const QString& path, QWidget* parent, Purpose purpose)
     QRadioButton* binary = buttonOf(FileFormat::Binary);
     if (!loading) {
         // Binary has no addresses to leave out.
-        chkDefined = new QCheckBox(tr("Only the image's bytes"), this);
-        chkDefined->setObjectName(QStringLiteral("chkDefined"));
-        chkDefined->setGeometry(tw(240, 1305, 2175, 255));
-        const auto follow = [this, binary] { chkDefined->setEnabled(!binary->isChecked()); };
+        definedOnly = new QCheckBox(tr("Only the image's bytes"), this);
+        definedOnly->setObjectName(QStringLiteral("definedOnly"));
+        definedOnly->setGeometry(tw(240, 1305, 2175, 255));
+        const auto follow = [this, binary] { definedOnly->setEnabled(!binary->isChecked()); };
         connect(binary, &QRadioButton::toggled, this, follow);
     }
 
@@ -88,7 +88,7 @@ frmFileLoad::frmFileLoad(const QString& path, QWidget* parent, Purpose purpose)
     QList<QWidget*> order;
     for (const auto& format : formatButtons)
         order.append(format.second);
-    order << chkDefined << txtBuffer << txtFile << cmdCancel << cmdOk;
+    order << definedOnly << txtBuffer << txtFile << cmdCancel << cmdOk;
     QWidget* previous = nullptr;
     for (QWidget* w : order) {
         if (!w)
@@ -104,8 +104,8 @@ frmFileLoad::frmFileLoad(const QString& path, QWidget* parent, Purpose purpose)
     // A format the dialog does not offer here is saved as binary.
     QRadioButton* preselected = buttonOf(FormatForPath(path));
     (preselected ? preselected : binary)->setChecked(true);
-    if (chkDefined)
-        chkDefined->setEnabled(!binary->isChecked());
+    if (definedOnly)
+        definedOnly->setEnabled(!binary->isChecked());
 }
 
 void frmFileLoad::cmdOk_Click() {
@@ -138,7 +138,7 @@ void frmFileLoad::cmdOk_Click() {
             values.format = format;
     values.bufferOffset = bufferOffset;
     values.fileOffset = fileOffset;
-    values.definedOnly = chkDefined && chkDefined->isEnabled() && chkDefined->isChecked();
+    values.definedOnly = definedOnly && definedOnly->isEnabled() && definedOnly->isChecked();
     chosen = values;
     accept();
 }

@@ -42,7 +42,7 @@ private:
     // One per image format the dialog offers, in the table's order.
     QList<QPair<FileFormat, QRadioButton*>> formatButtons;
     QRadioButton* buttonOf(FileFormat format) const;
-    QCheckBox* chkDefined = nullptr;
+    QCheckBox* definedOnly = nullptr;
     QLineEdit* txtBuffer = nullptr;
     QLineEdit* txtFile = nullptr;
 };

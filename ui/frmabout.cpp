@@ -30,10 +30,10 @@ frmAbout::frmAbout(QWidget* parent, bool startupScreen) : QDialog(parent) {
                        Qt::WindowCloseButtonHint);
     }
 
-    imgIcon = new QLabel(this);
-    imgIcon->setObjectName(QStringLiteral("Image1"));
-    imgIcon->setPixmap(AppIcon().pixmap(QSize(32, 32), devicePixelRatio()));
-    imgIcon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("icon"));
+    icon->setPixmap(AppIcon().pixmap(QSize(32, 32), devicePixelRatio()));
+    icon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
     Label1 = makeLabel(this, "Label1", QStringLiteral("Varnet"));
     QFont small(QStringLiteral("Sans Serif"));
@@ -77,7 +77,7 @@ frmAbout::frmAbout(QWidget* parent, bool startupScreen) : QDialog(parent) {
     text->addWidget(Label6);
 
     auto* top = new QHBoxLayout;
-    top->addWidget(imgIcon);
+    top->addWidget(icon);
     top->addSpacing(12);
     top->addLayout(text, 1);
 

@@ -19,7 +19,7 @@ public slots:
     void cmdOk_Click();
 
 private:
-    QLabel* imgIcon = nullptr;
+    QLabel* icon = nullptr;
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;

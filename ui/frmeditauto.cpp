@@ -76,8 +76,8 @@ frmEditAuto::frmEditAuto(AppState& appState, QWidget* parent) : QDialog(parent),
         {&cmdMoveRight, "cmdMoveRight", ">", 1860, 360, 600, "Add the function chosen on the left"},
         {&cmdMoveLeft, "cmdMoveLeft", "<", 1860, 840, 600, "Remove the step chosen on the right"},
         {&cmdMoveLeftAll, "cmdMoveLeftAll", "<<", 1860, 1320, 600, "Remove every step"},
-        {&cmdStepUp, "cmdStepUp", "Up", 1800, 1800, 360, "Move the chosen step up"},
-        {&cmdStepDown, "cmdStepDown", "Dn", 2160, 1800, 360, "Move the chosen step down"}};
+        {&stepUpButton, "stepUpButton", "Up", 1800, 1800, 360, "Move the chosen step up"},
+        {&stepDownButton, "stepDownButton", "Dn", 2160, 1800, 360, "Move the chosen step down"}};
     for (const Mover& m : movers) {
         auto* button = new QPushButton(QString::fromLatin1(m.caption), this);
         button->setObjectName(QString::fromLatin1(m.name));
@@ -97,8 +97,8 @@ frmEditAuto::frmEditAuto(AppState& appState, QWidget* parent) : QDialog(parent),
     connect(cmdMoveRight, &QPushButton::clicked, this, &frmEditAuto::cmdMoveRight_Click);
     connect(cmdMoveLeft, &QPushButton::clicked, this, &frmEditAuto::cmdMoveLeft_Click);
     connect(cmdMoveLeftAll, &QPushButton::clicked, this, &frmEditAuto::cmdMoveLeftAll_Click);
-    connect(cmdStepUp, &QPushButton::clicked, this, [this] { moveStep(-1); });
-    connect(cmdStepDown, &QPushButton::clicked, this, [this] { moveStep(1); });
+    connect(stepUpButton, &QPushButton::clicked, this, [this] { moveStep(-1); });
+    connect(stepDownButton, &QPushButton::clicked, this, [this] { moveStep(1); });
     connect(cmdOk, &QPushButton::clicked, this, &frmEditAuto::cmdOk_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmEditAuto::cmdCancel_Click);
 

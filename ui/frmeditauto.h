@@ -34,8 +34,8 @@ private:
     QPushButton* cmdMoveRight = nullptr;
     QPushButton* cmdMoveLeft = nullptr;
     QPushButton* cmdMoveLeftAll = nullptr;
-    QPushButton* cmdStepUp = nullptr;
-    QPushButton* cmdStepDown = nullptr;
+    QPushButton* stepUpButton = nullptr;
+    QPushButton* stepDownButton = nullptr;
 };
 
 } // namespace varn

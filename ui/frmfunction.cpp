@@ -84,7 +84,7 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     courier.setBold(true);
     lblProgress->setFont(courier);
     lblProgress->setAlignment(Qt::AlignCenter);
-    lblProgressTime = new ProgressTimeLabel(
+    progressTime = new ProgressTimeLabel(
         this, UserSettings(state).value(QLatin1String(OnlyImageKey), false).toBool());
 
     struct Box {
@@ -122,8 +122,8 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     addCloseButton();
     cmdClose->setFixedSize(tw(975), tw(375));
     addStopButton(tr("Ends the function at the next block (Esc)"));
-    cmdStop->setFixedSize(cmdClose->size());
-    cmdStop->hide();
+    stopButton->setFixedSize(cmdClose->size());
+    stopButton->hide();
 
     auto* progress = new QVBoxLayout;
     progress->addWidget(shpBG);
@@ -138,8 +138,8 @@ frmFunction::frmFunction(AppState& appState, SessionHost& sessionHost, QWidget* 
     grid->addLayout(progress, 1, 1, Qt::AlignTop);
     // Stop stands in Close's place while a function runs.
     grid->addWidget(cmdClose, 1, 2, Qt::AlignTop | Qt::AlignLeft);
-    grid->addWidget(cmdStop, 1, 2, Qt::AlignTop | Qt::AlignLeft);
-    grid->addWidget(lblProgressTime, 2, 0, 1, 3);
+    grid->addWidget(stopButton, 1, 2, Qt::AlignTop | Qt::AlignLeft);
+    grid->addWidget(progressTime, 2, 0, 1, 3);
     grid->setColumnStretch(1, 1);
     grid->setColumnMinimumWidth(1, tw(3015));
     // Never smaller than its contents; larger when a message line needs it.
@@ -191,7 +191,7 @@ void frmFunction::Form_Load() {
 void frmFunction::updateButtons() {
     showRunButtons(cmdRun, state.UnitIdentified);
     cmdClose->setVisible(!running);
-    cmdStop->setVisible(running);
+    stopButton->setVisible(running);
 }
 
 void frmFunction::cmdRun_Click() {
@@ -216,7 +216,7 @@ void frmFunction::start(int code) {
     });
     updateButtons();
     if (running)
-        cmdStop->setFocus();
+        stopButton->setFocus();
 }
 
 void frmFunction::chipFinished(const ChipReport& report) {
@@ -224,7 +224,7 @@ void frmFunction::chipFinished(const ChipReport& report) {
         return;
     running = false;
     updateButtons();
-    lblProgressTime->Finish();
+    progressTime->Finish();
     using Stage = ChipReport::Stage;
     if (report.stage == Stage::Log || report.stage == Stage::Record)
         // The chip may be programmed: the record is shown so that it is not lost.
@@ -294,7 +294,7 @@ void frmFunction::functionStarted(const FunctionResult& run) {
 
 void frmFunction::functionProgress(const FunctionResult& run, int percent) {
     lblProgress->setText(QString::number(percent) + QLatin1Char('%'));
-    lblProgressTime->Show(run, percent);
+    progressTime->Show(run, percent);
     percentShown = percent;
     showFill();
 }
@@ -324,7 +324,7 @@ void frmFunction::functionFinished(const FunctionResult& result) {
     }
     lines.finished(result);
     showLines();
-    lblProgressTime->Finish();
+    progressTime->Finish();
 }
 
 void frmFunction::refused(const QString& reason, bool lineOpen) {

@@ -94,7 +94,7 @@ private:
     QFrame* shpBG = nullptr;
     QFrame* shpProgress = nullptr;
     QLabel* lblProgress = nullptr;
-    ProgressTimeLabel* lblProgressTime = nullptr;
+    ProgressTimeLabel* progressTime = nullptr;
     QLineEdit* txtChipStart = nullptr;
     QLineEdit* txtChipEnd = nullptr;
     QLineEdit* txtBufferStart = nullptr;

@@ -62,14 +62,14 @@ frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage, const Q
     setObjectName(QStringLiteral("frmOperator"));
     setWindowTitle(tr("Production - Operator Mode"));
 
-    auto* lblHeading = NewLabel(this, QStringLiteral("lblHeading"), 1.3, true);
-    lblHeading->setText(heading);
-    auto* lblShift = NewLabel(this, QStringLiteral("lblShift"), 1.1);
+    auto* headingLine = NewLabel(this, QStringLiteral("headingLine"), 1.3, true);
+    headingLine->setText(heading);
+    auto* shiftLine = NewLabel(this, QStringLiteral("shiftLine"), 1.1);
     QStringList shiftParts{tr("Lot %1").arg(shift.lot)};
     if (!shift.workOrder.isEmpty())
         shiftParts << tr("Work order %1").arg(shift.workOrder);
     shiftParts << tr("Operator %1").arg(shift.operatorName);
-    lblShift->setText(shiftParts.join(QStringLiteral("     ")));
+    shiftLine->setText(shiftParts.join(QStringLiteral("     ")));
 
     // The tiles scroll where the screen is small; the counts and the buttons
     // stay below them.
@@ -90,15 +90,15 @@ frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage, const Q
         tile.frame->setFrameShape(QFrame::StyledPanel);
         tile.frame->setAutoFillBackground(true);
         tile.frame->setMinimumSize(tileWidth, 240);
-        tile.port = NewLabel(tile.frame, QStringLiteral("lblPort"), 1.3, true);
-        tile.state = NewLabel(tile.frame, QStringLiteral("lblState"), 4.5, true);
-        tile.reason = NewLabel(tile.frame, QStringLiteral("lblReason"), 1.1);
+        tile.port = NewLabel(tile.frame, QStringLiteral("port"), 1.3, true);
+        tile.state = NewLabel(tile.frame, QStringLiteral("state"), 4.5, true);
+        tile.reason = NewLabel(tile.frame, QStringLiteral("reason"), 1.1);
         tile.reason->setWordWrap(true);
         tile.reason->setMinimumHeight(QFontMetrics(tile.reason->font()).lineSpacing() * 3);
         tile.reason->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-        tile.serial = NewLabel(tile.frame, QStringLiteral("lblSerial"), 1.2);
+        tile.serial = NewLabel(tile.frame, QStringLiteral("serial"), 1.2);
         tile.progress = new QProgressBar(tile.frame);
-        tile.progress->setObjectName(QStringLiteral("barProgress"));
+        tile.progress->setObjectName(QStringLiteral("progress"));
         tile.progress->setRange(0, 100);
         tile.progress->setTextVisible(false);
         tile.progress->setMaximumHeight(8);
@@ -113,49 +113,49 @@ frmOperator::frmOperator(UnitGroup& unitGroup, const AppState& jobImage, const Q
         tiles.append(tile);
     }
 
-    lblCounts = NewLabel(this, QStringLiteral("lblCounts"), 1.3);
-    cmdStart = new QPushButton(tr("Start"), this);
-    cmdStart->setToolTip(tr("The next chip on every unit (Space or Enter)"));
-    cmdStart->setObjectName(QStringLiteral("cmdStart"));
-    cmdStart->setDefault(true);
-    cmdStart->setMinimumHeight(40);
+    countsText = NewLabel(this, QStringLiteral("countsText"), 1.3);
+    startButton = new QPushButton(tr("Start"), this);
+    startButton->setToolTip(tr("The next chip on every unit (Space or Enter)"));
+    startButton->setObjectName(QStringLiteral("startButton"));
+    startButton->setDefault(true);
+    startButton->setMinimumHeight(40);
     addStopButton(tr("Ends every unit's chip at the next block (Esc)"));
-    cmdStop->setMinimumHeight(40);
+    stopButton->setMinimumHeight(40);
     addCloseButton();
     cmdClose->setToolTip(tr("Back to the main window, still in operator mode"));
-    cmdLeave = new QPushButton(tr("Leave Operator Mode"), this);
-    cmdLeave->setObjectName(QStringLiteral("cmdLeave"));
-    cmdLeave->setAutoDefault(false);
+    leaveButton = new QPushButton(tr("Leave Operator Mode"), this);
+    leaveButton->setObjectName(QStringLiteral("leaveButton"));
+    leaveButton->setAutoDefault(false);
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(cmdStart, 2);
-    buttons->addWidget(cmdStop, 1);
+    buttons->addWidget(startButton, 2);
+    buttons->addWidget(stopButton, 1);
     buttons->addStretch(1);
     buttons->addWidget(cmdClose);
-    buttons->addWidget(cmdLeave);
+    buttons->addWidget(leaveButton);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(lblHeading);
-    layout->addWidget(lblShift);
+    layout->addWidget(headingLine);
+    layout->addWidget(shiftLine);
     layout->addSpacing(6);
     layout->addWidget(new ScrollPanel(board, this), 1);
     layout->addSpacing(6);
-    layout->addWidget(lblCounts);
+    layout->addWidget(countsText);
     layout->addLayout(buttons);
 
     // After a stop for failures in a row only the button resumes.
     addStartKeys([this] {
         if (!group.board().anyHalted())
-            cmdStart_Click();
+            startClicked();
     });
-    connect(cmdStart, &QPushButton::clicked, this, &frmOperator::cmdStart_Click);
-    connect(cmdLeave, &QPushButton::clicked, this, [this] {
+    connect(startButton, &QPushButton::clicked, this, &frmOperator::startClicked);
+    connect(leaveButton, &QPushButton::clicked, this, [this] {
         if (isRunning())
             return;
         leave = true;
         accept();
     });
     connect(&group, &UnitGroup::changed, this, &frmOperator::showBoard);
-    cmdStart->setFocus();
+    startButton->setFocus();
     showBoard();
     FitToScreen(this);
 }
@@ -164,7 +164,7 @@ bool frmOperator::isRunning() const {
     return group.busy() || group.board().anyRunning();
 }
 
-void frmOperator::cmdStart_Click() {
+void frmOperator::startClicked() {
     // A key pressed while chips are under way means nothing.
     if (!isRunning())
         group.start(image, group.board().anyHalted());
@@ -194,10 +194,10 @@ void frmOperator::showBoard() {
         w.progress->setValue(t.percent);
         w.progress->setVisible(t.state == UnitTile::State::Running);
     }
-    lblCounts->setText(YieldText(board.total()));
-    cmdStart->setText(board.anyHalted() ? tr("Resume") : tr("Start"));
-    showRunButtons(cmdStart, true);
-    cmdLeave->setEnabled(!isRunning());
+    countsText->setText(YieldText(board.total()));
+    startButton->setText(board.anyHalted() ? tr("Resume") : tr("Start"));
+    showRunButtons(startButton, true);
+    leaveButton->setEnabled(!isRunning());
 }
 
 std::optional<LineFields> AskShift(QWidget* parent, const LineFields& given) {
@@ -210,15 +210,15 @@ std::optional<LineFields> AskShift(QWidget* parent, const LineFields& given) {
     lot->setObjectName(QStringLiteral("lot"));
     auto* workOrder = new QLineEdit(given.workOrder, &dialog);
     workOrder->setObjectName(QStringLiteral("workOrder"));
-    auto* lblProblem = new QLabel(&dialog);
-    lblProblem->setObjectName(QStringLiteral("lblProblem"));
+    auto* problemText = new QLabel(&dialog);
+    problemText->setObjectName(QStringLiteral("problemText"));
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     auto* form = new QFormLayout(&dialog);
     form->addRow(new QLabel(QObject::tr("Every chip's record names them."), &dialog));
     form->addRow(QObject::tr("&Operator:"), operatorName);
     form->addRow(QObject::tr("&Lot:"), lot);
     form->addRow(QObject::tr("&Work order:"), workOrder);
-    form->addRow(lblProblem);
+    form->addRow(problemText);
     form->addRow(box);
     LineFields shift = given;
     const auto check = [&] {
@@ -226,7 +226,7 @@ std::optional<LineFields> AskShift(QWidget* parent, const LineFields& given) {
         shift.lot = lot->text().trimmed();
         shift.workOrder = workOrder->text().trimmed();
         const QString problem = ShiftProblem(shift);
-        lblProblem->setText(problem);
+        problemText->setText(problem);
         box->button(QDialogButtonBox::Ok)->setEnabled(problem.isEmpty());
     };
     for (QLineEdit* edit : {operatorName, lot, workOrder})

@@ -37,7 +37,7 @@ public:
     bool LeaveWanted() const { return leave; }
 
 public slots:
-    void cmdStart_Click();
+    void startClicked();
 
 private:
     struct Tile {
@@ -56,9 +56,9 @@ private:
     const std::shared_ptr<const AppState> image;
     bool leave = false;
     QList<Tile> tiles;
-    QLabel* lblCounts = nullptr;
-    QPushButton* cmdStart = nullptr;
-    QPushButton* cmdLeave = nullptr;
+    QLabel* countsText = nullptr;
+    QPushButton* startButton = nullptr;
+    QPushButton* leaveButton = nullptr;
 };
 
 // The small dialog at the start of operator mode: operator, lot and work

@@ -33,38 +33,37 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
     setObjectName(QStringLiteral("frmProduction"));
     setWindowTitle(tr("Production"));
 
-    lblVerdict = new QLabel(this);
-    lblVerdict->setObjectName(QStringLiteral("lblVerdict"));
-    lblVerdict->setAlignment(Qt::AlignCenter);
-    QFont big = lblVerdict->font();
+    verdict = new QLabel(this);
+    verdict->setObjectName(QStringLiteral("verdict"));
+    verdict->setAlignment(Qt::AlignCenter);
+    QFont big = verdict->font();
     big.setPointSizeF(big.pointSizeF() * 6);
     big.setBold(true);
-    lblVerdict->setFont(big);
-    lblVerdict->setMinimumWidth(QFontMetrics(big).horizontalAdvance(QStringLiteral("STOPPED")) +
-                                40);
+    verdict->setFont(big);
+    verdict->setMinimumWidth(QFontMetrics(big).horizontalAdvance(QStringLiteral("STOPPED")) + 40);
 
-    lblReason = new QLabel(this);
-    lblReason->setObjectName(QStringLiteral("lblReason"));
-    lblReason->setAlignment(Qt::AlignCenter);
-    lblReason->setWordWrap(true);
+    reasonText = new QLabel(this);
+    reasonText->setObjectName(QStringLiteral("reasonText"));
+    reasonText->setAlignment(Qt::AlignCenter);
+    reasonText->setWordWrap(true);
     // Room for the reason and the stop notice, so the layout does not jump.
-    lblReason->setMinimumHeight(QFontMetrics(lblReason->font()).lineSpacing() * 3);
-    lblCounts = new QLabel(this);
-    lblCounts->setObjectName(QStringLiteral("lblCounts"));
-    lblCounts->setAlignment(Qt::AlignCenter);
-    QFont countsFont = lblCounts->font();
+    reasonText->setMinimumHeight(QFontMetrics(reasonText->font()).lineSpacing() * 3);
+    countsText = new QLabel(this);
+    countsText->setObjectName(QStringLiteral("countsText"));
+    countsText->setAlignment(Qt::AlignCenter);
+    QFont countsFont = countsText->font();
     countsFont.setPointSizeF(countsFont.pointSizeF() * 1.4);
-    lblCounts->setFont(countsFont);
-    lblSerial = new QLabel(this);
-    lblSerial->setObjectName(QStringLiteral("lblSerial"));
-    lblSerial->setAlignment(Qt::AlignCenter);
-    lblSerial->setFont(countsFont);
-    lblStep = new QLabel(this);
-    lblStep->setObjectName(QStringLiteral("lblStep"));
-    barProgress = new QProgressBar(this);
-    barProgress->setObjectName(QStringLiteral("barProgress"));
-    barProgress->setRange(0, 100);
-    lblProgressTime = new ProgressTimeLabel(
+    countsText->setFont(countsFont);
+    serialText = new QLabel(this);
+    serialText->setObjectName(QStringLiteral("serialText"));
+    serialText->setAlignment(Qt::AlignCenter);
+    serialText->setFont(countsFont);
+    stepText = new QLabel(this);
+    stepText->setObjectName(QStringLiteral("stepText"));
+    progress = new QProgressBar(this);
+    progress->setObjectName(QStringLiteral("progress"));
+    progress->setRange(0, 100);
+    progressTime = new ProgressTimeLabel(
         this, UserSettings(state).value(QLatin1String(OnlyImageKey), false).toBool());
 
     stopAfter = new QSpinBox(this);
@@ -75,9 +74,9 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
     auto* stopLabel = new QLabel(tr("Stop after failures in a row:"), this);
     stopLabel->setBuddy(stopAfter);
 
-    cmdStart = new QPushButton(tr("Start"), this);
-    cmdStart->setObjectName(QStringLiteral("cmdStart"));
-    cmdStart->setDefault(true);
+    startButton = new QPushButton(tr("Start"), this);
+    startButton->setObjectName(QStringLiteral("startButton"));
+    startButton->setDefault(true);
     addStopButton(tr("Ends the chip at the next block (Esc)"));
     addCloseButton();
 
@@ -86,35 +85,35 @@ frmProduction::frmProduction(AppState& appState, SessionHost& sessionHost, QWidg
     stopRow->addWidget(stopAfter);
     stopRow->addStretch(1);
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(cmdStart);
-    buttons->addWidget(cmdStop);
+    buttons->addWidget(startButton);
+    buttons->addWidget(stopButton);
     buttons->addStretch(1);
     buttons->addWidget(cmdClose);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(lblVerdict, 1);
-    layout->addWidget(lblReason);
-    layout->addWidget(lblCounts);
-    layout->addWidget(lblSerial);
+    layout->addWidget(verdict, 1);
+    layout->addWidget(reasonText);
+    layout->addWidget(countsText);
+    layout->addWidget(serialText);
     layout->addSpacing(8);
-    layout->addWidget(lblStep);
-    layout->addWidget(barProgress);
-    layout->addWidget(lblProgressTime);
+    layout->addWidget(stepText);
+    layout->addWidget(progress);
+    layout->addWidget(progressTime);
     layout->addLayout(stopRow);
     layout->addLayout(buttons);
-    setMinimumWidth(lblVerdict->minimumWidth() + 80);
+    setMinimumWidth(verdict->minimumWidth() + 80);
 
     addStartKeys([this] {
         // After a stop only the button resumes: a key pressed out of habit
         // must not feed the next chip to a broken bench.
         if (!halted)
-            cmdStart_Click();
+            startClicked();
     });
     // The field is the first to take the focus; it must not keep Space.
     stopAfter->installEventFilter(this);
-    connect(cmdStart, &QPushButton::clicked, this, &frmProduction::cmdStart_Click);
+    connect(startButton, &QPushButton::clicked, this, &frmProduction::startClicked);
     connect(stopAfter, &QSpinBox::valueChanged, this, [this] { showSession(); });
     follow(host, state);
-    cmdStart->setFocus();
+    startButton->setFocus();
     showSession();
 }
 
@@ -158,7 +157,7 @@ void frmProduction::Form_Load() {
     showSession();
 }
 
-void frmProduction::cmdStart_Click() {
+void frmProduction::startClicked() {
     if (running || loading || !state.UnitIdentified || !logError.isEmpty())
         return;
     const bool resume = halted;
@@ -188,9 +187,9 @@ void frmProduction::cmdStart_Click() {
     if (!running)
         return;
     halted = false;
-    lblVerdict->setText(tr("BUSY"));
-    Paint(lblVerdict, palette().color(QPalette::WindowText));
-    lblReason->clear();
+    verdict->setText(tr("BUSY"));
+    Paint(verdict, palette().color(QPalette::WindowText));
+    reasonText->clear();
     showSession();
 }
 
@@ -215,18 +214,18 @@ void frmProduction::showSession() {
     if (!running) {
         switch (last) {
         case ChipReport::Verdict::Pass:
-            lblVerdict->setText(tr("PASS"));
-            Paint(lblVerdict, QColor(0, 140, 0));
+            verdict->setText(tr("PASS"));
+            Paint(verdict, QColor(0, 140, 0));
             break;
         case ChipReport::Verdict::Fail:
         case ChipReport::Verdict::Stopped:
-            lblVerdict->setText(halted || last == ChipReport::Verdict::Stopped ? tr("STOPPED")
-                                                                               : tr("FAIL"));
-            Paint(lblVerdict, QColor(200, 0, 0));
+            verdict->setText(halted || last == ChipReport::Verdict::Stopped ? tr("STOPPED")
+                                                                            : tr("FAIL"));
+            Paint(verdict, QColor(200, 0, 0));
             break;
         case ChipReport::Verdict::None:
-            lblVerdict->setText(tr("READY"));
-            Paint(lblVerdict, palette().color(QPalette::WindowText));
+            verdict->setText(tr("READY"));
+            Paint(verdict, palette().color(QPalette::WindowText));
             break;
         }
         QString reason = last == ChipReport::Verdict::Pass ? QString() : lastReason;
@@ -239,17 +238,17 @@ void frmProduction::showSession() {
         if (!logError.isEmpty())
             reason = logError + tr("\nNothing is sent to the programmer unit without the "
                                    "production log.");
-        lblReason->setText(reason.trimmed());
-        lblSerial->setText(next >= 0 ? tr("Next serial number: %1").arg(next) : QString());
-        lblSerial->setVisible(next >= 0);
+        reasonText->setText(reason.trimmed());
+        serialText->setText(next >= 0 ? tr("Next serial number: %1").arg(next) : QString());
+        serialText->setVisible(next >= 0);
     }
-    lblCounts->setText(tr("Chips: %1    Passed: %2    Failed: %3    Yield: %4 %")
-                           .arg(tally.chips)
-                           .arg(tally.passed)
-                           .arg(tally.failed())
-                           .arg(tally.yieldPercent(), 0, 'f', 1));
-    cmdStart->setText(halted ? tr("Resume") : tr("Start"));
-    showRunButtons(cmdStart, state.UnitIdentified && logError.isEmpty());
+    countsText->setText(tr("Chips: %1    Passed: %2    Failed: %3    Yield: %4 %")
+                            .arg(tally.chips)
+                            .arg(tally.passed)
+                            .arg(tally.failed())
+                            .arg(tally.yieldPercent(), 0, 'f', 1));
+    startButton->setText(halted ? tr("Resume") : tr("Start"));
+    showRunButtons(startButton, state.UnitIdentified && logError.isEmpty());
     stopAfter->setEnabled(!running);
 }
 
@@ -264,19 +263,19 @@ bool frmProduction::eventFilter(QObject* watched, QEvent* event) {
 
 void frmProduction::functionStarted(const FunctionResult& run) {
     if (const QString text = StartText(run.function); !text.isEmpty())
-        lblStep->setText(text);
+        stepText->setText(text);
 }
 
 void frmProduction::functionProgress(const FunctionResult& run, int percent) {
-    barProgress->setValue(qBound(0, percent, 100));
-    lblProgressTime->Show(run, percent);
+    progress->setValue(qBound(0, percent, 100));
+    progressTime->Show(run, percent);
 }
 
 void frmProduction::functionFinished(const FunctionResult& result) {
     // No box to close between chips: the FAIL and its reason say it all.
     if (result.function != FnAuto)
-        lblStep->setText(ResultText(result));
-    lblProgressTime->Finish();
+        stepText->setText(ResultText(result));
+    progressTime->Finish();
 }
 
 void frmProduction::refused(const QString& reason, bool) {

@@ -36,7 +36,7 @@ public:
 public slots:
     // Start (Space or Enter): the next chip. After a stop only the button
     // works, as Resume.
-    void cmdStart_Click();
+    void startClicked();
 
 protected:
     // Space in "Stop after failures" starts the next chip, as anywhere else.
@@ -68,15 +68,15 @@ private:
     // Why the log could not be opened (then nothing is sent).
     QString logError;
 
-    QLabel* lblVerdict = nullptr;
-    QLabel* lblReason = nullptr;
-    QLabel* lblCounts = nullptr;
-    QLabel* lblSerial = nullptr;
-    QLabel* lblStep = nullptr;
-    QProgressBar* barProgress = nullptr;
-    ProgressTimeLabel* lblProgressTime = nullptr;
+    QLabel* verdict = nullptr;
+    QLabel* reasonText = nullptr;
+    QLabel* countsText = nullptr;
+    QLabel* serialText = nullptr;
+    QLabel* stepText = nullptr;
+    QProgressBar* progress = nullptr;
+    ProgressTimeLabel* progressTime = nullptr;
     QSpinBox* stopAfter = nullptr;
-    QPushButton* cmdStart = nullptr;
+    QPushButton* startButton = nullptr;
 };
 
 } // namespace varn

@@ -46,26 +46,26 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     const SerialSettings serial = SerialSettings::load(settings);
     const LineFields fields = LineFields::load(settings);
 
-    chkEnabled = new QCheckBox(QStringLiteral("Write a record of every run"), this);
-    chkEnabled->setObjectName(QStringLiteral("chkEnabled"));
-    chkEnabled->setChecked(LogEnabled(settings));
+    logEnabled = new QCheckBox(QStringLiteral("Write a record of every run"), this);
+    logEnabled->setObjectName(QStringLiteral("logEnabled"));
+    logEnabled->setChecked(LogEnabled(settings));
     fileOrUrl = lineEdit(this, "fileOrUrl", settings.value(QStringLiteral("log/url")).toString());
     fileOrUrl->setPlaceholderText(QString::fromLatin1(DefaultLogFileName) +
                                   QStringLiteral(" or postgresql://user@host/dbname"));
-    auto* cmdTest = new QPushButton(QStringLiteral("Test Connection"), this);
-    cmdTest->setObjectName(QStringLiteral("cmdTest"));
-    lblTest = new QLabel(this);
-    lblTest->setObjectName(QStringLiteral("lblTest"));
-    lblTest->setWordWrap(true);
+    auto* testButton = new QPushButton(QStringLiteral("Test Connection"), this);
+    testButton->setObjectName(QStringLiteral("testButton"));
+    testResult = new QLabel(this);
+    testResult->setObjectName(QStringLiteral("testResult"));
+    testResult->setWordWrap(true);
 
     auto* logBox = new QGroupBox(QStringLiteral("Log"), this);
     auto* logForm = new QFormLayout(logBox);
-    logForm->addRow(chkEnabled);
+    logForm->addRow(logEnabled);
     auto* where = new QHBoxLayout;
     where->addWidget(fileOrUrl, 1);
-    where->addWidget(cmdTest);
+    where->addWidget(testButton);
     logForm->addRow(QStringLiteral("File or URL:"), where);
-    logForm->addRow(lblTest);
+    logForm->addRow(testResult);
 
     station = lineEdit(this, "station", fields.station);
     station->setPlaceholderText(QSysInfo::machineHostName());
@@ -86,72 +86,73 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     recordGrid->addWidget(new QLabel(QStringLiteral("Product:"), this), 2, 0);
     recordGrid->addWidget(product, 2, 1);
 
-    chkSerial = new QCheckBox(QStringLiteral("Give each programmed chip the next number of"), this);
-    chkSerial->setObjectName(QStringLiteral("chkSerial"));
-    chkSerial->setChecked(serial.enabled);
-    cboSeries = new QComboBox(this);
-    cboSeries->setObjectName(QStringLiteral("cboSeries"));
-    cboSeries->setMinimumContentsLength(24);
+    serialEnabled =
+        new QCheckBox(QStringLiteral("Give each programmed chip the next number of"), this);
+    serialEnabled->setObjectName(QStringLiteral("serialEnabled"));
+    serialEnabled->setChecked(serial.enabled);
+    seriesChoice = new QComboBox(this);
+    seriesChoice->setObjectName(QStringLiteral("seriesChoice"));
+    seriesChoice->setMinimumContentsLength(24);
     if (!serial.name.isEmpty())
-        cboSeries->addItem(serial.name);
+        seriesChoice->addItem(serial.name);
     serialAddress = lineEdit(this, "serialAddress", HexWord(qint32(serial.address)));
     auto* serialBox = new QGroupBox(QStringLiteral("Serial number"), this);
     auto* serialForm = new QFormLayout(serialBox);
     auto* which = new QHBoxLayout;
-    which->addWidget(chkSerial);
-    which->addWidget(cboSeries, 1);
+    which->addWidget(serialEnabled);
+    which->addWidget(seriesChoice, 1);
     serialForm->addRow(which);
     serialForm->addRow(QStringLiteral("Address in the image (hex):"), serialAddress);
 
     // A new series: its definition is fixed once chips carry its numbers.
     seriesName = lineEdit(this, "seriesName", QString());
     seriesName->setPlaceholderText(QStringLiteral("e.g. board-a"));
-    spnLength = new QSpinBox(this);
-    spnLength->setObjectName(QStringLiteral("spnLength"));
-    spnLength->setRange(1, 8);
-    spnLength->setValue(serial.length);
-    cboOrder = new QComboBox(this);
-    cboOrder->setObjectName(QStringLiteral("cboOrder"));
-    cboOrder->addItems({QStringLiteral("Most significant byte first"),
-                        QStringLiteral("Least significant byte first")});
-    cboOrder->setCurrentIndex(serial.order == SerialSettings::Order::MostSignificantFirst ? 0 : 1);
-    cboEncoding = new QComboBox(this);
-    cboEncoding->setObjectName(QStringLiteral("cboEncoding"));
-    cboEncoding->addItems(
+    seriesLength = new QSpinBox(this);
+    seriesLength->setObjectName(QStringLiteral("seriesLength"));
+    seriesLength->setRange(1, 8);
+    seriesLength->setValue(serial.length);
+    byteOrder = new QComboBox(this);
+    byteOrder->setObjectName(QStringLiteral("byteOrder"));
+    byteOrder->addItems({QStringLiteral("Most significant byte first"),
+                         QStringLiteral("Least significant byte first")});
+    byteOrder->setCurrentIndex(serial.order == SerialSettings::Order::MostSignificantFirst ? 0 : 1);
+    encoding = new QComboBox(this);
+    encoding->setObjectName(QStringLiteral("encoding"));
+    encoding->addItems(
         {QStringLiteral("Binary"), QStringLiteral("Packed BCD"), QStringLiteral("ASCII decimal")});
-    cboEncoding->setCurrentIndex(int(serial.encoding));
+    encoding->setCurrentIndex(int(serial.encoding));
     first = lineEdit(this, "first", QString::number(serial.first));
     step = lineEdit(this, "step", QString::number(serial.step));
     maximum = lineEdit(this, "maximum", QString());
     maximum->setPlaceholderText(QStringLiteral("the largest that fits"));
-    auto* cmdCreateSeries = new QPushButton(QStringLiteral("Create Series"), this);
-    cmdCreateSeries->setObjectName(QStringLiteral("cmdCreateSeries"));
-    lblSeries = new QLabel(this);
-    lblSeries->setObjectName(QStringLiteral("lblSeries"));
-    lblSeries->setWordWrap(true);
+    auto* createSeriesButton = new QPushButton(QStringLiteral("Create Series"), this);
+    createSeriesButton->setObjectName(QStringLiteral("createSeriesButton"));
+    seriesResult = new QLabel(this);
+    seriesResult->setObjectName(QStringLiteral("seriesResult"));
+    seriesResult->setWordWrap(true);
     auto* newBox = new QGroupBox(QStringLiteral("New serial series"), this);
     auto* newGrid = new QGridLayout(newBox);
     const QList<QPair<QString, QWidget*>> cells{
-        {QStringLiteral("Name:"), seriesName},    {QStringLiteral("Length (bytes):"), spnLength},
-        {QStringLiteral("First number:"), first}, {QStringLiteral("Encoding:"), cboEncoding},
-        {QStringLiteral("Step:"), step},          {QStringLiteral("Byte order:"), cboOrder},
+        {QStringLiteral("Name:"), seriesName},    {QStringLiteral("Length (bytes):"), seriesLength},
+        {QStringLiteral("First number:"), first}, {QStringLiteral("Encoding:"), encoding},
+        {QStringLiteral("Step:"), step},          {QStringLiteral("Byte order:"), byteOrder},
         {QStringLiteral("Last number:"), maximum}};
     for (int i = 0; i < cells.size(); ++i) {
         newGrid->addWidget(new QLabel(cells[i].first, this), i / 2, (i % 2) * 2);
         newGrid->addWidget(cells[i].second, i / 2, (i % 2) * 2 + 1);
     }
-    newGrid->addWidget(cmdCreateSeries, 3, 3);
-    newGrid->addWidget(lblSeries, 4, 0, 1, 4);
+    newGrid->addWidget(createSeriesButton, 3, 3);
+    newGrid->addWidget(seriesResult, 4, 0, 1, 4);
 
-    tblRecords = new QTableWidget(0, 6, this);
-    tblRecords->setObjectName(QStringLiteral("tblRecords"));
-    tblRecords->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Result"),
-                                           QStringLiteral("Serial"), QStringLiteral("Station"),
-                                           QStringLiteral("Functions"), QStringLiteral("Failure")});
-    tblRecords->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    tblRecords->horizontalHeader()->setStretchLastSection(true);
-    tblRecords->verticalHeader()->hide();
-    tblRecords->setMinimumHeight(150);
+    recordTable = new QTableWidget(0, 6, this);
+    recordTable->setObjectName(QStringLiteral("recordTable"));
+    recordTable->setHorizontalHeaderLabels(
+        {QStringLiteral("Time"), QStringLiteral("Result"), QStringLiteral("Serial"),
+         QStringLiteral("Station"), QStringLiteral("Functions"), QStringLiteral("Failure")});
+    recordTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    recordTable->horizontalHeader()->setStretchLastSection(true);
+    recordTable->verticalHeader()->hide();
+    recordTable->setMinimumHeight(150);
 
     // Everything but OK and Cancel scrolls where the screen is small.
     auto* content = new QWidget(this);
@@ -162,18 +163,19 @@ frmProductionLog::frmProductionLog(AppState& state, QWidget* parent)
     column->addWidget(serialBox);
     column->addWidget(newBox);
     column->addWidget(new QLabel(QStringLiteral("Last records:"), this));
-    column->addWidget(tblRecords, 1);
+    column->addWidget(recordTable, 1);
     buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new ScrollPanel(content, this), 1);
     layout->addWidget(buttons);
     FitToScreen(this, QSize(680, 760));
 
-    connect(cmdTest, &QPushButton::clicked, this, &frmProductionLog::cmdTest_Click);
-    connect(cmdCreateSeries, &QPushButton::clicked, this, &frmProductionLog::cmdCreateSeries_Click);
-    connect(buttons, &QDialogButtonBox::accepted, this, &frmProductionLog::cmdOK_Click);
+    connect(testButton, &QPushButton::clicked, this, &frmProductionLog::testClicked);
+    connect(createSeriesButton, &QPushButton::clicked, this,
+            &frmProductionLog::createSeriesClicked);
+    connect(buttons, &QDialogButtonBox::accepted, this, &frmProductionLog::okClicked);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    if (chkEnabled->isChecked())
+    if (logEnabled->isChecked())
         refresh();
 }
 
@@ -214,13 +216,14 @@ LogGlance Glance(const QString& location, const std::optional<SerialSettings>& c
 
 } // namespace
 
-void frmProductionLog::cmdTest_Click() {
-    lblTest->setText(QStringLiteral("Connecting ..."));
+void frmProductionLog::testClicked() {
+    testResult->setText(QStringLiteral("Connecting ..."));
     OffWindowThread<LogGlance>(
         this, [where = location()] { return Glance(where, std::nullopt); },
         [this, ticket = ++reads](const LogGlance& glance) {
-            lblTest->setText(glance.opened ? QStringLiteral("Connected: %1").arg(glance.shownWhere)
-                                           : glance.opened.message);
+            testResult->setText(glance.opened
+                                    ? QStringLiteral("Connected: %1").arg(glance.shownWhere)
+                                    : glance.opened.message);
             if (glance.opened && ticket == reads)
                 showLog(glance);
         });
@@ -237,7 +240,7 @@ void frmProductionLog::refresh() {
 
 void frmProductionLog::showLog(const LogGlance& glance, const QString& choose) {
     const QList<ChipRecord> records = glance.read ? glance.records : QList<ChipRecord>{};
-    tblRecords->setRowCount(int(records.size()));
+    recordTable->setRowCount(int(records.size()));
     for (int row = 0; row < records.size(); ++row) {
         const ChipRecord& r = records[row];
         const QStringList cells{
@@ -250,55 +253,56 @@ void frmProductionLog::showLog(const LogGlance& glance, const QString& choose) {
             r.passed || r.interrupted() ? QString()
                                         : r.failedStep + QStringLiteral(": ") + r.failureDetail};
         for (int column = 0; column < cells.size(); ++column)
-            tblRecords->setItem(row, column, new QTableWidgetItem(cells[column]));
+            recordTable->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
-    tblRecords->resizeColumnsToContents();
+    recordTable->resizeColumnsToContents();
 
-    const QString chosen = choose.isEmpty() ? cboSeries->currentText() : choose;
+    const QString chosen = choose.isEmpty() ? seriesChoice->currentText() : choose;
     if (!glance.seriesRead)
         return;
     series = glance.series;
-    cboSeries->clear();
+    seriesChoice->clear();
     for (const SerialSettings& s : series) {
-        cboSeries->addItem(s.name);
-        cboSeries->setItemData(cboSeries->count() - 1, SeriesLine(s), Qt::ToolTipRole);
+        seriesChoice->addItem(s.name);
+        seriesChoice->setItemData(seriesChoice->count() - 1, SeriesLine(s), Qt::ToolTipRole);
     }
-    cboSeries->setCurrentIndex(qMax(0, cboSeries->findText(chosen)));
+    seriesChoice->setCurrentIndex(qMax(0, seriesChoice->findText(chosen)));
 }
 
-void frmProductionLog::cmdCreateSeries_Click() {
+void frmProductionLog::createSeriesClicked() {
     SerialSettings s;
     s.name = seriesName->text().trimmed();
-    s.length = spnLength->value();
-    s.order = cboOrder->currentIndex() == 0 ? SerialSettings::Order::MostSignificantFirst
-                                            : SerialSettings::Order::LeastSignificantFirst;
-    s.encoding = SerialSettings::Encoding(cboEncoding->currentIndex());
+    s.length = seriesLength->value();
+    s.order = byteOrder->currentIndex() == 0 ? SerialSettings::Order::MostSignificantFirst
+                                             : SerialSettings::Order::LeastSignificantFirst;
+    s.encoding = SerialSettings::Encoding(encoding->currentIndex());
     bool firstOk = false, stepOk = false, maximumOk = true;
     s.first = first->text().trimmed().toLongLong(&firstOk);
     s.step = step->text().trimmed().toLongLong(&stepOk);
     if (!maximum->text().trimmed().isEmpty())
         s.limit = maximum->text().trimmed().toLongLong(&maximumOk);
     if (!firstOk || !stepOk || !maximumOk) {
-        lblSeries->setText(QStringLiteral("First number, step and last number must be numbers."));
+        seriesResult->setText(
+            QStringLiteral("First number, step and last number must be numbers."));
         return;
     }
     // Creating a series is asking for the log: a new file is started here.
-    lblSeries->setText(QStringLiteral("Creating ..."));
+    seriesResult->setText(QStringLiteral("Creating ..."));
     OffWindowThread<LogGlance>(
         this, [where = location(), s] { return Glance(where, s); },
         [this, s, ticket = ++reads](const LogGlance& glance) {
             if (!glance.opened) {
-                lblSeries->setText(glance.opened.message);
+                seriesResult->setText(glance.opened.message);
                 return;
             }
-            lblSeries->setText(QStringLiteral("Created: %1").arg(SeriesLine(s)));
+            seriesResult->setText(QStringLiteral("Created: %1").arg(SeriesLine(s)));
             // A read asked for after this one knows the series too.
             if (ticket == reads)
                 showLog(glance, s.name);
         });
 }
 
-void frmProductionLog::cmdOK_Click() {
+void frmProductionLog::okClicked() {
     const QString text = fileOrUrl->text().trimmed();
     LogLocation parsed;
     if (!text.isEmpty()) {
@@ -309,9 +313,9 @@ void frmProductionLog::cmdOK_Click() {
     }
     SerialSettings serial;
     for (const SerialSettings& s : series)
-        if (s.name == cboSeries->currentText())
+        if (s.name == seriesChoice->currentText())
             serial = s;
-    serial.enabled = chkSerial->isChecked();
+    serial.enabled = serialEnabled->isChecked();
     qint64 address = 0;
     const Status addressOk = ReadTypedOffset(serialAddress->text(), address);
     serial.address = address;
@@ -325,12 +329,12 @@ void frmProductionLog::cmdOK_Click() {
                                      "under New serial series)."));
     if (const Status valid = serial.check(); !valid)
         return refuse(valid.message);
-    if (serial.enabled && !chkEnabled->isChecked())
+    if (serial.enabled && !logEnabled->isChecked())
         return refuse(QStringLiteral("Serial numbers come from the production log: switch the "
                                      "log on to use them."));
     // A mistyped file name must not start a new log (and a new numbering).
     const QString path = location();
-    if (chkEnabled->isChecked() && !parsed.postgres && !QFileInfo::exists(path)) {
+    if (logEnabled->isChecked() && !parsed.postgres && !QFileInfo::exists(path)) {
         if (AskMessage(
                 this, QStringLiteral("Production Log"),
                 QStringLiteral("%1 does not exist. Start a new production log there?").arg(path),
@@ -364,7 +368,7 @@ void frmProductionLog::cmdOK_Click() {
 
 void frmProductionLog::save(const QString& text, const SerialSettings& serial) {
     UserSettings settings(state);
-    settings.setValue(QStringLiteral("log/enabled"), chkEnabled->isChecked());
+    settings.setValue(QStringLiteral("log/enabled"), logEnabled->isChecked());
     settings.setValue(QStringLiteral("log/url"), text);
     serial.save(settings);
     LineFields fields;

@@ -30,9 +30,9 @@ public:
     frmProductionLog(AppState& state, QWidget* parent = nullptr);
 
 public slots:
-    void cmdTest_Click();
-    void cmdCreateSeries_Click();
-    void cmdOK_Click();
+    void testClicked();
+    void createSeriesClicked();
+    void okClicked();
 
 private:
     // Reads the log's series and last records again (when it opens), off
@@ -46,27 +46,27 @@ private:
     void save(const QString& text, const SerialSettings& serial);
 
     AppState& state;
-    QCheckBox* chkEnabled = nullptr;
+    QCheckBox* logEnabled = nullptr;
     QLineEdit* fileOrUrl = nullptr;
-    QLabel* lblTest = nullptr;
+    QLabel* testResult = nullptr;
     QLineEdit* station = nullptr;
     QLineEdit* operatorName = nullptr;
     QLineEdit* lot = nullptr;
     QLineEdit* workOrder = nullptr;
     QLineEdit* product = nullptr;
-    QCheckBox* chkSerial = nullptr;
-    QComboBox* cboSeries = nullptr;
+    QCheckBox* serialEnabled = nullptr;
+    QComboBox* seriesChoice = nullptr;
     QLineEdit* serialAddress = nullptr;
     QLineEdit* seriesName = nullptr;
-    QSpinBox* spnLength = nullptr;
-    QComboBox* cboOrder = nullptr;
-    QComboBox* cboEncoding = nullptr;
+    QSpinBox* seriesLength = nullptr;
+    QComboBox* byteOrder = nullptr;
+    QComboBox* encoding = nullptr;
     QLineEdit* first = nullptr;
     QLineEdit* step = nullptr;
     QLineEdit* maximum = nullptr;
-    QLabel* lblSeries = nullptr;
-    QTableWidget* tblRecords = nullptr;
-    QList<SerialSettings> series; // the log's, as cboSeries lists them
+    QLabel* seriesResult = nullptr;
+    QTableWidget* recordTable = nullptr;
+    QList<SerialSettings> series; // the log's, as seriesChoice lists them
     quint64 reads = 0;            // reads asked for; only the last one's shows
     QDialogButtonBox* buttons = nullptr;
 };

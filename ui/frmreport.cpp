@@ -60,16 +60,16 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     station = filterBox(this, "station", QStringLiteral("any station"));
     operatorName = filterBox(this, "operatorName", QStringLiteral("any operator"));
     unit = filterBox(this, "unit", QStringLiteral("any unit (its port)"));
-    cboPeriod = new QComboBox(this);
-    cboPeriod->setObjectName(QStringLiteral("cboPeriod"));
+    periodChoice = new QComboBox(this);
+    periodChoice->setObjectName(QStringLiteral("periodChoice"));
     for (const auto& period : Periods)
-        cboPeriod->addItem(QString::fromLatin1(period.text), period.hours);
-    auto* cmdRefresh = new QPushButton(QStringLiteral("&Refresh"), this);
-    cmdRefresh->setObjectName(QStringLiteral("cmdRefresh"));
-    cmdRefresh->setDefault(true);
-    auto* cmdSave = new QPushButton(QStringLiteral("&Save..."), this);
-    cmdSave->setObjectName(QStringLiteral("cmdSave"));
-    cmdSave->setToolTip(QStringLiteral("Save the report as PDF or PNG"));
+        periodChoice->addItem(QString::fromLatin1(period.text), period.hours);
+    auto* refreshButton = new QPushButton(QStringLiteral("&Refresh"), this);
+    refreshButton->setObjectName(QStringLiteral("refreshButton"));
+    refreshButton->setDefault(true);
+    auto* saveButton = new QPushButton(QStringLiteral("&Save..."), this);
+    saveButton->setObjectName(QStringLiteral("saveButton"));
+    saveButton->setToolTip(QStringLiteral("Save the report as PDF or PNG"));
     auto* cmdClose = new QPushButton(QStringLiteral("Close"), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
 
@@ -78,15 +78,15 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     filters->addRow(QStringLiteral("S&tation:"), station);
     filters->addRow(QStringLiteral("&Operator:"), operatorName);
     filters->addRow(QStringLiteral("&Unit:"), unit);
-    filters->addRow(QStringLiteral("&Period:"), cboPeriod);
+    filters->addRow(QStringLiteral("&Period:"), periodChoice);
 
-    lblYield = new QLabel(this);
-    lblYield->setObjectName(QStringLiteral("lblYield"));
-    QFont big = lblYield->font();
+    yieldHeadline = new QLabel(this);
+    yieldHeadline->setObjectName(QStringLiteral("yieldHeadline"));
+    QFont big = yieldHeadline->font();
     big.setPointSizeF(big.pointSizeF() * 1.6);
     big.setBold(true);
-    lblYield->setFont(big);
-    lblYield->setWordWrap(true);
+    yieldHeadline->setFont(big);
+    yieldHeadline->setWordWrap(true);
 
     figures = new QPlainTextEdit(this);
     figures->setObjectName(QStringLiteral("figures"));
@@ -95,16 +95,16 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     figures->setLineWrapMode(QPlainTextEdit::NoWrap);
     figures->setMinimumWidth(240);
 
-    chtYield = chartView(this, "chtYield");
-    chtFailures = chartView(this, "chtFailures");
+    yieldChart = chartView(this, "yieldChart");
+    failuresChart = chartView(this, "failuresChart");
 
     auto* left = new QVBoxLayout;
     left->addLayout(filters);
-    left->addWidget(lblYield);
+    left->addWidget(yieldHeadline);
     left->addWidget(figures, 1);
     auto* charts = new QVBoxLayout;
-    charts->addWidget(chtYield, 1);
-    charts->addWidget(chtFailures, 1);
+    charts->addWidget(yieldChart, 1);
+    charts->addWidget(failuresChart, 1);
     // The filters, figures and charts scroll where the screen is small; the
     // buttons stay below them.
     auto* content = new QWidget(this);
@@ -113,9 +113,9 @@ frmReport::frmReport(const QString& location, QWidget* parent)
     body->addLayout(left, 1);
     body->addLayout(charts, 1);
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(cmdRefresh);
+    buttons->addWidget(refreshButton);
     buttons->addStretch(1);
-    buttons->addWidget(cmdSave);
+    buttons->addWidget(saveButton);
     buttons->addWidget(cmdClose);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new ScrollPanel(content, this), 1);
@@ -126,8 +126,8 @@ frmReport::frmReport(const QString& location, QWidget* parent)
         return AskSaveFile(owner, QStringLiteral("Save Report"), QStringLiteral("report.pdf"),
                            QStringLiteral("PDF (*.pdf);;PNG image (*.png)"));
     };
-    connect(cmdRefresh, &QPushButton::clicked, this, &frmReport::Refresh);
-    connect(cmdSave, &QPushButton::clicked, this, &frmReport::cmdSave_Click);
+    connect(refreshButton, &QPushButton::clicked, this, &frmReport::Refresh);
+    connect(saveButton, &QPushButton::clicked, this, &frmReport::saveClicked);
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::accept);
     Refresh();
 }
@@ -138,7 +138,7 @@ ReportFilter frmReport::filter() const {
     f.station = station->text().trimmed();
     f.operatorName = operatorName->text().trimmed();
     f.port = unit->text().trimmed();
-    if (const int hours = cboPeriod->currentData().toInt(); hours > 0)
+    if (const int hours = periodChoice->currentData().toInt(); hours > 0)
         f.from = QDateTime::currentDateTimeUtc().addSecs(-qint64(hours) * 3600);
     return f;
 }
@@ -146,7 +146,7 @@ ReportFilter frmReport::filter() const {
 void frmReport::Refresh() {
     const QDateTime asked = QDateTime::currentDateTime();
     const quint64 ticket = ++reads;
-    lblYield->setText(QStringLiteral("Reading the log ..."));
+    yieldHeadline->setText(QStringLiteral("Reading the log ..."));
     using Answer = std::pair<Status, ProductionReport>;
     OffWindowThread<Answer>(
         this,
@@ -161,11 +161,12 @@ void frmReport::Refresh() {
                 return;
             askedAt = asked;
             report = answer.first ? answer.second : ProductionReport{};
-            lblYield->setText(answer.first ? YieldHeadline(report) : QStringLiteral("No report"));
+            yieldHeadline->setText(answer.first ? YieldHeadline(report)
+                                                : QStringLiteral("No report"));
             figures->setPlainText(answer.first ? ReportLines(report).join(QLatin1Char('\n'))
                                                : answer.first.message);
-            ShowYieldChart(chtYield->chart(), report);
-            ShowFailuresChart(chtFailures->chart(), report);
+            ShowYieldChart(yieldChart->chart(), report);
+            ShowFailuresChart(failuresChart->chart(), report);
         });
 }
 
@@ -175,11 +176,11 @@ Status frmReport::SaveTo(const QString& path) {
         {QStringLiteral("Station"), station->text().trimmed()},
         {QStringLiteral("Operator"), operatorName->text().trimmed()},
         {QStringLiteral("Unit"), unit->text().trimmed()},
-        {QStringLiteral("Period"), cboPeriod->currentText()}};
+        {QStringLiteral("Period"), periodChoice->currentText()}};
     return ReportPages(report, windowTitle(), filters, askedAt).Save(path);
 }
 
-void frmReport::cmdSave_Click() {
+void frmReport::saveClicked() {
     const QString path = askSavePath ? askSavePath(this) : QString();
     if (path.isEmpty())
         return;

@@ -38,7 +38,7 @@ public:
 
 private:
     ReportFilter filter() const;
-    void cmdSave_Click();
+    void saveClicked();
 
     QString location;
     ProductionReport report;
@@ -48,11 +48,11 @@ private:
     QLineEdit* station = nullptr;
     QLineEdit* operatorName = nullptr;
     QLineEdit* unit = nullptr;
-    QComboBox* cboPeriod = nullptr;
-    QLabel* lblYield = nullptr;
+    QComboBox* periodChoice = nullptr;
+    QLabel* yieldHeadline = nullptr;
     QPlainTextEdit* figures = nullptr;
-    QChartView* chtYield = nullptr;
-    QChartView* chtFailures = nullptr;
+    QChartView* yieldChart = nullptr;
+    QChartView* failuresChart = nullptr;
 };
 
 } // namespace varn

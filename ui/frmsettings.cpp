@@ -63,9 +63,9 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
         group->addButton(option, i);
         optComm[i] = option;
         auto* label = new QLabel(Frame1);
-        label->setObjectName(QStringLiteral("lblPort%1").arg(i));
+        label->setObjectName(QStringLiteral("portTarget%1").arg(i));
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        lblPort[i] = label;
+        portTargets[i] = label;
         portRows->addWidget(option, i, 0);
         portRows->addWidget(label, i, 1);
     }
@@ -74,28 +74,28 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
     if (links) {
         auto* Frame2 = new QGroupBox(tr("Point the selected port at:"), choices);
         Frame2->setObjectName(QStringLiteral("Frame2"));
-        cboPorts = new QComboBox(Frame2);
-        cboPorts->setObjectName(QStringLiteral("cboPorts"));
+        foundPorts = new QComboBox(Frame2);
+        foundPorts->setObjectName(QStringLiteral("foundPorts"));
         // A long description must not widen the window past a small screen.
-        cboPorts->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        cboPorts->setMinimumContentsLength(40);
-        cboPorts->addItem(tr("(leave it as it is)"));
+        foundPorts->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        foundPorts->setMinimumContentsLength(40);
+        foundPorts->addItem(tr("(leave it as it is)"));
         for (const PortEntry& port : ListPorts(state.AppDir, SystemPorts())) {
             if (port.exists)
-                cboPorts->addItem(PortChoiceText(port), port.path);
+                foundPorts->addItem(PortChoiceText(port), port.path);
         }
-        (new QVBoxLayout(Frame2))->addWidget(cboPorts);
+        (new QVBoxLayout(Frame2))->addWidget(foundPorts);
         column->addWidget(Frame2);
     }
 
     // A unit on the network instead of COM1..COM8; varn.cfg keeps its number.
     const NetworkPortSettings network = ReadNetworkPortSettings(UserSettings(state));
-    auto* Frame4 = new QGroupBox(tr("Or a unit on the network:"), choices);
-    Frame4->setObjectName(QStringLiteral("Frame4"));
-    optNetwork = new QRadioButton(tr("URL:"), Frame4);
-    optNetwork->setObjectName(QStringLiteral("optNetwork"));
-    group->addButton(optNetwork, 8);
-    networkAddress = new QLineEdit(network.address, Frame4);
+    auto* networkFrame = new QGroupBox(tr("Or a unit on the network:"), choices);
+    networkFrame->setObjectName(QStringLiteral("networkFrame"));
+    useNetwork = new QRadioButton(tr("URL:"), networkFrame);
+    useNetwork->setObjectName(QStringLiteral("useNetwork"));
+    group->addButton(useNetwork, 8);
+    networkAddress = new QLineEdit(network.address, networkFrame);
     networkAddress->setObjectName(QStringLiteral("networkAddress"));
     networkAddress->setPlaceholderText(tr("rfc2217://HOST:PORT or tcp://HOST:PORT"));
     networkAddress->setMinimumWidth(
@@ -103,25 +103,25 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
     networkAddress->setToolTip(tr("Neither carries authentication or encryption: across an "
                                   "untrusted network, reach the unit through an SSH tunnel."));
     // Typing an address chooses it.
-    connect(networkAddress, &QLineEdit::textEdited, optNetwork,
-            [this] { optNetwork->setChecked(true); });
-    auto* latencyLabel = new QLabel(tr("Network latency (ms):"), Frame4);
-    latency = new QSpinBox(Frame4);
+    connect(networkAddress, &QLineEdit::textEdited, useNetwork,
+            [this] { useNetwork->setChecked(true); });
+    auto* latencyLabel = new QLabel(tr("Network latency (ms):"), networkFrame);
+    latency = new QSpinBox(networkFrame);
     latency->setObjectName(QStringLiteral("latency"));
     latency->setRange(-1, ReplyPolicy::MaxTimeoutMs);
     latency->setSpecialValueText(tr("measured"));
     latency->setValue(network.latencyMs);
     latencyLabel->setBuddy(latency);
-    auto* networkRows = new QGridLayout(Frame4);
+    auto* networkRows = new QGridLayout(networkFrame);
     networkRows->setColumnStretch(1, 1);
-    networkRows->addWidget(optNetwork, 0, 0);
+    networkRows->addWidget(useNetwork, 0, 0);
     networkRows->addWidget(networkAddress, 0, 1);
     networkRows->addWidget(latencyLabel, 1, 0);
     networkRows->addWidget(latency, 1, 1, Qt::AlignLeft);
-    column->addWidget(Frame4);
+    column->addWidget(networkFrame);
 
-    auto* Frame3 = new QGroupBox(tr("Replies:"), choices);
-    Frame3->setObjectName(QStringLiteral("Frame3"));
+    auto* replyFrame = new QGroupBox(tr("Replies:"), choices);
+    replyFrame->setObjectName(QStringLiteral("replyFrame"));
     const ReplyPolicy policy = ReadReplyPolicy(UserSettings(state));
     struct Row {
         const char* caption;
@@ -133,10 +133,10 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
         {"Time-out (ms):", "timeout", 1, ReplyPolicy::MaxTimeoutMs, policy.timeoutMs, &timeout},
         {"Retries:", "retries", 0, ReplyPolicy::MaxRetries, policy.retries, &retries},
     };
-    auto* replies = new QHBoxLayout(Frame3);
+    auto* replies = new QHBoxLayout(replyFrame);
     for (const Row& r : replyRows) {
-        auto* label = new QLabel(tr(r.caption), Frame3);
-        auto* box = new QSpinBox(Frame3);
+        auto* label = new QLabel(tr(r.caption), replyFrame);
+        auto* box = new QSpinBox(replyFrame);
         box->setObjectName(QLatin1String(r.name));
         box->setRange(r.low, r.high);
         box->setValue(r.value);
@@ -147,7 +147,7 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
         replies->addSpacing(24);
     }
     replies->addStretch(1);
-    column->addWidget(Frame3);
+    column->addWidget(replyFrame);
     column->addStretch(1);
 
     auto* cmdCancel = new QPushButton(tr("Cancel"), this);
@@ -169,7 +169,7 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
     connect(cmdCancel, &QPushButton::clicked, this, &frmSettings::cmdCancel_Click);
 
     if (network.useAddress)
-        optNetwork->setChecked(true);
+        useNetwork->setChecked(true);
     else if (state.PortNumber >= 1 && state.PortNumber <= 8)
         optComm[state.PortNumber - 1]->setChecked(true);
     showPortNumbers();
@@ -178,7 +178,7 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
 
 void frmSettings::showPortNumbers() {
     for (int i = 0; i < 8; ++i)
-        lblPort[i]->setText(PortNumberText(DescribePortNumber(i + 1, state.AppDir)));
+        portTargets[i]->setText(PortNumberText(DescribePortNumber(i + 1, state.AppDir)));
 }
 
 void frmSettings::cmdOk_Click() {
@@ -190,7 +190,7 @@ void frmSettings::cmdOk_Click() {
             break;
         }
     }
-    NetworkPortSettings network{optNetwork->isChecked(), networkAddress->text().trimmed(),
+    NetworkPortSettings network{useNetwork->isChecked(), networkAddress->text().trimmed(),
                                 latency->value()};
     if (network.useAddress) {
         PortAddress address;
@@ -204,9 +204,9 @@ void frmSettings::cmdOk_Click() {
             return;
         }
         port = state.PortNumber; // varn.cfg keeps its number
-    } else if (cboPorts && cboPorts->currentIndex() > 0) {
+    } else if (foundPorts && foundPorts->currentIndex() > 0) {
         const Status pointed =
-            PointPortNumberAt(port, state.AppDir, cboPorts->currentData().toString());
+            PointPortNumberAt(port, state.AppDir, foundPorts->currentData().toString());
         if (!pointed) {
             ShowMessage(this, windowTitle(), pointed.message, MsgIcon::Critical);
             return;

@@ -32,9 +32,9 @@ private:
 
     AppState& state;
     QRadioButton* optComm[8] = {};
-    QLabel* lblPort[8] = {};
-    QComboBox* cboPorts = nullptr;
-    QRadioButton* optNetwork = nullptr;
+    QLabel* portTargets[8] = {};
+    QComboBox* foundPorts = nullptr;
+    QRadioButton* useNetwork = nullptr;
     QLineEdit* networkAddress = nullptr;
     QSpinBox* latency = nullptr;
     QSpinBox* timeout = nullptr;

@@ -5,7 +5,7 @@ namespace varn {
 ProgressTimeLabel::ProgressTimeLabel(QWidget* parent, bool imageOnly, ProgressTime::Clock clock)
     : QLabel(parent), time(clock ? ProgressTime(std::move(clock)) : ProgressTime()),
       onlyImage(imageOnly) {
-    setObjectName(QStringLiteral("lblProgressTime"));
+    setObjectName(QStringLiteral("progressTime"));
 }
 
 void ProgressTimeLabel::Show(const FunctionResult& run, int percent) {

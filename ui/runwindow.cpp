@@ -11,14 +11,14 @@ namespace varn {
 
 RunWindow::RunWindow(QWidget* parent) : QDialog(parent) {}
 
-void RunWindow::cmdStop_Click() {
+void RunWindow::stopClicked() {
     if (stoppable())
         stopChip();
 }
 
 void RunWindow::reject() {
     if (stoppable()) {
-        cmdStop_Click();
+        stopClicked();
         return;
     }
     if (isRunning())
@@ -35,11 +35,11 @@ void RunWindow::closeEvent(QCloseEvent* event) {
 }
 
 void RunWindow::addStopButton(const QString& toolTip) {
-    cmdStop = new QPushButton(tr("Stop"), this);
-    cmdStop->setObjectName(QStringLiteral("cmdStop"));
-    cmdStop->setAutoDefault(false);
-    cmdStop->setToolTip(toolTip);
-    connect(cmdStop, &QPushButton::clicked, this, &RunWindow::cmdStop_Click);
+    stopButton = new QPushButton(tr("Stop"), this);
+    stopButton->setObjectName(QStringLiteral("stopButton"));
+    stopButton->setAutoDefault(false);
+    stopButton->setToolTip(toolTip);
+    connect(stopButton, &QPushButton::clicked, this, &RunWindow::stopClicked);
 }
 
 void RunWindow::addCloseButton() {
@@ -58,7 +58,7 @@ void RunWindow::addStartKeys(const std::function<void()>& start) {
 void RunWindow::showRunButtons(QPushButton* start, bool mayStart) {
     const bool running = isRunning();
     start->setEnabled(mayStart && !running);
-    cmdStop->setEnabled(stoppable());
+    stopButton->setEnabled(stoppable());
     cmdClose->setEnabled(!running);
 }
 

@@ -25,7 +25,7 @@ public:
     virtual bool isRunning() const = 0;
 
 public slots:
-    void cmdStop_Click();
+    void stopClicked();
     // Esc during a chip is Stop; the window closes only between chips.
     void reject() override;
 
@@ -62,7 +62,7 @@ protected:
     virtual void refused(const QString&, bool) {}
     virtual void chipFinished(const ChipReport&) {}
 
-    QPushButton* cmdStop = nullptr;
+    QPushButton* stopButton = nullptr;
     QPushButton* cmdClose = nullptr;
 };
 

@@ -108,7 +108,7 @@ void WindowPlacement::showDifferences(const QString& title, const DifferenceRepo
         // The list keeps the focus: Down goes on to the next range.
         if (differencesSub)
             area.setActiveSubWindow(differencesSub);
-        list->findChild<QWidget*>(QStringLiteral("lstRanges"))->setFocus(Qt::OtherFocusReason);
+        list->findChild<QWidget*>(QStringLiteral("ranges"))->setFocus(Qt::OtherFocusReason);
     });
     auto* sub = new QMdiSubWindow;
     sub->setObjectName(QStringLiteral("frmDifferencesSubWindow"));

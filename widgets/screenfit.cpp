@@ -33,7 +33,7 @@ QString Ask(QWidget* parent, QFileDialog::AcceptMode accept, QFileDialog::FileMo
             const QString& title, const QString& start, const QString& filters,
             QString* chosenFilter) {
     QFileDialog dialog(parent, title, start, filters);
-    dialog.setObjectName(QStringLiteral("dlgFile"));
+    dialog.setObjectName(QStringLiteral("fileDialog"));
     dialog.setAcceptMode(accept);
     dialog.setFileMode(mode);
     if (mode == QFileDialog::Directory)

@@ -229,7 +229,7 @@ private slots:
                           {0x1F, 2, "serial", QByteArray::fromHex("0102")}};
         const auto before = state->Buffer;
         window->SetChipPreview(preview);
-        QCOMPARE(window->findChild<QLabel*>("lblPreview")->text(),
+        QCOMPARE(window->findChild<QLabel*>("previewLine")->text(),
                  QStringLiteral("Next chip: crc16@0012 = 29 B1, serial@001F = 01 02"));
         // Shown row, column and length of every mark on the fields' colour.
         QList<QList<int>> marks;

@@ -176,7 +176,7 @@ private slots:
         frmFileLoad dlg(QStringLiteral("image.hex"), nullptr, frmFileLoad::Purpose::Save);
         dlg.show();
         QVERIFY(!dlg.findChild<QRadioButton*>("Option4"));
-        auto* definedOnly = Child<QCheckBox>(dlg, "chkDefined");
+        auto* definedOnly = Child<QCheckBox>(dlg, "definedOnly");
         definedOnly->setChecked(true);
         Child<QRadioButton>(dlg, "Option2")->setChecked(true); // binary: nothing to leave out
         QVERIFY(!definedOnly->isEnabled());
@@ -287,7 +287,7 @@ private slots:
         frmSettings dlg(state);
         dlg.show();
         QTest::keyClicks(Child<QLineEdit>(dlg, "networkAddress"), typed);
-        QVERIFY(Child<QRadioButton>(dlg, "optNetwork")->isChecked());
+        QVERIFY(Child<QRadioButton>(dlg, "useNetwork")->isChecked());
         Child<QSpinBox>(dlg, "latency")->setValue(25);
         if (!then.isEmpty())
             QTest::mouseClick(Child<QRadioButton>(dlg, then), Qt::LeftButton);
@@ -349,7 +349,7 @@ private slots:
         QCOMPARE(Texts(lstIn), names.mid(1));
         QCOMPARE(Texts(lstOut), shown);
         for (auto* b :
-             {"cmdMoveRight", "cmdMoveLeft", "cmdMoveLeftAll", "cmdStepUp", "cmdStepDown"})
+             {"cmdMoveRight", "cmdMoveLeft", "cmdMoveLeftAll", "stepUpButton", "stepDownButton"})
             QVERIFY(!Button(dlg, b)->toolTip().isEmpty());
         for (const QString& a : actions) {
             if (a.startsWith(QLatin1Char('>'))) {
@@ -357,7 +357,7 @@ private slots:
                 QTest::mouseClick(Button(dlg, "cmdMoveRight"), Qt::LeftButton);
             } else if (a.startsWith(QLatin1Char('^')) || a.startsWith(QLatin1Char('v'))) {
                 lstOut->setCurrentRow(a.mid(1).toInt());
-                QTest::mouseClick(Button(dlg, a[0] == '^' ? "cmdStepUp" : "cmdStepDown"),
+                QTest::mouseClick(Button(dlg, a[0] == '^' ? "stepUpButton" : "stepDownButton"),
                                   Qt::LeftButton);
             } else if (a == QLatin1String("<<")) {
                 QTest::mouseClick(Button(dlg, "cmdMoveLeftAll"), Qt::LeftButton);
@@ -458,20 +458,20 @@ private slots:
         });
         frmProductionLog dlg(state);
         const bool logOn = !location.isEmpty();
-        Child<QCheckBox>(dlg, "chkEnabled")->setChecked(logOn);
+        Child<QCheckBox>(dlg, "logEnabled")->setChecked(logOn);
         const bool url = location.isEmpty() || location.contains(QLatin1Char(':'));
         const QString path = url ? location : dir->filePath(location);
         Child<QLineEdit>(dlg, "fileOrUrl")->setText(path);
         Child<QLineEdit>(dlg, "station")->setText(QStringLiteral("line-2"));
         // A new series (which starts the log file), chosen for the run.
         Child<QLineEdit>(dlg, "seriesName")->setText(QStringLiteral("board-a"));
-        Child<QSpinBox>(dlg, "spnLength")->setValue(3);
-        Child<QComboBox>(dlg, "cboEncoding")->setCurrentIndex(2);
+        Child<QSpinBox>(dlg, "seriesLength")->setValue(3);
+        Child<QComboBox>(dlg, "encoding")->setCurrentIndex(2);
         Child<QLineEdit>(dlg, "first")->setText(QStringLiteral("500"));
-        QTest::mouseClick(Button(dlg, "cmdCreateSeries"), Qt::LeftButton);
+        QTest::mouseClick(Button(dlg, "createSeriesButton"), Qt::LeftButton);
         // The log is asked off the window thread: its answer follows.
-        QTRY_VERIFY(Child<QLabel>(dlg, "lblSeries")->text() != QStringLiteral("Creating ..."));
-        Child<QCheckBox>(dlg, "chkSerial")->setChecked(serial);
+        QTRY_VERIFY(Child<QLabel>(dlg, "seriesResult")->text() != QStringLiteral("Creating ..."));
+        Child<QCheckBox>(dlg, "serialEnabled")->setChecked(serial);
         Child<QLineEdit>(dlg, "serialAddress")->setText(QStringLiteral("7FF0"));
         if (!url) { // a chip whose run never ended
             ChipRecord cut;
@@ -479,19 +479,19 @@ private slots:
             const auto log = ProductionLog::open(path, {}, nullptr);
             QVERIFY(log && log->openRecord(cut));
         }
-        QTest::mouseClick(Button(dlg, "cmdTest"), Qt::LeftButton);
-        QTRY_VERIFY(Child<QLabel>(dlg, "lblTest")->text() != QStringLiteral("Connecting ..."));
+        QTest::mouseClick(Button(dlg, "testButton"), Qt::LeftButton);
+        QTRY_VERIFY(Child<QLabel>(dlg, "testResult")->text() != QStringLiteral("Connecting ..."));
         if (!url)
-            QTRY_VERIFY(Child<QTableWidget>(dlg, "tblRecords")->rowCount() > 0);
-        QVERIFY2(Child<QLabel>(dlg, "lblTest")->text().startsWith(shown),
-                 qPrintable(Child<QLabel>(dlg, "lblTest")->text()));
-        QVERIFY(!Child<QLabel>(dlg, "lblTest")->text().contains(QLatin1String("pw")));
-        QVERIFY(!Child<QLabel>(dlg, "lblSeries")->text().contains(QLatin1String("pw")));
+            QTRY_VERIFY(Child<QTableWidget>(dlg, "recordTable")->rowCount() > 0);
+        QVERIFY2(Child<QLabel>(dlg, "testResult")->text().startsWith(shown),
+                 qPrintable(Child<QLabel>(dlg, "testResult")->text()));
+        QVERIFY(!Child<QLabel>(dlg, "testResult")->text().contains(QLatin1String("pw")));
+        QVERIFY(!Child<QLabel>(dlg, "seriesResult")->text().contains(QLatin1String("pw")));
         if (!url)
-            QCOMPARE(Child<QTableWidget>(dlg, "tblRecords")->item(0, 1)->text() + " " +
-                         Child<QTableWidget>(dlg, "tblRecords")->item(0, 0)->text(),
+            QCOMPARE(Child<QTableWidget>(dlg, "recordTable")->item(0, 1)->text() + " " +
+                         Child<QTableWidget>(dlg, "recordTable")->item(0, 0)->text(),
                      "INTERRUPTED 2026-01-15 17:30:00 XST");
-        dlg.cmdOK_Click();
+        dlg.okClicked();
         QCOMPARE(dlg.result() == QDialog::Accepted, saved);
         QCOMPARE(messages->isEmpty(), saved);
         const UserSettings settings(state);
@@ -521,9 +521,9 @@ private slots:
         const auto answered = qScopeGuard([] { SetChoiceHandler({}); });
         const QString path = dir->filePath("new-log.sqlite");
         frmProductionLog dlg(state);
-        Child<QCheckBox>(dlg, "chkEnabled")->setChecked(true);
+        Child<QCheckBox>(dlg, "logEnabled")->setChecked(true);
         Child<QLineEdit>(dlg, "fileOrUrl")->setText(path);
-        dlg.cmdOK_Click();
+        dlg.okClicked();
         QCOMPARE(asked, QStringList{path + " does not exist. Start a new production log there?"});
         if (choice != 0) {
             QVERIFY(dlg.result() != QDialog::Accepted && !QFileInfo::exists(path));
@@ -547,14 +547,14 @@ private slots:
         QString shown;
         if (report) {
             frmReport dlg(server.url());
-            QTRY_COMPARE_WITH_TIMEOUT(Child<QLabel>(dlg, "lblYield")->text(),
+            QTRY_COMPARE_WITH_TIMEOUT(Child<QLabel>(dlg, "yieldHeadline")->text(),
                                       QStringLiteral("No report"), 15000);
             shown = Child<QPlainTextEdit>(dlg, "figures")->toPlainText();
         } else {
             frmProductionLog dlg(state);
             Child<QLineEdit>(dlg, "fileOrUrl")->setText(server.url());
-            QTest::mouseClick(Button(dlg, "cmdTest"), Qt::LeftButton);
-            auto* line = Child<QLabel>(dlg, "lblTest");
+            QTest::mouseClick(Button(dlg, "testButton"), Qt::LeftButton);
+            auto* line = Child<QLabel>(dlg, "testResult");
             QTRY_VERIFY_WITH_TIMEOUT(line->text() != QStringLiteral("Connecting ..."), 15000);
             shown = line->text();
         }
@@ -596,17 +596,17 @@ private slots:
             }
         }
         frmReport dlg(path);
-        const auto yield = [&] { return Child<QLabel>(dlg, "lblYield")->text(); };
+        const auto yield = [&] { return Child<QLabel>(dlg, "yieldHeadline")->text(); };
         // The log is read off the window thread: the figures follow.
         QTRY_COMPARE(yield(), QStringLiteral("Yield 60.0 % of 5 chips"));
         Child<QLineEdit>(dlg, "lot")->setText("A");
-        QTest::mouseClick(Child<QPushButton>(dlg, "cmdRefresh"), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(dlg, "refreshButton"), Qt::LeftButton);
         QTRY_COMPARE(yield(), QStringLiteral("Yield 50.0 % of 4 chips"));
         VERIFY_CONTAINS(Child<QPlainTextEdit>(dlg, "figures")->toPlainText(),
                         "Chips:             4 (2 passed, 2 failed, 0 interrupted)");
         // Yield by hour: 66.7 % at 10:00, 0 % at 11:00 (local time on the axis).
         const auto* line = qobject_cast<QLineSeries*>(
-            Child<QChartView>(dlg, "chtYield")->chart()->series().value(0));
+            Child<QChartView>(dlg, "yieldChart")->chart()->series().value(0));
         QVERIFY(line);
         QCOMPARE(line->count(), 2);
         QCOMPARE(qint64(line->at(0).x()), t0.addSecs(-300).toMSecsSinceEpoch());
@@ -614,7 +614,7 @@ private slots:
         QCOMPARE(line->at(1).y(), 0.0);
         // Failures by kind, as the log counts them.
         const auto* bars = qobject_cast<QBarSeries*>(
-            Child<QChartView>(dlg, "chtFailures")->chart()->series().value(0));
+            Child<QChartView>(dlg, "failuresChart")->chart()->series().value(0));
         QVERIFY(bars && bars->count() == 1);
         QCOMPARE(bars->barSets()[0]->count(), 2);
         QCOMPARE(bars->barSets()[0]->sum(), 2.0);
@@ -624,7 +624,7 @@ private slots:
         // text, and neither with the window's buttons.
         for (const QString name : {"report.pdf", "report.png"}) {
             dlg.askSavePath = [&](QWidget*) { return dir->filePath(name); };
-            QTest::mouseClick(Child<QPushButton>(dlg, "cmdSave"), Qt::LeftButton);
+            QTest::mouseClick(Child<QPushButton>(dlg, "saveButton"), Qt::LeftButton);
         }
         QVERIFY(varn::test::ReadFile(dir->filePath("report.pdf")).startsWith("%PDF-"));
         const QImage png(dir->filePath("report.png"), "PNG");
@@ -645,11 +645,11 @@ private slots:
             QCOMPARE(text.count(QLatin1Char('\f')), png.height() / a4.height());
         }
         dlg.askSavePath = [&](QWidget*) { return dir->filePath("no-folder/report.png"); };
-        QTest::mouseClick(Child<QPushButton>(dlg, "cmdSave"), Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(dlg, "saveButton"), Qt::LeftButton);
         QCOMPARE(messages->titles(), QStringList{"Save Report"});
 
         frmReport missing(dir->filePath("none.sqlite"));
-        QTRY_COMPARE(Child<QLabel>(missing, "lblYield")->text(), QStringLiteral("No report"));
+        QTRY_COMPARE(Child<QLabel>(missing, "yieldHeadline")->text(), QStringLiteral("No report"));
         QVERIFY(!Child<QPlainTextEdit>(missing, "figures")->toPlainText().isEmpty());
         QVERIFY(!QFile::exists(dir->filePath("none.sqlite")));
     }

@@ -124,15 +124,15 @@ private slots:
             {"Buffer Fill", "BufferFill", "frmBufferFill", ""},
             {"Function", "DeviceFunction", "frmFunction", ""},
             {"Production", "DeviceProduction", "frmProduction", ""},
-            {"Load dialog", "FileLoad", "dlgFile", ""},
-            {"Save dialog", "FileSaveAs", "dlgFile", ""},
+            {"Load dialog", "FileLoad", "fileDialog", ""},
+            {"Save dialog", "FileSaveAs", "fileDialog", ""},
             {"Load options", "FileLoad", "frmFileLoad", ""},
             {"Operator shift", "", "frmShift", ""},
             {"Operator", "", "frmOperator", ""},
             {"Main window", "", "mdiMain", ""},
-            {"Buffer", "BufferEdit", "frmBufferSubWindow", "vsc lblAddress lblCheckSum lblCrc32"},
+            {"Buffer", "BufferEdit", "frmBufferSubWindow", "vsc lblAddress lblCheckSum crc32"},
             {"Memory Map", "ViewMemoryMap", "frmMemoryMapSubWindow", ""},
-            {"Differences", "FileCompare", "frmDifferencesSubWindow", "lstRanges"},
+            {"Differences", "FileCompare", "frmDifferencesSubWindow", "ranges"},
         };
         for (const auto& r : rows)
             QTest::newRow(r.row) << QString(r.action) << QString(r.window)
@@ -147,7 +147,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTRY_VERIFY(!messages->isEmpty()); // no unit answered
         // The file dialogs themselves, unless they are the row.
-        if (window != QLatin1String("dlgFile"))
+        if (window != QLatin1String("fileDialog"))
             w.cdia.showOpen = [&](QWidget*) { return dir->path() + "/image.bin"; };
         QStringList misfits;
         bool seen = false;

@@ -227,9 +227,9 @@ private slots:
             dlg.show();
             QTRY_VERIFY(!dlg.isRunning());
             const qsizetype sent = unit->sent.size();
-            QTest::mouseClick(dlg.findChild<QPushButton*>("cmdStart"), Qt::LeftButton);
+            QTest::mouseClick(dlg.findChild<QPushButton*>("startButton"), Qt::LeftButton);
             QTRY_VERIFY(!dlg.isRunning());
-            VERIFY_CONTAINS(dlg.findChild<QLabel*>("lblReason")->text(), says);
+            VERIFY_CONTAINS(dlg.findChild<QLabel*>("reasonText")->text(), says);
             QCOMPARE(unit->sent.size(), sent);
             return;
         }
@@ -265,7 +265,7 @@ private slots:
             runEnabled = w.run()->isEnabled();
             closeEnabled = w.close()->isEnabled();
             percentShown = w.child("lblProgress")->text();
-            timeShown = w.child("lblProgressTime")->text();
+            timeShown = w.child("progressTime")->text();
             fill = w.child<QFrame>("shpProgress")->width();
             bar = w.child<QFrame>("shpBG")->width();
             if (how == 0)
@@ -309,10 +309,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w.dlg));
         w.child<QListWidget>("listFunction")->setCurrentRow(FnProgram);
         QTest::mouseClick(w.run(), Qt::LeftButton);
-        auto* stop = w.child<QPushButton>("cmdStop");
+        auto* stop = w.child<QPushButton>("stopButton");
         QTRY_VERIFY(w.child("lblProgress")->text().chopped(1).toInt() >= 10);
         QVERIFY(stop->isVisible() && !w.close()->isVisible());
-        VERIFY_CONTAINS(w.child("lblProgressTime")->text(), " left");
+        VERIFY_CONTAINS(w.child("progressTime")->text(), " left");
         // The close box is refused, and is no Stop.
         w.dlg.close();
         QTRY_VERIFY(w.dlg.isVisible() && w.child("lblProgress")->text().chopped(1).toInt() >= 20);
@@ -329,7 +329,7 @@ private slots:
         QTRY_VERIFY2(line->fontMetrics().horizontalAdvance(line->text()) <=
                          line->contentsRect().width(),
                      qPrintable(line->text()));
-        QVERIFY(!w.child("lblProgressTime")->text().contains("left"));
+        QVERIFY(!w.child("progressTime")->text().contains("left"));
         QCOMPARE(slow.sent.last(), Letter('W'));
         QVERIFY(!stop->isVisible() && w.close()->isVisible() && w.close()->isEnabled());
     }
@@ -380,19 +380,19 @@ private slots:
             QTRY_VERIFY(!dlg.isRunning());
         }
         const auto text = [&dlg](const char* name) { return dlg.findChild<QLabel*>(name)->text(); };
-        QCOMPARE(text("lblVerdict"), verdict);
+        QCOMPARE(text("verdict"), verdict);
         const int passed = goodChips ? chipsRun : 0;
-        QCOMPARE(text("lblCounts"),
+        QCOMPARE(text("countsText"),
                  QStringLiteral("Chips: %1    Passed: %2    Failed: %3    Yield: %4 %")
                      .arg(QString::number(chipsRun), QString::number(passed),
                           QString::number(chipsRun - passed), goodChips ? "100.0" : "0.0"));
-        QCOMPARE(text("lblReason").startsWith("Verify Error at 0005"), !goodChips);
+        QCOMPARE(text("reasonText").startsWith("Verify Error at 0005"), !goodChips);
         QVERIFY(messages->isEmpty());
         if (verdict == "STOPPED") {
-            QTest::mouseClick(dlg.findChild<QPushButton*>("cmdStart"), Qt::LeftButton);
+            QTest::mouseClick(dlg.findChild<QPushButton*>("startButton"), Qt::LeftButton);
             QTRY_VERIFY(!dlg.isRunning());
             QCOMPARE(dlg.counts().chips, ++chipsRun);
-            QCOMPARE(text("lblVerdict"), QStringLiteral("FAIL"));
+            QCOMPARE(text("verdict"), QStringLiteral("FAIL"));
         }
         // Each chip put into the socket gets its own load sequence (the one
         // sent when the window opened serves the first).
@@ -410,17 +410,17 @@ private slots:
         dlg.Form_Load();
         dlg.show();
         QTRY_VERIFY(!dlg.isRunning());
-        QTest::mouseClick(dlg.findChild<QPushButton*>("cmdStart"), Qt::LeftButton);
-        QTRY_VERIFY(dlg.findChild<QProgressBar*>("barProgress")->value() >= 10);
+        QTest::mouseClick(dlg.findChild<QPushButton*>("startButton"), Qt::LeftButton);
+        QTRY_VERIFY(dlg.findChild<QProgressBar*>("progress")->value() >= 10);
         QTest::keyClick(&dlg, Qt::Key_Escape);
         QTRY_VERIFY(!dlg.isRunning());
         const auto text = [&dlg](const char* name) { return dlg.findChild<QLabel*>(name)->text(); };
-        QCOMPARE(text("lblVerdict"), QStringLiteral("STOPPED"));
-        VERIFY_CONTAINS(text("lblReason"), QStringLiteral("Programming ...   Stopped at "));
-        QVERIFY(!text("lblProgressTime").contains("left"));
+        QCOMPARE(text("verdict"), QStringLiteral("STOPPED"));
+        VERIFY_CONTAINS(text("reasonText"), QStringLiteral("Programming ...   Stopped at "));
+        QVERIFY(!text("progressTime").contains("left"));
         QCOMPARE(dlg.counts().chips, 1);
         QCOMPARE(slow.sent.last(), Letter('W'));
-        QVERIFY(dlg.findChild<QPushButton*>("cmdStart")->isEnabled());
+        QVERIFY(dlg.findChild<QPushButton*>("startButton")->isEnabled());
     }
 
     // With the production log on, in the function window (Program twice)
@@ -479,13 +479,13 @@ private slots:
             const auto text = [&p](const char* name) {
                 return p->findChild<QLabel*>(name)->text();
             };
-            QCOMPARE(text("lblSerial"), records < 0 ? "" : "Next serial number: 100");
+            QCOMPARE(text("serialText"), records < 0 ? "" : "Next serial number: 100");
             for (int i = 0; i < 2; ++i) {
-                QTest::mouseClick(p->findChild<QPushButton*>("cmdStart"), Qt::LeftButton);
+                QTest::mouseClick(p->findChild<QPushButton*>("startButton"), Qt::LeftButton);
                 QTRY_VERIFY(!p->isRunning());
             }
-            QCOMPARE(text("lblSerial"), records < 0 ? "" : "Next serial number: 110");
-            reason = text("lblReason");
+            QCOMPARE(text("serialText"), records < 0 ? "" : "Next serial number: 110");
+            reason = text("reasonText");
         } else {
             w.emplace(state, *unit);
             w->dlg.setRecordContext(context);

@@ -429,7 +429,7 @@ private slots:
         QCOMPARE(chosenAgain, verify ? FnVerify : -1);
 
         QVERIFY(state.Buffer == before);
-        auto* list = w->findChild<QListWidget*>("lstRanges");
+        auto* list = w->findChild<QListWidget*>("ranges");
         if (changed.isEmpty()) {
             QVERIFY(!list);
             QCOMPARE(messages->titles(), QStringList{"Compare"});
@@ -444,7 +444,7 @@ private slots:
             return;
         }
         QCOMPARE(list->count(), onlyImage ? 1 : 3);
-        QVERIFY(w->findChild<QLabel*>("lblSummary")->text().contains("buffer/device"));
+        QVERIFY(w->findChild<QLabel*>("summary")->text().contains("buffer/device"));
         QVERIFY(list->item(list->count() - 1)->text().startsWith(onlyImage ? "0010" : "03F0"));
     }
 
@@ -589,20 +589,20 @@ private slots:
                 return dlg->findChild<QPushButton*>(QLatin1String(name));
             };
             const auto idle = [&] {
-                return button("cmdStart")->isEnabled() && !button("cmdStop")->isEnabled() &&
-                       button("cmdClose")->isEnabled() && button("cmdLeave")->isEnabled();
+                return button("startButton")->isEnabled() && !button("stopButton")->isEnabled() &&
+                       button("cmdClose")->isEnabled() && button("leaveButton")->isEnabled();
             };
             QTRY_VERIFY_WITH_TIMEOUT(idle(), 20000);
             for (int round = 1; round <= 20; ++round) {
-                QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
+                QTest::mouseClick(button("startButton"), Qt::LeftButton);
                 const QString counts = QStringLiteral("%1 chips, %1 passed").arg(2 * round);
                 QTRY_VERIFY_WITH_TIMEOUT(
-                    idle() && dlg->findChild<QLabel*>("lblCounts")->text().startsWith(counts),
+                    idle() && dlg->findChild<QLabel*>("countsText")->text().startsWith(counts),
                     20000);
                 rounds = round;
             }
             SetChoiceHandler([](const ShownMessage&) { return 0; }); // Leave
-            QTest::mouseClick(button("cmdLeave"), Qt::LeftButton);
+            QTest::mouseClick(button("leaveButton"), Qt::LeftButton);
         });
         w->DeviceProduction_Click();
         QVERIFY(answer.seen && answer.unexpected.isEmpty());
@@ -663,15 +663,15 @@ private slots:
         QString title;
         QStringList asked;
         // The buffer window shows the job's serial field, not varn.ini's (none).
-        auto* preview = w->findChild<QLabel*>("lblPreview");
+        auto* preview = w->findChild<QLabel*>("previewLine");
         QString before1st, after1st;
         ModalAnswer answer("frmOperator", [&](QWidget* d) {
             auto* dlg = static_cast<frmOperator*>(d);
             auto word = [dlg](const char* tile) {
-                return dlg->findChild<QWidget*>(tile)->findChild<QLabel*>("lblState")->text();
+                return dlg->findChild<QWidget*>(tile)->findChild<QLabel*>("state")->text();
             };
             auto run = [&] {
-                click(dlg, "cmdStart");
+                click(dlg, "startButton");
                 QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
             };
             QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
@@ -690,11 +690,11 @@ private slots:
             QVERIFY2(good.start() && bad.start(), qPrintable(good.error() + bad.error()));
             run();
             for (const char* name : {"tile1", "tile2"})
-                for (const char* label : {"lblPort", "lblState", "lblReason", "lblSerial"})
+                for (const char* label : {"port", "state", "reason", "serial"})
                     tiles << dlg->findChild<QWidget*>(name)->findChild<QLabel*>(label)->text();
-            tiles << dlg->findChild<QLabel*>("lblCounts")->text();
+            tiles << dlg->findChild<QLabel*>("countsText")->text();
             // Stop lands in both units' load sequence pauses.
-            click(dlg, "cmdStart");
+            click(dlg, "startButton");
             stopped << word("tile2");
             QTest::qWait(300);
             // Closing the program now is refused, and says why.
@@ -702,7 +702,7 @@ private slots:
             w->close();
             stayed = w->isVisible() && messages->size() == 1 &&
                      (*messages)[0].text.startsWith("A chip is being worked on");
-            click(dlg, "cmdStop");
+            click(dlg, "stopButton");
             QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
             stopped << word("tile1") << word("tile2");
             for (QAction* menu : w->menuBar()->actions())
@@ -722,7 +722,7 @@ private slots:
                 asked << m.text.section('?', 0, 0) + "? " + m.buttons.value(m.defaultChoice);
                 return 0; // Leave
             });
-            click(dlg, "cmdLeave");
+            click(dlg, "leaveButton");
         });
         w->DeviceProduction_Click();
         QVERIFY(answer.seen && answer.unexpected.isEmpty());
@@ -792,7 +792,7 @@ private slots:
         VirtualUnit good(unitArgs());
         auto w = startWithUnit(good);
         QVERIFY(w);
-        auto* preview = w->findChild<QLabel*>("lblPreview");
+        auto* preview = w->findChild<QLabel*>("previewLine");
         // The log is read off the window thread: each number shows once read.
         const QStringList expected{"Next chip: serial@0010 = 00 00 00 64",
                                    "Next chip: serial@0010 = 00 00 00 65",
@@ -803,7 +803,7 @@ private slots:
             auto* dlg = static_cast<frmProduction*>(d);
             for (int chip = 1; chip <= 2; ++chip) {
                 QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
-                click(dlg, "cmdStart");
+                click(dlg, "startButton");
                 QTRY_VERIFY_WITH_TIMEOUT(!dlg->isRunning(), 20000);
                 QTRY_COMPARE(preview->text(), expected[chip]);
                 chips = chip;
@@ -927,7 +927,7 @@ private slots:
         w.show();
         QTRY_COMPARE(messages->size(), 1); // not identified
         w.BufferEdit_Click();
-        auto* line = w.findChild<QLabel*>("lblPreview");
+        auto* line = w.findChild<QLabel*>("previewLine");
         QTRY_VERIFY_WITH_TIMEOUT(line->toolTip().contains("Numbers not known"), 15000);
         QVERIFY2(line->toolTip().contains("closed the connection"), qPrintable(line->toolTip()));
         QVERIFY(server.ticks >= 5);
@@ -954,7 +954,7 @@ private slots:
         QTRY_COMPARE(messages->size(), 1); // not identified
         const auto before = state.Buffer;
         w.BufferEdit_Click();
-        auto* line = w.findChild<QLabel*>("lblPreview");
+        auto* line = w.findChild<QLabel*>("previewLine");
         const QString next = "Next chip: serial@1FC0 = 00 00 30 39, pool mac@1FE8 = 00 12 34 00 00 "
                              "A1, crc16@1FFE = D3 13";
         QTRY_COMPARE(line->text(), next);
@@ -997,10 +997,10 @@ private slots:
         w.ViewMemoryMap_Click();
         QVERIFY(options.seen && messages->isEmpty());
         QVERIFY(state.Buffer == before);
-        auto* list = w.findChild<QListWidget*>("lstRanges");
+        auto* list = w.findChild<QListWidget*>("ranges");
         QVERIFY(list);
         QCOMPARE(list->count(), changed.size());
-        QCOMPARE(w.findChild<QLabel*>("lblSummary")->text().section('.', 0, 0),
+        QCOMPARE(w.findChild<QLabel*>("summary")->text().section('.', 0, 0),
                  changed.isEmpty() ? QStringLiteral("No differences")
                                    : QStringLiteral("3 bytes differ in 3 ranges"));
         if (changed.isEmpty())
@@ -1038,7 +1038,7 @@ private slots:
         QVERIFY(!sub->windowTitle().contains("out of date"));
         w.Image().SetByte(0x20, 0x00);
         QVERIFY(sub->windowTitle().endsWith("(out of date)"));
-        VERIFY_CONTAINS(w.findChild<QLabel*>("lblSummary")->text(), "Out of date");
+        VERIFY_CONTAINS(w.findChild<QLabel*>("summary")->text(), "Out of date");
         QCOMPARE(map->Map().CellShade(state, 2), MemoryMap::Shade::Image);
         w.close();
     }
