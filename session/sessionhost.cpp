@@ -7,59 +7,30 @@
 namespace varn {
 
 // The session's observer on the worker thread: every event becomes a signal
-// of the host, which lives on the window's thread, so Qt queues it there
-// (after a front-end on the session's own thread has heard it).
+// of the host, which lives on the window's thread, so Qt queues it there.
 class SessionHost::Bridge : public SessionObserver {
 public:
     explicit Bridge(SessionHost& host) : host(host) {}
-    void functionStarted(const FunctionResult& run) override {
-        if (local)
-            local->functionStarted(run);
-        emit host.functionStarted(run);
-    }
+    void functionStarted(const FunctionResult& run) override { emit host.functionStarted(run); }
     void functionProgress(const FunctionResult& run, int percent) override {
-        if (local)
-            local->functionProgress(run, percent);
         emit host.functionProgress(run, percent);
     }
     void functionFinished(const FunctionResult& result) override {
-        if (local)
-            local->functionFinished(result);
         emit host.functionFinished(result);
     }
     void refused(const QString& reason) override {
-        if (local)
-            local->refused(reason);
         const Transport* link = host.session ? host.session->link() : nullptr;
         emit host.refused(reason, link && link->isOpen());
     }
     void unitRunStateChanged() override {
-        if (local)
-            local->unitRunStateChanged();
         emit host.unitRunStateChanged(host.session && host.session->inReset());
     }
-    void unitIdentified(const QByteArray& reply) override {
-        if (local)
-            local->unitIdentified(reply);
-        emit host.unitIdentified(reply);
-    }
-    void serialAssigned(qint64 serial) override {
-        if (local)
-            local->serialAssigned(serial);
-        emit host.serialAssigned(serial);
-    }
+    void unitIdentified(const QByteArray& reply) override { emit host.unitIdentified(reply); }
+    void serialAssigned(qint64 serial) override { emit host.serialAssigned(serial); }
     void recordWritten(const ChipRecord& record, const QString& notice) override {
-        if (local)
-            local->recordWritten(record, notice);
         emit host.recordWritten(record, notice);
     }
-    void chipFinished(const ChipReport& report) override {
-        if (local)
-            local->chipFinished(report);
-        emit host.chipFinished(report);
-    }
-
-    SessionObserver* local = nullptr;
+    void chipFinished(const ChipReport& report) override { emit host.chipFinished(report); }
 
 private:
     SessionHost& host;
@@ -122,10 +93,6 @@ void SessionHost::runTask(const std::function<void(ProgrammingSession&)>& task) 
         session.reset();
         thread.quit();
     }
-}
-
-void SessionHost::setThreadObserver(SessionObserver* observer) {
-    bridge->local = observer;
 }
 
 void SessionHost::call(const std::function<void(ProgrammingSession&)>& task) {

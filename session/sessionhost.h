@@ -41,10 +41,6 @@ public:
     void queue(std::function<void(ProgrammingSession&)> task, QObject* context,
                std::function<void()> done);
     bool busy() const { return running.load(); }
-    // A front-end that runs on the session's thread itself (varn-cli's
-    // units) hears the session's events there, as they happen, before the
-    // host's signals carry them on. Only from a task; null lets it go.
-    void setThreadObserver(SessionObserver* observer);
     // Ends the running task at the next block boundary. Any thread.
     void stop();
 

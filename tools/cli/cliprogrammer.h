@@ -23,11 +23,7 @@ class StopRegistration;
 // chip: one record, one serial number.
 class CliProgrammer : public SessionObserver {
 public:
-    // lent: a session that lives elsewhere (a unit of a group), used on its
-    // own thread, which hears this programmer's events through its host;
-    // null: the programmer makes its own when a run first needs one.
-    CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console,
-                  ProgrammingSession* lent = nullptr);
+    CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console);
     ~CliProgrammer() override;
 
     // Applies --port and --device to the configuration read at start-up.
@@ -50,7 +46,7 @@ public:
     // open) to the --log.
     Status recordRefusal(const QString& reason);
     // The session, once a run has needed it (for a stop request).
-    ProgrammingSession* session() const { return programming; }
+    ProgrammingSession* session() const { return programming.get(); }
 
     // SessionObserver
     void functionStarted(const FunctionResult& run) override;
@@ -93,11 +89,11 @@ private:
     const CliOptions& options;
     CliConsole& console;
 
-    ProgrammingSession* programming = nullptr;
-    ProgrammingSession* lentSession = nullptr;
-    std::unique_ptr<ProgrammingSession> ownSession;
+    std::unique_ptr<ProgrammingSession> programming;
     // Ctrl+C and SIGTERM reach the session while this lives (let go first).
     std::unique_ptr<StopRegistration> stopRegistration;
+    // What opening the port said the last time the session asked for it.
+    Status portOpened;
     qint64 lastSerial = -1;
     QString imageFile;
     QString imagePath;

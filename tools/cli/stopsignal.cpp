@@ -65,16 +65,12 @@ int StopExitStatus() {
     }
 }
 
-StopSignalsBlocked::StopSignalsBlocked() {
+void BlockStopSignalsInThisThread() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, &before);
-}
-
-StopSignalsBlocked::~StopSignalsBlocked() {
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 StopRegistration::StopRegistration(ProgrammingSession& session) {
