@@ -2,8 +2,8 @@
 # Builds varn-cli, varn-unit, the command-line tests and the session tests
 # with ThreadSanitizer into build-tsan/ and runs the tests of several units at
 # once and the session tests: varn-cli then drives every unit from a thread of
-# its own, a session runs on a worker thread, and any data race ends the test
-# with status 66, which fails the run.
+# its own (a unit group's session hosts), a session runs on a worker thread,
+# and any data race ends the test with status 66, which fails the run.
 #   scripts/tsan.sh [tst_cli test function ...]   (default: severalUnits, and
 #                                                  every tests/session/tst_*)
 set -euo pipefail
@@ -27,7 +27,8 @@ cmake --build "$dir" --target varn-cli varn-unit tst_cli "${session[@]}" -j2
 # Qt's metatype registry while starting a hook's QProcess; the registry is
 # freed at exit, after that thread was joined, and the free still read as a
 # race. Calls made from Qt are therefore not checked; every access of our own
-# code still is (a lock dropped from a unit worker's round counter is caught).
+# code still is (a lock dropped from a session host's mailbox is caught, and
+# so is a unit's result read while the unit still runs).
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 die_after_fork=0 ignore_noninstrumented_modules=1 second_deadlock_stack=1 suppressions=$here/scripts/tsan.supp"
 export QT_QPA_PLATFORM=offscreen
 "$dir/bin/tst_cli" "${functions[@]}"

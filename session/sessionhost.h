@@ -5,8 +5,11 @@
 #include <QObject>
 #include <QThread>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace varn {
 
@@ -41,6 +44,10 @@ public:
     void queue(std::function<void(ProgrammingSession&)> task, QObject* context,
                std::function<void()> done);
     bool busy() const { return running.load(); }
+    // A front-end that runs on the session's thread itself (varn-cli's
+    // units) hears the session's events there, as they happen, before the
+    // host's signals carry them on. Only from a task; null lets it go.
+    void setThreadObserver(SessionObserver* observer);
     // Ends the running task at the next block boundary. Any thread.
     void stop();
 
@@ -60,13 +67,29 @@ signals:
     // A posted task has ended.
     void finished();
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     // On the thread: runs task on the session, unless the session is gone.
     void runTask(const std::function<void(ProgrammingSession&)>& task);
+    // Hand-overs between the threads. Qt's queue carries only a wake-up
+    // (an event Qt makes itself); what is handed over waits in a mailbox
+    // under a lock of our own, one entry per wake-up, so a race checker
+    // sees every hand-over (Debian's Qt locks its queue where it cannot).
+    void toThread(std::function<void()> work);        // runs on the thread
+    void toHost(std::function<void()> work);          // runs on the host's thread
+    void onThreadAndWait(std::function<void()> work); // toThread, and waits
+    void runNextOnThread();
 
     class Bridge;
+    class Worker;
     QThread thread;
-    QObject* worker = nullptr; // lives on the thread
+    Worker* worker = nullptr; // lives on the thread
+    std::mutex mailbox;
+    std::condition_variable done;
+    std::deque<std::function<void()>> forThread;
+    std::deque<std::function<void()>> forHost;
     std::unique_ptr<Bridge> bridge;
     std::unique_ptr<ProgrammingSession> session;
     std::atomic<bool> running{false};

@@ -152,6 +152,19 @@ bool UnitGroup::post(int unit, const std::function<void(ProgrammingSession&)>& t
     return hosts[size_t(unit)]->post(task, this, [this] { unitFree(); });
 }
 
+bool UnitGroup::each(const UnitTask& task) {
+    if (busy())
+        return false;
+    bool any = false;
+    for (int unit = 0; unit < int(hosts.size()); ++unit) {
+        SessionHost* host = hosts[size_t(unit)];
+        any = post(unit, [task, unit,
+                          host](ProgrammingSession& session) { task(unit, *host, session); }) ||
+              any;
+    }
+    return any;
+}
+
 void UnitGroup::stop() {
     for (SessionHost* host : hosts)
         host->stop();

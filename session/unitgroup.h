@@ -15,10 +15,11 @@ namespace varn {
 class SessionHost;
 struct RunPlan;
 
-// Every unit of a job at once, as varn-cli does with several --port: one
-// session host per unit (each on its own thread, identified once), one chip
-// on each at every start, their events gathered on one board. Hosts that the
-// group does not make (the program's own unit) are lent to it.
+// Every unit of a run at once, for operator mode and for varn-cli's several
+// --port: one session host per unit (each on its own thread, identified
+// once), one chip on each at every start, their events gathered on one
+// board. Hosts that the group does not make (the program's own unit) are
+// lent to it.
 class UnitGroup : public QObject {
     Q_OBJECT
 public:
@@ -43,6 +44,12 @@ public:
     // its session's copy). resume: clears a stop after failures in a row.
     // False when no unit could start.
     bool start(const std::shared_ptr<const AppState>& image, bool resume);
+    // Runs task on every unit at once, each on its unit's thread with the
+    // unit's index, host and session, whatever its tile says (a front-end
+    // that keeps its own account, as varn-cli does); idle() follows when all
+    // are done. False when no unit could take it (one was busy).
+    using UnitTask = std::function<void(int unit, SessionHost& host, ProgrammingSession& session)>;
+    bool each(const UnitTask& task);
     void stop();
     // A unit is preparing or running a chip.
     bool busy() const;

@@ -44,9 +44,10 @@ QString withFileName(const QString& path, const QString& message) {
 
 } // namespace
 
-CliProgrammer::CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console)
-    : state(state), options(options), console(console), imageFile(options.plan.context.imageFile),
-      imagePath(options.plan.context.imagePath) {
+CliProgrammer::CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console,
+                             ProgrammingSession* lent)
+    : state(state), options(options), console(console), lentSession(lent),
+      imageFile(options.plan.context.imageFile), imagePath(options.plan.context.imagePath) {
     if (options.json)
         json = std::make_unique<JsonEvents>(portName());
 }
@@ -156,17 +157,21 @@ int CliProgrammer::runOperations() {
 
 ProgrammingSession& CliProgrammer::ensureSession() {
     if (!programming) {
-        programming = std::make_unique<ProgrammingSession>(
-            state, *this, [this](const AppState& setup, Status* status) {
-                const QString port = options.portPath.isEmpty() ? QString::number(setup.PortNumber)
-                                                                : options.portPath;
-                LinkOptions linkOptions;
-                linkOptions.netLatencyMs = options.netLatencyMs;
-                std::unique_ptr<Transport> link =
-                    OpenUnitLink(port, setup.AppDir, linkOptions, status);
-                portOpened = *status;
-                return link;
-            });
+        if (lentSession) {
+            programming = lentSession;
+            programming->setConfiguration(state);
+        } else {
+            ownSession = std::make_unique<ProgrammingSession>(
+                state, *this, [this](const AppState& setup, Status* status) {
+                    const QString port = options.portPath.isEmpty()
+                                             ? QString::number(setup.PortNumber)
+                                             : options.portPath;
+                    LinkOptions linkOptions;
+                    linkOptions.netLatencyMs = options.netLatencyMs;
+                    return OpenUnitLink(port, setup.AppDir, linkOptions, status);
+                });
+            programming = ownSession.get();
+        }
         stopRegistration = std::make_unique<StopRegistration>(*programming);
         programming->setSettings(sessionSettings());
         return *programming;
@@ -459,11 +464,11 @@ int CliProgrammer::connectUnit() {
 }
 
 void CliProgrammer::reportConnectFailure(const Status& status) {
-    if (!portOpened) {
-        console.error(QStringLiteral("Communication Port Error: ") + portOpened.message);
+    // The session's status is what opening the port said, when it did not.
+    if (!programming->portOpened()) {
+        console.error(QStringLiteral("Communication Port Error: ") + status.message);
         return;
     }
-    Q_UNUSED(status);
     console.error(QStringLiteral("Communication Error!"));
     console.error(QStringLiteral("The programmer unit did not answer the identification."));
 }

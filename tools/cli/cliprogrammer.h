@@ -23,7 +23,11 @@ class StopRegistration;
 // chip: one record, one serial number.
 class CliProgrammer : public SessionObserver {
 public:
-    CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console);
+    // lent: a session that lives elsewhere (a unit of a group), used on its
+    // own thread, which hears this programmer's events through its host;
+    // null: the programmer makes its own when a run first needs one.
+    CliProgrammer(AppState& state, const CliOptions& options, CliConsole& console,
+                  ProgrammingSession* lent = nullptr);
     ~CliProgrammer() override;
 
     // Applies --port and --device to the configuration read at start-up.
@@ -46,7 +50,7 @@ public:
     // open) to the --log.
     Status recordRefusal(const QString& reason);
     // The session, once a run has needed it (for a stop request).
-    ProgrammingSession* session() const { return programming.get(); }
+    ProgrammingSession* session() const { return programming; }
 
     // SessionObserver
     void functionStarted(const FunctionResult& run) override;
@@ -89,11 +93,11 @@ private:
     const CliOptions& options;
     CliConsole& console;
 
-    std::unique_ptr<ProgrammingSession> programming;
+    ProgrammingSession* programming = nullptr;
+    ProgrammingSession* lentSession = nullptr;
+    std::unique_ptr<ProgrammingSession> ownSession;
     // Ctrl+C and SIGTERM reach the session while this lives (let go first).
     std::unique_ptr<StopRegistration> stopRegistration;
-    // What opening the port said the last time the session asked for it.
-    Status portOpened;
     qint64 lastSerial = -1;
     QString imageFile;
     QString imagePath;

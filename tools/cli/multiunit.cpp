@@ -6,17 +6,17 @@
 
 #include "jsonevents.h"
 #include "session/operatorboard.h"
+#include "session/sessionhost.h"
+#include "session/unitgroup.h"
 #include "stopsignal.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <cerrno>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -35,107 +35,74 @@ QString StatusWord(int status) {
     return QStringLiteral("FAIL %1").arg(status);
 }
 
-// One unit's command lines, round after round, on a thread of its own.
-// Everything it touches is its own: the copy of the start-up state (buffer,
-// device table), the console, and the programming session with its link and
-// engine, all created on the unit's thread so that the port's notifiers and
-// the waits' event loops belong to it. The session lives as long as the
-// worker, so the unit is identified once, not for every chip.
-class UnitWorker {
+// One unit's command line, round after round, on the unit's thread (its
+// session host's): its own copy of the start-up state (buffer, device
+// table), console and programmer, made there on the first round and let go
+// there at the end. The session is the host's and outlives the rounds, so
+// the unit is identified once, not for every chip.
+class UnitRun {
 public:
-    UnitWorker(const AppState& base, const CliOptions& options, const QString& port, bool prefixed)
-        : base(base), options(options), port(port), prefixed(prefixed) {
-        this->options.ports = QStringList{port};
+    UnitRun(const CliOptions& given, const QString& port, bool prefixed)
+        : options(given), port(port), prefixed(prefixed) {
+        options.ports = QStringList{port};
         if (IsPortNumber(port)) {
-            this->options.portNumber = port.toInt();
-            this->options.portPath.clear();
+            options.portNumber = port.toInt();
+            options.portPath.clear();
         } else {
-            this->options.portNumber.reset();
-            this->options.portPath = port;
+            options.portNumber.reset();
+            options.portPath = port;
         }
-        thread = std::thread([this] { work(); });
     }
-    ~UnitWorker() { finish(); }
-    UnitWorker(const UnitWorker&) = delete;
-    UnitWorker& operator=(const UnitWorker&) = delete;
 
-    void startRound() {
-        const std::lock_guard<std::mutex> lock(mutex);
-        ++roundsAsked;
-        changed.notify_all();
-    }
-    UnitOutcome waitRound() {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [this] { return roundsDone == roundsAsked; });
-        return outcome;
-    }
-    // Ends the thread (after a round it was asked for); the session is let go
-    // there.
-    void finish() {
-        if (!thread.joinable())
-            return;
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            quitting = true;
-            changed.notify_all();
+    void round(const AppState& base, SessionHost& host, ProgrammingSession& session) {
+        if (!programmer) {
+            state = std::make_unique<AppState>(base);
+            console = std::make_unique<CliConsole>(options.quiet, false);
+            console->setTextToStandardError(options.json);
+            if (prefixed)
+                console->setPrefix(PortLabel(port) + QStringLiteral(": "));
+            programmer = std::make_unique<CliProgrammer>(*state, options, *console, &session);
+            host.setThreadObserver(programmer.get());
+            overridden = programmer->applyOverrides();
+            start = std::make_unique<AppState>(*state);
         }
-        thread.join();
+        UnitOutcome result;
+        result.port = port;
+        QElapsedTimer clock;
+        clock.start();
+        console->forgetLastError();
+        // Every round starts from the start-up buffer, as a new command would.
+        *state = *start;
+        result.status = overridden != ExitOk ? overridden : programmer->run();
+        if (const qint64 serial = programmer->serialNumber(); serial >= 0)
+            result.serial = QString::number(serial);
+        if (result.status != ExitOk)
+            result.detail = console->lastError();
+        result.elapsedMs = clock.elapsed();
+        result.chips = programmer->counts().chips;
+        result.passed = programmer->counts().passed;
+        if (options.repeat && !StopSignal())
+            result.nextSerial = programmer->nextSerial();
+        outcome = result;
     }
+
+    void end(SessionHost& host) {
+        host.setThreadObserver(nullptr);
+        programmer.reset();
+    }
+
+    // The last round's, read once every unit is done.
+    UnitOutcome outcome;
 
 private:
-    void work() {
-        // Ctrl+C is handled on the main thread: it only stops the sessions.
-        BlockStopSignalsInThisThread();
-        auto state = std::make_unique<AppState>(base);
-        CliConsole console(options.quiet, false);
-        console.setTextToStandardError(options.json);
-        if (prefixed)
-            console.setPrefix(PortLabel(port) + QStringLiteral(": "));
-        CliProgrammer programmer(*state, options, console);
-        const int overridden = programmer.applyOverrides();
-        const auto start = std::make_unique<AppState>(*state);
-        for (;;) {
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [this] { return roundsAsked > roundsDone || quitting; });
-                if (roundsAsked == roundsDone)
-                    return;
-            }
-            UnitOutcome result;
-            result.port = port;
-            QElapsedTimer clock;
-            clock.start();
-            console.forgetLastError();
-            // Every round starts from the start-up buffer, as a new command would.
-            *state = *start;
-            result.status = overridden != ExitOk ? overridden : programmer.run();
-            if (const qint64 serial = programmer.serialNumber(); serial >= 0)
-                result.serial = QString::number(serial);
-            if (result.status != ExitOk)
-                result.detail = console.lastError();
-            result.elapsedMs = clock.elapsed();
-            result.chips = programmer.counts().chips;
-            result.passed = programmer.counts().passed;
-            if (options.repeat && !StopSignal())
-                result.nextSerial = programmer.nextSerial();
-            const std::lock_guard<std::mutex> lock(mutex);
-            outcome = result;
-            ++roundsDone;
-            changed.notify_all();
-        }
-    }
-
-    const AppState& base;
     CliOptions options;
     QString port;
     bool prefixed;
-    std::mutex mutex;
-    std::condition_variable changed;
-    int roundsAsked = 0;
-    int roundsDone = 0;
-    bool quitting = false;
-    UnitOutcome outcome;
-    std::thread thread;
+    std::unique_ptr<AppState> state;
+    std::unique_ptr<AppState> start;
+    std::unique_ptr<CliConsole> console;
+    std::unique_ptr<CliProgrammer> programmer;
+    int overridden = ExitOk;
 };
 
 // Keys pressed while the chips ran belong to no prompt: a double tap or a
@@ -213,21 +180,36 @@ int RunSeveralUnits(const AppState& base, const CliOptions& given, CliConsole& c
     if (options.ports.isEmpty()) // --repeat on the port of varn.cfg
         options.ports = QStringList{QString::number(base.PortNumber)};
     const bool prefixed = options.ports.size() > 1;
-    std::vector<std::unique_ptr<UnitWorker>> workers;
+    std::vector<std::unique_ptr<UnitRun>> units;
     for (const QString& port : options.ports)
-        workers.push_back(std::make_unique<UnitWorker>(base, options, port, prefixed));
+        units.push_back(std::make_unique<UnitRun>(options, port, prefixed));
+    std::unique_ptr<UnitGroup> group;
+    {
+        const StopSignalsBlocked kept;
+        LinkOptions link;
+        link.netLatencyMs = options.netLatencyMs;
+        group = std::make_unique<UnitGroup>(base, options.ports, link);
+    }
+    // Every unit at once; this thread only waits for them.
+    const auto everyUnit = [&group](const UnitGroup::UnitTask& task) {
+        QEventLoop wait;
+        QObject::connect(group.get(), &UnitGroup::idle, &wait, &QEventLoop::quit);
+        if (group->each(task))
+            wait.exec();
+    };
     int worst = ExitOk;
     int chips = 0;
     int passed = 0;
     QList<UnitOutcome> outcomes;
     for (;;) {
-        for (const auto& worker : workers)
-            worker->startRound();
+        everyUnit([&units, &base](int unit, SessionHost& host, ProgrammingSession& session) {
+            units[size_t(unit)]->round(base, host, session);
+        });
         outcomes.clear();
         chips = passed = 0;
         qint64 nextSerial = -1;
-        for (const auto& worker : workers) {
-            outcomes.append(worker->waitRound());
+        for (const auto& run : units) {
+            outcomes.append(run->outcome);
             const UnitOutcome& o = outcomes.back();
             worst = MostSevere(worst, o.status);
             chips += o.chips;
@@ -250,9 +232,11 @@ int RunSeveralUnits(const AppState& base, const CliOptions& given, CliConsole& c
         if (!NextRound(input))
             break;
     }
-    // Each session is let go on its own thread.
-    for (const auto& worker : workers)
-        worker->finish();
+    // Each unit's programmer, then its session, is let go on its own thread.
+    everyUnit([&units](int unit, SessionHost& host, ProgrammingSession&) {
+        units[size_t(unit)]->end(host);
+    });
+    group.reset();
     if (options.repeat)
         console.result(QStringLiteral("Total: ") + YieldText(SessionCounts{chips, passed, 0}));
     const int status = StopSignal() ? StopExitStatus() : worst;

@@ -34,8 +34,9 @@ int MostSevere(int a, int b);
 // "Port  Result  Serial  Time" and one row per unit.
 QString SummaryTable(const QList<UnitOutcome>& outcomes);
 
-// Several units (or --repeat): each unit runs the operations on a thread of
-// its own, with its own copy of the start-up state and its own programming
+// Several units (or --repeat): the units are one unit group, as in the
+// desktop's operator mode; each runs the operations on its session host's
+// thread, with its own copy of the start-up state and its own programming
 // session, its lines prefixed with its port when there is more than one.
 // With --repeat, another round follows each Enter read from the file
 // descriptor input until "q" or its end (keys typed during a round are

@@ -65,12 +65,16 @@ int StopExitStatus() {
     }
 }
 
-void BlockStopSignalsInThisThread() {
+StopSignalsBlocked::StopSignalsBlocked() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    pthread_sigmask(SIG_BLOCK, &set, &before);
+}
+
+StopSignalsBlocked::~StopSignalsBlocked() {
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 StopRegistration::StopRegistration(ProgrammingSession& session) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <csignal>
+
 namespace varn {
 
 class ProgrammingSession;
@@ -14,9 +16,20 @@ int StopSignal();
 // The exit status a shell expects after it: 130 or 143; 0 when none came.
 int StopExitStatus();
 
-// Keeps blocking the stop signals in a worker thread, so that the handler runs
-// on the main thread only (it then never races a worker's own code).
-void BlockStopSignalsInThisThread();
+// While it lives, the stop signals are blocked on this thread, and so in every
+// thread made meanwhile, which keeps that mask: the handler then runs on the
+// main thread only (it never races a worker's own code, and the main thread's
+// waits are the ones it interrupts).
+class StopSignalsBlocked {
+public:
+    StopSignalsBlocked();
+    ~StopSignalsBlocked();
+    StopSignalsBlocked(const StopSignalsBlocked&) = delete;
+    StopSignalsBlocked& operator=(const StopSignalsBlocked&) = delete;
+
+private:
+    sigset_t before;
+};
 
 // A session the handler stops while this object lives. The session must
 // outlive it.
