@@ -122,7 +122,7 @@ QString DeviceFunctions::refusalReason(int index) const {
     }
     if (!IsRunnable(index))
         return {};
-    if (!transport.isOpen()) {
+    if (FunctionHas(index, NeedsUnit) && !transport.isOpen()) {
         const QString why = transport.notConnectedReason();
         return why.isEmpty() ? QStringLiteral("The programmer unit is not connected.") : why;
     }

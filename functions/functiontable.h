@@ -33,6 +33,9 @@ enum FunctionFlag : unsigned {
     // Its result is the list of differences itself, printed even when it
     // passes; no chip is changed, so no record is kept.
     ListsDifferences = 1u << 4,
+    // Talks to the unit: refused while its line is closed. (A sequence asks
+    // its steps.)
+    NeedsUnit = 1u << 5,
 };
 
 // One device function. Adding a function is adding a row here and its

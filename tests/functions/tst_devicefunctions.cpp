@@ -1,5 +1,6 @@
 #include "core/hextext.h"
 #include "functions/devicefunctions.h"
+#include "functions/functiontable.h"
 #include "functions/functiontext.h"
 #include "support/recorder.h"
 #include "support/rows.h"
@@ -579,8 +580,9 @@ private slots:
         QTest::newRow("size 8, read") << 8 << true << int(FnRead) << 0 << false << "8 bytes";
         QTest::newRow("too large, verify")
             << 65537 << true << int(FnVerify) << 0 << false << "65537";
-        QTest::newRow("closed, program") << 64 << false << int(FnProgram) << 0 << false << closed;
-        QTest::newRow("closed, auto") << 64 << false << int(FnAuto) << 0 << false << closed;
+        for (const FunctionRow& row : FunctionTable())
+            QTest::addRow("closed, %s", row.name)
+                << 64 << false << row.code << 0 << false << closed;
         QTest::newRow("no device, read") << 0 << true << int(FnRead) << 0 << false << "No device";
         QTest::newRow("no device, auto with a read")
             << 0 << true << int(FnAuto) << 0 << false << "No device";
