@@ -72,9 +72,9 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
     column->addWidget(Frame1);
 
     if (links) {
-        auto* Frame2 = new QGroupBox(tr("Point the selected port at:"), choices);
-        Frame2->setObjectName(QStringLiteral("Frame2"));
-        foundPorts = new QComboBox(Frame2);
+        auto* portTarget = new QGroupBox(tr("Point the selected port at:"), choices);
+        portTarget->setObjectName(QStringLiteral("portTarget"));
+        foundPorts = new QComboBox(portTarget);
         foundPorts->setObjectName(QStringLiteral("foundPorts"));
         // A long description must not widen the window past a small screen.
         foundPorts->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -84,8 +84,8 @@ frmSettings::frmSettings(AppState& appState, QWidget* parent) : QDialog(parent),
             if (port.exists)
                 foundPorts->addItem(PortChoiceText(port), port.path);
         }
-        (new QVBoxLayout(Frame2))->addWidget(foundPorts);
-        column->addWidget(Frame2);
+        (new QVBoxLayout(portTarget))->addWidget(foundPorts);
+        column->addWidget(portTarget);
     }
 
     // A unit on the network instead of COM1..COM8; varn.cfg keeps its number.
