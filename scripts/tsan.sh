@@ -4,15 +4,15 @@
 # once and the session tests: varn-cli then drives every unit from a thread of
 # its own (a unit group's session hosts), a session runs on a worker thread,
 # and any data race ends the test with status 66, which fails the run.
-#   scripts/tsan.sh [tst_cli test function ...]   (default: severalUnits, and
-#                                                  every tests/session/tst_*)
+#   scripts/tsan.sh [tst_cli test function ...]   (default: severalUnits, repeat,
+#                                                  and every tests/session/tst_*)
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 dir="${VARN_TSAN_BUILD:-$here/build-tsan}"
 functions=("$@")
 session=()
 if [ ${#functions[@]} -eq 0 ]; then
-  functions=(severalUnits)
+  functions=(severalUnits repeat)
   for f in "$here"/tests/session/tst_*.cpp; do
     [ -e "$f" ] && session+=("$(basename "$f" .cpp)")
   done
