@@ -169,6 +169,37 @@ class tst_mdimain : public QObject {
     QStringList unitArgs() const {
         return {"--link", dir->path() + "/com1", "--dev", dir->path() + "/varn.dev"};
     }
+    // A job of two units for the image in image.bin (shaped further by
+    // shape), and a station that logs into log.sqlite and runs it on ports 1
+    // and 2; the path of the job.
+    QString writeStationJob(const QString& name, const QByteArray& image,
+                            const std::function<void(ProductionJob&)>& shape) {
+        const QString jobPath = dir->path() + "/" + name;
+        WriteFile(dir->path() + "/image.bin", image);
+        AppState loaded = state;
+        ProductionJob job;
+        if (!LoadAs(loaded, FileFormat::Binary, dir->path() + "/image.bin") ||
+            !JobFromBuffer(loaded, dir->path() + "/image.bin", {FileFormat::Binary, 0, 0}, true,
+                           jobPath, &job))
+            return {};
+        job.units = 2;
+        shape(job);
+        UserSettings ini(state);
+        ini.setValue("log/enabled", true);
+        ini.setValue("log/url", dir->path() + "/log.sqlite");
+        ini.setValue("production/ports", "1, 2");
+        const bool made =
+            WriteJobFile(jobPath, job) &&
+            ProductionLog::open(dir->path() + "/log.sqlite", {true, {}, false}, nullptr) &&
+            ini.sync();
+        return made ? jobPath : QString();
+    }
+    // Opens the job in operator mode, the shift given as asked.
+    static void openForShift(mdiMain& w, const QString& jobPath, const LineFields& shift) {
+        w.cdia.showJob = [jobPath](QWidget*, bool) { return jobPath; };
+        w.FileOpenJob_Click();
+        w.cdia.askShift = [shift](QWidget*, const LineFields&) { return std::optional(shift); };
+    }
 
 private slots:
     void init() {
@@ -549,36 +580,16 @@ private slots:
     // after every round Start, Close and Leave are back and Stop is off, as
     // the units are, whatever order their signals came in.
     void operatorRoundsByMouse() {
-        const QString jobPath = dir->path() + "/blank.varnjob";
-        WriteFile(dir->path() + "/image.bin", QByteArray(16, char(0xFF)));
-        {
-            AppState loaded = state;
-            QVERIFY(LoadAs(loaded, FileFormat::Binary, dir->path() + "/image.bin"));
-            ProductionJob job;
-            QVERIFY(JobFromBuffer(loaded, dir->path() + "/image.bin", {FileFormat::Binary, 0, 0},
-                                  true, jobPath, &job));
-            job.functions = {FnBlank};
-            job.units = 2;
-            QVERIFY(WriteJobFile(jobPath, job));
-            QVERIFY(ProductionLog::open(dir->path() + "/log.sqlite", {true, {}, false}, nullptr));
-            UserSettings ini(state);
-            ini.setValue("log/enabled", true);
-            ini.setValue("log/url", dir->path() + "/log.sqlite");
-            ini.setValue("production/ports", "1, 2");
-            QVERIFY(ini.sync());
-        }
+        const QString jobPath =
+            writeStationJob("blank.varnjob", QByteArray(16, char(0xFF)),
+                            [](ProductionJob& job) { job.functions = {FnBlank}; });
+        QVERIFY(!jobPath.isEmpty());
         VirtualUnit second({"--link", dir->path() + "/com2", "--dev", dir->path() + "/varn.dev"});
         QVERIFY2(second.start(), qPrintable(second.error()));
         VirtualUnit first(unitArgs());
         auto w = startWithUnit(first);
         QVERIFY(w);
-        w->cdia.showJob = [&](QWidget*, bool) { return jobPath; };
-        w->FileOpenJob_Click();
-        w->cdia.askShift = [](QWidget*, const LineFields&) {
-            LineFields shift;
-            shift.operatorName = "Ann", shift.lot = "L1";
-            return std::optional<LineFields>(shift);
-        };
+        openForShift(*w, jobPath, {{}, "Ann", "L1", {}, {}});
         int rounds = 0;
         ModalAnswer answer("frmOperator", [&](QWidget* d) {
             auto* dlg = static_cast<frmOperator*>(d);
@@ -614,42 +625,23 @@ private slots:
     // names the lot, work order and operator; settings, loading and editing
     // stay locked until Leave.
     void operatorMode() {
-        const QString jobPath = dir->path() + "/two.varnjob";
-        WriteFile(dir->path() + "/image.bin", QByteArray::fromHex("11223344"));
-        {
-            AppState loaded = state;
-            QVERIFY(LoadAs(loaded, FileFormat::Binary, dir->path() + "/image.bin"));
-            ProductionJob job;
-            QVERIFY(JobFromBuffer(loaded, dir->path() + "/image.bin", {FileFormat::Binary, 0, 0},
-                                  true, jobPath, &job));
-            job.functions = {FnProgram, FnVerify};
-            job.units = 2;
-            job.serialSeries = "board";
-            job.serialAddress = 0x10;
-            QVERIFY(WriteJobFile(jobPath, job));
-            SerialSettings serial{.enabled = true, .length = 2, .first = 100};
-            serial.name = "board";
-            QVERIFY(ProductionLog::open(dir->path() + "/log.sqlite", {true, {}, false}, nullptr)
-                        ->createSeries(serial));
-            UserSettings ini(state);
-            ini.setValue("log/enabled", true);
-            ini.setValue("log/url", dir->path() + "/log.sqlite");
-            ini.setValue("production/ports", "1, 2");
-            QVERIFY(ini.sync());
-        }
+        const QString jobPath =
+            writeStationJob("two.varnjob", QByteArray::fromHex("11223344"), [](ProductionJob& job) {
+                job.functions = {FnProgram, FnVerify};
+                job.serialSeries = "board";
+                job.serialAddress = 0x10;
+            });
+        QVERIFY(!jobPath.isEmpty());
+        SerialSettings serial{.enabled = true, .length = 2, .first = 100};
+        serial.name = "board";
+        QVERIFY(CreateSeriesIn(dir->path() + "/log.sqlite", serial));
         WriteFile(dir->path() + "/zeros.bin", QByteArray(8192, '\0'));
         VirtualUnit good(unitArgs());
         VirtualUnit bad({"--link", dir->path() + "/com2", "--dev", dir->path() + "/varn.dev",
                          "--memory", dir->path() + "/zeros.bin"});
         auto w = startWithUnit(good);
         QVERIFY(w);
-        w->cdia.showJob = [&](QWidget*, bool) { return jobPath; };
-        w->FileOpenJob_Click();
-        w->cdia.askShift = [](QWidget*, const LineFields&) {
-            LineFields shift;
-            shift.operatorName = "Ann", shift.lot = "L42", shift.workOrder = "WO7";
-            return std::optional<LineFields>(shift);
-        };
+        openForShift(*w, jobPath, {{}, "Ann", "L42", "WO7", {}});
         const QByteArray before = BufferBytes(state, 0, 4);
         auto typeIntoBuffer = [&] {
             QTest::keyClicks(w->BufferWindow()->findChild<QPlainTextEdit*>(), "99");
