@@ -129,9 +129,6 @@ using LoadCase = std::tuple<QString, QByteArray, QString, QString, int, QString>
 // boxes: value, start, length, then OK; empty: Cancel
 using FillCase = std::tuple<bool, QStringList, int, int, int>;
 
-// byte0: buffer[0] afterwards
-using ReloadCase = std::tuple<bool, int, bool, char>;
-
 // row: -1: Cancel
 
 class tst_mdimain : public QObject {
@@ -171,6 +168,37 @@ class tst_mdimain : public QObject {
     }
     QStringList unitArgs() const {
         return {"--link", dir->path() + "/com1", "--dev", dir->path() + "/varn.dev"};
+    }
+    // A job of two units for the image in image.bin (shaped further by
+    // shape), and a station that logs into log.sqlite and runs it on ports 1
+    // and 2; the path of the job.
+    QString writeStationJob(const QString& name, const QByteArray& image,
+                            const std::function<void(ProductionJob&)>& shape) {
+        const QString jobPath = dir->path() + "/" + name;
+        WriteFile(dir->path() + "/image.bin", image);
+        AppState loaded = state;
+        ProductionJob job;
+        if (!LoadAs(loaded, FileFormat::Binary, dir->path() + "/image.bin") ||
+            !JobFromBuffer(loaded, dir->path() + "/image.bin", {FileFormat::Binary, 0, 0}, true,
+                           jobPath, &job))
+            return {};
+        job.units = 2;
+        shape(job);
+        UserSettings ini(state);
+        ini.setValue("log/enabled", true);
+        ini.setValue("log/url", dir->path() + "/log.sqlite");
+        ini.setValue("production/ports", "1, 2");
+        const bool made =
+            WriteJobFile(jobPath, job) &&
+            ProductionLog::open(dir->path() + "/log.sqlite", {true, {}, false}, nullptr) &&
+            ini.sync();
+        return made ? jobPath : QString();
+    }
+    // Opens the job in operator mode, the shift given as asked.
+    static void openForShift(mdiMain& w, const QString& jobPath, const LineFields& shift) {
+        w.cdia.showJob = [jobPath](QWidget*, bool) { return jobPath; };
+        w.FileOpenJob_Click();
+        w.cdia.askShift = [shift](QWidget*, const LineFields&) { return std::optional(shift); };
     }
 
 private slots:
@@ -552,36 +580,16 @@ private slots:
     // after every round Start, Close and Leave are back and Stop is off, as
     // the units are, whatever order their signals came in.
     void operatorRoundsByMouse() {
-        const QString jobPath = dir->path() + "/blank.varnjob";
-        WriteFile(dir->path() + "/image.bin", QByteArray(16, char(0xFF)));
-        {
-            AppState loaded = state;
-            QVERIFY(LoadAs(loaded, FileFormat::Binary, dir->path() + "/image.bin"));
-            ProductionJob job;
-            QVERIFY(JobFromBuffer(loaded, dir->path() + "/image.bin", {FileFormat::Binary, 0, 0},
-                                  true, jobPath, &job));
-            job.functions = {FnBlank};
-            job.units = 2;
-            QVERIFY(WriteJobFile(jobPath, job));
-            QVERIFY(ProductionLog::open(dir->path() + "/log.sqlite", {true, {}, false}, nullptr));
-            UserSettings ini(state);
-            ini.setValue("log/enabled", true);
-            ini.setValue("log/url", dir->path() + "/log.sqlite");
-            ini.setValue("production/ports", "1, 2");
-            QVERIFY(ini.sync());
-        }
+        const QString jobPath =
+            writeStationJob("blank.varnjob", QByteArray(16, char(0xFF)),
+                            [](ProductionJob& job) { job.functions = {FnBlank}; });
+        QVERIFY(!jobPath.isEmpty());
         VirtualUnit second({"--link", dir->path() + "/com2", "--dev", dir->path() + "/varn.dev"});
         QVERIFY2(second.start(), qPrintable(second.error()));
         VirtualUnit first(unitArgs());
         auto w = startWithUnit(first);
         QVERIFY(w);
-        w->cdia.showJob = [&](QWidget*, bool) { return jobPath; };
-        w->FileOpenJob_Click();
-        w->cdia.askShift = [](QWidget*, const LineFields&) {
-            LineFields shift;
-            shift.operatorName = "Ann", shift.lot = "L1";
-            return std::optional<LineFields>(shift);
-        };
+        openForShift(*w, jobPath, {{}, "Ann", "L1", {}, {}});
         int rounds = 0;
         ModalAnswer answer("frmOperator", [&](QWidget* d) {
             auto* dlg = static_cast<frmOperator*>(d);
@@ -617,42 +625,23 @@ private slots:
     // names the lot, work order and operator; settings, loading and editing
     // stay locked until Leave.
     void operatorMode() {
-        const QString jobPath = dir->path() + "/two.varnjob";
-        WriteFile(dir->path() + "/image.bin", QByteArray::fromHex("11223344"));
-        {
-            AppState loaded = state;
-            QVERIFY(LoadAs(loaded, FileFormat::Binary, dir->path() + "/image.bin"));
-            ProductionJob job;
-            QVERIFY(JobFromBuffer(loaded, dir->path() + "/image.bin", {FileFormat::Binary, 0, 0},
-                                  true, jobPath, &job));
-            job.functions = {FnProgram, FnVerify};
-            job.units = 2;
-            job.serialSeries = "board";
-            job.serialAddress = 0x10;
-            QVERIFY(WriteJobFile(jobPath, job));
-            SerialSettings serial{.enabled = true, .length = 2, .first = 100};
-            serial.name = "board";
-            QVERIFY(ProductionLog::open(dir->path() + "/log.sqlite", {true, {}, false}, nullptr)
-                        ->createSeries(serial));
-            UserSettings ini(state);
-            ini.setValue("log/enabled", true);
-            ini.setValue("log/url", dir->path() + "/log.sqlite");
-            ini.setValue("production/ports", "1, 2");
-            QVERIFY(ini.sync());
-        }
+        const QString jobPath =
+            writeStationJob("two.varnjob", QByteArray::fromHex("11223344"), [](ProductionJob& job) {
+                job.functions = {FnProgram, FnVerify};
+                job.serialSeries = "board";
+                job.serialAddress = 0x10;
+            });
+        QVERIFY(!jobPath.isEmpty());
+        SerialSettings serial{.enabled = true, .length = 2, .first = 100};
+        serial.name = "board";
+        QVERIFY(CreateSeriesIn(dir->path() + "/log.sqlite", serial));
         WriteFile(dir->path() + "/zeros.bin", QByteArray(8192, '\0'));
         VirtualUnit good(unitArgs());
         VirtualUnit bad({"--link", dir->path() + "/com2", "--dev", dir->path() + "/varn.dev",
                          "--memory", dir->path() + "/zeros.bin"});
         auto w = startWithUnit(good);
         QVERIFY(w);
-        w->cdia.showJob = [&](QWidget*, bool) { return jobPath; };
-        w->FileOpenJob_Click();
-        w->cdia.askShift = [](QWidget*, const LineFields&) {
-            LineFields shift;
-            shift.operatorName = "Ann", shift.lot = "L42", shift.workOrder = "WO7";
-            return std::optional<LineFields>(shift);
-        };
+        openForShift(*w, jobPath, {{}, "Ann", "L42", "WO7", {}});
         const QByteArray before = BufferBytes(state, 0, 4);
         auto typeIntoBuffer = [&] {
             QTest::keyClicks(w->BufferWindow()->findChild<QPlainTextEdit*>(), "99");
@@ -1233,79 +1222,55 @@ private slots:
         }
     }
 
-    // The file loaded last changed on disk: Yes loads it again, No keeps the
-    // buffer, Cancel stops the run; an unchanged file asks nothing.
+    // The file loaded last changed on disk (to the same size, maybe within
+    // the same second, or shorter): Yes loads exactly the new version, and
+    // bytes only the old one had do not stay; No keeps the buffer, Cancel
+    // stops the run; an unchanged file asks nothing. Edits or other files in
+    // the buffer are named in the question and kept only with Keep.
     void changedFileOffersReload_data() {
-        QTest::addColumn<ReloadCase>("testCase");
-        QTest::newRow("unchanged") << ReloadCase(false, -1, true, char(0x11));
-        QTest::newRow("yes") << ReloadCase(true, 0, true, char(0x22));
-        QTest::newRow("no") << ReloadCase(true, 1, true, char(0x11));
-        QTest::newRow("cancel") << ReloadCase(true, 2, false, char(0x11));
+        // choice: empty: the file stays as it was; bytes: at 0, 20 and 100 afterwards
+        Columns<int, bool, QString, bool, QList<int>>("oldLength", "edited", "choice", "proceeds",
+                                                      "bytes");
+        QTest::newRow("unchanged") << 16 << false << "" << true << QList<int>{0x11, 0xFF, 0xFF};
+        QTest::newRow("yes") << 16 << false << "&Yes" << true << QList<int>{0x22, 0xFF, 0xFF};
+        QTest::newRow("no") << 16 << false << "&No" << true << QList<int>{0x11, 0xFF, 0xFF};
+        QTest::newRow("cancel") << 16 << false << "Cancel" << false << QList<int>{0x11, 0xFF, 0xFF};
+        QTest::newRow("shorter, yes")
+            << 32 << false << "&Yes" << true << QList<int>{0x22, 0xFF, 0xFF};
+        QTest::newRow("edited, yes")
+            << 32 << true << "&Yes" << true << QList<int>{0x22, 0xFF, 0xFF};
+        QTest::newRow("edited, keep")
+            << 32 << true << "&Keep" << true << QList<int>{0x22, 0x11, 0x5A};
     }
     void changedFileOffersReload() {
-        QFETCH(ReloadCase, testCase);
-        auto [change, choice, proceeds, byte0] = testCase;
+        auto [oldLength, edited, choice, proceeds, bytes] =
+            Row<int, bool, QString, bool, QList<int>>("oldLength", "edited", "choice", "proceeds",
+                                                      "bytes");
         const QString path = dir->path() + "/image.bin";
-        WriteFile(path, QByteArray(16, char(0x11)));
+        WriteFile(path, QByteArray(oldLength, char(0x11)));
         mdiMain w(state);
         w.cdia.showOpen = [&](QWidget*) { return path; };
         ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
         w.FileLoad_Click();
         QCOMPARE(state.Buffer[0], quint8(0x11));
-        if (change)
-            WriteFile(path, QByteArray(16, char(0x22))); // same size, maybe the same second
-        int asked = 0;
-        SetChoiceHandler([&](const ShownMessage&) {
-            ++asked;
-            return choice;
-        });
-        const bool result = w.offerReload();
-        SetChoiceHandler({});
-        QCOMPARE(asked, change ? 1 : 0);
-        QCOMPARE(result, proceeds);
-        QCOMPARE(state.Buffer[0], quint8(byte0));
-    }
-
-    // Loading the changed file again gives exactly the new version: bytes
-    // only the old one had do not stay. Edits or other files in the buffer
-    // are named in the question and kept only with Keep.
-    void reloadGivesExactlyTheFile_data() {
-        QTest::addColumn<bool>("edited");
-        QTest::addColumn<QString>("choice");
-        QTest::addColumn<int>("byte20");  // only the old version had it
-        QTest::addColumn<int>("byte100"); // the user's edit
-        QTest::newRow("file alone, yes") << false << "&Yes" << 0xFF << 0xFF;
-        QTest::newRow("edited, yes") << true << "&Yes" << 0xFF << 0xFF;
-        QTest::newRow("edited, keep") << true << "&Keep" << 0x11 << 0x5A;
-    }
-    void reloadGivesExactlyTheFile() {
-        QFETCH(bool, edited);
-        QFETCH(QString, choice);
-        QFETCH(int, byte20);
-        QFETCH(int, byte100);
-        const QString path = dir->path() + "/image.bin";
-        WriteFile(path, QByteArray(32, char(0x11)));
-        mdiMain w(state);
-        w.cdia.showOpen = [&](QWidget*) { return path; };
-        ModalAnswer options("frmFileLoad", [&](QWidget* dialog) { click(dialog, "cmdOk"); });
-        w.FileLoad_Click();
         if (edited) {
             state.Buffer[100] = 0x5A;
             state.markDefined(100, 101);
         }
-        WriteFile(path, QByteArray(16, char(0x22)));
-        QStringList offered;
+        if (!choice.isEmpty())
+            WriteFile(path, QByteArray(16, char(0x22)));
+        QList<QStringList> offered;
         SetChoiceHandler([&](const ShownMessage& m) {
-            offered = m.buttons;
+            offered << m.buttons;
             return int(m.buttons.indexOf(choice));
         });
-        QVERIFY(w.offerReload());
+        const bool result = w.offerReload();
         SetChoiceHandler({});
-        QCOMPARE(offered.contains("&Keep"), edited);
-        QCOMPARE(state.Buffer[0], quint8(0x22));
-        QCOMPARE(int(state.Buffer[20]), byte20);
-        QCOMPARE(state.isDefined(20), byte20 != 0xFF);
-        QCOMPARE(int(state.Buffer[100]), byte100);
+        QCOMPARE(offered.size(), choice.isEmpty() ? 0 : 1);
+        QCOMPARE(offered.value(0).contains("&Keep"), edited);
+        QCOMPARE(result, proceeds);
+        QCOMPARE((QList<int>{state.Buffer[0], state.Buffer[20], state.Buffer[100]}), bytes);
+        QCOMPARE(state.isDefined(20), bytes[1] != 0xFF);
     }
 
     // A folder cannot be written: the error, and nothing changes; then a file.
