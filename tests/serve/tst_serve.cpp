@@ -304,8 +304,9 @@ private slots:
             << QByteArray("/api/records?lot=old") << "records/0/lot" << QByteArray(R"("old")");
         QTest::newRow("records: by lot, only")
             << QByteArray("/api/records?lot=old") << "records/1" << QByteArray("null");
-        QTest::newRow("records: by station") << QByteArray("/api/records?station=s2")
-                                             << "records/0/station" << QByteArray(R"("s2")");
+        // Not the newest record's station: an ignored filter would show s2.
+        QTest::newRow("records: by station") << QByteArray("/api/records?station=s1")
+                                             << "records/0/station" << QByteArray(R"("s1")");
         QTest::newRow("records: by outcome")
             << QByteArray("/api/records?outcome=fail&lot=L2") << "records/0/failure_detail"
             << QByteArray(R"("Verify Error at 1234H")");
