@@ -164,10 +164,10 @@ void SessionHost::onThreadAndWait(std::function<void()> work) {
         work();
         const std::lock_guard<std::mutex> put(mailbox);
         over = true;
-        done.notify_all();
+        workDone.notify_all();
     });
     std::unique_lock<std::mutex> wait(mailbox);
-    done.wait(wait, [&over] { return over; });
+    workDone.wait(wait, [&over] { return over; });
 }
 
 void SessionHost::runNextOnThread() {

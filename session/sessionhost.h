@@ -87,7 +87,7 @@ private:
     QThread thread;
     Worker* worker = nullptr; // lives on the thread
     std::mutex mailbox;
-    std::condition_variable done;
+    std::condition_variable workDone;
     std::deque<std::function<void()>> forThread;
     std::deque<std::function<void()>> forHost;
     std::unique_ptr<Bridge> bridge;
