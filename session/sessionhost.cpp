@@ -220,26 +220,27 @@ void SessionHost::call(const std::function<void(ProgrammingSession&)>& task) {
 }
 
 bool SessionHost::post(const std::function<void(ProgrammingSession&)>& task) {
-    if (running.exchange(true))
-        return false;
-    session->resetStop();
-    toThread([this, task] {
-        runTask(task);
-        running.store(false);
-        toHost([this] { emit finished(); });
-    });
-    return true;
+    return post(task, nullptr, {});
 }
 
 bool SessionHost::post(const std::function<void(ProgrammingSession&)>& task, QObject* context,
                        std::function<void()> done) {
-    // Connected first: the task may be over before post() returns.
-    const auto connection =
-        connect(this, &SessionHost::finished, context, std::move(done), Qt::SingleShotConnection);
-    if (post(task))
-        return true;
-    disconnect(connection);
-    return false;
+    if (running.exchange(true))
+        return false;
+    session->resetStop();
+    toThread([this, task, context = QPointer<QObject>(context), done = std::move(done)] {
+        runTask(task);
+        // Free only once the end is heard where windows look at busy(): a
+        // post made before then would find this task's end taken for its
+        // own. The done belongs to this task alone, for the same reason.
+        toHost([this, context, done] {
+            running.store(false);
+            if (context && done)
+                done();
+            emit finished();
+        });
+    });
+    return true;
 }
 
 void SessionHost::queue(std::function<void(ProgrammingSession&)> task, QObject* context,

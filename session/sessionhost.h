@@ -43,6 +43,8 @@ public:
     // (connecting, Run/Reset) without waiting for them.
     void queue(std::function<void(ProgrammingSession&)> task, QObject* context,
                std::function<void()> done);
+    // From post() until the task's end is heard on the host's thread (its
+    // done and finished()), not merely until the task returns.
     bool busy() const { return running.load(); }
     // A front-end that runs on the session's thread itself (varn-cli's
     // units) hears the session's events there, as they happen, before the

@@ -19,6 +19,7 @@
 #include "tools/scriptedunit/scriptedtransport.h"
 
 #include <QElapsedTimer>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -628,6 +629,30 @@ private slots:
         const qsizetype opened =
             std::find_if(frames.begin(), frames.end(), isBlock) - frames.begin();
         QCOMPARE(frames.last(), frames.value(opened - 1));
+    }
+
+    // A host stays busy until its task's end is heard on the caller's
+    // thread, and a done follows its own task only: else a post made in
+    // between takes the earlier end for its own, and a round is shown over
+    // while its chips still run.
+    void postEndHeardBeforeTheNext() {
+        SessionHost host(EightK(), LinkTo(QStringLiteral("unused")));
+        std::atomic<bool> ran{false};
+        QSemaphore held;
+        int firstDone = 0, secondDone = 0;
+        QVERIFY(host.post([&](ProgrammingSession&) { ran = true; }, this, [&] { ++firstDone; }));
+        while (!ran)
+            QThread::msleep(1);
+        QThread::msleep(50); // over on its thread, its end not heard here yet
+        QVERIFY(host.busy());
+        const bool second =
+            host.post([&](ProgrammingSession&) { held.acquire(); }, this, [&] { ++secondDone; });
+        QTRY_COMPARE(firstDone, 1);
+        QCOMPARE(secondDone, 0);
+        held.release();
+        if (second)
+            QTRY_COMPARE(secondDone, 1);
+        QTRY_VERIFY(!host.busy());
     }
 
     // On its host's thread a Program at the real line rate leaves the
