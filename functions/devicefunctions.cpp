@@ -385,8 +385,8 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
             const qint32 address = blocks[size_t(held)];
             const int differs = firstDifference(address, heldReply);
             if (!reader.lastReplyStands(i >= total || differs >= 0)) {
-                if (++doubts > DoubtsAllowed())
-                    return failLink(run, LinkFault::GarbledReply);
+                if (!doubtAgain(doubts, run))
+                    return;
                 i = held;
                 held = -1;
                 ++run.resent;
@@ -433,14 +433,11 @@ void DeviceFunctions::readBlocks(BlockMode mode, FunctionResult& run) {
         if (!askFor({&letterFrame, &addressFrame}, wire::ReadReplyBytes, IsReadReply, heldReply,
                     run, &doubted))
             return;
+        // Whatever shifted this reply may have been the tail of the one
+        // before: that block is asked for again as well.
         if (doubted && i > 0) {
-            // Whatever shifted this reply may have been the tail of the one
-            // before: that block is asked for again as well.
-            if (++doubts > DoubtsAllowed())
-                return failLink(run, LinkFault::GarbledReply);
-            // Both go out again.
-            run.resent += 2;
-            --i;
+            if (!stepBack(i, doubts, run))
+                return;
             continue;
         }
         held = i++;
@@ -497,8 +494,8 @@ void DeviceFunctions::programBlocks(FunctionResult& run) {
     for (;;) {
         if (held >= 0) {
             if (!reader.lastReplyStands(i >= total)) {
-                if (++doubts > DoubtsAllowed())
-                    return failLink(run, LinkFault::GarbledReply);
+                if (!doubtAgain(doubts, run))
+                    return;
                 i = held;
                 held = -1;
                 ++run.resent;
@@ -539,15 +536,12 @@ void DeviceFunctions::programBlocks(FunctionResult& run) {
         QByteArray ack;
         if (!askFor({&blockFrame}, wire::AckBytes, IsAck, ack, run, &doubted))
             return;
+        // More came than one acknowledgement: the block before may not
+        // have been acknowledged at all. It goes out again on the quiet
+        // line the reader now keeps.
         if (doubted && i > 0) {
-            // More came than one acknowledgement: the block before may not
-            // have been acknowledged at all. It goes out again on the quiet
-            // line the reader now keeps.
-            if (++doubts > DoubtsAllowed())
-                return failLink(run, LinkFault::GarbledReply);
-            // Both go out again.
-            run.resent += 2;
-            --i;
+            if (!stepBack(i, doubts, run))
+                return;
             continue;
         }
         held = i++;
@@ -589,6 +583,22 @@ bool DeviceFunctions::askFor(std::initializer_list<const QByteArray*> frames, in
     }
     failLink(run, LinkFault::None);
     return false;
+}
+
+bool DeviceFunctions::doubtAgain(int& doubts, FunctionResult& run) {
+    if (++doubts <= DoubtsAllowed())
+        return true;
+    failLink(run, LinkFault::GarbledReply);
+    return false;
+}
+
+bool DeviceFunctions::stepBack(qint32& block, int& doubts, FunctionResult& run) {
+    if (!doubtAgain(doubts, run))
+        return false;
+    // Both go out again.
+    run.resent += 2;
+    --block;
+    return true;
 }
 
 void DeviceFunctions::discardWaiting() {

@@ -156,6 +156,12 @@ private:
     bool askFor(std::initializer_list<const QByteArray*> frames, int expectedBytes,
                 bool (*wellFormed)(const QByteArray&), QByteArray& reply, FunctionResult& run,
                 bool* doubted);
+    // One more reply in doubt since the last block that stood; past the
+    // limit the run ends with a garbled reply (false).
+    bool doubtAgain(int& doubts, FunctionResult& run);
+    // A reply in doubt behind an earlier block: that block and this one go
+    // out again (block steps back by one); false when the run gave up.
+    bool stepBack(qint32& block, int& doubts, FunctionResult& run);
     // Takes and drops every byte waiting before a request.
     void discardWaiting();
 

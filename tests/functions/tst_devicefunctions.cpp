@@ -380,6 +380,20 @@ private slots:
         QCOMPARE(rig.observer.line(), QStringLiteral("Reading ...") + mark);
     }
 
+    // Every other read reply garbled: each retry that then comes whole casts
+    // doubt on the block before, and stepping back never gets ahead. The run
+    // gives up after the doubts allowed, not once the unit stops.
+    void endlessDoubtGivesUp() {
+        Rig rig(64);
+        rig.patternMemory();
+        for (int k = 1; k < 400; k += 2)
+            rig.unit.countByte(k, 9);
+        const FunctionResult r = rig.fn.RunFunction(FnRead);
+        QCOMPARE(r.linkFault, LinkFault::GarbledReply);
+        QCOMPARE(r.resent, 26);
+        QCOMPARE(rig.observer.line(), QStringLiteral("Reading ...") + Fault);
+    }
+
     // An acknowledgement of any value counts, and so do two bytes at once;
     // bytes nobody asked for never make a block count twice or leave one
     // unsent, and a late reply is never taken for the next block's.
